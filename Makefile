@@ -1,0 +1,47 @@
+# kestrine: make run | make test | make build | make install
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache
+TESTDATA_NOTE := $(if $(wildcard ../shared/testdata),,(../shared/testdata is absent: tests that need it skip))
+
+.PHONY: deps build build-asan run test test-plain test-asan fuzz bench install clean
+
+deps:
+	@bash tools/install-deps.sh
+
+build: deps
+	@cmake -S . -B build $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build build -j $(JOBS)
+
+build-asan: deps
+	@cmake -S . -B build-asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON -DKESTRINE_BENCH=OFF >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+
+# Starts the player.  Until the player exists, FILE=path plays a file through the
+# decoder library's command-line front end.
+run: build
+	@if [ -x build/bin/kestrine ] && [ -z "$(FILE)" ]; then build/bin/kestrine; \
+	 else build/bin/vbmp3play "$(FILE)"; fi
+
+test-plain: build
+	@echo "== tests $(TESTDATA_NOTE)"
+	@cd build && ctest --output-on-failure -j $(JOBS) --timeout 600
+
+test-asan: build-asan
+	@echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+	@cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS) --timeout 900
+
+fuzz: deps
+	@bash tools/fuzz-smoke.sh
+
+test: test-plain test-asan fuzz
+
+bench: build
+	@bash bench/run-all.sh
+
+install: build
+	@cmake --install build
+
+clean:
+	rm -rf build build-asan build-fuzz

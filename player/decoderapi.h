@@ -1,0 +1,44 @@
+// The decoder library as the player sees it: one table of the functions it calls.
+// The real table comes from libvbmp3.so, loaded by name at run time; tests put a
+// scripted fake behind the same table.
+#pragma once
+
+#include "vbmp3.h"
+
+#include <QString>
+
+struct DecoderApi {
+    decltype(&vbmp3_init) init = nullptr;
+    decltype(&vbmp3_free) free = nullptr;
+    decltype(&vbmp3_callback) callback = nullptr;
+    decltype(&vbmp3_stopCallback) stopCallback = nullptr;
+    decltype(&vbmp3_setVbmp3Option) setVbmp3Option = nullptr;
+    decltype(&vbmp3_setDecodeOption) setDecodeOption = nullptr;
+    decltype(&vbmp3_setLyrics3Use) setLyrics3Use = nullptr;
+    decltype(&vbmp3_open) open = nullptr;
+    decltype(&vbmp3_close) close = nullptr;
+    decltype(&vbmp3_play) play = nullptr;
+    decltype(&vbmp3_stop) stop = nullptr;
+    decltype(&vbmp3_pause) pause = nullptr;
+    decltype(&vbmp3_restart) restart = nullptr;
+    decltype(&vbmp3_seek) seek = nullptr;
+    decltype(&vbmp3_getState) getState = nullptr;
+    decltype(&vbmp3_getFileType) getFileType = nullptr;
+    decltype(&vbmp3_readLyrics3Data) readLyrics3Data = nullptr;
+    decltype(&vbmp3_setLyricsFile) setLyricsFile = nullptr;
+    decltype(&vbmp3_getFileInfo2) getFileInfo2 = nullptr;
+    decltype(&vbmp3_getFileTagInfo) getFileTagInfo = nullptr;
+    decltype(&vbmp3_getMpegInfo) getMpegInfo = nullptr;
+    decltype(&vbmp3_getSpectrum) getSpectrum = nullptr;
+    decltype(&vbmp3_getLyrics) getLyrics = nullptr;
+    decltype(&vbmp3_getVersion) getVersion = nullptr;
+    decltype(&vbmp3_setEqualizer) setEqualizer = nullptr;
+    decltype(&vbmp3_setOutput) setOutput = nullptr;
+    decltype(&vbmp3_getOutputVolume) getOutputVolume = nullptr;
+    decltype(&vbmp3_setOutputVolume) setOutputVolume = nullptr;
+};
+
+// Loads libvbmp3.so from programDir first, then from the system's library path, and fills
+// api.  On failure returns false and puts into error a message naming the library and,
+// when it was found, the missing function.  The library stays loaded for the process.
+bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &error);

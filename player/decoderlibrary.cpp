@@ -1,0 +1,71 @@
+#include "decoderapi.h"
+
+#include <QDir>
+
+#include <dlfcn.h>
+
+namespace {
+
+constexpr const char *kLibraryName = "libvbmp3.so";
+
+template <typename Fn> bool resolve(void *handle, const char *name, Fn &slot, QString &missing)
+{
+    slot = reinterpret_cast<Fn>(dlsym(handle, name));
+    if (!slot && missing.isEmpty())
+        missing = QString::fromLatin1(name);
+    return slot != nullptr;
+}
+
+} // namespace
+
+bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &error)
+{
+    const QString local = QDir(programDir).filePath(QString::fromLatin1(kLibraryName));
+    void *handle = dlopen(QFile::encodeName(local).constData(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle)
+        handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        error = QStringLiteral("%1 が見つかりません。(%2)").arg(QString::fromLatin1(kLibraryName),
+                                                                 QString::fromLocal8Bit(dlerror()));
+        return false;
+    }
+    DecoderApi t;
+    QString missing;
+#define KES_RESOLVE(field, symbol) resolve(handle, #symbol, t.field, missing)
+    KES_RESOLVE(init, vbmp3_init);
+    KES_RESOLVE(free, vbmp3_free);
+    KES_RESOLVE(callback, vbmp3_callback);
+    KES_RESOLVE(stopCallback, vbmp3_stopCallback);
+    KES_RESOLVE(setVbmp3Option, vbmp3_setVbmp3Option);
+    KES_RESOLVE(setDecodeOption, vbmp3_setDecodeOption);
+    KES_RESOLVE(setLyrics3Use, vbmp3_setLyrics3Use);
+    KES_RESOLVE(open, vbmp3_open);
+    KES_RESOLVE(close, vbmp3_close);
+    KES_RESOLVE(play, vbmp3_play);
+    KES_RESOLVE(stop, vbmp3_stop);
+    KES_RESOLVE(pause, vbmp3_pause);
+    KES_RESOLVE(restart, vbmp3_restart);
+    KES_RESOLVE(seek, vbmp3_seek);
+    KES_RESOLVE(getState, vbmp3_getState);
+    KES_RESOLVE(getFileType, vbmp3_getFileType);
+    KES_RESOLVE(readLyrics3Data, vbmp3_readLyrics3Data);
+    KES_RESOLVE(setLyricsFile, vbmp3_setLyricsFile);
+    KES_RESOLVE(getFileInfo2, vbmp3_getFileInfo2);
+    KES_RESOLVE(getFileTagInfo, vbmp3_getFileTagInfo);
+    KES_RESOLVE(getMpegInfo, vbmp3_getMpegInfo);
+    KES_RESOLVE(getSpectrum, vbmp3_getSpectrum);
+    KES_RESOLVE(getLyrics, vbmp3_getLyrics);
+    KES_RESOLVE(getVersion, vbmp3_getVersion);
+    KES_RESOLVE(setEqualizer, vbmp3_setEqualizer);
+    KES_RESOLVE(setOutput, vbmp3_setOutput);
+    KES_RESOLVE(getOutputVolume, vbmp3_getOutputVolume);
+    KES_RESOLVE(setOutputVolume, vbmp3_setOutputVolume);
+#undef KES_RESOLVE
+    if (!missing.isEmpty()) {
+        error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);
+        dlclose(handle);
+        return false;
+    }
+    api = t;
+    return true;
+}

@@ -1,0 +1,64 @@
+// A scripted stand-in for libvbmp3.so behind the player's DecoderApi table.  Tests set
+// the answers, drive states and the end-of-track report, and read the calls made.
+// One instance per process (the table holds plain function pointers).
+#pragma once
+
+#include "decoderapi.h"
+
+#include <array>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class FakeDecoder {
+public:
+    static FakeDecoder &instance();
+    // A table whose functions all land in this fake.
+    static DecoderApi api();
+
+    void reset();
+    // The calls made so far by name ("init", "open", "stop", ...), oldest first.
+    std::vector<std::string> calls();
+    void clearCalls();
+    // Reports the end of the track through the registered callback, as the library's
+    // thread would.
+    void endTrack();
+
+    // Scripted answers; guarded by mutex for the thread-safe file functions.
+    std::mutex mutex;
+    int32_t openResult = 1;
+    OpenInfo openInfo{};
+    int32_t playResult = 1;
+    int32_t state = 0; // 0 stopped, 1 playing, 2 paused; play/pause/restart/stop move it
+    int32_t elapsed = 0;
+    int32_t lyrics3Result = 0;
+    int32_t version = 100;
+    int32_t setVbmp3OptionResult = 1;
+    int32_t setDecodeOptionResult = 1;
+    uint32_t volume = 0xFFFFFFFFu;
+    std::map<std::string, int32_t> fileTypes; // overrides the type found from the name
+    std::map<std::string, TagInfo> tags;
+    std::map<std::string, ListInfo> lists;
+    LyricsLines lyrics{};
+    std::array<int32_t, 256> spectrum1{};
+    std::array<int32_t, 256> spectrum2{};
+    // What the player handed over.
+    std::string openedPath;
+    std::string lyricsFile;
+    std::vector<int32_t> seeks;
+    std::vector<int32_t> equalizer; // empty = last call was NULL
+    int equalizerCalls = 0;
+    Vbmp3Option vbmp3Option{};
+    DecodeOption decodeOption{};
+    void (*callback)(int32_t, int32_t) = nullptr;
+
+    void record(const char *name);
+
+private:
+    std::vector<std::string> m_calls;
+};
+
+// The type code the fake reports for a path without a scripted one: by its ending
+// (mp3 0, wav 1, rmp 2, avi/mpg/wma 8, any case), else -1.
+int32_t fakeTypeFromName(const std::string &path);

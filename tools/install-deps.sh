@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running and testing kestrine needs.
+# Idempotent: when everything is already there it prints nothing and exits at once.
+set -euo pipefail
+
+packages=(
+  # tool chain
+  build-essential cmake ninja-build ccache pkg-config git clang libclang-rt-14-dev
+  # libraries
+  qt6-base-dev qt6-multimedia-dev qt6-translations-l10n
+  libmpg123-dev libsndfile1-dev libtag1-dev libkissfft-dev libsoxr-dev libpulse-dev zlib1g-dev
+  libgtest-dev googletest
+  # video playback through Qt Multimedia's GStreamer back end
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-plugins-ugly gstreamer1.0-libav
+  # Japanese font for the user interface
+  fonts-ipafont-gothic fonts-ipafont-mincho
+  # headless runs, fixtures, reference tools for tests and benchmarks
+  xvfb xauth xdotool imagemagick sox lame mpg123 ffmpeg poppler-utils time
+  pulseaudio pulseaudio-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,223 @@
+/*
+ * vbmp3 — kestrine's decoder and player library.
+ *
+ * Plays one opened MPEG audio (Layer I, II, III; MPEG-1, 2, 2.5), RMP (RIFF "RMP3")
+ * or WAV file at a time on the library's own threads, and answers questions about
+ * files: type codes, tags, lyrics, spectrum.  Loaded by name (libvbmp3.so) and called
+ * through the plain C functions below.
+ *
+ * Conventions
+ *  - Every function returns a 32-bit result; 0 means failure unless said otherwise.
+ *  - Texts are NUL-terminated in the system code page, which is UTF-8 on Linux.  Text
+ *    fields of the records are NUL-padded; a text that fills its whole field carries no
+ *    NUL.  Texts are cut at a character boundary.
+ *  - Threads: every function may be called from any one controlling thread (the player
+ *    calls them all from its GUI thread); calls are serialised inside the library.  The
+ *    file-information functions (vbmp3_getFileType, vbmp3_getFileTagInfo,
+ *    vbmp3_getFileInfo2) keep no state and may also be called from other threads at
+ *    the same time.  No function blocks on decoding or on the sound device.
+ *  - The callback runs on a library thread; it must return quickly and must not call
+ *    back into the library.
+ */
+#ifndef VBMP3_H
+#define VBMP3_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(VBMP3_BUILDING)
+#define VBMP3_API __attribute__((visibility("default")))
+#else
+#define VBMP3_API
+#endif
+
+/* Filled by vbmp3_open.
+ *  text1: a description of the stream, for example "MPEG-1 Layer III, 44100 Hz, Joint Stereo"
+ *         or "WAV PCM 16-bit, 48000 Hz, Stereo".
+ *  text2: the name of the component that decodes it: "vbmp3/libmpg123" or "vbmp3/libsndfile".
+ *  reserved: 0.
+ *  bitrate: kb/s of a constant-bit-rate stream; 0 when the bit rate varies (VBR, ABR,
+ *           free format) and for WAV it is the PCM rate (rate x channels x bits / 1000).
+ *  frequency: sample rate in Hz.
+ *  totalSeconds: the length in whole seconds, rounded down. */
+typedef struct {
+    char text1[128];
+    char text2[128];
+    int32_t reserved;
+    int32_t bitrate;
+    int32_t frequency;
+    int32_t totalSeconds;
+} OpenInfo;
+
+/* Tag texts: from ID3v2 (2.2, 2.3, 2.4) when the file has one with the field, else from
+ * ID3v1.  year is four characters and a NUL; genre is the ID3v1 genre number (-1 when
+ * none or not a standard genre), genreName its name or the free genre text. */
+typedef struct {
+    char title[128];
+    char artist[128];
+    char album[128];
+    char year[5];
+    char comment[128];
+    char pad[3];
+    int32_t genre;
+    char genreName[128];
+} TagInfo;
+
+/* RIFF INFO texts of an RMP (or WAV) file, one per INFO id:
+ *   0 INAM title      1 IART artist     2 IPRD album (product)   3 ICRD date
+ *   4 IGNR genre      5 ICMT comment    6 ICOP copyright         7 IENG engineer
+ *   8 ISFT software   9 ISRC source    10 ISBJ subject          11 IKEY keywords
+ *  12 ITCH technician 13 ISRF source form
+ * The player shows text 0 as title, 1 as artist and 2 as album. */
+typedef struct {
+    char text[14][128];
+} ListInfo;
+
+/* Stream facts, fourteen 32-bit integers (0 where they do not apply, as for WAV):
+ *   0 MPEG version: 1, 2, or 25 for MPEG-2.5     1 layer: 1, 2 or 3
+ *   2 bit rate of the first audio frame, kb/s (0 = free format)
+ *   3 sample rate, Hz                           4 channel mode: 0 stereo, 1 joint stereo,
+ *                                                 2 dual channel, 3 mono
+ *   5 mode extension                            6 emphasis
+ *   7 1 = frames carry a CRC                    8 1 = copyright bit set
+ *   9 1 = original bit set                     10 number of audio frames (from the
+ *                                                 Xing/VBRI header, else counted)
+ *  11 length in milliseconds                   12 VBR header: 0 none, 1 Xing or Info
+ *                                                 (LAME), 2 VBRI
+ *  13 byte offset of the first audio frame in the file */
+typedef struct {
+    int32_t value[14];
+} MpegInfo;
+
+/* Five lyrics lines around what is heard now.  line2 is the current line (the last line
+ * whose time has come), line1 and line0 the two before it (line0 on top), line3 and
+ * line4 the two after it.  Lines that do not exist are empty.  current is the index of
+ * the current line, -1 before the first line's time and when there are no lyrics. */
+typedef struct {
+    int32_t current;
+    char line4[128];
+    char line3[128];
+    char line2[128];
+    char line1[128];
+    char line0[128];
+} LyricsLines;
+
+/* Buffering and output timing.
+ *  value[0]: size of the decoded-ahead buffer in KiB of 16-bit PCM (16..4096; the player
+ *            passes 128, about 0.74 s of 44.1 kHz stereo).
+ *  value[1]: number of periods the sound device holds (2..64; the player passes 10).
+ *  value[2]: length of one device period in ms (2..100; the player passes 10), so the
+ *            device holds value[1] x value[2] ms (100 ms).  Position, spectrum and lyrics
+ *            follow what has left the device, whatever these values are.
+ *  value[3]: 0 = normal priority for the library's threads, 1 = ask for real-time
+ *            priority for the output thread (silently ignored when refused).
+ * Returns 0 (and changes nothing) when a value is out of range.  Takes effect at the
+ * next vbmp3_play. */
+typedef struct {
+    int32_t value[4];
+} Vbmp3Option;
+
+/* Output format.
+ *  value[0]: channels: 0 = as the file, 1 = mix down to mono, 2 = always stereo.
+ *  value[1]: device sample format: 0 = 16-bit signed, 1 = 32-bit float.
+ *  value[2]: device sample rate in Hz (8000..192000), or 0 for the track's own rate.
+ *            When the sound device runs at another rate than the track, the library
+ *            converts with a high-quality resampler (libsoxr).  The player passes 48000.
+ * The null output and the file output always run at the track's own rate.
+ * Returns 0 (and changes nothing) when a value is out of range. */
+typedef struct {
+    int32_t value[3];
+} DecodeOption;
+
+/* Type codes of vbmp3_getFileType. */
+enum {
+    VBMP3_TYPE_UNKNOWN = -1,
+    VBMP3_TYPE_MPEG = 0,        /* MPEG audio stream */
+    VBMP3_TYPE_WAV = 1,
+    VBMP3_TYPE_RMP = 2,
+    VBMP3_TYPE_MEDIA = 8,       /* MPEG program stream, AVI, ASF (WMA/WMV): not played here */
+    VBMP3_TYPE_ID3V1 = 16,      /* added: the file ends in an ID3v1 tag */
+    VBMP3_TYPE_LYRICS3 = 32     /* added with 16: Lyrics3 data stands before that tag */
+};
+
+/* Callback messages. */
+enum { VBMP3_MSG_END_OF_TRACK = 4 };
+
+/* Playing states of vbmp3_getState. */
+enum { VBMP3_STOPPED = 0, VBMP3_PLAYING = 1, VBMP3_PAUSED = 2 };
+
+/* Starts the library (idempotent: a second call without vbmp3_free returns 1 and keeps
+ * everything as it is, apart from stopping playback).  Returns 1. */
+VBMP3_API int32_t vbmp3_init(void);
+/* Stops playback, closes the file, ends the library's threads and drops the callback. */
+VBMP3_API int32_t vbmp3_free(void);
+/* Registers proc, called on a library thread with message 4 exactly once when the last
+ * sample of a track has been heard.  Returns 0 when the library is not started. */
+VBMP3_API int32_t vbmp3_callback(void (*proc)(int32_t message, int32_t param));
+/* Unregisters the callback; when it returns, the callback is not running and will not
+ * be called again. */
+VBMP3_API int32_t vbmp3_stopCallback(void);
+VBMP3_API int32_t vbmp3_setVbmp3Option(const Vbmp3Option *option);
+VBMP3_API int32_t vbmp3_setDecodeOption(const DecodeOption *option);
+/* 1 = read Lyrics3 data of a file at vbmp3_open, 0 = only on vbmp3_readLyrics3Data. */
+VBMP3_API int32_t vbmp3_setLyrics3Use(int32_t use);
+/* Opens path (closing what was open).  The format is found from the content, not the
+ * name.  Returns 0 when the file cannot be opened or is not MPEG audio, RMP or WAV. */
+VBMP3_API int32_t vbmp3_open(const char *path, OpenInfo *info);
+VBMP3_API int32_t vbmp3_close(void);
+/* Plays the open file from its start.  Returns 0 when no file is open. */
+VBMP3_API int32_t vbmp3_play(void);
+VBMP3_API int32_t vbmp3_stop(void);
+/* Pause keeps the position; restart resumes at the same sample.  0 when not applicable. */
+VBMP3_API int32_t vbmp3_pause(void);
+VBMP3_API int32_t vbmp3_restart(void);
+/* Goes on playing (or stays paused) from the given second; clamped to the track. */
+VBMP3_API int32_t vbmp3_seek(int32_t seconds);
+/* Returns the state and, when elapsedSeconds is not NULL, the whole seconds heard so far. */
+VBMP3_API int32_t vbmp3_getState(int32_t *elapsedSeconds);
+VBMP3_API int32_t vbmp3_getFileType(const char *path);
+/* Reads the Lyrics3 (v1 or v2.00) lyrics of the open file and makes them the current
+ * lyrics.  Returns -1 when lyrics were read, 0 otherwise. */
+VBMP3_API int32_t vbmp3_readLyrics3Data(void);
+/* Loads a lyrics text file (LRC time stamps, or plain lines spread evenly over the
+ * track) for the open file; "" or NULL drops the lyrics.  Returns 1 when loaded. */
+VBMP3_API int32_t vbmp3_setLyricsFile(const char *path);
+/* Any record pointer may be NULL.  Records are cleared first.  Returns 0 when the file
+ * cannot be read. */
+VBMP3_API int32_t vbmp3_getFileInfo2(const char *path, TagInfo *tag, MpegInfo *mpeg, ListInfo *list);
+VBMP3_API int32_t vbmp3_getFileTagInfo(const char *path, TagInfo *tag);
+/* MPEG facts of the open file; cleared and 0 when none is open. */
+VBMP3_API int32_t vbmp3_getMpegInfo(MpegInfo *mpeg);
+/* Spectrum of what is heard now, 256 bands per channel (second = first for mono),
+ * log-spaced from 40 Hz (band 0) to 16 kHz (band 255); bands 0, 16, ..., 240 are sixteen
+ * bands from bass to treble.  Level = 2 x (dB relative to full scale + 60), clamped to
+ * 0..120: a full-scale sine reads about 120, -60 dB and silence 0.  Zeros when nothing
+ * plays. */
+VBMP3_API int32_t vbmp3_getSpectrum(int32_t *first, int32_t *second);
+VBMP3_API int32_t vbmp3_getLyrics(LyricsLines *lines);
+/* 100 = version 1.00. */
+VBMP3_API int32_t vbmp3_getVersion(void);
+/* Ten peaking filters at 60, 170, 310, 600, 1k, 3k, 6k, 12k, 14k, 16k Hz; one unit is
+ * 0.2 dB, clamped to -60..60 (+-12 dB).  NULL or all zero bypasses the equalizer
+ * exactly.  Changes are heard within 50 ms, without clicks. */
+VBMP3_API int32_t vbmp3_setEqualizer(const int32_t *bands);
+
+/* Extensions. */
+/* "auto" (the sound server when one answers, otherwise the null output), "null" (a
+ * device that consumes sound in real time), "file:PATH" (writes what would be heard as
+ * a 16-bit PCM WAV file at the track's rate and channel count, as fast as decoding
+ * allows; complete when the end of track is reported).  Takes effect at the next
+ * vbmp3_play.  Returns 0 for an unknown target. */
+VBMP3_API int32_t vbmp3_setOutput(const char *target);
+/* Output volume word: low 16 bits left, high 16 bits right, 0xFFFF = full. */
+VBMP3_API uint32_t vbmp3_getOutputVolume(void);
+VBMP3_API int32_t vbmp3_setOutputVolume(uint32_t word);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

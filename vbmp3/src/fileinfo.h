@@ -1,0 +1,48 @@
+// File inspection for the decoder library: what a file is, where its audio lies, its
+// tags, RIFF INFO texts, MPEG facts and Lyrics3 data.  Stateless and thread-safe: every
+// function opens, reads and closes the file within the call and keeps nothing.
+#pragma once
+
+#include "vbmp3.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vbmp3 {
+
+enum class FileKind { Unknown, Mpeg, Wav, Rmp, Media };
+
+// Where the playable bytes of a file lie.
+struct FileLayout {
+    FileKind kind = FileKind::Unknown;
+    // Mpeg: from the first byte after a leading ID3v2 tag to the start of the trailing
+    // tags (ID3v1, Lyrics3, APE).  Rmp: the RIFF "data" chunk, clipped to the file.
+    // Wav: the whole file (libsndfile reads the RIFF structure itself).
+    uint64_t audioOffset = 0;
+    uint64_t audioSize = 0;
+    bool hasId3v1 = false;   // the file ends in an ID3v1 tag
+    bool hasLyrics3 = false; // Lyrics3 v1 or v2 data stands right before that tag
+};
+
+// Looks at the content, never at the name.  Reads at most a few hundred KiB.
+FileLayout probeFile(const std::string &path);
+
+// The type code of vbmp3_getFileType (-1, 0, 1, 2, 8, with 16 and 32 added as documented).
+int32_t fileTypeCode(const FileLayout &layout);
+
+// Records are cleared first; false when the file cannot be read at all.
+bool readTagInfo(const std::string &path, TagInfo *tag);
+bool readListInfo(const std::string &path, ListInfo *list);
+bool readMpegInfo(const std::string &path, MpegInfo *mpeg);
+
+// The Lyrics3 v1 or v2.00 lyrics text (the LYR field for v2) of the file, converted to
+// UTF-8 with lines separated by '\n'; nothing when the file has none.
+std::optional<std::string> readLyrics3(const std::string &path);
+
+// Copies text (UTF-8) into a fixed field of `size` bytes: NUL-padded, cut at a character
+// boundary, no NUL when it fills the field.
+void fillField(char *field, size_t size, std::string_view text);
+
+} // namespace vbmp3
