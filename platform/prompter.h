@@ -1,0 +1,19 @@
+// Message boxes and one-line input boxes, as the program's procedures ask for them.
+// The application installs one that shows Qt dialogs; tests install a scripted one.
+// GUI thread only.
+#pragma once
+
+#include <QString>
+
+class Prompter {
+public:
+    enum class Buttons { Ok, OkCancel };
+    enum class Icon { None, Information, Exclamation, Critical };
+    enum class Answer { Ok, Cancel };
+
+    virtual ~Prompter() = default;
+    // A modal message box titled with the application's name.
+    virtual Answer message(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None) = 0;
+    // A modal one-line input box; Cancel gives the empty text.
+    virtual QString input(const QString &prompt, const QString &title, const QString &defaultText) = 0;
+};

@@ -1,0 +1,40 @@
+// A Prompter for tests: records every message and input box and answers from queues.
+#pragma once
+
+#include "prompter.h"
+
+#include <QQueue>
+#include <QStringList>
+
+class ScriptedPrompter : public Prompter {
+public:
+    struct Shown {
+        QString text;
+        Buttons buttons;
+        Icon icon;
+    };
+    QList<Shown> messages;
+    QStringList inputTitles;
+    QStringList inputDefaults;
+    QQueue<Answer> answers; // empty: Ok
+    QQueue<QString> inputs; // empty: the default text (as pressing OK)
+
+    Answer message(const QString &text, Buttons buttons, Icon icon) override
+    {
+        messages.append({text, buttons, icon});
+        return answers.isEmpty() ? Answer::Ok : answers.dequeue();
+    }
+    QString input(const QString &, const QString &title, const QString &defaultText) override
+    {
+        inputTitles.append(title);
+        inputDefaults.append(defaultText);
+        return inputs.isEmpty() ? defaultText : inputs.dequeue();
+    }
+    QStringList texts() const
+    {
+        QStringList out;
+        for (const auto &m : messages)
+            out << m.text;
+        return out;
+    }
+};
