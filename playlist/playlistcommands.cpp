@@ -1,0 +1,125 @@
+#include "playlistcommands.h"
+
+#include "playlistfiles.h"
+#include "playlistmodel.h"
+#include "prompter.h"
+#include "trackadder.h"
+
+#include <QMimeData>
+#include <QUrl>
+
+using namespace kes::playlist;
+
+PlaylistCommands::PlaylistCommands(PlaylistModel &model, TrackAdder &adder, Prompter &prompter,
+                                   const QString &programDir)
+    : m_model(model), m_adder(adder), m_prompter(prompter), m_programDir(programDir)
+{
+}
+
+QStringList PlaylistCommands::DroppedPaths(const QMimeData *data)
+{
+    QStringList paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl &url : data->urls())
+        if (url.isLocalFile())
+            paths.append(url.toLocalFile());
+    return paths;
+}
+
+void PlaylistCommands::DropFiles(const QStringList &paths)
+{
+    m_adder.dropFiles(paths);
+}
+
+void PlaylistCommands::LoadM3u(const QString &path)
+{
+    m_adder.loadM3u(path);
+}
+
+QString PlaylistCommands::defaultPath(const QString &name) const
+{
+    return m_programDir + QLatin1Char('/') + name;
+}
+
+QString PlaylistCommands::WriteM3u(const QString &title, const QString &prompt, const QString &defaultName)
+{
+    QStringList paths;
+    for (int i = 1; i <= m_model.count(); ++i)
+        if (m_model.isChecked(i))
+            paths.append(m_model.fullPath(i));
+    if (paths.isEmpty()) {
+        m_prompter.message(QStringLiteral("選択ファイルが１つもありません"));
+        return {};
+    }
+    const QString name = m_prompter.input(prompt, title, defaultPath(defaultName));
+    if (name.isEmpty())
+        return {};
+    if (!writeWholeFile(name, m3uBytes(paths))) {
+        m_prompter.message(writeFailedMessage(name), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+        return {};
+    }
+    m_prompter.message(QString::number(paths.size()) + QStringLiteral("個のファイルをPlaylist形式(m3u)で保存しました｡"));
+    return name;
+}
+
+void PlaylistCommands::Save_m3u()
+{
+    WriteM3u(QStringLiteral("PlayListFile(m3u)の作成"), QStringLiteral("保存ファイル名をフルパスで入力してください"),
+             QStringLiteral("playlist.m3u"));
+}
+
+void PlaylistCommands::Def_Playlist_Set(const std::function<bool(const QString &path)> &storeAndSave)
+{
+    const QString name = WriteM3u(QStringLiteral("PlayListFile(m3u)の作成/デフォルトセット"),
+                                  QStringLiteral("保存ファイル名をフルパスで入力してください"),
+                                  QStringLiteral("kestrine_def.m3u"));
+    if (!storeAndSave || !storeAndSave(name)) {
+        m_prompter.message(QStringLiteral("設定の保存に失敗しました"));
+        return;
+    }
+    m_prompter.message(name + QStringLiteral("をデフォルトPlaylistとしてセットしました｡"));
+}
+
+void PlaylistCommands::Csv_Save()
+{
+    const QString name = m_prompter.input(QStringLiteral("保存ファイル名を入力してください"),
+                                          QStringLiteral("ＣＳＶ形式のＴＡＧ保存"), defaultPath(QStringLiteral("csvfile.dat")));
+    if (name.isEmpty())
+        return;
+    QList<TrackRow> rows;
+    for (int i = 1; i <= m_model.count(); ++i)
+        if (m_model.isChecked(i))
+            rows.append(m_model.row(i));
+    if (!writeWholeFile(name, csvBytes(rows))) {
+        m_prompter.message(writeFailedMessage(name), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+        return;
+    }
+    m_prompter.message(QString::number(rows.size()) + QStringLiteral("個のファイルをCSV形式で保存しました｡"));
+}
+
+void PlaylistCommands::All_Check()
+{
+    m_model.checkAll();
+}
+
+void PlaylistCommands::Lst_Cancel()
+{
+    m_model.uncheckAll();
+}
+
+void PlaylistCommands::List_Clear()
+{
+    m_model.clear();
+}
+
+void PlaylistCommands::ColumnClick(int column)
+{
+    m_model.sortByColumn(column);
+}
+
+void PlaylistCommands::ItemClick(int row)
+{
+    m_selectedRow = row;
+    m_selectedPath = m_model.fullPath(row);
+}

@@ -1,0 +1,71 @@
+// The playlist's commands as the main window calls them: the drop handler, the pop-up
+// menu's file and editing commands, and the row remembered by a click for a double
+// click.  The main window binds its widgets to these; nothing here is a widget.
+// GUI thread only.  The model, the adder and the prompter must outlive this object.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class PlaylistModel;
+class Prompter;
+class QMimeData;
+class TrackAdder;
+
+class PlaylistCommands {
+public:
+    // programDir is the folder the default file names of the dialogs are put in.
+    PlaylistCommands(PlaylistModel &model, TrackAdder &adder, Prompter &prompter, const QString &programDir);
+
+    // The local files of a drop's text/uri-list, in the drop's order (other URLs left out).
+    static QStringList DroppedPaths(const QMimeData *data);
+    // The list view's drop: see TrackAdder::dropFiles.  Returns at once.
+    void DropFiles(const QStringList &paths);
+    // Appends the existing entries of an M3U playlist.  Returns at once; the rows and any
+    // message follow from the adder (its idle() signal tells when it is over).
+    void LoadM3u(const QString &path);
+
+    // Writes the checked rows' full paths as an M3U file under a name asked for with an
+    // input box (default: the program folder and defaultName).  Returns the name written,
+    // or the empty text when nothing was written (no checked row, Cancel, a failed write,
+    // each with its message but Cancel).
+    QString WriteM3u(const QString &title, const QString &prompt, const QString &defaultName);
+    // Pop-up menu "Save_m3u".
+    void Save_m3u();
+    // Pop-up menu "Def_Playlist_Set": writes an M3U file and hands its name (empty when
+    // nothing was written) to storeAndSave, which records it as the start-up playlist
+    // (Op_14), saves the settings and returns whether saving worked.
+    void Def_Playlist_Set(const std::function<bool(const QString &path)> &storeAndSave);
+    // Pop-up menu "Csv_Save": the tag data of the checked rows as a CSV file.
+    void Csv_Save();
+
+    // Pop-up menu editing commands and the column header click (0-based section).
+    void All_Check();
+    void Lst_Cancel();
+    // Removes all rows; playback is not touched.  Files still being added keep coming.
+    void List_Clear();
+    void ColumnClick(int column);
+
+    // A click on a row (1-based) remembers it; a double click plays the remembered row.
+    void ItemClick(int row);
+    int SelectedRow() const { return m_selectedRow; }
+    QString SelectedPath() const { return m_selectedPath; }
+    struct Pick {
+        int row;      // 0 before any click
+        QString path; // empty before any click
+    };
+    // What DblClick hands to PlayTrack as CurrentTrackNo and CurrentFile.
+    Pick DblClick() const { return {m_selectedRow, m_selectedPath}; }
+
+private:
+    QString defaultPath(const QString &name) const;
+
+    PlaylistModel &m_model;
+    TrackAdder &m_adder;
+    Prompter &m_prompter;
+    QString m_programDir;
+    int m_selectedRow = 0;
+    QString m_selectedPath;
+};

@@ -1,0 +1,310 @@
+#include "playlistmodel.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+// Below this many new rows a sorted model inserts row by row; above, it appends and
+// merges with one layout change.
+constexpr int kMergeThreshold = 32;
+
+const QString &columnText(const TrackRow &r, int column)
+{
+    switch (column) {
+    case PlaylistModel::NoColumn:
+        return r.number;
+    case PlaylistModel::TitleColumn:
+        return r.title;
+    case PlaylistModel::ArtistColumn:
+        return r.artist;
+    case PlaylistModel::AlbumColumn:
+        return r.album;
+    default:
+        return r.fullPath;
+    }
+}
+
+} // namespace
+
+QList<PlaylistColumn> PlaylistModel::SetupColumns()
+{
+    return {
+        {QStringLiteral("No"), QStringLiteral("No"), 750},
+        {QStringLiteral("Tilte"), QStringLiteral("Music Title"), 2500},
+        {QStringLiteral("Artist"), QStringLiteral("Artist"), 1800},
+        {QStringLiteral("Album"), QStringLiteral("Album"), 2500},
+        {QStringLiteral("FullPath"), QStringLiteral("Full Path"), 10000},
+    };
+}
+
+PlaylistModel::PlaylistModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+const TrackRow &PlaylistModel::row(int i) const
+{
+    static const TrackRow empty;
+    if (i < 1 || i > count())
+        return empty;
+    return m_rows.at(i - 1);
+}
+
+QString PlaylistModel::cell(int i, int column) const
+{
+    if (column < 0 || column >= ColumnCount)
+        return {};
+    return columnText(row(i), column);
+}
+
+void PlaylistModel::setChecked(int i, bool checked)
+{
+    if (i < 1 || i > count() || m_rows[i - 1].checked == checked)
+        return;
+    m_rows[i - 1].checked = checked;
+    const QModelIndex at = index(i - 1, NoColumn);
+    emit dataChanged(at, at, {Qt::CheckStateRole});
+}
+
+void PlaylistModel::setTag(int i, const QString &tag)
+{
+    if (i < 1 || i > count() || m_rows[i - 1].tag == tag)
+        return;
+    m_rows[i - 1].tag = tag;
+    const QModelIndex at = index(i - 1, NoColumn);
+    emit dataChanged(at, at, {TagRole});
+}
+
+void PlaylistModel::checkAll()
+{
+    if (m_rows.isEmpty())
+        return;
+    for (auto &r : m_rows)
+        r.checked = true;
+    emit dataChanged(index(0, NoColumn), index(count() - 1, NoColumn), {Qt::CheckStateRole});
+}
+
+void PlaylistModel::uncheckAll()
+{
+    if (m_rows.isEmpty())
+        return;
+    for (auto &r : m_rows)
+        r.checked = false;
+    emit dataChanged(index(0, NoColumn), index(count() - 1, NoColumn), {Qt::CheckStateRole});
+}
+
+void PlaylistModel::clear()
+{
+    if (m_rows.isEmpty())
+        return;
+    beginResetModel();
+    m_rows.clear();
+    m_paths.clear();
+    endResetModel();
+}
+
+bool PlaylistModel::lessThan(const TrackRow &a, const TrackRow &b, int column)
+{
+    return QString::compare(columnText(a, column), columnText(b, column), Qt::CaseInsensitive) < 0;
+}
+
+void PlaylistModel::sortByColumn(int column)
+{
+    if (column < 0 || column >= ColumnCount)
+        return;
+    m_sortColumn = column;
+    if (m_rows.size() < 2)
+        return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> order(m_rows.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return lessThan(m_rows.at(a), m_rows.at(b), column); });
+    QList<TrackRow> sorted;
+    sorted.reserve(m_rows.size());
+    std::vector<int> newPlace(m_rows.size());
+    for (int k = 0; k < static_cast<int>(order.size()); ++k) {
+        sorted.append(std::move(m_rows[order[k]]));
+        newPlace[order[k]] = k;
+    }
+    m_rows = std::move(sorted);
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex &p : from)
+        to.append(index(newPlace[p.row()], p.column()));
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+QString PlaylistModel::numberText(int n)
+{
+    return QString::number(n).rightJustified(4, QLatin1Char('0'));
+}
+
+TrackRow PlaylistModel::makeRow(const TrackRow &from, int number) const
+{
+    TrackRow r = from;
+    r.number = numberText(number);
+    r.checked = true;
+    r.tag.clear();
+    return r;
+}
+
+int PlaylistModel::addRow(const TrackRow &r)
+{
+    if (contains(r.fullPath))
+        return 0;
+    TrackRow added = makeRow(r, count() + 1);
+    int at = count();
+    if (isSorted())
+        at = static_cast<int>(std::upper_bound(m_rows.cbegin(), m_rows.cend(), added,
+                                               [this](const TrackRow &a, const TrackRow &b) {
+                                                   return lessThan(a, b, m_sortColumn);
+                                               })
+                              - m_rows.cbegin());
+    beginInsertRows({}, at, at);
+    m_paths.insert(added.fullPath);
+    m_rows.insert(at, std::move(added));
+    endInsertRows();
+    return at + 1;
+}
+
+int PlaylistModel::addRows(const QList<TrackRow> &rows)
+{
+    // The duplicate rule and the numbering are those of adding one row after another:
+    // a path is skipped when listed before or earlier in the batch.
+    QList<TrackRow> fresh;
+    QSet<QString> seen;
+    int next = count() + 1;
+    for (const TrackRow &r : rows) {
+        if (contains(r.fullPath) || seen.contains(r.fullPath))
+            continue;
+        seen.insert(r.fullPath);
+        fresh.append(makeRow(r, next++));
+    }
+    const int added = static_cast<int>(fresh.size());
+    if (added == 0)
+        return 0;
+    if (isSorted()) {
+        insertSorted(std::move(fresh));
+        return added;
+    }
+    beginInsertRows({}, count(), count() + added - 1);
+    for (auto &r : fresh) {
+        m_paths.insert(r.fullPath);
+        m_rows.append(std::move(r));
+    }
+    endInsertRows();
+    return added;
+}
+
+void PlaylistModel::insertSorted(QList<TrackRow> rows)
+{
+    if (rows.size() < kMergeThreshold) {
+        for (const TrackRow &r : rows) {
+            const int at = static_cast<int>(std::upper_bound(m_rows.cbegin(), m_rows.cend(), r,
+                                                             [this](const TrackRow &a, const TrackRow &b) {
+                                                                 return lessThan(a, b, m_sortColumn);
+                                                             })
+                                            - m_rows.cbegin());
+            beginInsertRows({}, at, at);
+            m_paths.insert(r.fullPath);
+            m_rows.insert(at, r);
+            endInsertRows();
+        }
+        return;
+    }
+    // Append the batch, then merge it into place: the same order as inserting each row
+    // after the rows that compare equal to it, without moving the list once per row.
+    const int old = count();
+    beginInsertRows({}, old, old + static_cast<int>(rows.size()) - 1);
+    for (auto &r : rows) {
+        m_paths.insert(r.fullPath);
+        m_rows.append(std::move(r));
+    }
+    endInsertRows();
+
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> order(m_rows.size());
+    std::iota(order.begin(), order.end(), 0);
+    auto less = [&](int a, int b) { return lessThan(m_rows.at(a), m_rows.at(b), m_sortColumn); };
+    std::stable_sort(order.begin() + old, order.end(), less);
+    std::inplace_merge(order.begin(), order.begin() + old, order.end(), less);
+    QList<TrackRow> merged;
+    merged.reserve(m_rows.size());
+    std::vector<int> newPlace(m_rows.size());
+    for (int k = 0; k < static_cast<int>(order.size()); ++k) {
+        merged.append(std::move(m_rows[order[k]]));
+        newPlace[order[k]] = k;
+    }
+    m_rows = std::move(merged);
+    const QModelIndexList from = persistentIndexList();
+    QModelIndexList to;
+    to.reserve(from.size());
+    for (const QModelIndex &p : from)
+        to.append(index(newPlace[p.row()], p.column()));
+    changePersistentIndexList(from, to);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int PlaylistModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
+
+int PlaylistModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant PlaylistModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= count())
+        return {};
+    const TrackRow &r = m_rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return columnText(r, index.column());
+    case Qt::CheckStateRole:
+        if (index.column() == NoColumn)
+            return r.checked ? Qt::Checked : Qt::Unchecked;
+        return {};
+    case TagRole:
+        return r.tag;
+    case FullPathRole:
+        return r.fullPath;
+    default:
+        return {};
+    }
+}
+
+bool PlaylistModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    if (!index.isValid() || index.row() >= count() || index.column() != NoColumn || role != Qt::CheckStateRole)
+        return false;
+    setChecked(index.row() + 1, value.toInt() == Qt::Checked);
+    return true;
+}
+
+QVariant PlaylistModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    if (role == Qt::DisplayRole)
+        return SetupColumns().at(section).caption;
+    return {};
+}
+
+Qt::ItemFlags PlaylistModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    if (index.column() == NoColumn)
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+void PlaylistModel::sort(int column, Qt::SortOrder)
+{
+    sortByColumn(column);
+}

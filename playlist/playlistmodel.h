@@ -1,0 +1,99 @@
+// The playlist: the one copy of the rows the main window's list view shows, read and
+// changed by every other part (sequencing, playback, files, printing) through the 1-based
+// API below.  GUI thread only: nothing here may be touched from a worker thread.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QList>
+#include <QSet>
+#include <QString>
+
+// One row of the playlist.
+struct TrackRow {
+    QString number;   // column "No": the sequence number given when the row was added
+    QString title;    // column "Music Title"
+    QString artist;   // column "Artist" (or the kind label of a WAV/AVI/WMA/MPEG file)
+    QString album;    // column "Album"
+    QString fullPath; // column "Full Path": identifies the row's file everywhere
+    bool checked = false;
+    QString tag; // "END" while the row sits out the current random round, else empty
+};
+
+// One column as the list view shows it.
+struct PlaylistColumn {
+    QString key;
+    QString caption;
+    int widthTwips;
+    int widthPixels() const { return widthTwips / 15; }
+};
+
+class PlaylistModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    enum Column { NoColumn = 0, TitleColumn, ArtistColumn, AlbumColumn, FullPathColumn, ColumnCount };
+    enum Role { TagRole = Qt::UserRole + 1, FullPathRole };
+
+    // The five columns in view order, with keys, captions and widths (15 twips to a pixel).
+    static QList<PlaylistColumn> SetupColumns();
+
+    explicit PlaylistModel(QObject *parent = nullptr);
+
+    // Rows are numbered 1..count(); an index outside that range reads as an empty row and
+    // writes are ignored.
+    int count() const { return static_cast<int>(m_rows.size()); }
+    const TrackRow &row(int i) const;
+    QString number(int i) const { return row(i).number; }
+    QString title(int i) const { return row(i).title; }
+    QString artist(int i) const { return row(i).artist; }
+    QString album(int i) const { return row(i).album; }
+    QString fullPath(int i) const { return row(i).fullPath; }
+    // cell(i, 0..4): the text of a column as the list view shows it.
+    QString cell(int i, int column) const;
+    bool isChecked(int i) const { return row(i).checked; }
+    void setChecked(int i, bool checked);
+    QString tag(int i) const { return row(i).tag; }
+    void setTag(int i, const QString &tag);
+    void checkAll();
+    void uncheckAll();
+    // Removes every row; the next row added is numbered "0001".  The sort state stays.
+    void clear();
+
+    // Sorts by a 0-based column (ascending, case-insensitive, stable) and keeps the rows
+    // sorted by it from now on: rows added later take their sorted place.
+    void sortByColumn(int column);
+    bool isSorted() const { return m_sortColumn >= 0; }
+    int sortColumn() const { return m_sortColumn; }
+
+    // Whether a row's "Full Path" is exactly path (case-sensitive).  O(1).
+    bool contains(const QString &path) const { return m_paths.contains(path); }
+
+    // Adds one row built from a file (its number, checked and tag fields are set here):
+    // nothing when a row with the same full path exists.  Returns the new row's 1-based
+    // index, or 0 when nothing was added.
+    int addRow(const TrackRow &row);
+    // Adds rows in order, as addRow would one after another, with one notification for
+    // the batch.  Returns the number of rows added.
+    int addRows(const QList<TrackRow> &rows);
+
+    // QAbstractTableModel
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // Delegates to sortByColumn; the order argument is ignored (always ascending).
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // The order of the list view: a case-insensitive text comparison of one column.
+    static bool lessThan(const TrackRow &a, const TrackRow &b, int column);
+
+private:
+    static QString numberText(int n);
+    TrackRow makeRow(const TrackRow &from, int number) const;
+    void insertSorted(QList<TrackRow> rows);
+
+    QList<TrackRow> m_rows;
+    QSet<QString> m_paths; // the full paths of m_rows, kept equal to them at every change
+    int m_sortColumn = -1;
+};

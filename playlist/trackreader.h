@@ -1,0 +1,39 @@
+// Building playlist rows from files: the file-name helpers, the kind of a file and the
+// texts each kind shows.  Everything here but AddTrack is thread-safe: it touches no
+// model and calls only the decoder library's file-information functions, so workers may
+// run it in parallel.
+#pragma once
+
+#include "decoderapi.h"
+#include "playlistmodel.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace kes::playlist {
+
+// The last component of a path: the text after the last '/', '\' or drive colon ("C:");
+// the whole path when it has none.
+QString FileNameOf(const QString &path);
+
+// The decoder library's verdict on a file: "mp3", "wav", "rmp", "mpg", or "err" for any
+// type code it does not map.  Reads the file (through vbmp3_getFileType).
+QString FileKindOf(const DecoderApi &api, const QString &path);
+
+// The kind a path's last three characters name, case-sensitively: one of "avi", "wma",
+// "mp3", "rmp", "wav", "mpg" for the twelve accepted spellings ("mp3" and "MP3", ...),
+// else the empty text.  No I/O.
+QString acceptedKind(const QString &path);
+
+// The row a file would get (number, checked and tag left for the model to set), or
+// nothing when the path's ending is not accepted.  MP3 and RMP files are read through
+// the decoder library; a file it cannot read still gives a row.
+std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path);
+
+// Adds one file to the playlist at once: readTrackRow, then the model's duplicate rule
+// and numbering.  Blocks on the file: the GUI adds through TrackAdder instead; this is for
+// callers that already run off the event loop and for tests.
+void AddTrack(PlaylistModel &model, const DecoderApi &api, const QString &path);
+
+} // namespace kes::playlist
