@@ -107,6 +107,8 @@ public:
 signals:
     // The pop-up menu's file and option commands, connected by the parts that own them.
     void popupShown();
+    // A track has started playing in the decoder (after PlayTrack's last step).
+    void trackStarted();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

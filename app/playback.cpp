@@ -107,6 +107,7 @@ void MainWindow::PlayTrack()
         return;
     }
     m_timebar->start();
+    emit trackStarted();
 }
 
 void MainWindow::StopTrack()
