@@ -1,0 +1,75 @@
+#include "spectrumbox.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Round half to even, as the classic runtime does.
+int roundEven(double v) { return static_cast<int>(std::nearbyint(v)); }
+
+} // namespace
+
+QVector<SpectrumDot> spectrumFrame(std::array<int32_t, 256> &levels, const int32_t *first, const int32_t *second,
+                                   int heightTwips)
+{
+    QVector<SpectrumDot> dots;
+    const double H = heightTwips;
+    for (int k = 0; k <= 60; k += 4) {
+        const int b = 4 * k;
+        const int s = std::max(first[b], second[b]);
+        int v = roundEven(H / 120.0 * s);
+        if (levels[b] < v) {
+            levels[b] = v;
+        } else {
+            levels[b] -= 100;
+            if (levels[b] < 0)
+                levels[b] = 0;
+            if (levels[b] < v)
+                levels[b] = v;
+            v = levels[b];
+        }
+        const int top = roundEven(H - v - 10);
+        for (int y = roundEven(H - 10); y >= top; y -= 15) {
+            int r = roundEven(y * 255.0 / H);
+            r = std::clamp(2 * r - 255, 0, 255);
+            dots.append({ QPoint(k, roundEven(y / 15.0)), QColor(r, 255, 255) });
+        }
+    }
+    return dots;
+}
+
+SpectrumBox::SpectrumBox(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("wavebox"));
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    setPalette(pal);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void SpectrumBox::DrawSpectrum(const int32_t *first, const int32_t *second)
+{
+    m_dots = spectrumFrame(m_levels, first, second, m_heightTwips);
+    update();
+}
+
+void SpectrumBox::clearBox()
+{
+    m_dots.clear();
+    update();
+}
+
+void SpectrumBox::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    for (const SpectrumDot &d : m_dots) {
+        p.setPen(d.color);
+        p.drawPoint(d.pixel);
+    }
+}

@@ -1,0 +1,11 @@
+// File names of paths that may come from either world: Linux paths, and Windows paths
+// read from playlists made on Windows.
+#pragma once
+
+#include <QString>
+
+// The last component of path: the text after the last '/' or '\' or after a drive colon
+// ("C:"), as the Windows shell finds it.  A separator that ends the path or is followed by
+// another separator does not count, so "C:\Music\" gives "Music\".  The whole path when
+// it has no such separator.
+QString FileNameOf(const QString &path);

@@ -1,0 +1,16 @@
+#include "playbackstate.h"
+
+#include "vbmp3.h"
+
+PlaybackState &playback()
+{
+    static PlaybackState state;
+    return state;
+}
+
+void DecoderCallback(int32_t message, int32_t /*param*/)
+{
+    PlaybackState &p = playback();
+    if (p.CallbackActive.load() && message == VBMP3_MSG_END_OF_TRACK)
+        p.TrackEnded.store(true);
+}

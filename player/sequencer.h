@@ -1,0 +1,47 @@
+// Which playlist row plays next: "Normal" (list order) or "Random" (each checked row
+// once per round, marked "END" and unchecked when chosen), with or without repeat.
+// Works on the playlist rows and the shared CurrentTrackNo; GUI thread only.
+#pragma once
+
+#include "tracklist.h"
+
+#include <functional>
+#include <optional>
+
+class Sequencer {
+public:
+    // mode() gives the play mode caption ("Normal" or "Random"), repeat() the repeat
+    // switch; currentTrackNo is the shared 1-based current row.
+    Sequencer(TrackList &rows, int &currentTrackNo, std::function<QString()> mode, std::function<bool()> repeat);
+
+    // A uniform number in [0, 1) for the random start row.  The default draws from a
+    // generator seeded from the clock at each choice; tests replace it.
+    void setRandomSource(std::function<float()> source) { m_random = std::move(source); }
+
+    // True when a track can be chosen; with no checked row, moves to row 1 and, in
+    // "Random" with repeat on, starts a new round (and returns true).
+    bool CanChoose();
+    // The path of the chosen row, or the empty text; sets CurrentTrackNo and, in
+    // "Random", unchecks the row and marks it "END".
+    QString ChooseTrack();
+    // With repeat on: re-checks the rows marked "END" and clears every mark.
+    void ResetRound();
+    // The next-track rule: moves past the current row (wrapping to row 1 only with repeat
+    // on) and chooses.  nullopt when playback ends here (the current file stays);
+    // otherwise what ChooseTrack gave, which may be empty.
+    std::optional<QString> NextRow();
+    // The previous checked row by position, wrapping from the first to the last row.
+    // Returns its path and moves CurrentTrackNo there; with no checked row returns the
+    // empty text and changes nothing.
+    QString PreviousRow();
+
+private:
+    int lastCheckedRow() const;
+    int startRow(int rowCount);
+
+    TrackList &m_rows;
+    int &m_current;
+    std::function<QString()> m_mode;
+    std::function<bool()> m_repeat;
+    std::function<float()> m_random;
+};

@@ -1,0 +1,282 @@
+#include "inifile.h"
+
+#include "textcodec.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace
+{
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+QByteArray trimBlanks(QByteArray bytes)
+{
+    qsizetype begin = 0;
+    qsizetype end = bytes.size();
+    while (begin < end && isBlank(bytes.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(bytes.at(end - 1)))
+        --end;
+    return bytes.mid(begin, end - begin);
+}
+
+// The longest prefix of a CP932 text that fits maxBytes without splitting a character.
+qsizetype cp932CutLength(const QByteArray &bytes, qsizetype maxBytes)
+{
+    qsizetype at = 0;
+    while (at < bytes.size()) {
+        const auto c = static_cast<unsigned char>(bytes.at(at));
+        const qsizetype width = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+        if (at + width > maxBytes)
+            break;
+        at += width;
+    }
+    return std::min(at, bytes.size());
+}
+
+bool fitsOneLine(const QString &text)
+{
+    return !text.contains(u'\n') && !text.contains(u'\r') && !text.contains(QChar(u'\0'));
+}
+
+} // namespace
+
+bool IniFile::load(const QString &path)
+{
+    *this = IniFile();
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    QFile file(path);
+    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
+        m_error = info.isDir() ? QStringLiteral("%1 is a folder").arg(path) : file.errorString();
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        m_error = file.errorString();
+        return false;
+    }
+    setContent(bytes);
+    return true;
+}
+
+void IniFile::setContent(const QByteArray &bytes)
+{
+    m_lines.clear();
+    m_error.clear();
+    QByteArray text = bytes;
+    m_bom = text.startsWith("\xEF\xBB\xBF");
+    if (m_bom)
+        text.remove(0, 3);
+    m_encoding
+        = kes::text::isValidUtf8(std::string_view(text.constData(), text.size())) ? Encoding::Utf8 : Encoding::Cp932;
+    const qsizetype firstBreak = text.indexOf('\n');
+    m_eol = (firstBreak > 0 && text.at(firstBreak - 1) == '\r') ? QByteArray("\r\n") : QByteArray("\n");
+
+    qsizetype at = 0;
+    while (at < text.size()) {
+        const qsizetype brk = text.indexOf('\n', at);
+        Line line;
+        if (brk < 0) {
+            line.raw = text.mid(at);
+            at = text.size();
+        } else {
+            qsizetype end = brk;
+            if (end > at && text.at(end - 1) == '\r')
+                --end;
+            line.raw = text.mid(at, end - at);
+            line.eol = text.mid(end, brk + 1 - end);
+            at = brk + 1;
+        }
+        parse(line);
+        m_lines.push_back(std::move(line));
+    }
+}
+
+QByteArray IniFile::content() const
+{
+    QByteArray out;
+    if (m_bom)
+        out += "\xEF\xBB\xBF";
+    for (const Line &line : m_lines) {
+        out += line.raw;
+        out += line.eol;
+    }
+    return out;
+}
+
+bool IniFile::save(const QString &path)
+{
+    m_error.clear();
+    const QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath())) {
+        m_error = QStringLiteral("cannot create the folder %1").arg(info.absolutePath());
+        return false;
+    }
+    if (info.exists() && !info.isWritable()) {
+        // Replacing a read-only file would succeed in a writable folder; the file's
+        // protection is honoured as the Windows writer honours it.
+        m_error = QStringLiteral("%1 is read-only").arg(path);
+        return false;
+    }
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    // Unbuffered, so that a short write (disk full) shows in the count written: a buffered
+    // QSaveFile can commit a truncated file without reporting it.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        m_error = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = content();
+    if (file.write(bytes) != bytes.size()) {
+        m_error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        m_error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+std::optional<QString> IniFile::value(const QString &section, const QString &key) const
+{
+    const qsizetype keyLine = findKey(findSection(section), key);
+    if (keyLine < 0)
+        return std::nullopt;
+    const Line &line = m_lines[keyLine];
+    QByteArray bytes = trimBlanks(line.raw.mid(line.valueAt));
+    if (bytes.size() >= 2 && (bytes.front() == '"' || bytes.front() == '\'') && bytes.back() == bytes.front())
+        bytes = bytes.mid(1, bytes.size() - 2);
+    if (bytes.size() > MaxValueBytes) {
+        const qsizetype cut = m_encoding == Encoding::Utf8 ? static_cast<qsizetype>(kes::text::utf8CutLength(
+                                  std::string_view(bytes.constData(), bytes.size()), MaxValueBytes))
+                                                           : cp932CutLength(bytes, MaxValueBytes);
+        bytes.truncate(cut);
+    }
+    return decode(bytes);
+}
+
+QString IniFile::value(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    return value(section, key).value_or(defaultValue);
+}
+
+bool IniFile::setValue(const QString &section, const QString &key, const QString &value)
+{
+    const QString sectionName = section.trimmed();
+    const QString keyName = key.trimmed();
+    if (sectionName.isEmpty() || keyName.isEmpty() || !fitsOneLine(section) || !fitsOneLine(key) || !fitsOneLine(value)
+        || section.contains(u']') || key.contains(u'=') || keyName.startsWith(u';') || keyName.startsWith(u'['))
+        return false;
+
+    const QByteArray encodedValue = encode(value);
+    const qsizetype sectionLine = findSection(sectionName);
+    if (sectionLine < 0) {
+        insertLine(static_cast<qsizetype>(m_lines.size()), encode(QStringLiteral("[%1]").arg(sectionName)));
+        insertLine(static_cast<qsizetype>(m_lines.size()), encode(keyName) + '=' + encodedValue);
+        return true;
+    }
+    const qsizetype keyLine = findKey(sectionLine, keyName);
+    if (keyLine >= 0) {
+        Line &line = m_lines[keyLine];
+        line.raw = line.raw.left(line.valueAt) + encodedValue;
+        return true;
+    }
+    qsizetype after = sectionLine;
+    for (qsizetype i = sectionLine + 1; i < static_cast<qsizetype>(m_lines.size()); ++i) {
+        if (m_lines[i].kind == Kind::Section)
+            break;
+        if (m_lines[i].kind == Kind::Key)
+            after = i;
+    }
+    insertLine(after + 1, encode(keyName) + '=' + encodedValue);
+    return true;
+}
+
+void IniFile::parse(Line &line) const
+{
+    line.kind = Kind::Other;
+    line.name.clear();
+    line.valueAt = -1;
+    const QByteArray trimmed = trimBlanks(line.raw);
+    if (trimmed.isEmpty() || trimmed.front() == ';')
+        return;
+    if (trimmed.front() == '[') {
+        // Decoded before looking for ']', which can be the second byte of a CP932 character.
+        const QString text = decode(trimmed.mid(1));
+        const qsizetype close = text.indexOf(u']');
+        line.kind = Kind::Section;
+        line.name = (close < 0 ? text : text.left(close)).trimmed();
+        return;
+    }
+    // '=' is never a byte of a multi-byte character in UTF-8 or CP932.
+    const qsizetype eq = line.raw.indexOf('=');
+    if (eq < 0)
+        return;
+    const QString name = decode(trimBlanks(line.raw.left(eq)));
+    if (name.isEmpty())
+        return;
+    line.kind = Kind::Key;
+    line.name = name;
+    line.valueAt = eq + 1;
+}
+
+QString IniFile::decode(const QByteArray &bytes) const
+{
+    if (m_encoding == Encoding::Utf8)
+        return QString::fromUtf8(bytes);
+    return QString::fromStdString(kes::text::cp932ToUtf8(std::string_view(bytes.constData(), bytes.size())));
+}
+
+QByteArray IniFile::encode(const QString &text) const
+{
+    if (m_encoding == Encoding::Utf8)
+        return text.toUtf8();
+    // A character with no CP932 form becomes '?', so it reads back different.
+    return QByteArray::fromStdString(kes::text::utf8ToCp932(text.toStdString()));
+}
+
+qsizetype IniFile::findSection(const QString &section) const
+{
+    for (qsizetype i = 0; i < static_cast<qsizetype>(m_lines.size()); ++i) {
+        if (m_lines[i].kind == Kind::Section && m_lines[i].name.compare(section, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+qsizetype IniFile::findKey(qsizetype sectionLine, const QString &key) const
+{
+    if (sectionLine < 0)
+        return -1;
+    for (qsizetype i = sectionLine + 1; i < static_cast<qsizetype>(m_lines.size()); ++i) {
+        const Line &line = m_lines[i];
+        if (line.kind == Kind::Section)
+            break;
+        if (line.kind == Kind::Key && line.name.compare(key, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+void IniFile::insertLine(qsizetype at, const QByteArray &raw)
+{
+    // The line before the new one must end, even when it was the last line of a file
+    // without a final line break.
+    if (at > 0 && m_lines[at - 1].eol.isEmpty())
+        m_lines[at - 1].eol = m_eol;
+    Line line;
+    line.raw = raw;
+    line.eol = m_eol;
+    parse(line);
+    m_lines.insert(m_lines.begin() + at, std::move(line));
+}

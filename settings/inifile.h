@@ -1,0 +1,84 @@
+// An INI document read from and written back to one file, keeping everything it does not
+// touch byte for byte: other sections and keys, comments, blank lines, their order, the
+// line endings and the file's encoding.  Not thread-safe; each command loads, changes and
+// saves its own copy.
+//
+// Reading follows the rules of the Windows INI reader the settings file comes from:
+// section and key names match without regard to case, the first matching section and the
+// first matching key in it count, blanks around a value are dropped and so is one pair of
+// enclosing matching quotes (' or "), and a value longer than 249 bytes (in the file's
+// encoding) reads back cut to 249 bytes at a character boundary.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+class IniFile
+{
+public:
+    enum class Encoding { Utf8, Cp932 };
+
+    static constexpr int MaxValueBytes = 249;
+
+    // An empty document that will be written as UTF-8 with LF line endings.
+    IniFile() = default;
+
+    // Reads the file at path.  A missing file gives an empty document and true; a file
+    // that exists but cannot be read (a folder, no permission) gives false and leaves the
+    // document empty.  The file is UTF-8 when its bytes are valid UTF-8, else CP932.
+    bool load(const QString &path);
+    // Takes bytes as the content of a file.
+    void setContent(const QByteArray &bytes);
+    // The bytes that save() writes.
+    QByteArray content() const;
+
+    // Writes the whole document to path at once: the new content goes to a new file that
+    // then replaces the old one, so a failed save (read-only file or folder, disk full)
+    // leaves the old file as it was.  Creates the folder when it is missing.  On failure
+    // returns false and errorString() says why.
+    bool save(const QString &path);
+
+    // The value of key in section after the reading rules above; nullopt when the
+    // section or the key is missing.
+    std::optional<QString> value(const QString &section, const QString &key) const;
+    QString value(const QString &section, const QString &key, const QString &defaultValue) const;
+
+    // Sets key in section to value (stored as given, blanks and quotes included):
+    // replaces the value in place, keeping the key's spelling as it stands in the file;
+    // or appends the key after the last key of its section; or appends the section at the
+    // end of the document.  Returns false, changing nothing, for a value or name that
+    // cannot stand on one INI line (line breaks, NUL; '=' in a key; ']' in a section).
+    bool setValue(const QString &section, const QString &key, const QString &value);
+
+    Encoding encoding() const { return m_encoding; }
+    // "\r\n" for a file from Windows, else "\n".
+    QByteArray lineEnding() const { return m_eol; }
+    QString errorString() const { return m_error; }
+
+private:
+    enum class Kind { Other, Section, Key };
+    struct Line {
+        QByteArray raw; // without its line ending
+        QByteArray eol; // "\r\n", "\n", or empty for a last line without one
+        Kind kind = Kind::Other;
+        QString name; // section or key name, decoded and trimmed
+        qsizetype valueAt = -1; // Key: offset of the value in raw (after '=')
+    };
+
+    void parse(Line &line) const;
+    QString decode(const QByteArray &bytes) const;
+    QByteArray encode(const QString &text) const;
+    qsizetype findSection(const QString &section) const;
+    // Index of the key line in the section starting at sectionLine, or -1.
+    qsizetype findKey(qsizetype sectionLine, const QString &key) const;
+    void insertLine(qsizetype at, const QByteArray &raw);
+
+    std::vector<Line> m_lines;
+    bool m_bom = false;
+    Encoding m_encoding = Encoding::Utf8;
+    QByteArray m_eol = "\n";
+    QString m_error;
+};

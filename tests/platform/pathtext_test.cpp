@@ -1,0 +1,40 @@
+#include "filename.h"
+#include "trimnull.h"
+
+#include <gtest/gtest.h>
+
+TEST(FileNameOf, LastComponentOfLinuxAndWindowsPaths)
+{
+    const struct {
+        const char *path, *name;
+    } cases[] = {
+        { "/music/曲.mp3", "曲.mp3" },
+        { "C:\\Music\\a b.mp3", "a b.mp3" },
+        { "C:\\Music/mixed\\x.wav", "x.wav" },
+        { "C:song.mp3", "song.mp3" },
+        { "D:", "D:" },
+        { "/music/a:b.mp3", "a:b.mp3" }, // only a drive colon separates
+        { "1:x", "1:x" },
+        { "C:\\Music\\", "Music\\" }, // a trailing separator does not count
+        { "/music//x.mp3", "x.mp3" },
+        { "/", "/" },
+        { "plain.mp3", "plain.mp3" },
+        { "", "" },
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(FileNameOf(QString::fromUtf8(c.path)), QString::fromUtf8(c.name)) << c.path;
+}
+
+TEST(TrimNull, CutsAtTheFirstNul)
+{
+    EXPECT_EQ(TrimNull(QStringLiteral("no nul")), QStringLiteral("no nul"));
+    EXPECT_EQ(TrimNull(QString::fromUtf16(u"ab\0cd\0", 6)), QStringLiteral("ab"));
+    EXPECT_EQ(TrimNull(QString::fromUtf16(u"\0ab", 3)), QString());
+
+    char field[8] = { 't', 'i', 't', 'l', 'e', 0, 'x', 'y' };
+    EXPECT_EQ(TrimNull(field), QStringLiteral("title"));
+    const char full[6] = { '\xE6', '\x9B', '\xB2', 'a', 'b', 'c' }; // "曲abc", no NUL
+    EXPECT_EQ(TrimNull(full), QStringLiteral("曲abc"));
+    EXPECT_EQ(TrimNull(full, 3), QStringLiteral("曲"));
+    EXPECT_EQ(TrimNull(nullptr, 4), QString());
+}
