@@ -84,16 +84,6 @@ TEST_F(TrackRowTest, FullTagFieldsAndLongFileNamesKeepTheirLength)
     EXPECT_EQ(row->title, QString(128, QLatin1Char('n')));
 }
 
-TEST(FileNameOfTest, LastComponent)
-{
-    const std::pair<const char *, const char *> cases[] = {
-        {"/a/b/c.mp3", "c.mp3"},   {"C:\\x\\y.wav", "y.wav"}, {"C:z.mp3", "z.mp3"},
-        {"plain.mp3", "plain.mp3"}, {"/a/b/", ""},             {"a\\b/c", "c"},
-    };
-    for (const auto &[path, name] : cases)
-        EXPECT_EQ(FileNameOf(QString::fromUtf8(path)), QString::fromUtf8(name)) << path;
-}
-
 TEST_F(TrackRowTest, FileKindOfMapsTheTypeCodes)
 {
     const std::pair<int, const char *> codes[] = {
@@ -141,6 +131,7 @@ TEST_F(ModelTest, NumbersComeFromTheCountAndStayThroughSortAndClear)
     model.clear();
     EXPECT_EQ(model.count(), 0);
     EXPECT_FALSE(model.contains(QStringLiteral("/m/a.wav")));
+    EXPECT_FALSE(model.anyChecked());
     AddTrack(model, api, QStringLiteral("/m/a.wav"));
     EXPECT_EQ(model.number(1), QStringLiteral("0001"));
     EXPECT_TRUE(model.isChecked(1));
@@ -227,6 +218,11 @@ TEST_F(ModelTest, ListViewRolesAndBulkChecks)
     model.setTag(2, QStringLiteral("END"));
     model.uncheckAll();
     EXPECT_FALSE(model.isChecked(2) || model.isChecked(3));
+    EXPECT_FALSE(model.anyChecked());
+    model.setChecked(3, true);
+    EXPECT_TRUE(model.anyChecked());
+    model.setChecked(3, false);
+    EXPECT_FALSE(model.anyChecked());
     model.checkAll();
     EXPECT_TRUE(model.isChecked(1) && model.isChecked(2) && model.isChecked(3));
     EXPECT_EQ(model.tag(2), QStringLiteral("END")); // checks leave tags alone
