@@ -135,6 +135,7 @@ int main(int argc, char **argv)
     adder.waitForIdle();
     const double add1 = seconds(t);
     const int rows1 = model.count();
+    const bool titled = fake || model.title(1) == QLatin1String("Title 1-0-0");
 
     t.restart();
     adder.addFiles(second);
@@ -170,7 +171,9 @@ int main(int argc, char **argv)
     std::printf("  m3u    10,000 lines, empty list    %8.3f s  rows %d  ratio to floor %.2f\n", m3uEmpty, rows3,
                 m3uEmpty / floor);
     std::printf("  m3u    10,000 lines, all listed    %8.3f s  rows %d\n", m3uFull, model.count());
-    const bool ok = rows1 == 10000 && rows2 == 20000 && rows3 == 10000 && model.count() == 10000;
+    if (!titled)
+        std::printf("  ROW TEXTS WRONG: first title \"%s\"\n", qPrintable(model.title(1)));
+    const bool ok = titled && rows1 == 10000 && rows2 == 20000 && rows3 == 10000 && model.count() == 10000;
     if (!ok)
         std::printf("  ROW COUNTS WRONG\n");
     return ok ? 0 : 1;
