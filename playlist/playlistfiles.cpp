@@ -137,7 +137,9 @@ bool writeWholeFile(const QString &path, const QByteArray &bytes)
     if (path.isEmpty() || QFileInfo(path).isDir())
         return false;
     QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
+    // Unbuffered: a short write (disk full, file size limit) shows in write()'s count;
+    // through the buffer QSaveFile would commit the cut file as a success.
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     if (f.write(bytes) != bytes.size()) {
         f.cancelWriting();

@@ -60,6 +60,7 @@ void PlaylistModel::setChecked(int i, bool checked)
     if (i < 1 || i > count() || m_rows[i - 1].checked == checked)
         return;
     m_rows[i - 1].checked = checked;
+    m_checkedCount += checked ? 1 : -1;
     const QModelIndex at = index(i - 1, NoColumn);
     emit dataChanged(at, at, {Qt::CheckStateRole});
 }
@@ -79,6 +80,7 @@ void PlaylistModel::checkAll()
         return;
     for (auto &r : m_rows)
         r.checked = true;
+    m_checkedCount = count();
     emit dataChanged(index(0, NoColumn), index(count() - 1, NoColumn), {Qt::CheckStateRole});
 }
 
@@ -88,6 +90,7 @@ void PlaylistModel::uncheckAll()
         return;
     for (auto &r : m_rows)
         r.checked = false;
+    m_checkedCount = 0;
     emit dataChanged(index(0, NoColumn), index(count() - 1, NoColumn), {Qt::CheckStateRole});
 }
 
@@ -98,6 +101,7 @@ void PlaylistModel::clear()
     beginResetModel();
     m_rows.clear();
     m_paths.clear();
+    m_checkedCount = 0;
     endResetModel();
 }
 
@@ -163,6 +167,7 @@ int PlaylistModel::addRow(const TrackRow &r)
                               - m_rows.cbegin());
     beginInsertRows({}, at, at);
     m_paths.insert(added.fullPath);
+    ++m_checkedCount;
     m_rows.insert(at, std::move(added));
     endInsertRows();
     return at + 1;
@@ -184,6 +189,7 @@ int PlaylistModel::addRows(const QList<TrackRow> &rows)
     const int added = static_cast<int>(fresh.size());
     if (added == 0)
         return 0;
+    m_checkedCount += added; // rows are added checked
     if (isSorted()) {
         insertSorted(std::move(fresh));
         return added;

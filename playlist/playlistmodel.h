@@ -3,6 +3,8 @@
 // API below.  GUI thread only: nothing here may be touched from a worker thread.
 #pragma once
 
+#include "tracklist.h"
+
 #include <QAbstractTableModel>
 #include <QList>
 #include <QSet>
@@ -27,7 +29,7 @@ struct PlaylistColumn {
     int widthPixels() const { return widthTwips / 15; }
 };
 
-class PlaylistModel : public QAbstractTableModel {
+class PlaylistModel : public QAbstractTableModel, public TrackList {
     Q_OBJECT
 public:
     enum Column { NoColumn = 0, TitleColumn, ArtistColumn, AlbumColumn, FullPathColumn, ColumnCount };
@@ -40,19 +42,21 @@ public:
 
     // Rows are numbered 1..count(); an index outside that range reads as an empty row and
     // writes are ignored.
-    int count() const { return static_cast<int>(m_rows.size()); }
+    int count() const override { return static_cast<int>(m_rows.size()); }
     const TrackRow &row(int i) const;
     QString number(int i) const { return row(i).number; }
     QString title(int i) const { return row(i).title; }
     QString artist(int i) const { return row(i).artist; }
     QString album(int i) const { return row(i).album; }
-    QString fullPath(int i) const { return row(i).fullPath; }
+    QString fullPath(int i) const override { return row(i).fullPath; }
     // cell(i, 0..4): the text of a column as the list view shows it.
     QString cell(int i, int column) const;
-    bool isChecked(int i) const { return row(i).checked; }
-    void setChecked(int i, bool checked);
-    QString tag(int i) const { return row(i).tag; }
-    void setTag(int i, const QString &tag);
+    bool isChecked(int i) const override { return row(i).checked; }
+    void setChecked(int i, bool checked) override;
+    // Whether any row is checked.  O(1).
+    bool anyChecked() const override { return m_checkedCount > 0; }
+    QString tag(int i) const override { return row(i).tag; }
+    void setTag(int i, const QString &tag) override;
     void checkAll();
     void uncheckAll();
     // Removes every row; the next row added is numbered "0001".  The sort state stays.
@@ -95,5 +99,6 @@ private:
 
     QList<TrackRow> m_rows;
     QSet<QString> m_paths; // the full paths of m_rows, kept equal to them at every change
+    int m_checkedCount = 0; // the checked rows of m_rows
     int m_sortColumn = -1;
 };

@@ -74,6 +74,7 @@ void TrackAdder::dropFiles(const QStringList &paths)
         if (p.endsWith(QLatin1String("m3u"), Qt::CaseSensitive)) {
             enqueue(std::move(job));
             Job list;
+            list.isM3u = true;
             list.m3uPath = p;
             enqueue(std::move(list));
             return;
@@ -86,7 +87,8 @@ void TrackAdder::dropFiles(const QStringList &paths)
 void TrackAdder::loadM3u(const QString &path)
 {
     Job job;
-    job.m3uPath = path.isEmpty() ? QStringLiteral(" ") : path; // an empty name still ends in a message
+    job.isM3u = true;
+    job.m3uPath = path;
     enqueue(std::move(job));
 }
 
@@ -123,7 +125,7 @@ bool TrackAdder::waitForIdle(int timeoutMs)
 
 void TrackAdder::enqueue(Job job)
 {
-    if (job.items.isEmpty() && job.m3uPath.isEmpty())
+    if (job.items.isEmpty() && !job.isM3u)
         return;
     m_queue.enqueue(std::move(job));
     if (!m_active)
@@ -138,7 +140,7 @@ void TrackAdder::startNext()
     }
     m_active = true;
     Job job = m_queue.dequeue();
-    if (job.m3uPath.isEmpty()) {
+    if (!job.isM3u) {
         begin(std::move(job.items), {});
         return;
     }

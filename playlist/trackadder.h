@@ -72,7 +72,8 @@ public:
 private:
     struct Job {
         QList<Item> items;
-        QString m3uPath; // non-empty: the items come from reading this playlist
+        bool isM3u = false; // the items come from reading the playlist m3uPath
+        QString m3uPath;
     };
     struct Chunk {
         QList<Item> items;

@@ -1,5 +1,7 @@
 #include "trackreader.h"
 
+#include "filename.h"
+
 #include <cstring>
 
 namespace kes::playlist {
@@ -21,21 +23,6 @@ QString fixedField(const QString &text)
 }
 
 } // namespace
-
-QString FileNameOf(const QString &path)
-{
-    qsizetype cut = -1;
-    for (qsizetype i = path.size() - 1; i >= 0; --i) {
-        const QChar c = path.at(i);
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\')) {
-            cut = i;
-            break;
-        }
-    }
-    if (cut < 0 && path.size() >= 2 && path.at(1) == QLatin1Char(':') && path.at(0).isLetter())
-        cut = 1;
-    return cut < 0 ? path : path.mid(cut + 1);
-}
 
 QString FileKindOf(const DecoderApi &api, const QString &path)
 {

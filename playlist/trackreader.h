@@ -13,10 +13,6 @@
 
 namespace kes::playlist {
 
-// The last component of a path: the text after the last '/', '\' or drive colon ("C:");
-// the whole path when it has none.
-QString FileNameOf(const QString &path);
-
 // The decoder library's verdict on a file: "mp3", "wav", "rmp", "mpg", or "err" for any
 // type code it does not map.  Reads the file (through vbmp3_getFileType).
 QString FileKindOf(const DecoderApi &api, const QString &path);

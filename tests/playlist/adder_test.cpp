@@ -1,0 +1,155 @@
+// The asynchronous adder: order, duplicates at insertion time, drop rules, job order.
+#include "playlisttestsupport.h"
+#include "scriptedprompter.h"
+#include "trackadder.h"
+
+class AdderTest : public PlaylistTest {
+protected:
+    void SetUp() override
+    {
+        PlaylistTest::SetUp();
+        adder = std::make_unique<TrackAdder>(&model, api, &prompter);
+    }
+    void TearDown() override { adder.reset(); }
+    void waitIdle() { ASSERT_TRUE(adder->waitForIdle(20000)); }
+    QStringList names() const
+    {
+        QStringList out;
+        for (const QString &p : fullPaths(model))
+            out << QFileInfo(p).fileName();
+        return out;
+    }
+
+    ScriptedPrompter prompter;
+    std::unique_ptr<TrackAdder> adder;
+};
+
+TEST_F(AdderTest, DropAddsInDropOrderAfterExistingRows)
+{
+    adder->addFiles({touch("first.wav")});
+    waitIdle();
+    setTag(dir.filePath("b.mp3"), makeTag("Bee", "Artist B", "Album"));
+    adder->dropFiles({touch("c.mp3"), touch("a.mp3"), touch("b.mp3")});
+    waitIdle();
+    EXPECT_EQ(names(), QStringList({"first.wav", "c.mp3", "a.mp3", "b.mp3"}));
+    EXPECT_EQ(model.number(2), QStringLiteral("0002"));
+    EXPECT_EQ(model.number(4), QStringLiteral("0004"));
+    EXPECT_EQ(model.title(4), QStringLiteral("Bee"));
+    EXPECT_TRUE(prompter.messages.isEmpty());
+}
+
+TEST_F(AdderTest, DropSkipsWhatTheRulesSkipSilently)
+{
+    const QString listed = touch("listed.mp3");
+    adder->addFiles({listed});
+    waitIdle();
+    const QString unknownMp3 = touch("garbage.mp3");
+    const QString knownBak = touch("song.mp3.bak");
+    {
+        std::lock_guard lock(FakeDecoder::instance().mutex);
+        FakeDecoder::instance().fileTypes[unknownMp3.toStdString()] = -1; // the library does not know it
+        FakeDecoder::instance().fileTypes[knownBak.toStdString()] = 0;    // known, but not an accepted ending
+        FakeDecoder::instance().fileTypes[dir.filePath("upper.M3U").toStdString()] = 0;
+    }
+    writeBytes(dir.filePath("upper.M3U"), (dir.filePath("inside.wav") + "\r\n").toUtf8());
+    touch("inside.wav");
+    adder->dropFiles({listed, touch("notes.txt"), unknownMp3, knownBak, dir.filePath("upper.M3U"),
+                      touch("last.wav")});
+    waitIdle();
+    EXPECT_EQ(names(), QStringList({"listed.mp3", "last.wav"}));
+    EXPECT_TRUE(prompter.messages.isEmpty());
+    // Added as files (not dropped), the library's verdict does not count.
+    adder->addFiles({unknownMp3});
+    waitIdle();
+    EXPECT_EQ(names().last(), QStringLiteral("garbage.mp3"));
+}
+
+TEST_F(AdderTest, LowerCaseM3uInADropEndsTheDrop)
+{
+    touch("from-list.mp3");
+    writeBytes(dir.filePath("list.m3u"), "#EXTM3U\r\nfrom-list.mp3\r\n");
+    adder->dropFiles({touch("before.mp3"), dir.filePath("list.m3u"), touch("after.mp3")});
+    waitIdle();
+    EXPECT_EQ(names(), QStringList({"before.mp3", "from-list.mp3"}));
+}
+
+TEST_F(AdderTest, JobsLandInTheOrderTheyWereGiven)
+{
+    QByteArray m3u;
+    QStringList expected;
+    for (int i = 0; i < 700; ++i) {
+        const QString name = QStringLiteral("l%1.mp3").arg(i);
+        touch(name);
+        m3u += name.toUtf8() + "\n";
+        expected << name;
+    }
+    writeBytes(dir.filePath("big.m3u"), m3u);
+    adder->loadM3u(dir.filePath("big.m3u"));
+    adder->dropFiles({touch("dropped.wav")});
+    adder->addFiles({touch("added.wav"), dir.filePath("l5.mp3")});
+    EXPECT_FALSE(adder->isIdle());
+    int idleSignals = 0;
+    QObject::connect(adder.get(), &TrackAdder::idle, [&] { ++idleSignals; });
+    waitIdle();
+    expected << "dropped.wav" << "added.wav";
+    EXPECT_EQ(names(), expected);
+    EXPECT_EQ(model.number(702), QStringLiteral("0702"));
+    EXPECT_EQ(idleSignals, 1);
+}
+
+TEST_F(AdderTest, RowListedWhenSentOutButClearedBeforeAddingIsReadAfterAll)
+{
+    const QString a = touch("a.mp3");
+    setTag(a, makeTag("Title A", "Artist A", ""));
+    adder->addFiles({a});
+    waitIdle();
+    // Sent out while a.mp3 is listed, so its tags are not read; the list is cleared
+    // before the rows come back, so it must be added with its real texts.
+    adder->addFiles({touch("z.wav"), a, touch("b.wav")});
+    model.clear();
+    waitIdle();
+    EXPECT_EQ(names(), QStringList({"z.wav", "a.mp3", "b.wav"}));
+    EXPECT_EQ(model.title(2), QStringLiteral("Title A"));
+    EXPECT_EQ(model.number(3), QStringLiteral("0003"));
+}
+
+TEST_F(AdderTest, SortedListTakesAddedRowsInPlace)
+{
+    adder->addFiles({touch("m.wav"), touch("x.wav")});
+    waitIdle();
+    model.sortByColumn(PlaylistModel::TitleColumn);
+    adder->addFiles({touch("B.wav"), touch("a.wav"), touch("y.wav")});
+    waitIdle();
+    EXPECT_EQ(names(), QStringList({"a.wav", "B.wav", "m.wav", "x.wav", "y.wav"}));
+}
+
+TEST_F(AdderTest, CancelDropsPendingJobsAndTheAdderGoesOn)
+{
+    QStringList many;
+    for (int i = 0; i < 2000; ++i)
+        many << dir.filePath(QStringLiteral("n%1.wav").arg(i));
+    adder->addFiles(many);
+    adder->loadM3u(dir.filePath("never.m3u"));
+    adder->cancel();
+    EXPECT_TRUE(adder->isIdle());
+    testApp().processEvents();
+    adder->addFiles({touch("after.wav")});
+    waitIdle();
+    EXPECT_EQ(names().last(), QStringLiteral("after.wav"));
+    EXPECT_LT(model.count(), 2001);
+    EXPECT_TRUE(prompter.messages.isEmpty()); // the cancelled playlist was never read
+}
+
+TEST_F(AdderTest, PlaylistThatCannotBeReadEndsInAMessage)
+{
+    QDir().mkpath(dir.filePath("folder.m3u"));
+    for (const QString &path : {dir.filePath("missing.m3u"), dir.filePath("folder.m3u"), QString()}) {
+        prompter.messages.clear();
+        adder->loadM3u(path);
+        waitIdle();
+        ASSERT_EQ(prompter.messages.size(), 1);
+        EXPECT_TRUE(prompter.messages.at(0).text.startsWith(QStringLiteral("ファイル「")));
+        EXPECT_TRUE(prompter.messages.at(0).text.contains(path)) << prompter.messages.at(0).text.toStdString();
+    }
+    EXPECT_EQ(model.count(), 0);
+}
