@@ -5,7 +5,6 @@
 #include "playbackstate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
-#include "playlistrows.h"
 #include "sequencer.h"
 #include "trackadder.h"
 #include "trimnull.h"
@@ -84,8 +83,7 @@ void MainWindow::bindPlaylist()
     m_playlist = new PlaylistModel(this);
     m_adder = new TrackAdder(m_playlist, m_ctx.api, m_ctx.prompter, this);
     m_commands = std::make_unique<PlaylistCommands>(*m_playlist, *m_adder, *m_ctx.prompter, m_ctx.programFolder);
-    m_rows = std::make_unique<PlaylistRows>(*m_playlist);
-    m_sequencer = new Sequencer(*m_rows, playback().CurrentTrackNo, [this] { return playMode(); },
+    m_sequencer = new Sequencer(*m_playlist, playback().CurrentTrackNo, [this] { return playMode(); },
                                 [this] { return repeatOn(); });
 
     m_listView->setModel(m_playlist);

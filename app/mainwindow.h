@@ -27,7 +27,6 @@ class ClickLabel;
 class SpectrumBox;
 class PlaylistModel;
 class PlaylistCommands;
-class PlaylistRows;
 class Sequencer;
 class TrackAdder;
 
@@ -163,7 +162,6 @@ private:
     PlaylistModel *m_playlist = nullptr;
     TrackAdder *m_adder = nullptr;
     std::unique_ptr<PlaylistCommands> m_commands;
-    std::unique_ptr<PlaylistRows> m_rows;
     Sequencer *m_sequencer = nullptr;
     VideoPresenter *m_video = nullptr;
     QString m_lyricsFile;
