@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 namespace vbmp3 {
 
@@ -187,7 +188,11 @@ FileLayout probeFile(const std::string &path)
     FileReader reader(path);
     if (!reader.isOpen())
         return {};
-    return probe(reader);
+    try {
+        return probe(reader);
+    } catch (const std::exception &) {
+        return {};
+    }
 }
 
 int32_t fileTypeCode(const FileLayout &layout)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 namespace vbmp3 {
 
@@ -88,6 +89,22 @@ bool readListInfo(ByteReader &reader, ListInfo *list)
         return true;
     });
     return true;
+}
+
+bool readListInfo(const std::string &path, ListInfo *list)
+{
+    if (list)
+        std::memset(list, 0, sizeof *list);
+    FileReader reader(path);
+    if (!reader.isOpen())
+        return false;
+    try {
+        return readListInfo(reader, list);
+    } catch (const std::exception &) {
+        if (list)
+            std::memset(list, 0, sizeof *list);
+        return false;
+    }
 }
 
 } // namespace vbmp3
