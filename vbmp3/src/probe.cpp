@@ -6,9 +6,11 @@
 #include <cstring>
 #include <exception>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-namespace {
+namespace
+{
 
 // How far past the leading tags the first MPEG frame is looked for.
 constexpr uint64_t kMpegScanLimit = 256 * 1024;
@@ -28,8 +30,8 @@ uint64_t digitsValue(std::string_view s)
     return v;
 }
 
-const unsigned char kAsfGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+const unsigned char kAsfGuid[16]
+    = { 0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C };
 
 } // namespace
 
@@ -181,7 +183,8 @@ FileLayout probe(ByteReader &reader)
 
 } // namespace vbmp3
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 FileLayout probeFile(const std::string &path)
 {
