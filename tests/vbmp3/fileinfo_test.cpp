@@ -192,8 +192,8 @@ TEST_F(Fixtures, TypeCodesAndAudioRange)
     const std::vector<TypeCase> cases = {
         { "plain mp3", mp3, 0, 0, n },
         { "mp3 with lame's ID3v2 and ID3v1", readFile(s_dir / "tagged.mp3"), 16, -1, -1 },
-        { "ID3v2 then tag padding", tag + std::string(300, '\0') + mp3, 0, t, n + 300 },
-        { "junk before the first frame", std::string(700, 'j') + mp3, 0, 0, n + 700 },
+        { "ID3v2 then tag padding", tag + std::string(300, '\0') + mp3, 0, t + 300, n },
+        { "junk before the first frame", std::string(700, 'j') + mp3, 0, 700, n },
         { "ID3v1", mp3 + id3v1("a", "b"), 16, 0, n },
         { "Lyrics3 v2 before ID3v1", mp3 + lyrics3v2({ { "LYR", "la" } }) + id3v1("a", "b"), 48, 0, n },
         { "Lyrics3 v1 before ID3v1", mp3 + lyrics3v1("la\r\nla") + id3v1("a", "b"), 48, 0, n },

@@ -171,11 +171,14 @@ FileLayout probe(ByteReader &reader)
     if (offset >= reader.size())
         return layout;
     const TrailingTags tags = findTrailingTags(reader, offset);
-    if (!findFirstFrame(reader, offset, tags.audioEnd, kMpegScanLimit))
+    const auto first = findFirstFrame(reader, offset, tags.audioEnd, kMpegScanLimit);
+    if (!first)
         return layout;
+    // Starting at the first frame spares the decoder a search through tag padding or
+    // junk (libmpg123 gives up after 1 KiB of it by default).
     layout.kind = FileKind::Mpeg;
-    layout.audioOffset = offset;
-    layout.audioSize = tags.audioEnd - offset;
+    layout.audioOffset = first->offset;
+    layout.audioSize = tags.audioEnd - first->offset;
     layout.hasId3v1 = tags.id3v1;
     layout.hasLyrics3 = tags.id3v1 && tags.lyricsVersion != 0;
     return layout;
