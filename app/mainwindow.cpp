@@ -23,6 +23,8 @@
 #include <QPushButton>
 #include <QStyle>
 
+#include <algorithm>
+
 namespace {
 
 // The classic window frame: the client area is this much smaller than the window.
@@ -37,12 +39,14 @@ const QColor kGreen(0, 255, 0);
 
 QFont windowFont() { return QFont(QStringLiteral("ＭＳ Ｐゴシック"), 11); }
 
+// The classic "Terminal" read-out font is a narrow bitmap face; a monospaced face at a
+// pixel size that keeps the captions inside their labels stands in for it.
 QFont terminalFont(qreal points, bool bold = false)
 {
     QFont f(QStringLiteral("Terminal"));
-    f.setPointSizeF(points);
-    f.setBold(bold);
     f.setStyleHint(QFont::TypeWriter);
+    f.setPixelSize(points >= 9 ? 9 : 8);
+    f.setBold(bold);
     return f;
 }
 
@@ -121,6 +125,10 @@ void MainWindow::SetupColumns()
     const QList<PlaylistColumn> columns = PlaylistModel::SetupColumns();
     for (int i = 0; i < columns.size(); ++i)
         m_listView->setColumnWidth(i, twipsToPx(columns[i].widthTwips));
+    // The first column also holds the check box: keep "10000" readable beside it.
+    const int numberWidth = m_listView->fontMetrics().horizontalAdvance(QStringLiteral("10000"))
+        + m_listView->style()->pixelMetric(QStyle::PM_IndicatorWidth) + 16;
+    m_listView->setColumnWidth(0, std::max(m_listView->columnWidth(0), numberWidth));
 }
 
 void MainWindow::ListView_DblClick()
@@ -221,6 +229,9 @@ void MainWindow::buildControls()
     m_tab->setObjectName(QStringLiteral("SSTab1"));
     m_tab->setGeometry(twipsRect(60, 1500, 5625, 2895));
     m_tab->setAttribute(Qt::WA_NoMousePropagation);
+    // Compact tabs, so that the "File Search" button fits beside them.
+    m_tab->tabBar()->setFont(gothicFont(9, false));
+    m_tab->tabBar()->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 3px 7px; }"));
     QWidget *lyricsPage = m_tab->addPage(QStringLiteral("Lyrcs View"));
     QWidget *filesPage = m_tab->addPage(QStringLiteral("Files"));
 
@@ -246,6 +257,7 @@ void MainWindow::buildControls()
     m_listView->setRootIsDecorated(false);
     m_listView->setUniformRowHeights(true);
     m_listView->setAllColumnsShowFocus(true);
+    m_listView->setFont(gothicFont(9, false));
     m_listView->viewport()->installEventFilter(this);
     m_listView->installEventFilter(this);
 

@@ -5,6 +5,8 @@
 
 Prompter::Answer QtPrompter::message(const QString &text, Buttons buttons, Icon icon)
 {
+    // Every message also goes to standard error, for whoever runs the player from a shell.
+    qInfo("kestrine: %s", qUtf8Printable(text));
     QMessageBox box(m_parent);
     box.setWindowTitle(QStringLiteral("kestrine"));
     box.setText(text);

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots: the player under Xvfb with a generated playlist, one
+# track with Japanese tags and lyrics playing.  Usage: tools/screenshot.sh [build/bin]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BIN=$(realpath "${1:-build/bin}")
+OUT=$(realpath docs)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/cfg" "$work/music"
+
+make_track() { # name seconds freq title artist album
+  sox -n -r 44100 -c 2 "$work/$1.wav" synth "$2" sine "$3" sine "$(( $3 * 3 / 2 ))" gain -6
+  lame --quiet -b 192 --id3v2-only --id3v2-utf16 --tt "$4" --ta "$5" --tl "$6" "$work/$1.wav" "$work/music/$1.mp3"
+}
+make_track haru 40 440 "春の小川" "さくら合唱団" "日本のうた"
+make_track natsu 40 330 "夏の思い出" "水芭蕉" "日本のうた"
+make_track aki 40 262 "紅葉" "山田こずえ" "日本のうた"
+cat > "$work/music/haru.txt" <<'LRC'
+[00:00.00]春の小川は　さらさら行くよ
+[00:01.50]岸のすみれや　れんげの花に
+[00:03.00]すがたやさしく　色うつくしく
+[00:04.50]咲けよ咲けよと　ささやきながら
+[00:06.00]春の小川は　さらさら行くよ
+[00:07.50]えびやめだかや　小鮒の群れに
+LRC
+printf '%s\r\n' "$work/music/haru.mp3" "$work/music/natsu.mp3" "$work/music/aki.mp3" > "$work/list.m3u"
+printf '[その他設定]\nOp_04=1\nOp_14=%s\n' "$work/list.m3u" > "$work/cfg/kestrine.ini"
+
+cat > "$work/run.sh" <<RUN
+#!/usr/bin/env bash
+export KESTRINE_CONFIG_DIR="$work/cfg"
+"$BIN/kestrine" &
+pid=\$!
+sleep 3
+xdotool mousemove 68 12 click 1   # 再生
+sleep 4.5
+import -window root -crop 382x294+0+0 "$OUT/playing.png"
+xdotool mousemove 97 108 click 1 # the Files tab
+sleep 1
+import -window root -crop 382x294+0+0 "$OUT/playlist.png"
+kill \$pid
+RUN
+chmod +x "$work/run.sh"
+xvfb-run -a -s "-screen 0 640x480x24" "$work/run.sh"
+echo "screenshots in $OUT"
