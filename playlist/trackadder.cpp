@@ -252,7 +252,10 @@ void TrackAdder::deliver()
                 break;
             }
         }
+        const quint64 generation = m_generation;
         m_model->addRows(rows);
+        if (generation != m_generation)
+            break; // cancelled by someone reacting to the new rows
         if (k < chunk.outcomes.size()) {
             submit(m_deliverSeq, chunk.items.mid(k));
             break;

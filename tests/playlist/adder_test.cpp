@@ -1,7 +1,11 @@
 // The asynchronous adder: order, duplicates at insertion time, drop rules, job order.
 #include "playlisttestsupport.h"
+#include "playlistcommands.h"
 #include "scriptedprompter.h"
 #include "trackadder.h"
+
+#include <QMimeData>
+#include <QUrl>
 
 class AdderTest : public PlaylistTest {
 protected:
@@ -152,4 +156,13 @@ TEST_F(AdderTest, PlaylistThatCannotBeReadEndsInAMessage)
         EXPECT_TRUE(prompter.messages.at(0).text.contains(path)) << prompter.messages.at(0).text.toStdString();
     }
     EXPECT_EQ(model.count(), 0);
+}
+
+TEST(DroppedPathsTest, LocalFilesOfTheUriListInOrder)
+{
+    QMimeData data;
+    data.setUrls({QUrl(QStringLiteral("file:///m/b%20c.wav")), QUrl(QStringLiteral("http://host/x.mp3")),
+                  QUrl::fromLocalFile(QStringLiteral("/m/曲.mp3")), QUrl(QStringLiteral("file:///m/a.m3u"))});
+    EXPECT_EQ(PlaylistCommands::DroppedPaths(&data), QStringList({"/m/b c.wav", "/m/曲.mp3", "/m/a.m3u"}));
+    EXPECT_TRUE(PlaylistCommands::DroppedPaths(nullptr).isEmpty());
 }
