@@ -199,8 +199,10 @@ void TrackAdder::dispatch()
         m_nextItem += size;
         submit(m_nextSeq++, std::move(chunk));
     }
-    if (m_nextItem >= m_items.size())
-        m_items.clear(), m_nextItem = 0;
+    if (m_nextItem >= m_items.size()) {
+        m_items.clear();
+        m_nextItem = 0;
+    }
 }
 
 void TrackAdder::submit(int seq, QList<Item> items)

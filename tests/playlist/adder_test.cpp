@@ -141,8 +141,8 @@ TEST_F(AdderTest, CancelDropsPendingJobsAndTheAdderGoesOn)
     testApp().processEvents();
     adder->addFiles({ touch("after.wav") });
     waitIdle();
-    EXPECT_EQ(names().last(), QStringLiteral("after.wav"));
-    EXPECT_LT(model.count(), 2001);
+    // Nothing read before the cancel reaches the list.
+    EXPECT_EQ(names(), QStringList({"after.wav"}));
     EXPECT_TRUE(prompter.messages.isEmpty()); // the cancelled playlist was never read
 }
 
