@@ -74,8 +74,9 @@ bool isAscii(std::string_view bytes)
 
 // How Japanese the bytes look when read as CP932: > 0 speaks for CP932, < 0 against.
 // Structurally invalid bytes or user-defined characters rule it out.  A double-byte
-// character whose trail is an ASCII letter followed by another letter is the typical
-// shape of an accented Latin-1 word ("Céline": E9 6C 69), so it speaks against.
+// character whose trail is an ASCII letter and that stands inside or at the end of a
+// word of ASCII letters is the typical shape of an accented Latin-1 word ("Céline":
+// E9 6C 69, "Monáe/": E1 65 2F), so it speaks against.
 int cp932Score(std::string_view bytes)
 {
     int score = 0;
@@ -94,7 +95,9 @@ int cp932Score(std::string_view bytes)
             return -1000;
         if (c >= 0xF0) // user-defined area: not in real text
             return -1000;
-        bool latinShape = isAsciiLetter(t) && (i + 2 >= bytes.size() || isAsciiLetter(static_cast<unsigned char>(bytes[i + 2])));
+        const bool prevLetter = i > 0 && isAsciiLetter(static_cast<unsigned char>(bytes[i - 1]));
+        const bool nextLetter = i + 2 >= bytes.size() || isAsciiLetter(static_cast<unsigned char>(bytes[i + 2]));
+        const bool latinShape = isAsciiLetter(t) && (prevLetter || nextLetter);
         score += latinShape ? -1 : 2;
         ++i;
     }

@@ -59,6 +59,10 @@ struct Settings {
     } printText;
 };
 
+// The folder search pattern from the seven file-type flags, in the order mp3, rmp, wav,
+// m3u, mpg, avi, wma: "*.mp3;*.rmp" with the defaults, empty with no flag set.
+QString BuildSearchPattern(const Settings &s);
+
 // The folder of the settings file, which also stands in for the program's folder of the
 // default playlist ("kestrine_def.m3u", "playlist.m3u") and the tag file ("csvfile.dat"):
 // $KESTRINE_CONFIG_DIR when set (tests); else the executable's folder when it is writable;

@@ -38,6 +38,8 @@ TEST(TextCodec, Latin1TagFieldsTellJapaneseFromLatin1)
         {"cp932 half-width", "\xb1\xb2\xb3", "ｱｲｳ"},
         {"latin1 accent + letter", "C\xe9line", "Céline"},
         {"latin1 umlaut (user-defined area)", "Bj\xf6rk", "Björk"},
+        {"latin1 accent at the end of a word", "Janelle Mon\xe1" "e/Roman", "Janelle Monáe/Roman"},
+        {"cp932 katakana after a blank", "CD \x83\x41\x83\x43/x", "CD アイ/x"},
         {"utf8 in a latin1 field", "Bj\xc3\xb6rk", "Björk"},
     };
     for (const auto &c : cases)

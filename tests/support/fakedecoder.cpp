@@ -1,5 +1,7 @@
 #include "fakedecoder.h"
 
+#include "playbackstate.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -21,6 +23,7 @@ int32_t f_stopCallback()
 {
     fake().record("stopCallback");
     std::lock_guard lock(fake().mutex);
+    fake().callbackActiveAtStopCallback = playback().CallbackActive.load();
     fake().callback = nullptr;
     return 1;
 }
@@ -208,6 +211,7 @@ void FakeDecoder::reset()
     vbmp3Option = {};
     decodeOption = {};
     callback = nullptr;
+    callbackActiveAtStopCallback = false;
     m_calls.clear();
 }
 

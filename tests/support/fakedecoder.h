@@ -52,6 +52,8 @@ public:
     Vbmp3Option vbmp3Option{};
     DecodeOption decodeOption{};
     void (*callback)(int32_t, int32_t) = nullptr;
+    // playback().CallbackActive as it stood when the callback was unregistered.
+    bool callbackActiveAtStopCallback = false;
 
     void record(const char *name);
 

@@ -1,0 +1,624 @@
+#include "mainwindow.h"
+
+#include "clicklabel.h"
+#include "equalizer.h"
+#include "playbackstate.h"
+#include "playlistcommands.h"
+#include "playlistmodel.h"
+#include "sequencer.h"
+#include "trackadder.h"
+#include "trimnull.h"
+#include "singleinstance.h"
+#include "spectrumbox.h"
+#include "tabcontrol.h"
+#include "toolbaricons.h"
+#include "twips.h"
+
+#include <QCloseEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QFileInfo>
+#include <QDir>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QStyle>
+
+namespace {
+
+// The classic window frame: the client area is this much smaller than the window.
+constexpr int kFrameWidthTwips = 120;
+constexpr int kFrameHeightTwips = 420;
+constexpr int kFullHeight = 4830;
+constexpr int kCompactHeight = 1830;
+constexpr int kStartWidth = 5850;
+
+const QColor kOrange(255, 128, 0);
+const QColor kGreen(0, 255, 0);
+
+QFont windowFont() { return QFont(QStringLiteral("ＭＳ Ｐゴシック"), 11); }
+
+QFont terminalFont(qreal points, bool bold = false)
+{
+    QFont f(QStringLiteral("Terminal"));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    f.setStyleHint(QFont::TypeWriter);
+    return f;
+}
+
+QFont gothicFont(qreal points, bool bold, bool italic = false)
+{
+    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
+    f.setPointSizeF(points);
+    f.setBold(bold);
+    f.setItalic(italic);
+    return f;
+}
+
+} // namespace
+
+MainWindow::MainWindow(const Context &context, QWidget *parent)
+    : QWidget(parent)
+    , m_ctx(context)
+{
+    setObjectName(QStringLiteral("kestrine"));
+    setWindowTitle(QStringLiteral("kestrine"));
+    setWindowIcon(QIcon(applicationIcon(64)));
+    setFont(windowFont());
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    buildControls();
+    buildPopupMenu();
+    bindPlaylist();
+    setWindowSizeTwips(kStartWidth, kFullHeight);
+}
+
+MainWindow::~MainWindow()
+{
+    Form_Unload();
+    delete m_sequencer;
+}
+
+void MainWindow::bindPlaylist()
+{
+    m_playlist = new PlaylistModel(this);
+    m_adder = new TrackAdder(m_playlist, m_ctx.api, m_ctx.prompter, this);
+    m_commands = std::make_unique<PlaylistCommands>(*m_playlist, *m_adder, *m_ctx.prompter, m_ctx.programFolder);
+    m_sequencer = new Sequencer(*m_playlist, playback().CurrentTrackNo, [this] { return playMode(); },
+                                [this] { return repeatOn(); });
+
+    m_listView->setModel(m_playlist);
+    m_listView->setAcceptDrops(true);
+    m_listView->viewport()->setAcceptDrops(true);
+    m_listView->setDropIndicatorShown(false);
+    m_listView->header()->setSectionsClickable(true);
+    m_listView->header()->setSortIndicatorShown(false);
+    connect(m_listView->header(), &QHeaderView::sectionClicked, this,
+            [this](int section) { m_commands->ColumnClick(section); });
+    connect(m_listView, &QTreeView::clicked, this, [this](const QModelIndex &index) {
+        if (index.isValid())
+            m_commands->ItemClick(index.row() + 1);
+    });
+
+    auto connectMenu = [this](const char *name, auto slot) {
+        if (QAction *a = findChild<QAction *>(QString::fromUtf8(name)))
+            connect(a, &QAction::triggered, this, slot);
+    };
+    connectMenu("All_Check", [this] { m_commands->All_Check(); });
+    connectMenu("Lst_Cancel", [this] { m_commands->Lst_Cancel(); });
+    connectMenu("List_Clear", [this] { m_commands->List_Clear(); });
+    connectMenu("Save_m3u", [this] { m_commands->Save_m3u(); });
+    connectMenu("Csv_Save", [this] { m_commands->Csv_Save(); });
+    connectMenu("Def_Playlist_Set", [this] {
+        m_commands->Def_Playlist_Set([this](const QString &path) {
+            m_settings.Op_14 = path;
+            return SaveSettings(m_settings, m_ctx.iniPath);
+        });
+    });
+}
+
+void MainWindow::SetupColumns()
+{
+    const QList<PlaylistColumn> columns = PlaylistModel::SetupColumns();
+    for (int i = 0; i < columns.size(); ++i)
+        m_listView->setColumnWidth(i, twipsToPx(columns[i].widthTwips));
+}
+
+void MainWindow::ListView_DblClick()
+{
+    const PlaylistCommands::Pick pick = m_commands->DblClick();
+    playback().CurrentTrackNo = pick.row;
+    playback().CurrentFile = pick.path;
+    PlayTrack();
+}
+
+QLabel *MainWindow::makeLabel(const char *name, const QString &text, QRect twips, QColor color, const QFont &font,
+                              QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QString::fromUtf8(name));
+    label->setGeometry(twips);
+    label->setFont(font);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+    label->setAutoFillBackground(false);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+void MainWindow::buildControls()
+{
+    m_toolbar = new QToolBar(this);
+    m_toolbar->setObjectName(QStringLiteral("Toolbar"));
+    m_toolbar->setGeometry(twipsRect(0, 0, 5730, 360));
+    m_toolbar->setMovable(false);
+    m_toolbar->setFloatable(false);
+    m_toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    m_toolbar->setContentsMargins(0, 0, 0, 0);
+    m_toolbar->installEventFilter(this);
+    connect(m_toolbar, &QToolBar::actionTriggered, this,
+            [this](QAction *action) { Toolbar_ButtonClick(action->data().toString()); });
+
+    m_shape2 = new QWidget(this);
+    m_shape2->setObjectName(QStringLiteral("Shape2"));
+    m_shape2->setGeometry(twipsRect(30, 375, 5700, 1065));
+    m_shape2->setAutoFillBackground(true);
+    QPalette black = m_shape2->palette();
+    black.setColor(QPalette::Window, Qt::black);
+    m_shape2->setPalette(black);
+    // A shape is no window: clicks on it land on the form.
+    m_shape2->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    m_lblNumber = makeLabel("Lbl_Number", QStringLiteral("N0.1"), twipsRect(150, 450, 360, 195), kOrange,
+                            terminalFont(9.75), this);
+    m_lblTime = makeLabel("lblTime", QStringLiteral("00:00"), twipsRect(1020, 480, 375, 120), kGreen,
+                          terminalFont(6), this);
+    auto *label16 = makeLabel("Label16", QStringLiteral("/"), twipsRect(1440, 420, 120, 225), Qt::white, font(), this);
+    label16->setAttribute(Qt::WA_NoMousePropagation);
+    m_lblTime2 = makeLabel("lbl_time2", QStringLiteral("00:00"), twipsRect(1620, 480, 375, 120), kGreen,
+                           terminalFont(6), this);
+    m_label6 = makeLabel("Label6", QStringLiteral("000 kb/s "), twipsRect(2100, 480, 675, 120), kOrange,
+                         terminalFont(6), this);
+    m_label7 = makeLabel("Label7", QStringLiteral("000 KHz "), twipsRect(2790, 480, 600, 120), kOrange,
+                         terminalFont(6), this);
+    m_lblVol = makeLabel("Lbl_Vol", QStringLiteral("Vol -"), twipsRect(4410, 450, 1215, 120), kOrange,
+                         terminalFont(6, true), this);
+    m_lblArt = makeLabel("lbl_art", QStringLiteral("Artist"), twipsRect(150, 690, 3165, 255), QColor(255, 192, 128),
+                         gothicFont(9.75, true), this);
+    m_lblTitle = makeLabel("lbl_title", QStringLiteral("Title"), twipsRect(150, 930, 3165, 255),
+                           QColor(128, 255, 255), gothicFont(9.75, true), this);
+
+    m_wavebox = new SpectrumBox(this);
+    m_wavebox->setGeometry(twipsRect(4260, 720, 1300, 700));
+    m_wavebox->setHeightTwips(700);
+
+    m_label15 = new ClickLabel(QStringLiteral("Repeat-on"), this);
+    m_label15->setObjectName(QStringLiteral("Label15"));
+    m_label15->setGeometry(twipsRect(120, 1200, 810, 195));
+    m_label15->setFont(terminalFont(9.75));
+    m_label15->setToolTip(QStringLiteral("Click : リピート再生ＯＮ・ＯＦＦ"));
+    m_label5 = new ClickLabel(QStringLiteral("Normal"), this);
+    m_label5->setObjectName(QStringLiteral("Label5"));
+    m_label5->setGeometry(twipsRect(1170, 1200, 540, 195));
+    m_label5->setFont(terminalFont(9.75));
+    m_label5->setToolTip(QStringLiteral("Click : 再生ＭＯＤＥの変更"));
+    for (ClickLabel *l : {m_label15, m_label5}) {
+        QPalette pal = l->palette();
+        pal.setColor(QPalette::WindowText, kOrange);
+        pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(128, 128, 128));
+        l->setPalette(pal);
+        l->setAttribute(Qt::WA_NoMousePropagation);
+    }
+    connect(m_label15, &ClickLabel::clicked, this, &MainWindow::Label15_Click);
+    connect(m_label5, &ClickLabel::clicked, this, &MainWindow::Label5_Click);
+
+    m_seekbar = new QScrollBar(Qt::Horizontal, this);
+    m_seekbar->setObjectName(QStringLiteral("seekbar"));
+    m_seekbar->setGeometry(twipsRect(1890, 1230, 1890, 150));
+    m_seekbar->setRange(0, 0);
+
+    m_tab = new TabControl(this);
+    m_tab->setObjectName(QStringLiteral("SSTab1"));
+    m_tab->setGeometry(twipsRect(60, 1500, 5625, 2895));
+    m_tab->setAttribute(Qt::WA_NoMousePropagation);
+    QWidget *lyricsPage = m_tab->addPage(QStringLiteral("Lyrcs View"));
+    QWidget *filesPage = m_tab->addPage(QStringLiteral("Files"));
+
+    m_lyricsBox = new QWidget(lyricsPage);
+    m_lyricsBox->setObjectName(QStringLiteral("LyricsBox"));
+    m_lyricsBox->setGeometry(twipsRect(60, 390, 5490, 2490));
+    m_lyricsBox->setAutoFillBackground(true);
+    QPalette navy = m_lyricsBox->palette();
+    navy.setColor(QPalette::Window, QColor(0, 0, 128));
+    m_lyricsBox->setPalette(navy);
+    m_lyricsBox->setAttribute(Qt::WA_NoMousePropagation);
+    const int kasiTop[5] = {60, 536, 1012, 1488, 1965};
+    for (int i = 0; i < 5; ++i) {
+        const QByteArray name = "lbl_kasi(" + QByteArray::number(i) + ")";
+        m_kasi[i] = makeLabel(name.constData(), QString(), twipsRect(30, kasiTop[i], 5355, 345), Qt::white,
+                              i == 2 ? gothicFont(12, true, true) : font(), m_lyricsBox);
+        m_kasi[i]->installEventFilter(this);
+    }
+
+    m_listView = new QTreeView(filesPage);
+    m_listView->setObjectName(QStringLiteral("ListView"));
+    m_listView->setGeometry(twipsRect(60, 360, 5520, 2505));
+    m_listView->setRootIsDecorated(false);
+    m_listView->setUniformRowHeights(true);
+    m_listView->setAllColumnsShowFocus(true);
+    m_listView->viewport()->installEventFilter(this);
+    m_listView->installEventFilter(this);
+
+    auto *command2 = new QPushButton(QStringLiteral("File Search"), filesPage);
+    command2->setObjectName(QStringLiteral("Command2"));
+    command2->setGeometry(twipsRect(2040, 60, 1545, 285));
+    m_command2 = command2;
+
+    // The slider lies over the right end of the toolbar.
+    m_slider = new QSlider(Qt::Horizontal, this);
+    m_slider->setObjectName(QStringLiteral("Slider1"));
+    m_slider->setGeometry(twipsRect(4350, 90, 1380, 255));
+    m_slider->setRange(0, 65535);
+    m_slider->setPageStep(4096);
+    m_slider->raise();
+    connect(m_slider, &QSlider::actionTriggered, this, [this](int) {
+        // actionTriggered reports the value about to be set: apply it once it is.
+        QMetaObject::invokeMethod(this, [this] { Slider1_Change(m_slider->value()); }, Qt::QueuedConnection);
+    });
+    connect(m_slider, &QSlider::sliderMoved, this, &MainWindow::Slider1_Change);
+
+    const QList<QWidget *> popupSources { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7,
+                                          m_lblArt,    m_lblTitle, m_wavebox };
+    for (QWidget *w : popupSources)
+        w->installEventFilter(this);
+
+    m_timebar = new QTimer(this);
+    m_timebar->setObjectName(QStringLiteral("Timebar"));
+    m_timebar->setInterval(100);
+    m_lyricsTimer = new QTimer(this);
+    m_lyricsTimer->setObjectName(QStringLiteral("lyrics_timer"));
+    m_lyricsTimer->setInterval(5);
+    connect(m_timebar, &QTimer::timeout, this, &MainWindow::Timebar_Timer);
+    connect(m_lyricsTimer, &QTimer::timeout, this, &MainWindow::ShowLyrics);
+    // Only dragging the thumb seeks; the next tick puts the thumb back otherwise.
+    connect(m_seekbar, &QScrollBar::sliderMoved, this, &MainWindow::seekbar_Scroll);
+}
+
+void MainWindow::buildPopupMenu()
+{
+    m_pop = new QMenu(this);
+    m_pop->setObjectName(QStringLiteral("Listview_Pop"));
+    auto add = [](QMenu *menu, const char *name, const QString &caption) {
+        QAction *a = menu->addAction(caption);
+        a->setObjectName(QString::fromUtf8(name));
+        return a;
+    };
+    auto sub = [this](const char *name, const QString &caption) {
+        QMenu *m = m_pop->addMenu(caption);
+        m->setObjectName(QString::fromUtf8(name));
+        m->menuAction()->setObjectName(QString::fromUtf8(name));
+        return m;
+    };
+    QMenu *menu0 = sub("menu0", QStringLiteral("Play Mode"));
+    m_repeatSet = add(menu0, "repeat_set", QStringLiteral("リピート"));
+    m_repeatSet->setCheckable(true);
+    m_repeatSet->setChecked(true);
+    connect(m_repeatSet, &QAction::triggered, this, [this] {
+        // The action toggled its own check already; the handler owns the state.
+        m_repeatSet->setChecked(!m_repeatSet->isChecked());
+        repeat_set_Click();
+    });
+    QMenu *menu1 = sub("menu1", QStringLiteral("ListView"));
+    add(menu1, "All_Check", QStringLiteral("List All Check"));
+    add(menu1, "Lst_Cancel", QStringLiteral("List All Cancel"));
+    add(menu1, "List_Clear", QStringLiteral("List Clear"));
+    QMenu *menu2 = sub("menu2", QStringLiteral("プレイリスト＆CSV　作成"));
+    add(menu2, "Save_m3u", QStringLiteral("Make PlayLsit(m3u)"));
+    add(menu2, "Def_Playlist_Set", QStringLiteral("PlayList Set(起動時用)"));
+    add(menu2, "Csv_Save", QStringLiteral("ＣＳＶ形式で保存(ID3Tag)"));
+    QAction *dummy = add(m_pop, "dummy2", QStringLiteral("------------------------"));
+    dummy->setEnabled(false);
+    add(m_pop, "Option_Call", QStringLiteral("Option"));
+    QAction *printCd = add(m_pop, "Print_CD", QStringLiteral("Print CD"));
+    connect(printCd, &QAction::triggered, this, [this] { Toolbar_ButtonClick(QStringLiteral("印刷")); });
+    add(m_pop, "HomePage", QStringLiteral("HomePage"));
+    add(m_pop, "about", QStringLiteral("about"));
+}
+
+int MainWindow::windowWidthTwips() const { return pxToTwips(width()) + kFrameWidthTwips; }
+
+int MainWindow::windowHeightTwips() const { return pxToTwips(height()) + kFrameHeightTwips; }
+
+void MainWindow::setWindowSizeTwips(int widthTwips, int heightTwips)
+{
+    resize(twipsToPx(widthTwips - kFrameWidthTwips), twipsToPx(heightTwips - kFrameHeightTwips));
+    Form_Resize();
+}
+
+void MainWindow::loadSettingsForToolbar()
+{
+    if (m_settingsLoaded)
+        return;
+    LoadSettings(m_settings, m_ctx.iniPath);
+    m_settingsLoaded = true;
+}
+
+void MainWindow::SetupToolbar()
+{
+    loadSettingsForToolbar();
+    m_toolbar->clear();
+    const int size = m_settings.Op_09 == 1 ? 20 : 14;
+    m_toolbar->setIconSize(QSize(size, size));
+    struct Button {
+        const char *key;
+        int image; // 1-based index into the image list
+        const char *tip;
+    };
+    static const Button buttons[] = {
+        {"終了", 6, "終了"}, {nullptr, 0, nullptr}, {"前曲", 1, "前曲"}, {"再生", 2, "再生"},
+        {"一時", 3, "一時停止"}, {"停止", 4, "停止"}, {"次曲", 5, "次曲"}, {nullptr, 0, nullptr},
+        {"設定", 8, "設定"}, {"変形", 9, "サイズ変更"}, {"印刷", 10, "ＣＤジャケット"},
+    };
+    for (const Button &b : buttons) {
+        if (!b.key) {
+            m_toolbar->addSeparator();
+            continue;
+        }
+        const QString key = QString::fromUtf8(b.key);
+        QIcon icon(toolbarIcon(QString::fromUtf8(kToolbarImageKeys[b.image - 1]), size));
+        QAction *a = m_toolbar->addAction(icon, QString());
+        a->setObjectName(key);
+        a->setData(key);
+        a->setToolTip(QString::fromUtf8(b.tip));
+    }
+    m_slider->raise();
+}
+
+void MainWindow::Form_Resize()
+{
+    const int W = windowWidthTwips();
+    const int H = windowHeightTwips();
+    auto setWidth = [](QWidget *w, int twips) { w->resize(twipsToPx(twips), w->height()); };
+    auto setHeight = [](QWidget *w, int twips) { w->resize(w->width(), twipsToPx(twips)); };
+    m_toolbar->resize(width(), m_toolbar->height());
+    setWidth(m_tab, W - 225);
+    setWidth(m_lyricsBox, W - 360);
+    setWidth(m_listView, W - 325);
+    setWidth(m_shape2, W - 150);
+    for (QLabel *l : m_kasi)
+        setWidth(l, W - 495);
+    if (H > kFullHeight) {
+        setHeight(m_tab, H - 1920);
+        setHeight(m_listView, H - 2310);
+    } else {
+        setHeight(m_tab, 2895);
+        setHeight(m_listView, 2505);
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+void MainWindow::ToggleCompact()
+{
+    const int H = windowHeightTwips();
+    const int target = H == kCompactHeight ? kFullHeight : H == kFullHeight ? kCompactHeight : kFullHeight;
+    setWindowSizeTwips(kStartWidth, target);
+}
+
+bool MainWindow::repeatOn() const { return m_repeatSet->isChecked(); }
+
+QString MainWindow::playMode() const { return m_label5->text(); }
+
+void MainWindow::Label15_Click()
+{
+    if (m_repeatSet->isChecked()) {
+        m_repeatSet->setChecked(false);
+        m_label15->setText(QStringLiteral("Repeat-off"));
+    } else {
+        m_repeatSet->setChecked(true);
+        m_label15->setText(QStringLiteral("Repeat-on"));
+    }
+}
+
+void MainWindow::repeat_set_Click()
+{
+    if (m_repeatSet->isChecked()) {
+        m_repeatSet->setChecked(false);
+        m_label15->setEnabled(false);
+    } else {
+        m_repeatSet->setChecked(true);
+        m_label15->setEnabled(true);
+    }
+}
+
+void MainWindow::Label5_Click()
+{
+    m_label5->setText(m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random")
+                                                                    : QStringLiteral("Normal"));
+    playback().CurrentTrackNo = 1;
+}
+
+bool MainWindow::BusyGuard()
+{
+    if (m_ctx.api.getState(nullptr) == VBMP3_PLAYING) {
+        m_ctx.prompter->message(QStringLiteral("現在、再生中のため、この機能は利用できません！"));
+        return true;
+    }
+    return false;
+}
+
+void MainWindow::Slider1_Change(int value)
+{
+    const auto v = static_cast<uint32_t>(value) & 0xFFFFu;
+    m_volumeHex = QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper();
+    const uint32_t word = (v << 16) | v;
+    m_ctx.api.setOutputVolume(word);
+    m_lblVol->setText(QStringLiteral("Vol - %1").arg(v));
+}
+
+void MainWindow::Toolbar_ButtonClick(const QString &key)
+{
+    if (key == QStringLiteral("再生")) {
+        playPressed();
+    } else if (key == QStringLiteral("停止")) {
+        StopTrack();
+    } else if (key == QStringLiteral("一時")) {
+        PauseResume();
+    } else if (key == QStringLiteral("次曲")) {
+        NextTrack();
+    } else if (key == QStringLiteral("前曲")) {
+        previousPressed();
+    } else if (key == QStringLiteral("変形")) {
+        ToggleCompact();
+    } else if (key == QStringLiteral("終了")) {
+        close();
+    } else if (key == QStringLiteral("印刷")) {
+        if (BusyGuard())
+            return;
+        // The CD jacket window opens here once it exists.
+    }
+    // "設定" opens the options window once it exists; "検索" does nothing.
+}
+
+void MainWindow::showPopup(const QPoint &globalPos)
+{
+    emit popupShown();
+    m_pop->popup(globalPos);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_listView->viewport()) {
+        switch (event->type()) {
+        case QEvent::DragEnter:
+        case QEvent::DragMove: {
+            auto *de = static_cast<QDropEvent *>(event);
+            if (de->mimeData()->hasUrls()) {
+                de->acceptProposedAction();
+                return true;
+            }
+            break;
+        }
+        case QEvent::Drop: {
+            auto *de = static_cast<QDropEvent *>(event);
+            m_commands->DropFiles(PlaylistCommands::DroppedPaths(de->mimeData()));
+            de->acceptProposedAction();
+            return true;
+        }
+        case QEvent::MouseButtonDblClick:
+            // The double click plays the row clicked last, whatever lies under the mouse.
+            if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+                ListView_DblClick();
+                return true;
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto *me = static_cast<QMouseEvent *>(event);
+        if (me->button() == Qt::RightButton) {
+            showPopup(me->globalPosition().toPoint());
+            return watched != m_listView->viewport(); // the list still selects under the mouse
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::RightButton)
+        showPopup(event->globalPosition().toPoint());
+    QWidget::mousePressEvent(event);
+}
+
+bool MainWindow::Form_Load()
+{
+    PlaybackState &pb = playback();
+    // 1. Single instance.
+    if (m_ctx.instance && !m_ctx.instance->tryAcquire()) {
+        m_ctx.prompter->message(QStringLiteral("このアプリケーションは重複起動することができません。"),
+                                Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+        m_unloaded = true; // the decoder library was never touched
+        close();
+        return false;
+    }
+    // 2. Decoder.
+    m_ctx.api.init();
+    m_ctx.api.callback(DecoderCallback);
+    pb.CallbackActive = true;
+    m_ctx.api.setLyrics3Use(0);
+    // 3. Play mode and track number.
+    pb.CurrentTrackNo = 1;
+    m_label5->setText(QStringLiteral("Normal"));
+    // 4. Playlist columns, toolbar.
+    SetupColumns();
+    SetupToolbar();
+    // 5. Settings and equalizer.
+    LoadSettings(m_settings, m_ctx.iniPath);
+    m_settingsLoaded = true;
+    ApplyEqPreset(m_settings, m_ctx.api);
+    // 6. Start height.
+    setWindowSizeTwips(kStartWidth, m_settings.Op_03 == 1 ? kCompactHeight : kFullHeight);
+    // 7. Default playlist.
+    if (m_settings.Op_04 == 1 && !m_settings.Op_14.isEmpty()) {
+        const QFileInfo fi(m_settings.Op_14);
+        if (fi.exists() && fi.isFile()) {
+            m_commands->LoadM3u(TrimNull(m_settings.Op_14));
+        } else {
+            m_ctx.prompter->message(
+                QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."));
+        }
+    }
+    // 8. Start-up folder for the folder search.
+    if (m_settings.Op_07 == 1 && !m_settings.Op_17.isEmpty()) {
+        if (QDir(m_settings.Op_17).exists())
+            m_startFolder = m_settings.Op_17;
+        else
+            m_ctx.prompter->message(
+                QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."));
+    }
+    // 9. Search pattern.
+    m_searchPattern = BuildSearchPattern(m_settings);
+    // 10. Video size mode.
+    pb.VideoSizeMode = 1;
+    // 11. Decoder options.
+    const Vbmp3Option vbmp3Option { { 128, 10, 10, 0 } };
+    if (m_ctx.api.setVbmp3Option(&vbmp3Option) == 0)
+        m_ctx.prompter->message(QStringLiteral("error"));
+    const DecodeOption decodeOption { { 0, 0, 48000 } };
+    if (m_ctx.api.setDecodeOption(&decodeOption) == 0)
+        m_ctx.prompter->message(QStringLiteral("error"));
+    // 12. Volume: the slider follows the right channel.
+    m_volumeWord = m_ctx.api.getOutputVolume();
+    const int right = static_cast<int>(m_volumeWord >> 16);
+    m_slider->setValue(right);
+    m_volumeHex = QStringLiteral("%1").arg(right, 4, 16, QLatin1Char('0')).toUpper();
+    m_lblVol->setText(QStringLiteral("Vol - %1").arg(right));
+    return true;
+}
+
+void MainWindow::Form_Unload()
+{
+    if (m_unloaded)
+        return;
+    m_unloaded = true;
+    m_timebar->stop();
+    m_lyricsTimer->stop();
+    m_adder->cancel();
+    playback().CallbackActive = false;
+    m_ctx.api.stopCallback();
+    m_ctx.api.stop();
+    m_ctx.api.free();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    Form_Unload();
+    event->accept();
+}

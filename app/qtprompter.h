@@ -1,0 +1,22 @@
+// Message and input boxes shown with Qt's dialogs, titled with the application's name.
+#pragma once
+
+#include "prompter.h"
+
+#include <QPointer>
+#include <QWidget>
+
+class QtPrompter : public Prompter {
+public:
+    explicit QtPrompter(QWidget *parent = nullptr)
+        : m_parent(parent)
+    {
+    }
+    void setParent(QWidget *parent) { m_parent = parent; }
+
+    Answer message(const QString &text, Buttons buttons, Icon icon) override;
+    QString input(const QString &prompt, const QString &title, const QString &defaultText) override;
+
+private:
+    QPointer<QWidget> m_parent;
+};

@@ -1,0 +1,14 @@
+// The toolbar's pictures, drawn by code so that they stay crisp at both sizes.
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+
+// The ten keys in image-list order.
+inline const char *const kToolbarImageKeys[10] = {"前曲", "再生", "一時", "停止", "次曲",
+                                                  "終了", "検索", "設定", "変形", "印刷"};
+
+// The picture for a key at size x size pixels (14 or 20), on a transparent background.
+QPixmap toolbarIcon(const QString &key, int size);
+// The application's icon at any size.
+QPixmap applicationIcon(int size);

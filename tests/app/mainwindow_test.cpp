@@ -1,0 +1,344 @@
+// The main window with the scripted decoder: start-up and shutdown, layout, toolbar,
+// menus, resize rules and the repeat/mode read-outs.
+#include "fakedecoder.h"
+#include "mainwindow.h"
+#include "playbackstate.h"
+#include "scriptedprompter.h"
+#include "twips.h"
+
+#include <QFile>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FakeDecoder::instance().reset();
+        playback().TrackEnded = false;
+        playback().CallbackActive = false;
+        ASSERT_TRUE(dir.isValid());
+        iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
+    }
+
+    std::unique_ptr<MainWindow> start(bool load = true)
+    {
+        MainWindow::Context ctx;
+        ctx.api = FakeDecoder::api();
+        ctx.prompter = &prompter;
+        ctx.iniPath = iniPath;
+        ctx.programFolder = dir.path();
+        auto w = std::make_unique<MainWindow>(ctx);
+        if (load) {
+            EXPECT_TRUE(w->Form_Load());
+        }
+        return w;
+    }
+
+    void writeIni(const QByteArray &text)
+    {
+        QFile f(iniPath);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+
+    template <typename T = QWidget> T *child(MainWindow &w, const char *name)
+    {
+        T *c = w.findChild<T *>(QString::fromUtf8(name));
+        EXPECT_NE(c, nullptr) << name;
+        return c;
+    }
+
+    QTemporaryDir dir;
+    QString iniPath;
+    ScriptedPrompter prompter;
+};
+
+QSize pxSize(int wTwips, int hTwips) { return QSize(twipsToPx(wTwips), twipsToPx(hTwips)); }
+
+} // namespace
+
+TEST_F(MainWindowTest, StartsWithDefaultsAndWritesNothingAtExit)
+{
+    auto w = start();
+    EXPECT_EQ(w->windowWidthTwips(), 5850);
+    EXPECT_EQ(w->windowHeightTwips(), 4830);
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("kestrine"));
+    EXPECT_EQ(w->playMode(), QStringLiteral("Normal"));
+    EXPECT_TRUE(w->repeatOn());
+    EXPECT_EQ(w->searchPattern(), QStringLiteral("*.mp3;*.rmp"));
+    EXPECT_EQ(playback().CurrentTrackNo, 1);
+    EXPECT_EQ(playback().VideoSizeMode, 1);
+    EXPECT_TRUE(prompter.messages.isEmpty());
+    // Decoder start-up: options as the player hands them, callback registered.
+    FakeDecoder &f = FakeDecoder::instance();
+    EXPECT_EQ(f.vbmp3Option.value[0], 128);
+    EXPECT_EQ(f.vbmp3Option.value[1], 10);
+    EXPECT_EQ(f.vbmp3Option.value[2], 10);
+    EXPECT_EQ(f.decodeOption.value[2], 48000);
+    EXPECT_NE(f.callback, nullptr);
+    EXPECT_TRUE(playback().CallbackActive);
+    // The volume read-out follows the right channel of the device volume.
+    EXPECT_EQ(child<QSlider>(*w, "Slider1")->value(), 65535);
+    w->close();
+    EXPECT_FALSE(QFile::exists(iniPath));
+}
+
+TEST_F(MainWindowTest, ShutdownClearsTheFlagBeforeReleasingTheDecoderInOrder)
+{
+    auto w = start();
+    FakeDecoder &f = FakeDecoder::instance();
+    f.clearCalls();
+    w->close();
+    const std::vector<std::string> expected { "stopCallback", "stop", "free" };
+    EXPECT_EQ(f.calls(), expected);
+    EXPECT_FALSE(f.callbackActiveAtStopCallback);
+    EXPECT_FALSE(child<QTimer>(*w, "Timebar")->isActive());
+    // A late report after shutdown has no effect.
+    DecoderCallback(4, 0);
+    EXPECT_FALSE(playback().TrackEnded);
+    f.clearCalls();
+    w.reset(); // destruction does not release the decoder twice
+    EXPECT_TRUE(f.calls().empty());
+}
+
+TEST_F(MainWindowTest, DecoderCallbackOnlyRaisesTheFlagForEndOfTrack)
+{
+    auto w = start();
+    DecoderCallback(3, 0);
+    EXPECT_FALSE(playback().TrackEnded);
+    FakeDecoder::instance().endTrack();
+    EXPECT_TRUE(playback().TrackEnded);
+}
+
+TEST_F(MainWindowTest, OptionRefusalsAndStartupFilesAreReported)
+{
+    FakeDecoder::instance().setVbmp3OptionResult = 0;
+    FakeDecoder::instance().setDecodeOptionResult = 0;
+    writeIni("[その他設定]\nOp_04=1\nOp_14=/no/such/list.m3u\nOp_07=1\nOp_17=/no/such/folder/\n");
+    auto w = start();
+    EXPECT_EQ(prompter.texts(),
+              QStringList({ QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."),
+                            QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."),
+                            QStringLiteral("error"), QStringLiteral("error") }));
+}
+
+TEST_F(MainWindowTest, CompactStartAndToggle)
+{
+    writeIni("[その他設定]\nOp_03=1\n");
+    auto w = start();
+    EXPECT_EQ(w->windowHeightTwips(), 1830);
+    EXPECT_EQ(w->windowWidthTwips(), 5850);
+    w->Toolbar_ButtonClick(QStringLiteral("変形"));
+    EXPECT_EQ(w->windowHeightTwips(), 4830);
+    w->Toolbar_ButtonClick(QStringLiteral("変形"));
+    EXPECT_EQ(w->windowHeightTwips(), 1830);
+    // After the user dragged the window to another height, the toggle restores full height.
+    w->setWindowSizeTwips(7000, 5200);
+    w->ToggleCompact();
+    EXPECT_EQ(w->windowHeightTwips(), 4830);
+    EXPECT_EQ(w->windowWidthTwips(), 5850);
+}
+
+TEST_F(MainWindowTest, ResizeRules)
+{
+    auto w = start();
+    w->setWindowSizeTwips(6000, 6000);
+    EXPECT_EQ(child(*w, "SSTab1")->size(), pxSize(5775, 4080));
+    EXPECT_EQ(child(*w, "ListView")->size(), pxSize(5675, 3690));
+    EXPECT_EQ(child(*w, "LyricsBox")->width(), twipsToPx(5640));
+    EXPECT_EQ(child(*w, "Shape2")->width(), twipsToPx(5850));
+    EXPECT_EQ(child(*w, "lbl_kasi(4)")->width(), twipsToPx(5505));
+    w->setWindowSizeTwips(6000, 4005);
+    EXPECT_EQ(child(*w, "SSTab1")->height(), twipsToPx(2895));
+    EXPECT_EQ(child(*w, "ListView")->height(), twipsToPx(2505));
+    // Controls the rules do not name keep their places.
+    EXPECT_EQ(child(*w, "wavebox")->geometry(), twipsRect(4260, 720, 1300, 700));
+}
+
+TEST_F(MainWindowTest, ControlsStandWhereTheLayoutPutsThem)
+{
+    auto w = start();
+    struct Place {
+        const char *name;
+        QRect twips;
+        const char *caption;
+    } places[] = {
+        { "Lbl_Number", twipsRect(150, 450, 360, 195), "N0.1" },
+        { "lblTime", twipsRect(1020, 480, 375, 120), "00:00" },
+        { "lbl_time2", twipsRect(1620, 480, 375, 120), "00:00" },
+        { "Label6", twipsRect(2100, 480, 675, 120), "000 kb/s " },
+        { "Label7", twipsRect(2790, 480, 600, 120), "000 KHz " },
+        { "Lbl_Vol", twipsRect(4410, 450, 1215, 120), nullptr },
+        { "lbl_art", twipsRect(150, 690, 3165, 255), "Artist" },
+        { "lbl_title", twipsRect(150, 930, 3165, 255), "Title" },
+        { "Label15", twipsRect(120, 1200, 810, 195), "Repeat-on" },
+        { "Label5", twipsRect(1170, 1200, 540, 195), "Normal" },
+        { "seekbar", twipsRect(1890, 1230, 1890, 150), nullptr },
+        { "Slider1", twipsRect(4350, 90, 1380, 255), nullptr },
+        { "lbl_kasi(2)", twipsRect(30, 1012, 5355, 345), "" },
+        { "Command2", twipsRect(2040, 60, 1545, 285), nullptr },
+    };
+    for (const Place &p : places) {
+        QWidget *c = child(*w, p.name);
+        ASSERT_NE(c, nullptr);
+        EXPECT_EQ(c->geometry(), p.twips) << p.name;
+        if (p.caption) {
+            auto *label = qobject_cast<QLabel *>(c);
+            ASSERT_NE(label, nullptr) << p.name;
+            EXPECT_EQ(label->text(), QString::fromUtf8(p.caption)) << p.name;
+        }
+    }
+    EXPECT_EQ(child<QLabel>(*w, "Label15")->toolTip(), QStringLiteral("Click : リピート再生ＯＮ・ＯＦＦ"));
+    EXPECT_EQ(child<QLabel>(*w, "Label5")->toolTip(), QStringLiteral("Click : 再生ＭＯＤＥの変更"));
+    EXPECT_EQ(child<QTimer>(*w, "Timebar")->interval(), 100);
+    EXPECT_EQ(child<QTimer>(*w, "lyrics_timer")->interval(), 5);
+    // The Japanese window font resolves to a font that has Japanese glyphs.
+    const QFontInfo info(child<QLabel>(*w, "lbl_title")->font());
+    EXPECT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(info.family())) << info.family().toStdString();
+}
+
+TEST_F(MainWindowTest, ToolbarButtonsInOrderWithBothIconSizes)
+{
+    for (int large : { 0, 1 }) {
+        writeIni(large ? "[その他設定]\nOp_09=1\n" : "[その他設定]\nOp_09=0\n");
+        auto w = start();
+        auto *tb = child<QToolBar>(*w, "Toolbar");
+        QStringList keys, tips;
+        for (QAction *a : tb->actions()) {
+            keys << (a->isSeparator() ? QStringLiteral("|") : a->data().toString());
+            if (!a->isSeparator())
+                tips << a->toolTip();
+        }
+        EXPECT_EQ(keys.join(QLatin1Char(' ')), QStringLiteral("終了 | 前曲 再生 一時 停止 次曲 | 設定 変形 印刷"));
+        EXPECT_EQ(tips.join(QLatin1Char(' ')), QStringLiteral("終了 前曲 再生 一時停止 停止 次曲 設定 サイズ変更 ＣＤジャケット"));
+        const int size = large ? 20 : 14;
+        EXPECT_EQ(tb->iconSize(), QSize(size, size));
+        EXPECT_EQ(tb->actions().first()->icon().availableSizes().value(0), QSize(size, size));
+        w->close();
+    }
+}
+
+TEST_F(MainWindowTest, PopupMenuLayout)
+{
+    auto w = start();
+    QStringList items;
+    for (QAction *a : w->popupMenu()->actions()) {
+        items << a->objectName() + QLatin1Char('=') + a->text();
+        if (a->menu())
+            for (QAction *s : a->menu()->actions())
+                items << QStringLiteral("  ") + s->objectName() + QLatin1Char('=') + s->text();
+    }
+    EXPECT_EQ(items, QStringList({
+                         QStringLiteral("menu0=Play Mode"),
+                         QStringLiteral("  repeat_set=リピート"),
+                         QStringLiteral("menu1=ListView"),
+                         QStringLiteral("  All_Check=List All Check"),
+                         QStringLiteral("  Lst_Cancel=List All Cancel"),
+                         QStringLiteral("  List_Clear=List Clear"),
+                         QStringLiteral("menu2=プレイリスト＆CSV　作成"),
+                         QStringLiteral("  Save_m3u=Make PlayLsit(m3u)"),
+                         QStringLiteral("  Def_Playlist_Set=PlayList Set(起動時用)"),
+                         QStringLiteral("  Csv_Save=ＣＳＶ形式で保存(ID3Tag)"),
+                         QStringLiteral("dummy2=------------------------"),
+                         QStringLiteral("Option_Call=Option"),
+                         QStringLiteral("Print_CD=Print CD"),
+                         QStringLiteral("HomePage=HomePage"),
+                         QStringLiteral("about=about"),
+                     }));
+    EXPECT_FALSE(w->findChild<QAction *>(QStringLiteral("dummy2"))->isEnabled());
+}
+
+TEST_F(MainWindowTest, RepeatFromTheLabelAndFromTheMenu)
+{
+    auto w = start();
+    auto *label15 = child<QLabel>(*w, "Label15");
+    auto *repeatSet = w->findChild<QAction *>(QStringLiteral("repeat_set"));
+    w->Label15_Click();
+    EXPECT_FALSE(repeatSet->isChecked());
+    EXPECT_EQ(label15->text(), QStringLiteral("Repeat-off"));
+    w->Label15_Click();
+    EXPECT_TRUE(repeatSet->isChecked());
+    EXPECT_EQ(label15->text(), QStringLiteral("Repeat-on"));
+    // The menu item greys the label and leaves its caption; a greyed label takes no clicks.
+    repeatSet->trigger();
+    EXPECT_FALSE(repeatSet->isChecked());
+    EXPECT_FALSE(label15->isEnabled());
+    EXPECT_EQ(label15->text(), QStringLiteral("Repeat-on"));
+    QTest::mouseClick(label15, Qt::LeftButton);
+    EXPECT_FALSE(repeatSet->isChecked());
+    repeatSet->trigger();
+    EXPECT_TRUE(repeatSet->isChecked());
+    EXPECT_TRUE(label15->isEnabled());
+    EXPECT_EQ(label15->text(), QStringLiteral("Repeat-on"));
+    // The mode label toggles between its two captions and resets the track number.
+    playback().CurrentTrackNo = 4;
+    QTest::mouseClick(child(*w, "Label5"), Qt::LeftButton);
+    EXPECT_EQ(w->playMode(), QStringLiteral("Random"));
+    EXPECT_EQ(playback().CurrentTrackNo, 1);
+    w->Label5_Click();
+    EXPECT_EQ(w->playMode(), QStringLiteral("Normal"));
+}
+
+TEST_F(MainWindowTest, BusyGuardOnlyWhilePlaying)
+{
+    auto w = start();
+    FakeDecoder &f = FakeDecoder::instance();
+    for (int state : { 0, 2 }) {
+        f.state = state;
+        EXPECT_FALSE(w->BusyGuard());
+    }
+    EXPECT_TRUE(prompter.messages.isEmpty());
+    f.state = 1;
+    EXPECT_TRUE(w->BusyGuard());
+    EXPECT_EQ(prompter.texts(), QStringList { QStringLiteral("現在、再生中のため、この機能は利用できません！") });
+    w->Toolbar_ButtonClick(QStringLiteral("印刷"));
+    EXPECT_EQ(prompter.messages.size(), 2);
+}
+
+TEST_F(MainWindowTest, RightClickOpensThePopupOnTheListedControlsOnly)
+{
+    auto w = start();
+    w->show();
+    QSignalSpy shown(w.get(), &MainWindow::popupShown);
+    QTest::mousePress(child(*w, "lbl_title"), Qt::LeftButton);
+    EXPECT_EQ(shown.count(), 0);
+    for (const char *name : { "lbl_title", "lbl_art", "Lbl_Number", "lblTime", "wavebox", "Toolbar" }) {
+        QTest::mousePress(child(*w, name), Qt::RightButton);
+        w->popupMenu()->hide();
+    }
+    QTest::mousePress(w.get(), Qt::RightButton, {}, QPoint(2, 200));
+    w->popupMenu()->hide();
+    EXPECT_EQ(shown.count(), 7);
+    QTest::mousePress(child(*w, "Label5"), Qt::RightButton);
+    QTest::mousePress(child(*w, "Label16"), Qt::RightButton);
+    EXPECT_EQ(shown.count(), 7);
+}
+
+TEST_F(MainWindowTest, VolumeSliderSendsBothChannels)
+{
+    FakeDecoder::instance().volume = 0x1234FFFFu;
+    auto w = start();
+    EXPECT_EQ(child<QSlider>(*w, "Slider1")->value(), 0x1234);
+    struct Case {
+        int value;
+        uint32_t word;
+        const char *hex;
+    } cases[] = { { 0, 0u, "0000" }, { 255, 0x00FF00FFu, "00FF" }, { 4096, 0x10001000u, "1000" },
+                  { 65535, 0xFFFFFFFFu, "FFFF" } };
+    for (const Case &c : cases) {
+        w->Slider1_Change(c.value);
+        EXPECT_EQ(FakeDecoder::instance().volume, c.word);
+        EXPECT_EQ(w->VolumeHex(), QString::fromLatin1(c.hex));
+        EXPECT_EQ(child<QLabel>(*w, "Lbl_Vol")->text(), QStringLiteral("Vol - %1").arg(c.value));
+    }
+}

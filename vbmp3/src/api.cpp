@@ -1,0 +1,279 @@
+// The C interface of libvbmp3.so (see include/vbmp3.h): a thin layer that serialises the
+// calls and hands them to the one engine.  File-information calls keep no state and do
+// not take the lock.
+#include "engine.h"
+#include "fileinfo.h"
+#include "vbmp3.h"
+
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+
+static_assert(sizeof(OpenInfo) == 272);
+static_assert(offsetof(OpenInfo, text2) == 128 && offsetof(OpenInfo, reserved) == 256 && offsetof(OpenInfo, bitrate) == 260
+              && offsetof(OpenInfo, frequency) == 264 && offsetof(OpenInfo, totalSeconds) == 268);
+static_assert(sizeof(TagInfo) == 652);
+static_assert(offsetof(TagInfo, title) == 0 && offsetof(TagInfo, artist) == 128 && offsetof(TagInfo, album) == 256
+              && offsetof(TagInfo, year) == 384 && offsetof(TagInfo, comment) == 389 && offsetof(TagInfo, pad) == 517
+              && offsetof(TagInfo, genre) == 520 && offsetof(TagInfo, genreName) == 524);
+static_assert(sizeof(ListInfo) == 1792);
+static_assert(sizeof(MpegInfo) == 56);
+static_assert(sizeof(LyricsLines) == 644);
+static_assert(offsetof(LyricsLines, current) == 0 && offsetof(LyricsLines, line4) == 4 && offsetof(LyricsLines, line3) == 132
+              && offsetof(LyricsLines, line2) == 260 && offsetof(LyricsLines, line1) == 388
+              && offsetof(LyricsLines, line0) == 516);
+static_assert(sizeof(Vbmp3Option) == 16 && sizeof(DecodeOption) == 12);
+
+namespace {
+
+std::mutex g_apiMutex; // serialises every stateful call
+std::unique_ptr<vbmp3::Engine> g_engine; // protected by g_apiMutex; nullptr before init and after free
+
+// Runs f(engine) under the lock, or returns fallback when the library is not started.
+template<typename F, typename R>
+R withEngine(R fallback, F f)
+{
+    std::lock_guard lock(g_apiMutex);
+    if (!g_engine)
+        return fallback;
+    return f(*g_engine);
+}
+
+std::string pathOf(const char *path)
+{
+    return path ? std::string(path) : std::string();
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t vbmp3_init(void)
+{
+    std::lock_guard lock(g_apiMutex);
+    if (g_engine)
+        g_engine->stop();
+    else
+        g_engine = std::make_unique<vbmp3::Engine>();
+    return 1;
+}
+
+int32_t vbmp3_free(void)
+{
+    std::unique_ptr<vbmp3::Engine> engine;
+    {
+        std::lock_guard lock(g_apiMutex);
+        engine = std::move(g_engine);
+    }
+    if (!engine)
+        return 0;
+    engine->stopCallback();
+    engine.reset(); // joins the library's threads
+    return 1;
+}
+
+int32_t vbmp3_callback(void (*proc)(int32_t message, int32_t param))
+{
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        e.setCallback(proc);
+        return 1;
+    });
+}
+
+int32_t vbmp3_stopCallback(void)
+{
+    return withEngine(0, [](vbmp3::Engine &e) {
+        e.stopCallback();
+        return 1;
+    });
+}
+
+int32_t vbmp3_setVbmp3Option(const Vbmp3Option *option)
+{
+    if (!option)
+        return 0;
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.setBufferOptions(*option) ? 1 : 0; });
+}
+
+int32_t vbmp3_setDecodeOption(const DecodeOption *option)
+{
+    if (!option)
+        return 0;
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.setDecodeOptions(*option) ? 1 : 0; });
+}
+
+int32_t vbmp3_setLyrics3Use(int32_t use)
+{
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        e.setLyrics3Use(use != 0);
+        return 1;
+    });
+}
+
+int32_t vbmp3_open(const char *path, OpenInfo *info)
+{
+    if (info)
+        std::memset(info, 0, sizeof *info);
+    if (!path || !*path)
+        return 0;
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.open(path, info) ? 1 : 0; });
+}
+
+int32_t vbmp3_close(void)
+{
+    return withEngine(0, [](vbmp3::Engine &e) { return e.close() ? 1 : 0; });
+}
+
+int32_t vbmp3_play(void)
+{
+    return withEngine(0, [](vbmp3::Engine &e) { return e.play() ? 1 : 0; });
+}
+
+int32_t vbmp3_stop(void)
+{
+    return withEngine(0, [](vbmp3::Engine &e) { return e.stop() ? 1 : 0; });
+}
+
+int32_t vbmp3_pause(void)
+{
+    return withEngine(0, [](vbmp3::Engine &e) { return e.pause() ? 1 : 0; });
+}
+
+int32_t vbmp3_restart(void)
+{
+    return withEngine(0, [](vbmp3::Engine &e) { return e.restart() ? 1 : 0; });
+}
+
+int32_t vbmp3_seek(int32_t seconds)
+{
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.seek(seconds) ? 1 : 0; });
+}
+
+int32_t vbmp3_getState(int32_t *elapsedSeconds)
+{
+    if (elapsedSeconds)
+        *elapsedSeconds = 0;
+    return withEngine(int32_t{VBMP3_STOPPED}, [&](vbmp3::Engine &e) { return e.state(elapsedSeconds); });
+}
+
+int32_t vbmp3_getFileType(const char *path)
+{
+    if (!path || !*path)
+        return VBMP3_TYPE_UNKNOWN;
+    return vbmp3::fileTypeCode(vbmp3::probeFile(path));
+}
+
+int32_t vbmp3_readLyrics3Data(void)
+{
+    return withEngine(0, [](vbmp3::Engine &e) { return e.readLyrics3Data() ? -1 : 0; });
+}
+
+int32_t vbmp3_setLyricsFile(const char *path)
+{
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.setLyricsFile(path) ? 1 : 0; });
+}
+
+int32_t vbmp3_getFileInfo2(const char *path, TagInfo *tag, MpegInfo *mpeg, ListInfo *list)
+{
+    if (tag)
+        std::memset(tag, 0, sizeof *tag);
+    if (mpeg)
+        std::memset(mpeg, 0, sizeof *mpeg);
+    if (list)
+        std::memset(list, 0, sizeof *list);
+    if (!path || !*path)
+        return 0;
+    const std::string file = pathOf(path);
+    TagInfo tagScratch;
+    MpegInfo mpegScratch;
+    ListInfo listScratch;
+    bool ok = vbmp3::readTagInfo(file, tag ? tag : &tagScratch);
+    if (ok) {
+        vbmp3::readMpegInfo(file, mpeg ? mpeg : &mpegScratch);
+        vbmp3::readListInfo(file, list ? list : &listScratch);
+    }
+    return ok ? 1 : 0;
+}
+
+int32_t vbmp3_getFileTagInfo(const char *path, TagInfo *tag)
+{
+    if (tag)
+        std::memset(tag, 0, sizeof *tag);
+    if (!path || !*path || !tag)
+        return 0;
+    return vbmp3::readTagInfo(path, tag) ? 1 : 0;
+}
+
+int32_t vbmp3_getMpegInfo(MpegInfo *mpeg)
+{
+    if (!mpeg)
+        return 0;
+    std::memset(mpeg, 0, sizeof *mpeg);
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.mpegInfo(mpeg) ? 1 : 0; });
+}
+
+int32_t vbmp3_getSpectrum(int32_t *first, int32_t *second)
+{
+    int32_t scratch[vbmp3::SpectrumAnalyzer::kBands];
+    int32_t *a = first ? first : scratch;
+    int32_t *b = second ? second : scratch;
+    std::memset(a, 0, sizeof scratch);
+    std::memset(b, 0, sizeof scratch);
+    if (!first && !second)
+        return 0;
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        if (first && second) {
+            e.spectrum(first, second);
+        } else {
+            int32_t other[vbmp3::SpectrumAnalyzer::kBands];
+            e.spectrum(first ? first : other, second ? second : other);
+        }
+        return 1;
+    });
+}
+
+int32_t vbmp3_getLyrics(LyricsLines *lines)
+{
+    if (!lines)
+        return 0;
+    std::memset(lines, 0, sizeof *lines);
+    lines->current = -1;
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.lyrics(lines) ? 1 : 0; });
+}
+
+int32_t vbmp3_getVersion(void)
+{
+    return 100;
+}
+
+int32_t vbmp3_setEqualizer(const int32_t *bands)
+{
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        e.setEqualizer(bands);
+        return 1;
+    });
+}
+
+int32_t vbmp3_setOutput(const char *target)
+{
+    if (!target)
+        return 0;
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.setOutput(target) ? 1 : 0; });
+}
+
+uint32_t vbmp3_getOutputVolume(void)
+{
+    return withEngine(0xFFFFFFFFu, [](vbmp3::Engine &e) { return e.volume(); });
+}
+
+int32_t vbmp3_setOutputVolume(uint32_t word)
+{
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        e.setVolume(word);
+        return 1;
+    });
+}
+
+} // extern "C"

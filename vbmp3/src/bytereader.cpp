@@ -1,0 +1,72 @@
+#include "bytereader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace vbmp3
+{
+
+std::string ByteReader::read(uint64_t offset, size_t n)
+{
+    const uint64_t total = size();
+    if (offset >= total)
+        return {};
+    n = static_cast<size_t>(std::min<uint64_t>(n, total - offset));
+    std::string out(n, '\0');
+    out.resize(readAt(offset, out.data(), n));
+    return out;
+}
+
+FileReader::FileReader(const std::string &path)
+{
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0)
+        return;
+    struct stat st {
+    };
+    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(m_fd);
+        m_fd = -1;
+        return;
+    }
+    m_size = static_cast<uint64_t>(st.st_size);
+}
+
+FileReader::~FileReader()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+size_t FileReader::readAt(uint64_t offset, void *buf, size_t n)
+{
+    if (m_fd < 0 || offset >= m_size)
+        return 0;
+    n = static_cast<size_t>(std::min<uint64_t>(n, m_size - offset));
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::pread(m_fd, static_cast<char *>(buf) + done, n - done, static_cast<off_t>(offset + done));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        done += static_cast<size_t>(r);
+    }
+    return done;
+}
+
+size_t MemoryReader::readAt(uint64_t offset, void *buf, size_t n)
+{
+    if (offset >= m_bytes.size())
+        return 0;
+    n = static_cast<size_t>(std::min<uint64_t>(n, m_bytes.size() - offset));
+    std::memcpy(buf, m_bytes.data() + offset, n);
+    return n;
+}
+
+} // namespace vbmp3

@@ -1,0 +1,59 @@
+// Random access to the bytes of a file or of a memory block, so that the file parsers can
+// be run on files and, in tests and fuzz targets, on bytes in memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vbmp3
+{
+
+class ByteReader
+{
+public:
+    virtual ~ByteReader() = default;
+    virtual uint64_t size() const = 0;
+    // Copies up to n bytes from offset into buf; returns how many were copied (fewer at the
+    // end of the data or on a read error, 0 past the end).
+    virtual size_t readAt(uint64_t offset, void *buf, size_t n) = 0;
+
+    // Up to n bytes from offset (fewer at the end).
+    std::string read(uint64_t offset, size_t n);
+};
+
+// A file opened read-only for the lifetime of the object.  Not shared between threads.
+class FileReader final : public ByteReader
+{
+public:
+    explicit FileReader(const std::string &path);
+    ~FileReader() override;
+    FileReader(const FileReader &) = delete;
+    FileReader &operator=(const FileReader &) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    uint64_t size() const override { return m_size; }
+    size_t readAt(uint64_t offset, void *buf, size_t n) override;
+
+private:
+    int m_fd = -1;
+    uint64_t m_size = 0;
+};
+
+// Bytes owned by the caller, which keeps them alive while the reader is used.
+class MemoryReader final : public ByteReader
+{
+public:
+    explicit MemoryReader(std::string_view bytes)
+        : m_bytes(bytes)
+    {
+    }
+    uint64_t size() const override { return m_bytes.size(); }
+    size_t readAt(uint64_t offset, void *buf, size_t n) override;
+
+private:
+    std::string_view m_bytes;
+};
+
+} // namespace vbmp3

@@ -1,0 +1,659 @@
+#include "engine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <pthread.h>
+#include <sched.h>
+
+namespace vbmp3 {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr size_t kDecodeChunk = 1152; // frames per source read
+constexpr size_t kOutputBlock = 1024; // frames per equalizer/volume/device step
+constexpr size_t kMaxLyricsBytes = 1 << 20;
+
+// Scales interleaved frames by the volume word's halves, gliding from the previous
+// gains over the block so that slider moves do not click.
+void applyVolume(const float *in, float *out, size_t frames, int channels, float (&previous)[2], uint32_t word)
+{
+    float gain[2] = {static_cast<float>(word & 0xFFFF) / 65535.0f, static_cast<float>(word >> 16) / 65535.0f};
+    if (channels == 1)
+        gain[0] = gain[1] = 0.5f * (gain[0] + gain[1]);
+    const float step[2] = {(gain[0] - previous[0]) / static_cast<float>(frames),
+                           (gain[1] - previous[1]) / static_cast<float>(frames)};
+    for (size_t i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            const float g = previous[c] + step[c] * static_cast<float>(i + 1);
+            out[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] =
+                in[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] * g;
+        }
+    }
+    previous[0] = gain[0];
+    previous[1] = gain[1];
+}
+
+} // namespace
+
+Engine::Engine()
+{
+    m_decodeThread = std::thread([this] { decodeLoop(); });
+    m_outputThread = std::thread([this] { outputLoop(); });
+}
+
+Engine::~Engine()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        stopLocked();
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    m_decodeThread.join();
+    m_outputThread.join();
+}
+
+// ---------------------------------------------------------------------------------
+// Controlling thread
+
+bool Engine::open(const std::string &path, OpenInfo *info)
+{
+    if (info)
+        std::memset(info, 0, sizeof *info);
+    close();
+    const FileLayout layout = probeFile(path);
+    if (layout.kind != FileKind::Mpeg && layout.kind != FileKind::Rmp && layout.kind != FileKind::Wav)
+        return false;
+    std::shared_ptr<Source> source = openSource(path, layout);
+    if (!source)
+        return false;
+    m_path = path;
+    m_layout = layout;
+    m_info = source->info();
+    {
+        std::lock_guard lock(m_mutex);
+        m_source = std::move(source);
+        m_stoppedFrame = 0;
+    }
+    if (info) {
+        fillField(info->text1, sizeof info->text1, m_info.description);
+        fillField(info->text2, sizeof info->text2, m_info.decoderName);
+        info->bitrate = m_info.bitrate;
+        info->frequency = m_info.rate;
+        info->totalSeconds = static_cast<int32_t>(std::min<int64_t>(m_info.totalFrames / m_info.rate, INT32_MAX));
+    }
+    if (m_lyrics3Use)
+        readLyrics3Data();
+    return true;
+}
+
+bool Engine::close()
+{
+    m_lyrics = {};
+    const bool wasOpen = !m_path.empty();
+    m_path.clear();
+    m_layout = {};
+    m_info = {};
+    std::lock_guard lock(m_mutex);
+    stopLocked();
+    m_source.reset();
+    m_stoppedFrame = 0;
+    return wasOpen;
+}
+
+bool Engine::play()
+{
+    std::unique_lock lock(m_mutex);
+    if (!m_source)
+        return false;
+    std::unique_ptr<Output> output;
+    bool autoFallback = false;
+    if (m_target.starts_with("file:")) {
+        // Fail now, not later on the output thread, when the file cannot be written;
+        // "a" leaves a file that an earlier play may still be finishing untouched.
+        std::FILE *probe = std::fopen(m_target.c_str() + 5, "ab");
+        if (!probe)
+            return false;
+        std::fclose(probe);
+        output = makeFileOutput(m_target.substr(5));
+    } else if (m_target == "null") {
+        output = makeNullOutput();
+    } else {
+        output = makePulseOutput();
+        autoFallback = true;
+    }
+
+    const SourceInfo &info = m_source->info();
+    ++m_session;
+    ++m_serial;
+    m_state = State::Playing;
+    m_sessionSource = m_source;
+    m_totalFrames = info.totalFrames;
+    m_rate = info.rate;
+    m_channels = info.channels;
+    m_seekPending = true;
+    m_seekFrame = 0;
+    m_decodeEof = false;
+    const size_t ringFrames = static_cast<size_t>(m_bufferOptions.value[0]) * 1024 / (2 * static_cast<size_t>(m_channels));
+    m_ring.reset(std::max(ringFrames, 2 * kDecodeChunk), m_channels);
+    m_ringFrame = 0;
+    m_segmentStart = m_writtenFrame = 0;
+    m_stoppedFrame = 0;
+
+    OutputFormat format;
+    format.rate = m_rate;
+    format.channels = m_channels;
+    format.periodMs = m_bufferOptions.value[2];
+    format.bufferMs = m_bufferOptions.value[1] * m_bufferOptions.value[2];
+    format.deviceChannels = m_decodeOptions.value[0];
+    format.deviceSampleFormat = m_decodeOptions.value[1];
+    format.deviceRate = m_decodeOptions.value[2];
+    m_sessionFormat = format;
+    m_pendingOutput = std::move(output);
+    m_pendingAuto = autoFallback;
+    m_realtime = m_bufferOptions.value[3] == 1;
+    // Enough history for the device's delay (plus slack for the server's own latency)
+    // and one analysis window behind it.
+    const size_t historyFrames = static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(m_rate) / 1000
+                                 + SpectrumAnalyzer::windowFor(m_rate) + kOutputBlock;
+    m_history.reset(historyFrames, m_channels);
+    lock.unlock();
+    m_wake.notify_all();
+    return true;
+}
+
+void Engine::stopLocked()
+{
+    if (m_state != State::Stopped || m_pendingOutput || m_output)
+        ++m_session;
+    ++m_serial;
+    m_state = State::Stopped;
+    m_sessionSource.reset();
+    m_pendingOutput.reset();
+    m_ring.clear();
+    m_history.clear();
+    m_decodeEof = false;
+    m_seekPending = false;
+    m_stoppedFrame = 0;
+    m_wake.notify_all();
+}
+
+bool Engine::stop()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_source)
+        return false;
+    stopLocked();
+    return true;
+}
+
+bool Engine::pause()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_state != State::Playing)
+        return false;
+    m_state = State::Paused;
+    if (m_output)
+        m_output->setPaused(true);
+    m_wake.notify_all();
+    return true;
+}
+
+bool Engine::restart()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_state != State::Paused)
+        return false;
+    m_state = State::Playing;
+    if (m_output)
+        m_output->setPaused(false);
+    m_wake.notify_all();
+    return true;
+}
+
+bool Engine::seek(int32_t seconds)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_source || m_state == State::Stopped)
+        return false;
+    const int64_t target = std::clamp<int64_t>(static_cast<int64_t>(seconds) * m_rate, 0, m_totalFrames);
+    ++m_serial;
+    m_ring.clear();
+    m_ringFrame = target;
+    m_seekPending = true;
+    m_seekFrame = target;
+    m_decodeEof = false;
+    m_segmentStart = m_writtenFrame = target;
+    m_history.clear();
+    m_wake.notify_all();
+    return true;
+}
+
+int64_t Engine::heardFrameLocked()
+{
+    if (m_state == State::Stopped)
+        return m_stoppedFrame;
+    int64_t heard = m_writtenFrame;
+    if (m_output)
+        heard -= m_output->delayFrames();
+    return std::clamp(heard, m_segmentStart, m_writtenFrame);
+}
+
+int64_t Engine::heardFrames()
+{
+    std::lock_guard lock(m_mutex);
+    return heardFrameLocked();
+}
+
+int Engine::sampleRate()
+{
+    std::lock_guard lock(m_mutex);
+    return m_source ? m_source->info().rate : 0;
+}
+
+int32_t Engine::state(int32_t *elapsedSeconds)
+{
+    std::lock_guard lock(m_mutex);
+    if (elapsedSeconds) {
+        const int rate = m_source ? m_source->info().rate : 0;
+        *elapsedSeconds = rate > 0 ? static_cast<int32_t>(heardFrameLocked() / rate) : 0;
+    }
+    switch (m_state) {
+    case State::Playing:
+        return VBMP3_PLAYING;
+    case State::Paused:
+        return VBMP3_PAUSED;
+    default:
+        return VBMP3_STOPPED;
+    }
+}
+
+void Engine::setCallback(Callback callback)
+{
+    std::lock_guard lock(m_callbackMutex);
+    m_callback = callback;
+}
+
+void Engine::stopCallback()
+{
+    std::lock_guard lock(m_callbackMutex);
+    m_callback = nullptr;
+}
+
+bool Engine::setBufferOptions(const Vbmp3Option &option)
+{
+    const auto &v = option.value;
+    if (v[0] < 16 || v[0] > 4096 || v[1] < 2 || v[1] > 64 || v[2] < 2 || v[2] > 100 || v[3] < 0 || v[3] > 1)
+        return false;
+    std::lock_guard lock(m_mutex);
+    m_bufferOptions = option;
+    return true;
+}
+
+bool Engine::setDecodeOptions(const DecodeOption &option)
+{
+    const auto &v = option.value;
+    if (v[0] < 0 || v[0] > 2 || v[1] < 0 || v[1] > 1 || (v[2] != 0 && (v[2] < 8000 || v[2] > 192000)))
+        return false;
+    std::lock_guard lock(m_mutex);
+    m_decodeOptions = option;
+    return true;
+}
+
+bool Engine::setOutput(const std::string &target)
+{
+    if (target != "auto" && target != "null" && !(target.starts_with("file:") && target.size() > 5))
+        return false;
+    std::lock_guard lock(m_mutex);
+    m_target = target;
+    return true;
+}
+
+void Engine::setEqualizer(const int32_t *bands)
+{
+    std::lock_guard lock(m_mutex);
+    for (int i = 0; i < Equalizer::kBands; ++i)
+        m_eqUnits[static_cast<size_t>(i)] = bands ? std::clamp(bands[i], -Equalizer::kMaxUnits, Equalizer::kMaxUnits) : 0;
+    ++m_eqVersion;
+}
+
+int64_t Engine::durationMs() const
+{
+    return m_info.rate > 0 ? m_info.totalFrames * 1000 / m_info.rate : 0;
+}
+
+bool Engine::readLyrics3Data()
+{
+    if (m_path.empty())
+        return false;
+    const std::optional<std::string> text = readLyrics3(m_path);
+    if (!text)
+        return false;
+    LyricsTimeline timeline = LyricsTimeline::fromLyrics3(*text);
+    if (timeline.empty())
+        return false;
+    timeline.spreadOver(durationMs());
+    m_lyrics = std::move(timeline);
+    return true;
+}
+
+bool Engine::setLyricsFile(const char *path)
+{
+    if (!path || !*path) {
+        m_lyrics = {};
+        return true;
+    }
+    if (m_path.empty())
+        return false;
+    std::FILE *file = std::fopen(path, "rb");
+    if (!file)
+        return false;
+    std::string bytes(kMaxLyricsBytes + 1, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    std::fclose(file);
+    if (bytes.size() > kMaxLyricsBytes)
+        return false; // not a lyrics file
+    LyricsTimeline timeline = LyricsTimeline::fromText(bytes);
+    timeline.spreadOver(durationMs());
+    m_lyrics = std::move(timeline);
+    return !m_lyrics.empty();
+}
+
+bool Engine::lyrics(LyricsLines *lines)
+{
+    int64_t ms = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        const int rate = m_source ? m_source->info().rate : 0;
+        if (rate > 0)
+            ms = heardFrameLocked() * 1000 / rate;
+    }
+    if (m_lyrics.empty()) {
+        std::memset(lines, 0, sizeof *lines);
+        lines->current = -1;
+        return false;
+    }
+    m_lyrics.fill(ms, lines);
+    return true;
+}
+
+void Engine::spectrum(int32_t *first, int32_t *second)
+{
+    std::fill_n(first, SpectrumAnalyzer::kBands, 0);
+    std::fill_n(second, SpectrumAnalyzer::kBands, 0);
+    int rate;
+    int channels;
+    size_t window;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_state != State::Playing || !m_source)
+            return;
+        rate = m_rate;
+        channels = m_channels;
+        window = SpectrumAnalyzer::windowFor(rate);
+        m_spectrumFrames.assign(window * static_cast<size_t>(channels), 0.0f);
+        // The window ends at the heard frame; frames the history does not hold stay silent.
+        const int64_t heard = heardFrameLocked();
+        const int64_t historyStart = m_writtenFrame - static_cast<int64_t>(m_history.size());
+        const int64_t from = std::max(heard - static_cast<int64_t>(window), historyStart);
+        if (heard > from) {
+            const auto count = static_cast<size_t>(heard - from);
+            const size_t into = window - count;
+            m_history.copyFrom(static_cast<size_t>(from - historyStart), m_spectrumFrames.data() + into * static_cast<size_t>(channels),
+                               count);
+        }
+    }
+    m_analyzer.analyze(m_spectrumFrames.data(), channels, 0, rate, first);
+    if (channels == 2)
+        m_analyzer.analyze(m_spectrumFrames.data(), channels, 1, rate, second);
+    else
+        std::copy_n(first, SpectrumAnalyzer::kBands, second);
+}
+
+bool Engine::mpegInfo(MpegInfo *info)
+{
+    std::memset(info, 0, sizeof *info);
+    if (m_path.empty())
+        return false;
+    if (m_layout.kind == FileKind::Wav)
+        return true;
+    return readMpegInfo(m_path, info);
+}
+
+// ---------------------------------------------------------------------------------
+// Decode thread: keeps the ring filled for the current serial.
+
+void Engine::decodeLoop()
+{
+    std::vector<float> chunk;
+    std::unique_lock lk(m_mutex);
+    while (!m_quit) {
+        if (!m_sessionSource || m_state == State::Stopped) {
+            m_wake.wait(lk);
+            continue;
+        }
+        std::shared_ptr<Source> source = m_sessionSource;
+        const uint64_t serial = m_serial;
+        if (m_seekPending) {
+            m_seekPending = false;
+            const int64_t target = m_seekFrame;
+            lk.unlock();
+            source->seek(target);
+            lk.lock();
+            continue;
+        }
+        if (m_decodeEof || m_ring.space() < kDecodeChunk) {
+            m_wake.wait(lk);
+            continue;
+        }
+        const int channels = m_channels;
+        lk.unlock();
+        chunk.resize(kDecodeChunk * static_cast<size_t>(channels));
+        const size_t frames = source->read(chunk.data(), kDecodeChunk);
+        source.reset(); // the controlling thread may have let go of it meanwhile
+        lk.lock();
+        if (serial != m_serial)
+            continue; // a seek, play or stop came in meanwhile
+        if (frames == 0)
+            m_decodeEof = true;
+        else
+            m_ring.push(chunk.data(), frames);
+        m_wake.notify_all();
+    }
+}
+
+// ---------------------------------------------------------------------------------
+// Output thread: opens the session's device, sends the ring through equalizer and
+// volume to it, reports the end of the track.
+
+void Engine::outputLoop()
+{
+    Equalizer equalizer;
+    uint64_t eqVersion = ~uint64_t{0};
+    std::vector<float> block; // after the equalizer: goes to the history
+    std::vector<float> scaled; // after the volume: goes to the device
+    const float *deviceData = nullptr;
+    float volumeGains[2] = {1.0f, 1.0f};
+    size_t pendingFrames = 0; // processed frames not yet taken by the device
+    size_t pendingOffset = 0;
+    uint64_t session = 0;
+    uint64_t serial = 0;
+    bool draining = false;
+    int channels = 2;
+
+    std::unique_lock lk(m_mutex);
+    while (!m_quit) {
+        if (session != m_session) {
+            // A session ended or began: close the old device, open the new one.
+            session = m_session;
+            std::unique_ptr<Output> old = std::move(m_output);
+            std::unique_ptr<Output> next = std::move(m_pendingOutput);
+            const OutputFormat format = m_sessionFormat;
+            const bool fallback = m_pendingAuto;
+            const bool realtime = m_realtime;
+            pendingFrames = 0;
+            draining = false;
+            lk.unlock();
+            if (old)
+                old->close();
+            old.reset();
+            bool opened = false;
+            if (next) {
+                opened = next->open(format);
+                if (!opened && fallback) {
+                    next = makeNullOutput();
+                    opened = next->open(format);
+                }
+                if (realtime) {
+                    sched_param param{};
+                    param.sched_priority = 10;
+                    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); // refused without rights: fine
+                }
+            }
+            lk.lock();
+            if (!next)
+                continue;
+            if (session != m_session) {
+                lk.unlock();
+                next->close();
+                next.reset();
+                lk.lock();
+                continue;
+            }
+            if (!opened) {
+                // The file output could not be created: the session ends without sound.
+                stopLocked();
+                continue;
+            }
+            channels = format.channels;
+            equalizer.configure(format.rate, format.channels);
+            equalizer.setTargets(m_eqUnits);
+            eqVersion = m_eqVersion;
+            volumeGains[0] = volumeGains[1] = -1.0f; // first block starts at its own gain
+            if (m_state == State::Paused)
+                next->setPaused(true);
+            m_output = std::move(next);
+            serial = m_serial;
+            continue;
+        }
+        if (!m_output || m_state == State::Stopped) {
+            m_wake.wait(lk);
+            continue;
+        }
+        if (serial != m_serial) {
+            // Seek or restart from the top: what the device holds is stale.
+            serial = m_serial;
+            pendingFrames = 0;
+            draining = false;
+            m_output->flush();
+            equalizer.reset();
+            continue;
+        }
+        if (eqVersion != m_eqVersion) {
+            equalizer.setTargets(m_eqUnits);
+            eqVersion = m_eqVersion;
+        }
+        if (m_state == State::Paused) {
+            m_wake.wait(lk);
+            continue;
+        }
+        if (pendingFrames == 0) {
+            if (m_ring.empty()) {
+                if (!m_decodeEof) {
+                    m_wake.wait(lk); // underrun: the decoder is behind
+                    continue;
+                }
+                if (!draining) {
+                    draining = true;
+                    Output *out = m_output.get();
+                    lk.unlock();
+                    out->startDrain();
+                    lk.lock();
+                    continue;
+                }
+                if (m_output->drained()) {
+                    finishTrack(lk, session);
+                    continue;
+                }
+                m_wake.wait_for(lk, 5ms);
+                continue;
+            }
+            const size_t frames = std::min(m_ring.size(), kOutputBlock);
+            const size_t samples = frames * static_cast<size_t>(channels);
+            block.resize(samples);
+            m_ring.pop(block.data(), frames);
+            m_ringFrame += static_cast<int64_t>(frames);
+            m_wake.notify_all(); // room for the decoder
+            const uint32_t volume = m_volume.load();
+            lk.unlock();
+            equalizer.process(block.data(), frames);
+            if (volume == 0xFFFFFFFFu && volumeGains[0] == 1.0f && volumeGains[1] == 1.0f) {
+                deviceData = block.data();
+            } else {
+                if (volumeGains[0] < 0) {
+                    volumeGains[0] = static_cast<float>(volume & 0xFFFF) / 65535.0f;
+                    volumeGains[1] = static_cast<float>(volume >> 16) / 65535.0f;
+                    if (channels == 1)
+                        volumeGains[0] = volumeGains[1] = 0.5f * (volumeGains[0] + volumeGains[1]);
+                }
+                scaled.resize(samples);
+                applyVolume(block.data(), scaled.data(), frames, channels, volumeGains, volume);
+                deviceData = scaled.data();
+            }
+            lk.lock();
+            if (serial != m_serial || session != m_session)
+                continue; // stale: dropped
+            pendingFrames = frames;
+            pendingOffset = 0;
+        }
+        const size_t room = m_output->room();
+        if (room == 0) {
+            Output *out = m_output.get();
+            lk.unlock();
+            out->waitForRoom(20ms);
+            lk.lock();
+            continue;
+        }
+        const size_t n = std::min(room, pendingFrames);
+        const size_t offset = pendingOffset * static_cast<size_t>(channels);
+        m_output->write(deviceData + offset, n);
+        if (m_history.space() < n)
+            m_history.drop(n - m_history.space());
+        m_history.push(block.data() + offset, n);
+        m_writtenFrame += static_cast<int64_t>(n);
+        pendingOffset += n;
+        pendingFrames -= n;
+    }
+    std::unique_ptr<Output> last = std::move(m_output);
+    lk.unlock();
+    if (last)
+        last->close();
+}
+
+void Engine::finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session)
+{
+    std::unique_ptr<Output> out = std::move(m_output);
+    m_state = State::Stopped;
+    m_stoppedFrame = m_writtenFrame;
+    m_sessionSource.reset();
+    m_ring.clear();
+    m_history.clear();
+    lk.unlock();
+    out->close(); // a file output is complete before the report
+    out.reset();
+    {
+        std::lock_guard callbackLock(m_callbackMutex);
+        bool current;
+        {
+            std::lock_guard lock(m_mutex);
+            current = session == m_session && m_state == State::Stopped;
+        }
+        if (current && m_callback)
+            m_callback(VBMP3_MSG_END_OF_TRACK, 0);
+    }
+    lk.lock();
+}
+
+} // namespace vbmp3

@@ -1,0 +1,144 @@
+// The playback engine behind the C interface: one open track, a decode thread that fills
+// a bounded ring of float frames, and an output thread that drains it through equalizer
+// and volume into the sound output, keeping a short history of what it sent for the
+// position, spectrum and lyrics.
+//
+// Threads.  The public functions are called by one controlling thread at a time (the C
+// facade serialises them); none of them waits for decoding or for the device.  The decode
+// thread and the output thread live as long as the engine.  Every play, seek and stop
+// bumps m_serial and every play and stop bumps m_session; a thread that finds the number
+// changed after working without the lock throws its work away, so no stale frames,
+// positions or end-of-track reports survive a newer request.
+#pragma once
+
+#include "equalizer.h"
+#include "fileinfo.h"
+#include "framering.h"
+#include "lyrics.h"
+#include "output.h"
+#include "source.h"
+#include "spectrum.h"
+#include "vbmp3.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vbmp3 {
+
+class Engine {
+public:
+    using Callback = void (*)(int32_t message, int32_t param);
+
+    Engine(); // starts the two threads
+    ~Engine(); // stops playback and joins the threads
+    Engine(const Engine &) = delete;
+    Engine &operator=(const Engine &) = delete;
+
+    // Controlling thread.  Results as the C functions of vbmp3.h document them.
+    bool open(const std::string &path, OpenInfo *info);
+    bool close();
+    bool play();
+    bool stop();
+    bool pause();
+    bool restart();
+    bool seek(int32_t seconds);
+    int32_t state(int32_t *elapsedSeconds);
+
+    void setCallback(Callback callback);
+    // When it returns the callback is not running and will not run again.
+    void stopCallback();
+
+    bool setBufferOptions(const Vbmp3Option &option);
+    bool setDecodeOptions(const DecodeOption &option);
+    bool setOutput(const std::string &target);
+    void setEqualizer(const int32_t *bands);
+    void setVolume(uint32_t word) { m_volume.store(word); }
+    uint32_t volume() const { return m_volume.load(); }
+
+    void setLyrics3Use(bool use) { m_lyrics3Use = use; }
+    bool readLyrics3Data();
+    bool setLyricsFile(const char *path);
+    bool lyrics(LyricsLines *lines);
+    void spectrum(int32_t *first, int32_t *second);
+    bool mpegInfo(MpegInfo *info);
+
+    // Frames heard so far of the current track (for tests and the command-line player).
+    int64_t heardFrames();
+    int sampleRate();
+
+private:
+    enum class State { Stopped, Playing, Paused };
+
+    void decodeLoop();
+    void outputLoop();
+    // Ends a session whose last frame has been heard; lk holds m_mutex.
+    void finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session);
+    int64_t heardFrameLocked();
+    void stopLocked();
+    int64_t durationMs() const;
+
+    // --- Immutable after construction.
+    std::thread m_decodeThread;
+    std::thread m_outputThread;
+
+    // --- Controlling thread only.
+    std::string m_path; // the open file ("" when none)
+    FileLayout m_layout;
+    SourceInfo m_info; // of the open file
+    bool m_lyrics3Use = false;
+    LyricsTimeline m_lyrics;
+    SpectrumAnalyzer m_analyzer;
+    std::vector<float> m_spectrumFrames; // scratch for spectrum()
+
+    // --- Protected by m_mutex (m_wake signals any change to both threads).
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_quit = false;
+    State m_state = State::Stopped;
+    uint64_t m_serial = 0;
+    uint64_t m_session = 0;
+    std::shared_ptr<Source> m_source; // the open track (nullptr when none)
+    // Settings for the next play.
+    Vbmp3Option m_bufferOptions{{128, 10, 10, 0}};
+    DecodeOption m_decodeOptions{{0, 0, 0}};
+    std::string m_target = "auto";
+    // The running session, set by play().
+    std::shared_ptr<Source> m_sessionSource; // what the decode thread decodes (nullptr: idle)
+    int64_t m_totalFrames = 0;
+    int m_rate = 44100;
+    int m_channels = 2;
+    bool m_seekPending = false; // the decode thread positions the source at m_seekFrame
+    int64_t m_seekFrame = 0;
+    bool m_decodeEof = false; // the decoder has pushed the last frame of this serial
+    FrameRing m_ring; // decoded frames waiting for the output thread
+    int64_t m_ringFrame = 0; // track frame of the ring's front
+    std::unique_ptr<Output> m_pendingOutput; // handed to the output thread by play()
+    bool m_pendingAuto = false; // fall back to the null output when it cannot open
+    OutputFormat m_sessionFormat;
+    bool m_realtime = false;
+    // The open device.  Created, written and destroyed by the output thread; the
+    // controlling thread calls delayFrames() and setPaused() on it under m_mutex.
+    std::unique_ptr<Output> m_output;
+    int64_t m_segmentStart = 0; // track frame where playing (re)started: play or seek
+    int64_t m_writtenFrame = 0; // track frame just after the last one sent to m_output
+    int64_t m_stoppedFrame = 0; // position reported while stopped
+    FrameRing m_history; // the last frames sent, ending at m_writtenFrame (after EQ, before volume)
+    Equalizer::Units m_eqUnits{};
+    uint64_t m_eqVersion = 0;
+
+    // --- Atomic.
+    std::atomic<uint32_t> m_volume{0xFFFFFFFFu};
+
+    // --- Protected by m_callbackMutex, which is held while the callback runs.
+    // Lock order: m_callbackMutex before m_mutex.
+    std::mutex m_callbackMutex;
+    Callback m_callback = nullptr;
+};
+
+} // namespace vbmp3

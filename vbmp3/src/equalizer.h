@@ -1,0 +1,54 @@
+// The ten-band equalizer: peaking filters (RBJ biquads) whose gains glide to new values.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace vbmp3 {
+
+class Equalizer {
+public:
+    static constexpr int kBands = 10;
+    static constexpr std::array<double, kBands> kFrequencies{60, 170, 310, 600, 1000, 3000, 6000, 12000, 14000, 16000};
+    static constexpr double kQ = 1.41; // about one octave; neighbours overlap gently
+    static constexpr double kDbPerUnit = 0.2;
+    static constexpr int kMaxUnits = 60;
+    static constexpr double kRampSeconds = 0.02;
+    static constexpr size_t kBlock = 32; // frames per coefficient update while gliding
+
+    // Band gains in units of 0.2 dB (clamped to +-60); all zero means off.
+    using Units = std::array<int32_t, kBands>;
+
+    // Sets up for a stream; filter state cleared, gains jump to their targets.
+    void configure(int rate, int channels);
+    // New target gains; the gains glide there over about 20 ms.
+    void setTargets(const Units &units);
+    // Clears the filters' memory (after a seek) and ends any glide.
+    void reset();
+    // Filters `frames` interleaved frames in place.  While every gain is 0 and no glide is
+    // running the samples are not touched at all.
+    void process(float *data, size_t frames);
+    bool bypassed() const;
+
+private:
+    struct Band {
+        double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
+        double s1[2] = {0, 0};
+        double s2[2] = {0, 0};
+        double currentDb = 0;
+        double targetDb = 0;
+        double stepDb = 0; // per block while gliding
+        bool usable = false; // below ~0.45 x rate
+    };
+
+    void design(Band &band, double frequency) const;
+    void processBlock(float *data, size_t frames);
+
+    std::array<Band, kBands> m_bands;
+    int m_rate = 44100;
+    int m_channels = 2;
+    bool m_gliding = false;
+};
+
+} // namespace vbmp3

@@ -1,0 +1,64 @@
+// The parsers behind fileinfo.h, working on a ByteReader so that tests and fuzz targets
+// can feed them bytes from memory.  Same contracts as the path functions of fileinfo.h.
+#pragma once
+
+#include "bytereader.h"
+#include "fileinfo.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace vbmp3
+{
+
+FileLayout probe(ByteReader &reader);
+bool readTagInfo(ByteReader &reader, TagInfo *tag);
+bool readListInfo(ByteReader &reader, ListInfo *list);
+bool readMpegInfo(ByteReader &reader, MpegInfo *mpeg);
+std::optional<std::string> readLyrics3(ByteReader &reader);
+
+// Size in bytes of the ID3v2 tag whose 10 header bytes are given (header, body and
+// footer), or 0 when they are not a valid ID3v2 header.
+uint64_t id3v2TagSize(const std::string &header);
+
+// The tags at the end of an MPEG stream, outermost first: ID3v1, then in any order
+// Lyrics3 (v1 or v2), APEv2 and an ID3v2 with footer.
+struct TrailingTags {
+    uint64_t audioEnd = 0; // where the tags begin
+    bool id3v1 = false;
+    int lyricsVersion = 0; // 0 none, 1 or 2
+    uint64_t lyricsOffset = 0; // of "LYRICSBEGIN"
+    uint64_t lyricsSize = 0; // from "LYRICSBEGIN" up to the size field (v2) or "LYRICSEND" (v1)
+};
+
+// Looks for trailing tags that end at the end of the data and do not reach below floor.
+TrailingTags findTrailingTags(ByteReader &reader, uint64_t floor);
+
+struct RiffChunk {
+    char id[4];
+    uint64_t offset; // of the chunk's data
+    uint64_t size; // the declared size clipped to the file
+};
+
+// The form type of a RIFF (or RF64) file ("WAVE", "RMP3", "AVI "), empty when the data
+// is not RIFF.
+std::string riffFormType(ByteReader &reader);
+
+// Calls visit for each top-level chunk of the RIFF form, in file order, until it returns
+// false.  Odd sizes are padded; sizes are clipped to the file; the walk ends
+// after a bounded number of chunks.
+void walkRiffChunks(ByteReader &reader, const std::function<bool(const RiffChunk &)> &visit);
+
+inline uint32_t readLe32(const unsigned char *p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline uint32_t readBe32(const unsigned char *p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+} // namespace vbmp3

@@ -1,0 +1,198 @@
+// MpegInfo: the first frame's header, the Xing/Info/VBRI header, frame count and length.
+#include "fileparse.h"
+#include "mpegheader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+namespace vbmp3
+{
+
+namespace
+{
+
+constexpr uint64_t kFirstFrameScan = 256 * 1024;
+// Frames are counted over at most this much of the stream; the rest is estimated from
+// the average frame length so far.
+constexpr uint64_t kCountLimit = 64 * 1024 * 1024;
+// How far a lost frame sync is looked for before counting stops.
+constexpr uint64_t kResyncLimit = 64 * 1024;
+
+struct VbrHeader {
+    int type = 0; // 0 none, 1 Xing/Info, 2 VBRI
+    int64_t frames = -1; // audio frames after the header frame; -1 when not given
+    int64_t delay = 0; // encoder delay and padding in samples (LAME tag)
+    int64_t padding = 0;
+};
+
+VbrHeader vbrHeader(const std::string &frame, const MpegHeader &h)
+{
+    VbrHeader v;
+    const auto *p = reinterpret_cast<const unsigned char *>(frame.data());
+    if (h.layer != 3)
+        return v;
+    const size_t candidates[2] = { size_t(4 + h.sideInfoBytes()), size_t(4 + 2 + h.sideInfoBytes()) };
+    for (size_t at : candidates) {
+        if (at + 8 > frame.size() || (frame.compare(at, 4, "Xing") != 0 && frame.compare(at, 4, "Info") != 0))
+            continue;
+        v.type = 1;
+        const uint32_t flags = readBe32(p + at + 4);
+        size_t pos = at + 8;
+        if (flags & 1) {
+            if (pos + 4 <= frame.size())
+                v.frames = readBe32(p + pos);
+            pos += 4;
+        }
+        pos += (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0) + (flags & 8 ? 4 : 0);
+        if (pos + 24 <= frame.size()
+            && (frame.compare(pos, 4, "LAME") == 0 || frame.compare(pos, 4, "Lavf") == 0
+                || frame.compare(pos, 4, "Lavc") == 0)) {
+            v.delay = int64_t(p[pos + 21]) << 4 | p[pos + 22] >> 4;
+            v.padding = int64_t(p[pos + 22] & 0x0F) << 8 | p[pos + 23];
+        }
+        return v;
+    }
+    if (36 + 18 <= frame.size() && frame.compare(36, 4, "VBRI") == 0) {
+        v.type = 2;
+        v.frames = readBe32(p + 36 + 14);
+    }
+    return v;
+}
+
+// Reads through the stream in blocks for the frame walk.
+class BlockReader
+{
+public:
+    BlockReader(ByteReader &reader, uint64_t end)
+        : m_reader(reader)
+        , m_end(end)
+    {
+    }
+
+    const unsigned char *at(uint64_t off, size_t n)
+    {
+        if (off + n > m_end)
+            return nullptr;
+        if (off < m_start || off + n > m_start + m_buf.size()) {
+            m_start = off;
+            m_buf.resize(static_cast<size_t>(std::min<uint64_t>(64 * 1024, m_end - off)));
+            m_buf.resize(m_reader.readAt(off, m_buf.data(), m_buf.size()));
+            if (n > m_buf.size())
+                return nullptr;
+        }
+        return m_buf.data() + (off - m_start);
+    }
+
+private:
+    ByteReader &m_reader;
+    uint64_t m_end;
+    uint64_t m_start = 0;
+    std::vector<unsigned char> m_buf;
+};
+
+// Counts the frames from the first one to end, skipping over damaged stretches.
+int64_t countFrames(ByteReader &reader, const FirstFrame &first, uint64_t end)
+{
+    BlockReader blocks(reader, end);
+    const uint64_t limit = first.offset + kCountLimit;
+    uint64_t pos = first.offset;
+    int64_t count = 0;
+    while (pos < end && pos < limit) {
+        const unsigned char *b = blocks.at(pos, 4);
+        if (!b)
+            break;
+        const auto h = parseMpegHeader(b);
+        if (h && sameStream(first.header, *h)) {
+            const int len = frameLength(*h, first);
+            if (len < 4)
+                break;
+            ++count; // a frame cut short at the end still plays in part
+            if (pos + uint64_t(len) > end)
+                break;
+            pos += uint64_t(len);
+            continue;
+        }
+        const auto next = findFirstFrame(reader, pos + 1, end, kResyncLimit);
+        if (!next || !sameStream(first.header, next->header))
+            break;
+        pos = next->offset;
+    }
+    if (pos >= limit && count > 0 && end > pos) {
+        const uint64_t average = (pos - first.offset) / uint64_t(count);
+        count += static_cast<int64_t>((end - pos) / std::max<uint64_t>(average, 1));
+    }
+    return count;
+}
+
+} // namespace
+
+bool readMpegInfo(ByteReader &reader, MpegInfo *mpeg)
+{
+    if (mpeg)
+        std::memset(mpeg, 0, sizeof *mpeg);
+    if (!mpeg)
+        return true;
+    const FileLayout layout = probe(reader);
+    if (layout.kind != FileKind::Mpeg && layout.kind != FileKind::Rmp)
+        return true;
+    uint64_t begin = layout.audioOffset;
+    const uint64_t end = layout.audioOffset + layout.audioSize;
+    if (layout.kind == FileKind::Rmp) {
+        const uint64_t tag = id3v2TagSize(reader.read(begin, 10));
+        if (tag > 0 && tag < layout.audioSize)
+            begin += tag;
+    }
+    const auto first = findFirstFrame(reader, begin, end, kFirstFrameScan);
+    if (!first)
+        return true;
+    const MpegHeader &h = first->header;
+    int32_t *v = mpeg->value;
+    v[0] = h.version;
+    v[1] = h.layer;
+    v[2] = h.bitrateKbps;
+    v[3] = h.sampleRate;
+    v[4] = h.mode;
+    v[5] = h.modeExtension;
+    v[6] = h.emphasis;
+    v[7] = h.crc;
+    v[8] = h.copyright;
+    v[9] = h.original;
+    v[13] = static_cast<int32_t>(std::min<uint64_t>(first->offset, INT32_MAX));
+
+    const int firstLength = frameLength(h, *first);
+    const VbrHeader vbr = vbrHeader(reader.read(first->offset, static_cast<size_t>(std::max(firstLength, 0))), h);
+    int64_t frames = vbr.frames;
+    // A frame count that the stream cannot hold (shortest frames are 24 bytes) is damage.
+    if (frames <= 0 || uint64_t(frames) > (end - first->offset) / 24 + 1) {
+        frames = countFrames(reader, *first, end);
+        if (vbr.type != 0 && frames > 0)
+            --frames; // the header frame carries no sound
+    }
+    int64_t samples = frames * h.samplesPerFrame;
+    if (vbr.delay + vbr.padding < samples)
+        samples -= vbr.delay + vbr.padding;
+    v[10] = static_cast<int32_t>(std::min<int64_t>(frames, INT32_MAX));
+    v[11] = static_cast<int32_t>(std::min<int64_t>(samples * 1000 / h.sampleRate, INT32_MAX));
+    v[12] = vbr.type;
+    return true;
+}
+
+bool readMpegInfo(const std::string &path, MpegInfo *mpeg)
+{
+    if (mpeg)
+        std::memset(mpeg, 0, sizeof *mpeg);
+    FileReader reader(path);
+    if (!reader.isOpen())
+        return false;
+    try {
+        return readMpegInfo(reader, mpeg);
+    } catch (const std::exception &) {
+        if (mpeg)
+            std::memset(mpeg, 0, sizeof *mpeg);
+        return false;
+    }
+}
+
+} // namespace vbmp3

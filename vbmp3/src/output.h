@@ -1,0 +1,72 @@
+// Sound outputs: where the output thread sends what is to be heard.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vbmp3 {
+
+// The stream handed to an output: the track's frames after equalizer and volume.
+struct OutputFormat {
+    int rate = 44100; // the track's rate
+    int channels = 2; // the track's channel count (1 or 2)
+    int bufferMs = 100; // how much the device should hold ahead (periods x period length)
+    int periodMs = 10;
+    // For the sound server only (DecodeOption): 0 = the track's channels, 1 = mono, 2 = stereo;
+    // sample format 0 = 16-bit, 1 = float; device rate, 0 = the track's.
+    int deviceChannels = 0;
+    int deviceSampleFormat = 0;
+    int deviceRate = 0;
+};
+
+// One opened device.  Threads: open, room, waitForRoom, write, flush, startDrain, drained
+// and close are called by the output thread only; delayFrames and setPaused may also be
+// called from the controlling thread at the same time (each output guards them).  Frame counts are
+// in frames of the track's rate, whatever the device runs at.
+class Output {
+public:
+    virtual ~Output() = default;
+    // Opens the device for format.  False when it cannot be opened.
+    virtual bool open(const OutputFormat &format) = 0;
+    // Frames that write() takes now without blocking.
+    virtual size_t room() = 0;
+    // Sleeps until room() > 0, a flush or pause change, or the timeout.
+    virtual void waitForRoom(std::chrono::milliseconds timeout) = 0;
+    // Takes `frames` interleaved frames (frames <= room()); never blocks on the device.
+    virtual void write(const float *data, size_t frames) = 0;
+    // Frames written but not heard yet.
+    virtual int64_t delayFrames() = 0;
+    // Pausing freezes the device with what it holds; resuming plays on from there.
+    virtual void setPaused(bool paused) = 0;
+    // Drops everything not heard yet.
+    virtual void flush() = 0;
+    // No more data will come: play out what is held.  drained() is true once heard.
+    virtual void startDrain() {}
+    virtual bool drained() { return delayFrames() <= 0; }
+    // Ends the stream (a file output completes its file here).
+    virtual void close() = 0;
+    // A short name for messages and tests: "null", "file", "pulse".
+    virtual const char *name() const = 0;
+};
+
+std::unique_ptr<Output> makeNullOutput();
+// Creates (truncates) path at open(); open() fails when it cannot be written.
+std::unique_ptr<Output> makeFileOutput(const std::string &path);
+// Connects to the sound server at open() (fails within about a second when none answers).
+std::unique_ptr<Output> makePulseOutput();
+
+// float -> 16-bit with rounding and clipping, the conversion every 16-bit sink uses.
+inline int16_t floatToS16(float v)
+{
+    const float scaled = v * 32768.0f;
+    if (scaled >= 32767.0f)
+        return 32767;
+    if (scaled <= -32768.0f)
+        return -32768;
+    return static_cast<int16_t>(__builtin_lrintf(scaled));
+}
+
+} // namespace vbmp3

@@ -1,0 +1,224 @@
+// The null output (a device paced by the monotonic clock) and the WAV file output.
+#include "output.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vbmp3 {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Consumes sound in real time: what was written is "heard" at the track's rate from the
+// moment it was written, as a sound card would play it.  The clock stops while paused and
+// when the buffer runs dry, so underruns do not make it run ahead.
+class NullOutput final : public Output {
+public:
+    bool open(const OutputFormat &format) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_rate = format.rate;
+        m_capacity = std::max<int64_t>(1, static_cast<int64_t>(format.bufferMs) * format.rate / 1000);
+        m_period = std::clamp<int64_t>(static_cast<int64_t>(format.periodMs) * format.rate / 1000, 1, m_capacity);
+        return true;
+    }
+
+    size_t room() override
+    {
+        std::lock_guard lock(m_mutex);
+        return static_cast<size_t>(std::max<int64_t>(0, m_capacity - (m_written - playedLocked(Clock::now()))));
+    }
+
+    void waitForRoom(std::chrono::milliseconds timeout) override
+    {
+        std::unique_lock lock(m_mutex);
+        const uint64_t generation = m_generation;
+        auto deadline = Clock::now() + timeout;
+        if (m_running) {
+            // Room for one period opens when the played count reaches this frame.
+            const int64_t target = m_written - m_capacity + m_period;
+            const double seconds = static_cast<double>(target - m_playedBase) / m_rate;
+            const auto when = m_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+            deadline = std::min(deadline, when);
+        }
+        m_wake.wait_until(lock, deadline, [&] { return m_generation != generation; });
+    }
+
+    void write(const float *, size_t frames) override
+    {
+        std::lock_guard lock(m_mutex);
+        const auto now = Clock::now();
+        if (!m_paused && playedLocked(now) >= m_written) {
+            // Empty (start, after a flush or an underrun): the clock starts now.
+            m_playedBase = m_written;
+            m_start = now;
+            m_running = true;
+        }
+        m_written += static_cast<int64_t>(frames);
+    }
+
+    int64_t delayFrames() override
+    {
+        std::lock_guard lock(m_mutex);
+        return m_written - playedLocked(Clock::now());
+    }
+
+    void setPaused(bool paused) override
+    {
+        std::lock_guard lock(m_mutex);
+        if (paused == m_paused)
+            return;
+        const auto now = Clock::now();
+        if (paused) {
+            m_playedBase = playedLocked(now);
+            m_running = false;
+        } else if (m_written > m_playedBase) {
+            m_start = now;
+            m_running = true;
+        }
+        m_paused = paused;
+        ++m_generation;
+        m_wake.notify_all();
+    }
+
+    void flush() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_written = m_playedBase = 0;
+        m_running = false;
+        ++m_generation;
+        m_wake.notify_all();
+    }
+
+    void close() override {}
+    const char *name() const override { return "null"; }
+
+private:
+    int64_t playedLocked(Clock::time_point now) const
+    {
+        if (!m_running)
+            return m_playedBase;
+        const double seconds = std::chrono::duration<double>(now - m_start).count();
+        const auto played = m_playedBase + static_cast<int64_t>(seconds * m_rate);
+        return std::min(played, m_written);
+    }
+
+    std::mutex m_mutex; // protects everything below
+    std::condition_variable m_wake;
+    int m_rate = 44100;
+    int64_t m_capacity = 4410;
+    int64_t m_period = 441;
+    int64_t m_written = 0; // frames written since open or the last flush
+    int64_t m_playedBase = 0; // frames played when the clock last (re)started or stopped
+    Clock::time_point m_start; // when the clock last started
+    bool m_running = false; // the clock runs (data held and not paused)
+    bool m_paused = false;
+    uint64_t m_generation = 0; // bumped by flush and pause changes, ends waits
+};
+
+// Writes a 16-bit PCM WAV file as fast as it is fed; the header's sizes are fixed when
+// the output closes.  The file is created (truncated) at open, on the output thread, so
+// that a previous output writing the same path has finished first.
+class FileOutput final : public Output {
+public:
+    explicit FileOutput(std::string path) : m_path(std::move(path)) {}
+    ~FileOutput() override { close(); }
+
+    bool open(const OutputFormat &format) override
+    {
+        m_file = std::fopen(m_path.c_str(), "wb");
+        if (!m_file)
+            return false;
+        m_channels = format.channels;
+        m_rate = format.rate;
+        m_dataBytes = 0;
+        return writeHeader();
+    }
+
+    size_t room() override { return 1 << 20; }
+    void waitForRoom(std::chrono::milliseconds) override {}
+
+    void write(const float *data, size_t frames) override
+    {
+        if (!m_file)
+            return;
+        const size_t samples = frames * static_cast<size_t>(m_channels);
+        m_buffer.resize(samples * 2);
+        for (size_t i = 0; i < samples; ++i) {
+            const auto v = static_cast<uint16_t>(floatToS16(data[i]));
+            m_buffer[2 * i] = static_cast<unsigned char>(v & 0xFF);
+            m_buffer[2 * i + 1] = static_cast<unsigned char>(v >> 8);
+        }
+        m_dataBytes += std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_file);
+    }
+
+    int64_t delayFrames() override { return 0; }
+    void setPaused(bool) override {}
+    void flush() override {}
+
+    void close() override
+    {
+        if (!m_file)
+            return;
+        writeHeader();
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+
+    const char *name() const override { return "file"; }
+
+private:
+    static void put32(unsigned char *p, uint32_t v)
+    {
+        for (int i = 0; i < 4; ++i)
+            p[i] = static_cast<unsigned char>(v >> (8 * i));
+    }
+
+    bool writeHeader()
+    {
+        const auto dataSize = static_cast<uint32_t>(std::min<uint64_t>(m_dataBytes, 0xFFFFFFFFu - 36));
+        unsigned char h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0};
+        put32(h + 4, 36 + dataSize);
+        h[22] = static_cast<unsigned char>(m_channels);
+        put32(h + 24, static_cast<uint32_t>(m_rate));
+        put32(h + 28, static_cast<uint32_t>(m_rate * m_channels * 2));
+        h[32] = static_cast<unsigned char>(m_channels * 2);
+        h[34] = 16;
+        std::memcpy(h + 36, "data", 4);
+        put32(h + 40, dataSize);
+        const long end = std::ftell(m_file);
+        if (std::fseek(m_file, 0, SEEK_SET) != 0 || std::fwrite(h, 1, sizeof h, m_file) != sizeof h)
+            return false;
+        if (end > static_cast<long>(sizeof h))
+            std::fseek(m_file, end, SEEK_SET);
+        return true;
+    }
+
+    // Output thread only.
+    std::string m_path;
+    std::FILE *m_file = nullptr;
+    int m_channels = 2;
+    int m_rate = 44100;
+    uint64_t m_dataBytes = 0;
+    std::vector<unsigned char> m_buffer;
+};
+
+} // namespace
+
+std::unique_ptr<Output> makeNullOutput()
+{
+    return std::make_unique<NullOutput>();
+}
+
+std::unique_ptr<Output> makeFileOutput(const std::string &path)
+{
+    return std::make_unique<FileOutput>(path);
+}
+
+} // namespace vbmp3

@@ -1,0 +1,325 @@
+// The sound-server output: PulseAudio (or PipeWire's PulseAudio service) through the
+// asynchronous API on its own threaded main loop.  Pausing corks the stream, so the server
+// keeps what it holds and resumes at the same sample; the clock is the server's latency
+// report, interpolated between updates.
+#include "output.h"
+
+#include <pulse/pulseaudio.h>
+#include <soxr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vbmp3 {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kConnectTimeout = 1000ms;
+
+class PulseOutput final : public Output {
+public:
+    ~PulseOutput() override { close(); }
+
+    bool open(const OutputFormat &format) override
+    {
+        m_format = format;
+        m_deviceChannels = format.deviceChannels == 1 || format.deviceChannels == 2 ? format.deviceChannels : format.channels;
+        const int deviceRate = format.deviceRate > 0 ? format.deviceRate : format.rate;
+        m_ratio = static_cast<double>(deviceRate) / format.rate;
+        if (deviceRate != format.rate) {
+            soxr_error_t error = nullptr;
+            const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+            const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+            m_resampler = soxr_create(format.rate, deviceRate, static_cast<unsigned>(m_deviceChannels), &error, &io,
+                                      &quality, nullptr);
+            if (error || !m_resampler)
+                return false;
+        }
+
+        m_loop = pa_threaded_mainloop_new();
+        if (!m_loop)
+            return false;
+        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "vbmp3");
+        if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            return false;
+        if (pa_threaded_mainloop_start(m_loop) < 0)
+            return false;
+        m_loopRunning = true;
+        if (!waitUntil([this] {
+                const auto state = pa_context_get_state(m_context);
+                return state == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(state) ? 0 : -1;
+            }))
+            return false;
+
+        m_spec.format = format.deviceSampleFormat == 1 ? PA_SAMPLE_FLOAT32NE : PA_SAMPLE_S16NE;
+        m_spec.rate = static_cast<uint32_t>(deviceRate);
+        m_spec.channels = static_cast<uint8_t>(m_deviceChannels);
+        pa_channel_map map;
+        pa_channel_map_init_auto(&map, m_spec.channels, PA_CHANNEL_MAP_DEFAULT);
+        {
+            Lock lock(m_loop);
+            m_stream = pa_stream_new(m_context, "vbmp3", &m_spec, &map);
+            if (!m_stream)
+                return false;
+            pa_buffer_attr attr;
+            attr.maxlength = static_cast<uint32_t>(-1);
+            attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.bufferMs) * 1000, &m_spec));
+            attr.prebuf = static_cast<uint32_t>(-1);
+            attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.periodMs) * 1000, &m_spec));
+            attr.fragsize = static_cast<uint32_t>(-1);
+            const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE
+                                                              | PA_STREAM_ADJUST_LATENCY);
+            if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
+                return false;
+        }
+        return waitUntil([this] {
+            const auto state = pa_stream_get_state(m_stream);
+            return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
+        });
+    }
+
+    size_t room() override
+    {
+        if (!m_stream)
+            return 0;
+        size_t bytes;
+        {
+            Lock lock(m_loop);
+            bytes = pa_stream_writable_size(m_stream);
+        }
+        if (bytes == static_cast<size_t>(-1))
+            return 0;
+        const size_t deviceFrames = bytes / pa_frame_size(&m_spec);
+        return static_cast<size_t>(std::floor(static_cast<double>(deviceFrames) / m_ratio));
+    }
+
+    void waitForRoom(std::chrono::milliseconds timeout) override
+    {
+        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(timeout, 5ms));
+    }
+
+    void write(const float *data, size_t frames) override
+    {
+        if (!m_stream || frames == 0)
+            return;
+        // Channels as the device wants them.
+        const float *samples = data;
+        if (m_deviceChannels != m_format.channels) {
+            m_channelBuffer.resize(frames * static_cast<size_t>(m_deviceChannels));
+            for (size_t i = 0; i < frames; ++i) {
+                if (m_deviceChannels == 2) {
+                    m_channelBuffer[2 * i] = m_channelBuffer[2 * i + 1] = data[i];
+                } else {
+                    m_channelBuffer[i] = 0.5f * (data[2 * i] + data[2 * i + 1]);
+                }
+            }
+            samples = m_channelBuffer.data();
+        }
+        size_t deviceFrames = frames;
+        std::lock_guard lock(m_resamplerMutex);
+        if (m_resampler) {
+            const size_t capacity = static_cast<size_t>(std::ceil(static_cast<double>(frames) * m_ratio)) + 256;
+            m_resampled.resize(capacity * static_cast<size_t>(m_deviceChannels));
+            size_t used = 0;
+            size_t made = 0;
+            soxr_process(m_resampler, samples, frames, &used, m_resampled.data(), capacity, &made);
+            samples = m_resampled.data();
+            deviceFrames = made;
+        }
+        writeDevice(samples, deviceFrames);
+    }
+
+    int64_t delayFrames() override
+    {
+        if (!m_stream)
+            return 0;
+        pa_usec_t usec = 0;
+        int negative = 0;
+        int rc;
+        {
+            Lock lock(m_loop);
+            rc = pa_stream_get_latency(m_stream, &usec, &negative);
+        }
+        double frames = 0;
+        if (rc == 0 && !negative)
+            frames = static_cast<double>(usec) * m_format.rate / 1e6;
+        std::lock_guard lock(m_resamplerMutex);
+        if (m_resampler)
+            frames += soxr_delay(m_resampler) / m_ratio;
+        return static_cast<int64_t>(std::llround(frames));
+    }
+
+    void setPaused(bool paused) override
+    {
+        if (!m_stream)
+            return;
+        Lock lock(m_loop);
+        if (pa_operation *op = pa_stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr))
+            pa_operation_unref(op);
+    }
+
+    void flush() override
+    {
+        if (!m_stream)
+            return;
+        {
+            std::lock_guard lock(m_resamplerMutex);
+            if (m_resampler)
+                soxr_clear(m_resampler);
+        }
+        Lock lock(m_loop);
+        dropDrain();
+        if (pa_operation *op = pa_stream_flush(m_stream, nullptr, nullptr))
+            pa_operation_unref(op);
+    }
+
+    void startDrain() override
+    {
+        if (!m_stream)
+            return;
+        {
+            std::lock_guard lock(m_resamplerMutex);
+            if (m_resampler) {
+                // The resampler's tail.
+                m_resampled.resize(4096 * static_cast<size_t>(m_deviceChannels));
+                size_t made = 0;
+                do {
+                    soxr_process(m_resampler, nullptr, 0, nullptr, m_resampled.data(), 4096, &made);
+                    writeDevice(m_resampled.data(), made);
+                } while (made > 0);
+            }
+        }
+        Lock lock(m_loop);
+        dropDrain();
+        m_drain = pa_stream_drain(m_stream, nullptr, nullptr);
+    }
+
+    bool drained() override
+    {
+        if (!m_stream)
+            return true;
+        Lock lock(m_loop);
+        if (!m_drain)
+            return false;
+        return pa_operation_get_state(m_drain) != PA_OPERATION_RUNNING;
+    }
+
+    void close() override
+    {
+        if (m_loop) {
+            if (m_loopRunning) {
+                Lock lock(m_loop);
+                dropDrain();
+                if (m_stream) {
+                    pa_stream_disconnect(m_stream);
+                    pa_stream_unref(m_stream);
+                    m_stream = nullptr;
+                }
+                if (m_context)
+                    pa_context_disconnect(m_context);
+            }
+            pa_threaded_mainloop_stop(m_loop);
+            m_loopRunning = false;
+            if (m_stream)
+                pa_stream_unref(m_stream);
+            if (m_context)
+                pa_context_unref(m_context);
+            pa_threaded_mainloop_free(m_loop);
+            m_stream = nullptr;
+            m_context = nullptr;
+            m_loop = nullptr;
+        }
+        if (m_resampler) {
+            soxr_delete(m_resampler);
+            m_resampler = nullptr;
+        }
+    }
+
+    const char *name() const override { return "pulse"; }
+
+private:
+    struct Lock {
+        explicit Lock(pa_threaded_mainloop *loop) : m_loop(loop) { pa_threaded_mainloop_lock(m_loop); }
+        ~Lock() { pa_threaded_mainloop_unlock(m_loop); }
+        pa_threaded_mainloop *m_loop;
+    };
+
+    // Polls check (1 done, 0 not yet, -1 failed) under the loop's lock until it is
+    // decided or the connect timeout passes.
+    template<typename Check>
+    bool waitUntil(Check check)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
+        for (;;) {
+            int result;
+            {
+                Lock lock(m_loop);
+                result = check();
+            }
+            if (result != 0)
+                return result > 0;
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+
+    void writeDevice(const float *samples, size_t deviceFrames)
+    {
+        if (deviceFrames == 0)
+            return;
+        const size_t count = deviceFrames * static_cast<size_t>(m_deviceChannels);
+        const void *bytes = samples;
+        size_t size = count * sizeof(float);
+        if (m_spec.format == PA_SAMPLE_S16NE) {
+            m_s16.resize(count);
+            for (size_t i = 0; i < count; ++i)
+                m_s16[i] = floatToS16(samples[i]);
+            bytes = m_s16.data();
+            size = count * sizeof(int16_t);
+        }
+        Lock lock(m_loop);
+        pa_stream_write(m_stream, bytes, size, nullptr, 0, PA_SEEK_RELATIVE);
+    }
+
+    // Called with the loop locked.
+    void dropDrain()
+    {
+        if (m_drain) {
+            pa_operation_cancel(m_drain);
+            pa_operation_unref(m_drain);
+            m_drain = nullptr;
+        }
+    }
+
+    // Fixed after open.
+    OutputFormat m_format;
+    pa_sample_spec m_spec{};
+    int m_deviceChannels = 2;
+    double m_ratio = 1.0; // device rate / track rate
+    bool m_loopRunning = false;
+
+    pa_threaded_mainloop *m_loop = nullptr;
+    pa_context *m_context = nullptr; // used under the loop's lock
+    pa_stream *m_stream = nullptr; // used under the loop's lock
+    pa_operation *m_drain = nullptr; // under the loop's lock
+
+    std::mutex m_resamplerMutex; // protects m_resampler's state and m_resampled
+    soxr_t m_resampler = nullptr;
+    std::vector<float> m_resampled;
+    std::vector<float> m_channelBuffer; // output thread only
+    std::vector<int16_t> m_s16; // output thread only
+};
+
+} // namespace
+
+std::unique_ptr<Output> makePulseOutput()
+{
+    return std::make_unique<PulseOutput>();
+}
+
+} // namespace vbmp3

@@ -1,0 +1,350 @@
+#include "source.h"
+
+#include <mpg123.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+#include <vector>
+
+namespace vbmp3 {
+namespace {
+
+// ---------------------------------------------------------------------------------
+// MPEG audio (plain streams and the data chunk of RMP files) through libmpg123.
+
+// The byte range of the file that libmpg123 may see: it reads through these callbacks
+// only, so leading and trailing tags and RIFF chunks around the audio stay invisible.
+struct ByteRange {
+    int fd = -1;
+    uint64_t base = 0;
+    uint64_t size = 0;
+    uint64_t pos = 0;
+};
+
+mpg123_ssize_t rangeRead(void *handle, void *buffer, size_t bytes)
+{
+    auto *r = static_cast<ByteRange *>(handle);
+    if (r->pos >= r->size)
+        return 0;
+    bytes = static_cast<size_t>(std::min<uint64_t>(bytes, r->size - r->pos));
+    ssize_t got;
+    do {
+        got = ::pread(r->fd, buffer, bytes, static_cast<off_t>(r->base + r->pos));
+    } while (got < 0 && errno == EINTR);
+    if (got < 0)
+        return -1;
+    r->pos += static_cast<uint64_t>(got);
+    return got;
+}
+
+off_t rangeSeek(void *handle, off_t offset, int whence)
+{
+    auto *r = static_cast<ByteRange *>(handle);
+    int64_t origin = 0;
+    if (whence == SEEK_CUR)
+        origin = static_cast<int64_t>(r->pos);
+    else if (whence == SEEK_END)
+        origin = static_cast<int64_t>(r->size);
+    else if (whence != SEEK_SET)
+        return -1;
+    const int64_t target = origin + static_cast<int64_t>(offset);
+    if (target < 0)
+        return -1;
+    r->pos = static_cast<uint64_t>(target);
+    return static_cast<off_t>(target);
+}
+
+void initMpg123Once()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mpg123_init(); });
+}
+
+const char *layerName(int layer)
+{
+    switch (layer) {
+    case 1:
+        return "I";
+    case 2:
+        return "II";
+    default:
+        return "III";
+    }
+}
+
+const char *modeName(int mode)
+{
+    switch (mode) {
+    case MPG123_M_STEREO:
+        return "Stereo";
+    case MPG123_M_JOINT:
+        return "Joint Stereo";
+    case MPG123_M_DUAL:
+        return "Dual Channel";
+    default:
+        return "Mono";
+    }
+}
+
+class MpegSource final : public Source {
+public:
+    ~MpegSource() override
+    {
+        if (m_handle) {
+            mpg123_close(m_handle);
+            mpg123_delete(m_handle);
+        }
+        if (m_range.fd >= 0)
+            ::close(m_range.fd);
+    }
+
+    bool open(const std::string &path, const FileLayout &layout, const SourceOptions &options)
+    {
+        initMpg123Once();
+        m_range.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_range.fd < 0)
+            return false;
+        m_range.base = layout.audioOffset;
+        m_range.size = layout.audioSize;
+
+        int err = MPG123_OK;
+        m_handle = mpg123_new(nullptr, &err);
+        if (!m_handle)
+            return false;
+        mpg123_param(m_handle, MPG123_ADD_FLAGS, MPG123_GAPLESS | MPG123_QUIET | MPG123_SKIP_ID3V2, 0);
+        mpg123_param(m_handle, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0);
+        // Junk between the tags and the first frame is skipped up to this many bytes.
+        mpg123_param(m_handle, MPG123_RESYNC_LIMIT, 64 * 1024, 0);
+        const int wantChannels = options.channels == 1   ? MPG123_MONO
+                                 : options.channels == 2 ? MPG123_STEREO
+                                                         : MPG123_MONO | MPG123_STEREO;
+        allowFormats(wantChannels);
+        if (mpg123_replace_reader_handle(m_handle, rangeRead, rangeSeek, nullptr) != MPG123_OK
+            || mpg123_open_handle(m_handle, &m_range) != MPG123_OK)
+            return false;
+
+        long rate = 0;
+        int channels = 0;
+        int encoding = 0;
+        if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels < 1
+            || channels > 2 || encoding != MPG123_ENC_FLOAT_32)
+            return false;
+        // From here on the output format stays fixed: a stream that changes its channel
+        // mode midway is mixed down or duplicated to the first frame's channel count.
+        mpg123_format_none(m_handle);
+        mpg123_format(m_handle, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_FLOAT_32);
+
+        mpg123_frameinfo2 frame{};
+        if (mpg123_info2(m_handle, &frame) != MPG123_OK)
+            return false;
+        if (mpg123_scan(m_handle) != MPG123_OK)
+            return false;
+        const off_t length = mpg123_length(m_handle);
+        if (length <= 0)
+            return false;
+
+        m_info.rate = static_cast<int>(rate);
+        m_info.channels = channels;
+        m_info.totalFrames = length;
+        m_info.decoderName = "vbmp3/libmpg123";
+        const char *version = frame.version == MPG123_1_0 ? "MPEG-1" : frame.version == MPG123_2_0 ? "MPEG-2" : "MPEG-2.5";
+        char text[128];
+        std::snprintf(text, sizeof text, "%s Layer %s, %ld Hz, %s", version, layerName(frame.layer), rate,
+                      modeName(frame.mode));
+        m_info.description = text;
+        m_info.bitrate = constantBitrate(frame, rate);
+        return true;
+    }
+
+    size_t read(float *out, size_t frames) override
+    {
+        const size_t frameBytes = sizeof(float) * static_cast<size_t>(m_info.channels);
+        auto *bytes = reinterpret_cast<unsigned char *>(out);
+        size_t filled = 0;
+        int nothingCount = 0;
+        while (filled < frames && !m_ended) {
+            size_t done = 0;
+            const int rc = mpg123_read(m_handle, bytes + filled * frameBytes, (frames - filled) * frameBytes, &done);
+            filled += done / frameBytes;
+            if (rc == MPG123_NEW_FORMAT) {
+                long rate = 0;
+                int channels = 0;
+                int encoding = 0;
+                if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK
+                    || channels != m_info.channels || encoding != MPG123_ENC_FLOAT_32)
+                    m_ended = true;
+                continue;
+            }
+            if (rc == MPG123_DONE || (rc != MPG123_OK && rc != MPG123_NEED_MORE))
+                m_ended = true;
+            // Guard against a decoder that keeps answering OK without output.
+            if (done == 0 && ++nothingCount > 64)
+                m_ended = true;
+        }
+        return filled;
+    }
+
+    bool seek(int64_t frame) override
+    {
+        frame = std::clamp<int64_t>(frame, 0, m_info.totalFrames);
+        m_ended = false;
+        return mpg123_seek(m_handle, static_cast<off_t>(frame), SEEK_SET) >= 0;
+    }
+
+private:
+    void allowFormats(int channels)
+    {
+        mpg123_format_none(m_handle);
+        const long *rates = nullptr;
+        size_t count = 0;
+        mpg123_rates(&rates, &count);
+        for (size_t i = 0; i < count; ++i)
+            mpg123_format(m_handle, rates[i], channels, MPG123_ENC_FLOAT_32);
+    }
+
+    // The stream's bit rate when it is constant, else 0.  libmpg123 reports the first
+    // frame's rate and a VBR mode from the Xing/VBRI header; a stream without such a
+    // header whose average differs from its first frame is variable too.
+    int constantBitrate(const mpg123_frameinfo2 &frame, long rate)
+    {
+        if (frame.vbr != MPG123_CBR || frame.bitrate <= 0)
+            return 0;
+        const off_t frameCount = mpg123_framelength(m_handle);
+        const int samplesPerFrame = frame.layer == 1 ? 384 : (frame.layer == 3 && frame.version != MPG123_1_0) ? 576 : 1152;
+        if (frameCount > 0 && m_range.size > 0) {
+            const double seconds = static_cast<double>(frameCount) * samplesPerFrame / static_cast<double>(rate);
+            const double average = static_cast<double>(m_range.size) * 8.0 / seconds / 1000.0;
+            if (std::fabs(average - frame.bitrate) > 0.05 * frame.bitrate)
+                return 0;
+        }
+        return frame.bitrate;
+    }
+
+    ByteRange m_range;
+    mpg123_handle *m_handle = nullptr;
+    bool m_ended = false;
+};
+
+// ---------------------------------------------------------------------------------
+// WAV through libsndfile.
+
+class WavSource final : public Source {
+public:
+    ~WavSource() override
+    {
+        if (m_file)
+            sf_close(m_file);
+    }
+
+    bool open(const std::string &path, const SourceOptions &options)
+    {
+        SF_INFO info{};
+        m_file = sf_open(path.c_str(), SFM_READ, &info);
+        if (!m_file)
+            return false;
+        const int major = info.format & SF_FORMAT_TYPEMASK;
+        const int sub = info.format & SF_FORMAT_SUBMASK;
+        if ((major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX) || info.channels < 1 || info.channels > 2
+            || info.samplerate <= 0 || info.frames <= 0)
+            return false;
+        int bits = 0;
+        const char *kind = "PCM";
+        switch (sub) {
+        case SF_FORMAT_PCM_U8:
+            bits = 8;
+            break;
+        case SF_FORMAT_PCM_16:
+            bits = 16;
+            break;
+        case SF_FORMAT_PCM_24:
+            bits = 24;
+            break;
+        case SF_FORMAT_PCM_32:
+            bits = 32;
+            break;
+        case SF_FORMAT_FLOAT:
+            bits = 32;
+            kind = "float";
+            break;
+        case SF_FORMAT_DOUBLE:
+            bits = 64;
+            kind = "float";
+            break;
+        default:
+            return false;
+        }
+        m_fileChannels = info.channels;
+        m_info.channels = options.channels == 1 || options.channels == 2 ? options.channels : info.channels;
+        m_info.rate = info.samplerate;
+        m_info.totalFrames = info.frames;
+        m_info.bitrate = static_cast<int>(static_cast<int64_t>(info.samplerate) * info.channels * bits / 1000);
+        m_info.decoderName = "vbmp3/libsndfile";
+        char text[128];
+        std::snprintf(text, sizeof text, "WAV %s %d-bit, %d Hz, %s", kind, bits, info.samplerate,
+                      info.channels == 1 ? "Mono" : "Stereo");
+        m_info.description = text;
+        return true;
+    }
+
+    size_t read(float *out, size_t frames) override
+    {
+        if (m_fileChannels == m_info.channels)
+            return static_cast<size_t>(std::max<sf_count_t>(0, sf_readf_float(m_file, out, static_cast<sf_count_t>(frames))));
+        // Channel conversion asked by the options: read into scratch first.
+        m_scratch.resize(frames * static_cast<size_t>(m_fileChannels));
+        const auto got = static_cast<size_t>(
+            std::max<sf_count_t>(0, sf_readf_float(m_file, m_scratch.data(), static_cast<sf_count_t>(frames))));
+        for (size_t i = 0; i < got; ++i) {
+            if (m_info.channels == 2) {
+                out[2 * i] = out[2 * i + 1] = m_scratch[i];
+            } else {
+                out[i] = 0.5f * (m_scratch[2 * i] + m_scratch[2 * i + 1]);
+            }
+        }
+        return got;
+    }
+
+    bool seek(int64_t frame) override
+    {
+        frame = std::clamp<int64_t>(frame, 0, m_info.totalFrames);
+        return sf_seek(m_file, frame, SEEK_SET) >= 0;
+    }
+
+private:
+    SNDFILE *m_file = nullptr;
+    int m_fileChannels = 0;
+    std::vector<float> m_scratch;
+};
+
+} // namespace
+
+std::unique_ptr<Source> openSource(const std::string &path, const FileLayout &layout, const SourceOptions &options)
+{
+    switch (layout.kind) {
+    case FileKind::Mpeg:
+    case FileKind::Rmp: {
+        if (layout.audioSize == 0)
+            return nullptr;
+        auto source = std::make_unique<MpegSource>();
+        if (!source->open(path, layout, options))
+            return nullptr;
+        return source;
+    }
+    case FileKind::Wav: {
+        auto source = std::make_unique<WavSource>();
+        if (!source->open(path, options))
+            return nullptr;
+        return source;
+    }
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace vbmp3

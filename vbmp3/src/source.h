@@ -1,0 +1,51 @@
+// Decoding sources: one opened track that hands out interleaved float frames.
+#pragma once
+
+#include "fileinfo.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vbmp3 {
+
+// What vbmp3_open reports about a track, fixed when the source is opened.
+struct SourceInfo {
+    int rate = 0; // Hz
+    int channels = 0; // 1 or 2, the channel count of the frames read() gives
+    int64_t totalFrames = 0; // exact length in frames (after gapless trimming)
+    int bitrate = 0; // kb/s, 0 when it varies; PCM rate for WAV
+    std::string description; // OpenInfo text1
+    std::string decoderName; // OpenInfo text2
+};
+
+// One track being decoded.  Not thread-safe: after open, exactly one thread at a time
+// uses a source (the engine hands it to its decode thread while a track plays).
+class Source {
+public:
+    virtual ~Source() = default;
+    const SourceInfo &info() const { return m_info; }
+    // Fills out with up to `frames` interleaved frames of info().channels floats
+    // (full scale +-1.0).  Returns the number of frames; 0 at the end of the track or on
+    // an error that ends it.
+    virtual size_t read(float *out, size_t frames) = 0;
+    // Positions the next read() at frame (clamped to the track).  False on failure.
+    virtual bool seek(int64_t frame) = 0;
+
+protected:
+    SourceInfo m_info;
+};
+
+struct SourceOptions {
+    // 0: the channel count of the track's first frame; 1: mix down to mono; 2: stereo.
+    int channels = 0;
+};
+
+// Opens path as the kind probeFile found (Mpeg and Rmp through libmpg123 restricted to
+// the layout's audio byte range, Wav through libsndfile).  nullptr when the file is of
+// another kind, unreadable, has no audio frame, or a channel count other than 1 or 2.
+std::unique_ptr<Source> openSource(const std::string &path, const FileLayout &layout,
+                                   const SourceOptions &options = {});
+
+} // namespace vbmp3

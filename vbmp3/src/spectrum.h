@@ -1,0 +1,46 @@
+// The spectrum analyser behind vbmp3_getSpectrum.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct kiss_fftr_state;
+
+namespace vbmp3 {
+
+class SpectrumAnalyzer {
+public:
+    static constexpr int kBands = 256;
+    static constexpr double kLowHz = 40.0;
+    static constexpr double kHighHz = 16000.0;
+
+    SpectrumAnalyzer();
+    ~SpectrumAnalyzer();
+    SpectrumAnalyzer(const SpectrumAnalyzer &) = delete;
+    SpectrumAnalyzer &operator=(const SpectrumAnalyzer &) = delete;
+
+    // FFT length used at a sample rate: 2048 from 32 kHz up, else 1024.
+    static size_t windowFor(int rate) { return rate >= 32000 ? 2048 : 1024; }
+
+    // Levels of one channel of `frames` interleaved frames (frames == windowFor(rate)):
+    // 256 log-spaced bands from 40 Hz to 16 kHz, each 2 x (dBFS + 60) clamped to 0..120,
+    // where a full-scale sine reads 120.  Allocates only when the rate changes.
+    void analyze(const float *frames, int channels, int channel, int rate, int32_t *levels);
+
+private:
+    void prepare(int rate);
+
+    int m_rate = 0;
+    size_t m_size = 0;
+    kiss_fftr_state *m_plan = nullptr;
+    std::vector<float> m_window;
+    std::vector<float> m_input;
+    std::vector<float> m_power; // per FFT bin, scratch
+    std::vector<float> m_fftOut; // kiss_fft_cpx[m_size / 2 + 1] as float pairs, scratch
+    // Band b covers FFT bins [m_first[b], m_last[b]].
+    std::vector<int> m_first;
+    std::vector<int> m_last;
+};
+
+} // namespace vbmp3

@@ -1,0 +1,322 @@
+// TagInfo from ID3v2 (2.2, 2.3, 2.4) and ID3v1, through TagLib on the tag bytes alone.
+//
+// TagLib's MPEG::File would look at the whole file (and search it for tags when the
+// start is not a frame); a playlist of thousands of files reads every file's tags, so
+// only the leading tag and the last 128 bytes are read here and handed to TagLib as
+// small in-memory files.  A large leading tag (cover art) is reduced to its text and
+// comment frames before parsing, without reading the rest.
+#include "fileparse.h"
+
+#include <textcodec.h>
+
+#include <taglib/id3v1genres.h>
+#include <taglib/id3v1tag.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/tbytevectorstream.h>
+#include <taglib/tfile.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <mutex>
+
+namespace vbmp3
+{
+
+namespace
+{
+
+// A tag read whole up to this size; a larger one is reduced to the frames that are used.
+constexpr uint64_t kWholeTagLimit = 512 * 1024;
+// A tag whose frames cannot be walked without decoding it (whole-tag unsynchronisation,
+// ID3v2.2) is read whole up to this size, and ignored when larger.
+constexpr uint64_t kUnwalkableTagLimit = 16 * 1024 * 1024;
+// A single text or comment frame larger than this is not a real one.
+constexpr uint64_t kMaxFrame = 1024 * 1024;
+
+TagLib::String fromUtf8(const std::string &s)
+{
+    return TagLib::String(s, TagLib::String::UTF8);
+}
+
+// Texts marked Latin-1 are, on Japanese systems, often CP932.  A writer that cut a field
+// at a fixed length may have split the last double-byte character: drop that lead byte
+// when the rest is CP932 text.
+std::string tagBytesToUtf8(std::string_view bytes)
+{
+    bytes = bytes.substr(0, bytes.find('\0'));
+    std::string text = kes::text::latin1TagToUtf8(bytes);
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes.back()) >= 0x81) {
+        std::string_view shorter = bytes.substr(0, bytes.size() - 1);
+        bool ok = false;
+        std::string cp932 = kes::text::cp932ToUtf8(shorter, &ok);
+        bool wholeOk = false;
+        kes::text::cp932ToUtf8(bytes, &wholeOk);
+        if (ok && !wholeOk && !kes::text::isValidUtf8(bytes) && kes::text::latin1TagToUtf8(shorter) == cp932)
+            text = cp932;
+    }
+    return text;
+}
+
+class Id3v1Strings : public TagLib::ID3v1::StringHandler
+{
+public:
+    TagLib::String parse(const TagLib::ByteVector &data) const override
+    {
+        std::string text = tagBytesToUtf8(std::string_view(data.data(), data.size()));
+        while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+            text.pop_back();
+        return fromUtf8(text);
+    }
+};
+
+class Id3v2Latin1Strings : public TagLib::ID3v2::Latin1StringHandler
+{
+public:
+    TagLib::String parse(const TagLib::ByteVector &data) const override
+    {
+        return fromUtf8(tagBytesToUtf8(std::string_view(data.data(), data.size())));
+    }
+};
+
+// TagLib keeps the handlers in process-wide pointers and does not own them.
+void installStringHandlers()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        static const Id3v1Strings id3v1;
+        static const Id3v2Latin1Strings id3v2;
+        TagLib::ID3v1::Tag::setStringHandler(&id3v1);
+        TagLib::ID3v2::Tag::setLatin1StringHandler(&id3v2);
+    });
+}
+
+// Bytes in memory seen by TagLib as a file.
+class MemoryFile : public TagLib::File
+{
+public:
+    explicit MemoryFile(const std::string &bytes)
+        : MemoryFile(std::make_unique<TagLib::ByteVectorStream>(
+            TagLib::ByteVector(bytes.data(), static_cast<unsigned int>(bytes.size()))))
+    {
+    }
+    TagLib::Tag *tag() const override { return nullptr; }
+    TagLib::AudioProperties *audioProperties() const override { return nullptr; }
+    bool save() override { return false; }
+
+private:
+    explicit MemoryFile(std::unique_ptr<TagLib::ByteVectorStream> stream)
+        : TagLib::File(stream.get())
+        , m_stream(std::move(stream))
+    {
+    }
+    // Declared after the base, so destroyed before it: TagLib::File does not touch a
+    // stream it does not own when it is destroyed.
+    std::unique_ptr<TagLib::ByteVectorStream> m_stream;
+};
+
+bool isFrameIdChar(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+bool isFrameId(std::string_view id)
+{
+    return id.size() == 4 && isFrameIdChar(id[0]) && isFrameIdChar(id[1]) && isFrameIdChar(id[2])
+        && isFrameIdChar(id[3]);
+}
+
+uint32_t synchsafe(const unsigned char *p)
+{
+    return uint32_t(p[0] & 0x7F) << 21 | uint32_t(p[1] & 0x7F) << 14 | uint32_t(p[2] & 0x7F) << 7 | (p[3] & 0x7F);
+}
+
+// An ID3v2.3/2.4 tag rebuilt from its text and comment frames, read frame by frame.
+std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &header, uint64_t end)
+{
+    const auto *h = reinterpret_cast<const unsigned char *>(header.data());
+    const int version = h[3];
+    std::string out = header.substr(0, 10);
+    out[5] = static_cast<char>(h[5] & ~0x50); // no extended header, no footer
+    uint64_t pos = offset + 10;
+    if (h[5] & 0x40) {
+        const std::string ext = reader.read(pos, 4);
+        if (ext.size() < 4)
+            return {};
+        const auto *e = reinterpret_cast<const unsigned char *>(ext.data());
+        pos += version == 3 ? 4 + uint64_t(readBe32(e)) : uint64_t(synchsafe(e));
+    }
+    for (int n = 0; n < 100000 && pos + 10 <= end; ++n) {
+        const std::string fh = reader.read(pos, 10);
+        if (fh.size() < 10 || !isFrameId(std::string_view(fh).substr(0, 4)))
+            break;
+        const auto *f = reinterpret_cast<const unsigned char *>(fh.data());
+        uint64_t size = version == 3 ? readBe32(f + 4) : synchsafe(f + 4);
+        if (version == 4 && size != readBe32(f + 4)) {
+            // Some writers put plain sizes into 2.4 tags: trust the reading that lands on
+            // the next frame (or the end of the frames).
+            const uint64_t next = pos + 10 + size;
+            const bool fits
+                = next + 4 > end || isFrameId(reader.read(next, 4)) || reader.read(next, 1) == std::string(1, '\0');
+            const uint64_t plain = readBe32(f + 4);
+            if (!fits && (pos + 10 + plain + 4 > end || isFrameId(reader.read(pos + 10 + plain, 4))))
+                size = plain;
+        }
+        if (size > end - pos - 10)
+            break;
+        if ((fh[0] == 'T' || fh.compare(0, 4, "COMM") == 0) && size <= kMaxFrame) {
+            out += fh;
+            out += reader.read(pos + 10, static_cast<size_t>(size));
+        }
+        pos += 10 + size;
+    }
+    const uint64_t body = out.size() - 10;
+    out[6] = static_cast<char>((body >> 21) & 0x7F);
+    out[7] = static_cast<char>((body >> 14) & 0x7F);
+    out[8] = static_cast<char>((body >> 7) & 0x7F);
+    out[9] = static_cast<char>(body & 0x7F);
+    return out;
+}
+
+// The bytes of the ID3v2 tag at offset, as much of it as the fields need; empty when
+// there is none.
+std::string id3v2Bytes(ByteReader &reader, uint64_t offset)
+{
+    const std::string header = reader.read(offset, 10);
+    const uint64_t declared = id3v2TagSize(header);
+    if (declared == 0)
+        return {};
+    const uint64_t size = std::min(declared, reader.size() - offset);
+    if (size <= kWholeTagLimit)
+        return reader.read(offset, static_cast<size_t>(size));
+    const auto *h = reinterpret_cast<const unsigned char *>(header.data());
+    if (h[3] == 2 || (h[5] & 0x80)) {
+        if (size > kUnwalkableTagLimit)
+            return {};
+        return reader.read(offset, static_cast<size_t>(size));
+    }
+    return reducedTag(reader, offset, header, offset + size);
+}
+
+struct Fields {
+    std::string title, artist, album, year, comment, genreName;
+    int genre = -1;
+    bool present = false;
+};
+
+std::string yearText(unsigned int year)
+{
+    return year > 0 && year <= 9999 ? std::to_string(year) : std::string();
+}
+
+Fields id3v2Fields(const std::string &bytes)
+{
+    Fields f;
+    if (bytes.empty())
+        return f;
+    MemoryFile file(bytes);
+    TagLib::ID3v2::Tag tag(&file, 0);
+    if (tag.header()->majorVersion() < 2 || tag.header()->tagSize() == 0)
+        return f;
+    f.present = true;
+    f.title = tag.title().to8Bit(true);
+    f.artist = tag.artist().to8Bit(true);
+    f.album = tag.album().to8Bit(true);
+    f.comment = tag.comment().to8Bit(true);
+    f.year = yearText(tag.year());
+    const TagLib::String genre = tag.genre();
+    f.genreName = genre.to8Bit(true);
+    const int index = genre.isEmpty() ? 255 : TagLib::ID3v1::genreIndex(genre);
+    f.genre = index >= 0 && index < 255 ? index : -1;
+    return f;
+}
+
+Fields id3v1Fields(const std::string &bytes)
+{
+    Fields f;
+    if (bytes.size() != 128 || bytes.compare(0, 3, "TAG") != 0)
+        return f;
+    MemoryFile file(bytes);
+    TagLib::ID3v1::Tag tag(&file, 0);
+    f.present = true;
+    f.title = tag.title().to8Bit(true);
+    f.artist = tag.artist().to8Bit(true);
+    f.album = tag.album().to8Bit(true);
+    f.comment = tag.comment().to8Bit(true);
+    f.year = yearText(tag.year());
+    const unsigned int number = tag.genreNumber();
+    const TagLib::String name = TagLib::ID3v1::genre(static_cast<int>(number));
+    if (!name.isEmpty()) {
+        f.genre = static_cast<int>(number);
+        f.genreName = name.to8Bit(true);
+    }
+    return f;
+}
+
+const std::string &pick(const std::string &preferred, const std::string &fallback)
+{
+    return preferred.empty() ? fallback : preferred;
+}
+
+} // namespace
+
+bool readTagInfo(ByteReader &reader, TagInfo *tag)
+{
+    if (tag)
+        std::memset(tag, 0, sizeof *tag);
+    if (!tag)
+        return true;
+    installStringHandlers();
+
+    uint64_t id3v2Offset = 0;
+    const std::string form = riffFormType(reader);
+    if (form == "RMP3") {
+        bool found = false;
+        walkRiffChunks(reader, [&](const RiffChunk &chunk) {
+            if (std::memcmp(chunk.id, "data", 4) != 0)
+                return true;
+            id3v2Offset = chunk.offset;
+            found = true;
+            return false;
+        });
+        if (!found)
+            return true;
+    } else if (!form.empty()) {
+        return true; // WAV and AVI carry no ID3 tags that are read here
+    }
+
+    const Fields v2 = id3v2Fields(id3v2Bytes(reader, id3v2Offset));
+    const uint64_t size = reader.size();
+    const Fields v1 = size >= 128 ? id3v1Fields(reader.read(size - 128, 128)) : Fields();
+    if (!v2.present && !v1.present)
+        return true;
+
+    fillField(tag->title, sizeof tag->title, pick(v2.title, v1.title));
+    fillField(tag->artist, sizeof tag->artist, pick(v2.artist, v1.artist));
+    fillField(tag->album, sizeof tag->album, pick(v2.album, v1.album));
+    fillField(tag->year, sizeof tag->year - 1, pick(v2.year, v1.year));
+    fillField(tag->comment, sizeof tag->comment, pick(v2.comment, v1.comment));
+    const Fields &genreSource = v2.genreName.empty() ? v1 : v2;
+    tag->genre = genreSource.genre;
+    fillField(tag->genreName, sizeof tag->genreName, genreSource.genreName);
+    return true;
+}
+
+bool readTagInfo(const std::string &path, TagInfo *tag)
+{
+    if (tag)
+        std::memset(tag, 0, sizeof *tag);
+    FileReader reader(path);
+    if (!reader.isOpen())
+        return false;
+    try {
+        return readTagInfo(reader, tag);
+    } catch (const std::exception &) {
+        if (tag)
+            std::memset(tag, 0, sizeof *tag);
+        return false;
+    }
+}
+
+} // namespace vbmp3
