@@ -23,7 +23,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 constexpr int kFolders = 100;
 constexpr int kPerFolder = 100;
@@ -37,7 +38,7 @@ QByteArray id3Frame(const char *id, const QByteArray &text)
     f += char(size >> 8);
     f += char(size);
     f += QByteArray(2, '\0'); // flags
-    f += '\0';                // ISO-8859-1
+    f += '\0'; // ISO-8859-1
     f += text;
     return f;
 }
@@ -45,8 +46,8 @@ QByteArray id3Frame(const char *id, const QByteArray &text)
 QByteArray mp3Bytes(int set, int folder, int n)
 {
     QByteArray frames = id3Frame("TIT2", QStringLiteral("Title %1-%2-%3").arg(set).arg(folder).arg(n).toLatin1())
-                        + id3Frame("TPE1", QStringLiteral("Artist %1").arg(folder).toLatin1())
-                        + id3Frame("TALB", QStringLiteral("Album %1-%2").arg(set).arg(folder).toLatin1());
+        + id3Frame("TPE1", QStringLiteral("Artist %1").arg(folder).toLatin1())
+        + id3Frame("TALB", QStringLiteral("Album %1-%2").arg(set).arg(folder).toLatin1());
     const quint32 size = static_cast<quint32>(frames.size());
     QByteArray out("ID3\x03\x00\x00", 6);
     out += char((size >> 21) & 0x7F);
@@ -115,7 +116,7 @@ int main(int argc, char **argv)
     const QStringList first = writeSet(root, 1);
     const QStringList second = writeSet(root, 2);
     std::printf("playlist_bench%s: wrote %lld MP3 files in %.2f s\n", fake ? " (fake decoder)" : "",
-                static_cast<long long>(first.size() + second.size()), seconds(t));
+        static_cast<long long>(first.size() + second.size()), seconds(t));
 
     // The floor: the tags alone, one file after another.
     t.restart();
@@ -163,13 +164,13 @@ int main(int argc, char **argv)
     const double m3uFull = seconds(t);
 
     std::printf("  floor  getFileTagInfo x %lld        %8.3f s  (%d with a title)\n",
-                static_cast<long long>(first.size()), floor, tagged);
+        static_cast<long long>(first.size()), floor, tagged);
     std::printf("  add 1  first 10,000 files          %8.3f s  rows %d  ratio to floor %.2f (goal <= 1.30)\n", add1,
-                rows1, add1 / floor);
+        rows1, add1 / floor);
     std::printf("  add 2  second 10,000 files         %8.3f s  rows %d  ratio to add 1 %.2f (goal <= 2.00)\n", add2,
-                rows2, add2 / add1);
+        rows2, add2 / add1);
     std::printf("  m3u    10,000 lines, empty list    %8.3f s  rows %d  ratio to floor %.2f\n", m3uEmpty, rows3,
-                m3uEmpty / floor);
+        m3uEmpty / floor);
     std::printf("  m3u    10,000 lines, all listed    %8.3f s  rows %d\n", m3uFull, model.count());
     if (!titled)
         std::printf("  ROW TEXTS WRONG: first title \"%s\"\n", qPrintable(model.title(1)));

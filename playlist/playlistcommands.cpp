@@ -10,9 +10,12 @@
 
 using namespace kes::playlist;
 
-PlaylistCommands::PlaylistCommands(PlaylistModel &model, TrackAdder &adder, Prompter &prompter,
-                                   const QString &programDir)
-    : m_model(model), m_adder(adder), m_prompter(prompter), m_programDir(programDir)
+PlaylistCommands::PlaylistCommands(
+    PlaylistModel &model, TrackAdder &adder, Prompter &prompter, const QString &programDir)
+    : m_model(model)
+    , m_adder(adder)
+    , m_prompter(prompter)
+    , m_programDir(programDir)
 {
 }
 
@@ -59,21 +62,21 @@ QString PlaylistCommands::WriteM3u(const QString &title, const QString &prompt, 
         m_prompter.message(writeFailedMessage(name), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
         return {};
     }
-    m_prompter.message(QString::number(paths.size()) + QStringLiteral("個のファイルをPlaylist形式(m3u)で保存しました｡"));
+    m_prompter.message(
+        QString::number(paths.size()) + QStringLiteral("個のファイルをPlaylist形式(m3u)で保存しました｡"));
     return name;
 }
 
 void PlaylistCommands::Save_m3u()
 {
     WriteM3u(QStringLiteral("PlayListFile(m3u)の作成"), QStringLiteral("保存ファイル名をフルパスで入力してください"),
-             QStringLiteral("playlist.m3u"));
+        QStringLiteral("playlist.m3u"));
 }
 
 void PlaylistCommands::Def_Playlist_Set(const std::function<bool(const QString &path)> &storeAndSave)
 {
     const QString name = WriteM3u(QStringLiteral("PlayListFile(m3u)の作成/デフォルトセット"),
-                                  QStringLiteral("保存ファイル名をフルパスで入力してください"),
-                                  QStringLiteral("kestrine_def.m3u"));
+        QStringLiteral("保存ファイル名をフルパスで入力してください"), QStringLiteral("kestrine_def.m3u"));
     if (!storeAndSave || !storeAndSave(name)) {
         m_prompter.message(QStringLiteral("設定の保存に失敗しました"));
         return;
@@ -84,7 +87,7 @@ void PlaylistCommands::Def_Playlist_Set(const std::function<bool(const QString &
 void PlaylistCommands::Csv_Save()
 {
     const QString name = m_prompter.input(QStringLiteral("保存ファイル名を入力してください"),
-                                          QStringLiteral("ＣＳＶ形式のＴＡＧ保存"), defaultPath(QStringLiteral("csvfile.dat")));
+        QStringLiteral("ＣＳＶ形式のＴＡＧ保存"), defaultPath(QStringLiteral("csvfile.dat")));
     if (name.isEmpty())
         return;
     QList<TrackRow> rows;

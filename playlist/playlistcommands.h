@@ -14,7 +14,8 @@ class Prompter;
 class QMimeData;
 class TrackAdder;
 
-class PlaylistCommands {
+class PlaylistCommands
+{
 public:
     // programDir is the folder the default file names of the dialogs are put in.
     PlaylistCommands(PlaylistModel &model, TrackAdder &adder, Prompter &prompter, const QString &programDir);
@@ -53,11 +54,11 @@ public:
     int SelectedRow() const { return m_selectedRow; }
     QString SelectedPath() const { return m_selectedPath; }
     struct Pick {
-        int row;      // 0 before any click
+        int row; // 0 before any click
         QString path; // empty before any click
     };
     // What DblClick hands to PlayTrack as CurrentTrackNo and CurrentFile.
-    Pick DblClick() const { return {m_selectedRow, m_selectedPath}; }
+    Pick DblClick() const { return { m_selectedRow, m_selectedPath }; }
 
 private:
     QString defaultPath(const QString &name) const;

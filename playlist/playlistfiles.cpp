@@ -10,9 +10,11 @@
 
 #include <climits>
 
-namespace kes::playlist {
+namespace kes::playlist
+{
 
-namespace {
+namespace
+{
 
 // The longest path and file name the file system takes, in bytes.
 constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;

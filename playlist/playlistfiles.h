@@ -10,11 +10,12 @@
 #include <QString>
 #include <QStringList>
 
-namespace kes::playlist {
+namespace kes::playlist
+{
 
 // The entries of an M3U file, in file order.
 struct M3uEntries {
-    QStringList paths;    // relative entries resolved against the playlist's folder
+    QStringList paths; // relative entries resolved against the playlist's folder
     bool aborted = false; // a line could not be a file name; paths holds the lines before it
 };
 

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <numeric>
 
-namespace {
+namespace
+{
 
 // Below this many new rows a sorted model inserts row by row; above, it appends and
 // merges with one layout change.
@@ -30,15 +31,18 @@ const QString &columnText(const TrackRow &r, int column)
 QList<PlaylistColumn> PlaylistModel::SetupColumns()
 {
     return {
-        {QStringLiteral("No"), QStringLiteral("No"), 750},
-        {QStringLiteral("Tilte"), QStringLiteral("Music Title"), 2500},
-        {QStringLiteral("Artist"), QStringLiteral("Artist"), 1800},
-        {QStringLiteral("Album"), QStringLiteral("Album"), 2500},
-        {QStringLiteral("FullPath"), QStringLiteral("Full Path"), 10000},
+        { QStringLiteral("No"), QStringLiteral("No"), 750 },
+        { QStringLiteral("Tilte"), QStringLiteral("Music Title"), 2500 },
+        { QStringLiteral("Artist"), QStringLiteral("Artist"), 1800 },
+        { QStringLiteral("Album"), QStringLiteral("Album"), 2500 },
+        { QStringLiteral("FullPath"), QStringLiteral("Full Path"), 10000 },
     };
 }
 
-PlaylistModel::PlaylistModel(QObject *parent) : QAbstractTableModel(parent) {}
+PlaylistModel::PlaylistModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{
+}
 
 const TrackRow &PlaylistModel::row(int i) const
 {
@@ -62,7 +66,7 @@ void PlaylistModel::setChecked(int i, bool checked)
     m_rows[i - 1].checked = checked;
     m_checkedCount += checked ? 1 : -1;
     const QModelIndex at = index(i - 1, NoColumn);
-    emit dataChanged(at, at, {Qt::CheckStateRole});
+    emit dataChanged(at, at, { Qt::CheckStateRole });
 }
 
 void PlaylistModel::setTag(int i, const QString &tag)
@@ -71,7 +75,7 @@ void PlaylistModel::setTag(int i, const QString &tag)
         return;
     m_rows[i - 1].tag = tag;
     const QModelIndex at = index(i - 1, NoColumn);
-    emit dataChanged(at, at, {TagRole});
+    emit dataChanged(at, at, { TagRole });
 }
 
 void PlaylistModel::checkAll()
@@ -81,7 +85,7 @@ void PlaylistModel::checkAll()
     for (auto &r : m_rows)
         r.checked = true;
     m_checkedCount = count();
-    emit dataChanged(index(0, NoColumn), index(count() - 1, NoColumn), {Qt::CheckStateRole});
+    emit dataChanged(index(0, NoColumn), index(count() - 1, NoColumn), { Qt::CheckStateRole });
 }
 
 void PlaylistModel::uncheckAll()
@@ -91,7 +95,7 @@ void PlaylistModel::uncheckAll()
     for (auto &r : m_rows)
         r.checked = false;
     m_checkedCount = 0;
-    emit dataChanged(index(0, NoColumn), index(count() - 1, NoColumn), {Qt::CheckStateRole});
+    emit dataChanged(index(0, NoColumn), index(count() - 1, NoColumn), { Qt::CheckStateRole });
 }
 
 void PlaylistModel::clear()
@@ -120,8 +124,8 @@ void PlaylistModel::sortByColumn(int column)
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> order(m_rows.size());
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(),
-                     [&](int a, int b) { return lessThan(m_rows.at(a), m_rows.at(b), column); });
+    std::stable_sort(
+        order.begin(), order.end(), [&](int a, int b) { return lessThan(m_rows.at(a), m_rows.at(b), column); });
     QList<TrackRow> sorted;
     sorted.reserve(m_rows.size());
     std::vector<int> newPlace(m_rows.size());
@@ -161,10 +165,8 @@ int PlaylistModel::addRow(const TrackRow &r)
     int at = count();
     if (isSorted())
         at = static_cast<int>(std::upper_bound(m_rows.cbegin(), m_rows.cend(), added,
-                                               [this](const TrackRow &a, const TrackRow &b) {
-                                                   return lessThan(a, b, m_sortColumn);
-                                               })
-                              - m_rows.cbegin());
+                                  [this](const TrackRow &a, const TrackRow &b) { return lessThan(a, b, m_sortColumn); })
+            - m_rows.cbegin());
     beginInsertRows({}, at, at);
     m_paths.insert(added.fullPath);
     ++m_checkedCount;
@@ -207,11 +209,10 @@ void PlaylistModel::insertSorted(QList<TrackRow> rows)
 {
     if (rows.size() < kMergeThreshold) {
         for (const TrackRow &r : rows) {
-            const int at = static_cast<int>(std::upper_bound(m_rows.cbegin(), m_rows.cend(), r,
-                                                             [this](const TrackRow &a, const TrackRow &b) {
-                                                                 return lessThan(a, b, m_sortColumn);
-                                                             })
-                                            - m_rows.cbegin());
+            const int at = static_cast<int>(
+                std::upper_bound(m_rows.cbegin(), m_rows.cend(), r,
+                    [this](const TrackRow &a, const TrackRow &b) { return lessThan(a, b, m_sortColumn); })
+                - m_rows.cbegin());
             beginInsertRows({}, at, at);
             m_paths.insert(r.fullPath);
             m_rows.insert(at, r);

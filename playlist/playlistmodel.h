@@ -12,10 +12,10 @@
 
 // One row of the playlist.
 struct TrackRow {
-    QString number;   // column "No": the sequence number given when the row was added
-    QString title;    // column "Music Title"
-    QString artist;   // column "Artist" (or the kind label of a WAV/AVI/WMA/MPEG file)
-    QString album;    // column "Album"
+    QString number; // column "No": the sequence number given when the row was added
+    QString title; // column "Music Title"
+    QString artist; // column "Artist" (or the kind label of a WAV/AVI/WMA/MPEG file)
+    QString album; // column "Album"
     QString fullPath; // column "Full Path": identifies the row's file everywhere
     bool checked = false;
     QString tag; // "END" while the row sits out the current random round, else empty
@@ -29,7 +29,8 @@ struct PlaylistColumn {
     int widthPixels() const { return widthTwips / 15; }
 };
 
-class PlaylistModel : public QAbstractTableModel, public TrackList {
+class PlaylistModel : public QAbstractTableModel, public TrackList
+{
     Q_OBJECT
 public:
     enum Column { NoColumn = 0, TitleColumn, ArtistColumn, AlbumColumn, FullPathColumn, ColumnCount };

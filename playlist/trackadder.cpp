@@ -16,7 +16,8 @@
 
 using namespace kes::playlist;
 
-namespace {
+namespace
+{
 
 // The first chunk is small so that rows show at once; later ones amortise the hand-over.
 constexpr qsizetype kFirstChunk = 32;
@@ -45,8 +46,11 @@ TrackAdder::Outcome readItem(const DecoderApi &api, const TrackAdder::Item &item
 } // namespace
 
 TrackAdder::TrackAdder(PlaylistModel *model, const DecoderApi &api, Prompter *prompter, QObject *parent)
-    : QObject(parent), m_model(model), m_api(api), m_prompter(prompter),
-      m_cancelled(std::make_shared<std::atomic_bool>(false))
+    : QObject(parent)
+    , m_model(model)
+    , m_api(api)
+    , m_prompter(prompter)
+    , m_cancelled(std::make_shared<std::atomic_bool>(false))
 {
     m_pool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
 }
@@ -63,7 +67,7 @@ void TrackAdder::addFiles(const QStringList &paths)
     Job job;
     job.items.reserve(paths.size());
     for (const QString &p : paths)
-        job.items.append({p, Check::None, false});
+        job.items.append({ p, Check::None, false });
     enqueue(std::move(job));
 }
 
@@ -79,7 +83,7 @@ void TrackAdder::dropFiles(const QStringList &paths)
             enqueue(std::move(list));
             return;
         }
-        job.items.append({p, Check::Kind, false});
+        job.items.append({ p, Check::Kind, false });
     }
     enqueue(std::move(job));
 }
@@ -158,7 +162,7 @@ void TrackAdder::startNext()
             const M3uEntries entries = parseM3u(bytes, QFileInfo(path).absolutePath());
             items.reserve(entries.paths.size());
             for (const QString &p : entries.paths)
-                items.append({p, Check::Exists, false});
+                items.append({ p, Check::Exists, false });
             if (entries.aborted)
                 message = QStringLiteral("読み込めないファイル形式ですので処理を中断します");
         }
@@ -195,8 +199,10 @@ void TrackAdder::dispatch()
         m_nextItem += size;
         submit(m_nextSeq++, std::move(chunk));
     }
-    if (m_nextItem >= m_items.size())
-        m_items.clear(), m_nextItem = 0;
+    if (m_nextItem >= m_items.size()) {
+        m_items.clear();
+        m_nextItem = 0;
+    }
 }
 
 void TrackAdder::submit(int seq, QList<Item> items)
@@ -217,7 +223,10 @@ void TrackAdder::submit(int seq, QList<Item> items)
         }
         chunk.items = std::move(items);
         QMetaObject::invokeMethod(
-            this, [this, generation, seq, chunk = std::move(chunk)]() mutable { chunkDone(generation, seq, std::move(chunk)); },
+            this,
+            [this, generation, seq, chunk = std::move(chunk)]() mutable {
+                chunkDone(generation, seq, std::move(chunk));
+            },
             Qt::QueuedConnection);
     });
 }
@@ -252,7 +261,10 @@ void TrackAdder::deliver()
                 break;
             }
         }
+        const quint64 generation = m_generation;
         m_model->addRows(rows);
+        if (generation != m_generation)
+            break; // cancelled by someone reacting to the new rows
         if (k < chunk.outcomes.size()) {
             submit(m_deliverSeq, chunk.items.mid(k));
             break;

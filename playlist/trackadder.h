@@ -27,7 +27,8 @@ class PlaylistModel;
 class Prompter;
 struct TrackRow;
 
-class TrackAdder : public QObject {
+class TrackAdder : public QObject
+{
     Q_OBJECT
 public:
     TrackAdder(PlaylistModel *model, const DecoderApi &api, Prompter *prompter, QObject *parent = nullptr);
@@ -95,17 +96,17 @@ private:
     QThreadPool m_pool;
 
     QQueue<Job> m_queue;
-    bool m_active = false;     // a job is being prepared or read
-    bool m_preparing = false;  // the running job's playlist is being read on a worker
+    bool m_active = false; // a job is being prepared or read
+    bool m_preparing = false; // the running job's playlist is being read on a worker
     bool m_delivering = false; // guards deliver() against re-entry from a modal message
-    quint64 m_generation = 0;  // results of an older generation are dropped (cancel)
+    quint64 m_generation = 0; // results of an older generation are dropped (cancel)
     std::shared_ptr<std::atomic_bool> m_cancelled;
 
     // The running job.
     QList<Item> m_items;
     qsizetype m_nextItem = 0;
     QString m_endMessage;
-    int m_nextSeq = 0;    // sequence number of the next chunk sent out
+    int m_nextSeq = 0; // sequence number of the next chunk sent out
     int m_deliverSeq = 0; // sequence number of the next chunk to add
     int m_inFlight = 0;
     std::map<int, Chunk> m_done;

@@ -4,9 +4,11 @@
 
 #include <cstring>
 
-namespace kes::playlist {
+namespace kes::playlist
+{
 
-namespace {
+namespace
+{
 
 // Replacement texts keep the length of the record field they stand in.
 constexpr int kFieldLength = 128;
@@ -51,7 +53,12 @@ QString FileKindOf(const DecoderApi &api, const QString &path)
 QString acceptedKind(const QString &path)
 {
     static const char *const spellings[][2] = {
-        {"avi", "AVI"}, {"wma", "WMA"}, {"mp3", "MP3"}, {"rmp", "RMP"}, {"wav", "WAV"}, {"mpg", "MPG"},
+        { "avi", "AVI" },
+        { "wma", "WMA" },
+        { "mp3", "MP3" },
+        { "rmp", "RMP" },
+        { "wav", "WAV" },
+        { "mpg", "MPG" },
     };
     if (path.size() < 3)
         return {};

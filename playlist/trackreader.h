@@ -11,7 +11,8 @@
 
 #include <optional>
 
-namespace kes::playlist {
+namespace kes::playlist
+{
 
 // The decoder library's verdict on a file: "mp3", "wav", "rmp", "mpg", or "err" for any
 // type code it does not map.  Reads the file (through vbmp3_getFileType).

@@ -23,20 +23,21 @@ TEST(M3uParseTest, LinesEntriesAndAborts)
     };
     const QByteArray longLine(5000, 'x');
     const Case cases[] = {
-        {"CR LF", "/a.mp3\r\n/b.mp3\r\n", {"/a.mp3", "/b.mp3"}, false},
-        {"lone CR", "/a.mp3\r/b.mp3\r", {"/a.mp3", "/b.mp3"}, false},
-        {"lone LF, no final end", "/a.mp3\n/b.mp3", {"/a.mp3", "/b.mp3"}, false},
-        {"mixed, empty lines", "\r\n/a.mp3\r\r\n\n/b.mp3\n\r/c.mp3", {"/a.mp3", "/b.mp3", "/c.mp3"}, false},
-        {"extended", "#EXTM3U\r\n#EXTINF:123,Artist - Title\r\n/a.mp3\r\n# comment\r\n", {"/a.mp3"}, false},
-        {"UTF-8 BOM", "\xEF\xBB\xBF/a.mp3\r\n", {"/a.mp3"}, false},
-        {"UTF-8 text", "/音楽/曲.mp3\n", {"/音楽/曲.mp3"}, false},
-        {"CP932 text", "/\x89\xb9\x8a\x79/\x8b\xc8.mp3\r\n", {"/音楽/曲.mp3"}, false},
-        {"blanks kept", "/a b.mp3 \r\n", {"/a b.mp3 "}, false},
-        {"relative", "sub/a.mp3\r\n../b.mp3\r\n./c.mp3\n", {"/base/dir/sub/a.mp3", "/base/b.mp3", "/base/dir/c.mp3"}, false},
-        {"NUL ends reading", QByteArray("/a.mp3\r\n/b\0c.mp3\r\n/d.mp3\r\n", 25), {"/a.mp3"}, true},
-        {"absurdly long line", "/a.mp3\n/" + longLine + "\n/d.mp3\n", {"/a.mp3"}, true},
-        {"file name too long", "/a.mp3\n/" + QByteArray(300, 'n') + ".mp3\n", {"/a.mp3"}, true},
-        {"UTF-16LE with BOM", QByteArray("\xFF\xFE/\0a\0.\0m\0p\0\x33\0\r\0\n\0", 18), {"/a.mp3"}, false},
+        { "CR LF", "/a.mp3\r\n/b.mp3\r\n", { "/a.mp3", "/b.mp3" }, false },
+        { "lone CR", "/a.mp3\r/b.mp3\r", { "/a.mp3", "/b.mp3" }, false },
+        { "lone LF, no final end", "/a.mp3\n/b.mp3", { "/a.mp3", "/b.mp3" }, false },
+        { "mixed, empty lines", "\r\n/a.mp3\r\r\n\n/b.mp3\n\r/c.mp3", { "/a.mp3", "/b.mp3", "/c.mp3" }, false },
+        { "extended", "#EXTM3U\r\n#EXTINF:123,Artist - Title\r\n/a.mp3\r\n# comment\r\n", { "/a.mp3" }, false },
+        { "UTF-8 BOM", "\xEF\xBB\xBF/a.mp3\r\n", { "/a.mp3" }, false },
+        { "UTF-8 text", "/音楽/曲.mp3\n", { "/音楽/曲.mp3" }, false },
+        { "CP932 text", "/\x89\xb9\x8a\x79/\x8b\xc8.mp3\r\n", { "/音楽/曲.mp3" }, false },
+        { "blanks kept", "/a b.mp3 \r\n", { "/a b.mp3 " }, false },
+        { "relative", "sub/a.mp3\r\n../b.mp3\r\n./c.mp3\n", { "/base/dir/sub/a.mp3", "/base/b.mp3", "/base/dir/c.mp3" },
+            false },
+        { "NUL ends reading", QByteArray("/a.mp3\r\n/b\0c.mp3\r\n/d.mp3\r\n", 25), { "/a.mp3" }, true },
+        { "absurdly long line", "/a.mp3\n/" + longLine + "\n/d.mp3\n", { "/a.mp3" }, true },
+        { "file name too long", "/a.mp3\n/" + QByteArray(300, 'n') + ".mp3\n", { "/a.mp3" }, true },
+        { "UTF-16LE with BOM", QByteArray("\xFF\xFE/\0a\0.\0m\0p\0\x33\0\r\0\n\0", 18), { "/a.mp3" }, false },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -56,12 +57,14 @@ TEST(CsvTest, QuotedFieldsDoubledQuotesTrailingBlanks)
     odd.fullPath = QStringLiteral("/m/q.mp3");
     odd.title = QStringLiteral("Say \"hi\", then go");
     odd.artist = QStringLiteral("No Data").leftJustified(128, QLatin1Char(' '));
-    EXPECT_EQ(csvBytes({wav, odd}), QByteArray("\"/m/a.wav\",\"a.wav\",\"WAV File\",\"a.wav\"\r\n"
-                                               "\"/m/q.mp3\",\"Say \"\"hi\"\", then go\",\"No Data")
-                                        + QByteArray(121, ' ') + "\",\"\"\r\n");
+    EXPECT_EQ(csvBytes({ wav, odd }),
+        QByteArray("\"/m/a.wav\",\"a.wav\",\"WAV File\",\"a.wav\"\r\n"
+                   "\"/m/q.mp3\",\"Say \"\"hi\"\", then go\",\"No Data")
+            + QByteArray(121, ' ') + "\",\"\"\r\n");
 }
 
-class FilesTest : public PlaylistTest {
+class FilesTest : public PlaylistTest
+{
 protected:
     void SetUp() override
     {
@@ -89,7 +92,7 @@ protected:
     void fiveRowsThreeChecked()
     {
         QStringList paths;
-        for (const char *n : {"a.wav", "b.wav", "c.wav", "d.wav", "e.wav"})
+        for (const char *n : { "a.wav", "b.wav", "c.wav", "d.wav", "e.wav" })
             paths << touch(QString::fromLatin1(n));
         adder->addFiles(paths);
         ASSERT_TRUE(adder->waitForIdle(20000));
@@ -108,10 +111,11 @@ TEST_F(FilesTest, SavedPlaylistHoldsTheCheckedRowsAndReadsBackToNothingNew)
     const QString out = dir.filePath("out.m3u");
     prompter.inputs.enqueue(out);
     commands->Save_m3u();
-    EXPECT_EQ(prompter.inputTitles, QStringList({"PlayListFile(m3u)の作成"}));
-    EXPECT_EQ(prompter.inputDefaults, QStringList({"/opt/kestrine/playlist.m3u"}));
-    EXPECT_EQ(readBytes(out), (model.fullPath(2) + "\r\n" + model.fullPath(3) + "\r\n" + model.fullPath(5) + "\r\n").toUtf8());
-    EXPECT_EQ(prompter.texts(), QStringList({"3個のファイルをPlaylist形式(m3u)で保存しました｡"}));
+    EXPECT_EQ(prompter.inputTitles, QStringList({ "PlayListFile(m3u)の作成" }));
+    EXPECT_EQ(prompter.inputDefaults, QStringList({ "/opt/kestrine/playlist.m3u" }));
+    EXPECT_EQ(readBytes(out),
+        (model.fullPath(2) + "\r\n" + model.fullPath(3) + "\r\n" + model.fullPath(5) + "\r\n").toUtf8());
+    EXPECT_EQ(prompter.texts(), QStringList({ "3個のファイルをPlaylist形式(m3u)で保存しました｡" }));
 
     load(out);
     EXPECT_EQ(model.count(), 5);
@@ -127,13 +131,13 @@ TEST_F(FilesTest, LoadSkipsMissingEntriesResolvesRelativeOnesAndStopsAtBadLines)
     touch("two.wav");
     touch("three.wav");
     QDir().mkpath(dir.filePath("folder.wav"));
-    const QByteArray text = "#EXTM3U\n#EXTINF:10,x\nsub/one.mp3\r\nmissing.mp3\r\n" + dir.filePath("folder.wav").toUtf8()
-                            + "\r\n" + dir.filePath("two.wav").toUtf8() + "\r\n" + QByteArray("bad\0.wav\r\n", 10)
-                            + "three.wav\r\n";
+    const QByteArray text = "#EXTM3U\n#EXTINF:10,x\nsub/one.mp3\r\nmissing.mp3\r\n"
+        + dir.filePath("folder.wav").toUtf8() + "\r\n" + dir.filePath("two.wav").toUtf8() + "\r\n"
+        + QByteArray("bad\0.wav\r\n", 10) + "three.wav\r\n";
     writeBytes(dir.filePath("list.m3u"), text);
     load(dir.filePath("list.m3u"));
-    EXPECT_EQ(fullPaths(model), QStringList({dir.filePath("sub/one.mp3"), dir.filePath("two.wav")}));
-    EXPECT_EQ(prompter.texts(), QStringList({"読み込めないファイル形式ですので処理を中断します"}));
+    EXPECT_EQ(fullPaths(model), QStringList({ dir.filePath("sub/one.mp3"), dir.filePath("two.wav") }));
+    EXPECT_EQ(prompter.texts(), QStringList({ "読み込めないファイル形式ですので処理を中断します" }));
 }
 
 TEST_F(FilesTest, Cp932PlaylistFindsItsFiles)
@@ -141,31 +145,31 @@ TEST_F(FilesTest, Cp932PlaylistFindsItsFiles)
     const QString file = touch(QStringLiteral("曲.mp3"));
     writeBytes(dir.filePath("sjis.m3u"), "\x8b\xc8.mp3\r\n");
     load(dir.filePath("sjis.m3u"));
-    EXPECT_EQ(fullPaths(model), QStringList({file}));
+    EXPECT_EQ(fullPaths(model), QStringList({ file }));
     EXPECT_TRUE(prompter.messages.isEmpty());
 }
 
 TEST_F(FilesTest, NoCheckedRowAndCancelWriteNothing)
 {
     // No checked row: a message, no dialog, no file.
-    adder->addFiles({touch("a.wav")});
+    adder->addFiles({ touch("a.wav") });
     ASSERT_TRUE(adder->waitForIdle(20000));
     model.uncheckAll();
     prompter.inputs.enqueue(dir.filePath("x.m3u"));
     EXPECT_EQ(commands->WriteM3u("t", "p", "x.m3u"), QString());
-    EXPECT_EQ(prompter.texts(), QStringList({"選択ファイルが１つもありません"}));
+    EXPECT_EQ(prompter.texts(), QStringList({ "選択ファイルが１つもありません" }));
     EXPECT_TRUE(prompter.inputTitles.isEmpty());
 
     // Cancel in each dialog: nothing written, nothing said.
     model.checkAll();
     prompter.messages.clear();
-    answer({QString(), QString()});
+    answer({ QString(), QString() });
     commands->Save_m3u();
     commands->Csv_Save();
-    EXPECT_EQ(prompter.inputTitles, QStringList({"PlayListFile(m3u)の作成", "ＣＳＶ形式のＴＡＧ保存"}));
+    EXPECT_EQ(prompter.inputTitles, QStringList({ "PlayListFile(m3u)の作成", "ＣＳＶ形式のＴＡＧ保存" }));
     EXPECT_EQ(prompter.inputDefaults.last(), QStringLiteral("/opt/kestrine/csvfile.dat"));
     EXPECT_TRUE(prompter.messages.isEmpty());
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList({"a.wav"}));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList({ "a.wav" }));
 }
 
 TEST_F(FilesTest, DefaultPlaylistHandsTheNameToTheSettings)
@@ -178,19 +182,18 @@ TEST_F(FilesTest, DefaultPlaylistHandsTheNameToTheSettings)
         return saveWorks;
     };
     const QString def = dir.filePath("def.m3u");
-    answer({def, QString(), def});
+    answer({ def, QString(), def });
     commands->Def_Playlist_Set(store);
     commands->Def_Playlist_Set(store); // Cancel: the start-up playlist is cleared
     saveWorks = false;
     commands->Def_Playlist_Set(store);
-    EXPECT_EQ(stored, QStringList({def, QString(), def}));
+    EXPECT_EQ(stored, QStringList({ def, QString(), def }));
     EXPECT_EQ(prompter.inputTitles.at(0), QStringLiteral("PlayListFile(m3u)の作成/デフォルトセット"));
     EXPECT_EQ(prompter.inputDefaults.at(0), QStringLiteral("/opt/kestrine/kestrine_def.m3u"));
-    EXPECT_EQ(prompter.texts(), QStringList({"3個のファイルをPlaylist形式(m3u)で保存しました｡",
-                                             def + "をデフォルトPlaylistとしてセットしました｡",
-                                             "をデフォルトPlaylistとしてセットしました｡",
-                                             "3個のファイルをPlaylist形式(m3u)で保存しました｡",
-                                             "設定の保存に失敗しました"}));
+    EXPECT_EQ(prompter.texts(),
+        QStringList({ "3個のファイルをPlaylist形式(m3u)で保存しました｡",
+            def + "をデフォルトPlaylistとしてセットしました｡", "をデフォルトPlaylistとしてセットしました｡",
+            "3個のファイルをPlaylist形式(m3u)で保存しました｡", "設定の保存に失敗しました" }));
     EXPECT_EQ(readBytes(def).count("\r\n"), 3); // written all the same
 }
 
@@ -204,7 +207,7 @@ TEST_F(FilesTest, CsvOfTheCheckedRows)
     const QList<QByteArray> lines = readBytes(out).split('\n');
     ASSERT_EQ(lines.size(), 4);
     EXPECT_EQ(lines.at(1), ("\"" + c + "\",\"c.wav\",\"WAV File\",\"c.wav\"\r").toUtf8());
-    EXPECT_EQ(prompter.texts(), QStringList({"3個のファイルをCSV形式で保存しました｡"}));
+    EXPECT_EQ(prompter.texts(), QStringList({ "3個のファイルをCSV形式で保存しました｡" }));
     // No checked row: an empty file and the count 0.
     model.uncheckAll();
     prompter.inputs.enqueue(out);
@@ -218,14 +221,15 @@ TEST_F(FilesTest, FailedWritesSayWhichFileAndKeepTheOldOne)
 {
     fiveRowsThreeChecked();
     QDir().mkpath(dir.filePath("adir"));
-    const QString targets[] = {dir.filePath("adir"), dir.filePath("no/such/folder/x.m3u")};
+    const QString targets[] = { dir.filePath("adir"), dir.filePath("no/such/folder/x.m3u") };
     for (const QString &target : targets) {
         prompter.messages.clear();
-        answer({target, target});
+        answer({ target, target });
         EXPECT_EQ(commands->WriteM3u("t", "p", "x.m3u"), QString());
         commands->Csv_Save();
-        EXPECT_EQ(prompter.texts(), QStringList({QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(target),
-                                                 QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(target)}));
+        EXPECT_EQ(prompter.texts(),
+            QStringList({ QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(target),
+                QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(target) }));
     }
     EXPECT_TRUE(QFileInfo(dir.filePath("adir")).isDir());
 
@@ -240,20 +244,20 @@ TEST_F(FilesTest, FailedWritesSayWhichFileAndKeepTheOldOne)
         many.append(r);
     }
     model.addRows(many);
-    rlimit saved{};
+    rlimit saved {};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     rlimit small = saved;
     small.rlim_cur = 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    answer({old});
+    answer({ old });
     const QString written = commands->WriteM3u("t", "p", "x.m3u");
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(written, QString());
     EXPECT_EQ(readBytes(old), QByteArray("old content\r\n"));
     EXPECT_EQ(prompter.texts().last(), QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(old));
-    EXPECT_EQ(QDir(dir).entryList({"old.m3u*"}, QDir::Files | QDir::Hidden), QStringList({"old.m3u"}));
+    EXPECT_EQ(QDir(dir).entryList({ "old.m3u*" }, QDir::Files | QDir::Hidden), QStringList({ "old.m3u" }));
 }
 
 TEST_F(FilesTest, EditingCommandsAndTheRememberedRow)
@@ -280,8 +284,8 @@ TEST_F(FilesTest, SharedPlaylistsLoadWithoutHarm)
 {
     const QString root = QStringLiteral(KESTRINE_SHARED_TESTDATA);
     int files = 0;
-    for (const char *folder : {"m3u-lizzy", "m3u-atldotnet"}) {
-        QDirIterator it(root + "/" + folder, {"*.m3u", "*.m3u8"}, QDir::Files);
+    for (const char *folder : { "m3u-lizzy", "m3u-atldotnet" }) {
+        QDirIterator it(root + "/" + folder, { "*.m3u", "*.m3u8" }, QDir::Files);
         while (it.hasNext()) {
             const QString path = it.next();
             SCOPED_TRACE(path.toStdString());

@@ -4,7 +4,8 @@
 
 using namespace kes::playlist;
 
-namespace {
+namespace
+{
 
 QString blanks(const QString &text)
 {
@@ -35,18 +36,18 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTexts)
         const char *album;
     };
     const Case cases[] = {
-        {"/m/tagged.mp3", "曲名", "歌手", "アルバム"},
-        {"/m/untagged.MP3", nullptr, nullptr, ""},
-        {"/m/song.rmp", "List Title", "Tag Artist", "List Album"},
-        {"/m/other.RMP", "", "", ""},
-        {"/m/a.wav", "a.wav", "WAV File", "a.wav"},
-        {"/m/a.WAV", "a.WAV", "WAV File", "a.WAV"},
-        {"/m/v.avi", "v.avi", "AVI File", "v.avi"},
-        {"/m/v.AVI", "v.AVI", "AVI File", "v.AVI"},
-        {"/m/w.wma", "w.wma", "WMA File", "w.wma"},
-        {"/m/w.WMA", "w.WMA", "WMA File", "w.WMA"},
-        {"/m/p.mpg", "p.mpg", "MPEG File", "p.mpg"},
-        {"C:\\music\\p.MPG", "p.MPG", "MPEG File", "p.MPG"},
+        { "/m/tagged.mp3", "曲名", "歌手", "アルバム" },
+        { "/m/untagged.MP3", nullptr, nullptr, "" },
+        { "/m/song.rmp", "List Title", "Tag Artist", "List Album" },
+        { "/m/other.RMP", "", "", "" },
+        { "/m/a.wav", "a.wav", "WAV File", "a.wav" },
+        { "/m/a.WAV", "a.WAV", "WAV File", "a.WAV" },
+        { "/m/v.avi", "v.avi", "AVI File", "v.avi" },
+        { "/m/v.AVI", "v.AVI", "AVI File", "v.AVI" },
+        { "/m/w.wma", "w.wma", "WMA File", "w.wma" },
+        { "/m/w.WMA", "w.WMA", "WMA File", "w.WMA" },
+        { "/m/p.mpg", "p.mpg", "MPEG File", "p.mpg" },
+        { "C:\\music\\p.MPG", "p.MPG", "MPEG File", "p.MPG" },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path);
@@ -62,7 +63,7 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTexts)
 
 TEST_F(TrackRowTest, OtherEndingsAreRejected)
 {
-    for (const char *path : {"/m/a.Mp3", "/m/a.mP3", "/m/a.txt", "/m/a.m3u", "p3", "", "/m/a.mp3 "}) {
+    for (const char *path : { "/m/a.Mp3", "/m/a.mP3", "/m/a.txt", "/m/a.m3u", "p3", "", "/m/a.mp3 " }) {
         SCOPED_TRACE(path);
         EXPECT_FALSE(readTrackRow(api, QString::fromUtf8(path)).has_value());
         AddTrack(model, api, QString::fromUtf8(path));
@@ -87,8 +88,20 @@ TEST_F(TrackRowTest, FullTagFieldsAndLongFileNamesKeepTheirLength)
 TEST_F(TrackRowTest, FileKindOfMapsTheTypeCodes)
 {
     const std::pair<int, const char *> codes[] = {
-        {0, "mp3"}, {1, "wav"},  {2, "rmp"},  {4, "mp3"},  {8, "mpg"},  {16, "mp3"}, {17, "rmp"},
-        {18, "rmp"}, {48, "mp3"}, {50, "rmp"}, {-1, "err"}, {3, "err"}, {32, "err"}, {49, "err"},
+        { 0, "mp3" },
+        { 1, "wav" },
+        { 2, "rmp" },
+        { 4, "mp3" },
+        { 8, "mpg" },
+        { 16, "mp3" },
+        { 17, "rmp" },
+        { 18, "rmp" },
+        { 48, "mp3" },
+        { 50, "rmp" },
+        { -1, "err" },
+        { 3, "err" },
+        { 32, "err" },
+        { 49, "err" },
     };
     for (const auto &[code, kind] : codes) {
         {
@@ -103,30 +116,30 @@ using ModelTest = PlaylistTest;
 
 TEST_F(ModelTest, DuplicatesAreExactCaseSensitivePaths)
 {
-    for (const char *p : {"/m/a.mp3", "/m/a.mp3", "/m/A.mp3", "/m/a.MP3", "/m/a.mp3"})
+    for (const char *p : { "/m/a.mp3", "/m/a.mp3", "/m/A.mp3", "/m/a.MP3", "/m/a.mp3" })
         AddTrack(model, api, QString::fromUtf8(p));
-    EXPECT_EQ(fullPaths(model), QStringList({"/m/a.mp3", "/m/A.mp3", "/m/a.MP3"}));
+    EXPECT_EQ(fullPaths(model), QStringList({ "/m/a.mp3", "/m/A.mp3", "/m/a.MP3" }));
     EXPECT_TRUE(model.contains(QStringLiteral("/m/A.mp3")));
     EXPECT_FALSE(model.contains(QStringLiteral("/m/b.mp3")));
     // A batch applies the rule within itself, as adding one by one would.
     TrackRow r;
     r.fullPath = QStringLiteral("/m/b.wav");
-    EXPECT_EQ(model.addRows({r, r, r}), 1);
+    EXPECT_EQ(model.addRows({ r, r, r }), 1);
     EXPECT_EQ(model.count(), 4);
     EXPECT_EQ(model.number(4), QStringLiteral("0004"));
 }
 
 TEST_F(ModelTest, NumbersComeFromTheCountAndStayThroughSortAndClear)
 {
-    for (const char *p : {"/m/c.wav", "/m/b.wav", "/m/a.wav"})
+    for (const char *p : { "/m/c.wav", "/m/b.wav", "/m/a.wav" })
         AddTrack(model, api, QString::fromUtf8(p));
     model.sortByColumn(PlaylistModel::FullPathColumn);
-    EXPECT_EQ(fullPaths(model), QStringList({"/m/a.wav", "/m/b.wav", "/m/c.wav"}));
+    EXPECT_EQ(fullPaths(model), QStringList({ "/m/a.wav", "/m/b.wav", "/m/c.wav" }));
     EXPECT_EQ(model.number(1), QStringLiteral("0003"));
     EXPECT_EQ(model.number(3), QStringLiteral("0001"));
     // Sorting by "No" brings back the order of adding.
     model.sortByColumn(PlaylistModel::NoColumn);
-    EXPECT_EQ(fullPaths(model), QStringList({"/m/c.wav", "/m/b.wav", "/m/a.wav"}));
+    EXPECT_EQ(fullPaths(model), QStringList({ "/m/c.wav", "/m/b.wav", "/m/a.wav" }));
 
     model.clear();
     EXPECT_EQ(model.count(), 0);
@@ -175,7 +188,7 @@ TEST_F(ModelTest, SortedModelPutsNewRowsInPlaceOneByOneOrInBatches)
         r.fullPath = QStringLiteral("/m/%1.mp3").arg(i);
         return r;
     };
-    const QStringList artists = {"beta", "Alpha", "gamma", "alpha", "Beta", "delta"};
+    const QStringList artists = { "beta", "Alpha", "gamma", "alpha", "Beta", "delta" };
     PlaylistModel single;
     single.sortByColumn(PlaylistModel::ArtistColumn);
     model.sortByColumn(PlaylistModel::ArtistColumn);
@@ -185,7 +198,7 @@ TEST_F(ModelTest, SortedModelPutsNewRowsInPlaceOneByOneOrInBatches)
         batch.append(make(artists.at(i % artists.size()), i));
     }
     model.addRows(batch.mid(0, 5)); // row by row
-    model.addRows(batch.mid(5));    // merged
+    model.addRows(batch.mid(5)); // merged
     ASSERT_EQ(fullPaths(model), fullPaths(single));
     for (int i = 2; i <= model.count(); ++i)
         EXPECT_LE(QString::compare(model.artist(i - 1), model.artist(i), Qt::CaseInsensitive), 0);
@@ -201,7 +214,7 @@ TEST_F(ModelTest, SortedModelPutsNewRowsInPlaceOneByOneOrInBatches)
 TEST_F(ModelTest, ListViewRolesAndBulkChecks)
 {
     model.checkAll(); // empty: nothing happens
-    for (const char *p : {"/m/a.wav", "/m/b.wav", "/m/c.wav"})
+    for (const char *p : { "/m/a.wav", "/m/b.wav", "/m/c.wav" })
         AddTrack(model, api, QString::fromUtf8(p));
     const QModelIndex first = model.index(0, PlaylistModel::NoColumn);
     EXPECT_TRUE(model.flags(first) & Qt::ItemIsUserCheckable);

@@ -19,7 +19,7 @@ inline QCoreApplication &testApp()
 {
     static int argc = 1;
     static char name[] = "test_playlist";
-    static char *argv[] = {name, nullptr};
+    static char *argv[] = { name, nullptr };
     static QCoreApplication *app = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
     return app ? *app : *QCoreApplication::instance();
 }
@@ -56,7 +56,8 @@ inline QStringList fullPaths(const PlaylistModel &m)
 }
 
 // A fixture with a clean fake decoder, a temporary folder and a model.
-class PlaylistTest : public ::testing::Test {
+class PlaylistTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
