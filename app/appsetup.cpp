@@ -30,16 +30,25 @@ void installFontSubstitutions()
                                { QStringLiteral("DejaVu Sans Mono"), QStringLiteral("IPAGothic") });
 }
 
+bool installJapaneseTranslations(QCoreApplication &app)
+{
+    auto *qtTranslator = new QTranslator(&app);
+    if (!qtTranslator->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
+                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qtTranslator;
+        return false;
+    }
+    QCoreApplication::installTranslator(qtTranslator);
+    return true;
+}
+
 int runKestrine(QApplication &app)
 {
     QApplication::setApplicationName(QStringLiteral("kestrine"));
     QApplication::setWindowIcon(QIcon(applicationIcon(64)));
     installFontSubstitutions();
 
-    auto *qtTranslator = new QTranslator(&app);
-    if (qtTranslator->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
-                           QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(qtTranslator);
+    installJapaneseTranslations(app);
 
     QtPrompter prompter;
     MainWindow::Context ctx;

@@ -4,3 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=build/bin
 "$bin/playlist_bench"
+"$bin/player_bench" 20

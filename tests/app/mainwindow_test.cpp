@@ -1,12 +1,19 @@
 // The main window with the scripted decoder: start-up and shutdown, layout, toolbar,
 // menus, resize rules and the repeat/mode read-outs.
+#include "appsetup.h"
 #include "fakedecoder.h"
 #include "mainwindow.h"
 #include "playbackstate.h"
+#include "playlistmodel.h"
+#include "trackadder.h"
 #include "scriptedprompter.h"
 #include "twips.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QFile>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QMouseEvent>
@@ -341,4 +348,88 @@ TEST_F(MainWindowTest, VolumeSliderSendsBothChannels)
         EXPECT_EQ(w->VolumeHex(), QString::fromLatin1(c.hex));
         EXPECT_EQ(child<QLabel>(*w, "Lbl_Vol")->text(), QStringLiteral("Vol - %1").arg(c.value));
     }
+}
+
+TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
+{
+    auto w = start();
+    w->show();
+    QStringList paths;
+    for (const char *name : { "b.mp3", "a.wav", "notes.txt" }) {
+        paths << dir.filePath(QString::fromLatin1(name));
+        QFile f(paths.last());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls << QUrl::fromLocalFile(p);
+    mime.setUrls(urls);
+    QWidget *viewport = child<QTreeView>(*w, "ListView")->viewport();
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &drop);
+    ASSERT_TRUE(w->adder()->waitForIdle(5000));
+    ASSERT_EQ(w->playlist()->count(), 2);
+    EXPECT_EQ(w->playlist()->fullPath(1), paths[0]);
+    EXPECT_EQ(w->playlist()->artist(2), QStringLiteral("WAV File"));
+}
+
+TEST_F(MainWindowTest, ListClearWhilePlayingLeavesPlaybackAlone)
+{
+    auto w = start();
+    TrackRow row;
+    row.fullPath = QStringLiteral("/m/1.mp3");
+    w->playlist()->addRow(row);
+    playback().CurrentFile = row.fullPath;
+    playback().CurrentTrackNo = 1;
+    w->PlayTrack();
+    FakeDecoder::instance().clearCalls();
+    w->findChild<QAction *>(QStringLiteral("List_Clear"))->trigger();
+    EXPECT_EQ(w->playlist()->count(), 0);
+    EXPECT_EQ(FakeDecoder::instance().state, 1);
+    EXPECT_TRUE(FakeDecoder::instance().calls().empty());
+    EXPECT_TRUE(child<QTimer>(*w, "Timebar")->isActive());
+    EXPECT_EQ(playback().CurrentFile, row.fullPath);
+}
+
+TEST_F(MainWindowTest, StartupPlaylistCommandStoresThePathOrClearsItOnCancel)
+{
+    auto w = start();
+    TrackRow row;
+    row.fullPath = dir.filePath(QStringLiteral("x.mp3"));
+    w->playlist()->addRow(row);
+    const QString list = dir.filePath(QStringLiteral("start.m3u"));
+    prompter.inputs.enqueue(list);
+    w->findChild<QAction *>(QStringLiteral("Def_Playlist_Set"))->trigger();
+    EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("Op_14"), QStringLiteral("?"), iniPath), list);
+    EXPECT_EQ(prompter.texts().last(), list + QStringLiteral("をデフォルトPlaylistとしてセットしました｡"));
+    prompter.inputs.enqueue(QString()); // Cancel
+    w->findChild<QAction *>(QStringLiteral("Def_Playlist_Set"))->trigger();
+    EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("Op_14"), QStringLiteral("?"), iniPath), QString());
+    // A later start loads the saved playlist (when it names a file).
+    prompter.inputs.enqueue(list);
+    w->findChild<QAction *>(QStringLiteral("Def_Playlist_Set"))->trigger();
+    QFile ini(iniPath);
+    ASSERT_TRUE(ini.open(QIODevice::Append));
+    ini.write("");
+    ini.close();
+    ASSERT_TRUE(WriteIni(QStringLiteral("その他設定"), QStringLiteral("Op_04"), QStringLiteral("1"), iniPath));
+    QFile mp3(row.fullPath);
+    ASSERT_TRUE(mp3.open(QIODevice::WriteOnly));
+    mp3.close();
+    w->close();
+    auto again = start();
+    ASSERT_TRUE(again->adder()->waitForIdle(5000));
+    EXPECT_EQ(again->playlist()->count(), 1);
+}
+
+TEST_F(MainWindowTest, StandardButtonsSpeakJapanese)
+{
+    ASSERT_TRUE(installJapaneseTranslations(*QCoreApplication::instance()));
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
 }
