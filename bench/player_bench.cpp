@@ -136,8 +136,10 @@ double child(const QStringList &args)
 int main(int argc, char **argv)
 {
     prepareEnvironment();
-    if (argc >= 4 && QByteArray(argv[1]) == "--library")
+    if (argc >= 4 && QByteArray(argv[1]) == "--library") {
+        QCoreApplication app(argc, argv);
         return runLibrary(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt());
+    }
     if (argc >= 4 && QByteArray(argv[1]) == "--player")
         return runPlayer(QString::fromLocal8Bit(argv[2]), QByteArray(argv[3]).toInt(), true);
     if (argc >= 3 && QByteArray(argv[1]) == "--stopped")

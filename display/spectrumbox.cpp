@@ -66,10 +66,13 @@ void SpectrumBox::clearBox()
 
 void SpectrumBox::paintEvent(QPaintEvent *)
 {
-    QPainter p(this);
-    p.fillRect(rect(), Qt::black);
-    for (const SpectrumDot &d : m_dots) {
-        p.setPen(d.color);
-        p.drawPoint(d.pixel);
-    }
+    // Dots are set straight into an image (no pen change per dot), then shown at once.
+    if (m_image.size() != size())
+        m_image = QImage(size(), QImage::Format_RGB32);
+    m_image.fill(Qt::black);
+    const QRect bounds = m_image.rect();
+    for (const SpectrumDot &d : m_dots)
+        if (bounds.contains(d.pixel))
+            m_image.setPixel(d.pixel, d.color.rgb());
+    QPainter(this).drawImage(0, 0, m_image);
 }

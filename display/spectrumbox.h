@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QPoint>
 #include <QVector>
 #include <QWidget>
@@ -45,5 +46,6 @@ protected:
 private:
     std::array<int32_t, 256> m_levels {};
     QVector<SpectrumDot> m_dots;
+    QImage m_image; // paint buffer
     int m_heightTwips = 700;
 };
