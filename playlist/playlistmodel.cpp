@@ -126,14 +126,19 @@ void PlaylistModel::sortByColumn(int column)
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(
         order.begin(), order.end(), [&](int a, int b) { return lessThan(m_rows.at(a), m_rows.at(b), column); });
-    QList<TrackRow> sorted;
-    sorted.reserve(m_rows.size());
+    applyOrder(order);
+}
+
+void PlaylistModel::applyOrder(const std::vector<int> &order)
+{
+    QList<TrackRow> reordered;
+    reordered.reserve(m_rows.size());
     std::vector<int> newPlace(m_rows.size());
     for (int k = 0; k < static_cast<int>(order.size()); ++k) {
-        sorted.append(std::move(m_rows[order[k]]));
+        reordered.append(std::move(m_rows[order[k]]));
         newPlace[order[k]] = k;
     }
-    m_rows = std::move(sorted);
+    m_rows = std::move(reordered);
     const QModelIndexList from = persistentIndexList();
     QModelIndexList to;
     to.reserve(from.size());
@@ -236,21 +241,7 @@ void PlaylistModel::insertSorted(QList<TrackRow> rows)
     auto less = [&](int a, int b) { return lessThan(m_rows.at(a), m_rows.at(b), m_sortColumn); };
     std::stable_sort(order.begin() + old, order.end(), less);
     std::inplace_merge(order.begin(), order.begin() + old, order.end(), less);
-    QList<TrackRow> merged;
-    merged.reserve(m_rows.size());
-    std::vector<int> newPlace(m_rows.size());
-    for (int k = 0; k < static_cast<int>(order.size()); ++k) {
-        merged.append(std::move(m_rows[order[k]]));
-        newPlace[order[k]] = k;
-    }
-    m_rows = std::move(merged);
-    const QModelIndexList from = persistentIndexList();
-    QModelIndexList to;
-    to.reserve(from.size());
-    for (const QModelIndex &p : from)
-        to.append(index(newPlace[p.row()], p.column()));
-    changePersistentIndexList(from, to);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    applyOrder(order);
 }
 
 int PlaylistModel::rowCount(const QModelIndex &parent) const

@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QString>
 
+#include <vector>
+
 // One row of the playlist.
 struct TrackRow {
     QString number; // column "No": the sequence number given when the row was added
@@ -97,6 +99,9 @@ private:
     static QString numberText(int n);
     TrackRow makeRow(const TrackRow &from, int number) const;
     void insertSorted(QList<TrackRow> rows);
+    // Puts the rows in the given order (old indexes, new order), moves persistent
+    // indexes with them and ends the layout change begun by the caller.
+    void applyOrder(const std::vector<int> &order);
 
     QList<TrackRow> m_rows;
     QSet<QString> m_paths; // the full paths of m_rows, kept equal to them at every change

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <cstring>
+#include <exception>
 
 namespace vbmp3
 {
@@ -55,5 +57,23 @@ public:
 private:
     std::string_view m_bytes;
 };
+
+// Runs parse(reader, record) on the file at path with the record cleared first; a file
+// that cannot be opened, or a parse that throws, leaves the record cleared and gives false.
+template <typename Record, typename Parse> bool parseFileInto(const std::string &path, Record *record, Parse parse)
+{
+    if (record)
+        std::memset(record, 0, sizeof *record);
+    FileReader reader(path);
+    if (!reader.isOpen())
+        return false;
+    try {
+        return parse(reader, record);
+    } catch (const std::exception &) {
+        if (record)
+            std::memset(record, 0, sizeof *record);
+        return false;
+    }
+}
 
 } // namespace vbmp3

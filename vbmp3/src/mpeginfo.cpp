@@ -181,18 +181,7 @@ bool readMpegInfo(ByteReader &reader, MpegInfo *mpeg)
 
 bool readMpegInfo(const std::string &path, MpegInfo *mpeg)
 {
-    if (mpeg)
-        std::memset(mpeg, 0, sizeof *mpeg);
-    FileReader reader(path);
-    if (!reader.isOpen())
-        return false;
-    try {
-        return readMpegInfo(reader, mpeg);
-    } catch (const std::exception &) {
-        if (mpeg)
-            std::memset(mpeg, 0, sizeof *mpeg);
-        return false;
-    }
+    return parseFileInto(path, mpeg, [](ByteReader &reader, MpegInfo *r) { return readMpegInfo(reader, r); });
 }
 
 } // namespace vbmp3

@@ -86,18 +86,7 @@ bool readListInfo(ByteReader &reader, ListInfo *list)
 
 bool readListInfo(const std::string &path, ListInfo *list)
 {
-    if (list)
-        std::memset(list, 0, sizeof *list);
-    FileReader reader(path);
-    if (!reader.isOpen())
-        return false;
-    try {
-        return readListInfo(reader, list);
-    } catch (const std::exception &) {
-        if (list)
-            std::memset(list, 0, sizeof *list);
-        return false;
-    }
+    return parseFileInto(path, list, [](ByteReader &reader, ListInfo *r) { return readListInfo(reader, r); });
 }
 
 } // namespace vbmp3

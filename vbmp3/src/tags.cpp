@@ -305,18 +305,7 @@ bool readTagInfo(ByteReader &reader, TagInfo *tag)
 
 bool readTagInfo(const std::string &path, TagInfo *tag)
 {
-    if (tag)
-        std::memset(tag, 0, sizeof *tag);
-    FileReader reader(path);
-    if (!reader.isOpen())
-        return false;
-    try {
-        return readTagInfo(reader, tag);
-    } catch (const std::exception &) {
-        if (tag)
-            std::memset(tag, 0, sizeof *tag);
-        return false;
-    }
+    return parseFileInto(path, tag, [](ByteReader &reader, TagInfo *r) { return readTagInfo(reader, r); });
 }
 
 } // namespace vbmp3
