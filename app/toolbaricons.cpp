@@ -12,22 +12,13 @@ const QColor kRed(200, 40, 40);
 const QColor kBlue(40, 90, 190);
 
 // Drawing happens in a 20 x 20 design grid; the painter scales it to the icon size.
-void triangleRight(QPainter &p, qreal left, qreal right, const QColor &c)
+// A triangle with its base on x = base and its tip on x = tip (pointing either way).
+void triangle(QPainter &p, qreal base, qreal tip, const QColor &c)
 {
     QPainterPath path;
-    path.moveTo(left, 4);
-    path.lineTo(right, 10);
-    path.lineTo(left, 16);
-    path.closeSubpath();
-    p.fillPath(path, c);
-}
-
-void triangleLeft(QPainter &p, qreal left, qreal right, const QColor &c)
-{
-    QPainterPath path;
-    path.moveTo(right, 4);
-    path.lineTo(left, 10);
-    path.lineTo(right, 16);
+    path.moveTo(base, 4);
+    path.lineTo(tip, 10);
+    path.lineTo(base, 16);
     path.closeSubpath();
     p.fillPath(path, c);
 }
@@ -35,7 +26,7 @@ void triangleLeft(QPainter &p, qreal left, qreal right, const QColor &c)
 void drawKey(QPainter &p, const QString &key)
 {
     if (key == QStringLiteral("再生")) {
-        triangleRight(p, 5, 17, kGreen);
+        triangle(p, 5, 17, kGreen);
     } else if (key == QStringLiteral("一時")) {
         p.fillRect(QRectF(5, 4, 3.5, 12), kInk);
         p.fillRect(QRectF(11.5, 4, 3.5, 12), kInk);
@@ -43,11 +34,11 @@ void drawKey(QPainter &p, const QString &key)
         p.fillRect(QRectF(5, 5, 10, 10), kRed);
     } else if (key == QStringLiteral("前曲")) {
         p.fillRect(QRectF(3, 4, 2.5, 12), kInk);
-        triangleLeft(p, 5, 11.5, kInk);
-        triangleLeft(p, 10.5, 17, kInk);
+        triangle(p, 11.5, 5, kInk);
+        triangle(p, 17, 10.5, kInk);
     } else if (key == QStringLiteral("次曲")) {
-        triangleRight(p, 3, 9.5, kInk);
-        triangleRight(p, 8.5, 15, kInk);
+        triangle(p, 3, 9.5, kInk);
+        triangle(p, 8.5, 15, kInk);
         p.fillRect(QRectF(14.5, 4, 2.5, 12), kInk);
     } else if (key == QStringLiteral("終了")) {
         p.setPen(QPen(kRed, 2.2, Qt::SolidLine, Qt::RoundCap));
