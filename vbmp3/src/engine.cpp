@@ -528,8 +528,7 @@ void Engine::outputLoop()
                 continue;
             }
             channels = format.channels;
-            equalizer.configure(format.rate, format.channels);
-            equalizer.setTargets(m_eqUnits);
+            equalizer.configure(format.rate, format.channels, m_eqUnits);
             eqVersion = m_eqVersion;
             volumeGains[0] = volumeGains[1] = -1.0f; // first block starts at its own gain
             if (m_state == State::Paused)

@@ -17,13 +17,14 @@ bool stateSilent(const double (&s1)[2], const double (&s2)[2])
 
 } // namespace
 
-void Equalizer::configure(int rate, int channels)
+void Equalizer::configure(int rate, int channels, const Units &units)
 {
     m_rate = rate > 0 ? rate : 44100;
     m_channels = std::clamp(channels, 1, 2);
     for (int i = 0; i < kBands; ++i) {
         Band &band = m_bands[i];
         band.usable = kFrequencies[i] < 0.45 * m_rate;
+        band.targetDb = std::clamp(units[i], -kMaxUnits, kMaxUnits) * kDbPerUnit;
         band.currentDb = band.usable ? band.targetDb : 0.0;
         band.stepDb = 0;
         design(band, kFrequencies[i]);

@@ -20,8 +20,8 @@ public:
     // Band gains in units of 0.2 dB (clamped to +-60); all zero means off.
     using Units = std::array<int32_t, kBands>;
 
-    // Sets up for a stream; filter state cleared, gains jump to their targets.
-    void configure(int rate, int channels);
+    // Sets up for a stream with the given gains, at once (no glide); filters cleared.
+    void configure(int rate, int channels, const Units &units);
     // New target gains; the gains glide there over about 20 ms.
     void setTargets(const Units &units);
     // Clears the filters' memory (after a seek) and ends any glide.
