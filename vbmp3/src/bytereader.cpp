@@ -8,7 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 std::string ByteReader::read(uint64_t offset, size_t n)
 {
@@ -26,7 +27,8 @@ FileReader::FileReader(const std::string &path)
     m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (m_fd < 0)
         return;
-    struct stat st {};
+    struct stat st {
+    };
     if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(m_fd);
         m_fd = -1;

@@ -7,9 +7,11 @@
 #include <string>
 #include <string_view>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-class ByteReader {
+class ByteReader
+{
 public:
     virtual ~ByteReader() = default;
     virtual uint64_t size() const = 0;
@@ -22,7 +24,8 @@ public:
 };
 
 // A file opened read-only for the lifetime of the object.  Not shared between threads.
-class FileReader final : public ByteReader {
+class FileReader final : public ByteReader
+{
 public:
     explicit FileReader(const std::string &path);
     ~FileReader() override;
@@ -39,9 +42,13 @@ private:
 };
 
 // Bytes owned by the caller, which keeps them alive while the reader is used.
-class MemoryReader final : public ByteReader {
+class MemoryReader final : public ByteReader
+{
 public:
-    explicit MemoryReader(std::string_view bytes) : m_bytes(bytes) {}
+    explicit MemoryReader(std::string_view bytes)
+        : m_bytes(bytes)
+    {
+    }
     uint64_t size() const override { return m_bytes.size(); }
     size_t readAt(uint64_t offset, void *buf, size_t n) override;
 

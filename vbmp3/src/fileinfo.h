@@ -17,8 +17,9 @@ enum class FileKind { Unknown, Mpeg, Wav, Rmp, Media };
 // Where the playable bytes of a file lie.
 struct FileLayout {
     FileKind kind = FileKind::Unknown;
-    // Mpeg: from the first byte after a leading ID3v2 tag to the start of the trailing
-    // tags (ID3v1, Lyrics3, APE).  Rmp: the RIFF "data" chunk, clipped to the file.
+    // Mpeg: from the first audio frame (after leading ID3v2 tags, their padding and any
+    // junk) to the start of the trailing tags (ID3v1, Lyrics3, APE).  Rmp: the RIFF
+    // "data" chunk, clipped to the file.
     // Wav: the whole file (libsndfile reads the RIFF structure itself).
     uint64_t audioOffset = 0;
     uint64_t audioSize = 0;

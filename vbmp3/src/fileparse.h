@@ -10,7 +10,8 @@
 #include <optional>
 #include <string>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 FileLayout probe(ByteReader &reader);
 bool readTagInfo(ByteReader &reader, TagInfo *tag);
@@ -38,7 +39,7 @@ TrailingTags findTrailingTags(ByteReader &reader, uint64_t floor);
 struct RiffChunk {
     char id[4];
     uint64_t offset; // of the chunk's data
-    uint64_t size; // the declared size clipped to the RIFF form and the file
+    uint64_t size; // the declared size clipped to the file
 };
 
 // The form type of a RIFF (or RF64) file ("WAVE", "RMP3", "AVI "), empty when the data
@@ -46,7 +47,7 @@ struct RiffChunk {
 std::string riffFormType(ByteReader &reader);
 
 // Calls visit for each top-level chunk of the RIFF form, in file order, until it returns
-// false.  Odd sizes are padded; sizes are clipped to the form and the file; the walk ends
+// false.  Odd sizes are padded; sizes are clipped to the file; the walk ends
 // after a bounded number of chunks.
 void walkRiffChunks(ByteReader &reader, const std::function<bool(const RiffChunk &)> &visit);
 

@@ -18,7 +18,8 @@ static_assert(offsetof(LyricsLines, line4) == 4 && offsetof(LyricsLines, line2) 
 static_assert(offsetof(LyricsLines, line0) == 516);
 static_assert(sizeof(Vbmp3Option) == 16 && sizeof(DecodeOption) == 12);
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 void fillField(char *field, size_t size, std::string_view text)
 {

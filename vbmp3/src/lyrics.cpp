@@ -8,9 +8,11 @@
 #include <cstring>
 #include <optional>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-namespace {
+namespace
+{
 
 bool isDigit(char c)
 {
@@ -54,7 +56,7 @@ std::optional<int64_t> parseStamp(std::string_view s)
     const size_t digits = i - fracStart;
     if (digits == 0 || i != s.size())
         return std::nullopt;
-    static const int64_t scale[4] = {0, 100, 10, 1};
+    static const int64_t scale[4] = { 0, 100, 10, 1 };
     return ms + frac * scale[digits];
 }
 
@@ -98,9 +100,8 @@ ParsedLine parseLine(std::string_view line)
             if (colon == 0 || colon == std::string_view::npos)
                 break;
             const std::string_view key = inner.substr(0, colon);
-            if (!std::all_of(key.begin(), key.end(), [](char c) {
-                    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '#';
-                }))
+            if (!std::all_of(key.begin(), key.end(),
+                    [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '#'; }))
                 break; // brackets that belong to the text
             std::string lower(key);
             for (char &c : lower)
@@ -151,7 +152,7 @@ LyricsTimeline LyricsTimeline::fromLyrics3(std::string_view utf8)
             continue;
         }
         for (int64_t stamp : p.stamps)
-            t.m_lines.push_back({stamp, std::string(p.text)});
+            t.m_lines.push_back({ stamp, std::string(p.text) });
     }
     if (!t.m_lines.empty()) {
         // A positive offset shows the lyrics earlier.
@@ -167,7 +168,7 @@ LyricsTimeline LyricsTimeline::fromLyrics3(std::string_view utf8)
     while (first < untimed.size() && untimed[first].empty())
         ++first;
     for (size_t i = first; i < untimed.size(); ++i)
-        t.m_lines.push_back({0, std::string(untimed[i])});
+        t.m_lines.push_back({ 0, std::string(untimed[i]) });
     return t;
 }
 
@@ -191,11 +192,11 @@ void LyricsTimeline::fill(int64_t ms, LyricsLines *out) const
     if (!out)
         return;
     std::memset(out, 0, sizeof *out);
-    const auto after = std::upper_bound(m_lines.begin(), m_lines.end(), ms,
-                                        [](int64_t t, const Line &l) { return t < l.ms; });
+    const auto after
+        = std::upper_bound(m_lines.begin(), m_lines.end(), ms, [](int64_t t, const Line &l) { return t < l.ms; });
     const int64_t current = (after - m_lines.begin()) - 1;
     out->current = static_cast<int32_t>(current);
-    char *fields[5] = {out->line0, out->line1, out->line2, out->line3, out->line4};
+    char *fields[5] = { out->line0, out->line1, out->line2, out->line3, out->line4 };
     for (int k = 0; k < 5; ++k) {
         const int64_t index = current - 2 + k;
         if (index >= 0 && index < static_cast<int64_t>(m_lines.size()))

@@ -6,9 +6,11 @@
 #include <cstring>
 #include <exception>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-namespace {
+namespace
+{
 
 std::string lyrics3Bytes(ByteReader &reader, const TrailingTags &tags)
 {

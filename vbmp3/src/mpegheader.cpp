@@ -4,22 +4,24 @@
 #include <cstring>
 #include <vector>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-namespace {
+namespace
+{
 
 const int kBitrates[2][3][16] = {
     // MPEG-1: Layer I, II, III
-    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, -1},
-     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, -1},
-     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, -1}},
+    { { 0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, -1 },
+        { 0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, -1 },
+        { 0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, -1 } },
     // MPEG-2 and 2.5
-    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, -1},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1},
-     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1}},
+    { { 0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, -1 },
+        { 0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1 },
+        { 0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1 } },
 };
 
-const int kSampleRates[3][3] = {{44100, 48000, 32000}, {22050, 24000, 16000}, {11025, 12000, 8000}};
+const int kSampleRates[3][3] = { { 44100, 48000, 32000 }, { 22050, 24000, 16000 }, { 11025, 12000, 8000 } };
 
 // The longest free-format frame looked for (640 kb/s at 8 kHz, MPEG-2.5 Layer III, is
 // 5760 bytes; Layer I frames are shorter).
@@ -93,17 +95,27 @@ int frameLength(const MpegHeader &h, const FirstFrame &first)
     return first.freeFrameBytes + (h.padding ? h.slotBytes : 0);
 }
 
-namespace {
+namespace
+{
 
-class FrameFinder {
+class FrameFinder
+{
 public:
-    FrameFinder(ByteReader &reader, uint64_t end) : m_reader(reader), m_end(end) {}
+    FrameFinder(ByteReader &reader, uint64_t end)
+        : m_reader(reader)
+        , m_end(end)
+    {
+    }
 
     // atStart: only zero bytes (tag padding) stand between begin and off.
     std::optional<FirstFrame> confirm(uint64_t off, const MpegHeader &h, bool atStart)
     {
         if (h.bitrateKbps > 0)
             return confirmFixed(off, h, atStart);
+        // Each free-format candidate costs a look at the next 16 KiB; junk full of such
+        // candidates must not make the search slow.
+        if (++m_freeTries > kMaxFreeTries)
+            return std::nullopt;
         return confirmFree(off, h);
     }
 
@@ -135,7 +147,7 @@ private:
 
     std::optional<FirstFrame> confirmFixed(uint64_t off, const MpegHeader &h, bool atStart)
     {
-        const FirstFrame found{off, h, 0};
+        const FirstFrame found { off, h, 0 };
         const uint64_t next = off + static_cast<uint64_t>(h.frameBytes());
         if (next > m_end)
             return std::nullopt;
@@ -168,7 +180,7 @@ private:
             const auto h2 = parseMpegHeader(buf.data() + d);
             if (!h2)
                 continue;
-            FirstFrame found{off, h, static_cast<int>(d) - pad};
+            FirstFrame found { off, h, static_cast<int>(d) - pad };
             const size_t third = d + static_cast<size_t>(frameLength(*h2, found));
             if (off + third + 4 > m_end)
                 return found;
@@ -180,6 +192,8 @@ private:
 
     ByteReader &m_reader;
     uint64_t m_end;
+    static constexpr int kMaxFreeTries = 64;
+    int m_freeTries = 0;
     const std::vector<uint8_t> *m_buf = nullptr;
     uint64_t m_bufStart = 0;
 };

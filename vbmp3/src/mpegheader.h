@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <optional>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 struct MpegHeader {
     int version = 0; // 1, 2, or 25 for MPEG-2.5

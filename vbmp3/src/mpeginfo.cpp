@@ -7,9 +7,11 @@
 #include <exception>
 #include <vector>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-namespace {
+namespace
+{
 
 constexpr uint64_t kFirstFrameScan = 256 * 1024;
 // Frames are counted over at most this much of the stream; the rest is estimated from
@@ -31,7 +33,7 @@ VbrHeader vbrHeader(const std::string &frame, const MpegHeader &h)
     const auto *p = reinterpret_cast<const unsigned char *>(frame.data());
     if (h.layer != 3)
         return v;
-    const size_t candidates[2] = {size_t(4 + h.sideInfoBytes()), size_t(4 + 2 + h.sideInfoBytes())};
+    const size_t candidates[2] = { size_t(4 + h.sideInfoBytes()), size_t(4 + 2 + h.sideInfoBytes()) };
     for (size_t at : candidates) {
         if (at + 8 > frame.size() || (frame.compare(at, 4, "Xing") != 0 && frame.compare(at, 4, "Info") != 0))
             continue;
@@ -60,9 +62,14 @@ VbrHeader vbrHeader(const std::string &frame, const MpegHeader &h)
 }
 
 // Reads through the stream in blocks for the frame walk.
-class BlockReader {
+class BlockReader
+{
 public:
-    BlockReader(ByteReader &reader, uint64_t end) : m_reader(reader), m_end(end) {}
+    BlockReader(ByteReader &reader, uint64_t end)
+        : m_reader(reader)
+        , m_end(end)
+    {
+    }
 
     const unsigned char *at(uint64_t off, size_t n)
     {

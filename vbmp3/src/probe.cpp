@@ -6,9 +6,11 @@
 #include <cstring>
 #include <exception>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-namespace {
+namespace
+{
 
 // How far past the leading tags the first MPEG frame is looked for.
 constexpr uint64_t kMpegScanLimit = 256 * 1024;
@@ -28,8 +30,8 @@ uint64_t digitsValue(std::string_view s)
     return v;
 }
 
-const unsigned char kAsfGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                                    0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+const unsigned char kAsfGuid[16]
+    = { 0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C };
 
 } // namespace
 
@@ -169,11 +171,14 @@ FileLayout probe(ByteReader &reader)
     if (offset >= reader.size())
         return layout;
     const TrailingTags tags = findTrailingTags(reader, offset);
-    if (!findFirstFrame(reader, offset, tags.audioEnd, kMpegScanLimit))
+    const auto first = findFirstFrame(reader, offset, tags.audioEnd, kMpegScanLimit);
+    if (!first)
         return layout;
+    // Starting at the first frame spares the decoder a search through tag padding or
+    // junk (libmpg123 gives up after 1 KiB of it by default).
     layout.kind = FileKind::Mpeg;
-    layout.audioOffset = offset;
-    layout.audioSize = tags.audioEnd - offset;
+    layout.audioOffset = first->offset;
+    layout.audioSize = tags.audioEnd - first->offset;
     layout.hasId3v1 = tags.id3v1;
     layout.hasLyrics3 = tags.id3v1 && tags.lyricsVersion != 0;
     return layout;
@@ -181,7 +186,8 @@ FileLayout probe(ByteReader &reader)
 
 } // namespace vbmp3
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 FileLayout probeFile(const std::string &path)
 {

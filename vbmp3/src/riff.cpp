@@ -7,23 +7,14 @@
 #include <cstring>
 #include <exception>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-namespace {
+namespace
+{
 
 // Enough for any real file; a file of tiny chunks cannot keep the walk going for long.
 constexpr int kMaxChunks = 4096;
-
-uint64_t riffEnd(ByteReader &reader)
-{
-    const std::string head = reader.read(0, 12);
-    const auto *p = reinterpret_cast<const unsigned char *>(head.data());
-    const uint64_t declared = 8 + uint64_t(readLe32(p + 4));
-    // RF64 keeps its real sizes elsewhere and writes 0xFFFFFFFF here: the file decides.
-    if (head.compare(0, 4, "RF64") == 0 || declared < 12 || declared > reader.size())
-        return reader.size();
-    return declared;
-}
 
 } // namespace
 
@@ -39,7 +30,9 @@ void walkRiffChunks(ByteReader &reader, const std::function<bool(const RiffChunk
 {
     if (riffFormType(reader).empty())
         return;
-    const uint64_t end = riffEnd(reader);
+    // Chunks are followed to the end of the file, not of the declared form: writers
+    // append chunks without updating the form size, and streaming writers leave it 0.
+    const uint64_t end = reader.size();
     uint64_t pos = 12;
     for (int n = 0; n < kMaxChunks && pos + 8 <= end; ++n) {
         unsigned char h[8];
@@ -62,8 +55,8 @@ bool readListInfo(ByteReader &reader, ListInfo *list)
         std::memset(list, 0, sizeof *list);
     if (!list)
         return true;
-    static const char *const kIds[14] = {"INAM", "IART", "IPRD", "ICRD", "IGNR", "ICMT", "ICOP",
-                                         "IENG", "ISFT", "ISRC", "ISBJ", "IKEY", "ITCH", "ISRF"};
+    static const char *const kIds[14] = { "INAM", "IART", "IPRD", "ICRD", "IGNR", "ICMT", "ICOP", "IENG", "ISFT",
+        "ISRC", "ISBJ", "IKEY", "ITCH", "ISRF" };
     // INFO texts are short; a longer one is cut to what the fields can hold anyway.
     constexpr uint64_t kMaxText = 4096;
     walkRiffChunks(reader, [&](const RiffChunk &chunk) {
@@ -76,7 +69,7 @@ bool readListInfo(ByteReader &reader, ListInfo *list)
             if (h.size() != 8)
                 break;
             const uint64_t declared = readLe32(reinterpret_cast<const unsigned char *>(h.data()) + 4);
-            const uint64_t size = std::min({declared, end - (pos + 8), kMaxText});
+            const uint64_t size = std::min({ declared, end - (pos + 8), kMaxText });
             for (int i = 0; i < 14; ++i) {
                 if (h.compare(0, 4, kIds[i]) != 0 || list->text[i][0] != '\0')
                     continue;

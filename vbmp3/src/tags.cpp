@@ -21,9 +21,11 @@
 #include <memory>
 #include <mutex>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-namespace {
+namespace
+{
 
 // A tag read whole up to this size; a larger one is reduced to the frames that are used.
 constexpr uint64_t kWholeTagLimit = 512 * 1024;
@@ -57,7 +59,8 @@ std::string tagBytesToUtf8(std::string_view bytes)
     return text;
 }
 
-class Id3v1Strings : public TagLib::ID3v1::StringHandler {
+class Id3v1Strings : public TagLib::ID3v1::StringHandler
+{
 public:
     TagLib::String parse(const TagLib::ByteVector &data) const override
     {
@@ -68,7 +71,8 @@ public:
     }
 };
 
-class Id3v2Latin1Strings : public TagLib::ID3v2::Latin1StringHandler {
+class Id3v2Latin1Strings : public TagLib::ID3v2::Latin1StringHandler
+{
 public:
     TagLib::String parse(const TagLib::ByteVector &data) const override
     {
@@ -89,11 +93,12 @@ void installStringHandlers()
 }
 
 // Bytes in memory seen by TagLib as a file.
-class MemoryFile : public TagLib::File {
+class MemoryFile : public TagLib::File
+{
 public:
     explicit MemoryFile(const std::string &bytes)
         : MemoryFile(std::make_unique<TagLib::ByteVectorStream>(
-              TagLib::ByteVector(bytes.data(), static_cast<unsigned int>(bytes.size()))))
+            TagLib::ByteVector(bytes.data(), static_cast<unsigned int>(bytes.size()))))
     {
     }
     TagLib::Tag *tag() const override { return nullptr; }
@@ -102,7 +107,8 @@ public:
 
 private:
     explicit MemoryFile(std::unique_ptr<TagLib::ByteVectorStream> stream)
-        : TagLib::File(stream.get()), m_stream(std::move(stream))
+        : TagLib::File(stream.get())
+        , m_stream(std::move(stream))
     {
     }
     // Declared after the base, so destroyed before it: TagLib::File does not touch a
@@ -151,7 +157,8 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
             // Some writers put plain sizes into 2.4 tags: trust the reading that lands on
             // the next frame (or the end of the frames).
             const uint64_t next = pos + 10 + size;
-            const bool fits = next + 4 > end || isFrameId(reader.read(next, 4)) || reader.read(next, 1) == std::string(1, '\0');
+            const bool fits
+                = next + 4 > end || isFrameId(reader.read(next, 4)) || reader.read(next, 1) == std::string(1, '\0');
             const uint64_t plain = readBe32(f + 4);
             if (!fits && (pos + 10 + plain + 4 > end || isFrameId(reader.read(pos + 10 + plain, 4))))
                 size = plain;

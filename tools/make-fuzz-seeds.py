@@ -1,0 +1,105 @@
+#!/usr/bin/env python3
+"""Writes the small seed inputs of the vbmp3 fuzz targets into vbmp3/fuzz/seeds/."""
+import os
+import struct
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vbmp3", "fuzz", "seeds")
+
+
+def frame(header=b"\xff\xfb\x18\xc4", size=144, body=b""):
+    """An MPEG-1 Layer III frame, 32 kb/s, 32 kHz, mono (144 bytes), mostly silence."""
+    data = header + body
+    return data + b"\0" * (size - len(data))
+
+
+def xing_frame(frames):
+    body = b"\0" * 17 + b"Xing" + struct.pack(">II", 1, frames)
+    return frame(body=body)
+
+
+def synchsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def id3v23(frames):
+    body = b"".join(fid + struct.pack(">I", len(d)) + b"\0\0" + d for fid, d in frames)
+    return b"ID3\x03\x00\x00" + synchsafe(len(body)) + body
+
+
+def id3v24_ext(frames):
+    ext = synchsafe(6) + b"\x01\x00"
+    body = ext + b"".join(fid + synchsafe(len(d)) + b"\0\0" + d for fid, d in frames)
+    return b"ID3\x04\x00\x40" + synchsafe(len(body)) + body
+
+
+def id3v22(frames):
+    body = b"".join(fid + struct.pack(">I", len(d))[1:] + d for fid, d in frames)
+    return b"ID3\x02\x00\x00" + synchsafe(len(body)) + body
+
+
+def id3v1(title, artist, genre=17):
+    return (b"TAG" + title.ljust(30, b"\0") + artist.ljust(30, b"\0") + b"Album".ljust(30, b"\0")
+            + b"1999" + b"comment".ljust(28, b"\0") + b"\0\x03" + bytes([genre]))
+
+
+def chunk(cid, data):
+    return cid + struct.pack("<I", len(data)) + data + (b"\0" if len(data) % 2 else b"")
+
+
+def riff(form, chunks):
+    body = form + b"".join(chunks)
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+def info(pairs):
+    return chunk(b"LIST", b"INFO" + b"".join(chunk(k, v + b"\0") for k, v in pairs))
+
+
+def lyrics3v2(fields):
+    body = b"LYRICSBEGIN" + b"".join(k + b"%05d" % len(v) + v for k, v in fields)
+    return body + b"%06d" % len(body) + b"LYRICS200"
+
+
+def write(target, name, data):
+    folder = os.path.join(ROOT, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def main():
+    audio = xing_frame(2) + frame() + frame()
+    sjis = "歌の題名".encode("cp932")
+    utf16 = b"\x01" + "タイトル".encode("utf-16")
+
+    write("tags", "v23.mp3", id3v23([(b"TIT2", utf16), (b"TPE1", b"\x00" + sjis), (b"TCON", b"\x00(17)"),
+                                     (b"COMM", b"\x00eng\x00note")]) + audio + id3v1(sjis, b"Artist"))
+    write("tags", "v24ext.mp3", id3v24_ext([(b"TIT2", b"\x03Title"), (b"TDRC", b"\x032001-02-03")]) + audio)
+    write("tags", "v22.mp3", id3v22([(b"TT2", b"\x00Title"), (b"TP1", b"\x01" + "A".encode("utf-16"))]) + audio)
+    write("tags", "v1.mp3", audio + id3v1(b"Only v1", sjis))
+
+    data = audio
+    write("riff", "rmp.rmp", riff(b"RMP3", [chunk(b"data", data), info([(b"INAM", sjis), (b"IART", b"Artist"),
+                                                                       (b"IPRD", b"Album")])]))
+    write("riff", "wave.wav", riff(b"WAVE", [chunk(b"fmt ", struct.pack("<HHIIHH", 1, 1, 8000, 8000, 1, 8)),
+                                             info([(b"INAM", b"Wave")]), chunk(b"data", b"\x80" * 33)]))
+
+    write("lyrics3", "v1.mp3", audio + b"LYRICSBEGIN" + "[00:01]一行目\r\n[00:02]二行目".encode("cp932")
+          + b"LYRICSEND" + id3v1(b"T", b"A"))
+    write("lyrics3", "v2.mp3", audio + lyrics3v2([(b"IND", b"11"), (b"LYR", b"[00:01]one\r\n[00:03][00:05]two"),
+                                                  (b"ETT", b"Title")]) + id3v1(b"T", b"A"))
+
+    write("lrc", "stamps.lrc", "\ufeff[ar:Artist]\r\n[offset:+250]\r\n[00:01.50]一\r\n[00:03:20][01:00.123]二\r\n"
+          .encode("utf-8"))
+    write("lrc", "cp932.txt", "歌詞の一行目\r二行目\r\n\r\n三行目\n".encode("cp932"))
+
+    write("open", "xing.mp3", audio)
+    write("open", "id3.mp3", id3v23([(b"TIT2", b"\x00T")]) + b"\0" * 20 + frame() + frame() + frame())
+    write("open", "mpeg2.mp3", frame(b"\xff\xf3\x28\xc4", 72) * 3)
+    free = frame(b"\xff\xfb\x08\xc4", 200)
+    write("open", "free.mp3", free * 4)
+    write("open", "layer2.mp2", frame(b"\xff\xfd\x18\xc4", 144) * 3)
+
+
+if __name__ == "__main__":
+    main()
