@@ -230,6 +230,92 @@ TEST_F(Vbmp3Api, OpenRefusesWhatItCannotPlay)
     EXPECT_EQ(vbmp3_open("", nullptr), 0);
 }
 
+std::string readBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string le32(uint32_t v)
+{
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        s[static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
+    return s;
+}
+
+TEST_F(Vbmp3Api, RmpAndTaggedFilesPlayTheirAudioOnly)
+{
+    const std::string mp3 = readBytes(cbrMp3());
+    const Pcm decoded = decodeDirect(cbrMp3());
+    ASSERT_EQ(decoded.frames(), 3u * 44100u);
+
+    // RMP: the MPEG stream in the "data" chunk, texts in LIST/INFO after it.
+    std::string info = "INFO" + std::string("INAM") + le32(6) + std::string("Title\0", 6);
+    std::string data = mp3 + (mp3.size() % 2 ? std::string(1, '\0') : std::string());
+    std::string body = "RMP3" + std::string("data") + le32(static_cast<uint32_t>(mp3.size())) + data + "LIST"
+                       + le32(static_cast<uint32_t>(info.size())) + info;
+    const std::string rmp = (workDir() / "song.rmp").string();
+    std::ofstream(rmp, std::ios::binary) << "RIFF" << le32(static_cast<uint32_t>(body.size())) << body;
+
+    // MP3 with Lyrics3 v2.00 and an ID3v1 tag behind the audio.
+    const std::string lyrics = "[00:01]first line\r\n[00:02]second line";
+    char size5[6];
+    std::snprintf(size5, sizeof size5, "%05zu", lyrics.size());
+    const std::string fields = std::string("LYRICSBEGIN") + "LYR" + size5 + lyrics;
+    char size6[7];
+    std::snprintf(size6, sizeof size6, "%06zu", fields.size());
+    std::string id3v1 = "TAG" + std::string("Tagged title");
+    id3v1.resize(128, '\0');
+    const std::string tagged = (workDir() / "tagged.mp3").string();
+    std::ofstream(tagged, std::ios::binary) << mp3 << fields << size6 << "LYRICS200" << id3v1;
+
+    EXPECT_EQ(vbmp3_getFileType(rmp.c_str()), VBMP3_TYPE_RMP);
+    EXPECT_EQ(vbmp3_getFileType(tagged.c_str()), VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1 + VBMP3_TYPE_LYRICS3);
+    for (const std::string &path : {rmp, tagged}) {
+        SCOPED_TRACE(path);
+        OpenInfo openInfo;
+        ASSERT_EQ(vbmp3_open(path.c_str(), &openInfo), 1);
+        EXPECT_EQ(openInfo.bitrate, 128);
+        EXPECT_EQ(openInfo.totalSeconds, 3);
+        EXPECT_TRUE(playToFile(path).samples == decoded.samples);
+    }
+
+    // The Lyrics3 text becomes the lyrics: on request, or at open with Lyrics3 use on.
+    OpenInfo openInfo;
+    ASSERT_EQ(vbmp3_open(tagged.c_str(), &openInfo), 1);
+    LyricsLines lines;
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
+    EXPECT_EQ(vbmp3_readLyrics3Data(), -1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
+    EXPECT_EQ(lines.current, -1);
+    EXPECT_STREQ(lines.line3, "first line");
+    ASSERT_EQ(vbmp3_setLyrics3Use(1), 1);
+    ASSERT_EQ(vbmp3_open(tagged.c_str(), &openInfo), 1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
+    EXPECT_STREQ(lines.line4, "second line");
+    ASSERT_EQ(vbmp3_open(rmp.c_str(), &openInfo), 1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 0); // none in this file; the old ones are gone
+}
+
+TEST_F(Vbmp3Api, AutoOutputFallsBackToNullWithoutASoundServer)
+{
+    const char *saved = std::getenv("PULSE_SERVER");
+    const std::string savedServer = saved ? saved : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1);
+    ASSERT_EQ(vbmp3_setOutput("auto"), 1);
+    OpenInfo info;
+    ASSERT_EQ(vbmp3_open(fx("short.wav", "sox -n -r 44100 -c 1 -b 16 %o synth 0.3 sine 440").c_str(), &info), 1);
+    const auto start = Clock::now();
+    ASSERT_EQ(vbmp3_play(), 1);
+    EXPECT_LT(Clock::now() - start, 50ms); // the connection is tried on the library's thread
+    ASSERT_TRUE(waitForEnd(3s));
+    const double took = std::chrono::duration<double>(Clock::time_point(Clock::duration(g_endAt.load())) - start).count();
+    EXPECT_GT(took, 0.28); // real time, not as fast as possible
+    EXPECT_LT(took, 1.5);
+    saved ? setenv("PULSE_SERVER", savedServer.c_str(), 1) : unsetenv("PULSE_SERVER");
+}
+
 TEST_F(Vbmp3Api, NullOutputPlaysInRealTimeAndReportsTheEndOnce)
 {
     ASSERT_EQ(vbmp3_setOutput("null"), 1);

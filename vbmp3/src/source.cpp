@@ -143,10 +143,17 @@ public:
         mpg123_frameinfo2 frame{};
         if (mpg123_info2(m_handle, &frame) != MPG123_OK)
             return false;
+        // A range that cannot even hold its first frame has no audio.
+        if (frame.framesize <= 0 || static_cast<uint64_t>(frame.framesize) > m_range.size)
+            return false;
         if (mpg123_scan(m_handle) != MPG123_OK)
             return false;
         const off_t length = mpg123_length(m_handle);
         if (length <= 0)
+            return false;
+        // A lone frame is not confirmed by a following one: libmpg123 itself then reports
+        // "a one-frame stream?"; such bytes are treated as no audio.
+        if (mpg123_framelength(m_handle) < 2)
             return false;
 
         m_info.rate = static_cast<int>(rate);
