@@ -13,6 +13,7 @@ using namespace std::chrono_literals;
 
 constexpr size_t kDecodeChunk = 1152; // frames per source read
 constexpr size_t kOutputBlock = 1024; // frames per equalizer/volume/device step
+constexpr size_t kFileBlock = 8192; // the same for outputs that are not real time
 constexpr size_t kMaxLyricsBytes = 1 << 20;
 
 // Scales interleaved frames by the volume word's halves, gliding from the previous
@@ -50,7 +51,7 @@ Engine::~Engine()
         stopLocked();
         m_quit = true;
     }
-    m_wake.notify_all();
+    wakeAll();
     m_decodeThread.join();
     m_outputThread.join();
 }
@@ -160,8 +161,14 @@ bool Engine::play()
                                  + SpectrumAnalyzer::windowFor(m_rate) + kOutputBlock;
     m_history.reset(historyFrames, m_channels);
     lock.unlock();
-    m_wake.notify_all();
+    wakeAll();
     return true;
+}
+
+void Engine::wakeAll()
+{
+    m_decodeWake.notify_all();
+    m_outputWake.notify_all();
 }
 
 void Engine::stopLocked()
@@ -177,7 +184,7 @@ void Engine::stopLocked()
     m_decodeEof = false;
     m_seekPending = false;
     m_stoppedFrame = 0;
-    m_wake.notify_all();
+    wakeAll();
 }
 
 bool Engine::stop()
@@ -197,7 +204,7 @@ bool Engine::pause()
     m_state = State::Paused;
     if (m_output)
         m_output->setPaused(true);
-    m_wake.notify_all();
+    wakeAll();
     return true;
 }
 
@@ -209,7 +216,7 @@ bool Engine::restart()
     m_state = State::Playing;
     if (m_output)
         m_output->setPaused(false);
-    m_wake.notify_all();
+    wakeAll();
     return true;
 }
 
@@ -227,7 +234,7 @@ bool Engine::seek(int32_t seconds)
     m_decodeEof = false;
     m_segmentStart = m_writtenFrame = target;
     m_history.clear();
-    m_wake.notify_all();
+    wakeAll();
     return true;
 }
 
@@ -431,7 +438,7 @@ void Engine::decodeLoop()
     std::unique_lock lk(m_mutex);
     while (!m_quit) {
         if (!m_sessionSource || m_state == State::Stopped) {
-            m_wake.wait(lk);
+            m_decodeWake.wait(lk);
             continue;
         }
         std::shared_ptr<Source> source = m_sessionSource;
@@ -445,7 +452,7 @@ void Engine::decodeLoop()
             continue;
         }
         if (m_decodeEof || m_ring.space() < kDecodeChunk) {
-            m_wake.wait(lk);
+            m_decodeWake.wait(lk); // the output thread calls when the ring is half empty
             continue;
         }
         const int channels = m_channels;
@@ -456,11 +463,14 @@ void Engine::decodeLoop()
         lk.lock();
         if (serial != m_serial)
             continue; // a seek, play or stop came in meanwhile
+        const size_t before = m_ring.size();
         if (frames == 0)
             m_decodeEof = true;
         else
             m_ring.push(chunk.data(), frames);
-        m_wake.notify_all();
+        // The output thread waits only while the ring holds less than m_outputWant.
+        if (frames == 0 || (before < m_outputWant && m_ring.size() >= m_outputWant))
+            m_outputWake.notify_one();
     }
 }
 
@@ -482,6 +492,8 @@ void Engine::outputLoop()
     uint64_t serial = 0;
     bool draining = false;
     int channels = 2;
+    size_t blockFrames = kOutputBlock;
+    bool realTime = true;
 
     std::unique_lock lk(m_mutex);
     while (!m_quit) {
@@ -528,6 +540,8 @@ void Engine::outputLoop()
                 continue;
             }
             channels = format.channels;
+            realTime = next->realTime();
+            blockFrames = realTime ? kOutputBlock : kFileBlock;
             equalizer.configure(format.rate, format.channels, m_eqUnits);
             eqVersion = m_eqVersion;
             volumeGains[0] = volumeGains[1] = -1.0f; // first block starts at its own gain
@@ -538,7 +552,7 @@ void Engine::outputLoop()
             continue;
         }
         if (!m_output || m_state == State::Stopped) {
-            m_wake.wait(lk);
+            m_outputWake.wait(lk);
             continue;
         }
         if (serial != m_serial) {
@@ -555,15 +569,17 @@ void Engine::outputLoop()
             eqVersion = m_eqVersion;
         }
         if (m_state == State::Paused) {
-            m_wake.wait(lk);
+            m_outputWake.wait(lk);
             continue;
         }
         if (pendingFrames == 0) {
+            // A real-time device takes what there is; otherwise wait for a whole block.
+            m_outputWant = realTime ? 1 : std::min(blockFrames, m_ring.capacity() / 2);
+            if (m_ring.size() < m_outputWant && !m_decodeEof) {
+                m_outputWake.wait(lk); // underrun: the decoder is behind
+                continue;
+            }
             if (m_ring.empty()) {
-                if (!m_decodeEof) {
-                    m_wake.wait(lk); // underrun: the decoder is behind
-                    continue;
-                }
                 if (!draining) {
                     draining = true;
                     Output *out = m_output.get();
@@ -576,15 +592,18 @@ void Engine::outputLoop()
                     finishTrack(lk, session);
                     continue;
                 }
-                m_wake.wait_for(lk, 5ms);
+                m_outputWake.wait_for(lk, 5ms);
                 continue;
             }
-            const size_t frames = std::min(m_ring.size(), kOutputBlock);
+            const size_t frames = std::min(m_ring.size(), blockFrames);
             const size_t samples = frames * static_cast<size_t>(channels);
             block.resize(samples);
+            const size_t refill = std::max(kDecodeChunk, m_ring.capacity() / 2);
+            const bool wasFull = m_ring.space() < refill;
             m_ring.pop(block.data(), frames);
             m_ringFrame += static_cast<int64_t>(frames);
-            m_wake.notify_all(); // room for the decoder
+            if (wasFull && m_ring.space() >= refill)
+                m_decodeWake.notify_one(); // the decoder refills in one go
             const uint32_t volume = m_volume.load();
             lk.unlock();
             equalizer.process(block.data(), frames);
@@ -617,13 +636,22 @@ void Engine::outputLoop()
         }
         const size_t n = std::min(room, pendingFrames);
         const size_t offset = pendingOffset * static_cast<size_t>(channels);
-        m_output->write(deviceData + offset, n);
         if (m_history.space() < n)
             m_history.drop(n - m_history.space());
         m_history.push(block.data() + offset, n);
         m_writtenFrame += static_cast<int64_t>(n);
         pendingOffset += n;
         pendingFrames -= n;
+        if (realTime) {
+            // Under the lock, so that m_writtenFrame and the device's delay agree.
+            m_output->write(deviceData + offset, n);
+        } else {
+            // No delay to agree with: let the decoder go on meanwhile.
+            Output *out = m_output.get();
+            lk.unlock();
+            out->write(deviceData + offset, n);
+            lk.lock();
+        }
     }
     std::unique_ptr<Output> last = std::move(m_output);
     lk.unlock();

@@ -81,6 +81,7 @@ private:
     void finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session);
     int64_t heardFrameLocked();
     void stopLocked();
+    void wakeAll();
     int64_t durationMs() const;
 
     // --- Immutable after construction.
@@ -96,9 +97,13 @@ private:
     SpectrumAnalyzer m_analyzer;
     std::vector<float> m_spectrumFrames; // scratch for spectrum()
 
-    // --- Protected by m_mutex (m_wake signals any change to both threads).
+    // --- Protected by m_mutex.  Every change of state, serial or session wakes both
+    // threads (wakeAll); besides, the decoder wakes the output thread when it puts frames
+    // into an empty ring, and the output thread wakes the decoder when the ring becomes
+    // half empty, so that a fast output does not switch threads for every chunk.
     std::mutex m_mutex;
-    std::condition_variable m_wake;
+    std::condition_variable m_decodeWake;
+    std::condition_variable m_outputWake;
     bool m_quit = false;
     State m_state = State::Stopped;
     uint64_t m_serial = 0;
@@ -118,6 +123,7 @@ private:
     bool m_decodeEof = false; // the decoder has pushed the last frame of this serial
     FrameRing m_ring; // decoded frames waiting for the output thread
     int64_t m_ringFrame = 0; // track frame of the ring's front
+    size_t m_outputWant = 1; // the output thread waits for this many frames (set by it)
     std::unique_ptr<Output> m_pendingOutput; // handed to the output thread by play()
     bool m_pendingAuto = false; // fall back to the null output when it cannot open
     OutputFormat m_sessionFormat;

@@ -34,12 +34,14 @@ public:
 private:
     struct Band {
         double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-        double s1[2] = {0, 0};
-        double s2[2] = {0, 0};
+        float s1[2] = {0, 0}; // filter memory per channel
+        float s2[2] = {0, 0};
         double currentDb = 0;
         double targetDb = 0;
         double stepDb = 0; // per block while gliding
+        size_t tail = 0; // frames still to filter at 0 dB while the memory dies out
         bool usable = false; // below ~0.45 x rate
+        bool active() const { return usable && (currentDb != 0 || stepDb != 0 || tail > 0); }
     };
 
     void design(Band &band, double frequency) const;

@@ -1,6 +1,7 @@
 // Sound outputs: where the output thread sends what is to be heard.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +49,8 @@ public:
     virtual bool drained() { return delayFrames() <= 0; }
     // Ends the stream (a file output completes its file here).
     virtual void close() = 0;
+    // False for outputs that take data as fast as it comes (the file output).
+    virtual bool realTime() const { return true; }
     // A short name for messages and tests: "null", "file", "pulse".
     virtual const char *name() const = 0;
 };
@@ -61,12 +64,11 @@ std::unique_ptr<Output> makePulseOutput();
 // float -> 16-bit with rounding and clipping, the conversion every 16-bit sink uses.
 inline int16_t floatToS16(float v)
 {
-    const float scaled = v * 32768.0f;
-    if (scaled >= 32767.0f)
-        return 32767;
-    if (scaled <= -32768.0f)
-        return -32768;
+    const float scaled = std::clamp(v * 32768.0f, -32768.0f, 32767.0f);
     return static_cast<int16_t>(__builtin_lrintf(scaled));
 }
+
+// The same for a run of samples (vectorised where the processor allows).
+void floatToS16(const float *in, int16_t *out, size_t count);
 
 } // namespace vbmp3

@@ -2,6 +2,7 @@
 #include "output.h"
 
 #include <algorithm>
+#include <bit>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +10,10 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vbmp3 {
 namespace {
@@ -149,13 +154,13 @@ public:
         if (!m_file)
             return;
         const size_t samples = frames * static_cast<size_t>(m_channels);
-        m_buffer.resize(samples * 2);
-        for (size_t i = 0; i < samples; ++i) {
-            const auto v = static_cast<uint16_t>(floatToS16(data[i]));
-            m_buffer[2 * i] = static_cast<unsigned char>(v & 0xFF);
-            m_buffer[2 * i + 1] = static_cast<unsigned char>(v >> 8);
+        m_buffer.resize(samples);
+        floatToS16(data, m_buffer.data(), samples);
+        if constexpr (std::endian::native == std::endian::big) {
+            for (int16_t &v : m_buffer)
+                v = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(v)));
         }
-        m_dataBytes += std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_file);
+        m_dataBytes += std::fwrite(m_buffer.data(), 1, samples * sizeof(int16_t), m_file);
     }
 
     int64_t delayFrames() override { return 0; }
@@ -171,6 +176,7 @@ public:
         m_file = nullptr;
     }
 
+    bool realTime() const override { return false; }
     const char *name() const override { return "file"; }
 
 private:
@@ -206,10 +212,28 @@ private:
     int m_channels = 2;
     int m_rate = 44100;
     uint64_t m_dataBytes = 0;
-    std::vector<unsigned char> m_buffer;
+    std::vector<int16_t> m_buffer; // little-endian samples
 };
 
 } // namespace
+
+void floatToS16(const float *in, int16_t *out, size_t count)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Rounds to nearest even like lrintf; the pack saturates to the 16-bit range.
+    const __m128 scale = _mm_set1_ps(32768.0f);
+    const __m128 high = _mm_set1_ps(32767.0f);
+    const __m128 low = _mm_set1_ps(-32768.0f);
+    for (; i + 8 <= count; i += 8) {
+        const __m128 a = _mm_max_ps(_mm_min_ps(_mm_mul_ps(_mm_loadu_ps(in + i), scale), high), low);
+        const __m128 b = _mm_max_ps(_mm_min_ps(_mm_mul_ps(_mm_loadu_ps(in + i + 4), scale), high), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
+    }
+#endif
+    for (; i < count; ++i)
+        out[i] = floatToS16(in[i]);
+}
 
 std::unique_ptr<Output> makeNullOutput()
 {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <unistd.h>
@@ -20,27 +21,44 @@ namespace {
 
 // The byte range of the file that libmpg123 may see: it reads through these callbacks
 // only, so leading and trailing tags and RIFF chunks around the audio stay invisible.
+// Reads go through a 64 KiB buffer (libmpg123 asks for one frame at a time).
 struct ByteRange {
     int fd = -1;
     uint64_t base = 0;
     uint64_t size = 0;
-    uint64_t pos = 0;
+    uint64_t pos = 0; // position of the next byte handed out, relative to base
+    std::vector<unsigned char> buffer = std::vector<unsigned char>(64 * 1024);
+    uint64_t bufferStart = 0; // range position of buffer[0]
+    size_t bufferFill = 0;
 };
 
-mpg123_ssize_t rangeRead(void *handle, void *buffer, size_t bytes)
+mpg123_ssize_t rangeRead(void *handle, void *out, size_t bytes)
 {
     auto *r = static_cast<ByteRange *>(handle);
-    if (r->pos >= r->size)
-        return 0;
-    bytes = static_cast<size_t>(std::min<uint64_t>(bytes, r->size - r->pos));
-    ssize_t got;
-    do {
-        got = ::pread(r->fd, buffer, bytes, static_cast<off_t>(r->base + r->pos));
-    } while (got < 0 && errno == EINTR);
-    if (got < 0)
-        return -1;
-    r->pos += static_cast<uint64_t>(got);
-    return got;
+    auto *dest = static_cast<unsigned char *>(out);
+    size_t done = 0;
+    while (done < bytes && r->pos < r->size) {
+        if (r->pos >= r->bufferStart && r->pos < r->bufferStart + r->bufferFill) {
+            const size_t at = static_cast<size_t>(r->pos - r->bufferStart);
+            const size_t n = std::min(bytes - done, r->bufferFill - at);
+            std::memcpy(dest + done, r->buffer.data() + at, n);
+            done += n;
+            r->pos += n;
+            continue;
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(r->buffer.size(), r->size - r->pos));
+        ssize_t got;
+        do {
+            got = ::pread(r->fd, r->buffer.data(), want, static_cast<off_t>(r->base + r->pos));
+        } while (got < 0 && errno == EINTR);
+        if (got < 0)
+            return done > 0 ? static_cast<mpg123_ssize_t>(done) : -1;
+        r->bufferStart = r->pos;
+        r->bufferFill = static_cast<size_t>(got);
+        if (got == 0)
+            break; // the file is shorter than the range
+    }
+    return static_cast<mpg123_ssize_t>(done);
 }
 
 off_t rangeSeek(void *handle, off_t offset, int whence)
