@@ -12,9 +12,10 @@
 #include <sys/resource.h>
 #include <thread>
 
-namespace {
+namespace
+{
 
-std::atomic<bool> g_ended{false};
+std::atomic<bool> g_ended { false };
 
 void onMessage(int32_t message, int32_t)
 {
@@ -40,7 +41,7 @@ int main(int argc, char **argv)
     vbmp3_callback(onMessage);
     vbmp3_setOutput("file:/dev/null");
     if (eq) {
-        const int32_t vocal[10] = {-20, -20, -20, 10, 30, 40, 20, 30, 10, 10}; // the player's "Vocal" curve
+        const int32_t vocal[10] = { -20, -20, -20, 10, 30, 40, 20, 30, 10, 10 }; // the player's "Vocal" curve
         vbmp3_setEqualizer(vocal);
     }
     OpenInfo info;
@@ -63,10 +64,10 @@ int main(int argc, char **argv)
     }
     vbmp3_stopCallback();
     vbmp3_free();
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-                       + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     std::printf("%d %.3f %ld\n", info.totalSeconds, cpu, usage.ru_maxrss);
     return 0;
 }

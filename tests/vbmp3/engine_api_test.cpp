@@ -21,11 +21,12 @@ using namespace enginetest;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-namespace {
+namespace
+{
 
-std::atomic<int> g_endCount{0};
-std::atomic<int> g_otherCount{0};
-std::atomic<int64_t> g_endAt{0}; // steady clock ticks of the last report
+std::atomic<int> g_endCount { 0 };
+std::atomic<int> g_otherCount { 0 };
+std::atomic<int64_t> g_endAt { 0 }; // steady clock ticks of the last report
 
 void onMessage(int32_t message, int32_t)
 {
@@ -44,7 +45,7 @@ std::string counterWav(int seconds)
     const std::string path = (workDir() / ("counter" + std::to_string(seconds) + ".wav")).string();
     if (std::filesystem::exists(path))
         return path;
-    SF_INFO info{};
+    SF_INFO info {};
     info.samplerate = 44100;
     info.channels = 2;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
@@ -83,7 +84,8 @@ Pcm decodeDirect(const std::string &path)
     return pcm;
 }
 
-class Vbmp3Api : public ::testing::Test {
+class Vbmp3Api : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -162,22 +164,24 @@ TEST_F(Vbmp3Api, OpenInfoDescribesTheStream)
         const char *text2;
     };
     const Row rows[] = {
-        {"CBR", cbrMp3(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", "vbmp3/libmpg123"},
-        {"VBR", fx("vbr.mp3", "sox -n -r 44100 -c 2 -b 16 -t wav - synth 4 pinknoise gain -6 | lame --quiet -V 2 - %o"), 0,
-         44100, 4, "MPEG-1 Layer III, 44100 Hz, ", "vbmp3/libmpg123"},
-        {"MPEG-2", fx("mpeg2.mp3", "sox -n -r 22050 -c 1 -b 16 -t wav - synth 3 sine 440 | lame --quiet -b 64 - %o"), 64,
-         22050, 3, "MPEG-2 Layer III, 22050 Hz, Mono", "vbmp3/libmpg123"},
-        {"Layer II", fx("layer2.mp2", "ffmpeg -v quiet -f lavfi -i sine=frequency=440:duration=2 -ac 2 -c:a mp2 -b:a 192k %o"),
-         192, 44100, 2, "MPEG-1 Layer II, 44100 Hz, ", "vbmp3/libmpg123"},
-        {"WAV 16", tone2s(), 1411, 44100, 2, "WAV PCM 16-bit, 44100 Hz, Stereo", "vbmp3/libsndfile"},
-        {"WAV 8 mono", fx("u8.wav", "sox -n -r 8000 -c 1 -b 8 %o synth 1.5 sine 440"), 64, 8000, 1,
-         "WAV PCM 8-bit, 8000 Hz, Mono", "vbmp3/libsndfile"},
-        {"WAV 24", fx("s24.wav", "sox -n -r 48000 -c 2 -b 24 %o synth 1 sine 440"), 2304, 48000, 1,
-         "WAV PCM 24-bit, 48000 Hz, Stereo", "vbmp3/libsndfile"},
-        {"WAV 32", fx("s32.wav", "sox -n -r 48000 -c 1 -b 32 -e signed-integer %o synth 1 sine 440"), 1536, 48000, 1,
-         "WAV PCM 32-bit, 48000 Hz, Mono", "vbmp3/libsndfile"},
-        {"WAV float", fx("f32.wav", "sox -n -r 44100 -c 2 -b 32 -e floating-point %o synth 1 sine 440"), 2822, 44100, 1,
-         "WAV float 32-bit, 44100 Hz, Stereo", "vbmp3/libsndfile"},
+        { "CBR", cbrMp3(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", "vbmp3/libmpg123" },
+        { "VBR",
+            fx("vbr.mp3", "sox -n -r 44100 -c 2 -b 16 -t wav - synth 4 pinknoise gain -6 | lame --quiet -V 2 - %o"), 0,
+            44100, 4, "MPEG-1 Layer III, 44100 Hz, ", "vbmp3/libmpg123" },
+        { "MPEG-2", fx("mpeg2.mp3", "sox -n -r 22050 -c 1 -b 16 -t wav - synth 3 sine 440 | lame --quiet -b 64 - %o"),
+            64, 22050, 3, "MPEG-2 Layer III, 22050 Hz, Mono", "vbmp3/libmpg123" },
+        { "Layer II",
+            fx("layer2.mp2", "ffmpeg -v quiet -f lavfi -i sine=frequency=440:duration=2 -ac 2 -c:a mp2 -b:a 192k %o"),
+            192, 44100, 2, "MPEG-1 Layer II, 44100 Hz, ", "vbmp3/libmpg123" },
+        { "WAV 16", tone2s(), 1411, 44100, 2, "WAV PCM 16-bit, 44100 Hz, Stereo", "vbmp3/libsndfile" },
+        { "WAV 8 mono", fx("u8.wav", "sox -n -r 8000 -c 1 -b 8 %o synth 1.5 sine 440"), 64, 8000, 1,
+            "WAV PCM 8-bit, 8000 Hz, Mono", "vbmp3/libsndfile" },
+        { "WAV 24", fx("s24.wav", "sox -n -r 48000 -c 2 -b 24 %o synth 1 sine 440"), 2304, 48000, 1,
+            "WAV PCM 24-bit, 48000 Hz, Stereo", "vbmp3/libsndfile" },
+        { "WAV 32", fx("s32.wav", "sox -n -r 48000 -c 1 -b 32 -e signed-integer %o synth 1 sine 440"), 1536, 48000, 1,
+            "WAV PCM 32-bit, 48000 Hz, Mono", "vbmp3/libsndfile" },
+        { "WAV float", fx("f32.wav", "sox -n -r 44100 -c 2 -b 32 -e floating-point %o synth 1 sine 440"), 2822, 44100,
+            1, "WAV float 32-bit, 44100 Hz, Stereo", "vbmp3/libsndfile" },
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -215,7 +219,10 @@ TEST_F(Vbmp3Api, OpenRefusesWhatItCannotPlay)
         }
     }
     const std::string paths[] = {
-        (workDir() / "missing.mp3").string(), empty, text, random,
+        (workDir() / "missing.mp3").string(),
+        empty,
+        text,
+        random,
         fx("ch3.wav", "sox -n -r 44100 -c 3 -b 16 %o synth 1 sine 440"),
     };
     for (const std::string &path : paths) {
@@ -254,7 +261,7 @@ TEST_F(Vbmp3Api, RmpAndTaggedFilesPlayTheirAudioOnly)
     std::string info = "INFO" + std::string("INAM") + le32(6) + std::string("Title\0", 6);
     std::string data = mp3 + (mp3.size() % 2 ? std::string(1, '\0') : std::string());
     std::string body = "RMP3" + std::string("data") + le32(static_cast<uint32_t>(mp3.size())) + data + "LIST"
-                       + le32(static_cast<uint32_t>(info.size())) + info;
+        + le32(static_cast<uint32_t>(info.size())) + info;
     const std::string rmp = (workDir() / "song.rmp").string();
     std::ofstream(rmp, std::ios::binary) << "RIFF" << le32(static_cast<uint32_t>(body.size())) << body;
 
@@ -272,7 +279,7 @@ TEST_F(Vbmp3Api, RmpAndTaggedFilesPlayTheirAudioOnly)
 
     EXPECT_EQ(vbmp3_getFileType(rmp.c_str()), VBMP3_TYPE_RMP);
     EXPECT_EQ(vbmp3_getFileType(tagged.c_str()), VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1 + VBMP3_TYPE_LYRICS3);
-    for (const std::string &path : {rmp, tagged}) {
+    for (const std::string &path : { rmp, tagged }) {
         SCOPED_TRACE(path);
         OpenInfo openInfo;
         ASSERT_EQ(vbmp3_open(path.c_str(), &openInfo), 1);
@@ -310,7 +317,8 @@ TEST_F(Vbmp3Api, AutoOutputFallsBackToNullWithoutASoundServer)
     ASSERT_EQ(vbmp3_play(), 1);
     EXPECT_LT(Clock::now() - start, 50ms); // the connection is tried on the library's thread
     ASSERT_TRUE(waitForEnd(3s));
-    const double took = std::chrono::duration<double>(Clock::time_point(Clock::duration(g_endAt.load())) - start).count();
+    const double took
+        = std::chrono::duration<double>(Clock::time_point(Clock::duration(g_endAt.load())) - start).count();
     EXPECT_GT(took, 0.28); // real time, not as fast as possible
     EXPECT_LT(took, 1.5);
     saved ? setenv("PULSE_SERVER", savedServer.c_str(), 1) : unsetenv("PULSE_SERVER");
@@ -328,7 +336,8 @@ TEST_F(Vbmp3Api, NullOutputPlaysInRealTimeAndReportsTheEndOnce)
     EXPECT_EQ(vbmp3_getState(&elapsed), VBMP3_PLAYING);
     EXPECT_EQ(elapsed, 1);
     ASSERT_TRUE(waitForEnd(3s));
-    const double took = std::chrono::duration<double>(Clock::time_point(Clock::duration(g_endAt.load())) - start).count();
+    const double took
+        = std::chrono::duration<double>(Clock::time_point(Clock::duration(g_endAt.load())) - start).count();
     EXPECT_NEAR(took, 2.0, 0.2);
     EXPECT_EQ(vbmp3_getState(&elapsed), VBMP3_STOPPED);
     EXPECT_EQ(elapsed, 2);
@@ -358,7 +367,8 @@ TEST_F(Vbmp3Api, PauseAndRestartKeepThePosition)
     ASSERT_EQ(vbmp3_restart(), 1);
     ASSERT_TRUE(waitForEnd(3s));
     // Nothing lost or repeated: the track took its length plus the pause.
-    const double took = std::chrono::duration<double>(Clock::time_point(Clock::duration(g_endAt.load())) - start).count();
+    const double took
+        = std::chrono::duration<double>(Clock::time_point(Clock::duration(g_endAt.load())) - start).count();
     EXPECT_NEAR(took, 2.7, 0.2);
 }
 
@@ -432,11 +442,12 @@ TEST_F(Vbmp3Api, SeekLandsOnTheAskedSample)
     ASSERT_TRUE(waitForEnd(10s, before + 1));
     pcm = readWav(out);
     k = 0;
-    while (k < pcm.frames() && pcm.samples[2 * k] == decoded.samples[2 * k] && pcm.samples[2 * k + 1] == decoded.samples[2 * k + 1])
+    while (k < pcm.frames() && pcm.samples[2 * k] == decoded.samples[2 * k]
+        && pcm.samples[2 * k + 1] == decoded.samples[2 * k + 1])
         ++k;
     ASSERT_EQ(pcm.frames() - k, decoded.frames() - 7u * 44100u);
     EXPECT_TRUE(std::equal(pcm.samples.begin() + static_cast<ptrdiff_t>(2 * k), pcm.samples.end(),
-                           decoded.samples.begin() + 2 * 7 * 44100));
+        decoded.samples.begin() + 2 * 7 * 44100));
 }
 
 TEST_F(Vbmp3Api, SeekWhilePausedStaysPausedAndPastTheEndEnds)
@@ -472,13 +483,13 @@ TEST_F(Vbmp3Api, EqualizerGainAndExactBypass)
     const Pcm in = readWav(path);
     const double inDb = rmsDb(in, 0, 4410, in.frames());
 
-    const int32_t boost[10] = {0, 0, 0, 0, 60, 0, 0, 0, 0, 0};
+    const int32_t boost[10] = { 0, 0, 0, 0, 60, 0, 0, 0, 0, 0 };
     ASSERT_EQ(vbmp3_setEqualizer(boost), 1);
     Pcm out = playToFile(path);
     EXPECT_NEAR(rmsDb(out, 0, 4410, out.frames()) - inDb, 12.0, 0.5);
     EXPECT_NEAR(rmsDb(out, 1, 4410, out.frames()) - inDb, 12.0, 0.5);
 
-    const int32_t cut[10] = {0, 0, 0, 0, -60, 0, 0, 0, 0, 0};
+    const int32_t cut[10] = { 0, 0, 0, 0, -60, 0, 0, 0, 0, 0 };
     ASSERT_EQ(vbmp3_setEqualizer(cut), 1);
     out = playToFile(path);
     EXPECT_NEAR(rmsDb(out, 0, 4410, out.frames()) - inDb, -12.0, 0.5);
@@ -492,7 +503,7 @@ TEST_F(Vbmp3Api, EqualizerGainAndExactBypass)
 
     // Bands at or above the file's Nyquist frequency do nothing.
     const std::string low = fx("low8k.wav", "sox -n -r 8000 -c 1 -b 16 %o synth 1 sine 300 gain -6");
-    const int32_t high[10] = {0, 0, 0, 0, 0, 0, 0, 60, 60, 60};
+    const int32_t high[10] = { 0, 0, 0, 0, 0, 0, 0, 60, 60, 60 };
     ASSERT_EQ(vbmp3_setEqualizer(high), 1);
     EXPECT_TRUE(playToFile(low).samples == readWav(low).samples);
 }
@@ -515,9 +526,10 @@ TEST_F(Vbmp3Api, VolumeWordScalesEachChannel)
 
 TEST_F(Vbmp3Api, SpectrumShowsTheToneHeardNow)
 {
-    const std::string path = fx("tones.wav", "sox -n -r 44100 -c 2 -b 16 a.wav synth 0.8 sine 1000 gain -0.5 && "
-                                             "sox -n -r 44100 -c 2 -b 16 b.wav synth 0.8 sine 5000 gain -0.5 && "
-                                             "sox -n -r 44100 -c 2 -b 16 c.wav trim 0 0.8 && sox a.wav b.wav c.wav %o");
+    const std::string path = fx("tones.wav",
+        "sox -n -r 44100 -c 2 -b 16 a.wav synth 0.8 sine 1000 gain -0.5 && "
+        "sox -n -r 44100 -c 2 -b 16 b.wav synth 0.8 sine 5000 gain -0.5 && "
+        "sox -n -r 44100 -c 2 -b 16 c.wav trim 0 0.8 && sox a.wav b.wav c.wav %o");
     int32_t left[256];
     int32_t right[256];
     EXPECT_EQ(vbmp3_getSpectrum(left, right), 1);
@@ -528,8 +540,11 @@ TEST_F(Vbmp3Api, SpectrumShowsTheToneHeardNow)
     const auto start = Clock::now();
     ASSERT_EQ(vbmp3_play(), 1);
     const double bandStep = std::pow(16000.0 / 40.0, 1.0 / 255.0);
-    for (double tone : {1000.0, 5000.0, 0.0}) {
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(tone == 1000.0 ? 450 : tone == 5000.0 ? 1250 : 2050));
+    for (double tone : { 1000.0, 5000.0, 0.0 }) {
+        std::this_thread::sleep_until(start
+            + std::chrono::milliseconds(tone == 1000.0 ? 450
+                    : tone == 5000.0                   ? 1250
+                                                       : 2050));
         ASSERT_EQ(vbmp3_getSpectrum(left, right), 1);
         const int peak = static_cast<int>(std::max_element(left, left + 256) - left);
         if (tone == 0.0) {
@@ -564,7 +579,7 @@ TEST_F(Vbmp3Api, LyricsFollowTheHeardPosition)
 
     const auto start = Clock::now();
     ASSERT_EQ(vbmp3_play(), 1);
-    double changedAt[4] = {-1, -1, -1, -1};
+    double changedAt[4] = { -1, -1, -1, -1 };
     int last = -1;
     while (g_endCount == 0 && Clock::now() - start < 3s) {
         vbmp3_getLyrics(&lines);
@@ -628,15 +643,17 @@ TEST_F(Vbmp3Api, WrongOrderCallsFailCleanly)
     EXPECT_EQ(vbmp3_getVersion(), 100);
 
     // Options out of range are refused.
-    const Vbmp3Option badBuffers[] = {{{8, 10, 10, 0}}, {{128, 1, 10, 0}}, {{128, 10, 101, 0}}, {{128, 10, 10, 2}}};
+    const Vbmp3Option badBuffers[]
+        = { { { 8, 10, 10, 0 } }, { { 128, 1, 10, 0 } }, { { 128, 10, 101, 0 } }, { { 128, 10, 10, 2 } } };
     for (const Vbmp3Option &o : badBuffers)
         EXPECT_EQ(vbmp3_setVbmp3Option(&o), 0);
-    const Vbmp3Option good{{128, 10, 10, 0}};
+    const Vbmp3Option good { { 128, 10, 10, 0 } };
     EXPECT_EQ(vbmp3_setVbmp3Option(&good), 1);
-    const DecodeOption badDecode[] = {{{3, 0, 48000}}, {{0, 2, 48000}}, {{0, 0, 7999}}, {{0, 0, 192001}}};
+    const DecodeOption badDecode[]
+        = { { { 3, 0, 48000 } }, { { 0, 2, 48000 } }, { { 0, 0, 7999 } }, { { 0, 0, 192001 } } };
     for (const DecodeOption &o : badDecode)
         EXPECT_EQ(vbmp3_setDecodeOption(&o), 0);
-    const DecodeOption player{{0, 0, 48000}};
+    const DecodeOption player { { 0, 0, 48000 } };
     EXPECT_EQ(vbmp3_setDecodeOption(&player), 1);
     EXPECT_EQ(vbmp3_setOutput("speaker"), 0);
     EXPECT_EQ(vbmp3_setOutput("file:"), 0);

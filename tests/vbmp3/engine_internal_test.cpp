@@ -26,15 +26,16 @@
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-namespace {
+namespace
+{
 
 std::vector<float> sine(double frequency, double amplitude, int rate, size_t frames, int channels)
 {
     std::vector<float> out(frames * static_cast<size_t>(channels));
     for (size_t i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
-            out[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] =
-                static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(i) / rate));
+            out[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] = static_cast<float>(
+                amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(i) / rate));
     return out;
 }
 
@@ -73,10 +74,10 @@ TEST(Equalizer, EachBandGivesItsGainAtItsFrequency)
 {
     const int rate = 44100;
     for (int band = 0; band < vbmp3::Equalizer::kBands; ++band) {
-        for (int units : {60, -60, 25}) {
+        for (int units : { 60, -60, 25 }) {
             SCOPED_TRACE(testing::Message() << "band " << band << " units " << units);
             vbmp3::Equalizer eq;
-            vbmp3::Equalizer::Units bands{};
+            vbmp3::Equalizer::Units bands {};
             bands[static_cast<size_t>(band)] = units;
             eq.configure(rate, 1, bands);
             const double f = vbmp3::Equalizer::kFrequencies[static_cast<size_t>(band)];
@@ -99,7 +100,7 @@ TEST(Equalizer, GlidesToNewGainsWithin50msWithoutClicks)
     EXPECT_TRUE(std::equal(data.begin(), data.begin() + 9600, original.begin()));
     EXPECT_TRUE(eq.bypassed());
 
-    vbmp3::Equalizer::Units bands{};
+    vbmp3::Equalizer::Units bands {};
     bands[4] = 60;
     eq.setTargets(bands);
     // Feed in small pieces as the output thread does.
@@ -137,9 +138,9 @@ TEST(SpectrumAnalyzer, PeakBandAndScale)
         int maxLevel;
     };
     const Row rows[] = {
-        {44100, 1000, 1.0, 116, 120}, {44100, 5000, 1.0, 116, 120}, {44100, 100, 1.0, 116, 120},
-        {48000, 12000, 0.1, 76, 80}, // -20 dB
-        {22050, 440, 1.0, 116, 120}, {44100, 1000, 0.0005, 0, 6}, // -66 dB: near the floor
+        { 44100, 1000, 1.0, 116, 120 }, { 44100, 5000, 1.0, 116, 120 }, { 44100, 100, 1.0, 116, 120 },
+        { 48000, 12000, 0.1, 76, 80 }, // -20 dB
+        { 22050, 440, 1.0, 116, 120 }, { 44100, 1000, 0.0005, 0, 6 }, // -66 dB: near the floor
     };
     int32_t levels[256];
     for (const Row &row : rows) {
@@ -196,7 +197,7 @@ TEST(PulseOutput, PlaysThroughAServerAndFailsFastWithoutOne)
     {
         auto out = vbmp3::makePulseOutput();
         const auto start = Clock::now();
-        EXPECT_FALSE(out->open(vbmp3::OutputFormat{}));
+        EXPECT_FALSE(out->open(vbmp3::OutputFormat {}));
         EXPECT_LT(Clock::now() - start, 1500ms);
         out->close();
     }
@@ -215,8 +216,8 @@ TEST(PulseOutput, PlaysThroughAServerAndFailsFastWithoutOne)
         const std::string native = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
         freopen("/dev/null", "w", stdout);
         freopen("/dev/null", "w", stderr);
-        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false",
-               "-L", "module-null-sink", "-L", native.c_str(), static_cast<char *>(nullptr));
+        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false", "-L",
+            "module-null-sink", "-L", native.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
     ASSERT_GT(server, 0);
@@ -300,7 +301,8 @@ std::vector<int16_t> readPcm(const std::string &path)
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<int16_t> samples(bytes.size() / 2);
     for (size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
+        samples[i]
+            = static_cast<int16_t>(static_cast<uint8_t>(bytes[2 * i]) | (static_cast<uint8_t>(bytes[2 * i + 1]) << 8));
     return samples;
 }
 
@@ -324,8 +326,8 @@ std::vector<int> frameChannels(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    static const int kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
-    static const int rates[4] = {44100, 48000, 32000, 0};
+    static const int kbps[16] = { 0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0 };
+    static const int rates[4] = { 44100, 48000, 32000, 0 };
     std::vector<int> channels;
     size_t pos = 0;
     while (pos + 4 <= b.size()) {
@@ -389,7 +391,8 @@ TEST(Compliance, LayerIIIVectorsDecodeToTheReference)
             for (size_t f = 0; f < modes.size() && r < reference.size() && o < ours.samples.size(); ++f) {
                 const size_t ch = static_cast<size_t>(modes[f]);
                 const bool skip = f > 0 && modes[f] != modes[f - 1];
-                for (size_t i = 0; i < frameSamples && r + ch <= reference.size() && o + 2 <= ours.samples.size(); ++i) {
+                for (size_t i = 0; i < frameSamples && r + ch <= reference.size() && o + 2 <= ours.samples.size();
+                     ++i) {
                     if (!skip) {
                         for (size_t c = 0; c < ch; ++c)
                             error.add(ours.samples[o + c], reference[r + c]);
@@ -403,7 +406,8 @@ TEST(Compliance, LayerIIIVectorsDecodeToTheReference)
             // l3-sin1k0db's reference starts two frames late (their bit reservoir is missing).
             const size_t skip = name == "l3-sin1k0db" ? 2 * frameSamples * static_cast<size_t>(ours.channels) : 0;
             ASSERT_GE(ours.samples.size(), skip + reference.size()) << "shorter than the reference";
-            EXPECT_LE(ours.samples.size(), skip + reference.size() + 2 * frameSamples * static_cast<size_t>(ours.channels))
+            EXPECT_LE(
+                ours.samples.size(), skip + reference.size() + 2 * frameSamples * static_cast<size_t>(ours.channels))
                 << "more than two frames beyond the reference";
             for (size_t i = 0; i < reference.size(); ++i)
                 error.add(ours.samples[skip + i], reference[i]);

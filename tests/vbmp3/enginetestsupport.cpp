@@ -8,9 +8,11 @@
 #include <mutex>
 #include <unistd.h>
 
-namespace enginetest {
+namespace enginetest
+{
 
-namespace {
+namespace
+{
 
 struct TempDir {
     std::filesystem::path path;
@@ -66,7 +68,7 @@ std::string fixture(const std::string &name, const std::string &command)
 Pcm readWav(const std::string &path)
 {
     Pcm pcm;
-    SF_INFO info{};
+    SF_INFO info {};
     SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file)
         return pcm;

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-namespace enginetest {
+namespace enginetest
+{
 
 // A temporary folder shared by the tests of one program, removed at exit.
 const std::filesystem::path &workDir();

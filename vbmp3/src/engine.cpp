@@ -6,8 +6,10 @@
 #include <pthread.h>
 #include <sched.h>
 
-namespace vbmp3 {
-namespace {
+namespace vbmp3
+{
+namespace
+{
 
 using namespace std::chrono_literals;
 
@@ -20,16 +22,16 @@ constexpr size_t kMaxLyricsBytes = 1 << 20;
 // gains over the block so that slider moves do not click.
 void applyVolume(const float *in, float *out, size_t frames, int channels, float (&previous)[2], uint32_t word)
 {
-    float gain[2] = {static_cast<float>(word & 0xFFFF) / 65535.0f, static_cast<float>(word >> 16) / 65535.0f};
+    float gain[2] = { static_cast<float>(word & 0xFFFF) / 65535.0f, static_cast<float>(word >> 16) / 65535.0f };
     if (channels == 1)
         gain[0] = gain[1] = 0.5f * (gain[0] + gain[1]);
-    const float step[2] = {(gain[0] - previous[0]) / static_cast<float>(frames),
-                           (gain[1] - previous[1]) / static_cast<float>(frames)};
+    const float step[2] = { (gain[0] - previous[0]) / static_cast<float>(frames),
+        (gain[1] - previous[1]) / static_cast<float>(frames) };
     for (size_t i = 0; i < frames; ++i) {
         for (int c = 0; c < channels; ++c) {
             const float g = previous[c] + step[c] * static_cast<float>(i + 1);
-            out[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] =
-                in[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] * g;
+            out[i * static_cast<size_t>(channels) + static_cast<size_t>(c)]
+                = in[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] * g;
         }
     }
     previous[0] = gain[0];
@@ -137,7 +139,8 @@ bool Engine::play()
     m_seekPending = true;
     m_seekFrame = 0;
     m_decodeEof = false;
-    const size_t ringFrames = static_cast<size_t>(m_bufferOptions.value[0]) * 1024 / (2 * static_cast<size_t>(m_channels));
+    const size_t ringFrames
+        = static_cast<size_t>(m_bufferOptions.value[0]) * 1024 / (2 * static_cast<size_t>(m_channels));
     m_ring.reset(std::max(ringFrames, 2 * kDecodeChunk), m_channels);
     m_ringFrame = 0;
     m_segmentStart = m_writtenFrame = 0;
@@ -158,7 +161,7 @@ bool Engine::play()
     // Enough history for the device's delay (plus slack for the server's own latency)
     // and one analysis window behind it.
     const size_t historyFrames = static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(m_rate) / 1000
-                                 + SpectrumAnalyzer::windowFor(m_rate) + kOutputBlock;
+        + SpectrumAnalyzer::windowFor(m_rate) + kOutputBlock;
     m_history.reset(historyFrames, m_channels);
     lock.unlock();
     wakeAll();
@@ -322,7 +325,8 @@ void Engine::setEqualizer(const int32_t *bands)
 {
     std::lock_guard lock(m_mutex);
     for (int i = 0; i < Equalizer::kBands; ++i)
-        m_eqUnits[static_cast<size_t>(i)] = bands ? std::clamp(bands[i], -Equalizer::kMaxUnits, Equalizer::kMaxUnits) : 0;
+        m_eqUnits[static_cast<size_t>(i)]
+            = bands ? std::clamp(bands[i], -Equalizer::kMaxUnits, Equalizer::kMaxUnits) : 0;
     ++m_eqVersion;
 }
 
@@ -408,8 +412,8 @@ void Engine::spectrum(int32_t *first, int32_t *second)
         if (heard > from) {
             const auto count = static_cast<size_t>(heard - from);
             const size_t into = window - count;
-            m_history.copyFrom(static_cast<size_t>(from - historyStart), m_spectrumFrames.data() + into * static_cast<size_t>(channels),
-                               count);
+            m_history.copyFrom(static_cast<size_t>(from - historyStart),
+                m_spectrumFrames.data() + into * static_cast<size_t>(channels), count);
         }
     }
     m_analyzer.analyze(m_spectrumFrames.data(), channels, 0, rate, first);
@@ -481,11 +485,11 @@ void Engine::decodeLoop()
 void Engine::outputLoop()
 {
     Equalizer equalizer;
-    uint64_t eqVersion = ~uint64_t{0};
+    uint64_t eqVersion = ~uint64_t { 0 };
     std::vector<float> block; // after the equalizer: goes to the history
     std::vector<float> scaled; // after the volume: goes to the device
     const float *deviceData = nullptr;
-    float volumeGains[2] = {1.0f, 1.0f};
+    float volumeGains[2] = { 1.0f, 1.0f };
     size_t pendingFrames = 0; // processed frames not yet taken by the device
     size_t pendingOffset = 0;
     uint64_t session = 0;
@@ -519,7 +523,7 @@ void Engine::outputLoop()
                     opened = next->open(format);
                 }
                 if (realtime) {
-                    sched_param param{};
+                    sched_param param {};
                     param.sched_priority = 10;
                     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); // refused without rights: fine
                 }

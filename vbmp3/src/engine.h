@@ -29,9 +29,11 @@
 #include <thread>
 #include <vector>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-class Engine {
+class Engine
+{
 public:
     using Callback = void (*)(int32_t message, int32_t param);
 
@@ -110,8 +112,8 @@ private:
     uint64_t m_session = 0;
     std::shared_ptr<Source> m_source; // the open track (nullptr when none)
     // Settings for the next play.
-    Vbmp3Option m_bufferOptions{{128, 10, 10, 0}};
-    DecodeOption m_decodeOptions{{0, 0, 0}};
+    Vbmp3Option m_bufferOptions { { 128, 10, 10, 0 } };
+    DecodeOption m_decodeOptions { { 0, 0, 0 } };
     std::string m_target = "auto";
     // The running session, set by play().
     std::shared_ptr<Source> m_sessionSource; // what the decode thread decodes (nullptr: idle)
@@ -135,11 +137,11 @@ private:
     int64_t m_writtenFrame = 0; // track frame just after the last one sent to m_output
     int64_t m_stoppedFrame = 0; // position reported while stopped
     FrameRing m_history; // the last frames sent, ending at m_writtenFrame (after EQ, before volume)
-    Equalizer::Units m_eqUnits{};
+    Equalizer::Units m_eqUnits {};
     uint64_t m_eqVersion = 0;
 
     // --- Atomic.
-    std::atomic<uint32_t> m_volume{0xFFFFFFFFu};
+    std::atomic<uint32_t> m_volume { 0xFFFFFFFFu };
 
     // --- Protected by m_callbackMutex, which is held while the callback runs.
     // Lock order: m_callbackMutex before m_mutex.

@@ -5,8 +5,10 @@
 #include <numbers>
 #include <utility>
 
-namespace vbmp3 {
-namespace {
+namespace vbmp3
+{
+namespace
+{
 
 // After a band has reached 0 dB it is filtered this long before it is left out, so that
 // its memory has died away (its poles decay well within it).
@@ -117,7 +119,8 @@ void Equalizer::process(float *data, size_t frames)
     }
 }
 
-namespace {
+namespace
+{
 
 // Two bands side by side, each with both channels: {left k, right k, left k+1, right k+1}.
 typedef float Quad __attribute__((vector_size(16)));
@@ -140,14 +143,14 @@ inline Quad filter(Pair &f, Quad x)
 // (lower half of pair p) made at the step before; for pair 0 the new frame instead.
 inline Quad shifted(Quad previousPair, Quad thisPair)
 {
-    return __builtin_shuffle(previousPair, thisPair, QuadMask{2, 3, 4, 5});
+    return __builtin_shuffle(previousPair, thisPair, QuadMask { 2, 3, 4, 5 });
 }
 
 inline Quad frameInput(const float *data, size_t frame, int channels, Quad y0)
 {
     const float left = channels == 2 ? data[2 * frame] : data[frame];
     const float right = channels == 2 ? data[2 * frame + 1] : 0.0f;
-    return Quad{left, right, y0[0], y0[1]};
+    return Quad { left, right, y0[0], y0[1] };
 }
 
 inline void storeFrame(float *data, size_t frame, int channels, Quad y)
@@ -180,7 +183,7 @@ void partialStep(Pair *f, Quad *y, int pairs, size_t n, size_t frames, float *da
         };
         const int lo = lane(2 * p);
         const int hi = lane(2 * p + 1);
-        const QuadMask busy{lo, lo, hi, hi};
+        const QuadMask busy { lo, lo, hi, hi };
         Pair next = f[p];
         const Quad out = filter(next, input[p]);
         f[p].s1 = busy ? next.s1 : f[p].s1;
@@ -193,8 +196,7 @@ void partialStep(Pair *f, Quad *y, int pairs, size_t n, size_t frames, float *da
 }
 
 // The steps where every band is busy, with the filters held in registers.
-template<int P>
-void fullSteps(Pair *f, Quad *y, size_t from, size_t to, float *data, int channels)
+template <int P> void fullSteps(Pair *f, Quad *y, size_t from, size_t to, float *data, int channels)
 {
     Pair local[P];
     Quad out[P];
@@ -220,10 +222,9 @@ void fullSteps(Pair *f, Quad *y, size_t from, size_t to, float *data, int channe
 }
 
 using FullSteps = void (*)(Pair *, Quad *, size_t, size_t, float *, int);
-template<int... P>
-constexpr std::array<FullSteps, sizeof...(P)> makeTable(std::integer_sequence<int, P...>)
+template <int... P> constexpr std::array<FullSteps, sizeof...(P)> makeTable(std::integer_sequence<int, P...>)
 {
-    return {&fullSteps<P + 1>...};
+    return { &fullSteps<P + 1>... };
 }
 constexpr auto kFullSteps = makeTable(std::make_integer_sequence<int, Equalizer::kBands / 2>());
 
@@ -253,7 +254,7 @@ void Equalizer::processBlock(float *data, size_t frames)
         const auto quad = [&](double Band::*c, double identity) {
             const auto a = static_cast<float>(lo->*c);
             const auto b = static_cast<float>(hi ? hi->*c : identity);
-            return Quad{a, a, b, b};
+            return Quad { a, a, b, b };
         };
         Pair &f = filters[p];
         f.b0 = quad(&Band::b0, 1.0);
@@ -261,8 +262,8 @@ void Equalizer::processBlock(float *data, size_t frames)
         f.b2 = quad(&Band::b2, 0.0);
         f.a1 = quad(&Band::a1, 0.0);
         f.a2 = quad(&Band::a2, 0.0);
-        f.s1 = Quad{lo->s1[0], lo->s1[1], hi ? hi->s1[0] : 0.0f, hi ? hi->s1[1] : 0.0f};
-        f.s2 = Quad{lo->s2[0], lo->s2[1], hi ? hi->s2[0] : 0.0f, hi ? hi->s2[1] : 0.0f};
+        f.s1 = Quad { lo->s1[0], lo->s1[1], hi ? hi->s1[0] : 0.0f, hi ? hi->s1[1] : 0.0f };
+        f.s2 = Quad { lo->s2[0], lo->s2[1], hi ? hi->s2[0] : 0.0f, hi ? hi->s2[1] : 0.0f };
     }
     Quad y[kBands / 2] = {};
     const size_t last = static_cast<size_t>(2 * pairs - 1);

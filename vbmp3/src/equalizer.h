@@ -5,12 +5,15 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-class Equalizer {
+class Equalizer
+{
 public:
     static constexpr int kBands = 10;
-    static constexpr std::array<double, kBands> kFrequencies{60, 170, 310, 600, 1000, 3000, 6000, 12000, 14000, 16000};
+    static constexpr std::array<double, kBands> kFrequencies { 60, 170, 310, 600, 1000, 3000, 6000, 12000, 14000,
+        16000 };
     static constexpr double kQ = 1.41; // about one octave; neighbours overlap gently
     static constexpr double kDbPerUnit = 0.2;
     static constexpr int kMaxUnits = 60;
@@ -34,8 +37,8 @@ public:
 private:
     struct Band {
         double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-        float s1[2] = {0, 0}; // filter memory per channel
-        float s2[2] = {0, 0};
+        float s1[2] = { 0, 0 }; // filter memory per channel
+        float s2[2] = { 0, 0 };
         double currentDb = 0;
         double targetDb = 0;
         double stepDb = 0; // per block while gliding

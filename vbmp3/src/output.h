@@ -8,7 +8,8 @@
 #include <memory>
 #include <string>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 // The stream handed to an output: the track's frames after equalizer and volume.
 struct OutputFormat {
@@ -27,7 +28,8 @@ struct OutputFormat {
 // and close are called by the output thread only; delayFrames and setPaused may also be
 // called from the controlling thread at the same time (each output guards them).  Frame counts are
 // in frames of the track's rate, whatever the device runs at.
-class Output {
+class Output
+{
 public:
     virtual ~Output() = default;
     // Opens the device for format.  False when it cannot be opened.
@@ -45,7 +47,7 @@ public:
     // Drops everything not heard yet.
     virtual void flush() = 0;
     // No more data will come: play out what is held.  drained() is true once heard.
-    virtual void startDrain() {}
+    virtual void startDrain() { }
     virtual bool drained() { return delayFrames() <= 0; }
     // Ends the stream (a file output completes its file here).
     virtual void close() = 0;

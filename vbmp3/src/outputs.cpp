@@ -15,15 +15,18 @@
 #include <emmintrin.h>
 #endif
 
-namespace vbmp3 {
-namespace {
+namespace vbmp3
+{
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
 // Consumes sound in real time: what was written is "heard" at the track's rate from the
 // moment it was written, as a sound card would play it.  The clock stops while paused and
 // when the buffer runs dry, so underruns do not make it run ahead.
-class NullOutput final : public Output {
+class NullOutput final : public Output
+{
 public:
     bool open(const OutputFormat &format) override
     {
@@ -49,7 +52,8 @@ public:
             // Room for one period opens when the played count reaches this frame.
             const int64_t target = m_written - m_capacity + m_period;
             const double seconds = static_cast<double>(target - m_playedBase) / m_rate;
-            const auto when = m_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+            const auto when
+                = m_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
             deadline = std::min(deadline, when);
         }
         m_wake.wait_until(lock, deadline, [&] { return m_generation != generation; });
@@ -101,7 +105,7 @@ public:
         m_wake.notify_all();
     }
 
-    void close() override {}
+    void close() override { }
     const char *name() const override { return "null"; }
 
 private:
@@ -130,9 +134,13 @@ private:
 // Writes a 16-bit PCM WAV file as fast as it is fed; the header's sizes are fixed when
 // the output closes.  The file is created (truncated) at open, on the output thread, so
 // that a previous output writing the same path has finished first.
-class FileOutput final : public Output {
+class FileOutput final : public Output
+{
 public:
-    explicit FileOutput(std::string path) : m_path(std::move(path)) {}
+    explicit FileOutput(std::string path)
+        : m_path(std::move(path))
+    {
+    }
     ~FileOutput() override { close(); }
 
     bool open(const OutputFormat &format) override
@@ -147,7 +155,7 @@ public:
     }
 
     size_t room() override { return 1 << 20; }
-    void waitForRoom(std::chrono::milliseconds) override {}
+    void waitForRoom(std::chrono::milliseconds) override { }
 
     void write(const float *data, size_t frames) override
     {
@@ -164,8 +172,8 @@ public:
     }
 
     int64_t delayFrames() override { return 0; }
-    void setPaused(bool) override {}
-    void flush() override {}
+    void setPaused(bool) override { }
+    void flush() override { }
 
     void close() override
     {
@@ -189,7 +197,8 @@ private:
     bool writeHeader()
     {
         const auto dataSize = static_cast<uint32_t>(std::min<uint64_t>(m_dataBytes, 0xFFFFFFFFu - 36));
-        unsigned char h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0};
+        unsigned char h[44]
+            = { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0 };
         put32(h + 4, 36 + dataSize);
         h[22] = static_cast<unsigned char>(m_channels);
         put32(h + 24, static_cast<uint32_t>(m_rate));

@@ -13,29 +13,33 @@
 #include <thread>
 #include <vector>
 
-namespace vbmp3 {
-namespace {
+namespace vbmp3
+{
+namespace
+{
 
 using namespace std::chrono_literals;
 
 constexpr auto kConnectTimeout = 1000ms;
 
-class PulseOutput final : public Output {
+class PulseOutput final : public Output
+{
 public:
     ~PulseOutput() override { close(); }
 
     bool open(const OutputFormat &format) override
     {
         m_format = format;
-        m_deviceChannels = format.deviceChannels == 1 || format.deviceChannels == 2 ? format.deviceChannels : format.channels;
+        m_deviceChannels
+            = format.deviceChannels == 1 || format.deviceChannels == 2 ? format.deviceChannels : format.channels;
         const int deviceRate = format.deviceRate > 0 ? format.deviceRate : format.rate;
         m_ratio = static_cast<double>(deviceRate) / format.rate;
         if (deviceRate != format.rate) {
             soxr_error_t error = nullptr;
             const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
             const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-            m_resampler = soxr_create(format.rate, deviceRate, static_cast<unsigned>(m_deviceChannels), &error, &io,
-                                      &quality, nullptr);
+            m_resampler = soxr_create(
+                format.rate, deviceRate, static_cast<unsigned>(m_deviceChannels), &error, &io, &quality, nullptr);
             if (error || !m_resampler)
                 return false;
         }
@@ -67,12 +71,14 @@ public:
                 return false;
             pa_buffer_attr attr;
             attr.maxlength = static_cast<uint32_t>(-1);
-            attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.bufferMs) * 1000, &m_spec));
+            attr.tlength
+                = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.bufferMs) * 1000, &m_spec));
             attr.prebuf = static_cast<uint32_t>(-1);
-            attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.periodMs) * 1000, &m_spec));
+            attr.minreq
+                = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.periodMs) * 1000, &m_spec));
             attr.fragsize = static_cast<uint32_t>(-1);
-            const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE
-                                                              | PA_STREAM_ADJUST_LATENCY);
+            const auto flags = static_cast<pa_stream_flags_t>(
+                PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
             if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
                 return false;
         }
@@ -243,15 +249,18 @@ public:
 
 private:
     struct Lock {
-        explicit Lock(pa_threaded_mainloop *loop) : m_loop(loop) { pa_threaded_mainloop_lock(m_loop); }
+        explicit Lock(pa_threaded_mainloop *loop)
+            : m_loop(loop)
+        {
+            pa_threaded_mainloop_lock(m_loop);
+        }
         ~Lock() { pa_threaded_mainloop_unlock(m_loop); }
         pa_threaded_mainloop *m_loop;
     };
 
     // Polls check (1 done, 0 not yet, -1 failed) under the loop's lock until it is
     // decided or the connect timeout passes.
-    template<typename Check>
-    bool waitUntil(Check check)
+    template <typename Check> bool waitUntil(Check check)
     {
         const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
         for (;;) {
@@ -298,7 +307,7 @@ private:
 
     // Fixed after open.
     OutputFormat m_format;
-    pa_sample_spec m_spec{};
+    pa_sample_spec m_spec {};
     int m_deviceChannels = 2;
     double m_ratio = 1.0; // device rate / track rate
     bool m_loopRunning = false;

@@ -13,8 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
-namespace vbmp3 {
-namespace {
+namespace vbmp3
+{
+namespace
+{
 
 // ---------------------------------------------------------------------------------
 // MPEG audio (plain streams and the data chunk of RMP files) through libmpg123.
@@ -110,7 +112,8 @@ const char *modeName(int mode)
     }
 }
 
-class MpegSource final : public Source {
+class MpegSource final : public Source
+{
 public:
     ~MpegSource() override
     {
@@ -139,9 +142,9 @@ public:
         mpg123_param(m_handle, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0);
         // Junk between the tags and the first frame is skipped up to this many bytes.
         mpg123_param(m_handle, MPG123_RESYNC_LIMIT, 64 * 1024, 0);
-        const int wantChannels = options.channels == 1   ? MPG123_MONO
-                                 : options.channels == 2 ? MPG123_STEREO
-                                                         : MPG123_MONO | MPG123_STEREO;
+        const int wantChannels = options.channels == 1 ? MPG123_MONO
+            : options.channels == 2                    ? MPG123_STEREO
+                                                       : MPG123_MONO | MPG123_STEREO;
         allowFormats(wantChannels);
         if (mpg123_replace_reader_handle(m_handle, rangeRead, rangeSeek, nullptr) != MPG123_OK
             || mpg123_open_handle(m_handle, &m_range) != MPG123_OK)
@@ -158,7 +161,7 @@ public:
         mpg123_format_none(m_handle);
         mpg123_format(m_handle, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_FLOAT_32);
 
-        mpg123_frameinfo2 frame{};
+        mpg123_frameinfo2 frame {};
         if (mpg123_info2(m_handle, &frame) != MPG123_OK)
             return false;
         // A range that cannot even hold its first frame has no audio.
@@ -178,10 +181,12 @@ public:
         m_info.channels = channels;
         m_info.totalFrames = length;
         m_info.decoderName = "vbmp3/libmpg123";
-        const char *version = frame.version == MPG123_1_0 ? "MPEG-1" : frame.version == MPG123_2_0 ? "MPEG-2" : "MPEG-2.5";
+        const char *version = frame.version == MPG123_1_0 ? "MPEG-1"
+            : frame.version == MPG123_2_0                 ? "MPEG-2"
+                                                          : "MPEG-2.5";
         char text[128];
-        std::snprintf(text, sizeof text, "%s Layer %s, %ld Hz, %s", version, layerName(frame.layer), rate,
-                      modeName(frame.mode));
+        std::snprintf(
+            text, sizeof text, "%s Layer %s, %ld Hz, %s", version, layerName(frame.layer), rate, modeName(frame.mode));
         m_info.description = text;
         m_info.bitrate = constantBitrate(frame, rate);
         return true;
@@ -201,8 +206,8 @@ public:
                 long rate = 0;
                 int channels = 0;
                 int encoding = 0;
-                if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK
-                    || channels != m_info.channels || encoding != MPG123_ENC_FLOAT_32)
+                if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK || channels != m_info.channels
+                    || encoding != MPG123_ENC_FLOAT_32)
                     m_ended = true;
                 continue;
             }
@@ -241,7 +246,9 @@ private:
         if (frame.vbr != MPG123_CBR || frame.bitrate <= 0)
             return 0;
         const off_t frameCount = mpg123_framelength(m_handle);
-        const int samplesPerFrame = frame.layer == 1 ? 384 : (frame.layer == 3 && frame.version != MPG123_1_0) ? 576 : 1152;
+        const int samplesPerFrame = frame.layer == 1            ? 384
+            : (frame.layer == 3 && frame.version != MPG123_1_0) ? 576
+                                                                : 1152;
         if (frameCount > 0 && m_range.size > 0) {
             const double seconds = static_cast<double>(frameCount) * samplesPerFrame / static_cast<double>(rate);
             const double average = static_cast<double>(m_range.size) * 8.0 / seconds / 1000.0;
@@ -259,7 +266,8 @@ private:
 // ---------------------------------------------------------------------------------
 // WAV through libsndfile.
 
-class WavSource final : public Source {
+class WavSource final : public Source
+{
 public:
     ~WavSource() override
     {
@@ -269,7 +277,7 @@ public:
 
     bool open(const std::string &path, const SourceOptions &options)
     {
-        SF_INFO info{};
+        SF_INFO info {};
         m_file = sf_open(path.c_str(), SFM_READ, &info);
         if (!m_file)
             return false;
@@ -312,7 +320,7 @@ public:
         m_info.decoderName = "vbmp3/libsndfile";
         char text[128];
         std::snprintf(text, sizeof text, "WAV %s %d-bit, %d Hz, %s", kind, bits, info.samplerate,
-                      info.channels == 1 ? "Mono" : "Stereo");
+            info.channels == 1 ? "Mono" : "Stereo");
         m_info.description = text;
         return true;
     }
@@ -320,7 +328,8 @@ public:
     size_t read(float *out, size_t frames) override
     {
         if (m_fileChannels == m_info.channels)
-            return static_cast<size_t>(std::max<sf_count_t>(0, sf_readf_float(m_file, out, static_cast<sf_count_t>(frames))));
+            return static_cast<size_t>(
+                std::max<sf_count_t>(0, sf_readf_float(m_file, out, static_cast<sf_count_t>(frames))));
         // Channel conversion asked by the options: read into scratch first.
         m_scratch.resize(frames * static_cast<size_t>(m_fileChannels));
         const auto got = static_cast<size_t>(
