@@ -266,6 +266,30 @@ TEST(PulseOutput, PlaysThroughAServerAndFailsFastWithoutOne)
         GTEST_SKIP() << "the private PulseAudio server did not start";
 }
 
+// A stream whose sample rate changes midway ends there; libmpg123 is not asked for more
+// (reading or seeking after its format error crashed it).
+TEST(MpegSource, RateChangeMidwayEndsTheTrackForGood)
+{
+    if (!enginetest::haveTools())
+        GTEST_SKIP() << "sox and lame are needed to make the fixtures";
+    const std::string path = enginetest::fixture("ratechange.mp3",
+        "sox -n -r 44100 -c 2 -b 16 -t wav - synth 1 sine 440 | lame --quiet -b 128 - a.mp3 && "
+        "sox -n -r 32000 -c 2 -b 16 -t wav - synth 1 sine 440 | lame --quiet -b 128 - b.mp3 && "
+        "cat a.mp3 b.mp3 > %o");
+    ASSERT_FALSE(path.empty());
+    auto source = vbmp3::openSource(path, vbmp3::probeFile(path));
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->info().rate, 44100);
+    std::vector<float> buffer(4096 * 2);
+    size_t total = 0;
+    while (size_t n = source->read(buffer.data(), 4096))
+        total += n;
+    EXPECT_GE(total, 44100u);
+    EXPECT_LT(total, 44100u + 4096u);
+    source->seek(0);
+    EXPECT_EQ(source->read(buffer.data(), 4096), 0u);
+}
+
 // ---------------------------------------------------------------------------------
 // MPEG audio Layer III compliance vectors.
 

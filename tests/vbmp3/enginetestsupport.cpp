@@ -40,7 +40,7 @@ const std::filesystem::path &workDir()
 
 bool run(const std::string &command)
 {
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
 }
 
 bool haveTools()

@@ -156,10 +156,11 @@ public:
         if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels < 1
             || channels > 2 || encoding != MPG123_ENC_FLOAT_32)
             return false;
-        // From here on the output format stays fixed: a stream that changes its channel
-        // mode midway is mixed down or duplicated to the first frame's channel count.
-        mpg123_format_none(m_handle);
-        mpg123_format(m_handle, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_FLOAT_32);
+        // From here on the channel count stays fixed: a stream that changes its channel
+        // mode midway is mixed down or duplicated to the first frame's count.  Every rate
+        // stays allowed so that libmpg123 reports a rate change as a new format (where the
+        // track ends) rather than failing on it.
+        allowFormats(channels == 1 ? MPG123_MONO : MPG123_STEREO);
 
         mpg123_frameinfo2 frame {};
         if (mpg123_info2(m_handle, &frame) != MPG123_OK)
@@ -198,7 +199,7 @@ public:
         auto *bytes = reinterpret_cast<unsigned char *>(out);
         size_t filled = 0;
         int nothingCount = 0;
-        while (filled < frames && !m_ended) {
+        while (filled < frames && !m_ended && !m_failed) {
             size_t done = 0;
             const int rc = mpg123_read(m_handle, bytes + filled * frameBytes, (frames - filled) * frameBytes, &done);
             filled += done / frameBytes;
@@ -206,13 +207,15 @@ public:
                 long rate = 0;
                 int channels = 0;
                 int encoding = 0;
-                if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK || channels != m_info.channels
-                    || encoding != MPG123_ENC_FLOAT_32)
-                    m_ended = true;
+                if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK || rate != m_info.rate
+                    || channels != m_info.channels || encoding != MPG123_ENC_FLOAT_32)
+                    m_ended = m_failed = true;
                 continue;
             }
-            if (rc == MPG123_DONE || (rc != MPG123_OK && rc != MPG123_NEED_MORE))
+            if (rc == MPG123_DONE)
                 m_ended = true;
+            else if (rc != MPG123_OK && rc != MPG123_NEED_MORE)
+                m_ended = m_failed = true; // for example the sample rate changed midway
             // Guard against a decoder that keeps answering OK without output.
             if (done == 0 && ++nothingCount > 64)
                 m_ended = true;
@@ -220,11 +223,17 @@ public:
         return filled;
     }
 
+    // After a decoding error the handle is not trusted again (libmpg123 is left without a
+    // usable output format): the track stays at its end.
     bool seek(int64_t frame) override
     {
+        if (m_failed)
+            return false;
         frame = std::clamp<int64_t>(frame, 0, m_info.totalFrames);
         m_ended = false;
-        return mpg123_seek(m_handle, static_cast<off_t>(frame), SEEK_SET) >= 0;
+        if (mpg123_seek(m_handle, static_cast<off_t>(frame), SEEK_SET) < 0)
+            m_ended = m_failed = true;
+        return !m_failed;
     }
 
 private:
@@ -260,7 +269,8 @@ private:
 
     ByteRange m_range;
     mpg123_handle *m_handle = nullptr;
-    bool m_ended = false;
+    bool m_ended = false; // read() gives nothing until a seek
+    bool m_failed = false; // read() and seek() give nothing for good
 };
 
 // ---------------------------------------------------------------------------------
