@@ -522,11 +522,10 @@ void Engine::outputLoop()
                     next = makeNullOutput();
                     opened = next->open(format);
                 }
-                if (realtime) {
-                    sched_param param {};
-                    param.sched_priority = 10;
-                    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); // refused without rights: fine
-                }
+                // Real-time priority as the options ask (refused without the rights: fine).
+                sched_param param {};
+                param.sched_priority = realtime ? 10 : 0;
+                pthread_setschedparam(pthread_self(), realtime ? SCHED_FIFO : SCHED_OTHER, &param);
             }
             lk.lock();
             if (!next)

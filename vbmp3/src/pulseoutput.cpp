@@ -90,26 +90,36 @@ public:
 
     size_t room() override
     {
+        if (Output *f = fallback())
+            return f->room();
         if (!m_stream)
             return 0;
         size_t bytes;
+        bool ready;
         {
             Lock lock(m_loop);
+            ready = pa_stream_get_state(m_stream) == PA_STREAM_READY;
             bytes = pa_stream_writable_size(m_stream);
         }
-        if (bytes == static_cast<size_t>(-1))
-            return 0;
+        if (!ready || bytes == static_cast<size_t>(-1)) {
+            fallBack();
+            return fallback()->room();
+        }
         const size_t deviceFrames = bytes / pa_frame_size(&m_spec);
         return static_cast<size_t>(std::floor(static_cast<double>(deviceFrames) / m_ratio));
     }
 
     void waitForRoom(std::chrono::milliseconds timeout) override
     {
+        if (Output *f = fallback())
+            return f->waitForRoom(timeout);
         std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(timeout, 5ms));
     }
 
     void write(const float *data, size_t frames) override
     {
+        if (Output *f = fallback())
+            return f->write(data, frames);
         if (!m_stream || frames == 0)
             return;
         // Channels as the device wants them.
@@ -141,6 +151,8 @@ public:
 
     int64_t delayFrames() override
     {
+        if (Output *f = fallback())
+            return f->delayFrames();
         if (!m_stream)
             return 0;
         pa_usec_t usec = 0;
@@ -161,6 +173,12 @@ public:
 
     void setPaused(bool paused) override
     {
+        {
+            std::lock_guard lock(m_fallbackMutex);
+            m_paused = paused;
+            if (m_fallback)
+                return m_fallback->setPaused(paused);
+        }
         if (!m_stream)
             return;
         Lock lock(m_loop);
@@ -170,6 +188,8 @@ public:
 
     void flush() override
     {
+        if (Output *f = fallback())
+            return f->flush();
         if (!m_stream)
             return;
         {
@@ -185,6 +205,8 @@ public:
 
     void startDrain() override
     {
+        if (Output *f = fallback())
+            return f->startDrain();
         if (!m_stream)
             return;
         {
@@ -206,6 +228,8 @@ public:
 
     bool drained() override
     {
+        if (Output *f = fallback())
+            return f->drained();
         if (!m_stream)
             return true;
         Lock lock(m_loop);
@@ -257,6 +281,24 @@ private:
         ~Lock() { pa_threaded_mainloop_unlock(m_loop); }
         pa_threaded_mainloop *m_loop;
     };
+
+    Output *fallback()
+    {
+        std::lock_guard lock(m_fallbackMutex);
+        return m_fallback.get();
+    }
+
+    // The server went away (or the stream failed) while playing: go on in real time through
+    // a null output instead of waiting for room that never comes.  Output thread.
+    void fallBack()
+    {
+        auto null = makeNullOutput();
+        null->open(m_format);
+        std::lock_guard lock(m_fallbackMutex);
+        if (m_paused)
+            null->setPaused(true);
+        m_fallback = std::move(null);
+    }
 
     // Polls check (1 done, 0 not yet, -1 failed) under the loop's lock until it is
     // decided or the connect timeout passes.
@@ -316,6 +358,10 @@ private:
     pa_context *m_context = nullptr; // used under the loop's lock
     pa_stream *m_stream = nullptr; // used under the loop's lock
     pa_operation *m_drain = nullptr; // under the loop's lock
+
+    std::mutex m_fallbackMutex; // protects m_fallback (set once) and m_paused
+    std::unique_ptr<Output> m_fallback;
+    bool m_paused = false;
 
     std::mutex m_resamplerMutex; // protects m_resampler's state and m_resampled
     soxr_t m_resampler = nullptr;
