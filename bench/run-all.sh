@@ -1,7 +1,62 @@
 #!/usr/bin/env bash
 # Runs every benchmark against the build in build/ (make bench builds it first).
+# The decoder library: CPU seconds per second of audio for a five-minute MP3 through
+# libvbmp3.so's file output (equalizer off; on; on with the spectrum read five times a
+# second), beside `mpg123 -t` on the same file, and the peak memory of the playing process.
+# Goals: <= 1.15x mpg123 with the equalizer off, <= 1.5x with it on, < 20 MiB.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bin=build/bin
-"$bin/playlist_bench"
-"$bin/player_bench" 20
+BIN=${BIN:-build/bin}
+RUNS=${RUNS:-3}
+for tool in sox lame mpg123; do
+  command -v "$tool" >/dev/null || { echo "bench: $tool is missing" >&2; exit 1; }
+done
+[ -x "$BIN/vbmp3bench" ] || { echo "bench: build first ($BIN/vbmp3bench missing)" >&2; exit 1; }
+
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+# Five minutes of music-like sound: pink noise under a chord, joint stereo at 192 kb/s.
+sox -n -r 44100 -c 2 -b 16 "$tmp/five.wav" synth 300 pinknoise synth 300 sine mix 220 synth 300 sine mix 330 \
+  tremolo 3 40 gain -12 2>/dev/null
+lame --quiet -b 192 "$tmp/five.wav" "$tmp/five.mp3"
+rm -f "$tmp/five.wav"
+
+# Best (lowest) CPU of RUNS runs; prints "cpu_seconds peak_rss_kib".
+best_mpg123() {
+  local best="" rss=0
+  for _ in $(seq "$RUNS"); do
+    /usr/bin/time -f "%U %S %M" -o "$tmp/time" mpg123 -t -q "$tmp/five.mp3" >/dev/null 2>&1
+    read -r u s m <"$tmp/time"
+    local c; c=$(echo "$u + $s" | bc -l)
+    if [ -z "$best" ] || [ "$(echo "$c < $best" | bc -l)" = 1 ]; then best=$c; rss=$m; fi
+  done
+  echo "$best $rss"
+}
+best_vbmp3() {
+  local best="" rss=0 secs=0
+  for _ in $(seq "$RUNS"); do
+    read -r secs c m < <("$BIN/vbmp3bench" "$tmp/five.mp3" "$@")
+    if [ -z "$best" ] || [ "$(echo "$c < $best" | bc -l)" = 1 ]; then best=$c; rss=$m; fi
+  done
+  echo "$best $rss $secs"
+}
+
+read -r ref_cpu ref_rss < <(best_mpg123)
+read -r off_cpu off_rss secs < <(best_vbmp3)
+read -r eq_cpu eq_rss _ < <(best_vbmp3 eq)
+read -r sp_cpu sp_rss _ < <(best_vbmp3 eq spectrum)
+
+printf '%-34s %10s %12s %8s %10s\n' "run (${secs} s of audio)" "CPU s" "CPU s/s" "ratio" "peak MiB"
+row() { # name cpu rss
+  printf '%-34s %10.3f %12.5f %8.2f %10.1f\n' "$1" "$2" "$(echo "$2 / $secs" | bc -l)" "$(echo "$2 / $ref_cpu" | bc -l)" \
+    "$(echo "$3 / 1024" | bc -l)"
+}
+row "mpg123 -t" "$ref_cpu" "$ref_rss"
+row "vbmp3, equalizer off" "$off_cpu" "$off_rss"
+row "vbmp3, equalizer on" "$eq_cpu" "$eq_rss"
+row "vbmp3, equalizer on + spectrum 5/s" "$sp_cpu" "$sp_rss"
+echo "goals: <= 1.15 with the equalizer off, <= 1.5 with it on, < 20 MiB"
+
+# The player: adding files to the playlist, and the player's cost while it plays.
+[ -x "$BIN/playlist_bench" ] && "$BIN/playlist_bench"
+[ -x "$BIN/player_bench" ] && "$BIN/player_bench" 20

@@ -155,7 +155,8 @@ VBMP3_API int32_t vbmp3_init(void);
 /* Stops playback, closes the file, ends the library's threads and drops the callback. */
 VBMP3_API int32_t vbmp3_free(void);
 /* Registers proc, called on a library thread with message 4 exactly once when the last
- * sample of a track has been heard.  Returns 0 when the library is not started. */
+ * sample of a track has been heard.  A report is dropped when vbmp3_play has started a
+ * track again in the meantime.  Returns 0 when the library is not started. */
 VBMP3_API int32_t vbmp3_callback(void (*proc)(int32_t message, int32_t param));
 /* Unregisters the callback; when it returns, the callback is not running and will not
  * be called again. */
@@ -164,29 +165,40 @@ VBMP3_API int32_t vbmp3_setVbmp3Option(const Vbmp3Option *option);
 VBMP3_API int32_t vbmp3_setDecodeOption(const DecodeOption *option);
 /* 1 = read Lyrics3 data of a file at vbmp3_open, 0 = only on vbmp3_readLyrics3Data. */
 VBMP3_API int32_t vbmp3_setLyrics3Use(int32_t use);
-/* Opens path (closing what was open).  The format is found from the content, not the
- * name.  Returns 0 when the file cannot be opened or is not MPEG audio, RMP or WAV. */
+/* Opens path (closing what was open, which stops playback and drops the lyrics).  The
+ * format is found from the content, not the name.  Returns 0 (info cleared) when the file
+ * cannot be opened or is not MPEG audio with at least two frames, RMP or WAV with one or
+ * two channels. */
 VBMP3_API int32_t vbmp3_open(const char *path, OpenInfo *info);
+/* Returns 0 when no file was open. */
 VBMP3_API int32_t vbmp3_close(void);
-/* Plays the open file from its start.  Returns 0 when no file is open. */
+/* Plays the open file from its start (also while it plays, after a stop and after the end
+ * of the track).  The output set by vbmp3_setOutput is opened on the library's thread; a
+ * "file:" target that cannot be created makes this return 0.  Returns 0 when no file is
+ * open. */
 VBMP3_API int32_t vbmp3_play(void);
+/* Stops; the position goes back to 0.  Returns 0 when no file is open. */
 VBMP3_API int32_t vbmp3_stop(void);
 /* Pause keeps the position; restart resumes at the same sample.  0 when not applicable. */
 VBMP3_API int32_t vbmp3_pause(void);
 VBMP3_API int32_t vbmp3_restart(void);
-/* Goes on playing (or stays paused) from the given second; clamped to the track. */
+/* Goes on playing (or stays paused) from the given second; clamped to the track, so a
+ * second past the end ends the track.  Returns 0 when stopped or no file is open. */
 VBMP3_API int32_t vbmp3_seek(int32_t seconds);
-/* Returns the state and, when elapsedSeconds is not NULL, the whole seconds heard so far. */
+/* Returns the state and, when elapsedSeconds is not NULL, the whole seconds heard so far
+ * (what has left the sound device, not what was decoded ahead): 0 after a stop, the
+ * track's length after its end.  Before vbmp3_init: 0 and 0. */
 VBMP3_API int32_t vbmp3_getState(int32_t *elapsedSeconds);
 VBMP3_API int32_t vbmp3_getFileType(const char *path);
 /* Reads the Lyrics3 (v1 or v2.00) lyrics of the open file and makes them the current
  * lyrics.  Returns -1 when lyrics were read, 0 otherwise. */
 VBMP3_API int32_t vbmp3_readLyrics3Data(void);
 /* Loads a lyrics text file (LRC time stamps, or plain lines spread evenly over the
- * track) for the open file; "" or NULL drops the lyrics.  Returns 1 when loaded. */
+ * track; at most 1 MiB) for the open file; "" or NULL drops the lyrics.  Returns 1 when
+ * lyrics were loaded or dropped, 0 when no file is open or the file cannot be read. */
 VBMP3_API int32_t vbmp3_setLyricsFile(const char *path);
 /* Any record pointer may be NULL.  Records are cleared first.  Returns 0 when the file
- * cannot be read. */
+ * cannot be read.  These two keep no state and may run on any thread. */
 VBMP3_API int32_t vbmp3_getFileInfo2(const char *path, TagInfo *tag, MpegInfo *mpeg, ListInfo *list);
 VBMP3_API int32_t vbmp3_getFileTagInfo(const char *path, TagInfo *tag);
 /* MPEG facts of the open file; cleared and 0 when none is open. */
@@ -194,15 +206,21 @@ VBMP3_API int32_t vbmp3_getMpegInfo(MpegInfo *mpeg);
 /* Spectrum of what is heard now, 256 bands per channel (second = first for mono),
  * log-spaced from 40 Hz (band 0) to 16 kHz (band 255); bands 0, 16, ..., 240 are sixteen
  * bands from bass to treble.  Level = 2 x (dB relative to full scale + 60), clamped to
- * 0..120: a full-scale sine reads about 120, -60 dB and silence 0.  Zeros when nothing
- * plays. */
+ * 0..120: a full-scale sine reads about 120, -60 dB and silence 0.  It is taken after the
+ * equalizer and before the output volume, from the last 2048 samples heard (1024 below
+ * 32 kHz), Hann-windowed.  Zeros when nothing plays (stopped or paused).  Returns 0
+ * before vbmp3_init. */
 VBMP3_API int32_t vbmp3_getSpectrum(int32_t *first, int32_t *second);
+/* Fills lines for the position heard now; returns 1 when there are lyrics, else 0 with
+ * every line empty and current -1.  Cheap: meant to be called every few milliseconds. */
 VBMP3_API int32_t vbmp3_getLyrics(LyricsLines *lines);
 /* 100 = version 1.00. */
 VBMP3_API int32_t vbmp3_getVersion(void);
-/* Ten peaking filters at 60, 170, 310, 600, 1k, 3k, 6k, 12k, 14k, 16k Hz; one unit is
- * 0.2 dB, clamped to -60..60 (+-12 dB).  NULL or all zero bypasses the equalizer
- * exactly.  Changes are heard within 50 ms, without clicks. */
+/* Ten peaking filters (Q 1.41, about an octave) at 60, 170, 310, 600, 1k, 3k, 6k, 12k,
+ * 14k, 16k Hz; one unit is 0.2 dB, clamped to -60..60 (+-12 dB).  NULL or all zero
+ * bypasses the equalizer exactly.  Bands at or above 0.45 x the track's rate are left
+ * out.  Changes glide in over 20 ms, without clicks, and reach the device within 50 ms
+ * (they are heard after the device's own buffer, Vbmp3Option value[1] x value[2] ms). */
 VBMP3_API int32_t vbmp3_setEqualizer(const int32_t *bands);
 
 /* Extensions. */
@@ -212,7 +230,9 @@ VBMP3_API int32_t vbmp3_setEqualizer(const int32_t *bands);
  * allows; complete when the end of track is reported).  Takes effect at the next
  * vbmp3_play.  Returns 0 for an unknown target. */
 VBMP3_API int32_t vbmp3_setOutput(const char *target);
-/* Output volume word: low 16 bits left, high 16 bits right, 0xFFFF = full. */
+/* Output volume word: low 16 bits left, high 16 bits right, 0xFFFF = full (the default
+ * 0xFFFFFFFF leaves the samples untouched).  A mono track takes the mean of the two.
+ * Applied to every output, the file output too, within one block (about 23 ms). */
 VBMP3_API uint32_t vbmp3_getOutputVolume(void);
 VBMP3_API int32_t vbmp3_setOutputVolume(uint32_t word);
 

@@ -12,28 +12,29 @@
 #include <string>
 
 static_assert(sizeof(OpenInfo) == 272);
-static_assert(offsetof(OpenInfo, text2) == 128 && offsetof(OpenInfo, reserved) == 256 && offsetof(OpenInfo, bitrate) == 260
-              && offsetof(OpenInfo, frequency) == 264 && offsetof(OpenInfo, totalSeconds) == 268);
+static_assert(offsetof(OpenInfo, text2) == 128 && offsetof(OpenInfo, reserved) == 256
+    && offsetof(OpenInfo, bitrate) == 260 && offsetof(OpenInfo, frequency) == 264
+    && offsetof(OpenInfo, totalSeconds) == 268);
 static_assert(sizeof(TagInfo) == 652);
 static_assert(offsetof(TagInfo, title) == 0 && offsetof(TagInfo, artist) == 128 && offsetof(TagInfo, album) == 256
-              && offsetof(TagInfo, year) == 384 && offsetof(TagInfo, comment) == 389 && offsetof(TagInfo, pad) == 517
-              && offsetof(TagInfo, genre) == 520 && offsetof(TagInfo, genreName) == 524);
+    && offsetof(TagInfo, year) == 384 && offsetof(TagInfo, comment) == 389 && offsetof(TagInfo, pad) == 517
+    && offsetof(TagInfo, genre) == 520 && offsetof(TagInfo, genreName) == 524);
 static_assert(sizeof(ListInfo) == 1792);
 static_assert(sizeof(MpegInfo) == 56);
 static_assert(sizeof(LyricsLines) == 644);
-static_assert(offsetof(LyricsLines, current) == 0 && offsetof(LyricsLines, line4) == 4 && offsetof(LyricsLines, line3) == 132
-              && offsetof(LyricsLines, line2) == 260 && offsetof(LyricsLines, line1) == 388
-              && offsetof(LyricsLines, line0) == 516);
+static_assert(offsetof(LyricsLines, current) == 0 && offsetof(LyricsLines, line4) == 4
+    && offsetof(LyricsLines, line3) == 132 && offsetof(LyricsLines, line2) == 260 && offsetof(LyricsLines, line1) == 388
+    && offsetof(LyricsLines, line0) == 516);
 static_assert(sizeof(Vbmp3Option) == 16 && sizeof(DecodeOption) == 12);
 
-namespace {
+namespace
+{
 
 std::mutex g_apiMutex; // serialises every stateful call
 std::unique_ptr<vbmp3::Engine> g_engine; // protected by g_apiMutex; nullptr before init and after free
 
 // Runs f(engine) under the lock, or returns fallback when the library is not started.
-template<typename F, typename R>
-R withEngine(R fallback, F f)
+template <typename F, typename R> R withEngine(R fallback, F f)
 {
     std::lock_guard lock(g_apiMutex);
     if (!g_engine)
@@ -155,7 +156,7 @@ int32_t vbmp3_getState(int32_t *elapsedSeconds)
 {
     if (elapsedSeconds)
         *elapsedSeconds = 0;
-    return withEngine(int32_t{VBMP3_STOPPED}, [&](vbmp3::Engine &e) { return e.state(elapsedSeconds); });
+    return withEngine(int32_t { VBMP3_STOPPED }, [&](vbmp3::Engine &e) { return e.state(elapsedSeconds); });
 }
 
 int32_t vbmp3_getFileType(const char *path)

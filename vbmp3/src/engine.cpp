@@ -6,29 +6,32 @@
 #include <pthread.h>
 #include <sched.h>
 
-namespace vbmp3 {
-namespace {
+namespace vbmp3
+{
+namespace
+{
 
 using namespace std::chrono_literals;
 
 constexpr size_t kDecodeChunk = 1152; // frames per source read
 constexpr size_t kOutputBlock = 1024; // frames per equalizer/volume/device step
+constexpr size_t kFileBlock = 8192; // the same for outputs that are not real time
 constexpr size_t kMaxLyricsBytes = 1 << 20;
 
 // Scales interleaved frames by the volume word's halves, gliding from the previous
 // gains over the block so that slider moves do not click.
 void applyVolume(const float *in, float *out, size_t frames, int channels, float (&previous)[2], uint32_t word)
 {
-    float gain[2] = {static_cast<float>(word & 0xFFFF) / 65535.0f, static_cast<float>(word >> 16) / 65535.0f};
+    float gain[2] = { static_cast<float>(word & 0xFFFF) / 65535.0f, static_cast<float>(word >> 16) / 65535.0f };
     if (channels == 1)
         gain[0] = gain[1] = 0.5f * (gain[0] + gain[1]);
-    const float step[2] = {(gain[0] - previous[0]) / static_cast<float>(frames),
-                           (gain[1] - previous[1]) / static_cast<float>(frames)};
+    const float step[2] = { (gain[0] - previous[0]) / static_cast<float>(frames),
+        (gain[1] - previous[1]) / static_cast<float>(frames) };
     for (size_t i = 0; i < frames; ++i) {
         for (int c = 0; c < channels; ++c) {
             const float g = previous[c] + step[c] * static_cast<float>(i + 1);
-            out[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] =
-                in[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] * g;
+            out[i * static_cast<size_t>(channels) + static_cast<size_t>(c)]
+                = in[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] * g;
         }
     }
     previous[0] = gain[0];
@@ -50,7 +53,7 @@ Engine::~Engine()
         stopLocked();
         m_quit = true;
     }
-    m_wake.notify_all();
+    wakeAll();
     m_decodeThread.join();
     m_outputThread.join();
 }
@@ -136,7 +139,8 @@ bool Engine::play()
     m_seekPending = true;
     m_seekFrame = 0;
     m_decodeEof = false;
-    const size_t ringFrames = static_cast<size_t>(m_bufferOptions.value[0]) * 1024 / (2 * static_cast<size_t>(m_channels));
+    const size_t ringFrames
+        = static_cast<size_t>(m_bufferOptions.value[0]) * 1024 / (2 * static_cast<size_t>(m_channels));
     m_ring.reset(std::max(ringFrames, 2 * kDecodeChunk), m_channels);
     m_ringFrame = 0;
     m_segmentStart = m_writtenFrame = 0;
@@ -157,11 +161,17 @@ bool Engine::play()
     // Enough history for the device's delay (plus slack for the server's own latency)
     // and one analysis window behind it.
     const size_t historyFrames = static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(m_rate) / 1000
-                                 + SpectrumAnalyzer::windowFor(m_rate) + kOutputBlock;
+        + SpectrumAnalyzer::windowFor(m_rate) + kOutputBlock;
     m_history.reset(historyFrames, m_channels);
     lock.unlock();
-    m_wake.notify_all();
+    wakeAll();
     return true;
+}
+
+void Engine::wakeAll()
+{
+    m_decodeWake.notify_all();
+    m_outputWake.notify_all();
 }
 
 void Engine::stopLocked()
@@ -177,7 +187,7 @@ void Engine::stopLocked()
     m_decodeEof = false;
     m_seekPending = false;
     m_stoppedFrame = 0;
-    m_wake.notify_all();
+    wakeAll();
 }
 
 bool Engine::stop()
@@ -197,7 +207,7 @@ bool Engine::pause()
     m_state = State::Paused;
     if (m_output)
         m_output->setPaused(true);
-    m_wake.notify_all();
+    wakeAll();
     return true;
 }
 
@@ -209,7 +219,7 @@ bool Engine::restart()
     m_state = State::Playing;
     if (m_output)
         m_output->setPaused(false);
-    m_wake.notify_all();
+    wakeAll();
     return true;
 }
 
@@ -227,7 +237,7 @@ bool Engine::seek(int32_t seconds)
     m_decodeEof = false;
     m_segmentStart = m_writtenFrame = target;
     m_history.clear();
-    m_wake.notify_all();
+    wakeAll();
     return true;
 }
 
@@ -315,7 +325,8 @@ void Engine::setEqualizer(const int32_t *bands)
 {
     std::lock_guard lock(m_mutex);
     for (int i = 0; i < Equalizer::kBands; ++i)
-        m_eqUnits[static_cast<size_t>(i)] = bands ? std::clamp(bands[i], -Equalizer::kMaxUnits, Equalizer::kMaxUnits) : 0;
+        m_eqUnits[static_cast<size_t>(i)]
+            = bands ? std::clamp(bands[i], -Equalizer::kMaxUnits, Equalizer::kMaxUnits) : 0;
     ++m_eqVersion;
 }
 
@@ -401,8 +412,8 @@ void Engine::spectrum(int32_t *first, int32_t *second)
         if (heard > from) {
             const auto count = static_cast<size_t>(heard - from);
             const size_t into = window - count;
-            m_history.copyFrom(static_cast<size_t>(from - historyStart), m_spectrumFrames.data() + into * static_cast<size_t>(channels),
-                               count);
+            m_history.copyFrom(static_cast<size_t>(from - historyStart),
+                m_spectrumFrames.data() + into * static_cast<size_t>(channels), count);
         }
     }
     m_analyzer.analyze(m_spectrumFrames.data(), channels, 0, rate, first);
@@ -431,7 +442,7 @@ void Engine::decodeLoop()
     std::unique_lock lk(m_mutex);
     while (!m_quit) {
         if (!m_sessionSource || m_state == State::Stopped) {
-            m_wake.wait(lk);
+            m_decodeWake.wait(lk);
             continue;
         }
         std::shared_ptr<Source> source = m_sessionSource;
@@ -445,7 +456,7 @@ void Engine::decodeLoop()
             continue;
         }
         if (m_decodeEof || m_ring.space() < kDecodeChunk) {
-            m_wake.wait(lk);
+            m_decodeWake.wait(lk); // the output thread calls when the ring is half empty
             continue;
         }
         const int channels = m_channels;
@@ -456,11 +467,14 @@ void Engine::decodeLoop()
         lk.lock();
         if (serial != m_serial)
             continue; // a seek, play or stop came in meanwhile
+        const size_t before = m_ring.size();
         if (frames == 0)
             m_decodeEof = true;
         else
             m_ring.push(chunk.data(), frames);
-        m_wake.notify_all();
+        // The output thread waits only while the ring holds less than m_outputWant.
+        if (frames == 0 || (before < m_outputWant && m_ring.size() >= m_outputWant))
+            m_outputWake.notify_one();
     }
 }
 
@@ -471,17 +485,19 @@ void Engine::decodeLoop()
 void Engine::outputLoop()
 {
     Equalizer equalizer;
-    uint64_t eqVersion = ~uint64_t{0};
+    uint64_t eqVersion = ~uint64_t { 0 };
     std::vector<float> block; // after the equalizer: goes to the history
     std::vector<float> scaled; // after the volume: goes to the device
     const float *deviceData = nullptr;
-    float volumeGains[2] = {1.0f, 1.0f};
+    float volumeGains[2] = { 1.0f, 1.0f };
     size_t pendingFrames = 0; // processed frames not yet taken by the device
     size_t pendingOffset = 0;
     uint64_t session = 0;
     uint64_t serial = 0;
     bool draining = false;
     int channels = 2;
+    size_t blockFrames = kOutputBlock;
+    bool realTime = true;
 
     std::unique_lock lk(m_mutex);
     while (!m_quit) {
@@ -506,11 +522,10 @@ void Engine::outputLoop()
                     next = makeNullOutput();
                     opened = next->open(format);
                 }
-                if (realtime) {
-                    sched_param param{};
-                    param.sched_priority = 10;
-                    pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); // refused without rights: fine
-                }
+                // Real-time priority as the options ask (refused without the rights: fine).
+                sched_param param {};
+                param.sched_priority = realtime ? 10 : 0;
+                pthread_setschedparam(pthread_self(), realtime ? SCHED_FIFO : SCHED_OTHER, &param);
             }
             lk.lock();
             if (!next)
@@ -528,8 +543,9 @@ void Engine::outputLoop()
                 continue;
             }
             channels = format.channels;
-            equalizer.configure(format.rate, format.channels);
-            equalizer.setTargets(m_eqUnits);
+            realTime = next->realTime();
+            blockFrames = realTime ? kOutputBlock : kFileBlock;
+            equalizer.configure(format.rate, format.channels, m_eqUnits);
             eqVersion = m_eqVersion;
             volumeGains[0] = volumeGains[1] = -1.0f; // first block starts at its own gain
             if (m_state == State::Paused)
@@ -539,7 +555,7 @@ void Engine::outputLoop()
             continue;
         }
         if (!m_output || m_state == State::Stopped) {
-            m_wake.wait(lk);
+            m_outputWake.wait(lk);
             continue;
         }
         if (serial != m_serial) {
@@ -556,15 +572,17 @@ void Engine::outputLoop()
             eqVersion = m_eqVersion;
         }
         if (m_state == State::Paused) {
-            m_wake.wait(lk);
+            m_outputWake.wait(lk);
             continue;
         }
         if (pendingFrames == 0) {
+            // A real-time device takes what there is; otherwise wait for a whole block.
+            m_outputWant = realTime ? 1 : std::min(blockFrames, m_ring.capacity() / 2);
+            if (m_ring.size() < m_outputWant && !m_decodeEof) {
+                m_outputWake.wait(lk); // underrun: the decoder is behind
+                continue;
+            }
             if (m_ring.empty()) {
-                if (!m_decodeEof) {
-                    m_wake.wait(lk); // underrun: the decoder is behind
-                    continue;
-                }
                 if (!draining) {
                     draining = true;
                     Output *out = m_output.get();
@@ -577,15 +595,18 @@ void Engine::outputLoop()
                     finishTrack(lk, session);
                     continue;
                 }
-                m_wake.wait_for(lk, 5ms);
+                m_outputWake.wait_for(lk, 5ms);
                 continue;
             }
-            const size_t frames = std::min(m_ring.size(), kOutputBlock);
+            const size_t frames = std::min(m_ring.size(), blockFrames);
             const size_t samples = frames * static_cast<size_t>(channels);
             block.resize(samples);
+            const size_t refill = std::max(kDecodeChunk, m_ring.capacity() / 2);
+            const bool wasFull = m_ring.space() < refill;
             m_ring.pop(block.data(), frames);
             m_ringFrame += static_cast<int64_t>(frames);
-            m_wake.notify_all(); // room for the decoder
+            if (wasFull && m_ring.space() >= refill)
+                m_decodeWake.notify_one(); // the decoder refills in one go
             const uint32_t volume = m_volume.load();
             lk.unlock();
             equalizer.process(block.data(), frames);
@@ -618,13 +639,22 @@ void Engine::outputLoop()
         }
         const size_t n = std::min(room, pendingFrames);
         const size_t offset = pendingOffset * static_cast<size_t>(channels);
-        m_output->write(deviceData + offset, n);
         if (m_history.space() < n)
             m_history.drop(n - m_history.space());
         m_history.push(block.data() + offset, n);
         m_writtenFrame += static_cast<int64_t>(n);
         pendingOffset += n;
         pendingFrames -= n;
+        if (realTime) {
+            // Under the lock, so that m_writtenFrame and the device's delay agree.
+            m_output->write(deviceData + offset, n);
+        } else {
+            // No delay to agree with: let the decoder go on meanwhile.
+            Output *out = m_output.get();
+            lk.unlock();
+            out->write(deviceData + offset, n);
+            lk.lock();
+        }
     }
     std::unique_ptr<Output> last = std::move(m_output);
     lk.unlock();

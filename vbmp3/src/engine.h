@@ -29,9 +29,11 @@
 #include <thread>
 #include <vector>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-class Engine {
+class Engine
+{
 public:
     using Callback = void (*)(int32_t message, int32_t param);
 
@@ -81,6 +83,7 @@ private:
     void finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session);
     int64_t heardFrameLocked();
     void stopLocked();
+    void wakeAll();
     int64_t durationMs() const;
 
     // --- Immutable after construction.
@@ -96,17 +99,21 @@ private:
     SpectrumAnalyzer m_analyzer;
     std::vector<float> m_spectrumFrames; // scratch for spectrum()
 
-    // --- Protected by m_mutex (m_wake signals any change to both threads).
+    // --- Protected by m_mutex.  Every change of state, serial or session wakes both
+    // threads (wakeAll); besides, the decoder wakes the output thread when it puts frames
+    // into an empty ring, and the output thread wakes the decoder when the ring becomes
+    // half empty, so that a fast output does not switch threads for every chunk.
     std::mutex m_mutex;
-    std::condition_variable m_wake;
+    std::condition_variable m_decodeWake;
+    std::condition_variable m_outputWake;
     bool m_quit = false;
     State m_state = State::Stopped;
     uint64_t m_serial = 0;
     uint64_t m_session = 0;
     std::shared_ptr<Source> m_source; // the open track (nullptr when none)
     // Settings for the next play.
-    Vbmp3Option m_bufferOptions{{128, 10, 10, 0}};
-    DecodeOption m_decodeOptions{{0, 0, 0}};
+    Vbmp3Option m_bufferOptions { { 128, 10, 10, 0 } };
+    DecodeOption m_decodeOptions { { 0, 0, 0 } };
     std::string m_target = "auto";
     // The running session, set by play().
     std::shared_ptr<Source> m_sessionSource; // what the decode thread decodes (nullptr: idle)
@@ -118,6 +125,7 @@ private:
     bool m_decodeEof = false; // the decoder has pushed the last frame of this serial
     FrameRing m_ring; // decoded frames waiting for the output thread
     int64_t m_ringFrame = 0; // track frame of the ring's front
+    size_t m_outputWant = 1; // the output thread waits for this many frames (set by it)
     std::unique_ptr<Output> m_pendingOutput; // handed to the output thread by play()
     bool m_pendingAuto = false; // fall back to the null output when it cannot open
     OutputFormat m_sessionFormat;
@@ -129,11 +137,11 @@ private:
     int64_t m_writtenFrame = 0; // track frame just after the last one sent to m_output
     int64_t m_stoppedFrame = 0; // position reported while stopped
     FrameRing m_history; // the last frames sent, ending at m_writtenFrame (after EQ, before volume)
-    Equalizer::Units m_eqUnits{};
+    Equalizer::Units m_eqUnits {};
     uint64_t m_eqVersion = 0;
 
     // --- Atomic.
-    std::atomic<uint32_t> m_volume{0xFFFFFFFFu};
+    std::atomic<uint32_t> m_volume { 0xFFFFFFFFu };
 
     // --- Protected by m_callbackMutex, which is held while the callback runs.
     // Lock order: m_callbackMutex before m_mutex.

@@ -5,12 +5,15 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-class Equalizer {
+class Equalizer
+{
 public:
     static constexpr int kBands = 10;
-    static constexpr std::array<double, kBands> kFrequencies{60, 170, 310, 600, 1000, 3000, 6000, 12000, 14000, 16000};
+    static constexpr std::array<double, kBands> kFrequencies { 60, 170, 310, 600, 1000, 3000, 6000, 12000, 14000,
+        16000 };
     static constexpr double kQ = 1.41; // about one octave; neighbours overlap gently
     static constexpr double kDbPerUnit = 0.2;
     static constexpr int kMaxUnits = 60;
@@ -20,8 +23,8 @@ public:
     // Band gains in units of 0.2 dB (clamped to +-60); all zero means off.
     using Units = std::array<int32_t, kBands>;
 
-    // Sets up for a stream; filter state cleared, gains jump to their targets.
-    void configure(int rate, int channels);
+    // Sets up for a stream with the given gains, at once (no glide); filters cleared.
+    void configure(int rate, int channels, const Units &units);
     // New target gains; the gains glide there over about 20 ms.
     void setTargets(const Units &units);
     // Clears the filters' memory (after a seek) and ends any glide.
@@ -34,12 +37,14 @@ public:
 private:
     struct Band {
         double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-        double s1[2] = {0, 0};
-        double s2[2] = {0, 0};
+        float s1[2] = { 0, 0 }; // filter memory per channel
+        float s2[2] = { 0, 0 };
         double currentDb = 0;
         double targetDb = 0;
         double stepDb = 0; // per block while gliding
+        size_t tail = 0; // frames still to filter at 0 dB while the memory dies out
         bool usable = false; // below ~0.45 x rate
+        bool active() const { return usable && (currentDb != 0 || stepDb != 0 || tail > 0); }
     };
 
     void design(Band &band, double frequency) const;

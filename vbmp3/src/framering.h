@@ -6,9 +6,11 @@
 #include <cstring>
 #include <vector>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-class FrameRing {
+class FrameRing
+{
 public:
     // Drops the content and makes room for `capacity` frames of `channels` samples.
     void reset(size_t capacity, int channels)

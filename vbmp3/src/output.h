@@ -1,13 +1,15 @@
 // Sound outputs: where the output thread sends what is to be heard.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 // The stream handed to an output: the track's frames after equalizer and volume.
 struct OutputFormat {
@@ -26,7 +28,8 @@ struct OutputFormat {
 // and close are called by the output thread only; delayFrames and setPaused may also be
 // called from the controlling thread at the same time (each output guards them).  Frame counts are
 // in frames of the track's rate, whatever the device runs at.
-class Output {
+class Output
+{
 public:
     virtual ~Output() = default;
     // Opens the device for format.  False when it cannot be opened.
@@ -44,10 +47,12 @@ public:
     // Drops everything not heard yet.
     virtual void flush() = 0;
     // No more data will come: play out what is held.  drained() is true once heard.
-    virtual void startDrain() {}
+    virtual void startDrain() { }
     virtual bool drained() { return delayFrames() <= 0; }
     // Ends the stream (a file output completes its file here).
     virtual void close() = 0;
+    // False for outputs that take data as fast as it comes (the file output).
+    virtual bool realTime() const { return true; }
     // A short name for messages and tests: "null", "file", "pulse".
     virtual const char *name() const = 0;
 };
@@ -61,12 +66,11 @@ std::unique_ptr<Output> makePulseOutput();
 // float -> 16-bit with rounding and clipping, the conversion every 16-bit sink uses.
 inline int16_t floatToS16(float v)
 {
-    const float scaled = v * 32768.0f;
-    if (scaled >= 32767.0f)
-        return 32767;
-    if (scaled <= -32768.0f)
-        return -32768;
+    const float scaled = std::clamp(v * 32768.0f, -32768.0f, 32767.0f);
     return static_cast<int16_t>(__builtin_lrintf(scaled));
 }
+
+// The same for a run of samples (vectorised where the processor allows).
+void floatToS16(const float *in, int16_t *out, size_t count);
 
 } // namespace vbmp3

@@ -2,6 +2,7 @@
 #include "output.h"
 
 #include <algorithm>
+#include <bit>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -10,15 +11,22 @@
 #include <utility>
 #include <vector>
 
-namespace vbmp3 {
-namespace {
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace vbmp3
+{
+namespace
+{
 
 using Clock = std::chrono::steady_clock;
 
 // Consumes sound in real time: what was written is "heard" at the track's rate from the
 // moment it was written, as a sound card would play it.  The clock stops while paused and
 // when the buffer runs dry, so underruns do not make it run ahead.
-class NullOutput final : public Output {
+class NullOutput final : public Output
+{
 public:
     bool open(const OutputFormat &format) override
     {
@@ -44,7 +52,8 @@ public:
             // Room for one period opens when the played count reaches this frame.
             const int64_t target = m_written - m_capacity + m_period;
             const double seconds = static_cast<double>(target - m_playedBase) / m_rate;
-            const auto when = m_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+            const auto when
+                = m_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
             deadline = std::min(deadline, when);
         }
         m_wake.wait_until(lock, deadline, [&] { return m_generation != generation; });
@@ -96,7 +105,7 @@ public:
         m_wake.notify_all();
     }
 
-    void close() override {}
+    void close() override { }
     const char *name() const override { return "null"; }
 
 private:
@@ -125,9 +134,13 @@ private:
 // Writes a 16-bit PCM WAV file as fast as it is fed; the header's sizes are fixed when
 // the output closes.  The file is created (truncated) at open, on the output thread, so
 // that a previous output writing the same path has finished first.
-class FileOutput final : public Output {
+class FileOutput final : public Output
+{
 public:
-    explicit FileOutput(std::string path) : m_path(std::move(path)) {}
+    explicit FileOutput(std::string path)
+        : m_path(std::move(path))
+    {
+    }
     ~FileOutput() override { close(); }
 
     bool open(const OutputFormat &format) override
@@ -142,25 +155,25 @@ public:
     }
 
     size_t room() override { return 1 << 20; }
-    void waitForRoom(std::chrono::milliseconds) override {}
+    void waitForRoom(std::chrono::milliseconds) override { }
 
     void write(const float *data, size_t frames) override
     {
         if (!m_file)
             return;
         const size_t samples = frames * static_cast<size_t>(m_channels);
-        m_buffer.resize(samples * 2);
-        for (size_t i = 0; i < samples; ++i) {
-            const auto v = static_cast<uint16_t>(floatToS16(data[i]));
-            m_buffer[2 * i] = static_cast<unsigned char>(v & 0xFF);
-            m_buffer[2 * i + 1] = static_cast<unsigned char>(v >> 8);
+        m_buffer.resize(samples);
+        floatToS16(data, m_buffer.data(), samples);
+        if constexpr (std::endian::native == std::endian::big) {
+            for (int16_t &v : m_buffer)
+                v = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(v)));
         }
-        m_dataBytes += std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_file);
+        m_dataBytes += std::fwrite(m_buffer.data(), 1, samples * sizeof(int16_t), m_file);
     }
 
     int64_t delayFrames() override { return 0; }
-    void setPaused(bool) override {}
-    void flush() override {}
+    void setPaused(bool) override { }
+    void flush() override { }
 
     void close() override
     {
@@ -171,6 +184,7 @@ public:
         m_file = nullptr;
     }
 
+    bool realTime() const override { return false; }
     const char *name() const override { return "file"; }
 
 private:
@@ -183,7 +197,8 @@ private:
     bool writeHeader()
     {
         const auto dataSize = static_cast<uint32_t>(std::min<uint64_t>(m_dataBytes, 0xFFFFFFFFu - 36));
-        unsigned char h[44] = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0};
+        unsigned char h[44]
+            = { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0 };
         put32(h + 4, 36 + dataSize);
         h[22] = static_cast<unsigned char>(m_channels);
         put32(h + 24, static_cast<uint32_t>(m_rate));
@@ -206,10 +221,28 @@ private:
     int m_channels = 2;
     int m_rate = 44100;
     uint64_t m_dataBytes = 0;
-    std::vector<unsigned char> m_buffer;
+    std::vector<int16_t> m_buffer; // little-endian samples
 };
 
 } // namespace
+
+void floatToS16(const float *in, int16_t *out, size_t count)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Rounds to nearest even like lrintf; the pack saturates to the 16-bit range.
+    const __m128 scale = _mm_set1_ps(32768.0f);
+    const __m128 high = _mm_set1_ps(32767.0f);
+    const __m128 low = _mm_set1_ps(-32768.0f);
+    for (; i + 8 <= count; i += 8) {
+        const __m128 a = _mm_max_ps(_mm_min_ps(_mm_mul_ps(_mm_loadu_ps(in + i), scale), high), low);
+        const __m128 b = _mm_max_ps(_mm_min_ps(_mm_mul_ps(_mm_loadu_ps(in + i + 4), scale), high), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packs_epi32(_mm_cvtps_epi32(a), _mm_cvtps_epi32(b)));
+    }
+#endif
+    for (; i < count; ++i)
+        out[i] = floatToS16(in[i]);
+}
 
 std::unique_ptr<Output> makeNullOutput()
 {

@@ -13,29 +13,33 @@
 #include <thread>
 #include <vector>
 
-namespace vbmp3 {
-namespace {
+namespace vbmp3
+{
+namespace
+{
 
 using namespace std::chrono_literals;
 
 constexpr auto kConnectTimeout = 1000ms;
 
-class PulseOutput final : public Output {
+class PulseOutput final : public Output
+{
 public:
     ~PulseOutput() override { close(); }
 
     bool open(const OutputFormat &format) override
     {
         m_format = format;
-        m_deviceChannels = format.deviceChannels == 1 || format.deviceChannels == 2 ? format.deviceChannels : format.channels;
+        m_deviceChannels
+            = format.deviceChannels == 1 || format.deviceChannels == 2 ? format.deviceChannels : format.channels;
         const int deviceRate = format.deviceRate > 0 ? format.deviceRate : format.rate;
         m_ratio = static_cast<double>(deviceRate) / format.rate;
         if (deviceRate != format.rate) {
             soxr_error_t error = nullptr;
             const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
             const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-            m_resampler = soxr_create(format.rate, deviceRate, static_cast<unsigned>(m_deviceChannels), &error, &io,
-                                      &quality, nullptr);
+            m_resampler = soxr_create(
+                format.rate, deviceRate, static_cast<unsigned>(m_deviceChannels), &error, &io, &quality, nullptr);
             if (error || !m_resampler)
                 return false;
         }
@@ -67,12 +71,14 @@ public:
                 return false;
             pa_buffer_attr attr;
             attr.maxlength = static_cast<uint32_t>(-1);
-            attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.bufferMs) * 1000, &m_spec));
+            attr.tlength
+                = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.bufferMs) * 1000, &m_spec));
             attr.prebuf = static_cast<uint32_t>(-1);
-            attr.minreq = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.periodMs) * 1000, &m_spec));
+            attr.minreq
+                = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.periodMs) * 1000, &m_spec));
             attr.fragsize = static_cast<uint32_t>(-1);
-            const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE
-                                                              | PA_STREAM_ADJUST_LATENCY);
+            const auto flags = static_cast<pa_stream_flags_t>(
+                PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
             if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
                 return false;
         }
@@ -84,26 +90,36 @@ public:
 
     size_t room() override
     {
+        if (Output *f = fallback())
+            return f->room();
         if (!m_stream)
             return 0;
         size_t bytes;
+        bool ready;
         {
             Lock lock(m_loop);
+            ready = pa_stream_get_state(m_stream) == PA_STREAM_READY;
             bytes = pa_stream_writable_size(m_stream);
         }
-        if (bytes == static_cast<size_t>(-1))
-            return 0;
+        if (!ready || bytes == static_cast<size_t>(-1)) {
+            fallBack();
+            return fallback()->room();
+        }
         const size_t deviceFrames = bytes / pa_frame_size(&m_spec);
         return static_cast<size_t>(std::floor(static_cast<double>(deviceFrames) / m_ratio));
     }
 
     void waitForRoom(std::chrono::milliseconds timeout) override
     {
+        if (Output *f = fallback())
+            return f->waitForRoom(timeout);
         std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(timeout, 5ms));
     }
 
     void write(const float *data, size_t frames) override
     {
+        if (Output *f = fallback())
+            return f->write(data, frames);
         if (!m_stream || frames == 0)
             return;
         // Channels as the device wants them.
@@ -135,6 +151,8 @@ public:
 
     int64_t delayFrames() override
     {
+        if (Output *f = fallback())
+            return f->delayFrames();
         if (!m_stream)
             return 0;
         pa_usec_t usec = 0;
@@ -155,6 +173,12 @@ public:
 
     void setPaused(bool paused) override
     {
+        {
+            std::lock_guard lock(m_fallbackMutex);
+            m_paused = paused;
+            if (m_fallback)
+                return m_fallback->setPaused(paused);
+        }
         if (!m_stream)
             return;
         Lock lock(m_loop);
@@ -164,6 +188,8 @@ public:
 
     void flush() override
     {
+        if (Output *f = fallback())
+            return f->flush();
         if (!m_stream)
             return;
         {
@@ -179,6 +205,8 @@ public:
 
     void startDrain() override
     {
+        if (Output *f = fallback())
+            return f->startDrain();
         if (!m_stream)
             return;
         {
@@ -200,6 +228,8 @@ public:
 
     bool drained() override
     {
+        if (Output *f = fallback())
+            return f->drained();
         if (!m_stream)
             return true;
         Lock lock(m_loop);
@@ -243,15 +273,36 @@ public:
 
 private:
     struct Lock {
-        explicit Lock(pa_threaded_mainloop *loop) : m_loop(loop) { pa_threaded_mainloop_lock(m_loop); }
+        explicit Lock(pa_threaded_mainloop *loop)
+            : m_loop(loop)
+        {
+            pa_threaded_mainloop_lock(m_loop);
+        }
         ~Lock() { pa_threaded_mainloop_unlock(m_loop); }
         pa_threaded_mainloop *m_loop;
     };
 
+    Output *fallback()
+    {
+        std::lock_guard lock(m_fallbackMutex);
+        return m_fallback.get();
+    }
+
+    // The server went away (or the stream failed) while playing: go on in real time through
+    // a null output instead of waiting for room that never comes.  Output thread.
+    void fallBack()
+    {
+        auto null = makeNullOutput();
+        null->open(m_format);
+        std::lock_guard lock(m_fallbackMutex);
+        if (m_paused)
+            null->setPaused(true);
+        m_fallback = std::move(null);
+    }
+
     // Polls check (1 done, 0 not yet, -1 failed) under the loop's lock until it is
     // decided or the connect timeout passes.
-    template<typename Check>
-    bool waitUntil(Check check)
+    template <typename Check> bool waitUntil(Check check)
     {
         const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
         for (;;) {
@@ -298,7 +349,7 @@ private:
 
     // Fixed after open.
     OutputFormat m_format;
-    pa_sample_spec m_spec{};
+    pa_sample_spec m_spec {};
     int m_deviceChannels = 2;
     double m_ratio = 1.0; // device rate / track rate
     bool m_loopRunning = false;
@@ -307,6 +358,10 @@ private:
     pa_context *m_context = nullptr; // used under the loop's lock
     pa_stream *m_stream = nullptr; // used under the loop's lock
     pa_operation *m_drain = nullptr; // under the loop's lock
+
+    std::mutex m_fallbackMutex; // protects m_fallback (set once) and m_paused
+    std::unique_ptr<Output> m_fallback;
+    bool m_paused = false;
 
     std::mutex m_resamplerMutex; // protects m_resampler's state and m_resampled
     soxr_t m_resampler = nullptr;

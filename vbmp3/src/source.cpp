@@ -7,40 +7,60 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <mutex>
 #include <unistd.h>
 #include <vector>
 
-namespace vbmp3 {
-namespace {
+namespace vbmp3
+{
+namespace
+{
 
 // ---------------------------------------------------------------------------------
 // MPEG audio (plain streams and the data chunk of RMP files) through libmpg123.
 
 // The byte range of the file that libmpg123 may see: it reads through these callbacks
 // only, so leading and trailing tags and RIFF chunks around the audio stay invisible.
+// Reads go through a 64 KiB buffer (libmpg123 asks for one frame at a time).
 struct ByteRange {
     int fd = -1;
     uint64_t base = 0;
     uint64_t size = 0;
-    uint64_t pos = 0;
+    uint64_t pos = 0; // position of the next byte handed out, relative to base
+    std::vector<unsigned char> buffer = std::vector<unsigned char>(64 * 1024);
+    uint64_t bufferStart = 0; // range position of buffer[0]
+    size_t bufferFill = 0;
 };
 
-mpg123_ssize_t rangeRead(void *handle, void *buffer, size_t bytes)
+mpg123_ssize_t rangeRead(void *handle, void *out, size_t bytes)
 {
     auto *r = static_cast<ByteRange *>(handle);
-    if (r->pos >= r->size)
-        return 0;
-    bytes = static_cast<size_t>(std::min<uint64_t>(bytes, r->size - r->pos));
-    ssize_t got;
-    do {
-        got = ::pread(r->fd, buffer, bytes, static_cast<off_t>(r->base + r->pos));
-    } while (got < 0 && errno == EINTR);
-    if (got < 0)
-        return -1;
-    r->pos += static_cast<uint64_t>(got);
-    return got;
+    auto *dest = static_cast<unsigned char *>(out);
+    size_t done = 0;
+    while (done < bytes && r->pos < r->size) {
+        if (r->pos >= r->bufferStart && r->pos < r->bufferStart + r->bufferFill) {
+            const size_t at = static_cast<size_t>(r->pos - r->bufferStart);
+            const size_t n = std::min(bytes - done, r->bufferFill - at);
+            std::memcpy(dest + done, r->buffer.data() + at, n);
+            done += n;
+            r->pos += n;
+            continue;
+        }
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(r->buffer.size(), r->size - r->pos));
+        ssize_t got;
+        do {
+            got = ::pread(r->fd, r->buffer.data(), want, static_cast<off_t>(r->base + r->pos));
+        } while (got < 0 && errno == EINTR);
+        if (got < 0)
+            return done > 0 ? static_cast<mpg123_ssize_t>(done) : -1;
+        r->bufferStart = r->pos;
+        r->bufferFill = static_cast<size_t>(got);
+        if (got == 0)
+            break; // the file is shorter than the range
+    }
+    return static_cast<mpg123_ssize_t>(done);
 }
 
 off_t rangeSeek(void *handle, off_t offset, int whence)
@@ -92,7 +112,8 @@ const char *modeName(int mode)
     }
 }
 
-class MpegSource final : public Source {
+class MpegSource final : public Source
+{
 public:
     ~MpegSource() override
     {
@@ -121,9 +142,9 @@ public:
         mpg123_param(m_handle, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0);
         // Junk between the tags and the first frame is skipped up to this many bytes.
         mpg123_param(m_handle, MPG123_RESYNC_LIMIT, 64 * 1024, 0);
-        const int wantChannels = options.channels == 1   ? MPG123_MONO
-                                 : options.channels == 2 ? MPG123_STEREO
-                                                         : MPG123_MONO | MPG123_STEREO;
+        const int wantChannels = options.channels == 1 ? MPG123_MONO
+            : options.channels == 2                    ? MPG123_STEREO
+                                                       : MPG123_MONO | MPG123_STEREO;
         allowFormats(wantChannels);
         if (mpg123_replace_reader_handle(m_handle, rangeRead, rangeSeek, nullptr) != MPG123_OK
             || mpg123_open_handle(m_handle, &m_range) != MPG123_OK)
@@ -135,28 +156,38 @@ public:
         if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels < 1
             || channels > 2 || encoding != MPG123_ENC_FLOAT_32)
             return false;
-        // From here on the output format stays fixed: a stream that changes its channel
-        // mode midway is mixed down or duplicated to the first frame's channel count.
-        mpg123_format_none(m_handle);
-        mpg123_format(m_handle, rate, channels == 1 ? MPG123_MONO : MPG123_STEREO, MPG123_ENC_FLOAT_32);
+        // From here on the channel count stays fixed: a stream that changes its channel
+        // mode midway is mixed down or duplicated to the first frame's count.  Every rate
+        // stays allowed so that libmpg123 reports a rate change as a new format (where the
+        // track ends) rather than failing on it.
+        allowFormats(channels == 1 ? MPG123_MONO : MPG123_STEREO);
 
-        mpg123_frameinfo2 frame{};
+        mpg123_frameinfo2 frame {};
         if (mpg123_info2(m_handle, &frame) != MPG123_OK)
+            return false;
+        // A range that cannot even hold its first frame has no audio.
+        if (frame.framesize <= 0 || static_cast<uint64_t>(frame.framesize) > m_range.size)
             return false;
         if (mpg123_scan(m_handle) != MPG123_OK)
             return false;
         const off_t length = mpg123_length(m_handle);
         if (length <= 0)
             return false;
+        // A lone frame is not confirmed by a following one: libmpg123 itself then reports
+        // "a one-frame stream?"; such bytes are treated as no audio.
+        if (mpg123_framelength(m_handle) < 2)
+            return false;
 
         m_info.rate = static_cast<int>(rate);
         m_info.channels = channels;
         m_info.totalFrames = length;
         m_info.decoderName = "vbmp3/libmpg123";
-        const char *version = frame.version == MPG123_1_0 ? "MPEG-1" : frame.version == MPG123_2_0 ? "MPEG-2" : "MPEG-2.5";
+        const char *version = frame.version == MPG123_1_0 ? "MPEG-1"
+            : frame.version == MPG123_2_0                 ? "MPEG-2"
+                                                          : "MPEG-2.5";
         char text[128];
-        std::snprintf(text, sizeof text, "%s Layer %s, %ld Hz, %s", version, layerName(frame.layer), rate,
-                      modeName(frame.mode));
+        std::snprintf(
+            text, sizeof text, "%s Layer %s, %ld Hz, %s", version, layerName(frame.layer), rate, modeName(frame.mode));
         m_info.description = text;
         m_info.bitrate = constantBitrate(frame, rate);
         return true;
@@ -168,7 +199,7 @@ public:
         auto *bytes = reinterpret_cast<unsigned char *>(out);
         size_t filled = 0;
         int nothingCount = 0;
-        while (filled < frames && !m_ended) {
+        while (filled < frames && !m_ended && !m_failed) {
             size_t done = 0;
             const int rc = mpg123_read(m_handle, bytes + filled * frameBytes, (frames - filled) * frameBytes, &done);
             filled += done / frameBytes;
@@ -176,13 +207,15 @@ public:
                 long rate = 0;
                 int channels = 0;
                 int encoding = 0;
-                if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK
+                if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK || rate != m_info.rate
                     || channels != m_info.channels || encoding != MPG123_ENC_FLOAT_32)
-                    m_ended = true;
+                    m_ended = m_failed = true;
                 continue;
             }
-            if (rc == MPG123_DONE || (rc != MPG123_OK && rc != MPG123_NEED_MORE))
+            if (rc == MPG123_DONE)
                 m_ended = true;
+            else if (rc != MPG123_OK && rc != MPG123_NEED_MORE)
+                m_ended = m_failed = true; // for example the sample rate changed midway
             // Guard against a decoder that keeps answering OK without output.
             if (done == 0 && ++nothingCount > 64)
                 m_ended = true;
@@ -190,11 +223,17 @@ public:
         return filled;
     }
 
+    // After a decoding error the handle is not trusted again (libmpg123 is left without a
+    // usable output format): the track stays at its end.
     bool seek(int64_t frame) override
     {
+        if (m_failed)
+            return false;
         frame = std::clamp<int64_t>(frame, 0, m_info.totalFrames);
         m_ended = false;
-        return mpg123_seek(m_handle, static_cast<off_t>(frame), SEEK_SET) >= 0;
+        if (mpg123_seek(m_handle, static_cast<off_t>(frame), SEEK_SET) < 0)
+            m_ended = m_failed = true;
+        return !m_failed;
     }
 
 private:
@@ -216,7 +255,9 @@ private:
         if (frame.vbr != MPG123_CBR || frame.bitrate <= 0)
             return 0;
         const off_t frameCount = mpg123_framelength(m_handle);
-        const int samplesPerFrame = frame.layer == 1 ? 384 : (frame.layer == 3 && frame.version != MPG123_1_0) ? 576 : 1152;
+        const int samplesPerFrame = frame.layer == 1            ? 384
+            : (frame.layer == 3 && frame.version != MPG123_1_0) ? 576
+                                                                : 1152;
         if (frameCount > 0 && m_range.size > 0) {
             const double seconds = static_cast<double>(frameCount) * samplesPerFrame / static_cast<double>(rate);
             const double average = static_cast<double>(m_range.size) * 8.0 / seconds / 1000.0;
@@ -228,13 +269,15 @@ private:
 
     ByteRange m_range;
     mpg123_handle *m_handle = nullptr;
-    bool m_ended = false;
+    bool m_ended = false; // read() gives nothing until a seek
+    bool m_failed = false; // read() and seek() give nothing for good
 };
 
 // ---------------------------------------------------------------------------------
 // WAV through libsndfile.
 
-class WavSource final : public Source {
+class WavSource final : public Source
+{
 public:
     ~WavSource() override
     {
@@ -244,7 +287,7 @@ public:
 
     bool open(const std::string &path, const SourceOptions &options)
     {
-        SF_INFO info{};
+        SF_INFO info {};
         m_file = sf_open(path.c_str(), SFM_READ, &info);
         if (!m_file)
             return false;
@@ -287,7 +330,7 @@ public:
         m_info.decoderName = "vbmp3/libsndfile";
         char text[128];
         std::snprintf(text, sizeof text, "WAV %s %d-bit, %d Hz, %s", kind, bits, info.samplerate,
-                      info.channels == 1 ? "Mono" : "Stereo");
+            info.channels == 1 ? "Mono" : "Stereo");
         m_info.description = text;
         return true;
     }
@@ -295,7 +338,8 @@ public:
     size_t read(float *out, size_t frames) override
     {
         if (m_fileChannels == m_info.channels)
-            return static_cast<size_t>(std::max<sf_count_t>(0, sf_readf_float(m_file, out, static_cast<sf_count_t>(frames))));
+            return static_cast<size_t>(
+                std::max<sf_count_t>(0, sf_readf_float(m_file, out, static_cast<sf_count_t>(frames))));
         // Channel conversion asked by the options: read into scratch first.
         m_scratch.resize(frames * static_cast<size_t>(m_fileChannels));
         const auto got = static_cast<size_t>(

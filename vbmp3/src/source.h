@@ -8,7 +8,8 @@
 #include <memory>
 #include <string>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 // What vbmp3_open reports about a track, fixed when the source is opened.
 struct SourceInfo {
@@ -22,7 +23,8 @@ struct SourceInfo {
 
 // One track being decoded.  Not thread-safe: after open, exactly one thread at a time
 // uses a source (the engine hands it to its decode thread while a track plays).
-class Source {
+class Source
+{
 public:
     virtual ~Source() = default;
     const SourceInfo &info() const { return m_info; }
@@ -45,7 +47,7 @@ struct SourceOptions {
 // Opens path as the kind probeFile found (Mpeg and Rmp through libmpg123 restricted to
 // the layout's audio byte range, Wav through libsndfile).  nullptr when the file is of
 // another kind, unreadable, has no audio frame, or a channel count other than 1 or 2.
-std::unique_ptr<Source> openSource(const std::string &path, const FileLayout &layout,
-                                   const SourceOptions &options = {});
+std::unique_ptr<Source> openSource(
+    const std::string &path, const FileLayout &layout, const SourceOptions &options = {});
 
 } // namespace vbmp3

@@ -6,7 +6,8 @@
 #include <cmath>
 #include <numbers>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 static_assert(sizeof(kiss_fft_cpx) == 2 * sizeof(float), "kiss_fft_cpx is two floats");
 
@@ -29,7 +30,8 @@ void SpectrumAnalyzer::prepare(int rate)
     m_plan = kiss_fftr_alloc(static_cast<int>(m_size), 0, nullptr, nullptr);
     m_window.resize(m_size);
     for (size_t n = 0; n < m_size; ++n)
-        m_window[n] = static_cast<float>(0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(n) / static_cast<double>(m_size)));
+        m_window[n] = static_cast<float>(
+            0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(n) / static_cast<double>(m_size)));
     m_input.resize(m_size);
     const size_t bins = m_size / 2 + 1;
     m_power.resize(bins);

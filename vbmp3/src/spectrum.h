@@ -7,9 +7,11 @@
 
 struct kiss_fftr_state;
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-class SpectrumAnalyzer {
+class SpectrumAnalyzer
+{
 public:
     static constexpr int kBands = 256;
     static constexpr double kLowHz = 40.0;

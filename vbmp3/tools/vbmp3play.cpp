@@ -8,9 +8,10 @@
 #include <cstdio>
 #include <thread>
 
-namespace {
+namespace
+{
 
-std::atomic<bool> g_ended{false};
+std::atomic<bool> g_ended { false };
 
 void onMessage(int32_t message, int32_t)
 {
@@ -41,7 +42,8 @@ int main(int argc, char **argv)
     }
     std::printf("%.128s\n", info.text1);
     if (info.bitrate)
-        std::printf("%d kb/s, %d Hz, %d:%02d\n", info.bitrate, info.frequency, info.totalSeconds / 60, info.totalSeconds % 60);
+        std::printf(
+            "%d kb/s, %d Hz, %d:%02d\n", info.bitrate, info.frequency, info.totalSeconds / 60, info.totalSeconds % 60);
     else
         std::printf("VBR, %d Hz, %d:%02d\n", info.frequency, info.totalSeconds / 60, info.totalSeconds % 60);
     if (!vbmp3_play()) {

@@ -1,0 +1,73 @@
+// vbmp3bench FILE [eq] [spectrum]: plays FILE through libvbmp3.so's file output into
+// /dev/null as fast as decoding allows, optionally with the equalizer on and with the
+// spectrum read five times per second of audio, then prints
+//   audio_seconds cpu_seconds peak_rss_kib
+// CPU is user + system time of this whole process (all the library's threads).
+#include "vbmp3.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <sys/resource.h>
+#include <thread>
+
+namespace
+{
+
+std::atomic<bool> g_ended { false };
+
+void onMessage(int32_t message, int32_t)
+{
+    if (message == VBMP3_MSG_END_OF_TRACK)
+        g_ended = true;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: vbmp3bench FILE [eq] [spectrum]\n");
+        return 2;
+    }
+    bool eq = false;
+    bool spectrum = false;
+    for (int i = 2; i < argc; ++i) {
+        eq = eq || std::strcmp(argv[i], "eq") == 0;
+        spectrum = spectrum || std::strcmp(argv[i], "spectrum") == 0;
+    }
+    vbmp3_init();
+    vbmp3_callback(onMessage);
+    vbmp3_setOutput("file:/dev/null");
+    if (eq) {
+        const int32_t vocal[10] = { -20, -20, -20, 10, 30, 40, 20, 30, 10, 10 }; // the player's "Vocal" curve
+        vbmp3_setEqualizer(vocal);
+    }
+    OpenInfo info;
+    if (!vbmp3_open(argv[1], &info) || !vbmp3_play()) {
+        std::fprintf(stderr, "vbmp3bench: cannot play %s\n", argv[1]);
+        return 1;
+    }
+    int32_t first[256];
+    int32_t second[256];
+    int32_t lastSecond = 0;
+    while (!g_ended) {
+        if (spectrum) {
+            int32_t seconds = 0;
+            vbmp3_getState(&seconds);
+            for (; lastSecond < seconds; ++lastSecond)
+                for (int i = 0; i < 5; ++i)
+                    vbmp3_getSpectrum(first, second);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    vbmp3_stopCallback();
+    vbmp3_free();
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    std::printf("%d %.3f %ld\n", info.totalSeconds, cpu, usage.ru_maxrss);
+    return 0;
+}
