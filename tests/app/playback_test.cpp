@@ -223,6 +223,7 @@ TEST_F(PlaybackTest, PauseResumeByState)
 TEST_F(PlaybackTest, TimerTickShowsTheHeardPosition)
 {
     FakeDecoder &f = FakeDecoder::instance();
+    f.openInfo.totalSeconds = 7000;
     play(QStringLiteral("/music/a.mp3"));
     for (auto [seconds, text] : { std::pair { 0, "00:00" }, { 59, "00:59" }, { 60, "01:00" }, { 6001, "100:01" } }) {
         f.elapsed = seconds;
