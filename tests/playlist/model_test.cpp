@@ -4,38 +4,23 @@
 
 using namespace kes::playlist;
 
-namespace
-{
-
-QString blanks(const QString &text)
-{
-    return text.leftJustified(128, QLatin1Char(' '));
-}
-
-} // namespace
-
 using TrackRowTest = PlaylistTest;
 
-TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTexts)
+TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTextsAndOthersAreRejected)
 {
-    const QString tagged = QStringLiteral("/m/tagged.mp3");
-    setTag(tagged, makeTag("曲名", "歌手", "アルバム"));
-    ListInfo list;
-    std::memset(&list, 0, sizeof list);
+    setTag(QStringLiteral("/m/tagged.mp3"), makeTag("曲名", "歌手", "アルバム"));
+    setTag(QStringLiteral("/m/song.rmp"), makeTag("Tag Title", "Tag Artist", "Tag Album"));
+    ListInfo list {};
     std::strcpy(list.text[0], "List Title");
     std::strcpy(list.text[2], "List Album");
     {
         std::lock_guard lock(FakeDecoder::instance().mutex);
         FakeDecoder::instance().lists["/m/song.rmp"] = list;
-        FakeDecoder::instance().tags["/m/song.rmp"] = makeTag("Tag Title", "Tag Artist", "Tag Album");
     }
-    struct Case {
-        const char *path;
-        const char *title;
-        const char *artist;
-        const char *album;
-    };
-    const Case cases[] = {
+    // nullptr: the MP3 replacement texts, kept at the record's 128 characters.
+    const struct {
+        const char *path, *title, *artist, *album;
+    } cases[] = {
         { "/m/tagged.mp3", "曲名", "歌手", "アルバム" },
         { "/m/untagged.MP3", nullptr, nullptr, "" },
         { "/m/song.rmp", "List Title", "Tag Artist", "List Album" },
@@ -49,33 +34,26 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTexts)
         { "/m/p.mpg", "p.mpg", "MPEG File", "p.mpg" },
         { "C:\\music\\p.MPG", "p.MPG", "MPEG File", "p.MPG" },
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.path);
         const auto row = readTrackRow(api, QString::fromUtf8(c.path));
         ASSERT_TRUE(row.has_value());
         EXPECT_EQ(row->fullPath, QString::fromUtf8(c.path));
-        // nullptr: the MP3 replacement texts, kept at the record's 128 characters.
-        EXPECT_EQ(row->title, c.title ? QString::fromUtf8(c.title) : blanks(QStringLiteral("untagged.MP3")));
-        EXPECT_EQ(row->artist, c.artist ? QString::fromUtf8(c.artist) : blanks(QStringLiteral("No Data")));
+        EXPECT_EQ(row->title, c.title ? QString::fromUtf8(c.title) : QString("untagged.MP3").leftJustified(128));
+        EXPECT_EQ(row->artist, c.artist ? QString::fromUtf8(c.artist) : QString("No Data").leftJustified(128));
         EXPECT_EQ(row->album, QString::fromUtf8(c.album));
     }
-}
-
-TEST_F(TrackRowTest, OtherEndingsAreRejected)
-{
     for (const char *path : { "/m/a.Mp3", "/m/a.mP3", "/m/a.txt", "/m/a.m3u", "p3", "", "/m/a.mp3 " }) {
-        SCOPED_TRACE(path);
-        EXPECT_FALSE(readTrackRow(api, QString::fromUtf8(path)).has_value());
+        EXPECT_FALSE(readTrackRow(api, QString::fromUtf8(path)).has_value()) << path;
         AddTrack(model, api, QString::fromUtf8(path));
     }
     EXPECT_EQ(model.count(), 0);
-    // The ending alone counts, not a dot before it.
-    EXPECT_TRUE(readTrackRow(api, QStringLiteral("mp3")).has_value());
+    EXPECT_TRUE(readTrackRow(api, QStringLiteral("mp3")).has_value()) << "the ending alone counts, not a dot";
 }
 
 TEST_F(TrackRowTest, FullTagFieldsAndLongFileNamesKeepTheirLength)
 {
-    TagInfo tag = makeTag("", "", "");
+    TagInfo tag {};
     std::memset(tag.album, 'x', sizeof tag.album); // a full field carries no NUL
     const QString longName = QStringLiteral("/m/") + QString(200, QLatin1Char('n')) + QStringLiteral(".mp3");
     setTag(longName, tag);
@@ -87,29 +65,15 @@ TEST_F(TrackRowTest, FullTagFieldsAndLongFileNamesKeepTheirLength)
 
 TEST_F(TrackRowTest, FileKindOfMapsTheTypeCodes)
 {
-    const std::pair<int, const char *> codes[] = {
-        { 0, "mp3" },
-        { 1, "wav" },
-        { 2, "rmp" },
-        { 4, "mp3" },
-        { 8, "mpg" },
-        { 16, "mp3" },
-        { 17, "rmp" },
-        { 18, "rmp" },
-        { 48, "mp3" },
-        { 50, "rmp" },
-        { -1, "err" },
-        { 3, "err" },
-        { 32, "err" },
-        { 49, "err" },
-    };
-    for (const auto &[code, kind] : codes) {
+    QStringList kinds;
+    for (int code : { 0, 1, 2, 4, 8, 16, 17, 18, 48, 50, -1, 3, 32, 49 }) {
         {
             std::lock_guard lock(FakeDecoder::instance().mutex);
             FakeDecoder::instance().fileTypes["/f"] = code;
         }
-        EXPECT_EQ(FileKindOf(api, QStringLiteral("/f")), QString::fromLatin1(kind)) << code;
+        kinds << FileKindOf(api, QStringLiteral("/f"));
     }
+    EXPECT_EQ(kinds.join(' '), QStringLiteral("mp3 wav rmp mp3 mpg mp3 rmp rmp mp3 rmp err err err err"));
 }
 
 using ModelTest = PlaylistTest;
@@ -119,14 +83,11 @@ TEST_F(ModelTest, DuplicatesAreExactCaseSensitivePaths)
     for (const char *p : { "/m/a.mp3", "/m/a.mp3", "/m/A.mp3", "/m/a.MP3", "/m/a.mp3" })
         AddTrack(model, api, QString::fromUtf8(p));
     EXPECT_EQ(fullPaths(model), QStringList({ "/m/a.mp3", "/m/A.mp3", "/m/a.MP3" }));
-    EXPECT_TRUE(model.contains(QStringLiteral("/m/A.mp3")));
-    EXPECT_FALSE(model.contains(QStringLiteral("/m/b.mp3")));
     // A batch applies the rule within itself, as adding one by one would.
     TrackRow r;
     r.fullPath = QStringLiteral("/m/b.wav");
     EXPECT_EQ(model.addRows({ r, r, r }), 1);
     EXPECT_EQ(model.count(), 4);
-    EXPECT_EQ(model.number(4), QStringLiteral("0004"));
 }
 
 TEST_F(ModelTest, NumbersComeFromTheCountAndStayThroughSortAndClear)
@@ -137,43 +98,33 @@ TEST_F(ModelTest, NumbersComeFromTheCountAndStayThroughSortAndClear)
     EXPECT_EQ(fullPaths(model), QStringList({ "/m/a.wav", "/m/b.wav", "/m/c.wav" }));
     EXPECT_EQ(model.number(1), QStringLiteral("0003"));
     EXPECT_EQ(model.number(3), QStringLiteral("0001"));
-    // Sorting by "No" brings back the order of adding.
-    model.sortByColumn(PlaylistModel::NoColumn);
+    model.sortByColumn(PlaylistModel::NoColumn); // brings back the order of adding
     EXPECT_EQ(fullPaths(model), QStringList({ "/m/c.wav", "/m/b.wav", "/m/a.wav" }));
 
     model.clear();
-    EXPECT_EQ(model.count(), 0);
     EXPECT_FALSE(model.contains(QStringLiteral("/m/a.wav")));
-    EXPECT_FALSE(model.anyChecked());
     AddTrack(model, api, QStringLiteral("/m/a.wav"));
+    EXPECT_EQ(fullPaths(model), QStringList({ "/m/a.wav" }));
     EXPECT_EQ(model.number(1), QStringLiteral("0001"));
     EXPECT_TRUE(model.isChecked(1));
-    EXPECT_EQ(model.tag(1), QString());
 }
 
 TEST_F(ModelTest, TenThousandthRowAndFortyThousandRows)
 {
-    QList<TrackRow> rows;
-    for (int i = 1; i <= 40000; ++i) {
-        TrackRow r;
-        r.fullPath = QStringLiteral("/m/%1.wav").arg(i);
-        rows.append(r);
-    }
+    QList<TrackRow> rows(40000);
+    for (int i = 0; i < rows.size(); ++i)
+        rows[i].fullPath = QStringLiteral("/m/%1.wav").arg(i + 1);
     model.addRows(rows.mid(0, 9999));
     EXPECT_EQ(model.number(9999), QStringLiteral("9999"));
     EXPECT_EQ(model.addRow(rows.at(9999)), 10000);
     EXPECT_EQ(model.number(10000), QStringLiteral("10000"));
     EXPECT_EQ(model.addRows(rows), 30000); // the first 10000 are duplicates
-    EXPECT_EQ(model.count(), 40000);
     EXPECT_EQ(model.rowCount(), 40000);
-    EXPECT_EQ(model.number(40000), QStringLiteral("40000"));
     EXPECT_EQ(model.fullPath(32768), QStringLiteral("/m/32768.wav"));
     model.setChecked(40000, false);
     EXPECT_FALSE(model.isChecked(40000));
     // "10000" sorts before "9999" as text, as the list view does.
     model.sortByColumn(PlaylistModel::NoColumn);
-    EXPECT_EQ(model.number(1), QStringLiteral("0001"));
-    EXPECT_EQ(model.number(2), QStringLiteral("0002"));
     EXPECT_EQ(model.number(1000), QStringLiteral("1000"));
     EXPECT_EQ(model.number(1001), QStringLiteral("10000"));
 }
@@ -182,39 +133,28 @@ TEST_F(ModelTest, SortedModelPutsNewRowsInPlaceOneByOneOrInBatches)
 {
     // The same rows added one by one and in a large batch must end in the same order:
     // stable, case-insensitive, new rows after the equal ones already there.
-    auto make = [](const QString &artist, int i) {
-        TrackRow r;
-        r.artist = artist;
-        r.fullPath = QStringLiteral("/m/%1.mp3").arg(i);
-        return r;
-    };
     const QStringList artists = { "beta", "Alpha", "gamma", "alpha", "Beta", "delta" };
+    QList<TrackRow> rows(60);
     PlaylistModel single;
     single.sortByColumn(PlaylistModel::ArtistColumn);
     model.sortByColumn(PlaylistModel::ArtistColumn);
-    QList<TrackRow> batch;
-    for (int i = 0; i < 60; ++i) {
-        single.addRow(make(artists.at(i % artists.size()), i));
-        batch.append(make(artists.at(i % artists.size()), i));
+    for (int i = 0; i < rows.size(); ++i) {
+        rows[i].artist = artists.at(i % artists.size());
+        rows[i].fullPath = QStringLiteral("/m/%1.mp3").arg(i);
+        single.addRow(rows[i]);
     }
-    model.addRows(batch.mid(0, 5)); // row by row
-    model.addRows(batch.mid(5)); // merged
+    model.addRows(rows.mid(0, 5)); // row by row
+    model.addRows(rows.mid(5)); // merged
     ASSERT_EQ(fullPaths(model), fullPaths(single));
     for (int i = 2; i <= model.count(); ++i)
         EXPECT_LE(QString::compare(model.artist(i - 1), model.artist(i), Qt::CaseInsensitive), 0);
-    // Among equal artists the order of adding stays.
-    EXPECT_EQ(model.fullPath(1), QStringLiteral("/m/1.mp3")); // "Alpha"
-    EXPECT_EQ(model.fullPath(2), QStringLiteral("/m/3.mp3")); // "alpha"
-    // A sort on the same column again changes nothing.
-    const QStringList before = fullPaths(model);
-    model.sortByColumn(PlaylistModel::ArtistColumn);
-    EXPECT_EQ(fullPaths(model), before);
+    EXPECT_EQ(model.fullPath(1), QStringLiteral("/m/1.mp3")); // "Alpha" before the later "alpha"
+    EXPECT_EQ(model.fullPath(2), QStringLiteral("/m/3.mp3"));
 }
 
-TEST_F(ModelTest, ListViewRolesAndBulkChecks)
+TEST_F(ModelTest, ListViewRolesChecksAndOutOfRangeRows)
 {
-    model.checkAll(); // empty: nothing happens
-    for (const char *p : { "/m/a.wav", "/m/b.wav", "/m/c.wav" })
+    for (const char *p : { "/m/a.wav", "/m/b.wav" })
         AddTrack(model, api, QString::fromUtf8(p));
     const QModelIndex first = model.index(0, PlaylistModel::NoColumn);
     EXPECT_TRUE(model.flags(first) & Qt::ItemIsUserCheckable);
@@ -222,32 +162,16 @@ TEST_F(ModelTest, ListViewRolesAndBulkChecks)
     EXPECT_EQ(model.data(first, Qt::CheckStateRole).toInt(), Qt::Checked);
     EXPECT_EQ(model.data(model.index(1, PlaylistModel::ArtistColumn)).toString(), QStringLiteral("WAV File"));
     EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Music Title"));
-
     int changed = 0;
     QObject::connect(&model, &QAbstractItemModel::dataChanged, [&] { ++changed; });
     EXPECT_TRUE(model.setData(first, Qt::Unchecked, Qt::CheckStateRole));
-    EXPECT_FALSE(model.isChecked(1));
     EXPECT_EQ(changed, 1);
-    model.setTag(2, QStringLiteral("END"));
-    model.uncheckAll();
-    EXPECT_FALSE(model.isChecked(2) || model.isChecked(3));
-    EXPECT_FALSE(model.anyChecked());
-    model.setChecked(3, true);
+    EXPECT_FALSE(model.isChecked(1));
     EXPECT_TRUE(model.anyChecked());
-    model.setChecked(3, false);
+    model.setChecked(2, false);
     EXPECT_FALSE(model.anyChecked());
-    model.checkAll();
-    EXPECT_TRUE(model.isChecked(1) && model.isChecked(2) && model.isChecked(3));
-    EXPECT_EQ(model.tag(2), QStringLiteral("END")); // checks leave tags alone
-    // Out of range reads are empty, writes are ignored.
-    model.setChecked(0, false);
-    model.setChecked(4, false);
-    EXPECT_EQ(model.fullPath(0), QString());
-    EXPECT_EQ(model.fullPath(4), QString());
-
-    const QList<PlaylistColumn> columns = PlaylistModel::SetupColumns();
-    ASSERT_EQ(columns.size(), 5);
-    EXPECT_EQ(columns.at(1).key, QStringLiteral("Tilte"));
-    EXPECT_EQ(columns.at(4).widthTwips, 10000);
-    EXPECT_EQ(columns.at(0).widthPixels(), 50);
+    model.setChecked(0, true); // out of range: ignored, reads empty
+    model.setChecked(3, true);
+    EXPECT_FALSE(model.anyChecked());
+    EXPECT_EQ(model.fullPath(3), QString());
 }

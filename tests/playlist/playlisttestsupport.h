@@ -1,17 +1,17 @@
 // Shared pieces of the playlist tests: the application object for the event loop, the
-// fake decoder and small file helpers.
+// fake decoder, a temporary folder, a model and the adder that fills it.
 #pragma once
 
 #include "fakedecoder.h"
 #include "playlistmodel.h"
+#include "scriptedprompter.h"
+#include "testfiles.h"
+#include "trackadder.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 
@@ -26,25 +26,11 @@ inline QCoreApplication &testApp()
 
 inline TagInfo makeTag(const char *title, const char *artist, const char *album)
 {
-    TagInfo t;
-    std::memset(&t, 0, sizeof t);
+    TagInfo t {};
     std::strncpy(t.title, title, sizeof t.title);
     std::strncpy(t.artist, artist, sizeof t.artist);
     std::strncpy(t.album, album, sizeof t.album);
     return t;
-}
-
-inline void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
-
-inline QByteArray readBytes(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 inline QStringList fullPaths(const PlaylistModel &m)
@@ -55,7 +41,6 @@ inline QStringList fullPaths(const PlaylistModel &m)
     return out;
 }
 
-// A fixture with a clean fake decoder, a temporary folder and a model.
 class PlaylistTest : public ::testing::Test
 {
 protected:
@@ -63,11 +48,12 @@ protected:
     {
         testApp();
         FakeDecoder::instance().reset();
-        api = FakeDecoder::api();
         ASSERT_TRUE(tmp.isValid());
         dir = QDir(tmp.path());
+        adder = std::make_unique<TrackAdder>(&model, api, &prompter);
     }
-    // Creates an (empty) file in the temporary folder and returns its path.
+    void waitIdle() { ASSERT_TRUE(adder->waitForIdle(20000)); }
+    // Creates an empty file (and its folder) in the temporary folder; returns its path.
     QString touch(const QString &name)
     {
         const QString path = dir.filePath(name);
@@ -81,8 +67,10 @@ protected:
         FakeDecoder::instance().tags[path.toStdString()] = tag;
     }
 
-    DecoderApi api;
+    DecoderApi api = FakeDecoder::api();
     QTemporaryDir tmp;
     QDir dir;
     PlaylistModel model;
+    ScriptedPrompter prompter;
+    std::unique_ptr<TrackAdder> adder;
 };
