@@ -1,68 +1,61 @@
 #include "enginetestsupport.h"
 
+#include "fileinfo.h"
+#include "output.h"
+#include "source.h"
+
+#include <gtest/gtest.h>
 #include <sndfile.h>
 
-#include <cmath>
 #include <cstdlib>
-#include <map>
-#include <mutex>
 #include <unistd.h>
 
 namespace enginetest
 {
 
-namespace
-{
-
-struct TempDir {
-    std::filesystem::path path;
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vbmp3-engine-XXXXXX").string();
-        if (char *made = mkdtemp(pattern.data()))
-            path = made;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        if (!path.empty())
-            std::filesystem::remove_all(path, ec);
-    }
-};
-
-} // namespace
-
 const std::filesystem::path &workDir()
 {
-    static TempDir dir;
+    static const struct TempDir {
+        std::filesystem::path path;
+        TempDir()
+        {
+            std::string pattern = (std::filesystem::temp_directory_path() / "vbmp3-engine-XXXXXX").string();
+            if (mkdtemp(pattern.data()))
+                path = pattern;
+        }
+        ~TempDir()
+        {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    } dir;
     return dir.path;
 }
 
 bool run(const std::string &command)
 {
-    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
+    return std::system(("cd '" + workDir().string() + "' && (" + command + ") >/dev/null 2>&1").c_str()) == 0;
 }
 
 bool haveTools()
 {
-    static const bool have = run("command -v sox") && run("command -v lame");
+    static const bool have = run("command -v sox && command -v lame");
     return have;
 }
 
 std::string fixture(const std::string &name, const std::string &command)
 {
-    static std::mutex mutex;
-    static std::map<std::string, std::string> made;
-    std::lock_guard lock(mutex);
-    if (auto it = made.find(name); it != made.end())
-        return it->second;
-    const std::string path = (workDir() / name).string();
+    const std::filesystem::path path = workDir() / name;
+    if (std::filesystem::exists(path))
+        return path.string();
     std::string cmd = command;
     for (size_t at; (at = cmd.find("%o")) != std::string::npos;)
-        cmd.replace(at, 2, "'" + path + "'");
-    const std::string result = run("cd '" + workDir().string() + "' && " + cmd) ? path : std::string();
-    made[name] = result;
-    return result;
+        cmd.replace(at, 2, "'" + path.string() + "'");
+    if (run(cmd))
+        return path.string();
+    ADD_FAILURE() << "could not make " << name;
+    std::filesystem::remove(path);
+    return {};
 }
 
 Pcm readWav(const std::string &path)
@@ -74,24 +67,28 @@ Pcm readWav(const std::string &path)
         return pcm;
     pcm.rate = info.samplerate;
     pcm.channels = info.channels;
-    pcm.samples.resize(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-    const sf_count_t got = sf_readf_short(file, pcm.samples.data(), info.frames);
-    pcm.samples.resize(static_cast<size_t>(got) * static_cast<size_t>(info.channels));
+    pcm.samples.resize(static_cast<size_t>(info.frames * info.channels));
+    pcm.samples.resize(static_cast<size_t>(sf_readf_short(file, pcm.samples.data(), info.frames) * info.channels));
     sf_close(file);
     return pcm;
 }
 
-double rmsDb(const Pcm &pcm, int channel, size_t from, size_t to)
+Pcm decodeDirect(const std::string &path, int channels)
 {
-    to = std::min(to, pcm.frames());
-    double sum = 0;
-    for (size_t i = from; i < to; ++i) {
-        const double v = pcm.samples[i * static_cast<size_t>(pcm.channels) + static_cast<size_t>(channel)] / 32768.0;
-        sum += v * v;
+    Pcm pcm;
+    vbmp3::SourceOptions options;
+    options.channels = channels;
+    auto source = vbmp3::openSource(path, vbmp3::probeFile(path), options);
+    if (!source)
+        return pcm;
+    pcm.rate = source->info().rate;
+    pcm.channels = source->info().channels;
+    std::vector<float> buffer(4096 * static_cast<size_t>(pcm.channels));
+    while (size_t n = source->read(buffer.data(), 4096)) {
+        for (size_t i = 0; i < n * static_cast<size_t>(pcm.channels); ++i)
+            pcm.samples.push_back(vbmp3::floatToS16(buffer[i]));
     }
-    if (to <= from || sum <= 0)
-        return -200;
-    return 10.0 * std::log10(sum / static_cast<double>(to - from));
+    return pcm;
 }
 
 } // namespace enginetest

@@ -1,27 +1,87 @@
-// Fixtures for the engine tests: sound files made with sox/lame in a temporary folder,
-// and reading 16-bit samples back.
+// Fixtures for the vbmp3 tests: file bytes built in memory (RIFF, ID3, Lyrics3), sound files
+// made with sox/lame in a temporary folder, and 16-bit samples read back.
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 namespace enginetest
 {
 
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+inline std::string readFile(const std::filesystem::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), {} };
+}
+
+inline std::string writeFile(const std::filesystem::path &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+}
+
+inline std::string le32(size_t v)
+{
+    return { char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF) };
+}
+
+inline std::string chunk(const std::string &id, const std::string &data)
+{
+    return id + le32(data.size()) + data + std::string(data.size() % 2, '\0');
+}
+
+inline std::string riff(const std::string &form, const std::string &chunks)
+{
+    return "RIFF" + le32(4 + chunks.size()) + form + chunks;
+}
+
+// A LIST/INFO chunk of (id, text) pairs.
+inline std::string infoList(const Pairs &texts)
+{
+    std::string body = "INFO";
+    for (const auto &[id, text] : texts)
+        body += chunk(id, text + '\0');
+    return chunk("LIST", body);
+}
+
+inline std::string id3v1(
+    const std::string &title, const std::string &artist, const std::string &album = {}, int genre = 255)
+{
+    const auto padded
+        = [](const std::string &s) { return s.substr(0, 30) + std::string(30 - std::min<size_t>(30, s.size()), '\0'); };
+    return "TAG" + padded(title) + padded(artist) + padded(album) + "2001" + padded("note") + char(genre);
+}
+
+// Lyrics3 v2.00 of (id, data) fields.
+inline std::string lyrics3v2(const Pairs &fields)
+{
+    const auto digits = [](size_t value, size_t width) {
+        const std::string s = std::to_string(value);
+        return std::string(width - s.size(), '0') + s;
+    };
+    std::string body = "LYRICSBEGIN";
+    for (const auto &[id, data] : fields)
+        body += id + digits(data.size(), 5) + data;
+    return body + digits(body.size(), 6) + "LYRICS200";
+}
+
 // A temporary folder shared by the tests of one program, removed at exit.
 const std::filesystem::path &workDir();
+
+// Runs a shell command quietly in workDir(); true when it exits with 0.
+bool run(const std::string &command);
 
 // True when sox and lame can be run.
 bool haveTools();
 
-// Runs a shell command; true when it exits with 0.
-bool run(const std::string &command);
-
-// A fixture made once per program by the shell command `command`, in which "%o" stands
-// for the output path.  Returns the path, or "" when the command failed.
+// A file made once per program in workDir() by `command`, in which "%o" stands for its path.
+// Returns the path, or "" (and a test failure) when the command failed.
 std::string fixture(const std::string &name, const std::string &command);
 
 struct Pcm {
@@ -31,10 +91,10 @@ struct Pcm {
     size_t frames() const { return channels ? samples.size() / static_cast<size_t>(channels) : 0; }
 };
 
-// Reads a WAV file (any PCM or float format libsndfile knows) as 16-bit samples.
+// A WAV file (any format libsndfile reads) as 16-bit samples.
 Pcm readWav(const std::string &path);
 
-// Level in dB of one channel from frame `from` to `to` (RMS relative to full scale).
-double rmsDb(const Pcm &pcm, int channel, size_t from, size_t to);
+// The file decoded straight through the library's own source; `channels` 0 keeps the file's.
+Pcm decodeDirect(const std::string &path, int channels = 0);
 
 } // namespace enginetest

@@ -25,16 +25,14 @@ Lines linesOf(const LyricsTimeline &t)
     return out;
 }
 
-struct LrcCase {
-    const char *name;
-    std::string bytes;
-    int64_t durationMs; // for texts without stamps
-    Lines expected;
-};
-
 TEST(LyricsTimeline, ParsesLrcAndPlainTexts)
 {
-    const std::vector<LrcCase> cases = {
+    const struct {
+        const char *name;
+        std::string bytes;
+        int64_t durationMs; // for texts without stamps
+        Lines expected;
+    } cases[] = {
         { "stamp forms", "[00:01]a\n[00:02.5]b\n[00:03.25]c\n[00:04:50]d\n[01:05.123]e\n", 0,
             { { 1000, "a" }, { 2500, "b" }, { 3250, "c" }, { 4500, "d" }, { 65123, "e" } } },
         { "several stamps on a line, sorted", "[00:05.00]x\n[00:01.00][00:09.00]refrain\n", 0,
@@ -58,18 +56,14 @@ TEST(LyricsTimeline, ParsesLrcAndPlainTexts)
             { { 0, "一" }, { 1000, "二" }, { 2000, "三" } } },
         { "not stamps", "[0a:01]x\n[00:1x]y\n", 1000, { { 0, "[0a:01]x" }, { 500, "[00:1x]y" } } },
         { "empty", "", 1000, {} },
+        { "timed lines stay where they are when spread", "[00:07]a\n", 100000, { { 7000, "a" } } },
     };
-    for (const LrcCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         LyricsTimeline t = LyricsTimeline::fromText(c.bytes);
         t.spreadOver(c.durationMs);
         EXPECT_EQ(linesOf(t), c.expected);
     }
-    // Timed lines stay where they are when spread.
-    LyricsTimeline timed = LyricsTimeline::fromText("[00:07]a\n");
-    timed.spreadOver(100000);
-    EXPECT_EQ(linesOf(timed), (Lines { { 7000, "a" } }));
-
     const LyricsTimeline l3 = LyricsTimeline::fromLyrics3("[00:01][00:04]one\n[00:02]二");
     EXPECT_EQ(linesOf(l3), (Lines { { 1000, "one" }, { 2000, "二" }, { 4000, "one" } }));
 }
@@ -77,7 +71,7 @@ TEST(LyricsTimeline, ParsesLrcAndPlainTexts)
 TEST(LyricsTimeline, FillsFiveLinesInStep)
 {
     const LyricsTimeline t = LyricsTimeline::fromText("[00:01]L0\n[00:02]L1\n[00:03]L2\n[00:04]L3\n[00:05]L4\n");
-    struct Step {
+    const struct {
         int64_t ms;
         int32_t current;
         const char *line0, *line1, *line2, *line3, *line4;
@@ -90,7 +84,7 @@ TEST(LyricsTimeline, FillsFiveLinesInStep)
         { 4999, 3, "L1", "L2", "L3", "L4", "" },
         { 600000, 4, "L2", "L3", "L4", "", "" },
     };
-    for (const Step &s : steps) {
+    for (const auto &s : steps) {
         SCOPED_TRACE(s.ms);
         LyricsLines out;
         std::memset(&out, 0x55, sizeof out);
