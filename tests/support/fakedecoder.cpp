@@ -10,138 +10,22 @@ namespace {
 
 FakeDecoder &fake() { return FakeDecoder::instance(); }
 
-int32_t f_init() { fake().record("init"); return 1; }
-int32_t f_free() { fake().record("free"); return 1; }
-int32_t f_callback(void (*proc)(int32_t, int32_t))
-{
-    fake().record("callback");
-    std::lock_guard lock(fake().mutex);
-    fake().callback = proc;
-    return 1;
-}
-int32_t f_stopCallback()
-{
-    fake().record("stopCallback");
-    std::lock_guard lock(fake().mutex);
-    fake().callbackActiveAtStopCallback = playback().CallbackActive.load();
-    fake().callback = nullptr;
-    return 1;
-}
-int32_t f_setVbmp3Option(const Vbmp3Option *o)
-{
-    fake().record("setVbmp3Option");
-    if (o)
-        fake().vbmp3Option = *o;
-    return fake().setVbmp3OptionResult;
-}
-int32_t f_setDecodeOption(const DecodeOption *o)
-{
-    fake().record("setDecodeOption");
-    if (o)
-        fake().decodeOption = *o;
-    return fake().setDecodeOptionResult;
-}
-int32_t f_setLyrics3Use(int32_t) { fake().record("setLyrics3Use"); return 1; }
-int32_t f_open(const char *path, OpenInfo *info)
-{
-    fake().record("open");
-    fake().openedPath = path ? path : "";
-    if (fake().openResult && info)
-        *info = fake().openInfo;
-    return fake().openResult;
-}
-int32_t f_close() { fake().record("close"); return 1; }
-int32_t f_play()
-{
-    fake().record("play");
-    if (fake().playResult) {
-        fake().state = 1;
-        fake().elapsed = 0;
-    }
-    return fake().playResult;
-}
-int32_t f_stop() { fake().record("stop"); fake().state = 0; return 1; }
-int32_t f_pause() { fake().record("pause"); if (fake().state == 1) fake().state = 2; return 1; }
-int32_t f_restart() { fake().record("restart"); if (fake().state == 2) fake().state = 1; return 1; }
-int32_t f_seek(int32_t s) { fake().record("seek"); fake().seeks.push_back(s); fake().elapsed = s; return 1; }
-int32_t f_getState(int32_t *elapsed)
-{
-    fake().record("getState");
-    if (elapsed)
-        *elapsed = fake().elapsed;
-    return fake().state;
-}
-int32_t f_getFileType(const char *path)
+// Runs f with the fake's lock held.
+template <typename F> auto locked(F f)
 {
     std::lock_guard lock(fake().mutex);
-    std::string p = path ? path : "";
-    auto it = fake().fileTypes.find(p);
-    return it != fake().fileTypes.end() ? it->second : fakeTypeFromName(p);
+    return f(fake());
 }
-int32_t f_readLyrics3Data() { fake().record("readLyrics3Data"); return fake().lyrics3Result; }
-int32_t f_setLyricsFile(const char *path)
+
+template <typename Map, typename Record> bool lookup(const Map &map, const char *path, Record *out)
 {
-    fake().record("setLyricsFile");
-    fake().lyricsFile = path ? path : "";
-    return 1;
+    auto it = map.find(path ? path : "");
+    if (it == map.end())
+        return false;
+    if (out)
+        *out = it->second;
+    return true;
 }
-int32_t f_getFileInfo2(const char *path, TagInfo *tag, MpegInfo *mpeg, ListInfo *list)
-{
-    std::lock_guard lock(fake().mutex);
-    std::string p = path ? path : "";
-    if (tag) {
-        auto it = fake().tags.find(p);
-        if (it != fake().tags.end())
-            *tag = it->second;
-    }
-    if (list) {
-        auto it = fake().lists.find(p);
-        if (it != fake().lists.end())
-            *list = it->second;
-    }
-    if (mpeg)
-        std::memset(mpeg, 0, sizeof *mpeg);
-    return 1;
-}
-int32_t f_getFileTagInfo(const char *path, TagInfo *tag)
-{
-    std::lock_guard lock(fake().mutex);
-    auto it = fake().tags.find(path ? path : "");
-    if (it == fake().tags.end())
-        return 0;
-    if (tag)
-        *tag = it->second;
-    return 1;
-}
-int32_t f_getMpegInfo(MpegInfo *mpeg)
-{
-    if (mpeg)
-        std::memset(mpeg, 0, sizeof *mpeg);
-    return 1;
-}
-int32_t f_getSpectrum(int32_t *a, int32_t *b)
-{
-    std::copy(fake().spectrum1.begin(), fake().spectrum1.end(), a);
-    std::copy(fake().spectrum2.begin(), fake().spectrum2.end(), b);
-    return 1;
-}
-int32_t f_getLyrics(LyricsLines *l)
-{
-    if (l)
-        *l = fake().lyrics;
-    return 1;
-}
-int32_t f_getVersion() { return fake().version; }
-int32_t f_setEqualizer(const int32_t *bands)
-{
-    fake().record("setEqualizer");
-    ++fake().equalizerCalls;
-    fake().equalizer = bands ? std::vector<int32_t>(bands, bands + 10) : std::vector<int32_t>{};
-    return 1;
-}
-int32_t f_setOutput(const char *) { return 1; }
-uint32_t f_getOutputVolume() { return fake().volume; }
-int32_t f_setOutputVolume(uint32_t w) { fake().record("setOutputVolume"); fake().volume = w; return 1; }
 
 } // namespace
 
@@ -154,34 +38,118 @@ FakeDecoder &FakeDecoder::instance()
 DecoderApi FakeDecoder::api()
 {
     DecoderApi a;
-    a.init = f_init;
-    a.free = f_free;
-    a.callback = f_callback;
-    a.stopCallback = f_stopCallback;
-    a.setVbmp3Option = f_setVbmp3Option;
-    a.setDecodeOption = f_setDecodeOption;
-    a.setLyrics3Use = f_setLyrics3Use;
-    a.open = f_open;
-    a.close = f_close;
-    a.play = f_play;
-    a.stop = f_stop;
-    a.pause = f_pause;
-    a.restart = f_restart;
-    a.seek = f_seek;
-    a.getState = f_getState;
-    a.getFileType = f_getFileType;
-    a.readLyrics3Data = f_readLyrics3Data;
-    a.setLyricsFile = f_setLyricsFile;
-    a.getFileInfo2 = f_getFileInfo2;
-    a.getFileTagInfo = f_getFileTagInfo;
-    a.getMpegInfo = f_getMpegInfo;
-    a.getSpectrum = f_getSpectrum;
-    a.getLyrics = f_getLyrics;
-    a.getVersion = f_getVersion;
-    a.setEqualizer = f_setEqualizer;
-    a.setOutput = f_setOutput;
-    a.getOutputVolume = f_getOutputVolume;
-    a.setOutputVolume = f_setOutputVolume;
+    a.init = [] { fake().record("init"); return 1; };
+    a.free = [] { fake().record("free"); return 1; };
+    a.callback = [](void (*proc)(int32_t, int32_t)) {
+        fake().record("callback");
+        return locked([&](FakeDecoder &f) { f.callback = proc; return 1; });
+    };
+    a.stopCallback = [] {
+        fake().record("stopCallback");
+        return locked([](FakeDecoder &f) {
+            f.callbackActiveAtStopCallback = playback().CallbackActive.load();
+            f.callback = nullptr;
+            return 1;
+        });
+    };
+    a.setVbmp3Option = [](const Vbmp3Option *o) {
+        fake().record("setVbmp3Option");
+        if (o)
+            fake().vbmp3Option = *o;
+        return fake().setVbmp3OptionResult;
+    };
+    a.setDecodeOption = [](const DecodeOption *o) {
+        fake().record("setDecodeOption");
+        if (o)
+            fake().decodeOption = *o;
+        return fake().setDecodeOptionResult;
+    };
+    a.setLyrics3Use = [](int32_t) { fake().record("setLyrics3Use"); return 1; };
+    a.open = [](const char *path, OpenInfo *info) {
+        fake().record("open");
+        fake().openedPath = path ? path : "";
+        if (fake().openResult && info)
+            *info = fake().openInfo;
+        return fake().openResult;
+    };
+    a.close = [] { fake().record("close"); return 1; };
+    a.play = [] {
+        fake().record("play");
+        if (fake().playResult) {
+            fake().state = VBMP3_PLAYING;
+            fake().elapsed = 0;
+        }
+        return fake().playResult;
+    };
+    a.stop = [] { fake().record("stop"); fake().state = VBMP3_STOPPED; return 1; };
+    a.pause = [] {
+        fake().record("pause");
+        if (fake().state == VBMP3_PLAYING)
+            fake().state = VBMP3_PAUSED;
+        return 1;
+    };
+    a.restart = [] {
+        fake().record("restart");
+        if (fake().state == VBMP3_PAUSED)
+            fake().state = VBMP3_PLAYING;
+        return 1;
+    };
+    a.seek = [](int32_t s) { fake().record("seek"); fake().seeks.push_back(s); fake().elapsed = s; return 1; };
+    a.getState = [](int32_t *elapsed) {
+        fake().record("getState");
+        if (elapsed)
+            *elapsed = fake().elapsed;
+        return fake().state;
+    };
+    a.getFileType = [](const char *path) {
+        return locked([&](FakeDecoder &f) {
+            int32_t type = 0;
+            return lookup(f.fileTypes, path, &type) ? type : fakeTypeFromName(path ? path : "");
+        });
+    };
+    a.readLyrics3Data = [] { fake().record("readLyrics3Data"); return fake().lyrics3Result; };
+    a.setLyricsFile = [](const char *path) {
+        fake().record("setLyricsFile");
+        fake().lyricsFile = path ? path : "";
+        return 1;
+    };
+    a.getFileInfo2 = [](const char *path, TagInfo *tag, MpegInfo *mpeg, ListInfo *list) {
+        return locked([&](FakeDecoder &f) {
+            lookup(f.tags, path, tag);
+            lookup(f.lists, path, list);
+            if (mpeg)
+                *mpeg = {};
+            return 1;
+        });
+    };
+    a.getFileTagInfo = [](const char *path, TagInfo *tag) {
+        return locked([&](FakeDecoder &f) { return lookup(f.tags, path, tag) ? 1 : 0; });
+    };
+    a.getMpegInfo = [](MpegInfo *mpeg) {
+        if (mpeg)
+            *mpeg = {};
+        return 1;
+    };
+    a.getSpectrum = [](int32_t *first, int32_t *second) {
+        std::copy(fake().spectrum1.begin(), fake().spectrum1.end(), first);
+        std::copy(fake().spectrum2.begin(), fake().spectrum2.end(), second);
+        return 1;
+    };
+    a.getLyrics = [](LyricsLines *l) {
+        if (l)
+            *l = fake().lyrics;
+        return 1;
+    };
+    a.getVersion = [] { return fake().version; };
+    a.setEqualizer = [](const int32_t *bands) {
+        fake().record("setEqualizer");
+        ++fake().equalizerCalls;
+        fake().equalizer = bands ? std::vector<int32_t>(bands, bands + 10) : std::vector<int32_t> {};
+        return 1;
+    };
+    a.setOutput = [](const char *) { return 1; };
+    a.getOutputVolume = [] { return fake().volume; };
+    a.setOutputVolume = [](uint32_t w) { fake().record("setOutputVolume"); fake().volume = w; return 1; };
     return a;
 }
 
