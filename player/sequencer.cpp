@@ -62,6 +62,8 @@ int Sequencer::lastCheckedRow() const
 
 int Sequencer::startRow(int rowCount)
 {
+    if (rowCount < 1)
+        return 1; // an empty playlist: the pass finds nothing
     const float r = m_random();
     const int s = static_cast<int>(std::floor(r * static_cast<float>(rowCount) + 1.0f));
     return std::clamp(s, 1, rowCount);

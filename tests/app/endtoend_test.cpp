@@ -58,7 +58,6 @@ protected:
         lrc.write("[00:00.00]first line\r\n[00:00.40]second line\r\n[00:00.80]third line\r\n");
         lrc.close();
 
-        api.setOutput("null");
         MainWindow::Context ctx;
         ctx.api = api;
         ctx.prompter = &prompter;
@@ -66,6 +65,8 @@ protected:
         ctx.programFolder = dir.path();
         w = std::make_unique<MainWindow>(ctx);
         ASSERT_TRUE(w->Form_Load());
+        // The library takes options only once started: after Form_Load's vbmp3_init.
+        ASSERT_EQ(api.setOutput("null"), 1);
         w->show();
         w->adder()->addFiles(paths);
         ASSERT_TRUE(w->adder()->waitForIdle(10000));

@@ -144,6 +144,16 @@ TEST(Sequencer, RandomRetryWithRepeatFindsTheOnlyCheckedRow)
     EXPECT_EQ(f.current, 1);
 }
 
+TEST(Sequencer, RandomWithRepeatOnAnEmptyPlaylistChoosesNothing)
+{
+    // CanChoose says yes (it starts a new round), but there is no row to draw from.
+    Fixture f(0);
+    f.mode = QStringLiteral("Random");
+    ASSERT_TRUE(f.seq.CanChoose());
+    EXPECT_EQ(f.seq.ChooseTrack(), QString());
+    EXPECT_EQ(f.current, 1);
+}
+
 TEST(Sequencer, PreviousRowWrapsAndKeepsStateWhenNothingIsChecked)
 {
     Fixture f(10);

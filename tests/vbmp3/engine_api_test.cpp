@@ -475,6 +475,37 @@ TEST_F(Vbmp3Api, StopCallbackSilencesTheEndReport)
     EXPECT_EQ(g_endCount, 0);
 }
 
+// Takes its time over the report, as a callback preempted on a loaded machine would.
+std::atomic<bool> g_slowEntered { false };
+void slowOnMessage(int32_t message, int32_t)
+{
+    if (message != VBMP3_MSG_END_OF_TRACK)
+        return;
+    g_slowEntered = true;
+    std::this_thread::sleep_for(300ms);
+    ++g_endCount;
+}
+
+TEST_F(Vbmp3Api, NoReportOfAnEarlierTrackArrivesAfterPlayReturns)
+{
+    g_slowEntered = false;
+    ASSERT_EQ(vbmp3_callback(slowOnMessage), 1);
+    ASSERT_EQ(vbmp3_setOutput(("file:" + (workDir() / "slow.wav").string()).c_str()), 1);
+    OpenInfo info;
+    ASSERT_EQ(vbmp3_open(fx("short.wav", "sox -n -r 44100 -c 1 -b 16 %o synth 0.3 sine 440").c_str(), &info), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    const auto until = Clock::now() + 10s;
+    while (!g_slowEntered && Clock::now() < until)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(g_slowEntered);
+    // The report is under way: the next play must not return before it is through.
+    ASSERT_EQ(vbmp3_play(), 1);
+    EXPECT_EQ(g_endCount, 1);
+    ASSERT_TRUE(waitForEnd(10s, 2)); // the new track reports its own end
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(g_endCount, 2);
+}
+
 TEST_F(Vbmp3Api, WrongOrderCallsFailCleanly)
 {
     // Nothing open.

@@ -156,7 +156,9 @@ VBMP3_API int32_t vbmp3_init(void);
 VBMP3_API int32_t vbmp3_free(void);
 /* Registers proc, called on a library thread with message 4 exactly once when the last
  * sample of a track has been heard.  A report is dropped when vbmp3_play has started a
- * track again in the meantime.  Returns 0 when the library is not started. */
+ * track again in the meantime: once vbmp3_play has returned, no report of an earlier
+ * track comes (one already running is waited for).  Returns 0 when the library is not
+ * started. */
 VBMP3_API int32_t vbmp3_callback(void (*proc)(int32_t message, int32_t param));
 /* Unregisters the callback; when it returns, the callback is not running and will not
  * be called again. */

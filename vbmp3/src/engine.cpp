@@ -108,6 +108,9 @@ bool Engine::close()
 
 bool Engine::play()
 {
+    // A report of the ending session that is under way finishes first; later ones find
+    // the new session and are dropped (finishTrack decides and calls under this lock).
+    std::lock_guard callbackLock(m_callbackMutex);
     std::unique_lock lock(m_mutex);
     if (!m_source)
         return false;
