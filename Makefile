@@ -30,7 +30,6 @@ test-plain: build
 test-asan: build-asan
 	@echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-	  LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900
 
 fuzz: deps

@@ -12,6 +12,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -251,7 +252,8 @@ void MainWindow::ShowLyrics()
         if (m_kasi[i]->text() != text)
             m_kasi[i]->setText(text);
     }
-    if (!field(lines.line2).trimmed().isEmpty()) {
+    const QString current = field(lines.line2);
+    if (std::any_of(current.cbegin(), current.cend(), [](QChar c) { return c != QLatin1Char(' '); })) {
         QPalette pal = m_kasi[2]->palette();
         if (pal.color(QPalette::WindowText) != QColor(255, 255, 0)) {
             pal.setColor(QPalette::WindowText, QColor(255, 255, 0));

@@ -492,7 +492,7 @@ TEST_F(Vbmp3Api, NoReportOfAnEarlierTrackArrivesAfterPlayReturns)
     ASSERT_EQ(vbmp3_callback(slowOnMessage), 1);
     ASSERT_EQ(vbmp3_setOutput(("file:" + (workDir() / "slow.wav").string()).c_str()), 1);
     OpenInfo info;
-    ASSERT_EQ(vbmp3_open(fx("short.wav", "sox -n -r 44100 -c 1 -b 16 %o synth 0.3 sine 440").c_str(), &info), 1);
+    ASSERT_EQ(vbmp3_open(shortWav().c_str(), &info), 1);
     ASSERT_EQ(vbmp3_play(), 1);
     const auto until = Clock::now() + 10s;
     while (!g_slowEntered && Clock::now() < until)
