@@ -73,6 +73,7 @@ bool Engine::open(const std::string &path, OpenInfo *info)
     if (!source)
         return false;
     m_path = path;
+    m_mpegInfo.reset();
     m_layout = layout;
     m_info = source->info();
     {
@@ -97,6 +98,7 @@ bool Engine::close()
     m_lyrics = {};
     const bool wasOpen = !m_path.empty();
     m_path.clear();
+    m_mpegInfo.reset();
     m_layout = {};
     m_info = {};
     std::lock_guard lock(m_mutex);
@@ -433,7 +435,15 @@ bool Engine::mpegInfo(MpegInfo *info)
         return false;
     if (m_layout.kind == FileKind::Wav)
         return true;
-    return readMpegInfo(m_path, info);
+    // Counting frames of a file without a VBR header reads it whole: once per open file.
+    if (!m_mpegInfo) {
+        MpegInfo read {};
+        if (!readMpegInfo(m_path, &read))
+            return false;
+        m_mpegInfo = read;
+    }
+    *info = *m_mpegInfo;
+    return true;
 }
 
 // ---------------------------------------------------------------------------------

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,6 +93,7 @@ private:
 
     // --- Controlling thread only.
     std::string m_path; // the open file ("" when none)
+    std::optional<MpegInfo> m_mpegInfo; // of the open file, read on first request
     FileLayout m_layout;
     SourceInfo m_info; // of the open file
     bool m_lyrics3Use = false;
