@@ -9,7 +9,7 @@
 #include "trackadder.h"
 #include "trimnull.h"
 #include "singleinstance.h"
-#include "spectrumbox.h"
+#include "wavebox.h"
 #include "tabcontrol.h"
 #include "toolbaricons.h"
 #include "twips.h"

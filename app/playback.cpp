@@ -6,7 +6,7 @@
 #include "playbackstate.h"
 #include "playlistmodel.h"
 #include "sequencer.h"
-#include "spectrumbox.h"
+#include "wavebox.h"
 #include "tabcontrol.h"
 #include "trackreader.h"
 

@@ -7,7 +7,7 @@
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
-#include "spectrumbox.h"
+#include "wavebox.h"
 #include "tabcontrol.h"
 
 #include <QFile>

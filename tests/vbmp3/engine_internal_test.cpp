@@ -5,7 +5,7 @@
 #include "fileinfo.h"
 #include "output.h"
 #include "source.h"
-#include "spectrum.h"
+#include "bandanalyzer.h"
 
 #include <gtest/gtest.h>
 

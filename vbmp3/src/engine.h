@@ -17,7 +17,7 @@
 #include "lyrics.h"
 #include "output.h"
 #include "source.h"
-#include "spectrum.h"
+#include "bandanalyzer.h"
 #include "vbmp3.h"
 
 #include <atomic>

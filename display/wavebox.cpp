@@ -1,4 +1,4 @@
-#include "spectrumbox.h"
+#include "wavebox.h"
 
 #include <QPainter>
 

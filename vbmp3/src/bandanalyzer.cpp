@@ -1,4 +1,4 @@
-#include "spectrum.h"
+#include "bandanalyzer.h"
 
 #include <kiss_fftr.h>
 
