@@ -210,6 +210,20 @@ std::string yearText(unsigned int year)
     return year > 0 && year <= 9999 ? std::to_string(year) : std::string();
 }
 
+
+// The texts every tag kind has, as UTF-8 (Latin-1 fields go through our handlers).
+Fields commonFields(const TagLib::Tag &tag)
+{
+    Fields f;
+    f.present = true;
+    f.title = tag.title().to8Bit(true);
+    f.artist = tag.artist().to8Bit(true);
+    f.album = tag.album().to8Bit(true);
+    f.comment = tag.comment().to8Bit(true);
+    f.year = yearText(tag.year());
+    return f;
+}
+
 Fields id3v2Fields(const std::string &bytes)
 {
     Fields f;
@@ -219,12 +233,7 @@ Fields id3v2Fields(const std::string &bytes)
     TagLib::ID3v2::Tag tag(&file, 0);
     if (tag.header()->majorVersion() < 2 || tag.header()->tagSize() == 0)
         return f;
-    f.present = true;
-    f.title = tag.title().to8Bit(true);
-    f.artist = tag.artist().to8Bit(true);
-    f.album = tag.album().to8Bit(true);
-    f.comment = tag.comment().to8Bit(true);
-    f.year = yearText(tag.year());
+    f = commonFields(tag);
     const TagLib::String genre = tag.genre();
     f.genreName = genre.to8Bit(true);
     const int index = genre.isEmpty() ? 255 : TagLib::ID3v1::genreIndex(genre);
@@ -239,12 +248,7 @@ Fields id3v1Fields(const std::string &bytes)
         return f;
     MemoryFile file(bytes);
     TagLib::ID3v1::Tag tag(&file, 0);
-    f.present = true;
-    f.title = tag.title().to8Bit(true);
-    f.artist = tag.artist().to8Bit(true);
-    f.album = tag.album().to8Bit(true);
-    f.comment = tag.comment().to8Bit(true);
-    f.year = yearText(tag.year());
+    f = commonFields(tag);
     const unsigned int number = tag.genreNumber();
     const TagLib::String name = TagLib::ID3v1::genre(static_cast<int>(number));
     if (!name.isEmpty()) {
