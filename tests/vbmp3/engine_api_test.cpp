@@ -160,6 +160,21 @@ protected:
     }
 };
 
+// No Layer I encoder is at hand: 200 silent MPEG-1 Layer I frames made by hand (32 kb/s,
+// 48 kHz, mono, no CRC; every allocation zero), 200 x 384 samples = 1.6 s.
+std::string layer1Silence()
+{
+    std::string frame(32, '\0'); // 12 x 32000 / 48000 = 8 slots of 4 bytes
+    frame[0] = '\xFF';
+    frame[1] = '\xFF';
+    frame[2] = '\x14';
+    frame[3] = '\xC0';
+    std::string bytes;
+    for (int i = 0; i < 200; ++i)
+        bytes += frame;
+    return writeFile(workDir() / "layer1.mp1", bytes);
+}
+
 TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
 {
     const std::string mpg = "vbmp3/libmpg123", snd = "vbmp3/libsndfile";
@@ -180,6 +195,7 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
         { fixture(
               "layer2.mp2", "ffmpeg -v quiet -f lavfi -i sine=frequency=440:duration=2 -ac 2 -c:a mp2 -b:a 192k %o"),
             192, 44100, 2, "MPEG-1 Layer II, 44100 Hz, ", mpg },
+        { layer1Silence(), 32, 48000, 1, "MPEG-1 Layer I, 48000 Hz, Mono", mpg },
         { quietTone(), 1411, 44100, 2, "WAV PCM 16-bit, 44100 Hz, Stereo", snd },
         { fixture("u8.wav", "sox -n -r 8000 -c 1 -b 8 %o synth 1.5 sine 440"), 64, 8000, 1,
             "WAV PCM 8-bit, 8000 Hz, Mono", snd },
