@@ -13,6 +13,7 @@
 #include "tabcontrol.h"
 #include "toolbaricons.h"
 #include "twips.h"
+#include "waveoutvolume.h"
 
 #include <QCloseEvent>
 #include <QDropEvent>
@@ -468,7 +469,7 @@ void MainWindow::Slider1_Change(int value)
     const auto v = static_cast<uint32_t>(value) & 0xFFFFu;
     m_volumeHex = QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper();
     const uint32_t word = (v << 16) | v;
-    m_ctx.api.setOutputVolume(word);
+    waveOutSetVolume(m_ctx.api, word);
     m_lblVol->setText(QStringLiteral("Vol - %1").arg(v));
 }
 
@@ -607,7 +608,7 @@ bool MainWindow::Form_Load()
     if (m_ctx.api.setDecodeOption(&decodeOption) == 0)
         m_ctx.prompter->message(QStringLiteral("error"));
     // 12. Volume: the slider follows the right channel.
-    m_volumeWord = m_ctx.api.getOutputVolume();
+    waveOutGetVolume(m_ctx.api, &m_volumeWord);
     const int right = static_cast<int>(m_volumeWord >> 16);
     m_slider->setValue(right);
     m_volumeHex = QStringLiteral("%1").arg(right, 4, 16, QLatin1Char('0')).toUpper();
