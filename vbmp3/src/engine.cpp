@@ -15,7 +15,12 @@ using namespace std::chrono_literals;
 
 constexpr size_t kDecodeChunk = 1152; // frames per source read
 constexpr size_t kOutputBlock = 1024; // frames per equalizer/volume/device step
-constexpr size_t kFileBlock = 8192; // the same for outputs that are not real time
+// The file output is not real time: nothing is gained by small steps, and every hand-off
+// between the two threads costs a wake-up, so both sides move larger pieces and the
+// ring holds several output blocks whatever the buffer options say.
+constexpr size_t kFileDecodeChunk = 8 * 1152;
+constexpr size_t kFileBlock = 32768;
+constexpr size_t kFileRingFrames = 4 * kFileBlock;
 constexpr size_t kMaxLyricsBytes = 1 << 20;
 
 // Scales interleaved frames by the volume word's halves, gliding from the previous
@@ -144,9 +149,11 @@ bool Engine::play()
     m_seekPending = true;
     m_seekFrame = 0;
     m_decodeEof = false;
+    const bool toFile = m_target.starts_with("file:");
+    m_decodeChunk = toFile ? kFileDecodeChunk : kDecodeChunk;
     const size_t ringFrames
         = static_cast<size_t>(m_bufferOptions.value[0]) * 1024 / (2 * static_cast<size_t>(m_channels));
-    m_ring.reset(std::max(ringFrames, 2 * kDecodeChunk), m_channels);
+    m_ring.reset(std::max({ ringFrames, 2 * m_decodeChunk, toFile ? kFileRingFrames : 0 }), m_channels);
     m_ringFrame = 0;
     m_segmentStart = m_writtenFrame = 0;
     m_stoppedFrame = 0;
@@ -468,14 +475,15 @@ void Engine::decodeLoop()
             lk.lock();
             continue;
         }
-        if (m_decodeEof || m_ring.space() < kDecodeChunk) {
+        const size_t chunkFrames = m_decodeChunk;
+        if (m_decodeEof || m_ring.space() < chunkFrames) {
             m_decodeWake.wait(lk); // the output thread calls when the ring is half empty
             continue;
         }
         const int channels = m_channels;
         lk.unlock();
-        chunk.resize(kDecodeChunk * static_cast<size_t>(channels));
-        const size_t frames = source->read(chunk.data(), kDecodeChunk);
+        chunk.resize(chunkFrames * static_cast<size_t>(channels));
+        const size_t frames = source->read(chunk.data(), chunkFrames);
         source.reset(); // the controlling thread may have let go of it meanwhile
         lk.lock();
         if (serial != m_serial)
@@ -614,7 +622,7 @@ void Engine::outputLoop()
             const size_t frames = std::min(m_ring.size(), blockFrames);
             const size_t samples = frames * static_cast<size_t>(channels);
             block.resize(samples);
-            const size_t refill = std::max(kDecodeChunk, m_ring.capacity() / 2);
+            const size_t refill = std::max(m_decodeChunk, m_ring.capacity() / 2);
             const bool wasFull = m_ring.space() < refill;
             m_ring.pop(block.data(), frames);
             m_ringFrame += static_cast<int64_t>(frames);
@@ -652,9 +660,13 @@ void Engine::outputLoop()
         }
         const size_t n = std::min(room, pendingFrames);
         const size_t offset = pendingOffset * static_cast<size_t>(channels);
-        if (m_history.space() < n)
-            m_history.drop(n - m_history.space());
-        m_history.push(block.data() + offset, n);
+        // The history keeps the newest frames: of a piece longer than it holds (a file
+        // output block at a low rate) only the tail goes in, so that it still ends at
+        // m_writtenFrame.
+        const size_t kept = std::min(n, m_history.capacity());
+        if (m_history.space() < kept)
+            m_history.drop(kept - m_history.space());
+        m_history.push(block.data() + offset + (n - kept) * static_cast<size_t>(channels), kept);
         m_writtenFrame += static_cast<int64_t>(n);
         pendingOffset += n;
         pendingFrames -= n;

@@ -125,6 +125,7 @@ private:
     bool m_seekPending = false; // the decode thread positions the source at m_seekFrame
     int64_t m_seekFrame = 0;
     bool m_decodeEof = false; // the decoder has pushed the last frame of this serial
+    size_t m_decodeChunk = 1152; // frames per source read in this session (set by play())
     FrameRing m_ring; // decoded frames waiting for the output thread
     int64_t m_ringFrame = 0; // track frame of the ring's front
     size_t m_outputWant = 1; // the output thread waits for this many frames (set by it)
