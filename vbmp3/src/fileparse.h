@@ -19,6 +19,15 @@ bool readListInfo(ByteReader &reader, ListInfo *list);
 bool readMpegInfo(ByteReader &reader, MpegInfo *mpeg);
 std::optional<std::string> readLyrics3(ByteReader &reader);
 
+// What the Xing/Info/VBRI header of the MPEG stream in [begin, end) (after an ID3v2 tag
+// at begin, if any) says about it; -1 for what it does not say or when there is none.
+struct VbrCounts {
+    int64_t frames = -1; // audio frames after the header frame
+    int64_t bytes = -1; // stream bytes from the header frame on
+    uint64_t streamBytes = 0; // bytes actually there from the header frame to end
+};
+VbrCounts readVbrCounts(ByteReader &reader, uint64_t begin, uint64_t end);
+
 // Size in bytes of the ID3v2 tag whose 10 header bytes are given (header, body and
 // footer), or 0 when they are not a valid ID3v2 header.
 uint64_t id3v2TagSize(const std::string &header);

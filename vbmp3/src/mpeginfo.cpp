@@ -23,6 +23,7 @@ constexpr uint64_t kResyncLimit = 64 * 1024;
 struct VbrHeader {
     int type = 0; // 0 none, 1 Xing/Info, 2 VBRI
     int64_t frames = -1; // audio frames after the header frame; -1 when not given
+    int64_t bytes = -1; // bytes of the stream from the header frame on; -1 when not given
     int64_t delay = 0; // encoder delay and padding in samples (LAME tag)
     int64_t padding = 0;
 };
@@ -45,7 +46,12 @@ VbrHeader vbrHeader(const std::string &frame, const MpegHeader &h)
                 v.frames = readBe32(p + pos);
             pos += 4;
         }
-        pos += (flags & 2 ? 4 : 0) + (flags & 4 ? 100 : 0) + (flags & 8 ? 4 : 0);
+        if (flags & 2) {
+            if (pos + 4 <= frame.size())
+                v.bytes = readBe32(p + pos);
+            pos += 4;
+        }
+        pos += (flags & 4 ? 100 : 0) + (flags & 8 ? 4 : 0);
         if (pos + 24 <= frame.size()
             && (frame.compare(pos, 4, "LAME") == 0 || frame.compare(pos, 4, "Lavf") == 0
                 || frame.compare(pos, 4, "Lavc") == 0)) {
@@ -56,6 +62,7 @@ VbrHeader vbrHeader(const std::string &frame, const MpegHeader &h)
     }
     if (36 + 18 <= frame.size() && frame.compare(36, 4, "VBRI") == 0) {
         v.type = 2;
+        v.bytes = readBe32(p + 36 + 10);
         v.frames = readBe32(p + 36 + 14);
     }
     return v;
@@ -177,6 +184,28 @@ bool readMpegInfo(ByteReader &reader, MpegInfo *mpeg)
     v[11] = static_cast<int32_t>(std::min<int64_t>(samples * 1000 / h.sampleRate, INT32_MAX));
     v[12] = vbr.type;
     return true;
+}
+
+VbrCounts readVbrCounts(ByteReader &reader, uint64_t begin, uint64_t end)
+{
+    VbrCounts counts;
+    if (begin < end) {
+        const uint64_t tag = id3v2TagSize(reader.read(begin, 10));
+        if (tag > 0 && tag < end - begin)
+            begin += tag;
+    }
+    const auto first = findFirstFrame(reader, begin, end, kFirstFrameScan);
+    if (!first)
+        return counts;
+    const int firstLength = frameLength(first->header, *first);
+    const VbrHeader vbr
+        = vbrHeader(reader.read(first->offset, static_cast<size_t>(std::max(firstLength, 0))), first->header);
+    if (vbr.type == 0)
+        return counts;
+    counts.frames = vbr.frames;
+    counts.bytes = vbr.bytes;
+    counts.streamBytes = end - first->offset;
+    return counts;
 }
 
 bool readMpegInfo(const std::string &path, MpegInfo *mpeg)

@@ -1,5 +1,8 @@
 #include "source.h"
 
+#include "bytereader.h"
+#include "fileparse.h"
+
 #include <mpg123.h>
 #include <sndfile.h>
 
@@ -168,7 +171,7 @@ public:
         // A range that cannot even hold its first frame has no audio.
         if (frame.framesize <= 0 || static_cast<uint64_t>(frame.framesize) > m_range.size)
             return false;
-        if (mpg123_scan(m_handle) != MPG123_OK)
+        if (!lengthFromHeader(path, layout) && mpg123_scan(m_handle) != MPG123_OK)
             return false;
         const off_t length = mpg123_length(m_handle);
         if (length <= 0)
@@ -237,6 +240,21 @@ public:
     }
 
 private:
+    // mpg123_scan reads the whole stream to count its frames (about 9 ms for five minutes
+    // at 192 kb/s).  Without it libmpg123 takes the length from a Xing/Info/VBRI header,
+    // which is exact when the stream is whole: true when such a header states the frame
+    // count libmpg123 took and exactly the byte count that the range holds from that
+    // frame on, so that a cut, extended or patched stream is still counted.
+    bool lengthFromHeader(const std::string &path, const FileLayout &layout)
+    {
+        FileReader reader(path);
+        if (!reader.isOpen())
+            return false;
+        const VbrCounts counts = readVbrCounts(reader, layout.audioOffset, layout.audioOffset + layout.audioSize);
+        return counts.frames > 0 && counts.frames == mpg123_framelength(m_handle) && counts.bytes > 0
+            && static_cast<uint64_t>(counts.bytes) == counts.streamBytes;
+    }
+
     void allowFormats(int channels)
     {
         mpg123_format_none(m_handle);
