@@ -131,10 +131,13 @@ struct Pair {
     Quad s1, s2; // transposed direct form II memory
 };
 
+// What bounds the speed is the recursion through y (every band waits for its own last
+// output), so the sum is ordered to leave one multiplication and one subtraction after
+// y instead of a subtraction and an addition as well: b1 x + s2 is ready before y is.
 inline Quad filter(Pair &f, Quad x)
 {
     const Quad y = f.b0 * x + f.s1;
-    f.s1 = f.b1 * x - f.a1 * y + f.s2;
+    f.s1 = (f.b1 * x + f.s2) - f.a1 * y;
     f.s2 = f.b2 * x - f.a2 * y;
     return y;
 }
