@@ -70,7 +70,6 @@ MainWindow::MainWindow(const Context &context, QWidget *parent)
     setWindowTitle(QStringLiteral("kestrine"));
     setWindowIcon(QIcon(applicationIcon(64)));
     setFont(windowFont());
-    setAttribute(Qt::WA_DeleteOnClose, false);
     buildControls();
     buildPopupMenu();
     bindPlaylist();

@@ -104,7 +104,7 @@ public:
     const QString &VolumeHex() const { return m_volumeHex; }
 
 signals:
-    // The pop-up menu's file and option commands, connected by the parts that own them.
+    // The pop-up menu `Listview_Pop` is about to show (a right click on one of its controls).
     void popupShown();
     // A track has started playing in the decoder (after PlayTrack's last step).
     void trackStarted();
