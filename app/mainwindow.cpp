@@ -79,7 +79,6 @@ MainWindow::MainWindow(const Context &context, QWidget *parent)
 MainWindow::~MainWindow()
 {
     Form_Unload();
-    delete m_sequencer;
 }
 
 void MainWindow::bindPlaylist()
@@ -87,7 +86,7 @@ void MainWindow::bindPlaylist()
     m_playlist = new PlaylistModel(this);
     m_adder = new TrackAdder(m_playlist, m_ctx.api, m_ctx.prompter, this);
     m_commands = std::make_unique<PlaylistCommands>(*m_playlist, *m_adder, *m_ctx.prompter, m_ctx.programFolder);
-    m_sequencer = new Sequencer(*m_playlist, playback().CurrentTrackNo, [this] { return playMode(); },
+    m_sequencer = std::make_unique<Sequencer>(*m_playlist, playback().CurrentTrackNo, [this] { return playMode(); },
                                 [this] { return repeatOn(); });
 
     m_listView->setModel(m_playlist);
@@ -466,10 +465,14 @@ bool MainWindow::BusyGuard()
 void MainWindow::Slider1_Change(int value)
 {
     const auto v = static_cast<uint32_t>(value) & 0xFFFFu;
-    m_volumeHex = QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')).toUpper();
-    const uint32_t word = (v << 16) | v;
-    waveOutSetVolume(m_ctx.api, word);
-    m_lblVol->setText(QStringLiteral("Vol - %1").arg(v));
+    showVolume(static_cast<int>(v));
+    waveOutSetVolume(m_ctx.api, (v << 16) | v);
+}
+
+void MainWindow::showVolume(int value)
+{
+    m_volumeHex = QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+    m_lblVol->setText(QStringLiteral("Vol - %1").arg(value));
 }
 
 void MainWindow::Toolbar_ButtonClick(const QString &key)
@@ -610,8 +613,7 @@ bool MainWindow::Form_Load()
     waveOutGetVolume(m_ctx.api, &m_volumeWord);
     const int right = static_cast<int>(m_volumeWord >> 16);
     m_slider->setValue(right);
-    m_volumeHex = QStringLiteral("%1").arg(right, 4, 16, QLatin1Char('0')).toUpper();
-    m_lblVol->setText(QStringLiteral("Vol - %1").arg(right));
+    showVolume(right);
     return true;
 }
 

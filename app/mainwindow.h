@@ -92,7 +92,7 @@ public:
     PlaylistCommands *commands() const { return m_commands.get(); }
     // The playlist's list view events.
     void ListView_DblClick();
-    Sequencer *sequencer() const { return m_sequencer; }
+    Sequencer *sequencer() const { return m_sequencer.get(); }
     const QString &LyricsFile() const { return m_lyricsFile; }
 
     Settings &settings() { return m_settings; }
@@ -124,6 +124,8 @@ private:
     void loadSettingsForToolbar();
     void bindPlaylist();
     void SetupColumns();
+    // VolumeHex and the "Vol - N" read-out for a slider value.
+    void showVolume(int value);
     void playPressed();
     void previousPressed();
 
@@ -162,7 +164,7 @@ private:
     PlaylistModel *m_playlist = nullptr;
     TrackAdder *m_adder = nullptr;
     std::unique_ptr<PlaylistCommands> m_commands;
-    Sequencer *m_sequencer = nullptr;
+    std::unique_ptr<Sequencer> m_sequencer;
     VideoPresenter *m_video = nullptr;
     QString m_lyricsFile;
     int m_spectrumTick = 0;

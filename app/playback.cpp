@@ -9,20 +9,13 @@
 #include "wavebox.h"
 #include "tabcontrol.h"
 #include "trackreader.h"
+#include "trimnull.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// A fixed text field of the decoder's records, up to its first NUL.
-QString field(const char *text, size_t size) { return QString::fromUtf8(text, static_cast<qsizetype>(strnlen(text, size))); }
-
-template <size_t N> QString field(const char (&text)[N]) { return field(text, N); }
-
-} // namespace
 
 QString MainWindow::timeText(int seconds)
 {
@@ -228,11 +221,11 @@ void MainWindow::ShowNowPlaying(const QString &path)
         return !a.isEmpty() ? a : !b.isEmpty() ? b : none;
     };
     if (kind == QStringLiteral("mp3")) {
-        m_lblArt->setText(either(field(tag.artist), QString(), QStringLiteral("Nothing Artist Data")));
-        m_lblTitle->setText(either(field(tag.title), QString(), QStringLiteral("Nothing Title Data")));
+        m_lblArt->setText(either(TrimNull(tag.artist), QString(), QStringLiteral("Nothing Artist Data")));
+        m_lblTitle->setText(either(TrimNull(tag.title), QString(), QStringLiteral("Nothing Title Data")));
     } else if (kind == QStringLiteral("rmp")) {
-        m_lblArt->setText(either(field(list.text[1]), field(tag.artist), QStringLiteral("Nothing Data")));
-        m_lblTitle->setText(either(field(list.text[0]), field(tag.title), QStringLiteral("Nothing Data")));
+        m_lblArt->setText(either(TrimNull(list.text[1]), TrimNull(tag.artist), QStringLiteral("Nothing Data")));
+        m_lblTitle->setText(either(TrimNull(list.text[0]), TrimNull(tag.title), QStringLiteral("Nothing Data")));
     }
 }
 
@@ -248,11 +241,11 @@ void MainWindow::ShowLyrics()
     m_lastLyricsValid = true;
     const char *fields[5] = { lines.line0, lines.line1, lines.line2, lines.line3, lines.line4 };
     for (int i = 0; i < 5; ++i) {
-        const QString text = field(fields[i], 128);
+        const QString text = TrimNull(fields[i], 128);
         if (m_kasi[i]->text() != text)
             m_kasi[i]->setText(text);
     }
-    const QString current = field(lines.line2);
+    const QString current = TrimNull(lines.line2);
     if (std::any_of(current.cbegin(), current.cend(), [](QChar c) { return c != QLatin1Char(' '); })) {
         QPalette pal = m_kasi[2]->palette();
         if (pal.color(QPalette::WindowText) != QColor(255, 255, 0)) {

@@ -211,26 +211,18 @@ bool Engine::stop()
     return true;
 }
 
-bool Engine::pause()
-{
-    std::lock_guard lock(m_mutex);
-    if (m_state != State::Playing)
-        return false;
-    m_state = State::Paused;
-    if (m_output)
-        m_output->setPaused(true);
-    wakeAll();
-    return true;
-}
+bool Engine::pause() { return switchPause(State::Playing, State::Paused); }
 
-bool Engine::restart()
+bool Engine::restart() { return switchPause(State::Paused, State::Playing); }
+
+bool Engine::switchPause(State from, State to)
 {
     std::lock_guard lock(m_mutex);
-    if (m_state != State::Paused)
+    if (m_state != from)
         return false;
-    m_state = State::Playing;
+    m_state = to;
     if (m_output)
-        m_output->setPaused(false);
+        m_output->setPaused(to == State::Paused);
     wakeAll();
     return true;
 }

@@ -78,6 +78,9 @@ public:
 private:
     enum class State { Stopped, Playing, Paused };
 
+    // Pause or restart: from one state to the other; false when not in `from`.
+    bool switchPause(State from, State to);
+
     void decodeLoop();
     void outputLoop();
     // Ends a session whose last frame has been heard; lk holds m_mutex.
