@@ -23,18 +23,18 @@ void prepareEnvironment()
 void installFontSubstitutions()
 {
     const QStringList gothic { QStringLiteral("IPAPGothic"), QStringLiteral("IPAGothic"),
-                               QStringLiteral("Noto Sans CJK JP") };
+        QStringLiteral("Noto Sans CJK JP") };
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), gothic);
     QFont::insertSubstitutions(QStringLiteral("MS PGothic"), gothic);
-    QFont::insertSubstitutions(QStringLiteral("Terminal"),
-                               { QStringLiteral("DejaVu Sans Mono"), QStringLiteral("IPAGothic") });
+    QFont::insertSubstitutions(
+        QStringLiteral("Terminal"), { QStringLiteral("DejaVu Sans Mono"), QStringLiteral("IPAGothic") });
 }
 
 bool installJapaneseTranslations(QCoreApplication &app)
 {
     auto *qtTranslator = new QTranslator(&app);
     if (!qtTranslator->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
-                            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete qtTranslator;
         return false;
     }

@@ -4,7 +4,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 
-class ClickLabel : public QLabel {
+class ClickLabel : public QLabel
+{
     Q_OBJECT
 public:
     using QLabel::QLabel;

@@ -6,27 +6,28 @@
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "sequencer.h"
-#include "trackadder.h"
-#include "trimnull.h"
 #include "singleinstance.h"
-#include "wavebox.h"
 #include "tabcontrol.h"
 #include "toolbaricons.h"
+#include "trackadder.h"
+#include "trimnull.h"
 #include "twips.h"
+#include "wavebox.h"
 #include "waveoutvolume.h"
 
 #include <QCloseEvent>
-#include <QDropEvent>
-#include <QMimeData>
-#include <QFileInfo>
 #include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStyle>
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 // The classic window frame: the client area is this much smaller than the window.
 constexpr int kFrameWidthTwips = 120;
@@ -38,7 +39,10 @@ constexpr int kStartWidth = 5850;
 const QColor kOrange(255, 128, 0);
 const QColor kGreen(0, 255, 0);
 
-QFont windowFont() { return QFont(QStringLiteral("ＭＳ Ｐゴシック"), 11); }
+QFont windowFont()
+{
+    return QFont(QStringLiteral("ＭＳ Ｐゴシック"), 11);
+}
 
 // The classic "Terminal" read-out font is a narrow bitmap face; a monospaced face at a
 // pixel size that keeps the captions inside their labels stands in for it.
@@ -86,8 +90,8 @@ void MainWindow::bindPlaylist()
     m_playlist = new PlaylistModel(this);
     m_adder = new TrackAdder(m_playlist, m_ctx.api, m_ctx.prompter, this);
     m_commands = std::make_unique<PlaylistCommands>(*m_playlist, *m_adder, *m_ctx.prompter, m_ctx.programFolder);
-    m_sequencer = std::make_unique<Sequencer>(*m_playlist, playback().CurrentTrackNo, [this] { return playMode(); },
-                                [this] { return repeatOn(); });
+    m_sequencer = std::make_unique<Sequencer>(
+        *m_playlist, playback().CurrentTrackNo, [this] { return playMode(); }, [this] { return repeatOn(); });
 
     m_listView->setModel(m_playlist);
     m_listView->setAcceptDrops(true);
@@ -96,7 +100,7 @@ void MainWindow::bindPlaylist()
     m_listView->header()->setSectionsClickable(true);
     m_listView->header()->setSortIndicatorShown(false);
     connect(m_listView->header(), &QHeaderView::sectionClicked, this,
-            [this](int section) { m_commands->ColumnClick(section); });
+        [this](int section) { m_commands->ColumnClick(section); });
     connect(m_listView, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
             m_commands->ItemClick(index.row() + 1);
@@ -138,8 +142,8 @@ void MainWindow::ListView_DblClick()
     PlayTrack();
 }
 
-QLabel *MainWindow::makeLabel(const char *name, const QString &text, QRect twips, QColor color, const QFont &font,
-                              QWidget *parent)
+QLabel *MainWindow::makeLabel(
+    const char *name, const QString &text, QRect twips, QColor color, const QFont &font, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
     label->setObjectName(QString::fromUtf8(name));
@@ -164,7 +168,7 @@ void MainWindow::buildControls()
     m_toolbar->setContentsMargins(0, 0, 0, 0);
     m_toolbar->installEventFilter(this);
     connect(m_toolbar, &QToolBar::actionTriggered, this,
-            [this](QAction *action) { Toolbar_ButtonClick(action->data().toString()); });
+        [this](QAction *action) { Toolbar_ButtonClick(action->data().toString()); });
 
     m_shape2 = new QWidget(this);
     m_shape2->setObjectName(QStringLiteral("Shape2"));
@@ -176,24 +180,24 @@ void MainWindow::buildControls()
     // A shape is no window: clicks on it land on the form.
     m_shape2->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    m_lblNumber = makeLabel("Lbl_Number", QStringLiteral("N0.1"), twipsRect(150, 450, 360, 195), kOrange,
-                            terminalFont(9.75), this);
-    m_lblTime = makeLabel("lblTime", QStringLiteral("00:00"), twipsRect(1020, 480, 375, 120), kGreen,
-                          terminalFont(6), this);
+    m_lblNumber = makeLabel(
+        "Lbl_Number", QStringLiteral("N0.1"), twipsRect(150, 450, 360, 195), kOrange, terminalFont(9.75), this);
+    m_lblTime
+        = makeLabel("lblTime", QStringLiteral("00:00"), twipsRect(1020, 480, 375, 120), kGreen, terminalFont(6), this);
     auto *label16 = makeLabel("Label16", QStringLiteral("/"), twipsRect(1440, 420, 120, 225), Qt::white, font(), this);
     label16->setAttribute(Qt::WA_NoMousePropagation);
-    m_lblTime2 = makeLabel("lbl_time2", QStringLiteral("00:00"), twipsRect(1620, 480, 375, 120), kGreen,
-                           terminalFont(6), this);
-    m_label6 = makeLabel("Label6", QStringLiteral("000 kb/s "), twipsRect(2100, 480, 675, 120), kOrange,
-                         terminalFont(6), this);
-    m_label7 = makeLabel("Label7", QStringLiteral("000 KHz "), twipsRect(2790, 480, 600, 120), kOrange,
-                         terminalFont(6), this);
-    m_lblVol = makeLabel("Lbl_Vol", QStringLiteral("Vol -"), twipsRect(4410, 450, 1215, 120), kOrange,
-                         terminalFont(6, true), this);
+    m_lblTime2 = makeLabel(
+        "lbl_time2", QStringLiteral("00:00"), twipsRect(1620, 480, 375, 120), kGreen, terminalFont(6), this);
+    m_label6 = makeLabel(
+        "Label6", QStringLiteral("000 kb/s "), twipsRect(2100, 480, 675, 120), kOrange, terminalFont(6), this);
+    m_label7 = makeLabel(
+        "Label7", QStringLiteral("000 KHz "), twipsRect(2790, 480, 600, 120), kOrange, terminalFont(6), this);
+    m_lblVol = makeLabel(
+        "Lbl_Vol", QStringLiteral("Vol -"), twipsRect(4410, 450, 1215, 120), kOrange, terminalFont(6, true), this);
     m_lblArt = makeLabel("lbl_art", QStringLiteral("Artist"), twipsRect(150, 690, 3165, 255), QColor(255, 192, 128),
-                         gothicFont(9.75, true), this);
-    m_lblTitle = makeLabel("lbl_title", QStringLiteral("Title"), twipsRect(150, 930, 3165, 255),
-                           QColor(128, 255, 255), gothicFont(9.75, true), this);
+        gothicFont(9.75, true), this);
+    m_lblTitle = makeLabel("lbl_title", QStringLiteral("Title"), twipsRect(150, 930, 3165, 255), QColor(128, 255, 255),
+        gothicFont(9.75, true), this);
 
     m_wavebox = new SpectrumBox(this);
     m_wavebox->setGeometry(twipsRect(4260, 720, 1300, 700));
@@ -209,7 +213,7 @@ void MainWindow::buildControls()
     m_label5->setGeometry(twipsRect(1170, 1200, 540, 195));
     m_label5->setFont(terminalFont(9.75));
     m_label5->setToolTip(QStringLiteral("Click : 再生ＭＯＤＥの変更"));
-    for (ClickLabel *l : {m_label15, m_label5}) {
+    for (ClickLabel *l : { m_label15, m_label5 }) {
         QPalette pal = l->palette();
         pal.setColor(QPalette::WindowText, kOrange);
         pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(128, 128, 128));
@@ -242,11 +246,11 @@ void MainWindow::buildControls()
     navy.setColor(QPalette::Window, QColor(0, 0, 128));
     m_lyricsBox->setPalette(navy);
     m_lyricsBox->setAttribute(Qt::WA_NoMousePropagation);
-    const int kasiTop[5] = {60, 536, 1012, 1488, 1965};
+    const int kasiTop[5] = { 60, 536, 1012, 1488, 1965 };
     for (int i = 0; i < 5; ++i) {
         const QByteArray name = "lbl_kasi(" + QByteArray::number(i) + ")";
         m_kasi[i] = makeLabel(name.constData(), QString(), twipsRect(30, kasiTop[i], 5355, 345), Qt::white,
-                              i == 2 ? gothicFont(12, true, true) : font(), m_lyricsBox);
+            i == 2 ? gothicFont(12, true, true) : font(), m_lyricsBox);
         m_kasi[i]->installEventFilter(this);
     }
 
@@ -274,12 +278,13 @@ void MainWindow::buildControls()
     m_slider->raise();
     connect(m_slider, &QSlider::actionTriggered, this, [this](int) {
         // actionTriggered reports the value about to be set: apply it once it is.
-        QMetaObject::invokeMethod(this, [this] { Slider1_Change(m_slider->value()); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { Slider1_Change(m_slider->value()); }, Qt::QueuedConnection);
     });
     connect(m_slider, &QSlider::sliderMoved, this, &MainWindow::Slider1_Change);
 
-    const QList<QWidget *> popupSources { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7,
-                                          m_lblArt,    m_lblTitle, m_wavebox };
+    const QList<QWidget *> popupSources { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle,
+        m_wavebox };
     for (QWidget *w : popupSources)
         w->installEventFilter(this);
 
@@ -336,9 +341,15 @@ void MainWindow::buildPopupMenu()
     add(m_pop, "about", QStringLiteral("about"));
 }
 
-int MainWindow::windowWidthTwips() const { return pxToTwips(width()) + kFrameWidthTwips; }
+int MainWindow::windowWidthTwips() const
+{
+    return pxToTwips(width()) + kFrameWidthTwips;
+}
 
-int MainWindow::windowHeightTwips() const { return pxToTwips(height()) + kFrameHeightTwips; }
+int MainWindow::windowHeightTwips() const
+{
+    return pxToTwips(height()) + kFrameHeightTwips;
+}
 
 void MainWindow::setWindowSizeTwips(int widthTwips, int heightTwips)
 {
@@ -366,9 +377,17 @@ void MainWindow::SetupToolbar()
         const char *tip;
     };
     static const Button buttons[] = {
-        {"終了", 6, "終了"}, {nullptr, 0, nullptr}, {"前曲", 1, "前曲"}, {"再生", 2, "再生"},
-        {"一時", 3, "一時停止"}, {"停止", 4, "停止"}, {"次曲", 5, "次曲"}, {nullptr, 0, nullptr},
-        {"設定", 8, "設定"}, {"変形", 9, "サイズ変更"}, {"印刷", 10, "ＣＤジャケット"},
+        { "終了", 6, "終了" },
+        { nullptr, 0, nullptr },
+        { "前曲", 1, "前曲" },
+        { "再生", 2, "再生" },
+        { "一時", 3, "一時停止" },
+        { "停止", 4, "停止" },
+        { "次曲", 5, "次曲" },
+        { nullptr, 0, nullptr },
+        { "設定", 8, "設定" },
+        { "変形", 9, "サイズ変更" },
+        { "印刷", 10, "ＣＤジャケット" },
     };
     for (const Button &b : buttons) {
         if (!b.key) {
@@ -420,9 +439,15 @@ void MainWindow::ToggleCompact()
     setWindowSizeTwips(kStartWidth, target);
 }
 
-bool MainWindow::repeatOn() const { return m_repeatSet->isChecked(); }
+bool MainWindow::repeatOn() const
+{
+    return m_repeatSet->isChecked();
+}
 
-QString MainWindow::playMode() const { return m_label5->text(); }
+QString MainWindow::playMode() const
+{
+    return m_label5->text();
+}
 
 void MainWindow::Label15_Click()
 {
@@ -448,8 +473,8 @@ void MainWindow::repeat_set_Click()
 
 void MainWindow::Label5_Click()
 {
-    m_label5->setText(m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random")
-                                                                    : QStringLiteral("Normal"));
+    m_label5->setText(
+        m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random") : QStringLiteral("Normal"));
     playback().CurrentTrackNo = 1;
 }
 
@@ -558,7 +583,7 @@ bool MainWindow::Form_Load()
     // 1. Single instance.
     if (m_ctx.instance && !m_ctx.instance->tryAcquire()) {
         m_ctx.prompter->message(QStringLiteral("このアプリケーションは重複起動することができません。"),
-                                Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+            Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
         m_unloaded = true; // the decoder library was never touched
         close();
         return false;
@@ -586,8 +611,7 @@ bool MainWindow::Form_Load()
         if (fi.exists() && fi.isFile()) {
             m_commands->LoadM3u(TrimNull(m_settings.Op_14));
         } else {
-            m_ctx.prompter->message(
-                QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."));
+            m_ctx.prompter->message(QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."));
         }
     }
     // 8. Start-up folder for the folder search.

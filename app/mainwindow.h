@@ -30,7 +30,8 @@ class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
 
-class MainWindow : public QWidget {
+class MainWindow : public QWidget
+{
     Q_OBJECT
 public:
     struct Context {
@@ -118,8 +119,8 @@ protected:
 private:
     void buildControls();
     void buildPopupMenu();
-    QLabel *makeLabel(const char *name, const QString &text, QRect twips, QColor color, const QFont &font,
-                      QWidget *parent);
+    QLabel *makeLabel(
+        const char *name, const QString &text, QRect twips, QColor color, const QFont &font, QWidget *parent);
     void showPopup(const QPoint &globalPos);
     void loadSettingsForToolbar();
     void bindPlaylist();

@@ -6,20 +6,21 @@
 #include "playbackstate.h"
 #include "playlistmodel.h"
 #include "sequencer.h"
-#include "wavebox.h"
 #include "tabcontrol.h"
 #include "trackreader.h"
 #include "trimnull.h"
+#include "wavebox.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
 
-
 QString MainWindow::timeText(int seconds)
 {
-    return QStringLiteral("%1:%2").arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2")
+        .arg(seconds / 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString MainWindow::frequencyText(int hertz)
@@ -76,7 +77,8 @@ void MainWindow::PlayTrack()
                 m_lyricsTimer->start();
             }
         } else {
-            m_lyricsFile = pb.CurrentFile.left(std::max<qsizetype>(0, pb.CurrentFile.size() - 4)) + QStringLiteral(".txt");
+            m_lyricsFile
+                = pb.CurrentFile.left(std::max<qsizetype>(0, pb.CurrentFile.size() - 4)) + QStringLiteral(".txt");
             const QFileInfo fi(m_lyricsFile);
             if (fi.exists() && fi.isFile()) {
                 tab = 0;

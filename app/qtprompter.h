@@ -6,7 +6,8 @@
 #include <QPointer>
 #include <QWidget>
 
-class QtPrompter : public Prompter {
+class QtPrompter : public Prompter
+{
 public:
     explicit QtPrompter(QWidget *parent = nullptr)
         : m_parent(parent)

@@ -6,7 +6,8 @@
 #include <QTabBar>
 #include <QWidget>
 
-class TabControl : public QWidget {
+class TabControl : public QWidget
+{
     Q_OBJECT
 public:
     explicit TabControl(QWidget *parent = nullptr);

@@ -4,7 +4,8 @@
 #include <QPainterPath>
 #include <QtMath>
 
-namespace {
+namespace
+{
 
 const QColor kInk(40, 40, 48);
 const QColor kGreen(30, 150, 60);
@@ -114,7 +115,7 @@ QPixmap applicationIcon(int size)
     p.setBrush(bg);
     p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
     // spectrum bars
-    const int heights[] = {18, 30, 42, 26, 36, 22};
+    const int heights[] = { 18, 30, 42, 26, 36, 22 };
     for (int i = 0; i < 6; ++i) {
         QLinearGradient g(0, 56, 0, 56 - heights[i]);
         g.setColorAt(0, QColor(240, 255, 255));

@@ -5,8 +5,8 @@
 #include <QString>
 
 // The ten keys in image-list order.
-inline const char *const kToolbarImageKeys[10] = {"前曲", "再生", "一時", "停止", "次曲",
-                                                  "終了", "検索", "設定", "変形", "印刷"};
+inline const char *const kToolbarImageKeys[10]
+    = { "前曲", "再生", "一時", "停止", "次曲", "終了", "検索", "設定", "変形", "印刷" };
 
 // The picture for a key at size x size pixels (14 or 20), on a transparent background.
 QPixmap toolbarIcon(const QString &key, int size);

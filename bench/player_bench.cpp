@@ -24,7 +24,8 @@
 
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 double cpuSeconds()
 {
@@ -33,7 +34,10 @@ double cpuSeconds()
     return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-QString binDir() { return QCoreApplication::applicationDirPath(); }
+QString binDir()
+{
+    return QCoreApplication::applicationDirPath();
+}
 
 // The library alone: open, lyrics, play; poll position 10 times a second, spectrum 5 times
 // and lyrics 200 times, as the player does.
@@ -125,7 +129,7 @@ double child(const QStringList &args)
     const double v = QString::fromLatin1(p.readAllStandardOutput()).trimmed().toDouble(&ok);
     if (!ok) {
         std::fprintf(stderr, "child %s failed: %s\n", qPrintable(args.join(QLatin1Char(' '))),
-                     p.readAllStandardError().constData());
+            p.readAllStandardError().constData());
         std::exit(1);
     }
     return v;
@@ -150,14 +154,13 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     const QString wav = dir.filePath(QStringLiteral("t.wav"));
     const QString mp3 = dir.filePath(QStringLiteral("t.mp3"));
-    if (QProcess::execute(QStringLiteral("sox"), { QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
-                                                   QStringLiteral("-c"), QStringLiteral("2"), wav,
-                                                   QStringLiteral("synth"), QString::number(seconds + 5),
-                                                   QStringLiteral("pinknoise"), QStringLiteral("gain"),
-                                                   QStringLiteral("-12") })
+    if (QProcess::execute(QStringLiteral("sox"),
+            { QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
+                QStringLiteral("2"), wav, QStringLiteral("synth"), QString::number(seconds + 5),
+                QStringLiteral("pinknoise"), QStringLiteral("gain"), QStringLiteral("-12") })
             != 0
-        || QProcess::execute(QStringLiteral("lame"), { QStringLiteral("--quiet"), QStringLiteral("-b"),
-                                                       QStringLiteral("192"), wav, mp3 })
+        || QProcess::execute(QStringLiteral("lame"),
+               { QStringLiteral("--quiet"), QStringLiteral("-b"), QStringLiteral("192"), wav, mp3 })
             != 0) {
         std::fprintf(stderr, "sox and lame are needed\n");
         return 1;
@@ -165,7 +168,11 @@ int main(int argc, char **argv)
     QFile lrc(dir.filePath(QStringLiteral("t.txt")));
     lrc.open(QIODevice::WriteOnly);
     for (int s = 0; s < seconds + 5; ++s)
-        lrc.write(QStringLiteral("[%1:%2.00]歌詞の行 %3\n").arg(s / 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0')).arg(s).toUtf8());
+        lrc.write(QStringLiteral("[%1:%2.00]歌詞の行 %3\n")
+                      .arg(s / 60, 2, 10, QLatin1Char('0'))
+                      .arg(s % 60, 2, 10, QLatin1Char('0'))
+                      .arg(s)
+                      .toUtf8());
     lrc.close();
 
     const double library = child({ QStringLiteral("--library"), mp3, QString::number(seconds) });

@@ -5,15 +5,19 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+namespace
+{
 
 // Round half to even, as the classic runtime does.
-int roundEven(double v) { return static_cast<int>(std::nearbyint(v)); }
+int roundEven(double v)
+{
+    return static_cast<int>(std::nearbyint(v));
+}
 
 } // namespace
 
-QVector<SpectrumDot> spectrumFrame(std::array<int32_t, 256> &levels, const int32_t *first, const int32_t *second,
-                                   int heightTwips)
+QVector<SpectrumDot> spectrumFrame(
+    std::array<int32_t, 256> &levels, const int32_t *first, const int32_t *second, int heightTwips)
 {
     QVector<SpectrumDot> dots;
     const double H = heightTwips;

@@ -20,10 +20,11 @@ struct SpectrumDot {
 // One frame of the display: updates levels (twips of bar height per band, entries 0, 16,
 // ..., 240 used) from the two channels' spectra and returns the dots to draw in a box
 // heightTwips high.
-QVector<SpectrumDot> spectrumFrame(std::array<int32_t, 256> &levels, const int32_t *first, const int32_t *second,
-                                   int heightTwips);
+QVector<SpectrumDot> spectrumFrame(
+    std::array<int32_t, 256> &levels, const int32_t *first, const int32_t *second, int heightTwips);
 
-class SpectrumBox : public QWidget {
+class SpectrumBox : public QWidget
+{
     Q_OBJECT
 public:
     explicit SpectrumBox(QWidget *parent = nullptr);

@@ -5,7 +5,8 @@
 
 #include <QString>
 
-class Prompter {
+class Prompter
+{
 public:
     enum class Buttons { Ok, OkCancel };
     enum class Icon { None, Information, Exclamation, Critical };

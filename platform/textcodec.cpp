@@ -5,13 +5,24 @@
 #include <cerrno>
 #include <cstdint>
 
-namespace kes::text {
+namespace kes::text
+{
 
-namespace {
+namespace
+{
 
-bool isLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-bool isTrail(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
-bool isAsciiLetter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isLead(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+bool isTrail(unsigned char c)
+{
+    return c >= 0x40 && c <= 0xFC && c != 0x7F;
+}
+bool isAsciiLetter(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 std::string convert(const char *to, const char *from, std::string_view in, bool *ok, const char *replacement)
 {

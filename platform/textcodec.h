@@ -8,7 +8,8 @@
 #include <string>
 #include <string_view>
 
-namespace kes::text {
+namespace kes::text
+{
 
 bool isValidUtf8(std::string_view bytes);
 

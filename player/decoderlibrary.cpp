@@ -4,7 +4,8 @@
 
 #include <dlfcn.h>
 
-namespace {
+namespace
+{
 
 constexpr const char *kLibraryName = "libvbmp3.so";
 
@@ -25,8 +26,8 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     if (!handle)
         handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-        error = QStringLiteral("%1 が見つかりません。(%2)").arg(QString::fromLatin1(kLibraryName),
-                                                                 QString::fromLocal8Bit(dlerror()));
+        error = QStringLiteral("%1 が見つかりません。(%2)")
+                    .arg(QString::fromLatin1(kLibraryName), QString::fromLocal8Bit(dlerror()));
         return false;
     }
     DecoderApi t;

@@ -5,21 +5,21 @@
 #include <cmath>
 #include <random>
 
-namespace {
+namespace
+{
 
 const QString kEnd = QStringLiteral("END");
 
 float clockSeededUniform()
 {
-    std::mt19937 gen(static_cast<std::mt19937::result_type>(
-        std::chrono::high_resolution_clock::now().time_since_epoch().count()));
+    std::mt19937 gen(
+        static_cast<std::mt19937::result_type>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
     return std::uniform_real_distribution<float>(0.0f, 1.0f)(gen);
 }
 
 } // namespace
 
-Sequencer::Sequencer(TrackList &rows, int &currentTrackNo, std::function<QString()> mode,
-                     std::function<bool()> repeat)
+Sequencer::Sequencer(TrackList &rows, int &currentTrackNo, std::function<QString()> mode, std::function<bool()> repeat)
     : m_rows(rows)
     , m_current(currentTrackNo)
     , m_mode(std::move(mode))

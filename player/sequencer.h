@@ -8,7 +8,8 @@
 #include <functional>
 #include <optional>
 
-class Sequencer {
+class Sequencer
+{
 public:
     // mode() gives the play mode caption ("Normal" or "Random"), repeat() the repeat
     // switch; currentTrackNo is the shared 1-based current row.

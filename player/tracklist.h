@@ -4,7 +4,8 @@
 
 #include <QString>
 
-class TrackList {
+class TrackList
+{
 public:
     virtual ~TrackList() = default;
     virtual int count() const = 0;

@@ -3,7 +3,8 @@
 // VideoHandBack and VideoFile when it hands a track back.  GUI thread only.
 #pragma once
 
-class VideoPresenter {
+class VideoPresenter
+{
 public:
     virtual ~VideoPresenter() = default;
     // Shows the video window (not modal) playing playback().VideoFile.

@@ -232,8 +232,7 @@ bool SaveSettings(const Settings &s, const QString &iniPath)
 QString BuildSearchPattern(const Settings &s)
 {
     const std::pair<int16_t, const char *> types[] = { { s.MP3, "mp3" }, { s.RMP, "rmp" }, { s.WAV, "wav" },
-                                                       { s.M3U, "m3u" }, { s.MPG, "mpg" }, { s.AVI, "avi" },
-                                                       { s.WMA, "wma" } };
+        { s.M3U, "m3u" }, { s.MPG, "mpg" }, { s.AVI, "avi" }, { s.WMA, "wma" } };
     QStringList parts;
     for (const auto &[flag, ext] : types)
         if (flag == 1)

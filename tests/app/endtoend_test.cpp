@@ -16,14 +16,16 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 struct Seen {
     QString number, title, artist, total, rate, freq;
     int lyricsTab = -1;
 };
 
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -40,16 +42,16 @@ protected:
         for (const auto &t : tracks) {
             const QString wav = dir.filePath(QStringLiteral("%1.wav").arg(QLatin1String(t.name)));
             const QString mp3 = dir.filePath(QStringLiteral("%1.mp3").arg(QLatin1String(t.name)));
-            ASSERT_EQ(QProcess::execute(QStringLiteral("sox"), { QStringLiteral("-n"), QStringLiteral("-r"),
-                                                                 QLatin1String(t.rate), QStringLiteral("-c"),
-                                                                 QStringLiteral("2"), wav, QStringLiteral("synth"),
-                                                                 QStringLiteral("1.5"), QStringLiteral("sine"),
-                                                                 QStringLiteral("440") }),
-                      0);
+            ASSERT_EQ(QProcess::execute(QStringLiteral("sox"),
+                          { QStringLiteral("-n"), QStringLiteral("-r"), QLatin1String(t.rate), QStringLiteral("-c"),
+                              QStringLiteral("2"), wav, QStringLiteral("synth"), QStringLiteral("1.5"),
+                              QStringLiteral("sine"), QStringLiteral("440") }),
+                0);
             QStringList args { QStringLiteral("--quiet") };
             args << QString::fromLatin1(t.lame).split(QLatin1Char(' '));
-            args << QStringLiteral("--add-id3v2") << QStringLiteral("--tt") << QStringLiteral("Title %1").arg(QLatin1String(t.name))
-                 << QStringLiteral("--ta") << QStringLiteral("Artist %1").arg(QLatin1String(t.name)) << wav << mp3;
+            args << QStringLiteral("--add-id3v2") << QStringLiteral("--tt")
+                 << QStringLiteral("Title %1").arg(QLatin1String(t.name)) << QStringLiteral("--ta")
+                 << QStringLiteral("Artist %1").arg(QLatin1String(t.name)) << wav << mp3;
             ASSERT_EQ(QProcess::execute(QStringLiteral("lame"), args), 0);
             paths << mp3;
         }
@@ -87,8 +89,8 @@ protected:
     {
         QObject::connect(w.get(), &MainWindow::trackStarted, [this] {
             seen.append({ label("Lbl_Number")->text(), label("lbl_title")->text(), label("lbl_art")->text(),
-                          label("lbl_time2")->text(), label("Label6")->text(), label("Label7")->text(),
-                          w->findChild<TabControl *>(QStringLiteral("SSTab1"))->currentIndex() });
+                label("lbl_time2")->text(), label("Label6")->text(), label("Label7")->text(),
+                w->findChild<TabControl *>(QStringLiteral("SSTab1"))->currentIndex() });
         });
         poll = new QTimer(w.get());
         QObject::connect(poll, &QTimer::timeout, [this] {

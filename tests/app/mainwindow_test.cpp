@@ -5,17 +5,17 @@
 #include "mainwindow.h"
 #include "playbackstate.h"
 #include "playlistmodel.h"
-#include "trackadder.h"
 #include "scriptedprompter.h"
+#include "trackadder.h"
 #include "twips.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
-#include <QMessageBox>
-#include <QMimeData>
 #include <QFontDatabase>
 #include <QFontInfo>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -24,9 +24,11 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -70,7 +72,10 @@ protected:
     ScriptedPrompter prompter;
 };
 
-QSize pxSize(int wTwips, int hTwips) { return QSize(twipsToPx(wTwips), twipsToPx(hTwips)); }
+QSize pxSize(int wTwips, int hTwips)
+{
+    return QSize(twipsToPx(wTwips), twipsToPx(hTwips));
+}
 
 } // namespace
 
@@ -130,9 +135,9 @@ TEST_F(MainWindowTest, OptionRefusalsAndStartupFilesAreReported)
     writeIni("[その他設定]\nOp_04=1\nOp_14=/no/such/list.m3u\nOp_07=1\nOp_17=/no/such/folder/\n");
     auto w = start();
     EXPECT_EQ(prompter.texts(),
-              QStringList({ QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."),
-                            QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."),
-                            QStringLiteral("error"), QStringLiteral("error") }));
+        QStringList({ QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."),
+            QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."),
+            QStringLiteral("error"), QStringLiteral("error") }));
 }
 
 TEST_F(MainWindowTest, CompactStartAndToggle)
@@ -172,7 +177,8 @@ TEST_F(MainWindowTest, JapaneseTextsRenderWithAJapaneseFont)
 {
     auto w = start();
     const QFontInfo info(child<QLabel>(*w, "lbl_title")->font());
-    EXPECT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(info.family())) << info.family().toStdString();
+    EXPECT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(info.family()))
+        << info.family().toStdString();
     // Twips reach pixels at 15 to one.
     EXPECT_EQ(child(*w, "Lbl_Number")->geometry(), QRect(10, 30, 24, 13));
 }
@@ -190,7 +196,8 @@ TEST_F(MainWindowTest, ToolbarButtonsInOrderWithBothIconSizes)
                 tips << a->toolTip();
         }
         EXPECT_EQ(keys.join(QLatin1Char(' ')), QStringLiteral("終了 | 前曲 再生 一時 停止 次曲 | 設定 変形 印刷"));
-        EXPECT_EQ(tips.join(QLatin1Char(' ')), QStringLiteral("終了 前曲 再生 一時停止 停止 次曲 設定 サイズ変更 ＣＤジャケット"));
+        EXPECT_EQ(tips.join(QLatin1Char(' ')),
+            QStringLiteral("終了 前曲 再生 一時停止 停止 次曲 設定 サイズ変更 ＣＤジャケット"));
         const int size = large ? 20 : 14;
         EXPECT_EQ(tb->iconSize(), QSize(size, size));
         EXPECT_EQ(tb->actions().first()->icon().availableSizes().value(0), QSize(size, size));
@@ -274,7 +281,7 @@ TEST_F(MainWindowTest, VolumeSliderSendsBothChannels)
         uint32_t word;
         const char *hex;
     } cases[] = { { 0, 0u, "0000" }, { 255, 0x00FF00FFu, "00FF" }, { 4096, 0x10001000u, "1000" },
-                  { 65535, 0xFFFFFFFFu, "FFFF" } };
+        { 65535, 0xFFFFFFFFu, "FFFF" } };
     for (const Case &c : cases) {
         w->Slider1_Change(c.value);
         EXPECT_EQ(FakeDecoder::instance().volume, c.word);

@@ -7,8 +7,8 @@
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
-#include "wavebox.h"
 #include "tabcontrol.h"
+#include "wavebox.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -17,9 +17,11 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
-class FakeVideo : public VideoPresenter {
+class FakeVideo : public VideoPresenter
+{
 public:
     int shown = 0;
     QString file;
@@ -30,7 +32,8 @@ public:
     }
 };
 
-class PlaybackTest : public ::testing::Test {
+class PlaybackTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -119,7 +122,7 @@ TEST_F(PlaybackTest, ReadOutsOfAStartedTrack)
     // Close and drop lyrics before opening; play last.
     const auto calls = FakeDecoder::instance().calls();
     EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 3),
-              (std::vector<std::string> { "close", "setLyricsFile", "open" }));
+        (std::vector<std::string> { "close", "setLyricsFile", "open" }));
     EXPECT_EQ(calls.back(), "play");
     EXPECT_TRUE(prompter.messages.isEmpty());
 }
@@ -132,8 +135,8 @@ TEST_F(PlaybackTest, OpenAndPlayErrors)
     play(QString()); // an empty name is no media file: the decoder refuses it
     prompter.answers.enqueue(Prompter::Answer::Cancel);
     play(QStringLiteral("/music/a.mp3"));
-    EXPECT_EQ(prompter.texts(), QStringList({ QStringLiteral("Open Error!!  Next File"),
-                                              QStringLiteral("Open Error!!  Next File") }));
+    EXPECT_EQ(prompter.texts(),
+        QStringList({ QStringLiteral("Open Error!!  Next File"), QStringLiteral("Open Error!!  Next File") }));
     EXPECT_EQ(prompter.messages[0].buttons, Prompter::Buttons::OkCancel);
     auto calls = f.calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "init"), 1); // only Cancel re-initialises
@@ -230,7 +233,7 @@ TEST_F(PlaybackTest, TimerTickShowsTheHeardPosition)
         w->Timebar_Timer();
         EXPECT_EQ(label("lblTime")->text(), QString::fromLatin1(text));
         EXPECT_EQ(w->findChild<QScrollBar *>(QStringLiteral("seekbar"))->value(),
-                  std::min(seconds, w->findChild<QScrollBar *>(QStringLiteral("seekbar"))->maximum()));
+            std::min(seconds, w->findChild<QScrollBar *>(QStringLiteral("seekbar"))->maximum()));
     }
     // Only dragging the thumb seeks; an arrow click just moves it.
     auto *bar = w->findChild<QScrollBar *>(QStringLiteral("seekbar"));

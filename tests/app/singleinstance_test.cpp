@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 QProcess *startPlayer(const QString &configDir, const char *platform)
 {
@@ -57,8 +58,9 @@ TEST(SingleInstance, SecondStartShowsTheMessageAndEndsWhileTheFirstGoesOn)
     QString window;
     for (int i = 0; i < 50 && window.isEmpty(); ++i) {
         QProcess search;
-        search.start(QStringLiteral("xdotool"), { QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-                                                  QStringLiteral("--pid"), QString::number(second->processId()) });
+        search.start(QStringLiteral("xdotool"),
+            { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
+                QString::number(second->processId()) });
         search.waitForFinished(5000);
         window = QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n')).value(0).trimmed();
         if (window.isEmpty())

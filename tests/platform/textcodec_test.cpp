@@ -33,14 +33,17 @@ TEST(TextCodec, Latin1TagFieldsTellJapaneseFromLatin1)
         std::string bytes;
         std::string expected;
     } cases[] = {
-        {"ascii", "Blue Train", "Blue Train"},
-        {"cp932 kana", "\x82\xa0\x82\xa2\x82\xa4", "あいう"},
-        {"cp932 half-width", "\xb1\xb2\xb3", "ｱｲｳ"},
-        {"latin1 accent + letter", "C\xe9line", "Céline"},
-        {"latin1 umlaut (user-defined area)", "Bj\xf6rk", "Björk"},
-        {"latin1 accent at the end of a word", "Janelle Mon\xe1" "e/Roman", "Janelle Monáe/Roman"},
-        {"cp932 katakana after a blank", "CD \x83\x41\x83\x43/x", "CD アイ/x"},
-        {"utf8 in a latin1 field", "Bj\xc3\xb6rk", "Björk"},
+        { "ascii", "Blue Train", "Blue Train" },
+        { "cp932 kana", "\x82\xa0\x82\xa2\x82\xa4", "あいう" },
+        { "cp932 half-width", "\xb1\xb2\xb3", "ｱｲｳ" },
+        { "latin1 accent + letter", "C\xe9line", "Céline" },
+        { "latin1 umlaut (user-defined area)", "Bj\xf6rk", "Björk" },
+        { "latin1 accent at the end of a word",
+            "Janelle Mon\xe1"
+            "e/Roman",
+            "Janelle Monáe/Roman" },
+        { "cp932 katakana after a blank", "CD \x83\x41\x83\x43/x", "CD アイ/x" },
+        { "utf8 in a latin1 field", "Bj\xc3\xb6rk", "Björk" },
     };
     for (const auto &c : cases)
         EXPECT_EQ(latin1TagToUtf8(c.bytes), c.expected) << c.name;

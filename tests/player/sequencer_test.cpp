@@ -5,9 +5,11 @@
 #include <set>
 #include <vector>
 
-namespace {
+namespace
+{
 
-class Rows : public TrackList {
+class Rows : public TrackList
+{
 public:
     struct Row {
         bool checked = true;
@@ -15,7 +17,10 @@ public:
     };
     std::vector<Row> rows;
 
-    explicit Rows(int n) : rows(static_cast<size_t>(n)) { }
+    explicit Rows(int n)
+        : rows(static_cast<size_t>(n))
+    {
+    }
     int count() const override { return static_cast<int>(rows.size()); }
     bool isChecked(int r) const override { return rows.at(r - 1).checked; }
     void setChecked(int r, bool c) override { rows.at(r - 1).checked = c; }
@@ -47,12 +52,16 @@ struct Fixture {
 
     explicit Fixture(int n)
         : rows(n)
-        , seq(rows, current, [this] { return mode; }, [this] { return repeat; })
+        , seq(
+              rows, current, [this] { return mode; }, [this] { return repeat; })
     {
     }
 };
 
-QString path(int r) { return QStringLiteral("/m/%1.mp3").arg(r); }
+QString path(int r)
+{
+    return QStringLiteral("/m/%1.mp3").arg(r);
+}
 
 } // namespace
 
@@ -68,7 +77,7 @@ TEST(Sequencer, NormalOrderStopsAfterLastRowWithoutRepeat)
 TEST(Sequencer, NormalOrderSkipsUncheckedRowsAndWrapsWithRepeat)
 {
     Fixture f(5);
-    f.rows.checkOnly({2, 4});
+    f.rows.checkOnly({ 2, 4 });
     f.current = 2;
     EXPECT_EQ(f.seq.NextRow(), path(4));
     EXPECT_EQ(f.current, 4);
@@ -121,7 +130,7 @@ TEST(Sequencer, RandomStartRowFormulaAndEarlyEndWithoutRepeat)
     Fixture f(5);
     f.mode = QStringLiteral("Random");
     f.repeat = false;
-    f.rows.checkOnly({1, 2});
+    f.rows.checkOnly({ 1, 2 });
     f.seq.setRandomSource([] { return 0.99f; }); // start row floor(0.99 * 5 + 1) = 5
     EXPECT_EQ(f.seq.ChooseTrack(), QString());
     EXPECT_EQ(f.current, 1);
@@ -139,7 +148,7 @@ TEST(Sequencer, RandomRetryWithRepeatFindsTheOnlyCheckedRow)
 {
     Fixture f(1000);
     f.mode = QStringLiteral("Random");
-    f.rows.checkOnly({1});
+    f.rows.checkOnly({ 1 });
     EXPECT_EQ(f.seq.ChooseTrack(), path(1));
     EXPECT_EQ(f.current, 1);
 }
@@ -157,12 +166,12 @@ TEST(Sequencer, RandomWithRepeatOnAnEmptyPlaylistChoosesNothing)
 TEST(Sequencer, PreviousRowWrapsAndKeepsStateWhenNothingIsChecked)
 {
     Fixture f(10);
-    f.rows.checkOnly({3, 7});
+    f.rows.checkOnly({ 3, 7 });
     f.current = 1;
     EXPECT_EQ(f.seq.PreviousRow(), path(7));
     EXPECT_EQ(f.current, 7);
     EXPECT_EQ(f.seq.PreviousRow(), path(3));
-    f.rows.checkOnly({3});
+    f.rows.checkOnly({ 3 });
     EXPECT_EQ(f.seq.PreviousRow(), path(3)); // the current row itself is found again
     f.rows.checkOnly({});
     EXPECT_EQ(f.seq.PreviousRow(), QString());
@@ -172,7 +181,7 @@ TEST(Sequencer, PreviousRowWrapsAndKeepsStateWhenNothingIsChecked)
 TEST(Sequencer, DoubleClickedUncheckedRowContinuesFromItsNumber)
 {
     Fixture f(5);
-    f.rows.checkOnly({1, 2, 4, 5});
+    f.rows.checkOnly({ 1, 2, 4, 5 });
     f.current = 3; // row 3 was double-clicked and plays although unchecked
     EXPECT_EQ(f.seq.NextRow(), path(4));
     EXPECT_FALSE(f.rows.isChecked(3));

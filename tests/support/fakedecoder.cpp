@@ -6,9 +6,13 @@
 #include <cctype>
 #include <cstring>
 
-namespace {
+namespace
+{
 
-FakeDecoder &fake() { return FakeDecoder::instance(); }
+FakeDecoder &fake()
+{
+    return FakeDecoder::instance();
+}
 
 // Runs f with the fake's lock held.
 template <typename F> auto locked(F f)
@@ -38,11 +42,20 @@ FakeDecoder &FakeDecoder::instance()
 DecoderApi FakeDecoder::api()
 {
     DecoderApi a;
-    a.init = [] { fake().record("init"); return 1; };
-    a.free = [] { fake().record("free"); return 1; };
+    a.init = [] {
+        fake().record("init");
+        return 1;
+    };
+    a.free = [] {
+        fake().record("free");
+        return 1;
+    };
     a.callback = [](void (*proc)(int32_t, int32_t)) {
         fake().record("callback");
-        return locked([&](FakeDecoder &f) { f.callback = proc; return 1; });
+        return locked([&](FakeDecoder &f) {
+            f.callback = proc;
+            return 1;
+        });
     };
     a.stopCallback = [] {
         fake().record("stopCallback");
@@ -64,7 +77,10 @@ DecoderApi FakeDecoder::api()
             fake().decodeOption = *o;
         return fake().setDecodeOptionResult;
     };
-    a.setLyrics3Use = [](int32_t) { fake().record("setLyrics3Use"); return 1; };
+    a.setLyrics3Use = [](int32_t) {
+        fake().record("setLyrics3Use");
+        return 1;
+    };
     a.open = [](const char *path, OpenInfo *info) {
         fake().record("open");
         fake().openedPath = path ? path : "";
@@ -72,7 +88,10 @@ DecoderApi FakeDecoder::api()
             *info = fake().openInfo;
         return fake().openResult;
     };
-    a.close = [] { fake().record("close"); return 1; };
+    a.close = [] {
+        fake().record("close");
+        return 1;
+    };
     a.play = [] {
         fake().record("play");
         if (fake().playResult) {
@@ -81,7 +100,11 @@ DecoderApi FakeDecoder::api()
         }
         return fake().playResult;
     };
-    a.stop = [] { fake().record("stop"); fake().state = VBMP3_STOPPED; return 1; };
+    a.stop = [] {
+        fake().record("stop");
+        fake().state = VBMP3_STOPPED;
+        return 1;
+    };
     a.pause = [] {
         fake().record("pause");
         if (fake().state == VBMP3_PLAYING)
@@ -94,7 +117,12 @@ DecoderApi FakeDecoder::api()
             fake().state = VBMP3_PLAYING;
         return 1;
     };
-    a.seek = [](int32_t s) { fake().record("seek"); fake().seeks.push_back(s); fake().elapsed = s; return 1; };
+    a.seek = [](int32_t s) {
+        fake().record("seek");
+        fake().seeks.push_back(s);
+        fake().elapsed = s;
+        return 1;
+    };
     a.getState = [](int32_t *elapsed) {
         fake().record("getState");
         if (elapsed)
@@ -107,7 +135,10 @@ DecoderApi FakeDecoder::api()
             return lookup(f.fileTypes, path, &type) ? type : fakeTypeFromName(path ? path : "");
         });
     };
-    a.readLyrics3Data = [] { fake().record("readLyrics3Data"); return fake().lyrics3Result; };
+    a.readLyrics3Data = [] {
+        fake().record("readLyrics3Data");
+        return fake().lyrics3Result;
+    };
     a.setLyricsFile = [](const char *path) {
         fake().record("setLyricsFile");
         fake().lyricsFile = path ? path : "";
@@ -149,7 +180,11 @@ DecoderApi FakeDecoder::api()
     };
     a.setOutput = [](const char *) { return 1; };
     a.getOutputVolume = [] { return fake().volume; };
-    a.setOutputVolume = [](uint32_t w) { fake().record("setOutputVolume"); fake().volume = w; return 1; };
+    a.setOutputVolume = [](uint32_t w) {
+        fake().record("setOutputVolume");
+        fake().volume = w;
+        return 1;
+    };
     return a;
 }
 

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-class FakeDecoder {
+class FakeDecoder
+{
 public:
     static FakeDecoder &instance();
     // A table whose functions all land in this fake.
@@ -28,7 +29,7 @@ public:
     // Scripted answers; guarded by mutex for the thread-safe file functions.
     std::mutex mutex;
     int32_t openResult = 1;
-    OpenInfo openInfo{};
+    OpenInfo openInfo {};
     int32_t playResult = 1;
     int32_t state = 0; // 0 stopped, 1 playing, 2 paused; play/pause/restart/stop move it
     int32_t elapsed = 0;
@@ -40,17 +41,17 @@ public:
     std::map<std::string, int32_t> fileTypes; // overrides the type found from the name
     std::map<std::string, TagInfo> tags;
     std::map<std::string, ListInfo> lists;
-    LyricsLines lyrics{};
-    std::array<int32_t, 256> spectrum1{};
-    std::array<int32_t, 256> spectrum2{};
+    LyricsLines lyrics {};
+    std::array<int32_t, 256> spectrum1 {};
+    std::array<int32_t, 256> spectrum2 {};
     // What the player handed over.
     std::string openedPath;
     std::string lyricsFile;
     std::vector<int32_t> seeks;
     std::vector<int32_t> equalizer; // empty = last call was NULL
     int equalizerCalls = 0;
-    Vbmp3Option vbmp3Option{};
-    DecodeOption decodeOption{};
+    Vbmp3Option vbmp3Option {};
+    DecodeOption decodeOption {};
     void (*callback)(int32_t, int32_t) = nullptr;
     // playback().CallbackActive as it stood when the callback was unregistered.
     bool callbackActiveAtStopCallback = false;

@@ -6,7 +6,8 @@
 #include <QQueue>
 #include <QStringList>
 
-class ScriptedPrompter : public Prompter {
+class ScriptedPrompter : public Prompter
+{
 public:
     struct Shown {
         QString text;
@@ -21,7 +22,7 @@ public:
 
     Answer message(const QString &text, Buttons buttons, Icon icon) override
     {
-        messages.append({text, buttons, icon});
+        messages.append({ text, buttons, icon });
         return answers.isEmpty() ? Answer::Ok : answers.dequeue();
     }
     QString input(const QString &, const QString &title, const QString &defaultText) override

@@ -1,11 +1,11 @@
 // The engine's parts on their own: equalizer, spectrum analyser, the sound-server output,
 // and the decoding sources against the MPEG audio compliance vectors.
+#include "bandanalyzer.h"
 #include "enginetestsupport.h"
 #include "equalizer.h"
 #include "fileinfo.h"
 #include "output.h"
 #include "source.h"
-#include "bandanalyzer.h"
 
 #include <gtest/gtest.h>
 

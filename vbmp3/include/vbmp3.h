@@ -135,12 +135,12 @@ typedef struct {
 /* Type codes of vbmp3_getFileType. */
 enum {
     VBMP3_TYPE_UNKNOWN = -1,
-    VBMP3_TYPE_MPEG = 0,        /* MPEG audio stream */
+    VBMP3_TYPE_MPEG = 0, /* MPEG audio stream */
     VBMP3_TYPE_WAV = 1,
     VBMP3_TYPE_RMP = 2,
-    VBMP3_TYPE_MEDIA = 8,       /* MPEG program stream, AVI, ASF (WMA/WMV): not played here */
-    VBMP3_TYPE_ID3V1 = 16,      /* added: the file ends in an ID3v1 tag */
-    VBMP3_TYPE_LYRICS3 = 32     /* added with 16: Lyrics3 data stands before that tag */
+    VBMP3_TYPE_MEDIA = 8, /* MPEG program stream, AVI, ASF (WMA/WMV): not played here */
+    VBMP3_TYPE_ID3V1 = 16, /* added: the file ends in an ID3v1 tag */
+    VBMP3_TYPE_LYRICS3 = 32 /* added with 16: Lyrics3 data stands before that tag */
 };
 
 /* Callback messages. */

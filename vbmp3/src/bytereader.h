@@ -4,10 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <string_view>
 #include <cstring>
 #include <exception>
+#include <string>
+#include <string_view>
 
 namespace vbmp3
 {

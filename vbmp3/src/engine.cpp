@@ -211,9 +211,15 @@ bool Engine::stop()
     return true;
 }
 
-bool Engine::pause() { return switchPause(State::Playing, State::Paused); }
+bool Engine::pause()
+{
+    return switchPause(State::Playing, State::Paused);
+}
 
-bool Engine::restart() { return switchPause(State::Paused, State::Playing); }
+bool Engine::restart()
+{
+    return switchPause(State::Paused, State::Playing);
+}
 
 bool Engine::switchPause(State from, State to)
 {

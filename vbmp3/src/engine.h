@@ -11,13 +11,13 @@
 // positions or end-of-track reports survive a newer request.
 #pragma once
 
+#include "bandanalyzer.h"
 #include "equalizer.h"
 #include "fileinfo.h"
 #include "framering.h"
 #include "lyrics.h"
 #include "output.h"
 #include "source.h"
-#include "bandanalyzer.h"
 #include "vbmp3.h"
 
 #include <atomic>

@@ -10,7 +10,8 @@
 #include <string>
 #include <string_view>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
 enum class FileKind { Unknown, Mpeg, Wav, Rmp, Media };
 
@@ -23,7 +24,7 @@ struct FileLayout {
     // Wav: the whole file (libsndfile reads the RIFF structure itself).
     uint64_t audioOffset = 0;
     uint64_t audioSize = 0;
-    bool hasId3v1 = false;   // the file ends in an ID3v1 tag
+    bool hasId3v1 = false; // the file ends in an ID3v1 tag
     bool hasLyrics3 = false; // Lyrics3 v1 or v2 data stands right before that tag
 };
 

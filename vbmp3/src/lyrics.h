@@ -8,9 +8,11 @@
 #include <string_view>
 #include <vector>
 
-namespace vbmp3 {
+namespace vbmp3
+{
 
-class LyricsTimeline {
+class LyricsTimeline
+{
 public:
     struct Line {
         int64_t ms; // time at which the line becomes current

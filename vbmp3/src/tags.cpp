@@ -210,7 +210,6 @@ std::string yearText(unsigned int year)
     return year > 0 && year <= 9999 ? std::to_string(year) : std::string();
 }
 
-
 // The texts every tag kind has, as UTF-8 (Latin-1 fields go through our handlers).
 Fields commonFields(const TagLib::Tag &tag)
 {
