@@ -2,19 +2,21 @@
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache
+# CI builds treat every warning as an error.
+WERROR := $(if $(CI),ON,OFF)
 TESTDATA_NOTE := $(if $(wildcard ../shared/testdata),,(../shared/testdata is absent: tests that need it skip))
 
-.PHONY: deps build build-asan run test test-plain test-asan fuzz bench install clean
+.PHONY: format-check deps build build-asan run test test-plain test-asan fuzz bench install clean
 
 deps:
 	@bash tools/install-deps.sh
 
 build: deps
-	@cmake -S . -B build $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B build $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_WERROR=$(WERROR) >/dev/null
 	@cmake --build build -j $(JOBS)
 
 build-asan: deps
-	@cmake -S . -B build-asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON -DKESTRINE_BENCH=OFF >/dev/null
+	@cmake -S . -B build-asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON -DKESTRINE_BENCH=OFF -DKESTRINE_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 
 # Starts the player.  Until the player exists, FILE=path plays a file through the
@@ -35,7 +37,11 @@ test-asan: build-asan
 fuzz: deps
 	@bash tools/fuzz-smoke.sh
 
-test: test-plain test-asan fuzz
+# The tree must stay formatted by .clang-format.
+format-check: deps
+	@git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+test: format-check test-plain test-asan fuzz
 
 bench: build
 	@bash bench/run-all.sh

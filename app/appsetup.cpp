@@ -13,6 +13,9 @@
 #include <QMessageBox>
 #include <QTranslator>
 
+namespace kes
+{
+
 void prepareEnvironment()
 {
     // The FFmpeg media back end crashes without a sound device; GStreamer is solid.
@@ -70,3 +73,5 @@ int runKestrine(QApplication &app)
     window.show();
     return app.exec();
 }
+
+} // namespace kes

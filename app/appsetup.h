@@ -4,6 +4,9 @@
 class QApplication;
 class QCoreApplication;
 
+namespace kes
+{
+
 // Before the application object exists: pins the media back end.
 void prepareEnvironment();
 // Fonts, translations, the decoder library, the main window and the event loop.
@@ -14,3 +17,5 @@ int runKestrine(QApplication &app);
 bool installJapaneseTranslations(QCoreApplication &app);
 // Japanese font fallbacks and stand-ins for the classic fonts; idempotent.
 void installFontSubstitutions();
+
+} // namespace kes

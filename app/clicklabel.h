@@ -4,6 +4,9 @@
 #include <QLabel>
 #include <QMouseEvent>
 
+namespace kes
+{
+
 class ClickLabel : public QLabel
 {
     Q_OBJECT
@@ -21,3 +24,5 @@ protected:
         QLabel::mousePressEvent(event);
     }
 };
+
+} // namespace kes

@@ -5,7 +5,7 @@
 
 int main(int argc, char *argv[])
 {
-    prepareEnvironment();
+    kes::prepareEnvironment();
     QApplication app(argc, argv);
-    return runKestrine(app);
+    return kes::runKestrine(app);
 }

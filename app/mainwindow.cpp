@@ -26,6 +26,9 @@
 
 #include <algorithm>
 
+namespace kes
+{
+
 namespace
 {
 
@@ -660,3 +663,5 @@ void MainWindow::closeEvent(QCloseEvent *event)
     Form_Unload();
     event->accept();
 }
+
+} // namespace kes

@@ -21,6 +21,9 @@
 
 #include <memory>
 
+namespace kes
+{
+
 class SingleInstance;
 class TabControl;
 class ClickLabel;
@@ -175,3 +178,5 @@ private:
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
 };
+
+} // namespace kes

@@ -16,6 +16,9 @@
 #include <algorithm>
 #include <cstring>
 
+namespace kes
+{
+
 QString MainWindow::timeText(int seconds)
 {
     return QStringLiteral("%1:%2")
@@ -218,7 +221,7 @@ void MainWindow::ShowNowPlaying(const QString &path)
     const QByteArray bytes = path.toUtf8();
     m_ctx.api.getFileInfo2(bytes.constData(), &tag, &mpeg, &list);
     m_ctx.api.getMpegInfo(&mpeg);
-    const QString kind = kes::playlist::FileKindOf(m_ctx.api, path);
+    const QString kind = FileKindOf(m_ctx.api, path);
     auto either = [](const QString &a, const QString &b, const QString &none) {
         return !a.isEmpty() ? a : !b.isEmpty() ? b : none;
     };
@@ -256,3 +259,5 @@ void MainWindow::ShowLyrics()
         }
     }
 }
+
+} // namespace kes

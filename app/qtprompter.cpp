@@ -3,6 +3,9 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+namespace kes
+{
+
 Prompter::Answer QtPrompter::message(const QString &text, Buttons buttons, Icon icon)
 {
     // Every message also goes to standard error, for whoever runs the player from a shell.
@@ -34,3 +37,5 @@ QString QtPrompter::input(const QString &prompt, const QString &title, const QSt
     const QString text = QInputDialog::getText(m_parent, title, prompt, QLineEdit::Normal, defaultText, &ok);
     return ok ? text : QString();
 }
+
+} // namespace kes

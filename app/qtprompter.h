@@ -6,6 +6,9 @@
 #include <QPointer>
 #include <QWidget>
 
+namespace kes
+{
+
 class QtPrompter : public Prompter
 {
 public:
@@ -21,3 +24,5 @@ public:
 private:
     QPointer<QWidget> m_parent;
 };
+
+} // namespace kes

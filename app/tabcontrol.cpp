@@ -4,6 +4,9 @@
 #include <QStyleOptionTabWidgetFrame>
 #include <QStylePainter>
 
+namespace kes
+{
+
 TabControl::TabControl(QWidget *parent)
     : QWidget(parent)
     , m_bar(new QTabBar(this))
@@ -56,3 +59,5 @@ void TabControl::paintEvent(QPaintEvent *)
     opt.tabBarSize = m_bar->size();
     p.drawPrimitive(QStyle::PE_FrameTabWidget, opt);
 }
+
+} // namespace kes

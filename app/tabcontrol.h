@@ -6,6 +6,9 @@
 #include <QTabBar>
 #include <QWidget>
 
+namespace kes
+{
+
 class TabControl : public QWidget
 {
     Q_OBJECT
@@ -32,3 +35,5 @@ private:
     QTabBar *m_bar;
     QList<QWidget *> m_pages;
 };
+
+} // namespace kes

@@ -4,6 +4,9 @@
 #include <QPainterPath>
 #include <QtMath>
 
+namespace kes
+{
+
 namespace
 {
 
@@ -131,3 +134,5 @@ QPixmap applicationIcon(int size)
     p.fillPath(wing, QColor(255, 128, 0));
     return pm;
 }
+
+} // namespace kes

@@ -4,6 +4,9 @@
 #include <QPixmap>
 #include <QString>
 
+namespace kes
+{
+
 // The ten keys in image-list order.
 inline const char *const kToolbarImageKeys[10]
     = { "前曲", "再生", "一時", "停止", "次曲", "終了", "検索", "設定", "変形", "印刷" };
@@ -12,3 +15,5 @@ inline const char *const kToolbarImageKeys[10]
 QPixmap toolbarIcon(const QString &key, int size);
 // The application's icon at any size.
 QPixmap applicationIcon(int size);
+
+} // namespace kes

@@ -24,6 +24,8 @@
 
 #include <cstdio>
 
+using namespace kes;
+
 namespace
 {
 

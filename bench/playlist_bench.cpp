@@ -23,6 +23,8 @@
 #include <cstdio>
 #include <cstring>
 
+using namespace kes;
+
 namespace
 {
 

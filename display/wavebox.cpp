@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kes
+{
+
 namespace
 {
 
@@ -80,3 +83,5 @@ void SpectrumBox::paintEvent(QPaintEvent *)
             m_image.setPixel(d.pixel, d.color.rgb());
     QPainter(this).drawImage(0, 0, m_image);
 }
+
+} // namespace kes

@@ -12,6 +12,9 @@
 #include <array>
 #include <cstdint>
 
+namespace kes
+{
+
 struct SpectrumDot {
     QPoint pixel;
     QColor color;
@@ -50,3 +53,5 @@ private:
     QImage m_image; // paint buffer
     int m_heightTwips = 700;
 };
+
+} // namespace kes

@@ -1,5 +1,8 @@
 #include "filename.h"
 
+namespace kes
+{
+
 namespace
 {
 
@@ -24,3 +27,5 @@ QString FileNameOf(const QString &path)
     }
     return path.mid(start);
 }
+
+} // namespace kes

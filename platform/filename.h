@@ -4,8 +4,13 @@
 
 #include <QString>
 
+namespace kes
+{
+
 // The last component of path: the text after the last '/' or '\' or after a drive colon
 // ("C:"), as the Windows shell finds it.  A separator that ends the path or is followed by
 // another separator does not count, so "C:\Music\" gives "Music\".  The whole path when
 // it has no such separator.
 QString FileNameOf(const QString &path);
+
+} // namespace kes

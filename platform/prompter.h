@@ -5,6 +5,9 @@
 
 #include <QString>
 
+namespace kes
+{
+
 class Prompter
 {
 public:
@@ -18,3 +21,5 @@ public:
     // A modal one-line input box; Cancel gives the empty text.
     virtual QString input(const QString &prompt, const QString &title, const QString &defaultText) = 0;
 };
+
+} // namespace kes

@@ -5,6 +5,9 @@
 
 #include <unistd.h>
 
+namespace kes
+{
+
 SingleInstance::SingleInstance(const QString &lockDir)
 {
     const QString dir = lockDir.isEmpty() ? defaultLockDir() : lockDir;
@@ -47,3 +50,5 @@ QString SingleInstance::defaultLockDir()
         return runtime;
     return QDir::tempPath();
 }
+
+} // namespace kes

@@ -6,6 +6,9 @@
 
 #include <memory>
 
+namespace kes
+{
+
 class SingleInstance
 {
 public:
@@ -31,3 +34,5 @@ private:
     QString m_path;
     std::unique_ptr<QLockFile> m_lock;
 };
+
+} // namespace kes

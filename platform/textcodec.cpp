@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 
-namespace kes::text
+namespace kes
 {
 
 namespace
@@ -203,4 +203,4 @@ std::size_t utf8CutLength(std::string_view s, std::size_t maxBytes)
     return n;
 }
 
-} // namespace kes::text
+} // namespace kes

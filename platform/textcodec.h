@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace kes::text
+namespace kes
 {
 
 bool isValidUtf8(std::string_view bytes);
@@ -33,4 +33,4 @@ std::string latin1TagToUtf8(std::string_view bytes);
 // character.
 std::size_t utf8CutLength(std::string_view utf8, std::size_t maxBytes);
 
-} // namespace kes::text
+} // namespace kes

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+namespace kes
+{
+
 QString TrimNull(const QString &text)
 {
     const qsizetype nul = text.indexOf(QChar(u'\0'));
@@ -16,3 +19,5 @@ QString TrimNull(const char *field, std::size_t size)
     const std::size_t length = nul ? static_cast<const char *>(nul) - field : size;
     return QString::fromUtf8(field, static_cast<qsizetype>(length));
 }
+
+} // namespace kes

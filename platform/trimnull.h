@@ -6,6 +6,9 @@
 
 #include <cstddef>
 
+namespace kes
+{
+
 // The part of text before its first NUL; text unchanged when it has none.
 QString TrimNull(const QString &text);
 
@@ -17,3 +20,5 @@ template <std::size_t N> QString TrimNull(const char (&field)[N])
 {
     return TrimNull(field, N);
 }
+
+} // namespace kes

@@ -4,6 +4,9 @@
 #include <QRect>
 #include <QtMath>
 
+namespace kes
+{
+
 constexpr int kTwipsPerPixel = 15;
 
 constexpr int twipsToPx(int twips)
@@ -18,3 +21,5 @@ inline QRect twipsRect(int left, int top, int width, int height)
 {
     return QRect(twipsToPx(left), twipsToPx(top), twipsToPx(width), twipsToPx(height));
 }
+
+} // namespace kes

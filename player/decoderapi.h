@@ -7,6 +7,9 @@
 
 #include <QString>
 
+namespace kes
+{
+
 struct DecoderApi {
     decltype(&vbmp3_init) init = nullptr;
     decltype(&vbmp3_free) free = nullptr;
@@ -42,3 +45,5 @@ struct DecoderApi {
 // api.  On failure returns false and puts into error a message naming the library and,
 // when it was found, the missing function.  The library stays loaded for the process.
 bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &error);
+
+} // namespace kes

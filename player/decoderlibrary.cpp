@@ -4,6 +4,9 @@
 
 #include <dlfcn.h>
 
+namespace kes
+{
+
 namespace
 {
 
@@ -70,3 +73,5 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     api = t;
     return true;
 }
+
+} // namespace kes

@@ -2,6 +2,9 @@
 
 #include "vbmp3.h"
 
+namespace kes
+{
+
 PlaybackState &playback()
 {
     static PlaybackState state;
@@ -14,3 +17,5 @@ void DecoderCallback(int32_t message, int32_t /*param*/)
     if (p.CallbackActive.load() && message == VBMP3_MSG_END_OF_TRACK)
         p.TrackEnded.store(true);
 }
+
+} // namespace kes

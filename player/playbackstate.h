@@ -7,6 +7,9 @@
 #include <atomic>
 #include <cstdint>
 
+namespace kes
+{
+
 struct PlaybackState {
     QString CurrentFile; // full path of the track being played or about to be played
     int CurrentTrackNo = 1; // 1-based playlist row of the current track
@@ -27,3 +30,5 @@ PlaybackState &playback();
 // Registered with vbmp3_callback.  Runs on the decoder library's thread: only sets
 // TrackEnded on message 4 while CallbackActive is true.
 void DecoderCallback(int32_t message, int32_t param);
+
+} // namespace kes

@@ -5,6 +5,9 @@
 #include <cmath>
 #include <random>
 
+namespace kes
+{
+
 namespace
 {
 
@@ -132,3 +135,5 @@ QString Sequencer::PreviousRow()
     }
     return QString();
 }
+
+} // namespace kes

@@ -8,6 +8,9 @@
 #include <functional>
 #include <optional>
 
+namespace kes
+{
+
 class Sequencer
 {
 public:
@@ -46,3 +49,5 @@ private:
     std::function<bool()> m_repeat;
     std::function<float()> m_random;
 };
+
+} // namespace kes

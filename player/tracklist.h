@@ -4,6 +4,9 @@
 
 #include <QString>
 
+namespace kes
+{
+
 class TrackList
 {
 public:
@@ -17,3 +20,5 @@ public:
     // true when at least one row is checked; implementations keep a count.
     virtual bool anyChecked() const = 0;
 };
+
+} // namespace kes

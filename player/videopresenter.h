@@ -3,6 +3,9 @@
 // VideoHandBack and VideoFile when it hands a track back.  GUI thread only.
 #pragma once
 
+namespace kes
+{
+
 class VideoPresenter
 {
 public:
@@ -10,3 +13,5 @@ public:
     // Shows the video window (not modal) playing playback().VideoFile.
     virtual void showVideo() = 0;
 };
+
+} // namespace kes

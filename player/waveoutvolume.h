@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+namespace kes
+{
+
 // Reads the volume word into volume; returns false when no volume can be read.
 inline bool waveOutGetVolume(const DecoderApi &api, uint32_t *volume)
 {
@@ -21,3 +24,5 @@ inline bool waveOutSetVolume(const DecoderApi &api, uint32_t volume)
 {
     return api.setOutputVolume && api.setOutputVolume(volume) != 0;
 }
+
+} // namespace kes

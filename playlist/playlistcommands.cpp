@@ -8,7 +8,8 @@
 #include <QMimeData>
 #include <QUrl>
 
-using namespace kes::playlist;
+namespace kes
+{
 
 PlaylistCommands::PlaylistCommands(
     PlaylistModel &model, TrackAdder &adder, Prompter &prompter, const QString &programDir)
@@ -126,3 +127,5 @@ void PlaylistCommands::ItemClick(int row)
     m_selectedRow = row;
     m_selectedPath = m_model.fullPath(row);
 }
+
+} // namespace kes

@@ -9,9 +9,13 @@
 
 #include <functional>
 
+class QMimeData;
+
+namespace kes
+{
+
 class PlaylistModel;
 class Prompter;
-class QMimeData;
 class TrackAdder;
 
 class PlaylistCommands
@@ -70,3 +74,5 @@ private:
     int m_selectedRow = 0;
     QString m_selectedPath;
 };
+
+} // namespace kes

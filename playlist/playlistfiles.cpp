@@ -10,7 +10,7 @@
 
 #include <climits>
 
-namespace kes::playlist
+namespace kes
 {
 
 namespace
@@ -79,7 +79,7 @@ M3uEntries parseM3u(const QByteArray &raw, const QString &baseDir)
             ++start;
         if (line.isEmpty() || line.startsWith('#'))
             continue;
-        const std::string utf8 = kes::text::systemOrCp932ToUtf8(std::string_view(line.constData(), line.size()));
+        const std::string utf8 = systemOrCp932ToUtf8(std::string_view(line.constData(), line.size()));
         const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
         QString path = text.startsWith(QLatin1Char('/')) ? text : QDir::cleanPath(base.absoluteFilePath(text));
         if (!canBeFileName(line) || !canBeFileName(path.toUtf8())) {
@@ -161,4 +161,4 @@ QString writeFailedMessage(const QString &path)
     return QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(path);
 }
 
-} // namespace kes::playlist
+} // namespace kes

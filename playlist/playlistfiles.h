@@ -10,7 +10,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace kes::playlist
+namespace kes
 {
 
 // The entries of an M3U file, in file order.
@@ -49,4 +49,4 @@ bool writeWholeFile(const QString &path, const QByteArray &bytes);
 QString readFailedMessage(const QString &path);
 QString writeFailedMessage(const QString &path);
 
-} // namespace kes::playlist
+} // namespace kes

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <numeric>
 
+namespace kes
+{
+
 namespace
 {
 
@@ -306,3 +309,5 @@ void PlaylistModel::sort(int column, Qt::SortOrder)
 {
     sortByColumn(column);
 }
+
+} // namespace kes

@@ -12,6 +12,9 @@
 
 #include <vector>
 
+namespace kes
+{
+
 // One row of the playlist.
 struct TrackRow {
     QString number; // column "No": the sequence number given when the row was added
@@ -108,3 +111,5 @@ private:
     int m_checkedCount = 0; // the checked rows of m_rows
     int m_sortColumn = -1;
 };
+
+} // namespace kes

@@ -14,7 +14,8 @@
 #include <algorithm>
 #include <utility>
 
-using namespace kes::playlist;
+namespace kes
+{
 
 namespace
 {
@@ -288,3 +289,5 @@ void TrackAdder::finishJobIfDone()
     m_active = false;
     startNext();
 }
+
+} // namespace kes

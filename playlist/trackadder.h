@@ -23,6 +23,9 @@
 #include <memory>
 #include <optional>
 
+namespace kes
+{
+
 class PlaylistModel;
 class Prompter;
 struct TrackRow;
@@ -111,3 +114,5 @@ private:
     int m_inFlight = 0;
     std::map<int, Chunk> m_done;
 };
+
+} // namespace kes

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace kes::playlist
+namespace kes
 {
 
 namespace
@@ -124,4 +124,4 @@ void AddTrack(PlaylistModel &model, const DecoderApi &api, const QString &path)
         model.addRow(*row);
 }
 
-} // namespace kes::playlist
+} // namespace kes

@@ -11,7 +11,7 @@
 
 #include <optional>
 
-namespace kes::playlist
+namespace kes
 {
 
 // The decoder library's verdict on a file: "mp3", "wav", "rmp", "mpg", or "err" for any
@@ -33,4 +33,4 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
 // callers that already run off the event loop and for tests.
 void AddTrack(PlaylistModel &model, const DecoderApi &api, const QString &path);
 
-} // namespace kes::playlist
+} // namespace kes

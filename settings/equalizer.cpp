@@ -1,5 +1,8 @@
 #include "equalizer.h"
 
+namespace kes
+{
+
 EqCurve eqPresetCurve(int preset, EqCurveUse use, const EqCurve &current)
 {
     const bool load = use == EqCurveUse::Load;
@@ -33,3 +36,5 @@ void ApplyEqPreset(Settings &s, const DecoderApi &api)
     if (s.EqOn && api.setEqualizer)
         api.setEqualizer(s.EqBands.data());
 }
+
+} // namespace kes

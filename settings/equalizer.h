@@ -7,6 +7,9 @@
 #include <array>
 #include <cstdint>
 
+namespace kes
+{
+
 using EqCurve = std::array<int32_t, 10>;
 
 // Preset numbers 0 "Custom", 1 "Flat", 2 "Vocal", 3 "Powerful", 4 "Natural", 5 "Bass".
@@ -21,3 +24,5 @@ EqCurve eqPresetCurve(int preset, EqCurveUse use, const EqCurve &current);
 // through api.setEqualizer.  It moves no controls: the options window shows EqBands (and
 // EqPreset) after calling this.
 void ApplyEqPreset(Settings &s, const DecoderApi &api);
+
+} // namespace kes

@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+namespace kes
+{
+
 namespace
 {
 
@@ -75,8 +78,7 @@ void IniFile::setContent(const QByteArray &bytes)
     m_bom = text.startsWith("\xEF\xBB\xBF");
     if (m_bom)
         text.remove(0, 3);
-    m_encoding
-        = kes::text::isValidUtf8(std::string_view(text.constData(), text.size())) ? Encoding::Utf8 : Encoding::Cp932;
+    m_encoding = isValidUtf8(std::string_view(text.constData(), text.size())) ? Encoding::Utf8 : Encoding::Cp932;
     const qsizetype firstBreak = text.indexOf('\n');
     m_eol = (firstBreak > 0 && text.at(firstBreak - 1) == '\r') ? QByteArray("\r\n") : QByteArray("\n");
 
@@ -157,9 +159,9 @@ std::optional<QString> IniFile::value(const QString &section, const QString &key
     if (bytes.size() >= 2 && (bytes.front() == '"' || bytes.front() == '\'') && bytes.back() == bytes.front())
         bytes = bytes.mid(1, bytes.size() - 2);
     if (bytes.size() > MaxValueBytes) {
-        const qsizetype cut = m_encoding == Encoding::Utf8 ? static_cast<qsizetype>(kes::text::utf8CutLength(
-                                  std::string_view(bytes.constData(), bytes.size()), MaxValueBytes))
-                                                           : cp932CutLength(bytes, MaxValueBytes);
+        const qsizetype cut = m_encoding == Encoding::Utf8
+            ? static_cast<qsizetype>(utf8CutLength(std::string_view(bytes.constData(), bytes.size()), MaxValueBytes))
+            : cp932CutLength(bytes, MaxValueBytes);
         bytes.truncate(cut);
     }
     return decode(bytes);
@@ -234,7 +236,7 @@ QString IniFile::decode(const QByteArray &bytes) const
 {
     if (m_encoding == Encoding::Utf8)
         return QString::fromUtf8(bytes);
-    return QString::fromStdString(kes::text::cp932ToUtf8(std::string_view(bytes.constData(), bytes.size())));
+    return QString::fromStdString(cp932ToUtf8(std::string_view(bytes.constData(), bytes.size())));
 }
 
 QByteArray IniFile::encode(const QString &text) const
@@ -242,7 +244,7 @@ QByteArray IniFile::encode(const QString &text) const
     if (m_encoding == Encoding::Utf8)
         return text.toUtf8();
     // A character with no CP932 form becomes '?', so it reads back different.
-    return QByteArray::fromStdString(kes::text::utf8ToCp932(text.toStdString()));
+    return QByteArray::fromStdString(utf8ToCp932(text.toStdString()));
 }
 
 qsizetype IniFile::findSection(const QString &section) const
@@ -280,3 +282,5 @@ void IniFile::insertLine(qsizetype at, const QByteArray &raw)
     parse(line);
     m_lines.insert(m_lines.begin() + at, std::move(line));
 }
+
+} // namespace kes

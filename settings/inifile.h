@@ -16,6 +16,9 @@
 #include <optional>
 #include <vector>
 
+namespace kes
+{
+
 class IniFile
 {
 public:
@@ -82,3 +85,5 @@ private:
     QByteArray m_eol = "\n";
     QString m_error;
 };
+
+} // namespace kes

@@ -11,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+namespace kes
+{
+
 namespace
 {
 
@@ -239,3 +242,5 @@ QString BuildSearchPattern(const Settings &s)
             parts << QStringLiteral("*.") + QLatin1String(ext);
     return parts.join(QLatin1Char(';'));
 }
+
+} // namespace kes

@@ -10,6 +10,9 @@
 #include <array>
 #include <cstdint>
 
+namespace kes
+{
+
 class IniFile;
 
 // Field names are the names of their keys.  A default-constructed record holds the
@@ -92,3 +95,5 @@ void LoadSettings(Settings &s, const QString &iniPath);
 // back differently (blanks around it, longer than 249 bytes, not representable in the
 // file's code page).  Other sections, keys and comments of the file are kept.
 bool SaveSettings(const Settings &s, const QString &iniPath);
+
+} // namespace kes

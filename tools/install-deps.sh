@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # tool chain
-  build-essential cmake ninja-build ccache pkg-config git clang libclang-rt-14-dev
+  build-essential cmake ninja-build ccache pkg-config git clang clang-format libclang-rt-14-dev
   # libraries
   qt6-base-dev qt6-multimedia-dev qt6-translations-l10n
   libmpg123-dev libsndfile1-dev libtag1-dev libkissfft-dev libsoxr-dev libpulse-dev zlib1g-dev

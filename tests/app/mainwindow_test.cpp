@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace kes;
+
 namespace
 {
 

@@ -17,6 +17,8 @@
 
 #include <cstring>
 
+using namespace kes;
+
 namespace
 {
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace kes;
+
 TEST(FileNameOf, LastComponentOfLinuxAndWindowsPaths)
 {
     const struct {

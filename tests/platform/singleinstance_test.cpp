@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace kes;
+
 TEST(SingleInstance, HeldLockBlocksOthersAndALockOfACrashedProcessIsTakenOver)
 {
     QTemporaryDir dir;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace kes::text;
+using namespace kes;
 
 TEST(TextCodec, Cp932RoundTripUsesMicrosoftMapping)
 {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace kes;
+
 TEST(DecoderLibrary, LoadsTheRealLibraryFromTheProgramFolder)
 {
     DecoderApi api;

@@ -5,6 +5,8 @@
 #include <set>
 #include <vector>
 
+using namespace kes;
+
 namespace
 {
 

@@ -5,6 +5,8 @@
 #include <QMimeData>
 #include <QUrl>
 
+using namespace kes;
+
 class AdderTest : public PlaylistTest
 {
 protected:

@@ -6,7 +6,7 @@
 
 #include <QDirIterator>
 
-using namespace kes::playlist;
+using namespace kes;
 
 TEST(M3uParseTest, LinesEntriesAndAborts)
 {

@@ -2,7 +2,7 @@
 #include "playlisttestsupport.h"
 #include "trackreader.h"
 
-using namespace kes::playlist;
+using namespace kes;
 
 using TrackRowTest = PlaylistTest;
 

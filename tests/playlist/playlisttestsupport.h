@@ -15,6 +15,8 @@
 
 #include <cstring>
 
+using namespace kes;
+
 inline QCoreApplication &testApp()
 {
     static int argc = 1;

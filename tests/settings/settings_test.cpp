@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <tuple>
 
+using namespace kes;
+
 namespace
 {
 

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstring>
 
+using namespace kes;
+
 namespace
 {
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace kes;
+
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));

@@ -6,6 +6,8 @@
 #include <QQueue>
 #include <QStringList>
 
+using namespace kes;
+
 class ScriptedPrompter : public Prompter
 {
 public:

@@ -28,7 +28,7 @@ std::string field(const char *f, size_t n = 128)
 
 std::string cp932(const std::string &utf8)
 {
-    return kes::text::utf8ToCp932(utf8);
+    return kes::utf8ToCp932(utf8);
 }
 
 // An ID3v2.3 or 2.4 tag of the given frames (id, body).
@@ -370,7 +370,7 @@ TEST_F(SharedTestdata, EveryFileIsReadWithoutHarm)
         EXPECT_TRUE(vbmp3::readTagInfo(p, &tag) && vbmp3::readMpegInfo(p, &mpeg) && vbmp3::readListInfo(p, &list));
         vbmp3::readLyrics3(p);
         for (const char *text : { tag.title, tag.artist, tag.album, tag.comment, tag.genreName })
-            EXPECT_TRUE(kes::text::isValidUtf8(field(text)));
+            EXPECT_TRUE(kes::isValidUtf8(field(text)));
         EXPECT_TRUE(layout.kind != vbmp3::FileKind::Mpeg || mpeg.value[3] > 0) << "an MPEG file has a rate";
         ++files;
     }

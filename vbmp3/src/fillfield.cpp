@@ -27,7 +27,7 @@ void fillField(char *field, size_t size, std::string_view text)
         return;
     // A NUL inside the text would end it for every reader of the field.
     text = text.substr(0, text.find('\0'));
-    const size_t n = kes::text::utf8CutLength(text, size);
+    const size_t n = kes::utf8CutLength(text, size);
     std::memcpy(field, text.data(), n);
     std::memset(field + n, 0, size - n);
 }

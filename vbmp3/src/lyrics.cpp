@@ -174,7 +174,7 @@ LyricsTimeline LyricsTimeline::fromLyrics3(std::string_view utf8)
 
 LyricsTimeline LyricsTimeline::fromText(std::string_view bytes)
 {
-    return fromLyrics3(kes::text::systemOrCp932ToUtf8(bytes));
+    return fromLyrics3(kes::systemOrCp932ToUtf8(bytes));
 }
 
 void LyricsTimeline::spreadOver(int64_t durationMs)

@@ -44,7 +44,7 @@ std::optional<std::string> readLyrics3(ByteReader &reader)
     if (tags.lyricsVersion == 0)
         return std::nullopt;
     const std::string raw = lyrics3Bytes(reader, tags);
-    const std::string utf8 = kes::text::latin1TagToUtf8(raw.substr(0, raw.find('\0')));
+    const std::string utf8 = kes::latin1TagToUtf8(raw.substr(0, raw.find('\0')));
     std::string text;
     text.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size(); ++i) {

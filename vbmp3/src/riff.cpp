@@ -75,7 +75,7 @@ bool readListInfo(ByteReader &reader, ListInfo *list)
                     continue;
                 std::string text = reader.read(pos + 8, static_cast<size_t>(size));
                 text.resize(std::strlen(text.c_str()));
-                fillField(list->text[i], sizeof list->text[i], kes::text::systemOrCp932ToUtf8(text));
+                fillField(list->text[i], sizeof list->text[i], kes::systemOrCp932ToUtf8(text));
             }
             pos += 8 + declared + (declared & 1);
         }

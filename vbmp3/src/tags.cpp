@@ -46,14 +46,14 @@ TagLib::String fromUtf8(const std::string &s)
 std::string tagBytesToUtf8(std::string_view bytes)
 {
     bytes = bytes.substr(0, bytes.find('\0'));
-    std::string text = kes::text::latin1TagToUtf8(bytes);
+    std::string text = kes::latin1TagToUtf8(bytes);
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes.back()) >= 0x81) {
         std::string_view shorter = bytes.substr(0, bytes.size() - 1);
         bool ok = false;
-        std::string cp932 = kes::text::cp932ToUtf8(shorter, &ok);
+        std::string cp932 = kes::cp932ToUtf8(shorter, &ok);
         bool wholeOk = false;
-        kes::text::cp932ToUtf8(bytes, &wholeOk);
-        if (ok && !wholeOk && !kes::text::isValidUtf8(bytes) && kes::text::latin1TagToUtf8(shorter) == cp932)
+        kes::cp932ToUtf8(bytes, &wholeOk);
+        if (ok && !wholeOk && !kes::isValidUtf8(bytes) && kes::latin1TagToUtf8(shorter) == cp932)
             text = cp932;
     }
     return text;
