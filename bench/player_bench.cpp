@@ -99,7 +99,7 @@ int runPlayer(const QString &file, int seconds, bool play)
     ctx.iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
     ctx.programFolder = dir.path();
     MainWindow w(ctx);
-    w.Form_Load();
+    w.formLoad();
     ctx.api.setOutput("null");
     w.show();
     double start = 0;
@@ -107,7 +107,7 @@ int runPlayer(const QString &file, int seconds, bool play)
         if (play) {
             playback().CurrentFile = file;
             playback().CurrentTrackNo = 1;
-            w.PlayTrack();
+            w.controller()->PlayTrack();
         }
         start = cpuSeconds();
         QTimer::singleShot(seconds * 1000, &app, [&] {

@@ -244,6 +244,11 @@ int32_t vbmp3_getLyrics(LyricsLines *lines)
     return withEngine(0, [&](vbmp3::Engine &e) { return e.lyrics(lines) ? 1 : 0; });
 }
 
+int32_t vbmp3_getLyricsWait(void)
+{
+    return withEngine(-1, [](vbmp3::Engine &e) { return e.lyricsWait(); });
+}
+
 int32_t vbmp3_getVersion(void)
 {
     return 100;
