@@ -8,7 +8,6 @@
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
 #include "spectrumbox.h"
-#include "tabcontrol.h"
 #include "trackadder.h"
 #include "twips.h"
 
@@ -356,13 +355,11 @@ TEST_F(MainWindowTest, PlaybackShowsInTheWindowsControls)
               { "lbl_art", "Nothing Artist Data" }, { "lbl_title", "Nothing Title Data" } };
     for (auto [name, text] : shown)
         EXPECT_EQ(child<QLabel>(*w, name)->text(), QString::fromUtf8(text)) << name;
-    EXPECT_EQ(w->findChild<TabControl *>(QStringLiteral("SSTab1"))->currentIndex(), 1);
     // Only dragging the thumb seeks; an arrow click just moves it, and the tick puts it back.
     auto *bar = child<QScrollBar>(*w, "seekbar");
     EXPECT_EQ(bar->maximum(), 187);
     f.elapsed = 61;
     w->controller()->timebarTick();
-    EXPECT_EQ(child<QLabel>(*w, "lblTime")->text(), QStringLiteral("01:01"));
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_TRUE(f.seeks.empty());
     w->controller()->timebarTick();

@@ -259,7 +259,7 @@ TEST_F(PlaybackControllerTest, PauseResumeAndStopByState)
     EXPECT_EQ(prompter.texts(), QStringList { QStringLiteral("設定値以外の引数が返されました。") });
 }
 
-TEST_F(PlaybackControllerTest, TickShowsTheHeardPositionAndChangesOnly)
+TEST_F(PlaybackControllerTest, TickShowsTheHeardPositionChangesOnlyAndTheSpectrum)
 {
     f.openInfo.totalSeconds = 7000;
     play(QStringLiteral("/music/a.mp3"));
@@ -272,20 +272,13 @@ TEST_F(PlaybackControllerTest, TickShowsTheHeardPositionAndChangesOnly)
         EXPECT_EQ(view.seekValue, seconds);
     }
     EXPECT_EQ(view.readOutCalls - before, 4);
+    EXPECT_EQ(view.frames, 4); // a spectrum frame on every second tick
+    settings.Op_01 = 0;
+    c.timebarTick();
+    c.timebarTick();
+    EXPECT_EQ(view.frames, 4);
     c.seekbarScroll(42);
     EXPECT_EQ(f.seeks, std::vector<int32_t> { 42 });
-}
-
-TEST_F(PlaybackControllerTest, SpectrumOnEverySecondTickWhenSwitchedOn)
-{
-    play(QStringLiteral("/music/a.mp3"));
-    for (int i = 0; i < 4; ++i)
-        c.timebarTick();
-    EXPECT_EQ(view.frames, 2);
-    settings.Op_01 = 0;
-    for (int i = 0; i < 4; ++i)
-        c.timebarTick();
-    EXPECT_EQ(view.frames, 2);
 }
 
 TEST_F(PlaybackControllerTest, EndOfTheLastRowStopsWithBothTimersOff)
