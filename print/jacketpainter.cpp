@@ -81,15 +81,7 @@ QFont JacketPainter::trackListFont(int pointSize)
 {
     QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
     font.setPointSize(pointSize);
-    font.setHintingPreference(QFont::PreferNoHinting);
     return font;
-}
-
-qreal JacketPainter::averageCharWidth(const QFont &font, QPaintDevice *device)
-{
-    static const QString letters = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
-    const QFontMetricsF fm(font, device);
-    return fm.horizontalAdvance(letters) / letters.size();
 }
 
 bool JacketPainter::DrawTrackList(
@@ -98,17 +90,26 @@ bool JacketPainter::DrawTrackList(
     const std::optional<QColor> color = qbColor(fontColor);
     if (!color)
         return false;
-    QPaintDevice *device = painter.device();
-    const QFont font = trackListFont(layout.fontSize);
-    const QFontMetricsF fm(font, device);
-    const qreal lineHeight = fm.lineSpacing();
-    const QList<PlacedText> placed = layoutTrackList(entries, layout, averageCharWidth(font, device),
-        [&fm](const QString &text) { return fm.horizontalAdvance(text); });
+    // Design metrics: the font at a large pixel size, scaled to one em on this device.
+    constexpr int kReferencePixels = 1000;
+    QFont reference = trackListFont(layout.fontSize);
+    reference.setPixelSize(kReferencePixels);
+    reference.setHintingPreference(QFont::PreferNoHinting);
+    const QFontMetricsF fm(reference);
+    const QPaintDevice *device = painter.device();
+    const qreal scaleX = layout.fontSize * device->logicalDpiX() / 72.0 / kReferencePixels;
+    const qreal lineHeight = layout.fontSize * device->logicalDpiY() / 72.0;
+    const qreal ascent = fm.ascent() * lineHeight / kReferencePixels;
+    static const QString letters = QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    const qreal charWidth = fm.horizontalAdvance(letters) / letters.size() * scaleX;
+
+    const QList<PlacedText> placed = layoutTrackList(
+        entries, layout, charWidth, [&fm, scaleX](const QString &text) { return fm.horizontalAdvance(text) * scaleX; });
     painter.save();
-    painter.setFont(font);
+    painter.setFont(trackListFont(layout.fontSize));
     painter.setPen(*color);
     for (const PlacedText &p : placed)
-        painter.drawText(QPointF(p.x, p.line * lineHeight + fm.ascent()), p.text);
+        painter.drawText(QPointF(p.x, p.line * lineHeight + ascent), p.text);
     painter.restore();
     return true;
 }

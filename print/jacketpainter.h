@@ -16,7 +16,6 @@
 #include <optional>
 
 class QPainter;
-class QPaintDevice;
 
 namespace kes
 {
@@ -78,14 +77,14 @@ public:
         qreal charWidth, const std::function<qreal(const QString &)> &advance);
 
     // The track list font: "ＭＳ Ｐゴシック" (the application maps it onto an installed
-    // Japanese gothic font) at pointSize, unhinted so screen and paper share the metrics.
+    // Japanese gothic font) at pointSize.
     static QFont trackListFont(int pointSize);
-    // The average character width: the mean advance of the 52 Latin letters, which for a
-    // Japanese font is the half-width column the layout lists are made for.
-    static qreal averageCharWidth(const QFont &font, QPaintDevice *device);
 
     // Draws the track list from the top-left corner of the painter's device in the
-    // colour qbColor(fontColor).  Returns false, drawing nothing, when fontColor is no
+    // colour qbColor(fontColor).  The metrics are the font's design metrics scaled to the
+    // device, so the preview and the page agree: a line is one em (the point size) high,
+    // and a character column is the mean advance of the 52 Latin letters (for a Japanese
+    // font the half-width column the layout lists are made for).  Returns false, drawing nothing, when fontColor is no
     // palette index.
     static bool DrawTrackList(
         QPainter &painter, const QList<JacketEntry> &entries, const TrackListLayout &layout, int fontColor);
