@@ -157,7 +157,8 @@ TEST_F(PrintTest, TrackListOnThePage)
     auto sameLine = [](const Word &a, const Word &b) { return std::abs(a.y - b.y) < 0.5; };
     const QList<Case> cases {
         { "70 rows, Max Line 60: lines 1-10 hold two entries", 70, 60, 2, {},
-            [&](const auto &w, double, double) {
+            [&](const auto &w, double lineHeight, double) {
+                EXPECT_NEAR(lineHeight, 5.0, 0.05); // one em of the 5-point preset
                 EXPECT_EQ(w.size(), 70);
                 EXPECT_TRUE(sameLine(w["001"], w["061"]));
                 EXPECT_TRUE(sameLine(w["010"], w["070"]));
@@ -343,6 +344,10 @@ TEST(PrintFromMainWindow, OpensAfterTheBusyCheck)
         ASSERT_NE(print1, nullptr);
         shown = print1->objectName();
         print1->findChild<QAbstractButton *>(QStringLiteral("Cmd_close"))->click();
+    });
+    QTimer::singleShot(5000, [] { // a window that was not recognised must not hang the test
+        if (QWidget *modal = QApplication::activeModalWidget())
+            modal->close();
     });
     w.popupMenu()->findChild<QAction *>(QStringLiteral("Print_CD"))->trigger();
     EXPECT_EQ(shown, QStringLiteral("print1"));
