@@ -5,6 +5,7 @@
 #include "playbackstate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
+#include "printwindow.h"
 #include "sequencer.h"
 #include "singleinstance.h"
 #include "tabcontrol.h"
@@ -522,7 +523,9 @@ void MainWindow::Toolbar_ButtonClick(const QString &key)
     } else if (key == QStringLiteral("印刷")) {
         if (BusyGuard())
             return;
-        // The CD jacket window opens here once it exists.
+        if (!m_print1)
+            m_print1 = new PrintWindow(m_playlist, m_ctx.prompter, &m_settings, this);
+        m_print1->showModal();
     }
     // "設定" opens the options window once it exists; "検索" does nothing.
 }

@@ -32,6 +32,7 @@ class PlaylistModel;
 class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
+class PrintWindow;
 
 class MainWindow : public QWidget
 {
@@ -175,6 +176,7 @@ private:
     LyricsLines m_lastLyrics {};
     bool m_lastLyricsValid = false;
 
+    QPointer<PrintWindow> m_print1; // the CD jacket window, made on first use
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
 };
