@@ -32,6 +32,7 @@ class PlaylistModel;
 class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
+class OptionsWindow;
 
 class MainWindow : public QWidget
 {
@@ -132,6 +133,8 @@ private:
     void showVolume(int value);
     void playPressed();
     void previousPressed();
+    // Shows the options window `frmOpt1` modally ("設定", "Option").
+    void openOptions();
 
     Context m_ctx;
     Settings m_settings;
@@ -177,6 +180,7 @@ private:
 
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
+    QPointer<OptionsWindow> m_frmOpt1; // while open
 };
 
 } // namespace kes

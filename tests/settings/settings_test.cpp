@@ -1,4 +1,4 @@
-#include "equalizer.h"
+#include "eqpresets.h"
 #include "fakedecoder.h"
 #include "settings.h"
 #include "testfiles.h"
