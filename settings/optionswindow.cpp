@@ -52,6 +52,9 @@ OptionsWindow::OptionsWindow(Settings &live, const Context &context, QWidget *pa
     setWindowTitle(QStringLiteral("ｵﾌﾟｼｮﾝ"));
     setModal(true);
     setFixedSize(twipsToPx(kClientWidth), twipsToPx(kClientHeight));
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPixelSize(12); // 9 points at 96 dpi
+    setFont(font);
 
     m_tab = place(new TabControl(this), "SSTab1", 90, 75, 4980, 4815);
     buildOptionTab(m_tab->addPage(QStringLiteral("Option setup")));
