@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 using namespace kes;
@@ -35,14 +36,13 @@ protected:
     static FakeDecoder &fake() { return FakeDecoder::instance(); }
 
     // A new window over the file, as "設定" makes one.
-    OptionsWindow &open()
+    void open()
     {
-        OptionsWindow::Context ctx { FakeDecoder::api(), &prompter, ini(), folder,
-            [this](const QString &p) { pattern = p; } };
-        window = std::make_unique<OptionsWindow>(live, ctx);
+        window = std::make_unique<OptionsWindow>(live,
+            OptionsWindow::Context {
+                FakeDecoder::api(), &prompter, ini(), folder, [this](const QString &p) { pattern = p; } });
         window->Form_Load();
         window->show();
-        return *window;
     }
     QString ini() const { return dir.filePath(QStringLiteral("kestrine.ini")); }
     template <typename W> W *child(const QString &name) const
@@ -57,9 +57,8 @@ protected:
     QRadioButton *preset(int i) const { return child<QRadioButton>(QStringLiteral("Opt_eq(%1)").arg(i)); }
     Bands positions() const
     {
-        Bands p;
-        for (int i = 0; i < 10; ++i)
-            p.push_back(slider(i)->value());
+        Bands p(10);
+        std::generate(p.begin(), p.end(), [this, i = 0]() mutable { return slider(i++)->value(); });
         return p;
     }
     Bands bands() const { return Bands(live.EqBands.begin(), live.EqBands.end()); }
@@ -143,21 +142,14 @@ TEST_F(OptionsWindowTest, ShowsWhatWasLoadedAndSavesOnlyThat)
 
 TEST_F(OptionsWindowTest, OkGivesTheSearchPatternOfTheTickedTypes)
 {
-    const struct {
-        std::vector<int> ticked;
-        const char *pattern;
-    } cases[] = {
-        { {}, "" },
-        { { 0, 1 }, "*.mp3;*.rmp" },
-        { { 2, 6 }, "*.wav;*.wma" },
-        { { 0, 1, 2, 3, 4, 5, 6 }, "*.mp3;*.rmp;*.wav;*.m3u;*.mpg;*.avi;*.wma" },
-    };
-    for (const auto &c : cases) {
+    const std::pair<const char *, const char *> ticksAndPattern[] = { { "0000000", "" }, { "1100000", "*.mp3;*.rmp" },
+        { "0010001", "*.wav;*.wma" }, { "1111111", "*.mp3;*.rmp;*.wav;*.m3u;*.mpg;*.avi;*.wma" } };
+    for (const auto &[ticks, expected] : ticksAndPattern) {
         open();
         for (int i = 0; i < 7; ++i)
-            box(QStringLiteral("Check(%1)").arg(i))->setChecked(std::count(c.ticked.begin(), c.ticked.end(), i) > 0);
+            box(QStringLiteral("Check(%1)").arg(i))->setChecked(ticks[i] == '1');
         click("cmdOK");
-        EXPECT_EQ(pattern, QString::fromLatin1(c.pattern));
+        EXPECT_EQ(pattern, QString::fromLatin1(expected));
     }
 }
 
@@ -230,6 +222,13 @@ TEST_F(OptionsWindowTest, SwitchOffTheDecoderHearsNothingUntilTicked)
     click("cmdOK");
     EXPECT_GE(fake().equalizerCalls, 3);
     EXPECT_TRUE(fake().equalizer.empty()) << "OK with the box unticked sends NULL again";
+
+    open(); // the switch ticked but not saved is switched off by Cancel
+    box("Eq_true")->setChecked(true);
+    EXPECT_FALSE(fake().equalizer.empty());
+    click("cmdCancel");
+    EXPECT_EQ(live.EqOn, 0);
+    EXPECT_TRUE(fake().equalizer.empty());
 }
 
 TEST_F(OptionsWindowTest, PresetsWithTheSwitchOn)
@@ -263,15 +262,4 @@ TEST_F(OptionsWindowTest, PresetsWithTheSwitchOn)
     EXPECT_EQ(live.EqPreset, 2);
     EXPECT_EQ(bands(), (Bands { 0, 0, 0, 0, 20, 40, 60, 40, 20, 0 }));
     EXPECT_EQ(fake().equalizer, bands());
-}
-
-TEST_F(OptionsWindowTest, CancelAfterTickingTheSwitchTurnsTheEqualizerOffAgain)
-{
-    open();
-    click("Opt_eq(5)");
-    box("Eq_true")->setChecked(true);
-    EXPECT_EQ(fake().equalizer, Bands(10, -30));
-    click("cmdCancel");
-    EXPECT_EQ(live.EqOn, 0);
-    EXPECT_TRUE(fake().equalizer.empty()) << "the file has the equalizer off";
 }
