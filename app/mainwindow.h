@@ -33,6 +33,7 @@ class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
 class PrintWindow;
+class OptionsWindow;
 
 class MainWindow : public QWidget
 {
@@ -133,6 +134,8 @@ private:
     void showVolume(int value);
     void playPressed();
     void previousPressed();
+    // Shows the options window `frmOpt1` modally ("設定", "Option").
+    void openOptions();
 
     Context m_ctx;
     Settings m_settings;
@@ -179,6 +182,7 @@ private:
     QPointer<PrintWindow> m_print1; // the CD jacket window, made on first use
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
+    QPointer<OptionsWindow> m_frmOpt1; // while open
 };
 
 } // namespace kes
