@@ -34,6 +34,8 @@ class PlaylistModel;
 class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
+class PrintWindow;
+class OptionsWindow;
 
 class MainWindow : public QWidget, private PlaybackView
 {
@@ -123,6 +125,8 @@ private:
     void clearSpectrum() override;
     void minimizeForVideo() override;
     void restoreFromVideo() override;
+    // Shows the options window `frmOpt1` modally ("設定", "Option").
+    void openOptions();
 
     Context m_ctx;
     Settings m_settings;
@@ -160,8 +164,10 @@ private:
     std::unique_ptr<Sequencer> m_sequencer;
     std::unique_ptr<PlaybackController> m_playback;
 
+    QPointer<PrintWindow> m_print1; // the CD jacket window, made on first use
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
+    QPointer<OptionsWindow> m_frmOpt1; // while open
 };
 
 } // namespace kes
