@@ -32,6 +32,7 @@ class PlaylistModel;
 class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
+class FolderSearchWindow;
 
 class MainWindow : public QWidget
 {
@@ -94,6 +95,8 @@ public:
     PlaylistModel *playlist() const { return m_playlist; }
     TrackAdder *adder() const { return m_adder; }
     PlaylistCommands *commands() const { return m_commands.get(); }
+    // The folder search window `Frm_FF`, created on first use.
+    FolderSearchWindow *folderSearch();
     // The playlist's list view events.
     void ListView_DblClick();
     Sequencer *sequencer() const { return m_sequencer.get(); }
@@ -138,7 +141,7 @@ private:
     bool m_settingsLoaded = false;
     bool m_unloaded = false;
     QString m_searchPattern;
-    QString m_startFolder;
+    FolderSearchWindow *m_folderSearch = nullptr;
     uint32_t m_volumeWord = 0;
     QString m_volumeHex;
 
