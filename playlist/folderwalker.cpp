@@ -180,6 +180,7 @@ int FolderWalker::walk(const QString &root, bool recursive, const FilePattern &p
 
 FolderWalker::FolderWalker(QObject *parent)
     : QObject(parent)
+    , m_listSerial(std::make_shared<std::atomic<quint64>>(0))
     , m_cancelled(std::make_shared<std::atomic_bool>(false))
 {
     // One thread for a walk, one for the listing the window asks for meanwhile.
@@ -195,13 +196,15 @@ FolderWalker::~FolderWalker()
 
 void FolderWalker::requestListing(const QString &folder, const QString &pattern)
 {
-    const quint64 serial = ++m_listSerial;
-    m_pool.start([this, serial, folder, pattern] {
+    const quint64 serial = ++*m_listSerial;
+    m_pool.start([this, serial, latest = m_listSerial, folder, pattern] {
+        if (serial != latest->load())
+            return; // asked for another folder meanwhile
         Listing listing = list(folder, FilePattern(pattern));
         QMetaObject::invokeMethod(
             this,
             [this, serial, listing = std::move(listing)] {
-                if (serial == m_listSerial)
+                if (serial == m_listSerial->load())
                     emit listed(listing);
             },
             Qt::QueuedConnection);

@@ -87,7 +87,8 @@ signals:
 
 private:
     QThreadPool m_pool;
-    quint64 m_listSerial = 0; // answers to older listing requests are dropped
+    // The latest listing request; older ones are skipped or their answers dropped.
+    std::shared_ptr<std::atomic<quint64>> m_listSerial;
     quint64 m_walkSerial = 0; // results of older walks are dropped
     bool m_walking = false;
     std::shared_ptr<std::atomic_bool> m_cancelled;
