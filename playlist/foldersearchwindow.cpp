@@ -361,10 +361,17 @@ void FolderSearchWindow::search(bool recursive, bool clearFirst)
     m_handedOver = false;
     m_pending.clear();
     m_walkFolder.clear();
-    for (QAction *a : std::as_const(m_commands))
-        a->setEnabled(false);
+    setControlsEnabled(false);
     m_progress->start();
     m_walker->start(m_folder, recursive, m_pattern);
+}
+
+void FolderSearchWindow::setControlsEnabled(bool enabled)
+{
+    // While a search runs the lists show its progress; the commands and the drive wait.
+    for (QAction *a : std::as_const(m_commands))
+        a->setEnabled(enabled);
+    m_drive1->setEnabled(enabled);
 }
 
 void FolderSearchWindow::handOver()
@@ -383,8 +390,7 @@ void FolderSearchWindow::finishIfDone()
         return;
     m_searching = false;
     m_progress->stop();
-    for (QAction *a : std::as_const(m_commands))
-        a->setEnabled(true);
+    setControlsEnabled(true);
     emit searchFinished(false);
     accept();
 }
@@ -399,8 +405,7 @@ void FolderSearchWindow::stopSearch()
     m_pending.clear();
     if (m_handedOver && !m_adder.isIdle())
         m_adder.cancel();
-    for (QAction *a : std::as_const(m_commands))
-        a->setEnabled(true);
+    setControlsEnabled(true);
     emit searchFinished(true);
 }
 

@@ -93,6 +93,7 @@ public:
 private:
     void buildControls();
     void search(bool recursive, bool clearFirst);
+    void setControlsEnabled(bool enabled);
     void handOver();
     void finishIfDone();
     void stopSearch();
