@@ -8,7 +8,8 @@
 // files when it does not exist yet, listed and searched to show that the window keeps
 // responding.  The whole main window runs with libvbmp3.so on the offscreen platform; a
 // 10 ms timer records how late it fires, i.e. the longest time the event loop stalled.
-// Prints one line per measurement: "<name> <seconds> <rows> <longest stall in ms>".
+// Prints one line per measurement: "<name> <seconds> <rows> <longest stall in ms>": floor
+// and floor2 (TagLib over TREE and TREE2), search, search2 and big.
 #include "decoderapi.h"
 #include "foldersearchwindow.h"
 #include "folderwalker.h"
@@ -182,6 +183,11 @@ int main(int argc, char **argv)
     int titled = 0;
     const double floor = tagFloor(files, titled);
     std::printf("floor %.3f %d 0\n", floor, titled);
+    if (args.size() > 1) {
+        const QStringList files2 = filesOf(args[1]);
+        const double floor2 = tagFloor(files2, titled);
+        std::printf("floor2 %.3f %d 0\n", floor2, titled);
+    }
     for (qsizetype i = 0; i < std::min<qsizetype>(args.size(), 3); ++i) {
         if (i == 2) {
             makeBig(args[i]);
