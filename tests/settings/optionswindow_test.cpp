@@ -41,7 +41,7 @@ protected:
         window = std::make_unique<OptionsWindow>(live,
             OptionsWindow::Context {
                 FakeDecoder::api(), &prompter, ini(), folder, [this](const QString &p) { pattern = p; } });
-        window->Form_Load();
+        window->formLoad();
         window->show();
     }
     QString ini() const { return dir.filePath(QStringLiteral("kestrine.ini")); }
