@@ -120,9 +120,7 @@ TEST_F(PlaybackControllerTest, ReadOutsOfAStartedTrack)
     };
     QSignalSpy started(&c, &PlaybackController::trackStarted);
     for (const Case &k : cases) {
-        f.openInfo.totalSeconds = k.seconds;
-        f.openInfo.bitrate = k.bitrate;
-        f.openInfo.frequency = k.frequency;
+        f.openInfo = { .bitrate = k.bitrate, .frequency = k.frequency, .totalSeconds = k.seconds };
         f.clearCalls();
         play(QStringLiteral("/music/a.mp3"), 7);
         EXPECT_EQ(view.readOuts[R::TotalTime], QString::fromLatin1(k.total));

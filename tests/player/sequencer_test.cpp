@@ -45,10 +45,10 @@ public:
 
 // n rows, all checked, the current row 1.
 struct Fixture {
-    explicit Fixture(int n, const char *mode = "Normal", bool repeat = true)
+    explicit Fixture(int n, const char *m = "Normal", bool r = true)
         : rows(n)
-        , mode(QString::fromLatin1(mode))
-        , repeat(repeat)
+        , mode(QString::fromLatin1(m))
+        , repeat(r)
     {
     }
     Rows rows;
