@@ -74,7 +74,7 @@ void MainWindow::PlayTrack()
     int tab = 1;
     if (m_settings.Op_Kasi == 1) {
         const int32_t type = m_ctx.api.getFileType(path.constData());
-        if (type > 32) {
+        if (type > VBMP3_TYPE_LYRICS3) { // Lyrics3 data before an ID3v1 tag
             if ((m_ctx.api.readLyrics3Data() & 0xFFFF) == 0xFFFF) {
                 tab = 0;
                 m_lyricsTimer->start();

@@ -31,19 +31,19 @@ QString FileKindOf(const DecoderApi &api, const QString &path)
     if (!api.getFileType)
         return QStringLiteral("err");
     switch (api.getFileType(path.toUtf8().constData())) {
-    case 0:
-    case 4:
-    case 16:
-    case 48:
+    case VBMP3_TYPE_MPEG:
+    case 4: // no library of this player returns it; kept as an MPEG stream
+    case VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1:
+    case VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1 + VBMP3_TYPE_LYRICS3:
         return QStringLiteral("mp3");
-    case 1:
+    case VBMP3_TYPE_WAV:
         return QStringLiteral("wav");
-    case 2:
-    case 17:
-    case 18:
-    case 50:
+    case VBMP3_TYPE_RMP:
+    case VBMP3_TYPE_WAV + VBMP3_TYPE_ID3V1:
+    case VBMP3_TYPE_RMP + VBMP3_TYPE_ID3V1:
+    case VBMP3_TYPE_RMP + VBMP3_TYPE_ID3V1 + VBMP3_TYPE_LYRICS3:
         return QStringLiteral("rmp");
-    case 8:
+    case VBMP3_TYPE_MEDIA:
         return QStringLiteral("mpg");
     default:
         return QStringLiteral("err");
