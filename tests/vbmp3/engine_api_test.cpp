@@ -11,9 +11,14 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <iostream>
 #include <thread>
 #include <tuple>
+
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 using namespace enginetest;
 using namespace std::chrono_literals;
@@ -23,6 +28,7 @@ namespace
 {
 
 std::atomic<int> g_endCount { 0 };
+std::atomic<int> g_failedCount { 0 };
 std::atomic<int> g_otherCount { 0 };
 std::atomic<Clock::rep> g_endAt { 0 }; // steady clock ticks of the last end report
 
@@ -31,6 +37,8 @@ void onMessage(int32_t message, int32_t)
     if (message == VBMP3_MSG_END_OF_TRACK) {
         g_endAt = Clock::now().time_since_epoch().count();
         ++g_endCount;
+    } else if (message == VBMP3_MSG_OUTPUT_FAILED) {
+        ++g_failedCount;
     } else {
         ++g_otherCount;
     }
@@ -123,6 +131,7 @@ protected:
         if (!haveTools())
             GTEST_SKIP() << "sox and lame are needed to make the fixtures";
         g_endCount = 0;
+        g_failedCount = 0;
         g_otherCount = 0;
         ASSERT_EQ(vbmp3_init(), 1);
         ASSERT_EQ(vbmp3_callback(onMessage), 1);
@@ -416,6 +425,88 @@ TEST_F(Vbmp3Api, FileOutputIsTheDecodedSamples)
         }
     });
     EXPECT_TRUE(paused.samples == decodeDirect(longMp3()).samples);
+}
+
+// A disk that fills up mid-track (a small tmpfs, or the process's file size limit): the
+// play ends with VBMP3_MSG_OUTPUT_FAILED and no end of track, and the WAV holds whole
+// frames of the start of the track with a header that says how many.
+TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
+{
+    const std::string input = counterWav(); // 1.7 MB of sound
+    for (const bool tmpfs : { true, false }) {
+        SCOPED_TRACE(tmpfs ? "tmpfs of 256 KiB" : "RLIMIT_FSIZE of 200,003 bytes");
+        const std::filesystem::path dir = workDir() / (tmpfs ? "full" : "limited");
+        std::filesystem::create_directories(dir);
+        if (tmpfs && mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") != 0) {
+            std::cout << "no tmpfs here (" << std::strerror(errno) << "): only the file size limit is tried\n";
+            continue;
+        }
+        const std::string out = (dir / "out.wav").string();
+        ASSERT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
+        OpenInfo info;
+        ASSERT_EQ(vbmp3_open(input.c_str(), &info), 1);
+        rlimit saved {};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+        if (!tmpfs) {
+            rlimit limit = saved;
+            limit.rlim_cur = 200003;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        const int failedBefore = g_failedCount;
+        EXPECT_EQ(vbmp3_play(), 1);
+        for (int i = 0; i < 5000 && g_failedCount == failedBefore && g_endCount == 0; ++i)
+            std::this_thread::sleep_for(2ms);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, savedSignal);
+        EXPECT_EQ(g_failedCount, failedBefore + 1);
+        EXPECT_EQ(g_endCount, 0);
+        EXPECT_EQ(vbmp3_getState(nullptr), VBMP3_STOPPED);
+
+        const std::string bytes = readFile(out);
+        ASSERT_GE(bytes.size(), 44u);
+        const auto le32At = [&](size_t at) {
+            uint32_t v = 0;
+            for (size_t i = 0; i < 4; ++i)
+                v |= uint32_t(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+            return v;
+        };
+        EXPECT_EQ(le32At(40), bytes.size() - 44);
+        EXPECT_EQ(le32At(4), bytes.size() - 8);
+        EXPECT_EQ((bytes.size() - 44) % 4, 0u);
+        const Pcm pcm = readWav(out);
+        EXPECT_GT(pcm.frames(), 40000u);
+        for (size_t i = 0; i < pcm.frames(); ++i)
+            ASSERT_EQ(pcm.samples[2 * i], counterAt(i)) << "at frame " << i;
+        vbmp3_close();
+        if (tmpfs)
+            umount2(dir.c_str(), MNT_DETACH);
+    }
+}
+
+// The sound server dies mid-track: playback goes on in real time through the null output
+// and the end of the track is reported on time.
+TEST_F(Vbmp3Api, SoundServerDyingMidTrackPlaysOnAndEnds)
+{
+    PulseServer server;
+    if (!server.ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+    ASSERT_EQ(vbmp3_setOutput("auto"), 1);
+    OpenInfo info;
+    ASSERT_EQ(vbmp3_open(cbrMp3().c_str(), &info), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    // The private null sink may take up to two seconds before it starts taking sound.
+    const auto until = Clock::now() + 5s;
+    while (state().second < 1 && Clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(state(), State(VBMP3_PLAYING, 1));
+    server.stop();
+    const auto killed = Clock::now();
+    EXPECT_TRUE(waitForEnd(5s));
+    EXPECT_GT(endAfter(killed), 0.7); // between one and two seconds were left
+    EXPECT_LT(endAfter(killed), 2.5);
+    EXPECT_EQ(state(), State(VBMP3_STOPPED, 3));
+    EXPECT_EQ(g_endCount, 1);
 }
 
 TEST_F(Vbmp3Api, SeekLandsOnTheAskedSample)
