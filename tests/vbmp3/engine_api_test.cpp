@@ -2,18 +2,21 @@
 // null and file outputs, position, pause, seek, end of track, equalizer, volume, spectrum,
 // lyrics, and calls in the wrong order.
 #include "enginetestsupport.h"
+#include "output.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <numbers>
 #include <thread>
 #include <tuple>
 
@@ -554,6 +557,81 @@ TEST_F(Vbmp3Api, EqualizerGainAndExactBypass)
     const int32_t high[10] = { 0, 0, 0, 0, 0, 0, 0, 60, 60, 60 };
     ASSERT_EQ(vbmp3_setEqualizer(high), 1);
     EXPECT_TRUE(playToFile(low).samples == readWav(low).samples);
+}
+
+// The equalizer's sound as it was before it was vectorised: the RBJ peaking filters of the
+// bands below 0.45 x rate that are not at 0 dB, in band order, each in transposed direct
+// form II in float with coefficients designed in double.
+std::vector<int16_t> referenceEqualizer(const Pcm &in, const std::array<int32_t, 10> &units)
+{
+    static constexpr double kHz[10] = { 60, 170, 310, 600, 1000, 3000, 6000, 12000, 14000, 16000 };
+    const auto channels = static_cast<size_t>(in.channels);
+    std::vector<float> data(in.samples.size());
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<float>(in.samples[i]) / 32768.0f;
+    for (size_t band = 0; band < 10; ++band) {
+        if (units[band] == 0 || kHz[band] >= 0.45 * in.rate)
+            continue;
+        const double a = std::pow(10.0, units[band] * 0.2 / 40.0);
+        const double w0 = 2.0 * std::numbers::pi * kHz[band] / in.rate;
+        const double alpha = std::sin(w0) / (2.0 * 1.41);
+        const double a0 = 1.0 + alpha / a;
+        const auto b0 = static_cast<float>((1.0 + alpha * a) / a0);
+        const auto b1 = static_cast<float>(-2.0 * std::cos(w0) / a0);
+        const auto b2 = static_cast<float>((1.0 - alpha * a) / a0);
+        const auto a2 = static_cast<float>((1.0 - alpha / a) / a0);
+        for (size_t c = 0; c < channels; ++c) {
+            float s1 = 0;
+            float s2 = 0;
+            for (size_t i = c; i < data.size(); i += channels) {
+                const float x = data[i];
+                const float y = b0 * x + s1;
+                s1 = (b1 * x + s2) - b1 * y; // a1 == b1 for a peaking filter
+                s2 = b2 * x - a2 * y;
+                data[i] = y;
+            }
+        }
+    }
+    std::vector<int16_t> out(data.size());
+    vbmp3::floatToS16(data.data(), out.data(), data.size());
+    return out;
+}
+
+// Whatever preset, the file output of the equalizer is within one step of 16-bit sound of
+// that reference: a faster equalizer may round differently but must not sound different.
+TEST_F(Vbmp3Api, EqualizerMatchesTheReferenceWithinOneLsb)
+{
+    const std::array<std::string, 2> inputs = {
+        fixture("eq-stereo.wav",
+            "sox -n -r 44100 -c 2 -b 16 %o synth 2 pinknoise synth 2 sine mix 220 synth 2 sine mix 3000 gain -20"),
+        fixture("eq-mono.wav", "sox -n -r 22050 -c 1 -b 16 %o synth 1 pinknoise gain -12"),
+    };
+    const struct {
+        const char *name;
+        std::array<int32_t, 10> units;
+    } curves[] = {
+        { "vocal", { -20, -20, -20, 10, 30, 40, 20, 30, 10, 10 } },
+        { "powerful", { 40, 40, 40, 20, -20, -20, -20, 0, 20, 40 } },
+        { "powerful at load", { 50, 60, 40, 20, 0, 0, 0, 0, 0, 0 } },
+        { "natural", { 10, 10, 10, 0, -10, -20, -20, -10, 0, 10 } },
+        { "bass", { -30, -30, -30, -30, -30, -30, -30, -30, -30, -30 } },
+        { "all up", { 60, 60, 60, 60, 60, 60, 60, 60, 60, 60 } },
+        { "one band", { 0, 0, 0, 0, 0, 0, 0, 0, 0, -60 } },
+    };
+    for (const std::string &input : inputs) {
+        const Pcm in = readWav(input);
+        for (const auto &curve : curves) {
+            SCOPED_TRACE(input + ", " + curve.name);
+            ASSERT_EQ(vbmp3_setEqualizer(curve.units.data()), 1);
+            const Pcm out = playToFile(input);
+            const std::vector<int16_t> expected = referenceEqualizer(in, curve.units);
+            ASSERT_EQ(out.samples.size(), expected.size());
+            int worst = 0;
+            for (size_t i = 0; i < expected.size(); ++i)
+                worst = std::max(worst, std::abs(out.samples[i] - expected[i]));
+            EXPECT_LE(worst, 1);
+        }
+    }
 }
 
 TEST_F(Vbmp3Api, VolumeWordScalesEachChannel)
