@@ -171,9 +171,11 @@ bool Engine::play()
     m_pendingAuto = autoFallback;
     m_realtime = m_bufferOptions.value[3] == 1;
     // Enough history for the device's delay (plus slack for the server's own latency)
-    // and one analysis window behind it.
-    const size_t historyFrames = static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(m_rate) / 1000
-        + SpectrumAnalyzer::windowFor(m_rate) + kOutputBlock;
+    // and one analysis window behind it.  The file output has no delay: one window.
+    const size_t window = SpectrumAnalyzer::windowFor(m_rate);
+    const size_t historyFrames = toFile
+        ? window
+        : static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(m_rate) / 1000 + window + kOutputBlock;
     m_history.reset(historyFrames, m_channels);
     wakeAll();
     return true;
@@ -557,8 +559,9 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
         return;
     }
     if (!opened) {
-        // The file output could not be created: the session ends without sound.
-        stopLocked();
+        // The file output could not be created after all: the session ends without sound.
+        endSessionLocked();
+        report(lk, st.session, VBMP3_MSG_OUTPUT_FAILED);
         return;
     }
     st.channels = format.channels;
@@ -679,18 +682,30 @@ void Engine::drainStep(std::unique_lock<std::mutex> &lk, OutputStage &st)
     lk.lock();
 }
 
-void Engine::finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session)
+void Engine::endSessionLocked()
 {
-    std::unique_ptr<Output> out = std::move(m_output);
     m_state = State::Stopped;
     m_stoppedFrame = m_writtenFrame;
     m_sessionSource.reset();
     m_ring.clear();
     m_history.clear();
+}
+
+void Engine::finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session)
+{
+    std::unique_ptr<Output> out = std::move(m_output);
+    endSessionLocked();
     lk.unlock();
     out->close(); // a file output is complete before the report
     const int32_t message = out->failed() ? VBMP3_MSG_OUTPUT_FAILED : VBMP3_MSG_END_OF_TRACK;
     out.reset();
+    lk.lock();
+    report(lk, session, message);
+}
+
+void Engine::report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message)
+{
+    lk.unlock();
     {
         std::lock_guard callbackLock(m_callbackMutex);
         bool current;

@@ -107,6 +107,11 @@ private:
     // Ends a session whose last frame has been heard (or whose output failed: then the
     // report says so); lk holds m_mutex.
     void finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session);
+    // The state of a session that ended by itself; m_mutex held.
+    void endSessionLocked();
+    // Calls the callback with message unless a newer session began; lk holds m_mutex and
+    // is released meanwhile (lock order: m_callbackMutex before m_mutex).
+    void report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message);
     int64_t heardFrameLocked();
     void stopLocked();
     // Wakes both threads and the device's wait; m_mutex held.

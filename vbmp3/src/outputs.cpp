@@ -2,6 +2,7 @@
 #include "output.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <condition_variable>
@@ -184,7 +185,8 @@ public:
         m_rate = format.rate;
         m_dataBytes = 0;
         m_failed = false;
-        return writeHeader() && ::lseek(m_fd, kHeaderBytes, SEEK_SET) == static_cast<off_t>(kHeaderBytes);
+        const std::array<unsigned char, kHeaderBytes> h = header();
+        return writeAll(reinterpret_cast<const char *>(h.data()), h.size()) == h.size();
     }
 
     size_t room() override { return 1 << 20; }
@@ -258,21 +260,29 @@ private:
         return done;
     }
 
-    bool writeHeader()
+    std::array<unsigned char, kHeaderBytes> header() const
     {
         const auto dataSize = static_cast<uint32_t>(std::min<uint64_t>(m_dataBytes, 0xFFFFFFFFu - 36));
-        unsigned char h[kHeaderBytes]
+        std::array<unsigned char, kHeaderBytes> h
             = { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0 };
-        put32(h + 4, 36 + dataSize);
+        put32(&h[4], 36 + dataSize);
         h[22] = static_cast<unsigned char>(m_channels);
-        put32(h + 24, static_cast<uint32_t>(m_rate));
-        put32(h + 28, static_cast<uint32_t>(m_rate * m_channels * 2));
+        put32(&h[24], static_cast<uint32_t>(m_rate));
+        put32(&h[28], static_cast<uint32_t>(m_rate * m_channels * 2));
         h[32] = static_cast<unsigned char>(m_channels * 2);
         h[34] = 16;
-        std::memcpy(h + 36, "data", 4);
-        put32(h + 40, dataSize);
-        // pwrite leaves the file offset where the data goes on.
-        return ::pwrite(m_fd, h, sizeof h, 0) == static_cast<ssize_t>(sizeof h);
+        std::memcpy(&h[36], "data", 4);
+        put32(&h[40], dataSize);
+        return h;
+    }
+
+    // Puts the final sizes into the header.  A target that cannot seek (a pipe) keeps the
+    // header of open, as every streamed WAV does: not a failure.
+    bool writeHeader()
+    {
+        const std::array<unsigned char, kHeaderBytes> h = header();
+        const ssize_t n = ::pwrite(m_fd, h.data(), h.size(), 0);
+        return n == static_cast<ssize_t>(h.size()) || (n < 0 && errno == ESPIPE);
     }
 
     // Output thread only.
