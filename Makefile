@@ -6,7 +6,7 @@ CMAKE_FLAGS := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_
 WERROR := $(if $(CI),ON,OFF)
 TESTDATA_NOTE := $(if $(wildcard ../shared/testdata),,(../shared/testdata is absent: tests that need it skip))
 
-.PHONY: format-check deps build build-asan run test test-plain test-asan fuzz bench install clean
+.PHONY: format-check deps build build-asan build-tsan run test test-plain test-asan test-tsan fuzz bench install clean
 
 deps:
 	@bash tools/install-deps.sh
@@ -18,6 +18,12 @@ build: deps
 build-asan: deps
 	@cmake -S . -B build-asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON -DKESTRINE_BENCH=OFF -DKESTRINE_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
+
+# ThreadSanitizer: the decoder library and its engine tests only (no Qt), so that the
+# stage costs a few minutes.
+build-tsan: deps
+	@cmake -S . -B build-tsan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_TSAN=ON -DKESTRINE_APP=OFF -DKESTRINE_BENCH=OFF -DKESTRINE_WERROR=$(WERROR) >/dev/null
+	@cmake --build build-tsan -j $(JOBS) --target test_vbmp3_engine
 
 # Starts the player.  Until the player exists, FILE=path plays a file through the
 # decoder library's command-line front end.
@@ -34,6 +40,11 @@ test-asan: build-asan
 	@cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS) --timeout 900
 
+test-tsan: build-tsan
+	@echo "== the decoder library's engine tests under ThreadSanitizer"
+	@cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/vbmp3/tsan.supp" \
+	  ctest -R '^test_vbmp3_engine$$' --output-on-failure --timeout 900
+
 fuzz: deps
 	@bash tools/fuzz-smoke.sh
 
@@ -41,7 +52,7 @@ fuzz: deps
 format-check: deps
 	@git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-test: format-check test-plain test-asan fuzz
+test: format-check test-plain test-asan test-tsan fuzz
 
 bench: build
 	@bash bench/run-all.sh
@@ -50,4 +61,4 @@ install: build
 	@cmake --install build
 
 clean:
-	rm -rf build build-asan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz

@@ -1,8 +1,10 @@
-// vbmp3bench FILE [eq] [spectrum]: plays FILE through libvbmp3.so's file output into
-// /dev/null as fast as decoding allows, optionally with the equalizer on and with the
+// vbmp3bench FILE [eq] [spectrum] [null]: plays FILE through libvbmp3.so's file output
+// into /dev/null as fast as decoding allows, optionally with the equalizer on and with the
 // spectrum read five times per second of audio, then prints
-//   audio_seconds cpu_seconds peak_rss_kib
-// CPU is user + system time of this whole process (all the library's threads).
+//   audio_seconds cpu_seconds peak_rss_kib wakeups
+// With "null" it plays the first 10 s through the null output in real time instead (the
+// cost of a player playing on a machine without sound).  CPU is user + system time of this
+// whole process (all the library's threads); wakeups counts its voluntary context switches.
 #include "vbmp3.h"
 
 #include <atomic>
@@ -33,13 +35,15 @@ int main(int argc, char **argv)
     }
     bool eq = false;
     bool spectrum = false;
+    bool realTime = false;
     for (int i = 2; i < argc; ++i) {
         eq = eq || std::strcmp(argv[i], "eq") == 0;
         spectrum = spectrum || std::strcmp(argv[i], "spectrum") == 0;
+        realTime = realTime || std::strcmp(argv[i], "null") == 0;
     }
     vbmp3_init();
     vbmp3_callback(onMessage);
-    vbmp3_setOutput("file:/dev/null");
+    vbmp3_setOutput(realTime ? "null" : "file:/dev/null");
     if (eq) {
         const int32_t vocal[10] = { -20, -20, -20, 10, 30, 40, 20, 30, 10, 10 }; // the player's "Vocal" curve
         vbmp3_setEqualizer(vocal);
@@ -52,7 +56,20 @@ int main(int argc, char **argv)
     int32_t first[256];
     int32_t second[256];
     int32_t lastSecond = 0;
+    constexpr int32_t kRealTimeSeconds = 10;
+    int32_t audioSeconds = info.totalSeconds;
     while (!g_ended) {
+        if (realTime) {
+            int32_t seconds = 0;
+            vbmp3_getState(&seconds);
+            if (seconds >= kRealTimeSeconds) {
+                audioSeconds = seconds;
+                vbmp3_stop();
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            continue;
+        }
         if (spectrum) {
             int32_t seconds = 0;
             vbmp3_getState(&seconds);
@@ -68,6 +85,6 @@ int main(int argc, char **argv)
     getrusage(RUSAGE_SELF, &usage);
     const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    std::printf("%d %.3f %ld\n", info.totalSeconds, cpu, usage.ru_maxrss);
+    std::printf("%d %.3f %ld %ld\n", audioSeconds, cpu, usage.ru_maxrss, usage.ru_nvcsw);
     return 0;
 }

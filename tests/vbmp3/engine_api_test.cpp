@@ -2,18 +2,26 @@
 // null and file outputs, position, pause, seek, end of track, equalizer, volume, spectrum,
 // lyrics, and calls in the wrong order.
 #include "enginetestsupport.h"
+#include "output.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <iostream>
+#include <numbers>
 #include <thread>
 #include <tuple>
+
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 using namespace enginetest;
 using namespace std::chrono_literals;
@@ -23,6 +31,7 @@ namespace
 {
 
 std::atomic<int> g_endCount { 0 };
+std::atomic<int> g_failedCount { 0 };
 std::atomic<int> g_otherCount { 0 };
 std::atomic<Clock::rep> g_endAt { 0 }; // steady clock ticks of the last end report
 
@@ -31,6 +40,8 @@ void onMessage(int32_t message, int32_t)
     if (message == VBMP3_MSG_END_OF_TRACK) {
         g_endAt = Clock::now().time_since_epoch().count();
         ++g_endCount;
+    } else if (message == VBMP3_MSG_OUTPUT_FAILED) {
+        ++g_failedCount;
     } else {
         ++g_otherCount;
     }
@@ -123,6 +134,7 @@ protected:
         if (!haveTools())
             GTEST_SKIP() << "sox and lame are needed to make the fixtures";
         g_endCount = 0;
+        g_failedCount = 0;
         g_otherCount = 0;
         ASSERT_EQ(vbmp3_init(), 1);
         ASSERT_EQ(vbmp3_callback(onMessage), 1);
@@ -418,6 +430,88 @@ TEST_F(Vbmp3Api, FileOutputIsTheDecodedSamples)
     EXPECT_TRUE(paused.samples == decodeDirect(longMp3()).samples);
 }
 
+// A disk that fills up mid-track (a small tmpfs, or the process's file size limit): the
+// play ends with VBMP3_MSG_OUTPUT_FAILED and no end of track, and the WAV holds whole
+// frames of the start of the track with a header that says how many.
+TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
+{
+    const std::string input = counterWav(); // 1.7 MB of sound
+    for (const bool tmpfs : { true, false }) {
+        SCOPED_TRACE(tmpfs ? "tmpfs of 256 KiB" : "RLIMIT_FSIZE of 200,003 bytes");
+        const std::filesystem::path dir = workDir() / (tmpfs ? "full" : "limited");
+        std::filesystem::create_directories(dir);
+        if (tmpfs && mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=256k") != 0) {
+            std::cout << "no tmpfs here (" << std::strerror(errno) << "): only the file size limit is tried\n";
+            continue;
+        }
+        const std::string out = (dir / "out.wav").string();
+        ASSERT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
+        OpenInfo info;
+        ASSERT_EQ(vbmp3_open(input.c_str(), &info), 1);
+        rlimit saved {};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto savedSignal = std::signal(SIGXFSZ, SIG_IGN);
+        if (!tmpfs) {
+            rlimit limit = saved;
+            limit.rlim_cur = 200003;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        const int failedBefore = g_failedCount;
+        EXPECT_EQ(vbmp3_play(), 1);
+        for (int i = 0; i < 5000 && g_failedCount == failedBefore && g_endCount == 0; ++i)
+            std::this_thread::sleep_for(2ms);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, savedSignal);
+        EXPECT_EQ(g_failedCount, failedBefore + 1);
+        EXPECT_EQ(g_endCount, 0);
+        EXPECT_EQ(vbmp3_getState(nullptr), VBMP3_STOPPED);
+
+        const std::string bytes = readFile(out);
+        ASSERT_GE(bytes.size(), 44u);
+        const auto le32At = [&](size_t at) {
+            uint32_t v = 0;
+            for (size_t i = 0; i < 4; ++i)
+                v |= uint32_t(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+            return v;
+        };
+        EXPECT_EQ(le32At(40), bytes.size() - 44);
+        EXPECT_EQ(le32At(4), bytes.size() - 8);
+        EXPECT_EQ((bytes.size() - 44) % 4, 0u);
+        const Pcm pcm = readWav(out);
+        EXPECT_GT(pcm.frames(), 40000u);
+        for (size_t i = 0; i < pcm.frames(); ++i)
+            ASSERT_EQ(pcm.samples[2 * i], counterAt(i)) << "at frame " << i;
+        vbmp3_close();
+        if (tmpfs)
+            umount2(dir.c_str(), MNT_DETACH);
+    }
+}
+
+// The sound server dies mid-track: playback goes on in real time through the null output
+// and the end of the track is reported on time.
+TEST_F(Vbmp3Api, SoundServerDyingMidTrackPlaysOnAndEnds)
+{
+    PulseServer server;
+    if (!server.ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+    ASSERT_EQ(vbmp3_setOutput("auto"), 1);
+    OpenInfo info;
+    ASSERT_EQ(vbmp3_open(cbrMp3().c_str(), &info), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    // The private null sink may take up to two seconds before it starts taking sound.
+    const auto until = Clock::now() + 5s;
+    while (state().second < 1 && Clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(state(), State(VBMP3_PLAYING, 1));
+    server.stop();
+    const auto killed = Clock::now();
+    EXPECT_TRUE(waitForEnd(5s));
+    EXPECT_GT(endAfter(killed), 0.7); // between one and two seconds were left
+    EXPECT_LT(endAfter(killed), 2.5);
+    EXPECT_EQ(state(), State(VBMP3_STOPPED, 3));
+    EXPECT_EQ(g_endCount, 1);
+}
+
 TEST_F(Vbmp3Api, SeekLandsOnTheAskedSample)
 {
     // WAV: every left sample names its frame, so the join must be exactly at 5 s.
@@ -463,6 +557,81 @@ TEST_F(Vbmp3Api, EqualizerGainAndExactBypass)
     const int32_t high[10] = { 0, 0, 0, 0, 0, 0, 0, 60, 60, 60 };
     ASSERT_EQ(vbmp3_setEqualizer(high), 1);
     EXPECT_TRUE(playToFile(low).samples == readWav(low).samples);
+}
+
+// The equalizer's sound as it was before it was vectorised: the RBJ peaking filters of the
+// bands below 0.45 x rate that are not at 0 dB, in band order, each in transposed direct
+// form II in float with coefficients designed in double.
+std::vector<int16_t> referenceEqualizer(const Pcm &in, const std::array<int32_t, 10> &units)
+{
+    static constexpr double kHz[10] = { 60, 170, 310, 600, 1000, 3000, 6000, 12000, 14000, 16000 };
+    const auto channels = static_cast<size_t>(in.channels);
+    std::vector<float> data(in.samples.size());
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<float>(in.samples[i]) / 32768.0f;
+    for (size_t band = 0; band < 10; ++band) {
+        if (units[band] == 0 || kHz[band] >= 0.45 * in.rate)
+            continue;
+        const double a = std::pow(10.0, units[band] * 0.2 / 40.0);
+        const double w0 = 2.0 * std::numbers::pi * kHz[band] / in.rate;
+        const double alpha = std::sin(w0) / (2.0 * 1.41);
+        const double a0 = 1.0 + alpha / a;
+        const auto b0 = static_cast<float>((1.0 + alpha * a) / a0);
+        const auto b1 = static_cast<float>(-2.0 * std::cos(w0) / a0);
+        const auto b2 = static_cast<float>((1.0 - alpha * a) / a0);
+        const auto a2 = static_cast<float>((1.0 - alpha / a) / a0);
+        for (size_t c = 0; c < channels; ++c) {
+            float s1 = 0;
+            float s2 = 0;
+            for (size_t i = c; i < data.size(); i += channels) {
+                const float x = data[i];
+                const float y = b0 * x + s1;
+                s1 = (b1 * x + s2) - b1 * y; // a1 == b1 for a peaking filter
+                s2 = b2 * x - a2 * y;
+                data[i] = y;
+            }
+        }
+    }
+    std::vector<int16_t> out(data.size());
+    vbmp3::floatToS16(data.data(), out.data(), data.size());
+    return out;
+}
+
+// Whatever preset, the file output of the equalizer is within one step of 16-bit sound of
+// that reference: a faster equalizer may round differently but must not sound different.
+TEST_F(Vbmp3Api, EqualizerMatchesTheReferenceWithinOneLsb)
+{
+    const std::array<std::string, 2> inputs = {
+        fixture("eq-stereo.wav",
+            "sox -n -r 44100 -c 2 -b 16 %o synth 2 pinknoise synth 2 sine mix 220 synth 2 sine mix 3000 gain -20"),
+        fixture("eq-mono.wav", "sox -n -r 22050 -c 1 -b 16 %o synth 1 pinknoise gain -12"),
+    };
+    const struct {
+        const char *name;
+        std::array<int32_t, 10> units;
+    } curves[] = {
+        { "vocal", { -20, -20, -20, 10, 30, 40, 20, 30, 10, 10 } },
+        { "powerful", { 40, 40, 40, 20, -20, -20, -20, 0, 20, 40 } },
+        { "powerful at load", { 50, 60, 40, 20, 0, 0, 0, 0, 0, 0 } },
+        { "natural", { 10, 10, 10, 0, -10, -20, -20, -10, 0, 10 } },
+        { "bass", { -30, -30, -30, -30, -30, -30, -30, -30, -30, -30 } },
+        { "all up", { 60, 60, 60, 60, 60, 60, 60, 60, 60, 60 } },
+        { "one band", { 0, 0, 0, 0, 0, 0, 0, 0, 0, -60 } },
+    };
+    for (const std::string &input : inputs) {
+        const Pcm in = readWav(input);
+        for (const auto &curve : curves) {
+            SCOPED_TRACE(input + ", " + curve.name);
+            ASSERT_EQ(vbmp3_setEqualizer(curve.units.data()), 1);
+            const Pcm out = playToFile(input);
+            const std::vector<int16_t> expected = referenceEqualizer(in, curve.units);
+            ASSERT_EQ(out.samples.size(), expected.size());
+            int worst = 0;
+            for (size_t i = 0; i < expected.size(); ++i)
+                worst = std::max(worst, std::abs(out.samples[i] - expected[i]));
+            EXPECT_LE(worst, 1);
+        }
+    }
 }
 
 TEST_F(Vbmp3Api, VolumeWordScalesEachChannel)

@@ -7,7 +7,12 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace enginetest
@@ -56,6 +61,56 @@ std::string fixture(const std::string &name, const std::string &command)
     ADD_FAILURE() << "could not make " << name;
     std::filesystem::remove(path);
     return {};
+}
+
+PulseServer::PulseServer()
+{
+    const char *saved = std::getenv("PULSE_SERVER");
+    m_hadServer = saved != nullptr;
+    m_savedServer = saved ? saved : "";
+    if (!run("command -v pulseaudio"))
+        return;
+    const std::filesystem::path runtime = workDir() / "pulse";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    const std::string socket = (runtime / "pulse.sock").string();
+    std::filesystem::remove(socket);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        setenv("HOME", runtime.c_str(), 1);
+        const std::string native = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
+        std::freopen("/dev/null", "w", stdout);
+        std::freopen("/dev/null", "w", stderr);
+        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false", "-L",
+            "module-null-sink", "-L", native.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    if (pid < 0)
+        return;
+    m_pid = pid;
+    for (int i = 0; i < 300 && !std::filesystem::exists(socket); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!std::filesystem::exists(socket)) {
+        stop();
+        return;
+    }
+    setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+}
+
+PulseServer::~PulseServer()
+{
+    stop();
+    m_hadServer ? setenv("PULSE_SERVER", m_savedServer.c_str(), 1) : unsetenv("PULSE_SERVER");
+}
+
+void PulseServer::stop()
+{
+    if (m_pid <= 0)
+        return;
+    kill(m_pid, SIGKILL);
+    waitpid(m_pid, nullptr, 0);
+    m_pid = -1;
 }
 
 Pcm readWav(const std::string &path)

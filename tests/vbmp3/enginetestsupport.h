@@ -91,6 +91,25 @@ struct Pcm {
     size_t frames() const { return channels ? samples.size() / static_cast<size_t>(channels) : 0; }
 };
 
+// A private PulseAudio server with a null sink for one test; PULSE_SERVER points at it
+// while the object lives.  ok() is false when pulseaudio is missing or did not start (the
+// test skips).  stop() ends it at once, as a sound server that goes away.
+class PulseServer
+{
+public:
+    PulseServer();
+    ~PulseServer();
+    PulseServer(const PulseServer &) = delete;
+    PulseServer &operator=(const PulseServer &) = delete;
+    bool ok() const { return m_pid > 0; }
+    void stop();
+
+private:
+    int m_pid = -1;
+    bool m_hadServer = false;
+    std::string m_savedServer;
+};
+
 // A WAV file (any format libsndfile reads) as 16-bit samples.
 Pcm readWav(const std::string &path);
 

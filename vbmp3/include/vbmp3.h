@@ -143,8 +143,12 @@ enum {
     VBMP3_TYPE_LYRICS3 = 32 /* added with 16: Lyrics3 data stands before that tag */
 };
 
-/* Callback messages. */
-enum { VBMP3_MSG_END_OF_TRACK = 4 };
+/* Callback messages.  A play ends with exactly one of them.
+ *  END_OF_TRACK: the last sample has been heard.
+ *  OUTPUT_FAILED: the output could not take the sound (the file output's disk is full or
+ *    its file size limit reached): playback stopped there, and the file's header tells the
+ *    sound it holds.  No end of track is reported for that play. */
+enum { VBMP3_MSG_END_OF_TRACK = 4, VBMP3_MSG_OUTPUT_FAILED = 5 };
 
 /* Playing states of vbmp3_getState. */
 enum { VBMP3_STOPPED = 0, VBMP3_PLAYING = 1, VBMP3_PAUSED = 2 };
@@ -155,10 +159,9 @@ VBMP3_API int32_t vbmp3_init(void);
 /* Stops playback, closes the file, ends the library's threads and drops the callback. */
 VBMP3_API int32_t vbmp3_free(void);
 /* Registers proc, called on a library thread with message 4 exactly once when the last
- * sample of a track has been heard.  A report is dropped when vbmp3_play has started a
- * track again in the meantime: once vbmp3_play has returned, no report of an earlier
- * track comes (one already running is waited for).  Returns 0 when the library is not
- * started. */
+ * sample of a track has been heard (or 5 when its output failed instead).  A report is dropped when vbmp3_play has
+ * started a track again in the meantime: once vbmp3_play has returned, no report of an earlier track comes (one already
+ * running is waited for).  Returns 0 when the library is not started. */
 VBMP3_API int32_t vbmp3_callback(void (*proc)(int32_t message, int32_t param));
 /* Unregisters the callback; when it returns, the callback is not running and will not
  * be called again. */

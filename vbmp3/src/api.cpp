@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 static_assert(sizeof(OpenInfo) == 272);
@@ -173,7 +174,16 @@ int32_t vbmp3_readLyrics3Data(void)
 
 int32_t vbmp3_setLyricsFile(const char *path)
 {
-    return withEngine(0, [&](vbmp3::Engine &e) { return e.setLyricsFile(path) ? 1 : 0; });
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        if (!path || !*path) {
+            e.setLyrics({});
+            return 1;
+        }
+        if (!e.isOpen())
+            return 0;
+        std::optional<vbmp3::LyricsTimeline> timeline = vbmp3::LyricsTimeline::fromFile(path);
+        return timeline && e.setLyrics(std::move(*timeline)) ? 1 : 0;
+    });
 }
 
 int32_t vbmp3_getFileInfo2(const char *path, TagInfo *tag, MpegInfo *mpeg, ListInfo *list)

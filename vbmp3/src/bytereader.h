@@ -58,6 +58,13 @@ private:
     std::string_view m_bytes;
 };
 
+// A 28-bit ID3v2 "synchsafe" integer: four big-endian bytes of seven bits each (the top
+// bit of every byte is ignored; callers that must reject it check it themselves).
+inline uint32_t readSynchsafe32(const unsigned char *p)
+{
+    return uint32_t(p[0] & 0x7F) << 21 | uint32_t(p[1] & 0x7F) << 14 | uint32_t(p[2] & 0x7F) << 7 | (p[3] & 0x7FU);
+}
+
 // Runs parse(reader, record) on the file at path with the record cleared first; a file
 // that cannot be opened, or a parse that throws, leaves the record cleared and gives false.
 template <typename Record, typename Parse> bool parseFileInto(const std::string &path, Record *record, Parse parse)

@@ -21,7 +21,8 @@ constexpr size_t kOutputBlock = 1024; // frames per equalizer/volume/device step
 constexpr size_t kFileDecodeChunk = 8 * 1152;
 constexpr size_t kFileBlock = 32768;
 constexpr size_t kFileRingFrames = 4 * kFileBlock;
-constexpr size_t kMaxLyricsBytes = 1 << 20;
+// Longest sleep on the device: outputs wake at their own deadlines or on interrupt().
+constexpr auto kDeviceWait = 500ms;
 
 // Scales interleaved frames by the volume word's halves, gliding from the previous
 // gains over the block so that slider moves do not click.
@@ -57,8 +58,8 @@ Engine::~Engine()
         std::lock_guard lock(m_mutex);
         stopLocked();
         m_quit = true;
+        wakeAll();
     }
-    wakeAll();
     m_decodeThread.join();
     m_outputThread.join();
 }
@@ -154,7 +155,6 @@ bool Engine::play()
     const size_t ringFrames
         = static_cast<size_t>(m_bufferOptions.value[0]) * 1024 / (2 * static_cast<size_t>(m_channels));
     m_ring.reset(std::max({ ringFrames, 2 * m_decodeChunk, toFile ? kFileRingFrames : 0 }), m_channels);
-    m_ringFrame = 0;
     m_segmentStart = m_writtenFrame = 0;
     m_stoppedFrame = 0;
 
@@ -171,11 +171,12 @@ bool Engine::play()
     m_pendingAuto = autoFallback;
     m_realtime = m_bufferOptions.value[3] == 1;
     // Enough history for the device's delay (plus slack for the server's own latency)
-    // and one analysis window behind it.
-    const size_t historyFrames = static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(m_rate) / 1000
-        + SpectrumAnalyzer::windowFor(m_rate) + kOutputBlock;
+    // and one analysis window behind it.  The file output has no delay: one window.
+    const size_t window = SpectrumAnalyzer::windowFor(m_rate);
+    const size_t historyFrames = toFile
+        ? window
+        : static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(m_rate) / 1000 + window + kOutputBlock;
     m_history.reset(historyFrames, m_channels);
-    lock.unlock();
     wakeAll();
     return true;
 }
@@ -184,6 +185,8 @@ void Engine::wakeAll()
 {
     m_decodeWake.notify_all();
     m_outputWake.notify_all();
+    if (m_output)
+        m_output->interrupt(); // the output thread may sleep on the device
 }
 
 void Engine::stopLocked()
@@ -241,7 +244,6 @@ bool Engine::seek(int32_t seconds)
     const int64_t target = std::clamp<int64_t>(static_cast<int64_t>(seconds) * m_rate, 0, m_totalFrames);
     ++m_serial;
     m_ring.clear();
-    m_ringFrame = target;
     m_seekPending = true;
     m_seekFrame = target;
     m_decodeEof = false;
@@ -259,18 +261,6 @@ int64_t Engine::heardFrameLocked()
     if (m_output)
         heard -= m_output->delayFrames();
     return std::clamp(heard, m_segmentStart, m_writtenFrame);
-}
-
-int64_t Engine::heardFrames()
-{
-    std::lock_guard lock(m_mutex);
-    return heardFrameLocked();
-}
-
-int Engine::sampleRate()
-{
-    std::lock_guard lock(m_mutex);
-    return m_source ? m_source->info().rate : 0;
 }
 
 int32_t Engine::state(int32_t *elapsedSeconds)
@@ -360,23 +350,10 @@ bool Engine::readLyrics3Data()
     return true;
 }
 
-bool Engine::setLyricsFile(const char *path)
+bool Engine::setLyrics(LyricsTimeline timeline)
 {
-    if (!path || !*path) {
-        m_lyrics = {};
-        return true;
-    }
     if (m_path.empty())
         return false;
-    std::FILE *file = std::fopen(path, "rb");
-    if (!file)
-        return false;
-    std::string bytes(kMaxLyricsBytes + 1, '\0');
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-    std::fclose(file);
-    if (bytes.size() > kMaxLyricsBytes)
-        return false; // not a lyrics file
-    LyricsTimeline timeline = LyricsTimeline::fromText(bytes);
     timeline.spreadOver(durationMs());
     m_lyrics = std::move(timeline);
     return !m_lyrics.empty();
@@ -512,185 +489,43 @@ void Engine::decodeLoop()
 
 // ---------------------------------------------------------------------------------
 // Output thread: opens the session's device, sends the ring through equalizer and
-// volume to it, reports the end of the track.
+// volume to it, reports the end of the track.  Every step below takes lk holding m_mutex
+// and returns with it held; a step that waited or found nothing to do returns, and the
+// loop looks at the state again.
 
 void Engine::outputLoop()
 {
-    Equalizer equalizer;
-    uint64_t eqVersion = ~uint64_t { 0 };
-    std::vector<float> block; // after the equalizer: goes to the history
-    std::vector<float> scaled; // after the volume: goes to the device
-    const float *deviceData = nullptr;
-    float volumeGains[2] = { 1.0f, 1.0f };
-    size_t pendingFrames = 0; // processed frames not yet taken by the device
-    size_t pendingOffset = 0;
-    uint64_t session = 0;
-    uint64_t serial = 0;
-    bool draining = false;
-    int channels = 2;
-    size_t blockFrames = kOutputBlock;
-    bool realTime = true;
-
+    OutputStage st;
     std::unique_lock lk(m_mutex);
     while (!m_quit) {
-        if (session != m_session) {
-            // A session ended or began: close the old device, open the new one.
-            session = m_session;
-            std::unique_ptr<Output> old = std::move(m_output);
-            std::unique_ptr<Output> next = std::move(m_pendingOutput);
-            const OutputFormat format = m_sessionFormat;
-            const bool fallback = m_pendingAuto;
-            const bool realtime = m_realtime;
-            pendingFrames = 0;
-            draining = false;
-            lk.unlock();
-            if (old)
-                old->close();
-            old.reset();
-            bool opened = false;
-            if (next) {
-                opened = next->open(format);
-                if (!opened && fallback) {
-                    next = makeNullOutput();
-                    opened = next->open(format);
-                }
-                // Real-time priority as the options ask (refused without the rights: fine).
-                sched_param param {};
-                param.sched_priority = realtime ? 10 : 0;
-                pthread_setschedparam(pthread_self(), realtime ? SCHED_FIFO : SCHED_OTHER, &param);
-            }
-            lk.lock();
-            if (!next)
-                continue;
-            if (session != m_session) {
-                lk.unlock();
-                next->close();
-                next.reset();
-                lk.lock();
-                continue;
-            }
-            if (!opened) {
-                // The file output could not be created: the session ends without sound.
-                stopLocked();
-                continue;
-            }
-            channels = format.channels;
-            realTime = next->realTime();
-            blockFrames = realTime ? kOutputBlock : kFileBlock;
-            equalizer.configure(format.rate, format.channels, m_eqUnits);
-            eqVersion = m_eqVersion;
-            volumeGains[0] = volumeGains[1] = -1.0f; // first block starts at its own gain
-            if (m_state == State::Paused)
-                next->setPaused(true);
-            m_output = std::move(next);
-            serial = m_serial;
+        if (st.session != m_session) {
+            switchSession(lk, st);
             continue;
         }
         if (!m_output || m_state == State::Stopped) {
             m_outputWake.wait(lk);
             continue;
         }
-        if (serial != m_serial) {
+        if (st.serial != m_serial) {
             // Seek or restart from the top: what the device holds is stale.
-            serial = m_serial;
-            pendingFrames = 0;
-            draining = false;
+            st.serial = m_serial;
+            st.pendingFrames = 0;
+            st.draining = false;
             m_output->flush();
-            equalizer.reset();
+            st.equalizer.reset();
             continue;
         }
-        if (eqVersion != m_eqVersion) {
-            equalizer.setTargets(m_eqUnits);
-            eqVersion = m_eqVersion;
+        if (st.eqVersion != m_eqVersion) {
+            st.equalizer.setTargets(m_eqUnits);
+            st.eqVersion = m_eqVersion;
         }
         if (m_state == State::Paused) {
             m_outputWake.wait(lk);
             continue;
         }
-        if (pendingFrames == 0) {
-            // A real-time device takes what there is; otherwise wait for a whole block.
-            m_outputWant = realTime ? 1 : std::min(blockFrames, m_ring.capacity() / 2);
-            if (m_ring.size() < m_outputWant && !m_decodeEof) {
-                m_outputWake.wait(lk); // underrun: the decoder is behind
-                continue;
-            }
-            if (m_ring.empty()) {
-                if (!draining) {
-                    draining = true;
-                    Output *out = m_output.get();
-                    lk.unlock();
-                    out->startDrain();
-                    lk.lock();
-                    continue;
-                }
-                if (m_output->drained()) {
-                    finishTrack(lk, session);
-                    continue;
-                }
-                m_outputWake.wait_for(lk, 5ms);
-                continue;
-            }
-            const size_t frames = std::min(m_ring.size(), blockFrames);
-            const size_t samples = frames * static_cast<size_t>(channels);
-            block.resize(samples);
-            const size_t refill = std::max(m_decodeChunk, m_ring.capacity() / 2);
-            const bool wasFull = m_ring.space() < refill;
-            m_ring.pop(block.data(), frames);
-            m_ringFrame += static_cast<int64_t>(frames);
-            if (wasFull && m_ring.space() >= refill)
-                m_decodeWake.notify_one(); // the decoder refills in one go
-            const uint32_t volume = m_volume.load();
-            lk.unlock();
-            equalizer.process(block.data(), frames);
-            if (volume == 0xFFFFFFFFu && volumeGains[0] == 1.0f && volumeGains[1] == 1.0f) {
-                deviceData = block.data();
-            } else {
-                if (volumeGains[0] < 0) {
-                    volumeGains[0] = static_cast<float>(volume & 0xFFFF) / 65535.0f;
-                    volumeGains[1] = static_cast<float>(volume >> 16) / 65535.0f;
-                    if (channels == 1)
-                        volumeGains[0] = volumeGains[1] = 0.5f * (volumeGains[0] + volumeGains[1]);
-                }
-                scaled.resize(samples);
-                applyVolume(block.data(), scaled.data(), frames, channels, volumeGains, volume);
-                deviceData = scaled.data();
-            }
-            lk.lock();
-            if (serial != m_serial || session != m_session)
-                continue; // stale: dropped
-            pendingFrames = frames;
-            pendingOffset = 0;
-        }
-        const size_t room = m_output->room();
-        if (room == 0) {
-            Output *out = m_output.get();
-            lk.unlock();
-            out->waitForRoom(20ms);
-            lk.lock();
+        if (st.pendingFrames == 0 && !takeBlock(lk, st))
             continue;
-        }
-        const size_t n = std::min(room, pendingFrames);
-        const size_t offset = pendingOffset * static_cast<size_t>(channels);
-        // The history keeps the newest frames: of a piece longer than it holds (a file
-        // output block at a low rate) only the tail goes in, so that it still ends at
-        // m_writtenFrame.
-        const size_t kept = std::min(n, m_history.capacity());
-        if (m_history.space() < kept)
-            m_history.drop(kept - m_history.space());
-        m_history.push(block.data() + offset + (n - kept) * static_cast<size_t>(channels), kept);
-        m_writtenFrame += static_cast<int64_t>(n);
-        pendingOffset += n;
-        pendingFrames -= n;
-        if (realTime) {
-            // Under the lock, so that m_writtenFrame and the device's delay agree.
-            m_output->write(deviceData + offset, n);
-        } else {
-            // No delay to agree with: let the decoder go on meanwhile.
-            Output *out = m_output.get();
-            lk.unlock();
-            out->write(deviceData + offset, n);
-            lk.lock();
-        }
+        sendPending(lk, st);
     }
     std::unique_ptr<Output> last = std::move(m_output);
     lk.unlock();
@@ -698,17 +533,192 @@ void Engine::outputLoop()
         last->close();
 }
 
-void Engine::finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session)
+// A session ended or began: closes the old device and opens the new one, falling back to
+// the null output when "auto" finds no sound server.
+void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
 {
-    std::unique_ptr<Output> out = std::move(m_output);
+    st.session = m_session;
+    std::unique_ptr<Output> old = std::move(m_output);
+    std::unique_ptr<Output> next = std::move(m_pendingOutput);
+    const OutputFormat format = m_sessionFormat;
+    const bool fallback = m_pendingAuto;
+    const bool realtime = m_realtime;
+    st.pendingFrames = 0;
+    st.draining = false;
+    lk.unlock();
+    if (old)
+        old->close();
+    old.reset();
+    bool opened = false;
+    if (next) {
+        opened = next->open(format);
+        if (!opened && fallback) {
+            next = makeNullOutput();
+            opened = next->open(format);
+        }
+        // Real-time priority as the options ask (refused without the rights: fine).
+        sched_param param {};
+        param.sched_priority = realtime ? 10 : 0;
+        pthread_setschedparam(pthread_self(), realtime ? SCHED_FIFO : SCHED_OTHER, &param);
+    }
+    lk.lock();
+    if (!next)
+        return;
+    if (st.session != m_session) {
+        lk.unlock();
+        next->close();
+        next.reset();
+        lk.lock();
+        return;
+    }
+    if (!opened) {
+        // The file output could not be created after all: the session ends without sound.
+        endSessionLocked();
+        report(lk, st.session, VBMP3_MSG_OUTPUT_FAILED);
+        return;
+    }
+    st.channels = format.channels;
+    st.realTime = next->realTime();
+    st.blockFrames = st.realTime ? kOutputBlock : kFileBlock;
+    st.equalizer.configure(format.rate, format.channels, m_eqUnits);
+    st.eqVersion = m_eqVersion;
+    st.volumeGains[0] = st.volumeGains[1] = -1.0f; // first block starts at its own gain
+    if (m_state == State::Paused)
+        next->setPaused(true);
+    m_output = std::move(next);
+    st.serial = m_serial;
+}
+
+// The output stage: takes the next block from the ring through the equalizer (what the
+// history and the spectrum see) and the volume (what the device gets).  False when there
+// is no block now: the ring is short (waited), the track is draining, or the block went
+// stale while it was processed without the lock.
+bool Engine::takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st)
+{
+    // A real-time device takes what there is; otherwise wait for a whole block.
+    m_outputWant = st.realTime ? 1 : std::min(st.blockFrames, m_ring.capacity() / 2);
+    if (m_ring.size() < m_outputWant && !m_decodeEof) {
+        m_outputWake.wait(lk); // underrun: the decoder is behind
+        return false;
+    }
+    if (m_ring.empty()) {
+        drainStep(lk, st);
+        return false;
+    }
+    const size_t frames = std::min(m_ring.size(), st.blockFrames);
+    const size_t samples = frames * static_cast<size_t>(st.channels);
+    st.block.resize(samples);
+    const size_t refill = std::max(m_decodeChunk, m_ring.capacity() / 2);
+    const bool wasFull = m_ring.space() < refill;
+    m_ring.pop(st.block.data(), frames);
+    if (wasFull && m_ring.space() >= refill)
+        m_decodeWake.notify_one(); // the decoder refills in one go
+    const uint32_t volume = m_volume.load();
+    lk.unlock();
+    st.equalizer.process(st.block.data(), frames);
+    if (volume == 0xFFFFFFFFu && st.volumeGains[0] == 1.0f && st.volumeGains[1] == 1.0f) {
+        st.deviceData = st.block.data();
+    } else {
+        if (st.volumeGains[0] < 0) {
+            st.volumeGains[0] = static_cast<float>(volume & 0xFFFF) / 65535.0f;
+            st.volumeGains[1] = static_cast<float>(volume >> 16) / 65535.0f;
+            if (st.channels == 1)
+                st.volumeGains[0] = st.volumeGains[1] = 0.5f * (st.volumeGains[0] + st.volumeGains[1]);
+        }
+        st.scaled.resize(samples);
+        applyVolume(st.block.data(), st.scaled.data(), frames, st.channels, st.volumeGains, volume);
+        st.deviceData = st.scaled.data();
+    }
+    lk.lock();
+    if (st.serial != m_serial || st.session != m_session)
+        return false; // stale: dropped
+    st.pendingFrames = frames;
+    st.pendingOffset = 0;
+    return true;
+}
+
+// Sends as much of the pending block as the device takes now (or waits for room), and
+// keeps it in the history.  A file output that fails to write ends the track.
+void Engine::sendPending(std::unique_lock<std::mutex> &lk, OutputStage &st)
+{
+    Output *out = m_output.get();
+    const size_t room = out->room();
+    if (room == 0) {
+        lk.unlock();
+        out->waitForRoom(kDeviceWait);
+        lk.lock();
+        return;
+    }
+    const size_t n = std::min(room, st.pendingFrames);
+    const size_t offset = st.pendingOffset * static_cast<size_t>(st.channels);
+    // The history keeps the newest frames: of a piece longer than it holds (a file
+    // output block at a low rate) only the tail goes in, so that it still ends at
+    // m_writtenFrame.
+    const size_t kept = std::min(n, m_history.capacity());
+    if (m_history.space() < kept)
+        m_history.drop(kept - m_history.space());
+    m_history.push(st.block.data() + offset + (n - kept) * static_cast<size_t>(st.channels), kept);
+    m_writtenFrame += static_cast<int64_t>(n);
+    st.pendingOffset += n;
+    st.pendingFrames -= n;
+    if (st.realTime) {
+        // Under the lock, so that m_writtenFrame and the device's delay agree.
+        out->write(st.deviceData + offset, n);
+        return;
+    }
+    // No delay to agree with: let the decoder go on meanwhile.
+    lk.unlock();
+    out->write(st.deviceData + offset, n);
+    lk.lock();
+    if (out->failed() && st.session == m_session)
+        finishTrack(lk, st.session);
+}
+
+// The ring is empty and the decoder is done: lets the device play out what it holds,
+// then reports the end.
+void Engine::drainStep(std::unique_lock<std::mutex> &lk, OutputStage &st)
+{
+    Output *out = m_output.get();
+    if (!st.draining) {
+        st.draining = true;
+        lk.unlock();
+        out->startDrain();
+        lk.lock();
+        return;
+    }
+    if (out->drained()) {
+        finishTrack(lk, st.session);
+        return;
+    }
+    lk.unlock();
+    out->waitDrained(kDeviceWait);
+    lk.lock();
+}
+
+void Engine::endSessionLocked()
+{
     m_state = State::Stopped;
     m_stoppedFrame = m_writtenFrame;
     m_sessionSource.reset();
     m_ring.clear();
     m_history.clear();
+}
+
+void Engine::finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session)
+{
+    std::unique_ptr<Output> out = std::move(m_output);
+    endSessionLocked();
     lk.unlock();
     out->close(); // a file output is complete before the report
+    const int32_t message = out->failed() ? VBMP3_MSG_OUTPUT_FAILED : VBMP3_MSG_END_OF_TRACK;
     out.reset();
+    lk.lock();
+    report(lk, session, message);
+}
+
+void Engine::report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message)
+{
+    lk.unlock();
     {
         std::lock_guard callbackLock(m_callbackMutex);
         bool current;
@@ -717,7 +727,7 @@ void Engine::finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session)
             current = session == m_session && m_state == State::Stopped;
         }
         if (current && m_callback)
-            m_callback(VBMP3_MSG_END_OF_TRACK, 0);
+            m_callback(message, 0);
     }
     lk.lock();
 }

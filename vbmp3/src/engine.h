@@ -11,13 +11,13 @@
 // positions or end-of-track reports survive a newer request.
 #pragma once
 
-#include "bandanalyzer.h"
 #include "equalizer.h"
 #include "fileinfo.h"
 #include "framering.h"
 #include "lyrics.h"
 #include "output.h"
 #include "source.h"
+#include "spectrumanalyzer.h"
 #include "vbmp3.h"
 
 #include <atomic>
@@ -66,16 +66,15 @@ public:
 
     void setLyrics3Use(bool use) { m_lyrics3Use = use; }
     bool readLyrics3Data();
-    bool setLyricsFile(const char *path);
+    // Makes timeline (read by the caller) the open file's lyrics, its untimed lines spread
+    // over the track; an empty one drops them.  False when no file is open or it is empty.
+    bool setLyrics(LyricsTimeline timeline);
     bool lyrics(LyricsLines *lines);
     // Milliseconds of playing until the lyrics lines change; -1 when they will not.
     int32_t lyricsWait();
     void spectrum(int32_t *first, int32_t *second);
     bool mpegInfo(MpegInfo *info);
-
-    // Frames heard so far of the current track (for tests and the command-line player).
-    int64_t heardFrames();
-    int sampleRate();
+    bool isOpen() const { return !m_path.empty(); }
 
 private:
     enum class State { Stopped, Playing, Paused };
@@ -83,12 +82,41 @@ private:
     // Pause or restart: from one state to the other; false when not in `from`.
     bool switchPause(State from, State to);
 
+    // What the output thread keeps between its steps; no other thread sees it.
+    struct OutputStage {
+        Equalizer equalizer;
+        uint64_t eqVersion = ~uint64_t { 0 };
+        std::vector<float> block; // after the equalizer: goes to the history
+        std::vector<float> scaled; // after the volume: goes to the device
+        const float *deviceData = nullptr; // block or scaled
+        float volumeGains[2] = { 1.0f, 1.0f };
+        size_t pendingFrames = 0; // processed frames not yet taken by the device
+        size_t pendingOffset = 0;
+        uint64_t session = 0;
+        uint64_t serial = 0;
+        bool draining = false;
+        int channels = 2;
+        size_t blockFrames = 1024;
+        bool realTime = true;
+    };
+
     void decodeLoop();
     void outputLoop();
-    // Ends a session whose last frame has been heard; lk holds m_mutex.
+    void switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st);
+    bool takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st);
+    void sendPending(std::unique_lock<std::mutex> &lk, OutputStage &st);
+    void drainStep(std::unique_lock<std::mutex> &lk, OutputStage &st);
+    // Ends a session whose last frame has been heard (or whose output failed: then the
+    // report says so); lk holds m_mutex.
     void finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session);
+    // The state of a session that ended by itself; m_mutex held.
+    void endSessionLocked();
+    // Calls the callback with message unless a newer session began; lk holds m_mutex and
+    // is released meanwhile (lock order: m_callbackMutex before m_mutex).
+    void report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message);
     int64_t heardFrameLocked();
     void stopLocked();
+    // Wakes both threads and the device's wait; m_mutex held.
     void wakeAll();
     int64_t durationMs() const;
 
@@ -132,7 +160,6 @@ private:
     bool m_decodeEof = false; // the decoder has pushed the last frame of this serial
     size_t m_decodeChunk = 1152; // frames per source read in this session (set by play())
     FrameRing m_ring; // decoded frames waiting for the output thread
-    int64_t m_ringFrame = 0; // track frame of the ring's front
     size_t m_outputWant = 1; // the output thread waits for this many frames (set by it)
     std::unique_ptr<Output> m_pendingOutput; // handed to the output thread by play()
     bool m_pendingAuto = false; // fall back to the null output when it cannot open

@@ -1,6 +1,8 @@
 // The ten-band equalizer: peaking filters (RBJ biquads) whose gains glide to new values.
 #pragma once
 
+#include "equalizerkernel.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -36,9 +38,7 @@ public:
 
 private:
     struct Band {
-        double b0 = 1, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-        float s1[2] = { 0, 0 }; // filter memory per channel
-        float s2[2] = { 0, 0 };
+        BiquadState filter; // coefficients and memory as the cascade runs them
         double currentDb = 0;
         double targetDb = 0;
         double stepDb = 0; // per block while gliding
@@ -51,6 +51,7 @@ private:
     void processBlock(float *data, size_t frames);
 
     std::array<Band, kBands> m_bands;
+    CascadeKernel m_cascade = nullptr; // the fastest the processor runs
     int m_rate = 44100;
     int m_channels = 2;
     bool m_gliding = false;

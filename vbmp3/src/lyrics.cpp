@@ -5,6 +5,7 @@
 #include <textcodec.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -175,6 +176,19 @@ LyricsTimeline LyricsTimeline::fromLyrics3(std::string_view utf8)
 LyricsTimeline LyricsTimeline::fromText(std::string_view bytes)
 {
     return fromLyrics3(kes::systemOrCp932ToUtf8(bytes));
+}
+
+std::optional<LyricsTimeline> LyricsTimeline::fromFile(const std::string &path)
+{
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return std::nullopt;
+    std::string bytes(kMaxFileBytes + 1, '\0');
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    std::fclose(file);
+    if (bytes.size() > kMaxFileBytes)
+        return std::nullopt;
+    return fromText(bytes);
 }
 
 void LyricsTimeline::spreadOver(int64_t durationMs)

@@ -3,7 +3,9 @@
 
 #include "vbmp3.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +26,10 @@ public:
     // other [tag:] lines are dropped.  A text without any stamp gives untimed lines,
     // which spreadOver() places evenly.  Line endings CR LF, LF or CR.
     static LyricsTimeline fromText(std::string_view bytes);
+    // A lyrics text file of at most kMaxFileBytes, read and parsed as fromText; nullopt
+    // when it cannot be read or is larger (then it is no lyrics file).
+    static constexpr size_t kMaxFileBytes = 1 << 20;
+    static std::optional<LyricsTimeline> fromFile(const std::string &path);
     // Lyrics3 text (already UTF-8, lines separated by '\n') with [mm:ss] stamps or none.
     static LyricsTimeline fromLyrics3(std::string_view text);
 

@@ -24,10 +24,11 @@ struct OutputFormat {
     int deviceRate = 0;
 };
 
-// One opened device.  Threads: open, room, waitForRoom, write, flush, startDrain, drained
-// and close are called by the output thread only; delayFrames and setPaused may also be
-// called from the controlling thread at the same time (each output guards them).  Frame counts are
-// in frames of the track's rate, whatever the device runs at.
+// One opened device.  Threads: open, room, waitForRoom, write, flush, startDrain, drained,
+// waitDrained, failed and close are called by the output thread only; delayFrames,
+// setPaused and interrupt may also be called from the controlling thread at the same time
+// (each output guards them).  Frame counts are in frames of the track's rate, whatever the
+// device runs at.
 class Output
 {
 public:
@@ -36,7 +37,9 @@ public:
     virtual bool open(const OutputFormat &format) = 0;
     // Frames that write() takes now without blocking.
     virtual size_t room() = 0;
-    // Sleeps until room() > 0, a flush or pause change, or the timeout.
+    // Sleeps until room() > 0, a flush, pause change or interrupt, or the timeout.  An
+    // output may wait for more than one frame of room (the null output waits for half its
+    // buffer), so that a steady stream wakes the output thread rarely.
     virtual void waitForRoom(std::chrono::milliseconds timeout) = 0;
     // Takes `frames` interleaved frames (frames <= room()); never blocks on the device.
     virtual void write(const float *data, size_t frames) = 0;
@@ -49,12 +52,17 @@ public:
     // No more data will come: play out what is held.  drained() is true once heard.
     virtual void startDrain() { }
     virtual bool drained() { return delayFrames() <= 0; }
-    // Ends the stream (a file output completes its file here).
+    // Sleeps until drained() may have become true, an interrupt, or the timeout.
+    virtual void waitDrained(std::chrono::milliseconds timeout);
+    // Ends a waitForRoom or waitDrained under way (and the next one, if none is).
+    virtual void interrupt() { }
+    // True once the output lost sound it was given (a file output that could not write);
+    // playback of the session ends with an error instead of an end of track.
+    virtual bool failed() const { return false; }
+    // Ends the stream (a file output completes its file here, and may fail doing so).
     virtual void close() = 0;
     // False for outputs that take data as fast as it comes (the file output).
     virtual bool realTime() const { return true; }
-    // A short name for messages and tests: "null", "file", "pulse".
-    virtual const char *name() const = 0;
 };
 
 std::unique_ptr<Output> makeNullOutput();

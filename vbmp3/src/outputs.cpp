@@ -2,14 +2,20 @@
 #include "output.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -24,7 +30,10 @@ using Clock = std::chrono::steady_clock;
 
 // Consumes sound in real time: what was written is "heard" at the track's rate from the
 // moment it was written, as a sound card would play it.  The clock stops while paused and
-// when the buffer runs dry, so underruns do not make it run ahead.
+// when the buffer runs dry, so underruns do not make it run ahead.  Its buffer is what the
+// options ask for, but it takes data in periods of half that buffer at least: the heard
+// position comes from the clock, not from the periods, so the output thread can sleep
+// long without anything running late.
 class NullOutput final : public Output
 {
 public:
@@ -33,7 +42,9 @@ public:
         std::lock_guard lock(m_mutex);
         m_rate = format.rate;
         m_capacity = std::max<int64_t>(1, static_cast<int64_t>(format.bufferMs) * format.rate / 1000);
-        m_period = std::clamp<int64_t>(static_cast<int64_t>(format.periodMs) * format.rate / 1000, 1, m_capacity);
+        m_period = std::clamp<int64_t>(
+            static_cast<int64_t>(format.periodMs) * format.rate / 1000, m_capacity / 2, m_capacity);
+        m_period = std::max<int64_t>(m_period, 1);
         return true;
     }
 
@@ -50,13 +61,26 @@ public:
         auto deadline = Clock::now() + timeout;
         if (m_running) {
             // Room for one period opens when the played count reaches this frame.
-            const int64_t target = m_written - m_capacity + m_period;
-            const double seconds = static_cast<double>(target - m_playedBase) / m_rate;
-            const auto when
-                = m_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-            deadline = std::min(deadline, when);
+            deadline = std::min(deadline, timeOf(m_written - m_capacity + m_period));
         }
         m_wake.wait_until(lock, deadline, [&] { return m_generation != generation; });
+    }
+
+    void waitDrained(std::chrono::milliseconds timeout) override
+    {
+        std::unique_lock lock(m_mutex);
+        const uint64_t generation = m_generation;
+        auto deadline = Clock::now() + timeout;
+        if (m_running)
+            deadline = std::min(deadline, timeOf(m_written));
+        m_wake.wait_until(lock, deadline, [&] { return m_generation != generation; });
+    }
+
+    void interrupt() override
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_generation;
+        m_wake.notify_all();
     }
 
     void write(const float *, size_t frames) override
@@ -106,9 +130,15 @@ public:
     }
 
     void close() override { }
-    const char *name() const override { return "null"; }
 
 private:
+    // When the clock reaches the given played count (m_running).
+    Clock::time_point timeOf(int64_t played) const
+    {
+        const double seconds = static_cast<double>(played - m_playedBase) / m_rate;
+        return m_start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    }
+
     int64_t playedLocked(Clock::time_point now) const
     {
         if (!m_running)
@@ -128,12 +158,15 @@ private:
     Clock::time_point m_start; // when the clock last started
     bool m_running = false; // the clock runs (data held and not paused)
     bool m_paused = false;
-    uint64_t m_generation = 0; // bumped by flush and pause changes, ends waits
+    uint64_t m_generation = 0; // bumped by flush, pause changes and interrupt; ends waits
 };
 
 // Writes a 16-bit PCM WAV file as fast as it is fed; the header's sizes are fixed when
 // the output closes.  The file is created (truncated) at open, on the output thread, so
-// that a previous output writing the same path has finished first.
+// that a previous output writing the same path has finished first.  Writes go straight to
+// the file (no stdio buffer), so that the bytes counted are the bytes the file holds: when
+// a write fails (disk full, file size limit) the output stops writing, cuts the data at a
+// whole frame, and the header tells what the file holds.
 class FileOutput final : public Output
 {
 public:
@@ -145,21 +178,24 @@ public:
 
     bool open(const OutputFormat &format) override
     {
-        m_file = std::fopen(m_path.c_str(), "wb");
-        if (!m_file)
+        m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (m_fd < 0)
             return false;
         m_channels = format.channels;
         m_rate = format.rate;
         m_dataBytes = 0;
-        return writeHeader();
+        m_failed = false;
+        const std::array<unsigned char, kHeaderBytes> h = header();
+        return writeAll(reinterpret_cast<const char *>(h.data()), h.size()) == h.size();
     }
 
     size_t room() override { return 1 << 20; }
     void waitForRoom(std::chrono::milliseconds) override { }
+    void waitDrained(std::chrono::milliseconds) override { }
 
     void write(const float *data, size_t frames) override
     {
-        if (!m_file)
+        if (m_fd < 0 || m_failed)
             return;
         const size_t samples = frames * static_cast<size_t>(m_channels);
         m_buffer.resize(samples);
@@ -168,59 +204,94 @@ public:
             for (int16_t &v : m_buffer)
                 v = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(v)));
         }
-        m_dataBytes += std::fwrite(m_buffer.data(), 1, samples * sizeof(int16_t), m_file);
+        const size_t size = samples * sizeof(int16_t);
+        const size_t done = writeAll(reinterpret_cast<const char *>(m_buffer.data()), size);
+        m_dataBytes += done;
+        if (done < size)
+            m_failed = true;
     }
 
     int64_t delayFrames() override { return 0; }
     void setPaused(bool) override { }
     void flush() override { }
+    bool failed() const override { return m_failed; }
 
     void close() override
     {
-        if (!m_file)
+        if (m_fd < 0)
             return;
-        writeHeader();
-        std::fclose(m_file);
-        m_file = nullptr;
+        if (m_failed) {
+            // A partly written frame is no frame: the data ends at the last whole one.
+            const uint64_t frameBytes = static_cast<uint64_t>(m_channels) * 2;
+            m_dataBytes -= m_dataBytes % frameBytes;
+            if (::ftruncate(m_fd, static_cast<off_t>(kHeaderBytes + m_dataBytes)) != 0)
+                m_dataBytes = 0; // cannot say where the data ends: claim none
+        }
+        if (!writeHeader())
+            m_failed = true;
+        if (::close(m_fd) != 0)
+            m_failed = true;
+        m_fd = -1;
     }
 
     bool realTime() const override { return false; }
-    const char *name() const override { return "file"; }
 
 private:
+    static constexpr size_t kHeaderBytes = 44;
+
     static void put32(unsigned char *p, uint32_t v)
     {
         for (int i = 0; i < 4; ++i)
             p[i] = static_cast<unsigned char>(v >> (8 * i));
     }
 
-    bool writeHeader()
+    // Writes size bytes at the file's end; returns how many were written.
+    size_t writeAll(const char *bytes, size_t size)
+    {
+        size_t done = 0;
+        while (done < size) {
+            const ssize_t n = ::write(m_fd, bytes + done, size - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += static_cast<size_t>(n);
+        }
+        return done;
+    }
+
+    std::array<unsigned char, kHeaderBytes> header() const
     {
         const auto dataSize = static_cast<uint32_t>(std::min<uint64_t>(m_dataBytes, 0xFFFFFFFFu - 36));
-        unsigned char h[44]
+        std::array<unsigned char, kHeaderBytes> h
             = { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0 };
-        put32(h + 4, 36 + dataSize);
+        put32(&h[4], 36 + dataSize);
         h[22] = static_cast<unsigned char>(m_channels);
-        put32(h + 24, static_cast<uint32_t>(m_rate));
-        put32(h + 28, static_cast<uint32_t>(m_rate * m_channels * 2));
+        put32(&h[24], static_cast<uint32_t>(m_rate));
+        put32(&h[28], static_cast<uint32_t>(m_rate * m_channels * 2));
         h[32] = static_cast<unsigned char>(m_channels * 2);
         h[34] = 16;
-        std::memcpy(h + 36, "data", 4);
-        put32(h + 40, dataSize);
-        const long end = std::ftell(m_file);
-        if (std::fseek(m_file, 0, SEEK_SET) != 0 || std::fwrite(h, 1, sizeof h, m_file) != sizeof h)
-            return false;
-        if (end > static_cast<long>(sizeof h))
-            std::fseek(m_file, end, SEEK_SET);
-        return true;
+        std::memcpy(&h[36], "data", 4);
+        put32(&h[40], dataSize);
+        return h;
+    }
+
+    // Puts the final sizes into the header.  A target that cannot seek (a pipe) keeps the
+    // header of open, as every streamed WAV does: not a failure.
+    bool writeHeader()
+    {
+        const std::array<unsigned char, kHeaderBytes> h = header();
+        const ssize_t n = ::pwrite(m_fd, h.data(), h.size(), 0);
+        return n == static_cast<ssize_t>(h.size()) || (n < 0 && errno == ESPIPE);
     }
 
     // Output thread only.
     std::string m_path;
-    std::FILE *m_file = nullptr;
+    int m_fd = -1;
     int m_channels = 2;
     int m_rate = 44100;
-    uint64_t m_dataBytes = 0;
+    uint64_t m_dataBytes = 0; // bytes of sound the file holds after the header
+    bool m_failed = false;
     std::vector<int16_t> m_buffer; // little-endian samples
 };
 
@@ -242,6 +313,11 @@ void floatToS16(const float *in, int16_t *out, size_t count)
 #endif
     for (; i < count; ++i)
         out[i] = floatToS16(in[i]);
+}
+
+void Output::waitDrained(std::chrono::milliseconds timeout)
+{
+    std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(timeout, std::chrono::milliseconds(5)));
 }
 
 std::unique_ptr<Output> makeNullOutput()

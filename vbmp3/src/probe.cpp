@@ -44,7 +44,7 @@ uint64_t id3v2TagSize(const std::string &h)
         return 0;
     if ((p[6] | p[7] | p[8] | p[9]) & 0x80)
         return 0;
-    const uint64_t body = uint64_t(p[6]) << 21 | uint64_t(p[7]) << 14 | uint64_t(p[8]) << 7 | p[9];
+    const uint64_t body = readSynchsafe32(p + 6);
     const bool footer = p[3] == 4 && (p[5] & 0x10);
     return 10 + body + (footer ? 10 : 0);
 }
@@ -103,7 +103,7 @@ TrailingTags findTrailingTags(ByteReader &reader, uint64_t floor)
             const std::string f = reader.read(end - 10, 10);
             const auto *q = reinterpret_cast<const unsigned char *>(f.data());
             if (f.size() == 10 && f.compare(0, 3, "3DI") == 0 && !((q[6] | q[7] | q[8] | q[9]) & 0x80)) {
-                const uint64_t body = uint64_t(q[6]) << 21 | uint64_t(q[7]) << 14 | uint64_t(q[8]) << 7 | q[9];
+                const uint64_t body = readSynchsafe32(q + 6);
                 const uint64_t total = body + 20; // header, body, footer
                 if (total <= end - floor && reader.read(end - total, 3) == "ID3") {
                     end -= total;

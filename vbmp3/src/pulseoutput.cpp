@@ -233,9 +233,13 @@ public:
         if (!m_stream)
             return true;
         Lock lock(m_loop);
+        // A stream that died (the server went away after the last write) plays nothing
+        // more: what it held is gone, and no drain will ever complete.
+        if (pa_stream_get_state(m_stream) != PA_STREAM_READY)
+            return true;
         if (!m_drain)
-            return false;
-        return pa_operation_get_state(m_drain) != PA_OPERATION_RUNNING;
+            m_drain = pa_stream_drain(m_stream, nullptr, nullptr);
+        return !m_drain || pa_operation_get_state(m_drain) != PA_OPERATION_RUNNING;
     }
 
     void close() override
@@ -268,8 +272,6 @@ public:
             m_resampler = nullptr;
         }
     }
-
-    const char *name() const override { return "pulse"; }
 
 private:
     struct Lock {

@@ -127,11 +127,6 @@ bool isFrameId(std::string_view id)
         && isFrameIdChar(id[3]);
 }
 
-uint32_t synchsafe(const unsigned char *p)
-{
-    return uint32_t(p[0] & 0x7F) << 21 | uint32_t(p[1] & 0x7F) << 14 | uint32_t(p[2] & 0x7F) << 7 | (p[3] & 0x7F);
-}
-
 // An ID3v2.3/2.4 tag rebuilt from its text and comment frames, read frame by frame.
 std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &header, uint64_t end)
 {
@@ -145,14 +140,14 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
         if (ext.size() < 4)
             return {};
         const auto *e = reinterpret_cast<const unsigned char *>(ext.data());
-        pos += version == 3 ? 4 + uint64_t(readBe32(e)) : uint64_t(synchsafe(e));
+        pos += version == 3 ? 4 + uint64_t(readBe32(e)) : uint64_t(readSynchsafe32(e));
     }
     for (int n = 0; n < 100000 && pos + 10 <= end; ++n) {
         const std::string fh = reader.read(pos, 10);
         if (fh.size() < 10 || !isFrameId(std::string_view(fh).substr(0, 4)))
             break;
         const auto *f = reinterpret_cast<const unsigned char *>(fh.data());
-        uint64_t size = version == 3 ? readBe32(f + 4) : synchsafe(f + 4);
+        uint64_t size = version == 3 ? readBe32(f + 4) : readSynchsafe32(f + 4);
         if (version == 4 && size != readBe32(f + 4)) {
             // Some writers put plain sizes into 2.4 tags: trust the reading that lands on
             // the next frame (or the end of the frames).

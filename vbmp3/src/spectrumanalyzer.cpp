@@ -1,4 +1,4 @@
-#include "bandanalyzer.h"
+#include "spectrumanalyzer.h"
 
 #include <kiss_fftr.h>
 
