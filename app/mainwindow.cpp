@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "aboutwindow.h"
 #include "clicklabel.h"
 #include "equalizer.h"
 #include "playbackstate.h"
@@ -340,8 +341,17 @@ void MainWindow::buildPopupMenu()
     add(m_pop, "Option_Call", QStringLiteral("Option"));
     QAction *printCd = add(m_pop, "Print_CD", QStringLiteral("Print CD"));
     connect(printCd, &QAction::triggered, this, [this] { Toolbar_ButtonClick(QStringLiteral("印刷")); });
-    add(m_pop, "HomePage", QStringLiteral("HomePage"));
-    add(m_pop, "about", QStringLiteral("about"));
+    QAction *homePage = add(m_pop, "HomePage", QStringLiteral("HomePage"));
+    connect(homePage, &QAction::triggered, this, [this] { HomePage_Click(*m_ctx.prompter); });
+    QAction *about = add(m_pop, "about", QStringLiteral("about"));
+    connect(about, &QAction::triggered, this, &MainWindow::about_Click);
+}
+
+void MainWindow::about_Click()
+{
+    // Built anew for each opening and gone when it closes: its load steps run every time.
+    AboutWindow frmAbout(m_ctx.api.getVersion, applicationIcon(64), this);
+    frmAbout.exec();
 }
 
 int MainWindow::windowWidthTwips() const

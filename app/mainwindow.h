@@ -67,6 +67,8 @@ public:
     void Label15_Click();
     void Label5_Click();
     void repeat_set_Click();
+    // Pop-up menu "about": the about window, modal.
+    void about_Click();
     // true (after the busy message) while the decoder plays.
     bool BusyGuard();
     // Volume slider moved by the user to value.
