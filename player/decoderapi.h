@@ -41,7 +41,9 @@ struct DecoderApi {
     decltype(&vbmp3_setOutputVolume) setOutputVolume = nullptr;
 };
 
-// Loads libvbmp3.so from programDir first, then from the system's library path, and fills
+// Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder
+// (<libdir>/kestrine/, found relative to programDir), else from programDir itself (the
+// build tree), else from the system's library path, and fills
 // api.  On failure returns false and puts into error a message naming the library and,
 // when it was found, the missing function.  The library stays loaded for the process.
 bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &error);

@@ -18,6 +18,9 @@ packages=(
   # headless runs, fixtures, reference tools for tests and benchmarks
   xvfb xauth xdotool imagemagick sox lame mpg123 ffmpeg poppler-utils time
   pulseaudio pulseaudio-utils
+  # icons drawn from the SVG at build time; checks of the installed desktop files; a private
+  # session bus for the media-control tests
+  librsvg2-bin desktop-file-utils appstream dbus-daemon
 )
 
 missing=()
