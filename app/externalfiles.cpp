@@ -82,10 +82,13 @@ void ExternalFiles::finish()
                 row = i;
     }
     if (row > 0) {
-        qCInfo(lcExternal).noquote() << "playing" << wanted;
         playback().CurrentTrackNo = row;
         playback().CurrentFile = wanted;
+        bool started = false;
+        const QMetaObject::Connection c = connect(&m_window, &MainWindow::trackStarted, this, [&] { started = true; });
         m_window.PlayTrack();
+        disconnect(c);
+        qCInfo(lcExternal).noquote() << (started ? "playing" : "not playing") << wanted;
     }
     emit done(row);
     startNext();
