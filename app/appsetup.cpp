@@ -9,6 +9,7 @@
 #include "settings.h"
 #include "singleinstance.h"
 #include "toolbaricons.h"
+#include "volumememory.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -155,6 +156,8 @@ int runKestrine(QApplication &app)
     ctx.iniPath = kestrineIniPath();
     ctx.programFolder = programFolder();
     ctx.instance = &instance;
+    VolumeMemory volume(ctx.iniPath);
+    ctx.volume = &volume;
 
     MainWindow window(ctx);
     prompter.setParent(&window);

@@ -13,6 +13,7 @@
 #include "trackadder.h"
 #include "trimnull.h"
 #include "twips.h"
+#include "volumememory.h"
 #include "wavebox.h"
 #include "waveoutvolume.h"
 
@@ -505,6 +506,8 @@ void MainWindow::Slider1_Change(int value)
     const auto v = static_cast<uint32_t>(value) & 0xFFFFu;
     showVolume(static_cast<int>(v));
     waveOutSetVolume(m_ctx.api, (v << 16) | v);
+    if (m_ctx.volume)
+        m_ctx.volume->remember((v << 16) | v);
 }
 
 void MainWindow::showVolume(int value)
@@ -646,7 +649,12 @@ bool MainWindow::Form_Load()
     const DecodeOption decodeOption { { 0, 0, 48000 } };
     if (m_ctx.api.setDecodeOption(&decodeOption) == 0)
         m_ctx.prompter->message(QStringLiteral("error"));
-    // 12. Volume: the slider follows the right channel.
+    // 12. Volume: the slider follows the right channel.  The library starts at full
+    // volume; the one the user left last time stands in for the system's wave-out volume.
+    if (m_ctx.volume) {
+        if (const std::optional<uint32_t> kept = m_ctx.volume->stored())
+            waveOutSetVolume(m_ctx.api, *kept);
+    }
     waveOutGetVolume(m_ctx.api, &m_volumeWord);
     const int right = static_cast<int>(m_volumeWord >> 16);
     m_slider->setValue(right);

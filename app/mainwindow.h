@@ -25,6 +25,7 @@ namespace kes
 {
 
 class SingleInstance;
+class VolumeMemory;
 class TabControl;
 class ClickLabel;
 class SpectrumBox;
@@ -43,6 +44,7 @@ public:
         QString iniPath; // the settings file
         QString programFolder; // where default playlist and CSV names point
         SingleInstance *instance = nullptr; // nullptr: no single-instance check
+        VolumeMemory *volume = nullptr; // nullptr: the volume is not kept between runs
     };
 
     explicit MainWindow(const Context &context, QWidget *parent = nullptr);
