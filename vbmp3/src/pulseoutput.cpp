@@ -8,6 +8,7 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <thread>
@@ -269,7 +270,7 @@ public:
         }
     }
 
-    const char *name() const override { return "pulse"; }
+    const char *name() const override { return m_hasFallback.load() ? "null" : "pulse"; }
 
 private:
     struct Lock {
@@ -298,6 +299,7 @@ private:
         if (m_paused)
             null->setPaused(true);
         m_fallback = std::move(null);
+        m_hasFallback.store(true);
     }
 
     // Polls check (1 done, 0 not yet, -1 failed) under the loop's lock until it is
@@ -361,6 +363,7 @@ private:
 
     std::mutex m_fallbackMutex; // protects m_fallback (set once) and m_paused
     std::unique_ptr<Output> m_fallback;
+    std::atomic<bool> m_hasFallback { false }; // m_fallback is set (read by name())
     bool m_paused = false;
 
     std::mutex m_resamplerMutex; // protects m_resampler's state and m_resampled
