@@ -5,6 +5,7 @@
 #include "externalfiles.h"
 #include "instancechannel.h"
 #include "mainwindow.h"
+#include "outputnotice.h"
 #include "qtprompter.h"
 #include "settings.h"
 #include "singleinstance.h"
@@ -165,6 +166,8 @@ int runKestrine(QApplication &app)
         return 1;
     closeOnTerminationSignals(window);
     ExternalFiles external(window);
+    OutputNotice outputNotice(ctx.api, &window);
+    QObject::connect(&window, &MainWindow::trackStarted, &outputNotice, &OutputNotice::trackStarted);
     channel.listen();
     QObject::connect(&channel, &InstanceChannel::filesReceived, &external, [&external](const QStringList &paths) {
         external.raiseWindow();

@@ -39,6 +39,8 @@ struct DecoderApi {
     decltype(&vbmp3_setOutput) setOutput = nullptr;
     decltype(&vbmp3_getOutputVolume) getOutputVolume = nullptr;
     decltype(&vbmp3_setOutputVolume) setOutputVolume = nullptr;
+    // Optional: a library without it loads, and nobody is told about the null output.
+    decltype(&vbmp3_getOutputName) getOutputName = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

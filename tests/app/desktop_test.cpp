@@ -3,13 +3,16 @@
 #include "externalfiles.h"
 #include "fakedecoder.h"
 #include "mainwindow.h"
+#include "outputnotice.h"
 #include "playbackstate.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
 #include "trackadder.h"
 #include "volumememory.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
@@ -66,7 +69,38 @@ protected:
     ScriptedPrompter prompter;
 };
 
+const char *g_outputName = "";
+int32_t scriptedOutputName(char *name, int32_t size)
+{
+    qstrncpy(name, g_outputName, static_cast<size_t>(size));
+    return static_cast<int32_t>(qstrlen(g_outputName));
+}
+
 } // namespace
+
+TEST(OutputNoticeTest, TellsOnceAndWithoutBlockingWhenTracksPlayThroughTheNullOutput)
+{
+    DecoderApi api;
+    api.getOutputName = scriptedOutputName;
+    QWidget window;
+    OutputNotice notice(api, &window, 1);
+    QSignalSpy shown(&notice, &OutputNotice::shown);
+    const struct {
+        const char *output;
+        int shownAfter;
+    } starts[] = { { "", 0 }, { "pulse", 0 }, { "file", 0 }, { "null", 1 }, { "null", 1 } };
+    for (const auto &s : starts) {
+        g_outputName = s.output;
+        notice.trackStarted();
+        QTest::qWait(30);
+        EXPECT_EQ(shown.count(), s.shownAfter) << s.output;
+    }
+    auto *box = window.findChild<QMessageBox *>(QStringLiteral("outputNotice"));
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->text(), OutputNotice::text());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
 
 TEST(ExternalFilesPaths, CommandLineWordsBecomeAbsolutePaths)
 {

@@ -1,6 +1,8 @@
 // Two real processes: a second start without files shows the duplicate-start message and
 // ends after OK, while the first instance goes on; a second start with files hands them to
 // the first, which adds and plays them, and ends with 0 at once.  Runs under xvfb-run.
+#include "outputnotice.h"
+
 #include <QDataStream>
 #include <QDir>
 #include <QFile>
@@ -19,6 +21,7 @@ QProcess *startPlayer(const QString &configDir, const char *platform, const QStr
 {
     auto *p = new QProcess;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent")); // no sound server
     env.insert(QStringLiteral("KESTRINE_CONFIG_DIR"), configDir);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(platform));
     env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("kestrine.files.info=true"));
@@ -127,6 +130,8 @@ TEST(SingleInstance, FilesOnTheCommandLinePlayAndASecondStartHandsItsFilesOver)
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_FALSE(second->readAllStandardError().contains("kestrine:")); // no message box
     ASSERT_TRUE(waitForText(*first, "playing " + c.toUtf8(), seen, 10000)) << seen.toStdString();
+    // No sound server answered: the user hears of the silent output.
+    EXPECT_TRUE(waitForText(*first, kes::OutputNotice::text().toUtf8(), seen, 5000)) << seen.toStdString();
 
     first->terminate();
     ASSERT_TRUE(first->waitForFinished(5000));
