@@ -5,6 +5,8 @@
 #include "externalfiles.h"
 #include "instancechannel.h"
 #include "mainwindow.h"
+#include "mprisbridge.h"
+#include "mprisservice.h"
 #include "outputnotice.h"
 #include "qtprompter.h"
 #include "settings.h"
@@ -173,6 +175,11 @@ int runKestrine(QApplication &app)
         external.raiseWindow();
         external.open(paths);
     });
+    // Media keys and the desktop's player controls; without a session bus, none.
+    MprisBridge mpris(window, ctx.api, external);
+    MprisService mprisService(mpris);
+    if (mprisService.registerOn(QDBusConnection::sessionBus()))
+        mpris.watch(mprisService);
     window.show();
     external.open(files);
     return app.exec();
