@@ -2,10 +2,12 @@
 
 #include "aboutwindow.h"
 #include "clicklabel.h"
-#include "equalizer.h"
+#include "eqpresets.h"
+#include "optionswindow.h"
 #include "playbackstate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
+#include "printwindow.h"
 #include "sequencer.h"
 #include "singleinstance.h"
 #include "tabcontrol.h"
@@ -120,6 +122,7 @@ void MainWindow::bindPlaylist()
     connectMenu("List_Clear", [this] { m_commands->List_Clear(); });
     connectMenu("Save_m3u", [this] { m_commands->Save_m3u(); });
     connectMenu("Csv_Save", [this] { m_commands->Csv_Save(); });
+    connectMenu("Option_Call", [this] { openOptions(); });
     connectMenu("Def_Playlist_Set", [this] {
         m_commands->Def_Playlist_Set([this](const QString &path) {
             m_settings.Op_14 = path;
@@ -535,9 +538,25 @@ void MainWindow::Toolbar_ButtonClick(const QString &key)
     } else if (key == QStringLiteral("印刷")) {
         if (BusyGuard())
             return;
-        // The CD jacket window opens here once it exists.
+        if (!m_print1) {
+            m_print1 = new PrintWindow(m_playlist, m_ctx.prompter, &m_settings, this);
+            m_print1->setOptionsHook([this] { openOptions(); });
+        }
+        m_print1->showModal();
+    } else if (key == QStringLiteral("設定")) {
+        openOptions();
     }
-    // "設定" opens the options window once it exists; "検索" does nothing.
+    // "検索" does nothing.
+}
+
+void MainWindow::openOptions()
+{
+    OptionsWindow::Context ctx { m_ctx.api, m_ctx.prompter, m_ctx.iniPath, {},
+        [this](const QString &pattern) { m_searchPattern = pattern; } };
+    m_frmOpt1 = new OptionsWindow(m_settings, ctx, this);
+    m_frmOpt1->Form_Load();
+    m_frmOpt1->exec();
+    delete m_frmOpt1; // null when the main window went first
 }
 
 void MainWindow::showPopup(const QPoint &globalPos)

@@ -33,6 +33,8 @@ class PlaylistModel;
 class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
+class PrintWindow;
+class OptionsWindow;
 
 class MainWindow : public QWidget
 {
@@ -136,6 +138,8 @@ private:
     void showVolume(int value);
     void playPressed();
     void previousPressed();
+    // Shows the options window `frmOpt1` modally ("設定", "Option").
+    void openOptions();
 
     Context m_ctx;
     Settings m_settings;
@@ -179,8 +183,10 @@ private:
     LyricsLines m_lastLyrics {};
     bool m_lastLyricsValid = false;
 
+    QPointer<PrintWindow> m_print1; // the CD jacket window, made on first use
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
+    QPointer<OptionsWindow> m_frmOpt1; // while open
 };
 
 } // namespace kes
