@@ -5,6 +5,7 @@
 #include "scriptedprompter.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -31,7 +32,28 @@ int32_t scriptedVersion()
     return g_version;
 }
 
+// Stands in for the desktop's browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls << url; }
+};
+
 } // namespace
+
+TEST(AboutWindow, HomePageGoesToTheDesktopsBrowser)
+{
+    UrlCatcher browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser, "open");
+    ScriptedPrompter prompter;
+    HomePage_Click(prompter);
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    EXPECT_EQ(browser.urls, QList<QUrl> { homePageUrl() });
+    EXPECT_TRUE(prompter.messages.isEmpty());
+}
 
 TEST(AboutWindow, DecoderVersionIsTheShortestSinglePrecisionQuotient)
 {
@@ -97,3 +119,5 @@ TEST(AboutWindow, PopupItemOpensItModallyAndEachOpeningLoadsAgain)
     EXPECT_EQ(g_versionCalls, 2);
     EXPECT_TRUE(window.findChildren<AboutWindow *>().isEmpty());
 }
+
+#include "about_test.moc"
