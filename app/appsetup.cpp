@@ -8,6 +8,7 @@
 #include "mprisbridge.h"
 #include "mprisservice.h"
 #include "outputnotice.h"
+#include "playbackcontroller.h"
 #include "qtprompter.h"
 #include "settings.h"
 #include "singleinstance.h"
@@ -164,12 +165,13 @@ int runKestrine(QApplication &app)
 
     MainWindow window(ctx);
     prompter.setParent(&window);
-    if (!window.Form_Load())
+    if (!window.formLoad())
         return 1;
     closeOnTerminationSignals(window);
     ExternalFiles external(window);
     OutputNotice outputNotice(ctx.api, &window);
-    QObject::connect(&window, &MainWindow::trackStarted, &outputNotice, &OutputNotice::trackStarted);
+    QObject::connect(
+        window.controller(), &PlaybackController::trackStarted, &outputNotice, &OutputNotice::trackStarted);
     channel.listen();
     QObject::connect(&channel, &InstanceChannel::filesReceived, &external, [&external](const QStringList &paths) {
         external.raiseWindow();

@@ -1,7 +1,7 @@
 #include "externalfiles.h"
 
 #include "mainwindow.h"
-#include "playbackstate.h"
+#include "playbackcontroller.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "trackadder.h"
@@ -82,11 +82,11 @@ void ExternalFiles::finish()
                 row = i;
     }
     if (row > 0) {
-        playback().CurrentTrackNo = row;
-        playback().CurrentFile = wanted;
         bool started = false;
-        const QMetaObject::Connection c = connect(&m_window, &MainWindow::trackStarted, this, [&] { started = true; });
-        m_window.PlayTrack();
+        PlaybackController &playback = *m_window.controller();
+        const QMetaObject::Connection c
+            = connect(&playback, &PlaybackController::trackStarted, this, [&] { started = true; });
+        playback.playRow(row, wanted); // as a double click on the row
         disconnect(c);
         qCInfo(lcExternal).noquote() << (started ? "playing" : "not playing") << wanted;
     }

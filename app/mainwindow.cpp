@@ -10,14 +10,13 @@
 #include "printwindow.h"
 #include "sequencer.h"
 #include "singleinstance.h"
+#include "spectrumbox.h"
 #include "tabcontrol.h"
 #include "toolbaricons.h"
 #include "trackadder.h"
 #include "trimnull.h"
 #include "twips.h"
 #include "volumememory.h"
-#include "wavebox.h"
-#include "waveoutvolume.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -89,7 +88,7 @@ MainWindow::MainWindow(const Context &context, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    Form_Unload();
+    formUnload();
 }
 
 void MainWindow::bindPlaylist()
@@ -99,6 +98,10 @@ void MainWindow::bindPlaylist()
     m_commands = std::make_unique<PlaylistCommands>(*m_playlist, *m_adder, *m_ctx.prompter, m_ctx.programFolder);
     m_sequencer = std::make_unique<Sequencer>(
         *m_playlist, playback().CurrentTrackNo, [this] { return playMode(); }, [this] { return repeatOn(); });
+    m_playback = std::make_unique<PlaybackController>(
+        m_ctx.api, *m_ctx.prompter, static_cast<PlaybackView &>(*this), *m_sequencer, m_settings, this);
+    // Only dragging the thumb seeks; the next tick puts the thumb back otherwise.
+    connect(m_seekbar, &QScrollBar::sliderMoved, m_playback.get(), &PlaybackController::seekbarScroll);
 
     m_listView->setModel(m_playlist);
     m_listView->setAcceptDrops(true);
@@ -142,12 +145,10 @@ void MainWindow::SetupColumns()
     m_listView->setColumnWidth(0, std::max(m_listView->columnWidth(0), numberWidth));
 }
 
-void MainWindow::ListView_DblClick()
+void MainWindow::listViewDblClick()
 {
     const PlaylistCommands::Pick pick = m_commands->DblClick();
-    playback().CurrentTrackNo = pick.row;
-    playback().CurrentFile = pick.path;
-    PlayTrack();
+    m_playback->playRow(pick.row, pick.path);
 }
 
 QLabel *MainWindow::makeLabel(
@@ -229,7 +230,7 @@ void MainWindow::buildControls()
         l->setAttribute(Qt::WA_NoMousePropagation);
     }
     connect(m_label15, &ClickLabel::clicked, this, &MainWindow::Label15_Click);
-    connect(m_label5, &ClickLabel::clicked, this, &MainWindow::Label5_Click);
+    connect(m_label5, &ClickLabel::clicked, this, &MainWindow::label5Click);
 
     m_seekbar = new QScrollBar(Qt::Horizontal, this);
     m_seekbar->setObjectName(QStringLiteral("seekbar"));
@@ -287,25 +288,14 @@ void MainWindow::buildControls()
     connect(m_slider, &QSlider::actionTriggered, this, [this](int) {
         // actionTriggered reports the value about to be set: apply it once it is.
         QMetaObject::invokeMethod(
-            this, [this] { Slider1_Change(m_slider->value()); }, Qt::QueuedConnection);
+            this, [this] { slider1Change(m_slider->value()); }, Qt::QueuedConnection);
     });
-    connect(m_slider, &QSlider::sliderMoved, this, &MainWindow::Slider1_Change);
+    connect(m_slider, &QSlider::sliderMoved, this, &MainWindow::slider1Change);
 
     const QList<QWidget *> popupSources { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle,
         m_wavebox };
     for (QWidget *w : popupSources)
         w->installEventFilter(this);
-
-    m_timebar = new QTimer(this);
-    m_timebar->setObjectName(QStringLiteral("Timebar"));
-    m_timebar->setInterval(100);
-    m_lyricsTimer = new QTimer(this);
-    m_lyricsTimer->setObjectName(QStringLiteral("lyrics_timer"));
-    m_lyricsTimer->setInterval(5);
-    connect(m_timebar, &QTimer::timeout, this, &MainWindow::Timebar_Timer);
-    connect(m_lyricsTimer, &QTimer::timeout, this, &MainWindow::ShowLyrics);
-    // Only dragging the thumb seeks; the next tick puts the thumb back otherwise.
-    connect(m_seekbar, &QScrollBar::sliderMoved, this, &MainWindow::seekbar_Scroll);
 }
 
 void MainWindow::buildPopupMenu()
@@ -330,7 +320,7 @@ void MainWindow::buildPopupMenu()
     connect(m_repeatSet, &QAction::triggered, this, [this] {
         // The action toggled its own check already; the handler owns the state.
         m_repeatSet->setChecked(!m_repeatSet->isChecked());
-        repeat_set_Click();
+        repeatSetClick();
     });
     QMenu *menu1 = sub("menu1", QStringLiteral("ListView"));
     add(menu1, "All_Check", QStringLiteral("List All Check"));
@@ -348,10 +338,10 @@ void MainWindow::buildPopupMenu()
     QAction *homePage = add(m_pop, "HomePage", QStringLiteral("HomePage"));
     connect(homePage, &QAction::triggered, this, [this] { HomePage_Click(*m_ctx.prompter); });
     QAction *about = add(m_pop, "about", QStringLiteral("about"));
-    connect(about, &QAction::triggered, this, &MainWindow::about_Click);
+    connect(about, &QAction::triggered, this, &MainWindow::aboutClick);
 }
 
-void MainWindow::about_Click()
+void MainWindow::aboutClick()
 {
     // Built anew for each opening and gone when it closes: its load steps run every time.
     AboutWindow frmAbout(m_ctx.api.getVersion, applicationIcon(64), this);
@@ -477,7 +467,7 @@ void MainWindow::Label15_Click()
     }
 }
 
-void MainWindow::repeat_set_Click()
+void MainWindow::repeatSetClick()
 {
     if (m_repeatSet->isChecked()) {
         m_repeatSet->setChecked(false);
@@ -488,7 +478,7 @@ void MainWindow::repeat_set_Click()
     }
 }
 
-void MainWindow::Label5_Click()
+void MainWindow::label5Click()
 {
     m_label5->setText(
         m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random") : QStringLiteral("Normal"));
@@ -504,11 +494,11 @@ bool MainWindow::BusyGuard()
     return false;
 }
 
-void MainWindow::Slider1_Change(int value)
+void MainWindow::slider1Change(int value)
 {
     const auto v = static_cast<uint32_t>(value) & 0xFFFFu;
     showVolume(static_cast<int>(v));
-    waveOutSetVolume(m_ctx.api, (v << 16) | v);
+    m_playback->setVolume((v << 16) | v);
     if (m_ctx.volume)
         m_ctx.volume->remember((v << 16) | v);
 }
@@ -522,15 +512,15 @@ void MainWindow::showVolume(int value)
 void MainWindow::Toolbar_ButtonClick(const QString &key)
 {
     if (key == QStringLiteral("再生")) {
-        playPressed();
+        m_playback->playPressed();
     } else if (key == QStringLiteral("停止")) {
-        StopTrack();
+        m_playback->StopTrack();
     } else if (key == QStringLiteral("一時")) {
-        PauseResume();
+        m_playback->PauseResume();
     } else if (key == QStringLiteral("次曲")) {
-        NextTrack();
+        m_playback->NextTrack();
     } else if (key == QStringLiteral("前曲")) {
-        previousPressed();
+        m_playback->previousPressed();
     } else if (key == QStringLiteral("変形")) {
         ToggleCompact();
     } else if (key == QStringLiteral("終了")) {
@@ -587,7 +577,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         case QEvent::MouseButtonDblClick:
             // The double click plays the row clicked last, whatever lies under the mouse.
             if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-                ListView_DblClick();
+                listViewDblClick();
                 return true;
             }
             break;
@@ -612,7 +602,7 @@ void MainWindow::mousePressEvent(QMouseEvent *event)
     QWidget::mousePressEvent(event);
 }
 
-bool MainWindow::Form_Load()
+bool MainWindow::formLoad()
 {
     PlaybackState &pb = playback();
     // 1. Single instance.
@@ -672,22 +662,21 @@ bool MainWindow::Form_Load()
     // volume; the one the user left last time stands in for the system's wave-out volume.
     if (m_ctx.volume) {
         if (const std::optional<uint32_t> kept = m_ctx.volume->stored())
-            waveOutSetVolume(m_ctx.api, *kept);
+            m_playback->setVolume(*kept);
     }
-    waveOutGetVolume(m_ctx.api, &m_volumeWord);
+    m_volumeWord = m_playback->volume();
     const int right = static_cast<int>(m_volumeWord >> 16);
     m_slider->setValue(right);
     showVolume(right);
     return true;
 }
 
-void MainWindow::Form_Unload()
+void MainWindow::formUnload()
 {
     if (m_unloaded)
         return;
     m_unloaded = true;
-    m_timebar->stop();
-    m_lyricsTimer->stop();
+    m_playback->shutdown();
     m_adder->cancel();
     playback().CallbackActive = false;
     m_ctx.api.stopCallback();
@@ -697,8 +686,63 @@ void MainWindow::Form_Unload()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    Form_Unload();
+    formUnload();
     event->accept();
+}
+
+void MainWindow::showReadOut(ReadOut which, const QString &text)
+{
+    QLabel *const labels[] = { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle };
+    labels[static_cast<int>(which)]->setText(text);
+}
+
+void MainWindow::setSeekRange(int maximum)
+{
+    m_seekbar->setMaximum(maximum);
+    m_seekbar->setMinimum(0);
+}
+
+void MainWindow::setSeekValue(int seconds)
+{
+    if (!m_seekbar->isSliderDown())
+        m_seekbar->setValue(seconds);
+}
+
+void MainWindow::selectTab(int index)
+{
+    m_tab->setCurrentIndex(index);
+}
+
+void MainWindow::showLyricsLine(int index, const QString &text)
+{
+    m_kasi[index]->setText(text);
+}
+
+void MainWindow::highlightCurrentLine()
+{
+    QPalette pal = m_kasi[2]->palette();
+    pal.setColor(QPalette::WindowText, QColor(255, 255, 0));
+    m_kasi[2]->setPalette(pal);
+}
+
+void MainWindow::drawSpectrum(const int32_t *first, const int32_t *second)
+{
+    m_wavebox->DrawSpectrum(first, second);
+}
+
+void MainWindow::clearSpectrum()
+{
+    m_wavebox->clearBox();
+}
+
+void MainWindow::minimizeForVideo()
+{
+    showMinimized();
+}
+
+void MainWindow::restoreFromVideo()
+{
+    showNormal();
 }
 
 } // namespace kes

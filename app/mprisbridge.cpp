@@ -15,28 +15,21 @@
 namespace kes
 {
 
-namespace
-{
-
-// How often changes made outside the media controls are looked for.
-constexpr int kPollMs = 500;
-
-} // namespace
-
 MprisBridge::MprisBridge(MainWindow &window, const DecoderApi &api, ExternalFiles &external, QObject *parent)
     : QObject(parent)
     , m_window(window)
     , m_api(api)
     , m_external(external)
 {
-    m_poll.setInterval(kPollMs);
 }
 
 void MprisBridge::watch(MprisService &service)
 {
-    connect(&m_window, &MainWindow::trackStarted, &service, &MprisService::refresh);
-    connect(&m_poll, &QTimer::timeout, &service, &MprisService::refresh);
-    m_poll.start();
+    PlaybackController &playback = *m_window.controller();
+    connect(&playback, &PlaybackController::trackStarted, &service, &MprisService::refresh);
+    connect(&playback, &PlaybackController::stateChanged, &service, &MprisService::refresh);
+    if (auto *slider = m_window.findChild<QSlider *>(QStringLiteral("Slider1")))
+        connect(slider, &QSlider::valueChanged, &service, &MprisService::refresh);
 }
 
 void MprisBridge::press(const char *key)
@@ -126,6 +119,9 @@ MediaControl::Track MprisBridge::track() const
     t.title = list.title(t.row).isEmpty() ? FileNameOf(t.path) : list.title(t.row);
     t.artist = list.artist(t.row);
     t.album = list.album(t.row);
+    const PlaybackController::NowPlaying &now = m_window.controller()->nowPlaying();
+    if (now.path == t.path)
+        t.lengthUs = qint64(now.totalSeconds) * 1000000;
     return t;
 }
 
@@ -142,7 +138,7 @@ void MprisBridge::setVolume(double volume)
     const int value = static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 0xFFFF));
     if (auto *slider = m_window.findChild<QSlider *>(QStringLiteral("Slider1")))
         slider->setValue(value);
-    m_window.Slider1_Change(value);
+    m_window.slider1Change(value);
 }
 
 qint64 MprisBridge::positionUs() const

@@ -9,7 +9,6 @@
 #include "mediacontrol.h"
 
 #include <QObject>
-#include <QTimer>
 
 namespace kes
 {
@@ -25,7 +24,7 @@ public:
     MprisBridge(MainWindow &window, const DecoderApi &api, ExternalFiles &external, QObject *parent = nullptr);
 
     // Keeps service told of changes made elsewhere (the window's own buttons, the end of
-    // a track or of the playlist, the slider).
+    // a track or of the playlist, the slider): the controller's signals and the slider.
     void watch(MprisService &service);
 
     void play() override;
@@ -50,7 +49,6 @@ private:
     MainWindow &m_window;
     DecoderApi m_api;
     ExternalFiles &m_external;
-    QTimer m_poll;
 };
 
 } // namespace kes

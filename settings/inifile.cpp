@@ -1,11 +1,11 @@
 #include "inifile.h"
 
+#include "atomicwrite.h"
 #include "textcodec.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace kes
 {
@@ -128,25 +128,7 @@ bool IniFile::save(const QString &path)
         m_error = QStringLiteral("%1 is read-only").arg(path);
         return false;
     }
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    // Unbuffered, so that a short write (disk full) shows in the count written: a buffered
-    // QSaveFile can commit a truncated file without reporting it.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        m_error = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = content();
-    if (file.write(bytes) != bytes.size()) {
-        m_error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        m_error = file.errorString();
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path, content(), &m_error);
 }
 
 std::optional<QString> IniFile::value(const QString &section, const QString &key) const

@@ -43,7 +43,7 @@ protected:
         ctx.programFolder = dir.path();
         ctx.volume = volume;
         auto w = std::make_unique<MainWindow>(ctx);
-        EXPECT_TRUE(w->Form_Load());
+        EXPECT_TRUE(w->formLoad());
         return w;
     }
     QString touch(const char *name)
@@ -165,7 +165,7 @@ TEST_F(DesktopTest, VolumeIsKeptBetweenRunsWithoutTouchingOtherKeys)
         auto w = start(&volume);
         EXPECT_EQ(FakeDecoder::instance().volume, 0xFFFFFFFFu); // nothing kept: full
         for (int v : { 100, 20000, 30000 })
-            w->Slider1_Change(v);
+            w->slider1Change(v);
         EXPECT_EQ(read(iniPath), before); // not yet: the slider may still move
     } // written when the run ends with a change pending
     const QByteArray after = read(iniPath);
@@ -179,7 +179,7 @@ TEST_F(DesktopTest, VolumeIsKeptBetweenRunsWithoutTouchingOtherKeys)
     auto w = start(&volume);
     EXPECT_EQ(FakeDecoder::instance().volume, (30000u << 16) | 30000u);
     EXPECT_EQ(w->findChild<QSlider *>()->value(), 30000);
-    w->Slider1_Change(500);
+    w->slider1Change(500);
     QTest::qWait(600); // settled: written without waiting for the end
     EXPECT_TRUE(read(iniPath).contains("VOLUME=500"));
 }

@@ -79,7 +79,7 @@ TEST(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
     ctx.iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
     ctx.programFolder = dir.path();
     MainWindow window(ctx);
-    ASSERT_TRUE(window.Form_Load());
+    ASSERT_TRUE(window.formLoad());
     for (const char *title : { "春の小川", "紅葉" }) {
         TrackRow row;
         row.fullPath = QStringLiteral("/m/%1.mp3").arg(QString::fromUtf8(title));

@@ -96,7 +96,7 @@ TEST(AboutWindow, PopupItemOpensItModallyAndEachOpeningLoadsAgain)
     ctx.iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
     ctx.programFolder = dir.path();
     MainWindow window(ctx);
-    ASSERT_TRUE(window.Form_Load());
+    ASSERT_TRUE(window.formLoad());
     auto *about = window.findChild<QAction *>(QStringLiteral("about"));
     ASSERT_NE(about, nullptr);
 

@@ -321,7 +321,7 @@ TEST(PrintFromMainWindow, OpensAfterTheBusyCheck)
     QTemporaryDir dir;
     FakeDecoder::instance().reset();
     MainWindow w({ FakeDecoder::api(), &prompter, dir.filePath(QStringLiteral("kestrine.ini")), dir.path() });
-    ASSERT_TRUE(w.Form_Load());
+    ASSERT_TRUE(w.formLoad());
     QString shown;
     QTimer::singleShot(0, [&] {
         auto *print1 = qobject_cast<QDialog *>(QApplication::activeModalWidget());
