@@ -180,9 +180,8 @@ QVariantMap MprisService::metadata() const
     QVariantMap m;
     // The row and a hash of the path: a new id when a row holds another file.
     m.insert(QStringLiteral("mpris:trackid"),
-        QVariant::fromValue(QDBusObjectPath(QStringLiteral("/io/github/kestrine/track/%1_%2")
-                                                .arg(t.row)
-                                                .arg(qHash(t.path), 0, 16))));
+        QVariant::fromValue(
+            QDBusObjectPath(QStringLiteral("/io/github/kestrine/track/%1_%2").arg(t.row).arg(qHash(t.path), 0, 16))));
     if (t.lengthUs > 0)
         m.insert(QStringLiteral("mpris:length"), QVariant::fromValue<qlonglong>(t.lengthUs));
     m.insert(QStringLiteral("xesam:title"), t.title);
