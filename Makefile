@@ -6,13 +6,18 @@ CMAKE_FLAGS := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_
 WERROR := $(if $(CI),ON,OFF)
 TESTDATA_NOTE := $(if $(wildcard ../shared/testdata),,(../shared/testdata is absent: tests that need it skip))
 
-.PHONY: format-check deps build build-asan build-tsan run test test-plain test-asan test-tsan fuzz bench install clean
+.PHONY: format-check deps build compile build-asan build-tsan run test test-plain test-asan test-tsan fuzz bench install clean
+PREFIX ?= /usr/local
 
 deps:
 	@bash tools/install-deps.sh
 
 build: deps
-	@cmake -S . -B build $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_WERROR=$(WERROR) >/dev/null
+	@$(MAKE) --no-print-directory compile
+
+# The build alone, without looking at the installed packages.
+compile:
+	@cmake -S . -B build $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX="$(PREFIX)" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_WERROR=$(WERROR) >/dev/null
 	@cmake --build build -j $(JOBS)
 
 build-asan: deps
@@ -57,8 +62,9 @@ test: format-check test-plain test-asan test-tsan fuzz
 bench: build
 	@bash bench/run-all.sh
 
-install: build
-	@cmake --install build
+# make install [PREFIX=/usr/local] [DESTDIR=staging folder]: never runs the package manager.
+install: compile
+	@DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

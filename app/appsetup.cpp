@@ -1,17 +1,33 @@
 #include "appsetup.h"
 
+#include "aboutwindow.h"
 #include "decoderapi.h"
+#include "externalfiles.h"
+#include "instancechannel.h"
 #include "mainwindow.h"
+#include "mprisbridge.h"
+#include "mprisservice.h"
+#include "outputnotice.h"
+#include "playbackcontroller.h"
 #include "qtprompter.h"
 #include "settings.h"
 #include "singleinstance.h"
 #include "toolbaricons.h"
+#include "volumememory.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QSocketNotifier>
 #include <QTranslator>
+
+#include <csignal>
+#include <string_view>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace kes
 {
@@ -45,12 +61,92 @@ bool installJapaneseTranslations(QCoreApplication &app)
     return true;
 }
 
+namespace
+{
+
+int g_signalPipe[2] = { -1, -1 };
+
+void onTerminationSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
+}
+
+// SIGTERM (a session's end, `kill`) and SIGINT close the window as its close box does,
+// so the shutdown sequence runs and the process ends with status 0.  The handler only
+// writes to a pipe; the window is closed on the GUI thread.
+void closeOnTerminationSignals(QWidget &window)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char c;
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], &c, 1);
+        window.close();
+        QCoreApplication::quit(); // also ends a modal dialog's loop
+    });
+    struct sigaction sa = {};
+    sa.sa_handler = onTerminationSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+} // namespace
+
+void describeCommandLine(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(QStringLiteral("kestrine: music player with lyrics and a spectrum display"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("files"),
+        QStringLiteral("Files or an M3U playlist to add and play; a running player takes them over."),
+        QStringLiteral("[FILE...]"));
+}
+
+bool wantsOnlyText(int argc, char **argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view a(argv[i]);
+        if (a == "--")
+            return false;
+        if (a == "-h" || a == "--help" || a == "-?" || a == "--help-all" || a == "-v" || a == "--version")
+            return true;
+    }
+    return false;
+}
+
+int printHelpOrVersion(QCoreApplication &app)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("kestrine"));
+    QCoreApplication::setApplicationVersion(AboutWindow::programVersion().toString());
+    QCommandLineParser parser;
+    describeCommandLine(parser);
+    parser.process(app); // prints and exits
+    return 0;
+}
+
 int runKestrine(QApplication &app)
 {
     QApplication::setApplicationName(QStringLiteral("kestrine"));
+    QApplication::setApplicationVersion(AboutWindow::programVersion().toString());
     QApplication::setWindowIcon(QIcon(applicationIcon(64)));
-    installFontSubstitutions();
 
+    QCommandLineParser parser;
+    describeCommandLine(parser);
+    parser.process(app);
+    const QStringList files = ExternalFiles::absolutePaths(parser.positionalArguments(), QDir::currentPath());
+
+    // A second start with files hands them to the running player and ends quietly; one
+    // without files goes on to the duplicate-start message of the start-up sequence.
+    SingleInstance instance;
+    InstanceChannel channel;
+    if (!files.isEmpty() && !instance.tryAcquire() && channel.send(files))
+        return 0;
+
+    installFontSubstitutions();
     installJapaneseTranslations(app);
 
     QtPrompter prompter;
@@ -60,17 +156,34 @@ int runKestrine(QApplication &app)
         prompter.message(error, Prompter::Buttons::Ok, Prompter::Icon::Critical);
         return 2;
     }
-    SingleInstance instance;
     ctx.prompter = &prompter;
     ctx.iniPath = kestrineIniPath();
     ctx.programFolder = programFolder();
     ctx.instance = &instance;
+    VolumeMemory volume(ctx.iniPath);
+    ctx.volume = &volume;
 
     MainWindow window(ctx);
     prompter.setParent(&window);
     if (!window.formLoad())
         return 1;
+    closeOnTerminationSignals(window);
+    ExternalFiles external(window);
+    OutputNotice outputNotice(ctx.api, &window);
+    QObject::connect(
+        window.controller(), &PlaybackController::trackStarted, &outputNotice, &OutputNotice::trackStarted);
+    channel.listen();
+    QObject::connect(&channel, &InstanceChannel::filesReceived, &external, [&external](const QStringList &paths) {
+        external.raiseWindow();
+        external.open(paths);
+    });
+    // Media keys and the desktop's player controls; without a session bus, none.
+    MprisBridge mpris(window, ctx.api, external);
+    MprisService mprisService(mpris);
+    if (mprisService.registerOn(QDBusConnection::sessionBus()))
+        mpris.watch(mprisService);
     window.show();
+    external.open(files);
     return app.exec();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 class QApplication;
+class QCommandLineParser;
 class QCoreApplication;
 
 namespace kes
@@ -9,6 +10,12 @@ namespace kes
 
 // Before the application object exists: pins the media back end.
 void prepareEnvironment();
+// The command line: [FILE...], --help, --version.
+void describeCommandLine(QCommandLineParser &parser);
+// Whether the command line asks only for the help or the version text, which need no
+// display: main() answers them with a QCoreApplication and printHelpOrVersion.
+bool wantsOnlyText(int argc, char **argv);
+int printHelpOrVersion(QCoreApplication &app);
 // Fonts, translations, the decoder library, the main window and the event loop.
 // Returns the process exit status.
 int runKestrine(QApplication &app);

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "aboutwindow.h"
 #include "clicklabel.h"
 #include "eqpresets.h"
 #include "foldersearchwindow.h"
@@ -16,6 +17,7 @@
 #include "trackadder.h"
 #include "trimnull.h"
 #include "twips.h"
+#include "volumememory.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -342,8 +344,17 @@ void MainWindow::buildPopupMenu()
     add(m_pop, "Option_Call", QStringLiteral("Option"));
     QAction *printCd = add(m_pop, "Print_CD", QStringLiteral("Print CD"));
     connect(printCd, &QAction::triggered, this, [this] { Toolbar_ButtonClick(QStringLiteral("印刷")); });
-    add(m_pop, "HomePage", QStringLiteral("HomePage"));
-    add(m_pop, "about", QStringLiteral("about"));
+    QAction *homePage = add(m_pop, "HomePage", QStringLiteral("HomePage"));
+    connect(homePage, &QAction::triggered, this, [this] { HomePage_Click(*m_ctx.prompter); });
+    QAction *about = add(m_pop, "about", QStringLiteral("about"));
+    connect(about, &QAction::triggered, this, &MainWindow::aboutClick);
+}
+
+void MainWindow::aboutClick()
+{
+    // Built anew for each opening and gone when it closes: its load steps run every time.
+    AboutWindow frmAbout(m_ctx.api.getVersion, applicationIcon(64), this);
+    frmAbout.exec();
 }
 
 int MainWindow::windowWidthTwips() const
@@ -497,6 +508,8 @@ void MainWindow::slider1Change(int value)
     const auto v = static_cast<uint32_t>(value) & 0xFFFFu;
     showVolume(static_cast<int>(v));
     m_playback->setVolume((v << 16) | v);
+    if (m_ctx.volume)
+        m_ctx.volume->remember((v << 16) | v);
 }
 
 void MainWindow::showVolume(int value)
@@ -655,7 +668,12 @@ bool MainWindow::formLoad()
     const DecodeOption decodeOption { { 0, 0, 48000 } };
     if (m_ctx.api.setDecodeOption(&decodeOption) == 0)
         m_ctx.prompter->message(QStringLiteral("error"));
-    // 12. Volume: the slider follows the right channel.
+    // 12. Volume: the slider follows the right channel.  The library starts at full
+    // volume; the one the user left last time stands in for the system's wave-out volume.
+    if (m_ctx.volume) {
+        if (const std::optional<uint32_t> kept = m_ctx.volume->stored())
+            m_playback->setVolume(*kept);
+    }
     m_volumeWord = m_playback->volume();
     const int right = static_cast<int>(m_volumeWord >> 16);
     m_slider->setValue(right);

@@ -27,6 +27,7 @@ namespace kes
 {
 
 class SingleInstance;
+class VolumeMemory;
 class TabControl;
 class ClickLabel;
 class SpectrumBox;
@@ -48,6 +49,7 @@ public:
         QString iniPath; // the settings file
         QString programFolder; // where default playlist and CSV names point
         SingleInstance *instance = nullptr; // nullptr: no single-instance check
+        VolumeMemory *volume = nullptr; // nullptr: the volume is not kept between runs
     };
 
     explicit MainWindow(const Context &context, QWidget *parent = nullptr);
@@ -72,6 +74,8 @@ public:
     void Label15_Click();
     void label5Click();
     void repeatSetClick();
+    // Pop-up menu "about": the about window, modal.
+    void aboutClick();
     // true (after the busy message) while the decoder plays.
     bool BusyGuard();
     // Volume slider moved by the user to value.

@@ -40,9 +40,13 @@ struct DecoderApi {
     decltype(&vbmp3_setOutput) setOutput = nullptr;
     decltype(&vbmp3_getOutputVolume) getOutputVolume = nullptr;
     decltype(&vbmp3_setOutputVolume) setOutputVolume = nullptr;
+    // Optional: a library without it loads, and nobody is told about the null output.
+    decltype(&vbmp3_getOutputName) getOutputName = nullptr;
 };
 
-// Loads libvbmp3.so from programDir first, then from the system's library path, and fills
+// Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder
+// (<libdir>/kestrine/, found relative to programDir), else from programDir itself (the
+// build tree), else from the system's library path, and fills
 // api.  On failure returns false and puts into error a message naming the library and,
 // when it was found, the missing function.  The library stays loaded for the process.
 bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &error);

@@ -1,6 +1,7 @@
 #include "decoderapi.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <dlfcn.h>
 
@@ -10,7 +11,9 @@ namespace kes
 namespace
 {
 
-constexpr const char *kLibraryName = "libvbmp3.so";
+// The library's file name with its SONAME version; KESTRINE_PRIVATE_LIBDIR is where an
+// installed player keeps it, relative to the program's folder.
+constexpr const char *kLibraryName = KESTRINE_VBMP3_SONAME;
 
 template <typename Fn> bool resolve(void *handle, const char *name, Fn &slot, QString &missing)
 {
@@ -24,9 +27,18 @@ template <typename Fn> bool resolve(void *handle, const char *name, Fn &slot, QS
 
 bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &error)
 {
-    const QString local = QDir(programDir).filePath(QString::fromLatin1(kLibraryName));
-    void *handle = dlopen(QFile::encodeName(local).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle)
+    const QDir dir(programDir);
+    void *handle = nullptr;
+    bool found = false;
+    for (const QString &folder : { dir.filePath(QStringLiteral(KESTRINE_PRIVATE_LIBDIR)), dir.path() }) {
+        const QString candidate = QDir(folder).filePath(QString::fromLatin1(kLibraryName));
+        if (QFileInfo::exists(candidate)) {
+            handle = dlopen(QFile::encodeName(candidate).constData(), RTLD_NOW | RTLD_LOCAL);
+            found = true; // a copy that is there but does not load is reported, not passed over
+            break;
+        }
+    }
+    if (!found)
         handle = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         error = QStringLiteral("%1 が見つかりません。(%2)")
@@ -66,6 +78,7 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     KES_RESOLVE(getOutputVolume, vbmp3_getOutputVolume);
     KES_RESOLVE(setOutputVolume, vbmp3_setOutputVolume);
 #undef KES_RESOLVE
+    t.getOutputName = reinterpret_cast<decltype(t.getOutputName)>(dlsym(handle, "vbmp3_getOutputName"));
     if (!missing.isEmpty()) {
         error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);
         dlclose(handle);

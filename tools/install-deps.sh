@@ -20,6 +20,9 @@ packages=(
   pulseaudio pulseaudio-utils
   # the folder search benchmark: tagged media and Audacious beside us
   id3v2 audacious audacious-plugins dbus bc
+  # icons drawn from the SVG at build time; checks of the installed desktop files; a private
+  # session bus for the media-control tests
+  librsvg2-bin desktop-file-utils appstream dbus-daemon
 )
 
 missing=()

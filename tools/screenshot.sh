@@ -30,6 +30,15 @@ printf '[その他設定]\nOp_04=1\nOp_14=%s\n[EQSETUP]\nset-no=2\nset-onoff=1\n
 cat > "$work/run.sh" <<RUN
 #!/usr/bin/env bash
 export KESTRINE_CONFIG_DIR="$work/cfg"
+# A sound server with a null sink, so the player plays as on a desktop (without one it
+# says, in a note over the window, that it plays in silence).
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -m 700 "\$XDG_RUNTIME_DIR"
+pulseaudio -n --daemonize=no --exit-idle-time=-1 -L module-null-sink \\
+  -L "module-native-protocol-unix socket=\$XDG_RUNTIME_DIR/pulse.sock auth-anonymous=1" 2>/dev/null &
+pa=\$!
+export PULSE_SERVER="unix:\$XDG_RUNTIME_DIR/pulse.sock"
+sleep 0.5
 "$BIN/kestrine" &
 pid=\$!
 sleep 3
@@ -39,6 +48,13 @@ import -window root -crop 382x294+0+0 "$OUT/playing.png"
 xdotool mousemove 97 108 click 1 # the Files tab
 sleep 1
 import -window root -crop 382x294+0+0 "$OUT/playlist.png"
+xdotool mousemove 200 200 click 3 # the pop-up menu; its last item is "about"
+sleep 0.5
+xdotool key Up Return
+sleep 1
+import -window "\$(xdotool search --name 'のﾊﾞｰｼﾞｮﾝ情報' | head -1)" "$OUT/about.png"
+xdotool key Return # closes it
+sleep 0.5
 xdotool mousemove 166 13 click 1 # 設定: the options window, one shot per tab
 sleep 1.5
 id=\$(xdotool search --name 'ｵﾌﾟｼｮﾝ' | head -1)
@@ -50,6 +66,7 @@ xdotool mousemove --window "\$id" 190 18 click 1
 sleep 0.7
 import -window "\$id" "$OUT/options-print.png"
 kill \$pid
+kill \$pa
 RUN
 chmod +x "$work/run.sh"
 xvfb-run -a -s "-screen 0 640x480x24" "$work/run.sh"

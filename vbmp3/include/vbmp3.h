@@ -240,6 +240,11 @@ VBMP3_API int32_t vbmp3_setOutput(const char *target);
  * Applied to every output, the file output too, within one block (about 23 ms). */
 VBMP3_API uint32_t vbmp3_getOutputVolume(void);
 VBMP3_API int32_t vbmp3_setOutputVolume(uint32_t word);
+/* The output a playing track goes to: "pulse" (the sound server), "null" (asked for, or
+ * standing in for a sound server that did not answer or went away), "file", or "" while
+ * no device is open (the output opens on the library's thread shortly after vbmp3_play).
+ * Copies at most size - 1 bytes and a NUL into name; returns the name's length. */
+VBMP3_API int32_t vbmp3_getOutputName(char *name, int32_t size);
 /* Milliseconds of playing from the position heard now until vbmp3_getLyrics gives other
  * lines (the next line's time); -1 when no line follows or there are no lyrics.  The
  * heard position stands still while paused or stopped: ask again after a resume or seek.

@@ -5,6 +5,7 @@
 #include "fileinfo.h"
 #include "vbmp3.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -290,6 +291,17 @@ int32_t vbmp3_setOutputVolume(uint32_t word)
         e.setVolume(word);
         return 1;
     });
+}
+
+int32_t vbmp3_getOutputName(char *name, int32_t size)
+{
+    const std::string out = withEngine(std::string(), [](vbmp3::Engine &e) { return e.outputName(); });
+    if (name && size > 0) {
+        const size_t n = std::min(out.size(), static_cast<size_t>(size - 1));
+        std::memcpy(name, out.data(), n);
+        name[n] = '\0';
+    }
+    return static_cast<int32_t>(out.size());
 }
 
 } // extern "C"

@@ -312,6 +312,12 @@ bool Engine::setDecodeOptions(const DecodeOption &option)
     return true;
 }
 
+std::string Engine::outputName()
+{
+    std::lock_guard lock(m_mutex);
+    return m_output ? m_output->name() : "";
+}
+
 bool Engine::setOutput(const std::string &target)
 {
     if (target != "auto" && target != "null" && !(target.starts_with("file:") && target.size() > 5))

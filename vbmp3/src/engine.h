@@ -63,6 +63,8 @@ public:
     void setEqualizer(const int32_t *bands);
     void setVolume(uint32_t word) { m_volume.store(word); }
     uint32_t volume() const { return m_volume.load(); }
+    // The open device's name ("pulse", "null", "file"), empty when none is open.
+    std::string outputName();
 
     void setLyrics3Use(bool use) { m_lyrics3Use = use; }
     bool readLyrics3Data();

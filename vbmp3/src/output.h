@@ -63,6 +63,8 @@ public:
     virtual void close() = 0;
     // False for outputs that take data as fast as it comes (the file output).
     virtual bool realTime() const { return true; }
+    // A short name for the player and tests: "null", "file", "pulse".
+    virtual const char *name() const = 0;
 };
 
 std::unique_ptr<Output> makeNullOutput();

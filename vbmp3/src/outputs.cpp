@@ -130,6 +130,7 @@ public:
     }
 
     void close() override { }
+    const char *name() const override { return "null"; }
 
 private:
     // When the clock reaches the given played count (m_running).
@@ -213,6 +214,7 @@ public:
 
     int64_t delayFrames() override { return 0; }
     void setPaused(bool) override { }
+    const char *name() const override { return "file"; }
     void flush() override { }
     bool failed() const override { return m_failed; }
 

@@ -8,6 +8,7 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <mutex>
 #include <thread>
@@ -47,7 +48,14 @@ public:
         m_loop = pa_threaded_mainloop_new();
         if (!m_loop)
             return false;
-        m_context = pa_context_new(pa_threaded_mainloop_get_api(m_loop), "vbmp3");
+        // The library is the player's own: the sound server shows the player, with its
+        // icon (PULSE_PROP_* in the environment still override these).
+        pa_proplist *client = pa_proplist_new();
+        pa_proplist_sets(client, PA_PROP_APPLICATION_NAME, "kestrine");
+        pa_proplist_sets(client, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
+        pa_proplist_sets(client, PA_PROP_APPLICATION_ID, "io.github.kestrine.kestrine");
+        m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), nullptr, client);
+        pa_proplist_free(client);
         if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             return false;
         if (pa_threaded_mainloop_start(m_loop) < 0)
@@ -66,7 +74,11 @@ public:
         pa_channel_map_init_auto(&map, m_spec.channels, PA_CHANNEL_MAP_DEFAULT);
         {
             Lock lock(m_loop);
-            m_stream = pa_stream_new(m_context, "vbmp3", &m_spec, &map);
+            pa_proplist *stream = pa_proplist_new();
+            pa_proplist_sets(stream, PA_PROP_MEDIA_ROLE, "music");
+            pa_proplist_sets(stream, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
+            m_stream = pa_stream_new_with_proplist(m_context, "kestrine", &m_spec, &map, stream);
+            pa_proplist_free(stream);
             if (!m_stream)
                 return false;
             pa_buffer_attr attr;
@@ -273,6 +285,8 @@ public:
         }
     }
 
+    const char *name() const override { return m_hasFallback.load() ? "null" : "pulse"; }
+
 private:
     struct Lock {
         explicit Lock(pa_threaded_mainloop *loop)
@@ -300,6 +314,7 @@ private:
         if (m_paused)
             null->setPaused(true);
         m_fallback = std::move(null);
+        m_hasFallback.store(true);
     }
 
     // Polls check (1 done, 0 not yet, -1 failed) under the loop's lock until it is
@@ -363,6 +378,7 @@ private:
 
     std::mutex m_fallbackMutex; // protects m_fallback (set once) and m_paused
     std::unique_ptr<Output> m_fallback;
+    std::atomic<bool> m_hasFallback { false }; // m_fallback is set (read by name())
     bool m_paused = false;
 
     std::mutex m_resamplerMutex; // protects m_resampler's state and m_resampled

@@ -1,0 +1,106 @@
+#include "externalfiles.h"
+
+#include "mainwindow.h"
+#include "playbackcontroller.h"
+#include "playlistcommands.h"
+#include "playlistmodel.h"
+#include "trackadder.h"
+
+#include <QDir>
+#include <QLoggingCategory>
+#include <QUrl>
+
+namespace kes
+{
+
+Q_LOGGING_CATEGORY(lcExternal, "kestrine.files", QtWarningMsg)
+
+ExternalFiles::ExternalFiles(MainWindow &window, QObject *parent)
+    : QObject(parent)
+    , m_window(window)
+{
+    connect(m_window.adder(), &TrackAdder::idle, this, [this] {
+        if (m_waiting)
+            finish();
+        else
+            startNext();
+    });
+    connect(m_window.playlist(), &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first) {
+        if (m_waiting && m_firstAdded.isEmpty())
+            m_firstAdded = m_window.playlist()->fullPath(first + 1);
+    });
+}
+
+QStringList ExternalFiles::absolutePaths(const QStringList &words, const QString &workingDir)
+{
+    QStringList paths;
+    const QDir dir(workingDir);
+    for (const QString &w : words) {
+        if (w.startsWith(QLatin1String("file:"))) {
+            const QUrl url(w);
+            if (url.isLocalFile())
+                paths << QDir::cleanPath(url.toLocalFile());
+        } else if (!w.isEmpty()) {
+            paths << QDir::cleanPath(dir.absoluteFilePath(w));
+        }
+    }
+    return paths;
+}
+
+void ExternalFiles::open(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    qCInfo(lcExternal) << "received" << paths;
+    m_queue.enqueue(paths);
+    if (!m_waiting && m_window.adder()->isIdle())
+        startNext();
+    // Otherwise the adder's idle() starts it once the jobs before it are over.
+}
+
+void ExternalFiles::startNext()
+{
+    if (m_waiting || m_queue.isEmpty() || !m_window.adder()->isIdle())
+        return;
+    m_current = m_queue.dequeue();
+    m_firstAdded.clear();
+    m_waiting = true;
+    m_window.commands()->DropFiles(m_current);
+    if (m_waiting && m_window.adder()->isIdle())
+        finish(); // nothing the adder would take: no idle() follows
+}
+
+void ExternalFiles::finish()
+{
+    m_waiting = false;
+    PlaylistModel &model = *m_window.playlist();
+    const QString wanted = m_firstAdded.isEmpty() ? m_current.value(0) : m_firstAdded;
+    int row = 0;
+    if (model.contains(wanted)) {
+        for (int i = 1; i <= model.count() && row == 0; ++i)
+            if (model.fullPath(i) == wanted)
+                row = i;
+    }
+    if (row > 0) {
+        bool started = false;
+        PlaybackController &playback = *m_window.controller();
+        const QMetaObject::Connection c
+            = connect(&playback, &PlaybackController::trackStarted, this, [&] { started = true; });
+        playback.playRow(row, wanted); // as a double click on the row
+        disconnect(c);
+        qCInfo(lcExternal).noquote() << (started ? "playing" : "not playing") << wanted;
+    }
+    emit done(row);
+    startNext();
+}
+
+void ExternalFiles::raiseWindow()
+{
+    if (m_window.isMinimized())
+        m_window.showNormal();
+    m_window.show();
+    m_window.raise();
+    m_window.activateWindow();
+}
+
+} // namespace kes

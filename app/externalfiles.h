@@ -1,0 +1,48 @@
+// Files that reach the player from outside the window: the command line and a second
+// start's hand-over.  Each request is added by the rules of a drop, after whatever the
+// adder is still doing (the start-up playlist), and then the first file it added plays
+// as a double click would play it.  Requests run one after another.  GUI thread only;
+// the window outlives this object.
+#pragma once
+
+#include <QObject>
+#include <QQueue>
+#include <QStringList>
+
+namespace kes
+{
+
+class MainWindow;
+
+class ExternalFiles : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ExternalFiles(MainWindow &window, QObject *parent = nullptr);
+
+    // Command-line words as paths: file: URLs become local paths, relative paths are
+    // taken from workingDir.
+    static QStringList absolutePaths(const QStringList &words, const QString &workingDir);
+
+    // Adds paths and plays the first row they added (or, when every file was listed
+    // already, the row of the first path).  Returns at once.
+    void open(const QStringList &paths);
+    // Brings the window to the front, out of its minimised state.
+    void raiseWindow();
+
+signals:
+    // A request has been added; row is the row that started playing, 0 for none.
+    void done(int row);
+
+private:
+    void startNext();
+    void finish();
+
+    MainWindow &m_window;
+    QQueue<QStringList> m_queue;
+    QStringList m_current;
+    QString m_firstAdded; // full path of the first row the running request added
+    bool m_waiting = false; // a request is being added
+};
+
+} // namespace kes

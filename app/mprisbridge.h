@@ -1,0 +1,54 @@
+// The desktop's media controls (MPRIS) bound to the main window: each command is the
+// toolbar button that does the same ("再生", "一時", "停止", "次曲", "前曲", "終了"), the
+// volume goes through the volume slider's procedure, and what plays is read from the
+// playlist row of the current track.  GUI thread only; the window, the external-files
+// handler and the service outlive the bridge's use.
+#pragma once
+
+#include "decoderapi.h"
+#include "mediacontrol.h"
+
+#include <QObject>
+
+namespace kes
+{
+
+class ExternalFiles;
+class MainWindow;
+class MprisService;
+
+class MprisBridge : public QObject, public MediaControl
+{
+    Q_OBJECT
+public:
+    MprisBridge(MainWindow &window, const DecoderApi &api, ExternalFiles &external, QObject *parent = nullptr);
+
+    // Keeps service told of changes made elsewhere (the window's own buttons, the end of
+    // a track or of the playlist, the slider): the controller's signals and the slider.
+    void watch(MprisService &service);
+
+    void play() override;
+    void pause() override;
+    void playPause() override;
+    void stop() override;
+    void next() override;
+    void previous() override;
+    void raise() override;
+    void quit() override;
+    void openFile(const QString &path) override;
+
+    Status status() const override;
+    Track track() const override;
+    double volume() const override;
+    void setVolume(double volume) override;
+    qint64 positionUs() const override;
+
+private:
+    void press(const char *key);
+
+    MainWindow &m_window;
+    DecoderApi m_api;
+    ExternalFiles &m_external;
+};
+
+} // namespace kes

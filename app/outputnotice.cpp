@@ -1,0 +1,64 @@
+#include "outputnotice.h"
+
+#include <QMessageBox>
+
+#include <algorithm>
+
+namespace kes
+{
+
+namespace
+{
+
+constexpr int kWatchMs = 3000;
+
+} // namespace
+
+OutputNotice::OutputNotice(const DecoderApi &api, QWidget *window, int pollMs, QObject *parent)
+    : QObject(parent)
+    , m_api(api)
+    , m_window(window)
+{
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(pollMs);
+    connect(&m_timer, &QTimer::timeout, this, &OutputNotice::check);
+}
+
+QString OutputNotice::text()
+{
+    return QStringLiteral("サウンドサーバーに接続できないため、音を出さずに再生しています。");
+}
+
+void OutputNotice::trackStarted()
+{
+    if (m_told || !m_api.getOutputName)
+        return;
+    m_polls = std::max(1, kWatchMs / std::max(1, m_timer.interval()));
+    m_timer.start();
+}
+
+void OutputNotice::check()
+{
+    char name[16] = {};
+    if (m_told)
+        return;
+    if (m_api.getOutputName(name, sizeof name) <= 0) {
+        if (--m_polls > 0)
+            m_timer.start(); // not open yet
+        return;
+    }
+    if (qstrcmp(name, "null") != 0)
+        return;
+    m_told = true;
+    qInfo("kestrine: %s", qUtf8Printable(text()));
+    // Not modal: playback goes on while the note stands.
+    auto *box
+        = new QMessageBox(QMessageBox::Information, QStringLiteral("kestrine"), text(), QMessageBox::Ok, m_window);
+    box->setObjectName(QStringLiteral("outputNotice"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+    emit shown();
+}
+
+} // namespace kes

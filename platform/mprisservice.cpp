@@ -1,0 +1,226 @@
+#include "mprisservice.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace kes
+{
+
+namespace
+{
+
+constexpr const char *kPlayerInterface = "org.mpris.MediaPlayer2.Player";
+
+// org.mpris.MediaPlayer2: the application as a whole.
+class MprisRoot : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
+    Q_PROPERTY(bool CanQuit READ yes)
+    Q_PROPERTY(bool CanRaise READ yes)
+    Q_PROPERTY(bool Fullscreen READ no)
+    Q_PROPERTY(bool CanSetFullscreen READ no)
+    Q_PROPERTY(bool HasTrackList READ no)
+    Q_PROPERTY(QString Identity READ identity)
+    Q_PROPERTY(QString DesktopEntry READ identity)
+    Q_PROPERTY(QStringList SupportedUriSchemes READ uriSchemes)
+    Q_PROPERTY(QStringList SupportedMimeTypes READ mimeTypes)
+public:
+    MprisRoot(MprisService *service)
+        : QDBusAbstractAdaptor(service)
+        , m_service(service)
+    {
+    }
+    bool yes() const { return true; }
+    bool no() const { return false; }
+    QString identity() const { return QStringLiteral("kestrine"); }
+    QStringList uriSchemes() const { return { QStringLiteral("file") }; }
+    QStringList mimeTypes() const
+    {
+        return { QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-wav"), QStringLiteral("audio/x-mpegurl"),
+            QStringLiteral("video/mpeg"), QStringLiteral("video/x-msvideo"), QStringLiteral("audio/x-ms-wma") };
+    }
+
+public slots:
+    void Raise() { m_service->control().raise(); }
+    void Quit() { m_service->control().quit(); }
+
+private:
+    MprisService *m_service;
+};
+
+// org.mpris.MediaPlayer2.Player: the transport, what plays, volume and position.
+class MprisPlayer : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
+    Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
+    Q_PROPERTY(double Rate READ rate WRITE setRate)
+    Q_PROPERTY(double MinimumRate READ rate)
+    Q_PROPERTY(double MaximumRate READ rate)
+    Q_PROPERTY(QVariantMap Metadata READ metadata)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
+    Q_PROPERTY(qlonglong Position READ position)
+    Q_PROPERTY(bool CanGoNext READ yes)
+    Q_PROPERTY(bool CanGoPrevious READ yes)
+    Q_PROPERTY(bool CanPlay READ yes)
+    Q_PROPERTY(bool CanPause READ yes)
+    Q_PROPERTY(bool CanSeek READ no)
+    Q_PROPERTY(bool CanControl READ yes)
+public:
+    MprisPlayer(MprisService *service)
+        : QDBusAbstractAdaptor(service)
+        , m_service(service)
+    {
+    }
+    QString playbackStatus() const { return m_service->playbackStatus(); }
+    double rate() const { return 1.0; }
+    void setRate(double) { } // one speed only
+    QVariantMap metadata() const { return m_service->metadata(); }
+    double volume() const { return m_service->control().volume(); }
+    void setVolume(double v)
+    {
+        m_service->control().setVolume(std::clamp(v, 0.0, 1.0));
+        m_service->refresh();
+    }
+    qlonglong position() const { return m_service->control().positionUs(); }
+    bool yes() const { return true; }
+    bool no() const { return false; }
+
+public slots:
+    void Play() { run(&MediaControl::play); }
+    void Pause() { run(&MediaControl::pause); }
+    void PlayPause() { run(&MediaControl::playPause); }
+    void Stop() { run(&MediaControl::stop); }
+    void Next() { run(&MediaControl::next); }
+    void Previous() { run(&MediaControl::previous); }
+    void Seek(qlonglong) { } // CanSeek is false
+    void SetPosition(const QDBusObjectPath &, qlonglong) { }
+    void OpenUri(const QString &uri)
+    {
+        const QUrl url(uri);
+        if (url.isLocalFile())
+            m_service->control().openFile(url.toLocalFile());
+    }
+
+signals:
+    void Seeked(qlonglong position);
+
+private:
+    void run(void (MediaControl::*command)())
+    {
+        (m_service->control().*command)();
+        m_service->refresh();
+    }
+
+    MprisService *m_service;
+};
+
+} // namespace
+
+MprisService::MprisService(MediaControl &control, QObject *parent)
+    : QObject(parent)
+    , m_control(control)
+    , m_bus(QString())
+{
+    new MprisRoot(this);
+    new MprisPlayer(this);
+}
+
+MprisService::~MprisService()
+{
+    if (m_registered) {
+        m_bus.unregisterService(QString::fromLatin1(kServiceName));
+        m_bus.unregisterObject(QString::fromLatin1(kObjectPath));
+    }
+}
+
+bool MprisService::registerOn(const QDBusConnection &bus)
+{
+    if (m_registered || !bus.isConnected())
+        return m_registered;
+    m_bus = bus;
+    if (!m_bus.registerObject(QString::fromLatin1(kObjectPath), this, QDBusConnection::ExportAdaptors))
+        return false;
+    if (!m_bus.registerService(QString::fromLatin1(kServiceName))) {
+        m_bus.unregisterObject(QString::fromLatin1(kObjectPath));
+        return false;
+    }
+    m_registered = true;
+    m_status = playbackStatus();
+    m_track = m_control.track();
+    m_volume = m_control.volume();
+    return true;
+}
+
+QString MprisService::playbackStatus() const
+{
+    switch (m_control.status()) {
+    case MediaControl::Status::Playing:
+        return QStringLiteral("Playing");
+    case MediaControl::Status::Paused:
+        return QStringLiteral("Paused");
+    case MediaControl::Status::Stopped:
+        break;
+    }
+    return QStringLiteral("Stopped");
+}
+
+QVariantMap MprisService::metadata() const
+{
+    const MediaControl::Track t = m_control.track();
+    if (t.row <= 0)
+        return { { QStringLiteral("mpris:trackid"),
+            QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"))) } };
+    QVariantMap m;
+    // The row and a hash of the path: a new id when a row holds another file.
+    m.insert(QStringLiteral("mpris:trackid"),
+        QVariant::fromValue(
+            QDBusObjectPath(QStringLiteral("/io/github/kestrine/track/%1_%2").arg(t.row).arg(qHash(t.path), 0, 16))));
+    if (t.lengthUs > 0)
+        m.insert(QStringLiteral("mpris:length"), QVariant::fromValue<qlonglong>(t.lengthUs));
+    m.insert(QStringLiteral("xesam:title"), t.title);
+    if (!t.artist.isEmpty())
+        m.insert(QStringLiteral("xesam:artist"), QStringList { t.artist });
+    if (!t.album.isEmpty())
+        m.insert(QStringLiteral("xesam:album"), t.album);
+    m.insert(QStringLiteral("xesam:url"), QUrl::fromLocalFile(t.path).toString(QUrl::FullyEncoded));
+    return m;
+}
+
+void MprisService::refresh()
+{
+    if (!m_registered)
+        return;
+    QVariantMap changed;
+    const QString status = playbackStatus();
+    if (status != m_status)
+        changed.insert(QStringLiteral("PlaybackStatus"), m_status = status);
+    const MediaControl::Track track = m_control.track();
+    if (!(track == m_track)) {
+        m_track = track;
+        changed.insert(QStringLiteral("Metadata"), metadata());
+    }
+    const double volume = m_control.volume();
+    if (volume != m_volume)
+        changed.insert(QStringLiteral("Volume"), m_volume = volume);
+    if (!changed.isEmpty())
+        propertiesChanged(changed);
+}
+
+void MprisService::propertiesChanged(const QVariantMap &changed)
+{
+    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath),
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+    signal << QString::fromLatin1(kPlayerInterface) << changed << QStringList();
+    m_bus.send(signal);
+}
+
+} // namespace kes
+
+#include "mprisservice.moc"

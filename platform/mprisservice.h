@@ -1,0 +1,52 @@
+// The player on the session bus as org.mpris.MediaPlayer2.kestrine (MPRIS 2.2): the
+// root and Player interfaces at /org/mpris/MediaPlayer2, driven through a MediaControl.
+// Without a session bus the player simply runs without it.  GUI thread only; the control
+// must outlive the service.
+#pragma once
+
+#include "mediacontrol.h"
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QVariantMap>
+
+namespace kes
+{
+
+class MprisService : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr const char *kServiceName = "org.mpris.MediaPlayer2.kestrine";
+    static constexpr const char *kObjectPath = "/org/mpris/MediaPlayer2";
+
+    explicit MprisService(MediaControl &control, QObject *parent = nullptr);
+    ~MprisService() override;
+
+    // Registers the object and takes the service name; false (with nothing registered)
+    // when the bus does not answer or the name is taken.
+    bool registerOn(const QDBusConnection &bus);
+    bool isRegistered() const { return m_registered; }
+
+    // Reads status, track and volume again and tells the bus (PropertiesChanged) about
+    // those that differ from what it last told.  Call after anything that may change them.
+    void refresh();
+
+    MediaControl &control() const { return m_control; }
+    // The MPRIS texts and maps of the control's current values.
+    QString playbackStatus() const;
+    QVariantMap metadata() const;
+
+private:
+    void propertiesChanged(const QVariantMap &changed);
+
+    MediaControl &m_control;
+    QDBusConnection m_bus;
+    bool m_registered = false;
+    // What the bus was told last.
+    QString m_status;
+    MediaControl::Track m_track;
+    double m_volume = -1;
+};
+
+} // namespace kes

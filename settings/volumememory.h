@@ -1,0 +1,38 @@
+// The output volume kept between runs, as the system kept the wave-out volume on the
+// classic platform.  It lives in the settings file as one key of its own, VOLUME in the
+// section その他設定 (the slider's value, 0..65535, both channels alike); writing it
+// leaves every other key's bytes as they were.  GUI thread only.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <cstdint>
+#include <optional>
+
+namespace kes
+{
+
+class VolumeMemory : public QObject
+{
+    Q_OBJECT
+public:
+    explicit VolumeMemory(const QString &iniPath, QObject *parent = nullptr);
+    ~VolumeMemory() override; // writes a change still waiting
+
+    // The volume word (low 16 bits left, high 16 bits right) stored by an earlier run.
+    std::optional<uint32_t> stored() const;
+    // Notes a new volume word; the file is written once the volume has stayed put for
+    // a moment, so a dragged slider costs one write.
+    void remember(uint32_t word);
+    // Writes a noted change now; returns false when the file could not be written.
+    bool flush();
+
+private:
+    QString m_iniPath;
+    QTimer m_timer;
+    std::optional<uint16_t> m_pending;
+};
+
+} // namespace kes
