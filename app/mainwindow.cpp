@@ -12,6 +12,7 @@
 #include "trackadder.h"
 #include "trimnull.h"
 #include "twips.h"
+#include "videowindowpresenter.h"
 #include "wavebox.h"
 #include "waveoutvolume.h"
 
@@ -95,6 +96,11 @@ void MainWindow::bindPlaylist()
     m_commands = std::make_unique<PlaylistCommands>(*m_playlist, *m_adder, *m_ctx.prompter, m_ctx.programFolder);
     m_sequencer = std::make_unique<Sequencer>(
         *m_playlist, playback().CurrentTrackNo, [this] { return playMode(); }, [this] { return repeatOn(); });
+    m_videoWindow = std::make_unique<VideoWindowPresenter>(
+        VideoWindow::Context { m_playlist, m_sequencer.get(), m_ctx.api, m_ctx.prompter, this });
+    m_video = m_videoWindow.get();
+    // Queued: the hand-back starts once the video window has finished closing.
+    connect(m_videoWindow.get(), &VideoWindowPresenter::closed, this, &MainWindow::videoClosed, Qt::QueuedConnection);
 
     m_listView->setModel(m_playlist);
     m_listView->setAcceptDrops(true);
@@ -651,6 +657,8 @@ void MainWindow::Form_Unload()
     m_unloaded = true;
     m_timebar->stop();
     m_lyricsTimer->stop();
+    if (m_video)
+        m_video->closeVideo();
     m_adder->cancel();
     playback().CallbackActive = false;
     m_ctx.api.stopCallback();

@@ -32,6 +32,7 @@ class PlaylistModel;
 class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
+class VideoWindowPresenter;
 
 class MainWindow : public QWidget
 {
@@ -83,13 +84,14 @@ public:
     void DrawSpectrum();
     void ShowNowPlaying(const QString &path);
     void ShowLyrics();
+    // The video window is installed by the constructor; tests may put another in its place.
     void setVideoPresenter(VideoPresenter *video) { m_video = video; }
+    // The video window closed: a track it handed back (VideoHandBack) starts here.
+    void videoClosed();
 
     // "03:07", "100:00"; "44.1 KHz", "48 KHz".
     static QString timeText(int seconds);
     static QString frequencyText(int hertz);
-    // Names ending exactly in "mpg", "avi" or "wma" go to the video window.
-    static bool isVideoName(const QString &path);
 
     PlaylistModel *playlist() const { return m_playlist; }
     TrackAdder *adder() const { return m_adder; }
@@ -169,6 +171,7 @@ private:
     TrackAdder *m_adder = nullptr;
     std::unique_ptr<PlaylistCommands> m_commands;
     std::unique_ptr<Sequencer> m_sequencer;
+    std::unique_ptr<VideoWindowPresenter> m_videoWindow;
     VideoPresenter *m_video = nullptr;
     QString m_lyricsFile;
     int m_spectrumTick = 0;

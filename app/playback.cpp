@@ -31,12 +31,6 @@ QString MainWindow::frequencyText(int hertz)
     return QString::number(hertz / 1000.0, 'g', 15) + QStringLiteral(" KHz");
 }
 
-bool MainWindow::isVideoName(const QString &path)
-{
-    const QString last3 = path.right(3);
-    return last3 == QStringLiteral("mpg") || last3 == QStringLiteral("avi") || last3 == QStringLiteral("wma");
-}
-
 void MainWindow::PlayTrack()
 {
     PlaybackState &pb = playback();
@@ -52,8 +46,7 @@ void MainWindow::PlayTrack()
         pb.VideoFile = pb.CurrentFile;
         pb.VideoHandBack = false;
         showMinimized();
-        if (m_video)
-            m_video->showVideo();
+        m_video->showVideo();
         if (!pb.VideoHandBack)
             return;
         pb.CurrentFile = pb.VideoFile;
@@ -107,6 +100,20 @@ void MainWindow::PlayTrack()
     }
     m_timebar->start();
     emit trackStarted();
+}
+
+void MainWindow::videoClosed()
+{
+    // The window hands back the first row that is no video, or nothing when the playlist
+    // ended; started here, so that a mixed playlist plays through by itself.
+    PlaybackState &pb = playback();
+    if (m_unloaded || !pb.VideoHandBack)
+        return;
+    pb.VideoHandBack = false;
+    if (pb.VideoFile.isEmpty())
+        return;
+    pb.CurrentFile = pb.VideoFile;
+    PlayTrack();
 }
 
 void MainWindow::StopTrack()

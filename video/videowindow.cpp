@@ -1,0 +1,312 @@
+#include "videowindow.h"
+
+#include "playbackstate.h"
+#include "twips.h"
+#include "videoicons.h"
+#include "videopresenter.h"
+#include "waveoutvolume.h"
+
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QVideoSink>
+
+namespace kes
+{
+
+namespace
+{
+
+// The classic window frame, as the main window counts it: the client area is this much
+// smaller than the window.
+constexpr int kFrameWidthTwips = 120;
+constexpr int kFrameHeightTwips = 420;
+// The player control's place and size before a video has told its own size.
+const QRect kControlTwips(30, 420, 3585, 3375);
+constexpr int kToolbarHeightTwips = 420;
+
+const QString kPlay = QStringLiteral("play");
+const QString kPause = QStringLiteral("pause");
+const QString kStop = QStringLiteral("stop");
+
+} // namespace
+
+VideoWindow::VideoWindow(const Context &context, QWidget *parent)
+    : QWidget(parent)
+    , m_ctx(context)
+    , m_sequence(*context.rows, *context.sequencer, playback().CurrentTrackNo)
+{
+    setObjectName(QStringLiteral("Frm_Mpeg"));
+    setWindowTitle(QStringLiteral("Media Player"));
+    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
+    f.setPointSizeF(14.25);
+    setFont(f);
+    resize(twipsToPx(3720), twipsToPx(3840));
+
+    buildToolbar();
+
+    m_video = new QVideoWidget(this);
+    m_video->setObjectName(QStringLiteral("MediaPlayer"));
+    m_video->setGeometry(
+        twipsRect(kControlTwips.x(), kControlTwips.y(), kControlTwips.width(), kControlTwips.height()));
+    m_video->installEventFilter(this);
+    m_player = new QMediaPlayer(this);
+    m_audio = new QAudioOutput(this);
+    m_player->setAudioOutput(m_audio);
+    m_player->setVideoOutput(m_video);
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &VideoWindow::onMediaStatus);
+    connect(m_player, &QMediaPlayer::errorOccurred, this, &VideoWindow::MediaPlayer_Error);
+
+    m_resizeTimer = new QTimer(this);
+    m_resizeTimer->setObjectName(QStringLiteral("Resize_Timer"));
+    m_resizeTimer->setInterval(100);
+    connect(m_resizeTimer, &QTimer::timeout, this, &VideoWindow::Resize_Timer_Timer);
+}
+
+VideoWindow::~VideoWindow()
+{
+    m_player->stop();
+}
+
+void VideoWindow::buildToolbar()
+{
+    m_toolbar = new QToolBar(this);
+    m_toolbar->setObjectName(QStringLiteral("Toolbar1"));
+    m_toolbar->setGeometry(twipsRect(0, 0, 3720, kToolbarHeightTwips));
+    m_toolbar->setMovable(false);
+    m_toolbar->setFloatable(false);
+    m_toolbar->setIconSize(QSize(16, 16));
+    m_toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    struct Button {
+        const char *key;
+        int image; // 1-based index into the image list; 0 for the separator
+        const char *tip;
+    };
+    static const Button buttons[] = { { "half", 1, "50%" }, { "normal", 2, "100%" }, { "dubble", 3, "200%" },
+        { "Full", 4, "Full" }, { nullptr, 0, nullptr }, { "back", 5, "Back" }, { "play", 6, "play" },
+        { "pause", 7, "pause" }, { "stop", 8, "stop" }, { "next", 9, "next" } };
+    for (const Button &b : buttons) {
+        if (!b.key) {
+            m_toolbar->addSeparator();
+            continue;
+        }
+        const QString key = QString::fromLatin1(b.key);
+        QAction *a = m_toolbar->addAction(QIcon(videoIcon(QString::fromLatin1(kVideoImageKeys[b.image - 1]), 16)), {});
+        a->setObjectName(key);
+        a->setData(key);
+        a->setToolTip(QString::fromLatin1(b.tip));
+    }
+    connect(m_toolbar, &QToolBar::actionTriggered, this,
+        [this](QAction *action) { Toolbar1_ButtonClick(action->data().toString()); });
+}
+
+void VideoWindow::Form_Load()
+{
+    PlaybackState &pb = playback();
+    pb.VideoHandBack = false;
+    m_loaded = true;
+    setFileName(pb.VideoFile);
+    m_playerState = kPlay;
+    show();
+    raise();
+    ApplySizeMode(pb.VideoSizeMode);
+    setWindowTitle(pb.VideoFile);
+    FitWindow();
+    applyVolume();
+    m_resizeTimer->start();
+}
+
+void VideoWindow::setFileName(const QString &path)
+{
+    m_reported = false;
+    // Setting the same file again starts it again, as a new file does.
+    m_player->setSource(QUrl());
+    m_player->setSource(QUrl::fromLocalFile(path));
+    m_player->play();
+}
+
+void VideoWindow::ApplySizeMode(int mode)
+{
+    playback().VideoSizeMode = mode;
+    if (mode == 3) {
+        m_video->setFullScreen(true);
+        return;
+    }
+    if (m_video->isFullScreen())
+        m_video->setFullScreen(false);
+    Resize_Timer_Timer();
+}
+
+QSize VideoWindow::controlSizeTwips() const
+{
+    return QSize(pxToTwips(m_video->width()), pxToTwips(m_video->height()));
+}
+
+int VideoWindow::windowWidthTwips() const
+{
+    return pxToTwips(width()) + kFrameWidthTwips;
+}
+
+int VideoWindow::windowHeightTwips() const
+{
+    return pxToTwips(height()) + kFrameHeightTwips;
+}
+
+void VideoWindow::FitWindow()
+{
+    const QSize control = controlSizeTwips();
+    const int w = control.width() < 3200 ? 3500 : control.width() + 200;
+    const int h = control.height() + 1000;
+    resize(twipsToPx(w - kFrameWidthTwips), twipsToPx(h - kFrameHeightTwips));
+    m_toolbar->resize(width(), m_toolbar->height());
+}
+
+void VideoWindow::Resize_Timer_Timer()
+{
+    // The control takes the video's own size, scaled by the size mode, once the video
+    // has told it; before that it keeps its design size.  Full screen sizes itself.
+    if (!m_video->isFullScreen()) {
+        QSize px(twipsToPx(kControlTwips.width()), twipsToPx(kControlTwips.height()));
+        const QSize native = m_video->videoSink()->videoSize();
+        if (native.isValid() && !native.isEmpty()) {
+            const int mode = playback().VideoSizeMode;
+            px = mode == 0 ? native / 2 : mode == 2 ? native * 2 : native;
+        }
+        m_video->resize(px);
+    }
+    FitWindow();
+    // One volume slider governs both players: the main window sets the wave-out volume,
+    // the video's sound follows it here.
+    applyVolume();
+}
+
+void VideoWindow::applyVolume()
+{
+    uint32_t word = 0;
+    if (!waveOutGetVolume(m_ctx.api, &word))
+        return;
+    const float volume = static_cast<float>((word & 0xFFFFu) + (word >> 16)) / (2.0f * 65535.0f);
+    if (m_audio->volume() != volume)
+        m_audio->setVolume(volume);
+}
+
+void VideoWindow::Toolbar1_ButtonClick(const QString &key)
+{
+    static const QStringList sizes { QStringLiteral("half"), QStringLiteral("normal"), QStringLiteral("dubble"),
+        QStringLiteral("Full") };
+    if (const qsizetype mode = sizes.indexOf(key); mode >= 0) {
+        ApplySizeMode(static_cast<int>(mode));
+    } else if (key == QLatin1String("back")) {
+        VideoBack();
+    } else if (key == kPlay) {
+        m_playerState = kPlay;
+        m_player->play();
+    } else if (key == kPause) {
+        if (m_playerState != kStop) {
+            m_playerState = kPause;
+            m_player->pause();
+        }
+    } else if (key == kStop) {
+        m_playerState = kStop;
+        m_player->stop();
+    } else if (key == QLatin1String("next")) {
+        VideoNext();
+    }
+}
+
+void VideoWindow::onMediaStatus(QMediaPlayer::MediaStatus status)
+{
+    if (status == QMediaPlayer::EndOfMedia && m_loaded)
+        MediaPlayer_EndOfStream();
+}
+
+void VideoWindow::MediaPlayer_EndOfStream()
+{
+    follow(m_sequence.endOfStream(), false);
+}
+
+void VideoWindow::MediaPlayer_Error()
+{
+    if (m_reported || !m_loaded)
+        return;
+    m_reported = true;
+    m_ctx.prompter->message(QStringLiteral("Error!! Unload Mediaplayer form"));
+    // A file that cannot be played never ends: go on as at its end, so that the playlist
+    // does not stop here.  Queued, so that the player has finished reporting first.
+    const QUrl failed = m_player->source();
+    QMetaObject::invokeMethod(
+        this,
+        [this, failed] {
+            if (m_loaded && m_player->source() == failed)
+                MediaPlayer_EndOfStream();
+        },
+        Qt::QueuedConnection);
+}
+
+void VideoWindow::VideoNext()
+{
+    follow(m_sequence.next(), true);
+}
+
+void VideoWindow::VideoBack()
+{
+    m_playerState = kStop;
+    m_player->stop();
+    follow(m_sequence.back(), false);
+}
+
+void VideoWindow::follow(const VideoStep &step, bool applySize)
+{
+    switch (step.kind) {
+    case VideoStep::Kind::Stay:
+        return;
+    case VideoStep::Kind::PlayHere:
+        m_nextPath = step.path;
+        setFileName(step.path);
+        m_playerState = kPlay;
+        setWindowTitle(step.path);
+        if (applySize)
+            ApplySizeMode(playback().VideoSizeMode);
+        return;
+    case VideoStep::Kind::HandBack:
+        m_nextPath = step.path;
+        handBack(step.path);
+        return;
+    }
+}
+
+void VideoWindow::handBack(const QString &path)
+{
+    PlaybackState &pb = playback();
+    pb.VideoHandBack = true;
+    pb.VideoFile = path;
+    close();
+}
+
+void VideoWindow::closeEvent(QCloseEvent *event)
+{
+    // Unload: the player lets go of the file, the main window comes back.
+    m_resizeTimer->stop();
+    m_loaded = false;
+    m_player->stop();
+    m_player->setSource(QUrl());
+    if (m_video->isFullScreen())
+        m_video->setFullScreen(false);
+    if (m_ctx.mainWindow && m_ctx.mainWindow->isMinimized())
+        m_ctx.mainWindow->showNormal();
+    event->accept();
+    emit unloaded();
+}
+
+bool VideoWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // Escape or a double click leaves full screen for the 100% size.
+    if (watched == m_video && m_video->isFullScreen()
+        && ((event->type() == QEvent::KeyPress && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+            || event->type() == QEvent::MouseButtonDblClick)) {
+        ApplySizeMode(1);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace kes
