@@ -215,6 +215,7 @@ void VideoWindow::Toolbar1_ButtonClick(const QString &key)
 
 void VideoWindow::onMediaStatus(QMediaPlayer::MediaStatus status)
 {
+
     if (status == QMediaPlayer::EndOfMedia && m_loaded)
         MediaPlayer_EndOfStream();
 }
@@ -226,20 +227,21 @@ void VideoWindow::MediaPlayer_EndOfStream()
 
 void VideoWindow::MediaPlayer_Error()
 {
-    if (m_reported || !m_loaded)
+    // A failing file reports more than one error, some only after the player let go of it
+    // (they wait in the player's queue): report the first, ignore those that arrive while
+    // no file is set.
+    if (m_reported || !m_loaded || m_player->source().isEmpty())
         return;
     m_reported = true;
     m_ctx.prompter->message(QStringLiteral("Error!! Unload Mediaplayer form"));
     // A file that cannot be played never ends: go on as at its end, so that the playlist
-    // does not stop here.  Queued, so that the player has finished reporting first.
-    const QUrl failed = m_player->source();
-    QMetaObject::invokeMethod(
-        this,
-        [this, failed] {
-            if (m_loaded && m_player->source() == failed)
-                MediaPlayer_EndOfStream();
-        },
-        Qt::QueuedConnection);
+    // does not stop here.  The failed file is let go first and the next one set a turn of
+    // the event loop later, after the late reports of the failed one.
+    m_player->setSource(QUrl());
+    QTimer::singleShot(0, this, [this] {
+        if (m_loaded && m_player->source().isEmpty())
+            MediaPlayer_EndOfStream();
+    });
 }
 
 void VideoWindow::VideoNext()
