@@ -8,6 +8,7 @@
 
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QVideoSink>
 
 namespace kes
@@ -54,6 +55,7 @@ VideoWindow::VideoWindow(const Context &context, QWidget *parent)
     m_player->setAudioOutput(m_audio);
     m_player->setVideoOutput(m_video);
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &VideoWindow::onMediaStatus);
+    connect(m_video->videoSink(), &QVideoSink::videoFrameChanged, this, [this] { ++m_frames; });
     connect(m_player, &QMediaPlayer::errorOccurred, this, &VideoWindow::MediaPlayer_Error);
 
     m_resizeTimer = new QTimer(this);
@@ -74,8 +76,11 @@ void VideoWindow::buildToolbar()
     m_toolbar->setGeometry(twipsRect(0, 0, 3720, kToolbarHeightTwips));
     m_toolbar->setMovable(false);
     m_toolbar->setFloatable(false);
-    m_toolbar->setIconSize(QSize(16, 16));
+    m_toolbar->setIconSize(QSize(14, 14));
     m_toolbar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    // Tight buttons, so that all nine fit in the narrowest window (3500 twips).
+    m_toolbar->setContentsMargins(0, 0, 0, 0);
+    m_toolbar->layout()->setSpacing(0);
     struct Button {
         const char *key;
         int image; // 1-based index into the image list; 0 for the separator
@@ -90,7 +95,7 @@ void VideoWindow::buildToolbar()
             continue;
         }
         const QString key = QString::fromLatin1(b.key);
-        QAction *a = m_toolbar->addAction(QIcon(videoIcon(QString::fromLatin1(kVideoImageKeys[b.image - 1]), 16)), {});
+        QAction *a = m_toolbar->addAction(QIcon(videoIcon(QString::fromLatin1(kVideoImageKeys[b.image - 1]), 14)), {});
         a->setObjectName(key);
         a->setData(key);
         a->setToolTip(QString::fromLatin1(b.tip));
@@ -118,6 +123,11 @@ void VideoWindow::Form_Load()
 void VideoWindow::setFileName(const QString &path)
 {
     m_reported = false;
+    m_stillTicks = 0;
+    m_blindTicks = 0;
+    m_frames = 0;
+    m_reopened = false;
+    m_lastPosition = -1;
     // Setting the same file again starts it again, as a new file does.
     m_player->setSource(QUrl());
     m_player->setSource(QUrl::fromLocalFile(path));
@@ -174,9 +184,36 @@ void VideoWindow::Resize_Timer_Timer()
         m_video->resize(px);
     }
     FitWindow();
+    checkStalls();
     // One volume slider governs both players: the main window sets the wave-out volume,
     // the video's sound follows it here.
     applyVolume();
+}
+
+void VideoWindow::checkStalls()
+{
+    // Two glitches of the GStreamer back end, seen with MPEG program streams (whose clock
+    // starts late) in a real window: now and then no picture reaches the window although
+    // the clock runs, and then the end is never reported either.  A file whose clock ran a
+    // second without a picture is opened once more; a file that stood still a second at
+    // or past its length has ended.
+    const qint64 position = m_player->position();
+    const bool playing = m_player->playbackState() == QMediaPlayer::PlayingState;
+    const bool advancing = playing && m_lastPosition >= 0 && position > m_lastPosition;
+    const bool still
+        = playing && m_player->duration() > 0 && position >= m_player->duration() && position == m_lastPosition;
+    m_lastPosition = position;
+    if (advancing && m_player->hasVideo() && m_frames == 0 && ++m_blindTicks == 10 && !m_reopened) {
+        m_reopened = true;
+        const QUrl source = m_player->source();
+        m_player->setSource(QUrl());
+        m_player->setSource(source);
+        m_player->play();
+        return;
+    }
+    m_stillTicks = still ? m_stillTicks + 1 : 0;
+    if (m_stillTicks == 10 && m_loaded)
+        MediaPlayer_EndOfStream();
 }
 
 void VideoWindow::applyVolume()

@@ -79,6 +79,7 @@ private:
     void follow(const VideoStep &step, bool applySize);
     void handBack(const QString &path);
     void applyVolume();
+    void checkStalls();
     void onMediaStatus(QMediaPlayer::MediaStatus status);
 
     Context m_ctx;
@@ -94,6 +95,12 @@ private:
     // never reaches its end, so the first error moves on instead.
     bool m_reported = false;
     bool m_loaded = false;
+    // What Resize_Timer watches of the file that plays (see checkStalls).
+    qint64 m_lastPosition = -1;
+    int m_stillTicks = 0; // ticks the position stood still at the end
+    int m_blindTicks = 0; // ticks the position advanced without a picture
+    int m_frames = 0; // pictures that reached the window
+    bool m_reopened = false;
 };
 
 } // namespace kes

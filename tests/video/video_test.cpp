@@ -168,6 +168,8 @@ protected:
     // Fills the playlist (all rows checked, repeat as asked) and plays row `start`.
     void play(const QStringList &paths, bool repeat = false, int start = 1, const std::set<int> &unchecked = {})
     {
+        frames = 0;
+        sources.clear();
         for (int i = 0; i < paths.size(); ++i) {
             TrackRow r;
             r.fullPath = paths[i];
