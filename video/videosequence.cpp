@@ -37,7 +37,7 @@ VideoStep VideoSequence::back()
     // find, so do not ask.
     if (!m_rows.anyChecked())
         return {};
-    return stepFor(m_sequencer.PreviousRow());
+    return stepFor(m_sequencer.previousRow());
 }
 
 } // namespace kes

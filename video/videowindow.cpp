@@ -323,15 +323,13 @@ void VideoWindow::handBack(const QString &path)
 
 void VideoWindow::closeEvent(QCloseEvent *event)
 {
-    // Unload: the player lets go of the file, the main window comes back.
+    // Unload: the player lets go of the file; the main window comes back on unloaded().
     m_resizeTimer->stop();
     m_loaded = false;
     m_player->stop();
     m_player->setSource(QUrl());
     if (m_video->isFullScreen())
         m_video->setFullScreen(false);
-    if (m_ctx.mainWindow && m_ctx.mainWindow->isMinimized())
-        m_ctx.mainWindow->showNormal();
     event->accept();
     emit unloaded();
 }

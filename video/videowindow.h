@@ -1,7 +1,7 @@
 // The video window `Frm_Mpeg`: plays playback().VideoFile with Qt Multimedia, offers four
 // display sizes and the transport buttons, follows the playlist by itself while the next
 // rows are videos, and hands the first other row back through VideoFile/VideoHandBack.
-// While it is open the main window stays minimised; closing it restores the main window.
+// The player minimises the main window while it is open and restores it on unloaded().
 // GUI thread only: the media player decodes on its own threads and reports through
 // queued signals.
 #pragma once
@@ -30,7 +30,6 @@ public:
         Sequencer *sequencer = nullptr; // the main window's, over rows and CurrentTrackNo
         DecoderApi api; // for the wave-out volume
         Prompter *prompter = nullptr;
-        QWidget *mainWindow = nullptr; // restored when this window closes
     };
 
     explicit VideoWindow(const Context &context, QWidget *parent = nullptr);

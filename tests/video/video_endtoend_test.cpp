@@ -2,6 +2,7 @@
 // windows under xvfb-run with no sound server: a playlist of song, video, song plays
 // through by itself and stops after the last row.
 #include "mainwindow.h"
+#include "playbackcontroller.h"
 #include "playbackstate.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
@@ -41,7 +42,7 @@ TEST(VideoEndToEnd, SongVideoSongPlaysThroughAndStops)
     ctx.iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
     ctx.programFolder = dir.path();
     MainWindow w(ctx);
-    ASSERT_TRUE(w.Form_Load());
+    ASSERT_TRUE(w.formLoad());
     ASSERT_EQ(api.setOutput("null"), 1);
     w.show();
     w.adder()->addFiles(paths);
@@ -50,8 +51,8 @@ TEST(VideoEndToEnd, SongVideoSongPlaysThroughAndStops)
     w.Label15_Click(); // repeat off
 
     QStringList started;
-    QObject::connect(
-        &w, &MainWindow::trackStarted, [&] { started << w.findChild<QLabel *>(QStringLiteral("Lbl_Number"))->text(); });
+    QObject::connect(w.controller(), &PlaybackController::trackStarted,
+        [&] { started << w.findChild<QLabel *>(QStringLiteral("Lbl_Number"))->text(); });
     // The video window is made on first use: hook its sink as soon as it exists.
     int frames = 0;
     bool minimisedWhileVideo = false;
@@ -73,10 +74,9 @@ TEST(VideoEndToEnd, SongVideoSongPlaysThroughAndStops)
     w.Toolbar_ButtonClick(QStringLiteral("再生"));
     QElapsedTimer t;
     t.start();
-    auto *timebar = w.findChild<QTimer *>(QStringLiteral("Timebar"));
     while (t.elapsed() < 20000) {
         QTest::qWait(50);
-        if (started.size() == 2 && !timebar->isActive() && !playback().TrackEnded)
+        if (started.size() == 2 && !w.controller()->timebarOn() && !playback().TrackEnded)
             break;
     }
     EXPECT_EQ(started, QStringList({ QStringLiteral("No.1"), QStringLiteral("No.3") }));

@@ -3,6 +3,7 @@
 // decoder: size modes, transport, the hand-back, errors, volume and shutdown.
 #include "fakedecoder.h"
 #include "mainwindow.h"
+#include "playbackcontroller.h"
 #include "playbackstate.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
@@ -153,7 +154,7 @@ protected:
         ctx.iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
         ctx.programFolder = dir.path();
         w = std::make_unique<MainWindow>(ctx);
-        ASSERT_TRUE(w->Form_Load());
+        ASSERT_TRUE(w->formLoad());
         w->show();
     }
 
@@ -180,7 +181,7 @@ protected:
             w->Label15_Click();
         playback().CurrentTrackNo = start;
         playback().CurrentFile = paths[start - 1];
-        w->PlayTrack();
+        w->controller()->PlayTrack();
         if (VideoWindow *v = frm()) {
             QObject::connect(v->videoWidget()->videoSink(), &QVideoSink::videoFrameChanged, v, [this] { ++frames; });
             QObject::connect(v->mediaPlayer(), &QMediaPlayer::sourceChanged, v, [this](const QUrl &url) {
@@ -338,9 +339,9 @@ TEST_F(VideoWindowTest, SizeModesFitTheWindowToTheVideo)
 TEST_F(VideoWindowTest, TheMainVolumeSliderGovernsTheVideoSound)
 {
     play({ clip("a.avi") }, true);
-    w->Slider1_Change(16384);
+    w->slider1Change(16384);
     ASSERT_TRUE(waitFor([] { return std::abs(frm()->audioOutput()->volume() - 0.25f) < 0.01f; }, 1000));
-    w->Slider1_Change(65535);
+    w->slider1Change(65535);
     ASSERT_TRUE(waitFor([] { return frm()->audioOutput()->volume() == 1.0f; }, 1000));
 }
 
@@ -353,7 +354,7 @@ TEST_F(VideoWindowTest, ClosingByHandOrAtShutdownStartsNothing)
     EXPECT_TRUE(FakeDecoder::instance().openedPath.empty());
     // Shutdown closes the open video window before the decoder is released.
     playback().CurrentFile = clip("a.avi");
-    w->PlayTrack();
+    w->controller()->PlayTrack();
     ASSERT_TRUE(videoOpen());
     w->close();
     QTest::qWait(50);
