@@ -59,15 +59,12 @@ TEST(VideoEndToEnd, SongVideoSongPlaysThroughAndStops)
     VideoWindow *video = nullptr;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (!video) {
-            for (QWidget *top : QApplication::topLevelWidgets())
-                if (auto *v = qobject_cast<VideoWindow *>(top))
-                    video = v;
-            if (video)
-                QObject::connect(video->videoWidget()->videoSink(), &QVideoSink::videoFrameChanged, [&] { ++frames; });
-        }
-        if (video && video->isVisible() && w.isMinimized())
-            minimisedWhileVideo = true;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *v = qobject_cast<VideoWindow *>(top); v && !video) {
+                video = v;
+                QObject::connect(v->videoWidget()->videoSink(), &QVideoSink::videoFrameChanged, [&] { ++frames; });
+            }
+        minimisedWhileVideo |= video && video->isVisible() && w.isMinimized();
     });
     watch.start(5);
 

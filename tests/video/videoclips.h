@@ -14,37 +14,23 @@ inline bool haveFfmpeg()
 }
 
 // Makes dir/name by its ending (avi, mpg, wma, mp3, any case); "bad" in the name gives
-// random bytes instead.  Returns the path, or the empty text when ffmpeg failed.
+// 64 KiB of random bytes instead.  Returns the path, or the empty text on failure.
 inline QString makeClip(const QDir &dir, const QString &name)
 {
     const QString path = dir.filePath(name);
     if (name.contains(QLatin1String("bad"))) {
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            return {};
         QByteArray bytes(64 * 1024, '\0');
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
-        f.write(bytes);
-        return path;
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? path : QString();
     }
+    const QString picture = QStringLiteral("-f lavfi -i testsrc=size=320x240:rate=25:duration=1 ");
+    const QString tone = QStringLiteral("-f lavfi -i sine=frequency=440:duration=1:sample_rate=44100 ");
     const QString ext = name.right(3).toLower();
-    const QStringList picture { QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-        QStringLiteral("testsrc=size=320x240:rate=25:duration=1") };
-    const QStringList tone { QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-        QStringLiteral("sine=frequency=440:duration=1:sample_rate=44100") };
-    QStringList args { QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y") };
-    if (ext == QLatin1String("avi"))
-        args << picture << tone << QStringLiteral("-c:v") << QStringLiteral("mpeg4") << QStringLiteral("-c:a")
-             << QStringLiteral("libmp3lame");
-    else if (ext == QLatin1String("mpg"))
-        args << picture << tone << QStringLiteral("-c:v") << QStringLiteral("mpeg1video") << QStringLiteral("-c:a")
-             << QStringLiteral("mp2") << QStringLiteral("-f") << QStringLiteral("mpeg");
-    else if (ext == QLatin1String("wma"))
-        args << tone << QStringLiteral("-c:a") << QStringLiteral("wmav2") << QStringLiteral("-f")
-             << QStringLiteral("asf");
-    else
-        args << tone << QStringLiteral("-c:a") << QStringLiteral("libmp3lame") << QStringLiteral("-b:a")
-             << QStringLiteral("128k");
-    args << path;
-    return QProcess::execute(QStringLiteral("ffmpeg"), args) == 0 ? path : QString();
+    const QString args = ext == QLatin1String("avi") ? picture + tone + QStringLiteral("-c:v mpeg4 -c:a libmp3lame")
+        : ext == QLatin1String("mpg") ? picture + tone + QStringLiteral("-c:v mpeg1video -c:a mp2 -f mpeg")
+        : ext == QLatin1String("wma") ? tone + QStringLiteral("-c:a wmav2 -f asf")
+                                      : tone + QStringLiteral("-c:a libmp3lame -b:a 128k");
+    const QStringList all = QStringLiteral("-v error -y ").append(args).split(QLatin1Char(' ')) << path;
+    return QProcess::execute(QStringLiteral("ffmpeg"), all) == 0 ? path : QString();
 }
