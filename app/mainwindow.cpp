@@ -2,6 +2,7 @@
 
 #include "clicklabel.h"
 #include "eqpresets.h"
+#include "foldersearchwindow.h"
 #include "optionswindow.h"
 #include "playbackstate.h"
 #include "playlistcommands.h"
@@ -137,6 +138,13 @@ void MainWindow::bindPlaylist()
             return SaveSettings(m_settings, m_ctx.iniPath);
         });
     });
+}
+
+FolderSearchWindow *MainWindow::folderSearch()
+{
+    if (!m_folderSearch)
+        m_folderSearch = new FolderSearchWindow(*m_playlist, *m_adder, *m_ctx.prompter, this);
+    return m_folderSearch;
 }
 
 void MainWindow::SetupColumns()
@@ -282,6 +290,7 @@ void MainWindow::buildControls()
     command2->setObjectName(QStringLiteral("Command2"));
     command2->setGeometry(twipsRect(2040, 60, 1545, 285));
     m_command2 = command2;
+    connect(command2, &QPushButton::clicked, this, [this] { folderSearch()->openModal(); });
 
     // The slider lies over the right end of the toolbar.
     m_slider = new QSlider(Qt::Horizontal, this);
@@ -535,10 +544,14 @@ void MainWindow::Toolbar_ButtonClick(const QString &key)
 
 void MainWindow::openOptions()
 {
-    OptionsWindow::Context ctx { m_ctx.api, m_ctx.prompter, m_ctx.iniPath, {},
-        [this](const QString &pattern) { m_searchPattern = pattern; } };
+    OptionsWindow::Context ctx { m_ctx.api, m_ctx.prompter, m_ctx.iniPath,
+        [this] { return folderSearch()->currentFolder(); },
+        [this](const QString &pattern) {
+            m_searchPattern = pattern;
+            folderSearch()->setPattern(pattern);
+        } };
     m_frmOpt1 = new OptionsWindow(m_settings, ctx, this);
-    m_frmOpt1->Form_Load();
+    m_frmOpt1->formLoad();
     m_frmOpt1->exec();
     delete m_frmOpt1; // null when the main window went first
 }
@@ -634,15 +647,12 @@ bool MainWindow::formLoad()
         }
     }
     // 8. Start-up folder for the folder search.
-    if (m_settings.Op_07 == 1 && !m_settings.Op_17.isEmpty()) {
-        if (QDir(m_settings.Op_17).exists())
-            m_startFolder = m_settings.Op_17;
-        else
-            m_ctx.prompter->message(
-                QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."));
-    }
+    if (m_settings.Op_07 == 1 && !m_settings.Op_17.isEmpty()
+        && !folderSearch()->presetFolder(TrimNull(m_settings.Op_17)))
+        m_ctx.prompter->message(QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."));
     // 9. Search pattern.
     m_searchPattern = BuildSearchPattern(m_settings);
+    folderSearch()->setPattern(m_searchPattern);
     // 10. Video size mode.
     pb.VideoSizeMode = 1;
     // 11. Decoder options.
@@ -667,6 +677,8 @@ void MainWindow::formUnload()
     m_unloaded = true;
     m_playback->shutdown();
     m_videoWindow->closeVideo();
+    if (m_folderSearch)
+        m_folderSearch->close();
     m_adder->cancel();
     playback().CallbackActive = false;
     m_ctx.api.stopCallback();

@@ -36,6 +36,7 @@ class Sequencer;
 class TrackAdder;
 class PrintWindow;
 class OptionsWindow;
+class FolderSearchWindow;
 class VideoWindowPresenter;
 
 class MainWindow : public QWidget, private PlaybackView
@@ -84,6 +85,8 @@ public:
     PlaylistModel *playlist() const { return m_playlist; }
     TrackAdder *adder() const { return m_adder; }
     PlaylistCommands *commands() const { return m_commands.get(); }
+    // The folder search window `Frm_FF`, created on first use.
+    FolderSearchWindow *folderSearch();
     Sequencer *sequencer() const { return m_sequencer.get(); }
 
     Settings &settings() { return m_settings; }
@@ -134,7 +137,7 @@ private:
     bool m_settingsLoaded = false;
     bool m_unloaded = false;
     QString m_searchPattern;
-    QString m_startFolder;
+    FolderSearchWindow *m_folderSearch = nullptr;
     uint32_t m_volumeWord = 0;
     QString m_volumeHex;
 

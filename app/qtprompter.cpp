@@ -27,8 +27,19 @@ Prompter::Answer QtPrompter::message(const QString &text, Buttons buttons, Icon 
         box.setIcon(QMessageBox::Critical);
         break;
     }
-    box.setStandardButtons(buttons == Buttons::OkCancel ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok);
-    return box.exec() == QMessageBox::Ok ? Answer::Ok : Answer::Cancel;
+    switch (buttons) {
+    case Buttons::Ok:
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Buttons::OkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        break;
+    case Buttons::RetryCancel:
+        box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
+        break;
+    }
+    const int answer = box.exec();
+    return answer == QMessageBox::Ok ? Answer::Ok : answer == QMessageBox::Retry ? Answer::Retry : Answer::Cancel;
 }
 
 QString QtPrompter::input(const QString &prompt, const QString &title, const QString &defaultText)

@@ -60,3 +60,7 @@ echo "goals: <= 1.15 with the equalizer off, <= 1.5 with it on, < 20 MiB"
 # The player: adding files to the playlist, and the player's cost while it plays.
 [ -x "$BIN/playlist_bench" ] && "$BIN/playlist_bench"
 [ -x "$BIN/player_bench" ] && "$BIN/player_bench" 20
+# The folder search beside TagLib alone and Audacious (needs audacious and the media tree).
+if [ -x "$BIN/foldersearch_bench" ] && command -v audacious >/dev/null; then
+  bench/foldersearch-bench.sh "${MEDIA:-/tmp/perf/media}" 3
+fi

@@ -11,9 +11,9 @@ namespace kes
 class Prompter
 {
 public:
-    enum class Buttons { Ok, OkCancel };
+    enum class Buttons { Ok, OkCancel, RetryCancel };
     enum class Icon { None, Information, Exclamation, Critical };
-    enum class Answer { Ok, Cancel };
+    enum class Answer { Ok, Cancel, Retry };
 
     virtual ~Prompter() = default;
     // A modal message box titled with the application's name.

@@ -63,12 +63,13 @@ TrackAdder::~TrackAdder()
     m_pool.waitForDone();
 }
 
-void TrackAdder::addFiles(const QStringList &paths)
+void TrackAdder::addFiles(const QStringList &paths, bool skipMissing)
 {
     Job job;
     job.items.reserve(paths.size());
+    const Check check = skipMissing ? Check::Exists : Check::None;
     for (const QString &p : paths)
-        job.items.append({ p, Check::None, false });
+        job.items.append({ p, check, false });
     enqueue(std::move(job));
 }
 

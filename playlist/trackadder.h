@@ -37,8 +37,10 @@ public:
     TrackAdder(PlaylistModel *model, const DecoderApi &api, Prompter *prompter, QObject *parent = nullptr);
     ~TrackAdder() override;
 
-    // AddTrack for each path, in order (the folder search, the start-up folder).
-    void addFiles(const QStringList &paths);
+    // AddTrack for each path, in order.  With skipMissing, a path that no longer names a
+    // regular file when it is read is passed over (the folder search lists files first
+    // and adds them later; one may vanish in between).
+    void addFiles(const QStringList &paths, bool skipMissing = false);
     // The rules of a drop: in order; the first path whose last three characters are
     // "m3u" loads that playlist and the paths after it are dropped; other paths are added
     // when the decoder library knows their type and AddTrack accepts them.

@@ -144,11 +144,11 @@ void PrintWindow::buildControls()
 
 void PrintWindow::showModal()
 {
-    if (Form_Load())
+    if (formLoad())
         exec();
 }
 
-bool PrintWindow::Form_Load()
+bool PrintWindow::formLoad()
 {
     m_rowCount = m_playlist ? m_playlist->count() : 0;
     if (m_rowCount >= kQuestionRows) {

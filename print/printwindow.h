@@ -40,7 +40,7 @@ public:
     // The opening steps: counts the rows (asking on 160 or more), fills and presets the
     // lists, picks the back inlay and empties the preview.  False when the user declined;
     // the window is then closed.
-    bool Form_Load();
+    bool formLoad();
 
     void CmdDataSet_Click();
     void Option1_Click(int index);

@@ -257,7 +257,7 @@ void OptionsWindow::showRecord()
     m_showing = false;
 }
 
-void OptionsWindow::Form_Load()
+void OptionsWindow::formLoad()
 {
     LoadSettings(m_live, m_ctx.iniPath);
     ApplyEqPreset(m_live, m_ctx.api);

@@ -3,10 +3,10 @@
 //
 // The window edits the live record it is given (the main window's `Settings`) as each
 // control changes, so the program acts on a change at once (the spectrum switch, the
-// equalizer, which reaches the decoder as the sliders move).  Form_Load reads the record
+// equalizer, which reaches the decoder as the sliders move).  formLoad reads the record
 // from the file; OK saves it; closing the window, by OK or Cancel, reads it again from the
 // file, so unsaved changes are dropped and the decoder hears the saved equalizer.  The
-// window is made for one use: its owner creates it, calls Form_Load, shows it modally and
+// window is made for one use: its owner creates it, calls formLoad, shows it modally and
 // deletes it.
 #pragma once
 
@@ -46,7 +46,7 @@ public:
 
     // Loads the record from the file (and applies the equalizer preset), shows it, centres
     // the window on its screen and opens the first tab.
-    void Form_Load();
+    void formLoad();
 
     void cmdOK_Click();
     void cmdCancel_Click();

@@ -18,6 +18,8 @@ packages=(
   # headless runs, fixtures, reference tools for tests and benchmarks
   xvfb xauth xdotool imagemagick sox lame mpg123 ffmpeg poppler-utils time
   pulseaudio pulseaudio-utils
+  # the folder search benchmark: tagged media and Audacious beside us
+  id3v2 audacious audacious-plugins dbus bc
 )
 
 missing=()

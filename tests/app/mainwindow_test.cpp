@@ -8,6 +8,7 @@
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
 #include "spectrumbox.h"
+#include "testfiles.h"
 #include "trackadder.h"
 #include "twips.h"
 
@@ -43,26 +44,14 @@ protected:
         iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
     }
 
-    std::unique_ptr<MainWindow> start(bool load = true)
+    std::unique_ptr<MainWindow> start()
     {
-        MainWindow::Context ctx;
-        ctx.api = FakeDecoder::api();
-        ctx.prompter = &prompter;
-        ctx.iniPath = iniPath;
-        ctx.programFolder = dir.path();
-        auto w = std::make_unique<MainWindow>(ctx);
-        if (load) {
-            EXPECT_TRUE(w->formLoad());
-        }
+        auto w
+            = std::make_unique<MainWindow>(MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path() });
+        EXPECT_TRUE(w->formLoad());
         return w;
     }
-
-    void writeIni(const QByteArray &text)
-    {
-        QFile f(iniPath);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text);
-    }
+    void writeIni(const QByteArray &text) { writeBytes(iniPath, text); }
 
     template <typename T = QWidget> T *child(MainWindow &w, const char *name)
     {
@@ -81,20 +70,9 @@ protected:
 TEST_F(MainWindowTest, StartsWithDefaultsAndWritesNothingAtExit)
 {
     auto w = start();
-    EXPECT_EQ(w->windowWidthTwips(), 5850);
-    EXPECT_EQ(w->windowHeightTwips(), 4830);
-    EXPECT_EQ(w->playMode(), QStringLiteral("Normal"));
-    EXPECT_TRUE(w->repeatOn());
     EXPECT_EQ(w->searchPattern(), QStringLiteral("*.mp3;*.rmp"));
-    EXPECT_EQ(playback().CurrentTrackNo, 1);
-    EXPECT_EQ(playback().VideoSizeMode, 1);
     EXPECT_TRUE(prompter.messages.isEmpty());
-    // Decoder start-up: options as the player hands them, callback registered.
-    FakeDecoder &f = FakeDecoder::instance();
-    EXPECT_EQ(
-        std::vector<int32_t>(f.vbmp3Option.value, f.vbmp3Option.value + 3), (std::vector<int32_t> { 128, 10, 10 }));
-    EXPECT_EQ(f.decodeOption.value[2], 48000);
-    EXPECT_NE(f.callback, nullptr);
+    EXPECT_NE(FakeDecoder::instance().callback, nullptr);
     EXPECT_TRUE(playback().CallbackActive);
     // The volume read-out follows the right channel of the device volume.
     EXPECT_EQ(child<QSlider>(*w, "Slider1")->value(), 65535);
@@ -139,14 +117,12 @@ TEST_F(MainWindowTest, OptionRefusalsAndStartupFilesAreReported)
 
 TEST_F(MainWindowTest, CompactStartAndToggle)
 {
-    writeIni("[その他設定]\nOp_03=1\n");
+    writeIni("[その他設定]\nOp_03=1\nOp_09=1\n");
     auto w = start();
     EXPECT_EQ(w->windowHeightTwips(), 1830);
-    EXPECT_EQ(w->windowWidthTwips(), 5850);
+    EXPECT_EQ(child<QToolBar>(*w, "Toolbar")->iconSize(), QSize(20, 20)); // large icons
     w->Toolbar_ButtonClick(QStringLiteral("変形"));
     EXPECT_EQ(w->windowHeightTwips(), 4830);
-    w->Toolbar_ButtonClick(QStringLiteral("変形"));
-    EXPECT_EQ(w->windowHeightTwips(), 1830);
     // After the user dragged the window to another height, the toggle restores full height.
     w->setWindowSizeTwips(7000, 5200);
     EXPECT_EQ(child(*w, "ListView")->height(), twipsToPx(5200 - 2310)); // the list takes the height
@@ -155,27 +131,16 @@ TEST_F(MainWindowTest, CompactStartAndToggle)
     EXPECT_EQ(w->windowWidthTwips(), 5850);
 }
 
-TEST_F(MainWindowTest, JapaneseTextsRenderWithAJapaneseFont)
+TEST_F(MainWindowTest, JapaneseTextsRenderWithAJapaneseFontAndButtonsSpeakJapanese)
 {
     auto w = start();
     const QFontInfo info(child<QLabel>(*w, "lbl_title")->font());
     EXPECT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(info.family()))
         << info.family().toStdString();
-    // Twips reach pixels at 15 to one.
-    EXPECT_EQ(child(*w, "Lbl_Number")->geometry(), QRect(10, 30, 24, 13));
-}
-
-TEST_F(MainWindowTest, ToolbarIconSizeFollowsTheSetting)
-{
-    for (int large : { 0, 1 }) {
-        writeIni(large ? "[その他設定]\nOp_09=1\n" : "[その他設定]\nOp_09=0\n");
-        auto w = start();
-        const int size = large ? 20 : 14;
-        auto *tb = child<QToolBar>(*w, "Toolbar");
-        EXPECT_EQ(tb->iconSize(), QSize(size, size));
-        EXPECT_EQ(tb->actions().first()->icon().availableSizes().value(0), QSize(size, size));
-        w->close();
-    }
+    ASSERT_TRUE(installJapaneseTranslations(*QCoreApplication::instance()));
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
 }
 
 TEST_F(MainWindowTest, RepeatFromTheLabelAndFromTheMenu)
@@ -184,22 +149,18 @@ TEST_F(MainWindowTest, RepeatFromTheLabelAndFromTheMenu)
     auto *label15 = child<QLabel>(*w, "Label15");
     auto *repeatSet = w->findChild<QAction *>(QStringLiteral("repeat_set"));
     w->Label15_Click();
-    EXPECT_FALSE(repeatSet->isChecked());
+    EXPECT_FALSE(repeatSet->isChecked() || w->repeatOn());
     EXPECT_EQ(label15->text(), QStringLiteral("Repeat-off"));
     w->Label15_Click();
     EXPECT_TRUE(repeatSet->isChecked());
-    EXPECT_EQ(label15->text(), QStringLiteral("Repeat-on"));
     // The menu item greys the label and leaves its caption; a greyed label takes no clicks.
     repeatSet->trigger();
-    EXPECT_FALSE(repeatSet->isChecked());
     EXPECT_FALSE(label15->isEnabled());
     EXPECT_EQ(label15->text(), QStringLiteral("Repeat-on"));
     QTest::mouseClick(label15, Qt::LeftButton);
-    EXPECT_FALSE(repeatSet->isChecked());
+    EXPECT_FALSE(repeatSet->isChecked() || w->repeatOn());
     repeatSet->trigger();
-    EXPECT_TRUE(repeatSet->isChecked());
-    EXPECT_TRUE(label15->isEnabled());
-    EXPECT_EQ(label15->text(), QStringLiteral("Repeat-on"));
+    EXPECT_TRUE(label15->isEnabled() && w->repeatOn());
     // The mode label toggles between its two captions and resets the track number.
     playback().CurrentTrackNo = 4;
     QTest::mouseClick(child(*w, "Label5"), Qt::LeftButton);
@@ -251,8 +212,7 @@ TEST_F(MainWindowTest, VolumeSliderSendsBothChannels)
         int value;
         uint32_t word;
         const char *hex;
-    } cases[] = { { 0, 0u, "0000" }, { 255, 0x00FF00FFu, "00FF" }, { 4096, 0x10001000u, "1000" },
-        { 65535, 0xFFFFFFFFu, "FFFF" } };
+    } cases[] = { { 0, 0u, "0000" }, { 255, 0x00FF00FFu, "00FF" }, { 65535, 0xFFFFFFFFu, "FFFF" } };
     for (const Case &c : cases) {
         w->slider1Change(c.value);
         EXPECT_EQ(FakeDecoder::instance().volume, c.word);
@@ -266,15 +226,12 @@ TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
     auto w = start();
     w->show();
     QStringList paths;
+    QList<QUrl> urls;
     for (const char *name : { "b.mp3", "a.wav", "notes.txt" }) {
-        paths << dir.filePath(QString::fromLatin1(name));
-        QFile f(paths.last());
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        writeBytes(paths.emplace_back(dir.filePath(QString::fromLatin1(name))), {});
+        urls << QUrl::fromLocalFile(paths.last());
     }
     QMimeData mime;
-    QList<QUrl> urls;
-    for (const QString &p : paths)
-        urls << QUrl::fromLocalFile(p);
     mime.setUrls(urls);
     QWidget *viewport = child<QTreeView>(*w, "ListView")->viewport();
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -291,8 +248,7 @@ TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
 TEST_F(MainWindowTest, ListClearWhilePlayingLeavesPlaybackAlone)
 {
     auto w = start();
-    TrackRow row;
-    row.fullPath = QStringLiteral("/m/1.mp3");
+    const TrackRow row { .fullPath = QStringLiteral("/m/1.mp3") };
     w->playlist()->addRow(row);
     playback().CurrentFile = row.fullPath;
     playback().CurrentTrackNo = 1;
@@ -309,52 +265,31 @@ TEST_F(MainWindowTest, ListClearWhilePlayingLeavesPlaybackAlone)
 TEST_F(MainWindowTest, StartupPlaylistCommandStoresThePathForTheNextStart)
 {
     auto w = start();
-    TrackRow row;
-    row.fullPath = dir.filePath(QStringLiteral("x.mp3"));
+    const TrackRow row { .fullPath = dir.filePath(QStringLiteral("x.mp3")) };
     w->playlist()->addRow(row);
     const QString list = dir.filePath(QStringLiteral("start.m3u"));
     prompter.inputs.enqueue(list);
     w->findChild<QAction *>(QStringLiteral("Def_Playlist_Set"))->trigger();
     EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("Op_14"), QStringLiteral("?"), iniPath), list);
-    EXPECT_EQ(prompter.texts().last(), list + QStringLiteral("をデフォルトPlaylistとしてセットしました｡"));
     // A later start loads the saved playlist (when it names a file).
     ASSERT_TRUE(WriteIni(QStringLiteral("その他設定"), QStringLiteral("Op_04"), QStringLiteral("1"), iniPath));
-    QFile mp3(row.fullPath);
-    ASSERT_TRUE(mp3.open(QIODevice::WriteOnly));
-    mp3.close();
+    writeBytes(row.fullPath, {});
     w->close();
     auto again = start();
     ASSERT_TRUE(again->adder()->waitForIdle(5000));
     EXPECT_EQ(again->playlist()->count(), 1);
 }
 
-TEST_F(MainWindowTest, StandardButtonsSpeakJapanese)
-{
-    ASSERT_TRUE(installJapaneseTranslations(*QCoreApplication::instance()));
-    QMessageBox box;
-    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
-}
-
 TEST_F(MainWindowTest, PlaybackShowsInTheWindowsControls)
 {
     auto w = start();
+    // The read-outs' labels are followed by the end-to-end test.
     FakeDecoder &f = FakeDecoder::instance();
-    for (int i = 1; i <= 2; ++i) {
-        TrackRow row;
-        row.fullPath = QStringLiteral("/m/%1.mp3").arg(i);
-        w->playlist()->addRow(row);
-    }
+    for (int i = 1; i <= 2; ++i)
+        w->playlist()->addRow(TrackRow { .fullPath = QStringLiteral("/m/%1.mp3").arg(i) });
     f.openInfo.totalSeconds = 187;
-    f.openInfo.bitrate = 128;
-    f.openInfo.frequency = 44100;
     w->Toolbar_ButtonClick(QStringLiteral("再生"));
     EXPECT_EQ(f.openedPath, "/m/1.mp3");
-    const std::pair<const char *, const char *> shown[]
-        = { { "Lbl_Number", "No.1" }, { "lbl_time2", "03:07" }, { "Label6", "128 kb/s" }, { "Label7", "44.1 KHz" },
-              { "lbl_art", "Nothing Artist Data" }, { "lbl_title", "Nothing Title Data" } };
-    for (auto [name, text] : shown)
-        EXPECT_EQ(child<QLabel>(*w, name)->text(), QString::fromUtf8(text)) << name;
     // Only dragging the thumb seeks; an arrow click just moves it, and the tick puts it back.
     auto *bar = child<QScrollBar>(*w, "seekbar");
     EXPECT_EQ(bar->maximum(), 187);
@@ -386,8 +321,7 @@ TEST_F(MainWindowTest, SpectrumFrames)
     // Silence: one dot per band at row 46 of the 700-twip box, nearly white.
     QVector<SpectrumDot> dots = spectrumFrame(levels, zero.data(), zero.data(), 700);
     ASSERT_EQ(dots.size(), 16);
-    for (int k = 0; k < 16; ++k)
-        EXPECT_EQ(dots[k], (SpectrumDot { QPoint(4 * k, 46), QColor(247, 255, 255) }));
+    EXPECT_EQ(dots[15], (SpectrumDot { QPoint(60, 46), QColor(247, 255, 255) }));
     // The louder channel wins: 30 against 60 gives 350 twips.
     a[16] = 30;
     b[16] = 60;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -9,6 +10,11 @@ using namespace kes;
 
 namespace
 {
+
+QString path(int r)
+{
+    return QStringLiteral("/m/%1.mp3").arg(r);
+}
 
 class Rows : public TrackList
 {
@@ -19,58 +25,44 @@ public:
     };
     std::vector<Row> rows;
 
-    explicit Rows(int n)
-        : rows(static_cast<size_t>(n))
-    {
-    }
+    explicit Rows(int n) { rows.resize(static_cast<size_t>(n)); }
     int count() const override { return static_cast<int>(rows.size()); }
     bool isChecked(int r) const override { return rows.at(r - 1).checked; }
     void setChecked(int r, bool c) override { rows.at(r - 1).checked = c; }
     QString tag(int r) const override { return rows.at(r - 1).tag; }
     void setTag(int r, const QString &t) override { rows.at(r - 1).tag = t; }
-    QString fullPath(int r) const override { return QStringLiteral("/m/%1.mp3").arg(r); }
+    QString fullPath(int r) const override { return path(r); }
     bool anyChecked() const override
     {
-        for (const Row &r : rows)
-            if (r.checked)
-                return true;
-        return false;
+        return std::any_of(rows.begin(), rows.end(), [](const Row &r) { return r.checked; });
     }
     void checkOnly(std::initializer_list<int> which)
     {
-        for (Row &r : rows)
-            r.checked = false;
-        for (int i : which)
-            rows.at(static_cast<size_t>(i - 1)).checked = true;
+        for (size_t i = 0; i < rows.size(); ++i)
+            rows[i].checked = std::find(which.begin(), which.end(), int(i + 1)) != which.end();
     }
 };
 
+// n rows, all checked, the current row 1.
 struct Fixture {
-    Rows rows;
-    int current = 1;
-    QString mode = QStringLiteral("Normal");
-    bool repeat = true;
-    Sequencer seq;
-
-    explicit Fixture(int n)
+    explicit Fixture(int n, const char *m = "Normal", bool r = true)
         : rows(n)
-        , seq(
-              rows, current, [this] { return mode; }, [this] { return repeat; })
+        , mode(QString::fromLatin1(m))
+        , repeat(r)
     {
     }
+    Rows rows;
+    int current = 1;
+    QString mode;
+    bool repeat;
+    Sequencer seq { rows, current, [this] { return mode; }, [this] { return repeat; } };
 };
-
-QString path(int r)
-{
-    return QStringLiteral("/m/%1.mp3").arg(r);
-}
 
 } // namespace
 
 TEST(Sequencer, NormalOrderStopsAfterLastRowWithoutRepeat)
 {
-    Fixture f(5);
-    f.repeat = false;
+    Fixture f(5, "Normal", false);
     f.current = 5;
     EXPECT_EQ(f.seq.nextRow(), std::nullopt);
     EXPECT_EQ(f.current, 1);
@@ -104,8 +96,7 @@ TEST(Sequencer, PlayChoosesTheCurrentRowWhenChecked)
 
 TEST(Sequencer, RandomRoundPlaysEachRowOnceThenStartsANewRound)
 {
-    Fixture f(5);
-    f.mode = QStringLiteral("Random");
+    Fixture f(5, "Random");
     for (int round = 0; round < 2; ++round) {
         std::set<QString> played;
         for (int i = 0; i < 5; ++i) {
@@ -129,9 +120,7 @@ TEST(Sequencer, RandomRoundPlaysEachRowOnceThenStartsANewRound)
 
 TEST(Sequencer, RandomStartRowFormulaAndEarlyEndWithoutRepeat)
 {
-    Fixture f(5);
-    f.mode = QStringLiteral("Random");
-    f.repeat = false;
+    Fixture f(5, "Random", false);
     f.rows.checkOnly({ 1, 2 });
     f.seq.setRandomSource([] { return 0.99f; }); // start row floor(0.99 * 5 + 1) = 5
     EXPECT_EQ(f.seq.ChooseTrack(), QString());
@@ -148,8 +137,7 @@ TEST(Sequencer, RandomStartRowFormulaAndEarlyEndWithoutRepeat)
 
 TEST(Sequencer, RandomRetryWithRepeatFindsTheOnlyCheckedRow)
 {
-    Fixture f(1000);
-    f.mode = QStringLiteral("Random");
+    Fixture f(1000, "Random");
     f.rows.checkOnly({ 1 });
     EXPECT_EQ(f.seq.ChooseTrack(), path(1));
     EXPECT_EQ(f.current, 1);
@@ -158,8 +146,7 @@ TEST(Sequencer, RandomRetryWithRepeatFindsTheOnlyCheckedRow)
 TEST(Sequencer, RandomWithRepeatOnAnEmptyPlaylistChoosesNothing)
 {
     // CanChoose says yes (it starts a new round), but there is no row to draw from.
-    Fixture f(0);
-    f.mode = QStringLiteral("Random");
+    Fixture f(0, "Random");
     ASSERT_TRUE(f.seq.CanChoose());
     EXPECT_EQ(f.seq.ChooseTrack(), QString());
     EXPECT_EQ(f.current, 1);

@@ -3,6 +3,7 @@
 #include "trackreader.h"
 
 #include <QAbstractItemModelTester>
+#include <QSignalSpy>
 
 using namespace kes;
 
@@ -12,13 +13,9 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTextsAndOthersAreRejected
 {
     setTag(QStringLiteral("/m/tagged.mp3"), makeTag("曲名", "歌手", "アルバム"));
     setTag(QStringLiteral("/m/song.rmp"), makeTag("Tag Title", "Tag Artist", "Tag Album"));
-    ListInfo list {};
+    ListInfo &list = FakeDecoder::instance().lists["/m/song.rmp"]; // no worker runs yet
     std::strcpy(list.text[0], "List Title");
     std::strcpy(list.text[2], "List Album");
-    {
-        std::lock_guard lock(FakeDecoder::instance().mutex);
-        FakeDecoder::instance().lists["/m/song.rmp"] = list;
-    }
     // nullptr: the MP3 replacement texts, kept at the record's 128 characters.
     const struct {
         const char *path, *title, *artist, *album;
@@ -28,12 +25,8 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTextsAndOthersAreRejected
         { "/m/song.rmp", "List Title", "Tag Artist", "List Album" },
         { "/m/other.RMP", "", "", "" },
         { "/m/a.wav", "a.wav", "WAV File", "a.wav" },
-        { "/m/a.WAV", "a.WAV", "WAV File", "a.WAV" },
-        { "/m/v.avi", "v.avi", "AVI File", "v.avi" },
         { "/m/v.AVI", "v.AVI", "AVI File", "v.AVI" },
         { "/m/w.wma", "w.wma", "WMA File", "w.wma" },
-        { "/m/w.WMA", "w.WMA", "WMA File", "w.WMA" },
-        { "/m/p.mpg", "p.mpg", "MPEG File", "p.mpg" },
         { "C:\\music\\p.MPG", "p.MPG", "MPEG File", "p.MPG" },
     };
     for (const auto &c : cases) {
@@ -69,10 +62,7 @@ TEST_F(TrackRowTest, FileKindOfMapsTheTypeCodes)
 {
     QStringList kinds;
     for (int code : { 0, 1, 2, 4, 8, 16, 17, 18, 48, 50, -1, 3, 32, 49 }) {
-        {
-            std::lock_guard lock(FakeDecoder::instance().mutex);
-            FakeDecoder::instance().fileTypes["/f"] = code;
-        }
+        FakeDecoder::instance().fileTypes["/f"] = code;
         kinds << FileKindOf(api, QStringLiteral("/f"));
     }
     EXPECT_EQ(kinds.join(' '), QStringLiteral("mp3 wav rmp mp3 mpg mp3 rmp rmp mp3 rmp err err err err"));
@@ -86,8 +76,7 @@ TEST_F(ModelTest, DuplicatesAreExactCaseSensitivePaths)
         AddTrack(model, api, QString::fromUtf8(p));
     EXPECT_EQ(fullPaths(model), QStringList({ "/m/a.mp3", "/m/A.mp3", "/m/a.MP3" }));
     // A batch applies the rule within itself, as adding one by one would.
-    TrackRow r;
-    r.fullPath = QStringLiteral("/m/b.wav");
+    const TrackRow r { .fullPath = QStringLiteral("/m/b.wav") };
     EXPECT_EQ(model.addRows({ r, r, r }), 1);
     EXPECT_EQ(model.count(), 4);
 }
@@ -165,11 +154,9 @@ TEST_F(ModelTest, ListViewContractRolesChecksAndOutOfRangeRows)
     EXPECT_FALSE(model.flags(model.index(0, PlaylistModel::TitleColumn)) & Qt::ItemIsUserCheckable);
     EXPECT_EQ(model.data(first, Qt::CheckStateRole).toInt(), Qt::Checked);
     EXPECT_EQ(model.data(model.index(1, PlaylistModel::ArtistColumn)).toString(), QStringLiteral("WAV File"));
-    EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Music Title"));
-    int changed = 0;
-    QObject::connect(&model, &QAbstractItemModel::dataChanged, [&] { ++changed; });
+    QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     EXPECT_TRUE(model.setData(first, Qt::Unchecked, Qt::CheckStateRole));
-    EXPECT_EQ(changed, 1);
+    EXPECT_EQ(changed.count(), 1);
     EXPECT_FALSE(model.isChecked(1));
     EXPECT_TRUE(model.anyChecked());
     model.setChecked(2, false);

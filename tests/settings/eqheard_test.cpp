@@ -99,7 +99,7 @@ protected:
         api.setEqualizer(nullptr); // as the last run left it
         Settings live;
         OptionsWindow window(live, { api, nullptr, dir.filePath(QStringLiteral("kestrine.ini")), {}, {} });
-        window.Form_Load();
+        window.formLoad();
         if (preset >= 0) {
             window.findChild<QCheckBox *>(QStringLiteral("Eq_true"))->setChecked(true);
             window.findChild<QAbstractButton *>(QStringLiteral("Opt_eq(%1)").arg(preset))->click();

@@ -33,6 +33,19 @@ template <typename Map, typename Record> bool lookup(const Map &map, const char 
     return true;
 }
 
+// Records the call; always 1 (the library's success).
+int32_t ok(const char *name)
+{
+    fake().record(name);
+    return 1;
+}
+
+void moveState(int32_t from, int32_t to)
+{
+    if (fake().state == from)
+        fake().state = to;
+}
+
 } // namespace
 
 FakeDecoder &FakeDecoder::instance()
@@ -44,90 +57,51 @@ FakeDecoder &FakeDecoder::instance()
 DecoderApi FakeDecoder::api()
 {
     DecoderApi a;
-    a.init = [] {
-        fake().record("init");
-        return 1;
-    };
-    a.free = [] {
-        fake().record("free");
-        return 1;
-    };
+    a.init = [] { return ok("init"); };
+    a.free = [] { return ok("free"); };
+    a.close = [] { return ok("close"); };
+    a.setLyrics3Use = [](int32_t) { return ok("setLyrics3Use"); };
     a.callback = [](void (*proc)(int32_t, int32_t)) {
         fake().record("callback");
-        return locked([&](FakeDecoder &f) {
-            f.callback = proc;
-            return 1;
-        });
+        return locked([&](FakeDecoder &f) { return f.callback = proc, 1; });
     };
     a.stopCallback = [] {
         fake().record("stopCallback");
         return locked([](FakeDecoder &f) {
             f.callbackActiveAtStopCallback = playback().CallbackActive.load();
-            f.callback = nullptr;
-            return 1;
+            return f.callback = nullptr, 1;
         });
     };
     a.setVbmp3Option = [](const Vbmp3Option *o) {
-        fake().record("setVbmp3Option");
-        if (o)
+        if (ok("setVbmp3Option") && o)
             fake().vbmp3Option = *o;
         return fake().setVbmp3OptionResult;
     };
     a.setDecodeOption = [](const DecodeOption *o) {
-        fake().record("setDecodeOption");
-        if (o)
+        if (ok("setDecodeOption") && o)
             fake().decodeOption = *o;
         return fake().setDecodeOptionResult;
     };
-    a.setLyrics3Use = [](int32_t) {
-        fake().record("setLyrics3Use");
-        return 1;
-    };
     a.open = [](const char *path, OpenInfo *info) {
-        fake().record("open");
-        fake().openedPath = path ? path : "";
+        fake().openedPath = ok("open") && path ? path : "";
         if (fake().openResult && info)
             *info = fake().openInfo;
         return fake().openResult;
     };
-    a.close = [] {
-        fake().record("close");
-        return 1;
-    };
     a.play = [] {
-        fake().record("play");
-        if (fake().playResult) {
-            fake().state = VBMP3_PLAYING;
-            fake().elapsed = 0;
-        }
+        if (ok("play") && fake().playResult)
+            fake().state = VBMP3_PLAYING, fake().elapsed = 0;
         return fake().playResult;
     };
-    a.stop = [] {
-        fake().record("stop");
-        fake().state = VBMP3_STOPPED;
-        return 1;
-    };
-    a.pause = [] {
-        fake().record("pause");
-        if (fake().state == VBMP3_PLAYING)
-            fake().state = VBMP3_PAUSED;
-        return 1;
-    };
-    a.restart = [] {
-        fake().record("restart");
-        if (fake().state == VBMP3_PAUSED)
-            fake().state = VBMP3_PLAYING;
-        return 1;
-    };
+    a.stop = [] { return fake().state = VBMP3_STOPPED, ok("stop"); };
+    a.pause = [] { return moveState(VBMP3_PLAYING, VBMP3_PAUSED), ok("pause"); };
+    a.restart = [] { return moveState(VBMP3_PAUSED, VBMP3_PLAYING), ok("restart"); };
     a.seek = [](int32_t s) {
-        fake().record("seek");
         fake().seeks.push_back(s);
-        fake().elapsed = s;
-        return 1;
+        return fake().elapsed = s, ok("seek");
     };
     a.getState = [](int32_t *elapsed) {
-        fake().record("getState");
-        if (elapsed)
+        if (ok("getState") && elapsed)
             *elapsed = fake().elapsed;
         return fake().state;
     };
@@ -137,23 +111,17 @@ DecoderApi FakeDecoder::api()
             return lookup(f.fileTypes, path, &type) ? type : fakeTypeFromName(path ? path : "");
         });
     };
-    a.readLyrics3Data = [] {
-        fake().record("readLyrics3Data");
-        return fake().lyrics3Result;
-    };
+    a.readLyrics3Data = [] { return ok("readLyrics3Data") ? fake().lyrics3Result : 0; };
     a.setLyricsFile = [](const char *path) {
-        fake().record("setLyricsFile");
         fake().lyricsFile = path ? path : "";
-        return 1;
+        return ok("setLyricsFile");
     };
     a.getFileInfo2 = [](const char *path, TagInfo *tag, MpegInfo *mpeg, ListInfo *list) {
         return locked([&](FakeDecoder &f) {
             lookup(f.tags, path, tag);
             lookup(f.lists, path, list);
-            if (mpeg) {
-                *mpeg = {};
-                ++f.mpegReads;
-            }
+            if (mpeg)
+                *mpeg = {}, ++f.mpegReads;
             return 1;
         });
     };
@@ -180,52 +148,20 @@ DecoderApi FakeDecoder::api()
     a.getLyricsWait = [] { return fake().lyricsWait; };
     a.getVersion = [] { return fake().version; };
     a.setEqualizer = [](const int32_t *bands) {
-        fake().record("setEqualizer");
         ++fake().equalizerCalls;
         fake().equalizer = bands ? std::vector<int32_t>(bands, bands + 10) : std::vector<int32_t> {};
-        return 1;
+        return ok("setEqualizer");
     };
     a.setOutput = [](const char *) { return 1; };
     a.getOutputVolume = [] { return fake().volume; };
-    a.setOutputVolume = [](uint32_t w) {
-        fake().record("setOutputVolume");
-        fake().volume = w;
-        return 1;
-    };
+    a.setOutputVolume = [](uint32_t w) { return fake().volume = w, ok("setOutputVolume"); };
     return a;
 }
 
 void FakeDecoder::reset()
 {
     std::lock_guard lock(mutex);
-    openResult = 1;
-    openInfo = {};
-    playResult = 1;
-    state = 0;
-    elapsed = 0;
-    lyrics3Result = 0;
-    version = 100;
-    setVbmp3OptionResult = setDecodeOptionResult = 1;
-    volume = 0xFFFFFFFFu;
-    fileTypes.clear();
-    tags.clear();
-    lists.clear();
-    lyrics = {};
-    lyricsWait = -1;
-    lyricsQueries = 0;
-    mpegReads = 0;
-    spectrum1.fill(0);
-    spectrum2.fill(0);
-    openedPath.clear();
-    lyricsFile.clear();
-    seeks.clear();
-    equalizer.clear();
-    equalizerCalls = 0;
-    vbmp3Option = {};
-    decodeOption = {};
-    callback = nullptr;
-    callbackActiveAtStopCallback = false;
-    m_calls.clear();
+    static_cast<FakeScript &>(*this) = FakeScript {};
 }
 
 void FakeDecoder::record(const char *name)
@@ -259,18 +195,11 @@ void FakeDecoder::endTrack()
 
 int32_t fakeTypeFromName(const std::string &path)
 {
-    auto dot = path.rfind('.');
-    if (dot == std::string::npos)
-        return -1;
-    std::string ext = path.substr(dot + 1);
+    const auto dot = path.rfind('.');
+    std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (ext == "mp3")
-        return 0;
-    if (ext == "wav")
-        return 1;
-    if (ext == "rmp")
-        return 2;
-    if (ext == "avi" || ext == "mpg" || ext == "wma")
-        return 8;
-    return -1;
+    static const std::map<std::string, int32_t> types { { "mp3", 0 }, { "wav", 1 }, { "rmp", 2 }, { "avi", 8 },
+        { "mpg", 8 }, { "wma", 8 } };
+    const auto it = types.find(ext);
+    return it == types.end() ? -1 : it->second;
 }

@@ -13,23 +13,8 @@
 
 using namespace kes;
 
-class FakeDecoder
-{
-public:
-    static FakeDecoder &instance();
-    // A table whose functions all land in this fake.
-    static DecoderApi api();
-
-    void reset();
-    // The calls made so far by name ("init", "open", "stop", ...), oldest first.
-    std::vector<std::string> calls();
-    void clearCalls();
-    // Reports the end of the track through the registered callback, as the library's
-    // thread would.
-    void endTrack();
-
-    // Scripted answers; guarded by mutex for the thread-safe file functions.
-    std::mutex mutex;
+// The scripted answers and what the player handed over; reset() restores these defaults.
+struct FakeScript {
     int32_t openResult = 1;
     OpenInfo openInfo {};
     int32_t playResult = 1;
@@ -61,10 +46,28 @@ public:
     // playback().CallbackActive as it stood when the callback was unregistered.
     bool callbackActiveAtStopCallback = false;
 
+protected:
+    std::vector<std::string> m_calls;
+};
+
+class FakeDecoder : public FakeScript
+{
+public:
+    static FakeDecoder &instance();
+    // A table whose functions all land in this fake.
+    static DecoderApi api();
+
+    void reset();
+    // The calls made so far by name ("init", "open", "stop", ...), oldest first.
+    std::vector<std::string> calls();
+    void clearCalls();
+    // Reports the end of the track through the registered callback, as the library's
+    // thread would.
+    void endTrack();
     void record(const char *name);
 
-private:
-    std::vector<std::string> m_calls;
+    // Guards the script for the thread-safe file functions (the adder's worker).
+    std::mutex mutex;
 };
 
 // The type code the fake reports for a path without a scripted one: by its ending
