@@ -153,7 +153,8 @@ protected:
         if (VideoWindow *v = frm()) {
             QObject::connect(v->videoWidget()->videoSink(), &QVideoSink::videoFrameChanged, v, [this] { ++frames; });
             QObject::connect(v->mediaPlayer(), &QMediaPlayer::sourceChanged, v, [this](const QUrl &url) {
-                if (!url.isEmpty())
+                // The order of files; a file opened again in place (see checkStalls) counts once.
+                if (!url.isEmpty() && (sources.isEmpty() || sources.last() != url.fileName()))
                     sources << url.fileName();
             });
             sources << playback().VideoFile.section(QLatin1Char('/'), -1);
