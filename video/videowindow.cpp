@@ -192,9 +192,9 @@ void VideoWindow::Resize_Timer_Timer()
 
 void VideoWindow::checkStalls()
 {
-    // Two glitches of the GStreamer back end, seen with MPEG program streams (whose clock
-    // starts late) in a real window: now and then no picture reaches the window although
-    // the clock runs, and then the end is never reported either.  A file whose clock ran a
+    // Two glitches of the GStreamer back end in a real window: now and then no picture
+    // reaches the window although the clock runs (seen with MPG, less often AVI), and an
+    // MPEG program stream (whose clock starts late) then never reports its end.  A file whose clock ran a
     // second without a picture is opened once more; a file that stood still a second at
     // or past its length has ended.
     const qint64 position = m_player->position();
