@@ -17,6 +17,7 @@
 #include "trackadder.h"
 #include "trimnull.h"
 #include "twips.h"
+#include "videowindowpresenter.h"
 #include "volumememory.h"
 
 #include <QCloseEvent>
@@ -101,6 +102,12 @@ void MainWindow::bindPlaylist()
         *m_playlist, playback().CurrentTrackNo, [this] { return playMode(); }, [this] { return repeatOn(); });
     m_playback = std::make_unique<PlaybackController>(
         m_ctx.api, *m_ctx.prompter, static_cast<PlaybackView &>(*this), *m_sequencer, m_settings, this);
+    m_videoWindow = std::make_unique<VideoWindowPresenter>(
+        VideoWindow::Context { m_playlist, m_sequencer.get(), m_ctx.api, m_ctx.prompter });
+    m_playback->setVideoPresenter(m_videoWindow.get());
+    // Queued: a handed-back track starts once the video window has finished closing.
+    connect(m_videoWindow.get(), &VideoWindowPresenter::closed, m_playback.get(), &PlaybackController::videoClosed,
+        Qt::QueuedConnection);
     // Only dragging the thumb seeks; the next tick puts the thumb back otherwise.
     connect(m_seekbar, &QScrollBar::sliderMoved, m_playback.get(), &PlaybackController::seekbarScroll);
 
@@ -687,6 +694,7 @@ void MainWindow::formUnload()
         return;
     m_unloaded = true;
     m_playback->shutdown();
+    m_videoWindow->closeVideo();
     if (m_folderSearch)
         m_folderSearch->close();
     m_adder->cancel();

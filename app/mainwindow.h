@@ -38,6 +38,7 @@ class TrackAdder;
 class PrintWindow;
 class OptionsWindow;
 class FolderSearchWindow;
+class VideoWindowPresenter;
 
 class MainWindow : public QWidget, private PlaybackView
 {
@@ -170,6 +171,8 @@ private:
     std::unique_ptr<PlaylistCommands> m_commands;
     std::unique_ptr<Sequencer> m_sequencer;
     std::unique_ptr<PlaybackController> m_playback;
+    // The video window `Frm_Mpeg`, made on first use; installed in the controller.
+    std::unique_ptr<VideoWindowPresenter> m_videoWindow;
 
     QPointer<PrintWindow> m_print1; // the CD jacket window, made on first use
     QMenu *m_pop = nullptr;

@@ -58,8 +58,7 @@ QString PlaybackController::frequencyText(int hertz)
 
 bool PlaybackController::isVideoName(const QString &path)
 {
-    const QString last3 = path.right(3);
-    return last3 == QStringLiteral("mpg") || last3 == QStringLiteral("avi") || last3 == QStringLiteral("wma");
+    return kes::isVideoName(path);
 }
 
 void PlaybackController::showReadOut(PlaybackView::ReadOut which, const QString &text)
@@ -332,11 +331,24 @@ void PlaybackController::stepLyrics()
 
 void PlaybackController::videoClosed()
 {
+    if (m_shutDown)
+        return;
     m_view.restoreFromVideo();
+    // The video window hands back the first row that is no video (or nothing when the
+    // playlist ended there); it starts here, so that a mixed playlist plays through.
+    PlaybackState &pb = playback();
+    if (!pb.VideoHandBack)
+        return;
+    pb.VideoHandBack = false;
+    if (pb.VideoFile.isEmpty())
+        return;
+    pb.CurrentFile = pb.VideoFile;
+    PlayTrack();
 }
 
 void PlaybackController::shutdown()
 {
+    m_shutDown = true;
     m_timebar.stop();
     setLyricsOn(false);
 }

@@ -71,7 +71,8 @@ public:
     void ShowNowPlaying(const QString &path);
     // Shows the lines the decoder gives for the position heard now.
     void ShowLyrics();
-    // The video window calls this when it closes.
+    // The video window calls this when it has closed: restores the main window and plays
+    // a track handed back through VideoFile/VideoHandBack.  Does nothing after shutdown().
     void videoClosed();
     // Both timers off for good (shutdown).
     void shutdown();
@@ -117,6 +118,7 @@ private:
     QTimer m_timebar; // `Timebar`, 100 ms
     QTimer m_lyricsTimer; // `lyrics_timer`, single shot at the next line's time
     bool m_lyricsOn = false;
+    bool m_shutDown = false;
     int m_spectrumTick = 0;
     QString m_lyricsFile;
     NowPlaying m_now;

@@ -9,6 +9,7 @@ using namespace kes;
 
 int main(int argc, char **argv)
 {
+    prepareEnvironment();
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     installFontSubstitutions();
