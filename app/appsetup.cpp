@@ -68,7 +68,7 @@ int runKestrine(QApplication &app)
 
     MainWindow window(ctx);
     prompter.setParent(&window);
-    if (!window.Form_Load())
+    if (!window.formLoad())
         return 1;
     window.show();
     return app.exec();

@@ -1,19 +1,20 @@
 #include "mainwindow.h"
 
 #include "clicklabel.h"
-#include "equalizer.h"
+#include "eqpresets.h"
+#include "optionswindow.h"
 #include "playbackstate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
+#include "printwindow.h"
 #include "sequencer.h"
 #include "singleinstance.h"
+#include "spectrumbox.h"
 #include "tabcontrol.h"
 #include "toolbaricons.h"
 #include "trackadder.h"
 #include "trimnull.h"
 #include "twips.h"
-#include "wavebox.h"
-#include "waveoutvolume.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -85,7 +86,7 @@ MainWindow::MainWindow(const Context &context, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    Form_Unload();
+    formUnload();
 }
 
 void MainWindow::bindPlaylist()
@@ -95,6 +96,10 @@ void MainWindow::bindPlaylist()
     m_commands = std::make_unique<PlaylistCommands>(*m_playlist, *m_adder, *m_ctx.prompter, m_ctx.programFolder);
     m_sequencer = std::make_unique<Sequencer>(
         *m_playlist, playback().CurrentTrackNo, [this] { return playMode(); }, [this] { return repeatOn(); });
+    m_playback = std::make_unique<PlaybackController>(
+        m_ctx.api, *m_ctx.prompter, static_cast<PlaybackView &>(*this), *m_sequencer, m_settings, this);
+    // Only dragging the thumb seeks; the next tick puts the thumb back otherwise.
+    connect(m_seekbar, &QScrollBar::sliderMoved, m_playback.get(), &PlaybackController::seekbarScroll);
 
     m_listView->setModel(m_playlist);
     m_listView->setAcceptDrops(true);
@@ -118,6 +123,7 @@ void MainWindow::bindPlaylist()
     connectMenu("List_Clear", [this] { m_commands->List_Clear(); });
     connectMenu("Save_m3u", [this] { m_commands->Save_m3u(); });
     connectMenu("Csv_Save", [this] { m_commands->Csv_Save(); });
+    connectMenu("Option_Call", [this] { openOptions(); });
     connectMenu("Def_Playlist_Set", [this] {
         m_commands->Def_Playlist_Set([this](const QString &path) {
             m_settings.Op_14 = path;
@@ -137,12 +143,10 @@ void MainWindow::SetupColumns()
     m_listView->setColumnWidth(0, std::max(m_listView->columnWidth(0), numberWidth));
 }
 
-void MainWindow::ListView_DblClick()
+void MainWindow::listViewDblClick()
 {
     const PlaylistCommands::Pick pick = m_commands->DblClick();
-    playback().CurrentTrackNo = pick.row;
-    playback().CurrentFile = pick.path;
-    PlayTrack();
+    m_playback->playRow(pick.row, pick.path);
 }
 
 QLabel *MainWindow::makeLabel(
@@ -224,7 +228,7 @@ void MainWindow::buildControls()
         l->setAttribute(Qt::WA_NoMousePropagation);
     }
     connect(m_label15, &ClickLabel::clicked, this, &MainWindow::Label15_Click);
-    connect(m_label5, &ClickLabel::clicked, this, &MainWindow::Label5_Click);
+    connect(m_label5, &ClickLabel::clicked, this, &MainWindow::label5Click);
 
     m_seekbar = new QScrollBar(Qt::Horizontal, this);
     m_seekbar->setObjectName(QStringLiteral("seekbar"));
@@ -282,25 +286,14 @@ void MainWindow::buildControls()
     connect(m_slider, &QSlider::actionTriggered, this, [this](int) {
         // actionTriggered reports the value about to be set: apply it once it is.
         QMetaObject::invokeMethod(
-            this, [this] { Slider1_Change(m_slider->value()); }, Qt::QueuedConnection);
+            this, [this] { slider1Change(m_slider->value()); }, Qt::QueuedConnection);
     });
-    connect(m_slider, &QSlider::sliderMoved, this, &MainWindow::Slider1_Change);
+    connect(m_slider, &QSlider::sliderMoved, this, &MainWindow::slider1Change);
 
     const QList<QWidget *> popupSources { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle,
         m_wavebox };
     for (QWidget *w : popupSources)
         w->installEventFilter(this);
-
-    m_timebar = new QTimer(this);
-    m_timebar->setObjectName(QStringLiteral("Timebar"));
-    m_timebar->setInterval(100);
-    m_lyricsTimer = new QTimer(this);
-    m_lyricsTimer->setObjectName(QStringLiteral("lyrics_timer"));
-    m_lyricsTimer->setInterval(5);
-    connect(m_timebar, &QTimer::timeout, this, &MainWindow::Timebar_Timer);
-    connect(m_lyricsTimer, &QTimer::timeout, this, &MainWindow::ShowLyrics);
-    // Only dragging the thumb seeks; the next tick puts the thumb back otherwise.
-    connect(m_seekbar, &QScrollBar::sliderMoved, this, &MainWindow::seekbar_Scroll);
 }
 
 void MainWindow::buildPopupMenu()
@@ -325,7 +318,7 @@ void MainWindow::buildPopupMenu()
     connect(m_repeatSet, &QAction::triggered, this, [this] {
         // The action toggled its own check already; the handler owns the state.
         m_repeatSet->setChecked(!m_repeatSet->isChecked());
-        repeat_set_Click();
+        repeatSetClick();
     });
     QMenu *menu1 = sub("menu1", QStringLiteral("ListView"));
     add(menu1, "All_Check", QStringLiteral("List All Check"));
@@ -463,7 +456,7 @@ void MainWindow::Label15_Click()
     }
 }
 
-void MainWindow::repeat_set_Click()
+void MainWindow::repeatSetClick()
 {
     if (m_repeatSet->isChecked()) {
         m_repeatSet->setChecked(false);
@@ -474,7 +467,7 @@ void MainWindow::repeat_set_Click()
     }
 }
 
-void MainWindow::Label5_Click()
+void MainWindow::label5Click()
 {
     m_label5->setText(
         m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random") : QStringLiteral("Normal"));
@@ -490,11 +483,11 @@ bool MainWindow::BusyGuard()
     return false;
 }
 
-void MainWindow::Slider1_Change(int value)
+void MainWindow::slider1Change(int value)
 {
     const auto v = static_cast<uint32_t>(value) & 0xFFFFu;
     showVolume(static_cast<int>(v));
-    waveOutSetVolume(m_ctx.api, (v << 16) | v);
+    m_playback->setVolume((v << 16) | v);
 }
 
 void MainWindow::showVolume(int value)
@@ -506,15 +499,15 @@ void MainWindow::showVolume(int value)
 void MainWindow::Toolbar_ButtonClick(const QString &key)
 {
     if (key == QStringLiteral("再生")) {
-        playPressed();
+        m_playback->playPressed();
     } else if (key == QStringLiteral("停止")) {
-        StopTrack();
+        m_playback->StopTrack();
     } else if (key == QStringLiteral("一時")) {
-        PauseResume();
+        m_playback->PauseResume();
     } else if (key == QStringLiteral("次曲")) {
-        NextTrack();
+        m_playback->NextTrack();
     } else if (key == QStringLiteral("前曲")) {
-        previousPressed();
+        m_playback->previousPressed();
     } else if (key == QStringLiteral("変形")) {
         ToggleCompact();
     } else if (key == QStringLiteral("終了")) {
@@ -522,9 +515,25 @@ void MainWindow::Toolbar_ButtonClick(const QString &key)
     } else if (key == QStringLiteral("印刷")) {
         if (BusyGuard())
             return;
-        // The CD jacket window opens here once it exists.
+        if (!m_print1) {
+            m_print1 = new PrintWindow(m_playlist, m_ctx.prompter, &m_settings, this);
+            m_print1->setOptionsHook([this] { openOptions(); });
+        }
+        m_print1->showModal();
+    } else if (key == QStringLiteral("設定")) {
+        openOptions();
     }
-    // "設定" opens the options window once it exists; "検索" does nothing.
+    // "検索" does nothing.
+}
+
+void MainWindow::openOptions()
+{
+    OptionsWindow::Context ctx { m_ctx.api, m_ctx.prompter, m_ctx.iniPath, {},
+        [this](const QString &pattern) { m_searchPattern = pattern; } };
+    m_frmOpt1 = new OptionsWindow(m_settings, ctx, this);
+    m_frmOpt1->Form_Load();
+    m_frmOpt1->exec();
+    delete m_frmOpt1; // null when the main window went first
 }
 
 void MainWindow::showPopup(const QPoint &globalPos)
@@ -555,7 +564,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         case QEvent::MouseButtonDblClick:
             // The double click plays the row clicked last, whatever lies under the mouse.
             if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-                ListView_DblClick();
+                listViewDblClick();
                 return true;
             }
             break;
@@ -580,7 +589,7 @@ void MainWindow::mousePressEvent(QMouseEvent *event)
     QWidget::mousePressEvent(event);
 }
 
-bool MainWindow::Form_Load()
+bool MainWindow::formLoad()
 {
     PlaybackState &pb = playback();
     // 1. Single instance.
@@ -637,20 +646,19 @@ bool MainWindow::Form_Load()
     if (m_ctx.api.setDecodeOption(&decodeOption) == 0)
         m_ctx.prompter->message(QStringLiteral("error"));
     // 12. Volume: the slider follows the right channel.
-    waveOutGetVolume(m_ctx.api, &m_volumeWord);
+    m_volumeWord = m_playback->volume();
     const int right = static_cast<int>(m_volumeWord >> 16);
     m_slider->setValue(right);
     showVolume(right);
     return true;
 }
 
-void MainWindow::Form_Unload()
+void MainWindow::formUnload()
 {
     if (m_unloaded)
         return;
     m_unloaded = true;
-    m_timebar->stop();
-    m_lyricsTimer->stop();
+    m_playback->shutdown();
     m_adder->cancel();
     playback().CallbackActive = false;
     m_ctx.api.stopCallback();
@@ -660,8 +668,63 @@ void MainWindow::Form_Unload()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    Form_Unload();
+    formUnload();
     event->accept();
+}
+
+void MainWindow::showReadOut(ReadOut which, const QString &text)
+{
+    QLabel *const labels[] = { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle };
+    labels[static_cast<int>(which)]->setText(text);
+}
+
+void MainWindow::setSeekRange(int maximum)
+{
+    m_seekbar->setMaximum(maximum);
+    m_seekbar->setMinimum(0);
+}
+
+void MainWindow::setSeekValue(int seconds)
+{
+    if (!m_seekbar->isSliderDown())
+        m_seekbar->setValue(seconds);
+}
+
+void MainWindow::selectTab(int index)
+{
+    m_tab->setCurrentIndex(index);
+}
+
+void MainWindow::showLyricsLine(int index, const QString &text)
+{
+    m_kasi[index]->setText(text);
+}
+
+void MainWindow::highlightCurrentLine()
+{
+    QPalette pal = m_kasi[2]->palette();
+    pal.setColor(QPalette::WindowText, QColor(255, 255, 0));
+    m_kasi[2]->setPalette(pal);
+}
+
+void MainWindow::drawSpectrum(const int32_t *first, const int32_t *second)
+{
+    m_wavebox->DrawSpectrum(first, second);
+}
+
+void MainWindow::clearSpectrum()
+{
+    m_wavebox->clearBox();
+}
+
+void MainWindow::minimizeForVideo()
+{
+    showMinimized();
+}
+
+void MainWindow::restoreFromVideo()
+{
+    showNormal();
 }
 
 } // namespace kes

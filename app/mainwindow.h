@@ -1,12 +1,15 @@
-// The main window `kestrine`: the application's face and owner of the playlist view,
-// the read-outs, the two timers and the pop-up menu.  Its load runs the start-up
-// sequence and its unload the shutdown sequence.  GUI thread only.
+// The main window `kestrine`: the controls laid out in twips, the toolbar, the pop-up
+// menu and the resize rules.  It owns the playlist, sequencing and the playback
+// controller, shows the controller's read-outs (as its PlaybackView) and forwards the
+// widgets' events to them.  Its load runs the start-up sequence and its unload the
+// shutdown sequence.  GUI thread only.
 #pragma once
 
 #include "decoderapi.h"
+#include "playbackcontroller.h"
+#include "playbackview.h"
 #include "prompter.h"
 #include "settings.h"
-#include "videopresenter.h"
 
 #include <QAction>
 #include <QLabel>
@@ -14,7 +17,6 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QSlider>
-#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <QWidget>
@@ -32,8 +34,10 @@ class PlaylistModel;
 class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
+class PrintWindow;
+class OptionsWindow;
 
-class MainWindow : public QWidget
+class MainWindow : public QWidget, private PlaybackView
 {
     Q_OBJECT
 public:
@@ -50,9 +54,9 @@ public:
 
     // The start-up sequence.  Returns false when the program must end at once (another
     // instance runs); the window has then been closed.
-    bool Form_Load();
+    bool formLoad();
     // The shutdown sequence; runs once, when the window closes.
-    void Form_Unload();
+    void formUnload();
 
     // Window size in twips, counting the frame as the classic window did (the client
     // area is 120 twips narrower and 420 twips lower than the window).
@@ -65,39 +69,21 @@ public:
     void ToggleCompact();
     void Toolbar_ButtonClick(const QString &key);
     void Label15_Click();
-    void Label5_Click();
-    void repeat_set_Click();
+    void label5Click();
+    void repeatSetClick();
     // true (after the busy message) while the decoder plays.
     bool BusyGuard();
     // Volume slider moved by the user to value.
-    void Slider1_Change(int value);
+    void slider1Change(int value);
+    // The playlist's double click: plays the row clicked last.
+    void listViewDblClick();
 
-    // Playback.
-    void PlayTrack();
-    void StopTrack();
-    void PauseResume();
-    void NextTrack();
-    void PrevTrack();
-    void Timebar_Timer();
-    void seekbar_Scroll(int value);
-    void DrawSpectrum();
-    void ShowNowPlaying(const QString &path);
-    void ShowLyrics();
-    void setVideoPresenter(VideoPresenter *video) { m_video = video; }
-
-    // "03:07", "100:00"; "44.1 KHz", "48 KHz".
-    static QString timeText(int seconds);
-    static QString frequencyText(int hertz);
-    // Names ending exactly in "mpg", "avi" or "wma" go to the video window.
-    static bool isVideoName(const QString &path);
-
+    // Playback, which the video window and other watchers attach to.
+    PlaybackController *controller() const { return m_playback.get(); }
     PlaylistModel *playlist() const { return m_playlist; }
     TrackAdder *adder() const { return m_adder; }
     PlaylistCommands *commands() const { return m_commands.get(); }
-    // The playlist's list view events.
-    void ListView_DblClick();
     Sequencer *sequencer() const { return m_sequencer.get(); }
-    const QString &LyricsFile() const { return m_lyricsFile; }
 
     Settings &settings() { return m_settings; }
     QMenu *popupMenu() const { return m_pop; }
@@ -110,8 +96,6 @@ public:
 signals:
     // The pop-up menu `Listview_Pop` is about to show (a right click on one of its controls).
     void popupShown();
-    // A track has started playing in the decoder (after PlayTrack's last step).
-    void trackStarted();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -130,8 +114,19 @@ private:
     void SetupColumns();
     // VolumeHex and the "Vol - N" read-out for a slider value.
     void showVolume(int value);
-    void playPressed();
-    void previousPressed();
+    // PlaybackView: the panel's read-outs, seek bar, tabs, lyrics lines and spectrum box.
+    void showReadOut(ReadOut which, const QString &text) override;
+    void setSeekRange(int maximum) override;
+    void setSeekValue(int seconds) override;
+    void selectTab(int index) override;
+    void showLyricsLine(int index, const QString &text) override;
+    void highlightCurrentLine() override;
+    void drawSpectrum(const int32_t *first, const int32_t *second) override;
+    void clearSpectrum() override;
+    void minimizeForVideo() override;
+    void restoreFromVideo() override;
+    // Shows the options window `frmOpt1` modally ("設定", "Option").
+    void openOptions();
 
     Context m_ctx;
     Settings m_settings;
@@ -162,21 +157,17 @@ private:
     QLabel *m_kasi[5] = {};
     QTreeView *m_listView = nullptr;
     QWidget *m_command2 = nullptr;
-    QTimer *m_timebar = nullptr;
-    QTimer *m_lyricsTimer = nullptr;
 
     PlaylistModel *m_playlist = nullptr;
     TrackAdder *m_adder = nullptr;
     std::unique_ptr<PlaylistCommands> m_commands;
     std::unique_ptr<Sequencer> m_sequencer;
-    VideoPresenter *m_video = nullptr;
-    QString m_lyricsFile;
-    int m_spectrumTick = 0;
-    LyricsLines m_lastLyrics {};
-    bool m_lastLyricsValid = false;
+    std::unique_ptr<PlaybackController> m_playback;
 
+    QPointer<PrintWindow> m_print1; // the CD jacket window, made on first use
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
+    QPointer<OptionsWindow> m_frmOpt1; // while open
 };
 
 } // namespace kes

@@ -22,6 +22,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 
 using namespace kes;
@@ -41,8 +42,8 @@ QString binDir()
     return QCoreApplication::applicationDirPath();
 }
 
-// The library alone: open, lyrics, play; poll position 10 times a second, spectrum 5 times
-// and lyrics 200 times, as the player does.
+// The library alone: open, lyrics, play; poll position 10 times a second and spectrum 5
+// times, and fetch the lyrics when the library says the lines change, as the player does.
 int runLibrary(const QString &file, int seconds)
 {
     DecoderApi api;
@@ -65,15 +66,22 @@ int runLibrary(const QString &file, int seconds)
     int32_t a[256], b[256];
     LyricsLines lines;
     int tick = 0;
+    qint64 nextTick = 100;
+    qint64 nextLine = 0;
     while (t.elapsed() < seconds * 1000) {
-        QThread::msleep(5);
-        api.getLyrics(&lines);
-        if (++tick % 20 == 0) {
+        QThread::msleep(static_cast<unsigned long>(std::max<qint64>(1, std::min(nextTick, nextLine) - t.elapsed())));
+        if (t.elapsed() >= nextLine) {
+            api.getLyrics(&lines);
+            const int32_t wait = api.getLyricsWait();
+            nextLine = t.elapsed() + (wait < 0 ? 1000 : std::min(wait + 1, 1000));
+        }
+        if (t.elapsed() >= nextTick) {
+            nextTick += 100;
             int32_t s = 0;
             api.getState(&s);
+            if (++tick % 2 == 0)
+                api.getSpectrum(a, b);
         }
-        if (tick % 40 == 0)
-            api.getSpectrum(a, b);
     }
     std::printf("%.6f\n", (cpuSeconds() - start) / seconds);
     api.stop();
@@ -99,7 +107,7 @@ int runPlayer(const QString &file, int seconds, bool play)
     ctx.iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
     ctx.programFolder = dir.path();
     MainWindow w(ctx);
-    w.Form_Load();
+    w.formLoad();
     ctx.api.setOutput("null");
     w.show();
     double start = 0;
@@ -107,7 +115,7 @@ int runPlayer(const QString &file, int seconds, bool play)
         if (play) {
             playback().CurrentFile = file;
             playback().CurrentTrackNo = 1;
-            w.PlayTrack();
+            w.controller()->PlayTrack();
         }
         start = cpuSeconds();
         QTimer::singleShot(seconds * 1000, &app, [&] {

@@ -34,6 +34,7 @@ struct DecoderApi {
     decltype(&vbmp3_getMpegInfo) getMpegInfo = nullptr;
     decltype(&vbmp3_getSpectrum) getSpectrum = nullptr;
     decltype(&vbmp3_getLyrics) getLyrics = nullptr;
+    decltype(&vbmp3_getLyricsWait) getLyricsWait = nullptr;
     decltype(&vbmp3_getVersion) getVersion = nullptr;
     decltype(&vbmp3_setEqualizer) setEqualizer = nullptr;
     decltype(&vbmp3_setOutput) setOutput = nullptr;

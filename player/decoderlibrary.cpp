@@ -59,6 +59,7 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     KES_RESOLVE(getMpegInfo, vbmp3_getMpegInfo);
     KES_RESOLVE(getSpectrum, vbmp3_getSpectrum);
     KES_RESOLVE(getLyrics, vbmp3_getLyrics);
+    KES_RESOLVE(getLyricsWait, vbmp3_getLyricsWait);
     KES_RESOLVE(getVersion, vbmp3_getVersion);
     KES_RESOLVE(setEqualizer, vbmp3_setEqualizer);
     KES_RESOLVE(setOutput, vbmp3_setOutput);

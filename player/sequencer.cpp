@@ -106,7 +106,7 @@ QString Sequencer::ChooseTrack()
     }
 }
 
-std::optional<QString> Sequencer::NextRow()
+std::optional<QString> Sequencer::nextRow()
 {
     if (m_current == m_rows.count()) {
         m_current = 1;
@@ -120,7 +120,7 @@ std::optional<QString> Sequencer::NextRow()
     return ChooseTrack();
 }
 
-QString Sequencer::PreviousRow()
+QString Sequencer::previousRow()
 {
     const int n = m_rows.count();
     int from = m_current <= 1 ? n + 1 : std::min(m_current, n + 1);

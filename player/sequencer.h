@@ -33,11 +33,11 @@ public:
     // The next-track rule: moves past the current row (wrapping to row 1 only with repeat
     // on) and chooses.  nullopt when playback ends here (the current file stays);
     // otherwise what ChooseTrack gave, which may be empty.
-    std::optional<QString> NextRow();
+    std::optional<QString> nextRow();
     // The previous checked row by position, wrapping from the first to the last row.
     // Returns its path and moves CurrentTrackNo there; with no checked row returns the
     // empty text and changes nothing.
-    QString PreviousRow();
+    QString previousRow();
 
 private:
     int lastCheckedRow() const;

@@ -1,11 +1,11 @@
 #include "playlistfiles.h"
 
+#include "atomicwrite.h"
 #include "textcodec.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <climits>
@@ -138,17 +138,7 @@ bool writeWholeFile(const QString &path, const QByteArray &bytes)
 {
     if (path.isEmpty() || QFileInfo(path).isDir())
         return false;
-    QSaveFile f(path);
-    // Unbuffered: a short write (disk full, file size limit) shows in write()'s count;
-    // through the buffer QSaveFile would commit the cut file as a success.
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
-    if (f.write(bytes) != bytes.size()) {
-        f.cancelWriting();
-        f.commit();
-        return false;
-    }
-    return f.commit();
+    return writeFileAtomically(path, bytes);
 }
 
 QString readFailedMessage(const QString &path)

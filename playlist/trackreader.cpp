@@ -1,6 +1,7 @@
 #include "trackreader.h"
 
 #include "filename.h"
+#include "trimnull.h"
 
 #include <cstring>
 
@@ -12,12 +13,6 @@ namespace
 
 // Replacement texts keep the length of the record field they stand in.
 constexpr int kFieldLength = 128;
-
-// A record text: the field up to its first NUL (a full field has none), UTF-8.
-template <std::size_t N> QString fieldText(const char (&field)[N])
-{
-    return QString::fromUtf8(field, static_cast<qsizetype>(strnlen(field, N)));
-}
 
 QString fixedField(const QString &text)
 {
@@ -31,19 +26,21 @@ QString FileKindOf(const DecoderApi &api, const QString &path)
     if (!api.getFileType)
         return QStringLiteral("err");
     switch (api.getFileType(path.toUtf8().constData())) {
-    case 0:
+    // As the player has always mapped them: 4 (a kind this library never reports) counts
+    // as MP3, and a WAV file that ends in an ID3v1 tag as RMP.
+    case VBMP3_TYPE_MPEG:
     case 4:
-    case 16:
-    case 48:
+    case VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1:
+    case VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1 + VBMP3_TYPE_LYRICS3:
         return QStringLiteral("mp3");
-    case 1:
+    case VBMP3_TYPE_WAV:
         return QStringLiteral("wav");
-    case 2:
-    case 17:
-    case 18:
-    case 50:
+    case VBMP3_TYPE_RMP:
+    case VBMP3_TYPE_WAV + VBMP3_TYPE_ID3V1:
+    case VBMP3_TYPE_RMP + VBMP3_TYPE_ID3V1:
+    case VBMP3_TYPE_RMP + VBMP3_TYPE_ID3V1 + VBMP3_TYPE_LYRICS3:
         return QStringLiteral("rmp");
-    case 8:
+    case VBMP3_TYPE_MEDIA:
         return QStringLiteral("mpg");
     default:
         return QStringLiteral("err");
@@ -82,9 +79,9 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
         std::memset(&tag, 0, sizeof tag);
         if (api.getFileTagInfo)
             api.getFileTagInfo(encoded.constData(), &tag);
-        row.title = fieldText(tag.title);
-        row.artist = fieldText(tag.artist);
-        row.album = fieldText(tag.album);
+        row.title = TrimNull(tag.title);
+        row.artist = TrimNull(tag.artist);
+        row.album = TrimNull(tag.album);
         if (row.title.isEmpty())
             row.title = fixedField(FileNameOf(path));
         if (row.artist.isEmpty())
@@ -99,9 +96,9 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
         if (api.getFileInfo2)
             api.getFileInfo2(encoded.constData(), &tag, &mpeg, &list);
         auto pick = [](const QString &listed, const QString &tagged) { return listed.isEmpty() ? tagged : listed; };
-        row.title = pick(fieldText(list.text[0]), fieldText(tag.title));
-        row.artist = pick(fieldText(list.text[1]), fieldText(tag.artist));
-        row.album = pick(fieldText(list.text[2]), fieldText(tag.album));
+        row.title = pick(TrimNull(list.text[0]), TrimNull(tag.title));
+        row.artist = pick(TrimNull(list.text[1]), TrimNull(tag.artist));
+        row.album = pick(TrimNull(list.text[2]), TrimNull(tag.album));
     } else {
         const QString name = FileNameOf(path);
         row.title = name;

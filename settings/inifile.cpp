@@ -1,11 +1,11 @@
 #include "inifile.h"
 
+#include "atomicwrite.h"
 #include "textcodec.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 namespace kes
 {
@@ -128,25 +128,7 @@ bool IniFile::save(const QString &path)
         m_error = QStringLiteral("%1 is read-only").arg(path);
         return false;
     }
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    // Unbuffered, so that a short write (disk full) shows in the count written: a buffered
-    // QSaveFile can commit a truncated file without reporting it.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        m_error = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = content();
-    if (file.write(bytes) != bytes.size()) {
-        m_error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        m_error = file.errorString();
-        return false;
-    }
-    return true;
+    return writeFileAtomically(path, content(), &m_error);
 }
 
 std::optional<QString> IniFile::value(const QString &section, const QString &key) const
@@ -180,17 +162,21 @@ bool IniFile::setValue(const QString &section, const QString &key, const QString
         || section.contains(u']') || key.contains(u'=') || keyName.startsWith(u';') || keyName.startsWith(u'['))
         return false;
 
-    const QByteArray encodedValue = encode(value);
+    const std::optional<QByteArray> encodedValue = encode(value);
+    const std::optional<QByteArray> encodedKey = encode(keyName);
+    const std::optional<QByteArray> sectionLineText = encode(QStringLiteral("[%1]").arg(sectionName));
+    if (!encodedValue || !encodedKey || !sectionLineText)
+        return false;
     const qsizetype sectionLine = findSection(sectionName);
     if (sectionLine < 0) {
-        insertLine(static_cast<qsizetype>(m_lines.size()), encode(QStringLiteral("[%1]").arg(sectionName)));
-        insertLine(static_cast<qsizetype>(m_lines.size()), encode(keyName) + '=' + encodedValue);
+        insertLine(static_cast<qsizetype>(m_lines.size()), *sectionLineText);
+        insertLine(static_cast<qsizetype>(m_lines.size()), *encodedKey + '=' + *encodedValue);
         return true;
     }
     const qsizetype keyLine = findKey(sectionLine, keyName);
     if (keyLine >= 0) {
         Line &line = m_lines[keyLine];
-        line.raw = line.raw.left(line.valueAt) + encodedValue;
+        line.raw = line.raw.left(line.valueAt) + *encodedValue;
         return true;
     }
     qsizetype after = sectionLine;
@@ -200,7 +186,7 @@ bool IniFile::setValue(const QString &section, const QString &key, const QString
         if (m_lines[i].kind == Kind::Key)
             after = i;
     }
-    insertLine(after + 1, encode(keyName) + '=' + encodedValue);
+    insertLine(after + 1, *encodedKey + '=' + *encodedValue);
     return true;
 }
 
@@ -239,12 +225,18 @@ QString IniFile::decode(const QByteArray &bytes) const
     return QString::fromStdString(cp932ToUtf8(std::string_view(bytes.constData(), bytes.size())));
 }
 
-QByteArray IniFile::encode(const QString &text) const
+std::optional<QByteArray> IniFile::encode(const QString &text) const
 {
-    if (m_encoding == Encoding::Utf8)
-        return text.toUtf8();
-    // A character with no CP932 form becomes '?', so it reads back different.
-    return QByteArray::fromStdString(utf8ToCp932(text.toStdString()));
+    // The converter marks a character with no CP932 form (written '?'); without a
+    // converter it gives nothing.  Decoding the bytes again catches both, and a lone
+    // surrogate in UTF-8.
+    bool ok = true;
+    const QByteArray bytes = m_encoding == Encoding::Utf8
+        ? text.toUtf8()
+        : QByteArray::fromStdString(utf8ToCp932(text.toStdString(), &ok));
+    if (!ok || decode(bytes) != text)
+        return std::nullopt;
+    return bytes;
 }
 
 qsizetype IniFile::findSection(const QString &section) const

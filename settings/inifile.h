@@ -53,7 +53,9 @@ public:
     // replaces the value in place, keeping the key's spelling as it stands in the file;
     // or appends the key after the last key of its section; or appends the section at the
     // end of the document.  Returns false, changing nothing, for a value or name that
-    // cannot stand on one INI line (line breaks, NUL; '=' in a key; ']' in a section).
+    // cannot stand on one INI line (line breaks, NUL; '=' in a key; ']' in a section) or
+    // that the file's encoding cannot hold exactly (a character with no CP932 form, or no
+    // CP932 converter at all).
     bool setValue(const QString &section, const QString &key, const QString &value);
 
     Encoding encoding() const { return m_encoding; }
@@ -73,7 +75,8 @@ private:
 
     void parse(Line &line) const;
     QString decode(const QByteArray &bytes) const;
-    QByteArray encode(const QString &text) const;
+    // nullopt when text does not come back from its bytes unchanged.
+    std::optional<QByteArray> encode(const QString &text) const;
     qsizetype findSection(const QString &section) const;
     // Index of the key line in the section starting at sectionLine, or -1.
     qsizetype findKey(qsizetype sectionLine, const QString &key) const;

@@ -17,110 +17,141 @@ namespace kes
 namespace
 {
 
-const QString SystemSection = QStringLiteral("システム");
-const QString SearchSection = QStringLiteral("検索設定");
-const QString PrintSection = QStringLiteral("印刷設定");
-const QString OtherSection = QStringLiteral("その他設定");
-const QString EqSection = QStringLiteral("EQSETUP");
+using Kind = SettingKey::Kind;
+using S = Settings;
+using P = Settings::PrintText;
 
-// Integer keys read from one loaded document; a text that is not a decimal number in
-// [low, high] gives the default.
-class Reader
+constexpr const char *System = "システム";
+constexpr const char *Search = "検索設定";
+constexpr const char *Print = "印刷設定";
+constexpr const char *Other = "その他設定";
+constexpr const char *Eq = "EQSETUP";
+constexpr int32_t Int16Min = std::numeric_limits<int16_t>::min();
+constexpr int32_t Int16Max = std::numeric_limits<int16_t>::max();
+
+constexpr SettingKey account(const char *section, const char *key, QString S::*field, const char *dflt)
 {
-public:
-    explicit Reader(const IniFile &ini)
-        : m_ini(ini)
-    {
-    }
-
-    QString text(const QString &section, const char *key, const QString &defaultValue) const
-    {
-        return m_ini.value(section, QLatin1String(key), defaultValue);
-    }
-
-    qint64 number(const QString &section, const char *key, qint64 defaultValue, qint64 low, qint64 high) const
-    {
-        const std::optional<QString> raw = m_ini.value(section, QLatin1String(key));
-        if (!raw)
-            return defaultValue;
-        bool ok = false;
-        const qint64 n = raw->toLongLong(&ok, 10);
-        return ok && n >= low && n <= high ? n : defaultValue;
-    }
-
-    int16_t int16(const QString &section, const char *key, int16_t defaultValue) const
-    {
-        return static_cast<int16_t>(number(
-            section, key, defaultValue, std::numeric_limits<int16_t>::min(), std::numeric_limits<int16_t>::max()));
-    }
-
-    int16_t flag(const QString &section, const char *key, int16_t defaultValue) const
-    {
-        return static_cast<int16_t>(number(section, key, defaultValue, 0, 1));
-    }
-
-    int32_t int32(const QString &section, const char *key, int32_t defaultValue) const
-    {
-        return static_cast<int32_t>(number(
-            section, key, defaultValue, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
-    }
-
-private:
-    const IniFile &m_ini;
-};
-
-struct Entry {
-    QString section;
-    QString key;
-    QString value;
-};
-
-QString typedText(const QString &text, int16_t number)
+    return { section, key, Kind::Account, nullptr, field, nullptr, -1, 0, 0, 0, dflt, nullptr };
+}
+constexpr SettingKey text(const char *section, const char *key, QString S::*field, const char *control)
 {
-    return text.isNull() ? QString::number(number) : text;
+    return { section, key, Kind::Text, nullptr, field, nullptr, -1, 0, 0, 0, "", control };
+}
+constexpr SettingKey flag(const char *section, const char *key, int16_t S::*field, int16_t dflt, const char *control)
+{
+    return { section, key, Kind::Flag, field, nullptr, nullptr, -1, 0, 1, dflt, nullptr, control };
+}
+constexpr SettingKey typed(const char *key, int16_t S::*field, QString P::*typed, int16_t dflt, const char *control)
+{
+    return { Print, key, Kind::Typed, field, nullptr, typed, -1, Int16Min, Int16Max, dflt, nullptr, control };
+}
+constexpr SettingKey choice(const char *key, int16_t S::*field, const char *control)
+{
+    return { Print, key, Kind::Choice, field, nullptr, nullptr, -1, -1, 6, 0, nullptr, control };
+}
+constexpr SettingKey band(const char *key, int index)
+{
+    return { Eq, key, Kind::Band, nullptr, nullptr, nullptr, index, -60, 60, 0, nullptr, "VScroll1" };
 }
 
-// Every key in the order of the save; the lyrics key is written "Op_kasi".
-std::vector<Entry> entriesOf(const Settings &s)
+// Print's Check10 is read by the classic program and dropped, and never written: it has
+// no entry here, and a save leaves it in the file as it stands.
+// set-no takes any 16-bit number: ApplyEqPreset turns one outside 0..5 into Flat.
+constexpr SettingKey Keys[] = {
+    account(System, "USER", &S::USER, "GUEST"),
+    account(System, "PASSWORD", &S::PASSWORD, "TESORA"),
+    flag(Search, "MP3", &S::MP3, 1, "Check(0)"),
+    flag(Search, "RMP", &S::RMP, 1, "Check(1)"),
+    flag(Search, "WAV", &S::WAV, 0, "Check(2)"),
+    flag(Search, "M3U", &S::M3U, 0, "Check(3)"),
+    flag(Search, "MPG", &S::MPG, 0, "Check(4)"),
+    flag(Search, "AVI", &S::AVI, 0, "Check(5)"),
+    flag(Search, "WMA", &S::WMA, 0, "Check(6)"),
+    typed("FONT1", &S::FONT1, &P::FONT1, 6, "txt_Pr_Font1"),
+    typed("FONT2", &S::FONT2, &P::FONT2, 4, "txt_Pr_Font2"),
+    typed("TAB_SP1", &S::TAB_SP1, &P::TAB_SP1, 48, "txt_Pr_Tab1"),
+    typed("TAB_SP2", &S::TAB_SP2, &P::TAB_SP2, 22, "txt_Pr_Tab2"),
+    typed("TAB_SP3", &S::TAB_SP3, &P::TAB_SP3, 140, "txt_Pr_Tab3"),
+    choice("Font_Color1", &S::Font_Color1, "Cmb_Pr_Color1"),
+    choice("Font_Color2", &S::Font_Color2, "Cmb_Pr_Color2"),
+    typed("Gyo", &S::Gyo, &P::Gyo, 78, "txt_Pr_Gyo"),
+    typed("Gyo_St", &S::Gyo_St, &P::Gyo_St, 3, "txt_Pr_Gyo_St"),
+    flag(Other, "Op_kasi", &S::Op_Kasi, 1, "Opt_Chk_Ks"),
+    flag(Other, "Op_01", &S::Op_01, 1, "Check1"),
+    flag(Other, "Op_03", &S::Op_03, 0, "Check3"),
+    flag(Other, "Op_04", &S::Op_04, 0, "Check4"),
+    text(Other, "Op_14", &S::Op_14, "Def_PL_Path"),
+    flag(Other, "Op_06", &S::Op_06, 0, "Check6"),
+    flag(Other, "Op_07", &S::Op_07, 0, "Check7"),
+    text(Other, "Op_17", &S::Op_17, "Def_OP_Path"),
+    flag(Other, "Op_09", &S::Op_09, 0, "Check9"),
+    band("custom-0", 0),
+    band("custom-1", 1),
+    band("custom-2", 2),
+    band("custom-3", 3),
+    band("custom-4", 4),
+    band("custom-5", 5),
+    band("custom-6", 6),
+    band("custom-7", 7),
+    band("custom-8", 8),
+    band("custom-9", 9),
+    { Eq, "set-no", Kind::Option, &S::EqPreset, nullptr, nullptr, -1, Int16Min, Int16Max, 0, nullptr, "Opt_eq" },
+    flag(Eq, "set-onoff", &S::EqOn, 0, "Eq_true"),
+};
+
+// The number a key's text stands for, or nullopt when it is none in the key's range.
+std::optional<int32_t> numberOf(const QString &text, const SettingKey &k)
 {
-    const auto n = [](qint64 v) { return QString::number(v); };
-    std::vector<Entry> e = {
-        { SystemSection, QStringLiteral("USER"), QString() },
-        { SystemSection, QStringLiteral("PASSWORD"), QString() },
-        { SearchSection, QStringLiteral("MP3"), n(s.MP3) },
-        { SearchSection, QStringLiteral("RMP"), n(s.RMP) },
-        { SearchSection, QStringLiteral("WAV"), n(s.WAV) },
-        { SearchSection, QStringLiteral("M3U"), n(s.M3U) },
-        { SearchSection, QStringLiteral("MPG"), n(s.MPG) },
-        { SearchSection, QStringLiteral("AVI"), n(s.AVI) },
-        { SearchSection, QStringLiteral("WMA"), n(s.WMA) },
-        { PrintSection, QStringLiteral("FONT1"), typedText(s.printText.FONT1, s.FONT1) },
-        { PrintSection, QStringLiteral("FONT2"), typedText(s.printText.FONT2, s.FONT2) },
-        { PrintSection, QStringLiteral("TAB_SP1"), typedText(s.printText.TAB_SP1, s.TAB_SP1) },
-        { PrintSection, QStringLiteral("TAB_SP2"), typedText(s.printText.TAB_SP2, s.TAB_SP2) },
-        { PrintSection, QStringLiteral("TAB_SP3"), typedText(s.printText.TAB_SP3, s.TAB_SP3) },
-        { PrintSection, QStringLiteral("Font_Color1"), n(s.Font_Color1) },
-        { PrintSection, QStringLiteral("Font_Color2"), n(s.Font_Color2) },
-        { PrintSection, QStringLiteral("Gyo"), typedText(s.printText.Gyo, s.Gyo) },
-        { PrintSection, QStringLiteral("Gyo_St"), typedText(s.printText.Gyo_St, s.Gyo_St) },
-        { OtherSection, QStringLiteral("Op_kasi"), n(s.Op_Kasi) },
-        { OtherSection, QStringLiteral("Op_01"), n(s.Op_01) },
-        { OtherSection, QStringLiteral("Op_03"), n(s.Op_03) },
-        { OtherSection, QStringLiteral("Op_04"), n(s.Op_04) },
-        { OtherSection, QStringLiteral("Op_14"), s.Op_14 },
-        { OtherSection, QStringLiteral("Op_06"), n(s.Op_06) },
-        { OtherSection, QStringLiteral("Op_07"), n(s.Op_07) },
-        { OtherSection, QStringLiteral("Op_17"), s.Op_17 },
-        { OtherSection, QStringLiteral("Op_09"), n(s.Op_09) },
-    };
-    for (int i = 0; i < 10; ++i)
-        e.push_back({ EqSection, QStringLiteral("custom-%1").arg(i), n(s.EqBands[i]) });
-    e.push_back({ EqSection, QStringLiteral("set-no"), n(s.EqPreset) });
-    e.push_back({ EqSection, QStringLiteral("set-onoff"), n(s.EqOn) });
-    return e;
+    bool ok = false;
+    const qint64 n = text.toLongLong(&ok, 10);
+    if (!ok || n < k.low || n > k.high)
+        return std::nullopt;
+    return static_cast<int32_t>(n);
+}
+
+// The text the save writes for one key.
+QString savedText(const Settings &s, const SettingKey &k)
+{
+    switch (k.kind) {
+    case Kind::Account:
+        return QString();
+    case Kind::Text:
+        return s.*k.text;
+    case Kind::Typed: {
+        const QString &typedText = s.printText.*k.typed;
+        return typedText.isNull() ? QString::number(s.*k.number) : typedText;
+    }
+    case Kind::Band:
+        return QString::number(s.EqBands[k.band]);
+    default:
+        return QString::number(s.*k.number);
+    }
 }
 
 } // namespace
+
+Settings::Settings()
+{
+    for (const SettingKey &k : Keys) {
+        if (k.text)
+            this->*k.text = QString::fromUtf8(k.textDefault);
+        else if (k.number)
+            this->*k.number = static_cast<int16_t>(k.numberDefault);
+        else
+            EqBands[k.band] = k.numberDefault;
+    }
+}
+
+std::span<const SettingKey> settingKeys()
+{
+    return Keys;
+}
+
+void setTypedNumber(Settings &s, const SettingKey &k, const QString &text)
+{
+    s.printText.*k.typed = text;
+    s.*k.number = static_cast<int16_t>(numberOf(text, k).value_or(k.numberDefault));
+}
 
 QString chooseProgramFolder(const QString &overrideDir, const QString &appDir, const QString &configHome)
 {
@@ -166,44 +197,21 @@ void LoadSettings(Settings &s, const QString &iniPath)
 {
     IniFile ini;
     ini.load(iniPath); // an unreadable file reads as an empty one: every key its default
-    const Reader r(ini);
-    const Settings d;
-
-    s.USER = r.text(SystemSection, "USER", d.USER);
-    s.PASSWORD = r.text(SystemSection, "PASSWORD", d.PASSWORD);
-    s.MP3 = r.flag(SearchSection, "MP3", d.MP3);
-    s.RMP = r.flag(SearchSection, "RMP", d.RMP);
-    s.WAV = r.flag(SearchSection, "WAV", d.WAV);
-    s.M3U = r.flag(SearchSection, "M3U", d.M3U);
-    s.MPG = r.flag(SearchSection, "MPG", d.MPG);
-    s.AVI = r.flag(SearchSection, "AVI", d.AVI);
-    s.WMA = r.flag(SearchSection, "WMA", d.WMA);
-    s.FONT1 = r.int16(PrintSection, "FONT1", d.FONT1);
-    s.FONT2 = r.int16(PrintSection, "FONT2", d.FONT2);
-    s.TAB_SP1 = r.int16(PrintSection, "TAB_SP1", d.TAB_SP1);
-    s.TAB_SP2 = r.int16(PrintSection, "TAB_SP2", d.TAB_SP2);
-    s.Font_Color1 = r.int16(PrintSection, "Font_Color1", d.Font_Color1);
-    s.Font_Color2 = r.int16(PrintSection, "Font_Color2", d.Font_Color2);
-    r.int16(PrintSection, "Check10", 0); // read and dropped: nothing uses it
-    s.TAB_SP3 = r.int16(PrintSection, "TAB_SP3", d.TAB_SP3);
-    s.Gyo = r.int16(PrintSection, "Gyo", d.Gyo);
-    s.Gyo_St = r.int16(PrintSection, "Gyo_St", d.Gyo_St);
-    s.Op_Kasi = r.flag(OtherSection, "Op_Kasi", d.Op_Kasi);
-    s.Op_01 = r.flag(OtherSection, "Op_01", d.Op_01);
-    s.Op_03 = r.flag(OtherSection, "Op_03", d.Op_03);
-    s.Op_04 = r.flag(OtherSection, "Op_04", d.Op_04);
-    s.Op_14 = r.text(OtherSection, "Op_14", d.Op_14);
-    s.Op_06 = r.flag(OtherSection, "Op_06", d.Op_06);
-    s.Op_07 = r.flag(OtherSection, "Op_07", d.Op_07);
-    s.Op_17 = r.text(OtherSection, "Op_17", d.Op_17);
-    s.Op_09 = r.flag(OtherSection, "Op_09", d.Op_09);
-    for (int i = 0; i < 10; ++i)
-        s.EqBands[i] = r.int32(EqSection, QStringLiteral("custom-%1").arg(i).toLatin1().constData(), 0);
-    s.EqPreset = r.int16(EqSection, "set-no", d.EqPreset);
-    s.EqOn = r.flag(EqSection, "set-onoff", d.EqOn);
-
-    s.printText = { QString::number(s.FONT1), QString::number(s.FONT2), QString::number(s.TAB_SP1),
-        QString::number(s.TAB_SP2), QString::number(s.TAB_SP3), QString::number(s.Gyo), QString::number(s.Gyo_St) };
+    for (const SettingKey &k : Keys) {
+        const std::optional<QString> raw = ini.value(QString::fromUtf8(k.section), QLatin1String(k.key));
+        if (k.text) {
+            s.*k.text = raw.value_or(QString::fromUtf8(k.textDefault));
+            continue;
+        }
+        const int32_t n = raw ? numberOf(*raw, k).value_or(k.numberDefault) : k.numberDefault;
+        if (k.kind == Kind::Band) {
+            s.EqBands[k.band] = n;
+        } else {
+            s.*k.number = static_cast<int16_t>(n);
+            if (k.typed)
+                s.printText.*k.typed = QString::number(n);
+        }
+    }
 }
 
 bool SaveSettings(const Settings &s, const QString &iniPath)
@@ -212,11 +220,13 @@ bool SaveSettings(const Settings &s, const QString &iniPath)
     // A file that exists but cannot be read is not replaced by one holding only our keys.
     if (!ini.load(iniPath))
         return false;
-    const std::vector<Entry> entries = entriesOf(s);
-    bool result = true;
-    for (const Entry &e : entries) {
-        if (!ini.setValue(e.section, e.key, e.value))
-            result = false;
+    std::vector<std::pair<const SettingKey *, QString>> written;
+    for (const SettingKey &k : Keys) {
+        QString value = savedText(s, k);
+        // A value that cannot stand in the file exactly leaves the old file whole.
+        if (!ini.setValue(QString::fromUtf8(k.section), QLatin1String(k.key), value))
+            return false;
+        written.emplace_back(&k, std::move(value));
     }
     if (!ini.save(iniPath))
         return false;
@@ -225,8 +235,9 @@ bool SaveSettings(const Settings &s, const QString &iniPath)
     IniFile saved;
     if (!saved.load(iniPath))
         return false;
-    for (const Entry &e : entries) {
-        if (saved.value(e.section, e.key) != std::optional<QString>(e.value))
+    bool result = true;
+    for (const auto &[k, value] : written) {
+        if (saved.value(QString::fromUtf8(k->section), QLatin1String(k->key)) != std::optional<QString>(value))
             result = false;
     }
     return result;

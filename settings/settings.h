@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 namespace kes
 {
@@ -16,42 +17,31 @@ namespace kes
 class IniFile;
 
 // Field names are the names of their keys.  A default-constructed record holds the
-// defaults that a load without a file gives.
+// defaults that a load without a file gives (taken from settingKeys()).
 struct Settings {
-    QString USER = QStringLiteral("GUEST");
-    QString PASSWORD = QStringLiteral("TESORA");
+    Settings();
+
+    QString USER;
+    QString PASSWORD;
     // File types of the folder search (flags, 0 or 1).
-    int16_t MP3 = 1;
-    int16_t RMP = 1;
-    int16_t WAV = 0;
-    int16_t M3U = 0;
-    int16_t MPG = 0;
-    int16_t AVI = 0;
-    int16_t WMA = 0;
+    int16_t MP3, RMP, WAV, M3U, MPG, AVI, WMA;
     // CD jacket print layout.
-    int16_t FONT1 = 6;
-    int16_t FONT2 = 4;
-    int16_t TAB_SP1 = 48;
-    int16_t TAB_SP2 = 22;
-    int16_t TAB_SP3 = 140;
-    int16_t Gyo = 78;
-    int16_t Gyo_St = 3;
-    int16_t Font_Color1 = 0; // colour list index, -1 for no selection
-    int16_t Font_Color2 = 0;
+    int16_t FONT1, FONT2, TAB_SP1, TAB_SP2, TAB_SP3, Gyo, Gyo_St;
+    int16_t Font_Color1, Font_Color2; // colour list index, -1 for no selection
     // Options (flags, 0 or 1) and the two start-up paths.
-    int16_t Op_Kasi = 1; // lyrics files
-    int16_t Op_01 = 1; // spectrum display
-    int16_t Op_03 = 0; // compact start
-    int16_t Op_04 = 0; // load the default playlist Op_14 at start
+    int16_t Op_Kasi; // lyrics files
+    int16_t Op_01; // spectrum display
+    int16_t Op_03; // compact start
+    int16_t Op_04; // load the default playlist Op_14 at start
     QString Op_14;
-    int16_t Op_06 = 0; // folder-search option, stored only
-    int16_t Op_07 = 0; // preset the folder search on Op_17 at start
+    int16_t Op_06; // folder-search option, stored only
+    int16_t Op_07; // preset the folder search on Op_17 at start
     QString Op_17;
-    int16_t Op_09 = 0; // large toolbar icons
-    // Equalizer: band values (-60..60 in use), preset 0..5, switch.
-    std::array<int32_t, 10> EqBands {};
-    int16_t EqPreset = 0;
-    int16_t EqOn = 0;
+    int16_t Op_09; // large toolbar icons
+    // Equalizer: band values -60..60, preset 0..5, switch.
+    std::array<int32_t, 10> EqBands;
+    int16_t EqPreset;
+    int16_t EqOn;
 
     // The seven print boxes as typed: the save writes these texts unchanged ("07" stays
     // "07", an emptied box saves an empty value).  LoadSettings fills them with the
@@ -61,6 +51,39 @@ struct Settings {
         QString FONT1, FONT2, TAB_SP1, TAB_SP2, TAB_SP3, Gyo, Gyo_St;
     } printText;
 };
+
+// One key of the settings file and the field and control it belongs to.  The table of
+// them drives the defaults, the load, the save (in the table's order, which is the order
+// of the sections and keys of a file that a first save creates) and the options window's
+// binding of controls to fields: a new setting is its field plus one line in the table.
+struct SettingKey {
+    enum class Kind {
+        Account, // text; loaded, but always saved empty
+        Text, // text, shown in the line edit `control`
+        Flag, // 0 or 1, the check box `control`
+        Typed, // number typed into the line edit `control`; saved as typed (printText)
+        Choice, // list index of the combo box `control`; -1 for no selection
+        Option, // the option button `control`(value) of a group is selected
+        Band, // EqBands[band]; the scroll bar `control`(band) stands at -value
+    };
+    const char *section; // UTF-8
+    const char *key; // as a new file spells it; loads match it without regard to case
+    Kind kind;
+    int16_t Settings::*number; // Flag, Typed, Choice, Option
+    QString Settings::*text; // Account, Text
+    QString Settings::PrintText::*typed; // Typed
+    int band; // Band
+    int32_t low, high; // numbers outside the range (or no number) load as the default
+    int32_t numberDefault;
+    const char *textDefault; // UTF-8
+    const char *control; // objectName in the options window; nullptr: none
+};
+
+// Every key of the settings file, in the order of the save.
+std::span<const SettingKey> settingKeys();
+// A Typed key's text as the user typed it: kept for the save, and its number set as the
+// next load will read it (the key's default when the text is no number in range).
+void setTypedNumber(Settings &s, const SettingKey &k, const QString &text);
 
 // The folder search pattern from the seven file-type flags, in the order mp3, rmp, wav,
 // m3u, mpg, avi, wma: "*.mp3;*.rmp" with the defaults, empty with no flag set.
@@ -86,14 +109,16 @@ QString ReadIni(const QString &section, const QString &key, const QString &defau
 bool WriteIni(const QString &section, const QString &key, const QString &value, const QString &path);
 
 // Fills s from the file at iniPath.  Every key missing from the file, and every integer
-// key whose text is not a decimal number in the field's range (flags: 0 or 1), takes its
-// default.  Does not touch the decoder: call ApplyEqPreset afterwards.
+// key whose text is not a decimal number in the key's range (flags: 0 or 1, bands
+// -60..60, colours -1..6), takes its default; an unreadable file loads as an empty one.
+// Does not touch the decoder: call ApplyEqPreset afterwards.
 void LoadSettings(Settings &s, const QString &iniPath);
 // Writes every key of s into the file at iniPath in one atomic replacement, then reads
 // the file back.  True when the file was written and every key reads back exactly as
-// written; false when the write failed (the old file stays as it was) or a value reads
-// back differently (blanks around it, longer than 249 bytes, not representable in the
-// file's code page).  Other sections, keys and comments of the file are kept.
+// written.  False, with the old file left whole, when the file cannot be read or written
+// or a value cannot be written exactly (a line break; a character the file's code page
+// cannot hold); false after the write when a value reads back differently (blanks around
+// it, longer than 249 bytes).  Other sections, keys and comments of the file are kept.
 bool SaveSettings(const Settings &s, const QString &iniPath);
 
 } // namespace kes

@@ -25,7 +25,7 @@ cat > "$work/music/haru.txt" <<'LRC'
 [00:07.50]えびやめだかや　小鮒の群れに
 LRC
 printf '%s\r\n' "$work/music/haru.mp3" "$work/music/natsu.mp3" "$work/music/aki.mp3" > "$work/list.m3u"
-printf '[その他設定]\nOp_04=1\nOp_14=%s\n' "$work/list.m3u" > "$work/cfg/kestrine.ini"
+printf '[その他設定]\nOp_04=1\nOp_14=%s\n[EQSETUP]\nset-no=2\nset-onoff=1\n' "$work/list.m3u" > "$work/cfg/kestrine.ini"
 
 cat > "$work/run.sh" <<RUN
 #!/usr/bin/env bash
@@ -39,6 +39,16 @@ import -window root -crop 382x294+0+0 "$OUT/playing.png"
 xdotool mousemove 97 108 click 1 # the Files tab
 sleep 1
 import -window root -crop 382x294+0+0 "$OUT/playlist.png"
+xdotool mousemove 166 13 click 1 # 設定: the options window, one shot per tab
+sleep 1.5
+id=\$(xdotool search --name 'ｵﾌﾟｼｮﾝ' | head -1)
+import -window "\$id" "$OUT/options-setup.png"
+xdotool mousemove --window "\$id" 130 18 click 1
+sleep 0.7
+import -window "\$id" "$OUT/options-eq.png"
+xdotool mousemove --window "\$id" 190 18 click 1
+sleep 0.7
+import -window "\$id" "$OUT/options-print.png"
 kill \$pid
 RUN
 chmod +x "$work/run.sh"

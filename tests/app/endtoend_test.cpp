@@ -68,8 +68,8 @@ protected:
         ctx.iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
         ctx.programFolder = dir.path();
         w = std::make_unique<MainWindow>(ctx);
-        ASSERT_TRUE(w->Form_Load());
-        // The library takes options only once started: after Form_Load's vbmp3_init.
+        ASSERT_TRUE(w->formLoad());
+        // The library takes options only once started: after formLoad's vbmp3_init.
         ASSERT_EQ(api.setOutput("null"), 1);
         w->show();
         w->adder()->addFiles(paths);
@@ -89,7 +89,7 @@ protected:
     // Records the read-outs of every track that starts; samples the lyrics lines.
     void connect()
     {
-        QObject::connect(w.get(), &MainWindow::trackStarted, [this] {
+        QObject::connect(w->controller(), &PlaybackController::trackStarted, [this] {
             seen.append({ label("Lbl_Number")->text(), label("lbl_title")->text(), label("lbl_art")->text(),
                 label("lbl_time2")->text(), label("Label6")->text(), label("Label7")->text(),
                 w->findChild<TabControl *>(QStringLiteral("SSTab1"))->currentIndex() });
@@ -158,7 +158,7 @@ TEST_F(EndToEnd, NormalOrderPlaysEachTrackOnceAndStops)
 
 TEST_F(EndToEnd, RandomWithRepeatPlaysTwoRounds)
 {
-    w->Label5_Click(); // Random, repeat stays on
+    w->label5Click(); // Random, repeat stays on
     w->Toolbar_ButtonClick(QStringLiteral("再生"));
     QElapsedTimer t;
     t.start();

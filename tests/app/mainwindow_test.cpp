@@ -4,8 +4,10 @@
 #include "fakedecoder.h"
 #include "mainwindow.h"
 #include "playbackstate.h"
+#include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
+#include "spectrumbox.h"
 #include "trackadder.h"
 #include "twips.h"
 
@@ -50,7 +52,7 @@ protected:
         ctx.programFolder = dir.path();
         auto w = std::make_unique<MainWindow>(ctx);
         if (load) {
-            EXPECT_TRUE(w->Form_Load());
+            EXPECT_TRUE(w->formLoad());
         }
         return w;
     }
@@ -74,11 +76,6 @@ protected:
     ScriptedPrompter prompter;
 };
 
-QSize pxSize(int wTwips, int hTwips)
-{
-    return QSize(twipsToPx(wTwips), twipsToPx(hTwips));
-}
-
 } // namespace
 
 TEST_F(MainWindowTest, StartsWithDefaultsAndWritesNothingAtExit)
@@ -86,7 +83,6 @@ TEST_F(MainWindowTest, StartsWithDefaultsAndWritesNothingAtExit)
     auto w = start();
     EXPECT_EQ(w->windowWidthTwips(), 5850);
     EXPECT_EQ(w->windowHeightTwips(), 4830);
-    EXPECT_EQ(w->windowTitle(), QStringLiteral("kestrine"));
     EXPECT_EQ(w->playMode(), QStringLiteral("Normal"));
     EXPECT_TRUE(w->repeatOn());
     EXPECT_EQ(w->searchPattern(), QStringLiteral("*.mp3;*.rmp"));
@@ -95,9 +91,8 @@ TEST_F(MainWindowTest, StartsWithDefaultsAndWritesNothingAtExit)
     EXPECT_TRUE(prompter.messages.isEmpty());
     // Decoder start-up: options as the player hands them, callback registered.
     FakeDecoder &f = FakeDecoder::instance();
-    EXPECT_EQ(f.vbmp3Option.value[0], 128);
-    EXPECT_EQ(f.vbmp3Option.value[1], 10);
-    EXPECT_EQ(f.vbmp3Option.value[2], 10);
+    EXPECT_EQ(
+        std::vector<int32_t>(f.vbmp3Option.value, f.vbmp3Option.value + 3), (std::vector<int32_t> { 128, 10, 10 }));
     EXPECT_EQ(f.decodeOption.value[2], 48000);
     EXPECT_NE(f.callback, nullptr);
     EXPECT_TRUE(playback().CallbackActive);
@@ -154,25 +149,10 @@ TEST_F(MainWindowTest, CompactStartAndToggle)
     EXPECT_EQ(w->windowHeightTwips(), 1830);
     // After the user dragged the window to another height, the toggle restores full height.
     w->setWindowSizeTwips(7000, 5200);
+    EXPECT_EQ(child(*w, "ListView")->height(), twipsToPx(5200 - 2310)); // the list takes the height
     w->ToggleCompact();
     EXPECT_EQ(w->windowHeightTwips(), 4830);
     EXPECT_EQ(w->windowWidthTwips(), 5850);
-}
-
-TEST_F(MainWindowTest, ResizeRules)
-{
-    auto w = start();
-    w->setWindowSizeTwips(6000, 6000);
-    EXPECT_EQ(child(*w, "SSTab1")->size(), pxSize(5775, 4080));
-    EXPECT_EQ(child(*w, "ListView")->size(), pxSize(5675, 3690));
-    EXPECT_EQ(child(*w, "LyricsBox")->width(), twipsToPx(5640));
-    EXPECT_EQ(child(*w, "Shape2")->width(), twipsToPx(5850));
-    EXPECT_EQ(child(*w, "lbl_kasi(4)")->width(), twipsToPx(5505));
-    w->setWindowSizeTwips(6000, 4005);
-    EXPECT_EQ(child(*w, "SSTab1")->height(), twipsToPx(2895));
-    EXPECT_EQ(child(*w, "ListView")->height(), twipsToPx(2505));
-    // Controls the rules do not name keep their places.
-    EXPECT_EQ(child(*w, "wavebox")->geometry(), twipsRect(4260, 720, 1300, 700));
 }
 
 TEST_F(MainWindowTest, JapaneseTextsRenderWithAJapaneseFont)
@@ -185,22 +165,13 @@ TEST_F(MainWindowTest, JapaneseTextsRenderWithAJapaneseFont)
     EXPECT_EQ(child(*w, "Lbl_Number")->geometry(), QRect(10, 30, 24, 13));
 }
 
-TEST_F(MainWindowTest, ToolbarButtonsInOrderWithBothIconSizes)
+TEST_F(MainWindowTest, ToolbarIconSizeFollowsTheSetting)
 {
     for (int large : { 0, 1 }) {
         writeIni(large ? "[その他設定]\nOp_09=1\n" : "[その他設定]\nOp_09=0\n");
         auto w = start();
-        auto *tb = child<QToolBar>(*w, "Toolbar");
-        QStringList keys, tips;
-        for (QAction *a : tb->actions()) {
-            keys << (a->isSeparator() ? QStringLiteral("|") : a->data().toString());
-            if (!a->isSeparator())
-                tips << a->toolTip();
-        }
-        EXPECT_EQ(keys.join(QLatin1Char(' ')), QStringLiteral("終了 | 前曲 再生 一時 停止 次曲 | 設定 変形 印刷"));
-        EXPECT_EQ(tips.join(QLatin1Char(' ')),
-            QStringLiteral("終了 前曲 再生 一時停止 停止 次曲 設定 サイズ変更 ＣＤジャケット"));
         const int size = large ? 20 : 14;
+        auto *tb = child<QToolBar>(*w, "Toolbar");
         EXPECT_EQ(tb->iconSize(), QSize(size, size));
         EXPECT_EQ(tb->actions().first()->icon().availableSizes().value(0), QSize(size, size));
         w->close();
@@ -234,7 +205,7 @@ TEST_F(MainWindowTest, RepeatFromTheLabelAndFromTheMenu)
     QTest::mouseClick(child(*w, "Label5"), Qt::LeftButton);
     EXPECT_EQ(w->playMode(), QStringLiteral("Random"));
     EXPECT_EQ(playback().CurrentTrackNo, 1);
-    w->Label5_Click();
+    w->label5Click();
     EXPECT_EQ(w->playMode(), QStringLiteral("Normal"));
 }
 
@@ -242,12 +213,10 @@ TEST_F(MainWindowTest, BusyGuardOnlyWhilePlaying)
 {
     auto w = start();
     FakeDecoder &f = FakeDecoder::instance();
-    for (int state : { 0, 2 }) {
-        f.state = state;
-        EXPECT_FALSE(w->BusyGuard());
-    }
+    f.state = VBMP3_PAUSED;
+    EXPECT_FALSE(w->BusyGuard());
     EXPECT_TRUE(prompter.messages.isEmpty());
-    f.state = 1;
+    f.state = VBMP3_PLAYING;
     EXPECT_TRUE(w->BusyGuard());
     EXPECT_EQ(prompter.texts(), QStringList { QStringLiteral("現在、再生中のため、この機能は利用できません！") });
     w->Toolbar_ButtonClick(QStringLiteral("印刷"));
@@ -285,7 +254,7 @@ TEST_F(MainWindowTest, VolumeSliderSendsBothChannels)
     } cases[] = { { 0, 0u, "0000" }, { 255, 0x00FF00FFu, "00FF" }, { 4096, 0x10001000u, "1000" },
         { 65535, 0xFFFFFFFFu, "FFFF" } };
     for (const Case &c : cases) {
-        w->Slider1_Change(c.value);
+        w->slider1Change(c.value);
         EXPECT_EQ(FakeDecoder::instance().volume, c.word);
         EXPECT_EQ(w->VolumeHex(), QString::fromLatin1(c.hex));
         EXPECT_EQ(child<QLabel>(*w, "Lbl_Vol")->text(), QStringLiteral("Vol - %1").arg(c.value));
@@ -327,7 +296,7 @@ TEST_F(MainWindowTest, ListClearWhilePlayingLeavesPlaybackAlone)
     w->playlist()->addRow(row);
     playback().CurrentFile = row.fullPath;
     playback().CurrentTrackNo = 1;
-    w->PlayTrack();
+    w->controller()->PlayTrack();
     FakeDecoder::instance().clearCalls();
     w->findChild<QAction *>(QStringLiteral("List_Clear"))->trigger();
     EXPECT_EQ(w->playlist()->count(), 0);
@@ -337,7 +306,7 @@ TEST_F(MainWindowTest, ListClearWhilePlayingLeavesPlaybackAlone)
     EXPECT_EQ(playback().CurrentFile, row.fullPath);
 }
 
-TEST_F(MainWindowTest, StartupPlaylistCommandStoresThePathOrClearsItOnCancel)
+TEST_F(MainWindowTest, StartupPlaylistCommandStoresThePathForTheNextStart)
 {
     auto w = start();
     TrackRow row;
@@ -348,12 +317,7 @@ TEST_F(MainWindowTest, StartupPlaylistCommandStoresThePathOrClearsItOnCancel)
     w->findChild<QAction *>(QStringLiteral("Def_Playlist_Set"))->trigger();
     EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("Op_14"), QStringLiteral("?"), iniPath), list);
     EXPECT_EQ(prompter.texts().last(), list + QStringLiteral("をデフォルトPlaylistとしてセットしました｡"));
-    prompter.inputs.enqueue(QString()); // Cancel
-    w->findChild<QAction *>(QStringLiteral("Def_Playlist_Set"))->trigger();
-    EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("Op_14"), QStringLiteral("?"), iniPath), QString());
     // A later start loads the saved playlist (when it names a file).
-    prompter.inputs.enqueue(list);
-    w->findChild<QAction *>(QStringLiteral("Def_Playlist_Set"))->trigger();
     ASSERT_TRUE(WriteIni(QStringLiteral("その他設定"), QStringLiteral("Op_04"), QStringLiteral("1"), iniPath));
     QFile mp3(row.fullPath);
     ASSERT_TRUE(mp3.open(QIODevice::WriteOnly));
@@ -370,4 +334,108 @@ TEST_F(MainWindowTest, StandardButtonsSpeakJapanese)
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+}
+
+TEST_F(MainWindowTest, PlaybackShowsInTheWindowsControls)
+{
+    auto w = start();
+    FakeDecoder &f = FakeDecoder::instance();
+    for (int i = 1; i <= 2; ++i) {
+        TrackRow row;
+        row.fullPath = QStringLiteral("/m/%1.mp3").arg(i);
+        w->playlist()->addRow(row);
+    }
+    f.openInfo.totalSeconds = 187;
+    f.openInfo.bitrate = 128;
+    f.openInfo.frequency = 44100;
+    w->Toolbar_ButtonClick(QStringLiteral("再生"));
+    EXPECT_EQ(f.openedPath, "/m/1.mp3");
+    const std::pair<const char *, const char *> shown[]
+        = { { "Lbl_Number", "No.1" }, { "lbl_time2", "03:07" }, { "Label6", "128 kb/s" }, { "Label7", "44.1 KHz" },
+              { "lbl_art", "Nothing Artist Data" }, { "lbl_title", "Nothing Title Data" } };
+    for (auto [name, text] : shown)
+        EXPECT_EQ(child<QLabel>(*w, name)->text(), QString::fromUtf8(text)) << name;
+    // Only dragging the thumb seeks; an arrow click just moves it, and the tick puts it back.
+    auto *bar = child<QScrollBar>(*w, "seekbar");
+    EXPECT_EQ(bar->maximum(), 187);
+    f.elapsed = 61;
+    w->controller()->timebarTick();
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_TRUE(f.seeks.empty());
+    w->controller()->timebarTick();
+    EXPECT_EQ(bar->value(), 61);
+    bar->setSliderDown(true);
+    bar->setSliderPosition(42);
+    w->controller()->timebarTick(); // no tick moves the thumb under the user's hand
+    EXPECT_EQ(bar->sliderPosition(), 42);
+    bar->setSliderDown(false);
+    EXPECT_EQ(f.seeks, std::vector<int32_t> { 42 });
+    // The double click plays the row clicked last; the toolbar's other buttons reach playback.
+    w->commands()->ItemClick(2);
+    QTest::mouseDClick(child<QTreeView>(*w, "ListView")->viewport(), Qt::LeftButton);
+    EXPECT_EQ(f.openedPath, "/m/2.mp3");
+    w->Toolbar_ButtonClick(QStringLiteral("一時"));
+    EXPECT_EQ(f.state, VBMP3_PAUSED);
+    w->Toolbar_ButtonClick(QStringLiteral("停止"));
+    EXPECT_EQ(f.state, VBMP3_STOPPED);
+}
+
+TEST_F(MainWindowTest, SpectrumFrames)
+{
+    std::array<int32_t, 256> levels {}, zero {}, a {}, b {};
+    // Silence: one dot per band at row 46 of the 700-twip box, nearly white.
+    QVector<SpectrumDot> dots = spectrumFrame(levels, zero.data(), zero.data(), 700);
+    ASSERT_EQ(dots.size(), 16);
+    for (int k = 0; k < 16; ++k)
+        EXPECT_EQ(dots[k], (SpectrumDot { QPoint(4 * k, 46), QColor(247, 255, 255) }));
+    // The louder channel wins: 30 against 60 gives 350 twips.
+    a[16] = 30;
+    b[16] = 60;
+    spectrumFrame(levels, a.data(), b.data(), 700);
+    EXPECT_EQ(levels[16], 350);
+    // A full bar (47 dots, cyan on top) falls by 100 twips a frame, to 0 after seven.
+    a.fill(0);
+    a[0] = 120;
+    dots = spectrumFrame(levels, a.data(), zero.data(), 700);
+    EXPECT_EQ(levels[0], 700);
+    EXPECT_EQ(std::count_if(dots.begin(), dots.end(), [](const SpectrumDot &d) { return d.pixel.x() == 0; }), 47);
+    EXPECT_TRUE(dots.contains(SpectrumDot { QPoint(0, 0), QColor(0, 255, 255) }));
+    for (int frame = 1; frame <= 7; ++frame) {
+        spectrumFrame(levels, zero.data(), zero.data(), 700);
+        EXPECT_EQ(levels[0], std::max(0, 700 - 100 * frame)) << frame;
+    }
+}
+
+TEST_F(MainWindowTest, SpectrumBoxRepaintsOnlyWhatChanged)
+{
+    auto w = start();
+    w->show();
+    auto *box = child<SpectrumBox>(*w, "wavebox");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    struct Spy : QObject {
+        int paints = 0;
+        QRect painted;
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Paint)
+                ++paints, painted = static_cast<QPaintEvent *>(e)->rect();
+            return false;
+        }
+    } spy;
+    box->installEventFilter(&spy);
+    std::array<int32_t, 256> zero {}, loud {};
+    box->DrawSpectrum(zero.data(), zero.data());
+    QCoreApplication::processEvents();
+    spy.paints = 0;
+    box->DrawSpectrum(zero.data(), zero.data()); // the same dots: nothing to paint
+    QCoreApplication::processEvents();
+    EXPECT_EQ(spy.paints, 0);
+    loud[16 * 4] = 60;
+    box->DrawSpectrum(loud.data(), zero.data());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(spy.paints, 1);
+    EXPECT_EQ(spy.painted.left(), 16);
+    EXPECT_EQ(spy.painted.width(), 1); // one band moved
+    box->clearBox();
+    EXPECT_TRUE(box->dots().isEmpty());
 }

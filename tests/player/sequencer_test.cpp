@@ -72,7 +72,7 @@ TEST(Sequencer, NormalOrderStopsAfterLastRowWithoutRepeat)
     Fixture f(5);
     f.repeat = false;
     f.current = 5;
-    EXPECT_EQ(f.seq.NextRow(), std::nullopt);
+    EXPECT_EQ(f.seq.nextRow(), std::nullopt);
     EXPECT_EQ(f.current, 1);
 }
 
@@ -81,13 +81,13 @@ TEST(Sequencer, NormalOrderSkipsUncheckedRowsAndWrapsWithRepeat)
     Fixture f(5);
     f.rows.checkOnly({ 2, 4 });
     f.current = 2;
-    EXPECT_EQ(f.seq.NextRow(), path(4));
+    EXPECT_EQ(f.seq.nextRow(), path(4));
     EXPECT_EQ(f.current, 4);
-    EXPECT_EQ(f.seq.NextRow(), path(2)); // from row 5 nothing, wraps to the first pass
+    EXPECT_EQ(f.seq.nextRow(), path(2)); // from row 5 nothing, wraps to the first pass
     EXPECT_EQ(f.current, 2);
     f.repeat = false;
     f.current = 4;
-    EXPECT_EQ(f.seq.NextRow(), QString()); // a pass that finds nothing ends the sequence
+    EXPECT_EQ(f.seq.nextRow(), QString()); // a pass that finds nothing ends the sequence
     EXPECT_EQ(f.current, 1);
 }
 
@@ -170,13 +170,13 @@ TEST(Sequencer, PreviousRowWrapsAndKeepsStateWhenNothingIsChecked)
     Fixture f(10);
     f.rows.checkOnly({ 3, 7 });
     f.current = 1;
-    EXPECT_EQ(f.seq.PreviousRow(), path(7));
+    EXPECT_EQ(f.seq.previousRow(), path(7));
     EXPECT_EQ(f.current, 7);
-    EXPECT_EQ(f.seq.PreviousRow(), path(3));
+    EXPECT_EQ(f.seq.previousRow(), path(3));
     f.rows.checkOnly({ 3 });
-    EXPECT_EQ(f.seq.PreviousRow(), path(3)); // the current row itself is found again
+    EXPECT_EQ(f.seq.previousRow(), path(3)); // the current row itself is found again
     f.rows.checkOnly({});
-    EXPECT_EQ(f.seq.PreviousRow(), QString());
+    EXPECT_EQ(f.seq.previousRow(), QString());
     EXPECT_EQ(f.current, 3);
 }
 
@@ -185,6 +185,6 @@ TEST(Sequencer, DoubleClickedUncheckedRowContinuesFromItsNumber)
     Fixture f(5);
     f.rows.checkOnly({ 1, 2, 4, 5 });
     f.current = 3; // row 3 was double-clicked and plays although unchecked
-    EXPECT_EQ(f.seq.NextRow(), path(4));
+    EXPECT_EQ(f.seq.nextRow(), path(4));
     EXPECT_FALSE(f.rows.isChecked(3));
 }

@@ -2,6 +2,8 @@
 #include "playlisttestsupport.h"
 #include "trackreader.h"
 
+#include <QAbstractItemModelTester>
+
 using namespace kes;
 
 using TrackRowTest = PlaylistTest;
@@ -152,9 +154,11 @@ TEST_F(ModelTest, SortedModelPutsNewRowsInPlaceOneByOneOrInBatches)
     EXPECT_EQ(model.fullPath(2), QStringLiteral("/m/3.mp3"));
 }
 
-TEST_F(ModelTest, ListViewRolesChecksAndOutOfRangeRows)
+TEST_F(ModelTest, ListViewContractRolesChecksAndOutOfRangeRows)
 {
-    for (const char *p : { "/m/a.wav", "/m/b.wav" })
+    // Every change below is checked against the item model contract as it happens.
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    for (const char *p : { "/m/b.wav", "/m/a.wav" })
         AddTrack(model, api, QString::fromUtf8(p));
     const QModelIndex first = model.index(0, PlaylistModel::NoColumn);
     EXPECT_TRUE(model.flags(first) & Qt::ItemIsUserCheckable);
@@ -174,4 +178,11 @@ TEST_F(ModelTest, ListViewRolesChecksAndOutOfRangeRows)
     model.setChecked(3, true);
     EXPECT_FALSE(model.anyChecked());
     EXPECT_EQ(model.fullPath(3), QString());
+    model.sortByColumn(PlaylistModel::FullPathColumn);
+    model.addRows(
+        { TrackRow { .fullPath = QStringLiteral("/m/0.wav") }, TrackRow { .fullPath = QStringLiteral("/m/c.wav") } });
+    EXPECT_EQ(fullPaths(model), QStringList({ "/m/0.wav", "/m/a.wav", "/m/b.wav", "/m/c.wav" }));
+    model.sortByColumn(PlaylistModel::NoColumn);
+    model.uncheckAll();
+    model.clear();
 }

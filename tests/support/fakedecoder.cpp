@@ -150,8 +150,10 @@ DecoderApi FakeDecoder::api()
         return locked([&](FakeDecoder &f) {
             lookup(f.tags, path, tag);
             lookup(f.lists, path, list);
-            if (mpeg)
+            if (mpeg) {
                 *mpeg = {};
+                ++f.mpegReads;
+            }
             return 1;
         });
     };
@@ -159,6 +161,7 @@ DecoderApi FakeDecoder::api()
         return locked([&](FakeDecoder &f) { return lookup(f.tags, path, tag) ? 1 : 0; });
     };
     a.getMpegInfo = [](MpegInfo *mpeg) {
+        locked([](FakeDecoder &f) { return ++f.mpegReads; });
         if (mpeg)
             *mpeg = {};
         return 1;
@@ -169,10 +172,12 @@ DecoderApi FakeDecoder::api()
         return 1;
     };
     a.getLyrics = [](LyricsLines *l) {
+        ++fake().lyricsQueries;
         if (l)
             *l = fake().lyrics;
         return 1;
     };
+    a.getLyricsWait = [] { return fake().lyricsWait; };
     a.getVersion = [] { return fake().version; };
     a.setEqualizer = [](const int32_t *bands) {
         fake().record("setEqualizer");
@@ -206,6 +211,9 @@ void FakeDecoder::reset()
     tags.clear();
     lists.clear();
     lyrics = {};
+    lyricsWait = -1;
+    lyricsQueries = 0;
+    mpegReads = 0;
     spectrum1.fill(0);
     spectrum2.fill(0);
     openedPath.clear();

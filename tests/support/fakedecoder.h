@@ -44,6 +44,9 @@ public:
     std::map<std::string, TagInfo> tags;
     std::map<std::string, ListInfo> lists;
     LyricsLines lyrics {};
+    int32_t lyricsWait = -1; // what getLyricsWait answers
+    int lyricsQueries = 0; // getLyrics calls so far
+    int mpegReads = 0; // MPEG records asked for (each counts a file's frames)
     std::array<int32_t, 256> spectrum1 {};
     std::array<int32_t, 256> spectrum2 {};
     // What the player handed over.

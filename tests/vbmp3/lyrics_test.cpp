@@ -75,14 +75,15 @@ TEST(LyricsTimeline, FillsFiveLinesInStep)
         int64_t ms;
         int32_t current;
         const char *line0, *line1, *line2, *line3, *line4;
+        int64_t untilNext;
     } steps[] = {
-        { 0, -1, "", "", "", "L0", "L1" },
-        { 999, -1, "", "", "", "L0", "L1" },
-        { 1000, 0, "", "", "L0", "L1", "L2" },
-        { 2500, 1, "", "L0", "L1", "L2", "L3" },
-        { 3000, 2, "L0", "L1", "L2", "L3", "L4" },
-        { 4999, 3, "L1", "L2", "L3", "L4", "" },
-        { 600000, 4, "L2", "L3", "L4", "", "" },
+        { 0, -1, "", "", "", "L0", "L1", 1000 },
+        { 999, -1, "", "", "", "L0", "L1", 1 },
+        { 1000, 0, "", "", "L0", "L1", "L2", 1000 },
+        { 2500, 1, "", "L0", "L1", "L2", "L3", 500 },
+        { 3000, 2, "L0", "L1", "L2", "L3", "L4", 1000 },
+        { 4999, 3, "L1", "L2", "L3", "L4", "", 1 },
+        { 600000, 4, "L2", "L3", "L4", "", "", -1 },
     };
     for (const auto &s : steps) {
         SCOPED_TRACE(s.ms);
@@ -95,6 +96,7 @@ TEST(LyricsTimeline, FillsFiveLinesInStep)
         EXPECT_STREQ(out.line2, s.line2);
         EXPECT_STREQ(out.line3, s.line3);
         EXPECT_STREQ(out.line4, s.line4);
+        EXPECT_EQ(t.msUntilNext(s.ms), s.untilNext);
     }
 
     LyricsLines out;

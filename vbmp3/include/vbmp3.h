@@ -241,6 +241,11 @@ VBMP3_API int32_t vbmp3_setOutput(const char *target);
  * Applied to every output, the file output too, within one block (about 23 ms). */
 VBMP3_API uint32_t vbmp3_getOutputVolume(void);
 VBMP3_API int32_t vbmp3_setOutputVolume(uint32_t word);
+/* Milliseconds of playing from the position heard now until vbmp3_getLyrics gives other
+ * lines (the next line's time); -1 when no line follows or there are no lyrics.  The
+ * heard position stands still while paused or stopped: ask again after a resume or seek.
+ * Lets a caller sleep until the lines change instead of polling vbmp3_getLyrics. */
+VBMP3_API int32_t vbmp3_getLyricsWait(void);
 
 #ifdef __cplusplus
 }

@@ -232,11 +232,11 @@ int32_t vbmp3_getFileInfo2(const char *path, TagInfo *tag, MpegInfo *mpeg, ListI
     return guarded(0, [&] {
         const std::string file = pathOf(path);
         TagInfo tagScratch;
-        MpegInfo mpegScratch;
         ListInfo listScratch;
         bool ok = vbmp3::readTagInfo(file, tag ? tag : &tagScratch);
         if (ok) {
-            vbmp3::readMpegInfo(file, mpeg ? mpeg : &mpegScratch);
+            if (mpeg) // the MPEG facts cost a frame count: only when asked for
+                vbmp3::readMpegInfo(file, mpeg);
             vbmp3::readListInfo(file, list ? list : &listScratch);
         }
         return ok ? 1 : 0;
@@ -287,6 +287,11 @@ int32_t vbmp3_getLyrics(LyricsLines *lines)
     std::memset(lines, 0, sizeof *lines);
     lines->current = -1;
     return withEngine(0, [&](vbmp3::Engine &e) { return e.lyrics(lines) ? 1 : 0; });
+}
+
+int32_t vbmp3_getLyricsWait(void)
+{
+    return withEngine(-1, [](vbmp3::Engine &e) { return e.lyricsWait(); });
 }
 
 int32_t vbmp3_getVersion(void)

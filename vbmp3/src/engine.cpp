@@ -400,6 +400,19 @@ bool Engine::lyrics(LyricsLines *lines)
     return true;
 }
 
+int32_t Engine::lyricsWait()
+{
+    int64_t ms = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        const int rate = m_source ? m_source->info().rate : 0;
+        if (rate > 0)
+            ms = heardFrameLocked() * 1000 / rate;
+    }
+    const int64_t wait = m_lyrics.msUntilNext(ms);
+    return static_cast<int32_t>(std::min<int64_t>(wait, INT32_MAX));
+}
+
 void Engine::spectrum(int32_t *first, int32_t *second)
 {
     std::fill_n(first, SpectrumAnalyzer::kBands, 0);

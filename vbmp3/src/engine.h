@@ -68,6 +68,8 @@ public:
     bool readLyrics3Data();
     bool setLyricsFile(const char *path);
     bool lyrics(LyricsLines *lines);
+    // Milliseconds of playing until the lyrics lines change; -1 when they will not.
+    int32_t lyricsWait();
     void spectrum(int32_t *first, int32_t *second);
     bool mpegInfo(MpegInfo *info);
 

@@ -195,6 +195,13 @@ void LyricsTimeline::spreadOver(int64_t durationMs)
         m_lines[size_t(i)].ms = durationMs / n * i + durationMs % n * i / n;
 }
 
+int64_t LyricsTimeline::msUntilNext(int64_t ms) const
+{
+    const auto after
+        = std::upper_bound(m_lines.begin(), m_lines.end(), ms, [](int64_t t, const Line &l) { return t < l.ms; });
+    return after == m_lines.end() ? -1 : after->ms - ms;
+}
+
 void LyricsTimeline::fill(int64_t ms, LyricsLines *out) const
 {
     if (!out)

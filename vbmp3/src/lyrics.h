@@ -42,6 +42,8 @@ public:
 
     // The five lines around what is heard at ms (see LyricsLines in vbmp3.h).
     void fill(int64_t ms, LyricsLines *out) const;
+    // Milliseconds from ms until the next line becomes current; -1 when none follows.
+    int64_t msUntilNext(int64_t ms) const;
 
 private:
     std::vector<Line> m_lines; // sorted by time

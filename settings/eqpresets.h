@@ -16,6 +16,8 @@ using EqCurve = std::array<int32_t, 10>;
 // Presets 2 to 4 have one curve applied when the settings are loaded and another when
 // the user picks the preset in the options window.
 enum class EqCurveUse { Load, Pick };
+// "Custom", "Flat", "Vocal", "Powerful", "Natural", "Bass"; empty outside 0..5.
+QString eqPresetCaption(int preset);
 // The curve of preset; Custom gives current.  A preset outside 0..5 gives the Flat curve.
 EqCurve eqPresetCurve(int preset, EqCurveUse use, const EqCurve &current);
 

@@ -1,4 +1,4 @@
-#include "equalizer.h"
+#include "eqpresets.h"
 
 namespace kes
 {
@@ -26,6 +26,12 @@ EqCurve eqPresetCurve(int preset, EqCurveUse use, const EqCurve &current)
     default: // 1 and anything out of range: flat
         return EqCurve {};
     }
+}
+
+QString eqPresetCaption(int preset)
+{
+    static const char *const captions[] = { "Custom", "Flat", "Vocal", "Powerful", "Natural", "Bass" };
+    return preset >= 0 && preset <= 5 ? QString::fromLatin1(captions[preset]) : QString();
 }
 
 void ApplyEqPreset(Settings &s, const DecoderApi &api)

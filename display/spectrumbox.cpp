@@ -1,8 +1,10 @@
-#include "wavebox.h"
+#include "spectrumbox.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace kes
@@ -61,17 +63,45 @@ SpectrumBox::SpectrumBox(QWidget *parent)
 
 void SpectrumBox::DrawSpectrum(const int32_t *first, const int32_t *second)
 {
-    m_dots = spectrumFrame(m_levels, first, second, m_heightTwips);
-    update();
+    showDots(spectrumFrame(m_levels, first, second, m_heightTwips));
 }
 
 void SpectrumBox::clearBox()
 {
-    m_dots.clear();
-    update();
+    showDots({});
 }
 
-void SpectrumBox::paintEvent(QPaintEvent *)
+void SpectrumBox::showDots(QVector<SpectrumDot> dots)
+{
+    // A still spectrum (silence, a held note) repaints nothing; otherwise only the columns
+    // whose dots changed.  Both sets run column by column, left to right.
+    if (dots == m_dots)
+        return;
+    QRect changed;
+    auto column = [](const QVector<SpectrumDot> &set, qsizetype &at, int x) {
+        const qsizetype from = at;
+        while (at < set.size() && set[at].pixel.x() == x)
+            ++at;
+        return std::pair { set.cbegin() + from, set.cbegin() + at };
+    };
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < m_dots.size() || j < dots.size()) {
+        const int x = std::min(
+            i < m_dots.size() ? m_dots[i].pixel.x() : INT_MAX, j < dots.size() ? dots[j].pixel.x() : INT_MAX);
+        const auto [oldFrom, oldTo] = column(m_dots, i, x);
+        const auto [newFrom, newTo] = column(dots, j, x);
+        if (std::equal(oldFrom, oldTo, newFrom, newTo))
+            continue;
+        for (auto range : { std::pair { oldFrom, oldTo }, std::pair { newFrom, newTo } })
+            for (auto d = range.first; d != range.second; ++d)
+                changed |= QRect(d->pixel, QSize(1, 1));
+    }
+    m_dots = std::move(dots);
+    update(changed);
+}
+
+void SpectrumBox::paintEvent(QPaintEvent *event)
 {
     // Dots are set straight into an image (no pen change per dot), then shown at once.
     if (m_image.size() != size())
@@ -81,7 +111,7 @@ void SpectrumBox::paintEvent(QPaintEvent *)
     for (const SpectrumDot &d : m_dots)
         if (bounds.contains(d.pixel))
             m_image.setPixel(d.pixel, d.color.rgb());
-    QPainter(this).drawImage(0, 0, m_image);
+    QPainter(this).drawImage(event->rect(), m_image, event->rect());
 }
 
 } // namespace kes

@@ -18,6 +18,7 @@ namespace kes
 struct SpectrumDot {
     QPoint pixel;
     QColor color;
+    bool operator==(const SpectrumDot &) const = default;
 };
 
 // One frame of the display: updates levels (twips of bar height per band, entries 0, 16,
@@ -48,6 +49,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    void showDots(QVector<SpectrumDot> dots);
+
     std::array<int32_t, 256> m_levels {};
     QVector<SpectrumDot> m_dots;
     QImage m_image; // paint buffer

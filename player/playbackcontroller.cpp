@@ -1,0 +1,365 @@
+#include "playbackcontroller.h"
+
+#include "playbackstate.h"
+#include "prompter.h"
+#include "sequencer.h"
+#include "trackreader.h"
+#include "trimnull.h"
+#include "videopresenter.h"
+#include "waveoutvolume.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace kes
+{
+
+namespace
+{
+
+// The longest the lyrics timer sleeps: bounds the lag should the heard clock jump ahead
+// of what the last answer of vbmp3_getLyricsWait promised.
+constexpr int kMaxLyricsSleepMs = 1000;
+
+} // namespace
+
+PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter, PlaybackView &view,
+    Sequencer &sequencer, const Settings &settings, QObject *parent)
+    : QObject(parent)
+    , m_api(api)
+    , m_prompter(prompter)
+    , m_view(view)
+    , m_sequencer(sequencer)
+    , m_settings(settings)
+    , m_timebar(this)
+    , m_lyricsTimer(this)
+{
+    m_timebar.setObjectName(QStringLiteral("Timebar"));
+    m_timebar.setInterval(100);
+    m_lyricsTimer.setObjectName(QStringLiteral("lyrics_timer"));
+    m_lyricsTimer.setSingleShot(true);
+    m_lyricsTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timebar, &QTimer::timeout, this, &PlaybackController::timebarTick);
+    connect(&m_lyricsTimer, &QTimer::timeout, this, &PlaybackController::stepLyrics);
+}
+
+QString PlaybackController::timeText(int seconds)
+{
+    return QStringLiteral("%1:%2")
+        .arg(seconds / 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString PlaybackController::frequencyText(int hertz)
+{
+    return QString::number(hertz / 1000.0, 'g', 15) + QStringLiteral(" KHz");
+}
+
+bool PlaybackController::isVideoName(const QString &path)
+{
+    const QString last3 = path.right(3);
+    return last3 == QStringLiteral("mpg") || last3 == QStringLiteral("avi") || last3 == QStringLiteral("wma");
+}
+
+void PlaybackController::showReadOut(PlaybackView::ReadOut which, const QString &text)
+{
+    std::optional<QString> &shown = m_readOuts[static_cast<size_t>(which)];
+    if (shown == text)
+        return;
+    shown = text;
+    m_view.showReadOut(which, text);
+}
+
+void PlaybackController::PlayTrack()
+{
+    using R = PlaybackView::ReadOut;
+    PlaybackState &pb = playback();
+    // Whatever happens below, lines that are followed show the new track's (or none).
+    struct LyricsAfter {
+        PlaybackController *c;
+        ~LyricsAfter()
+        {
+            if (c->m_lyricsOn)
+                c->stepLyrics();
+            c->emitState();
+        }
+    } after { this };
+    for (;;) {
+        // 1. Clear the names, close what the decoder had open, drop lyrics.
+        showReadOut(R::Artist, QString());
+        showReadOut(R::Title, QString());
+        m_api.close();
+        m_api.setLyricsFile("");
+        // 2. Video and other media go to the video window.
+        if (!isVideoName(pb.CurrentFile))
+            break;
+        pb.VideoFile = pb.CurrentFile;
+        pb.VideoHandBack = false;
+        m_view.minimizeForVideo();
+        if (m_video)
+            m_video->showVideo();
+        if (!pb.VideoHandBack)
+            return;
+        pb.CurrentFile = pb.VideoFile;
+    }
+    // 3. Open.
+    OpenInfo info {};
+    const QByteArray path = pb.CurrentFile.toUtf8();
+    if (m_api.open(path.constData(), &info) == 0) {
+        if (m_prompter.message(QStringLiteral("Open Error!!  Next File"), Prompter::Buttons::OkCancel)
+            == Prompter::Answer::Cancel)
+            m_api.init();
+        return;
+    }
+    // 4, 5. Names and track number.
+    ShowNowPlaying(pb.CurrentFile);
+    showReadOut(R::Number, QStringLiteral("No.%1").arg(pb.CurrentTrackNo));
+    // 6. Lyrics: the file's own Lyrics3 data, or a text file beside it.
+    int tab = 1;
+    if (m_settings.Op_Kasi == 1) {
+        if (m_api.getFileType(path.constData()) > VBMP3_TYPE_LYRICS3) {
+            if (m_api.readLyrics3Data() == -1) {
+                tab = 0;
+                setLyricsOn(true);
+            }
+        } else {
+            m_lyricsFile
+                = pb.CurrentFile.left(std::max<qsizetype>(0, pb.CurrentFile.size() - 4)) + QStringLiteral(".txt");
+            const QFileInfo fi(m_lyricsFile);
+            if (fi.exists() && fi.isFile()) {
+                tab = 0;
+                m_api.setLyricsFile(m_lyricsFile.toUtf8().constData());
+                setLyricsOn(true);
+            }
+        }
+    }
+    m_view.selectTab(tab);
+    // 7. Total time.  The bar holds any length in seconds (no 16-bit range here).
+    m_now = { pb.CurrentFile, pb.CurrentTrackNo, std::max(0, info.totalSeconds), info.bitrate, info.frequency };
+    showReadOut(R::TotalTime, timeText(m_now.totalSeconds));
+    m_view.setSeekRange(m_now.totalSeconds);
+    // 8, 9. Bit rate and frequency.
+    showReadOut(R::Bitrate, info.bitrate == 0 ? QStringLiteral("VBR") : QStringLiteral("%1 kb/s").arg(info.bitrate));
+    showReadOut(R::Frequency, frequencyText(info.frequency));
+    // 10. Play.
+    if (m_api.play() == 0) {
+        m_prompter.message(QStringLiteral("Play start Error!! Next File"));
+        m_api.init();
+        return;
+    }
+    m_timebar.start();
+    emit trackStarted();
+}
+
+void PlaybackController::StopTrack()
+{
+    m_api.stop();
+    m_view.selectTab(1);
+    m_timebar.stop();
+    m_view.clearSpectrum();
+    // The lyrics stay followed: the lines are those of the stopped position.
+    if (m_lyricsOn)
+        stepLyrics();
+    emitState();
+}
+
+void PlaybackController::PauseResume()
+{
+    switch (m_api.getState(nullptr)) {
+    case VBMP3_STOPPED:
+        m_api.play();
+        m_timebar.start();
+        break;
+    case VBMP3_PLAYING:
+        m_api.pause();
+        m_timebar.stop();
+        break;
+    case VBMP3_PAUSED:
+        m_api.restart();
+        m_timebar.start();
+        break;
+    default:
+        m_prompter.message(QStringLiteral("設定値以外の引数が返されました。"));
+        return;
+    }
+    if (m_lyricsOn)
+        stepLyrics();
+    emitState();
+}
+
+void PlaybackController::NextTrack()
+{
+    m_api.stop();
+    if (const std::optional<QString> next = m_sequencer.nextRow()) {
+        playback().CurrentFile = *next;
+        if (!next->isEmpty())
+            PlayTrack();
+    }
+    emitState();
+}
+
+void PlaybackController::PrevTrack()
+{
+    m_api.stop();
+    const QString previous = m_sequencer.previousRow();
+    if (!previous.isEmpty())
+        playback().CurrentFile = previous;
+    emitState();
+}
+
+void PlaybackController::playPressed()
+{
+    if (!m_sequencer.CanChoose())
+        return;
+    playback().CurrentFile = m_sequencer.ChooseTrack();
+    if (!playback().CurrentFile.isEmpty())
+        PlayTrack();
+}
+
+void PlaybackController::previousPressed()
+{
+    if (!m_sequencer.CanChoose())
+        return;
+    PrevTrack();
+    PlayTrack();
+}
+
+void PlaybackController::playRow(int trackNo, const QString &path)
+{
+    playback().CurrentTrackNo = trackNo;
+    playback().CurrentFile = path;
+    PlayTrack();
+}
+
+void PlaybackController::timebarTick()
+{
+    // 1. End of track: both timers off before the next track is chosen.
+    if (playback().TrackEnded.exchange(false)) {
+        m_timebar.stop();
+        setLyricsOn(false);
+        NextTrack();
+    }
+    // 2. Spectrum on every second tick.
+    if (++m_spectrumTick >= 2) {
+        if (m_settings.Op_01 == 1)
+            DrawSpectrum();
+        m_spectrumTick = 0;
+    }
+    // 3-5. Position.
+    int32_t seconds = 0;
+    m_api.getState(&seconds);
+    m_view.setSeekValue(seconds);
+    showReadOut(PlaybackView::ReadOut::Time, timeText(seconds));
+}
+
+void PlaybackController::seekbarScroll(int seconds)
+{
+    m_api.seek(seconds);
+    if (m_lyricsOn)
+        stepLyrics();
+}
+
+void PlaybackController::DrawSpectrum()
+{
+    int32_t first[256];
+    int32_t second[256];
+    m_api.getSpectrum(first, second);
+    m_view.drawSpectrum(first, second);
+}
+
+void PlaybackController::ShowNowPlaying(const QString &path)
+{
+    using R = PlaybackView::ReadOut;
+    showReadOut(R::Artist, QString());
+    showReadOut(R::Title, QString());
+    // Tags and the RIFF list only: the MPEG facts (a frame count) would go unread.
+    TagInfo tag {};
+    ListInfo list {};
+    m_api.getFileInfo2(path.toUtf8().constData(), &tag, nullptr, &list);
+    const QString kind = FileKindOf(m_api, path);
+    auto either = [](const QString &a, const QString &b, const QString &none) {
+        return !a.isEmpty() ? a : !b.isEmpty() ? b : none;
+    };
+    if (kind == QStringLiteral("mp3")) {
+        showReadOut(R::Artist, either(TrimNull(tag.artist), QString(), QStringLiteral("Nothing Artist Data")));
+        showReadOut(R::Title, either(TrimNull(tag.title), QString(), QStringLiteral("Nothing Title Data")));
+    } else if (kind == QStringLiteral("rmp")) {
+        showReadOut(R::Artist, either(TrimNull(list.text[1]), TrimNull(tag.artist), QStringLiteral("Nothing Data")));
+        showReadOut(R::Title, either(TrimNull(list.text[0]), TrimNull(tag.title), QStringLiteral("Nothing Data")));
+    }
+}
+
+void PlaybackController::ShowLyrics()
+{
+    LyricsLines lines {};
+    m_api.getLyrics(&lines);
+    const char *fields[5] = { lines.line0, lines.line1, lines.line2, lines.line3, lines.line4 };
+    for (size_t i = 0; i < 5; ++i) {
+        const QString text = TrimNull(fields[i], 128);
+        if (m_lyricsLines[i] != text) {
+            m_lyricsLines[i] = text;
+            m_view.showLyricsLine(static_cast<int>(i), text);
+        }
+    }
+    const QString &current = *m_lyricsLines[2];
+    if (!m_highlighted
+        && std::any_of(current.cbegin(), current.cend(), [](QChar c) { return c != QLatin1Char(' '); })) {
+        m_highlighted = true;
+        m_view.highlightCurrentLine();
+    }
+}
+
+void PlaybackController::setLyricsOn(bool on)
+{
+    m_lyricsOn = on;
+    if (!on)
+        m_lyricsTimer.stop();
+}
+
+void PlaybackController::stepLyrics()
+{
+    ShowLyrics();
+    m_lyricsTimer.stop();
+    // The heard position moves only while playing: pause, resume, seek and track changes
+    // step again by themselves.
+    if (m_api.getState(nullptr) != VBMP3_PLAYING)
+        return;
+    const int32_t wait = m_api.getLyricsWait();
+    if (wait >= 0)
+        m_lyricsTimer.start(std::clamp(wait + 1, 1, kMaxLyricsSleepMs));
+}
+
+void PlaybackController::videoClosed()
+{
+    m_view.restoreFromVideo();
+}
+
+void PlaybackController::shutdown()
+{
+    m_timebar.stop();
+    setLyricsOn(false);
+}
+
+uint32_t PlaybackController::volume() const
+{
+    uint32_t word = 0;
+    waveOutGetVolume(m_api, &word);
+    return word;
+}
+
+void PlaybackController::setVolume(uint32_t word)
+{
+    waveOutSetVolume(m_api, word);
+}
+
+void PlaybackController::emitState()
+{
+    const int state = m_api.getState(nullptr);
+    if (state == m_lastState)
+        return;
+    m_lastState = state;
+    emit stateChanged(state);
+}
+
+} // namespace kes

@@ -1,0 +1,131 @@
+// Playback of one track after another: the procedures `PlayTrack`, `StopTrack`,
+// `PauseResume`, `NextTrack` and `PrevTrack`, the position timer `Timebar`, the
+// now-playing read-outs and the lyrics lines.  Drives the decoder library through
+// DecoderApi and shows what plays through a PlaybackView; the main window forwards its
+// toolbar, list and seek bar events here, and the video window and other watchers attach
+// to this object (signals, nowPlaying(), volume).  GUI thread only: every decoder call
+// returns at once, and the library's threads reach it only through the atomic
+// playback().TrackEnded, polled by the next `Timebar` tick.
+#pragma once
+
+#include "decoderapi.h"
+#include "playbackview.h"
+#include "settings.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace kes
+{
+
+class Prompter;
+class Sequencer;
+class VideoPresenter;
+
+class PlaybackController : public QObject
+{
+    Q_OBJECT
+public:
+    // What the panel shows of the track started last.
+    struct NowPlaying {
+        QString path;
+        int trackNo = 0;
+        int totalSeconds = 0;
+        int bitrate = 0; // kb/s, 0 = variable
+        int frequency = 0; // Hz
+    };
+
+    // settings is the live record (read at each track start and tick); all references
+    // must outlive the controller.
+    PlaybackController(const DecoderApi &api, Prompter &prompter, PlaybackView &view, Sequencer &sequencer,
+        const Settings &settings, QObject *parent = nullptr);
+
+    void setVideoPresenter(VideoPresenter *video) { m_video = video; }
+
+    // Plays playback().CurrentFile: video names go to the video window, everything else
+    // to the decoder; failures are reported through the prompter.
+    void PlayTrack();
+    void StopTrack();
+    // Pauses when playing, resumes when paused, plays the open file again when stopped.
+    void PauseResume();
+    // Stops and plays what sequencing chooses next (nothing when it ends there).
+    void NextTrack();
+    // Stops and moves playback().CurrentFile to the previous checked row; plays nothing.
+    void PrevTrack();
+    // The toolbar's "再生" and "前曲": choose a row (when one can be chosen) and play it.
+    void playPressed();
+    void previousPressed();
+    // A double click: plays the given row and path, checked or not.
+    void playRow(int trackNo, const QString &path);
+
+    // The `Timebar` tick: end of track, spectrum on every second tick, position.
+    void timebarTick();
+    // The user dragged the seek bar's thumb to seconds.
+    void seekbarScroll(int seconds);
+    void DrawSpectrum();
+    void ShowNowPlaying(const QString &path);
+    // Shows the lines the decoder gives for the position heard now.
+    void ShowLyrics();
+    // The video window calls this when it closes.
+    void videoClosed();
+    // Both timers off for good (shutdown).
+    void shutdown();
+
+    // Output volume word: low 16 bits left, high 16 bits right.
+    uint32_t volume() const;
+    void setVolume(uint32_t word);
+
+    const NowPlaying &nowPlaying() const { return m_now; }
+    const QString &LyricsFile() const { return m_lyricsFile; }
+    // The `lyrics_timer` switch: on while a track's lyrics are followed.  The lines are
+    // fetched when they change (the library says when), not on a fixed beat.
+    bool lyricsOn() const { return m_lyricsOn; }
+    bool timebarOn() const { return m_timebar.isActive(); }
+
+    // "03:07", "100:00"; "44.1 KHz", "48 KHz".
+    static QString timeText(int seconds);
+    static QString frequencyText(int hertz);
+    // Names ending exactly in "mpg", "avi" or "wma" go to the video window.
+    static bool isVideoName(const QString &path);
+
+signals:
+    // A track has started playing in the decoder (after PlayTrack's last step).
+    void trackStarted();
+    // The decoder's state (VBMP3_STOPPED, _PLAYING, _PAUSED) after a command or the end
+    // of the sequence.
+    void stateChanged(int state);
+
+private:
+    void showReadOut(PlaybackView::ReadOut which, const QString &text);
+    void setLyricsOn(bool on);
+    // Shows the lines and sleeps until they next change while the track plays.
+    void stepLyrics();
+    void emitState();
+
+    DecoderApi m_api;
+    Prompter &m_prompter;
+    PlaybackView &m_view;
+    Sequencer &m_sequencer;
+    const Settings &m_settings;
+    VideoPresenter *m_video = nullptr;
+
+    QTimer m_timebar; // `Timebar`, 100 ms
+    QTimer m_lyricsTimer; // `lyrics_timer`, single shot at the next line's time
+    bool m_lyricsOn = false;
+    int m_spectrumTick = 0;
+    QString m_lyricsFile;
+    NowPlaying m_now;
+
+    // What the view shows now, so that only changes reach it.
+    std::array<std::optional<QString>, PlaybackView::kReadOuts> m_readOuts;
+    std::array<std::optional<QString>, 5> m_lyricsLines;
+    bool m_highlighted = false;
+    int m_lastState = -1; // last state told through stateChanged
+};
+
+} // namespace kes
