@@ -3,8 +3,8 @@
 // TagLib's MPEG::File would look at the whole file (and search it for tags when the
 // start is not a frame); a playlist of thousands of files reads every file's tags, so
 // only the leading tag and the last 128 bytes are read here and handed to TagLib as
-// small in-memory files.  A large leading tag (cover art) is reduced to its text and
-// comment frames before parsing, without reading the rest.
+// small in-memory files.  A large leading tag (cover art) is reduced to the frames of the
+// fields before parsing, without reading the rest (budgets below).
 #include "fileparse.h"
 
 #include <textcodec.h>
