@@ -52,48 +52,27 @@ TEST_F(HostileApi, NamedPipesAreRefusedAtOnce)
     const std::string real = writeFile(workDir() / "one.wav", wavClaiming(44100));
     ::unlink(pipe.c_str());
     ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    const struct {
-        const char *name;
-        std::function<int()> call;
-        int refused;
-    } calls[] = {
-        { "getFileType", [&] { return vbmp3_getFileType(pipe.c_str()); }, VBMP3_TYPE_UNKNOWN },
-        { "getFileTagInfo",
-            [&] {
-                TagInfo tag;
-                return vbmp3_getFileTagInfo(pipe.c_str(), &tag);
-            },
-            0 },
-        { "getFileInfo2",
-            [&] {
-                TagInfo tag;
-                MpegInfo mpeg;
-                ListInfo list;
-                return vbmp3_getFileInfo2(pipe.c_str(), &tag, &mpeg, &list);
-            },
-            0 },
-        { "open",
-            [&] {
-                OpenInfo info;
-                return vbmp3_open(pipe.c_str(), &info);
-            },
-            0 },
-        { "setLyricsFile",
-            [&] {
-                OpenInfo info;
-                return vbmp3_open(real.c_str(), &info) == 1 ? vbmp3_setLyricsFile(pipe.c_str()) : -1;
-            },
-            0 },
+    static TagInfo tag;
+    static MpegInfo mpeg;
+    static ListInfo list;
+    static OpenInfo info;
+    const char *p = pipe.c_str();
+    const std::pair<const char *, std::function<int()>> calls[] = {
+        { "getFileType", [p] { return vbmp3_getFileType(p) + 1; } }, // -1 when refused
+        { "getFileTagInfo", [p] { return vbmp3_getFileTagInfo(p, &tag); } },
+        { "getFileInfo2", [p] { return vbmp3_getFileInfo2(p, &tag, &mpeg, &list); } },
+        { "open", [p] { return vbmp3_open(p, &info); } },
+        { "setLyricsFile", [&] { return vbmp3_open(real.c_str(), &info) - 1 + vbmp3_setLyricsFile(p); } },
     };
-    for (const auto &c : calls) {
-        SCOPED_TRACE(c.name);
-        auto result = std::async(std::launch::async, c.call);
+    for (const auto &[name, call] : calls) {
+        SCOPED_TRACE(name);
+        auto result = std::async(std::launch::async, call);
         if (result.wait_for(2s) != std::future_status::ready) {
             ADD_FAILURE() << "blocked on the pipe";
             // Let the call go: a writer that opens and closes ends its wait.
             ::close(::open(pipe.c_str(), O_WRONLY | O_NONBLOCK));
         }
-        EXPECT_EQ(result.get(), c.refused);
+        EXPECT_EQ(result.get(), 0) << "refused";
     }
 }
 
