@@ -48,6 +48,14 @@ QString PlaylistCommands::defaultPath(const QString &name) const
 
 QString PlaylistCommands::WriteM3u(const QString &title, const QString &prompt, const QString &defaultName)
 {
+    return writeM3uFile(title, prompt, defaultName, nullptr);
+}
+
+QString PlaylistCommands::writeM3uFile(
+    const QString &title, const QString &prompt, const QString &defaultName, bool *failed)
+{
+    if (failed)
+        *failed = false;
     QStringList paths;
     for (int i = 1; i <= m_model.count(); ++i)
         if (m_model.isChecked(i))
@@ -59,8 +67,23 @@ QString PlaylistCommands::WriteM3u(const QString &title, const QString &prompt, 
     const QString name = m_prompter.input(prompt, title, defaultPath(defaultName));
     if (name.isEmpty())
         return {};
+    // A name with a line break would read back as two wrong entries: such rows are left
+    // out, and the user is told how many.
+    const qsizetype before = paths.size();
+    paths.removeIf([](const QString &p) { return p.contains(QLatin1Char('\n')) || p.contains(QLatin1Char('\r')); });
+    if (paths.size() < before)
+        m_prompter.message(QString::number(before - paths.size())
+                + QStringLiteral("個のファイルは名前に改行を含むためPlaylistに書けません｡"),
+            Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+    if (paths.isEmpty()) {
+        if (failed)
+            *failed = true;
+        return {};
+    }
     if (!writeWholeFile(name, m3uBytes(paths))) {
         m_prompter.message(writeFailedMessage(name), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+        if (failed)
+            *failed = true;
         return {};
     }
     m_prompter.message(
@@ -76,8 +99,13 @@ void PlaylistCommands::Save_m3u()
 
 void PlaylistCommands::Def_Playlist_Set(const std::function<bool(const QString &path)> &storeAndSave)
 {
-    const QString name = WriteM3u(QStringLiteral("PlayListFile(m3u)の作成/デフォルトセット"),
-        QStringLiteral("保存ファイル名をフルパスで入力してください"), QStringLiteral("kestrine_def.m3u"));
+    bool failed = false;
+    const QString name = writeM3uFile(QStringLiteral("PlayListFile(m3u)の作成/デフォルトセット"),
+        QStringLiteral("保存ファイル名をフルパスで入力してください"), QStringLiteral("kestrine_def.m3u"), &failed);
+    // A playlist that could not be written is not recorded: the stored start-up playlist
+    // stays as it was (Cancel and no checked row do clear it).
+    if (failed)
+        return;
     if (!storeAndSave || !storeAndSave(name)) {
         m_prompter.message(QStringLiteral("設定の保存に失敗しました"));
         return;

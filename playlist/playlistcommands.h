@@ -35,13 +35,15 @@ public:
     // Writes the checked rows' full paths as an M3U file under a name asked for with an
     // input box (default: the program folder and defaultName).  Returns the name written,
     // or the empty text when nothing was written (no checked row, Cancel, a failed write,
-    // each with its message but Cancel).
+    // each with its message but Cancel).  Rows whose path holds a line break are left out
+    // with a message (an M3U line cannot hold them).
     QString WriteM3u(const QString &title, const QString &prompt, const QString &defaultName);
     // Pop-up menu "Save_m3u".
     void Save_m3u();
-    // Pop-up menu "Def_Playlist_Set": writes an M3U file and hands its name (empty when
-    // nothing was written) to storeAndSave, which records it as the start-up playlist
-    // (Op_14), saves the settings and returns whether saving worked.
+    // Pop-up menu "Def_Playlist_Set": writes an M3U file and hands its name (empty after
+    // Cancel or with no checked row) to storeAndSave, which records it as the start-up
+    // playlist (Op_14), saves the settings and returns whether saving worked.  When the
+    // file cannot be written, storeAndSave is not called: Op_14 stays as it was.
     void Def_Playlist_Set(const std::function<bool(const QString &path)> &storeAndSave);
     // Pop-up menu "Csv_Save": the tag data of the checked rows as a CSV file.
     void Csv_Save();
@@ -66,6 +68,9 @@ public:
 
 private:
     QString defaultPath(const QString &name) const;
+    // WriteM3u; failed (when given) tells a write that was tried and failed, or had only
+    // unwritable names, from Cancel and no checked row.
+    QString writeM3uFile(const QString &title, const QString &prompt, const QString &defaultName, bool *failed);
 
     PlaylistModel &m_model;
     TrackAdder &m_adder;

@@ -88,6 +88,11 @@ void IniFile::setContent(const QByteArray &bytes)
         Line line;
         if (brk < 0) {
             line.raw = text.mid(at);
+            // A CR that ends the file ends its last line, as the CR of a CR LF would.
+            if (line.raw.endsWith('\r')) {
+                line.raw.chop(1);
+                line.eol = "\r";
+            }
             at = text.size();
         } else {
             qsizetype end = brk;
@@ -268,6 +273,8 @@ void IniFile::insertLine(qsizetype at, const QByteArray &raw)
     // without a final line break.
     if (at > 0 && m_lines[at - 1].eol.isEmpty())
         m_lines[at - 1].eol = m_eol;
+    else if (at > 0 && m_lines[at - 1].eol == "\r")
+        m_lines[at - 1].eol = "\r\n";
     Line line;
     line.raw = raw;
     line.eol = m_eol;

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the small seed inputs of the vbmp3 fuzz targets into vbmp3/fuzz/seeds/."""
+"""Writes the small seed inputs of the fuzz targets into vbmp3/fuzz/seeds/."""
 import os
 import struct
 
@@ -99,6 +99,26 @@ def main():
     free = frame(b"\xff\xfb\x08\xc4", 200)
     write("open", "free.mp3", free * 4)
     write("open", "layer2.mp2", frame(b"\xff\xfd\x18\xc4", 144) * 3)
+
+    write("m3u", "extended.m3u", b"#EXTM3U\r\n#EXTINF:123,Artist - Title\r\n/music/a.mp3\r\nsub/b.mp3\r\n\r\n"
+          + "/音楽/曲.mp3\n".encode("cp932") + b"../c.wav\r")
+    write("m3u", "utf16.m3u", "\ufeff/music/a.mp3\r\n/音楽/b.mp3\r\n".encode("utf-16-le"))
+    write("m3u", "utf8bom.m3u", "\ufeff/音楽/a.mp3\r\n#comment\r\n/b.mp3".encode("utf-8"))
+
+    write("ini", "settings.ini", "[システム]\r\nUSER=ユーザー\r\nPASSWORD=\r\n; comment\r\n\r\n[その他設定]\r\n"
+          "Op_01=1\r\nOp_14=\"/home/u/kestrine_def.m3u\"\r\n[EQSETUP]\r\nEqOn=0\r\n".encode("cp932"))
+    write("ini", "utf8.ini", "\ufeff[システム]\nuser = 名前 \n[EQSETUP]\nEQ1=-12\n[その他設定]\nop_01='0'\n".encode("utf-8"))
+
+    write("textcodec", "cp932.txt", "夜空ノムコウ～①ｱｲｳ\\".encode("cp932"))
+    write("textcodec", "utf8.txt", "\ufeffGrüße 歌 😀".encode("utf-8"))
+    write("textcodec", "latin1.txt", "Céline Björk".encode("latin-1"))
+
+    # Call sequences: a count, the calls (see fuzz_api.cpp), then the file.
+    write("api", "play-seek.mp3", bytes([8, 0, 2, 8, 0x35, 9, 3, 4, 6]) + audio * 4)
+    write("api", "lyrics.mp3", bytes([7, 1, 0x1C, 0x1B, 2, 10, 13, 7]) + audio + lyrics3v2([(b"LYR", b"[00:00]x")])
+          + id3v1(b"T", b"A"))
+    write("api", "wav.wav", bytes([6, 0, 2, 0x65, 14, 6, 15]) + riff(b"WAVE", [
+        chunk(b"fmt ", struct.pack("<HHIIHH", 1, 1, 8000, 8000, 1, 8)), chunk(b"data", b"\x80" * 800)]))
 
 
 if __name__ == "__main__":

@@ -163,19 +163,48 @@ TEST_F(FilesTest, DefaultPlaylistHandsTheNameToTheSettings)
         return saveWorks;
     };
     const QString def = dir.filePath("def.m3u");
-    answer({ def, QString(), def });
+    const QString unwritable = dir.filePath("no/such/folder/def.m3u");
+    answer({ def, QString(), def, unwritable });
     commands->Def_Playlist_Set(store);
     commands->Def_Playlist_Set(store); // Cancel: the start-up playlist is cleared
     saveWorks = false;
     commands->Def_Playlist_Set(store);
+    commands->Def_Playlist_Set(store); // the write fails: the stored path is kept
     EXPECT_EQ(stored, QStringList({ def, QString(), def }));
     EXPECT_EQ(prompter.inputTitles.at(0), QStringLiteral("PlayListFile(m3u)の作成/デフォルトセット"));
     EXPECT_EQ(prompter.inputDefaults.at(0), QStringLiteral("/opt/kestrine/kestrine_def.m3u"));
     EXPECT_EQ(prompter.texts(),
         QStringList({ "3個のファイルをPlaylist形式(m3u)で保存しました｡",
             def + "をデフォルトPlaylistとしてセットしました｡", "をデフォルトPlaylistとしてセットしました｡",
-            "3個のファイルをPlaylist形式(m3u)で保存しました｡", "設定の保存に失敗しました" }));
+            "3個のファイルをPlaylist形式(m3u)で保存しました｡", "設定の保存に失敗しました",
+            QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(unwritable) }));
     EXPECT_EQ(readBytes(def).count("\r\n"), 3); // written all the same
+}
+
+TEST_F(FilesTest, NamesWithLineBreaksAreLeftOutOfPlaylists)
+{
+    QList<TrackRow> rows(3);
+    for (TrackRow &row : rows)
+        row.checked = true;
+    rows[0].fullPath = QStringLiteral("/m/one.mp3");
+    rows[1].fullPath = QStringLiteral("/m/two\n/etc/passwd.mp3");
+    rows[2].fullPath = QStringLiteral("/m/three\r.mp3");
+    model.addRows(rows);
+    const QString out = dir.filePath("breaks.m3u");
+    answer({ out });
+    EXPECT_EQ(commands->WriteM3u("t", "p", "x.m3u"), out);
+    EXPECT_EQ(readBytes(out), QByteArray("/m/one.mp3\r\n"));
+    EXPECT_EQ(prompter.texts(),
+        QStringList({ "2個のファイルは名前に改行を含むためPlaylistに書けません｡",
+            "1個のファイルをPlaylist形式(m3u)で保存しました｡" }));
+    // Nothing writable: nothing written, and the start-up playlist is not touched.
+    model.setChecked(1, false);
+    answer({ out });
+    commands->Def_Playlist_Set([](const QString &) {
+        ADD_FAILURE() << "nothing to record";
+        return true;
+    });
+    EXPECT_EQ(readBytes(out), QByteArray("/m/one.mp3\r\n"));
 }
 
 TEST_F(FilesTest, CsvOfTheCheckedRows)

@@ -113,6 +113,13 @@ TEST(IniFile, WritingKeepsEverythingElse)
                    "[C]\n"
                    "z= 4 \n"));
     EXPECT_EQ(ini.value("C", "z"), QStringLiteral("4"));
+
+    // A file that ends in a lone CR: the CR ends the last line, before and after a write
+    // (found by fuzz_ini).
+    IniFile cr = doc("[A]\nx=1\r");
+    EXPECT_EQ(cr.value("A", "x"), QStringLiteral("1"));
+    EXPECT_TRUE(cr.setValue("B", "y", "2"));
+    EXPECT_EQ(cr.content(), QByteArray("[A]\nx=1\r\n[B]\ny=2\n"));
 }
 
 TEST(IniFile, Cp932FileWithCrLfStaysCp932)

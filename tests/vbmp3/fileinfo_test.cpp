@@ -1,6 +1,8 @@
 // File inspection of vbmp3: type codes, tags, RIFF INFO, MPEG facts, Lyrics3.
 #include "enginetestsupport.h"
 #include "fileinfo.h"
+#include "fileparse.h"
+#include "mpegheader.h"
 
 #include <textcodec.h>
 
@@ -56,6 +58,30 @@ std::string lyrics3v1(const std::string &text)
 {
     return "LYRICSBEGIN" + text + "LYRICSEND";
 }
+
+// Bytes in memory that count how often and how much the parsers read.
+class CountingReader : public vbmp3::ByteReader
+{
+public:
+    explicit CountingReader(std::string bytes)
+        : m_bytes(std::move(bytes))
+        , m_memory(m_bytes)
+    {
+    }
+    uint64_t size() const override { return m_memory.size(); }
+    size_t readAt(uint64_t offset, void *buf, size_t n) override
+    {
+        ++reads;
+        bytes += n;
+        return m_memory.readAt(offset, buf, n);
+    }
+    size_t reads = 0;
+    uint64_t bytes = 0;
+
+private:
+    std::string m_bytes;
+    vbmp3::MemoryReader m_memory;
+};
 
 // Audio made once for the whole test program with sox and lame.
 class Fixtures : public ::testing::Test
@@ -116,6 +142,8 @@ TEST_F(Fixtures, TypeCodesAndAudioRange)
         { "RMP with Lyrics3 and ID3v1", rmp + lyrics3v1("x") + id3v1("a", "b"), 50, 20, n },
         { "RMP whose data size lies", riff("RMP3", "data" + le32(0x7FFFFFF0) + mp3.substr(0, 5000)), 2, 20, 5000 },
         { "RMP without data chunk", riff("RMP3", infoList({ { "INAM", "x" } })), -1, -1, -1 },
+        { "RMP wrapping an MP3 with ID3v1", riff("RMP3", chunk("data", mp3 + id3v1("a", "b")) + infoList({})), 18, 20,
+            n },
         { "AVI", riff("AVI ", chunk("LIST", "hdrl")), 8, -1, -1 },
         { "MPEG program stream", std::string("\x00\x00\x01\xBA\x44\x00\x04\x00", 8) + std::string(2000, '\0'), 8, -1,
             -1 },
@@ -166,6 +194,15 @@ TEST_F(Fixtures, TagTextsAndEncodings)
             "海の詩", "", "", -1 },
         { "real Latin-1 in ID3v2", id3v2({ { "TPE1", std::string("\0Bj\xF6rk", 6) } }), "", "", "Björk", "", "", "",
             -1 },
+        { "CP932 ID3v1 fields cut in the middle of a character", "",
+            id3v1("X" + cp932("あいうえおかきくけこさしすせそ").substr(0, 29),
+                "Mr.Children 1" + cp932("名もなき詩の歌詞です").substr(0, 17)),
+            "Xあいうえおかきくけこさしすせ", "Mr.Children 1名もなき詩の歌詞", "", "2001", "", -1 },
+        { "several values separated by NUL",
+            id3v2({ { "TIT2", std::string("\0One\0Two\0", 9) },
+                { "TPE1", utf16Text(u"歌手") + std::string("\0\0", 2) + utf16Text(u"B").substr(1) },
+                { "TCON", std::string("\0(17)Rock\0Pop", 14) } }),
+            "", "One / Two", "歌手 / B", "", "", "Rock / Pop", 17 },
     };
     TagInfo tag;
     for (const auto &c : cases) {
@@ -227,6 +264,73 @@ TEST_F(Fixtures, ListInfoOfRmpAndWav)
         + id3v1("v1 title", "v1 artist");
     ASSERT_TRUE(vbmp3::readTagInfo(write("tagged.rmp", tagged), &tag));
     EXPECT_EQ(std::pair(field(tag.title), field(tag.artist)), Texts("v2", "v1 artist"));
+    // A whole tagged MP3 file wrapped in the data chunk.
+    const std::string wrapped = riff("RMP3",
+        chunk("data", id3v2({ { "TIT2", std::string("\0v2", 3) } }) + s_cbr + id3v1("v1 title", "v1 artist")) + info);
+    ASSERT_TRUE(vbmp3::readTagInfo(write("wrapped.rmp", wrapped), &tag));
+    EXPECT_EQ(std::pair(field(tag.title), field(tag.artist)), Texts("v2", "v1 artist"));
+}
+
+// Files made to be expensive cost no more than the budgets of the parsers allow.
+TEST_F(Fixtures, HostileLayoutsStayWithinTheBudgets)
+{
+    // RIFF: many LIST/INFO chunks of empty texts, and many empty LIST chunks.
+    std::string lists = infoList({ { "INAM", "first" } });
+    std::string emptyTexts = "INFO";
+    for (int i = 0; i < 1024; ++i)
+        emptyTexts += "IXXX" + le32(0);
+    for (int i = 0; i < 300; ++i)
+        lists += chunk("LIST", emptyTexts);
+    for (int i = 0; i < 100000; ++i)
+        lists += "LIST" + le32(0);
+    CountingReader riffReader(riff("RMP3", chunk("data", s_cbr) + lists));
+    ListInfo list;
+    ASSERT_TRUE(vbmp3::readListInfo(riffReader, &list));
+    EXPECT_EQ(field(list.text[0]), "first");
+    EXPECT_LT(riffReader.reads, 10000u);
+
+    // MPEG: junk after every second frame costs about what a clean stream costs.
+    const std::string bare = readFile(s_dir / "bare.mp3");
+    std::string junked;
+    for (size_t pos = 0, n = 1; pos + 4 <= bare.size(); ++n) {
+        const auto h = vbmp3::parseMpegHeader(reinterpret_cast<const uint8_t *>(bare.data() + pos));
+        ASSERT_TRUE(h.has_value());
+        junked += bare.substr(pos, size_t(h->frameBytes())) + std::string(n % 2 ? 0 : 100, 'j');
+        pos += size_t(h->frameBytes());
+    }
+    std::string cleanBytes, junkBytes;
+    for (int i = 0; i < 10; ++i) {
+        cleanBytes += bare;
+        junkBytes += junked;
+    }
+    CountingReader clean(cleanBytes), junk(junkBytes);
+    MpegInfo cleanInfo, junkInfo;
+    ASSERT_TRUE(vbmp3::readMpegInfo(clean, &cleanInfo) && vbmp3::readMpegInfo(junk, &junkInfo));
+    EXPECT_EQ(junkInfo.value[10], cleanInfo.value[10]) << "every frame counted";
+    EXPECT_LE(junk.bytes, 3 * clean.bytes);
+    EXPECT_LE(junk.reads, 3 * clean.reads);
+
+    // ID3v2: a 40 MiB tag is reduced to its few used frames before TagLib sees it; the
+    // same for an ID3v2.2 tag, whose frames have three-letter ids.
+    Pairs frames(40, { "TXXX", std::string(1 << 20, 'x') });
+    frames.push_back({ "TIT2", std::string("\0Title", 6) });
+    const std::string bigTag = id3v2(frames) + bare;
+    const auto synchsafe = [](size_t v) {
+        return std::string { char(v >> 21 & 0x7F), char(v >> 14 & 0x7F), char(v >> 7 & 0x7F), char(v & 0x7F) };
+    };
+    const std::string pic = "PIC" + std::string { 0x50, 0, 0 } + std::string(0x500000, 'p');
+    const std::string tt2 = std::string("TT2\0\0\x05\0Old2", 11);
+    const std::string v22 = "ID3" + std::string { 2, 0, 0 } + synchsafe(pic.size() + tt2.size()) + pic + tt2 + bare;
+    for (const auto &[name, bytes, title] :
+        { std::tuple("ID3v2.3", bigTag, "Title"), std::tuple("ID3v2.2", v22, "Old2") }) {
+        SCOPED_TRACE(name);
+        CountingReader reader(bytes);
+        TagInfo tag;
+        ASSERT_TRUE(vbmp3::readTagInfo(reader, &tag));
+        EXPECT_EQ(field(tag.title), title);
+        EXPECT_LE(reader.bytes, 1u << 20);
+        EXPECT_LE(vbmp3::id3v2TagBytes(reader, 0).size(), 1u << 20);
+    }
 }
 
 TEST_F(Fixtures, MpegInfoOfCbrVbrMpeg2)

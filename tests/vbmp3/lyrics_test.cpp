@@ -21,7 +21,7 @@ Lines linesOf(const LyricsTimeline &t)
 {
     Lines out;
     for (const auto &l : t.lines())
-        out.emplace_back(l.ms, l.text);
+        out.emplace_back(l.ms, std::string(t.text(l)));
     return out;
 }
 
@@ -110,6 +110,40 @@ TEST(LyricsTimeline, FillsFiveLinesInStep)
         longLine += "字";
     LyricsTimeline::fromText("[00:00]" + longLine).fill(0, &out);
     EXPECT_EQ(std::string(out.line2, strnlen(out.line2, 128)), longLine.substr(0, 126));
+}
+
+} // namespace
+
+namespace
+{
+
+// Texts made of repeated stamps cost one copy of the text, and the budgets hold.
+TEST(LyricsTimeline, HostileTextsStayWithinTheBudgets)
+{
+    std::string stamps;
+    for (int i = 0; i < 100000; ++i)
+        stamps += "[00:01]";
+    const std::string text(300 * 1024, 'x');
+    std::string manyLines;
+    for (size_t i = 0; i < LyricsTimeline::kMaxLines + 500; ++i)
+        manyLines += "[00:02]y\n";
+    const struct {
+        const char *name;
+        LyricsTimeline timeline;
+        size_t lines;
+    } cases[] = {
+        { "1 MiB LRC: one text, 100,000 stamps", LyricsTimeline::fromText(stamps + text), LyricsTimeline::kMaxStamps },
+        { "Lyrics3 LYR field: 7,000 stamps and 50 KB",
+            LyricsTimeline::fromLyrics3(stamps.substr(0, 49000) + text.substr(0, 50000)), 7000 },
+        { "more lines than the budget", LyricsTimeline::fromText(manyLines), LyricsTimeline::kMaxLines },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.timeline.lines().size(), c.lines);
+        LyricsLines out;
+        c.timeline.fill(1000, &out);
+        EXPECT_EQ(out.line2[0], c.lines == LyricsTimeline::kMaxLines ? '\0' : 'x');
+    }
 }
 
 } // namespace

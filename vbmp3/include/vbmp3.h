@@ -8,6 +8,10 @@
  *
  * Conventions
  *  - Every function returns a 32-bit result; 0 means failure unless said otherwise.
+ *    No C++ exception leaves the library: a call that fails inside (running out of
+ *    memory included) returns its failure result, and playback, if any, is stopped.
+ *  - Only regular files are read: a named pipe, device or folder is refused at once, as
+ *    a missing file would be.
  *  - Texts are NUL-terminated in the system code page, which is UTF-8 on Linux.  Text
  *    fields of the records are NUL-padded; a text that fills its whole field carries no
  *    NUL.  Texts are cut at a character boundary.

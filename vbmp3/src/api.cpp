@@ -1,11 +1,14 @@
 // The C interface of libvbmp3.so (see include/vbmp3.h): a thin layer that serialises the
 // calls and hands them to the one engine.  File-information calls keep no state and do
-// not take the lock.
+// not take the lock.  Every function catches whatever the C++ below it throws and turns
+// it into the function's failure result: nothing may unwind into a C caller.
 #include "engine.h"
 #include "fileinfo.h"
 #include "vbmp3.h"
 
 #include <algorithm>
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -35,13 +38,39 @@ namespace
 std::mutex g_apiMutex; // serialises every stateful call
 std::unique_ptr<vbmp3::Engine> g_engine; // protected by g_apiMutex; nullptr before init and after free
 
-// Runs f(engine) under the lock, or returns fallback when the library is not started.
-template <typename F, typename R> R withEngine(R fallback, F f)
+// Runs f() and gives its result, or failure when it throws.
+template <typename R, typename F> R guarded(R failure, F f) noexcept
+{
+    try {
+        return f();
+    } catch (...) {
+        return failure;
+    }
+}
+
+// Runs f(engine) under the lock, or returns fallback when the library is not started or
+// f throws; a throw also stops playback, since the engine may be left half-way through
+// starting it (an allocation of a play that failed).
+template <typename F, typename R> R withEngine(R fallback, F f) noexcept
 {
     std::lock_guard lock(g_apiMutex);
     if (!g_engine)
         return fallback;
-    return f(*g_engine);
+    try {
+        return f(*g_engine);
+    } catch (...) {
+        guarded(false, [] { return g_engine->stop(); });
+        return fallback;
+    }
+}
+
+// Whether path names something other than a regular file that exists: such paths are
+// refused before anything opens them (opening a named pipe waits for a writer).
+bool notRegularFile(const char *path)
+{
+    struct stat st {
+    };
+    return ::stat(path, &st) == 0 && !S_ISREG(st.st_mode);
 }
 
 std::string pathOf(const char *path)
@@ -56,11 +85,13 @@ extern "C" {
 int32_t vbmp3_init(void)
 {
     std::lock_guard lock(g_apiMutex);
-    if (g_engine)
-        g_engine->stop();
-    else
-        g_engine = std::make_unique<vbmp3::Engine>();
-    return 1;
+    return guarded(0, [] {
+        if (g_engine)
+            g_engine->stop();
+        else
+            g_engine = std::make_unique<vbmp3::Engine>();
+        return 1;
+    });
 }
 
 int32_t vbmp3_free(void)
@@ -72,9 +103,11 @@ int32_t vbmp3_free(void)
     }
     if (!engine)
         return 0;
-    engine->stopCallback();
-    engine.reset(); // joins the library's threads
-    return 1;
+    return guarded(0, [&] {
+        engine->stopCallback();
+        engine.reset(); // joins the library's threads
+        return 1;
+    });
 }
 
 int32_t vbmp3_callback(void (*proc)(int32_t message, int32_t param))
@@ -121,7 +154,13 @@ int32_t vbmp3_open(const char *path, OpenInfo *info)
         std::memset(info, 0, sizeof *info);
     if (!path || !*path)
         return 0;
-    return withEngine(0, [&](vbmp3::Engine &e) { return e.open(path, info) ? 1 : 0; });
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        if (notRegularFile(path)) {
+            e.close(); // as a failed open of a missing file does
+            return 0;
+        }
+        return e.open(path, info) ? 1 : 0;
+    });
 }
 
 int32_t vbmp3_close(void)
@@ -165,7 +204,7 @@ int32_t vbmp3_getFileType(const char *path)
 {
     if (!path || !*path)
         return VBMP3_TYPE_UNKNOWN;
-    return vbmp3::fileTypeCode(vbmp3::probeFile(path));
+    return guarded(int32_t { VBMP3_TYPE_UNKNOWN }, [&] { return vbmp3::fileTypeCode(vbmp3::probeFile(path)); });
 }
 
 int32_t vbmp3_readLyrics3Data(void)
@@ -180,7 +219,7 @@ int32_t vbmp3_setLyricsFile(const char *path)
             e.setLyrics({});
             return 1;
         }
-        if (!e.isOpen())
+        if (!e.isOpen() || notRegularFile(path))
             return 0;
         std::optional<vbmp3::LyricsTimeline> timeline = vbmp3::LyricsTimeline::fromFile(path);
         return timeline && e.setLyrics(std::move(*timeline)) ? 1 : 0;
@@ -197,16 +236,18 @@ int32_t vbmp3_getFileInfo2(const char *path, TagInfo *tag, MpegInfo *mpeg, ListI
         std::memset(list, 0, sizeof *list);
     if (!path || !*path)
         return 0;
-    const std::string file = pathOf(path);
-    TagInfo tagScratch;
-    ListInfo listScratch;
-    bool ok = vbmp3::readTagInfo(file, tag ? tag : &tagScratch);
-    if (ok) {
-        if (mpeg) // the MPEG facts cost a frame count: only when asked for
-            vbmp3::readMpegInfo(file, mpeg);
-        vbmp3::readListInfo(file, list ? list : &listScratch);
-    }
-    return ok ? 1 : 0;
+    return guarded(0, [&] {
+        const std::string file = pathOf(path);
+        TagInfo tagScratch;
+        ListInfo listScratch;
+        bool ok = vbmp3::readTagInfo(file, tag ? tag : &tagScratch);
+        if (ok) {
+            if (mpeg) // the MPEG facts cost a frame count: only when asked for
+                vbmp3::readMpegInfo(file, mpeg);
+            vbmp3::readListInfo(file, list ? list : &listScratch);
+        }
+        return ok ? 1 : 0;
+    });
 }
 
 int32_t vbmp3_getFileTagInfo(const char *path, TagInfo *tag)
@@ -215,7 +256,7 @@ int32_t vbmp3_getFileTagInfo(const char *path, TagInfo *tag)
         std::memset(tag, 0, sizeof *tag);
     if (!path || !*path || !tag)
         return 0;
-    return vbmp3::readTagInfo(path, tag) ? 1 : 0;
+    return guarded(0, [&] { return vbmp3::readTagInfo(path, tag) ? 1 : 0; });
 }
 
 int32_t vbmp3_getMpegInfo(MpegInfo *mpeg)
@@ -277,7 +318,7 @@ int32_t vbmp3_setOutput(const char *target)
 {
     if (!target)
         return 0;
-    return withEngine(0, [&](vbmp3::Engine &e) { return e.setOutput(target) ? 1 : 0; });
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.setOutput(std::string(target)) ? 1 : 0; });
 }
 
 uint32_t vbmp3_getOutputVolume(void)

@@ -24,17 +24,25 @@ std::string ByteReader::read(uint64_t offset, size_t n)
 
 FileReader::FileReader(const std::string &path)
 {
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_fd < 0)
-        return;
+    m_fd = openRegularFile(path, &m_size);
+}
+
+int openRegularFile(const std::string &path, uint64_t *size)
+{
+    // O_NONBLOCK: opening a named pipe would otherwise wait for a writer.  It changes
+    // nothing for reading a regular file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
     struct stat st {
     };
-    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(m_fd);
-        m_fd = -1;
-        return;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
     }
-    m_size = static_cast<uint64_t>(st.st_size);
+    if (size)
+        *size = static_cast<uint64_t>(st.st_size);
+    return fd;
 }
 
 FileReader::~FileReader()

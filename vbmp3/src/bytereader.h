@@ -2,6 +2,7 @@
 // be run on files and, in tests and fuzz targets, on bytes in memory.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -25,7 +26,12 @@ public:
     std::string read(uint64_t offset, size_t n);
 };
 
-// A file opened read-only for the lifetime of the object.  Not shared between threads.
+// Opens path read-only when it is a regular file (never waiting, also not on a named
+// pipe); the descriptor, or -1.  size, when given, receives the file's size.
+int openRegularFile(const std::string &path, uint64_t *size = nullptr);
+
+// A regular file opened read-only for the lifetime of the object (anything else counts
+// as not open).  Not shared between threads.
 class FileReader final : public ByteReader
 {
 public:
@@ -64,6 +70,31 @@ inline uint32_t readSynchsafe32(const unsigned char *p)
 {
     return uint32_t(p[0] & 0x7F) << 21 | uint32_t(p[1] & 0x7F) << 14 | uint32_t(p[2] & 0x7F) << 7 | (p[3] & 0x7FU);
 }
+
+// A window [offset, offset + size) of another reader, seen as bytes of its own (the data
+// chunk of an RMP file as the MP3 file it wraps).  The window is clipped to the base.
+class RangeReader final : public ByteReader
+{
+public:
+    RangeReader(ByteReader &base, uint64_t offset, uint64_t size)
+        : m_base(base)
+        , m_offset(offset)
+        , m_size(offset < base.size() ? std::min(size, base.size() - offset) : 0)
+    {
+    }
+    uint64_t size() const override { return m_size; }
+    size_t readAt(uint64_t offset, void *buf, size_t n) override
+    {
+        if (offset >= m_size)
+            return 0;
+        return m_base.readAt(m_offset + offset, buf, static_cast<size_t>(std::min<uint64_t>(n, m_size - offset)));
+    }
+
+private:
+    ByteReader &m_base;
+    uint64_t m_offset;
+    uint64_t m_size;
+};
 
 // Runs parse(reader, record) on the file at path with the record cleared first; a file
 // that cannot be opened, or a parse that throws, leaves the record cleared and gives false.

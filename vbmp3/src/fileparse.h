@@ -28,6 +28,11 @@ struct VbrCounts {
 };
 VbrCounts readVbrCounts(ByteReader &reader, uint64_t begin, uint64_t end);
 
+// The bytes of the ID3v2 tag at offset that the tag reading hands to TagLib: the whole
+// tag, or for a large one only its text and comment frames, within the budgets of
+// tags.cpp; empty when there is no tag (or it is too large to be read).
+std::string id3v2TagBytes(ByteReader &reader, uint64_t offset);
+
 // Size in bytes of the ID3v2 tag whose 10 header bytes are given (header, body and
 // footer), or 0 when they are not a valid ID3v2 header.
 uint64_t id3v2TagSize(const std::string &header);

@@ -95,7 +95,8 @@ ParsedLine parseLine(std::string_view line)
             break;
         const std::string_view inner = rest.substr(1, close - 1);
         if (const auto stamp = parseStamp(inner)) {
-            p.stamps.push_back(*stamp);
+            if (p.stamps.size() < LyricsTimeline::kMaxStamps)
+                p.stamps.push_back(*stamp);
         } else {
             const size_t colon = inner.find(':');
             if (colon == 0 || colon == std::string_view::npos)
@@ -118,11 +119,12 @@ ParsedLine parseLine(std::string_view line)
     return p;
 }
 
+// At most LyricsTimeline::kMaxLines lines.
 std::vector<std::string_view> splitLines(std::string_view text)
 {
     std::vector<std::string_view> lines;
     size_t start = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 0; i < text.size() && lines.size() < LyricsTimeline::kMaxLines; ++i) {
         if (text[i] != '\r' && text[i] != '\n')
             continue;
         lines.push_back(text.substr(start, i - start));
@@ -130,7 +132,7 @@ std::vector<std::string_view> splitLines(std::string_view text)
             ++i;
         start = i + 1;
     }
-    if (start < text.size())
+    if (start < text.size() && lines.size() < LyricsTimeline::kMaxLines)
         lines.push_back(text.substr(start));
     return lines;
 }
@@ -152,8 +154,12 @@ LyricsTimeline LyricsTimeline::fromLyrics3(std::string_view utf8)
             untimed.push_back(p.text);
             continue;
         }
-        for (int64_t stamp : p.stamps)
-            t.m_lines.push_back({ stamp, std::string(p.text) });
+        if (t.m_lines.size() >= kMaxStamps)
+            continue;
+        const auto index = static_cast<uint32_t>(t.m_texts.size());
+        t.m_texts.emplace_back(p.text);
+        for (size_t i = 0; i < p.stamps.size() && t.m_lines.size() < kMaxStamps; ++i)
+            t.m_lines.push_back({ p.stamps[i], index });
     }
     if (!t.m_lines.empty()) {
         // A positive offset shows the lyrics earlier.
@@ -168,8 +174,10 @@ LyricsTimeline LyricsTimeline::fromLyrics3(std::string_view utf8)
     size_t first = 0;
     while (first < untimed.size() && untimed[first].empty())
         ++first;
-    for (size_t i = first; i < untimed.size(); ++i)
-        t.m_lines.push_back({ 0, std::string(untimed[i]) });
+    for (size_t i = first; i < untimed.size(); ++i) {
+        t.m_lines.push_back({ 0, static_cast<uint32_t>(t.m_texts.size()) });
+        t.m_texts.emplace_back(untimed[i]);
+    }
     return t;
 }
 
@@ -221,7 +229,7 @@ void LyricsTimeline::fill(int64_t ms, LyricsLines *out) const
     for (int k = 0; k < 5; ++k) {
         const int64_t index = current - 2 + k;
         if (index >= 0 && index < static_cast<int64_t>(m_lines.size()))
-            fillField(fields[k], 128, m_lines[size_t(index)].text);
+            fillField(fields[k], 128, text(m_lines[size_t(index)]));
     }
 }
 

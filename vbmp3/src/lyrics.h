@@ -18,8 +18,14 @@ class LyricsTimeline
 public:
     struct Line {
         int64_t ms; // time at which the line becomes current
-        std::string text; // UTF-8
+        uint32_t text; // index into texts(): a line with several stamps keeps one copy
     };
+
+    // Budgets per lyrics text, so that a hostile file costs no more than a real one:
+    // lines read (the rest is ignored) and timeline entries (stamps beyond are dropped).
+    // A real LRC holds a few hundred of each.
+    static constexpr size_t kMaxLines = 20000;
+    static constexpr size_t kMaxStamps = 50000;
 
     // Parses a lyrics text file's bytes (UTF-8 with or without BOM, or CP932).  LRC time
     // stamps [mm:ss], [mm:ss.xx] and [mm:ss:xx], several on one line, [offset:+/-ms];
@@ -38,6 +44,7 @@ public:
 
     bool empty() const { return m_lines.empty(); }
     const std::vector<Line> &lines() const { return m_lines; }
+    std::string_view text(const Line &line) const { return m_texts[line.text]; }
 
     // The five lines around what is heard at ms (see LyricsLines in vbmp3.h).
     void fill(int64_t ms, LyricsLines *out) const;
@@ -46,6 +53,7 @@ public:
 
 private:
     std::vector<Line> m_lines; // sorted by time
+    std::vector<std::string> m_texts; // UTF-8, each text once
     bool m_timed = false;
 };
 

@@ -14,11 +14,15 @@ namespace
 {
 
 constexpr uint64_t kFirstFrameScan = 256 * 1024;
-// Frames are counted over at most this much of the stream; the rest is estimated from
-// the average frame length so far.
+// Budgets of the frame count, per file.  Frames are walked over at most kCountLimit
+// bytes of the stream; a lost frame sync is looked for over at most kResyncLimit bytes
+// of one gap and kResyncBudget bytes in all.  When a limit other than that of one gap is
+// reached, the rest is estimated from the average frame length so far.  A clean stream
+// costs one read per 64 KiB; junk between frames adds at most kResyncBudget bytes of
+// byte-by-byte search in memory.
 constexpr uint64_t kCountLimit = 64 * 1024 * 1024;
-// How far a lost frame sync is looked for before counting stops.
 constexpr uint64_t kResyncLimit = 64 * 1024;
+constexpr uint64_t kResyncBudget = 1024 * 1024;
 
 struct VbrHeader {
     int type = 0; // 0 none, 1 Xing/Info, 2 VBRI
@@ -99,14 +103,28 @@ private:
     std::vector<unsigned char> m_buf;
 };
 
+// Whether a header found after lost sync continues the stream of first: the bits that
+// stay fixed within a stream agree.
+bool continuesStream(const MpegHeader &first, const MpegHeader &h)
+{
+    return sameStream(first, h) && first.crc == h.crc && (first.mode == 3) == (h.mode == 3)
+        && first.emphasis == h.emphasis;
+}
+
 // Counts the frames from the first one to end, skipping over damaged stretches.
 int64_t countFrames(ByteReader &reader, const FirstFrame &first, uint64_t end)
 {
     BlockReader blocks(reader, end);
     const uint64_t limit = first.offset + kCountLimit;
     uint64_t pos = first.offset;
+    uint64_t resyncLeft = kResyncBudget;
     int64_t count = 0;
-    while (pos < end && pos < limit) {
+    bool estimate = false;
+    while (pos < end) {
+        if (pos >= limit) {
+            estimate = true;
+            break;
+        }
         const unsigned char *b = blocks.at(pos, 4);
         if (!b)
             break;
@@ -121,12 +139,30 @@ int64_t countFrames(ByteReader &reader, const FirstFrame &first, uint64_t end)
             pos += uint64_t(len);
             continue;
         }
-        const auto next = findFirstFrame(reader, pos + 1, end, kResyncLimit);
-        if (!next || !sameStream(first.header, next->header))
+        // Lost sync: the next header of this stream, searched in the blocks already read.
+        const uint64_t gapEnd = std::min({ end, pos + kResyncLimit, pos + resyncLeft });
+        uint64_t next = pos + 1;
+        bool found = false;
+        for (; next + 4 <= gapEnd; ++next) {
+            const unsigned char *c = blocks.at(next, 4);
+            if (!c)
+                break;
+            if (c[0] != 0xFF || (c[1] & 0xE0) != 0xE0)
+                continue;
+            const auto h2 = parseMpegHeader(c);
+            if (h2 && continuesStream(first.header, *h2)) {
+                found = true;
+                break;
+            }
+        }
+        resyncLeft -= std::min(resyncLeft, next - pos);
+        if (!found) {
+            estimate = resyncLeft == 0;
             break;
-        pos = next->offset;
+        }
+        pos = next;
     }
-    if (pos >= limit && count > 0 && end > pos) {
+    if (estimate && count > 0 && end > pos) {
         const uint64_t average = (pos - first.offset) / uint64_t(count);
         count += static_cast<int64_t>((end - pos) / std::max<uint64_t>(average, 1));
     }

@@ -151,9 +151,15 @@ FileLayout probe(ByteReader &reader)
         });
         if (!found)
             return layout;
-        const TrailingTags tags = findTrailingTags(reader, layout.audioOffset);
+        // The tags of the file, or of the MP3 file that the data chunk wraps whole.
+        RangeReader data(reader, layout.audioOffset, layout.audioSize);
+        TrailingTags tags = findTrailingTags(data, 0);
+        if (tags.audioEnd == data.size()) {
+            tags = findTrailingTags(reader, layout.audioOffset);
+            tags.audioEnd -= layout.audioOffset;
+        }
         layout.kind = FileKind::Rmp;
-        layout.audioSize = std::min(layout.audioSize, tags.audioEnd - layout.audioOffset);
+        layout.audioSize = std::min(layout.audioSize, tags.audioEnd);
         layout.hasId3v1 = tags.id3v1;
         layout.hasLyrics3 = tags.id3v1 && tags.lyricsVersion != 0;
         return layout;

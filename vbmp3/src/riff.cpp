@@ -13,8 +13,14 @@ namespace vbmp3
 namespace
 {
 
-// Enough for any real file; a file of tiny chunks cannot keep the walk going for long.
+// Budgets of the RIFF walk, per file: top-level chunks visited, and sub-chunks of
+// LIST/INFO lists looked at in total; each INFO list is read whole up to kMaxInfoList
+// bytes (the rest of a longer one is ignored).  A real file has a dozen chunks and an
+// INFO list of a few hundred bytes; a file made of thousands of tiny chunks costs no
+// more than a few thousand small reads.
 constexpr int kMaxChunks = 4096;
+constexpr int kMaxInfoTexts = 4096;
+constexpr uint64_t kMaxInfoList = 64 * 1024;
 
 } // namespace
 
@@ -58,28 +64,31 @@ bool readListInfo(ByteReader &reader, ListInfo *list)
     static const char *const kIds[14] = { "INAM", "IART", "IPRD", "ICRD", "IGNR", "ICMT", "ICOP", "IENG", "ISFT",
         "ISRC", "ISBJ", "IKEY", "ITCH", "ISRF" };
     // INFO texts are short; a longer one is cut to what the fields can hold anyway.
-    constexpr uint64_t kMaxText = 4096;
+    int texts = 0;
     walkRiffChunks(reader, [&](const RiffChunk &chunk) {
-        if (std::memcmp(chunk.id, "LIST", 4) != 0 || chunk.size < 4 || reader.read(chunk.offset, 4) != "INFO")
+        if (std::memcmp(chunk.id, "LIST", 4) != 0 || chunk.size < 4)
             return true;
-        const uint64_t end = chunk.offset + chunk.size;
-        uint64_t pos = chunk.offset + 4;
-        for (int n = 0; n < 1024 && pos + 8 <= end; ++n) {
-            const std::string h = reader.read(pos, 8);
-            if (h.size() != 8)
-                break;
-            const uint64_t declared = readLe32(reinterpret_cast<const unsigned char *>(h.data()) + 4);
-            const uint64_t size = std::min({ declared, end - (pos + 8), kMaxText });
+        const std::string body = reader.read(chunk.offset, static_cast<size_t>(std::min(chunk.size, kMaxInfoList)));
+        if (body.compare(0, 4, "INFO") != 0)
+            return true;
+        const auto *b = reinterpret_cast<const unsigned char *>(body.data());
+        size_t pos = 4;
+        for (; texts < kMaxInfoTexts && pos + 8 <= body.size(); ++texts) {
+            const uint64_t declared = readLe32(b + pos + 4);
+            const size_t size = static_cast<size_t>(std::min<uint64_t>(declared, body.size() - (pos + 8)));
             for (int i = 0; i < 14; ++i) {
-                if (h.compare(0, 4, kIds[i]) != 0 || list->text[i][0] != '\0')
+                if (body.compare(pos, 4, kIds[i]) != 0 || list->text[i][0] != '\0')
                     continue;
-                std::string text = reader.read(pos + 8, static_cast<size_t>(size));
-                text.resize(std::strlen(text.c_str()));
+                constexpr size_t kMaxText = 4096;
+                std::string_view text(body.data() + pos + 8, std::min(size, kMaxText));
+                text = text.substr(0, text.find('\0'));
                 fillField(list->text[i], sizeof list->text[i], kes::systemOrCp932ToUtf8(text));
             }
-            pos += 8 + declared + (declared & 1);
+            if (declared > body.size() - (pos + 8))
+                break;
+            pos += 8 + static_cast<size_t>(declared + (declared & 1));
         }
-        return true;
+        return texts < kMaxInfoTexts;
     });
     return true;
 }

@@ -131,7 +131,7 @@ public:
     bool open(const std::string &path, const FileLayout &layout, const SourceOptions &options)
     {
         initMpg123Once();
-        m_range.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        m_range.fd = openRegularFile(path);
         if (m_range.fd < 0)
             return false;
         m_range.base = layout.audioOffset;
@@ -294,6 +294,12 @@ private:
 // ---------------------------------------------------------------------------------
 // WAV through libsndfile.
 
+// Sample rates a WAV file may claim.  The engine sizes its buffers by the rate, so an
+// absurd rate in a header would make it allocate gigabytes; no real recording lies
+// outside these (telephone 8 kHz down to 1 kHz test tones, DXD 352.8 kHz up to 384 kHz).
+constexpr int kMinWavRate = 1000;
+constexpr int kMaxWavRate = 384000;
+
 class WavSource final : public Source
 {
 public:
@@ -301,18 +307,23 @@ public:
     {
         if (m_file)
             sf_close(m_file);
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
 
     bool open(const std::string &path, const SourceOptions &options)
     {
         SF_INFO info {};
-        m_file = sf_open(path.c_str(), SFM_READ, &info);
+        m_fd = openRegularFile(path);
+        if (m_fd < 0)
+            return false;
+        m_file = sf_open_fd(m_fd, SFM_READ, &info, SF_FALSE);
         if (!m_file)
             return false;
         const int major = info.format & SF_FORMAT_TYPEMASK;
         const int sub = info.format & SF_FORMAT_SUBMASK;
         if ((major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX) || info.channels < 1 || info.channels > 2
-            || info.samplerate <= 0 || info.frames <= 0)
+            || info.samplerate < kMinWavRate || info.samplerate > kMaxWavRate || info.frames <= 0)
             return false;
         int bits = 0;
         const char *kind = "PCM";
@@ -379,6 +390,7 @@ public:
     }
 
 private:
+    int m_fd = -1; // closed by us after sf_close
     SNDFILE *m_file = nullptr;
     int m_fileChannels = 0;
     std::vector<float> m_scratch;

@@ -3,8 +3,8 @@
 // TagLib's MPEG::File would look at the whole file (and search it for tags when the
 // start is not a frame); a playlist of thousands of files reads every file's tags, so
 // only the leading tag and the last 128 bytes are read here and handed to TagLib as
-// small in-memory files.  A large leading tag (cover art) is reduced to its text and
-// comment frames before parsing, without reading the rest.
+// small in-memory files.  A large leading tag (cover art) is reduced to the frames of the
+// fields before parsing, without reading the rest (budgets below).
 #include "fileparse.h"
 
 #include <textcodec.h>
@@ -13,6 +13,7 @@
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/tbytevectorstream.h>
+#include <taglib/textidentificationframe.h>
 #include <taglib/tfile.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace vbmp3
 {
@@ -27,13 +29,17 @@ namespace vbmp3
 namespace
 {
 
-// A tag read whole up to this size; a larger one is reduced to the frames that are used.
+// Memory budgets of the ID3v2 reading, per file.  A tag is read whole up to
+// kWholeTagLimit; a larger one is reduced, frame by frame, to the frames of the fields
+// read here, of at most kMaxFrame bytes each (larger ones are not real), kReducedTagLimit in
+// all.  A tag whose frames cannot be walked without decoding it (whole-tag
+// unsynchronisation) is read whole up to kUnwalkableTagLimit and ignored when larger.
+// TagLib holds what it is given about three times over while parsing, so a file costs
+// at most some 12 MiB whatever its tag claims.
 constexpr uint64_t kWholeTagLimit = 512 * 1024;
-// A tag whose frames cannot be walked without decoding it (whole-tag unsynchronisation,
-// ID3v2.2) is read whole up to this size, and ignored when larger.
-constexpr uint64_t kUnwalkableTagLimit = 16 * 1024 * 1024;
-// A single text or comment frame larger than this is not a real one.
-constexpr uint64_t kMaxFrame = 1024 * 1024;
+constexpr uint64_t kReducedTagLimit = 1024 * 1024;
+constexpr uint64_t kUnwalkableTagLimit = 4 * 1024 * 1024;
+constexpr uint64_t kMaxFrame = 64 * 1024;
 
 TagLib::String fromUtf8(const std::string &s)
 {
@@ -123,31 +129,38 @@ bool isFrameIdChar(char c)
 
 bool isFrameId(std::string_view id)
 {
-    return id.size() == 4 && isFrameIdChar(id[0]) && isFrameIdChar(id[1]) && isFrameIdChar(id[2])
-        && isFrameIdChar(id[3]);
+    return !id.empty() && std::all_of(id.begin(), id.end(), isFrameIdChar);
 }
 
-// An ID3v2.3/2.4 tag rebuilt from its text and comment frames, read frame by frame.
+// An ID3v2 tag rebuilt from the frames of the fields, read frame by frame, within
+// kReducedTagLimit.
 std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &header, uint64_t end)
 {
     const auto *h = reinterpret_cast<const unsigned char *>(header.data());
     const int version = h[3];
+    // ID3v2.2 frames: a three-letter id and a 24-bit size; later ones: four letters, a
+    // 32-bit size (synchsafe in 2.4) and two flag bytes.
+    const size_t idLength = version == 2 ? 3 : 4;
+    const size_t headerLength = version == 2 ? 6 : 10;
     std::string out = header.substr(0, 10);
-    out[5] = static_cast<char>(h[5] & ~0x50); // no extended header, no footer
+    if (version > 2)
+        out[5] = static_cast<char>(h[5] & ~0x50); // no extended header, no footer
     uint64_t pos = offset + 10;
-    if (h[5] & 0x40) {
+    if (version > 2 && (h[5] & 0x40)) {
         const std::string ext = reader.read(pos, 4);
         if (ext.size() < 4)
             return {};
         const auto *e = reinterpret_cast<const unsigned char *>(ext.data());
         pos += version == 3 ? 4 + uint64_t(readBe32(e)) : uint64_t(readSynchsafe32(e));
     }
-    for (int n = 0; n < 100000 && pos + 10 <= end; ++n) {
-        const std::string fh = reader.read(pos, 10);
-        if (fh.size() < 10 || !isFrameId(std::string_view(fh).substr(0, 4)))
+    for (int n = 0; n < 100000 && pos + headerLength <= end; ++n) {
+        const std::string fh = reader.read(pos, headerLength);
+        if (fh.size() < headerLength || !isFrameId(std::string_view(fh).substr(0, idLength)))
             break;
         const auto *f = reinterpret_cast<const unsigned char *>(fh.data());
-        uint64_t size = version == 3 ? readBe32(f + 4) : readSynchsafe32(f + 4);
+        uint64_t size = version == 2 ? uint64_t(f[3]) << 16 | uint64_t(f[4]) << 8 | f[5]
+            : version == 3           ? readBe32(f + 4)
+                                     : readSynchsafe32(f + 4);
         if (version == 4 && size != readBe32(f + 4)) {
             // Some writers put plain sizes into 2.4 tags: trust the reading that lands on
             // the next frame (or the end of the frames).
@@ -158,13 +171,17 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
             if (!fits && (pos + 10 + plain + 4 > end || isFrameId(reader.read(pos + 10 + plain, 4))))
                 size = plain;
         }
-        if (size > end - pos - 10)
+        if (size > end - pos - headerLength)
             break;
-        if ((fh[0] == 'T' || fh.compare(0, 4, "COMM") == 0) && size <= kMaxFrame) {
+        static const std::string_view kWanted[]
+            = { "TIT2", "TPE1", "TALB", "TCON", "TYER", "TDRC", "COMM", "TT2", "TP1", "TAL", "TCO", "TYE", "COM" };
+        const std::string_view id = std::string_view(fh).substr(0, idLength);
+        const bool wanted = std::find(std::begin(kWanted), std::end(kWanted), id) != std::end(kWanted);
+        if (wanted && size <= kMaxFrame && out.size() + headerLength + size <= kReducedTagLimit) {
             out += fh;
-            out += reader.read(pos + 10, static_cast<size_t>(size));
+            out += reader.read(pos + headerLength, static_cast<size_t>(size));
         }
-        pos += 10 + size;
+        pos += headerLength + size;
     }
     const uint64_t body = out.size() - 10;
     out[6] = static_cast<char>((body >> 21) & 0x7F);
@@ -174,9 +191,9 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
     return out;
 }
 
-// The bytes of the ID3v2 tag at offset, as much of it as the fields need; empty when
-// there is none.
-std::string id3v2Bytes(ByteReader &reader, uint64_t offset)
+} // namespace
+
+std::string id3v2TagBytes(ByteReader &reader, uint64_t offset)
 {
     const std::string header = reader.read(offset, 10);
     const uint64_t declared = id3v2TagSize(header);
@@ -186,13 +203,16 @@ std::string id3v2Bytes(ByteReader &reader, uint64_t offset)
     if (size <= kWholeTagLimit)
         return reader.read(offset, static_cast<size_t>(size));
     const auto *h = reinterpret_cast<const unsigned char *>(header.data());
-    if (h[3] == 2 || (h[5] & 0x80)) {
+    if (h[5] & 0x80) {
         if (size > kUnwalkableTagLimit)
             return {};
         return reader.read(offset, static_cast<size_t>(size));
     }
     return reducedTag(reader, offset, header, offset + size);
 }
+
+namespace
+{
 
 struct Fields {
     std::string title, artist, album, year, comment, genreName;
@@ -218,19 +238,56 @@ Fields commonFields(const TagLib::Tag &tag)
     return f;
 }
 
-Fields id3v2Fields(const std::string &bytes)
+// The values of a text frame, which may hold several separated by NULs, joined by " / "
+// (TagLib would join them with a blank).  Genre values that are ID3v1 genre numbers
+// become their names; a value given twice (2.3 writers put "(17)Rock") counts once.
+std::string joinedText(const TagLib::ID3v2::Tag &tag, const char *id)
+{
+    const TagLib::ID3v2::FrameList frames = tag.frameList(id);
+    if (frames.isEmpty())
+        return {};
+    const auto *frame = dynamic_cast<const TagLib::ID3v2::TextIdentificationFrame *>(frames.front());
+    if (!frame)
+        return frames.front()->toString().to8Bit(true);
+    const bool genre = std::strcmp(id, "TCON") == 0;
+    std::vector<std::string> values;
+    for (const TagLib::String &field : frame->fieldList()) {
+        std::string value = field.to8Bit(true);
+        if (genre && !value.empty() && value.size() <= 3
+            && std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            const TagLib::String name = TagLib::ID3v1::genre(std::stoi(value));
+            if (!name.isEmpty())
+                value = name.to8Bit(true);
+        } else if (genre && (value == "RX" || value == "CR")) {
+            value = value == "RX" ? "Remix" : "Cover";
+        }
+        if (!value.empty() && std::find(values.begin(), values.end(), value) == values.end())
+            values.push_back(std::move(value));
+    }
+    std::string out;
+    for (const std::string &value : values)
+        out += (out.empty() ? "" : " / ") + value;
+    return out;
+}
+
+// bytes is taken and let go as soon as TagLib has its own copy.
+Fields id3v2Fields(std::string bytes)
 {
     Fields f;
     if (bytes.empty())
         return f;
     MemoryFile file(bytes);
+    std::string().swap(bytes);
     TagLib::ID3v2::Tag tag(&file, 0);
     if (tag.header()->majorVersion() < 2 || tag.header()->tagSize() == 0)
         return f;
     f = commonFields(tag);
-    const TagLib::String genre = tag.genre();
-    f.genreName = genre.to8Bit(true);
-    const int index = genre.isEmpty() ? 255 : TagLib::ID3v1::genreIndex(genre);
+    f.title = joinedText(tag, "TIT2");
+    f.artist = joinedText(tag, "TPE1");
+    f.album = joinedText(tag, "TALB");
+    f.genreName = joinedText(tag, "TCON");
+    const std::string first = f.genreName.substr(0, f.genreName.find(" / "));
+    const int index = first.empty() ? 255 : TagLib::ID3v1::genreIndex(fromUtf8(first));
     f.genre = index >= 0 && index < 255 ? index : -1;
     return f;
 }
@@ -268,13 +325,18 @@ bool readTagInfo(ByteReader &reader, TagInfo *tag)
     installStringHandlers();
 
     uint64_t id3v2Offset = 0;
+    uint64_t id3v1End = reader.size(); // where an ID3v1 tag would end
     const std::string form = riffFormType(reader);
     if (form == "RMP3") {
+        // The data chunk may wrap a whole MP3 file, with its tags at both ends; an ID3v1
+        // tag may also end the RIFF file.
         bool found = false;
         walkRiffChunks(reader, [&](const RiffChunk &chunk) {
             if (std::memcmp(chunk.id, "data", 4) != 0)
                 return true;
             id3v2Offset = chunk.offset;
+            if (chunk.size >= 128 && reader.read(chunk.offset + chunk.size - 128, 3) == "TAG")
+                id3v1End = chunk.offset + chunk.size;
             found = true;
             return false;
         });
@@ -284,9 +346,8 @@ bool readTagInfo(ByteReader &reader, TagInfo *tag)
         return true; // WAV and AVI carry no ID3 tags that are read here
     }
 
-    const Fields v2 = id3v2Fields(id3v2Bytes(reader, id3v2Offset));
-    const uint64_t size = reader.size();
-    const Fields v1 = size >= 128 ? id3v1Fields(reader.read(size - 128, 128)) : Fields();
+    const Fields v2 = id3v2Fields(id3v2TagBytes(reader, id3v2Offset));
+    const Fields v1 = id3v1End >= 128 ? id3v1Fields(reader.read(id3v1End - 128, 128)) : Fields();
     if (!v2.present && !v1.present)
         return true;
 
