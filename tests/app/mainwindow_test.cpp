@@ -67,32 +67,6 @@ protected:
 
 } // namespace
 
-TEST_F(MainWindowTest, StartsQuietlyAndShutsDownInOrderWritingNothing)
-{
-    auto w = start();
-    FakeDecoder &f = FakeDecoder::instance();
-    EXPECT_TRUE(prompter.messages.isEmpty());
-    EXPECT_TRUE(playback().CallbackActive);
-    DecoderCallback(3, 0); // only the end of a track raises the flag
-    EXPECT_FALSE(playback().TrackEnded);
-    f.endTrack();
-    EXPECT_TRUE(playback().TrackEnded);
-    playback().TrackEnded = false;
-    f.clearCalls();
-    w->close();
-    const std::vector<std::string> expected { "stopCallback", "stop", "free" };
-    EXPECT_EQ(f.calls(), expected);
-    EXPECT_FALSE(f.callbackActiveAtStopCallback);
-    EXPECT_FALSE(child<QTimer>(*w, "Timebar")->isActive());
-    // A late report after shutdown has no effect.
-    DecoderCallback(4, 0);
-    EXPECT_FALSE(playback().TrackEnded);
-    f.clearCalls();
-    w.reset(); // destruction does not release the decoder twice
-    EXPECT_TRUE(f.calls().empty());
-    EXPECT_FALSE(QFile::exists(iniPath));
-}
-
 TEST_F(MainWindowTest, OptionRefusalsAndStartupFilesAreReported)
 {
     FakeDecoder::instance().setVbmp3OptionResult = 0;
@@ -120,9 +94,12 @@ TEST_F(MainWindowTest, CompactStartAndToggle)
     EXPECT_EQ(w->windowWidthTwips(), 5850);
 }
 
-TEST_F(MainWindowTest, JapaneseTextsRenderWithAJapaneseFontAndButtonsSpeakJapanese)
+TEST_F(MainWindowTest, StartsQuietlyInJapaneseAndShutsDownInOrderWritingNothing)
 {
     auto w = start();
+    FakeDecoder &f = FakeDecoder::instance();
+    EXPECT_TRUE(prompter.messages.isEmpty());
+    EXPECT_TRUE(playback().CallbackActive);
     const QFontInfo info(child<QLabel>(*w, "lbl_title")->font());
     EXPECT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(info.family()))
         << info.family().toStdString();
@@ -130,6 +107,24 @@ TEST_F(MainWindowTest, JapaneseTextsRenderWithAJapaneseFontAndButtonsSpeakJapane
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    DecoderCallback(3, 0); // only the end of a track raises the flag
+    EXPECT_FALSE(playback().TrackEnded);
+    f.endTrack();
+    EXPECT_TRUE(playback().TrackEnded);
+    playback().TrackEnded = false;
+    f.clearCalls();
+    w->close();
+    const std::vector<std::string> expected { "stopCallback", "stop", "free" };
+    EXPECT_EQ(f.calls(), expected);
+    EXPECT_FALSE(f.callbackActiveAtStopCallback);
+    EXPECT_FALSE(child<QTimer>(*w, "Timebar")->isActive());
+    // A late report after shutdown has no effect.
+    DecoderCallback(4, 0);
+    EXPECT_FALSE(playback().TrackEnded);
+    f.clearCalls();
+    w.reset(); // destruction does not release the decoder twice
+    EXPECT_TRUE(f.calls().empty());
+    EXPECT_FALSE(QFile::exists(iniPath));
 }
 
 TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
@@ -300,35 +295,4 @@ TEST_F(MainWindowTest, SpectrumFrames)
         spectrumFrame(levels, zero.data(), zero.data(), 700);
         EXPECT_EQ(levels[0], std::max(0, 700 - 100 * frame)) << frame;
     }
-}
-
-TEST_F(MainWindowTest, SpectrumBoxRepaintsOnlyWhatChanged)
-{
-    auto w = start();
-    w->show();
-    auto *box = child<SpectrumBox>(*w, "wavebox");
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
-    struct Spy : QObject {
-        int paints = 0;
-        QRect painted;
-        bool eventFilter(QObject *, QEvent *e) override
-        {
-            if (e->type() == QEvent::Paint)
-                ++paints, painted = static_cast<QPaintEvent *>(e)->rect();
-            return false;
-        }
-    } spy;
-    box->installEventFilter(&spy);
-    std::array<int32_t, 256> zero {}, loud {};
-    box->DrawSpectrum(zero.data(), zero.data());
-    QCoreApplication::processEvents();
-    spy.paints = 0;
-    box->DrawSpectrum(zero.data(), zero.data()); // the same dots: nothing to paint
-    QCoreApplication::processEvents();
-    EXPECT_EQ(spy.paints, 0);
-    loud[16 * 4] = 60;
-    box->DrawSpectrum(loud.data(), zero.data());
-    QCoreApplication::processEvents();
-    EXPECT_EQ(spy.paints, 1);
-    EXPECT_EQ(spy.painted.width(), 1); // one band moved
 }
