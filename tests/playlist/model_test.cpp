@@ -56,16 +56,6 @@ TEST_F(TrackRowTest, FullTagFieldsAndLongFileNamesKeepTheirLength)
     EXPECT_EQ(row->title, QString(128, QLatin1Char('n')));
 }
 
-TEST_F(TrackRowTest, FileKindOfMapsTheTypeCodes)
-{
-    QStringList kinds;
-    for (int code : { 0, 1, 2, 4, 8, 16, 17, 18, 48, 50, -1, 3, 32, 49 }) {
-        FakeDecoder::instance().fileTypes["/f"] = code;
-        kinds << FileKindOf(api, QStringLiteral("/f"));
-    }
-    EXPECT_EQ(kinds.join(' '), QStringLiteral("mp3 wav rmp mp3 mpg mp3 rmp rmp mp3 rmp err err err err"));
-}
-
 using ModelTest = PlaylistTest;
 
 TEST_F(ModelTest, DuplicatesAreExactCaseSensitivePaths)

@@ -200,12 +200,8 @@ TEST_F(PrintTest, TrackListOnThePage)
 TEST_F(PrintTest, LongPlaylistQuestion)
 {
     const QString question = QStringLiteral("ＤＡＴＡが%1個あります。続けますか（印字最大１６０件）");
-    playlist.addRows(rows(159));
-    PrintWindow w(&playlist, &prompter, &settings);
-    EXPECT_TRUE(w.formLoad());
-    EXPECT_TRUE(prompter.messages.isEmpty());
-
     playlist.addRows(rows(200));
+    PrintWindow w(&playlist, &prompter, &settings);
     prompter.answers.enqueue(Prompter::Answer::Cancel);
     EXPECT_FALSE(w.formLoad());
     ASSERT_EQ(prompter.messages.size(), 1);
