@@ -1,22 +1,19 @@
 // The CD jacket window printed to PDF files (no dialog, no printer) and read back with
 // poppler-utils: the words and where they stand (pdftotext), the outline measured on a
 // rendering of the page (pdftoppm).
-#include "fakedecoder.h"
 #include "jacketpreview.h"
-#include "mainwindow.h"
 #include "playlistmodel.h"
 #include "printwindow.h"
 #include "scriptedprompter.h"
 #include "settings.h"
 
-#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -303,29 +300,6 @@ TEST_F(PrintTest, PreviewAndBothPrint)
     cancelled->Cmd_Print_Al_Click();
     EXPECT_EQ(jobs, before + 2);
     EXPECT_FALSE(QFile::exists(pdf));
-}
-
-TEST(PrintFromMainWindow, OpensAfterTheBusyCheck)
-{
-    ScriptedPrompter prompter;
-    QTemporaryDir dir;
-    FakeDecoder::instance().reset();
-    MainWindow w({ FakeDecoder::api(), &prompter, dir.filePath(QStringLiteral("kestrine.ini")), dir.path() });
-    ASSERT_TRUE(w.formLoad());
-    QString shown;
-    QTimer::singleShot(0, [&] {
-        auto *print1 = qobject_cast<QDialog *>(QApplication::activeModalWidget());
-        ASSERT_NE(print1, nullptr);
-        shown = print1->objectName();
-        print1->findChild<QAbstractButton *>(QStringLiteral("Cmd_close"))->click();
-    });
-    QTimer::singleShot(5000, [] { // a window that was not recognised must not hang the test
-        if (QWidget *modal = QApplication::activeModalWidget())
-            modal->close();
-    });
-    w.popupMenu()->findChild<QAction *>(QStringLiteral("Print_CD"))->trigger();
-    EXPECT_EQ(shown, QStringLiteral("print1"));
-    EXPECT_TRUE(prompter.messages.isEmpty());
 }
 
 } // namespace
