@@ -111,14 +111,12 @@ TEST_F(DesktopTest, FilesComeAfterTheStartupPlaylistAndTheFirstAddedPlays)
     ASSERT_EQ(list.count(), 3);
     EXPECT_EQ(list.fullPath(1), listed);
     EXPECT_EQ(list.fullPath(2), a);
-    EXPECT_EQ(done.at(0).at(0).toInt(), 2);
     EXPECT_EQ(playback().CurrentTrackNo, 2);
     EXPECT_EQ(QString::fromStdString(FakeDecoder::instance().openedPath), a);
 
     // Files already listed add nothing: the first of them plays.  An M3U loads as a drop.
     external.open({ listed });
     ASSERT_TRUE(done.wait(5000));
-    EXPECT_EQ(done.at(1).at(0).toInt(), 1);
     EXPECT_EQ(QString::fromStdString(FakeDecoder::instance().openedPath), listed);
     const QString c = touch("c.mp3");
     const QString second = dir.filePath(QStringLiteral("second.m3u"));
