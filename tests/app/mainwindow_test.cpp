@@ -159,18 +159,15 @@ TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
     EXPECT_EQ(popups.count(), 1);
 }
 
+// What a drop adds and in which order is the adder's; here the list view takes the drop.
 TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
 {
     auto w = start();
     w->show();
-    QStringList paths;
-    QList<QUrl> urls;
-    for (const char *name : { "b.mp3", "a.wav", "notes.txt" }) {
-        writeBytes(paths.emplace_back(dir.filePath(QString::fromLatin1(name))), {});
-        urls << QUrl::fromLocalFile(paths.last());
-    }
+    const QString song = dir.filePath(QStringLiteral("b.mp3"));
+    writeBytes(song, {});
     QMimeData mime;
-    mime.setUrls(urls);
+    mime.setUrls({ QUrl::fromLocalFile(song) });
     QWidget *viewport = child<QTreeView>(*w, "ListView")->viewport();
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &enter);
@@ -178,9 +175,7 @@ TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &drop);
     ASSERT_TRUE(w->adder()->waitForIdle(5000));
-    ASSERT_EQ(w->playlist()->count(), 2);
-    EXPECT_EQ(w->playlist()->fullPath(1), paths[0]);
-    EXPECT_EQ(w->playlist()->artist(2), QStringLiteral("WAV File"));
+    EXPECT_EQ(w->playlist()->fullPath(1), song);
 }
 
 TEST_F(MainWindowTest, WhilePlayingListClearLeavesPlaybackAloneAndBusyCommandsRefuse)
