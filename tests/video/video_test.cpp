@@ -212,9 +212,10 @@ TEST_F(VideoWindowTest, BackOnRowOneGoesToRowSeven)
     EXPECT_EQ(frm()->mediaPlayer()->source(), QUrl::fromLocalFile(clip("b.avi")));
 }
 
-TEST_F(VideoWindowTest, TransportAndTheMainVolumeSlider)
+// One looping clip: transport, the shared volume, the size modes and their keeping.
+TEST_F(VideoWindowTest, TransportVolumeAndSizeModes)
 {
-    play({ clip("a.avi") }, true);
+    play({ clip("a.avi") }, true); // one row with repeat: the clip loops
     QMediaPlayer *player = frm()->mediaPlayer();
     const struct {
         const char *key, *state;
@@ -230,11 +231,7 @@ TEST_F(VideoWindowTest, TransportAndTheMainVolumeSlider)
     // One slider governs both: the main window's sets the video's sound too.
     w->slider1Change(16384);
     EXPECT_TRUE(waitFor([] { return std::abs(frm()->audioOutput()->volume() - 0.25f) < 0.01f; }, 1000));
-}
 
-TEST_F(VideoWindowTest, SizeModesFitTheWindowToTheVideo)
-{
-    play({ clip("a.avi") }, true); // one row with repeat: the clip loops
     ASSERT_TRUE(waitFor([] { return frm()->videoWidget()->videoSink()->videoSize() == QSize(320, 240); }));
     // The 320 x 240 clip is 4800 x 3600 twips at 100%.
     const struct {
