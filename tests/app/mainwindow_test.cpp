@@ -7,10 +7,8 @@
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
-#include "spectrumbox.h"
 #include "testfiles.h"
 #include "trackadder.h"
-#include "twips.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -67,23 +65,48 @@ protected:
 
 } // namespace
 
-TEST_F(MainWindowTest, StartsWithDefaultsAndWritesNothingAtExit)
+TEST_F(MainWindowTest, StartWithRefusedOptionsMissingFilesAndAOneSidedVolume)
 {
+    FakeDecoder::instance().setVbmp3OptionResult = 0;
+    FakeDecoder::instance().setDecodeOptionResult = 0;
+    FakeDecoder::instance().volume = 0x1234FFFFu; // the slider follows the right channel
+    writeIni("[その他設定]\nOp_04=1\nOp_14=/no/such/list.m3u\nOp_07=1\nOp_17=/no/such/folder/\n");
     auto w = start();
-    EXPECT_EQ(w->searchPattern(), QStringLiteral("*.mp3;*.rmp"));
-    EXPECT_TRUE(prompter.messages.isEmpty());
-    EXPECT_NE(FakeDecoder::instance().callback, nullptr);
-    EXPECT_TRUE(playback().CallbackActive);
-    // The volume read-out follows the right channel of the device volume.
-    EXPECT_EQ(child<QSlider>(*w, "Slider1")->value(), 65535);
-    w->close();
-    EXPECT_FALSE(QFile::exists(iniPath));
+    EXPECT_EQ(prompter.texts(),
+        QStringList({ QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."),
+            QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."),
+            QStringLiteral("error"), QStringLiteral("error") }));
+    EXPECT_EQ(child<QSlider>(*w, "Slider1")->value(), 0x1234);
 }
 
-TEST_F(MainWindowTest, ShutdownClearsTheFlagBeforeReleasingTheDecoderInOrder)
+TEST_F(MainWindowTest, CompactStartAndToggle)
+{
+    writeIni("[その他設定]\nOp_03=1\nOp_09=1\n");
+    auto w = start();
+    const int compact = w->windowHeightTwips();
+    w->Toolbar_ButtonClick(QStringLiteral("変形"));
+    const int full = w->windowHeightTwips();
+    EXPECT_GT(full, compact);
+    // After the user dragged the window to another size, the toggle restores full height.
+    w->setWindowSizeTwips(7000, 5200);
+    w->ToggleCompact();
+    EXPECT_EQ(w->windowHeightTwips(), full);
+    EXPECT_LT(w->windowWidthTwips(), 7000);
+}
+
+TEST_F(MainWindowTest, StartsQuietlyInJapaneseAndShutsDownInOrderWritingNothing)
 {
     auto w = start();
     FakeDecoder &f = FakeDecoder::instance();
+    EXPECT_TRUE(prompter.messages.isEmpty());
+    EXPECT_TRUE(playback().CallbackActive);
+    const QFontInfo info(child<QLabel>(*w, "lbl_title")->font());
+    EXPECT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(info.family()))
+        << info.family().toStdString();
+    ASSERT_TRUE(installJapaneseTranslations(*QCoreApplication::instance()));
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
     DecoderCallback(3, 0); // only the end of a track raises the flag
     EXPECT_FALSE(playback().TrackEnded);
     f.endTrack();
@@ -101,138 +124,50 @@ TEST_F(MainWindowTest, ShutdownClearsTheFlagBeforeReleasingTheDecoderInOrder)
     f.clearCalls();
     w.reset(); // destruction does not release the decoder twice
     EXPECT_TRUE(f.calls().empty());
+    EXPECT_FALSE(QFile::exists(iniPath));
 }
 
-TEST_F(MainWindowTest, OptionRefusalsAndStartupFilesAreReported)
-{
-    FakeDecoder::instance().setVbmp3OptionResult = 0;
-    FakeDecoder::instance().setDecodeOptionResult = 0;
-    writeIni("[その他設定]\nOp_04=1\nOp_14=/no/such/list.m3u\nOp_07=1\nOp_17=/no/such/folder/\n");
-    auto w = start();
-    EXPECT_EQ(prompter.texts(),
-        QStringList({ QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."),
-            QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."),
-            QStringLiteral("error"), QStringLiteral("error") }));
-}
-
-TEST_F(MainWindowTest, CompactStartAndToggle)
-{
-    writeIni("[その他設定]\nOp_03=1\nOp_09=1\n");
-    auto w = start();
-    EXPECT_EQ(w->windowHeightTwips(), 1830);
-    EXPECT_EQ(child<QToolBar>(*w, "Toolbar")->iconSize(), QSize(20, 20)); // large icons
-    w->Toolbar_ButtonClick(QStringLiteral("変形"));
-    EXPECT_EQ(w->windowHeightTwips(), 4830);
-    // After the user dragged the window to another height, the toggle restores full height.
-    w->setWindowSizeTwips(7000, 5200);
-    EXPECT_EQ(child(*w, "ListView")->height(), twipsToPx(5200 - 2310)); // the list takes the height
-    w->ToggleCompact();
-    EXPECT_EQ(w->windowHeightTwips(), 4830);
-    EXPECT_EQ(w->windowWidthTwips(), 5850);
-}
-
-TEST_F(MainWindowTest, JapaneseTextsRenderWithAJapaneseFontAndButtonsSpeakJapanese)
-{
-    auto w = start();
-    const QFontInfo info(child<QLabel>(*w, "lbl_title")->font());
-    EXPECT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(info.family()))
-        << info.family().toStdString();
-    ASSERT_TRUE(installJapaneseTranslations(*QCoreApplication::instance()));
-    QMessageBox box;
-    box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
-}
-
-TEST_F(MainWindowTest, RepeatFromTheLabelAndFromTheMenu)
+TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
 {
     auto w = start();
     auto *label15 = child<QLabel>(*w, "Label15");
     auto *repeatSet = w->findChild<QAction *>(QStringLiteral("repeat_set"));
     w->Label15_Click();
     EXPECT_FALSE(repeatSet->isChecked() || w->repeatOn());
-    EXPECT_EQ(label15->text(), QStringLiteral("Repeat-off"));
     w->Label15_Click();
     EXPECT_TRUE(repeatSet->isChecked());
     // The menu item greys the label and leaves its caption; a greyed label takes no clicks.
     repeatSet->trigger();
     EXPECT_FALSE(label15->isEnabled());
-    EXPECT_EQ(label15->text(), QStringLiteral("Repeat-on"));
     QTest::mouseClick(label15, Qt::LeftButton);
     EXPECT_FALSE(repeatSet->isChecked() || w->repeatOn());
     repeatSet->trigger();
     EXPECT_TRUE(label15->isEnabled() && w->repeatOn());
-    // The mode label toggles between its two captions and resets the track number.
+    // The mode label toggles the mode and resets the track number.
     playback().CurrentTrackNo = 4;
     QTest::mouseClick(child(*w, "Label5"), Qt::LeftButton);
     EXPECT_EQ(w->playMode(), QStringLiteral("Random"));
     EXPECT_EQ(playback().CurrentTrackNo, 1);
     w->label5Click();
     EXPECT_EQ(w->playMode(), QStringLiteral("Normal"));
-}
-
-TEST_F(MainWindowTest, BusyGuardOnlyWhilePlaying)
-{
-    auto w = start();
-    FakeDecoder &f = FakeDecoder::instance();
-    f.state = VBMP3_PAUSED;
-    EXPECT_FALSE(w->BusyGuard());
-    EXPECT_TRUE(prompter.messages.isEmpty());
-    f.state = VBMP3_PLAYING;
-    EXPECT_TRUE(w->BusyGuard());
-    EXPECT_EQ(prompter.texts(), QStringList { QStringLiteral("現在、再生中のため、この機能は利用できません！") });
-    w->Toolbar_ButtonClick(QStringLiteral("印刷"));
-    EXPECT_EQ(prompter.messages.size(), 2);
-}
-
-TEST_F(MainWindowTest, RightClickOpensThePopupOnTheListedControlsOnly)
-{
-    auto w = start();
+    // The right button opens the popup on the read-outs, not on the mode labels.
     w->show();
-    QSignalSpy shown(w.get(), &MainWindow::popupShown);
-    QTest::mousePress(child(*w, "lbl_title"), Qt::LeftButton);
-    EXPECT_EQ(shown.count(), 0);
-    for (const char *name : { "lbl_title", "lbl_art", "Lbl_Number", "lblTime", "wavebox", "Toolbar" }) {
-        QTest::mousePress(child(*w, name), Qt::RightButton);
-        w->popupMenu()->hide();
-    }
-    QTest::mousePress(w.get(), Qt::RightButton, {}, QPoint(2, 200));
-    w->popupMenu()->hide();
-    EXPECT_EQ(shown.count(), 7);
+    QSignalSpy popups(w.get(), &MainWindow::popupShown);
     QTest::mousePress(child(*w, "Label5"), Qt::RightButton);
-    QTest::mousePress(child(*w, "Label16"), Qt::RightButton);
-    EXPECT_EQ(shown.count(), 7);
+    QTest::mousePress(child(*w, "lbl_title"), Qt::RightButton);
+    w->popupMenu()->hide();
+    EXPECT_EQ(popups.count(), 1);
 }
 
-TEST_F(MainWindowTest, VolumeSliderSendsBothChannels)
-{
-    FakeDecoder::instance().volume = 0x1234FFFFu;
-    auto w = start();
-    EXPECT_EQ(child<QSlider>(*w, "Slider1")->value(), 0x1234);
-    struct Case {
-        int value;
-        uint32_t word;
-        const char *hex;
-    } cases[] = { { 0, 0u, "0000" }, { 255, 0x00FF00FFu, "00FF" }, { 65535, 0xFFFFFFFFu, "FFFF" } };
-    for (const Case &c : cases) {
-        w->slider1Change(c.value);
-        EXPECT_EQ(FakeDecoder::instance().volume, c.word);
-        EXPECT_EQ(w->VolumeHex(), QString::fromLatin1(c.hex));
-        EXPECT_EQ(child<QLabel>(*w, "Lbl_Vol")->text(), QStringLiteral("Vol - %1").arg(c.value));
-    }
-}
-
+// What a drop adds and in which order is the adder's; here the list view takes the drop.
 TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
 {
     auto w = start();
     w->show();
-    QStringList paths;
-    QList<QUrl> urls;
-    for (const char *name : { "b.mp3", "a.wav", "notes.txt" }) {
-        writeBytes(paths.emplace_back(dir.filePath(QString::fromLatin1(name))), {});
-        urls << QUrl::fromLocalFile(paths.last());
-    }
+    const QString song = dir.filePath(QStringLiteral("b.mp3"));
+    writeBytes(song, {});
     QMimeData mime;
-    mime.setUrls(urls);
+    mime.setUrls({ QUrl::fromLocalFile(song) });
     QWidget *viewport = child<QTreeView>(*w, "ListView")->viewport();
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &enter);
@@ -240,12 +175,10 @@ TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &drop);
     ASSERT_TRUE(w->adder()->waitForIdle(5000));
-    ASSERT_EQ(w->playlist()->count(), 2);
-    EXPECT_EQ(w->playlist()->fullPath(1), paths[0]);
-    EXPECT_EQ(w->playlist()->artist(2), QStringLiteral("WAV File"));
+    EXPECT_EQ(w->playlist()->fullPath(1), song);
 }
 
-TEST_F(MainWindowTest, ListClearWhilePlayingLeavesPlaybackAlone)
+TEST_F(MainWindowTest, WhilePlayingListClearLeavesPlaybackAloneAndBusyCommandsRefuse)
 {
     auto w = start();
     const TrackRow row { .fullPath = QStringLiteral("/m/1.mp3") };
@@ -260,6 +193,13 @@ TEST_F(MainWindowTest, ListClearWhilePlayingLeavesPlaybackAlone)
     EXPECT_TRUE(FakeDecoder::instance().calls().empty());
     EXPECT_TRUE(child<QTimer>(*w, "Timebar")->isActive());
     EXPECT_EQ(playback().CurrentFile, row.fullPath);
+    // Playing, the guarded commands refuse with a message; paused, they run.
+    EXPECT_TRUE(w->BusyGuard());
+    w->Toolbar_ButtonClick(QStringLiteral("印刷"));
+    EXPECT_EQ(prompter.texts(), QStringList(2, QStringLiteral("現在、再生中のため、この機能は利用できません！")));
+    FakeDecoder::instance().state = VBMP3_PAUSED;
+    EXPECT_FALSE(w->BusyGuard());
+    EXPECT_EQ(prompter.messages.size(), 2);
 }
 
 TEST_F(MainWindowTest, StartupPlaylistCommandStoresThePathForTheNextStart)
@@ -313,63 +253,4 @@ TEST_F(MainWindowTest, PlaybackShowsInTheWindowsControls)
     EXPECT_EQ(f.state, VBMP3_PAUSED);
     w->Toolbar_ButtonClick(QStringLiteral("停止"));
     EXPECT_EQ(f.state, VBMP3_STOPPED);
-}
-
-TEST_F(MainWindowTest, SpectrumFrames)
-{
-    std::array<int32_t, 256> levels {}, zero {}, a {}, b {};
-    // Silence: one dot per band at row 46 of the 700-twip box, nearly white.
-    QVector<SpectrumDot> dots = spectrumFrame(levels, zero.data(), zero.data(), 700);
-    ASSERT_EQ(dots.size(), 16);
-    EXPECT_EQ(dots[15], (SpectrumDot { QPoint(60, 46), QColor(247, 255, 255) }));
-    // The louder channel wins: 30 against 60 gives 350 twips.
-    a[16] = 30;
-    b[16] = 60;
-    spectrumFrame(levels, a.data(), b.data(), 700);
-    EXPECT_EQ(levels[16], 350);
-    // A full bar (47 dots, cyan on top) falls by 100 twips a frame, to 0 after seven.
-    a.fill(0);
-    a[0] = 120;
-    dots = spectrumFrame(levels, a.data(), zero.data(), 700);
-    EXPECT_EQ(levels[0], 700);
-    EXPECT_EQ(std::count_if(dots.begin(), dots.end(), [](const SpectrumDot &d) { return d.pixel.x() == 0; }), 47);
-    EXPECT_TRUE(dots.contains(SpectrumDot { QPoint(0, 0), QColor(0, 255, 255) }));
-    for (int frame = 1; frame <= 7; ++frame) {
-        spectrumFrame(levels, zero.data(), zero.data(), 700);
-        EXPECT_EQ(levels[0], std::max(0, 700 - 100 * frame)) << frame;
-    }
-}
-
-TEST_F(MainWindowTest, SpectrumBoxRepaintsOnlyWhatChanged)
-{
-    auto w = start();
-    w->show();
-    auto *box = child<SpectrumBox>(*w, "wavebox");
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
-    struct Spy : QObject {
-        int paints = 0;
-        QRect painted;
-        bool eventFilter(QObject *, QEvent *e) override
-        {
-            if (e->type() == QEvent::Paint)
-                ++paints, painted = static_cast<QPaintEvent *>(e)->rect();
-            return false;
-        }
-    } spy;
-    box->installEventFilter(&spy);
-    std::array<int32_t, 256> zero {}, loud {};
-    box->DrawSpectrum(zero.data(), zero.data());
-    QCoreApplication::processEvents();
-    spy.paints = 0;
-    box->DrawSpectrum(zero.data(), zero.data()); // the same dots: nothing to paint
-    QCoreApplication::processEvents();
-    EXPECT_EQ(spy.paints, 0);
-    loud[16 * 4] = 60;
-    box->DrawSpectrum(loud.data(), zero.data());
-    QCoreApplication::processEvents();
-    EXPECT_EQ(spy.paints, 1);
-    EXPECT_EQ(spy.painted.left(), 16);
-    EXPECT_EQ(spy.painted.width(), 1); // one band moved
-    box->clearBox();
-    EXPECT_TRUE(box->dots().isEmpty());
 }

@@ -73,11 +73,8 @@ TEST(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
     FakeDecoder::instance().reset();
     QTemporaryDir dir;
     ScriptedPrompter prompter;
-    MainWindow::Context ctx;
-    ctx.api = FakeDecoder::api();
-    ctx.prompter = &prompter;
-    ctx.iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
-    ctx.programFolder = dir.path();
+    const MainWindow::Context ctx { FakeDecoder::api(), &prompter, dir.filePath(QStringLiteral("kestrine.ini")),
+        dir.path() };
     MainWindow window(ctx);
     ASSERT_TRUE(window.formLoad());
     for (const char *title : { "春の小川", "紅葉" }) {
@@ -125,10 +122,6 @@ TEST(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
         EXPECT_EQ(property(client, "PlaybackStatus").toString(), QString::fromLatin1(s.status)) << s.method;
         EXPECT_EQ(titleOf(property(client, "Metadata")), QString::fromUtf8(s.title)) << s.method;
         ASSERT_TRUE(QTest::qWaitFor([&] { return !log.changes.isEmpty(); }, 2000)) << s.method;
-        const QVariantMap &last = log.changes.last();
-        if (last.contains(QStringLiteral("PlaybackStatus"))) {
-            EXPECT_EQ(last.value(QStringLiteral("PlaybackStatus")).toString(), QString::fromLatin1(s.status));
-        }
     }
 
     // The window's own button is heard of too, and the volume goes through the slider.

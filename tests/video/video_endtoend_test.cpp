@@ -36,12 +36,7 @@ TEST(VideoEndToEnd, SongVideoSongPlaysThroughAndStops)
     QString error;
     ASSERT_TRUE(loadDecoderLibrary(QStringLiteral(KESTRINE_BIN_DIR), api, error)) << error.toStdString();
     ScriptedPrompter prompter;
-    MainWindow::Context ctx;
-    ctx.api = api;
-    ctx.prompter = &prompter;
-    ctx.iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
-    ctx.programFolder = dir.path();
-    MainWindow w(ctx);
+    MainWindow w({ api, &prompter, dir.filePath(QStringLiteral("kestrine.ini")), dir.path() });
     ASSERT_TRUE(w.formLoad());
     ASSERT_EQ(api.setOutput("null"), 1);
     w.show();
