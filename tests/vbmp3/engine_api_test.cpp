@@ -6,7 +6,6 @@
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <array>
@@ -89,21 +88,17 @@ std::string taggedFile()
 // where it came from) and whose right channel is noise.
 std::string counterWav()
 {
-    const std::string path = (workDir() / "counter.wav").string();
+    const std::filesystem::path path = workDir() / "counter.wav";
     if (std::filesystem::exists(path))
-        return path;
-    SF_INFO info { 0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0 };
-    std::vector<int16_t> data(10 * 44100 * 2);
+        return path.string();
+    std::string data;
     uint32_t noise = 12345;
-    for (size_t i = 0; i < data.size() / 2; ++i) {
+    for (uint32_t i = 0; i < 10 * 44100; ++i) {
         noise = noise * 1664525u + 1013904223u;
-        data[2 * i] = static_cast<int16_t>(static_cast<int>(i % 65536) - 32768);
-        data[2 * i + 1] = static_cast<int16_t>(noise >> 16);
+        data += le32(((i % 65536) ^ 0x8000) | (noise >> 16) << 16); // left: i - 32768, right: noise
     }
-    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-    sf_writef_short(file, data.data(), static_cast<sf_count_t>(data.size() / 2));
-    sf_close(file);
-    return path;
+    const std::string format = std::string("\1\0\2\0", 4) + le32(44100) + le32(4 * 44100) + std::string("\4\0\20\0", 4);
+    return writeFile(path, riff("WAVE", chunk("fmt ", format) + chunk("data", data)));
 }
 
 // RMS level of one channel from frame `from` on, in dB of full scale.
