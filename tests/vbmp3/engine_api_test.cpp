@@ -6,7 +6,6 @@
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 #include <algorithm>
 #include <array>
@@ -59,54 +58,47 @@ std::string mp3(
 {
     return fixture(name, "sox -n " + format + " -b 16 -t wav - " + effects + " | lame --quiet " + lame + " - %o");
 }
-std::string cbrMp3()
-{
-    return mp3("cbr.mp3", "-r 44100 -c 2", "synth 3 sine 440 gain -6");
-}
-std::string longMp3()
-{
-    return mp3("long.mp3", "-r 44100 -c 2", "synth 20 pinknoise gain -6");
-}
+const auto cbrMp3 = [] { return mp3("cbr.mp3", "-r 44100 -c 2", "synth 3 sine 440 gain -6"); };
+const auto longMp3 = [] { return mp3("long.mp3", "-r 44100 -c 2", "synth 20 pinknoise gain -6"); };
+const auto quietTone
+    = [] { return fixture("tone-20.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 2 sine 1000 gain -20"); };
+const auto shortWav = [] { return fixture("short.wav", "sox -n -r 44100 -c 1 -b 16 %o synth 0.3 sine 440"); };
 // Two seconds: 1 kHz for 0.7 s, 5 kHz for 0.7 s, then silence.
-std::string twoSeconds()
-{
+const auto twoSeconds = [] {
     return fixture("steps.wav",
         "sox -n -r 44100 -c 2 -b 16 a.wav synth 0.7 sine 1000 gain -0.5 && "
         "sox -n -r 44100 -c 2 -b 16 b.wav synth 0.7 sine 5000 gain -0.5 && "
         "sox -n -r 44100 -c 2 -b 16 c.wav trim 0 0.6 && sox a.wav b.wav c.wav %o");
-}
-std::string quietTone()
+};
+
+// The three-second MP3 in an RMP, and followed by Lyrics3 and ID3v1: only the audio plays.
+std::string rmpFile()
 {
-    return fixture("tone-20.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 2 sine 1000 gain -20");
+    const std::string rmp = riff("RMP3", chunk("data", readFile(cbrMp3())) + infoList({ { "INAM", "Title" } }));
+    return writeFile(workDir() / "song.rmp", rmp);
 }
-std::string shortWav()
+std::string taggedFile()
 {
-    return fixture("short.wav", "sox -n -r 44100 -c 1 -b 16 %o synth 0.3 sine 440");
+    return writeFile(workDir() / "tagged.mp3",
+        readFile(cbrMp3()) + lyrics3v2({ { "LYR", "[00:01]first line\r\n[00:02]second line" } })
+            + id3v1("Tagged title", ""));
 }
 
 // Ten seconds of stereo 16-bit WAV whose left channel counts frames (so every sample tells
 // where it came from) and whose right channel is noise.
-int16_t counterAt(size_t frame)
-{
-    return static_cast<int16_t>(static_cast<int>(frame % 65536) - 32768);
-}
 std::string counterWav()
 {
-    const std::string path = (workDir() / "counter.wav").string();
-    SF_INFO info { 0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0 };
+    const std::filesystem::path path = workDir() / "counter.wav";
     if (std::filesystem::exists(path))
-        return path;
-    std::vector<int16_t> data(10 * 44100 * 2);
+        return path.string();
+    std::string data;
     uint32_t noise = 12345;
-    for (size_t i = 0; i < data.size() / 2; ++i) {
+    for (uint32_t i = 0; i < 10 * 44100; ++i) {
         noise = noise * 1664525u + 1013904223u;
-        data[2 * i] = counterAt(i);
-        data[2 * i + 1] = static_cast<int16_t>(noise >> 16);
+        data += le32(((i % 65536) ^ 0x8000) | (noise >> 16) << 16); // left: i - 32768, right: noise
     }
-    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
-    sf_writef_short(file, data.data(), static_cast<sf_count_t>(data.size() / 2));
-    sf_close(file);
-    return path;
+    const std::string format = std::string("\1\0\2\0", 4) + le32(44100) + le32(4 * 44100) + std::string("\4\0\20\0", 4);
+    return writeFile(path, riff("WAVE", chunk("fmt ", format) + chunk("data", data)));
 }
 
 // RMS level of one channel from frame `from` on, in dB of full scale.
@@ -122,8 +114,7 @@ using State = std::pair<int, int>; // state, elapsed seconds
 State state()
 {
     int32_t elapsed = -1;
-    const int s = vbmp3_getState(&elapsed);
-    return { s, elapsed };
+    return { vbmp3_getState(&elapsed), elapsed };
 }
 
 class Vbmp3Api : public ::testing::Test
@@ -176,14 +167,9 @@ protected:
 // 48 kHz, mono, no CRC; every allocation zero), 200 x 384 samples = 1.6 s.
 std::string layer1Silence()
 {
-    std::string frame(32, '\0'); // 12 x 32000 / 48000 = 8 slots of 4 bytes
-    frame[0] = '\xFF';
-    frame[1] = '\xFF';
-    frame[2] = '\x14';
-    frame[3] = '\xC0';
     std::string bytes;
-    for (int i = 0; i < 200; ++i)
-        bytes += frame;
+    for (int i = 0; i < 200; ++i) // 12 x 32000 / 48000 = 8 slots of 4 bytes
+        bytes += std::string("\xFF\xFF\x14\xC0", 4) + std::string(28, '\0');
     return writeFile(workDir() / "layer1.mp1", bytes);
 }
 
@@ -208,17 +194,16 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
               "layer2.mp2", "ffmpeg -v quiet -f lavfi -i sine=frequency=440:duration=2 -ac 2 -c:a mp2 -b:a 192k %o"),
             192, 44100, 2, "MPEG-1 Layer II, 44100 Hz, ", mpg },
         { layer1Silence(), 32, 48000, 1, "MPEG-1 Layer I, 48000 Hz, Mono", mpg },
+        { rmpFile(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
+        { taggedFile(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
         { quietTone(), 1411, 44100, 2, "WAV PCM 16-bit, 44100 Hz, Stereo", snd },
         { fixture("u8.wav", "sox -n -r 8000 -c 1 -b 8 %o synth 1.5 sine 440"), 64, 8000, 1,
             "WAV PCM 8-bit, 8000 Hz, Mono", snd },
-        { fixture("s24.wav", "sox -n -r 48000 -c 2 -b 24 %o synth 1 sine 440"), 2304, 48000, 1,
-            "WAV PCM 24-bit, 48000 Hz, Stereo", snd },
         { fixture("f32.wav", "sox -n -r 44100 -c 2 -b 32 -e floating-point %o synth 1 sine 440"), 2822, 44100, 1,
             "WAV float 32-bit, 44100 Hz, Stereo", snd },
-        // Refused: missing, empty, text, random bytes without a frame sync, three channels.
+        // Refused: missing, empty, random bytes without a frame sync, three channels.
         { (workDir() / "missing.mp3").string(), 0, 0, 0, "", "" },
         { writeFile(workDir() / "empty.mp3", ""), 0, 0, 0, "", "" },
-        { writeFile(workDir() / "text.mp3", "This is not a sound file at all, only some words.\n"), 0, 0, 0, "", "" },
         { writeFile(workDir() / "random.mp3", random), 0, 0, 0, "", "" },
         { fixture("ch3.wav", "sox -n -r 44100 -c 3 -b 16 %o synth 1 sine 440"), 0, 0, 0, "", "" },
     };
@@ -226,7 +211,6 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
         SCOPED_TRACE(row.path);
         OpenInfo info;
         std::memset(&info, 0x55, sizeof info);
-        MpegInfo mpeg;
         const bool opens = !row.text2.empty();
         ASSERT_EQ(vbmp3_open(row.path.c_str(), &info), opens);
         EXPECT_EQ(std::tuple(info.bitrate, info.frequency, info.totalSeconds),
@@ -238,63 +222,12 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
         EXPECT_EQ(info.reserved, 0);
         EXPECT_TRUE(std::string(info.text1).starts_with(row.text1)) << info.text1;
         EXPECT_EQ(info.text2, row.text2);
+        MpegInfo mpeg;
         EXPECT_EQ(vbmp3_getMpegInfo(&mpeg), 1);
         EXPECT_EQ(mpeg.value[3], row.text2 == mpg ? row.frequency : 0);
     }
     EXPECT_EQ(vbmp3_open(nullptr, nullptr), 0);
     EXPECT_EQ(vbmp3_open("", nullptr), 0);
-}
-
-TEST_F(Vbmp3Api, RmpAndTaggedFilesPlayTheirAudioOnly)
-{
-    const std::string mp3 = readFile(cbrMp3());
-    const Pcm decoded = decodeDirect(cbrMp3());
-    ASSERT_EQ(decoded.frames(), 3u * 44100u);
-    const std::string rmp
-        = writeFile(workDir() / "song.rmp", riff("RMP3", chunk("data", mp3) + infoList({ { "INAM", "Title" } })));
-    const std::string tagged = writeFile(workDir() / "tagged.mp3",
-        mp3 + lyrics3v2({ { "LYR", "[00:01]first line\r\n[00:02]second line" } }) + id3v1("Tagged title", ""));
-    EXPECT_EQ(vbmp3_getFileType(rmp.c_str()), VBMP3_TYPE_RMP);
-    EXPECT_EQ(vbmp3_getFileType(tagged.c_str()), VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1 + VBMP3_TYPE_LYRICS3);
-    OpenInfo info;
-    for (const std::string &path : { rmp, tagged }) {
-        SCOPED_TRACE(path);
-        ASSERT_EQ(vbmp3_open(path.c_str(), &info), 1);
-        EXPECT_EQ(std::pair(info.bitrate, info.totalSeconds), std::pair(128, 3));
-        EXPECT_TRUE(playToFile(path).samples == decoded.samples);
-    }
-
-    // The Lyrics3 text becomes the lyrics: on request, or at open with Lyrics3 use on.
-    ASSERT_EQ(vbmp3_open(tagged.c_str(), &info), 1);
-    LyricsLines lines;
-    EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
-    EXPECT_EQ(vbmp3_readLyrics3Data(), -1);
-    EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
-    EXPECT_EQ(lines.current, -1);
-    EXPECT_STREQ(lines.line3, "first line");
-    ASSERT_EQ(vbmp3_setLyrics3Use(1), 1);
-    ASSERT_EQ(vbmp3_open(tagged.c_str(), &info), 1);
-    EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
-    EXPECT_STREQ(lines.line4, "second line");
-    ASSERT_EQ(vbmp3_open(rmp.c_str(), &info), 1);
-    EXPECT_EQ(vbmp3_getLyrics(&lines), 0); // none in this file; the old ones are gone
-}
-
-TEST_F(Vbmp3Api, AutoOutputFallsBackToNullWithoutASoundServer)
-{
-    const char *saved = std::getenv("PULSE_SERVER");
-    const std::string savedServer = saved ? saved : "";
-    setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1);
-    ASSERT_EQ(vbmp3_setOutput("auto"), 1);
-    OpenInfo info;
-    ASSERT_EQ(vbmp3_open(shortWav().c_str(), &info), 1);
-    const auto start = Clock::now();
-    ASSERT_EQ(vbmp3_play(), 1);
-    EXPECT_LT(Clock::now() - start, 50ms); // the connection is tried on the library's thread
-    EXPECT_TRUE(waitForEnd(3s));
-    EXPECT_GT(endAfter(start), 0.28); // real time, not as fast as possible
-    EXPECT_LT(endAfter(start), 1.5);
-    saved ? setenv("PULSE_SERVER", savedServer.c_str(), 1) : unsetenv("PULSE_SERVER");
 }
 
 // One play of a two-second file through the null output: it takes its length, reports the
@@ -303,19 +236,30 @@ TEST_F(Vbmp3Api, NullOutputPlaysInRealTimeWithLyricsAndSpectrumInStep)
 {
     const std::string lrc = writeFile(
         workDir() / "song.txt", "[ti:Song]\n[00:00.40]one\n[00:00.80]two\n[00:01.20]three\n[00:01.60]four\n");
-    int32_t left[256];
-    int32_t right[256];
-    EXPECT_EQ(vbmp3_getSpectrum(left, right), 1);
-    EXPECT_EQ(*std::max_element(left, left + 256), 0); // nothing plays
-    ASSERT_EQ(vbmp3_setOutput("null"), 1);
+    // Lyrics3 text becomes the lyrics on request, or at open with Lyrics3 use on; a file
+    // without any drops them.
     OpenInfo info;
-    ASSERT_EQ(vbmp3_open(twoSeconds().c_str(), &info), 1);
-    ASSERT_EQ(vbmp3_setLyricsFile(lrc.c_str()), 1);
     LyricsLines lines;
+    ASSERT_EQ(vbmp3_open(taggedFile().c_str(), &info), 1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
+    EXPECT_EQ(vbmp3_readLyrics3Data(), -1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
+    EXPECT_STREQ(lines.line3, "first line");
+    ASSERT_EQ(vbmp3_setLyrics3Use(1), 1);
+    ASSERT_EQ(vbmp3_open(taggedFile().c_str(), &info), 1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
+    EXPECT_STREQ(lines.line4, "second line");
+    ASSERT_EQ(vbmp3_open(twoSeconds().c_str(), &info), 1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
+
+    ASSERT_EQ(vbmp3_setOutput("null"), 1);
+    ASSERT_EQ(vbmp3_setLyricsFile(lrc.c_str()), 1);
     EXPECT_EQ(vbmp3_getLyrics(&lines), 1);
     EXPECT_EQ(lines.current, -1);
     EXPECT_STREQ(lines.line3, "one");
 
+    int32_t left[256];
+    int32_t right[256];
     const std::pair<double, double> probes[] = { { 0.4, 1000 }, { 1.1, 5000 }, { 1.8, 0 } }; // when, tone heard
     size_t probe = 0;
     double changedAt[4] = { -1, -1, -1, -1 };
@@ -362,8 +306,6 @@ TEST_F(Vbmp3Api, NullOutputPlaysInRealTimeWithLyricsAndSpectrumInStep)
 
     EXPECT_EQ(vbmp3_setLyricsFile(""), 1);
     EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
-    EXPECT_EQ(lines.current, -1);
-    EXPECT_EQ(vbmp3_readLyrics3Data(), 0); // a WAV carries none
     ASSERT_EQ(vbmp3_getSpectrum(left, right), 1);
     EXPECT_EQ(*std::max_element(left, left + 256), 0);
     std::this_thread::sleep_for(300ms);
@@ -408,28 +350,6 @@ TEST_F(Vbmp3Api, PauseSeekAndRestartKeepThePosition)
     EXPECT_EQ(state(), State(VBMP3_STOPPED, 0));
 }
 
-TEST_F(Vbmp3Api, FileOutputIsTheDecodedSamples)
-{
-    // A 16-bit WAV comes out bit-identical; an MP3 as the decoder makes it, also when paused
-    // on the way; each play writes the file afresh.
-    const Pcm out = playToFile(counterWav());
-    EXPECT_EQ(std::pair(out.rate, out.channels), std::pair(44100, 2));
-    EXPECT_TRUE(out.samples == readWav(counterWav()).samples);
-    const Pcm mp3 = playToFile(cbrMp3());
-    EXPECT_EQ(mp3.frames(), 3u * 44100u); // encoder delay and padding trimmed
-    EXPECT_TRUE(mp3.samples == decodeDirect(cbrMp3()).samples);
-    const Pcm paused = playToFile(longMp3(), [] {
-        for (int i = 0; i < 5 && g_endCount == 0; ++i) {
-            if (vbmp3_pause() == 1) {
-                std::this_thread::sleep_for(10ms);
-                EXPECT_EQ(vbmp3_restart(), 1);
-            }
-            std::this_thread::sleep_for(2ms);
-        }
-    });
-    EXPECT_TRUE(paused.samples == decodeDirect(longMp3()).samples);
-}
-
 // A disk that fills up mid-track (a small tmpfs, or the process's file size limit): the
 // play ends with VBMP3_MSG_OUTPUT_FAILED and no end of track, and the WAV holds whole
 // frames of the start of the track with a header that says how many.
@@ -456,46 +376,53 @@ TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
             limit.rlim_cur = 200003;
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        const int failedBefore = g_failedCount;
+        g_failedCount = 0;
         EXPECT_EQ(vbmp3_play(), 1);
-        for (int i = 0; i < 5000 && g_failedCount == failedBefore && g_endCount == 0; ++i)
+        for (int i = 0; i < 5000 && g_failedCount == 0 && g_endCount == 0; ++i)
             std::this_thread::sleep_for(2ms);
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, savedSignal);
-        EXPECT_EQ(g_failedCount, failedBefore + 1);
+        EXPECT_EQ(g_failedCount, 1);
         EXPECT_EQ(g_endCount, 0);
         EXPECT_EQ(vbmp3_getState(nullptr), VBMP3_STOPPED);
 
         const std::string bytes = readFile(out);
         ASSERT_GE(bytes.size(), 44u);
-        const auto le32At = [&](size_t at) {
-            uint32_t v = 0;
-            for (size_t i = 0; i < 4; ++i)
-                v |= uint32_t(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-            return v;
-        };
-        EXPECT_EQ(le32At(40), bytes.size() - 44);
-        EXPECT_EQ(le32At(4), bytes.size() - 8);
+        EXPECT_EQ(bytes.substr(40, 4), le32(bytes.size() - 44));
+        EXPECT_EQ(bytes.substr(4, 4), le32(bytes.size() - 8));
         EXPECT_EQ((bytes.size() - 44) % 4, 0u);
         const Pcm pcm = readWav(out);
         EXPECT_GT(pcm.frames(), 40000u);
-        for (size_t i = 0; i < pcm.frames(); ++i)
-            ASSERT_EQ(pcm.samples[2 * i], counterAt(i)) << "at frame " << i;
+        EXPECT_TRUE(std::equal(pcm.samples.begin(), pcm.samples.end(), readWav(input).samples.begin()));
         vbmp3_close();
         if (tmpfs)
             umount2(dir.c_str(), MNT_DETACH);
     }
 }
 
-// The sound server dies mid-track: playback goes on in real time through the null output
-// and the end of the track is reported on time.
-TEST_F(Vbmp3Api, SoundServerDyingMidTrackPlaysOnAndEnds)
+// The automatic output without a sound server falls back to the null output (tried on the
+// library's thread, so play() returns at once); when the server dies mid-track, playback goes
+// on in real time through the null output and the end of the track is reported on time.
+TEST_F(Vbmp3Api, AutoOutputPlaysOnWithoutASoundServer)
 {
+    ASSERT_EQ(vbmp3_setOutput("auto"), 1);
+    OpenInfo info;
+    {
+        const char *saved = std::getenv("PULSE_SERVER");
+        const std::string savedServer = saved ? saved : "";
+        setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1);
+        ASSERT_EQ(vbmp3_open(shortWav().c_str(), &info), 1);
+        const auto start = Clock::now();
+        ASSERT_EQ(vbmp3_play(), 1);
+        EXPECT_LT(Clock::now() - start, 50ms);
+        EXPECT_TRUE(waitForEnd(3s));
+        EXPECT_GT(endAfter(start), 0.28); // real time, not as fast as possible
+        EXPECT_LT(endAfter(start), 1.5);
+        saved ? setenv("PULSE_SERVER", savedServer.c_str(), 1) : unsetenv("PULSE_SERVER");
+    }
     PulseServer server;
     if (!server.ok())
         GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
-    ASSERT_EQ(vbmp3_setOutput("auto"), 1);
-    OpenInfo info;
     ASSERT_EQ(vbmp3_open(cbrMp3().c_str(), &info), 1);
     ASSERT_EQ(vbmp3_play(), 1);
     // The private null sink may take up to two seconds before it starts taking sound.
@@ -505,38 +432,58 @@ TEST_F(Vbmp3Api, SoundServerDyingMidTrackPlaysOnAndEnds)
     ASSERT_EQ(state(), State(VBMP3_PLAYING, 1));
     server.stop();
     const auto killed = Clock::now();
-    EXPECT_TRUE(waitForEnd(5s));
+    EXPECT_TRUE(waitForEnd(5s, 2));
     EXPECT_GT(endAfter(killed), 0.7); // between one and two seconds were left
     EXPECT_LT(endAfter(killed), 2.5);
     EXPECT_EQ(state(), State(VBMP3_STOPPED, 3));
-    EXPECT_EQ(g_endCount, 1);
+    EXPECT_EQ(g_endCount, 2);
 }
 
-TEST_F(Vbmp3Api, SeekLandsOnTheAskedSample)
+// The file output holds exactly the decoded samples (a 16-bit WAV bit for bit, an MP3 as a
+// straight decode makes it, an RMP or tagged file its audio only), also when paused on the
+// way; a seek joins exactly at the asked second.  Each play writes the file afresh.
+TEST_F(Vbmp3Api, FileOutputIsTheDecodedSamplesAcrossPauseAndSeek)
 {
-    // WAV: every left sample names its frame, so the join must be exactly at 5 s.
-    Pcm pcm = playToFile(counterWav(), [] { ASSERT_EQ(vbmp3_seek(5), 1); });
-    size_t k = 0;
-    while (k < pcm.frames() && pcm.samples[2 * k] == counterAt(k))
-        ++k;
-    ASSERT_LT(k, 5u * 44100u) << "the seek came after the first five seconds were written";
-    ASSERT_EQ(pcm.frames() - k, 5u * 44100u);
-    for (size_t i = k; i < pcm.frames(); ++i)
-        ASSERT_EQ(pcm.samples[2 * i], counterAt(5 * 44100 + i - k)) << "at frame " << i;
-
-    // MP3: after the join, the samples are those of a straight decode from 7 s on.
-    const Pcm decoded = decodeDirect(longMp3());
-    pcm = playToFile(longMp3(), [] { ASSERT_EQ(vbmp3_seek(7), 1); });
-    k = 0;
-    while (k < pcm.frames() && pcm.samples[2 * k] == decoded.samples[2 * k]
-        && pcm.samples[2 * k + 1] == decoded.samples[2 * k + 1])
-        ++k;
-    ASSERT_EQ(pcm.frames() - k, decoded.frames() - 7u * 44100u);
-    EXPECT_TRUE(std::equal(pcm.samples.begin() + static_cast<ptrdiff_t>(2 * k), pcm.samples.end(),
-        decoded.samples.begin() + 2 * 7 * 44100));
+    const auto pauseAFewTimes = [] {
+        for (int i = 0; i < 5 && g_endCount == 0; ++i) {
+            if (vbmp3_pause() == 1) {
+                std::this_thread::sleep_for(10ms);
+                EXPECT_EQ(vbmp3_restart(), 1);
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+    };
+    const Pcm wav = readWav(counterWav());
+    const Pcm mp3 = decodeDirect(longMp3());
+    const Pcm cbr = decodeDirect(cbrMp3());
+    EXPECT_EQ(cbr.frames(), 3u * 44100u); // encoder delay and padding trimmed
+    const struct {
+        std::string path;
+        const Pcm &expected;
+        int seekTo; // -1: pause instead
+    } rows[] = { { counterWav(), wav, -1 }, { longMp3(), mp3, -1 }, { rmpFile(), cbr, -1 }, { taggedFile(), cbr, -1 },
+        { counterWav(), wav, 5 }, { longMp3(), mp3, 7 } };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.path + " " + std::to_string(row.seekTo));
+        const Pcm out = row.seekTo < 0 ? playToFile(row.path, pauseAFewTimes)
+                                       : playToFile(row.path, [&] { ASSERT_EQ(vbmp3_seek(row.seekTo), 1); });
+        EXPECT_EQ(std::pair(out.rate, out.channels), std::pair(44100, 2));
+        if (row.seekTo < 0) {
+            EXPECT_TRUE(out.samples == row.expected.samples);
+            continue;
+        }
+        const auto join = std::mismatch(out.samples.begin(), out.samples.end(), row.expected.samples.begin());
+        const size_t k = size_t(join.first - out.samples.begin()) / 2 * 2; // whole frames before the join
+        const size_t skipped = size_t(row.seekTo) * 44100 * 2;
+        ASSERT_EQ(out.samples.size() - k, row.expected.samples.size() - skipped);
+        EXPECT_TRUE(std::equal(
+            out.samples.begin() + ptrdiff_t(k), out.samples.end(), row.expected.samples.begin() + ptrdiff_t(skipped)));
+    }
 }
 
-TEST_F(Vbmp3Api, EqualizerGainAndExactBypass)
+// +12 dB at 1 kHz; a flat equalizer (zeros or none) passes the sound bit for bit; the volume
+// word scales each channel on its own (past the first block's glide).
+TEST_F(Vbmp3Api, EqualizerGainExactBypassAndVolume)
 {
     const Pcm in = readWav(quietTone());
     const int32_t boost[10] = { 0, 0, 0, 0, 60, 0, 0, 0, 0, 0 };
@@ -544,19 +491,22 @@ TEST_F(Vbmp3Api, EqualizerGainAndExactBypass)
     const Pcm out = playToFile(quietTone());
     for (size_t channel : { 0, 1 })
         EXPECT_NEAR(rmsDb(out, channel, 4410) - rmsDb(in, channel, 4410), 12.0, 0.5);
-
     const int32_t zero[10] = {};
-    ASSERT_EQ(vbmp3_setEqualizer(zero), 1);
-    EXPECT_TRUE(playToFile(quietTone()).samples == in.samples);
-    ASSERT_EQ(vbmp3_setEqualizer(boost), 1);
-    ASSERT_EQ(vbmp3_setEqualizer(nullptr), 1);
-    EXPECT_TRUE(playToFile(quietTone()).samples == in.samples);
+    for (const int32_t *flat : { zero, static_cast<const int32_t *>(nullptr) }) {
+        ASSERT_EQ(vbmp3_setEqualizer(boost), 1);
+        ASSERT_EQ(vbmp3_setEqualizer(flat), 1);
+        EXPECT_TRUE(playToFile(quietTone()).samples == in.samples);
+    }
 
-    // Bands at or above the file's Nyquist frequency do nothing.
-    const std::string low = fixture("low8k.wav", "sox -n -r 8000 -c 1 -b 16 %o synth 1 sine 300 gain -6");
-    const int32_t high[10] = { 0, 0, 0, 0, 0, 0, 0, 60, 60, 60 };
-    ASSERT_EQ(vbmp3_setEqualizer(high), 1);
-    EXPECT_TRUE(playToFile(low).samples == readWav(low).samples);
+    EXPECT_EQ(vbmp3_getOutputVolume(), 0xFFFFFFFFu);
+    ASSERT_EQ(vbmp3_setOutputVolume(0x8000FFFFu), 1); // right at half, left full
+    EXPECT_EQ(vbmp3_getOutputVolume(), 0x8000FFFFu);
+    const Pcm scaled = playToFile(quietTone());
+    ASSERT_EQ(scaled.frames(), in.frames());
+    for (size_t i = 4410; i < scaled.frames(); ++i) {
+        ASSERT_EQ(scaled.samples[2 * i], in.samples[2 * i]);
+        ASSERT_NEAR(scaled.samples[2 * i + 1], in.samples[2 * i + 1] * (32768.0 / 65535.0), 1.0);
+    }
 }
 
 // The equalizer's sound as it was before it was vectorised: the RBJ peaking filters of the
@@ -613,7 +563,6 @@ TEST_F(Vbmp3Api, EqualizerMatchesTheReferenceWithinOneLsb)
         { "vocal", { -20, -20, -20, 10, 30, 40, 20, 30, 10, 10 } },
         { "powerful", { 40, 40, 40, 20, -20, -20, -20, 0, 20, 40 } },
         { "powerful at load", { 50, 60, 40, 20, 0, 0, 0, 0, 0, 0 } },
-        { "natural", { 10, 10, 10, 0, -10, -20, -20, -10, 0, 10 } },
         { "bass", { -30, -30, -30, -30, -30, -30, -30, -30, -30, -30 } },
         { "all up", { 60, 60, 60, 60, 60, 60, 60, 60, 60, 60 } },
         { "one band", { 0, 0, 0, 0, 0, 0, 0, 0, 0, -60 } },
@@ -632,32 +581,6 @@ TEST_F(Vbmp3Api, EqualizerMatchesTheReferenceWithinOneLsb)
             EXPECT_LE(worst, 1);
         }
     }
-}
-
-TEST_F(Vbmp3Api, VolumeWordScalesEachChannel)
-{
-    EXPECT_EQ(vbmp3_getOutputVolume(), 0xFFFFFFFFu);
-    const Pcm in = readWav(quietTone());
-    ASSERT_EQ(vbmp3_setOutputVolume(0x8000FFFFu), 1); // right at half, left full
-    EXPECT_EQ(vbmp3_getOutputVolume(), 0x8000FFFFu);
-    const Pcm out = playToFile(quietTone());
-    ASSERT_EQ(out.frames(), in.frames());
-    for (size_t i = 4410; i < out.frames(); ++i) { // past the first block's glide
-        ASSERT_EQ(out.samples[2 * i], in.samples[2 * i]);
-        ASSERT_NEAR(out.samples[2 * i + 1], in.samples[2 * i + 1] * (32768.0 / 65535.0), 1.0);
-    }
-}
-
-TEST_F(Vbmp3Api, StopCallbackSilencesTheEndReport)
-{
-    ASSERT_EQ(vbmp3_setOutput("null"), 1);
-    OpenInfo info;
-    ASSERT_EQ(vbmp3_open(shortWav().c_str(), &info), 1);
-    ASSERT_EQ(vbmp3_play(), 1);
-    ASSERT_EQ(vbmp3_stopCallback(), 1);
-    std::this_thread::sleep_for(700ms);
-    EXPECT_EQ(vbmp3_getState(nullptr), VBMP3_STOPPED);
-    EXPECT_EQ(g_endCount, 0);
 }
 
 // Takes its time over the report, as a callback preempted on a loaded machine would.
@@ -687,7 +610,12 @@ TEST_F(Vbmp3Api, NoReportOfAnEarlierTrackArrivesAfterPlayReturns)
     ASSERT_EQ(vbmp3_play(), 1);
     EXPECT_EQ(g_endCount, 1);
     ASSERT_TRUE(waitForEnd(10s, 2)); // the new track reports its own end
-    std::this_thread::sleep_for(100ms);
+
+    // After stopCallback no report comes at all.
+    ASSERT_EQ(vbmp3_play(), 1);
+    ASSERT_EQ(vbmp3_stopCallback(), 1);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(vbmp3_getState(nullptr), VBMP3_STOPPED);
     EXPECT_EQ(g_endCount, 2);
 }
 
@@ -705,19 +633,15 @@ TEST_F(Vbmp3Api, WrongOrderCallsFailCleanly)
     EXPECT_EQ(vbmp3_getState(nullptr), VBMP3_STOPPED);
     EXPECT_EQ(vbmp3_getSpectrum(nullptr, nullptr), 0);
     EXPECT_EQ(vbmp3_getLyrics(nullptr), 0);
-    EXPECT_EQ(vbmp3_getVersion(), 100);
 
-    // Options out of range are refused.
-    for (const Vbmp3Option &o : std::initializer_list<Vbmp3Option> {
-             { { 8, 10, 10, 0 } }, { { 128, 1, 10, 0 } }, { { 128, 10, 101, 0 } }, { { 128, 10, 10, 2 } } })
+    // Options out of range are refused; the player's own are taken.
+    for (const Vbmp3Option &o : std::initializer_list<Vbmp3Option> { { { 8, 10, 10, 0 } }, { { 128, 10, 101, 0 } } })
         EXPECT_EQ(vbmp3_setVbmp3Option(&o), 0);
-    const Vbmp3Option good { { 128, 10, 10, 0 } };
-    EXPECT_EQ(vbmp3_setVbmp3Option(&good), 1);
-    for (const DecodeOption &o : std::initializer_list<DecodeOption> {
-             { { 3, 0, 48000 } }, { { 0, 2, 48000 } }, { { 0, 0, 7999 } }, { { 0, 0, 192001 } } })
+    for (const DecodeOption &o : std::initializer_list<DecodeOption> { { { 3, 0, 48000 } }, { { 0, 0, 192001 } } })
         EXPECT_EQ(vbmp3_setDecodeOption(&o), 0);
-    const DecodeOption player { { 0, 0, 48000 } };
-    EXPECT_EQ(vbmp3_setDecodeOption(&player), 1);
+    const Vbmp3Option option { { 128, 10, 10, 0 } };
+    const DecodeOption decode { { 0, 0, 48000 } };
+    EXPECT_EQ(vbmp3_setVbmp3Option(&option) + vbmp3_setDecodeOption(&decode), 2);
     for (const char *target : { "speaker", "file:", static_cast<const char *>(nullptr) })
         EXPECT_EQ(vbmp3_setOutput(target), 0);
     EXPECT_EQ(vbmp3_setOutput("null"), 1);

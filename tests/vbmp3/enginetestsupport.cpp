@@ -21,12 +21,11 @@ namespace enginetest
 const std::filesystem::path &workDir()
 {
     static const struct TempDir {
-        std::filesystem::path path;
+        std::string path = (std::filesystem::temp_directory_path() / "vbmp3-engine-XXXXXX").string();
         TempDir()
         {
-            std::string pattern = (std::filesystem::temp_directory_path() / "vbmp3-engine-XXXXXX").string();
-            if (mkdtemp(pattern.data()))
-                path = pattern;
+            if (!mkdtemp(path.data()))
+                path.clear();
         }
         ~TempDir()
         {
@@ -34,7 +33,8 @@ const std::filesystem::path &workDir()
             std::filesystem::remove_all(path, ec);
         }
     } dir;
-    return dir.path;
+    static const std::filesystem::path path = dir.path;
+    return path;
 }
 
 bool run(const std::string &command)
@@ -59,7 +59,6 @@ std::string fixture(const std::string &name, const std::string &command)
     if (run(cmd))
         return path.string();
     ADD_FAILURE() << "could not make " << name;
-    std::filesystem::remove(path);
     return {};
 }
 
@@ -75,27 +74,22 @@ PulseServer::PulseServer()
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
     const std::string socket = (runtime / "pulse.sock").string();
     std::filesystem::remove(socket);
-    const pid_t pid = fork();
-    if (pid == 0) {
+    const std::string native = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
+    if ((m_pid = fork()) == 0) {
         setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
         setenv("HOME", runtime.c_str(), 1);
-        const std::string native = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
         std::freopen("/dev/null", "w", stdout);
         std::freopen("/dev/null", "w", stderr);
         execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false", "-L",
             "module-null-sink", "-L", native.c_str(), static_cast<char *>(nullptr));
         _exit(127);
     }
-    if (pid < 0)
-        return;
-    m_pid = pid;
-    for (int i = 0; i < 300 && !std::filesystem::exists(socket); ++i)
+    for (int i = 0; i < 300 && m_pid > 0 && !std::filesystem::exists(socket); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (!std::filesystem::exists(socket)) {
+    if (std::filesystem::exists(socket))
+        setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
+    else
         stop();
-        return;
-    }
-    setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
 }
 
 PulseServer::~PulseServer()
@@ -106,10 +100,8 @@ PulseServer::~PulseServer()
 
 void PulseServer::stop()
 {
-    if (m_pid <= 0)
-        return;
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
+    if (m_pid > 0 && kill(m_pid, SIGKILL) == 0)
+        waitpid(m_pid, nullptr, 0);
     m_pid = -1;
 }
 
@@ -120,9 +112,7 @@ Pcm readWav(const std::string &path)
     SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file)
         return pcm;
-    pcm.rate = info.samplerate;
-    pcm.channels = info.channels;
-    pcm.samples.resize(static_cast<size_t>(info.frames * info.channels));
+    pcm = { info.samplerate, info.channels, std::vector<int16_t>(static_cast<size_t>(info.frames * info.channels)) };
     pcm.samples.resize(static_cast<size_t>(sf_readf_short(file, pcm.samples.data(), info.frames) * info.channels));
     sf_close(file);
     return pcm;
@@ -139,10 +129,9 @@ Pcm decodeDirect(const std::string &path, int channels)
     pcm.rate = source->info().rate;
     pcm.channels = source->info().channels;
     std::vector<float> buffer(4096 * static_cast<size_t>(pcm.channels));
-    while (size_t n = source->read(buffer.data(), 4096)) {
+    while (size_t n = source->read(buffer.data(), 4096))
         for (size_t i = 0; i < n * static_cast<size_t>(pcm.channels); ++i)
             pcm.samples.push_back(vbmp3::floatToS16(buffer[i]));
-    }
     return pcm;
 }
 

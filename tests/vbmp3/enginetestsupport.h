@@ -73,13 +73,10 @@ inline std::string lyrics3v2(const Pairs &fields)
 
 // A temporary folder shared by the tests of one program, removed at exit.
 const std::filesystem::path &workDir();
-
 // Runs a shell command quietly in workDir(); true when it exits with 0.
 bool run(const std::string &command);
-
 // True when sox and lame can be run.
 bool haveTools();
-
 // A file made once per program in workDir() by `command`, in which "%o" stands for its path.
 // Returns the path, or "" (and a test failure) when the command failed.
 std::string fixture(const std::string &name, const std::string &command);
