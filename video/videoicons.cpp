@@ -1,7 +1,9 @@
 #include "videoicons.h"
 
+#include "toolbaricons.h"
+
+#include <QHash>
 #include <QPainter>
-#include <QPainterPath>
 
 #include <array>
 
@@ -12,20 +14,7 @@ namespace
 {
 
 const QColor kInk(40, 40, 48);
-const QColor kGreen(30, 150, 60);
-const QColor kRed(200, 40, 40);
 const QColor kScreen(40, 90, 190);
-
-// Drawing happens in a 20 x 20 grid that the painter scales to the icon size.
-void triangle(QPainter &p, qreal base, qreal tip, const QColor &c)
-{
-    QPainterPath path;
-    path.moveTo(base, 4);
-    path.lineTo(tip, 10);
-    path.lineTo(base, 16);
-    path.closeSubpath();
-    p.fillPath(path, c);
-}
 
 // A monitor frame with a filled picture of the given size, centred: the size modes.
 void screen(QPainter &p, qreal side)
@@ -54,21 +43,6 @@ void drawKey(QPainter &p, const QString &key)
             p.drawLine(QPointF(x, y), QPointF(x + 3 * dx, y));
             p.drawLine(QPointF(x, y), QPointF(x, y + 3 * dy));
         }
-    } else if (key == QLatin1String("back")) {
-        p.fillRect(QRectF(3, 4, 2.5, 12), kInk);
-        triangle(p, 11.5, 5, kInk);
-        triangle(p, 17, 10.5, kInk);
-    } else if (key == QLatin1String("play")) {
-        triangle(p, 5, 17, kGreen);
-    } else if (key == QLatin1String("pause")) {
-        p.fillRect(QRectF(5, 4, 3.5, 12), kInk);
-        p.fillRect(QRectF(11.5, 4, 3.5, 12), kInk);
-    } else if (key == QLatin1String("stop")) {
-        p.fillRect(QRectF(5, 5, 10, 10), kRed);
-    } else if (key == QLatin1String("next")) {
-        triangle(p, 3, 9.5, kInk);
-        triangle(p, 8.5, 15, kInk);
-        p.fillRect(QRectF(14.5, 4, 2.5, 12), kInk);
     }
 }
 
@@ -76,6 +50,12 @@ void drawKey(QPainter &p, const QString &key)
 
 QPixmap videoIcon(const QString &key, int size)
 {
+    // The transport buttons wear the main toolbar's pictures.
+    static const QHash<QString, QString> transport { { QStringLiteral("back"), QStringLiteral("前曲") },
+        { QStringLiteral("play"), QStringLiteral("再生") }, { QStringLiteral("pause"), QStringLiteral("一時") },
+        { QStringLiteral("stop"), QStringLiteral("停止") }, { QStringLiteral("next"), QStringLiteral("次曲") } };
+    if (const auto it = transport.find(key); it != transport.end())
+        return toolbarIcon(*it, size);
     QPixmap pm(size, size);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
