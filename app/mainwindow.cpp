@@ -11,7 +11,6 @@
 #include "printwindow.h"
 #include "sequencer.h"
 #include "singleinstance.h"
-#include "spectrumbox.h"
 #include "tabcontrol.h"
 #include "toolbaricons.h"
 #include "trackadder.h"
@@ -19,6 +18,7 @@
 #include "twips.h"
 #include "videowindowpresenter.h"
 #include "volumememory.h"
+#include "wavebox.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -223,7 +223,7 @@ void MainWindow::buildControls()
     m_lblTitle = makeLabel("lbl_title", QStringLiteral("Title"), twipsRect(150, 930, 3165, 255), QColor(128, 255, 255),
         gothicFont(9.75, true), this);
 
-    m_wavebox = new SpectrumBox(this);
+    m_wavebox = new WaveBox(this);
     m_wavebox->setGeometry(twipsRect(4260, 720, 1300, 700));
     m_wavebox->setHeightTwips(700);
 

@@ -30,7 +30,7 @@ class SingleInstance;
 class VolumeMemory;
 class TabControl;
 class ClickLabel;
-class SpectrumBox;
+class WaveBox;
 class PlaylistModel;
 class PlaylistCommands;
 class Sequencer;
@@ -156,7 +156,7 @@ private:
     QLabel *m_lblVol = nullptr;
     QLabel *m_lblArt = nullptr;
     QLabel *m_lblTitle = nullptr;
-    SpectrumBox *m_wavebox = nullptr;
+    WaveBox *m_wavebox = nullptr;
     ClickLabel *m_label15 = nullptr;
     ClickLabel *m_label5 = nullptr;
     QScrollBar *m_seekbar = nullptr;

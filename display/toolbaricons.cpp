@@ -93,15 +93,20 @@ void drawKey(QPainter &p, const QString &key)
 
 } // namespace
 
-QPixmap toolbarIcon(const QString &key, int size)
+QPixmap drawnIcon(int size, const std::function<void(QPainter &)> &draw)
 {
     QPixmap pm(size, size);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 20.0, size / 20.0);
-    drawKey(p, key);
+    draw(p);
     return pm;
+}
+
+QPixmap toolbarIcon(const QString &key, int size)
+{
+    return drawnIcon(size, [&key](QPainter &p) { drawKey(p, key); });
 }
 
 QPixmap applicationIcon(int size)

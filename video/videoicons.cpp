@@ -56,13 +56,7 @@ QPixmap videoIcon(const QString &key, int size)
         { QStringLiteral("stop"), QStringLiteral("停止") }, { QStringLiteral("next"), QStringLiteral("次曲") } };
     if (const auto it = transport.find(key); it != transport.end())
         return toolbarIcon(*it, size);
-    QPixmap pm(size, size);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.scale(size / 20.0, size / 20.0);
-    drawKey(p, key);
-    return pm;
+    return drawnIcon(size, [&key](QPainter &p) { drawKey(p, key); });
 }
 
 } // namespace kes

@@ -1,11 +1,11 @@
 // The engine's parts on their own: the equalizer's glide, the spectrum analyser's scale, the
 // sound-server output, and the decoding sources against the MPEG audio compliance vectors.
+#include "bandanalyzer.h"
 #include "enginetestsupport.h"
 #include "equalizer.h"
 #include "fileinfo.h"
 #include "output.h"
 #include "source.h"
-#include "spectrumanalyzer.h"
 
 #include <gtest/gtest.h>
 
@@ -69,9 +69,9 @@ TEST(Equalizer, GlidesToNewGainsWithin50msWithoutClicks)
     EXPECT_TRUE(std::equal(data.end() - 9600, data.end(), sine(1000, 0.25, rate, rate, 2).end() - 9600));
 }
 
-TEST(SpectrumAnalyzer, PeakBandAndScale)
+TEST(BandAnalyzer, PeakBandAndScale)
 {
-    vbmp3::SpectrumAnalyzer analyzer;
+    vbmp3::BandAnalyzer analyzer;
     const struct {
         int rate;
         double frequency, amplitude;
@@ -84,7 +84,7 @@ TEST(SpectrumAnalyzer, PeakBandAndScale)
     for (const auto &row : rows) {
         SCOPED_TRACE(testing::Message() << row.frequency << " Hz at " << row.rate << ", " << row.amplitude);
         const std::vector<float> data
-            = sine(row.frequency, row.amplitude, row.rate, vbmp3::SpectrumAnalyzer::windowFor(row.rate), 2);
+            = sine(row.frequency, row.amplitude, row.rate, vbmp3::BandAnalyzer::windowFor(row.rate), 2);
         analyzer.analyze(data.data(), 2, 1, row.rate, levels);
         const int peak = static_cast<int>(std::max_element(levels, levels + 256) - levels);
         EXPECT_GE(levels[peak], row.minLevel);

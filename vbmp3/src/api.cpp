@@ -269,7 +269,7 @@ int32_t vbmp3_getMpegInfo(MpegInfo *mpeg)
 
 int32_t vbmp3_getSpectrum(int32_t *first, int32_t *second)
 {
-    int32_t scratch[vbmp3::SpectrumAnalyzer::kBands];
+    int32_t scratch[vbmp3::BandAnalyzer::kBands];
     int32_t *a = first ? first : scratch;
     int32_t *b = second ? second : scratch;
     std::memset(a, 0, sizeof scratch);
@@ -280,7 +280,7 @@ int32_t vbmp3_getSpectrum(int32_t *first, int32_t *second)
         if (first && second) {
             e.spectrum(first, second);
         } else {
-            int32_t other[vbmp3::SpectrumAnalyzer::kBands];
+            int32_t other[vbmp3::BandAnalyzer::kBands];
             e.spectrum(first ? first : other, second ? second : other);
         }
         return 1;

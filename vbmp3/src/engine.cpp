@@ -172,7 +172,7 @@ bool Engine::play()
     m_realtime = m_bufferOptions.value[3] == 1;
     // Enough history for the device's delay (plus slack for the server's own latency)
     // and one analysis window behind it.  The file output has no delay: one window.
-    const size_t window = SpectrumAnalyzer::windowFor(m_rate);
+    const size_t window = BandAnalyzer::windowFor(m_rate);
     const size_t historyFrames = toFile
         ? window
         : static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(m_rate) / 1000 + window + kOutputBlock;
@@ -398,8 +398,8 @@ int32_t Engine::lyricsWait()
 
 void Engine::spectrum(int32_t *first, int32_t *second)
 {
-    std::fill_n(first, SpectrumAnalyzer::kBands, 0);
-    std::fill_n(second, SpectrumAnalyzer::kBands, 0);
+    std::fill_n(first, BandAnalyzer::kBands, 0);
+    std::fill_n(second, BandAnalyzer::kBands, 0);
     int rate;
     int channels;
     size_t window;
@@ -409,7 +409,7 @@ void Engine::spectrum(int32_t *first, int32_t *second)
             return;
         rate = m_rate;
         channels = m_channels;
-        window = SpectrumAnalyzer::windowFor(rate);
+        window = BandAnalyzer::windowFor(rate);
         m_spectrumFrames.assign(window * static_cast<size_t>(channels), 0.0f);
         // The window ends at the heard frame; frames the history does not hold stay silent.
         const int64_t heard = heardFrameLocked();
@@ -426,7 +426,7 @@ void Engine::spectrum(int32_t *first, int32_t *second)
     if (channels == 2)
         m_analyzer.analyze(m_spectrumFrames.data(), channels, 1, rate, second);
     else
-        std::copy_n(first, SpectrumAnalyzer::kBands, second);
+        std::copy_n(first, BandAnalyzer::kBands, second);
 }
 
 bool Engine::mpegInfo(MpegInfo *info)

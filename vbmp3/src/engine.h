@@ -11,13 +11,13 @@
 // positions or end-of-track reports survive a newer request.
 #pragma once
 
+#include "bandanalyzer.h"
 #include "equalizer.h"
 #include "fileinfo.h"
 #include "framering.h"
 #include "lyrics.h"
 #include "output.h"
 #include "source.h"
-#include "spectrumanalyzer.h"
 #include "vbmp3.h"
 
 #include <atomic>
@@ -133,7 +133,7 @@ private:
     SourceInfo m_info; // of the open file
     bool m_lyrics3Use = false;
     LyricsTimeline m_lyrics;
-    SpectrumAnalyzer m_analyzer;
+    BandAnalyzer m_analyzer;
     std::vector<float> m_spectrumFrames; // scratch for spectrum()
 
     // --- Protected by m_mutex.  Every change of state, serial or session wakes both

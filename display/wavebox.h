@@ -27,11 +27,11 @@ struct SpectrumDot {
 QVector<SpectrumDot> spectrumFrame(
     std::array<int32_t, 256> &levels, const int32_t *first, const int32_t *second, int heightTwips);
 
-class SpectrumBox : public QWidget
+class WaveBox : public QWidget
 {
     Q_OBJECT
 public:
-    explicit SpectrumBox(QWidget *parent = nullptr);
+    explicit WaveBox(QWidget *parent = nullptr);
 
     // The box's height as placed, in twips; the frame arithmetic uses it.
     void setHeightTwips(int twips) { m_heightTwips = twips; }

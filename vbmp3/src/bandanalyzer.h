@@ -10,17 +10,17 @@ struct kiss_fftr_state;
 namespace vbmp3
 {
 
-class SpectrumAnalyzer
+class BandAnalyzer
 {
 public:
     static constexpr int kBands = 256;
     static constexpr double kLowHz = 40.0;
     static constexpr double kHighHz = 16000.0;
 
-    SpectrumAnalyzer();
-    ~SpectrumAnalyzer();
-    SpectrumAnalyzer(const SpectrumAnalyzer &) = delete;
-    SpectrumAnalyzer &operator=(const SpectrumAnalyzer &) = delete;
+    BandAnalyzer();
+    ~BandAnalyzer();
+    BandAnalyzer(const BandAnalyzer &) = delete;
+    BandAnalyzer &operator=(const BandAnalyzer &) = delete;
 
     // FFT length used at a sample rate: 2048 from 32 kHz up, else 1024.
     static size_t windowFor(int rate) { return rate >= 32000 ? 2048 : 1024; }

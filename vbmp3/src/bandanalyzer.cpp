@@ -1,4 +1,4 @@
-#include "spectrumanalyzer.h"
+#include "bandanalyzer.h"
 
 #include <kiss_fftr.h>
 
@@ -11,15 +11,15 @@ namespace vbmp3
 
 static_assert(sizeof(kiss_fft_cpx) == 2 * sizeof(float), "kiss_fft_cpx is two floats");
 
-SpectrumAnalyzer::SpectrumAnalyzer() = default;
+BandAnalyzer::BandAnalyzer() = default;
 
-SpectrumAnalyzer::~SpectrumAnalyzer()
+BandAnalyzer::~BandAnalyzer()
 {
     if (m_plan)
         kiss_fftr_free(m_plan);
 }
 
-void SpectrumAnalyzer::prepare(int rate)
+void BandAnalyzer::prepare(int rate)
 {
     if (rate == m_rate && m_plan)
         return;
@@ -57,7 +57,7 @@ void SpectrumAnalyzer::prepare(int rate)
     }
 }
 
-void SpectrumAnalyzer::analyze(const float *frames, int channels, int channel, int rate, int32_t *levels)
+void BandAnalyzer::analyze(const float *frames, int channels, int channel, int rate, int32_t *levels)
 {
     prepare(rate);
     for (size_t n = 0; n < m_size; ++n)

@@ -1,6 +1,6 @@
 // The spectrum box's frame arithmetic: the louder channel wins, bars are clipped to the
 // box and fall by a fixed step a frame.
-#include "spectrumbox.h"
+#include "wavebox.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 
 using namespace kes;
 
-TEST(SpectrumBox, FramesTakeTheLouderChannelClipAndFall)
+TEST(WaveBox, FramesTakeTheLouderChannelClipAndFall)
 {
     std::array<int32_t, 256> levels {}, zero {}, a {}, b {};
     EXPECT_EQ(spectrumFrame(levels, zero.data(), zero.data(), 700).size(), 16); // silence: a dot per band

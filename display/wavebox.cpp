@@ -1,4 +1,4 @@
-#include "spectrumbox.h"
+#include "wavebox.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -50,7 +50,7 @@ QVector<SpectrumDot> spectrumFrame(
     return dots;
 }
 
-SpectrumBox::SpectrumBox(QWidget *parent)
+WaveBox::WaveBox(QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("wavebox"));
@@ -61,17 +61,17 @@ SpectrumBox::SpectrumBox(QWidget *parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void SpectrumBox::DrawSpectrum(const int32_t *first, const int32_t *second)
+void WaveBox::DrawSpectrum(const int32_t *first, const int32_t *second)
 {
     showDots(spectrumFrame(m_levels, first, second, m_heightTwips));
 }
 
-void SpectrumBox::clearBox()
+void WaveBox::clearBox()
 {
     showDots({});
 }
 
-void SpectrumBox::showDots(QVector<SpectrumDot> dots)
+void WaveBox::showDots(QVector<SpectrumDot> dots)
 {
     // A still spectrum (silence, a held note) repaints nothing; otherwise only the columns
     // whose dots changed.  Both sets run column by column, left to right.
@@ -101,7 +101,7 @@ void SpectrumBox::showDots(QVector<SpectrumDot> dots)
     update(changed);
 }
 
-void SpectrumBox::paintEvent(QPaintEvent *event)
+void WaveBox::paintEvent(QPaintEvent *event)
 {
     // Dots are set straight into an image (no pen change per dot), then shown at once.
     if (m_image.size() != size())
