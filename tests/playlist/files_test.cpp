@@ -2,22 +2,14 @@
 #include "playlistcommands.h"
 #include "playlistfiles.h"
 #include "playlisttestsupport.h"
-#include "trackreader.h"
 
 #include <QDirIterator>
 
-using namespace kes;
-
 TEST(M3uParseTest, LinesEntriesAndAborts)
 {
-    struct Case {
-        const char *name;
-        QByteArray bytes;
-        QStringList paths;
-        bool aborted;
-    };
     const QByteArray longLine(5000, 'x');
-    const Case cases[] = {
+    const std::tuple<const char *, QByteArray, QStringList, bool> cases[] = {
+        // name, bytes, paths, aborted
         { "CR LF", "/a.mp3\r\n/b.mp3\r\n", { "/a.mp3", "/b.mp3" }, false },
         { "lone CR", "/a.mp3\r/b.mp3\r", { "/a.mp3", "/b.mp3" }, false },
         { "lone LF, no final end", "/a.mp3\n/b.mp3", { "/a.mp3", "/b.mp3" }, false },
@@ -34,27 +26,20 @@ TEST(M3uParseTest, LinesEntriesAndAborts)
         { "file name too long", "/a.mp3\n/" + QByteArray(300, 'n') + ".mp3\n", { "/a.mp3" }, true },
         { "UTF-16LE with BOM", QByteArray("\xFF\xFE/\0a\0.\0m\0p\0\x33\0\r\0\n\0", 18), { "/a.mp3" }, false },
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        const M3uEntries e = parseM3u(c.bytes, QStringLiteral("/base/dir"));
-        EXPECT_EQ(e.paths, c.paths);
-        EXPECT_EQ(e.aborted, c.aborted);
+    for (const auto &[name, bytes, paths, aborted] : cases) {
+        const M3uEntries e = parseM3u(bytes, QStringLiteral("/base/dir"));
+        EXPECT_TRUE(e.paths == paths && e.aborted == aborted) << name << ": " << e.paths.join(' ').toStdString();
     }
 }
 
 TEST(CsvTest, QuotedFieldsDoubledQuotesTrailingBlanks)
 {
-    TrackRow wav;
-    wav.fullPath = QStringLiteral("/m/a.wav");
-    wav.title = wav.album = QStringLiteral("a.wav");
-    wav.artist = QStringLiteral("WAV File");
-    TrackRow odd;
-    odd.fullPath = QStringLiteral("/m/q.mp3");
-    odd.title = QStringLiteral("Say \"hi\", then go");
-    odd.artist = QStringLiteral("No Data").leftJustified(128, QLatin1Char(' '));
+    const TrackRow wav { .title = "a.wav", .artist = "WAV File", .album = "a.wav", .fullPath = "/m/a.wav" };
+    const TrackRow odd {
+        .title = "Say \"hi\", then go", .artist = QString("No Data").leftJustified(128), .fullPath = "/m/q.mp3"
+    };
     EXPECT_EQ(csvBytes({ wav, odd }),
-        QByteArray("\"/m/a.wav\",\"a.wav\",\"WAV File\",\"a.wav\"\r\n"
-                   "\"/m/q.mp3\",\"Say \"\"hi\"\", then go\",\"No Data")
+        "\"/m/a.wav\",\"a.wav\",\"WAV File\",\"a.wav\"\r\n\"/m/q.mp3\",\"Say \"\"hi\"\", then go\",\"No Data"
             + QByteArray(121, ' ') + "\",\"\"\r\n");
 }
 
@@ -66,180 +51,124 @@ protected:
         PlaylistTest::SetUp();
         commands = std::make_unique<PlaylistCommands>(model, *adder, prompter, QStringLiteral("/opt/kestrine"));
     }
-    void answer(const QStringList &inputs)
-    {
-        prompter.inputs.clear();
-        for (const QString &s : inputs)
-            prompter.inputs.enqueue(s);
-    }
-    void load(const QString &path)
-    {
-        commands->LoadM3u(path);
-        waitIdle();
-    }
+    void answer(const QStringList &inputs) { static_cast<QStringList &>(prompter.inputs) = inputs; }
+    void load(const QString &path) { commands->LoadM3u(path), waitIdle(); }
     // Five rows a..e.wav in the temporary folder, of which b, c and e stay checked.
     void fiveRowsThreeChecked()
     {
         QStringList paths;
         for (const char *n : { "a.wav", "b.wav", "c.wav", "d.wav", "e.wav" })
-            paths << touch(QString::fromLatin1(n));
+            paths << touch(n);
         adder->addFiles(paths);
         waitIdle();
         model.setChecked(1, false);
         model.setChecked(4, false);
     }
+    static QString cannotWrite(const QString &p)
+    {
+        return QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(p);
+    }
 
     std::unique_ptr<PlaylistCommands> commands;
 };
 
-TEST_F(FilesTest, SavedPlaylistHoldsTheCheckedRowsAndReadsBackToNothingNew)
+// The checked rows as M3U and CSV; the M3U reads back to nothing new; no checked row is
+// said before any dialog (CSV: an empty file); Cancel writes nothing and says nothing.
+TEST_F(FilesTest, TheCheckedRowsAreWritten)
 {
     fiveRowsThreeChecked();
-    const QString out = dir.filePath("out.m3u");
-    prompter.inputs.enqueue(out);
+    const QString m3u = dir.filePath("out.m3u"), csv = dir.filePath("tags.csv");
+    const QStringList checked = { dir.filePath("b.wav"), dir.filePath("c.wav"), dir.filePath("e.wav") };
+    answer({ m3u, csv });
     commands->Save_m3u();
-    EXPECT_EQ(prompter.inputTitles, QStringList({ "PlayListFile(m3u)の作成" }));
-    EXPECT_EQ(prompter.inputDefaults, QStringList({ "/opt/kestrine/playlist.m3u" }));
-    EXPECT_EQ(readBytes(out),
-        (model.fullPath(2) + "\r\n" + model.fullPath(3) + "\r\n" + model.fullPath(5) + "\r\n").toUtf8());
-    EXPECT_EQ(prompter.texts(), QStringList({ "3個のファイルをPlaylist形式(m3u)で保存しました｡" }));
-
-    load(out);
+    commands->Csv_Save();
+    EXPECT_EQ(readBytes(m3u), (checked.join("\r\n") + "\r\n").toUtf8());
+    EXPECT_EQ(readBytes(csv).count("\",\"WAV File\",\""), 3);
+    load(m3u);
     EXPECT_EQ(model.count(), 5);
     model.clear();
-    load(out);
-    EXPECT_EQ(model.count(), 3);
-    EXPECT_EQ(model.fullPath(3), dir.filePath("e.wav"));
+    load(m3u);
+    EXPECT_EQ(fullPaths(model), checked);
+
+    model.uncheckAll();
+    answer({ csv });
+    EXPECT_EQ(commands->WriteM3u("t", "p", "x.m3u"), QString());
+    commands->Csv_Save();
+    EXPECT_EQ(readBytes(csv), QByteArray());
+    model.checkAll();
+    answer({ QString(), QString() });
+    commands->Save_m3u();
+    commands->Csv_Save();
+    EXPECT_EQ(prompter.inputDefaults.size(), 5) << "no dialog without a checked row";
+    EXPECT_EQ(prompter.texts(),
+        QStringList({ "3個のファイルをPlaylist形式(m3u)で保存しました｡", "3個のファイルをCSV形式で保存しました｡",
+            "選択ファイルが１つもありません", "0個のファイルをCSV形式で保存しました｡" }));
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files).size(), 7);
 }
 
 TEST_F(FilesTest, LoadSkipsMissingEntriesResolvesRelativeOnesAndStopsAtBadLines)
 {
     touch("sub/one.mp3");
     touch(QStringLiteral("曲.mp3"));
-    touch("two.wav");
     touch("three.wav");
     QDir().mkpath(dir.filePath("folder.wav"));
-    const QByteArray text = "#EXTM3U\n#EXTINF:10,x\nsub/one.mp3\r\nmissing.mp3\r\n"
-        + dir.filePath("folder.wav").toUtf8() + "\r\n" + dir.filePath("two.wav").toUtf8()
-        + "\r\n\x8b\xc8.mp3\r\n" // 曲.mp3 in CP932
-        + QByteArray("bad\0.wav\r\n", 10) + "three.wav\r\n";
-    writeBytes(dir.filePath("list.m3u"), text);
+    writeBytes(dir.filePath("list.m3u"),
+        "#EXTM3U\n#EXTINF:10,x\nsub/one.mp3\r\nmissing.mp3\r\n" + dir.filePath("folder.wav").toUtf8()
+            + "\r\n\x8b\xc8.mp3\r\n" // 曲.mp3 in CP932
+            + QByteArray("bad\0.wav\r\n", 10) + "three.wav\r\n");
     load(dir.filePath("list.m3u"));
-    EXPECT_EQ(fullPaths(model),
-        QStringList({ dir.filePath("sub/one.mp3"), dir.filePath("two.wav"), dir.filePath(QStringLiteral("曲.mp3")) }));
+    EXPECT_EQ(fullPaths(model), QStringList({ dir.filePath("sub/one.mp3"), dir.filePath(QStringLiteral("曲.mp3")) }));
     EXPECT_EQ(prompter.texts(), QStringList({ "読み込めないファイル形式ですので処理を中断します" }));
 }
 
-TEST_F(FilesTest, NoCheckedRowAndCancelWriteNothing)
+// Def_Playlist_Set hands the name written to the settings (Cancel: none, which clears the
+// start-up playlist) and leaves them alone when nothing was written.  Names with line
+// breaks are left out of every M3U.
+TEST_F(FilesTest, DefaultPlaylistAndNamesWithLineBreaks)
 {
-    // No checked row: a message, no dialog, no file.
-    adder->addFiles({ touch("a.wav") });
-    waitIdle();
-    model.uncheckAll();
-    prompter.inputs.enqueue(dir.filePath("x.m3u"));
-    EXPECT_EQ(commands->WriteM3u("t", "p", "x.m3u"), QString());
-    EXPECT_EQ(prompter.texts(), QStringList({ "選択ファイルが１つもありません" }));
-    EXPECT_TRUE(prompter.inputTitles.isEmpty());
-
-    // Cancel in each dialog: nothing written, nothing said.
-    model.checkAll();
-    prompter.messages.clear();
-    answer({ QString(), QString() });
-    commands->Save_m3u();
-    commands->Csv_Save();
-    EXPECT_EQ(prompter.inputTitles, QStringList({ "PlayListFile(m3u)の作成", "ＣＳＶ形式のＴＡＧ保存" }));
-    EXPECT_EQ(prompter.inputDefaults.last(), QStringLiteral("/opt/kestrine/csvfile.dat"));
-    EXPECT_TRUE(prompter.messages.isEmpty());
-    EXPECT_EQ(QDir(dir).entryList(QDir::Files), QStringList({ "a.wav" }));
-}
-
-TEST_F(FilesTest, DefaultPlaylistHandsTheNameToTheSettings)
-{
-    fiveRowsThreeChecked();
+    model.addRows({ TrackRow { .fullPath = "/m/one.mp3" }, TrackRow { .fullPath = "/m/two\n/etc/passwd.mp3" },
+        TrackRow { .fullPath = "/m/three\r.mp3" } });
     QStringList stored;
     bool saveWorks = true;
-    auto store = [&](const QString &path) {
-        stored << path;
-        return saveWorks;
+    auto set = [&] {
+        commands->Def_Playlist_Set([&](const QString &path) {
+            stored << path;
+            return saveWorks;
+        });
     };
-    const QString def = dir.filePath("def.m3u");
-    const QString unwritable = dir.filePath("no/such/folder/def.m3u");
-    answer({ def, QString(), def, unwritable });
-    commands->Def_Playlist_Set(store);
-    commands->Def_Playlist_Set(store); // Cancel: the start-up playlist is cleared
+    const QString def = dir.filePath("def.m3u"), unwritable = dir.filePath("no/such/folder/def.m3u");
+    answer({ def, QString(), def, unwritable, def });
+    set();
+    set();
     saveWorks = false;
-    commands->Def_Playlist_Set(store);
-    commands->Def_Playlist_Set(store); // the write fails: the stored path is kept
-    EXPECT_EQ(stored, QStringList({ def, QString(), def }));
-    EXPECT_EQ(prompter.inputTitles.at(0), QStringLiteral("PlayListFile(m3u)の作成/デフォルトセット"));
-    EXPECT_EQ(prompter.inputDefaults.at(0), QStringLiteral("/opt/kestrine/kestrine_def.m3u"));
-    EXPECT_EQ(prompter.texts(),
-        QStringList({ "3個のファイルをPlaylist形式(m3u)で保存しました｡",
-            def + "をデフォルトPlaylistとしてセットしました｡", "をデフォルトPlaylistとしてセットしました｡",
-            "3個のファイルをPlaylist形式(m3u)で保存しました｡", "設定の保存に失敗しました",
-            QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(unwritable) }));
-    EXPECT_EQ(readBytes(def).count("\r\n"), 3); // written all the same
-}
-
-TEST_F(FilesTest, NamesWithLineBreaksAreLeftOutOfPlaylists)
-{
-    QList<TrackRow> rows(3);
-    for (TrackRow &row : rows)
-        row.checked = true;
-    rows[0].fullPath = QStringLiteral("/m/one.mp3");
-    rows[1].fullPath = QStringLiteral("/m/two\n/etc/passwd.mp3");
-    rows[2].fullPath = QStringLiteral("/m/three\r.mp3");
-    model.addRows(rows);
-    const QString out = dir.filePath("breaks.m3u");
-    answer({ out });
-    EXPECT_EQ(commands->WriteM3u("t", "p", "x.m3u"), out);
-    EXPECT_EQ(readBytes(out), QByteArray("/m/one.mp3\r\n"));
-    EXPECT_EQ(prompter.texts(),
-        QStringList({ "2個のファイルは名前に改行を含むためPlaylistに書けません｡",
-            "1個のファイルをPlaylist形式(m3u)で保存しました｡" }));
-    // Nothing writable: nothing written, and the start-up playlist is not touched.
+    set();
+    set();
     model.setChecked(1, false);
-    answer({ out });
-    commands->Def_Playlist_Set([](const QString &) {
-        ADD_FAILURE() << "nothing to record";
-        return true;
-    });
-    EXPECT_EQ(readBytes(out), QByteArray("/m/one.mp3\r\n"));
-}
-
-TEST_F(FilesTest, CsvOfTheCheckedRows)
-{
-    fiveRowsThreeChecked();
-    const QString out = dir.filePath("tags.csv");
-    answer({ out, out });
-    commands->Csv_Save();
-    EXPECT_TRUE(readBytes(out).startsWith(("\"" + dir.filePath("b.wav") + "\",\"b.wav\",").toUtf8()));
-    EXPECT_EQ(readBytes(out).count("\",\"WAV File\",\""), 3);
-    model.uncheckAll(); // no checked row: an empty file and the count 0
-    commands->Csv_Save();
-    EXPECT_EQ(readBytes(out), QByteArray());
+    set();
+    EXPECT_EQ(stored, QStringList({ def, QString(), def }));
+    EXPECT_EQ(readBytes(def), QByteArray("/m/one.mp3\r\n"));
+    EXPECT_EQ(prompter.inputDefaults.at(0), QStringLiteral("/opt/kestrine/kestrine_def.m3u"));
+    const QString breaks = QStringLiteral("2個のファイルは名前に改行を含むためPlaylistに書けません｡"),
+                  saved = QStringLiteral("1個のファイルをPlaylist形式(m3u)で保存しました｡"),
+                  setAs = QStringLiteral("をデフォルトPlaylistとしてセットしました｡");
     EXPECT_EQ(prompter.texts(),
-        QStringList({ "3個のファイルをCSV形式で保存しました｡", "0個のファイルをCSV形式で保存しました｡" }));
+        QStringList({ breaks, saved, def + setAs, setAs, breaks, saved, "設定の保存に失敗しました", breaks,
+            cannotWrite(unwritable), breaks }));
 }
 
+// A failed write says which file; one that fails half-way (a file size limit, which
+// holds for root too) leaves the old file whole and no temporary file.
 TEST_F(FilesTest, FailedWritesSayWhichFileAndKeepTheOldOne)
 {
     fiveRowsThreeChecked();
-    QDir().mkpath(dir.filePath("adir"));
-    const QString targets[] = { dir.filePath("adir"), dir.filePath("no/such/folder/x.m3u") };
-    for (const QString &target : targets) {
-        prompter.messages.clear();
-        answer({ target, target });
-        EXPECT_EQ(commands->WriteM3u("t", "p", "x.m3u"), QString());
-        commands->Csv_Save();
-        EXPECT_EQ(prompter.texts(),
-            QStringList({ QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(target),
-                QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(target) }));
-    }
-    EXPECT_TRUE(QFileInfo(dir.filePath("adir")).isDir());
+    const QString folder = dir.filePath("adir"), missing = dir.filePath("no/such/folder/x.csv");
+    QDir().mkpath(folder);
+    answer({ folder, missing });
+    EXPECT_EQ(commands->WriteM3u("t", "p", "x.m3u"), QString());
+    commands->Csv_Save();
+    EXPECT_EQ(prompter.texts(), QStringList({ cannotWrite(folder), cannotWrite(missing) }));
+    EXPECT_TRUE(QFileInfo(folder).isDir());
 
-    // A write that fails half-way (file size limit, which holds for root too) leaves the
-    // old file whole.
     const QString old = dir.filePath("old.m3u");
     writeBytes(old, "old content\r\n");
     QList<TrackRow> many(200);
@@ -249,27 +178,19 @@ TEST_F(FilesTest, FailedWritesSayWhichFileAndKeepTheOldOne)
     answer({ old });
     EXPECT_EQ(withFileSizeLimit(1024, [&] { return commands->WriteM3u("t", "p", "x.m3u"); }), QString());
     EXPECT_EQ(readBytes(old), QByteArray("old content\r\n"));
-    EXPECT_EQ(prompter.texts().last(), QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(old));
+    EXPECT_EQ(prompter.texts().last(), cannotWrite(old));
     EXPECT_EQ(QDir(dir).entryList({ "old.m3u*" }, QDir::Files | QDir::Hidden), QStringList({ "old.m3u" }));
 }
 
+// The remembered row: none before a click; kept through List_Clear until the next.
 TEST_F(FilesTest, EditingCommandsAndTheRememberedRow)
 {
     fiveRowsThreeChecked();
-    EXPECT_EQ(commands->DblClick().row, 0);
-    EXPECT_EQ(commands->DblClick().path, QString());
+    EXPECT_TRUE(commands->DblClick().row == 0 && commands->DblClick().path.isEmpty());
     commands->ItemClick(4);
-    EXPECT_EQ(commands->DblClick().row, 4);
-    EXPECT_EQ(commands->DblClick().path, dir.filePath("d.wav"));
-    commands->All_Check();
-    EXPECT_TRUE(model.isChecked(1) && model.isChecked(4));
-    commands->Lst_Cancel();
-    EXPECT_FALSE(model.isChecked(2) || model.isChecked(5));
-    commands->ColumnClick(PlaylistModel::NoColumn);
-    EXPECT_TRUE(model.isSorted());
+    EXPECT_TRUE(commands->DblClick().row == 4 && commands->DblClick().path == dir.filePath("d.wav"));
     commands->List_Clear();
     EXPECT_EQ(model.count(), 0);
-    // The remembered row stays until the next click, as the list view's fields do.
     EXPECT_EQ(commands->SelectedPath(), dir.filePath("d.wav"));
 }
 
