@@ -1,6 +1,5 @@
 // Rows built from files, the duplicate rule, numbering, sorting and the list view roles.
 #include "playlisttestsupport.h"
-#include "trackreader.h"
 
 #include <QAbstractItemModelTester>
 
@@ -19,17 +18,13 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTextsAndOthersAreRejected
     std::strcpy(list.text[2], "List Album");
     // The MP3 replacement texts are kept at the record's 128 characters.
     auto field = [](const QString &text) { return text.leftJustified(128); };
-    const std::tuple<QString, QString, QString, QString> cases[] = {
-        // path, title, artist, album
-        { "/m/tagged.mp3", "曲名", "歌手", "アルバム" },
+    // path, title, artist, album
+    const std::tuple<QString, QString, QString, QString> cases[] = { { "/m/tagged.mp3", "曲名", "歌手", "アルバム" },
         { "/m/untagged.MP3", field("untagged.MP3"), field("No Data"), "" },
         { longName, QString(128, u'n'), field("No Data"), QString(128, u'x') },
         { "mp3", field("mp3"), field("No Data"), "" }, // the ending alone counts, not a dot
-        { "/m/song.rmp", "List Title", "Tag Artist", "List Album" },
-        { "/m/other.RMP", "", "", "" },
-        { "/m/a.wav", "a.wav", "WAV File", "a.wav" },
-        { "C:\\music\\p.MPG", "p.MPG", "MPEG File", "p.MPG" },
-    };
+        { "/m/song.rmp", "List Title", "Tag Artist", "List Album" }, { "/m/other.RMP", "", "", "" },
+        { "/m/a.wav", "a.wav", "WAV File", "a.wav" }, { "C:\\music\\p.MPG", "p.MPG", "MPEG File", "p.MPG" } };
     for (const auto &[path, title, artist, album] : cases) {
         const auto row = readTrackRow(api, path);
         ASSERT_TRUE(row.has_value()) << path.toStdString();
@@ -50,8 +45,9 @@ protected:
 };
 
 // A path is a row's identity (exactly, case-sensitive, within a batch too); numbers come
-// from the count, stay through sorting and start again after clear.
-TEST_F(ModelTest, DuplicatesAndNumbers)
+// from the count, stay through sorting and start again after clear; the list view's check
+// boxes; rows out of range read empty and take no writes.
+TEST_F(ModelTest, DuplicatesNumbersAndChecks)
 {
     for (const char *p : { "/m/c.wav", "/m/c.wav", "/m/C.wav", "/m/b.wav", "/m/a.wav", "/m/c.wav" })
         AddTrack(model, api, p);
@@ -67,6 +63,14 @@ TEST_F(ModelTest, DuplicatesAndNumbers)
     EXPECT_FALSE(model.contains(QStringLiteral("/m/a.wav")));
     AddTrack(model, api, QStringLiteral("/m/a.wav"));
     EXPECT_TRUE(model.number(1) == "0001" && model.isChecked(1));
+    const QModelIndex first = model.index(0, PlaylistModel::NoColumn);
+    EXPECT_TRUE(model.flags(first) & Qt::ItemIsUserCheckable);
+    EXPECT_FALSE(model.flags(model.index(0, PlaylistModel::TitleColumn)) & Qt::ItemIsUserCheckable);
+    EXPECT_EQ(model.data(first, Qt::CheckStateRole).toInt(), Qt::Checked);
+    EXPECT_TRUE(model.setData(first, Qt::Unchecked, Qt::CheckStateRole));
+    model.setChecked(0, true);
+    model.setChecked(2, true);
+    EXPECT_TRUE(!model.isChecked(1) && !model.anyChecked() && model.fullPath(2).isEmpty());
 }
 
 TEST_F(ModelTest, TenThousandthRowAndFortyThousandRows)
@@ -104,21 +108,4 @@ TEST_F(ModelTest, SortedModelPutsNewRowsInPlaceOneByOneOrInBatches)
     for (int i = 2; i <= model.count(); ++i)
         EXPECT_LE(QString::compare(model.artist(i - 1), model.artist(i), Qt::CaseInsensitive), 0);
     EXPECT_EQ(fullPaths(model).mid(0, 2), QStringList({ "/m/1.mp3", "/m/3.mp3" })); // "Alpha" before "alpha"
-}
-
-TEST_F(ModelTest, ListViewRolesChecksAndOutOfRangeRows)
-{
-    for (const char *p : { "/m/b.wav", "/m/a.wav" })
-        AddTrack(model, api, p);
-    const QModelIndex first = model.index(0, PlaylistModel::NoColumn);
-    EXPECT_TRUE(model.flags(first) & Qt::ItemIsUserCheckable);
-    EXPECT_FALSE(model.flags(model.index(0, PlaylistModel::TitleColumn)) & Qt::ItemIsUserCheckable);
-    EXPECT_EQ(model.data(first, Qt::CheckStateRole).toInt(), Qt::Checked);
-    EXPECT_TRUE(model.setData(first, Qt::Unchecked, Qt::CheckStateRole));
-    EXPECT_TRUE(!model.isChecked(1) && model.anyChecked());
-    model.setChecked(2, false);
-    model.setChecked(0, true); // out of range: ignored, reads empty
-    model.setChecked(3, true);
-    EXPECT_FALSE(model.anyChecked());
-    EXPECT_EQ(model.fullPath(3), QString());
 }

@@ -7,6 +7,7 @@
 #include "scriptedprompter.h"
 #include "testfiles.h"
 #include "trackadder.h"
+#include "trackreader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,10 +21,10 @@ using namespace kes;
 inline QCoreApplication &testApp()
 {
     static int argc = 1;
-    static char name[] = "test_playlist";
-    static char *argv[] = { name, nullptr };
-    static QCoreApplication *app = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-    return app ? *app : *QCoreApplication::instance();
+    static char name[] = "test_playlist", *argv[] = { name, nullptr };
+    static QCoreApplication *app
+        = QCoreApplication::instance() ? QCoreApplication::instance() : new QCoreApplication(argc, argv);
+    return *app;
 }
 
 inline TagInfo makeTag(const char *title, const char *artist, const char *album)
