@@ -19,8 +19,6 @@ using namespace kes;
 namespace
 {
 
-using Words = QMap<QString, QPointF>;
-
 QString run(const QString &program, const QStringList &args)
 {
     QProcess p;
@@ -36,10 +34,10 @@ QString pdfText(const QString &pdf)
 }
 
 // The top left corners (points) of the page's three-digit entry numbers, by their text.
-Words entryNumbers(const QString &pdf)
+QMap<QString, QPointF> entryNumbers(const QString &pdf)
 {
     static const QRegularExpression re(R"re(<word xMin="([\d.]+)" yMin="([\d.]+)"[^>]*>(\d{3})</word>)re");
-    Words out;
+    QMap<QString, QPointF> out;
     for (auto it = re.globalMatch(run("pdftotext", { "-bbox", pdf, "-" })); it.hasNext();) {
         const auto m = it.next();
         out.insert(m.captured(3), { m.captured(1).toDouble(), m.captured(2).toDouble() });
@@ -132,7 +130,7 @@ TEST_F(PrintTest, TrackListOnThePage)
         auto *combo = w->findChild<QComboBox *>("Combo2");
         combo->setCurrentIndex(combo->findData(startPos));
         w->CmdDataPrint_Click();
-        const Words at = entryNumbers(pdf);
+        const auto at = entryNumbers(pdf);
         EXPECT_EQ(at.size(), count);
         // One line is the step from entry 3 to entry 4 as printed: one em of the 5-point preset.
         const double line = at.contains("004") ? at["004"].y() - at["003"].y() : 5.0;
@@ -149,12 +147,9 @@ TEST_F(PrintTest, TrackListOnThePage)
             EXPECT_TRUE(text.contains(t)) << t.toStdString() << " in " << text.toStdString();
         EXPECT_EQ(text.trimmed().isEmpty(), texts.isEmpty());
     }
-    // The Japanese glyphs come from the installed Japanese font, embedded in the file.
-    EXPECT_TRUE(run("pdffonts", { pdf }).contains("IPAPGothic"));
+    EXPECT_TRUE(run("pdffonts", { pdf }).contains("IPAPGothic")); // the Japanese font, embedded
     // From 160 rows the window asks first (the 200 rows' question was answered OK); Cancel ends it.
-    playlist.clear();
-    playlist.addRows(rows(159));
-    EXPECT_TRUE(PrintWindow(&playlist, &prompter, &settings).formLoad());
+    open(rows(159));
     playlist.addRows(rows(160));
     prompter.answers.enqueue(Prompter::Answer::Cancel);
     EXPECT_FALSE(PrintWindow(&playlist, &prompter, &settings).formLoad());
@@ -165,14 +160,13 @@ TEST_F(PrintTest, TrackListOnThePage)
 TEST_F(PrintTest, OutlinesMeasureTheInsertSizes)
 {
     const double spine = 150.0 * 350 / 8500; // mm
-    const std::tuple<int, QList<double>, double> cases[] = { // option, vertical lines from the left one, height
-        { 0, { 0, 120 }, 120 }, { 1, { 0, spine, 150 - spine, 150 }, 118 }
-    };
+    // Option, the vertical lines from the left one, the height.
+    const std::tuple<int, QList<double>, double> cases[]
+        = { { 0, { 0, 120 }, 120 }, { 1, { 0, spine, 150 - spine, 150 }, 118 } };
     for (const auto &[option, columnsMm, heightMm] : cases) {
         SCOPED_TRACE(option);
         auto w = open(rows(3));
         w->Option1_Click(option);
-        // No print dialog for the outline: the job goes where the printer points.
         w->printer().setOutputFormat(QPrinter::PdfFormat);
         w->printer().setOutputFileName(pdf = dir.filePath("outline.pdf"));
         w->CmdLblPr_Click();
@@ -197,7 +191,6 @@ TEST_F(PrintTest, PreviewAndBothPrint)
         return std::count_if(p, p + rgb.width() * rgb.height(), pixelIs);
     };
     auto redInk = [](QRgb p) { return qRed(p) > qGreen(p) + 40 && qGreen(p) == qBlue(p); }; // smoothed text
-    auto is = [](QRgb colour) { return [colour](QRgb p) { return p == colour; }; };
     settings.Font_Color2 = 4;
     auto w = open(rows(70));
     JacketPreview *pic = w->picWork();
@@ -206,20 +199,19 @@ TEST_F(PrintTest, PreviewAndBothPrint)
     w->Option1_Click(0);
     w->Cmd_Print_Al_Click();
     EXPECT_EQ(count(pic->image(), redInk), 0);
-    EXPECT_GT(count(pic->image(), is(qRgb(0, 0, 0))), 4 * 440);
+    EXPECT_GT(count(pic->image(), [](QRgb p) { return p == qRgb(0, 0, 0); }), 4 * 440);
     EXPECT_TRUE(pdfText(pdf).contains("001 Song1 ( Band1 )") && measureLines(pdf, dir.path()).first.size() == 2);
 
     settings.Font_Color2 = -1;
     w->CmdDataSet_Click();
-    EXPECT_EQ(count(pic->image(), is(qRgb(255, 255, 255))), pic->width() * pic->height());
+    EXPECT_EQ(count(pic->image(), [](QRgb p) { return p == qRgb(255, 255, 255); }), pic->width() * pic->height());
     w->Cmd_Print_Al_Click();
     EXPECT_TRUE(pdfText(pdf).trimmed().isEmpty());
 
     auto cancelled = open(rows(3), false);
     cancelled->CmdDataPrint_Click();
     cancelled->Cmd_Print_Al_Click();
-    EXPECT_EQ(jobs, 4);
-    EXPECT_FALSE(QFile::exists(pdf));
+    EXPECT_TRUE(jobs == 4 && !QFile::exists(pdf)) << jobs;
 }
 
 } // namespace
