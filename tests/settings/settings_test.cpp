@@ -46,10 +46,9 @@ extern "C" iconv_t iconv_open(const char *to, const char *from)
     return real(to, from);
 }
 
-// Files the settings load and save read and write (no file, every field changed, Check10
-// and foreign sections kept, other spellings of keys, CP932 with CR LF, a BOM, values out
-// of range, at their range's edges or no numbers), with the bytes a load and an unchanged
-// save give; saving those bytes again changes nothing.
+// Each file (none, every field changed, Check10 and foreign sections, other spellings, CP932
+// with CR LF, a BOM, values out of range, at their edges or no numbers) loads and saves as the
+// bytes beside it, and those bytes save unchanged.
 TEST_F(SettingsFile, RoundTripKeepsTheBytesOfEveryFixture)
 {
     int count = 0;
