@@ -21,20 +21,12 @@ namespace enginetest
 const std::filesystem::path &workDir()
 {
     static const struct TempDir {
-        std::string path = (std::filesystem::temp_directory_path() / "vbmp3-engine-XXXXXX").string();
-        TempDir()
-        {
-            if (!mkdtemp(path.data()))
-                path.clear();
-        }
-        ~TempDir()
-        {
-            std::error_code ec;
-            std::filesystem::remove_all(path, ec);
-        }
+        std::string name = (std::filesystem::temp_directory_path() / "vbmp3-engine-XXXXXX").string();
+        std::filesystem::path path = mkdtemp(name.data()) ? name : std::string();
+        mutable std::error_code error;
+        ~TempDir() { std::filesystem::remove_all(path, error); }
     } dir;
-    static const std::filesystem::path path = dir.path;
-    return path;
+    return dir.path;
 }
 
 bool run(const std::string &command)
@@ -62,11 +54,15 @@ std::string fixture(const std::string &name, const std::string &command)
     return {};
 }
 
+std::string mp3(const std::string &name, const std::string &format, const std::string &effects, const std::string &lame)
+{
+    return fixture(name, "sox -n " + format + " -b 16 -t wav - " + effects + " | lame --quiet " + lame + " - %o");
+}
+
 PulseServer::PulseServer()
 {
-    const char *saved = std::getenv("PULSE_SERVER");
-    m_hadServer = saved != nullptr;
-    m_savedServer = saved ? saved : "";
+    if (const char *saved = std::getenv("PULSE_SERVER"))
+        m_saved = saved;
     if (!run("command -v pulseaudio"))
         return;
     const std::filesystem::path runtime = workDir() / "pulse";
@@ -95,7 +91,7 @@ PulseServer::PulseServer()
 PulseServer::~PulseServer()
 {
     stop();
-    m_hadServer ? setenv("PULSE_SERVER", m_savedServer.c_str(), 1) : unsetenv("PULSE_SERVER");
+    m_saved ? setenv("PULSE_SERVER", m_saved->c_str(), 1) : unsetenv("PULSE_SERVER");
 }
 
 void PulseServer::stop()

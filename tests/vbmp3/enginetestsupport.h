@@ -1,11 +1,12 @@
-// Fixtures for the vbmp3 tests: file bytes built in memory (RIFF, ID3, Lyrics3), sound files
-// made with sox/lame in a temporary folder, and 16-bit samples read back.
+// Fixtures for the vbmp3 tests: file bytes built in memory (RIFF, WAV, ID3, Lyrics3), sound
+// files made with sox/lame in a temporary folder, and 16-bit samples read back.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,9 +27,22 @@ inline std::string writeFile(const std::filesystem::path &path, const std::strin
     return path.string();
 }
 
+inline std::string repeat(const std::string &s, size_t times)
+{
+    std::string out;
+    while (times-- > 0)
+        out += s;
+    return out;
+}
+
+inline std::string le16(unsigned v)
+{
+    return { char(v & 0xFF), char((v >> 8) & 0xFF) };
+}
+
 inline std::string le32(size_t v)
 {
-    return { char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF) };
+    return le16(unsigned(v & 0xFFFF)) + le16(unsigned((v >> 16) & 0xFFFF));
 }
 
 inline std::string chunk(const std::string &id, const std::string &data)
@@ -39,6 +53,14 @@ inline std::string chunk(const std::string &id, const std::string &data)
 inline std::string riff(const std::string &form, const std::string &chunks)
 {
     return "RIFF" + le32(4 + chunks.size()) + form + chunks;
+}
+
+// A 16-bit PCM WAV whose header claims `rate` and `channels`, holding `data`.
+inline std::string pcmWav(uint32_t rate, unsigned channels, const std::string &data)
+{
+    const std::string format = le16(1) + le16(channels) + le32(size_t(rate)) + le32(size_t(rate) * 2 * channels)
+        + le16(2 * channels) + le16(16);
+    return riff("WAVE", chunk("fmt ", format) + chunk("data", data));
 }
 
 // A LIST/INFO chunk of (id, text) pairs.
@@ -53,8 +75,7 @@ inline std::string infoList(const Pairs &texts)
 inline std::string id3v1(
     const std::string &title, const std::string &artist, const std::string &album = {}, int genre = 255)
 {
-    const auto padded
-        = [](const std::string &s) { return s.substr(0, 30) + std::string(30 - std::min<size_t>(30, s.size()), '\0'); };
+    const auto padded = [](const std::string &s) { return (s + std::string(30, '\0')).substr(0, 30); };
     return "TAG" + padded(title) + padded(artist) + padded(album) + "2001" + padded("note") + char(genre);
 }
 
@@ -80,6 +101,9 @@ bool haveTools();
 // A file made once per program in workDir() by `command`, in which "%o" stands for its path.
 // Returns the path, or "" (and a test failure) when the command failed.
 std::string fixture(const std::string &name, const std::string &command);
+// An MP3 made by lame from what sox makes with `format` and `effects`.
+std::string mp3(
+    const std::string &name, const std::string &format, const std::string &effects, const std::string &lame = "-b 128");
 
 struct Pcm {
     int rate = 0;
@@ -96,15 +120,12 @@ class PulseServer
 public:
     PulseServer();
     ~PulseServer();
-    PulseServer(const PulseServer &) = delete;
-    PulseServer &operator=(const PulseServer &) = delete;
     bool ok() const { return m_pid > 0; }
     void stop();
 
 private:
     int m_pid = -1;
-    bool m_hadServer = false;
-    std::string m_savedServer;
+    std::optional<std::string> m_saved; // PULSE_SERVER before
 };
 
 // A WAV file (any format libsndfile reads) as 16-bit samples.
