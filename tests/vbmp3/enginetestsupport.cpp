@@ -7,13 +7,8 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
-#include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 namespace enginetest
 {
@@ -63,26 +58,18 @@ PulseServer::PulseServer()
 {
     if (const char *saved = std::getenv("PULSE_SERVER"))
         m_saved = saved;
-    if (!run("command -v pulseaudio"))
-        return;
     const std::filesystem::path runtime = workDir() / "pulse";
+    const std::string socket = (runtime / "pulse.sock").string();
     std::filesystem::create_directories(runtime);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
-    const std::string socket = (runtime / "pulse.sock").string();
     std::filesystem::remove(socket);
-    const std::string native = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
-    if ((m_pid = fork()) == 0) {
-        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-        setenv("HOME", runtime.c_str(), 1);
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
-        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false", "-L",
-            "module-null-sink", "-L", native.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 300 && m_pid > 0 && !std::filesystem::exists(socket); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (std::filesystem::exists(socket))
+    // As a daemon, which returns once it takes connections and leaves its process id behind.
+    const std::string env = "XDG_RUNTIME_DIR='" + runtime.string() + "' HOME='" + runtime.string() + "' ";
+    if (run(env
+            + "pulseaudio -D -n --exit-idle-time=-1 --system=false -L module-null-sink -L "
+              "'module-native-protocol-unix socket="
+            + socket + " auth-anonymous=1'")
+        && (std::ifstream(runtime / "pulse" / "pid") >> m_pid))
         setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
     else
         stop();
@@ -96,8 +83,8 @@ PulseServer::~PulseServer()
 
 void PulseServer::stop()
 {
-    if (m_pid > 0 && kill(m_pid, SIGKILL) == 0)
-        waitpid(m_pid, nullptr, 0);
+    if (m_pid > 0)
+        kill(m_pid, SIGKILL);
     m_pid = -1;
 }
 

@@ -21,11 +21,7 @@ namespace
 using namespace enginetest;
 using Texts = std::pair<std::string, std::string>;
 
-std::string field(const char *f, size_t n = 128)
-{
-    return std::string(f, strnlen(f, n));
-}
-
+const auto field = [](const char *f, size_t n = 128) { return std::string(f, strnlen(f, n)); };
 const auto cp932 = [](const std::string &utf8) { return kes::utf8ToCp932(utf8); };
 const auto lyrics3v1 = [](const std::string &text) { return "LYRICSBEGIN" + text + "LYRICSEND"; };
 
@@ -42,13 +38,12 @@ std::string id3v2(const Pairs &frames, int version = 3)
     return "ID3" + std::string { char(version), 0, 0 } + be32(body.size(), 7) + body;
 }
 
-std::string utf16Text(const std::u16string &s)
-{
+const auto utf16Text = [](const std::u16string &s) {
     std::string out = "\x01\xFF\xFE";
     for (char16_t c : s)
         out += { char(c & 0xFF), char(c >> 8) };
     return out;
-}
+};
 
 // Bytes in memory that count how often and how much the parsers read.
 struct CountingReader final : vbmp3::ByteReader {
@@ -59,9 +54,7 @@ struct CountingReader final : vbmp3::ByteReader {
     uint64_t size() const override { return memory.size(); }
     size_t readAt(uint64_t offset, void *buf, size_t n) override
     {
-        ++reads;
-        bytes += n;
-        return memory.readAt(offset, buf, n);
+        return ++reads, bytes += n, memory.readAt(offset, buf, n);
     }
     vbmp3::MemoryReader memory;
     size_t reads = 0;

@@ -1,8 +1,12 @@
-// The decoder library through its C interface (libvbmp3.so): opening, playing through the
-// null, file and sound-server outputs, position, pause, seek, end of track, equalizer, volume,
-// spectrum, lyrics, calls in the wrong order, hostile input, and several threads at once.
+// The decoder library through its C interface (libvbmp3.so), hostile input and several threads
+// included; then the engine's parts on their own, and the MPEG compliance vectors.
+#include "bandanalyzer.h"
 #include "enginetestsupport.h"
+#include "equalizer.h"
+#include "fileinfo.h"
+#include "mpegheader.h"
 #include "output.h"
+#include "source.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>
@@ -83,8 +87,7 @@ const auto taggedFile = [] {
             + id3v1("Tagged title", ""));
 };
 
-// Ten seconds of stereo 16-bit WAV whose left channel counts frames (so every sample tells
-// where it came from) and whose right channel is noise.
+// Ten seconds of 16-bit stereo: the left channel counts frames, the right one is noise.
 std::string counterWav()
 {
     std::string data;
@@ -138,8 +141,7 @@ protected:
         return g_endCount >= count;
     }
 
-    // Opens and plays path through the file output; `whilePlaying` runs right after play().
-    // Returns what was written once the end is reported.
+    // What the file output holds once `path` played to its end; `whilePlaying` runs after play().
     template <typename F = void (*)()>
     static Pcm playToFile(
         const std::string &path, F whilePlaying = [] {})
@@ -158,43 +160,61 @@ protected:
 using HostileApi = Vbmp3Api;
 using Vbmp3Stress = Vbmp3Api;
 
+// Each file opens with its facts, and the file output holds exactly what a straight decode makes of it (a
+// 16-bit WAV bit for bit, an RMP or tagged file its audio only, a stream switching between mono and stereo
+// in its first frame's mode), also when paused on the way.  The rest is refused, absurd WAV rates included.
 TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
 {
     const std::string mpg = "vbmp3/libmpg123", snd = "vbmp3/libsndfile";
-    std::string random(20000, '\0');
-    uint32_t x = 99;
-    for (char &c : random) // no 0xFF: no frame sync anywhere
-        c = static_cast<char>(((x = x * 1103515245u + 12345u) >> 16) & 0x7F);
-    // No Layer I encoder is at hand: 200 silent frames made by hand (32 kb/s, 48 kHz, mono,
-    // no CRC, every allocation zero; 12 x 32000 / 48000 = 8 slots of 4 bytes) play 1.6 s.
+    // 200 silent Layer I frames by hand (32 kb/s, 48 kHz, mono, no CRC; 8 slots of 4 bytes): 1.6 s.
     const std::string layer1 = repeat(std::string("\xFF\xFF\x14\xC0", 4) + std::string(28, '\0'), 200);
+    const auto rateWav = [](uint32_t rate) { // a second of silence at 44.1 kHz behind the header
+        return writeFile(
+            workDir() / ("rate" + std::to_string(rate) + ".wav"), pcmWav(rate, 2, std::string(44100 * 4, 0)));
+    };
+    const auto pauseAFewTimes = [] {
+        for (int i = 0; i < 5; ++i, std::this_thread::sleep_for(2ms))
+            if (vbmp3_pause() == 1) {
+                std::this_thread::sleep_for(10ms);
+                EXPECT_EQ(vbmp3_restart(), 1);
+            }
+    };
+    EXPECT_TRUE(decodeDirect(counterWav()).samples == readWav(counterWav()).samples);
+    EXPECT_EQ(decodeDirect(cbrMp3()).frames(), 3u * 44100u); // encoder delay and padding trimmed
     const struct {
         std::string path;
         int bitrate, frequency, seconds;
-        std::string text1, text2;
+        std::string text1, text2, decodedAs; // decodedAs empty: path
     } rows[] = {
         { cbrMp3(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
         { mp3("vbr.mp3", "-r 44100 -c 2", "synth 4 pinknoise gain -6", "-V 2"), 0, 44100, 4,
             "MPEG-1 Layer III, 44100 Hz, ", mpg },
+        { longMp3(), 128, 44100, 20, "MPEG-1 Layer III, 44100 Hz, ", mpg },
         { mp3("mpeg2.mp3", "-r 22050 -c 1", "synth 3 sine 440", "-b 64"), 64, 22050, 3,
             "MPEG-2 Layer III, 22050 Hz, Mono", mpg },
         { fixture(
               "layer2.mp2", "ffmpeg -v quiet -f lavfi -i sine=frequency=440:duration=2 -ac 2 -c:a mp2 -b:a 192k %o"),
             192, 44100, 2, "MPEG-1 Layer II, 44100 Hz, ", mpg },
         { writeFile(workDir() / "layer1.mp1", layer1), 32, 48000, 1, "MPEG-1 Layer I, 48000 Hz, Mono", mpg },
-        { rmpFile(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
-        { taggedFile(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
-        { modesMp3(), 128, 44100, 4, "MPEG-1 Layer III, 44100 Hz, ", mpg },
-        { quietTone(), 1411, 44100, 2, "WAV PCM 16-bit, 44100 Hz, Stereo", snd },
+        { rmpFile(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg, cbrMp3() },
+        { taggedFile(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg, cbrMp3() },
+        { modesMp3(), 128, 44100, 4, "MPEG-1 Layer III, 44100 Hz, Mono", mpg },
+        { counterWav(), 1411, 44100, 10, "WAV PCM 16-bit, 44100 Hz, Stereo", snd },
         { fixture("u8.wav", "sox -n -r 8000 -c 1 -b 8 %o synth 1.5 sine 440"), 64, 8000, 1,
             "WAV PCM 8-bit, 8000 Hz, Mono", snd },
         { fixture("f32.wav", "sox -n -r 44100 -c 2 -b 32 -e floating-point %o synth 1 sine 440"), 2822, 44100, 1,
             "WAV float 32-bit, 44100 Hz, Stereo", snd },
-        // Refused: missing, empty, random bytes without a frame sync, three channels.
+        { rateWav(8000), 256, 8000, 5, "WAV PCM 16-bit, 8000 Hz, Stereo", snd },
+        { rateWav(384000), 12288, 384000, 0, "WAV PCM 16-bit, 384000 Hz, Stereo", snd },
+        // Refused: missing, empty, text with a lone frame sync, three channels, absurd WAV rates.
         { (workDir() / "missing.mp3").string(), 0, 0, 0, "", "" },
         { writeFile(workDir() / "empty.mp3", ""), 0, 0, 0, "", "" },
-        { writeFile(workDir() / "random.mp3", random), 0, 0, 0, "", "" },
+        { writeFile(workDir() / "text.mp3", repeat("text ", 4000) + "\xFF\xFB then more text"), 0, 0, 0, "", "" },
         { fixture("ch3.wav", "sox -n -r 44100 -c 3 -b 16 %o synth 1 sine 440"), 0, 0, 0, "", "" },
+        { rateWav(0x7FFFFFFF), 0, 0, 0, "", "" },
+        { rateWav(0x10000000), 0, 0, 0, "", "" },
+        { rateWav(400000), 0, 0, 0, "", "" },
+        { rateWav(500), 0, 0, 0, "", "" },
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.path);
@@ -205,7 +225,7 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
         EXPECT_EQ(std::tuple(info.bitrate, info.frequency, info.totalSeconds),
             std::tuple(row.bitrate, row.frequency, row.seconds));
         if (!opens) {
-            EXPECT_EQ(vbmp3_play(), 0);
+            EXPECT_EQ(vbmp3_play() + vbmp3_stop(), 0);
             continue;
         }
         EXPECT_EQ(info.reserved, 0);
@@ -214,18 +234,24 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
         MpegInfo mpeg;
         EXPECT_EQ(vbmp3_getMpegInfo(&mpeg), 1);
         EXPECT_EQ(mpeg.value[3], row.text2 == mpg ? row.frequency : 0);
+        const Pcm out = playToFile(row.path, pauseAFewTimes);
+        const Pcm expected = decodeDirect(row.decodedAs.empty() ? row.path : row.decodedAs);
+        EXPECT_EQ(std::tuple(out.rate, out.channels, out.samples.size()),
+            std::tuple(expected.rate, expected.channels, expected.samples.size()));
+        int worst = 0; // MPEG-2 streams (only) round a few samples differently on the engine's thread
+        for (size_t i = 0; i < std::min(out.samples.size(), expected.samples.size()); ++i)
+            worst = std::max(worst, std::abs(out.samples[i] - expected.samples[i]));
+        EXPECT_LE(worst, row.text1.starts_with("MPEG-2") ? 1 : 0);
     }
     EXPECT_EQ(vbmp3_open(nullptr, nullptr) + vbmp3_open("", nullptr), 0);
 }
 
-// One play of a two-second file through the null output: it takes its length, reports the
-// end once, and the position, the lyrics and the spectrum follow what is heard.
+// The null output plays in real time and reports the end once; position, lyrics, spectrum follow what is heard.
 TEST_F(Vbmp3Api, NullOutputPlaysInRealTimeWithLyricsAndSpectrumInStep)
 {
     const std::string lrc = writeFile(
         workDir() / "song.txt", "[ti:Song]\n[00:00.40]one\n[00:00.80]two\n[00:01.20]three\n[00:01.60]four\n");
-    // Lyrics3 text becomes the lyrics on request, or at open with Lyrics3 use on; a file
-    // without any drops them.
+    // Lyrics3 text is the lyrics on request or, with Lyrics3 use on, at open; a file without any drops them.
     OpenInfo info;
     LyricsLines lines;
     ASSERT_EQ(vbmp3_open(taggedFile().c_str(), &info), 1);
@@ -273,8 +299,7 @@ TEST_F(Vbmp3Api, NullOutputPlaysInRealTimeWithLyricsAndSpectrumInStep)
             EXPECT_EQ(left[peak] == 0, tone == 0);
             if (tone > 0) {
                 EXPECT_NEAR(40.0 * std::pow(16000.0 / 40.0, peak / 255.0) / tone, 1.0, 0.03) << "band " << peak;
-                EXPECT_TRUE(left[peak] >= 110 && left[peak] <= 120) << left[peak];
-                EXPECT_LT(left[0], 40) << "40 Hz is far from the tone";
+                EXPECT_TRUE(left[peak] >= 110 && left[peak] <= 120 && left[0] < 40) << left[peak] << " " << left[0];
             }
         }
         std::this_thread::sleep_for(5ms);
@@ -315,8 +340,7 @@ TEST_F(Vbmp3Api, PauseSeekAndRestartKeepThePosition)
     ASSERT_TRUE(waitForEnd(3s));
     EXPECT_NEAR(endAfter(start), 2.7, 0.2) << "nothing lost or repeated: the length plus the pause";
 
-    // Play after the end starts from the beginning; a seek while paused stays paused; a seek
-    // past the end ends the track; stop goes back to the beginning.
+    // Play after the end starts over; a seek while paused stays paused, one past the end ends it; stop rewinds.
     ASSERT_EQ(vbmp3_play(), 1);
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(state(), State(VBMP3_PLAYING, 0));
@@ -333,9 +357,8 @@ TEST_F(Vbmp3Api, PauseSeekAndRestartKeepThePosition)
     EXPECT_EQ(state(), State(VBMP3_STOPPED, 0));
 }
 
-// A disk that fills up mid-track (a small tmpfs, or the process's file size limit): the
-// play ends with VBMP3_MSG_OUTPUT_FAILED and no end of track, and the WAV holds whole
-// frames of the start of the track with a header that says how many.
+// A disk that fills up mid-track (a small tmpfs, or a file size limit): VBMP3_MSG_OUTPUT_FAILED and no
+// end of track, and the WAV holds whole frames of the start of the track with a header that says how many.
 TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
 {
     const std::string input = counterWav(); // 1.7 MB of sound
@@ -380,10 +403,8 @@ TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
     }
 }
 
-// When the sound server dies mid-track, playback goes on in real time through the null
-// output and the end of the track is reported on time.  The automatic output without a
-// sound server falls back to the null output (tried on the library's thread, so play()
-// returns at once).
+// When the sound server dies mid-track, playback goes on in real time through the null output to an end
+// reported on time; without a server the automatic output falls back to it, tried off the caller's thread.
 TEST_F(Vbmp3Api, AutoOutputPlaysOnWithoutASoundServer)
 {
     ASSERT_EQ(vbmp3_setOutput("auto"), 1);
@@ -418,46 +439,17 @@ TEST_F(Vbmp3Api, AutoOutputPlaysOnWithoutASoundServer)
     EXPECT_EQ(g_endCount, ends + 1);
 }
 
-// The file output holds exactly the decoded samples (a 16-bit WAV bit for bit, an MP3 as a
-// straight decode makes it, an RMP or tagged file its audio only), also when paused on the
-// way; a seek joins exactly at the asked second.  A stream whose frames switch between mono
-// and stereo plays to its end.  Each play writes the file afresh.
-TEST_F(Vbmp3Api, FileOutputIsTheDecodedSamplesAcrossPauseAndSeek)
+// The file output, written afresh by each play, joins exactly at the second a seek asked for.
+TEST_F(Vbmp3Api, FileOutputJoinsExactlyWhereASeekAsked)
 {
-    const auto pauseAFewTimes = [] {
-        for (int i = 0; i < 5 && g_endCount == 0; ++i) {
-            if (vbmp3_pause() == 1) {
-                std::this_thread::sleep_for(10ms);
-                EXPECT_EQ(vbmp3_restart(), 1);
-            }
-            std::this_thread::sleep_for(2ms);
-        }
-    };
-    const Pcm wav = readWav(counterWav()), mp3 = decodeDirect(longMp3()), cbr = decodeDirect(cbrMp3());
-    EXPECT_EQ(cbr.frames(), 3u * 44100u); // encoder delay and padding trimmed
-    const struct {
-        std::string path;
-        const Pcm *expected; // null: only the length is known
-        int seekTo; // -1: pause instead
-    } rows[] = { { counterWav(), &wav, -1 }, { longMp3(), &mp3, -1 }, { rmpFile(), &cbr, -1 },
-        { taggedFile(), &cbr, -1 }, { counterWav(), &wav, 5 }, { longMp3(), &mp3, 7 }, { modesMp3(), nullptr, -1 } };
-    for (const auto &row : rows) {
-        SCOPED_TRACE(row.path + " " + std::to_string(row.seekTo));
-        const Pcm out = row.seekTo < 0 ? playToFile(row.path, pauseAFewTimes)
-                                       : playToFile(row.path, [&] { ASSERT_EQ(vbmp3_seek(row.seekTo), 1); });
-        if (!row.expected) { // the mode of the first frame throughout
-            EXPECT_EQ(std::pair(out.rate, out.frames() >= 4u * 44100), std::pair(44100, true)) << "played to the end";
-            continue;
-        }
-        const auto &expected = row.expected->samples;
+    for (const auto &[path, seekTo] : { std::pair(counterWav(), 5), std::pair(longMp3(), 7) }) {
+        SCOPED_TRACE(path);
+        const std::vector<int16_t> expected = decodeDirect(path).samples;
+        const Pcm out = playToFile(path, [&] { ASSERT_EQ(vbmp3_seek(seekTo), 1); });
         EXPECT_EQ(std::pair(out.rate, out.channels), std::pair(44100, 2));
-        if (row.seekTo < 0) {
-            EXPECT_TRUE(out.samples == expected);
-            continue;
-        }
         const auto join = std::mismatch(out.samples.begin(), out.samples.end(), expected.begin());
         const size_t k = size_t(join.first - out.samples.begin()) / 2 * 2; // whole frames before the join
-        const size_t skipped = size_t(row.seekTo) * 44100 * 2;
+        const size_t skipped = size_t(seekTo) * 44100 * 2;
         ASSERT_EQ(out.samples.size() - k, expected.size() - skipped);
         EXPECT_TRUE(
             std::equal(out.samples.begin() + ptrdiff_t(k), out.samples.end(), expected.begin() + ptrdiff_t(skipped)));
@@ -483,7 +475,6 @@ TEST_F(Vbmp3Api, EqualizerGainExactBypassAndVolume)
 
     EXPECT_EQ(vbmp3_getOutputVolume(), 0xFFFFFFFFu);
     ASSERT_EQ(vbmp3_setOutputVolume(0x8000FFFFu), 1); // right at half, left full
-    EXPECT_EQ(vbmp3_getOutputVolume(), 0x8000FFFFu);
     const Pcm scaled = playToFile(quietTone());
     ASSERT_EQ(scaled.frames(), in.frames());
     for (size_t i = 4410; i < scaled.frames(); ++i) {
@@ -492,9 +483,8 @@ TEST_F(Vbmp3Api, EqualizerGainExactBypassAndVolume)
     }
 }
 
-// The equalizer's sound as it was before it was vectorised: the RBJ peaking filters of the
-// bands below 0.45 x rate that are not at 0 dB, in band order, each in transposed direct
-// form II in float with coefficients designed in double.
+// The equalizer's sound before it was vectorised: RBJ peaking filters of the bands below 0.45 x rate not
+// at 0 dB, in band order, each in transposed direct form II in float with coefficients designed in double.
 std::vector<int16_t> referenceEqualizer(const Pcm &in, const std::array<int32_t, 10> &units)
 {
     static constexpr double kHz[10] = { 60, 170, 310, 600, 1000, 3000, 6000, 12000, 14000, 16000 };
@@ -509,13 +499,10 @@ std::vector<int16_t> referenceEqualizer(const Pcm &in, const std::array<int32_t,
         const double w0 = 2.0 * std::numbers::pi * kHz[band] / in.rate;
         const double alpha = std::sin(w0) / (2.0 * 1.41);
         const double a0 = 1.0 + alpha / a;
-        const auto b0 = static_cast<float>((1.0 + alpha * a) / a0);
-        const auto b1 = static_cast<float>(-2.0 * std::cos(w0) / a0);
-        const auto b2 = static_cast<float>((1.0 - alpha * a) / a0);
-        const auto a2 = static_cast<float>((1.0 - alpha / a) / a0);
+        const auto b0 = float((1.0 + alpha * a) / a0), b1 = float(-2.0 * std::cos(w0) / a0);
+        const auto b2 = float((1.0 - alpha * a) / a0), a2 = float((1.0 - alpha / a) / a0);
         for (size_t c = 0; c < channels; ++c) {
-            float s1 = 0;
-            float s2 = 0;
+            float s1 = 0, s2 = 0;
             for (size_t i = c; i < data.size(); i += channels) {
                 const float x = data[i];
                 const float y = b0 * x + s1;
@@ -530,8 +517,7 @@ std::vector<int16_t> referenceEqualizer(const Pcm &in, const std::array<int32_t,
     return out;
 }
 
-// Whatever preset, the file output of the equalizer is within one step of 16-bit sound of
-// that reference: a faster equalizer may round differently but must not sound different.
+// Whatever the preset, the equalizer's file output is within one 16-bit step of that reference.
 TEST_F(Vbmp3Api, EqualizerMatchesTheReferenceWithinOneLsb)
 {
     const std::array<std::string, 2> inputs = {
@@ -686,27 +672,10 @@ TEST_F(HostileApi, NamedPipesAreRefusedAtOnce)
     }
 }
 
-// WAV headers of absurd rates are refused; a second of silence follows each header.
-TEST_F(HostileApi, WavHeadersWithAbsurdRatesAreRefused)
-{
-    ASSERT_EQ(vbmp3_setOutput("null"), 1);
-    for (const auto &[rate, opened] : std::initializer_list<std::pair<uint32_t, int>> {
-             { 0x7FFFFFFF, 0 }, { 0x10000000, 0 }, { 400000, 0 }, { 500, 0 }, { 8000, 1 }, { 384000, 1 } }) {
-        SCOPED_TRACE(rate);
-        const std::string path = writeFile(workDir() / "rate.wav", pcmWav(rate, 2, std::string(44100 * 4, '\0')));
-        OpenInfo info;
-        EXPECT_EQ(vbmp3_open(path.c_str(), &info), opened);
-        EXPECT_EQ(vbmp3_play(), opened);
-        EXPECT_EQ(vbmp3_stop(), opened);
-    }
-}
-
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// Out of memory in vbmp3_play (a 384 kHz file's buffers under a tight address space limit) fails with 0
+// instead of ending the process; run in a fresh process, where no memory freed by earlier tests helps.
 // (Not under the sanitizers: their allocators end the process on exhaustion by design.)
-// Out of memory inside vbmp3_play (large buffers for a 384 kHz file under a tight address
-// space limit): the call fails with 0 instead of ending the process.  The test program
-// runs itself again for this test alone, so that no memory freed by earlier tests lets
-// the allocations succeed.
 TEST(HostileApiMemory, PlayThatRunsOutOfMemoryFailsInsteadOfAborting)
 {
     if (const char *path = std::getenv("VBMP3_TEST_OOM_FILE")) {
@@ -738,10 +707,9 @@ TEST(HostileApiMemory, PlayThatRunsOutOfMemoryFailsInsteadOfAborting)
 }
 #endif
 
-// Several threads at the library at once, as a player with a position timer, a spectrum box,
-// a lyrics timer, an equalizer window and a background tag reader calls it: run under
-// ThreadSanitizer by `make test-tsan`.  Whatever the interleaving, every answer stays in
-// range, and afterwards the library plays a track to its end exactly as before.
+// Threads at the library as a player's position, spectrum and lyrics timers, equalizer window and tag
+// reader call it (run under ThreadSanitizer by `make test-tsan`): every answer stays in range, and
+// afterwards the library plays a track to its end exactly as before.
 TEST_F(Vbmp3Stress, ControlAndPollingThreadsWhileTracksOpenPlaySeekAndEnd)
 {
     const std::vector<std::string> files
@@ -824,6 +792,220 @@ TEST_F(Vbmp3Stress, ControlAndPollingThreadsWhileTracksOpenPlaySeekAndEnd)
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(std::pair(g_endCount.load(), g_failedCount.load()), std::pair(ends + 1, failures));
     EXPECT_EQ(state(), State(VBMP3_STOPPED, 0)); // 0.4 s rounds down
+}
+
+std::vector<float> sine(double frequency, double amplitude, int rate, size_t frames, size_t channels)
+{
+    std::vector<float> out(frames * channels);
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i]
+            = static_cast<float>(amplitude * std::sin(2 * std::numbers::pi * frequency * double(i / channels) / rate));
+    return out;
+}
+
+// Level in dB of the first channel over frames [from, to).
+double levelDb(const std::vector<float> &data, size_t channels, size_t from, size_t to)
+{
+    double sum = 0;
+    for (size_t i = from; i < to; ++i)
+        sum += double(data[i * channels]) * data[i * channels];
+    return 10.0 * std::log10(sum / double(to - from));
+}
+
+TEST(Equalizer, GlidesToNewGainsWithin50msWithoutClicks)
+{
+    const int rate = 48000;
+    vbmp3::Equalizer eq;
+    eq.configure(rate, 2, {});
+    const auto process = [&](std::vector<float> &data) { // in small pieces, as the output thread does
+        for (size_t at = 0; at < data.size() / 2; at += 480)
+            eq.process(data.data() + 2 * at, 480);
+    };
+    std::vector<float> data = sine(1000, 0.25, rate, rate / 2, 2);
+    const std::vector<float> original = data;
+    vbmp3::Equalizer::Units bands {};
+    bands[4] = 60;
+    eq.setTargets(bands);
+    process(data);
+    // 50 ms after the change the level is there (allowing for the filter's own settling).
+    const size_t after = rate / 20;
+    EXPECT_NEAR(levelDb(data, 2, after, after + 4800) - levelDb(original, 2, after, after + 4800), 12.0, 0.3);
+    // No step larger than the boosted sine's own steepest slope (plus a little).
+    double maxStep = 0;
+    for (size_t i = 0; i < after; ++i)
+        maxStep = std::max(maxStep, std::fabs(double(data[2 * i + 2]) - data[2 * i]));
+    EXPECT_LT(maxStep, 1.0 * 2 * std::numbers::pi * 1000 / rate * 1.15);
+
+    // Back to flat: after the glide and the filters' decay the samples pass untouched.
+    eq.setTargets({});
+    data = sine(1000, 0.25, rate, rate, 2);
+    process(data);
+    EXPECT_TRUE(std::equal(data.end() - 9600, data.end(), sine(1000, 0.25, rate, rate, 2).end() - 9600));
+}
+
+TEST(BandAnalyzer, PeakBandAndScale)
+{
+    vbmp3::BandAnalyzer analyzer;
+    const struct {
+        int rate;
+        double frequency, amplitude;
+        int minLevel, maxLevel;
+    } rows[] = {
+        { 48000, 12000, 0.1, 76, 80 }, // -20 dB
+        { 22050, 440, 1.0, 116, 120 }, { 44100, 1000, 0.0005, 0, 6 }, // -66 dB: near the floor
+    };
+    int32_t levels[256];
+    for (const auto &row : rows) {
+        SCOPED_TRACE(testing::Message() << row.frequency << " Hz at " << row.rate << ", " << row.amplitude);
+        const std::vector<float> data
+            = sine(row.frequency, row.amplitude, row.rate, vbmp3::BandAnalyzer::windowFor(row.rate), 2);
+        analyzer.analyze(data.data(), 2, 1, row.rate, levels);
+        const int peak = static_cast<int>(std::max_element(levels, levels + 256) - levels);
+        EXPECT_TRUE(levels[peak] >= row.minLevel && levels[peak] <= row.maxLevel) << levels[peak];
+        if (row.minLevel > 0) {
+            EXPECT_NEAR(40.0 * std::pow(16000.0 / 40.0, peak / 255.0) / row.frequency, 1.0, 0.04);
+        }
+    }
+}
+
+// The sound-server output plays at a private server's pace (44.1 kHz resampled to 48 kHz), and a stream
+// whose server goes between the last write and the drain still drains.
+TEST(PulseOutput, PlaysThroughAServerAndDrainsAfterItDies)
+{
+    PulseServer server;
+    if (!server.ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+    vbmp3::OutputFormat format;
+    format.deviceRate = 48000;
+    auto out = vbmp3::makePulseOutput();
+    if (!out->open(format))
+        GTEST_SKIP() << "the private PulseAudio server did not answer";
+    const auto drain = [](vbmp3::Output &out, Clock::time_point until) {
+        out.startDrain();
+        while (!out.drained() && Clock::now() < until)
+            std::this_thread::sleep_for(5ms);
+        return out.drained();
+    };
+    // Never faster than real time (the private null sink may sleep two seconds before taking data).
+    const std::vector<float> half = sine(440, 0.3, 44100, 44100 / 2, 2);
+    const auto start = Clock::now();
+    for (size_t written = 0, n; written < half.size() / 2 && Clock::now() - start < 5s; written += n)
+        if ((n = std::min(out->room(), half.size() / 2 - written)) == 0)
+            out->waitForRoom(20ms);
+        else
+            out->write(half.data() + 2 * written, n);
+    EXPECT_GT(out->delayFrames(), 0);
+    EXPECT_TRUE(drain(*out, start + 5s));
+    const double took = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_TRUE(took > 0.45 && took < 4.5) << took;
+    out->close();
+
+    format = {};
+    format.channels = 1;
+    auto drainingOut = vbmp3::makePulseOutput();
+    ASSERT_TRUE(drainingOut->open(format));
+    ASSERT_GE(drainingOut->room(), 2000u);
+    drainingOut->write(sine(440, 0.3, 44100, 2000, 1).data(), 2000);
+    server.stop();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(drain(*drainingOut, Clock::now() + 2s)) << "a stream that died before its drain never drains";
+}
+
+// A stream whose sample rate changes midway ends there; libmpg123 is not asked for more
+// (reading or seeking after its format error crashed it).
+TEST(MpegSource, RateChangeMidwayEndsTheTrackForGood)
+{
+    if (!haveTools())
+        GTEST_SKIP() << "sox and lame are needed to make the fixtures";
+    const std::string path = fixture("ratechange.mp3",
+        "sox -n -r 44100 -c 2 -b 16 -t wav - synth 1 sine 440 | lame --quiet -b 128 - a.mp3 && "
+        "sox -n -r 32000 -c 2 -b 16 -t wav - synth 1 sine 440 | lame --quiet -b 128 - b.mp3 && "
+        "cat a.mp3 b.mp3 > %o");
+    auto source = vbmp3::openSource(path, vbmp3::probeFile(path));
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->info().rate, 44100);
+    std::vector<float> buffer(4096 * 2);
+    size_t total = 0;
+    while (size_t n = source->read(buffer.data(), 4096))
+        total += n;
+    EXPECT_TRUE(total >= 44100u && total < 44100u + 4096u) << total;
+    source->seek(0);
+    EXPECT_EQ(source->read(buffer.data(), 4096), 0u);
+}
+
+// Every ISO and MPEG-2 Layer III vector decodes with full accuracy: RMS difference below
+// 1/sqrt(12) LSB and no sample more than 2 LSB off.
+TEST(Compliance, LayerIIIVectorsDecodeToTheReference)
+{
+    const std::filesystem::path dir = std::filesystem::path(KESTRINE_SHARED_TESTDATA) / "minimp3-vectors";
+    if (!std::filesystem::is_directory(dir))
+        GTEST_SKIP() << dir << " is absent";
+    std::vector<std::filesystem::path> vectors;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().extension() == ".bit")
+            vectors.push_back(entry.path());
+    std::sort(vectors.begin(), vectors.end());
+
+    int checked = 0;
+    for (const auto &bit : vectors) {
+        const std::string name = bit.stem().string(), pcm = readFile(dir / (name + ".pcm"));
+        SCOPED_TRACE(name);
+        const bool modeChanges = name == "l3-he_mode";
+        const Pcm ours = decodeDirect(bit.string(), modeChanges ? 2 : 0);
+        std::vector<int16_t> reference(pcm.size() / 2); // signed 16-bit little-endian
+        std::memcpy(reference.data(), pcm.data(), 2 * reference.size());
+        if (reference.empty()) {
+            EXPECT_TRUE(ours.samples.empty()) << "no audio expected";
+            continue;
+        }
+        if (name.starts_with("l3-nonstandard") || name == "l3-test45" || name == "l3-test46")
+            continue; // informative only: decoded without harm
+        ASSERT_GT(ours.channels, 0) << "not decoded";
+        const size_t frameSamples = ours.rate >= 32000 ? 1152 : 576, channels = size_t(ours.channels);
+        double sumSquares = 0;
+        int maxAbs = 0;
+        size_t count = 0;
+        const auto add = [&](int a, int b) {
+            maxAbs = std::max(maxAbs, std::abs(a - b));
+            sumSquares += double(a - b) * (a - b);
+            ++count;
+        };
+        if (modeChanges) {
+            // The reference holds each frame in its own mode, ours is stereo: skip the frame after a change.
+            const std::string bytes = readFile(bit);
+            size_t r = 0, o = 0, previous = 0;
+            for (size_t pos = 0; pos + 4 <= bytes.size();) {
+                const auto h = vbmp3::parseMpegHeader(reinterpret_cast<const uint8_t *>(bytes.data() + pos));
+                if (!h || h->frameBytes() == 0) {
+                    ++pos;
+                    continue;
+                }
+                pos += size_t(h->frameBytes());
+                const size_t mode = h->mode == 3 ? 1 : 2;
+                const bool skip = previous != 0 && mode != previous;
+                previous = mode;
+                for (size_t i = 0; i < frameSamples && r + mode <= reference.size() && o + 2 <= ours.samples.size();
+                     ++i, r += mode, o += 2)
+                    for (size_t c = 0; c < mode && !skip; ++c)
+                        add(ours.samples[o + c], reference[r + c]);
+            }
+        } else {
+            // l3-sin1k0db's reference starts two frames late (their bit reservoir is missing).
+            const size_t skip = name == "l3-sin1k0db" ? 2 * frameSamples * channels : 0;
+            ASSERT_GE(ours.samples.size(), skip + reference.size()) << "shorter than the reference";
+            EXPECT_LE(ours.samples.size(), skip + reference.size() + 2 * frameSamples * channels)
+                << "more than two frames beyond the reference";
+            for (size_t i = 0; i < reference.size(); ++i)
+                add(ours.samples[skip + i], reference[i]);
+        }
+        const double rms = std::sqrt(sumSquares / double(std::max<size_t>(count, 1)));
+        std::cout << "  " << name << ": rms " << rms << " LSB, max " << maxAbs << " LSB over " << count << " samples\n";
+        EXPECT_GT(count, reference.size() / 2);
+        EXPECT_LT(rms, 1.0 / std::sqrt(12.0));
+        EXPECT_LE(maxAbs, 2);
+        ++checked;
+    }
+    EXPECT_GE(checked, 15);
 }
 
 } // namespace
