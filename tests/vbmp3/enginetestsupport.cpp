@@ -10,9 +10,6 @@
 #include <csignal>
 #include <cstdlib>
 
-namespace enginetest
-{
-
 const std::filesystem::path &workDir()
 {
     static const struct TempDir {
@@ -117,5 +114,3 @@ Pcm decodeDirect(const std::string &path, int channels)
             pcm.samples.push_back(vbmp3::floatToS16(buffer[i]));
     return pcm;
 }
-
-} // namespace enginetest

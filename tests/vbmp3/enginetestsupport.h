@@ -10,9 +10,6 @@
 #include <string>
 #include <vector>
 
-namespace enginetest
-{
-
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
 inline std::string readFile(const std::filesystem::path &path)
@@ -133,5 +130,3 @@ Pcm readWav(const std::string &path);
 
 // The file decoded straight through the library's own source; `channels` 0 keeps the file's.
 Pcm decodeDirect(const std::string &path, int channels = 0);
-
-} // namespace enginetest

@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 namespace
 {
 
-using namespace enginetest;
 using Texts = std::pair<std::string, std::string>;
 
 const auto field = [](const char *f, size_t n = 128) { return std::string(f, strnlen(f, n)); };
@@ -69,8 +68,7 @@ protected:
     {
         ASSERT_TRUE(run("sox -n -r 44100 -c 2 -b 16 t.wav synth 1 sine 440 && lame --quiet -b 128 t.wav cbr.mp3"
                         " && lame --quiet -b 128 -t t.wav bare.mp3 && lame --quiet -V 2 t.wav vbr.mp3"
-                        " && lame --quiet -b 64 --resample 22.05 t.wav mpeg2.mp3"
-                        " && lame --quiet -b 128 --add-id3v2 --tt T --ta A --tl L t.wav tagged.mp3"))
+                        " && lame --quiet -b 64 --resample 22.05 t.wav mpeg2.mp3"))
             << "sox and lame make the fixtures";
         s_cbr = readFile(workDir() / "cbr.mp3");
         ASSERT_GT(s_cbr.size(), 10000u);
@@ -100,7 +98,6 @@ TEST_F(Fixtures, TypeCodesAndAudioRange)
         int64_t audioOffset, audioSize; // -1: not checked
     } cases[] = {
         { "plain mp3", mp3, 0, 0, n },
-        { "mp3 with lame's ID3v2 and ID3v1", readFile(file("tagged.mp3")), 16, -1, -1 },
         { "ID3v2 then tag padding", tag + std::string(300, '\0') + mp3, 0, t + 300, n },
         { "junk before the first frame", std::string(700, 'j') + mp3, 0, 700, n },
         { "ID3v1", mp3 + id3v1("a", "b"), 16, 0, n },
