@@ -32,25 +32,15 @@ inline std::string repeat(const std::string &s, size_t times)
     return out;
 }
 
-inline std::string le16(unsigned v)
-{
-    return { char(v & 0xFF), char((v >> 8) & 0xFF) };
-}
-
-inline std::string le32(size_t v)
-{
-    return le16(unsigned(v & 0xFFFF)) + le16(unsigned((v >> 16) & 0xFFFF));
-}
-
-inline std::string chunk(const std::string &id, const std::string &data)
-{
+// Little-endian numbers, RIFF chunks and forms.
+inline const auto le16 = [](unsigned v) { return std::string { char(v & 0xFF), char((v >> 8) & 0xFF) }; };
+inline const auto le32 = [](size_t v) { return le16(unsigned(v & 0xFFFF)) + le16(unsigned((v >> 16) & 0xFFFF)); };
+inline const auto chunk = [](const std::string &id, const std::string &data) {
     return id + le32(data.size()) + data + std::string(data.size() % 2, '\0');
-}
-
-inline std::string riff(const std::string &form, const std::string &chunks)
-{
+};
+inline const auto riff = [](const std::string &form, const std::string &chunks) {
     return "RIFF" + le32(4 + chunks.size()) + form + chunks;
-}
+};
 
 // A 16-bit PCM WAV whose header claims `rate` and `channels`, holding `data`.
 inline std::string pcmWav(uint32_t rate, unsigned channels, const std::string &data)

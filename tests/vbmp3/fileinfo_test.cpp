@@ -481,11 +481,10 @@ TEST(LyricsTimeline, FillsFiveLinesInStep)
         LyricsLines out;
         std::memset(&out, 0x55, sizeof out);
         s.timeline.fill(s.ms, &out);
-        EXPECT_EQ(out.current, s.current);
-        EXPECT_EQ(std::vector<std::string>(
-                      { field(out.line0), field(out.line1), field(out.line2), field(out.line3), field(out.line4) }),
-            s.lines);
-        EXPECT_EQ(s.timeline.msUntilNext(s.ms), s.untilNext);
+        const std::vector<std::string> lines
+            = { field(out.line0), field(out.line1), field(out.line2), field(out.line3), field(out.line4) };
+        EXPECT_EQ(
+            std::tuple(out.current, lines, s.timeline.msUntilNext(s.ms)), std::tuple(s.current, s.lines, s.untilNext));
     }
 }
 
