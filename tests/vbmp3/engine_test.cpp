@@ -142,9 +142,8 @@ protected:
     }
 
     // What the file output holds once `path` played to its end; `whilePlaying` runs after play().
-    template <typename F = void (*)()>
     static Pcm playToFile(
-        const std::string &path, F whilePlaying = [] {})
+        const std::string &path, const std::function<void()> &whilePlaying = [] {})
     {
         const std::string out = (workDir() / "out.wav").string();
         EXPECT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
