@@ -1,5 +1,6 @@
-// vbmp3bench FILE [eq] [spectrum] [null]: plays FILE through libvbmp3.so's file output
-// into /dev/null as fast as decoding allows, optionally with the equalizer on and with the
+// vbmp3bench FILE [eq|eq=G1,...,G10] [spectrum] [null]: plays FILE through libvbmp3.so's
+// file output into /dev/null as fast as decoding allows, optionally with the equalizer on
+// (the player's "Vocal" curve, or the ten gains given in units of 0.2 dB) and with the
 // spectrum read five times per second of audio, then prints
 //   audio_seconds cpu_seconds peak_rss_kib wakeups
 // With "null" it plays the first 10 s through the null output in real time instead (the
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sys/resource.h>
 #include <thread>
@@ -30,13 +32,23 @@ void onMessage(int32_t message, int32_t)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: vbmp3bench FILE [eq] [spectrum]\n");
+        std::fprintf(stderr, "usage: vbmp3bench FILE [eq|eq=G1,...,G10] [spectrum] [null]\n");
         return 2;
     }
     bool eq = false;
     bool spectrum = false;
     bool realTime = false;
+    int32_t curve[10] = { -20, -20, -20, 10, 30, 40, 20, 30, 10, 10 }; // the player's "Vocal" curve
     for (int i = 2; i < argc; ++i) {
+        if (std::strncmp(argv[i], "eq=", 3) == 0) {
+            eq = true;
+            const char *p = argv[i] + 3;
+            for (int32_t &gain : curve) {
+                char *end = nullptr;
+                gain = static_cast<int32_t>(std::strtol(p, &end, 10));
+                p = *end == ',' ? end + 1 : end;
+            }
+        }
         eq = eq || std::strcmp(argv[i], "eq") == 0;
         spectrum = spectrum || std::strcmp(argv[i], "spectrum") == 0;
         realTime = realTime || std::strcmp(argv[i], "null") == 0;
@@ -44,10 +56,8 @@ int main(int argc, char **argv)
     vbmp3_init();
     vbmp3_callback(onMessage);
     vbmp3_setOutput(realTime ? "null" : "file:/dev/null");
-    if (eq) {
-        const int32_t vocal[10] = { -20, -20, -20, 10, 30, 40, 20, 30, 10, 10 }; // the player's "Vocal" curve
-        vbmp3_setEqualizer(vocal);
-    }
+    if (eq)
+        vbmp3_setEqualizer(curve);
     OpenInfo info;
     if (!vbmp3_open(argv[1], &info) || !vbmp3_play()) {
         std::fprintf(stderr, "vbmp3bench: cannot play %s\n", argv[1]);

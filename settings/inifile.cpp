@@ -146,12 +146,12 @@ std::optional<QString> IniFile::value(const QString &section, const QString &key
     if (bytes.size() >= 2 && (bytes.front() == '"' || bytes.front() == '\'') && bytes.back() == bytes.front())
         bytes = bytes.mid(1, bytes.size() - 2);
     if (bytes.size() > MaxValueBytes) {
-        const qsizetype cut = m_encoding == Encoding::Utf8
+        const qsizetype cut = line.utf8
             ? static_cast<qsizetype>(utf8CutLength(std::string_view(bytes.constData(), bytes.size()), MaxValueBytes))
             : cp932CutLength(bytes, MaxValueBytes);
         bytes.truncate(cut);
     }
-    return decode(bytes);
+    return decode(bytes, line.utf8);
 }
 
 QString IniFile::value(const QString &section, const QString &key, const QString &defaultValue) const
@@ -167,21 +167,26 @@ bool IniFile::setValue(const QString &section, const QString &key, const QString
         || section.contains(u']') || key.contains(u'=') || keyName.startsWith(u';') || keyName.startsWith(u'['))
         return false;
 
-    const std::optional<QByteArray> encodedValue = encode(value);
-    const std::optional<QByteArray> encodedKey = encode(keyName);
-    const std::optional<QByteArray> sectionLineText = encode(QStringLiteral("[%1]").arg(sectionName));
-    if (!encodedValue || !encodedKey || !sectionLineText)
-        return false;
     const qsizetype sectionLine = findSection(sectionName);
-    if (sectionLine < 0) {
-        insertLine(static_cast<qsizetype>(m_lines.size()), *sectionLineText);
-        insertLine(static_cast<qsizetype>(m_lines.size()), *encodedKey + '=' + *encodedValue);
-        return true;
-    }
     const qsizetype keyLine = findKey(sectionLine, keyName);
     if (keyLine >= 0) {
         Line &line = m_lines[keyLine];
-        line.raw = line.raw.left(line.valueAt) + *encodedValue;
+        const std::optional<QByteArray> raw = composeLine(line.raw.left(line.valueAt), line.utf8, value);
+        if (!raw)
+            return false;
+        line.raw = *raw;
+        parse(line);
+        return true;
+    }
+    const std::optional<QByteArray> keyText = composeLine({}, true, keyName + u'=' + value);
+    if (!keyText)
+        return false;
+    if (sectionLine < 0) {
+        const std::optional<QByteArray> sectionText = composeLine({}, true, QStringLiteral("[%1]").arg(sectionName));
+        if (!sectionText)
+            return false;
+        insertLine(static_cast<qsizetype>(m_lines.size()), *sectionText);
+        insertLine(static_cast<qsizetype>(m_lines.size()), *keyText);
         return true;
     }
     qsizetype after = sectionLine;
@@ -191,21 +196,22 @@ bool IniFile::setValue(const QString &section, const QString &key, const QString
         if (m_lines[i].kind == Kind::Key)
             after = i;
     }
-    insertLine(after + 1, *encodedKey + '=' + *encodedValue);
+    insertLine(after + 1, *keyText);
     return true;
 }
 
-void IniFile::parse(Line &line) const
+void IniFile::parse(Line &line)
 {
     line.kind = Kind::Other;
     line.name.clear();
     line.valueAt = -1;
+    line.utf8 = isValidUtf8(std::string_view(line.raw.constData(), static_cast<size_t>(line.raw.size())));
     const QByteArray trimmed = trimBlanks(line.raw);
     if (trimmed.isEmpty() || trimmed.front() == ';')
         return;
     if (trimmed.front() == '[') {
         // Decoded before looking for ']', which can be the second byte of a CP932 character.
-        const QString text = decode(trimmed.mid(1));
+        const QString text = decode(trimmed.mid(1), line.utf8);
         const qsizetype close = text.indexOf(u']');
         line.kind = Kind::Section;
         line.name = (close < 0 ? text : text.left(close)).trimmed();
@@ -215,7 +221,7 @@ void IniFile::parse(Line &line) const
     const qsizetype eq = line.raw.indexOf('=');
     if (eq < 0)
         return;
-    const QString name = decode(trimBlanks(line.raw.left(eq)));
+    const QString name = decode(trimBlanks(line.raw.left(eq)), line.utf8);
     if (name.isEmpty())
         return;
     line.kind = Kind::Key;
@@ -223,25 +229,45 @@ void IniFile::parse(Line &line) const
     line.valueAt = eq + 1;
 }
 
-QString IniFile::decode(const QByteArray &bytes) const
+QString IniFile::decode(const QByteArray &bytes, bool utf8)
 {
-    if (m_encoding == Encoding::Utf8)
+    if (utf8)
         return QString::fromUtf8(bytes);
     return QString::fromStdString(cp932ToUtf8(std::string_view(bytes.constData(), bytes.size())));
 }
 
-std::optional<QByteArray> IniFile::encode(const QString &text) const
+std::optional<QByteArray> IniFile::encode(const QString &text, Encoding encoding)
 {
     // The converter marks a character with no CP932 form (written '?'); without a
     // converter it gives nothing.  Decoding the bytes again catches both, and a lone
     // surrogate in UTF-8.
     bool ok = true;
-    const QByteArray bytes = m_encoding == Encoding::Utf8
-        ? text.toUtf8()
-        : QByteArray::fromStdString(utf8ToCp932(text.toStdString(), &ok));
-    if (!ok || decode(bytes) != text)
+    const QByteArray bytes
+        = encoding == Encoding::Utf8 ? text.toUtf8() : QByteArray::fromStdString(utf8ToCp932(text.toStdString(), &ok));
+    if (!ok || decode(bytes, encoding == Encoding::Utf8) != text)
         return std::nullopt;
     return bytes;
+}
+
+std::optional<QByteArray> IniFile::composeLine(const QByteArray &head, bool headUtf8, const QString &text) const
+{
+    // What the file's encoding cannot hold fails, as it always has; UTF-8 stands in only
+    // for bytes that would read as something else on a line of their own (CP932 bytes
+    // that happen to be valid UTF-8, or a CP932 head beside a UTF-8 body).
+    if (!encode(text, m_encoding))
+        return std::nullopt;
+    const QString headText = decode(head, headUtf8);
+    const std::optional<QByteArray> tries[][2] = { { head, encode(text, m_encoding) },
+        { head, encode(text, Encoding::Utf8) }, { encode(headText, Encoding::Utf8), encode(text, Encoding::Utf8) } };
+    for (const auto &t : tries) {
+        if (!t[0] || !t[1])
+            continue;
+        const QByteArray raw = *t[0] + *t[1];
+        const bool utf8 = isValidUtf8(std::string_view(raw.constData(), static_cast<size_t>(raw.size())));
+        if (decode(raw.left(t[0]->size()), utf8) == headText && decode(raw.mid(t[0]->size()), utf8) == text)
+            return raw;
+    }
+    return std::nullopt;
 }
 
 qsizetype IniFile::findSection(const QString &section) const

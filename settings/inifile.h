@@ -6,8 +6,13 @@
 // Reading follows the rules of the Windows INI reader the settings file comes from:
 // section and key names match without regard to case, the first matching section and the
 // first matching key in it count, blanks around a value are dropped and so is one pair of
-// enclosing matching quotes (' or "), and a value longer than 249 bytes (in the file's
+// enclosing matching quotes (' or "), and a value longer than 249 bytes (in its line's
 // encoding) reads back cut to 249 bytes at a character boundary.
+//
+// Encodings: each line reads as UTF-8 when its bytes are valid UTF-8, else as CP932, so a
+// file may mix the two and writing one line never changes how another reads.  A written
+// line takes the file's encoding when it reads back exactly so, else UTF-8; text that the
+// file's encoding cannot hold is not written.
 #pragma once
 
 #include <QByteArray>
@@ -31,7 +36,8 @@ public:
 
     // Reads the file at path.  A missing file gives an empty document and true; a file
     // that exists but cannot be read (a folder, no permission) gives false and leaves the
-    // document empty.  The file is UTF-8 when its bytes are valid UTF-8, else CP932.
+    // document empty.  The file's encoding (the one written lines prefer) is UTF-8 when
+    // all its bytes are valid UTF-8, else CP932.
     bool load(const QString &path);
     // Takes bytes as the content of a file.
     void setContent(const QByteArray &bytes);
@@ -71,12 +77,18 @@ private:
         Kind kind = Kind::Other;
         QString name; // section or key name, decoded and trimmed
         qsizetype valueAt = -1; // Key: offset of the value in raw (after '=')
+        bool utf8 = true; // raw is valid UTF-8, so it reads as UTF-8
     };
 
-    void parse(Line &line) const;
-    QString decode(const QByteArray &bytes) const;
-    // nullopt when text does not come back from its bytes unchanged.
-    std::optional<QByteArray> encode(const QString &text) const;
+    static void parse(Line &line);
+    static QString decode(const QByteArray &bytes, bool utf8);
+    // nullopt when the encoding cannot hold text (a character with no CP932 form, no
+    // CP932 converter, a lone surrogate).
+    static std::optional<QByteArray> encode(const QString &text, Encoding encoding);
+    // head + text as a line's bytes: in the file's encoding when the line reads back as
+    // head's reading + text so, else in UTF-8 (head re-encoded too if need be); nullopt
+    // when the file's encoding cannot hold text or no form reads back.
+    std::optional<QByteArray> composeLine(const QByteArray &head, bool headUtf8, const QString &text) const;
     qsizetype findSection(const QString &section) const;
     // Index of the key line in the section starting at sectionLine, or -1.
     qsizetype findKey(qsizetype sectionLine, const QString &key) const;

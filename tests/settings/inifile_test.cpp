@@ -145,4 +145,15 @@ TEST(IniFile, Cp932FileWithCrLfStaysCp932)
                    "Op_17=C:\\\x83\x5c\x95\x5c\\\r\n"
                    "[\x8c\x9f\x8d\xf5\x90\xdd\x92\xe8]\r\n" // 検索設定
                    "MP3=1\r\n"));
+
+    // Lines of UTF-8 and of CP932 in one file each read in their own encoding, and a write
+    // that replaces the only CP932 bytes changes how no other line reads (found by
+    // fuzz_ini); CP932 bytes that would read as other UTF-8 ("ﾂ｡" is C2 A1, "¡") go as UTF-8.
+    IniFile mixed = doc("[A]\nu=\xe6\x9b\xb2\nc=\x8b\xc8\n"); // 曲 in UTF-8, then in CP932
+    EXPECT_TRUE(mixed.setValue("A", "c", "x"));
+    EXPECT_TRUE(mixed.setValue("A", "k", QStringLiteral("ﾂ｡")));
+    EXPECT_EQ(mixed.content(), QByteArray("[A]\nu=\xe6\x9b\xb2\nc=x\nk=\xef\xbe\x82\xef\xbd\xa1\n"));
+    const IniFile reread = doc(mixed.content());
+    EXPECT_EQ(reread.value("A", "u"), QStringLiteral("曲"));
+    EXPECT_EQ(reread.value("A", "k"), QStringLiteral("ﾂ｡"));
 }

@@ -815,6 +815,67 @@ TEST(Equalizer, GlidesToNewGainsWithin50msWithoutClicks)
     EXPECT_TRUE(std::equal(data.end() - 9600, data.end(), sine(1000, 0.25, rate, rate, 2).end() - 9600));
 }
 
+// The vectorised cascade against the plain one in float that it reorders (not against one
+// in double: float rounding alone puts both up to ~3 LSB away from that), noise on the left
+// and a sweep on the right, in pieces of odd sizes, through a glide between two curves with
+// every band in use.
+TEST(Equalizer, CascadeWithinOneLsbOfAPlainCascadeWhileGliding)
+{
+    const int rate = 44100;
+    std::vector<float> data(2 * rate);
+    uint32_t seed = 1;
+    for (size_t i = 0; i < data.size(); i += 2) {
+        seed = seed * 1664525u + 1013904223u;
+        const double t = double(i / 2) / rate;
+        data[i] = 0.25f * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
+        data[i + 1] = static_cast<float>(0.25 * std::sin(2 * std::numbers::pi * (20 * t + 10000 * t * t)));
+    }
+    std::vector<float> expected = data;
+    const vbmp3::Equalizer::Units first { -20, -20, -20, 10, 30, 40, 20, 30, 10, 10 };
+    const vbmp3::Equalizer::Units second { 60, -50, 40, -30, 20, -10, 15, -25, 35, -45 };
+    vbmp3::Equalizer eq;
+    eq.configure(rate, 2, first);
+    double db[10], step[10] = {};
+    float k[10][4], s[10][2][2] = {};
+    auto design = [&](int b) {
+        const double a = std::pow(10.0, db[b] / 40.0), w0 = 2 * std::numbers::pi * eq.kFrequencies[b] / rate;
+        const double alpha = std::sin(w0) / (2.0 * eq.kQ), a0 = 1.0 + alpha / a;
+        k[b][0] = float((1.0 + alpha * a) / a0), k[b][1] = float(-2.0 * std::cos(w0) / a0);
+        k[b][2] = float((1.0 - alpha * a) / a0), k[b][3] = float((1.0 - alpha / a) / a0);
+    };
+    for (int b = 0; b < 10; ++b)
+        db[b] = first[b] * 0.2, design(b);
+    const size_t pieces[] = { 1000, 7, 333, 32, 1, 4096, 45 };
+    for (size_t at = 0, p = 0, n = 0; at < size_t(rate); at += n, ++p) {
+        n = std::min(pieces[p % 7], size_t(rate) - at);
+        if (p == 10) { // the glide: 20 ms in blocks of 32 frames from each piece's start
+            eq.setTargets(second);
+            for (int b = 0; b < 10; ++b)
+                step[b] = (second[b] * 0.2 - db[b]) / 28;
+        }
+        eq.process(data.data() + 2 * at, n);
+        for (size_t i = 0; i < n; ++i) {
+            for (int b = 0; b < 10 && i % 32 == 0 && step[b] != 0; ++b) {
+                const double to = second[b] * 0.2;
+                db[b] = step[b] > 0 ? std::min(db[b] + step[b], to) : std::max(db[b] + step[b], to);
+                step[b] = db[b] == to ? 0 : step[b];
+                design(b);
+            }
+            for (int b = 0; b < 10; ++b) {
+                for (size_t c = 0; c < 2; ++c) {
+                    float &x = expected[2 * (at + i) + c];
+                    const float y = k[b][0] * x + s[b][c][0];
+                    s[b][c][0] = (k[b][1] * x + s[b][c][1]) - k[b][1] * y;
+                    s[b][c][1] = k[b][2] * x - k[b][3] * y;
+                    x = y;
+                }
+            }
+        }
+    }
+    for (size_t i = 0; i < data.size(); ++i)
+        ASSERT_LT(std::fabs(data[i] - expected[i]) * 32768, 1.0f) << "sample " << i;
+}
+
 TEST(BandAnalyzer, PeakBandAndScale)
 {
     vbmp3::BandAnalyzer analyzer;

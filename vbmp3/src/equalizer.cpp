@@ -139,7 +139,8 @@ void Equalizer::processBlock(float *data, size_t frames)
     if (count == 0 || frames == 0)
         return;
     if (!m_cascade) {
-        const CascadeKernel fast = avx2Cascade();
+        const CascadeKernel widest = avx512Cascade();
+        const CascadeKernel fast = widest ? widest : avx2Cascade();
         m_cascade = fast ? fast : baselineCascade();
     }
     m_cascade(bands, count, data, frames, m_channels);
@@ -147,7 +148,7 @@ void Equalizer::processBlock(float *data, size_t frames)
 
 CascadeKernel baselineCascade()
 {
-    return &cascadeAny<4>;
+    return &cascadeAny<4, 2>;
 }
 
 } // namespace vbmp3

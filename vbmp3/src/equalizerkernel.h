@@ -1,8 +1,9 @@
 // The equalizer's inner loop: a cascade of biquads over interleaved frames.  Written once
 // for any vector width and compiled per instruction set: equalizer.cpp instantiates it for
-// the baseline (SSE2, 4 lanes), equalizerkernel_avx2.cpp for AVX2 (8 lanes).  Both do the
-// same float operations in the same order, unfused, so they give the same samples bit for
-// bit.  The templates live in an unnamed namespace so that each file keeps its own copy.
+// the baseline (SSE2, 4 lanes), equalizerkernel_avx2.cpp for AVX2 (8 lanes) and
+// equalizerkernel_avx512.cpp for AVX-512VL (8 lanes, more registers).  All do the same
+// float operations in the same order, unfused, so they give the same samples bit for bit.  The templates live in an
+// unnamed namespace so that each file keeps its own copy.
 #pragma once
 
 #include <cstddef>
@@ -24,8 +25,9 @@ struct BiquadState {
 using CascadeKernel = void (*)(BiquadState **bands, int count, float *data, size_t frames, int channels);
 
 CascadeKernel baselineCascade();
-// nullptr unless built for x86-64 and the processor has AVX2.
+// nullptr unless built for x86-64 and the processor has AVX2 (AVX-512F and VL).
 CascadeKernel avx2Cascade();
+CascadeKernel avx512Cascade();
 
 namespace
 {
@@ -48,25 +50,29 @@ template <> struct Lanes<8> {
 };
 
 // The cascade as a systolic array: a vector holds L/2 bands of both channels (lanes
-// {left k, right k, left k+1, right k+1, ...}); at step n band j filters sample n - j,
-// taking what band j - 1 made of that sample at step n - 1.  Within a step no band waits
+// {left k, right k, left k+1, right k+1, ...}); at step n band j filters sample n - S j,
+// taking what band j - 1 made of that sample at step n - S.  Within a step no band waits
 // for another, so the vector units work on all bands at once, and every band still sees
 // every sample once and in order: the result is that of the plain cascade, not delayed.
 // Bands are padded with identities (b0 = 1: y = x exactly) to whole vectors.
 //
-// What bounds the speed is the recursion through y (every band waits for its own last
-// output, and every vector for its own last outputs through the shift), so the sum is
-// ordered to leave one multiplication and one subtraction after y: b1 x + s2 is ready
-// before y is.
-template <int L, int V> struct Cascade {
+// What bounds the speed is the recursion through y: every band waits for its own last
+// output, so the sum is ordered to leave one multiplication and one subtraction after y
+// (b1 x + s2 is ready before y is).  With S = 1 every vector would also wait for the
+// shuffle of its neighbours' last outputs; S >= 2 gives that shuffle a step of its own,
+// at the price of S generations of outputs in registers (S = 3 wants AVX-512's 32).
+template <int L, int V, int S> struct Cascade {
     using F = typename Lanes<L>::V;
     using M = typename Lanes<L>::M;
     static constexpr int kPerVector = L / 2;
     static constexpr int kBands = V * kPerVector;
+    static constexpr size_t kSkew = S;
+    static constexpr size_t kLast = kSkew * (kBands - 1); // the step the last band starts
 
     F b0[V], b1[V], b2[V], a1[V], a2[V];
     F s1[V], s2[V];
-    F out[V] = {}; // what each band made at the last step
+    // What each band made at the last kSkew steps (step n's in out[n % kSkew]).
+    F out[kSkew][V] = {};
 
     static inline F filter(F x, F &s1, F &s2, F b0, F b1, F b2, F a1, F a2)
     {
@@ -106,46 +112,58 @@ template <int L, int V> struct Cascade {
 
     // Steps where every band has a sample: no masks; the memory and the outputs stay in
     // registers, the coefficients are read where they are (not on the critical path).
+    // Unrolled by kSkew so that every generation of outputs has a register of its own.
     void fullSteps(size_t from, size_t to, float *data, int channels)
     {
-        F ls1[V], ls2[V], y[V];
+        F ls1[V], ls2[V], y[kSkew][V];
 #pragma GCC unroll 8
-        for (int v = 0; v < V; ++v)
-            ls1[v] = s1[v], ls2[v] = s2[v], y[v] = out[v];
-        for (size_t n = from; n < to; ++n) {
-            F x[V];
-            inputs(x, y, data, n, channels);
+        for (int v = 0; v < V; ++v) {
+            ls1[v] = s1[v], ls2[v] = s2[v];
+#pragma GCC unroll 4
+            for (size_t g = 0; g < kSkew; ++g)
+                y[g][v] = out[(from + g) % kSkew][v];
+        }
+        for (size_t n = from; n < to; n += kSkew) {
+#pragma GCC unroll 4
+            for (size_t g = 0; g < kSkew; ++g) {
+                F x[V];
+                inputs(x, y[g], data, n + g, channels);
 #pragma GCC unroll 8
-            for (int v = 0; v < V; ++v)
-                y[v] = filter(x[v], ls1[v], ls2[v], b0[v], b1[v], b2[v], a1[v], a2[v]);
-            store(data, n - static_cast<size_t>(kBands - 1), channels, y[V - 1]);
+                for (int v = 0; v < V; ++v)
+                    y[g][v] = filter(x[v], ls1[v], ls2[v], b0[v], b1[v], b2[v], a1[v], a2[v]);
+                store(data, n + g - kLast, channels, y[g][V - 1]);
+            }
         }
 #pragma GCC unroll 8
-        for (int v = 0; v < V; ++v)
-            s1[v] = ls1[v], s2[v] = ls2[v], out[v] = y[v];
+        for (int v = 0; v < V; ++v) {
+            s1[v] = ls1[v], s2[v] = ls2[v];
+#pragma GCC unroll 4
+            for (size_t g = 0; g < kSkew; ++g)
+                out[(from + g) % kSkew][v] = y[g][v];
+        }
     }
 
     // A step at the start or end of the block: bands without a sample keep their memory.
     void partialStep(size_t n, size_t frames, float *data, int channels)
     {
         F x[V];
-        inputs(x, out, data, n < frames ? n : 0, channels);
+        F *y = out[n % kSkew];
+        inputs(x, y, data, n < frames ? n : 0, channels);
         for (int v = 0; v < V; ++v) {
             M busy;
             for (int i = 0; i < L; ++i) {
-                const auto band = static_cast<size_t>(v * kPerVector + i / 2);
+                const auto band = static_cast<size_t>(kSkew * (v * kPerVector + i / 2));
                 busy[i] = n >= band && n - band < frames ? -1 : 0;
             }
             F ns1 = s1[v];
             F ns2 = s2[v];
-            const F y = filter(x[v], ns1, ns2, b0[v], b1[v], b2[v], a1[v], a2[v]);
+            const F r = filter(x[v], ns1, ns2, b0[v], b1[v], b2[v], a1[v], a2[v]);
             s1[v] = busy ? ns1 : s1[v];
             s2[v] = busy ? ns2 : s2[v];
-            out[v] = busy ? y : out[v];
+            y[v] = busy ? r : y[v];
         }
-        const auto last = static_cast<size_t>(kBands - 1);
-        if (n >= last && n - last < frames)
-            store(data, n - last, channels, out[V - 1]);
+        if (n >= kLast && n - kLast < frames)
+            store(data, n - kLast, channels, y[V - 1]);
     }
 
     void run(BiquadState **bands, int count, float *data, size_t frames, int channels)
@@ -160,14 +178,16 @@ template <int L, int V> struct Cascade {
                 s1[v][i] = s.s1[c], s2[v][i] = s.s2[c];
             }
         }
-        const auto last = static_cast<size_t>(kBands - 1);
-        const size_t fullFrom = last < frames ? last : frames;
-        const size_t fullTo = frames > fullFrom ? frames : fullFrom;
+        // Full steps from the first where the last band has a sample, in whole rounds of
+        // kSkew, to the last where the first band has one.
+        const size_t fullFrom = kLast < frames ? kLast : frames;
+        const size_t rounds = frames > fullFrom ? (frames - fullFrom) / kSkew : 0;
+        const size_t fullTo = fullFrom + rounds * kSkew;
         for (size_t n = 0; n < fullFrom; ++n)
             partialStep(n, frames, data, channels);
         if (fullTo > fullFrom)
             fullSteps(fullFrom, fullTo, data, channels);
-        for (size_t n = fullTo; n < frames + last; ++n)
+        for (size_t n = fullTo; n < frames + kLast; ++n)
             partialStep(n, frames, data, channels);
         for (int j = 0; j < count; ++j) {
             const int v = j / kPerVector;
@@ -178,29 +198,29 @@ template <int L, int V> struct Cascade {
     }
 };
 
-template <int L, int V> void cascade(BiquadState **bands, int count, float *data, size_t frames, int channels)
+template <int L, int V, int S> void cascade(BiquadState **bands, int count, float *data, size_t frames, int channels)
 {
-    Cascade<L, V> c;
+    Cascade<L, V, S> c;
     c.run(bands, count, data, frames, channels);
 }
 
-// The narrowest cascade that holds count bands.
-template <int L> void cascadeAny(BiquadState **bands, int count, float *data, size_t frames, int channels)
+// The narrowest cascade that holds count bands, with bands S steps apart.
+template <int L, int S> void cascadeAny(BiquadState **bands, int count, float *data, size_t frames, int channels)
 {
     constexpr int per = L / 2;
     switch ((count + per - 1) / per) {
     case 1:
-        return cascade<L, 1>(bands, count, data, frames, channels);
+        return cascade<L, 1, S>(bands, count, data, frames, channels);
     case 2:
-        return cascade<L, 2>(bands, count, data, frames, channels);
+        return cascade<L, 2, S>(bands, count, data, frames, channels);
     case 3:
-        return cascade<L, 3>(bands, count, data, frames, channels);
+        return cascade<L, 3, S>(bands, count, data, frames, channels);
     case 4:
-        return cascade<L, 4>(bands, count, data, frames, channels);
+        return cascade<L, 4, S>(bands, count, data, frames, channels);
     case 5:
-        return cascade<L, 5>(bands, count, data, frames, channels);
+        return cascade<L, 5, S>(bands, count, data, frames, channels);
     default:
-        return cascade<L, 6>(bands, count, data, frames, channels);
+        return cascade<L, 6, S>(bands, count, data, frames, channels);
     }
 }
 

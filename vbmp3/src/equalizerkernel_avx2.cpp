@@ -12,7 +12,7 @@ CascadeKernel avx2Cascade()
 #if defined(__x86_64__) && defined(__AVX2__)
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2"))
-        return &cascadeAny<8>;
+        return &cascadeAny<8, 2>;
 #endif
     return nullptr;
 }
