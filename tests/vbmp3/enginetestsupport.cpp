@@ -7,34 +7,18 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
-#include <chrono>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-
-namespace enginetest
-{
 
 const std::filesystem::path &workDir()
 {
     static const struct TempDir {
-        std::string path = (std::filesystem::temp_directory_path() / "vbmp3-engine-XXXXXX").string();
-        TempDir()
-        {
-            if (!mkdtemp(path.data()))
-                path.clear();
-        }
-        ~TempDir()
-        {
-            std::error_code ec;
-            std::filesystem::remove_all(path, ec);
-        }
+        std::string name = (std::filesystem::temp_directory_path() / "vbmp3-engine-XXXXXX").string();
+        std::filesystem::path path = mkdtemp(name.data()) ? name : std::string();
+        mutable std::error_code error;
+        ~TempDir() { std::filesystem::remove_all(path, error); }
     } dir;
-    static const std::filesystem::path path = dir.path;
-    return path;
+    return dir.path;
 }
 
 bool run(const std::string &command)
@@ -62,31 +46,27 @@ std::string fixture(const std::string &name, const std::string &command)
     return {};
 }
 
+std::string mp3(const std::string &name, const std::string &format, const std::string &effects, const std::string &lame)
+{
+    return fixture(name, "sox -n " + format + " -b 16 -t wav - " + effects + " | lame --quiet " + lame + " - %o");
+}
+
 PulseServer::PulseServer()
 {
-    const char *saved = std::getenv("PULSE_SERVER");
-    m_hadServer = saved != nullptr;
-    m_savedServer = saved ? saved : "";
-    if (!run("command -v pulseaudio"))
-        return;
+    if (const char *saved = std::getenv("PULSE_SERVER"))
+        m_saved = saved;
     const std::filesystem::path runtime = workDir() / "pulse";
+    const std::string socket = (runtime / "pulse.sock").string();
     std::filesystem::create_directories(runtime);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
-    const std::string socket = (runtime / "pulse.sock").string();
     std::filesystem::remove(socket);
-    const std::string native = "module-native-protocol-unix socket=" + socket + " auth-anonymous=1";
-    if ((m_pid = fork()) == 0) {
-        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-        setenv("HOME", runtime.c_str(), 1);
-        std::freopen("/dev/null", "w", stdout);
-        std::freopen("/dev/null", "w", stderr);
-        execlp("pulseaudio", "pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--system=false", "-L",
-            "module-null-sink", "-L", native.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    for (int i = 0; i < 300 && m_pid > 0 && !std::filesystem::exists(socket); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (std::filesystem::exists(socket))
+    // As a daemon, which returns once it takes connections and leaves its process id behind.
+    const std::string env = "XDG_RUNTIME_DIR='" + runtime.string() + "' HOME='" + runtime.string() + "' ";
+    if (run(env
+            + "pulseaudio -D -n --exit-idle-time=-1 --system=false -L module-null-sink -L "
+              "'module-native-protocol-unix socket="
+            + socket + " auth-anonymous=1'")
+        && (std::ifstream(runtime / "pulse" / "pid") >> m_pid))
         setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
     else
         stop();
@@ -95,13 +75,13 @@ PulseServer::PulseServer()
 PulseServer::~PulseServer()
 {
     stop();
-    m_hadServer ? setenv("PULSE_SERVER", m_savedServer.c_str(), 1) : unsetenv("PULSE_SERVER");
+    m_saved ? setenv("PULSE_SERVER", m_saved->c_str(), 1) : unsetenv("PULSE_SERVER");
 }
 
 void PulseServer::stop()
 {
-    if (m_pid > 0 && kill(m_pid, SIGKILL) == 0)
-        waitpid(m_pid, nullptr, 0);
+    if (m_pid > 0)
+        kill(m_pid, SIGKILL);
     m_pid = -1;
 }
 
@@ -134,5 +114,3 @@ Pcm decodeDirect(const std::string &path, int channels)
             pcm.samples.push_back(vbmp3::floatToS16(buffer[i]));
     return pcm;
 }
-
-} // namespace enginetest

@@ -1,16 +1,14 @@
-// Fixtures for the vbmp3 tests: file bytes built in memory (RIFF, ID3, Lyrics3), sound files
-// made with sox/lame in a temporary folder, and 16-bit samples read back.
+// Fixtures for the vbmp3 tests: file bytes built in memory (RIFF, WAV, ID3, Lyrics3), sound
+// files made with sox/lame in a temporary folder, and 16-bit samples read back.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
-
-namespace enginetest
-{
 
 using Pairs = std::vector<std::pair<std::string, std::string>>;
 
@@ -26,19 +24,30 @@ inline std::string writeFile(const std::filesystem::path &path, const std::strin
     return path.string();
 }
 
-inline std::string le32(size_t v)
+inline std::string repeat(const std::string &s, size_t times)
 {
-    return { char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF) };
+    std::string out;
+    while (times-- > 0)
+        out += s;
+    return out;
 }
 
-inline std::string chunk(const std::string &id, const std::string &data)
-{
+// Little-endian numbers, RIFF chunks and forms.
+inline const auto le16 = [](unsigned v) { return std::string { char(v & 0xFF), char((v >> 8) & 0xFF) }; };
+inline const auto le32 = [](size_t v) { return le16(unsigned(v & 0xFFFF)) + le16(unsigned((v >> 16) & 0xFFFF)); };
+inline const auto chunk = [](const std::string &id, const std::string &data) {
     return id + le32(data.size()) + data + std::string(data.size() % 2, '\0');
-}
-
-inline std::string riff(const std::string &form, const std::string &chunks)
-{
+};
+inline const auto riff = [](const std::string &form, const std::string &chunks) {
     return "RIFF" + le32(4 + chunks.size()) + form + chunks;
+};
+
+// A 16-bit PCM WAV whose header claims `rate` and `channels`, holding `data`.
+inline std::string pcmWav(uint32_t rate, unsigned channels, const std::string &data)
+{
+    const std::string format = le16(1) + le16(channels) + le32(size_t(rate)) + le32(size_t(rate) * 2 * channels)
+        + le16(2 * channels) + le16(16);
+    return riff("WAVE", chunk("fmt ", format) + chunk("data", data));
 }
 
 // A LIST/INFO chunk of (id, text) pairs.
@@ -53,8 +62,7 @@ inline std::string infoList(const Pairs &texts)
 inline std::string id3v1(
     const std::string &title, const std::string &artist, const std::string &album = {}, int genre = 255)
 {
-    const auto padded
-        = [](const std::string &s) { return s.substr(0, 30) + std::string(30 - std::min<size_t>(30, s.size()), '\0'); };
+    const auto padded = [](const std::string &s) { return (s + std::string(30, '\0')).substr(0, 30); };
     return "TAG" + padded(title) + padded(artist) + padded(album) + "2001" + padded("note") + char(genre);
 }
 
@@ -80,6 +88,9 @@ bool haveTools();
 // A file made once per program in workDir() by `command`, in which "%o" stands for its path.
 // Returns the path, or "" (and a test failure) when the command failed.
 std::string fixture(const std::string &name, const std::string &command);
+// An MP3 made by lame from what sox makes with `format` and `effects`.
+std::string mp3(
+    const std::string &name, const std::string &format, const std::string &effects, const std::string &lame = "-b 128");
 
 struct Pcm {
     int rate = 0;
@@ -96,15 +107,12 @@ class PulseServer
 public:
     PulseServer();
     ~PulseServer();
-    PulseServer(const PulseServer &) = delete;
-    PulseServer &operator=(const PulseServer &) = delete;
     bool ok() const { return m_pid > 0; }
     void stop();
 
 private:
     int m_pid = -1;
-    bool m_hadServer = false;
-    std::string m_savedServer;
+    std::optional<std::string> m_saved; // PULSE_SERVER before
 };
 
 // A WAV file (any format libsndfile reads) as 16-bit samples.
@@ -112,5 +120,3 @@ Pcm readWav(const std::string &path);
 
 // The file decoded straight through the library's own source; `channels` 0 keeps the file's.
 Pcm decodeDirect(const std::string &path, int channels = 0);
-
-} // namespace enginetest

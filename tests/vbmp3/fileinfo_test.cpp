@@ -1,18 +1,16 @@
-// File inspection of vbmp3: type codes, tags, RIFF INFO, MPEG facts, Lyrics3.
+// File inspection of vbmp3: type codes, tags, RIFF INFO, MPEG facts, Lyrics3; lyrics timelines.
 #include "enginetestsupport.h"
 #include "fileinfo.h"
 #include "fileparse.h"
+#include "lyrics.h"
 #include "mpegheader.h"
 
 #include <textcodec.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <optional>
-#include <string>
 #include <tuple>
 
 namespace fs = std::filesystem;
@@ -20,20 +18,13 @@ namespace fs = std::filesystem;
 namespace
 {
 
-using namespace enginetest;
 using Texts = std::pair<std::string, std::string>;
 
-std::string field(const char *f, size_t n = 128)
-{
-    return std::string(f, strnlen(f, n));
-}
+const auto field = [](const char *f, size_t n = 128) { return std::string(f, strnlen(f, n)); };
+const auto cp932 = [](const std::string &utf8) { return kes::utf8ToCp932(utf8); };
+const auto lyrics3v1 = [](const std::string &text) { return "LYRICSBEGIN" + text + "LYRICSEND"; };
 
-std::string cp932(const std::string &utf8)
-{
-    return kes::utf8ToCp932(utf8);
-}
-
-// An ID3v2.3 or 2.4 tag of the given frames (id, body).
+// An ID3v2.2, 2.3 or 2.4 tag of the given frames (id, body).
 std::string id3v2(const Pairs &frames, int version = 3)
 {
     const auto be32 = [](size_t v, int bits) { // bits 7: synchsafe
@@ -42,45 +33,34 @@ std::string id3v2(const Pairs &frames, int version = 3)
     };
     std::string body;
     for (const auto &[id, data] : frames)
-        body += id + be32(data.size(), version == 4 ? 7 : 8) + std::string(2, '\0') + data;
+        body += id
+            + (version == 2 ? be32(data.size(), 8).substr(1)
+                            : be32(data.size(), version == 4 ? 7 : 8) + std::string(2, '\0')) // no flags
+            + data;
     return "ID3" + std::string { char(version), 0, 0 } + be32(body.size(), 7) + body;
 }
 
-std::string utf16Text(const std::u16string &s)
-{
+const auto utf16Text = [](const std::u16string &s) {
     std::string out = "\x01\xFF\xFE";
     for (char16_t c : s)
         out += { char(c & 0xFF), char(c >> 8) };
     return out;
-}
-
-std::string lyrics3v1(const std::string &text)
-{
-    return "LYRICSBEGIN" + text + "LYRICSEND";
-}
+};
 
 // Bytes in memory that count how often and how much the parsers read.
-class CountingReader : public vbmp3::ByteReader
-{
-public:
-    explicit CountingReader(std::string bytes)
-        : m_bytes(std::move(bytes))
-        , m_memory(m_bytes)
+struct CountingReader final : vbmp3::ByteReader {
+    explicit CountingReader(std::string_view bytes)
+        : memory(bytes)
     {
     }
-    uint64_t size() const override { return m_memory.size(); }
+    uint64_t size() const override { return memory.size(); }
     size_t readAt(uint64_t offset, void *buf, size_t n) override
     {
-        ++reads;
-        bytes += n;
-        return m_memory.readAt(offset, buf, n);
+        return ++reads, bytes += n, memory.readAt(offset, buf, n);
     }
+    vbmp3::MemoryReader memory;
     size_t reads = 0;
     uint64_t bytes = 0;
-
-private:
-    std::string m_bytes;
-    vbmp3::MemoryReader m_memory;
 };
 
 // Audio made once for the whole test program with sox and lame.
@@ -89,25 +69,18 @@ class Fixtures : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        char tmpl[] = "/tmp/vbmp3-fileinfo-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        s_dir = tmpl;
-        const std::string script = "cd '" + s_dir.string() + "' && sox -n -r 44100 -c 2 -b 16 t.wav synth 1 sine 440"
-            + " && lame --quiet -b 128 t.wav cbr.mp3 && lame --quiet -b 128 -t t.wav bare.mp3"
-            + " && lame --quiet -V 2 t.wav vbr.mp3 && lame --quiet -b 64 --resample 22.05 t.wav mpeg2.mp3"
-            + " && lame --quiet -b 128 --add-id3v2 --tt T --ta A --tl L t.wav tagged.mp3";
-        ASSERT_EQ(std::system(script.c_str()), 0) << "sox and lame make the fixtures";
-        s_cbr = readFile(s_dir / "cbr.mp3");
+        ASSERT_TRUE(run("sox -n -r 44100 -c 2 -b 16 t.wav synth 1 sine 440 && lame --quiet -b 128 t.wav cbr.mp3"
+                        " && lame --quiet -b 128 -t t.wav bare.mp3 && lame --quiet -V 2 t.wav vbr.mp3"
+                        " && lame --quiet -b 64 --resample 22.05 t.wav mpeg2.mp3"))
+            << "sox and lame make the fixtures";
+        s_cbr = readFile(workDir() / "cbr.mp3");
         ASSERT_GT(s_cbr.size(), 10000u);
     }
-    static void TearDownTestSuite() { fs::remove_all(s_dir); }
-
     static std::string write(const std::string &name, const std::string &bytes)
     {
-        return writeFile(s_dir / name, bytes);
+        return writeFile(workDir() / name, bytes);
     }
-
-    static inline fs::path s_dir;
+    static std::string file(const std::string &name) { return (workDir() / name).string(); }
     static inline std::string s_cbr; // 1 s, 128 kb/s, with a LAME Info frame, no tags
 };
 
@@ -125,10 +98,9 @@ TEST_F(Fixtures, TypeCodesAndAudioRange)
         const char *name;
         std::string bytes;
         int32_t code;
-        int64_t audioOffset, audioSize; // offset -1: not checked
+        int64_t audioOffset, audioSize; // -1: not checked
     } cases[] = {
         { "plain mp3", mp3, 0, 0, n },
-        { "mp3 with lame's ID3v2 and ID3v1", readFile(s_dir / "tagged.mp3"), 16, -1, -1 },
         { "ID3v2 then tag padding", tag + std::string(300, '\0') + mp3, 0, t + 300, n },
         { "junk before the first frame", std::string(700, 'j') + mp3, 0, 700, n },
         { "ID3v1", mp3 + id3v1("a", "b"), 16, 0, n },
@@ -136,7 +108,7 @@ TEST_F(Fixtures, TypeCodesAndAudioRange)
         { "Lyrics3 v1 before ID3v1", mp3 + lyrics3v1("la\r\nla") + id3v1("a", "b"), 48, 0, n },
         { "Lyrics3 without ID3v1", mp3 + lyrics3v2({ { "LYR", "la" } }), 0, 0, n },
         { "APEv2 and Lyrics3 before ID3v1", mp3 + apev2 + lyrics3v2({ { "LYR", "x" } }) + id3v1("a", "b"), 48, 0, n },
-        { "WAV", readFile(s_dir / "t.wav"), 1, -1, -1 },
+        { "WAV", readFile(file("t.wav")), 1, -1, -1 },
         { "RMP", rmp, 2, 20, n },
         { "RMP with ID3v1", rmp + id3v1("a", "b"), 18, 20, n },
         { "RMP with Lyrics3 and ID3v1", rmp + lyrics3v1("x") + id3v1("a", "b"), 50, 20, n },
@@ -156,58 +128,68 @@ TEST_F(Fixtures, TypeCodesAndAudioRange)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const vbmp3::FileLayout layout = vbmp3::probeFile(write("type", c.bytes));
-        EXPECT_EQ(vbmp3::fileTypeCode(layout), c.code);
-        if (c.audioOffset >= 0) {
-            EXPECT_EQ(int64_t(layout.audioOffset), c.audioOffset);
-            EXPECT_EQ(int64_t(layout.audioSize), c.audioSize);
-        }
+        const bool checked = c.audioOffset >= 0;
+        EXPECT_EQ(std::tuple(vbmp3::fileTypeCode(layout), checked ? int64_t(layout.audioOffset) : -1,
+                      checked ? int64_t(layout.audioSize) : -1),
+            std::tuple(c.code, c.audioOffset, c.audioSize));
     }
-    EXPECT_EQ(vbmp3::fileTypeCode(vbmp3::probeFile((s_dir / "missing.mp3").string())), -1);
-    EXPECT_EQ(vbmp3::fileTypeCode(vbmp3::probeFile(s_dir.string())), -1) << "a folder is no file";
+    EXPECT_EQ(vbmp3::fileTypeCode(vbmp3::probeFile(file("missing.mp3"))), -1);
+    EXPECT_EQ(vbmp3::fileTypeCode(vbmp3::probeFile(workDir().string())), -1) << "a folder is no file";
 }
 
 TEST_F(Fixtures, TagTextsAndEncodings)
 {
-    const std::string sjisTitle = "夜空ノムコウ";
+    const std::string ascii(200, 'x'), kana = repeat("あ", 50); // 3 bytes each
+    // A cover picture large enough that only the text frames are read from the tag.
+    const std::string picture = std::string("\0image/jpeg\0\3\0", 14) + std::string(700 * 1024, '\xAB');
+    const std::string v2 = id3v2({ { "TIT2", std::string("\0v2", 3) } }), v1 = id3v1("v1 title", "v1 artist");
     const struct {
         const char *name;
-        std::string head, tail; // before and after the audio
+        std::string bytes;
         std::string title, artist, album, year, genreName;
         int32_t genre;
     } cases[] = {
-        { "CP932 ID3v1", "", id3v1(cp932(sjisTitle), cp932("スマップ"), "Album", 13), sjisTitle, "スマップ", "Album",
-            "2001", "Pop", 13 },
+        { "CP932 ID3v1", s_cbr + id3v1(cp932("夜空ノムコウ"), cp932("スマップ"), "Album", 13), "夜空ノムコウ",
+            "スマップ", "Album", "2001", "Pop", 13 },
         { "UTF-16 ID3v2.3 over a CP932 ID3v1",
             id3v2({ { "TIT2", utf16Text(u"日本語のタイトル") }, { "TPE1", utf16Text(u"歌手") },
-                { "TCON", std::string("\0(17)", 5) } }),
-            id3v1(cp932("別の題名"), "v1 artist", cp932("アルバム"), 8), "日本語のタイトル", "歌手", "アルバム", "2001",
-            "Rock", 17 },
+                { "TCON", std::string("\0(17)", 5) } })
+                + s_cbr + id3v1(cp932("別の題名"), "v1 artist", cp932("アルバム"), 8),
+            "日本語のタイトル", "歌手", "アルバム", "2001", "Rock", 17 },
         { "UTF-8 ID3v2.4",
-            id3v2({ { "TIT2", "\x03Grüße" },
-                      { "TDRC",
-                          "\x03"
-                          "1999-12-31" },
+            id3v2({ { "TIT2", "\x03Grüße" }, { "TDRC", std::string("\x03") + "1999-12-31" },
                       { "TCON", "\x03Vaporwave" } },
-                4),
-            "", "Grüße", "", "", "1999", "Vaporwave", -1 },
-        { "CP932 in a Latin-1 ID3v2 frame", id3v2({ { "TALB", std::string(1, '\0') + cp932("海の詩") } }), "", "", "",
-            "海の詩", "", "", -1 },
-        { "real Latin-1 in ID3v2", id3v2({ { "TPE1", std::string("\0Bj\xF6rk", 6) } }), "", "", "Björk", "", "", "",
+                4)
+                + s_cbr,
+            "Grüße", "", "", "1999", "Vaporwave", -1 },
+        { "CP932 in a Latin-1 ID3v2 frame", id3v2({ { "TALB", std::string(1, '\0') + cp932("海の詩") } }) + s_cbr, "",
+            "", "海の詩", "", "", -1 },
+        { "real Latin-1 in ID3v2", id3v2({ { "TPE1", std::string("\0Bj\xF6rk", 6) } }) + s_cbr, "", "Björk", "", "", "",
             -1 },
-        { "CP932 ID3v1 fields cut in the middle of a character", "",
-            id3v1("X" + cp932("あいうえおかきくけこさしすせそ").substr(0, 29),
-                "Mr.Children 1" + cp932("名もなき詩の歌詞です").substr(0, 17)),
+        { "CP932 ID3v1 fields cut in the middle of a character",
+            s_cbr
+                + id3v1("X" + cp932("あいうえおかきくけこさしすせそ").substr(0, 29),
+                    "Mr.Children 1" + cp932("名もなき詩の歌詞です").substr(0, 17)),
             "Xあいうえおかきくけこさしすせ", "Mr.Children 1名もなき詩の歌詞", "", "2001", "", -1 },
         { "several values separated by NUL",
             id3v2({ { "TIT2", std::string("\0One\0Two\0", 9) },
                 { "TPE1", utf16Text(u"歌手") + std::string("\0\0", 2) + utf16Text(u"B").substr(1) },
-                { "TCON", std::string("\0(17)Rock\0Pop", 14) } }),
-            "", "One / Two", "歌手 / B", "", "", "Rock / Pop", 17 },
+                { "TCON", std::string("\0(17)Rock\0Pop", 14) } })
+                + s_cbr,
+            "One / Two", "歌手 / B", "", "", "Rock / Pop", 17 },
+        { "long texts fill the field at a character boundary (all 128 bytes, no NUL)",
+            id3v2({ { "APIC", picture }, { "TIT2", "\x03" + ascii }, { "TPE1", "\x03" + kana } }) + s_cbr,
+            ascii.substr(0, 128), kana.substr(0, 126), "", "", "", -1 },
+        { "RMP: an ID3v2 at the start of the data chunk, an ID3v1 at the end",
+            riff("RMP3", chunk("data", v2 + s_cbr) + infoList({ { "INAM", "x" } })) + v1, "v2", "v1 artist", "", "2001",
+            "", -1 },
+        { "RMP wrapping a whole tagged MP3", riff("RMP3", chunk("data", v2 + s_cbr + v1) + infoList({})), "v2",
+            "v1 artist", "", "2001", "", -1 },
     };
     TagInfo tag;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(vbmp3::readTagInfo(write("tags.mp3", c.head + s_cbr + c.tail), &tag));
+        ASSERT_TRUE(vbmp3::readTagInfo(write("tags.mp3", c.bytes), &tag));
         EXPECT_EQ(std::tuple(field(tag.title), field(tag.artist), field(tag.album), field(tag.year, 5), tag.year[4],
                       field(tag.genreName), tag.genre),
             std::tuple(c.title, c.artist, c.album, c.year, '\0', c.genreName, c.genre));
@@ -215,28 +197,11 @@ TEST_F(Fixtures, TagTextsAndEncodings)
     // A file without tags, or no file at all, leaves the record cleared.
     const TagInfo zero {};
     std::memset(&tag, 0x55, sizeof tag);
-    ASSERT_TRUE(vbmp3::readTagInfo((s_dir / "cbr.mp3").string(), &tag));
+    ASSERT_TRUE(vbmp3::readTagInfo(file("cbr.mp3"), &tag));
     EXPECT_EQ(std::memcmp(&tag, &zero, sizeof tag), 0);
     std::memset(&tag, 0x55, sizeof tag);
-    EXPECT_FALSE(vbmp3::readTagInfo((s_dir / "missing.mp3").string(), &tag));
+    EXPECT_FALSE(vbmp3::readTagInfo(file("missing.mp3"), &tag));
     EXPECT_EQ(std::memcmp(&tag, &zero, sizeof tag), 0);
-}
-
-TEST_F(Fixtures, LongTextsFillTheFieldAtACharacterBoundary)
-{
-    const std::string ascii(200, 'x');
-    std::string kana;
-    for (int i = 0; i < 50; ++i)
-        kana += "あ"; // 3 bytes each
-    // A cover picture large enough that only the text frames are read from the tag.
-    const std::string picture = std::string("\0image/jpeg\0\3\0", 14) + std::string(700 * 1024, '\xAB');
-    TagInfo tag;
-    ASSERT_TRUE(vbmp3::readTagInfo(
-        write(
-            "long.mp3", id3v2({ { "APIC", picture }, { "TIT2", "\x03" + ascii }, { "TPE1", "\x03" + kana } }) + s_cbr),
-        &tag));
-    EXPECT_EQ(std::string(tag.title, 128), ascii.substr(0, 128)) << "all 128 bytes, no NUL";
-    EXPECT_EQ(std::string(tag.artist, 128), kana.substr(0, 126) + std::string(2, '\0'));
 }
 
 TEST_F(Fixtures, ListInfoOfRmpAndWav)
@@ -256,41 +221,24 @@ TEST_F(Fixtures, ListInfoOfRmpAndWav)
     const std::string cut = riff("RMP3", chunk("data", s_cbr)) + "LIST" + le32(100) + "INFOINAM" + le32(5000) + "Cut";
     ASSERT_TRUE(vbmp3::readListInfo(write("cut.rmp", cut), &list));
     EXPECT_EQ(field(list.text[0]), "Cut");
-    EXPECT_FALSE(vbmp3::readListInfo((s_dir / "missing.rmp").string(), &list));
-
-    // RMP tags: an ID3v2 at the start of the data chunk and an ID3v1 at the end.
-    TagInfo tag;
-    const std::string tagged = riff("RMP3", chunk("data", id3v2({ { "TIT2", std::string("\0v2", 3) } }) + s_cbr) + info)
-        + id3v1("v1 title", "v1 artist");
-    ASSERT_TRUE(vbmp3::readTagInfo(write("tagged.rmp", tagged), &tag));
-    EXPECT_EQ(std::pair(field(tag.title), field(tag.artist)), Texts("v2", "v1 artist"));
-    // A whole tagged MP3 file wrapped in the data chunk.
-    const std::string wrapped = riff("RMP3",
-        chunk("data", id3v2({ { "TIT2", std::string("\0v2", 3) } }) + s_cbr + id3v1("v1 title", "v1 artist")) + info);
-    ASSERT_TRUE(vbmp3::readTagInfo(write("wrapped.rmp", wrapped), &tag));
-    EXPECT_EQ(std::pair(field(tag.title), field(tag.artist)), Texts("v2", "v1 artist"));
+    EXPECT_FALSE(vbmp3::readListInfo(file("missing.rmp"), &list));
 }
 
 // Files made to be expensive cost no more than the budgets of the parsers allow.
 TEST_F(Fixtures, HostileLayoutsStayWithinTheBudgets)
 {
     // RIFF: many LIST/INFO chunks of empty texts, and many empty LIST chunks.
-    std::string lists = infoList({ { "INAM", "first" } });
-    std::string emptyTexts = "INFO";
-    for (int i = 0; i < 1024; ++i)
-        emptyTexts += "IXXX" + le32(0);
-    for (int i = 0; i < 300; ++i)
-        lists += chunk("LIST", emptyTexts);
-    for (int i = 0; i < 100000; ++i)
-        lists += "LIST" + le32(0);
-    CountingReader riffReader(riff("RMP3", chunk("data", s_cbr) + lists));
+    const std::string lists = infoList({ { "INAM", "first" } })
+        + repeat(chunk("LIST", "INFO" + repeat("IXXX" + le32(0), 1024)), 300) + repeat("LIST" + le32(0), 100000);
+    const std::string riffBytes = riff("RMP3", chunk("data", s_cbr) + lists);
+    CountingReader riffReader(riffBytes);
     ListInfo list;
     ASSERT_TRUE(vbmp3::readListInfo(riffReader, &list));
     EXPECT_EQ(field(list.text[0]), "first");
     EXPECT_LT(riffReader.reads, 10000u);
 
     // MPEG: junk after every second frame costs about what a clean stream costs.
-    const std::string bare = readFile(s_dir / "bare.mp3");
+    const std::string bare = readFile(file("bare.mp3"));
     std::string junked;
     for (size_t pos = 0, n = 1; pos + 4 <= bare.size(); ++n) {
         const auto h = vbmp3::parseMpegHeader(reinterpret_cast<const uint8_t *>(bare.data() + pos));
@@ -298,11 +246,7 @@ TEST_F(Fixtures, HostileLayoutsStayWithinTheBudgets)
         junked += bare.substr(pos, size_t(h->frameBytes())) + std::string(n % 2 ? 0 : 100, 'j');
         pos += size_t(h->frameBytes());
     }
-    std::string cleanBytes, junkBytes;
-    for (int i = 0; i < 10; ++i) {
-        cleanBytes += bare;
-        junkBytes += junked;
-    }
+    const std::string cleanBytes = repeat(bare, 10), junkBytes = repeat(junked, 10);
     CountingReader clean(cleanBytes), junk(junkBytes);
     MpegInfo cleanInfo, junkInfo;
     ASSERT_TRUE(vbmp3::readMpegInfo(clean, &cleanInfo) && vbmp3::readMpegInfo(junk, &junkInfo));
@@ -314,15 +258,9 @@ TEST_F(Fixtures, HostileLayoutsStayWithinTheBudgets)
     // same for an ID3v2.2 tag, whose frames have three-letter ids.
     Pairs frames(40, { "TXXX", std::string(1 << 20, 'x') });
     frames.push_back({ "TIT2", std::string("\0Title", 6) });
-    const std::string bigTag = id3v2(frames) + bare;
-    const auto synchsafe = [](size_t v) {
-        return std::string { char(v >> 21 & 0x7F), char(v >> 14 & 0x7F), char(v >> 7 & 0x7F), char(v & 0x7F) };
-    };
-    const std::string pic = "PIC" + std::string { 0x50, 0, 0 } + std::string(0x500000, 'p');
-    const std::string tt2 = std::string("TT2\0\0\x05\0Old2", 11);
-    const std::string v22 = "ID3" + std::string { 2, 0, 0 } + synchsafe(pic.size() + tt2.size()) + pic + tt2 + bare;
+    const std::string v22 = id3v2({ { "PIC", std::string(0x500000, 'p') }, { "TT2", std::string("\0Old2", 5) } }, 2);
     for (const auto &[name, bytes, title] :
-        { std::tuple("ID3v2.3", bigTag, "Title"), std::tuple("ID3v2.2", v22, "Old2") }) {
+        { std::tuple("ID3v2.3", id3v2(frames) + bare, "Title"), std::tuple("ID3v2.2", v22 + bare, "Old2") }) {
         SCOPED_TRACE(name);
         CountingReader reader(bytes);
         TagInfo tag;
@@ -342,9 +280,9 @@ TEST_F(Fixtures, MpegInfoOfCbrVbrMpeg2)
         int32_t version, layer, bitrate, rate, vbrHeader, firstFrame, minMs, maxMs; // bitrate -1: not checked
     } cases[] = {
         { "CBR with Info frame", s_cbr, 1, 3, 128, 44100, 1, 0, 1000, 1000 },
-        { "VBR", readFile(s_dir / "vbr.mp3"), 1, 3, -1, 44100, 1, 0, 1000, 1000 },
-        { "MPEG-2", readFile(s_dir / "mpeg2.mp3"), 2, 3, 64, 22050, 1, 0, 1000, 1000 },
-        { "CBR counted, behind an ID3v2", id3 + readFile(s_dir / "bare.mp3"), 1, 3, 128, 44100, 0, int32_t(id3.size()),
+        { "VBR", readFile(file("vbr.mp3")), 1, 3, -1, 44100, 1, 0, 1000, 1000 },
+        { "MPEG-2", readFile(file("mpeg2.mp3")), 2, 3, 64, 22050, 1, 0, 1000, 1000 },
+        { "CBR counted, behind an ID3v2", id3 + readFile(file("bare.mp3")), 1, 3, 128, 44100, 0, int32_t(id3.size()),
             1000, 1060 },
         { "RMP", riff("RMP3", chunk("data", s_cbr)), 1, 3, 128, 44100, 1, 20, 1000, 1000 },
     };
@@ -356,13 +294,12 @@ TEST_F(Fixtures, MpegInfoOfCbrVbrMpeg2)
         // Version, layer, bitrate, rate, mode (lame writes joint stereo), VBR header, first frame.
         EXPECT_EQ(std::tuple(v[0], v[1], c.bitrate < 0 ? -1 : v[2], v[3], v[4], v[12], v[13]),
             std::tuple(c.version, c.layer, c.bitrate, c.rate, 1, c.vbrHeader, c.firstFrame));
-        EXPECT_GE(v[11], c.minMs);
-        EXPECT_LE(v[11], c.maxMs);
+        EXPECT_TRUE(v[11] >= c.minMs && v[11] <= c.maxMs) << v[11];
         EXPECT_NEAR(double(v[10]), (v[11] / 1000.0) * c.rate / (c.version == 1 ? 1152 : 576), 3.0)
             << "frames agree with the length";
     }
     std::memset(&m, 0x55, sizeof m);
-    ASSERT_TRUE(vbmp3::readMpegInfo((s_dir / "t.wav").string(), &m));
+    ASSERT_TRUE(vbmp3::readMpegInfo(file("t.wav"), &m));
     const MpegInfo zero {};
     EXPECT_EQ(std::memcmp(&m, &zero, sizeof m), 0) << "nothing applies to WAV";
 }
@@ -390,78 +327,56 @@ TEST_F(Fixtures, Lyrics3Texts)
     lying.replace(lying.find("LYR", 11) + 3, 5, "99999");
     const auto text = vbmp3::readLyrics3(write("lying.mp3", s_cbr + lying + id3v1("a", "b")));
     ASSERT_TRUE(text.has_value());
-    EXPECT_TRUE(text->starts_with("short text"));
-    EXPECT_LT(text->size(), 40u);
+    EXPECT_TRUE(text->starts_with("short text") && text->size() < 40u) << *text;
 }
 
 // Files of other projects' test suites: real-world tags and layouts, and broken files that
 // must not crash any of the readers.
-class SharedTestdata : public ::testing::Test
+TEST(SharedTestdata, KnownFilesAndEveryFileReadWithoutHarm)
 {
-protected:
-    void SetUp() override
-    {
-        if (!fs::is_directory(m_root / "atldotnet"))
-            GTEST_SKIP() << "shared test data not found at " << m_root;
-    }
-    std::string path(const char *rel) const { return (m_root / rel).string(); }
-    const fs::path m_root = KESTRINE_SHARED_TESTDATA;
-};
-
-TEST_F(SharedTestdata, KnownTags)
-{
+    const fs::path root = KESTRINE_SHARED_TESTDATA;
+    if (!fs::is_directory(root / "atldotnet"))
+        GTEST_SKIP() << "shared test data not found at " << root;
     const struct {
-        const char *file, *title, *artist;
-    } cases[] = {
-        { "atldotnet/ID3v2.2 UTF16.mp3", "bébé", "父" },
-        { "atldotnet/ID3v2.2 ANSI charset only.mp3", "noTagnoTag", "ARTIST" },
-        { "atldotnet/id3v2.3_UTF16.mp3", "aa父bb", "֎FATHER֎" },
-        { "atldotnet/id3v2.4_UTF8.mp3", "aa父bb", "֎FATHER֎" },
-        { "atldotnet/id3v2.4_UTF8_extendedTag.mp3", "aa父bb", "֎FATHER֎" },
-        { "music-metadata/id3v1_Blood_Sugar.mp3", "Blood Sugar", "Pendulum" },
-        { "music-metadata/id3v2.2.mp3", "You Are The One", "Shiny Toy Guns" },
-        { "mutagen/id3v23_unsynch.id3", "My babe just cares for me", "Nina Simone" },
-        { "taglib/unsynch24.id3", "Hi", "" },
-        { "mutagen/id3v24_extended_header.id3", "One Second of Silence", "Snild Dolkow" },
+        const char *file, *title, *artist; // title null: tags not checked
+        int32_t code, bitrate, vbrHeader; // code -2: layout not checked (vbrHeader 0); bitrate -1: not checked
+    } known[] = {
+        { "atldotnet/ID3v2.2 UTF16.mp3", "bébé", "父", -2, -1, 0 },
+        { "atldotnet/ID3v2.2 ANSI charset only.mp3", "noTagnoTag", "ARTIST", -2, -1, 0 },
+        { "atldotnet/id3v2.3_UTF16.mp3", "aa父bb", "֎FATHER֎", -2, -1, 0 },
+        { "atldotnet/id3v2.4_UTF8.mp3", "aa父bb", "֎FATHER֎", -2, -1, 0 },
+        { "atldotnet/id3v2.4_UTF8_extendedTag.mp3", "aa父bb", "֎FATHER֎", -2, -1, 0 },
+        { "music-metadata/id3v1_Blood_Sugar.mp3", "Blood Sugar", "Pendulum", -2, -1, 0 },
+        { "music-metadata/id3v2.2.mp3", "You Are The One", "Shiny Toy Guns", -2, -1, 0 },
+        { "mutagen/id3v23_unsynch.id3", "My babe just cares for me", "Nina Simone", -2, -1, 0 },
+        { "taglib/unsynch24.id3", "Hi", "", -2, -1, 0 },
+        { "mutagen/id3v24_extended_header.id3", "One Second of Silence", "Snild Dolkow", -2, -1, 0 },
+        { "music-metadata/APEv2+Lyrics3v2.mp3", nullptr, nullptr, 48, 128, 1 },
+        { "mutagen/apev2-lyricsv2.mp3", nullptr, nullptr, 48, 192, 1 },
+        { "mutagen/vbri.mp3", nullptr, nullptr, 0, -1, 2 },
+        { "minimp3-vectors/l3-he_free.bit", nullptr, nullptr, 0, 0, 0 },
+        { "atldotnet/garbage_before_header.mp3", nullptr, nullptr, 0, 64, 0 },
+        { "music-metadata/issue-453.mp3", nullptr, nullptr, 16, 8, 0 },
+        { "mutagen/silence-44-s-mpeg25.mp3", nullptr, nullptr, 0, 32, 1 },
+        { "taglib/rf64.wav", nullptr, nullptr, 1, -1, 0 },
+        { "mutagen/emptyfile.mp3", nullptr, nullptr, -1, -1, 0 },
+        { "minimp3-vectors/l3-nonstandard-id3v2-only.bit", nullptr, nullptr, -1, -1, 0 },
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.file);
+    for (const auto &k : known) {
+        SCOPED_TRACE(k.file);
+        const std::string p = (root / k.file).string();
         TagInfo tag;
-        ASSERT_TRUE(vbmp3::readTagInfo(path(c.file), &tag));
-        EXPECT_EQ(std::pair(field(tag.title), field(tag.artist)), Texts(c.title, c.artist));
-    }
-}
-
-TEST_F(SharedTestdata, KnownLayouts)
-{
-    const struct {
-        const char *file;
-        int32_t code, bitrate, vbrHeader; // bitrate -1: not checked
-    } cases[] = {
-        { "music-metadata/APEv2+Lyrics3v2.mp3", 48, 128, 1 },
-        { "mutagen/apev2-lyricsv2.mp3", 48, 192, 1 },
-        { "mutagen/vbri.mp3", 0, -1, 2 },
-        { "minimp3-vectors/l3-he_free.bit", 0, 0, 0 },
-        { "atldotnet/garbage_before_header.mp3", 0, 64, 0 },
-        { "music-metadata/issue-453.mp3", 16, 8, 0 },
-        { "mutagen/silence-44-s-mpeg25.mp3", 0, 32, 1 },
-        { "taglib/rf64.wav", 1, -1, 0 },
-        { "mutagen/emptyfile.mp3", -1, -1, 0 },
-        { "minimp3-vectors/l3-nonstandard-id3v2-only.bit", -1, -1, 0 },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.file);
-        EXPECT_EQ(vbmp3::fileTypeCode(vbmp3::probeFile(path(c.file))), c.code);
         MpegInfo m;
-        ASSERT_TRUE(vbmp3::readMpegInfo(path(c.file), &m));
-        EXPECT_EQ(std::pair(c.bitrate < 0 ? -1 : m.value[2], m.value[12]), std::pair(c.bitrate, c.vbrHeader));
+        ASSERT_TRUE(vbmp3::readTagInfo(p, &tag) && vbmp3::readMpegInfo(p, &m));
+        EXPECT_EQ(k.title ? Texts(field(tag.title), field(tag.artist)) : Texts(),
+            k.title ? Texts(k.title, k.artist) : Texts());
+        const bool layout = k.code != -2;
+        EXPECT_EQ(std::tuple(layout ? vbmp3::fileTypeCode(vbmp3::probeFile(p)) : -2, k.bitrate < 0 ? -1 : m.value[2],
+                      layout ? m.value[12] : 0),
+            std::tuple(k.code, k.bitrate, k.vbrHeader));
     }
-}
-
-TEST_F(SharedTestdata, EveryFileIsReadWithoutHarm)
-{
     int files = 0;
-    for (const auto &entry : fs::recursive_directory_iterator(m_root)) {
+    for (const auto &entry : fs::recursive_directory_iterator(root)) {
         const std::string p = entry.path().string();
         if (!entry.is_regular_file() || p.ends_with(".pcm") || p.ends_with(".md"))
             continue;
@@ -479,6 +394,119 @@ TEST_F(SharedTestdata, EveryFileIsReadWithoutHarm)
         ++files;
     }
     EXPECT_GT(files, 100);
+}
+
+using vbmp3::LyricsTimeline;
+using Lines = std::vector<std::pair<int64_t, std::string>>;
+
+Lines linesOf(const LyricsTimeline &t)
+{
+    Lines out;
+    for (const auto &l : t.lines())
+        out.emplace_back(l.ms, std::string(t.text(l)));
+    return out;
+}
+
+TEST(LyricsTimeline, ParsesLrcAndPlainTexts)
+{
+    const struct {
+        const char *name;
+        std::string bytes;
+        int64_t durationMs; // for texts without stamps
+        Lines expected;
+    } cases[] = {
+        { "stamp forms", "[00:01]a\n[00:02.5]b\n[00:03.25]c\n[00:04:50]d\n[01:05.123]e\n", 0,
+            { { 1000, "a" }, { 2500, "b" }, { 3250, "c" }, { 4500, "d" }, { 65123, "e" } } },
+        { "several stamps on a line, sorted", "[00:05.00]x\n[00:01.00][00:09.00]refrain\n", 0,
+            { { 1000, "refrain" }, { 5000, "x" }, { 9000, "refrain" } } },
+        { "positive offset shows lines earlier", "[offset:+500]\n[00:02.00]a\n[00:00.20]b\n", 0,
+            { { 0, "b" }, { 1500, "a" } } },
+        { "negative offset shows lines later", "[00:02.00]a\n[offset:-250]\n", 0, { { 2250, "a" } } },
+        { "other tags dropped, untimed lines in a timed text dropped",
+            "[ti:Title]\n[ar:Artist]\n[by:me]\nno stamp\n[00:01.00]  spaced  \n[00:02.00]\n", 0,
+            { { 1000, "spaced" }, { 2000, "" } } },
+        { "brackets of the text are kept", "[00:01.00][Chorus] la\n[00:02.00]x]y\n", 0,
+            { { 1000, "[Chorus] la" }, { 2000, "x]y" } } },
+        { "CR LF, CR and LF endings", "[00:01]a\r\n[00:02]b\r[00:03]c\n[00:04]d", 0,
+            { { 1000, "a" }, { 2000, "b" }, { 3000, "c" }, { 4000, "d" } } },
+        { "UTF-8 with BOM", "\xEF\xBB\xBF[00:01.00]歌\n", 0, { { 1000, "歌" } } },
+        { "CP932", cp932("[00:01.00]夜空\r\n[00:02.00]ムコウ\r\n"), 0, { { 1000, "夜空" }, { 2000, "ムコウ" } } },
+        { "no stamps: spread evenly", "one\ntwo\n\nthree\n\n", 9000,
+            { { 0, "one" }, { 2250, "two" }, { 4500, "" }, { 6750, "three" } } },
+        { "no stamps, CP932 and leading blank lines", "\r\n" + cp932("一\r\n二\r\n三"), 3000,
+            { { 0, "一" }, { 1000, "二" }, { 2000, "三" } } },
+        { "not stamps", "[0a:01]x\n[00:1x]y\n", 1000, { { 0, "[0a:01]x" }, { 500, "[00:1x]y" } } },
+        { "empty", "", 1000, {} },
+        { "timed lines stay where they are when spread", "[00:07]a\n", 100000, { { 7000, "a" } } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        LyricsTimeline t = LyricsTimeline::fromText(c.bytes);
+        t.spreadOver(c.durationMs);
+        EXPECT_EQ(linesOf(t), c.expected);
+    }
+    const LyricsTimeline l3 = LyricsTimeline::fromLyrics3("[00:01][00:04]one\n[00:02]二");
+    EXPECT_EQ(linesOf(l3), (Lines { { 1000, "one" }, { 2000, "二" }, { 4000, "one" } }));
+}
+
+// The five lines around a time, from an empty timeline too; a line longer than the field
+// fills it whole, cut at a character boundary.
+TEST(LyricsTimeline, FillsFiveLinesInStep)
+{
+    const LyricsTimeline t = LyricsTimeline::fromText("[00:01]L0\n[00:02]L1\n[00:03]L2\n[00:04]L3\n[00:05]L4\n");
+    const std::string longLine = repeat("字", 100);
+    const LyricsTimeline empty, longTimeline = LyricsTimeline::fromText("[00:00]" + longLine);
+    const struct {
+        const LyricsTimeline &timeline;
+        int64_t ms;
+        int32_t current;
+        std::vector<std::string> lines;
+        int64_t untilNext;
+    } steps[] = {
+        { t, 0, -1, { "", "", "", "L0", "L1" }, 1000 },
+        { t, 999, -1, { "", "", "", "L0", "L1" }, 1 },
+        { t, 1000, 0, { "", "", "L0", "L1", "L2" }, 1000 },
+        { t, 2500, 1, { "", "L0", "L1", "L2", "L3" }, 500 },
+        { t, 3000, 2, { "L0", "L1", "L2", "L3", "L4" }, 1000 },
+        { t, 4999, 3, { "L1", "L2", "L3", "L4", "" }, 1 },
+        { t, 600000, 4, { "L2", "L3", "L4", "", "" }, -1 },
+        { empty, 1000, -1, { "", "", "", "", "" }, -1 },
+        { longTimeline, 0, 0, { "", "", longLine.substr(0, 126), "", "" }, -1 },
+    };
+    for (const auto &s : steps) {
+        SCOPED_TRACE(s.ms);
+        LyricsLines out;
+        std::memset(&out, 0x55, sizeof out);
+        s.timeline.fill(s.ms, &out);
+        const std::vector<std::string> lines
+            = { field(out.line0), field(out.line1), field(out.line2), field(out.line3), field(out.line4) };
+        EXPECT_EQ(
+            std::tuple(out.current, lines, s.timeline.msUntilNext(s.ms)), std::tuple(s.current, s.lines, s.untilNext));
+    }
+}
+
+// Texts made of repeated stamps cost one copy of the text, and the budgets hold.
+TEST(LyricsTimeline, HostileTextsStayWithinTheBudgets)
+{
+    const std::string stamps = repeat("[00:01]", 100000), text(300 * 1024, 'x');
+    const struct {
+        const char *name;
+        LyricsTimeline timeline;
+        size_t lines;
+    } cases[] = {
+        { "1 MiB LRC: one text, 100,000 stamps", LyricsTimeline::fromText(stamps + text), LyricsTimeline::kMaxStamps },
+        { "Lyrics3 LYR field: 7,000 stamps and 50 KB",
+            LyricsTimeline::fromLyrics3(stamps.substr(0, 49000) + text.substr(0, 50000)), 7000 },
+        { "more lines than the budget", LyricsTimeline::fromText(repeat("[00:02]y\n", LyricsTimeline::kMaxLines + 500)),
+            LyricsTimeline::kMaxLines },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.timeline.lines().size(), c.lines);
+        LyricsLines out;
+        c.timeline.fill(1000, &out);
+        EXPECT_EQ(out.line2[0], c.lines == LyricsTimeline::kMaxLines ? '\0' : 'x');
+    }
 }
 
 } // namespace
