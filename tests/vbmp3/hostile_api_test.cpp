@@ -1,6 +1,7 @@
 // The C interface facing hostile or odd input: named pipes, absurd WAV headers, running
 // out of memory, streams that change their channel mode.
 #include "enginetestsupport.h"
+#include "lyrics.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +64,8 @@ TEST_F(HostileApi, NamedPipesAreRefusedAtOnce)
         { "getFileInfo2", [p] { return vbmp3_getFileInfo2(p, &tag, &mpeg, &list); } },
         { "open", [p] { return vbmp3_open(p, &info); } },
         { "setLyricsFile", [&] { return vbmp3_open(real.c_str(), &info) - 1 + vbmp3_setLyricsFile(p); } },
+        { "lyrics read (a pipe swapped in after the check)",
+            [p] { return vbmp3::LyricsTimeline::fromFile(p) ? 1 : 0; } },
     };
     for (const auto &[name, call] : calls) {
         SCOPED_TRACE(name);

@@ -219,7 +219,7 @@ int32_t vbmp3_setLyricsFile(const char *path)
             e.setLyrics({});
             return 1;
         }
-        if (!e.isOpen() || notRegularFile(path))
+        if (!e.isOpen())
             return 0;
         std::optional<vbmp3::LyricsTimeline> timeline = vbmp3::LyricsTimeline::fromFile(path);
         return timeline && e.setLyrics(std::move(*timeline)) ? 1 : 0;
