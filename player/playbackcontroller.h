@@ -103,6 +103,8 @@ signals:
 
 private:
     void showReadOut(PlaybackView::ReadOut which, const QString &text);
+    // Total time, seek range and bit rate of the open track.
+    void showTotals(const OpenInfo &info);
     void setLyricsOn(bool on);
     // Shows the lines and sleeps until they next change while the track plays.
     void stepLyrics();
@@ -120,6 +122,8 @@ private:
     bool m_lyricsOn = false;
     bool m_shutDown = false;
     int m_spectrumTick = 0;
+    // The library is still counting the open track's frames: its totals are estimates.
+    bool m_totalsPending = false;
     QString m_lyricsFile;
     NowPlaying m_now;
 
