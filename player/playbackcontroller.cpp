@@ -264,8 +264,10 @@ void PlaybackController::timebarTick()
         OpenInfo info {};
         const int32_t known = m_api.getOpenInfo(&info);
         m_totalsPending = known == 1;
-        if (known == 2)
+        if (known == 2 && (info.totalSeconds != m_now.totalSeconds || info.bitrate != m_now.bitrate)) {
             showTotals(info);
+            emit totalsCounted();
+        }
     }
     // 2. Spectrum on every second tick.
     if (++m_spectrumTick >= 2) {

@@ -97,6 +97,9 @@ public:
 signals:
     // A track has started playing in the decoder (after PlayTrack's last step).
     void trackStarted();
+    // The playing track's length or bit rate changed from the estimate shown at its start
+    // to the counted values (nowPlaying()).
+    void totalsCounted();
     // The decoder's state (VBMP3_STOPPED, _PLAYING, _PAUSED) after a command or the end
     // of the sequence.
     void stateChanged(int state);
