@@ -94,7 +94,7 @@ bool writeHour(const QString &dir, const QString &path)
         // 44100 / 1152 frames a second; padding keeps 128 kb/s exact on average.
         const QByteArray plain = silentFrame(false);
         const QByteArray padded = silentFrame(true);
-        const int frames = 3600 * 44100 / 1152;
+        const int frames = 3600 * 44100 / 1152 + 1;
         for (int i = 0; i < frames; ++i)
             hour += (i % 49 < 47) ? padded : plain;
     }
