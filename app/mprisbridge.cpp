@@ -27,6 +27,7 @@ void MprisBridge::watch(MprisService &service)
 {
     PlaybackController &playback = *m_window.controller();
     connect(&playback, &PlaybackController::trackStarted, &service, &MprisService::refresh);
+    connect(&playback, &PlaybackController::totalsCounted, &service, &MprisService::refresh);
     connect(&playback, &PlaybackController::stateChanged, &service, &MprisService::refresh);
     if (auto *slider = m_window.findChild<QSlider *>(QStringLiteral("Slider1")))
         connect(slider, &QSlider::valueChanged, &service, &MprisService::refresh);

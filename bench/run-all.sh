@@ -67,6 +67,8 @@ printf 'null output, %d s in real time: %.2f ms CPU and %.0f wake-ups per second
 # The player: adding files to the playlist, and the player's cost while it plays.
 [ -x "$BIN/playlist_bench" ] && "$BIN/playlist_bench"
 [ -x "$BIN/player_bench" ] && "$BIN/player_bench" 20
+# The GUI thread's worst stall while a long track starts and big lists load.
+[ -x "$BIN/guilatency_bench" ] && "$BIN/guilatency_bench"
 # The folder search beside TagLib alone and Audacious (needs audacious and the media tree).
 if [ -x "$BIN/foldersearch_bench" ] && command -v audacious >/dev/null; then
   bench/foldersearch-bench.sh "${MEDIA:-/tmp/perf/media}" 3

@@ -42,6 +42,8 @@ struct DecoderApi {
     decltype(&vbmp3_setOutputVolume) setOutputVolume = nullptr;
     // Optional: a library without it loads, and nobody is told about the null output.
     decltype(&vbmp3_getOutputName) getOutputName = nullptr;
+    // Optional: without it the length vbmp3_open gave stays shown.
+    decltype(&vbmp3_getOpenInfo) getOpenInfo = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

@@ -134,14 +134,16 @@ void PlaybackController::PlayTrack()
         }
     }
     m_view.selectTab(tab);
-    // 7. Total time.  The bar holds any length in seconds (no 16-bit range here).
-    m_now = { pb.CurrentFile, pb.CurrentTrackNo, std::max(0, info.totalSeconds), info.bitrate, info.frequency };
-    showReadOut(R::TotalTime, timeText(m_now.totalSeconds));
-    m_view.setSeekRange(m_now.totalSeconds);
-    // 8, 9. Bit rate and frequency.
-    showReadOut(R::Bitrate, info.bitrate == 0 ? QStringLiteral("VBR") : QStringLiteral("%1 kb/s").arg(info.bitrate));
+    // 7-9. Total time, bit rate and frequency; a long track's may be estimates at first,
+    // made exact by the tick once the library has counted its frames.
+    m_now = { pb.CurrentFile, pb.CurrentTrackNo, 0, 0, info.frequency };
+    showTotals(info);
+    OpenInfo now {};
+    m_totalsPending = m_api.getOpenInfo && m_api.getOpenInfo(&now) == 1;
     showReadOut(R::Frequency, frequencyText(info.frequency));
-    // 10. Play.
+    // 10. Play.  A failure told of an earlier play is not this one's (the library reports
+    // nothing of an older play once vbmp3_play has returned).
+    pb.OutputFailed = false;
     if (m_api.play() == 0) {
         m_prompter.message(QStringLiteral("Play start Error!! Next File"));
         m_api.init();
@@ -149,6 +151,17 @@ void PlaybackController::PlayTrack()
     }
     m_timebar.start();
     emit trackStarted();
+}
+
+void PlaybackController::showTotals(const OpenInfo &info)
+{
+    using R = PlaybackView::ReadOut;
+    // The bar holds any length in seconds (no 16-bit range here).
+    m_now.totalSeconds = std::max(0, info.totalSeconds);
+    m_now.bitrate = info.bitrate;
+    showReadOut(R::TotalTime, timeText(m_now.totalSeconds));
+    m_view.setSeekRange(m_now.totalSeconds);
+    showReadOut(R::Bitrate, info.bitrate == 0 ? QStringLiteral("VBR") : QStringLiteral("%1 kb/s").arg(info.bitrate));
 }
 
 void PlaybackController::StopTrack()
@@ -233,11 +246,28 @@ void PlaybackController::playRow(int trackNo, const QString &path)
 
 void PlaybackController::timebarTick()
 {
+    // The output failed (a full disk under the file output): the library has stopped;
+    // this play is over without an end of track, and nothing moves on to the next row.
+    if (playback().OutputFailed.exchange(false)) {
+        StopTrack();
+        m_prompter.message(QStringLiteral("音声の出力に失敗したため、再生を停止しました。"), Prompter::Buttons::Ok,
+            Prompter::Icon::Exclamation);
+        return;
+    }
     // 1. End of track: both timers off before the next track is chosen.
     if (playback().TrackEnded.exchange(false)) {
         m_timebar.stop();
         setLyricsOn(false);
         NextTrack();
+    }
+    if (m_totalsPending) {
+        OpenInfo info {};
+        const int32_t known = m_api.getOpenInfo(&info);
+        m_totalsPending = known == 1;
+        if (known == 2 && (info.totalSeconds != m_now.totalSeconds || info.bitrate != m_now.bitrate)) {
+            showTotals(info);
+            emit totalsCounted();
+        }
     }
     // 2. Spectrum on every second tick.
     if (++m_spectrumTick >= 2) {

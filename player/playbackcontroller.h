@@ -97,12 +97,17 @@ public:
 signals:
     // A track has started playing in the decoder (after PlayTrack's last step).
     void trackStarted();
+    // The playing track's length or bit rate changed from the estimate shown at its start
+    // to the counted values (nowPlaying()).
+    void totalsCounted();
     // The decoder's state (VBMP3_STOPPED, _PLAYING, _PAUSED) after a command or the end
     // of the sequence.
     void stateChanged(int state);
 
 private:
     void showReadOut(PlaybackView::ReadOut which, const QString &text);
+    // Total time, seek range and bit rate of the open track.
+    void showTotals(const OpenInfo &info);
     void setLyricsOn(bool on);
     // Shows the lines and sleeps until they next change while the track plays.
     void stepLyrics();
@@ -120,6 +125,8 @@ private:
     bool m_lyricsOn = false;
     bool m_shutDown = false;
     int m_spectrumTick = 0;
+    // The library is still counting the open track's frames: its totals are estimates.
+    bool m_totalsPending = false;
     QString m_lyricsFile;
     NowPlaying m_now;
 

@@ -16,6 +16,9 @@ struct PlaybackState {
     // Set by DecoderCallback on the decoder library's thread; read and cleared by the
     // position timer on the GUI thread.
     std::atomic<bool> TrackEnded { false };
+    // Set by DecoderCallback when the output could not take the sound (playback stopped
+    // there, no end of track follows); read and cleared by the position timer.
+    std::atomic<bool> OutputFailed { false };
     // While true, DecoderCallback may set TrackEnded.  Cleared before the callback is
     // unregistered at shutdown.
     std::atomic<bool> CallbackActive { false };
@@ -28,7 +31,7 @@ struct PlaybackState {
 PlaybackState &playback();
 
 // Registered with vbmp3_callback.  Runs on the decoder library's thread: only sets
-// TrackEnded on message 4 while CallbackActive is true.
+// TrackEnded on message 4 and OutputFailed on message 5 while CallbackActive is true.
 void DecoderCallback(int32_t message, int32_t param);
 
 } // namespace kes

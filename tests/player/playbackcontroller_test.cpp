@@ -69,7 +69,7 @@ protected:
     void SetUp() override
     {
         FakeDecoder::instance().reset();
-        playback().TrackEnded = false;
+        playback().TrackEnded = playback().OutputFailed = false;
         playback().CurrentFile.clear();
         playback().CurrentTrackNo = 1;
         playback().CallbackActive = true;
@@ -281,6 +281,18 @@ TEST_F(PlaybackControllerTest, EndOfTrackMovesOnAndIsKeptWhileTheTimerIsOff)
     EXPECT_EQ(playback().CurrentTrackNo, 2);
     EXPECT_EQ(f.openedPath, "/music/2.mp3");
     EXPECT_TRUE(c.timebarOn());
+}
+
+TEST_F(PlaybackControllerTest, OutputFailureStopsWithOneMessageAndStaysOnTheRow)
+{
+    play(QStringLiteral("/music/1.mp3"), 1);
+    f.callback(VBMP3_MSG_OUTPUT_FAILED, 0);
+    c.timebarTick();
+    c.timebarTick();
+    EXPECT_FALSE(c.timebarOn());
+    EXPECT_EQ(f.state, VBMP3_STOPPED);
+    EXPECT_EQ(f.openedPath, "/music/1.mp3");
+    EXPECT_EQ(prompter.messages.size(), 1);
 }
 
 TEST_F(PlaybackControllerTest, PlayNextPreviousAndTheClickedRow)

@@ -46,7 +46,10 @@ extern "C" {
  *  bitrate: kb/s of a constant-bit-rate stream; 0 when the bit rate varies (VBR, ABR,
  *           free format) and for WAV it is the PCM rate (rate x channels x bits / 1000).
  *  frequency: sample rate in Hz.
- *  totalSeconds: the length in whole seconds, rounded down. */
+ *  totalSeconds: the length in whole seconds, rounded down.
+ * A long MPEG stream whose length no Xing/Info/VBRI header states would take a while to
+ * count: vbmp3_open then estimates bitrate and totalSeconds from its size and counts its
+ * frames on a library thread; vbmp3_getOpenInfo gives the counted values once known. */
 typedef struct {
     char text1[128];
     char text2[128];
@@ -179,6 +182,11 @@ VBMP3_API int32_t vbmp3_setLyrics3Use(int32_t use);
  * cannot be opened or is not MPEG audio with at least two frames, RMP or WAV with one or
  * two channels. */
 VBMP3_API int32_t vbmp3_open(const char *path, OpenInfo *info);
+/* The open file's OpenInfo as vbmp3_open filled it, with the counted length and bit rate
+ * once a count that vbmp3_open left running has finished.  Returns 0 (info cleared) when
+ * no file is open, 1 while the count runs (the values are estimates), 2 when final.
+ * Returns at once. */
+VBMP3_API int32_t vbmp3_getOpenInfo(OpenInfo *info);
 /* Returns 0 when no file was open. */
 VBMP3_API int32_t vbmp3_close(void);
 /* Plays the open file from its start (also while it plays, after a stop and after the end

@@ -163,6 +163,13 @@ int32_t vbmp3_open(const char *path, OpenInfo *info)
     });
 }
 
+int32_t vbmp3_getOpenInfo(OpenInfo *info)
+{
+    if (info)
+        std::memset(info, 0, sizeof *info);
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.openInfo(info); });
+}
+
 int32_t vbmp3_close(void)
 {
     return withEngine(0, [](vbmp3::Engine &e) { return e.close() ? 1 : 0; });
@@ -219,7 +226,7 @@ int32_t vbmp3_setLyricsFile(const char *path)
             e.setLyrics({});
             return 1;
         }
-        if (!e.isOpen() || notRegularFile(path))
+        if (!e.isOpen())
             return 0;
         std::optional<vbmp3::LyricsTimeline> timeline = vbmp3::LyricsTimeline::fromFile(path);
         return timeline && e.setLyrics(std::move(*timeline)) ? 1 : 0;

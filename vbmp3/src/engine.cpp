@@ -75,25 +75,23 @@ bool Engine::open(const std::string &path, OpenInfo *info)
     const FileLayout layout = probeFile(path);
     if (layout.kind != FileKind::Mpeg && layout.kind != FileKind::Rmp && layout.kind != FileKind::Wav)
         return false;
-    std::shared_ptr<Source> source = openSource(path, layout);
+    SourceOptions options;
+    options.estimateLongLength = true;
+    std::shared_ptr<Source> source = openSource(path, layout, options);
     if (!source)
         return false;
     m_path = path;
     m_mpegInfo.reset();
     m_layout = layout;
     m_info = source->info();
+    if (m_info.lengthEstimated)
+        m_count = std::make_unique<LengthCount>(path, layout, SourceOptions {});
     {
         std::lock_guard lock(m_mutex);
         m_source = std::move(source);
         m_stoppedFrame = 0;
     }
-    if (info) {
-        fillField(info->text1, sizeof info->text1, m_info.description);
-        fillField(info->text2, sizeof info->text2, m_info.decoderName);
-        info->bitrate = m_info.bitrate;
-        info->frequency = m_info.rate;
-        info->totalSeconds = static_cast<int32_t>(std::min<int64_t>(m_info.totalFrames / m_info.rate, INT32_MAX));
-    }
+    openInfo(info);
     if (m_lyrics3Use)
         readLyrics3Data();
     return true;
@@ -102,6 +100,7 @@ bool Engine::open(const std::string &path, OpenInfo *info)
 bool Engine::close()
 {
     m_lyrics = {};
+    m_count.reset();
     const bool wasOpen = !m_path.empty();
     m_path.clear();
     m_mpegInfo.reset();
@@ -114,8 +113,76 @@ bool Engine::close()
     return wasOpen;
 }
 
+Engine::LengthCount::LengthCount(const std::string &path, const FileLayout &layout, const SourceOptions &options)
+    : m_thread([this, path, layout, options] {
+        SourceOptions cancellable = options;
+        cancellable.cancel = &m_cancel;
+        std::optional<SourceInfo> counted;
+        try {
+            if (std::unique_ptr<Source> source = openSource(path, layout, cancellable))
+                counted = source->info();
+        } catch (...) { // out of memory: the estimate stays
+        }
+        std::lock_guard lock(m_mutex);
+        m_result = std::move(counted);
+        m_finished = true;
+    })
+{
+}
+
+Engine::LengthCount::~LengthCount()
+{
+    m_cancel = true;
+    m_thread.join();
+}
+
+std::optional<std::optional<SourceInfo>> Engine::LengthCount::result()
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_finished)
+        return std::nullopt;
+    return m_result;
+}
+
+void Engine::takeCount()
+{
+    if (!m_count)
+        return;
+    const std::optional<std::optional<SourceInfo>> result = m_count->result();
+    if (!result)
+        return;
+    m_count.reset();
+    m_info.lengthEstimated = false;
+    // A count that failed (the stream broke off after its first frames) leaves the estimate.
+    if (!*result)
+        return;
+    m_info.totalFrames = (*result)->totalFrames;
+    m_info.bitrate = (*result)->bitrate;
+    std::lock_guard lock(m_mutex);
+    if (m_sessionSource)
+        m_totalFrames = m_info.totalFrames;
+}
+
+int32_t Engine::openInfo(OpenInfo *info)
+{
+    if (info)
+        std::memset(info, 0, sizeof *info);
+    if (m_path.empty())
+        return 0;
+    takeCount();
+    if (info) {
+        fillField(info->text1, sizeof info->text1, m_info.description);
+        fillField(info->text2, sizeof info->text2, m_info.decoderName);
+        info->bitrate = m_info.bitrate;
+        info->frequency = m_info.rate;
+        info->totalSeconds = static_cast<int32_t>(std::min<int64_t>(m_info.totalFrames / m_info.rate, INT32_MAX));
+    }
+    return m_info.lengthEstimated ? 1 : 2;
+}
+
 bool Engine::play()
 {
+    takeCount();
     // A report of the ending session that is under way finishes first; later ones find
     // the new session and are dropped (finishTrack decides and calls under this lock).
     std::lock_guard callbackLock(m_callbackMutex);
@@ -144,7 +211,7 @@ bool Engine::play()
     ++m_serial;
     m_state = State::Playing;
     m_sessionSource = m_source;
-    m_totalFrames = info.totalFrames;
+    m_totalFrames = m_info.totalFrames; // the source's own may be an estimate
     m_rate = info.rate;
     m_channels = info.channels;
     m_seekPending = true;
@@ -238,6 +305,7 @@ bool Engine::switchPause(State from, State to)
 
 bool Engine::seek(int32_t seconds)
 {
+    takeCount();
     std::lock_guard lock(m_mutex);
     if (!m_source || m_state == State::Stopped)
         return false;

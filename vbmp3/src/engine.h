@@ -76,6 +76,9 @@ public:
     int32_t lyricsWait();
     void spectrum(int32_t *first, int32_t *second);
     bool mpegInfo(MpegInfo *info);
+    // vbmp3_getOpenInfo: 0 when no file is open, 1 while its frames are being counted,
+    // 2 when info holds the final facts.
+    int32_t openInfo(OpenInfo *info);
     bool isOpen() const { return !m_path.empty(); }
 
 private:
@@ -121,6 +124,28 @@ private:
     // Wakes both threads and the device's wait; m_mutex held.
     void wakeAll();
     int64_t durationMs() const;
+    // Takes the result of a finished frame count into m_info and the session.
+    void takeCount();
+
+    // Counts the frames of a stream whose open only estimated its length, on a thread of
+    // its own: opens the file again without the estimate.  Destroying it (at the next
+    // open or close) makes the count give up and joins the thread.
+    class LengthCount
+    {
+    public:
+        LengthCount(const std::string &path, const FileLayout &layout, const SourceOptions &options);
+        ~LengthCount();
+        // The counted facts once the count is over (nullopt inside when it failed);
+        // nullopt while it runs.  Any thread.
+        std::optional<std::optional<SourceInfo>> result();
+
+    private:
+        std::atomic<bool> m_cancel { false };
+        std::mutex m_mutex;
+        bool m_finished = false; // protected by m_mutex
+        std::optional<SourceInfo> m_result; // protected by m_mutex
+        std::thread m_thread; // last: starts after the fields above exist
+    };
 
     // --- Immutable after construction.
     std::thread m_decodeThread;
@@ -131,6 +156,7 @@ private:
     std::optional<MpegInfo> m_mpegInfo; // of the open file, read on first request
     FileLayout m_layout;
     SourceInfo m_info; // of the open file
+    std::unique_ptr<LengthCount> m_count; // while m_info.lengthEstimated
     bool m_lyrics3Use = false;
     LyricsTimeline m_lyrics;
     BandAnalyzer m_analyzer;

@@ -1,11 +1,11 @@
 #include "lyrics.h"
 
+#include "bytereader.h"
 #include "fileinfo.h"
 
 #include <textcodec.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -188,12 +188,12 @@ LyricsTimeline LyricsTimeline::fromText(std::string_view bytes)
 
 std::optional<LyricsTimeline> LyricsTimeline::fromFile(const std::string &path)
 {
-    std::FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file)
+    // One open, checked and read through the same descriptor: a path that turns into a
+    // named pipe after the caller looked at it is refused here instead of blocking.
+    FileReader file(path);
+    if (!file.isOpen() || file.size() > kMaxFileBytes)
         return std::nullopt;
-    std::string bytes(kMaxFileBytes + 1, '\0');
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-    std::fclose(file);
+    const std::string bytes = file.read(0, kMaxFileBytes + 1);
     if (bytes.size() > kMaxFileBytes)
         return std::nullopt;
     return fromText(bytes);

@@ -35,7 +35,12 @@ struct ByteRange {
     std::vector<unsigned char> buffer = std::vector<unsigned char>(64 * 1024);
     uint64_t bufferStart = 0; // range position of buffer[0]
     size_t bufferFill = 0;
+    const std::atomic<bool> *cancel = nullptr; // reads fail once it is true
 };
+
+// Frames that an open counts through before playing (about 15 ms): a longer stream
+// without a length in its header is estimated instead when the caller asks for it.
+constexpr int64_t kQuickCountFrames = 20000;
 
 mpg123_ssize_t rangeRead(void *handle, void *out, size_t bytes)
 {
@@ -51,6 +56,8 @@ mpg123_ssize_t rangeRead(void *handle, void *out, size_t bytes)
             r->pos += n;
             continue;
         }
+        if (r->cancel && r->cancel->load(std::memory_order_relaxed))
+            return -1;
         const size_t want = static_cast<size_t>(std::min<uint64_t>(r->buffer.size(), r->size - r->pos));
         ssize_t got;
         do {
@@ -136,6 +143,7 @@ public:
             return false;
         m_range.base = layout.audioOffset;
         m_range.size = layout.audioSize;
+        m_range.cancel = options.cancel;
 
         int err = MPG123_OK;
         m_handle = mpg123_new(nullptr, &err);
@@ -171,8 +179,14 @@ public:
         // A range that cannot even hold its first frame has no audio.
         if (frame.framesize <= 0 || static_cast<uint64_t>(frame.framesize) > m_range.size)
             return false;
-        if (!lengthFromHeader(path, layout) && mpg123_scan(m_handle) != MPG123_OK)
-            return false;
+        if (!lengthFromHeader(path, layout)) {
+            // Without a scan libmpg123 estimates the length from the range's size and the
+            // first frames; the frame index then grows as the stream is decoded.
+            m_info.lengthEstimated = options.estimateLongLength
+                && m_range.size / static_cast<uint64_t>(frame.framesize) > uint64_t(kQuickCountFrames);
+            if (!m_info.lengthEstimated && mpg123_scan(m_handle) != MPG123_OK)
+                return false;
+        }
         const off_t length = mpg123_length(m_handle);
         if (length <= 0)
             return false;
@@ -232,7 +246,8 @@ public:
     {
         if (m_failed)
             return false;
-        frame = std::clamp<int64_t>(frame, 0, m_info.totalFrames);
+        frame
+            = m_info.lengthEstimated ? std::max<int64_t>(frame, 0) : std::clamp<int64_t>(frame, 0, m_info.totalFrames);
         m_ended = false;
         if (mpg123_seek(m_handle, static_cast<off_t>(frame), SEEK_SET) < 0)
             m_ended = m_failed = true;

@@ -3,6 +3,7 @@
 
 #include "fileinfo.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -16,6 +17,9 @@ struct SourceInfo {
     int rate = 0; // Hz
     int channels = 0; // 1 or 2, the channel count of the frames read() gives
     int64_t totalFrames = 0; // exact length in frames (after gapless trimming)
+    // totalFrames and bitrate are estimated from the stream's size (see
+    // SourceOptions::estimateLongLength): the frames were not counted.
+    bool lengthEstimated = false;
     int bitrate = 0; // kb/s, 0 when it varies; PCM rate for WAV
     std::string description; // OpenInfo text1
     std::string decoderName; // OpenInfo text2
@@ -32,7 +36,8 @@ public:
     // (full scale +-1.0).  Returns the number of frames; 0 at the end of the track or on
     // an error that ends it.
     virtual size_t read(float *out, size_t frames) = 0;
-    // Positions the next read() at frame (clamped to the track).  False on failure.
+    // Positions the next read() at frame (clamped to the track; only below when the
+    // length is an estimate).  False on failure.
     virtual bool seek(int64_t frame) = 0;
 
 protected:
@@ -42,6 +47,12 @@ protected:
 struct SourceOptions {
     // 0: the channel count of the track's first frame; 1: mix down to mono; 2: stereo.
     int channels = 0;
+    // An MPEG stream of more frames than a quick count covers, whose length no
+    // Xing/Info/VBRI header gives, is not counted through: its length and bit rate are
+    // estimated from its size (SourceInfo::lengthEstimated).  Off: counted, however long.
+    bool estimateLongLength = false;
+    // When set and true, reading the file fails: a count under way gives up at once.
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 // Opens path as the kind probeFile found (Mpeg and Rmp through libmpg123 restricted to
