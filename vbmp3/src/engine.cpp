@@ -206,7 +206,25 @@ bool Engine::play()
         autoFallback = true;
     }
 
+    // The buffers are made before anything changes, so that running out of memory here
+    // leaves the engine as it was (the threads keep using the old ones) and play fails.
     const SourceInfo &info = m_source->info();
+    const bool toFile = m_target.starts_with("file:");
+    const size_t decodeChunk = toFile ? kFileDecodeChunk : kDecodeChunk;
+    const size_t ringFrames
+        = static_cast<size_t>(m_bufferOptions.value[0]) * 1024 / (2 * static_cast<size_t>(info.channels));
+    FrameRing ring;
+    ring.reset(std::max({ ringFrames, 2 * decodeChunk, toFile ? kFileRingFrames : 0 }), info.channels);
+    // Enough history for the device's delay (plus slack for the server's own latency)
+    // and one analysis window behind it.  The file output has no delay: one window.
+    const int bufferMs = m_bufferOptions.value[1] * m_bufferOptions.value[2];
+    const size_t window = BandAnalyzer::windowFor(info.rate);
+    const size_t historyFrames = toFile
+        ? window
+        : static_cast<size_t>(bufferMs + 500) * static_cast<size_t>(info.rate) / 1000 + window + kOutputBlock;
+    FrameRing history;
+    history.reset(historyFrames, info.channels);
+
     ++m_session;
     ++m_serial;
     m_state = State::Playing;
@@ -217,11 +235,8 @@ bool Engine::play()
     m_seekPending = true;
     m_seekFrame = 0;
     m_decodeEof = false;
-    const bool toFile = m_target.starts_with("file:");
-    m_decodeChunk = toFile ? kFileDecodeChunk : kDecodeChunk;
-    const size_t ringFrames
-        = static_cast<size_t>(m_bufferOptions.value[0]) * 1024 / (2 * static_cast<size_t>(m_channels));
-    m_ring.reset(std::max({ ringFrames, 2 * m_decodeChunk, toFile ? kFileRingFrames : 0 }), m_channels);
+    m_decodeChunk = decodeChunk;
+    m_ring = std::move(ring);
     m_segmentStart = m_writtenFrame = 0;
     m_stoppedFrame = 0;
 
@@ -229,7 +244,7 @@ bool Engine::play()
     format.rate = m_rate;
     format.channels = m_channels;
     format.periodMs = m_bufferOptions.value[2];
-    format.bufferMs = m_bufferOptions.value[1] * m_bufferOptions.value[2];
+    format.bufferMs = bufferMs;
     format.deviceChannels = m_decodeOptions.value[0];
     format.deviceSampleFormat = m_decodeOptions.value[1];
     format.deviceRate = m_decodeOptions.value[2];
@@ -237,13 +252,7 @@ bool Engine::play()
     m_pendingOutput = std::move(output);
     m_pendingAuto = autoFallback;
     m_realtime = m_bufferOptions.value[3] == 1;
-    // Enough history for the device's delay (plus slack for the server's own latency)
-    // and one analysis window behind it.  The file output has no delay: one window.
-    const size_t window = BandAnalyzer::windowFor(m_rate);
-    const size_t historyFrames = toFile
-        ? window
-        : static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(m_rate) / 1000 + window + kOutputBlock;
-    m_history.reset(historyFrames, m_channels);
+    m_history = std::move(history);
     wakeAll();
     return true;
 }
