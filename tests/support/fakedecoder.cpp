@@ -100,8 +100,8 @@ DecoderApi FakeDecoder::api()
         fake().seeks.push_back(s);
         return fake().elapsed = s, ok("seek");
     };
-    a.getState = [](int32_t *elapsed) {
-        if (ok("getState") && elapsed)
+    a.getState = [](int32_t *elapsed) { // a query, polled by every tick: not recorded
+        if (elapsed)
             *elapsed = fake().elapsed;
         return fake().state;
     };

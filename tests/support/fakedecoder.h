@@ -58,7 +58,7 @@ public:
     static DecoderApi api();
 
     void reset();
-    // The calls made so far by name ("init", "open", "stop", ...), oldest first.
+    // The commands made so far by name ("init", "open", "stop", ...), oldest first.
     std::vector<std::string> calls();
     void clearCalls();
     // Reports the end of the track through the registered callback, as the library's
