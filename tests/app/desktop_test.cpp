@@ -1,57 +1,22 @@
 // The player as a desktop program: files from outside the window (the command line, a
 // second start) and the volume kept between runs.
 #include "externalfiles.h"
-#include "fakedecoder.h"
-#include "mainwindow.h"
 #include "outputnotice.h"
-#include "playbackstate.h"
-#include "playlistmodel.h"
-#include "scriptedprompter.h"
 #include "testfiles.h"
 #include "trackadder.h"
 #include "volumememory.h"
+#include "windowtest.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QMessageBox>
 #include <QSignalSpy>
-#include <QSlider>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
 using namespace kes;
+using DesktopTest = WindowTest;
 
 namespace
 {
-
-class DesktopTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        FakeDecoder::instance().reset();
-        ASSERT_TRUE(dir.isValid());
-        iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
-    }
-    std::unique_ptr<MainWindow> start(VolumeMemory *volume = nullptr)
-    {
-        auto w = std::make_unique<MainWindow>(
-            MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, volume });
-        EXPECT_TRUE(w->formLoad());
-        return w;
-    }
-    QString touch(const char *name)
-    {
-        writeBytes(dir.filePath(QString::fromUtf8(name)), {});
-        return dir.filePath(QString::fromUtf8(name));
-    }
-
-    QTemporaryDir dir;
-    QString iniPath;
-    ScriptedPrompter prompter;
-};
 
 const char *g_outputName = "";
 int32_t scriptedOutputName(char *name, int32_t size)
@@ -79,7 +44,7 @@ TEST(OutputNoticeTest, TellsOnceAndWithoutBlockingWhenTracksPlayThroughTheNullOu
         QTest::qWait(30);
         EXPECT_EQ(shown.count(), s.shownAfter) << s.output;
     }
-    auto *box = window.findChild<QMessageBox *>(QStringLiteral("outputNotice"));
+    auto *box = window.findChild<QMessageBox *>(u"outputNotice"_s);
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -87,48 +52,39 @@ TEST(OutputNoticeTest, TellsOnceAndWithoutBlockingWhenTracksPlayThroughTheNullOu
 
 TEST(ExternalFilesPaths, CommandLineWordsBecomeAbsolutePaths)
 {
-    EXPECT_EQ(ExternalFiles::absolutePaths(
-                  { QStringLiteral("a.mp3"), QStringLiteral("../b/./c.wav"), QStringLiteral("/x/y.m3u"),
-                      QStringLiteral("file:///m/%E6%98%A5.mp3"), QStringLiteral("") },
-                  QStringLiteral("/home/u/music")),
-        (QStringList { QStringLiteral("/home/u/music/a.mp3"), QStringLiteral("/home/u/b/c.wav"),
-            QStringLiteral("/x/y.m3u"), QStringLiteral("/m/春.mp3") }));
+    EXPECT_EQ(
+        ExternalFiles::absolutePaths(
+            { u"a.mp3"_s, u"../b/./c.wav"_s, u"/x/y.m3u"_s, u"file:///m/%E6%98%A5.mp3"_s, u""_s }, u"/home/u/music"_s),
+        (QStringList { u"/home/u/music/a.mp3"_s, u"/home/u/b/c.wav"_s, u"/x/y.m3u"_s, u"/m/春.mp3"_s }));
 }
 
 TEST_F(DesktopTest, FilesComeAfterTheStartupPlaylistAndTheFirstAddedPlays)
 {
-    const QString listed = touch("listed.mp3");
-    const QString m3u = dir.filePath(QStringLiteral("start.m3u"));
-    writeBytes(m3u, listed.toUtf8() + "\r\n");
-    writeBytes(iniPath, QByteArray("[その他設定]\r\nOp_04=1\r\nOp_14=") + m3u.toUtf8() + "\r\n");
-    const QString a = touch("a.mp3"), b = touch("b.wav");
+    const QString listed = touch(u"listed.mp3"_s), a = touch(u"a.mp3"_s), b = touch(u"b.wav"_s);
+    const QString m3u = touch(u"start.m3u"_s, listed.toUtf8() + "\r\n");
+    writeBytes(iniPath, "[その他設定]\r\nOp_04=1\r\nOp_14=" + m3u.toUtf8() + "\r\n");
     auto w = start();
     ExternalFiles external(*w);
     QSignalSpy done(&external, &ExternalFiles::done);
-    external.open({ a, touch("notes.txt"), b });
-    ASSERT_TRUE(done.wait(5000));
-    PlaylistModel &list = *w->playlist();
-    ASSERT_EQ(list.count(), 3);
-    EXPECT_EQ(list.fullPath(1), listed);
-    EXPECT_EQ(list.fullPath(2), a);
+    const auto open = [&](const QStringList &files) {
+        const qsizetype before = done.count();
+        external.open(files);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done.count() > before; }, 5000));
+        return QString::fromStdString(fake.openedPath);
+    };
+    EXPECT_EQ(open({ a, touch(u"notes.txt"_s), b }), a);
+    EXPECT_EQ(w->playlist()->count(), 3);
+    EXPECT_EQ(w->playlist()->fullPath(1), listed);
+    EXPECT_EQ(w->playlist()->fullPath(2), a);
     EXPECT_EQ(playback().CurrentTrackNo, 2);
-    EXPECT_EQ(QString::fromStdString(FakeDecoder::instance().openedPath), a);
-
     // Files already listed add nothing: the first of them plays.  An M3U loads as a drop.
-    external.open({ listed });
-    ASSERT_TRUE(done.wait(5000));
-    EXPECT_EQ(QString::fromStdString(FakeDecoder::instance().openedPath), listed);
-    const QString c = touch("c.mp3");
-    const QString second = dir.filePath(QStringLiteral("second.m3u"));
-    writeBytes(second, c.toUtf8() + "\n");
-    external.open({ second, touch("ignored.mp3") });
-    ASSERT_TRUE(done.wait(5000));
-    EXPECT_EQ(list.count(), 4);
-    EXPECT_EQ(QString::fromStdString(FakeDecoder::instance().openedPath), c);
+    EXPECT_EQ(open({ listed }), listed);
+    const QString c = touch(u"c.mp3"_s);
+    EXPECT_EQ(open({ touch(u"second.m3u"_s, c.toUtf8() + "\n"), touch(u"ignored.mp3"_s) }), c);
+    EXPECT_EQ(w->playlist()->count(), 4);
     // Nothing the player takes: nothing plays, and the request still ends.
-    external.open({ touch("readme.txt") });
-    ASSERT_TRUE(done.count() == 4 || done.wait(5000));
-    EXPECT_EQ(done.at(3).at(0).toInt(), 0);
+    EXPECT_EQ(open({ touch(u"readme.txt"_s) }), c);
+    EXPECT_EQ(done.last().at(0).toInt(), 0);
 }
 
 TEST_F(DesktopTest, VolumeIsKeptBetweenRunsWithoutTouchingOtherKeys)
@@ -143,21 +99,16 @@ TEST_F(DesktopTest, VolumeIsKeptBetweenRunsWithoutTouchingOtherKeys)
         VolumeMemory volume(iniPath);
         EXPECT_FALSE(volume.stored().has_value());
         auto w = start(&volume);
-        EXPECT_EQ(FakeDecoder::instance().volume, 0xFFFFFFFFu); // nothing kept: full
+        EXPECT_EQ(fake.volume, 0xFFFFFFFFu); // nothing kept: full
         for (int v : { 100, 20000, 30000 })
             w->slider1Change(v);
         EXPECT_EQ(readBytes(iniPath), before); // not yet: the slider may still move
     } // written when the run ends with a change pending
-    const QByteArray after = readBytes(iniPath);
-    EXPECT_TRUE(after.startsWith(before.left(before.indexOf("Op_01"))));
-    EXPECT_TRUE(after.contains("Op_01=1\r\n")) << after.toStdString();
-    EXPECT_TRUE(after.contains("VOLUME=30000")) << after.toStdString();
-    EXPECT_EQ(after.size(), before.size() + qsizetype(sizeof("VOLUME=30000\r\n") - 1));
-
-    FakeDecoder::instance().reset();
+    EXPECT_EQ(readBytes(iniPath), before + "VOLUME=30000\r\n");
+    fake.reset();
     VolumeMemory volume(iniPath);
     auto w = start(&volume);
-    EXPECT_EQ(FakeDecoder::instance().volume, (30000u << 16) | 30000u);
+    EXPECT_EQ(fake.volume, (30000u << 16) | 30000u);
     EXPECT_EQ(w->findChild<QSlider *>()->value(), 30000);
     w->slider1Change(500);
     QTest::qWait(600); // settled: written without waiting for the end

@@ -1,90 +1,41 @@
-// The main window with the scripted decoder: start-up and shutdown, layout, toolbar,
-// menus, resize rules and the repeat/mode read-outs.
+// The main window with the scripted decoder: start-up and shutdown, resize rules, the
+// repeat/mode labels, the list view and what only the widgets add to playback.
 #include "appsetup.h"
-#include "fakedecoder.h"
-#include "mainwindow.h"
-#include "playbackstate.h"
 #include "playlistcommands.h"
-#include "playlistmodel.h"
-#include "scriptedprompter.h"
 #include "testfiles.h"
 #include "trackadder.h"
+#include "windowtest.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QFile>
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
 using namespace kes;
-
-namespace
-{
-
-class MainWindowTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        FakeDecoder::instance().reset();
-        playback().TrackEnded = false;
-        playback().CallbackActive = false;
-        ASSERT_TRUE(dir.isValid());
-        iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
-    }
-
-    std::unique_ptr<MainWindow> start()
-    {
-        auto w
-            = std::make_unique<MainWindow>(MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path() });
-        EXPECT_TRUE(w->formLoad());
-        return w;
-    }
-    void writeIni(const QByteArray &text) { writeBytes(iniPath, text); }
-
-    template <typename T = QWidget> T *child(MainWindow &w, const char *name)
-    {
-        T *c = w.findChild<T *>(QString::fromUtf8(name));
-        EXPECT_NE(c, nullptr) << name;
-        return c;
-    }
-
-    QTemporaryDir dir;
-    QString iniPath;
-    ScriptedPrompter prompter;
-};
-
-} // namespace
+using MainWindowTest = WindowTest;
 
 TEST_F(MainWindowTest, StartWithRefusedOptionsMissingFilesAndAOneSidedVolume)
 {
-    FakeDecoder::instance().setVbmp3OptionResult = 0;
-    FakeDecoder::instance().setDecodeOptionResult = 0;
-    FakeDecoder::instance().volume = 0x1234FFFFu; // the slider follows the right channel
-    writeIni("[その他設定]\nOp_04=1\nOp_14=/no/such/list.m3u\nOp_07=1\nOp_17=/no/such/folder/\n");
+    fake.setVbmp3OptionResult = fake.setDecodeOptionResult = 0;
+    fake.volume = 0x1234FFFFu; // the slider follows the right channel
+    writeBytes(iniPath, "[その他設定]\nOp_04=1\nOp_14=/no/such/list.m3u\nOp_07=1\nOp_17=/no/such/folder/\n");
     auto w = start();
     EXPECT_EQ(prompter.texts(),
-        QStringList({ QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."),
-            QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."),
-            QStringLiteral("error"), QStringLiteral("error") }));
-    EXPECT_EQ(child<QSlider>(*w, "Slider1")->value(), 0x1234);
+        QStringList({ u"指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."_s,
+            u"指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."_s, u"error"_s, u"error"_s }));
+    EXPECT_EQ(child<QSlider>(*w, u"Slider1"_s)->value(), 0x1234);
 }
 
 TEST_F(MainWindowTest, CompactStartAndToggle)
 {
-    writeIni("[その他設定]\nOp_03=1\nOp_09=1\n");
+    writeBytes(iniPath, "[その他設定]\nOp_03=1\nOp_09=1\n");
     auto w = start();
     const int compact = w->windowHeightTwips();
-    w->Toolbar_ButtonClick(QStringLiteral("変形"));
+    w->Toolbar_ButtonClick(u"変形"_s);
     const int full = w->windowHeightTwips();
     EXPECT_GT(full, compact);
     // After the user dragged the window to another size, the toggle restores full height.
@@ -97,41 +48,38 @@ TEST_F(MainWindowTest, CompactStartAndToggle)
 TEST_F(MainWindowTest, StartsQuietlyInJapaneseAndShutsDownInOrderWritingNothing)
 {
     auto w = start();
-    FakeDecoder &f = FakeDecoder::instance();
     EXPECT_TRUE(prompter.messages.isEmpty());
     EXPECT_TRUE(playback().CallbackActive);
-    const QFontInfo info(child<QLabel>(*w, "lbl_title")->font());
+    const QFontInfo info(child(*w, u"lbl_title"_s)->font());
     EXPECT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(info.family()))
         << info.family().toStdString();
     ASSERT_TRUE(installJapaneseTranslations(*QCoreApplication::instance()));
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), u"キャンセル"_s);
     DecoderCallback(3, 0); // only the end of a track raises the flag
     EXPECT_FALSE(playback().TrackEnded);
-    f.endTrack();
+    fake.endTrack();
     EXPECT_TRUE(playback().TrackEnded);
     playback().TrackEnded = false;
-    f.clearCalls();
+    fake.clearCalls();
     w->close();
-    const std::vector<std::string> expected { "stopCallback", "stop", "free" };
-    EXPECT_EQ(f.calls(), expected);
-    EXPECT_FALSE(f.callbackActiveAtStopCallback);
-    EXPECT_FALSE(child<QTimer>(*w, "Timebar")->isActive());
-    // A late report after shutdown has no effect.
-    DecoderCallback(4, 0);
+    EXPECT_EQ(fake.calls(), (std::vector<std::string> { "stopCallback", "stop", "free" }));
+    EXPECT_FALSE(fake.callbackActiveAtStopCallback);
+    EXPECT_FALSE(child<QTimer>(*w, u"Timebar"_s)->isActive());
+    DecoderCallback(4, 0); // a late report after shutdown has no effect
     EXPECT_FALSE(playback().TrackEnded);
-    f.clearCalls();
+    fake.clearCalls();
     w.reset(); // destruction does not release the decoder twice
-    EXPECT_TRUE(f.calls().empty());
+    EXPECT_TRUE(fake.calls().empty());
     EXPECT_FALSE(QFile::exists(iniPath));
 }
 
 TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
 {
     auto w = start();
-    auto *label15 = child<QLabel>(*w, "Label15");
-    auto *repeatSet = w->findChild<QAction *>(QStringLiteral("repeat_set"));
+    auto *label15 = child(*w, u"Label15"_s);
+    auto *repeatSet = child<QAction>(*w, u"repeat_set"_s);
     w->Label15_Click();
     EXPECT_FALSE(repeatSet->isChecked() || w->repeatOn());
     w->Label15_Click();
@@ -145,16 +93,16 @@ TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
     EXPECT_TRUE(label15->isEnabled() && w->repeatOn());
     // The mode label toggles the mode and resets the track number.
     playback().CurrentTrackNo = 4;
-    QTest::mouseClick(child(*w, "Label5"), Qt::LeftButton);
-    EXPECT_EQ(w->playMode(), QStringLiteral("Random"));
+    QTest::mouseClick(child(*w, u"Label5"_s), Qt::LeftButton);
+    EXPECT_EQ(w->playMode(), u"Random"_s);
     EXPECT_EQ(playback().CurrentTrackNo, 1);
     w->label5Click();
-    EXPECT_EQ(w->playMode(), QStringLiteral("Normal"));
+    EXPECT_EQ(w->playMode(), u"Normal"_s);
     // The right button opens the popup on the read-outs, not on the mode labels.
     w->show();
     QSignalSpy popups(w.get(), &MainWindow::popupShown);
-    QTest::mousePress(child(*w, "Label5"), Qt::RightButton);
-    QTest::mousePress(child(*w, "lbl_title"), Qt::RightButton);
+    QTest::mousePress(child(*w, u"Label5"_s), Qt::RightButton);
+    QTest::mousePress(child(*w, u"lbl_title"_s), Qt::RightButton);
     w->popupMenu()->hide();
     EXPECT_EQ(popups.count(), 1);
 }
@@ -164,11 +112,11 @@ TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
 {
     auto w = start();
     w->show();
-    const QString song = dir.filePath(QStringLiteral("b.mp3"));
+    const QString song = dir.filePath(u"b.mp3"_s);
     writeBytes(song, {});
     QMimeData mime;
     mime.setUrls({ QUrl::fromLocalFile(song) });
-    QWidget *viewport = child<QTreeView>(*w, "ListView")->viewport();
+    QWidget *viewport = child<QTreeView>(*w, u"ListView"_s)->viewport();
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -181,23 +129,20 @@ TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
 TEST_F(MainWindowTest, WhilePlayingListClearLeavesPlaybackAloneAndBusyCommandsRefuse)
 {
     auto w = start();
-    const TrackRow row { .fullPath = QStringLiteral("/m/1.mp3") };
-    w->playlist()->addRow(row);
-    playback().CurrentFile = row.fullPath;
-    playback().CurrentTrackNo = 1;
+    addRows(*w, { playback().CurrentFile = u"/m/1.mp3"_s });
     w->controller()->PlayTrack();
-    FakeDecoder::instance().clearCalls();
-    w->findChild<QAction *>(QStringLiteral("List_Clear"))->trigger();
+    fake.clearCalls();
+    child<QAction>(*w, u"List_Clear"_s)->trigger();
     EXPECT_EQ(w->playlist()->count(), 0);
-    EXPECT_EQ(FakeDecoder::instance().state, 1);
-    EXPECT_TRUE(FakeDecoder::instance().calls().empty());
-    EXPECT_TRUE(child<QTimer>(*w, "Timebar")->isActive());
-    EXPECT_EQ(playback().CurrentFile, row.fullPath);
+    EXPECT_EQ(fake.state, VBMP3_PLAYING);
+    EXPECT_TRUE(fake.calls().empty());
+    EXPECT_TRUE(child<QTimer>(*w, u"Timebar"_s)->isActive());
+    EXPECT_EQ(playback().CurrentFile, u"/m/1.mp3"_s);
     // Playing, the guarded commands refuse with a message; paused, they run.
     EXPECT_TRUE(w->BusyGuard());
-    w->Toolbar_ButtonClick(QStringLiteral("印刷"));
-    EXPECT_EQ(prompter.texts(), QStringList(2, QStringLiteral("現在、再生中のため、この機能は利用できません！")));
-    FakeDecoder::instance().state = VBMP3_PAUSED;
+    w->Toolbar_ButtonClick(u"印刷"_s);
+    EXPECT_EQ(prompter.texts(), QStringList(2, u"現在、再生中のため、この機能は利用できません！"_s));
+    fake.state = VBMP3_PAUSED;
     EXPECT_FALSE(w->BusyGuard());
     EXPECT_EQ(prompter.messages.size(), 2);
 }
@@ -205,38 +150,35 @@ TEST_F(MainWindowTest, WhilePlayingListClearLeavesPlaybackAloneAndBusyCommandsRe
 TEST_F(MainWindowTest, StartupPlaylistCommandStoresThePathForTheNextStart)
 {
     auto w = start();
-    const TrackRow row { .fullPath = dir.filePath(QStringLiteral("x.mp3")) };
-    w->playlist()->addRow(row);
-    const QString list = dir.filePath(QStringLiteral("start.m3u"));
+    const QString song = dir.filePath(u"x.mp3"_s), list = dir.filePath(u"start.m3u"_s);
+    addRows(*w, { song });
     prompter.inputs.enqueue(list);
-    w->findChild<QAction *>(QStringLiteral("Def_Playlist_Set"))->trigger();
-    EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("Op_14"), QStringLiteral("?"), iniPath), list);
+    child<QAction>(*w, u"Def_Playlist_Set"_s)->trigger();
+    EXPECT_EQ(ReadIni(u"その他設定"_s, u"Op_14"_s, u"?"_s, iniPath), list);
     // A later start loads the saved playlist (when it names a file).
-    ASSERT_TRUE(WriteIni(QStringLiteral("その他設定"), QStringLiteral("Op_04"), QStringLiteral("1"), iniPath));
-    writeBytes(row.fullPath, {});
+    ASSERT_TRUE(WriteIni(u"その他設定"_s, u"Op_04"_s, u"1"_s, iniPath));
+    writeBytes(song, {});
     w->close();
     auto again = start();
     ASSERT_TRUE(again->adder()->waitForIdle(5000));
     EXPECT_EQ(again->playlist()->count(), 1);
 }
 
-TEST_F(MainWindowTest, PlaybackShowsInTheWindowsControls)
+// The commands themselves are the controller's test and the media controls'; here the
+// seek bar and the list view in between.
+TEST_F(MainWindowTest, SeekBarAndDoubleClick)
 {
     auto w = start();
-    // The read-outs' labels are followed by the end-to-end test.
-    FakeDecoder &f = FakeDecoder::instance();
-    for (int i = 1; i <= 2; ++i)
-        w->playlist()->addRow(TrackRow { .fullPath = QStringLiteral("/m/%1.mp3").arg(i) });
-    f.openInfo.totalSeconds = 187;
-    w->Toolbar_ButtonClick(QStringLiteral("再生"));
-    EXPECT_EQ(f.openedPath, "/m/1.mp3");
+    addRows(*w, { u"/m/1.mp3"_s, u"/m/2.mp3"_s });
+    fake.openInfo.totalSeconds = 187;
+    w->Toolbar_ButtonClick(u"再生"_s);
     // Only dragging the thumb seeks; an arrow click just moves it, and the tick puts it back.
-    auto *bar = child<QScrollBar>(*w, "seekbar");
+    auto *bar = child<QScrollBar>(*w, u"seekbar"_s);
     EXPECT_EQ(bar->maximum(), 187);
-    f.elapsed = 61;
+    fake.elapsed = 61;
     w->controller()->timebarTick();
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_TRUE(f.seeks.empty());
+    EXPECT_TRUE(fake.seeks.empty());
     w->controller()->timebarTick();
     EXPECT_EQ(bar->value(), 61);
     bar->setSliderDown(true);
@@ -244,13 +186,9 @@ TEST_F(MainWindowTest, PlaybackShowsInTheWindowsControls)
     w->controller()->timebarTick(); // no tick moves the thumb under the user's hand
     EXPECT_EQ(bar->sliderPosition(), 42);
     bar->setSliderDown(false);
-    EXPECT_EQ(f.seeks, std::vector<int32_t> { 42 });
-    // The double click plays the row clicked last; the toolbar's other buttons reach playback.
+    EXPECT_EQ(fake.seeks, std::vector<int32_t> { 42 });
+    // The double click plays the row clicked last.
     w->commands()->ItemClick(2);
-    QTest::mouseDClick(child<QTreeView>(*w, "ListView")->viewport(), Qt::LeftButton);
-    EXPECT_EQ(f.openedPath, "/m/2.mp3");
-    w->Toolbar_ButtonClick(QStringLiteral("一時"));
-    EXPECT_EQ(f.state, VBMP3_PAUSED);
-    w->Toolbar_ButtonClick(QStringLiteral("停止"));
-    EXPECT_EQ(f.state, VBMP3_STOPPED);
+    QTest::mouseDClick(child<QTreeView>(*w, u"ListView"_s)->viewport(), Qt::LeftButton);
+    EXPECT_EQ(fake.openedPath, "/m/2.mp3");
 }
