@@ -57,16 +57,16 @@ TEST_F(MainWindowTest, StartsQuietlyInJapaneseAndShutsDownInOrderWritingNothing)
     fake.endTrack();
     EXPECT_TRUE(playback().TrackEnded);
     playback().TrackEnded = false;
-    fake.clearCalls();
+    fake.calls.clear();
     w->close();
-    EXPECT_EQ(fake.calls(), (std::vector<std::string> { "stopCallback", "stop", "free" }));
+    EXPECT_EQ(fake.calls, (std::vector<std::string> { "stopCallback", "stop", "free" }));
     EXPECT_FALSE(fake.callbackActiveAtStopCallback);
     EXPECT_FALSE(child<QTimer>(*w, u"Timebar"_s)->isActive());
     DecoderCallback(4, 0); // a late report after shutdown has no effect
     EXPECT_FALSE(playback().TrackEnded);
-    fake.clearCalls();
+    fake.calls.clear();
     w.reset(); // destruction does not release the decoder twice
-    EXPECT_TRUE(fake.calls().empty());
+    EXPECT_TRUE(fake.calls.empty());
     EXPECT_FALSE(QFile::exists(iniPath));
 }
 
@@ -126,11 +126,11 @@ TEST_F(MainWindowTest, WhilePlayingListClearLeavesPlaybackAloneAndBusyCommandsRe
     auto w = start();
     addRows(*w, { playback().CurrentFile = u"/m/1.mp3"_s });
     w->controller()->PlayTrack();
-    fake.clearCalls();
+    fake.calls.clear();
     child<QAction>(*w, u"List_Clear"_s)->trigger();
     EXPECT_EQ(w->playlist()->count(), 0);
     EXPECT_EQ(fake.state, VBMP3_PLAYING);
-    EXPECT_TRUE(fake.calls().empty());
+    EXPECT_TRUE(fake.calls.empty());
     EXPECT_TRUE(child<QTimer>(*w, u"Timebar"_s)->isActive());
     EXPECT_EQ(playback().CurrentFile, u"/m/1.mp3"_s);
     // Playing, the guarded commands refuse with a message; paused, they run.

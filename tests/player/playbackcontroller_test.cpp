@@ -104,14 +104,14 @@ TEST_F(PlaybackControllerTest, ReadOutsOfAStartedTrack)
     };
     for (const auto &k : cases) {
         f.openInfo = { .bitrate = k.bitrate, .frequency = k.frequency, .totalSeconds = k.seconds };
-        f.clearCalls();
+        f.calls.clear();
         c.playRow(7, u"/music/a.mp3"_s);
         EXPECT_EQ(QStringList({ view.readOuts[R::TotalTime], view.readOuts[R::Bitrate], view.readOuts[R::Frequency] }),
             k.shown);
         EXPECT_EQ(view.seekMax, k.seconds);
         EXPECT_EQ(c.nowPlaying().totalSeconds, k.seconds);
         // Close and drop lyrics before opening; play last.
-        EXPECT_EQ(f.calls(), (std::vector<std::string> { "close", "setLyricsFile", "open", "play" }));
+        EXPECT_EQ(f.calls, (std::vector<std::string> { "close", "setLyricsFile", "open", "play" }));
     }
     EXPECT_EQ(view.readOuts[R::Number], u"No.7"_s);
     EXPECT_TRUE(c.timebarOn());
@@ -127,14 +127,14 @@ TEST_F(PlaybackControllerTest, OpenAndPlayErrors)
     c.playRow(1, u"/music/a.mp3"_s);
     EXPECT_EQ(prompter.texts(), QStringList(2, u"Open Error!!  Next File"_s));
     EXPECT_EQ(prompter.messages[0].buttons, Prompter::Buttons::OkCancel);
-    EXPECT_EQ(std::ranges::count(f.calls(), "init"), 1); // only Cancel re-initialises
+    EXPECT_EQ(std::ranges::count(f.calls, "init"), 1); // only Cancel re-initialises
     EXPECT_FALSE(c.timebarOn());
     f.openResult = 1;
     f.playResult = 0;
     c.playRow(1, u"/music/a.mp3"_s);
     EXPECT_EQ(prompter.texts().last(), u"Play start Error!! Next File"_s);
     EXPECT_EQ(prompter.messages.last().buttons, Prompter::Buttons::Ok);
-    EXPECT_EQ(f.calls().back(), "init");
+    EXPECT_EQ(f.calls.back(), "init");
     EXPECT_FALSE(c.timebarOn());
 }
 
@@ -201,7 +201,7 @@ TEST_F(PlaybackControllerTest, TickPauseResumeAndStop)
         EXPECT_EQ(f.state, state);
         EXPECT_EQ(c.timebarOn(), timebar);
     }
-    EXPECT_EQ(f.calls().back(), "play");
+    EXPECT_EQ(f.calls.back(), "play");
     EXPECT_EQ(view.clears, 1); // the stop blanked the spectrum
     settings.Op_01 = 0;
     c.timebarTick();

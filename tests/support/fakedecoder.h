@@ -25,7 +25,8 @@ struct FakeScript {
     int32_t setVbmp3OptionResult = 1;
     int32_t setDecodeOptionResult = 1;
     uint32_t volume = 0xFFFFFFFFu;
-    std::map<std::string, int32_t> fileTypes; // overrides the type found from the name
+    // By path; otherwise by ending: mp3 0, wav 1, rmp 2, avi/mpg/wma 8 (any case), else -1.
+    std::map<std::string, int32_t> fileTypes;
     std::map<std::string, TagInfo> tags;
     std::map<std::string, ListInfo> lists;
     LyricsLines lyrics {};
@@ -45,9 +46,9 @@ struct FakeScript {
     void (*callback)(int32_t, int32_t) = nullptr;
     // playback().CallbackActive as it stood when the callback was unregistered.
     bool callbackActiveAtStopCallback = false;
-
-protected:
-    std::vector<std::string> m_calls;
+    // The commands made so far by name ("init", "open", "stop", ...), oldest first.  The
+    // decoder's commands come from the GUI thread only: no lock.
+    std::vector<std::string> calls;
 };
 
 class FakeDecoder : public FakeScript
@@ -58,18 +59,10 @@ public:
     static DecoderApi api();
 
     void reset();
-    // The commands made so far by name ("init", "open", "stop", ...), oldest first.
-    std::vector<std::string> calls();
-    void clearCalls();
     // Reports the end of the track through the registered callback, as the library's
     // thread would.
-    void endTrack();
-    void record(const char *name);
+    void endTrack() { return callback ? callback(VBMP3_MSG_END_OF_TRACK, 0) : void(); }
 
     // Guards the script for the thread-safe file functions (the adder's worker).
     std::mutex mutex;
 };
-
-// The type code the fake reports for a path without a scripted one: by its ending
-// (mp3 0, wav 1, rmp 2, avi/mpg/wma 8, any case), else -1.
-int32_t fakeTypeFromName(const std::string &path);

@@ -27,14 +27,11 @@ protected:
         pb.VideoFile.clear();
         pb.CurrentTrackNo = 1;
     }
-    MainWindow::Context context(VolumeMemory *volume = nullptr)
-    {
-        return { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, volume };
-    }
     // A window through its start-up sequence.
     std::unique_ptr<MainWindow> start(VolumeMemory *volume = nullptr)
     {
-        auto w = std::make_unique<MainWindow>(context(volume));
+        auto w = std::make_unique<MainWindow>(
+            MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, volume });
         EXPECT_TRUE(w->formLoad());
         return w;
     }
