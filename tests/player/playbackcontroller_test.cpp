@@ -15,8 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 using namespace kes;
 using namespace Qt::StringLiterals;
 using R = PlaybackView::ReadOut;
@@ -45,12 +43,6 @@ struct FakeVideo : VideoPresenter {
     QStringList shown;
     void showVideo() override { shown << playback().VideoFile; }
 };
-
-void setText(char *field, const char *text)
-{
-    std::memset(field, 0, 128);
-    std::memcpy(field, text, std::min<size_t>(128, std::strlen(text)));
-}
 
 class PlaybackControllerTest : public ::testing::Test
 {
@@ -83,9 +75,8 @@ protected:
     RecordingView view;
     FakeVideo video;
     PlaylistModel model;
-    QString mode = u"Normal"_s;
     bool repeat = true;
-    Sequencer sequencer { model, playback().CurrentTrackNo, [this] { return mode; }, [this] { return repeat; } };
+    Sequencer sequencer { model, playback().CurrentTrackNo, [] { return u"Normal"_s; }, [this] { return repeat; } };
     Settings settings;
     PlaybackController c { FakeDecoder::api(), prompter, view, sequencer, settings };
 };
@@ -94,48 +85,42 @@ protected:
 
 TEST_F(PlaybackControllerTest, ReadOutsOfAStartedTrack)
 {
-    const struct {
-        int seconds, bitrate, frequency;
-        QStringList shown; // total, rate, frequency
-    } cases[] = {
-        { 187, 128, 44100, { u"03:07"_s, u"128 kb/s"_s, u"44.1 KHz"_s } },
-        { 6000, 0, 22050, { u"100:00"_s, u"VBR"_s, u"22.05 KHz"_s } },
-        { 40000, 64, 8000, { u"666:40"_s, u"64 kb/s"_s, u"8 KHz"_s } }, // past 16 bits: the range holds it
-    };
-    for (const auto &k : cases) {
-        f.openInfo = { .bitrate = k.bitrate, .frequency = k.frequency, .totalSeconds = k.seconds };
+    for (auto [seconds, bitrate, frequency, shown] :
+        { std::tuple { 187, 128, 44100, "03:07 128 kb/s 44.1 KHz" }, { 6000, 0, 22050, "100:00 VBR 22.05 KHz" },
+            { 40000, 64, 8000, "666:40 64 kb/s 8 KHz" } }) { // past 16 bits: the range holds it
+        f.openInfo = { .bitrate = bitrate, .frequency = frequency, .totalSeconds = seconds };
         f.calls.clear();
         c.playRow(7, u"/music/a.mp3"_s);
-        EXPECT_EQ(QStringList({ view.readOuts[R::TotalTime], view.readOuts[R::Bitrate], view.readOuts[R::Frequency] }),
-            k.shown);
-        EXPECT_EQ(view.seekMax, k.seconds);
-        EXPECT_EQ(c.nowPlaying().totalSeconds, k.seconds);
+        EXPECT_EQ(QStringList({ view.readOuts[R::TotalTime], view.readOuts[R::Bitrate], view.readOuts[R::Frequency] })
+                      .join(u' '),
+            QString::fromLatin1(shown));
+        EXPECT_EQ(view.seekMax, seconds);
+        EXPECT_EQ(c.nowPlaying().totalSeconds, seconds);
         // Close and drop lyrics before opening; play last.
         EXPECT_EQ(f.calls, (std::vector<std::string> { "close", "setLyricsFile", "open", "play" }));
     }
     EXPECT_EQ(view.readOuts[R::Number], u"No.7"_s);
-    EXPECT_TRUE(c.timebarOn());
+    EXPECT_TRUE(c.timebarOn() && prompter.messages.isEmpty());
     EXPECT_EQ(f.mpegReads, 0); // the frames are counted by the open alone
-    EXPECT_TRUE(prompter.messages.isEmpty());
 }
 
 TEST_F(PlaybackControllerTest, OpenAndPlayErrors)
 {
+    const QString open = u"Open Error!!  Next File"_s, play = u"Play start Error!! Next File"_s;
     f.openResult = 0;
     prompter.answers << Prompter::Answer::Ok << Prompter::Answer::Cancel;
     c.playRow(1, QString()); // an empty name is no media file: the decoder refuses it
     c.playRow(1, u"/music/a.mp3"_s);
-    EXPECT_EQ(prompter.texts(), QStringList(2, u"Open Error!!  Next File"_s));
-    EXPECT_EQ(prompter.messages[0].buttons, Prompter::Buttons::OkCancel);
     EXPECT_EQ(std::ranges::count(f.calls, "init"), 1); // only Cancel re-initialises
     EXPECT_FALSE(c.timebarOn());
     f.openResult = 1;
     f.playResult = 0;
     c.playRow(1, u"/music/a.mp3"_s);
-    EXPECT_EQ(prompter.texts().last(), u"Play start Error!! Next File"_s);
-    EXPECT_EQ(prompter.messages.last().buttons, Prompter::Buttons::Ok);
     EXPECT_EQ(f.calls.back(), "init");
     EXPECT_FALSE(c.timebarOn());
+    EXPECT_EQ(prompter.texts(), QStringList({ open, open, play }));
+    EXPECT_EQ(prompter.messages[0].buttons, Prompter::Buttons::OkCancel);
+    EXPECT_EQ(prompter.messages[2].buttons, Prompter::Buttons::Ok);
 }
 
 TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
@@ -207,8 +192,6 @@ TEST_F(PlaybackControllerTest, TickPauseResumeAndStop)
     c.timebarTick();
     c.timebarTick();
     EXPECT_EQ(view.frames, 4);
-    c.seekbarScroll(42);
-    EXPECT_EQ(f.seeks, std::vector<int32_t> { 42 });
     f.state = 7;
     c.PauseResume();
     EXPECT_EQ(prompter.texts(), QStringList { u"設定値以外の引数が返されました。"_s });
@@ -237,35 +220,29 @@ TEST_F(PlaybackControllerTest, EndOfTrackMovesOnOrStopsAfterTheLastRow)
     EXPECT_EQ(playback().CurrentTrackNo, 1);
 }
 
-// Next and previous as sequencing orders them are the sequencer's test; here the commands.
-TEST_F(PlaybackControllerTest, PlayNextPreviousAndTheClickedRow)
+// Which row comes next is the sequencer's test, the toolbar's commands the media controls';
+// here the clicked row, and the commands with nothing checked.
+TEST_F(PlaybackControllerTest, TheClickedRowAndNothingChecked)
 {
-    model.setChecked(1, false);
     model.setChecked(3, false);
-    c.playPressed();
-    EXPECT_EQ(f.openedPath, "/music/2.mp3");
-    c.previousPressed(); // back past row 1 to the last
-    EXPECT_EQ(f.openedPath, "/music/5.mp3");
-    EXPECT_EQ(view.readOuts[R::Number], u"No.5"_s);
-    // The clicked row plays, checked or not, and sequencing goes on from it.
-    c.playRow(3, u"/music/3.mp3"_s);
+    c.playRow(3, u"/music/3.mp3"_s); // plays although unchecked, and sequencing goes on from it
     c.NextTrack();
     EXPECT_EQ(f.openedPath, "/music/4.mp3");
-    // Nothing checked: play and previous do nothing.
+    EXPECT_EQ(view.readOuts[R::Number], u"No.4"_s);
     model.uncheckAll();
     f.openedPath.clear();
     c.playPressed();
     c.previousPressed();
-    EXPECT_TRUE(f.openedPath.empty());
+    EXPECT_TRUE(f.openedPath.empty() && prompter.messages.isEmpty());
 }
 
 TEST_F(PlaybackControllerTest, NowPlayingNamesByKind)
 {
     TagInfo tag {}, full {};
-    setText(tag.title, "Tag Title");
+    qstrncpy(tag.title, "Tag Title", 128);
     f.tags["/m/a.mp3"] = f.tags["/m/b.rmp"] = tag;
     f.fileTypes["/m/a.mp3"] = VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1;
-    setText(f.lists["/m/b.rmp"].text[0], "List Title");
+    qstrncpy(f.lists["/m/b.rmp"].text[0], "List Title", 128);
     std::memset(full.artist, 'A', sizeof full.artist); // no NUL: shown whole
     std::memset(full.title, 'B', sizeof full.title);
     full.title[9] = '\0';
@@ -289,9 +266,9 @@ TEST_F(PlaybackControllerTest, NowPlayingNamesByKind)
 TEST_F(PlaybackControllerTest, LyricsLinesAndTheYellowCurrentLine)
 {
     c.ShowLyrics(); // all empty
-    setText(f.lyrics.line2, "   ");
-    setText(f.lyrics.line0, "top");
-    setText(f.lyrics.line4, "bottom");
+    qstrncpy(f.lyrics.line2, "   ", 128);
+    qstrncpy(f.lyrics.line0, "top", 128);
+    qstrncpy(f.lyrics.line4, "bottom", 128);
     c.ShowLyrics();
     EXPECT_EQ(QStringList(std::begin(view.lines), std::end(view.lines)),
         QStringList({ u"top"_s, QString(), u"   "_s, QString(), u"bottom"_s }));
@@ -299,7 +276,7 @@ TEST_F(PlaybackControllerTest, LyricsLinesAndTheYellowCurrentLine)
     std::memset(f.lyrics.line2, 'x', 128);
     c.ShowLyrics();
     EXPECT_EQ(view.lines[2], QString(128, u'x'));
-    setText(f.lyrics.line2, "");
+    qstrncpy(f.lyrics.line2, "", 128);
     c.ShowLyrics();
     EXPECT_EQ(view.highlights, 1); // and it stays yellow
 }
@@ -318,7 +295,7 @@ TEST_F(PlaybackControllerTest, LyricsWakeAtTheNextLineOnly)
     EXPECT_TRUE(lyricsTimer()->isActive());
     // A seek looks again at once; with no later line nothing is waited for.
     f.lyricsWait = -1;
-    setText(f.lyrics.line2, "after the seek");
+    qstrncpy(f.lyrics.line2, "after the seek", 128);
     c.seekbarScroll(100);
     EXPECT_EQ(view.lines[2], u"after the seek"_s);
     EXPECT_FALSE(lyricsTimer()->isActive());
@@ -327,7 +304,7 @@ TEST_F(PlaybackControllerTest, LyricsWakeAtTheNextLineOnly)
     EXPECT_EQ(lyricsTimer()->interval(), 1000);
     f.lyricsWait = 5; // and the wake-up shows the new line
     c.seekbarScroll(1);
-    setText(f.lyrics.line2, "next");
+    qstrncpy(f.lyrics.line2, "next", 128);
     EXPECT_TRUE(QTest::qWaitFor([&] { return view.lines[2] == u"next"_s; }, 1000));
     c.StopTrack();
     EXPECT_FALSE(lyricsTimer()->isActive());
