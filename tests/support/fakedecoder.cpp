@@ -12,11 +12,7 @@ namespace
 FakeDecoder &F = FakeDecoder::instance();
 
 // Records a command; 1, the library's success.
-int32_t ok(const char *name)
-{
-    F.calls.emplace_back(name);
-    return 1;
-}
+const auto ok = [](const char *name) { return F.calls.emplace_back(name), int32_t(1); };
 
 // Copies map[path] to out when there is one; takes the lock, as the adder's worker reads too.
 template <typename Map, typename Record> bool lookup(const Map &map, const char *path, Record *out)
@@ -99,8 +95,7 @@ DecoderApi FakeDecoder::api()
         return ++F.mpegReads, 1;
     };
     a.getSpectrum = [](int32_t *first, int32_t *second) {
-        std::copy(F.spectrum1.begin(), F.spectrum1.end(), first);
-        return std::copy(F.spectrum2.begin(), F.spectrum2.end(), second), 1;
+        return std::ranges::copy(F.spectrum1, first), std::ranges::copy(F.spectrum2, second), 1;
     };
     a.getLyrics = [](LyricsLines *l) {
         if (l)

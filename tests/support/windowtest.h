@@ -23,8 +23,7 @@ protected:
         fake.reset();
         PlaybackState &pb = playback();
         pb.TrackEnded = pb.CallbackActive = pb.VideoHandBack = false;
-        pb.CurrentFile.clear();
-        pb.VideoFile.clear();
+        pb.CurrentFile = pb.VideoFile = QString();
         pb.CurrentTrackNo = 1;
     }
     // A window through its start-up sequence.
