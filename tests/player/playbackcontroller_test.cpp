@@ -197,16 +197,20 @@ TEST_F(PlaybackControllerTest, TickPauseResumeAndStop)
     EXPECT_EQ(prompter.texts(), QStringList { u"設定値以外の引数が返されました。"_s });
 }
 
-TEST_F(PlaybackControllerTest, EndOfTrackMovesOnOrStopsAfterTheLastRow)
+// Which row comes next is the sequencer's test, the toolbar's commands the media controls';
+// here the end of a track, the clicked row, and the commands with nothing checked.
+TEST_F(PlaybackControllerTest, EndOfTrackClickedRowAndNothingChecked)
 {
-    c.playRow(1, u"/music/1.mp3"_s);
+    model.setChecked(3, false);
+    c.playRow(3, u"/music/3.mp3"_s); // plays although unchecked, and sequencing goes on from it
     c.PauseResume(); // paused: the timer is off, the end is kept for it
     f.endTrack();
     EXPECT_TRUE(playback().TrackEnded);
     c.PauseResume(); // resumes; the first tick acts on the flag
     c.timebarTick();
-    EXPECT_EQ(playback().CurrentTrackNo, 2);
-    EXPECT_EQ(f.openedPath, "/music/2.mp3");
+    EXPECT_EQ(playback().CurrentTrackNo, 4);
+    EXPECT_EQ(f.openedPath, "/music/4.mp3");
+    EXPECT_EQ(view.readOuts[R::Number], u"No.4"_s);
     EXPECT_TRUE(c.timebarOn());
     // The last row without repeat: both timers off.
     repeat = false;
@@ -218,17 +222,6 @@ TEST_F(PlaybackControllerTest, EndOfTrackMovesOnOrStopsAfterTheLastRow)
     c.timebarTick();
     EXPECT_FALSE(c.timebarOn() || c.lyricsOn() || lyricsTimer()->isActive() || playback().TrackEnded);
     EXPECT_EQ(playback().CurrentTrackNo, 1);
-}
-
-// Which row comes next is the sequencer's test, the toolbar's commands the media controls';
-// here the clicked row, and the commands with nothing checked.
-TEST_F(PlaybackControllerTest, TheClickedRowAndNothingChecked)
-{
-    model.setChecked(3, false);
-    c.playRow(3, u"/music/3.mp3"_s); // plays although unchecked, and sequencing goes on from it
-    c.NextTrack();
-    EXPECT_EQ(f.openedPath, "/music/4.mp3");
-    EXPECT_EQ(view.readOuts[R::Number], u"No.4"_s);
     model.uncheckAll();
     f.openedPath.clear();
     c.playPressed();

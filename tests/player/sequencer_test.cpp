@@ -39,48 +39,44 @@ struct Fixture {
 
 } // namespace
 
-// "Normal" order by position over ten rows: the next and the previous checked row.
-TEST(Sequencer, NormalNextAndPreviousRows)
+// "Normal" order by position over ten rows: the row play chooses, the next and the
+// previous checked row.
+TEST(Sequencer, NormalOrder)
 {
     const struct {
         const char *name;
-        bool next, repeat;
+        char op; // c choose (when one can be chosen), n next, p previous
+        bool repeat;
         std::set<int> checked;
         int current;
         std::optional<int> row; // the row whose path comes back; 0 the empty text, nullopt none
         int currentAfter;
     } cases[] = {
-        { "no repeat stops after the last row", true, false, { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 }, 10, {}, 1 },
-        { "unchecked rows are skipped", true, true, { 2, 4 }, 2, 4, 4 },
-        { "from row 10 nothing: wraps to the first pass", true, true, { 2, 4 }, 4, 2, 2 },
-        { "no repeat: a pass that finds nothing ends the sequence", true, false, { 2, 4 }, 4, 0, 1 },
-        { "a double-clicked unchecked row continues from its number", true, true, { 1, 2, 4, 5 }, 3, 4, 4 },
-        { "previous wraps from row 1 to the last checked", false, true, { 3, 7 }, 1, 7, 7 },
-        { "previous from 7", false, true, { 3, 7 }, 7, 3, 3 },
-        { "previous finds the current row itself again", false, true, { 3 }, 3, 3, 3 },
-        { "previous with nothing checked keeps the state", false, true, {}, 3, 0, 3 },
+        { "play chooses the current row when checked", 'c', true, { 1, 2, 3 }, 1, 1, 1 },
+        { "nothing checked: nothing to choose", 'c', true, {}, 1, {}, 1 },
+        { "no repeat stops after the last row", 'n', false, { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 }, 10, {}, 1 },
+        { "unchecked rows are skipped", 'n', true, { 2, 4 }, 2, 4, 4 },
+        { "from row 10 nothing: wraps to the first pass", 'n', true, { 2, 4 }, 4, 2, 2 },
+        { "no repeat: a pass that finds nothing ends the sequence", 'n', false, { 2, 4 }, 4, 0, 1 },
+        { "a double-clicked unchecked row continues from its number", 'n', true, { 1, 2, 4, 5 }, 3, 4, 4 },
+        { "previous wraps from row 1 to the last checked", 'p', true, { 3, 7 }, 1, 7, 7 },
+        { "previous from 7", 'p', true, { 3, 7 }, 7, 3, 3 },
+        { "previous finds the current row itself again", 'p', true, { 3 }, 3, 3, 3 },
+        { "previous with nothing checked keeps the state", 'p', true, {}, 3, 0, 3 },
     };
     for (const auto &k : cases) {
         Fixture f(10, "Normal", k.repeat);
         f.checkOnly(k.checked);
         f.current = k.current;
-        const auto got = k.next ? f.seq.nextRow() : std::optional(f.seq.previousRow());
+        const auto got = k.op == 'n' ? f.seq.nextRow()
+            : k.op == 'p'            ? std::optional(f.seq.previousRow())
+            : f.seq.CanChoose()      ? std::optional(f.seq.ChooseTrack())
+                                     : std::nullopt;
         EXPECT_EQ(got, k.row ? std::optional(*k.row ? path(*k.row) : QString()) : std::nullopt) << k.name;
         EXPECT_EQ(f.current, k.currentAfter) << k.name;
         for (int r = 1; r <= 10; ++r) // Normal leaves check boxes alone
             EXPECT_EQ(f.rows.isChecked(r), k.checked.count(r) == 1) << k.name << " row " << r;
     }
-}
-
-TEST(Sequencer, PlayChoosesTheCurrentRowWhenChecked)
-{
-    Fixture f(3);
-    ASSERT_TRUE(f.seq.CanChoose());
-    EXPECT_EQ(f.seq.ChooseTrack(), path(1));
-    EXPECT_TRUE(f.rows.isChecked(1)); // Normal leaves check boxes alone
-    f.checkOnly({});
-    EXPECT_FALSE(f.seq.CanChoose());
-    EXPECT_EQ(f.current, 1);
 }
 
 TEST(Sequencer, RandomRoundPlaysEachRowOnceThenStartsANewRound)
