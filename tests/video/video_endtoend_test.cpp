@@ -53,7 +53,7 @@ TEST(VideoEndToEnd, SongVideoSongPlaysThroughAndStops)
         for (QWidget *top : QApplication::topLevelWidgets())
             if (auto *v = qobject_cast<VideoWindow *>(top); v && !video)
                 QObject::connect(
-                    (video = v)->videoWidget()->videoSink(), &QVideoSink::videoFrameChanged, [&] { ++frames; });
+                    (video = v)->videoWidget()->videoSink(), &QVideoSink::videoFrameChanged, &watch, [&] { ++frames; });
         minimisedWhileVideo |= video && video->isVisible() && w.isMinimized();
     });
     watch.start(5);

@@ -82,22 +82,11 @@ protected:
     // Fills the playlist, repeat as asked, and plays the first row.
     void play(const QStringList &paths, bool repeat = false)
     {
-        frames = 0;
-        sources.clear();
         addRows(*w, paths);
         if (!repeat)
             w->Label15_Click();
         playback().CurrentFile = paths[0];
         w->controller()->PlayTrack();
-        if (VideoWindow *v = frm()) {
-            QObject::connect(v->videoWidget()->videoSink(), &QVideoSink::videoFrameChanged, v, [this] { ++frames; });
-            QObject::connect(v->mediaPlayer(), &QMediaPlayer::sourceChanged, v, [this](const QUrl &url) {
-                // The order of files; a file opened again in place (see checkStalls) counts once.
-                if (!url.isEmpty() && (sources.isEmpty() || sources.last() != url.fileName()))
-                    sources << url.fileName();
-            });
-            sources << playback().VideoFile.section(u'/', -1);
-        }
     }
     static VideoWindow *frm()
     {
@@ -110,8 +99,6 @@ protected:
     void press(const char *key) { child<QAction>(*frm(), QString::fromLatin1(key))->trigger(); }
 
     std::unique_ptr<MainWindow> w;
-    int frames = 0;
-    QStringList sources;
 };
 
 // One playlist through every kind of row: each format plays to its end in the same
@@ -121,6 +108,15 @@ TEST_F(VideoWindowTest, EachFormatInTurnThenTheDecoderGetsTheRest)
 {
     play({ clip("a.avi"), clip("bad.avi"), clip("clip.mpg"), clip("tone.wma"), clip("CLIP.AVI") });
     ASSERT_TRUE(videoOpen());
+    int frames = 0;
+    QStringList sources { playback().VideoFile.section(u'/', -1) };
+    QObject scope; // ends the connections before the counts
+    QObject::connect(frm()->videoWidget()->videoSink(), &QVideoSink::videoFrameChanged, &scope, [&] { ++frames; });
+    QObject::connect(frm()->mediaPlayer(), &QMediaPlayer::sourceChanged, &scope, [&](const QUrl &url) {
+        // The order of files; a file opened again in place (see checkStalls) counts once.
+        if (!url.isEmpty() && sources.last() != url.fileName())
+            sources << url.fileName();
+    });
     EXPECT_TRUE(w->isMinimized());
     ASSERT_TRUE(QTest::qWaitFor([&] { return fake.state == VBMP3_PLAYING; }, 30000));
     EXPECT_EQ(sources, QStringList({ u"a.avi"_s, u"bad.avi"_s, u"clip.mpg"_s, u"tone.wma"_s }));
