@@ -79,17 +79,17 @@ TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
     auto w = start();
     auto *label15 = child(*w, u"Label15"_s);
     auto *repeatSet = child<QAction>(*w, u"repeat_set"_s);
-    w->Label15_Click();
-    EXPECT_FALSE(repeatSet->isChecked() || w->repeatOn());
-    w->Label15_Click();
-    EXPECT_TRUE(repeatSet->isChecked());
-    // The menu item greys the label and leaves its caption; a greyed label takes no clicks.
-    repeatSet->trigger();
-    EXPECT_FALSE(label15->isEnabled());
-    QTest::mouseClick(label15, Qt::LeftButton);
-    EXPECT_FALSE(repeatSet->isChecked() || w->repeatOn());
-    repeatSet->trigger();
-    EXPECT_TRUE(label15->isEnabled() && w->repeatOn());
+    // The menu item (m) greys the label and leaves its caption; a greyed label takes no
+    // mouse click (c); the label's own handler is l.
+    for (auto [step, repeat, enabled] : { std::tuple { 'l', false, true }, { 'l', true, true }, { 'm', false, false },
+             { 'c', false, false }, { 'm', true, true } }) {
+        step == 'l'       ? w->Label15_Click()
+            : step == 'm' ? repeatSet->trigger()
+                          : QTest::mouseClick(label15, Qt::LeftButton);
+        EXPECT_EQ(repeatSet->isChecked() && w->repeatOn(), repeat) << step;
+        EXPECT_EQ(repeatSet->isChecked() || w->repeatOn(), repeat) << step;
+        EXPECT_EQ(label15->isEnabled(), enabled) << step;
+    }
     // The mode label toggles the mode and resets the track number.
     playback().CurrentTrackNo = 4;
     QTest::mouseClick(child(*w, u"Label5"_s), Qt::LeftButton);
