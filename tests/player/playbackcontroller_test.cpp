@@ -126,26 +126,20 @@ TEST_F(PlaybackControllerTest, OpenAndPlayErrors)
 TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
 {
     const QString withText = file(u"x.mp3"_s), without = file(u"y.mp3"_s), text = file(u"x.txt"_s);
-    const struct {
-        QString path;
-        int kasi, type, lyrics3, tab;
-    } cases[] = {
-        { withText, 1, -2, 0, 0 }, // a text file beside the track
-        { without, 1, -2, 0, 1 }, { withText, 1, 48, -1, 0 }, // Lyrics3 data inside the file
-        { withText, 1, 48, 0, 1 }, // said to be there, but unreadable
-        { withText, 0, -2, 0, 1 }, // lyrics switched off
-    };
-    for (const auto &k : cases) {
-        settings.Op_Kasi = static_cast<int16_t>(k.kasi);
+    for (auto [path, kasi, type, lyrics3, tab] : { std::tuple { withText, 1, -2, 0, 0 }, // a text file beside the track
+             { without, 1, -2, 0, 1 }, { withText, 1, 48, -1, 0 }, // Lyrics3 data inside the file
+             { withText, 1, 48, 0, 1 }, // said to be there, but unreadable
+             { withText, 0, -2, 0, 1 } }) { // lyrics switched off
+        settings.Op_Kasi = static_cast<int16_t>(kasi);
         f.fileTypes.clear();
-        if (k.type != -2)
-            f.fileTypes[k.path.toStdString()] = k.type;
-        f.lyrics3Result = k.lyrics3;
+        if (type != -2)
+            f.fileTypes[path.toStdString()] = type;
+        f.lyrics3Result = lyrics3;
         c.shutdown(); // lyrics off, as after a track that ended by itself
-        c.playRow(1, k.path);
-        EXPECT_EQ(view.tab, k.tab) << k.path.toStdString() << k.type;
-        EXPECT_EQ(c.lyricsOn(), k.tab == 0);
-        EXPECT_EQ(f.lyricsFile, k.tab == 0 && k.type == -2 ? text.toStdString() : "");
+        c.playRow(1, path);
+        EXPECT_EQ(view.tab, tab) << path.toStdString() << type;
+        EXPECT_EQ(c.lyricsOn(), tab == 0);
+        EXPECT_EQ(f.lyricsFile, tab == 0 && type == -2 ? text.toStdString() : "");
     }
     settings.Op_Kasi = 1;
     c.playRow(1, u"a.b"_s); // shorter than four characters before the ending
@@ -240,19 +234,11 @@ TEST_F(PlaybackControllerTest, NowPlayingNamesByKind)
     std::memset(full.title, 'B', sizeof full.title);
     full.title[9] = '\0';
     f.tags["/m/e.mp3"] = full;
-    const struct {
-        const char *path;
-        QStringList shown; // artist, title
-    } cases[] = {
-        { "/m/a.mp3", { u"Nothing Artist Data"_s, u"Tag Title"_s } },
-        { "/m/b.rmp", { u"Nothing Data"_s, u"List Title"_s } },
-        { "/m/c.rmp", { u"Nothing Data"_s, u"Nothing Data"_s } },
-        { "/m/d.wav", { u""_s, u""_s } },
-        { "/m/e.mp3", { QString(128, u'A'), QString(9, u'B') } },
-    };
-    for (const auto &k : cases) {
-        c.ShowNowPlaying(QString::fromLatin1(k.path));
-        EXPECT_EQ(QStringList({ view.readOuts[R::Artist], view.readOuts[R::Title] }), k.shown) << k.path;
+    for (auto [path, shown] : { std::pair { "/m/a.mp3", u"Nothing Artist Data|Tag Title"_s },
+             { "/m/b.rmp", u"Nothing Data|List Title"_s }, { "/m/c.rmp", u"Nothing Data|Nothing Data"_s },
+             { "/m/d.wav", u"|"_s }, { "/m/e.mp3", QString(128, u'A') + u"|BBBBBBBBB"_s } }) {
+        c.ShowNowPlaying(QString::fromLatin1(path));
+        EXPECT_EQ(view.readOuts[R::Artist] + u'|' + view.readOuts[R::Title], shown) << path;
     }
 }
 
