@@ -19,40 +19,31 @@ namespace
 // The cases the window tests below do not reach.
 TEST(VideoSequenceTest, ChoosesTheNextRowOrHandsBack)
 {
-    enum class Op { End, Next, Back };
     using K = VideoStep::Kind;
-    const struct {
-        const char *name, *rows; // row names; the checked ones end in '*'
-        bool repeat;
-        Op op;
-        int current;
-        VideoStep step;
-        int currentAfter;
-    } cases[] = {
-        { "nothing after the last row: empty hand-back", "a.avi*", false, Op::End, 1, { K::HandBack }, 1 },
-        { "repeat wraps to the first row", "a.avi* b.avi* c.mp3*", true, Op::End, 3, { K::PlayHere, u"a.avi"_s }, 1 },
-        { "next with no checked row does nothing", "a.avi b.avi", false, Op::Next, 2, { K::Stay }, 1 },
-        { "next past the end hands nothing back", "a.avi* b.avi", false, Op::Next, 1, { K::HandBack }, 1 },
-        { "back on row 7 finds row 3", "1.avi 2.avi 3.avi* 4.avi 5.avi 6.avi 7.avi* 8.avi", false, Op::Back, 7,
-            { K::PlayHere, u"3.avi"_s }, 3 },
-        { "back with only the current row finds it again", "1.avi 2.avi* 3.avi", false, Op::Back, 2,
-            { K::PlayHere, u"2.avi"_s }, 2 },
-        { "back with no checked row ends at once", "1.avi 2.avi 3.avi", true, Op::Back, 2, { K::Stay }, 2 },
-        { "back onto a song hands it back", "a.avi c.mp3*", false, Op::Back, 1, { K::HandBack, u"c.mp3"_s }, 2 },
-    };
-    for (const auto &c : cases) {
-        PlaylistModel rows;
-        for (const QString &name : QString::fromLatin1(c.rows).split(u' '))
-            rows.setChecked(rows.addRow({ .fullPath = QString(name).remove(u'*') }), name.endsWith(u'*'));
-        int current = c.current;
+    // Rows (the checked ones end in '*'), repeat, the call (e end of stream, n next, b back)
+    // on the current row; the step and the current row after it.
+    for (auto [name, rows, repeat, op, current, expected, after] :
+        { std::tuple {
+              "nothing after the last row: empty hand-back", "a.avi*", false, 'e', 1, VideoStep { K::HandBack }, 1 },
+            { "repeat wraps to the first row", "a.avi* b.avi* c.mp3*", true, 'e', 3, { K::PlayHere, u"a.avi"_s }, 1 },
+            { "next with no checked row does nothing", "a.avi b.avi", false, 'n', 2, { K::Stay }, 1 },
+            { "next past the end hands nothing back", "a.avi* b.avi", false, 'n', 1, { K::HandBack }, 1 },
+            { "back on row 7 finds row 3", "1.avi 2.avi 3.avi* 4.avi 5.avi 6.avi 7.avi* 8.avi", false, 'b', 7,
+                { K::PlayHere, u"3.avi"_s }, 3 },
+            { "back with only the current row finds it again", "1.avi 2.avi* 3.avi", false, 'b', 2,
+                { K::PlayHere, u"2.avi"_s }, 2 },
+            { "back with no checked row ends at once", "1.avi 2.avi 3.avi", true, 'b', 2, { K::Stay }, 2 },
+            { "back onto a song hands it back", "a.avi c.mp3*", false, 'b', 1, { K::HandBack, u"c.mp3"_s }, 2 } }) {
+        PlaylistModel list;
+        for (const QString &row : QString::fromLatin1(rows).split(u' '))
+            list.setChecked(list.addRow({ .fullPath = QString(row).remove(u'*') }), row.endsWith(u'*'));
+        int now = current;
         Sequencer sequencer(
-            rows, current, [] { return u"Normal"_s; }, [&c] { return c.repeat; });
-        VideoSequence sequence(rows, sequencer, current);
-        const VideoStep step = c.op == Op::End ? sequence.endOfStream()
-            : c.op == Op::Next                 ? sequence.next()
-                                               : sequence.back();
-        EXPECT_EQ(step, c.step) << c.name;
-        EXPECT_EQ(current, c.currentAfter) << c.name;
+            list, now, [] { return u"Normal"_s; }, [r = repeat] { return r; });
+        VideoSequence sequence(list, sequencer, now);
+        const VideoStep step = op == 'e' ? sequence.endOfStream() : op == 'n' ? sequence.next() : sequence.back();
+        EXPECT_EQ(step, expected) << name;
+        EXPECT_EQ(now, after) << name;
     }
 }
 
