@@ -81,27 +81,20 @@ TEST_F(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
         kService, kPath, kProperties, u"PropertiesChanged"_s, &log, SLOT(changed(QString, QVariantMap, QStringList))));
     EXPECT_EQ(property(client, "PlaybackStatus").toString(), u"Stopped"_s);
 
-    // Each command, what the window shows after it, and what the bus says.
-    const struct {
-        QString method;
-        int decoderState, trackNo;
-        QString status, title;
-    } steps[] = {
-        { u"PlayPause"_s, 1, 1, u"Playing"_s, u"春の小川"_s }, // "再生": sequencing picks the first checked row
-        { u"Next"_s, 1, 2, u"Playing"_s, u"紅葉"_s },
-        { u"PlayPause"_s, 2, 2, u"Paused"_s, u"紅葉"_s },
-        { u"Play"_s, 1, 2, u"Playing"_s, u"紅葉"_s },
-        { u"Previous"_s, 1, 1, u"Playing"_s, u"春の小川"_s },
-        { u"Stop"_s, 0, 1, u"Stopped"_s, u"春の小川"_s },
-    };
-    for (const auto &s : steps) {
+    // Each command, what the window shows after it (decoder state, track number), and what
+    // the bus says (status, title).
+    for (auto [method, state, trackNo, status, title] :
+        { std::tuple { "PlayPause", 1, 1, "Playing", "春の小川" }, // "再生": sequencing picks the first checked row
+            { "Next", 1, 2, "Playing", "紅葉" }, { "PlayPause", 2, 2, "Paused", "紅葉" },
+            { "Play", 1, 2, "Playing", "紅葉" }, { "Previous", 1, 1, "Playing", "春の小川" },
+            { "Stop", 0, 1, "Stopped", "春の小川" } }) {
         log.changes.clear();
-        ASSERT_EQ(call(client, kPlayer, s.method).type(), QDBusMessage::ReplyMessage) << s.method.toStdString();
-        EXPECT_EQ(fake.state, s.decoderState) << s.method.toStdString();
-        EXPECT_EQ(playback().CurrentTrackNo, s.trackNo) << s.method.toStdString();
-        EXPECT_EQ(property(client, "PlaybackStatus").toString(), s.status) << s.method.toStdString();
-        EXPECT_EQ(titleOf(property(client, "Metadata")), s.title) << s.method.toStdString();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !log.changes.isEmpty(); }, 2000)) << s.method.toStdString();
+        ASSERT_EQ(call(client, kPlayer, QString::fromLatin1(method)).type(), QDBusMessage::ReplyMessage) << method;
+        EXPECT_EQ(fake.state, state) << method;
+        EXPECT_EQ(playback().CurrentTrackNo, trackNo) << method;
+        EXPECT_EQ(property(client, "PlaybackStatus").toString(), QString::fromLatin1(status)) << method;
+        EXPECT_EQ(titleOf(property(client, "Metadata")), QString::fromUtf8(title)) << method;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !log.changes.isEmpty(); }, 2000)) << method;
     }
 
     // The window's own button is heard of too, and the volume goes through the slider.
