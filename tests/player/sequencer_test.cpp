@@ -11,10 +11,7 @@ using namespace Qt::StringLiterals;
 namespace
 {
 
-QString path(int r)
-{
-    return u"/m/%1.mp3"_s.arg(r);
-}
+const auto path = [](int row) { return u"/m/%1.mp3"_s.arg(row); };
 
 // n playlist rows, all checked, the current row 1.
 struct Fixture {
