@@ -1,90 +1,41 @@
-// The main window with the scripted decoder: start-up and shutdown, layout, toolbar,
-// menus, resize rules and the repeat/mode read-outs.
+// The main window with the scripted decoder: start-up and shutdown, resize rules, the
+// repeat/mode labels, the list view and what only the widgets add to playback; then the
+// player as a desktop program: files from outside the window, the silent-output notice and
+// the volume kept between runs.
 #include "appsetup.h"
-#include "fakedecoder.h"
-#include "mainwindow.h"
-#include "playbackstate.h"
+#include "externalfiles.h"
+#include "outputnotice.h"
 #include "playlistcommands.h"
-#include "playlistmodel.h"
-#include "scriptedprompter.h"
-#include "testfiles.h"
 #include "trackadder.h"
+#include "volumememory.h"
+#include "windowtest.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QFile>
 #include <QFontDatabase>
-#include <QFontInfo>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QMouseEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <gtest/gtest.h>
-
 using namespace kes;
+using MainWindowTest = WindowTest;
+using DesktopTest = WindowTest;
 
-namespace
+// A compact start with refused options, missing start-up files and a one-sided volume.
+TEST_F(MainWindowTest, StartWithEverythingAmiss)
 {
-
-class MainWindowTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        FakeDecoder::instance().reset();
-        playback().TrackEnded = false;
-        playback().CallbackActive = false;
-        ASSERT_TRUE(dir.isValid());
-        iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
-    }
-
-    std::unique_ptr<MainWindow> start()
-    {
-        auto w
-            = std::make_unique<MainWindow>(MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path() });
-        EXPECT_TRUE(w->formLoad());
-        return w;
-    }
-    void writeIni(const QByteArray &text) { writeBytes(iniPath, text); }
-
-    template <typename T = QWidget> T *child(MainWindow &w, const char *name)
-    {
-        T *c = w.findChild<T *>(QString::fromUtf8(name));
-        EXPECT_NE(c, nullptr) << name;
-        return c;
-    }
-
-    QTemporaryDir dir;
-    QString iniPath;
-    ScriptedPrompter prompter;
-};
-
-} // namespace
-
-TEST_F(MainWindowTest, StartWithRefusedOptionsMissingFilesAndAOneSidedVolume)
-{
-    FakeDecoder::instance().setVbmp3OptionResult = 0;
-    FakeDecoder::instance().setDecodeOptionResult = 0;
-    FakeDecoder::instance().volume = 0x1234FFFFu; // the slider follows the right channel
-    writeIni("[その他設定]\nOp_04=1\nOp_14=/no/such/list.m3u\nOp_07=1\nOp_17=/no/such/folder/\n");
+    fake.setVbmp3OptionResult = fake.setDecodeOptionResult = 0;
+    fake.volume = 0x1234FFFFu; // the slider follows the right channel
+    writeBytes(iniPath, "[その他設定]\nOp_03=1\nOp_09=1\nOp_04=1\nOp_14=/no/such/list.m3u\nOp_07=1\nOp_17=/no/\n");
     auto w = start();
     EXPECT_EQ(prompter.texts(),
-        QStringList({ QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."),
-            QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."),
-            QStringLiteral("error"), QStringLiteral("error") }));
-    EXPECT_EQ(child<QSlider>(*w, "Slider1")->value(), 0x1234);
-}
-
-TEST_F(MainWindowTest, CompactStartAndToggle)
-{
-    writeIni("[その他設定]\nOp_03=1\nOp_09=1\n");
-    auto w = start();
+        QStringList({ u"指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."_s,
+            u"指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."_s, u"error"_s, u"error"_s }));
+    EXPECT_EQ(child<QSlider>(*w, u"Slider1"_s)->value(), 0x1234);
     const int compact = w->windowHeightTwips();
-    w->Toolbar_ButtonClick(QStringLiteral("変形"));
+    w->Toolbar_ButtonClick(u"変形"_s);
     const int full = w->windowHeightTwips();
     EXPECT_GT(full, compact);
     // After the user dragged the window to another size, the toggle restores full height.
@@ -97,64 +48,60 @@ TEST_F(MainWindowTest, CompactStartAndToggle)
 TEST_F(MainWindowTest, StartsQuietlyInJapaneseAndShutsDownInOrderWritingNothing)
 {
     auto w = start();
-    FakeDecoder &f = FakeDecoder::instance();
     EXPECT_TRUE(prompter.messages.isEmpty());
     EXPECT_TRUE(playback().CallbackActive);
-    const QFontInfo info(child<QLabel>(*w, "lbl_title")->font());
+    const QFontInfo info(child(*w, u"lbl_title"_s)->font());
     EXPECT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(info.family()))
         << info.family().toStdString();
     ASSERT_TRUE(installJapaneseTranslations(*QCoreApplication::instance()));
     QMessageBox box;
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), u"キャンセル"_s);
     DecoderCallback(3, 0); // only the end of a track raises the flag
-    EXPECT_FALSE(playback().TrackEnded);
-    f.endTrack();
-    EXPECT_TRUE(playback().TrackEnded);
-    playback().TrackEnded = false;
-    f.clearCalls();
+    EXPECT_FALSE(playback().TrackEnded.exchange(false));
+    fake.endTrack();
+    EXPECT_TRUE(playback().TrackEnded.exchange(false));
+    fake.calls.clear();
     w->close();
-    const std::vector<std::string> expected { "stopCallback", "stop", "free" };
-    EXPECT_EQ(f.calls(), expected);
-    EXPECT_FALSE(f.callbackActiveAtStopCallback);
-    EXPECT_FALSE(child<QTimer>(*w, "Timebar")->isActive());
-    // A late report after shutdown has no effect.
-    DecoderCallback(4, 0);
+    EXPECT_EQ(fake.calls, (std::vector<std::string> { "stopCallback", "stop", "free" }));
+    EXPECT_FALSE(fake.callbackActiveAtStopCallback);
+    EXPECT_FALSE(child<QTimer>(*w, u"Timebar"_s)->isActive());
+    DecoderCallback(4, 0); // a late report after shutdown has no effect
     EXPECT_FALSE(playback().TrackEnded);
-    f.clearCalls();
+    fake.calls.clear();
     w.reset(); // destruction does not release the decoder twice
-    EXPECT_TRUE(f.calls().empty());
+    EXPECT_TRUE(fake.calls.empty());
     EXPECT_FALSE(QFile::exists(iniPath));
 }
 
 TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
 {
     auto w = start();
-    auto *label15 = child<QLabel>(*w, "Label15");
-    auto *repeatSet = w->findChild<QAction *>(QStringLiteral("repeat_set"));
-    w->Label15_Click();
-    EXPECT_FALSE(repeatSet->isChecked() || w->repeatOn());
-    w->Label15_Click();
-    EXPECT_TRUE(repeatSet->isChecked());
-    // The menu item greys the label and leaves its caption; a greyed label takes no clicks.
-    repeatSet->trigger();
-    EXPECT_FALSE(label15->isEnabled());
-    QTest::mouseClick(label15, Qt::LeftButton);
-    EXPECT_FALSE(repeatSet->isChecked() || w->repeatOn());
-    repeatSet->trigger();
-    EXPECT_TRUE(label15->isEnabled() && w->repeatOn());
+    auto *label15 = child(*w, u"Label15"_s);
+    auto *repeatSet = child<QAction>(*w, u"repeat_set"_s);
+    // The menu item (m) greys the label and leaves its caption; a greyed label takes no
+    // mouse click (c); the label's own handler is l.
+    for (auto [step, repeat, enabled] : { std::tuple { 'l', false, true }, { 'l', true, true }, { 'm', false, false },
+             { 'c', false, false }, { 'm', true, true } }) {
+        step == 'l'       ? w->Label15_Click()
+            : step == 'm' ? repeatSet->trigger()
+                          : QTest::mouseClick(label15, Qt::LeftButton);
+        EXPECT_EQ(repeatSet->isChecked() && w->repeatOn(), repeat) << step;
+        EXPECT_EQ(repeatSet->isChecked() || w->repeatOn(), repeat) << step;
+        EXPECT_EQ(label15->isEnabled(), enabled) << step;
+    }
     // The mode label toggles the mode and resets the track number.
     playback().CurrentTrackNo = 4;
-    QTest::mouseClick(child(*w, "Label5"), Qt::LeftButton);
-    EXPECT_EQ(w->playMode(), QStringLiteral("Random"));
+    QTest::mouseClick(child(*w, u"Label5"_s), Qt::LeftButton);
+    EXPECT_EQ(w->playMode(), u"Random"_s);
     EXPECT_EQ(playback().CurrentTrackNo, 1);
     w->label5Click();
-    EXPECT_EQ(w->playMode(), QStringLiteral("Normal"));
+    EXPECT_EQ(w->playMode(), u"Normal"_s);
     // The right button opens the popup on the read-outs, not on the mode labels.
     w->show();
     QSignalSpy popups(w.get(), &MainWindow::popupShown);
-    QTest::mousePress(child(*w, "Label5"), Qt::RightButton);
-    QTest::mousePress(child(*w, "lbl_title"), Qt::RightButton);
+    QTest::mousePress(child(*w, u"Label5"_s), Qt::RightButton);
+    QTest::mousePress(child(*w, u"lbl_title"_s), Qt::RightButton);
     w->popupMenu()->hide();
     EXPECT_EQ(popups.count(), 1);
 }
@@ -164,11 +111,10 @@ TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
 {
     auto w = start();
     w->show();
-    const QString song = dir.filePath(QStringLiteral("b.mp3"));
-    writeBytes(song, {});
+    const QString song = touch(u"b.mp3"_s);
     QMimeData mime;
     mime.setUrls({ QUrl::fromLocalFile(song) });
-    QWidget *viewport = child<QTreeView>(*w, "ListView")->viewport();
+    QWidget *viewport = child<QTreeView>(*w, u"ListView"_s)->viewport();
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -178,65 +124,47 @@ TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
     EXPECT_EQ(w->playlist()->fullPath(1), song);
 }
 
-TEST_F(MainWindowTest, WhilePlayingListClearLeavesPlaybackAloneAndBusyCommandsRefuse)
+TEST_F(MainWindowTest, StartupPlaylistCommandThenListClearWhilePlayingAndBusyCommands)
 {
     auto w = start();
-    const TrackRow row { .fullPath = QStringLiteral("/m/1.mp3") };
-    w->playlist()->addRow(row);
-    playback().CurrentFile = row.fullPath;
-    playback().CurrentTrackNo = 1;
+    const QString list = dir.filePath(u"start.m3u"_s);
+    addRows(*w, { playback().CurrentFile = u"/m/1.mp3"_s });
+    prompter.inputs.enqueue(list);
+    child<QAction>(*w, u"Def_Playlist_Set"_s)->trigger();
+    EXPECT_EQ(ReadIni(u"その他設定"_s, u"Op_14"_s, u"?"_s, iniPath), list);
+    EXPECT_TRUE(readBytes(list).contains("/m/1.mp3")); // the list itself, for the next start
+    // Playing, List Clear leaves playback alone.
+    prompter.messages.clear();
     w->controller()->PlayTrack();
-    FakeDecoder::instance().clearCalls();
-    w->findChild<QAction *>(QStringLiteral("List_Clear"))->trigger();
+    fake.calls.clear();
+    child<QAction>(*w, u"List_Clear"_s)->trigger();
     EXPECT_EQ(w->playlist()->count(), 0);
-    EXPECT_EQ(FakeDecoder::instance().state, 1);
-    EXPECT_TRUE(FakeDecoder::instance().calls().empty());
-    EXPECT_TRUE(child<QTimer>(*w, "Timebar")->isActive());
-    EXPECT_EQ(playback().CurrentFile, row.fullPath);
+    EXPECT_TRUE(fake.state == VBMP3_PLAYING && fake.calls.empty() && w->controller()->timebarOn());
+    EXPECT_EQ(playback().CurrentFile, u"/m/1.mp3"_s);
     // Playing, the guarded commands refuse with a message; paused, they run.
     EXPECT_TRUE(w->BusyGuard());
-    w->Toolbar_ButtonClick(QStringLiteral("印刷"));
-    EXPECT_EQ(prompter.texts(), QStringList(2, QStringLiteral("現在、再生中のため、この機能は利用できません！")));
-    FakeDecoder::instance().state = VBMP3_PAUSED;
+    w->Toolbar_ButtonClick(u"印刷"_s);
+    EXPECT_EQ(prompter.texts(), QStringList(2, u"現在、再生中のため、この機能は利用できません！"_s));
+    fake.state = VBMP3_PAUSED;
     EXPECT_FALSE(w->BusyGuard());
     EXPECT_EQ(prompter.messages.size(), 2);
 }
 
-TEST_F(MainWindowTest, StartupPlaylistCommandStoresThePathForTheNextStart)
+// The commands themselves are the controller's test and the media controls'; here the
+// seek bar and the list view in between.
+TEST_F(MainWindowTest, SeekBarAndDoubleClick)
 {
     auto w = start();
-    const TrackRow row { .fullPath = dir.filePath(QStringLiteral("x.mp3")) };
-    w->playlist()->addRow(row);
-    const QString list = dir.filePath(QStringLiteral("start.m3u"));
-    prompter.inputs.enqueue(list);
-    w->findChild<QAction *>(QStringLiteral("Def_Playlist_Set"))->trigger();
-    EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("Op_14"), QStringLiteral("?"), iniPath), list);
-    // A later start loads the saved playlist (when it names a file).
-    ASSERT_TRUE(WriteIni(QStringLiteral("その他設定"), QStringLiteral("Op_04"), QStringLiteral("1"), iniPath));
-    writeBytes(row.fullPath, {});
-    w->close();
-    auto again = start();
-    ASSERT_TRUE(again->adder()->waitForIdle(5000));
-    EXPECT_EQ(again->playlist()->count(), 1);
-}
-
-TEST_F(MainWindowTest, PlaybackShowsInTheWindowsControls)
-{
-    auto w = start();
-    // The read-outs' labels are followed by the end-to-end test.
-    FakeDecoder &f = FakeDecoder::instance();
-    for (int i = 1; i <= 2; ++i)
-        w->playlist()->addRow(TrackRow { .fullPath = QStringLiteral("/m/%1.mp3").arg(i) });
-    f.openInfo.totalSeconds = 187;
-    w->Toolbar_ButtonClick(QStringLiteral("再生"));
-    EXPECT_EQ(f.openedPath, "/m/1.mp3");
+    addRows(*w, { u"/m/1.mp3"_s, u"/m/2.mp3"_s });
+    fake.openInfo.totalSeconds = 187;
+    w->Toolbar_ButtonClick(u"再生"_s);
     // Only dragging the thumb seeks; an arrow click just moves it, and the tick puts it back.
-    auto *bar = child<QScrollBar>(*w, "seekbar");
+    auto *bar = child<QScrollBar>(*w, u"seekbar"_s);
     EXPECT_EQ(bar->maximum(), 187);
-    f.elapsed = 61;
+    fake.elapsed = 61;
     w->controller()->timebarTick();
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_TRUE(f.seeks.empty());
+    EXPECT_TRUE(fake.seeks.empty());
     w->controller()->timebarTick();
     EXPECT_EQ(bar->value(), 61);
     bar->setSliderDown(true);
@@ -244,13 +172,89 @@ TEST_F(MainWindowTest, PlaybackShowsInTheWindowsControls)
     w->controller()->timebarTick(); // no tick moves the thumb under the user's hand
     EXPECT_EQ(bar->sliderPosition(), 42);
     bar->setSliderDown(false);
-    EXPECT_EQ(f.seeks, std::vector<int32_t> { 42 });
-    // The double click plays the row clicked last; the toolbar's other buttons reach playback.
+    EXPECT_EQ(fake.seeks, std::vector<int32_t> { 42 });
+    // The double click plays the row clicked last.
     w->commands()->ItemClick(2);
-    QTest::mouseDClick(child<QTreeView>(*w, "ListView")->viewport(), Qt::LeftButton);
-    EXPECT_EQ(f.openedPath, "/m/2.mp3");
-    w->Toolbar_ButtonClick(QStringLiteral("一時"));
-    EXPECT_EQ(f.state, VBMP3_PAUSED);
-    w->Toolbar_ButtonClick(QStringLiteral("停止"));
-    EXPECT_EQ(f.state, VBMP3_STOPPED);
+    QTest::mouseDClick(child<QTreeView>(*w, u"ListView"_s)->viewport(), Qt::LeftButton);
+    EXPECT_EQ(fake.openedPath, "/m/2.mp3");
+}
+
+TEST_F(DesktopTest, OutputNoticeTellsOnceAndWithoutBlockingWhenTracksPlayThroughTheNullOutput)
+{
+    static const char *output = "";
+    DecoderApi api;
+    api.getOutputName = [](char *name, int32_t size) { return qstrncpy(name, output, size), int32_t(qstrlen(output)); };
+    QWidget window;
+    OutputNotice notice(api, &window, 1);
+    QSignalSpy shown(&notice, &OutputNotice::shown);
+    for (auto [name, shownAfter] : { std::pair { "", 0 }, { "file", 0 }, { "null", 1 }, { "null", 1 } }) {
+        output = name;
+        notice.trackStarted();
+        QTest::qWait(30);
+        EXPECT_EQ(shown.count(), shownAfter) << name;
+    }
+    EXPECT_TRUE(child<QMessageBox>(window, u"outputNotice"_s)->isVisible());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(ExternalFilesPaths, CommandLineWordsBecomeAbsolutePaths)
+{
+    EXPECT_EQ(
+        ExternalFiles::absolutePaths(
+            { u"a.mp3"_s, u"../b/./c.wav"_s, u"/x/y.m3u"_s, u"file:///m/%E6%98%A5.mp3"_s, u""_s }, u"/home/u/music"_s),
+        (QStringList { u"/home/u/music/a.mp3"_s, u"/home/u/b/c.wav"_s, u"/x/y.m3u"_s, u"/m/春.mp3"_s }));
+}
+
+TEST_F(DesktopTest, FilesComeAfterTheStartupPlaylistAndTheFirstAddedPlays)
+{
+    const QString listed = touch(u"listed.mp3"_s), a = touch(u"a.mp3"_s), b = touch(u"b.wav"_s);
+    const QString m3u = touch(u"start.m3u"_s, listed.toUtf8() + "\r\n");
+    writeBytes(iniPath, "[その他設定]\r\nOp_04=1\r\nOp_14=" + m3u.toUtf8() + "\r\n");
+    auto w = start();
+    ExternalFiles external(*w);
+    QSignalSpy done(&external, &ExternalFiles::done);
+    const auto open = [&](const QStringList &files) {
+        const qsizetype before = done.count();
+        external.open(files);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done.count() > before; }, 5000));
+        return QString::fromStdString(fake.openedPath);
+    };
+    EXPECT_EQ(open({ a, touch(u"notes.txt"_s), b }), a);
+    EXPECT_EQ(w->playlist()->count(), 3);
+    EXPECT_EQ(w->playlist()->fullPath(1), listed);
+    EXPECT_EQ(w->playlist()->fullPath(2), a);
+    EXPECT_EQ(playback().CurrentTrackNo, 2);
+    // Files already listed add nothing: the first of them plays.  An M3U loads as a drop.
+    EXPECT_EQ(open({ listed }), listed);
+    const QString c = touch(u"c.mp3"_s);
+    EXPECT_EQ(open({ touch(u"second.m3u"_s, c.toUtf8() + "\n"), touch(u"ignored.mp3"_s) }), c);
+    EXPECT_EQ(w->playlist()->count(), 4);
+    // Nothing the player takes: nothing plays, and the request still ends.
+    EXPECT_EQ(open({ touch(u"readme.txt"_s) }), c);
+    EXPECT_EQ(done.last().at(0).toInt(), 0);
+}
+
+TEST_F(DesktopTest, VolumeIsKeptBetweenRunsWithoutTouchingOtherKeys)
+{
+    const QByteArray before
+        = "[システム]\r\nUSER = 日本\r\n\r\n[その他設定]\r\nOp_01=1\r\n"; // other keys keep their bytes
+    writeBytes(iniPath, before);
+    {
+        VolumeMemory volume(iniPath);
+        EXPECT_FALSE(volume.stored().has_value());
+        auto w = start(&volume);
+        EXPECT_EQ(fake.volume, 0xFFFFFFFFu); // nothing kept: full
+        for (int v : { 100, 20000, 30000 })
+            w->slider1Change(v);
+        EXPECT_EQ(readBytes(iniPath), before); // not yet: the slider may still move
+    } // written when the run ends with a change pending
+    EXPECT_EQ(readBytes(iniPath), before + "VOLUME=30000\r\n");
+    fake.reset();
+    VolumeMemory volume(iniPath);
+    auto w = start(&volume);
+    EXPECT_EQ(fake.volume, (30000u << 16) | 30000u);
+    EXPECT_EQ(w->findChild<QSlider *>()->value(), 30000);
+    w->slider1Change(500);
+    QTest::qWait(600); // settled: written without waiting for the end
+    EXPECT_TRUE(readBytes(iniPath).contains("VOLUME=500"));
 }

@@ -2,23 +2,15 @@
 // its own connection drives the main window (scripted decoder) as its buttons would and
 // hears of every change through PropertiesChanged.
 #include "externalfiles.h"
-#include "fakedecoder.h"
-#include "mainwindow.h"
 #include "mprisbridge.h"
 #include "mprisservice.h"
-#include "playbackstate.h"
-#include "playlistmodel.h"
-#include "scriptedprompter.h"
+#include "windowtest.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusPendingCall>
-#include <QDBusReply>
-#include <QSlider>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 using namespace kes;
 
@@ -35,15 +27,16 @@ public slots:
     void changed(const QString &, const QVariantMap &properties, const QStringList &) { changes << properties; }
 };
 
-const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
-const QString kProperties = QStringLiteral("org.freedesktop.DBus.Properties");
+const QString kPlayer = u"org.mpris.MediaPlayer2.Player"_s;
+const QString kProperties = u"org.freedesktop.DBus.Properties"_s;
+const QString kService = QString::fromLatin1(MprisService::kServiceName);
+const QString kPath = QString::fromLatin1(MprisService::kObjectPath);
 
 // Calls through the bus without blocking the thread the service lives on (a blocking
 // call, or QDBusInterface's introspection, would wait for this very thread).
 QDBusMessage call(QDBusConnection &bus, const QString &iface, const QString &method, const QVariantList &args = {})
 {
-    QDBusMessage m = QDBusMessage::createMethodCall(
-        QString::fromLatin1(MprisService::kServiceName), QString::fromLatin1(MprisService::kObjectPath), iface, method);
+    QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, iface, method);
     m.setArguments(args);
     QDBusPendingCall pending = bus.asyncCall(m);
     EXPECT_TRUE(QTest::qWaitFor([&] { return pending.isFinished(); }, 5000)) << method.toStdString();
@@ -52,87 +45,66 @@ QDBusMessage call(QDBusConnection &bus, const QString &iface, const QString &met
 
 QVariant property(QDBusConnection &bus, const char *name)
 {
-    const QDBusMessage reply = call(bus, kProperties, QStringLiteral("Get"), { kPlayer, QString::fromLatin1(name) });
+    const QDBusMessage reply = call(bus, kProperties, u"Get"_s, { kPlayer, QString::fromLatin1(name) });
     return reply.arguments().value(0).value<QDBusVariant>().variant();
 }
 
 QString titleOf(const QVariant &metadata)
 {
-    // Metadata arrives as a D-Bus map: unpack it.
-    QVariantMap map;
+    QVariantMap map; // metadata arrives as a D-Bus map: unpack it
     metadata.value<QDBusArgument>() >> map;
-    return map.value(QStringLiteral("xesam:title")).toString();
+    return map.value(u"xesam:title"_s).toString();
 }
 
 } // namespace
 
-TEST(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
+using Mpris = WindowTest;
+
+TEST_F(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
 {
     if (!QDBusConnection::sessionBus().isConnected())
         GTEST_SKIP() << "no session bus: run under dbus-run-session";
-    FakeDecoder::instance().reset();
-    QTemporaryDir dir;
-    ScriptedPrompter prompter;
-    const MainWindow::Context ctx { FakeDecoder::api(), &prompter, dir.filePath(QStringLiteral("kestrine.ini")),
-        dir.path() };
-    MainWindow window(ctx);
-    ASSERT_TRUE(window.formLoad());
-    for (const char *title : { "春の小川", "紅葉" }) {
-        TrackRow row;
-        row.fullPath = QStringLiteral("/m/%1.mp3").arg(QString::fromUtf8(title));
-        row.title = QString::fromUtf8(title);
-        row.artist = QStringLiteral("A");
-        window.playlist()->addRow(row);
-    }
-    ExternalFiles external(window);
-    MprisBridge bridge(window, ctx.api, external);
+    auto window = start();
+    for (const QString &title : { u"春の小川"_s, u"紅葉"_s })
+        window->playlist()->addRow({ .title = title, .artist = u"A"_s, .fullPath = u"/m/%1.mp3"_s.arg(title) });
+    ExternalFiles external(*window);
+    MprisBridge bridge(*window, FakeDecoder::api(), external);
     MprisService service(bridge);
     ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
     bridge.watch(service);
-    EXPECT_FALSE(MprisService(bridge).registerOn(QDBusConnection(QStringLiteral("none")))); // no bus: no service
+    EXPECT_FALSE(MprisService(bridge).registerOn(QDBusConnection(u"none"_s))); // no bus: no service
 
-    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("client"));
+    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"client"_s);
     ASSERT_TRUE(client.isConnected());
     ChangeLog log;
-    ASSERT_TRUE(client.connect(QString::fromLatin1(MprisService::kServiceName),
-        QString::fromLatin1(MprisService::kObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
-        QStringLiteral("PropertiesChanged"), &log, SLOT(changed(QString, QVariantMap, QStringList))));
-    EXPECT_EQ(property(client, "PlaybackStatus").toString(), QStringLiteral("Stopped"));
+    ASSERT_TRUE(client.connect(
+        kService, kPath, kProperties, u"PropertiesChanged"_s, &log, SLOT(changed(QString, QVariantMap, QStringList))));
+    EXPECT_EQ(property(client, "PlaybackStatus").toString(), u"Stopped"_s);
 
-    // Each command, what the window shows after it, and what the bus says.
-    const struct {
-        const char *method;
-        int decoderState;
-        int trackNo;
-        const char *status;
-        const char *title;
-    } steps[] = {
-        { "PlayPause", 1, 1, "Playing", "春の小川" }, // "再生": sequencing picks the first checked row
-        { "Next", 1, 2, "Playing", "紅葉" },
-        { "PlayPause", 2, 2, "Paused", "紅葉" },
-        { "Play", 1, 2, "Playing", "紅葉" },
-        { "Previous", 1, 1, "Playing", "春の小川" },
-        { "Stop", 0, 1, "Stopped", "春の小川" },
-    };
-    for (const auto &s : steps) {
+    // Each command, what the window shows after it (decoder state, track number), and what
+    // the bus says (status, title).
+    for (auto [method, state, trackNo, status, title] :
+        { std::tuple { "PlayPause", 1, 1, "Playing", "春の小川" }, // "再生": sequencing picks the first checked row
+            { "Next", 1, 2, "Playing", "紅葉" }, { "PlayPause", 2, 2, "Paused", "紅葉" },
+            { "Play", 1, 2, "Playing", "紅葉" }, { "Previous", 1, 1, "Playing", "春の小川" },
+            { "Stop", 0, 1, "Stopped", "春の小川" } }) {
         log.changes.clear();
-        ASSERT_EQ(call(client, kPlayer, QString::fromLatin1(s.method)).type(), QDBusMessage::ReplyMessage) << s.method;
-        EXPECT_EQ(FakeDecoder::instance().state, s.decoderState) << s.method;
-        EXPECT_EQ(playback().CurrentTrackNo, s.trackNo) << s.method;
-        EXPECT_EQ(property(client, "PlaybackStatus").toString(), QString::fromLatin1(s.status)) << s.method;
-        EXPECT_EQ(titleOf(property(client, "Metadata")), QString::fromUtf8(s.title)) << s.method;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !log.changes.isEmpty(); }, 2000)) << s.method;
+        ASSERT_EQ(call(client, kPlayer, QString::fromLatin1(method)).type(), QDBusMessage::ReplyMessage) << method;
+        EXPECT_EQ(fake.state, state) << method;
+        EXPECT_EQ(playback().CurrentTrackNo, trackNo) << method;
+        EXPECT_EQ(property(client, "PlaybackStatus").toString(), QString::fromLatin1(status)) << method;
+        EXPECT_EQ(titleOf(property(client, "Metadata")), QString::fromUtf8(title)) << method;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !log.changes.isEmpty(); }, 2000)) << method;
     }
 
     // The window's own button is heard of too, and the volume goes through the slider.
     log.changes.clear();
-    window.Toolbar_ButtonClick(QStringLiteral("再生"));
+    window->Toolbar_ButtonClick(u"再生"_s);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !log.changes.isEmpty(); }, 2000));
-    EXPECT_EQ(log.changes.last().value(QStringLiteral("PlaybackStatus")).toString(), QStringLiteral("Playing"));
-    call(client, kProperties, QStringLiteral("Set"),
-        { kPlayer, QStringLiteral("Volume"), QVariant::fromValue(QDBusVariant(0.25)) });
-    EXPECT_EQ(window.findChild<QSlider *>(QStringLiteral("Slider1"))->value(), 16384);
-    EXPECT_EQ(FakeDecoder::instance().volume, (16384u << 16) | 16384u);
+    EXPECT_EQ(log.changes.last().value(u"PlaybackStatus"_s).toString(), u"Playing"_s);
+    call(client, kProperties, u"Set"_s, { kPlayer, u"Volume"_s, QVariant::fromValue(QDBusVariant(0.25)) });
+    EXPECT_EQ(child<QSlider>(*window, u"Slider1"_s)->value(), 16384);
+    EXPECT_EQ(fake.volume, (16384u << 16) | 16384u);
     EXPECT_NEAR(property(client, "Volume").toDouble(), 0.25, 1e-4);
 }
 

@@ -3,8 +3,6 @@
 // the first, which adds and plays them, and ends with 0 at once.  Runs under xvfb-run.
 #include "outputnotice.h"
 
-#include <QDataStream>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -13,95 +11,74 @@
 
 #include <gtest/gtest.h>
 
+using namespace Qt::StringLiterals;
+
 namespace
 {
 
-QProcess *startPlayer(const QString &configDir, const char *platform, const QStringList &files = {},
+std::unique_ptr<QProcess> startPlayer(const QString &configDir, const QString &platform, const QStringList &files = {},
     const QString &workingDir = QString())
 {
-    auto *p = new QProcess;
+    auto p = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:/nonexistent")); // no sound server
-    env.insert(QStringLiteral("KESTRINE_CONFIG_DIR"), configDir);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(platform));
-    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("kestrine.files.info=true"));
+    env.insert(u"PULSE_SERVER"_s, u"unix:/nonexistent"_s); // no sound server
+    env.insert(u"KESTRINE_CONFIG_DIR"_s, configDir);
+    env.insert(u"QT_QPA_PLATFORM"_s, platform);
+    env.insert(u"QT_LOGGING_RULES"_s, u"kestrine.files.info=true"_s);
     p->setProcessEnvironment(env);
     p->setWorkingDirectory(workingDir);
     p->start(QStringLiteral(KESTRINE_BIN_DIR "/kestrine"), files);
     return p;
 }
 
-// One second of 16-bit stereo silence.
+// One second of 16-bit stereo silence at 44.1 kHz.
 QString writeWav(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return {};
-    const quint32 data = 44100 * 4;
-    QByteArray h;
-    QDataStream out(&h, QIODevice::WriteOnly);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + data);
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(2) << quint32(44100) << quint32(44100 * 4) << quint16(4) << quint16(16);
-    out.writeRawData("data", 4);
-    out << data;
-    f.write(h);
-    f.write(QByteArray(data, '\0'));
-    return path;
+    QByteArray wav = QByteArray::fromHex("5249464634b1020057415645666d7420100000000100020044ac000010b10200");
+    wav += QByteArray::fromHex("040010006461746110b10200").append(44100 * 4, '\0');
+    return f.open(QIODevice::WriteOnly) && f.write(wav) == wav.size() ? path : QString();
+}
+
+// Runs xdotool to its end and gives the first line it printed.
+QString xdotool(const QStringList &args)
+{
+    QProcess p;
+    p.start(u"xdotool"_s, args);
+    p.waitForFinished(5000);
+    return QString::fromLatin1(p.readAllStandardOutput()).section(u'\n', 0, 0).trimmed();
 }
 
 bool waitForText(QProcess &p, const QByteArray &text, QByteArray &seen, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        p.waitForReadyRead(100);
-        seen += p.readAllStandardError();
-        if (seen.contains(text))
-            return true;
-    }
-    return false;
+    return QTest::qWaitFor(
+        [&] { return p.waitForReadyRead(100), (seen += p.readAllStandardError()).contains(text); }, ms);
 }
 
 } // namespace
 
 TEST(SingleInstance, SecondStartShowsTheMessageAndEndsWhileTheFirstGoesOn)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+    if (QStandardPaths::findExecutable(u"xdotool"_s).isEmpty())
         GTEST_SKIP() << "xdotool is needed to answer the message box";
     QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    std::unique_ptr<QProcess> first(startPlayer(config.path(), "offscreen"));
+    auto first = startPlayer(config.path(), u"offscreen"_s);
     ASSERT_TRUE(first->waitForStarted(5000));
-    // The first instance holds the lock once its window is up.
-    QTest::qWait(1500);
+    QTest::qWait(1500); // the first instance holds the lock once its window is up
     ASSERT_EQ(first->state(), QProcess::Running);
 
-    std::unique_ptr<QProcess> second(startPlayer(config.path(), "xcb"));
-    ASSERT_TRUE(second->waitForStarted(5000));
+    auto second = startPlayer(config.path(), u"xcb"_s);
     QByteArray seen;
     ASSERT_TRUE(waitForText(*second, "このアプリケーションは重複起動することができません。", seen, 15000))
         << seen.toStdString();
     // Press OK in the message box: focus its window, then type Return.
     QString window;
-    for (int i = 0; i < 50 && window.isEmpty(); ++i) {
-        QProcess search;
-        search.start(QStringLiteral("xdotool"),
-            { QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--pid"),
-                QString::number(second->processId()) });
-        search.waitForFinished(5000);
-        window = QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n')).value(0).trimmed();
-        if (window.isEmpty())
-            QTest::qWait(100);
-    }
-    ASSERT_FALSE(window.isEmpty());
-    QProcess::execute(QStringLiteral("xdotool"), { QStringLiteral("windowfocus"), QStringLiteral("--sync"), window });
-    QProcess::execute(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("Return") });
+    const QStringList search { u"search"_s, u"--onlyvisible"_s, u"--pid"_s, QString::number(second->processId()) };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !(window = xdotool(search)).isEmpty(); }, 10000));
+    xdotool({ u"windowfocus"_s, u"--sync"_s, window });
+    xdotool({ u"key"_s, u"Return"_s });
     ASSERT_TRUE(second->waitForFinished(10000));
     EXPECT_NE(second->exitCode(), 0);
-
     QTest::qWait(300);
     EXPECT_EQ(first->state(), QProcess::Running);
     first->terminate();
@@ -111,20 +88,16 @@ TEST(SingleInstance, SecondStartShowsTheMessageAndEndsWhileTheFirstGoesOn)
 TEST(SingleInstance, FilesOnTheCommandLinePlayAndASecondStartHandsItsFilesOver)
 {
     QTemporaryDir config;
-    ASSERT_TRUE(config.isValid());
-    const QString a = writeWav(config.filePath(QStringLiteral("a.wav")));
-    const QString b = writeWav(config.filePath(QStringLiteral("b.wav")));
-    const QString c = writeWav(config.filePath(QStringLiteral("c.wav")));
+    const QString a = writeWav(config.filePath(u"a.wav"_s)), b = writeWav(config.filePath(u"b.wav"_s));
+    const QString c = writeWav(config.filePath(u"c.wav"_s));
     ASSERT_FALSE(c.isEmpty());
-
     // Relative names count from the working folder of the start.
-    std::unique_ptr<QProcess> first(
-        startPlayer(config.path(), "offscreen", { a, QStringLiteral("b.wav") }, config.path()));
+    auto first = startPlayer(config.path(), u"offscreen"_s, { a, u"b.wav"_s }, config.path());
     QByteArray seen;
     ASSERT_TRUE(waitForText(*first, "playing " + a.toUtf8(), seen, 15000)) << seen.toStdString();
     EXPECT_TRUE(seen.contains(b.toUtf8())) << seen.toStdString(); // made absolute
 
-    std::unique_ptr<QProcess> second(startPlayer(config.path(), "offscreen", { c }));
+    auto second = startPlayer(config.path(), u"offscreen"_s, { c });
     ASSERT_TRUE(second->waitForFinished(10000));
     EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second->exitCode(), 0);
@@ -132,7 +105,6 @@ TEST(SingleInstance, FilesOnTheCommandLinePlayAndASecondStartHandsItsFilesOver)
     ASSERT_TRUE(waitForText(*first, "playing " + c.toUtf8(), seen, 10000)) << seen.toStdString();
     // No sound server answered: the user hears of the silent output.
     EXPECT_TRUE(waitForText(*first, kes::OutputNotice::text().toUtf8(), seen, 5000)) << seen.toStdString();
-
     first->terminate();
     ASSERT_TRUE(first->waitForFinished(5000));
     EXPECT_EQ(first->exitStatus(), QProcess::NormalExit); // SIGTERM closes the window

@@ -1,57 +1,33 @@
+#include "playlistmodel.h"
 #include "sequencer.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <set>
-#include <vector>
 
 using namespace kes;
+using namespace Qt::StringLiterals;
 
 namespace
 {
 
-QString path(int r)
-{
-    return QStringLiteral("/m/%1.mp3").arg(r);
-}
+const auto path = [](int row) { return u"/m/%1.mp3"_s.arg(row); };
 
-class Rows : public TrackList
-{
-public:
-    struct Row {
-        bool checked = true;
-        QString tag;
-    };
-    std::vector<Row> rows;
-
-    explicit Rows(int n) { rows.resize(static_cast<size_t>(n)); }
-    int count() const override { return static_cast<int>(rows.size()); }
-    bool isChecked(int r) const override { return rows.at(r - 1).checked; }
-    void setChecked(int r, bool c) override { rows.at(r - 1).checked = c; }
-    QString tag(int r) const override { return rows.at(r - 1).tag; }
-    void setTag(int r, const QString &t) override { rows.at(r - 1).tag = t; }
-    QString fullPath(int r) const override { return path(r); }
-    bool anyChecked() const override
-    {
-        return std::any_of(rows.begin(), rows.end(), [](const Row &r) { return r.checked; });
-    }
-    void checkOnly(std::initializer_list<int> which)
-    {
-        for (size_t i = 0; i < rows.size(); ++i)
-            rows[i].checked = std::find(which.begin(), which.end(), int(i + 1)) != which.end();
-    }
-};
-
-// n rows, all checked, the current row 1.
+// n playlist rows, all checked, the current row 1.
 struct Fixture {
     explicit Fixture(int n, const char *m = "Normal", bool r = true)
-        : rows(n)
-        , mode(QString::fromLatin1(m))
+        : mode(QString::fromLatin1(m))
         , repeat(r)
     {
+        for (int i = 1; i <= n; ++i)
+            rows.addRow(TrackRow { .fullPath = path(i) });
     }
-    Rows rows;
+    void checkOnly(const std::set<int> &which)
+    {
+        for (int r = 1; r <= rows.count(); ++r)
+            rows.setChecked(r, which.count(r));
+    }
+    PlaylistModel rows;
     int current = 1;
     QString mode;
     bool repeat;
@@ -60,38 +36,44 @@ struct Fixture {
 
 } // namespace
 
-TEST(Sequencer, NormalOrderStopsAfterLastRowWithoutRepeat)
+// "Normal" order by position over ten rows: the row play chooses, the next and the
+// previous checked row.
+TEST(Sequencer, NormalOrder)
 {
-    Fixture f(5, "Normal", false);
-    f.current = 5;
-    EXPECT_EQ(f.seq.nextRow(), std::nullopt);
-    EXPECT_EQ(f.current, 1);
-}
-
-TEST(Sequencer, NormalOrderSkipsUncheckedRowsAndWrapsWithRepeat)
-{
-    Fixture f(5);
-    f.rows.checkOnly({ 2, 4 });
-    f.current = 2;
-    EXPECT_EQ(f.seq.nextRow(), path(4));
-    EXPECT_EQ(f.current, 4);
-    EXPECT_EQ(f.seq.nextRow(), path(2)); // from row 5 nothing, wraps to the first pass
-    EXPECT_EQ(f.current, 2);
-    f.repeat = false;
-    f.current = 4;
-    EXPECT_EQ(f.seq.nextRow(), QString()); // a pass that finds nothing ends the sequence
-    EXPECT_EQ(f.current, 1);
-}
-
-TEST(Sequencer, PlayChoosesTheCurrentRowWhenChecked)
-{
-    Fixture f(3);
-    ASSERT_TRUE(f.seq.CanChoose());
-    EXPECT_EQ(f.seq.ChooseTrack(), path(1));
-    EXPECT_TRUE(f.rows.isChecked(1)); // Normal leaves check boxes alone
-    f.rows.checkOnly({});
-    EXPECT_FALSE(f.seq.CanChoose());
-    EXPECT_EQ(f.current, 1);
+    const struct {
+        const char *name;
+        char op; // c choose (when one can be chosen), n next, p previous
+        bool repeat;
+        std::set<int> checked;
+        int current;
+        std::optional<int> row; // the row whose path comes back; 0 the empty text, nullopt none
+        int currentAfter;
+    } cases[] = {
+        { "play chooses the current row when checked", 'c', true, { 1, 2, 3 }, 1, 1, 1 },
+        { "nothing checked: nothing to choose", 'c', true, {}, 1, {}, 1 },
+        { "no repeat stops after the last row", 'n', false, { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10 }, 10, {}, 1 },
+        { "unchecked rows are skipped", 'n', true, { 2, 4 }, 2, 4, 4 },
+        { "from row 10 nothing: wraps to the first pass", 'n', true, { 2, 4 }, 4, 2, 2 },
+        { "no repeat: a pass that finds nothing ends the sequence", 'n', false, { 2, 4 }, 4, 0, 1 },
+        { "a double-clicked unchecked row continues from its number", 'n', true, { 1, 2, 4, 5 }, 3, 4, 4 },
+        { "previous wraps from row 1 to the last checked", 'p', true, { 3, 7 }, 1, 7, 7 },
+        { "previous from 7", 'p', true, { 3, 7 }, 7, 3, 3 },
+        { "previous finds the current row itself again", 'p', true, { 3 }, 3, 3, 3 },
+        { "previous with nothing checked keeps the state", 'p', true, {}, 3, 0, 3 },
+    };
+    for (const auto &k : cases) {
+        Fixture f(10, "Normal", k.repeat);
+        f.checkOnly(k.checked);
+        f.current = k.current;
+        const auto got = k.op == 'n' ? f.seq.nextRow()
+            : k.op == 'p'            ? std::optional(f.seq.previousRow())
+            : f.seq.CanChoose()      ? std::optional(f.seq.ChooseTrack())
+                                     : std::nullopt;
+        EXPECT_EQ(got, k.row ? std::optional(*k.row ? path(*k.row) : QString()) : std::nullopt) << k.name;
+        EXPECT_EQ(f.current, k.currentAfter) << k.name;
+        for (int r = 1; r <= 10; ++r) // Normal leaves check boxes alone
+            EXPECT_EQ(f.rows.isChecked(r), k.checked.count(r) == 1) << k.name << " row " << r;
+    }
 }
 
 TEST(Sequencer, RandomRoundPlaysEachRowOnceThenStartsANewRound)
@@ -101,77 +83,45 @@ TEST(Sequencer, RandomRoundPlaysEachRowOnceThenStartsANewRound)
         std::set<QString> played;
         for (int i = 0; i < 5; ++i) {
             ASSERT_TRUE(f.seq.CanChoose());
-            const QString p = f.seq.ChooseTrack();
-            ASSERT_FALSE(p.isEmpty());
-            played.insert(p);
+            played.insert(f.seq.ChooseTrack());
             EXPECT_FALSE(f.rows.isChecked(f.current));
-            EXPECT_EQ(f.rows.tag(f.current), QStringLiteral("END"));
+            EXPECT_EQ(f.rows.tag(f.current), u"END"_s);
         }
-        EXPECT_EQ(played.size(), 5u) << "round " << round;
+        EXPECT_EQ(played, (std::set { path(1), path(2), path(3), path(4), path(5) })) << "round " << round;
         EXPECT_FALSE(f.rows.anyChecked());
         // The sixth choice re-checks all rows and clears the marks.
         ASSERT_TRUE(f.seq.CanChoose());
-        for (int r = 1; r <= 5; ++r) {
-            EXPECT_TRUE(f.rows.isChecked(r));
-            EXPECT_TRUE(f.rows.tag(r).isEmpty());
-        }
+        for (int r = 1; r <= 5; ++r)
+            EXPECT_TRUE(f.rows.isChecked(r) && f.rows.tag(r).isEmpty()) << r;
     }
 }
 
 TEST(Sequencer, RandomStartRowFormulaAndEarlyEndWithoutRepeat)
 {
     Fixture f(5, "Random", false);
-    f.rows.checkOnly({ 1, 2 });
+    f.checkOnly({ 1, 2 });
     f.seq.setRandomSource([] { return 0.99f; }); // start row floor(0.99 * 5 + 1) = 5
     EXPECT_EQ(f.seq.ChooseTrack(), QString());
     EXPECT_EQ(f.current, 1);
     EXPECT_TRUE(f.rows.isChecked(1)); // earlier rows are not looked at
     f.seq.setRandomSource([] { return 0.2f; }); // start row 2
     EXPECT_EQ(f.seq.ChooseTrack(), path(2));
-    EXPECT_EQ(f.rows.tag(2), QStringLiteral("END"));
+    EXPECT_EQ(f.rows.tag(2), u"END"_s);
     // Without repeat a round that ran out is not restarted.
-    f.rows.checkOnly({});
+    f.checkOnly({});
     EXPECT_FALSE(f.seq.CanChoose());
-    EXPECT_EQ(f.rows.tag(2), QStringLiteral("END"));
+    EXPECT_EQ(f.rows.tag(2), u"END"_s);
 }
 
-TEST(Sequencer, RandomRetryWithRepeatFindsTheOnlyCheckedRow)
+TEST(Sequencer, RandomWithRepeatRetriesUntilItFindsARow)
 {
     Fixture f(1000, "Random");
-    f.rows.checkOnly({ 1 });
-    EXPECT_EQ(f.seq.ChooseTrack(), path(1));
+    f.checkOnly({ 1 });
+    EXPECT_EQ(f.seq.ChooseTrack(), path(1)); // the only checked row of a thousand
     EXPECT_EQ(f.current, 1);
-}
-
-TEST(Sequencer, RandomWithRepeatOnAnEmptyPlaylistChoosesNothing)
-{
-    // CanChoose says yes (it starts a new round), but there is no row to draw from.
-    Fixture f(0, "Random");
-    ASSERT_TRUE(f.seq.CanChoose());
-    EXPECT_EQ(f.seq.ChooseTrack(), QString());
-    EXPECT_EQ(f.current, 1);
-}
-
-TEST(Sequencer, PreviousRowWrapsAndKeepsStateWhenNothingIsChecked)
-{
-    Fixture f(10);
-    f.rows.checkOnly({ 3, 7 });
-    f.current = 1;
-    EXPECT_EQ(f.seq.previousRow(), path(7));
-    EXPECT_EQ(f.current, 7);
-    EXPECT_EQ(f.seq.previousRow(), path(3));
-    f.rows.checkOnly({ 3 });
-    EXPECT_EQ(f.seq.previousRow(), path(3)); // the current row itself is found again
-    f.rows.checkOnly({});
-    EXPECT_EQ(f.seq.previousRow(), QString());
-    EXPECT_EQ(f.current, 3);
-}
-
-TEST(Sequencer, DoubleClickedUncheckedRowContinuesFromItsNumber)
-{
-    Fixture f(5);
-    f.rows.checkOnly({ 1, 2, 4, 5 });
-    f.current = 3; // row 3 was double-clicked and plays although unchecked
-    EXPECT_EQ(f.seq.nextRow(), path(4));
-    EXPECT_FALSE(f.rows.isChecked(3));
+    // An empty playlist: CanChoose says yes (it starts a new round), but there is no row.
+    Fixture empty(0, "Random");
+    ASSERT_TRUE(empty.seq.CanChoose());
+    EXPECT_EQ(empty.seq.ChooseTrack(), QString());
+    EXPECT_EQ(empty.current, 1);
 }

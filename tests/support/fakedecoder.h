@@ -15,28 +15,22 @@ using namespace kes;
 
 // The scripted answers and what the player handed over; reset() restores these defaults.
 struct FakeScript {
-    int32_t openResult = 1;
+    int32_t openResult = 1, playResult = 1, setVbmp3OptionResult = 1, setDecodeOptionResult = 1;
     OpenInfo openInfo {};
-    int32_t playResult = 1;
     int32_t state = 0; // 0 stopped, 1 playing, 2 paused; play/pause/restart/stop move it
-    int32_t elapsed = 0;
-    int32_t lyrics3Result = 0;
-    int32_t version = 100;
-    int32_t setVbmp3OptionResult = 1;
-    int32_t setDecodeOptionResult = 1;
+    int32_t elapsed = 0, lyrics3Result = 0, version = 100;
     uint32_t volume = 0xFFFFFFFFu;
-    std::map<std::string, int32_t> fileTypes; // overrides the type found from the name
+    // By path; otherwise by ending: mp3 0, wav 1, rmp 2, avi/mpg/wma 8 (any case), else -1.
+    std::map<std::string, int32_t> fileTypes;
     std::map<std::string, TagInfo> tags;
     std::map<std::string, ListInfo> lists;
     LyricsLines lyrics {};
     int32_t lyricsWait = -1; // what getLyricsWait answers
     int lyricsQueries = 0; // getLyrics calls so far
     int mpegReads = 0; // MPEG records asked for (each counts a file's frames)
-    std::array<int32_t, 256> spectrum1 {};
-    std::array<int32_t, 256> spectrum2 {};
+    std::array<int32_t, 256> spectrum1 {}, spectrum2 {};
     // What the player handed over.
-    std::string openedPath;
-    std::string lyricsFile;
+    std::string openedPath, lyricsFile;
     std::vector<int32_t> seeks;
     std::vector<int32_t> equalizer; // empty = last call was NULL
     int equalizerCalls = 0;
@@ -45,9 +39,9 @@ struct FakeScript {
     void (*callback)(int32_t, int32_t) = nullptr;
     // playback().CallbackActive as it stood when the callback was unregistered.
     bool callbackActiveAtStopCallback = false;
-
-protected:
-    std::vector<std::string> m_calls;
+    // The commands made so far by name ("init", "open", "stop", ...), oldest first.  The
+    // decoder's commands come from the GUI thread only: no lock.
+    std::vector<std::string> calls;
 };
 
 class FakeDecoder : public FakeScript
@@ -58,18 +52,10 @@ public:
     static DecoderApi api();
 
     void reset();
-    // The calls made so far by name ("init", "open", "stop", ...), oldest first.
-    std::vector<std::string> calls();
-    void clearCalls();
     // Reports the end of the track through the registered callback, as the library's
     // thread would.
-    void endTrack();
-    void record(const char *name);
+    void endTrack() { return callback ? callback(VBMP3_MSG_END_OF_TRACK, 0) : void(); }
 
     // Guards the script for the thread-safe file functions (the adder's worker).
     std::mutex mutex;
 };
-
-// The type code the fake reports for a path without a scripted one: by its ending
-// (mp3 0, wav 1, rmp 2, avi/mpg/wma 8, any case), else -1.
-int32_t fakeTypeFromName(const std::string &path);

@@ -17,8 +17,7 @@ public:
         Icon icon;
     };
     QList<Shown> messages;
-    QStringList inputTitles;
-    QStringList inputDefaults;
+    QStringList inputTitles, inputDefaults;
     QQueue<Answer> answers; // empty: Ok
     QQueue<QString> inputs; // empty: the default text (as pressing OK)
 

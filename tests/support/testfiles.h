@@ -15,12 +15,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-// Readable failure messages for texts.
-inline void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
-
 inline void writeBytes(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);

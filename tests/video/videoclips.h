@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -17,20 +16,18 @@ inline bool haveFfmpeg()
 // 64 KiB of random bytes instead.  Returns the path, or the empty text on failure.
 inline QString makeClip(const QDir &dir, const QString &name)
 {
-    const QString path = dir.filePath(name);
+    const QString path = dir.filePath(name), ext = name.right(3).toLower();
+    QString args = QStringLiteral("-v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=1 "
+                                  "-f lavfi -i sine=frequency=440:duration=1:sample_rate=44100 ");
     if (name.contains(QLatin1String("bad"))) {
+        QFile f(path);
         QByteArray bytes(64 * 1024, '\0');
         QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(bytes.data()), bytes.size() / 4);
-        QFile f(path);
         return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? path : QString();
     }
-    const QString picture = QStringLiteral("-f lavfi -i testsrc=size=320x240:rate=25:duration=1 ");
-    const QString tone = QStringLiteral("-f lavfi -i sine=frequency=440:duration=1:sample_rate=44100 ");
-    const QString ext = name.right(3).toLower();
-    const QString args = ext == QLatin1String("avi") ? picture + tone + QStringLiteral("-c:v mpeg4 -c:a libmp3lame")
-        : ext == QLatin1String("mpg") ? picture + tone + QStringLiteral("-c:v mpeg1video -c:a mp2 -f mpeg")
-        : ext == QLatin1String("wma") ? tone + QStringLiteral("-c:a wmav2 -f asf")
-                                      : tone + QStringLiteral("-c:a libmp3lame -b:a 128k");
-    const QStringList all = QStringLiteral("-v error -y ").append(args).split(QLatin1Char(' ')) << path;
-    return QProcess::execute(QStringLiteral("ffmpeg"), all) == 0 ? path : QString();
+    args += ext == u"avi" ? QStringLiteral("-c:v mpeg4 -c:a libmp3lame")
+        : ext == u"mpg"   ? QStringLiteral("-c:v mpeg1video -c:a mp2 -f mpeg")
+        : ext == u"wma"   ? QStringLiteral("-map 1 -c:a wmav2 -f asf")
+                          : QStringLiteral("-map 1 -c:a libmp3lame -b:a 128k");
+    return QProcess::execute(QStringLiteral("ffmpeg"), args.split(u' ') << path) == 0 ? path : QString();
 }

@@ -1,0 +1,59 @@
+// The set-up the window-level tests share: a main window over the scripted decoder, its
+// settings file in a scratch folder, the playback variables as at a fresh start.
+#pragma once
+
+#include "fakedecoder.h"
+#include "mainwindow.h"
+#include "playbackstate.h"
+#include "playlistmodel.h"
+#include "scriptedprompter.h"
+#include "testfiles.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace Qt::StringLiterals;
+
+class WindowTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        fake.reset();
+        PlaybackState &pb = playback();
+        pb.TrackEnded = pb.CallbackActive = pb.VideoHandBack = false;
+        pb.CurrentFile = pb.VideoFile = QString();
+        pb.CurrentTrackNo = 1;
+    }
+    // A window through its start-up sequence.
+    std::unique_ptr<MainWindow> start(VolumeMemory *volume = nullptr)
+    {
+        auto w = std::make_unique<MainWindow>(
+            MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, volume });
+        EXPECT_TRUE(w->formLoad());
+        return w;
+    }
+    // Writes dir/name and returns its path.
+    QString touch(const QString &name, const QByteArray &bytes = {})
+    {
+        return writeBytes(dir.filePath(name), bytes), dir.filePath(name);
+    }
+    // Adds a checked row for each path.
+    static void addRows(MainWindow &w, const QStringList &paths)
+    {
+        for (const QString &path : paths)
+            w.playlist()->addRow(TrackRow { .fullPath = path });
+    }
+    template <typename T = QWidget> static T *child(QObject &parent, const QString &name)
+    {
+        T *c = parent.findChild<T *>(name);
+        EXPECT_NE(c, nullptr) << name.toStdString();
+        return c;
+    }
+
+    FakeDecoder &fake = FakeDecoder::instance();
+    QTemporaryDir dir;
+    ScriptedPrompter prompter;
+    QString iniPath = dir.filePath(u"kestrine.ini"_s);
+};
