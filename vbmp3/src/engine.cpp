@@ -664,6 +664,7 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
     }
     st.channels = format.channels;
     st.realTime = next->realTime();
+    st.usesSamples = next->usesSamples();
     st.blockFrames = st.realTime ? kOutputBlock : kFileBlock;
     st.equalizer.configure(format.rate, format.channels, m_eqUnits);
     st.eqVersion = m_eqVersion;
@@ -705,7 +706,7 @@ bool Engine::takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st)
     lk.unlock();
     for (const FrameRing::Span &part : st.parts)
         st.equalizer.process(part.data, part.frames);
-    st.scaledUsed = volume != 0xFFFFFFFFu || st.volumeGains[0] != 1.0f || st.volumeGains[1] != 1.0f;
+    st.scaledUsed = st.usesSamples && (volume != 0xFFFFFFFFu || st.volumeGains[0] != 1.0f || st.volumeGains[1] != 1.0f);
     if (st.scaledUsed) {
         if (st.volumeGains[0] < 0) {
             st.volumeGains[0] = static_cast<float>(volume & 0xFFFF) / 65535.0f;

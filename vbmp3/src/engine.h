@@ -108,6 +108,7 @@ private:
         int channels = 2;
         size_t blockFrames = 1024;
         bool realTime = true;
+        bool usesSamples = true; // the device plays what it is given (not the null output)
     };
 
     void decodeLoop();
