@@ -20,24 +20,31 @@ constexpr size_t kOutputBlock = 1024; // frames per equalizer/volume/device step
 // ring holds several output blocks whatever the buffer options say.
 constexpr size_t kFileDecodeChunk = 8 * 1152;
 constexpr size_t kFileBlock = 32768;
-constexpr size_t kFileRingFrames = 4 * kFileBlock;
+constexpr size_t kFileRingFrames = 8 * kFileBlock;
+// Blocks the file output's thread lets gather in the ring before it wakes (at most half the
+// ring, so that the decoder still has room to reach it).
+constexpr size_t kFileBatchBlocks = 4;
 // Longest sleep on the device: outputs wake at their own deadlines or on interrupt().
 constexpr auto kDeviceWait = 500ms;
 
-// Scales interleaved frames by the volume word's halves, gliding from the previous
-// gains over the block so that slider moves do not click.
-void applyVolume(const float *in, float *out, size_t frames, int channels, float (&previous)[2], uint32_t word)
+// Scales the interleaved frames of parts (one block) into out by the volume word's
+// halves, gliding from the previous gains over the block so that slider moves do not click.
+void applyVolume(const FrameRing::Span (&parts)[2], float *out, int channels, float (&previous)[2], uint32_t word)
 {
+    const size_t frames = parts[0].frames + parts[1].frames;
+    const auto ch = static_cast<size_t>(channels);
     float gain[2] = { static_cast<float>(word & 0xFFFF) / 65535.0f, static_cast<float>(word >> 16) / 65535.0f };
     if (channels == 1)
         gain[0] = gain[1] = 0.5f * (gain[0] + gain[1]);
     const float step[2] = { (gain[0] - previous[0]) / static_cast<float>(frames),
         (gain[1] - previous[1]) / static_cast<float>(frames) };
-    for (size_t i = 0; i < frames; ++i) {
-        for (int c = 0; c < channels; ++c) {
-            const float g = previous[c] + step[c] * static_cast<float>(i + 1);
-            out[i * static_cast<size_t>(channels) + static_cast<size_t>(c)]
-                = in[i * static_cast<size_t>(channels) + static_cast<size_t>(c)] * g;
+    size_t i = 0;
+    for (const FrameRing::Span &part : parts) {
+        for (size_t j = 0; j < part.frames; ++j, ++i) {
+            for (size_t c = 0; c < ch; ++c) {
+                const float g = previous[c] + step[c] * static_cast<float>(i + 1);
+                out[i * ch + c] = part.data[j * ch + c] * g;
+            }
         }
     }
     previous[0] = gain[0];
@@ -529,7 +536,6 @@ bool Engine::mpegInfo(MpegInfo *info)
 
 void Engine::decodeLoop()
 {
-    std::vector<float> chunk;
     std::unique_lock lk(m_mutex);
     while (!m_quit) {
         if (!m_sessionSource || m_state == State::Stopped) {
@@ -551,19 +557,24 @@ void Engine::decodeLoop()
             m_decodeWake.wait(lk); // the output thread calls when the ring is half empty
             continue;
         }
-        const int channels = m_channels;
+        // The source decodes straight into the ring's free slots (at most a chunk; less
+        // where the slots wrap around).  Only this thread writes there, and the slots stay
+        // free until commit(); the storage reference keeps them alive should play() give
+        // the ring new storage meanwhile.
+        const FrameRing::Span free = m_ring.freeSpan(chunkFrames);
+        std::shared_ptr<float[]> storage = m_ring.storage();
         lk.unlock();
-        chunk.resize(chunkFrames * static_cast<size_t>(channels));
-        const size_t frames = source->read(chunk.data(), chunkFrames);
+        const size_t frames = source->read(free.data, free.frames);
         source.reset(); // the controlling thread may have let go of it meanwhile
+        storage.reset();
         lk.lock();
         if (serial != m_serial)
-            continue; // a seek, play or stop came in meanwhile
+            continue; // a seek, play or stop came in meanwhile: the frames are not committed
         const size_t before = m_ring.size();
         if (frames == 0)
             m_decodeEof = true;
         else
-            m_ring.push(chunk.data(), frames);
+            m_ring.commit(frames);
         // The output thread waits only while the ring holds less than m_outputWant.
         if (frames == 0 || (before < m_outputWant && m_ring.size() >= m_outputWant))
             m_outputWake.notify_one();
@@ -592,7 +603,7 @@ void Engine::outputLoop()
         if (st.serial != m_serial) {
             // Seek or restart from the top: what the device holds is stale.
             st.serial = m_serial;
-            st.pendingFrames = 0;
+            releaseBlock(st);
             st.draining = false;
             m_output->flush();
             st.equalizer.reset();
@@ -626,7 +637,7 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
     const OutputFormat format = m_sessionFormat;
     const bool fallback = m_pendingAuto;
     const bool realtime = m_realtime;
-    st.pendingFrames = 0;
+    releaseBlock(st);
     st.draining = false;
     lk.unlock();
     if (old)
@@ -662,6 +673,7 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
     }
     st.channels = format.channels;
     st.realTime = next->realTime();
+    st.usesSamples = next->usesSamples();
     st.blockFrames = st.realTime ? kOutputBlock : kFileBlock;
     st.equalizer.configure(format.rate, format.channels, m_eqUnits);
     st.eqVersion = m_eqVersion;
@@ -672,15 +684,22 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
     st.serial = m_serial;
 }
 
-// The output stage: takes the next block from the ring through the equalizer (what the
-// history and the spectrum see) and the volume (what the device gets).  False when there
+// The output stage: claims the next block in the ring and runs the equalizer over it in
+// place (what the history and the spectrum see), and the volume into st.scaled unless it
+// is full (what the device gets).  The block's slots stay claimed until it has gone to the
+// device (releaseBlock), so the decoder does not refill them meanwhile.  False when there
 // is no block now: the ring is short (waited), the track is draining, or the block went
 // stale while it was processed without the lock.
 bool Engine::takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st)
 {
-    // A real-time device takes what there is; otherwise wait for a whole block.
-    m_outputWant = st.realTime ? 1 : std::min(st.blockFrames, m_ring.capacity() / 2);
-    if (m_ring.size() < m_outputWant && !m_decodeEof) {
+    releaseBlock(st);
+    // A real-time device takes what there is.  Otherwise a whole block; and once short of
+    // one, the thread sleeps until the ring holds several, which it then sends in a row:
+    // the decoder is the slower side, and each wake-up costs about as much as a copy of
+    // the block.
+    const size_t block = st.realTime ? 1 : std::min(st.blockFrames, m_ring.capacity() / 2);
+    if (m_ring.size() < block && !m_decodeEof) {
+        m_outputWant = st.realTime ? 1 : std::min(kFileBatchBlocks * st.blockFrames, m_ring.capacity() / 2);
         m_outputWake.wait(lk); // underrun: the decoder is behind
         return false;
     }
@@ -689,35 +708,48 @@ bool Engine::takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st)
         return false;
     }
     const size_t frames = std::min(m_ring.size(), st.blockFrames);
-    const size_t samples = frames * static_cast<size_t>(st.channels);
-    st.block.resize(samples);
-    const size_t refill = std::max(m_decodeChunk, m_ring.capacity() / 2);
-    const bool wasFull = m_ring.space() < refill;
-    m_ring.pop(st.block.data(), frames);
-    if (wasFull && m_ring.space() >= refill)
-        m_decodeWake.notify_one(); // the decoder refills in one go
+    st.parts[0] = m_ring.claim(frames);
+    st.parts[1] = m_ring.claim(frames - st.parts[0].frames); // the rest, where the ring wraps
+    st.storage = m_ring.storage();
     const uint32_t volume = m_volume.load();
     lk.unlock();
-    st.equalizer.process(st.block.data(), frames);
-    if (volume == 0xFFFFFFFFu && st.volumeGains[0] == 1.0f && st.volumeGains[1] == 1.0f) {
-        st.deviceData = st.block.data();
-    } else {
+    for (const FrameRing::Span &part : st.parts)
+        st.equalizer.process(part.data, part.frames);
+    st.scaledUsed = st.usesSamples && (volume != 0xFFFFFFFFu || st.volumeGains[0] != 1.0f || st.volumeGains[1] != 1.0f);
+    if (st.scaledUsed) {
         if (st.volumeGains[0] < 0) {
             st.volumeGains[0] = static_cast<float>(volume & 0xFFFF) / 65535.0f;
             st.volumeGains[1] = static_cast<float>(volume >> 16) / 65535.0f;
             if (st.channels == 1)
                 st.volumeGains[0] = st.volumeGains[1] = 0.5f * (st.volumeGains[0] + st.volumeGains[1]);
         }
-        st.scaled.resize(samples);
-        applyVolume(st.block.data(), st.scaled.data(), frames, st.channels, st.volumeGains, volume);
-        st.deviceData = st.scaled.data();
+        st.scaled.resize(frames * static_cast<size_t>(st.channels));
+        applyVolume(st.parts, st.scaled.data(), st.channels, st.volumeGains, volume);
     }
     lk.lock();
-    if (st.serial != m_serial || st.session != m_session)
-        return false; // stale: dropped
+    if (st.serial != m_serial || st.session != m_session) {
+        releaseBlock(st); // stale: dropped
+        return false;
+    }
     st.pendingFrames = frames;
     st.pendingOffset = 0;
     return true;
+}
+
+void Engine::releaseBlock(OutputStage &st)
+{
+    st.pendingFrames = 0;
+    if (!st.storage)
+        return;
+    st.storage.reset();
+    st.parts[0] = st.parts[1] = {};
+    // A play() since the claim gave the ring new storage with nothing claimed: releasing
+    // changes nothing there either.
+    const size_t refill = std::max(m_decodeChunk, m_ring.capacity() / 2);
+    const bool wasFull = m_ring.space() < refill;
+    m_ring.release();
+    if (wasFull && m_ring.space() >= refill)
+        m_decodeWake.notify_one(); // the decoder refills in one go
 }
 
 // Sends as much of the pending block as the device takes now (or waits for room), and
@@ -732,29 +764,42 @@ void Engine::sendPending(std::unique_lock<std::mutex> &lk, OutputStage &st)
         lk.lock();
         return;
     }
-    const size_t n = std::min(room, st.pendingFrames);
-    const size_t offset = st.pendingOffset * static_cast<size_t>(st.channels);
+    // One piece contiguous in the ring: the block's first part or its second.
+    const auto ch = static_cast<size_t>(st.channels);
+    const size_t offset = st.pendingOffset;
+    const bool second = offset >= st.parts[0].frames;
+    const FrameRing::Span &part = st.parts[second ? 1 : 0];
+    const size_t within = second ? offset - st.parts[0].frames : offset;
+    const size_t n = std::min({ room, st.pendingFrames, part.frames - within });
+    const float *filtered = part.data + within * ch;
+    const float *device = st.scaledUsed ? st.scaled.data() + offset * ch : filtered;
     // The history keeps the newest frames: of a piece longer than it holds (a file
     // output block at a low rate) only the tail goes in, so that it still ends at
     // m_writtenFrame.
     const size_t kept = std::min(n, m_history.capacity());
     if (m_history.space() < kept)
         m_history.drop(kept - m_history.space());
-    m_history.push(st.block.data() + offset + (n - kept) * static_cast<size_t>(st.channels), kept);
+    m_history.push(filtered + (n - kept) * ch, kept);
     m_writtenFrame += static_cast<int64_t>(n);
     st.pendingOffset += n;
     st.pendingFrames -= n;
     if (st.realTime) {
         // Under the lock, so that m_writtenFrame and the device's delay agree.
-        out->write(st.deviceData + offset, n);
-        return;
+        out->write(device, n);
+    } else {
+        // No delay to agree with: let the decoder go on meanwhile (the claim keeps the
+        // block's slots, and st.storage their memory).
+        lk.unlock();
+        out->write(device, n);
+        lk.lock();
+        if (out->failed() && st.session == m_session) {
+            releaseBlock(st);
+            finishTrack(lk, st.session);
+            return;
+        }
     }
-    // No delay to agree with: let the decoder go on meanwhile.
-    lk.unlock();
-    out->write(st.deviceData + offset, n);
-    lk.lock();
-    if (out->failed() && st.session == m_session)
-        finishTrack(lk, st.session);
+    if (st.pendingFrames == 0)
+        releaseBlock(st);
 }
 
 // The ring is empty and the decoder is done: lets the device play out what it holds,

@@ -91,24 +91,33 @@ private:
     struct OutputStage {
         Equalizer equalizer;
         uint64_t eqVersion = ~uint64_t { 0 };
-        std::vector<float> block; // after the equalizer: goes to the history
-        std::vector<float> scaled; // after the volume: goes to the device
-        const float *deviceData = nullptr; // block or scaled
+        // The block being sent: claimed in m_ring (the second part where the ring wraps,
+        // else empty), filtered in place, and what goes to the history.  Between
+        // takeBlock and releaseBlock nobody else touches these slots; storage keeps their
+        // memory alive when play() gives the ring new storage meanwhile.
+        FrameRing::Span parts[2];
+        std::shared_ptr<float[]> storage; // null when no block is claimed
+        std::vector<float> scaled; // after the volume: goes to the device (scaledUsed)
+        bool scaledUsed = false; // else the device gets parts as they are (full volume)
         float volumeGains[2] = { 1.0f, 1.0f };
         size_t pendingFrames = 0; // processed frames not yet taken by the device
-        size_t pendingOffset = 0;
+        size_t pendingOffset = 0; // frames of the block already taken
         uint64_t session = 0;
         uint64_t serial = 0;
         bool draining = false;
         int channels = 2;
         size_t blockFrames = 1024;
         bool realTime = true;
+        bool usesSamples = true; // the device plays what it is given (not the null output)
     };
 
     void decodeLoop();
     void outputLoop();
     void switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st);
     bool takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st);
+    // Gives the claimed block's slots back to the decoder (and wakes it when that makes
+    // room for a refill); nothing pending afterwards.  m_mutex held.
+    void releaseBlock(OutputStage &st);
     void sendPending(std::unique_lock<std::mutex> &lk, OutputStage &st);
     void drainStep(std::unique_lock<std::mutex> &lk, OutputStage &st);
     // Ends a session whose last frame has been heard (or whose output failed: then the
@@ -187,7 +196,11 @@ private:
     int64_t m_seekFrame = 0;
     bool m_decodeEof = false; // the decoder has pushed the last frame of this serial
     size_t m_decodeChunk = 1152; // frames per source read in this session (set by play())
-    FrameRing m_ring; // decoded frames waiting for the output thread
+    // Decoded frames waiting for the output thread.  The decode thread fills its free
+    // slots unlocked (freeSpan, then commit under the lock if the serial still holds);
+    // the output thread claims blocks off its front and works on them unlocked until
+    // releaseBlock.  See framering.h.
+    FrameRing m_ring;
     size_t m_outputWant = 1; // the output thread waits for this many frames (set by it)
     std::unique_ptr<Output> m_pendingOutput; // handed to the output thread by play()
     bool m_pendingAuto = false; // fall back to the null output when it cannot open

@@ -63,6 +63,9 @@ public:
     virtual void close() = 0;
     // False for outputs that take data as fast as it comes (the file output).
     virtual bool realTime() const { return true; }
+    // False for outputs that only count the frames written (the null output): write() may
+    // then be given anything, and the engine skips the volume for them.
+    virtual bool usesSamples() const { return true; }
     // A short name for the player and tests: "null", "file", "pulse".
     virtual const char *name() const = 0;
 };

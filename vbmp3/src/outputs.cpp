@@ -131,6 +131,7 @@ public:
 
     void close() override { }
     const char *name() const override { return "null"; }
+    bool usesSamples() const override { return false; }
 
 private:
     // When the clock reaches the given played count (m_running).

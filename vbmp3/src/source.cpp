@@ -207,36 +207,73 @@ public:
             text, sizeof text, "%s Layer %s, %ld Hz, %s", version, layerName(frame.layer), rate, modeName(frame.mode));
         m_info.description = text;
         m_info.bitrate = constantBitrate(frame, rate);
+        m_scratch.resize((mpg123_outblock(m_handle) + sizeof(float) - 1) / sizeof(float));
+        useScratch();
         return true;
     }
 
+    // libmpg123 decodes frame by frame straight into out (no copy through its own buffer)
+    // while out has room for a whole frame; the last frame that does not fit goes to
+    // m_scratch, and what of it is left over waits in m_leftover for the next read.
+    // Outside read() the decoder's buffer is m_scratch again, so that nothing it does later
+    // (a seek) writes into memory the caller was handed.  The decoder may also switch back
+    // to a buffer of its own (when a new format needs a larger one): the frame it returns
+    // is read wherever it lies.
     size_t read(float *out, size_t frames) override
     {
-        const size_t frameBytes = sizeof(float) * static_cast<size_t>(m_info.channels);
-        auto *bytes = reinterpret_cast<unsigned char *>(out);
-        size_t filled = 0;
+        const size_t channels = static_cast<size_t>(m_info.channels);
+        const size_t frameBytes = sizeof(float) * channels;
+        size_t filled = std::min(frames, (m_leftover.size() - m_leftoverAt) / channels);
+        std::memcpy(out, m_leftover.data() + m_leftoverAt, filled * frameBytes);
+        m_leftoverAt += filled * channels;
         int nothingCount = 0;
         while (filled < frames && !m_ended && !m_failed) {
-            size_t done = 0;
-            const int rc = mpg123_read(m_handle, bytes + filled * frameBytes, (frames - filled) * frameBytes, &done);
-            filled += done / frameBytes;
+            float *dest = out + filled * channels;
+            const size_t room = (frames - filled) * frameBytes;
+            const size_t block = mpg123_outblock(m_handle);
+            const bool direct = room >= block;
+            if (direct) {
+                mpg123_replace_buffer(m_handle, dest, room);
+            } else {
+                if (m_scratch.size() * sizeof(float) < block)
+                    m_scratch.resize((block + sizeof(float) - 1) / sizeof(float));
+                useScratch();
+            }
+            off_t number = 0;
+            unsigned char *audio = nullptr;
+            size_t bytes = 0;
+            const int rc = mpg123_decode_frame(m_handle, &number, &audio, &bytes);
             if (rc == MPG123_NEW_FORMAT) {
                 long rate = 0;
-                int channels = 0;
+                int channelCount = 0;
                 int encoding = 0;
-                if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK || rate != m_info.rate
-                    || channels != m_info.channels || encoding != MPG123_ENC_FLOAT_32)
+                if (mpg123_getformat(m_handle, &rate, &channelCount, &encoding) != MPG123_OK || rate != m_info.rate
+                    || channelCount != m_info.channels || encoding != MPG123_ENC_FLOAT_32)
                     m_ended = m_failed = true;
                 continue;
             }
             if (rc == MPG123_DONE)
                 m_ended = true;
-            else if (rc != MPG123_OK && rc != MPG123_NEED_MORE)
+            else if (rc != MPG123_OK)
                 m_ended = m_failed = true; // for example the sample rate changed midway
+            const size_t got = rc == MPG123_OK && audio ? bytes / frameBytes : 0;
+            const auto *from = reinterpret_cast<const float *>(audio);
+            if (got > 0 && direct) {
+                if (from != dest) // the frame's start was cut (gapless start, seek)
+                    std::memmove(dest, from, got * frameBytes);
+                filled += got;
+            } else if (got > 0) {
+                const size_t n = std::min(got, frames - filled);
+                std::memcpy(dest, from, n * frameBytes);
+                filled += n;
+                m_leftover.assign(from + n * channels, from + got * channels);
+                m_leftoverAt = 0;
+            }
             // Guard against a decoder that keeps answering OK without output.
-            if (done == 0 && ++nothingCount > 64)
+            if (got == 0 && ++nothingCount > 64)
                 m_ended = true;
         }
+        useScratch();
         return filled;
     }
 
@@ -249,6 +286,8 @@ public:
         frame
             = m_info.lengthEstimated ? std::max<int64_t>(frame, 0) : std::clamp<int64_t>(frame, 0, m_info.totalFrames);
         m_ended = false;
+        m_leftover.clear();
+        m_leftoverAt = 0;
         if (mpg123_seek(m_handle, static_cast<off_t>(frame), SEEK_SET) < 0)
             m_ended = m_failed = true;
         return !m_failed;
@@ -300,8 +339,13 @@ private:
         return frame.bitrate;
     }
 
+    void useScratch() { mpg123_replace_buffer(m_handle, m_scratch.data(), m_scratch.size() * sizeof(float)); }
+
     ByteRange m_range;
     mpg123_handle *m_handle = nullptr;
+    std::vector<float> m_scratch; // the decoder's own buffer: one frame's output at most
+    std::vector<float> m_leftover; // of the last frame decoded: what read() has not given
+    size_t m_leftoverAt = 0; // samples of m_leftover already given
     bool m_ended = false; // read() gives nothing until a seek
     bool m_failed = false; // read() and seek() give nothing for good
 };
