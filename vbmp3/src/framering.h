@@ -31,9 +31,11 @@ public:
     // Drops the content and makes room for `capacity` frames of `channels` samples.
     void reset(size_t capacity, int channels)
     {
-        m_channels = static_cast<size_t>(std::max(channels, 1));
-        m_capacity = std::max<size_t>(capacity, 1);
-        m_data.reset(new float[m_capacity * m_channels]); // not zeroed: only written frames are read
+        const size_t width = static_cast<size_t>(std::max(channels, 1));
+        const size_t frames = std::max<size_t>(capacity, 1);
+        m_data.reset(new float[frames * width]); // not zeroed: only written frames are read; may throw
+        m_channels = width;
+        m_capacity = frames;
         m_head = m_size = m_reserved = 0;
     }
     // Drops the content; claimed slots stay taken until release().
