@@ -98,12 +98,10 @@ Pcm readWav(const std::string &path)
     return pcm;
 }
 
-Pcm decodeDirect(const std::string &path, int channels)
+Pcm decodeDirect(const std::string &path)
 {
     Pcm pcm;
-    vbmp3::SourceOptions options;
-    options.channels = channels;
-    auto source = vbmp3::openSource(path, vbmp3::probeFile(path), options);
+    auto source = vbmp3::openSource(path, vbmp3::probeFile(path));
     if (!source)
         return pcm;
     pcm.rate = source->info().rate;

@@ -83,8 +83,7 @@ inline std::string lyrics3v2(const Pairs &fields)
 const std::filesystem::path &workDir();
 // Runs a shell command quietly in workDir(); true when it exits with 0.
 bool run(const std::string &command);
-// True when sox and lame can be run.
-bool haveTools();
+bool haveTools(); // sox and lame can be run
 // A file made once per program in workDir() by `command`, in which "%o" stands for its path.
 // Returns the path, or "" (and a test failure) when the command failed.
 std::string fixture(const std::string &name, const std::string &command);
@@ -118,5 +117,5 @@ private:
 // A WAV file (any format libsndfile reads) as 16-bit samples.
 Pcm readWav(const std::string &path);
 
-// The file decoded straight through the library's own source; `channels` 0 keeps the file's.
-Pcm decodeDirect(const std::string &path, int channels = 0);
+// The file decoded straight through the library's own source.
+Pcm decodeDirect(const std::string &path);
