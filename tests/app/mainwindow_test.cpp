@@ -45,11 +45,10 @@ TEST_F(MainWindowTest, StartWithEverythingAmiss)
     EXPECT_LT(w->windowWidthTwips(), 7000);
 }
 
-TEST_F(MainWindowTest, StartsQuietlyInJapaneseAndShutsDownInOrderWritingNothing)
+// A quiet start with the callback on is the end-to-end test's; so is the flag at a track's end.
+TEST_F(MainWindowTest, StartsInJapaneseAndShutsDownInOrderWritingNothing)
 {
     auto w = start();
-    EXPECT_TRUE(prompter.messages.isEmpty());
-    EXPECT_TRUE(playback().CallbackActive);
     const QFontInfo info(child(*w, u"lbl_title"_s)->font());
     EXPECT_TRUE(QFontDatabase::families(QFontDatabase::Japanese).contains(info.family()))
         << info.family().toStdString();
@@ -58,9 +57,7 @@ TEST_F(MainWindowTest, StartsQuietlyInJapaneseAndShutsDownInOrderWritingNothing)
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), u"キャンセル"_s);
     DecoderCallback(3, 0); // only the end of a track raises the flag
-    EXPECT_FALSE(playback().TrackEnded.exchange(false));
-    fake.endTrack();
-    EXPECT_TRUE(playback().TrackEnded.exchange(false));
+    EXPECT_FALSE(playback().TrackEnded);
     fake.calls.clear();
     w->close();
     EXPECT_EQ(fake.calls, (std::vector<std::string> { "stopCallback", "stop", "free" }));

@@ -7,24 +7,12 @@ using namespace kes;
 
 TEST(FileNameOf, LastComponentOfLinuxAndWindowsPaths)
 {
-    const struct {
-        const char *path, *name;
-    } cases[] = {
-        { "/music/曲.mp3", "曲.mp3" },
-        { "C:\\Music\\a b.mp3", "a b.mp3" },
-        { "C:\\Music/mixed\\x.wav", "x.wav" },
-        { "C:song.mp3", "song.mp3" },
-        { "D:", "D:" },
-        { "/music/a:b.mp3", "a:b.mp3" }, // only a drive colon separates
-        { "1:x", "1:x" },
-        { "C:\\Music\\", "Music\\" }, // a trailing separator does not count
-        { "/music//x.mp3", "x.mp3" },
-        { "/", "/" },
-        { "plain.mp3", "plain.mp3" },
-        { "", "" },
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(FileNameOf(QString::fromUtf8(c.path)), QString::fromUtf8(c.name)) << c.path;
+    // Only a drive colon separates; a trailing separator does not count.
+    for (auto [path, name] : { std::pair { "/music/曲.mp3", "曲.mp3" }, { "C:\\Music\\a b.mp3", "a b.mp3" },
+             { "C:\\Music/mixed\\x.wav", "x.wav" }, { "C:song.mp3", "song.mp3" }, { "D:", "D:" },
+             { "/music/a:b.mp3", "a:b.mp3" }, { "1:x", "1:x" }, { "C:\\Music\\", "Music\\" },
+             { "/music//x.mp3", "x.mp3" }, { "/", "/" }, { "plain.mp3", "plain.mp3" }, { "", "" } })
+        EXPECT_EQ(FileNameOf(QString::fromUtf8(path)), QString::fromUtf8(name)) << path;
 }
 
 TEST(TrimNull, CutsAtTheFirstNul)

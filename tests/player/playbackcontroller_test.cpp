@@ -7,7 +7,6 @@
 #include "scriptedprompter.h"
 #include "sequencer.h"
 #include "testfiles.h"
-#include "videopresenter.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -26,7 +25,6 @@ struct RecordingView : PlaybackView {
     std::map<R, QString> readOuts;
     int seekMax = -1, seekValue = -1, tab = -1, highlights = 0, frames = 0, clears = 0;
     QString lines[5];
-    bool minimized = false;
     void showReadOut(R which, const QString &text) override { readOuts[which] = text; }
     void setSeekRange(int maximum) override { seekMax = maximum; }
     void setSeekValue(int seconds) override { seekValue = seconds; }
@@ -35,13 +33,8 @@ struct RecordingView : PlaybackView {
     void highlightCurrentLine() override { ++highlights; }
     void drawSpectrum(const int32_t *, const int32_t *) override { ++frames; }
     void clearSpectrum() override { ++clears; }
-    void minimizeForVideo() override { minimized = true; }
-    void restoreFromVideo() override { minimized = false; }
-};
-
-struct FakeVideo : VideoPresenter {
-    QStringList shown;
-    void showVideo() override { shown << playback().VideoFile; }
+    void minimizeForVideo() override { }
+    void restoreFromVideo() override { }
 };
 
 class PlaybackControllerTest : public ::testing::Test
@@ -61,7 +54,6 @@ protected:
         playback().CurrentTrackNo = 1;
         playback().CallbackActive = true;
         FakeDecoder::api().callback(DecoderCallback);
-        c.setVideoPresenter(&video);
         for (int i = 1; i <= 5; ++i)
             model.addRow(TrackRow { .fullPath = u"/music/%1.mp3"_s.arg(i) });
     }
@@ -73,7 +65,6 @@ protected:
     QTemporaryDir dir;
     ScriptedPrompter prompter;
     RecordingView view;
-    FakeVideo video;
     PlaylistModel model;
     bool repeat = true;
     Sequencer sequencer { model, playback().CurrentTrackNo, [] { return u"Normal"_s; }, [this] { return repeat; } };
@@ -144,21 +135,6 @@ TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
     settings.Op_Kasi = 1;
     c.playRow(1, u"a.b"_s); // shorter than four characters before the ending
     EXPECT_EQ(c.LyricsFile(), u".txt"_s);
-}
-
-TEST_F(PlaybackControllerTest, VideoNamesGoToTheVideoWindow)
-{
-    c.playRow(1, u"/videos/movie.avi"_s);
-    EXPECT_EQ(video.shown, QStringList { u"/videos/movie.avi"_s });
-    EXPECT_TRUE(view.minimized && f.openedPath.empty() && !c.timebarOn());
-    c.videoClosed();
-    EXPECT_FALSE(view.minimized);
-    // Upper-case endings are no video: the decoder gets them (and refuses them here).
-    f.openResult = 0;
-    c.playRow(1, u"/videos/MOVIE.AVI"_s);
-    EXPECT_EQ(video.shown.size(), 1);
-    EXPECT_EQ(f.openedPath, "/videos/MOVIE.AVI");
-    EXPECT_EQ(prompter.texts(), QStringList { u"Open Error!!  Next File"_s });
 }
 
 TEST_F(PlaybackControllerTest, TickPauseResumeAndStop)

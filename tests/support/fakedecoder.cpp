@@ -44,12 +44,8 @@ DecoderApi FakeDecoder::api()
         F.callbackActiveAtStopCallback = playback().CallbackActive.load();
         return F.callback = nullptr, ok("stopCallback");
     };
-    a.setVbmp3Option = [](const Vbmp3Option *o) {
-        return F.vbmp3Option = o ? *o : F.vbmp3Option, ok("setVbmp3Option"), F.setVbmp3OptionResult;
-    };
-    a.setDecodeOption = [](const DecodeOption *o) {
-        return F.decodeOption = o ? *o : F.decodeOption, ok("setDecodeOption"), F.setDecodeOptionResult;
-    };
+    a.setVbmp3Option = [](const Vbmp3Option *) { return ok("setVbmp3Option"), F.setVbmp3OptionResult; };
+    a.setDecodeOption = [](const DecodeOption *) { return ok("setDecodeOption"), F.setDecodeOptionResult; };
     a.open = [](const char *path, OpenInfo *info) {
         F.openedPath = ok("open") && path ? path : "";
         if (F.openResult && info)
@@ -88,22 +84,15 @@ DecoderApi FakeDecoder::api()
         return 1;
     };
     a.getFileTagInfo = [](const char *path, TagInfo *tag) { return lookup(F.tags, path, tag) ? 1 : 0; };
-    a.getMpegInfo = [](MpegInfo *mpeg) {
-        std::lock_guard lock(F.mutex);
-        if (mpeg)
-            *mpeg = {};
-        return ++F.mpegReads, 1;
-    };
-    a.getSpectrum = [](int32_t *first, int32_t *second) {
-        return std::ranges::copy(F.spectrum1, first), std::ranges::copy(F.spectrum2, second), 1;
-    };
+    a.getSpectrum
+        = [](int32_t *first, int32_t *second) { return std::fill_n(first, 256, 0), std::fill_n(second, 256, 0), 1; };
     a.getLyrics = [](LyricsLines *l) {
         if (l)
             *l = F.lyrics;
         return ++F.lyricsQueries, 1;
     };
     a.getLyricsWait = [] { return F.lyricsWait; };
-    a.getVersion = [] { return F.version; };
+    a.getVersion = [] { return F.calls.emplace_back("getVersion"), int32_t(100); };
     a.setEqualizer = [](const int32_t *bands) {
         F.equalizer = bands ? std::vector<int32_t>(bands, bands + 10) : std::vector<int32_t> {};
         return ++F.equalizerCalls, ok("setEqualizer");

@@ -5,7 +5,6 @@
 
 #include "decoderapi.h"
 
-#include <array>
 #include <map>
 #include <mutex>
 #include <string>
@@ -18,7 +17,7 @@ struct FakeScript {
     int32_t openResult = 1, playResult = 1, setVbmp3OptionResult = 1, setDecodeOptionResult = 1;
     OpenInfo openInfo {};
     int32_t state = 0; // 0 stopped, 1 playing, 2 paused; play/pause/restart/stop move it
-    int32_t elapsed = 0, lyrics3Result = 0, version = 100;
+    int32_t elapsed = 0, lyrics3Result = 0;
     uint32_t volume = 0xFFFFFFFFu;
     // By path; otherwise by ending: mp3 0, wav 1, rmp 2, avi/mpg/wma 8 (any case), else -1.
     std::map<std::string, int32_t> fileTypes;
@@ -28,14 +27,11 @@ struct FakeScript {
     int32_t lyricsWait = -1; // what getLyricsWait answers
     int lyricsQueries = 0; // getLyrics calls so far
     int mpegReads = 0; // MPEG records asked for (each counts a file's frames)
-    std::array<int32_t, 256> spectrum1 {}, spectrum2 {};
     // What the player handed over.
     std::string openedPath, lyricsFile;
     std::vector<int32_t> seeks;
     std::vector<int32_t> equalizer; // empty = last call was NULL
     int equalizerCalls = 0;
-    Vbmp3Option vbmp3Option {};
-    DecodeOption decodeOption {};
     void (*callback)(int32_t, int32_t) = nullptr;
     // playback().CallbackActive as it stood when the callback was unregistered.
     bool callbackActiveAtStopCallback = false;

@@ -14,21 +14,19 @@ public:
     struct Shown {
         QString text;
         Buttons buttons;
-        Icon icon;
     };
     QList<Shown> messages;
-    QStringList inputTitles, inputDefaults;
+    QStringList inputDefaults;
     QQueue<Answer> answers; // empty: Ok
     QQueue<QString> inputs; // empty: the default text (as pressing OK)
 
-    Answer message(const QString &text, Buttons buttons, Icon icon) override
+    Answer message(const QString &text, Buttons buttons, Icon) override
     {
-        messages.append({ text, buttons, icon });
+        messages.append({ text, buttons });
         return answers.isEmpty() ? Answer::Ok : answers.dequeue();
     }
-    QString input(const QString &, const QString &title, const QString &defaultText) override
+    QString input(const QString &, const QString &, const QString &defaultText) override
     {
-        inputTitles.append(title);
         inputDefaults.append(defaultText);
         return inputs.isEmpty() ? defaultText : inputs.dequeue();
     }
