@@ -122,7 +122,7 @@ FolderSearchWindow::FolderSearchWindow(PlaylistModel &model, TrackAdder &adder, 
         handOver();
         finishIfDone();
     });
-    connect(&m_adder, &TrackAdder::idle, this, [this] {
+    connect(&m_adder, &TrackAdder::rowsIdle, this, [this] {
         if (!m_searching)
             return;
         handOver();
@@ -377,8 +377,8 @@ void FolderSearchWindow::setControlsEnabled(bool enabled)
 void FolderSearchWindow::handOver()
 {
     // The adder takes jobs one after another; what the walk found while it worked goes
-    // over as one job when it is idle, which keeps its workers busy without gaps.
-    if (m_pending.isEmpty() || !m_adder.isIdle())
+    // over as one job when its rows are in, which keeps its workers busy without gaps.
+    if (m_pending.isEmpty() || !m_adder.rowsDone())
         return;
     m_handedOver = true;
     m_adder.addFiles(std::exchange(m_pending, {}), true);
@@ -386,7 +386,7 @@ void FolderSearchWindow::handOver()
 
 void FolderSearchWindow::finishIfDone()
 {
-    if (!m_searching || !m_walkDone || !m_pending.isEmpty() || !m_adder.isIdle())
+    if (!m_searching || !m_walkDone || !m_pending.isEmpty() || !m_adder.rowsDone())
         return;
     m_searching = false;
     m_progress->stop();
@@ -403,7 +403,7 @@ void FolderSearchWindow::stopSearch()
     m_progress->stop();
     m_walker->cancel();
     m_pending.clear();
-    if (m_handedOver && !m_adder.isIdle())
+    if (m_handedOver && !m_adder.rowsDone())
         m_adder.cancel();
     setControlsEnabled(true);
     emit searchFinished(true);
