@@ -363,6 +363,7 @@ void FolderSearchWindow::search(bool recursive, bool clearFirst)
     m_walkFolder.clear();
     setControlsEnabled(false);
     m_progress->start();
+    m_adder.holdTags(true); // the rows first: tags are read when the walk is over
     m_walker->start(m_folder, recursive, m_pattern);
 }
 
@@ -390,6 +391,7 @@ void FolderSearchWindow::finishIfDone()
         return;
     m_searching = false;
     m_progress->stop();
+    m_adder.holdTags(false);
     setControlsEnabled(true);
     emit searchFinished(false);
     accept();
@@ -405,6 +407,7 @@ void FolderSearchWindow::stopSearch()
     m_pending.clear();
     if (m_handedOver && !m_adder.rowsDone())
         m_adder.cancel();
+    m_adder.holdTags(false);
     setControlsEnabled(true);
     emit searchFinished(true);
 }

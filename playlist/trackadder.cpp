@@ -134,6 +134,7 @@ void TrackAdder::cancel()
     m_preparing = false;
     if (m_active && !m_delivering) {
         m_active = false;
+        releaseTags();
         emit rowsIdle();
         announce();
     }
@@ -159,6 +160,7 @@ void TrackAdder::stopTags()
     m_tagsCancelled = std::make_shared<std::atomic_bool>(false);
     ++m_tagGeneration;
     m_filled.clear();
+    m_heldTags.clear();
     m_tagBatches = 0;
     m_tagSeq = m_fillSeq = 0;
     announce();
@@ -218,6 +220,7 @@ void TrackAdder::enqueue(Job job)
 void TrackAdder::startNext()
 {
     if (m_queue.isEmpty()) {
+        releaseTags();
         emit rowsIdle();
         announce();
         return;
@@ -380,8 +383,24 @@ void TrackAdder::finishJobIfDone()
     startNext();
 }
 
+void TrackAdder::holdTags(bool hold)
+{
+    m_holdTags = hold;
+    releaseTags();
+}
+
+void TrackAdder::releaseTags()
+{
+    if (!m_holdTags && rowsDone() && !m_heldTags.isEmpty())
+        readTags(std::exchange(m_heldTags, {}));
+}
+
 void TrackAdder::readTags(QList<TagWork> work)
 {
+    if (m_holdTags || !rowsDone()) {
+        m_heldTags += work;
+        return;
+    }
     for (qsizetype from = 0; from < work.size(); from += kTagBatch) {
         const int seq = m_tagSeq++;
         ++m_tagBatches;

@@ -8,7 +8,9 @@
 // with what is known without reading its tags (an MP3 shows as an untagged one: its file
 // name and "No Data"); its tags are read afterwards on the workers and filled into the
 // row in place, batch after batch in the order the rows were added.  Row checks run ahead
-// of tag reads, so the rows of a later job do not wait for the tags of an earlier one.
+// of tag reads, so the rows of a later job do not wait for the tags of an earlier one, and
+// tag reads start only when no job is left (or the caller holds them while it gathers
+// more files), so that they do not take the processors from the rows still to come.
 //
 // A fill finds its row by the row's id (TrackRow::id), never by its position: rows that
 // were sorted meanwhile still get their own tags, and a fill for a row that is gone
@@ -70,7 +72,10 @@ public:
     // No job is queued or running: every row that will come is in the model.
     bool rowsDone() const { return !m_active && m_queue.isEmpty(); }
     // rowsDone(), and every tag read (for rows and for withTags) is over.
-    bool isIdle() const { return rowsDone() && m_tagBatches == 0 && m_onDemand == 0; }
+    bool isIdle() const { return rowsDone() && m_tagBatches == 0 && m_onDemand == 0 && m_heldTags.isEmpty(); }
+    // While held, tags of new rows wait (in order) to be read until released: a caller
+    // that gathers files in several jobs holds them until its last job is in.
+    void holdTags(bool hold);
     // Run the event loop until rowsDone() / isIdle() or timeoutMs passed (-1: no limit);
     // true when reached.  For tests and benchmarks; the program listens to the signals.
     bool waitForRows(int timeoutMs = -1);
@@ -125,6 +130,7 @@ private:
     void deliver();
     void finishJobIfDone();
     void readTags(QList<TagWork> work);
+    void releaseTags();
     void tagsRead(quint64 generation, int seq, QList<TrackRow> filled);
     void stopTags();
     void announce();
@@ -158,6 +164,8 @@ private:
     int m_tagSeq = 0; // sequence number of the next batch sent out
     int m_fillSeq = 0; // sequence number of the next batch to fill
     int m_tagBatches = 0; // sent out, not yet filled
+    QList<TagWork> m_heldTags; // rows added while jobs ran or tags were held, oldest first
+    bool m_holdTags = false;
     std::map<int, QList<TrackRow>> m_filled;
     int m_onDemand = 0; // withTags reads running
     quint64 m_onDemandGeneration = 0; // withTags results of an older generation are dropped (stop)
