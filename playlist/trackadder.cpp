@@ -21,6 +21,9 @@ namespace
 // The first chunk is small so that rows show at once; later ones amortise the hand-over.
 constexpr qsizetype kFirstChunk = 32;
 constexpr qsizetype kChunk = 512;
+// Rows that come back meanwhile go into the list at most this often (but the last of a
+// job at once): every insertion makes the list view lay out all its rows again.
+constexpr qint64 kDeliverGapMs = 40;
 // Tags are read in batches this long: small enough that a worker soon turns to row
 // checks waiting behind it, large enough that a fill is one repaint for many rows.
 constexpr qsizetype kTagBatch = 128;
@@ -322,7 +325,18 @@ void TrackAdder::chunkDone(quint64 generation, int seq, Chunk chunk)
         return;
     --m_inFlight;
     m_done.emplace(seq, std::move(chunk));
-    deliver();
+    dispatch(); // the workers go on while these rows wait for their turn
+    const bool jobDone = m_inFlight == 0 && m_nextItem >= m_items.size();
+    const qint64 since = m_sinceDelivered.isValid() ? m_sinceDelivered.elapsed() : kDeliverGapMs;
+    if (jobDone || since >= kDeliverGapMs) {
+        deliver();
+    } else if (!m_deliverArmed) {
+        m_deliverArmed = true;
+        QTimer::singleShot(kDeliverGapMs - since, this, [this] {
+            m_deliverArmed = false;
+            deliver();
+        });
+    }
 }
 
 void TrackAdder::deliver()
@@ -349,6 +363,7 @@ void TrackAdder::deliver()
         const quint64 generation = m_generation;
         const quint64 tagGeneration = m_tagGeneration;
         QList<quint64> ids;
+        m_sinceDelivered.start();
         m_model->addRows(rows, &ids);
         if (tagGeneration == m_tagGeneration) { // else the new rows are gone already
             QList<TagWork> work;

@@ -25,6 +25,7 @@
 #include "decoderapi.h"
 #include "playlistmodel.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -156,6 +157,8 @@ private:
     int m_deliverSeq = 0; // sequence number of the next chunk to add
     int m_inFlight = 0;
     std::map<int, Chunk> m_done;
+    QElapsedTimer m_sinceDelivered; // since rows last went into the model
+    bool m_deliverArmed = false; // a deliver() is due on a timer
 
     // Tag reading, across jobs.  Batches are numbered as they are sent out and filled in
     // that order.
