@@ -19,7 +19,7 @@ ExternalFiles::ExternalFiles(MainWindow &window, QObject *parent)
     : QObject(parent)
     , m_window(window)
 {
-    connect(m_window.adder(), &TrackAdder::idle, this, [this] {
+    connect(m_window.adder(), &TrackAdder::rowsIdle, this, [this] {
         if (m_waiting)
             finish();
         else
@@ -53,21 +53,21 @@ void ExternalFiles::open(const QStringList &paths)
         return;
     qCInfo(lcExternal) << "received" << paths;
     m_queue.enqueue(paths);
-    if (!m_waiting && m_window.adder()->isIdle())
+    if (!m_waiting && m_window.adder()->rowsDone())
         startNext();
-    // Otherwise the adder's idle() starts it once the jobs before it are over.
+    // Otherwise the adder's rowsIdle() starts it once the jobs before it are over.
 }
 
 void ExternalFiles::startNext()
 {
-    if (m_waiting || m_queue.isEmpty() || !m_window.adder()->isIdle())
+    if (m_waiting || m_queue.isEmpty() || !m_window.adder()->rowsDone())
         return;
     m_current = m_queue.dequeue();
     m_firstAdded.clear();
     m_waiting = true;
     m_window.commands()->DropFiles(m_current);
-    if (m_waiting && m_window.adder()->isIdle())
-        finish(); // nothing the adder would take: no idle() follows
+    if (m_waiting && m_window.adder()->rowsDone())
+        finish(); // nothing the adder would take: no rowsIdle() follows
 }
 
 void ExternalFiles::finish()

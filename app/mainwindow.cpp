@@ -697,7 +697,7 @@ void MainWindow::formUnload()
     m_videoWindow->closeVideo();
     if (m_folderSearch)
         m_folderSearch->close();
-    m_adder->cancel();
+    m_adder->stop(); // no worker reads tags through the library once it is freed
     playback().CallbackActive = false;
     m_ctx.api.stopCallback();
     m_ctx.api.stop();

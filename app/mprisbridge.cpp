@@ -29,6 +29,8 @@ void MprisBridge::watch(MprisService &service)
     connect(&playback, &PlaybackController::trackStarted, &service, &MprisService::refresh);
     connect(&playback, &PlaybackController::totalsCounted, &service, &MprisService::refresh);
     connect(&playback, &PlaybackController::stateChanged, &service, &MprisService::refresh);
+    // A row may get its tags after it started playing.
+    connect(m_window.playlist(), &QAbstractItemModel::dataChanged, &service, &MprisService::refresh);
     if (auto *slider = m_window.findChild<QSlider *>(QStringLiteral("Slider1")))
         connect(slider, &QSlider::valueChanged, &service, &MprisService::refresh);
 }

@@ -122,7 +122,7 @@ FolderSearchWindow::FolderSearchWindow(PlaylistModel &model, TrackAdder &adder, 
         handOver();
         finishIfDone();
     });
-    connect(&m_adder, &TrackAdder::idle, this, [this] {
+    connect(&m_adder, &TrackAdder::rowsIdle, this, [this] {
         if (!m_searching)
             return;
         handOver();
@@ -363,6 +363,7 @@ void FolderSearchWindow::search(bool recursive, bool clearFirst)
     m_walkFolder.clear();
     setControlsEnabled(false);
     m_progress->start();
+    m_adder.holdTags(true); // the rows first: tags are read when the walk is over
     m_walker->start(m_folder, recursive, m_pattern);
 }
 
@@ -377,8 +378,8 @@ void FolderSearchWindow::setControlsEnabled(bool enabled)
 void FolderSearchWindow::handOver()
 {
     // The adder takes jobs one after another; what the walk found while it worked goes
-    // over as one job when it is idle, which keeps its workers busy without gaps.
-    if (m_pending.isEmpty() || !m_adder.isIdle())
+    // over as one job when its rows are in, which keeps its workers busy without gaps.
+    if (m_pending.isEmpty() || !m_adder.rowsDone())
         return;
     m_handedOver = true;
     m_adder.addFiles(std::exchange(m_pending, {}), true);
@@ -386,10 +387,11 @@ void FolderSearchWindow::handOver()
 
 void FolderSearchWindow::finishIfDone()
 {
-    if (!m_searching || !m_walkDone || !m_pending.isEmpty() || !m_adder.isIdle())
+    if (!m_searching || !m_walkDone || !m_pending.isEmpty() || !m_adder.rowsDone())
         return;
     m_searching = false;
     m_progress->stop();
+    m_adder.holdTags(false);
     setControlsEnabled(true);
     emit searchFinished(false);
     accept();
@@ -403,8 +405,9 @@ void FolderSearchWindow::stopSearch()
     m_progress->stop();
     m_walker->cancel();
     m_pending.clear();
-    if (m_handedOver && !m_adder.isIdle())
+    if (m_handedOver && !m_adder.rowsDone())
         m_adder.cancel();
+    m_adder.holdTags(false);
     setControlsEnabled(true);
     emit searchFinished(true);
 }

@@ -4,9 +4,9 @@
 // One per process, owned by the main window; shown modally.  The folders are read by a
 // FolderWalker on worker threads and the files go to the playlist through the same
 // TrackAdder as drops, so the window keeps repainting and can be closed while a search
-// runs (closing stops the search; the rows added so far stay).  When a search has run
-// the window closes itself.  Every closing "unloads" it: the next opening starts at the
-// current directory (the process's at start, then the root of the drive picked last).
+// runs (closing stops the search; the rows added so far stay and still get their tags).
+// When every file found is a row the window closes itself; the tags are filled in later.  Every closing "unloads" it:
+// the next opening starts at the current directory (the process's at start, then the root of the drive picked last).
 //
 // GUI thread only.  The model, the adder and the prompter must outlive the window.
 #pragma once
@@ -83,8 +83,8 @@ public:
 signals:
     // Dir1 and File1 show what the folder currentFolder() holds.
     void listingShown();
-    // A search has ended: every file found has been offered to the playlist, or the
-    // search was stopped (cancelled).
+    // A search has ended: every file found has been offered to the playlist (the rows
+    // are in, their tags may still be being read), or the search was stopped (cancelled).
     void searchFinished(bool cancelled);
 
 public:

@@ -123,11 +123,15 @@ void PlaylistCommands::Csv_Save()
     for (int i = 1; i <= m_model.count(); ++i)
         if (m_model.isChecked(i))
             rows.append(m_model.row(i));
-    if (!writeWholeFile(name, csvBytes(rows))) {
-        m_prompter.message(writeFailedMessage(name), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
-        return;
-    }
-    m_prompter.message(QString::number(rows.size()) + QStringLiteral("個のファイルをCSV形式で保存しました｡"));
+    // The rows as they are now; those still waiting for their tags get them read on a
+    // worker first, so the file holds every row's tags, never the stand-in texts.
+    m_adder.withTags(std::move(rows), &m_context, [this, name](const QList<TrackRow> &tagged) {
+        if (!writeWholeFile(name, csvBytes(tagged))) {
+            m_prompter.message(writeFailedMessage(name), Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+            return;
+        }
+        m_prompter.message(QString::number(tagged.size()) + QStringLiteral("個のファイルをCSV形式で保存しました｡"));
+    });
 }
 
 void PlaylistCommands::All_Check()

@@ -4,6 +4,7 @@
 // GUI thread only.  The model, the adder and the prompter must outlive this object.
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -45,7 +46,9 @@ public:
     // playlist (Op_14), saves the settings and returns whether saving worked.  When the
     // file cannot be written, storeAndSave is not called: Op_14 stays as it was.
     void Def_Playlist_Set(const std::function<bool(const QString &path)> &storeAndSave);
-    // Pop-up menu "Csv_Save": the tag data of the checked rows as a CSV file.
+    // Pop-up menu "Csv_Save": the tag data of the checked rows as a CSV file.  Rows whose
+    // tags are still being read are read first (off the GUI thread); the file is written
+    // and the message shown when they are in, at once when none is pending.
     void Csv_Save();
 
     // Pop-up menu editing commands and the column header click (0-based section).
@@ -78,6 +81,7 @@ private:
     QString m_programDir;
     int m_selectedRow = 0;
     QString m_selectedPath;
+    QObject m_context; // answers from the adder's workers are dropped once this is gone
 };
 
 } // namespace kes

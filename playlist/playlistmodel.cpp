@@ -109,6 +109,8 @@ void PlaylistModel::clear()
     m_rows.clear();
     m_paths.clear();
     m_checkedCount = 0;
+    m_idIndex.clear();
+    m_idIndexValid = true;
     endResetModel();
 }
 
@@ -142,6 +144,7 @@ void PlaylistModel::applyOrder(const std::vector<int> &order)
         newPlace[order[k]] = k;
     }
     m_rows = std::move(reordered);
+    m_idIndexValid = false;
     const QModelIndexList from = persistentIndexList();
     QModelIndexList to;
     to.reserve(from.size());
@@ -156,9 +159,10 @@ QString PlaylistModel::numberText(int n)
     return QString::number(n).rightJustified(4, QLatin1Char('0'));
 }
 
-TrackRow PlaylistModel::makeRow(const TrackRow &from, int number) const
+TrackRow PlaylistModel::makeRow(const TrackRow &from, int number)
 {
     TrackRow r = from;
+    r.id = ++m_lastId;
     r.number = numberText(number);
     r.checked = true;
     r.tag.clear();
@@ -178,12 +182,16 @@ int PlaylistModel::addRow(const TrackRow &r)
     beginInsertRows({}, at, at);
     m_paths.insert(added.fullPath);
     ++m_checkedCount;
+    if (at == count() && m_idIndexValid)
+        m_idIndex.insert(added.id, at);
+    else
+        m_idIndexValid = false;
     m_rows.insert(at, std::move(added));
     endInsertRows();
     return at + 1;
 }
 
-int PlaylistModel::addRows(const QList<TrackRow> &rows)
+int PlaylistModel::addRows(const QList<TrackRow> &rows, QList<quint64> *ids)
 {
     // The duplicate rule and the numbering are those of adding one row after another:
     // a path is skipped when listed before or earlier in the batch.
@@ -191,10 +199,15 @@ int PlaylistModel::addRows(const QList<TrackRow> &rows)
     QSet<QString> seen;
     int next = count() + 1;
     for (const TrackRow &r : rows) {
-        if (contains(r.fullPath) || seen.contains(r.fullPath))
+        if (contains(r.fullPath) || seen.contains(r.fullPath)) {
+            if (ids)
+                ids->append(0);
             continue;
+        }
         seen.insert(r.fullPath);
         fresh.append(makeRow(r, next++));
+        if (ids)
+            ids->append(fresh.last().id);
     }
     const int added = static_cast<int>(fresh.size());
     if (added == 0)
@@ -207,10 +220,65 @@ int PlaylistModel::addRows(const QList<TrackRow> &rows)
     beginInsertRows({}, count(), count() + added - 1);
     for (auto &r : fresh) {
         m_paths.insert(r.fullPath);
+        if (m_idIndexValid)
+            m_idIndex.insert(r.id, count());
         m_rows.append(std::move(r));
     }
     endInsertRows();
     return added;
+}
+
+int PlaylistModel::indexOfId(quint64 id) const
+{
+    if (!m_idIndexValid) {
+        m_idIndex.clear();
+        m_idIndex.reserve(m_rows.size());
+        for (int i = 0; i < count(); ++i)
+            m_idIndex.insert(m_rows.at(i).id, i);
+        m_idIndexValid = true;
+    }
+    const auto it = m_idIndex.constFind(id);
+    return it == m_idIndex.cend() ? 0 : it.value() + 1;
+}
+
+void PlaylistModel::fillRows(const QList<TrackRow> &filled)
+{
+    std::vector<int> touched;
+    touched.reserve(filled.size());
+    for (const TrackRow &f : filled) {
+        const int i = indexOfId(f.id) - 1;
+        if (i < 0 || !m_rows.at(i).tagsPending)
+            continue;
+        TrackRow &r = m_rows[i];
+        r.title = f.title;
+        r.artist = f.artist;
+        r.album = f.album;
+        r.tagsPending = false;
+        touched.push_back(i);
+    }
+    if (touched.empty())
+        return;
+    std::sort(touched.begin(), touched.end());
+    if (m_sortColumn < TitleColumn || m_sortColumn > AlbumColumn) {
+        emit dataChanged(index(touched.front(), TitleColumn), index(touched.back(), AlbumColumn), { Qt::DisplayRole });
+        return;
+    }
+    // The filled rows leave their places (the rest stays sorted) and merge back in.
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<char> moved(m_rows.size(), 0);
+    for (int i : touched)
+        moved[i] = 1;
+    std::vector<int> order;
+    order.reserve(m_rows.size());
+    for (int i = 0; i < count(); ++i)
+        if (!moved[i])
+            order.push_back(i);
+    const auto stay = static_cast<std::ptrdiff_t>(order.size());
+    order.insert(order.end(), touched.begin(), touched.end());
+    auto less = [&](int a, int b) { return lessThan(m_rows.at(a), m_rows.at(b), m_sortColumn); };
+    std::stable_sort(order.begin() + stay, order.end(), less);
+    std::inplace_merge(order.begin(), order.begin() + stay, order.end(), less);
+    applyOrder(order);
 }
 
 void PlaylistModel::insertSorted(QList<TrackRow> rows)
@@ -224,6 +292,7 @@ void PlaylistModel::insertSorted(QList<TrackRow> rows)
             beginInsertRows({}, at, at);
             m_paths.insert(r.fullPath);
             m_rows.insert(at, r);
+            m_idIndexValid = false;
             endInsertRows();
         }
         return;

@@ -6,6 +6,7 @@
 #include "tracklist.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QString>
@@ -24,6 +25,12 @@ struct TrackRow {
     QString fullPath; // column "Full Path": identifies the row's file everywhere
     bool checked = false;
     QString tag; // "END" while the row sits out the current random round, else empty
+    // Given by the model when the row is added, never reused: names the row whatever
+    // place sorting gives it, and names nothing once the row is gone.
+    quint64 id = 0;
+    // Title, artist and album stand in for tags that have not been read yet (TrackAdder
+    // fills them); whoever needs the real texts reads the file (TrackAdder::withTags).
+    bool tagsPending = false;
 };
 
 // One column as the list view shows it.
@@ -61,6 +68,7 @@ public:
     void setChecked(int i, bool checked) override;
     // Whether any row is checked.  O(1).
     bool anyChecked() const override { return m_checkedCount > 0; }
+    bool tagsPending(int i) const { return row(i).tagsPending; }
     QString tag(int i) const override { return row(i).tag; }
     void setTag(int i, const QString &tag) override;
     void checkAll();
@@ -83,7 +91,16 @@ public:
     int addRow(const TrackRow &row);
     // Adds rows in order, as addRow would one after another, with one notification for
     // the batch.  Returns the number of rows added.
-    int addRows(const QList<TrackRow> &rows);
+    // ids, when given, receives the id of each row in rows' order (0 for a row skipped).
+    int addRows(const QList<TrackRow> &rows, QList<quint64> *ids = nullptr);
+    // 1-based index of the row with this id; 0 when there is none.  O(1) but after a
+    // change of order, which costs one O(n) pass on the next call.
+    int indexOfId(quint64 id) const;
+    // Puts read tags into rows whose tags were pending: each entry names its row by id
+    // and brings title, artist and album; entries whose row is gone or already filled are
+    // passed over.  One notification for the batch; in a list kept sorted by title,
+    // artist or album the filled rows move to their sorted places.
+    void fillRows(const QList<TrackRow> &filled);
 
     // QAbstractTableModel
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -100,7 +117,7 @@ public:
 
 private:
     static QString numberText(int n);
-    TrackRow makeRow(const TrackRow &from, int number) const;
+    TrackRow makeRow(const TrackRow &from, int number);
     void insertSorted(QList<TrackRow> rows);
     // Puts the rows in the given order (old indexes, new order), moves persistent
     // indexes with them and ends the layout change begun by the caller.
@@ -110,6 +127,10 @@ private:
     QSet<QString> m_paths; // the full paths of m_rows, kept equal to them at every change
     int m_checkedCount = 0; // the checked rows of m_rows
     int m_sortColumn = -1;
+    quint64 m_lastId = 0;
+    // Row index (0-based) by id; rebuilt after a change of order (m_idIndexValid false).
+    mutable QHash<quint64, int> m_idIndex;
+    mutable bool m_idIndexValid = true;
 };
 
 } // namespace kes

@@ -1,15 +1,13 @@
 #include "trackadder.h"
 
 #include "playlistfiles.h"
-#include "playlistmodel.h"
 #include "prompter.h"
 #include "trackreader.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QTimer>
-
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <utility>
@@ -22,26 +20,46 @@ namespace
 
 // The first chunk is small so that rows show at once; later ones amortise the hand-over.
 constexpr qsizetype kFirstChunk = 32;
-constexpr qsizetype kChunk = 256;
+constexpr qsizetype kChunk = 512;
+// Rows that come back meanwhile go into the list at most this often (but the last of a
+// job at once): every insertion makes the list view lay out all its rows again.
+constexpr qint64 kDeliverGapMs = 40;
+// Tags are read in batches this long: small enough that a worker soon turns to row
+// checks waiting behind it, large enough that a fill is one repaint for many rows.
+constexpr qsizetype kTagBatch = 128;
+// Worker priorities: checks before rows go in, then a consumer's reads, then fills.
+constexpr int kRowPriority = 2;
+constexpr int kOnDemandPriority = 1;
+constexpr int kTagPriority = 0;
 
-TrackAdder::Outcome readItem(const DecoderApi &api, const TrackAdder::Item &item)
+TrackAdder::Outcome checkItem(const DecoderApi &api, const TrackAdder::Item &item)
 {
     TrackAdder::Outcome out;
     if (item.listed) {
         out.kind = TrackAdder::Outcome::Listed;
         return out;
     }
-    if (acceptedKind(item.path).isEmpty())
+    auto row = provisionalTrackRow(item.path);
+    if (!row)
         return out;
     if (item.check == TrackAdder::Check::Exists && !isListableFile(item.path))
         return out;
     if (item.check == TrackAdder::Check::Kind && FileKindOf(api, item.path) == QLatin1String("err"))
         return out;
-    if (auto row = readTrackRow(api, item.path)) {
-        out.kind = TrackAdder::Outcome::Row;
-        out.row = std::make_shared<TrackRow>(std::move(*row));
-    }
+    out.kind = TrackAdder::Outcome::Row;
+    out.row = std::move(*row);
     return out;
+}
+
+// row with the tags of its file; the row stays as it is when its kind has none.
+void fillFromFile(const DecoderApi &api, TrackRow &row)
+{
+    if (auto read = readTrackRow(api, row.fullPath)) {
+        row.title = std::move(read->title);
+        row.artist = std::move(read->artist);
+        row.album = std::move(read->album);
+    }
+    row.tagsPending = false;
 }
 
 } // namespace
@@ -52,13 +70,19 @@ TrackAdder::TrackAdder(PlaylistModel *model, const DecoderApi &api, Prompter *pr
     , m_api(api)
     , m_prompter(prompter)
     , m_cancelled(std::make_shared<std::atomic_bool>(false))
+    , m_tagsCancelled(std::make_shared<std::atomic_bool>(false))
+    , m_onDemandCancelled(std::make_shared<std::atomic_bool>(false))
 {
     m_pool.setMaxThreadCount(std::max(2, QThread::idealThreadCount()));
+    // Clearing the playlist takes the rows whose tags are on their way: stop reading them.
+    connect(m_model, &QAbstractItemModel::modelReset, this, &TrackAdder::stopTags);
 }
 
 TrackAdder::~TrackAdder()
 {
     m_cancelled->store(true);
+    m_tagsCancelled->store(true);
+    m_onDemandCancelled->store(true);
     m_pool.clear();
     m_pool.waitForDone();
 }
@@ -113,20 +137,77 @@ void TrackAdder::cancel()
     m_preparing = false;
     if (m_active && !m_delivering) {
         m_active = false;
+        releaseTags();
+        emit rowsIdle();
+        announce();
+    }
+}
+
+void TrackAdder::stop()
+{
+    cancel();
+    stopTags();
+    // Reads for withTags are dropped too: their results would come back to nobody.
+    m_onDemandCancelled->store(true);
+    m_onDemandCancelled = std::make_shared<std::atomic_bool>(false);
+    ++m_onDemandGeneration;
+    m_onDemand = 0;
+    m_pool.clear();
+    m_pool.waitForDone();
+    announce();
+}
+
+void TrackAdder::stopTags()
+{
+    m_tagsCancelled->store(true);
+    m_tagsCancelled = std::make_shared<std::atomic_bool>(false);
+    ++m_tagGeneration;
+    m_filled.clear();
+    m_heldTags.clear();
+    m_tagBatches = 0;
+    m_tagSeq = m_fillSeq = 0;
+    announce();
+}
+
+void TrackAdder::announce()
+{
+    if (isIdle() && !m_wasIdle) {
+        m_wasIdle = true;
         emit idle();
     }
 }
 
-bool TrackAdder::waitForIdle(int timeoutMs)
+namespace
 {
-    if (isIdle())
+
+bool waitUntil(TrackAdder *adder, const std::function<bool()> &reached, int timeoutMs)
+{
+    if (reached())
         return true;
     QEventLoop loop;
-    connect(this, &TrackAdder::idle, &loop, &QEventLoop::quit);
+    QObject::connect(adder, &TrackAdder::rowsIdle, &loop, [&] {
+        if (reached())
+            loop.quit();
+    });
+    QObject::connect(adder, &TrackAdder::idle, &loop, &QEventLoop::quit);
     if (timeoutMs >= 0)
         QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     loop.exec();
-    return isIdle();
+    return reached();
+}
+
+} // namespace
+
+bool TrackAdder::waitForRows(int timeoutMs)
+{
+    return waitUntil(
+        this, [this] { return rowsDone(); }, timeoutMs);
+}
+
+bool TrackAdder::waitForIdle(int timeoutMs)
+{
+    return waitUntil(
+        this, [this] { return isIdle(); }, timeoutMs);
 }
 
 void TrackAdder::enqueue(Job job)
@@ -134,6 +215,7 @@ void TrackAdder::enqueue(Job job)
     if (job.items.isEmpty() && !job.isM3u)
         return;
     m_queue.enqueue(std::move(job));
+    m_wasIdle = false;
     if (!m_active)
         startNext();
 }
@@ -141,7 +223,9 @@ void TrackAdder::enqueue(Job job)
 void TrackAdder::startNext()
 {
     if (m_queue.isEmpty()) {
-        emit idle();
+        releaseTags();
+        emit rowsIdle();
+        announce();
         return;
     }
     m_active = true;
@@ -154,30 +238,32 @@ void TrackAdder::startNext()
     const quint64 generation = m_generation;
     const QString path = job.m3uPath;
     m_preparing = true;
-    m_pool.start([this, generation, path] {
-        QByteArray bytes;
-        QList<Item> items;
-        QString message;
-        if (!readWholeFile(path, bytes)) {
-            message = readFailedMessage(path);
-        } else {
-            const M3uEntries entries = parseM3u(bytes, QFileInfo(path).absolutePath());
-            items.reserve(entries.paths.size());
-            for (const QString &p : entries.paths)
-                items.append({ p, Check::Exists, false });
-            if (entries.aborted)
-                message = QStringLiteral("読み込めないファイル形式ですので処理を中断します");
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, items = std::move(items), message = std::move(message)]() mutable {
-                if (generation != m_generation)
-                    return;
-                m_preparing = false;
-                begin(std::move(items), std::move(message));
-            },
-            Qt::QueuedConnection);
-    });
+    m_pool.start(
+        [this, generation, path] {
+            QByteArray bytes;
+            QList<Item> items;
+            QString message;
+            if (!readWholeFile(path, bytes)) {
+                message = readFailedMessage(path);
+            } else {
+                const M3uEntries entries = parseM3u(bytes, QFileInfo(path).absolutePath());
+                items.reserve(entries.paths.size());
+                for (const QString &p : entries.paths)
+                    items.append({ p, Check::Exists, false });
+                if (entries.aborted)
+                    message = QStringLiteral("読み込めないファイル形式ですので処理を中断します");
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, items = std::move(items), message = std::move(message)]() mutable {
+                    if (generation != m_generation)
+                        return;
+                    m_preparing = false;
+                    begin(std::move(items), std::move(message));
+                },
+                Qt::QueuedConnection);
+        },
+        kRowPriority);
 }
 
 void TrackAdder::begin(QList<Item> items, QString endMessage)
@@ -213,24 +299,24 @@ void TrackAdder::submit(int seq, QList<Item> items)
         item.listed = m_model->contains(item.path);
     ++m_inFlight;
     const quint64 generation = m_generation;
-    const DecoderApi api = m_api;
-    auto cancelled = m_cancelled;
-    m_pool.start([this, generation, seq, api, cancelled, items = std::move(items)]() mutable {
-        Chunk chunk;
-        chunk.outcomes.reserve(items.size());
-        for (const Item &item : items) {
-            if (cancelled->load())
-                return;
-            chunk.outcomes.append(readItem(api, item));
-        }
-        chunk.items = std::move(items);
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, seq, chunk = std::move(chunk)]() mutable {
-                chunkDone(generation, seq, std::move(chunk));
-            },
-            Qt::QueuedConnection);
-    });
+    m_pool.start(
+        [this, generation, seq, api = m_api, cancelled = m_cancelled, items = std::move(items)]() mutable {
+            Chunk chunk;
+            chunk.outcomes.reserve(items.size());
+            for (const Item &item : items) {
+                if (cancelled->load())
+                    return;
+                chunk.outcomes.append(checkItem(api, item));
+            }
+            chunk.items = std::move(items);
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, seq, chunk = std::move(chunk)]() mutable {
+                    chunkDone(generation, seq, std::move(chunk));
+                },
+                Qt::QueuedConnection);
+        },
+        kRowPriority);
 }
 
 void TrackAdder::chunkDone(quint64 generation, int seq, Chunk chunk)
@@ -239,7 +325,18 @@ void TrackAdder::chunkDone(quint64 generation, int seq, Chunk chunk)
         return;
     --m_inFlight;
     m_done.emplace(seq, std::move(chunk));
-    deliver();
+    dispatch(); // the workers go on while these rows wait for their turn
+    const bool jobDone = m_inFlight == 0 && m_nextItem >= m_items.size();
+    const qint64 since = m_sinceDelivered.isValid() ? m_sinceDelivered.elapsed() : kDeliverGapMs;
+    if (jobDone || since >= kDeliverGapMs) {
+        deliver();
+    } else if (!m_deliverArmed) {
+        m_deliverArmed = true;
+        QTimer::singleShot(kDeliverGapMs - since, this, [this] {
+            m_deliverArmed = false;
+            deliver();
+        });
+    }
 }
 
 void TrackAdder::deliver()
@@ -254,17 +351,27 @@ void TrackAdder::deliver()
         rows.reserve(chunk.outcomes.size());
         qsizetype k = 0;
         for (; k < chunk.outcomes.size(); ++k) {
-            const Outcome &o = chunk.outcomes.at(k);
+            Outcome &o = chunk.outcomes[k];
             if (o.kind == Outcome::Row) {
-                rows.append(*o.row);
+                rows.append(std::move(o.row));
             } else if (o.kind == Outcome::Listed && !m_model->contains(chunk.items.at(k).path)) {
                 // Listed when sent out but gone now (the list was cleared): this file has
-                // to be read after all, and the rest of the chunk waits for it.
+                // to be checked after all, and the rest of the chunk waits for it.
                 break;
             }
         }
         const quint64 generation = m_generation;
-        m_model->addRows(rows);
+        const quint64 tagGeneration = m_tagGeneration;
+        QList<quint64> ids;
+        m_sinceDelivered.start();
+        m_model->addRows(rows, &ids);
+        if (tagGeneration == m_tagGeneration) { // else the new rows are gone already
+            QList<TagWork> work;
+            for (qsizetype r = 0; r < rows.size(); ++r)
+                if (ids.at(r) != 0 && rows.at(r).tagsPending)
+                    work.append({ ids.at(r), rows.at(r).fullPath });
+            readTags(std::move(work));
+        }
         if (generation != m_generation)
             break; // cancelled by someone reacting to the new rows
         if (k < chunk.outcomes.size()) {
@@ -289,6 +396,102 @@ void TrackAdder::finishJobIfDone()
     m_delivering = false;
     m_active = false;
     startNext();
+}
+
+void TrackAdder::holdTags(bool hold)
+{
+    m_holdTags = hold;
+    releaseTags();
+}
+
+void TrackAdder::releaseTags()
+{
+    if (!m_holdTags && rowsDone() && !m_heldTags.isEmpty())
+        readTags(std::exchange(m_heldTags, {}));
+}
+
+void TrackAdder::readTags(QList<TagWork> work)
+{
+    if (m_holdTags || !rowsDone()) {
+        m_heldTags += work;
+        return;
+    }
+    for (qsizetype from = 0; from < work.size(); from += kTagBatch) {
+        const int seq = m_tagSeq++;
+        ++m_tagBatches;
+        const quint64 generation = m_tagGeneration;
+        m_pool.start(
+            [this, generation, seq, api = m_api, cancelled = m_tagsCancelled, batch = work.mid(from, kTagBatch)] {
+                QList<TrackRow> filled;
+                filled.reserve(batch.size());
+                for (const TagWork &w : batch) {
+                    if (cancelled->load())
+                        return;
+                    TrackRow row;
+                    row.id = w.id;
+                    row.fullPath = w.path;
+                    fillFromFile(api, row);
+                    filled.append(std::move(row));
+                }
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, generation, seq, filled = std::move(filled)]() mutable {
+                        tagsRead(generation, seq, std::move(filled));
+                    },
+                    Qt::QueuedConnection);
+            },
+            kTagPriority);
+    }
+}
+
+void TrackAdder::tagsRead(quint64 generation, int seq, QList<TrackRow> filled)
+{
+    if (generation != m_tagGeneration)
+        return;
+    m_filled.emplace(seq, std::move(filled));
+    for (auto it = m_filled.find(m_fillSeq); it != m_filled.end(); it = m_filled.find(m_fillSeq)) {
+        const QList<TrackRow> batch = std::move(it->second);
+        m_filled.erase(it);
+        ++m_fillSeq;
+        --m_tagBatches;
+        m_model->fillRows(batch);
+        if (generation != m_tagGeneration)
+            return; // cleared by someone reacting to the fill
+    }
+    announce();
+}
+
+void TrackAdder::withTags(QList<TrackRow> rows, QObject *context, std::function<void(const QList<TrackRow> &)> done)
+{
+    if (std::none_of(rows.cbegin(), rows.cend(), [](const TrackRow &r) { return r.tagsPending; })) {
+        done(rows);
+        return;
+    }
+    ++m_onDemand;
+    m_wasIdle = false;
+    const quint64 generation = m_onDemandGeneration;
+    m_pool.start(
+        [this, generation, api = m_api, cancelled = m_onDemandCancelled, rows = std::move(rows),
+            context = QPointer<QObject>(context), done = std::move(done)]() mutable {
+            for (TrackRow &r : rows) {
+                if (cancelled->load())
+                    return;
+                if (r.tagsPending)
+                    fillFromFile(api, r);
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, rows = std::move(rows), context, done = std::move(done)] {
+                    if (generation != m_onDemandGeneration)
+                        return;
+                    --m_onDemand;
+                    if (context)
+                        done(rows);
+                    announce();
+                },
+                Qt::QueuedConnection);
+        },
+        kOnDemandPriority);
 }
 
 } // namespace kes

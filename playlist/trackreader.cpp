@@ -66,41 +66,22 @@ QString acceptedKind(const QString &path)
     return {};
 }
 
-std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
+std::optional<TrackRow> provisionalTrackRow(const QString &path)
 {
     const QString kind = acceptedKind(path);
     if (kind.isEmpty())
         return std::nullopt;
     TrackRow row;
     row.fullPath = path;
-    const QByteArray encoded = path.toUtf8();
+    const QString name = FileNameOf(path);
     if (kind == QLatin1String("mp3")) {
-        TagInfo tag;
-        std::memset(&tag, 0, sizeof tag);
-        if (api.getFileTagInfo)
-            api.getFileTagInfo(encoded.constData(), &tag);
-        row.title = TrimNull(tag.title);
-        row.artist = TrimNull(tag.artist);
-        row.album = TrimNull(tag.album);
-        if (row.title.isEmpty())
-            row.title = fixedField(FileNameOf(path));
-        if (row.artist.isEmpty())
-            row.artist = fixedField(QStringLiteral("No Data"));
+        row.title = fixedField(name);
+        row.artist = fixedField(QStringLiteral("No Data"));
+        row.tagsPending = true;
     } else if (kind == QLatin1String("rmp")) {
-        TagInfo tag;
-        MpegInfo mpeg;
-        ListInfo list;
-        std::memset(&tag, 0, sizeof tag);
-        std::memset(&mpeg, 0, sizeof mpeg);
-        std::memset(&list, 0, sizeof list);
-        if (api.getFileInfo2)
-            api.getFileInfo2(encoded.constData(), &tag, &mpeg, &list);
-        auto pick = [](const QString &listed, const QString &tagged) { return listed.isEmpty() ? tagged : listed; };
-        row.title = pick(TrimNull(list.text[0]), TrimNull(tag.title));
-        row.artist = pick(TrimNull(list.text[1]), TrimNull(tag.artist));
-        row.album = pick(TrimNull(list.text[2]), TrimNull(tag.album));
+        row.title = name;
+        row.tagsPending = true;
     } else {
-        const QString name = FileNameOf(path);
         row.title = name;
         row.album = name;
         if (kind == QLatin1String("wav"))
@@ -111,6 +92,42 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
             row.artist = QStringLiteral("WMA File");
         else
             row.artist = QStringLiteral("MPEG File");
+    }
+    return row;
+}
+
+std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
+{
+    std::optional<TrackRow> row = provisionalTrackRow(path);
+    if (!row || !row->tagsPending)
+        return row;
+    row->tagsPending = false;
+    const QByteArray encoded = path.toUtf8();
+    if (acceptedKind(path) == QLatin1String("mp3")) {
+        TagInfo tag;
+        std::memset(&tag, 0, sizeof tag);
+        if (api.getFileTagInfo)
+            api.getFileTagInfo(encoded.constData(), &tag);
+        const QString title = TrimNull(tag.title);
+        const QString artist = TrimNull(tag.artist);
+        if (!title.isEmpty())
+            row->title = title;
+        if (!artist.isEmpty())
+            row->artist = artist;
+        row->album = TrimNull(tag.album);
+    } else {
+        TagInfo tag;
+        MpegInfo mpeg;
+        ListInfo list;
+        std::memset(&tag, 0, sizeof tag);
+        std::memset(&mpeg, 0, sizeof mpeg);
+        std::memset(&list, 0, sizeof list);
+        if (api.getFileInfo2)
+            api.getFileInfo2(encoded.constData(), &tag, &mpeg, &list);
+        auto pick = [](const QString &listed, const QString &tagged) { return listed.isEmpty() ? tagged : listed; };
+        row->title = pick(TrimNull(list.text[0]), TrimNull(tag.title));
+        row->artist = pick(TrimNull(list.text[1]), TrimNull(tag.artist));
+        row->album = pick(TrimNull(list.text[2]), TrimNull(tag.album));
     }
     return row;
 }

@@ -23,6 +23,12 @@ QString FileKindOf(const DecoderApi &api, const QString &path);
 // else the empty text.  No I/O.
 QString acceptedKind(const QString &path);
 
+// The row a file shows before its tags are read, from the path alone (no I/O), or nothing
+// when the path's ending is not accepted.  For MP3 and RMP files tagsPending is set and
+// the texts are those of a file without tags, except that an RMP file shows its name as
+// the title meanwhile; other kinds are complete.
+std::optional<TrackRow> provisionalTrackRow(const QString &path);
+
 // The row a file would get (number, checked and tag left for the model to set), or
 // nothing when the path's ending is not accepted.  MP3 and RMP files are read through
 // the decoder library; a file it cannot read still gives a row.

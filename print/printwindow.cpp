@@ -17,6 +17,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace kes
 {
 
@@ -66,6 +68,11 @@ PrintWindow::PrintWindow(const PlaylistModel *playlist, Prompter *prompter, cons
         return dialog.exec() == QDialog::Accepted;
     };
     buildControls();
+    if (m_playlist) {
+        connect(m_playlist, &QAbstractItemModel::dataChanged, this, &PrintWindow::runAfterTags);
+        connect(m_playlist, &QAbstractItemModel::layoutChanged, this, &PrintWindow::runAfterTags);
+        connect(m_playlist, &QAbstractItemModel::modelReset, this, &PrintWindow::runAfterTags);
+    }
 }
 
 PrintWindow::~PrintWindow() = default;
@@ -192,13 +199,42 @@ QList<JacketEntry> PrintWindow::entries() const
     return out;
 }
 
-void PrintWindow::CmdDataSet_Click()
+bool PrintWindow::tagsPending() const
+{
+    const int n = m_playlist ? std::min(m_rowCount, m_playlist->count()) : 0;
+    for (int i = 1; i <= n; ++i)
+        if (m_playlist->tagsPending(i))
+            return true;
+    return false;
+}
+
+void PrintWindow::afterTags(std::function<void()> then)
+{
+    m_afterTags = std::move(then);
+    runAfterTags();
+}
+
+void PrintWindow::runAfterTags()
+{
+    if (m_afterTags && !tagsPending())
+        std::exchange(m_afterTags, {})();
+}
+
+void PrintWindow::drawTrackListInPreview()
 {
     m_picWork->clear();
     QPainter p(&m_picWork->image());
     JacketPainter::DrawTrackList(p, entries(), layout(), m_settings->Font_Color2);
     p.end();
     m_picWork->update();
+}
+
+void PrintWindow::CmdDataSet_Click()
+{
+    drawTrackListInPreview();
+    // Rows whose tags are on their way show their file names meanwhile.
+    if (tagsPending())
+        afterTags([this] { drawTrackListInPreview(); });
 }
 
 void PrintWindow::drawOutlineInPreview()
@@ -250,11 +286,13 @@ void PrintWindow::CmdDataPrint_Click()
 {
     if (!askPrinter())
         return;
-    QPainter p;
-    if (!p.begin(&m_printer))
-        return;
-    JacketPainter::DrawTrackList(p, entries(), layout(), m_settings->Font_Color2);
-    p.end();
+    afterTags([this] {
+        QPainter p;
+        if (!p.begin(&m_printer))
+            return;
+        JacketPainter::DrawTrackList(p, entries(), layout(), m_settings->Font_Color2);
+        p.end();
+    });
 }
 
 void PrintWindow::Cmd_Print_Al_Click()
@@ -262,13 +300,15 @@ void PrintWindow::Cmd_Print_Al_Click()
     if (!askPrinter())
         return;
     drawOutlineInPreview();
-    QPainter p;
-    if (!p.begin(&m_printer))
-        return;
-    JacketPainter::printOutline(p, shape(), m_printer.resolution() / 25.4);
-    // A failed track list leaves the outline on the page.
-    JacketPainter::DrawTrackList(p, entries(), layout(), m_settings->Font_Color2);
-    p.end();
+    afterTags([this] {
+        QPainter p;
+        if (!p.begin(&m_printer))
+            return;
+        JacketPainter::printOutline(p, shape(), m_printer.resolution() / 25.4);
+        // A failed track list leaves the outline on the page.
+        JacketPainter::DrawTrackList(p, entries(), layout(), m_settings->Font_Color2);
+        p.end();
+    });
 }
 
 void PrintWindow::Cmd_close_Click()

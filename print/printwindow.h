@@ -66,6 +66,14 @@ public:
 private:
     void buildControls();
     QList<JacketEntry> entries() const;
+    // Whether a row the track list shows still waits for its tags (TrackAdder fills
+    // them): its cells hold the file name standing in for the title until then.
+    bool tagsPending() const;
+    // Runs then at once, or when no row the track list shows waits for its tags any more
+    // (a later call replaces an earlier one still waiting).  A jacket never shows a stand-in.
+    void afterTags(std::function<void()> then);
+    void runAfterTags();
+    void drawTrackListInPreview();
     void drawOutlineInPreview();
     bool askPrinter();
     // The printer can take a job without asking: a real printer, or a file chosen before.
@@ -78,6 +86,7 @@ private:
     QPrinter m_printer { QPrinter::HighResolution };
     PrintDialogHook m_printDialog;
     std::function<void()> m_optionsHook;
+    std::function<void()> m_afterTags;
 
     QRadioButton *m_option1[2] = {};
     QComboBox *m_combo[5] = {};

@@ -1,44 +1,71 @@
-// The asynchronous adder: order, duplicates at insertion time, drop rules, job order.
+// The asynchronous adder: order, duplicates at insertion time, drop rules, job order, and
+// rows that go in before their tags (filled by row identity, removed, or quit meanwhile).
 #include "playlistcommands.h"
+#include "playlistfiles.h"
 #include "playlisttestsupport.h"
 
+#include <QDeadlineTimer>
 #include <QMimeData>
+#include <QTest>
 #include <QUrl>
 
-using namespace kes;
+#include <thread>
+
+// Tag reads wait while the gate is 0, and take gate - 1 ms each once it is open.
+static std::atomic<int> gGate { 1 };
+static int32_t gatedTagInfo(const char *path, TagInfo *tag)
+{
+    while (gGate.load() == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(gGate.load() - 1));
+    return FakeDecoder::api().getFileTagInfo(path, tag);
+}
 
 class AdderTest : public PlaylistTest
 {
 protected:
-    QStringList names() const
+    void TearDown() override { gGate = 1; } // no worker waits when the adder goes
+    // A new adder whose tag reads pass the gate; rows of addFiles(paths) are in on return.
+    void gatedAdd(int gate, const QStringList &paths)
+    {
+        adder.reset(); // its last reads may still pass the open gate
+        gGate = gate;
+        DecoderApi gated = api;
+        gated.getFileTagInfo = gatedTagInfo;
+        adder = std::make_unique<TrackAdder>(&model, gated, &prompter);
+        adder->addFiles(paths);
+        ASSERT_TRUE(adder->waitForRows(5000));
+    }
+    // File names, or with titles: each row's title, "?" after it while its tags are pending.
+    QStringList names(bool titles = false) const
     {
         QStringList out;
-        for (const QString &p : fullPaths(model))
-            out << QFileInfo(p).fileName();
+        for (int i = 1; i <= model.count(); ++i)
+            out << (titles ? model.title(i).trimmed() + (model.tagsPending(i) ? "?" : "")
+                           : QFileInfo(model.fullPath(i)).fileName());
         return out;
     }
 };
 
 TEST_F(AdderTest, DropAddsInDropOrderAndSkipsWhatTheRulesSkipSilently)
 {
-    const QString listed = touch("listed.mp3");
-    adder->addFiles({ listed });
+    adder->addFiles({ touch("listed.mp3") });
     waitIdle();
     const QString unknownMp3 = touch("garbage.mp3");
     const QString knownBak = touch("song.mp3.bak");
     const QString upperM3u = dir.filePath("upper.M3U");
     writeBytes(upperM3u, (touch("inside.wav") + "\r\n").toUtf8());
-    {
-        std::lock_guard lock(FakeDecoder::instance().mutex);
-        FakeDecoder::instance().fileTypes[unknownMp3.toStdString()] = -1; // the library does not know it
-        FakeDecoder::instance().fileTypes[knownBak.toStdString()] = 0; // known, but not an accepted ending
-        FakeDecoder::instance().fileTypes[upperM3u.toStdString()] = 0;
-    }
+    writeBytes(dir.filePath("list.m3u"), "#EXTM3U\r\nfrom-list.mp3\r\n");
+    auto &types = FakeDecoder::instance().fileTypes; // no worker runs now
+    types[unknownMp3.toStdString()] = -1; // the library does not know it
+    types[knownBak.toStdString()] = 0; // known, but not an accepted ending
+    types[upperM3u.toStdString()] = 0;
     setTag(dir.filePath("b.mp3"), makeTag("Bee", "Artist B", "Album"));
-    adder->dropFiles(
-        { touch("c.mp3"), listed, touch("notes.txt"), unknownMp3, knownBak, upperM3u, touch("a.mp3"), touch("b.mp3") });
+    // A lower-case "m3u" loads that playlist and ends the drop.
+    adder->dropFiles({ touch("c.mp3"), dir.filePath("listed.mp3"), touch("notes.txt"), unknownMp3, knownBak, upperM3u,
+        touch("a.mp3"), touch("b.mp3"), dir.filePath("list.m3u"), touch("after.mp3"), touch("from-list.mp3") });
     waitIdle();
-    EXPECT_EQ(names(), QStringList({ "listed.mp3", "c.mp3", "a.mp3", "b.mp3" }));
+    EXPECT_EQ(names(), QStringList({ "listed.mp3", "c.mp3", "a.mp3", "b.mp3", "from-list.mp3" }));
     EXPECT_EQ(model.title(4), QStringLiteral("Bee"));
     EXPECT_TRUE(prompter.messages.isEmpty());
     // Added as files (not dropped), the library's verdict does not count.
@@ -47,77 +74,92 @@ TEST_F(AdderTest, DropAddsInDropOrderAndSkipsWhatTheRulesSkipSilently)
     EXPECT_EQ(names().last(), QStringLiteral("garbage.mp3"));
 }
 
-TEST_F(AdderTest, LowerCaseM3uInADropEndsTheDrop)
-{
-    touch("from-list.mp3");
-    writeBytes(dir.filePath("list.m3u"), "#EXTM3U\r\nfrom-list.mp3\r\n");
-    adder->dropFiles({ touch("before.mp3"), dir.filePath("list.m3u"), touch("after.mp3") });
-    waitIdle();
-    EXPECT_EQ(names(), QStringList({ "before.mp3", "from-list.mp3" }));
-}
-
+// Jobs land one after another; a file that vanished before it was checked is passed over;
+// a playlist that cannot be read ends its job with a message naming it.
 TEST_F(AdderTest, JobsLandInTheOrderTheyWereGiven)
 {
     QByteArray m3u;
     QStringList expected;
-    for (int i = 0; i < 700; ++i) {
-        expected << QStringLiteral("l%1.mp3").arg(i);
-        m3u += touch(expected.last()).toUtf8() + "\n";
-    }
+    for (int i = 0; i < 700; ++i)
+        m3u += touch(expected.emplace_back(QStringLiteral("l%1.mp3").arg(i))).toUtf8() + "\n";
     writeBytes(dir.filePath("big.m3u"), m3u);
     adder->loadM3u(dir.filePath("big.m3u"));
     adder->dropFiles({ touch("dropped.wav") });
-    adder->addFiles({ touch("added.wav"), dir.filePath("l5.mp3") });
-    EXPECT_FALSE(adder->isIdle());
+    adder->addFiles({ touch("added.wav"), dir.filePath("l5.mp3"), dir.filePath("gone.mp3") }, true);
+    adder->loadM3u(dir.filePath("missing.m3u"));
     waitIdle();
-    EXPECT_EQ(names(),
-        expected << "dropped.wav"
-                 << "added.wav");
+    EXPECT_EQ(names(), (expected + QStringList { "dropped.wav", "added.wav" }));
+    EXPECT_EQ(prompter.texts(), QStringList { readFailedMessage(dir.filePath("missing.m3u")) });
 }
 
-TEST_F(AdderTest, RowListedWhenSentOutButClearedBeforeAddingIsReadAfterAll)
+// Rows show at once with their file names, in order, and each gets its own tags in place:
+// rows cleared meanwhile get none, and no fill lands in a row added after them (b.mp3
+// again, and a.mp3, listed when sent out and cleared before it came back); a CSV export
+// of pending rows waits for their tags, read off the GUI thread; a sorted list shows
+// them by their names first and moves each filled row to its sorted place.
+TEST_F(AdderTest, RowsGoInBeforeTheirTagsWhichFindThemByIdentity)
 {
-    const QString a = touch("a.mp3");
-    setTag(a, makeTag("Title A", "Artist A", ""));
-    adder->addFiles({ a });
-    waitIdle();
-    // Sent out while a.mp3 is listed, so its tags are not read; the list is cleared
-    // before the rows come back, so it must be added with its real texts.
-    adder->addFiles({ touch("z.wav"), a, touch("b.wav") });
+    setTag(touch("a.mp3"), makeTag("Ta.mp3", "", ""));
+    setTag(touch("b.mp3"), makeTag("Tb.mp3", "", ""));
+    gatedAdd(0, { dir.filePath("a.mp3"), dir.filePath("b.mp3") });
+    adder->addFiles({ touch("z.wav"), dir.filePath("a.mp3"), dir.filePath("b.mp3") });
     model.clear();
+    ASSERT_TRUE(adder->waitForRows(5000));
+    EXPECT_EQ(names(true), QStringList({ "z.wav", "a.mp3?", "b.mp3?" }));
+    PlaylistCommands commands(model, *adder, prompter, dir.path());
+    prompter.inputs << dir.filePath("tags.csv");
+    commands.Csv_Save();
+    EXPECT_TRUE(prompter.messages.isEmpty());
+    gGate = 1;
     waitIdle();
-    EXPECT_EQ(names(), QStringList({ "z.wav", "a.mp3", "b.wav" }));
-    EXPECT_EQ(model.title(2), QStringLiteral("Title A"));
+    EXPECT_EQ(names(true), QStringList({ "z.wav", "Ta.mp3", "Tb.mp3" }));
+    EXPECT_EQ(prompter.texts(), QStringList({ "3個のファイルをCSV形式で保存しました｡" }));
+    EXPECT_TRUE(readBytes(dir.filePath("tags.csv")).contains("\",\"Tb.mp3\",\"No Data"));
+
+    const struct {
+        int sortColumn;
+        QStringList before, after;
+    } cases[] = {
+        { -1, { "b.mp3?", "a.mp3?", "c.wav", "d.mp3?" }, { "Tb.mp3", "Ta.mp3", "c.wav", "d.mp3" } },
+        { PlaylistModel::TitleColumn, { "a.mp3?", "b.mp3?", "c.wav", "d.mp3?" },
+            { "c.wav", "d.mp3", "Ta.mp3", "Tb.mp3" } },
+    };
+    for (const auto &c : cases) {
+        model.clear();
+        model.sortByColumn(c.sortColumn);
+        gatedAdd(0, { dir.filePath("b.mp3"), dir.filePath("a.mp3"), touch("c.wav"), touch("d.mp3") });
+        EXPECT_EQ(names(true), c.before);
+        EXPECT_EQ(model.artist(1).trimmed(), QStringLiteral("No Data"));
+        gGate = 1;
+        waitIdle();
+        EXPECT_EQ(names(true), c.after) << c.sortColumn;
+    }
 }
 
-TEST_F(AdderTest, CancelDropsPendingJobsAndTheAdderGoesOn)
+// Cancelling drops the jobs after the one whose rows are in, whose tags still come;
+// stopping or destroying returns soon, keeps the rows as they are and calls back nobody.
+TEST_F(AdderTest, CancelStopOrQuitWhileTagsAreRead)
 {
     QStringList many;
-    for (int i = 0; i < 2000; ++i)
-        many << dir.filePath(QStringLiteral("n%1.wav").arg(i));
-    adder->addFiles(many);
-    adder->loadM3u(dir.filePath("never.m3u"));
-    adder->cancel();
-    EXPECT_TRUE(adder->isIdle());
-    testApp().processEvents();
-    adder->addFiles({ touch("after.wav") });
-    waitIdle();
-    EXPECT_EQ(names(), QStringList({ "after.wav" })) << "nothing read before the cancel reaches the list";
-    EXPECT_TRUE(prompter.messages.isEmpty()) << "the cancelled playlist was never read";
-}
-
-TEST_F(AdderTest, PlaylistThatCannotBeReadEndsInAMessage)
-{
-    QDir().mkpath(dir.filePath("folder.m3u"));
-    for (const QString &path : { dir.filePath("missing.m3u"), dir.filePath("folder.m3u") }) {
-        prompter.messages.clear();
-        adder->loadM3u(path);
-        waitIdle();
-        ASSERT_EQ(prompter.messages.size(), 1);
-        EXPECT_TRUE(prompter.messages.at(0).text.startsWith(QStringLiteral("ファイル「")));
-        EXPECT_TRUE(prompter.messages.at(0).text.contains(path)) << prompter.messages.at(0).text.toStdString();
+    for (int i = 0; i < 300; ++i)
+        many << touch(QStringLiteral("s%1.mp3").arg(i));
+    for (int mode : { 0, 1, 2 }) {
+        model.clear();
+        gatedAdd(6, many);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !model.tagsPending(1); }, 5000));
+        adder->addFiles({ touch("later.wav") });
+        adder->loadM3u(dir.filePath("never.m3u"));
+        bool called = false;
+        adder->withTags({ model.row(300) }, &model, [&](const QList<TrackRow> &r) { called = !r[0].tagsPending; });
+        const QDeadlineTimer soon(1000);
+        mode == 0 ? adder->cancel() : mode == 1 ? adder->stop() : adder.reset();
+        EXPECT_FALSE(soon.hasExpired()) << mode;
+        mode == 0 ? waitIdle() : testApp().processEvents();
+        EXPECT_EQ(called, mode == 0) << mode;
+        EXPECT_EQ(model.count(), 300) << mode;
+        EXPECT_EQ(model.tagsPending(300), mode != 0) << mode;
+        EXPECT_TRUE(prompter.messages.isEmpty()) << "the cancelled playlist was never read";
     }
-    EXPECT_EQ(model.count(), 0);
 }
 
 TEST(DroppedPathsTest, LocalFilesOfTheUriListInOrder)
