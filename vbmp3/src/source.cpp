@@ -224,8 +224,10 @@ public:
         const size_t channels = static_cast<size_t>(m_info.channels);
         const size_t frameBytes = sizeof(float) * channels;
         size_t filled = std::min(frames, (m_leftover.size() - m_leftoverAt) / channels);
-        std::memcpy(out, m_leftover.data() + m_leftoverAt, filled * frameBytes);
-        m_leftoverAt += filled * channels;
+        if (filled > 0) { // an empty m_leftover has no data() to copy from
+            std::memcpy(out, m_leftover.data() + m_leftoverAt, filled * frameBytes);
+            m_leftoverAt += filled * channels;
+        }
         int nothingCount = 0;
         while (filled < frames && !m_ended && !m_failed) {
             float *dest = out + filled * channels;
