@@ -3,8 +3,8 @@
 // TagLib's MPEG::File would look at the whole file (and search it for tags when the
 // start is not a frame); a playlist of thousands of files reads every file's tags, so
 // only the leading tag and the last 128 bytes are read here and handed to TagLib as
-// small in-memory files.  A large leading tag (cover art) is reduced to the frames of the
-// fields before parsing, without reading the rest (budgets below).
+// small in-memory files.  The leading tag is reduced to the frames of the fields before
+// parsing, without reading the rest (cover art, budgets below).
 #include "fileparse.h"
 
 #include <textcodec.h>
@@ -29,14 +29,12 @@ namespace vbmp3
 namespace
 {
 
-// Memory budgets of the ID3v2 reading, per file.  A tag is read whole up to
-// kWholeTagLimit; a larger one is reduced, frame by frame, to the frames of the fields
-// read here, of at most kMaxFrame bytes each (larger ones are not real), kReducedTagLimit in
-// all.  A tag whose frames cannot be walked without decoding it (whole-tag
-// unsynchronisation) is read whole up to kUnwalkableTagLimit and ignored when larger.
-// TagLib holds what it is given about three times over while parsing, so a file costs
-// at most some 12 MiB whatever its tag claims.
-constexpr uint64_t kWholeTagLimit = 512 * 1024;
+// Memory budgets of the ID3v2 reading, per file.  A tag is rebuilt, frame by frame, from
+// the frames of the fields read here, of at most kMaxFrame bytes each (larger ones are not
+// real), kReducedTagLimit in all.  A tag whose frames cannot be walked without decoding it
+// (whole-tag unsynchronisation) is read whole up to kUnwalkableTagLimit and ignored when
+// larger.  TagLib holds what it is given about three times over while parsing, so a file
+// costs at most some 12 MiB whatever its tag claims.
 constexpr uint64_t kReducedTagLimit = 1024 * 1024;
 constexpr uint64_t kUnwalkableTagLimit = 4 * 1024 * 1024;
 constexpr uint64_t kMaxFrame = 64 * 1024;
@@ -177,7 +175,7 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
             = { "TIT2", "TPE1", "TALB", "TCON", "TYER", "TDRC", "COMM", "TT2", "TP1", "TAL", "TCO", "TYE", "COM" };
         const std::string_view id = std::string_view(fh).substr(0, idLength);
         const bool wanted = std::find(std::begin(kWanted), std::end(kWanted), id) != std::end(kWanted);
-        if (wanted && size <= kMaxFrame && out.size() + headerLength + size <= kReducedTagLimit) {
+        if (wanted && size > 0 && size <= kMaxFrame && out.size() + headerLength + size <= kReducedTagLimit) {
             out += fh;
             out += reader.read(pos + headerLength, static_cast<size_t>(size));
         }
@@ -200,14 +198,14 @@ std::string id3v2TagBytes(ByteReader &reader, uint64_t offset)
     if (declared == 0)
         return {};
     const uint64_t size = std::min(declared, reader.size() - offset);
-    if (size <= kWholeTagLimit)
-        return reader.read(offset, static_cast<size_t>(size));
     const auto *h = reinterpret_cast<const unsigned char *>(header.data());
     if (h[5] & 0x80) {
         if (size > kUnwalkableTagLimit)
             return {};
         return reader.read(offset, static_cast<size_t>(size));
     }
+    // Even a small tag is rebuilt from the frames read here: TagLib stops at the first
+    // empty frame, and some writers leave one (an empty encoder field) before the title.
     return reducedTag(reader, offset, header, offset + size);
 }
 
