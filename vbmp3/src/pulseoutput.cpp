@@ -2,8 +2,13 @@
 // asynchronous API on its own threaded main loop.  Pausing corks the stream, so the server
 // keeps what it holds and resumes at the same sample; the clock is the server's latency
 // report, interpolated between updates.
+//
+// libpulse (and the dozen libraries it pulls in) is loaded only when this output is first
+// opened, so that a process that never plays through the sound server does not pay for
+// loading it.
 #include "output.h"
 
+#include <dlfcn.h>
 #include <pulse/pulseaudio.h>
 #include <soxr.h>
 
@@ -11,6 +16,7 @@
 #include <atomic>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -22,6 +28,73 @@ namespace
 using namespace std::chrono_literals;
 
 constexpr auto kConnectTimeout = 1000ms;
+
+// The libpulse functions this output calls, with the types the headers give them.
+#define VBMP3_PULSE_FUNCTIONS(X)                                                                                       \
+    X(channel_map_init_auto)                                                                                           \
+    X(context_connect)                                                                                                 \
+    X(context_disconnect)                                                                                              \
+    X(context_get_state)                                                                                               \
+    X(context_new_with_proplist)                                                                                       \
+    X(context_unref)                                                                                                   \
+    X(frame_size)                                                                                                      \
+    X(operation_cancel)                                                                                                \
+    X(operation_get_state)                                                                                             \
+    X(operation_unref)                                                                                                 \
+    X(proplist_free)                                                                                                   \
+    X(proplist_new)                                                                                                    \
+    X(proplist_sets)                                                                                                   \
+    X(stream_connect_playback)                                                                                         \
+    X(stream_cork)                                                                                                     \
+    X(stream_disconnect)                                                                                               \
+    X(stream_drain)                                                                                                    \
+    X(stream_flush)                                                                                                    \
+    X(stream_get_latency)                                                                                              \
+    X(stream_get_state)                                                                                                \
+    X(stream_new_with_proplist)                                                                                        \
+    X(stream_unref)                                                                                                    \
+    X(stream_writable_size)                                                                                            \
+    X(stream_write)                                                                                                    \
+    X(threaded_mainloop_free)                                                                                          \
+    X(threaded_mainloop_get_api)                                                                                       \
+    X(threaded_mainloop_lock)                                                                                          \
+    X(threaded_mainloop_new)                                                                                           \
+    X(threaded_mainloop_start)                                                                                         \
+    X(threaded_mainloop_stop)                                                                                          \
+    X(threaded_mainloop_unlock)                                                                                        \
+    X(usec_to_bytes)
+
+struct PulseApi {
+#define VBMP3_PULSE_MEMBER(name) decltype(&::pa_##name) name = nullptr;
+    VBMP3_PULSE_FUNCTIONS(VBMP3_PULSE_MEMBER)
+#undef VBMP3_PULSE_MEMBER
+};
+
+// libpulse's functions, or null when libpulse.so.0 is missing or lacks one of them.  Any
+// thread; the library is loaded on the first call, once per process, and stays loaded (its
+// threads and atexit handlers may outlive any one output).
+const PulseApi *pulseApi()
+{
+    static std::once_flag once;
+    static std::optional<PulseApi> api;
+    std::call_once(once, [] {
+        void *library = dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return;
+        PulseApi loaded;
+        bool complete = true;
+#define VBMP3_PULSE_RESOLVE(name)                                                                                      \
+    loaded.name = reinterpret_cast<decltype(loaded.name)>(dlsym(library, "pa_" #name));                                \
+    complete = complete && loaded.name;
+        VBMP3_PULSE_FUNCTIONS(VBMP3_PULSE_RESOLVE)
+#undef VBMP3_PULSE_RESOLVE
+        if (complete)
+            api = loaded;
+        else
+            dlclose(library);
+    });
+    return api ? &*api : nullptr;
+}
 
 class PulseOutput final : public Output
 {
@@ -45,24 +118,28 @@ public:
                 return false;
         }
 
-        m_loop = pa_threaded_mainloop_new();
+        // Without libpulse there is no server to reach.
+        m_pa = pulseApi();
+        if (!m_pa)
+            return false;
+        m_loop = m_pa->threaded_mainloop_new();
         if (!m_loop)
             return false;
         // The library is the player's own: the sound server shows the player, with its
         // icon (PULSE_PROP_* in the environment still override these).
-        pa_proplist *client = pa_proplist_new();
-        pa_proplist_sets(client, PA_PROP_APPLICATION_NAME, "kestrine");
-        pa_proplist_sets(client, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
-        pa_proplist_sets(client, PA_PROP_APPLICATION_ID, "io.github.kestrine.kestrine");
-        m_context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_loop), nullptr, client);
-        pa_proplist_free(client);
-        if (!m_context || pa_context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+        pa_proplist *client = m_pa->proplist_new();
+        m_pa->proplist_sets(client, PA_PROP_APPLICATION_NAME, "kestrine");
+        m_pa->proplist_sets(client, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
+        m_pa->proplist_sets(client, PA_PROP_APPLICATION_ID, "io.github.kestrine.kestrine");
+        m_context = m_pa->context_new_with_proplist(m_pa->threaded_mainloop_get_api(m_loop), nullptr, client);
+        m_pa->proplist_free(client);
+        if (!m_context || m_pa->context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             return false;
-        if (pa_threaded_mainloop_start(m_loop) < 0)
+        if (m_pa->threaded_mainloop_start(m_loop) < 0)
             return false;
         m_loopRunning = true;
         if (!waitUntil([this] {
-                const auto state = pa_context_get_state(m_context);
+                const auto state = m_pa->context_get_state(m_context);
                 return state == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(state) ? 0 : -1;
             }))
             return false;
@@ -71,31 +148,31 @@ public:
         m_spec.rate = static_cast<uint32_t>(deviceRate);
         m_spec.channels = static_cast<uint8_t>(m_deviceChannels);
         pa_channel_map map;
-        pa_channel_map_init_auto(&map, m_spec.channels, PA_CHANNEL_MAP_DEFAULT);
+        m_pa->channel_map_init_auto(&map, m_spec.channels, PA_CHANNEL_MAP_DEFAULT);
         {
-            Lock lock(m_loop);
-            pa_proplist *stream = pa_proplist_new();
-            pa_proplist_sets(stream, PA_PROP_MEDIA_ROLE, "music");
-            pa_proplist_sets(stream, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
-            m_stream = pa_stream_new_with_proplist(m_context, "kestrine", &m_spec, &map, stream);
-            pa_proplist_free(stream);
+            Lock lock(m_pa, m_loop);
+            pa_proplist *stream = m_pa->proplist_new();
+            m_pa->proplist_sets(stream, PA_PROP_MEDIA_ROLE, "music");
+            m_pa->proplist_sets(stream, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
+            m_stream = m_pa->stream_new_with_proplist(m_context, "kestrine", &m_spec, &map, stream);
+            m_pa->proplist_free(stream);
             if (!m_stream)
                 return false;
             pa_buffer_attr attr;
             attr.maxlength = static_cast<uint32_t>(-1);
             attr.tlength
-                = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.bufferMs) * 1000, &m_spec));
+                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(format.bufferMs) * 1000, &m_spec));
             attr.prebuf = static_cast<uint32_t>(-1);
             attr.minreq
-                = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(format.periodMs) * 1000, &m_spec));
+                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(format.periodMs) * 1000, &m_spec));
             attr.fragsize = static_cast<uint32_t>(-1);
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-            if (pa_stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
+            if (m_pa->stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
                 return false;
         }
         return waitUntil([this] {
-            const auto state = pa_stream_get_state(m_stream);
+            const auto state = m_pa->stream_get_state(m_stream);
             return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
         });
     }
@@ -109,15 +186,15 @@ public:
         size_t bytes;
         bool ready;
         {
-            Lock lock(m_loop);
-            ready = pa_stream_get_state(m_stream) == PA_STREAM_READY;
-            bytes = pa_stream_writable_size(m_stream);
+            Lock lock(m_pa, m_loop);
+            ready = m_pa->stream_get_state(m_stream) == PA_STREAM_READY;
+            bytes = m_pa->stream_writable_size(m_stream);
         }
         if (!ready || bytes == static_cast<size_t>(-1)) {
             fallBack();
             return fallback()->room();
         }
-        const size_t deviceFrames = bytes / pa_frame_size(&m_spec);
+        const size_t deviceFrames = bytes / m_pa->frame_size(&m_spec);
         return static_cast<size_t>(std::floor(static_cast<double>(deviceFrames) / m_ratio));
     }
 
@@ -171,8 +248,8 @@ public:
         int negative = 0;
         int rc;
         {
-            Lock lock(m_loop);
-            rc = pa_stream_get_latency(m_stream, &usec, &negative);
+            Lock lock(m_pa, m_loop);
+            rc = m_pa->stream_get_latency(m_stream, &usec, &negative);
         }
         double frames = 0;
         if (rc == 0 && !negative)
@@ -193,9 +270,9 @@ public:
         }
         if (!m_stream)
             return;
-        Lock lock(m_loop);
-        if (pa_operation *op = pa_stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr))
-            pa_operation_unref(op);
+        Lock lock(m_pa, m_loop);
+        if (pa_operation *op = m_pa->stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr))
+            m_pa->operation_unref(op);
     }
 
     void flush() override
@@ -209,10 +286,10 @@ public:
             if (m_resampler)
                 soxr_clear(m_resampler);
         }
-        Lock lock(m_loop);
+        Lock lock(m_pa, m_loop);
         dropDrain();
-        if (pa_operation *op = pa_stream_flush(m_stream, nullptr, nullptr))
-            pa_operation_unref(op);
+        if (pa_operation *op = m_pa->stream_flush(m_stream, nullptr, nullptr))
+            m_pa->operation_unref(op);
     }
 
     void startDrain() override
@@ -233,9 +310,9 @@ public:
                 } while (made > 0);
             }
         }
-        Lock lock(m_loop);
+        Lock lock(m_pa, m_loop);
         dropDrain();
-        m_drain = pa_stream_drain(m_stream, nullptr, nullptr);
+        m_drain = m_pa->stream_drain(m_stream, nullptr, nullptr);
     }
 
     bool drained() override
@@ -244,37 +321,37 @@ public:
             return f->drained();
         if (!m_stream)
             return true;
-        Lock lock(m_loop);
+        Lock lock(m_pa, m_loop);
         // A stream that died (the server went away after the last write) plays nothing
         // more: what it held is gone, and no drain will ever complete.
-        if (pa_stream_get_state(m_stream) != PA_STREAM_READY)
+        if (m_pa->stream_get_state(m_stream) != PA_STREAM_READY)
             return true;
         if (!m_drain)
-            m_drain = pa_stream_drain(m_stream, nullptr, nullptr);
-        return !m_drain || pa_operation_get_state(m_drain) != PA_OPERATION_RUNNING;
+            m_drain = m_pa->stream_drain(m_stream, nullptr, nullptr);
+        return !m_drain || m_pa->operation_get_state(m_drain) != PA_OPERATION_RUNNING;
     }
 
     void close() override
     {
         if (m_loop) {
             if (m_loopRunning) {
-                Lock lock(m_loop);
+                Lock lock(m_pa, m_loop);
                 dropDrain();
                 if (m_stream) {
-                    pa_stream_disconnect(m_stream);
-                    pa_stream_unref(m_stream);
+                    m_pa->stream_disconnect(m_stream);
+                    m_pa->stream_unref(m_stream);
                     m_stream = nullptr;
                 }
                 if (m_context)
-                    pa_context_disconnect(m_context);
+                    m_pa->context_disconnect(m_context);
             }
-            pa_threaded_mainloop_stop(m_loop);
+            m_pa->threaded_mainloop_stop(m_loop);
             m_loopRunning = false;
             if (m_stream)
-                pa_stream_unref(m_stream);
+                m_pa->stream_unref(m_stream);
             if (m_context)
-                pa_context_unref(m_context);
-            pa_threaded_mainloop_free(m_loop);
+                m_pa->context_unref(m_context);
+            m_pa->threaded_mainloop_free(m_loop);
             m_stream = nullptr;
             m_context = nullptr;
             m_loop = nullptr;
@@ -289,12 +366,14 @@ public:
 
 private:
     struct Lock {
-        explicit Lock(pa_threaded_mainloop *loop)
-            : m_loop(loop)
+        Lock(const PulseApi *pa, pa_threaded_mainloop *loop)
+            : m_pa(pa)
+            , m_loop(loop)
         {
-            pa_threaded_mainloop_lock(m_loop);
+            m_pa->threaded_mainloop_lock(m_loop);
         }
-        ~Lock() { pa_threaded_mainloop_unlock(m_loop); }
+        ~Lock() { m_pa->threaded_mainloop_unlock(m_loop); }
+        const PulseApi *m_pa;
         pa_threaded_mainloop *m_loop;
     };
 
@@ -325,7 +404,7 @@ private:
         for (;;) {
             int result;
             {
-                Lock lock(m_loop);
+                Lock lock(m_pa, m_loop);
                 result = check();
             }
             if (result != 0)
@@ -350,21 +429,22 @@ private:
             bytes = m_s16.data();
             size = count * sizeof(int16_t);
         }
-        Lock lock(m_loop);
-        pa_stream_write(m_stream, bytes, size, nullptr, 0, PA_SEEK_RELATIVE);
+        Lock lock(m_pa, m_loop);
+        m_pa->stream_write(m_stream, bytes, size, nullptr, 0, PA_SEEK_RELATIVE);
     }
 
     // Called with the loop locked.
     void dropDrain()
     {
         if (m_drain) {
-            pa_operation_cancel(m_drain);
-            pa_operation_unref(m_drain);
+            m_pa->operation_cancel(m_drain);
+            m_pa->operation_unref(m_drain);
             m_drain = nullptr;
         }
     }
 
     // Fixed after open.
+    const PulseApi *m_pa = nullptr; // set by open once libpulse is loaded; never unloaded
     OutputFormat m_format;
     pa_sample_spec m_spec {};
     int m_deviceChannels = 2;
