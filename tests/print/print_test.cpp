@@ -7,6 +7,7 @@
 #include "settings.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -155,6 +156,21 @@ TEST_F(PrintTest, TrackListOnThePage)
     EXPECT_FALSE(PrintWindow(&playlist, &prompter, &settings).formLoad());
     const QString question = QStringLiteral("ＤＡＴＡが%1個あります。続けますか（印字最大１６０件）");
     EXPECT_EQ(prompter.texts(), QStringList({ question.arg(200), question.arg(160) }));
+}
+
+// A row whose tags are still being read prints once they are in, not with its stand-in text.
+TEST_F(PrintTest, PrintingWaitsForTagsBeingRead)
+{
+    QList<TrackRow> list = rows(2);
+    list[1].title = QStringLiteral("2.mp3");
+    list[1].tagsPending = true;
+    auto w = open(list);
+    w->CmdDataPrint_Click();
+    EXPECT_FALSE(QFile::exists(pdf));
+    TrackRow filled = rows(2)[1];
+    filled.id = playlist.row(2).id;
+    playlist.fillRows({ filled });
+    EXPECT_TRUE(pdfText(pdf).contains("002 Song2 ( Band2 )")) << pdfText(pdf).toStdString();
 }
 
 TEST_F(PrintTest, OutlinesMeasureTheInsertSizes)
