@@ -13,6 +13,7 @@
 // and floor2 (TagLib over TREE and TREE2); search, search2 and big (the last row shown)
 // each followed by the same name with "-tags" (the last tag filled, from the same click;
 // the stall is over the whole of it).
+#include "benchwindow.h"
 #include "decoderapi.h"
 #include "foldersearchwindow.h"
 #include "folderwalker.h"
@@ -28,7 +29,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
 
@@ -171,21 +171,10 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    QTemporaryDir tmp;
-    ScriptedPrompter prompter;
-    MainWindow::Context ctx;
-    QString error;
-    if (!loadDecoderLibrary(QCoreApplication::applicationDirPath(), ctx.api, error)) {
-        std::fprintf(stderr, "foldersearch_bench: %s\n", qPrintable(error));
+    BenchWindow bench;
+    if (!bench.open(QCoreApplication::applicationDirPath(), "foldersearch_bench"))
         return 2;
-    }
-    ctx.prompter = &prompter;
-    ctx.iniPath = tmp.filePath(QStringLiteral("kestrine.ini"));
-    ctx.programFolder = tmp.path();
-    MainWindow main(ctx);
-    if (!main.formLoad())
-        return 2;
-    main.show();
+    MainWindow &main = *bench.window;
 
     const QStringList files = filesOf(args[0]);
     int titled = 0;

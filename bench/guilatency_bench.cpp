@@ -11,6 +11,7 @@
 //
 //   guilatency_bench [--trace] [folder-for-files]
 #include "appsetup.h"
+#include "benchwindow.h"
 #include "mainwindow.h"
 #include "playbackstate.h"
 #include "playlistcommands.h"
@@ -244,27 +245,17 @@ int main(int argc, char **argv)
     }
     evict(hour);
 
-    ScriptedPrompter prompter;
-    MainWindow::Context ctx;
-    QString error;
-    if (!loadDecoderLibrary(QCoreApplication::applicationDirPath(), ctx.api, error)) {
-        std::fprintf(stderr, "guilatency_bench: %s\n", qPrintable(error));
+    BenchWindow bench;
+    if (!bench.open(QCoreApplication::applicationDirPath(), "guilatency_bench"))
         return 1;
-    }
-    ctx.prompter = &prompter;
-    ctx.iniPath = tmp.filePath(QStringLiteral("kestrine.ini"));
-    ctx.programFolder = tmp.path();
-    MainWindow w(ctx);
-    w.formLoad();
-    ctx.api.setOutput("null");
-    w.show();
+    MainWindow &w = *bench.window;
     PlaybackController *pc = w.controller();
     PlaylistModel *model = w.playlist();
     int shownAtStart = 0;
     // The library has the track's length final (counted, when no header gave it).
     const auto counted = [&] {
         OpenInfo info {};
-        return !ctx.api.getOpenInfo || ctx.api.getOpenInfo(&info) == 2;
+        return !bench.ctx.api.getOpenInfo || bench.ctx.api.getOpenInfo(&info) == 2;
     };
 
     const std::vector<Step> steps = {
@@ -339,7 +330,7 @@ int main(int argc, char **argv)
     QTimer::singleShot(500, &driver, [&] { driver.start(); });
     app.exec();
     std::printf("  track total: %d s shown at the start, %d s at the end; rows: %d, messages: %lld\n", shownAtStart,
-        pc->nowPlaying().totalSeconds, model->count(), static_cast<long long>(prompter.messages.size()));
+        pc->nowPlaying().totalSeconds, model->count(), static_cast<long long>(bench.prompter.messages.size()));
     pc->StopTrack();
     w.close();
     std::printf("  %s\n", allOk ? "within the budget" : "OVER THE BUDGET");

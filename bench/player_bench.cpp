@@ -6,6 +6,7 @@
 //
 //   player_bench [seconds]          (default 20)
 #include "appsetup.h"
+#include "benchwindow.h"
 #include "decoderapi.h"
 #include "mainwindow.h"
 #include "playbackstate.h"
@@ -97,19 +98,10 @@ int runPlayer(const QString &file, int seconds, bool play)
     char *argv[] = { name, nullptr };
     QApplication app(argc, argv);
     installFontSubstitutions();
-    ScriptedPrompter prompter;
-    MainWindow::Context ctx;
-    QString error;
-    if (!loadDecoderLibrary(binDir(), ctx.api, error))
+    BenchWindow bench;
+    if (!bench.open(binDir(), "player_bench"))
         return 1;
-    QTemporaryDir dir;
-    ctx.prompter = &prompter;
-    ctx.iniPath = dir.filePath(QStringLiteral("kestrine.ini"));
-    ctx.programFolder = dir.path();
-    MainWindow w(ctx);
-    w.formLoad();
-    ctx.api.setOutput("null");
-    w.show();
+    MainWindow &w = *bench.window;
     double start = 0;
     QTimer::singleShot(500, &w, [&] {
         if (play) {
