@@ -228,6 +228,17 @@ int PlaylistModel::addRows(const QList<TrackRow> &rows, QList<quint64> *ids)
     return added;
 }
 
+void PlaylistModel::reserveRows(int more)
+{
+    const qsizetype total = m_rows.size() + std::max(more, 0);
+    if (total <= m_rows.capacity())
+        return;
+    m_rows.reserve(total);
+    m_paths.reserve(total);
+    if (m_idIndexValid)
+        m_idIndex.reserve(total);
+}
+
 int PlaylistModel::indexOfId(quint64 id) const
 {
     if (!m_idIndexValid) {

@@ -24,6 +24,9 @@ constexpr qsizetype kChunk = 512;
 // Rows that come back meanwhile go into the list at most this often (but the last of a
 // job at once): every insertion makes the list view lay out all its rows again.
 constexpr qint64 kDeliverGapMs = 40;
+// One delivery adds rows for at most this long before it lets the event loop run again
+// (workers that check fast, e.g. a folder of 100,000 empty files, pile up many chunks).
+constexpr qint64 kDeliverBudgetMs = 20;
 // Tags are read in batches this long: small enough that a worker soon turns to row
 // checks waiting behind it, large enough that a fill is one repaint for many rows.
 constexpr qsizetype kTagBatch = 128;
@@ -269,6 +272,7 @@ void TrackAdder::startNext()
 void TrackAdder::begin(QList<Item> items, QString endMessage)
 {
     m_items = std::move(items);
+    m_model->reserveRows(static_cast<int>(m_items.size()));
     m_nextItem = 0;
     m_endMessage = std::move(endMessage);
     m_nextSeq = m_deliverSeq = 0;
@@ -344,7 +348,19 @@ void TrackAdder::deliver()
     if (m_delivering)
         return;
     m_delivering = true;
+    QElapsedTimer spent;
+    spent.start();
     for (auto it = m_done.find(m_deliverSeq); it != m_done.end(); it = m_done.find(m_deliverSeq)) {
+        if (spent.elapsed() >= kDeliverBudgetMs) {
+            if (!m_deliverArmed) { // the rest after the events that waited meanwhile
+                m_deliverArmed = true;
+                QTimer::singleShot(0, this, [this] {
+                    m_deliverArmed = false;
+                    deliver();
+                });
+            }
+            break;
+        }
         Chunk chunk = std::move(it->second);
         m_done.erase(it);
         QList<TrackRow> rows;
