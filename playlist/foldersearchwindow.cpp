@@ -111,7 +111,10 @@ FolderSearchWindow::FolderSearchWindow(PlaylistModel &model, TrackAdder &adder, 
     connect(m_walker, &FolderWalker::found, this, [this](const QStringList &files, const QString &lastFolder) {
         if (!m_searching)
             return;
-        m_pending += files;
+        if (m_pending.isEmpty())
+            m_pending = files; // shared, not copied: a folder may hold 100,000 files
+        else
+            m_pending += files;
         m_walkFolder = lastFolder;
         handOver();
     });

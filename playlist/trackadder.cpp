@@ -26,7 +26,7 @@ constexpr qsizetype kChunk = 512;
 constexpr qint64 kDeliverGapMs = 40;
 // One delivery adds rows for at most this long before it lets the event loop run again
 // (workers that check fast, e.g. a folder of 100,000 empty files, pile up many chunks).
-constexpr qint64 kDeliverBudgetMs = 20;
+constexpr qint64 kDeliverBudgetMs = 10;
 // Tags are read in batches this long: small enough that a worker soon turns to row
 // checks waiting behind it, large enough that a fill is one repaint for many rows.
 constexpr qsizetype kTagBatch = 128;
