@@ -1,5 +1,6 @@
 #include "externalfiles.h"
 
+#include "filename.h"
 #include "mainwindow.h"
 #include "playbackcontroller.h"
 #include "playlistcommands.h"
@@ -34,14 +35,13 @@ ExternalFiles::ExternalFiles(MainWindow &window, QObject *parent)
 QStringList ExternalFiles::absolutePaths(const QStringList &words, const QString &workingDir)
 {
     QStringList paths;
-    const QDir dir(workingDir);
     for (const QString &w : words) {
         if (w.startsWith(QLatin1String("file:"))) {
             const QUrl url(w);
             if (url.isLocalFile())
                 paths << QDir::cleanPath(url.toLocalFile());
         } else if (!w.isEmpty()) {
-            paths << QDir::cleanPath(dir.absoluteFilePath(w));
+            paths << AbsolutePathIn(workingDir, w);
         }
     }
     return paths;

@@ -1,5 +1,7 @@
 #include "filename.h"
 
+#include <QDir>
+
 namespace kes
 {
 
@@ -26,6 +28,11 @@ QString FileNameOf(const QString &path)
             start = i + 1;
     }
     return path.mid(start);
+}
+
+QString AbsolutePathIn(const QString &baseDir, const QString &path)
+{
+    return QDir::cleanPath(path.startsWith(u'/') ? path : baseDir + u'/' + path);
 }
 
 } // namespace kes

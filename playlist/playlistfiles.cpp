@@ -1,6 +1,7 @@
 #include "playlistfiles.h"
 
 #include "atomicwrite.h"
+#include "filename.h"
 #include "textcodec.h"
 
 #include <QDir>
@@ -64,7 +65,6 @@ M3uEntries parseM3u(const QByteArray &raw, const QString &baseDir)
     QByteArray bytes = unicodeToUtf8(raw);
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
-    const QDir base(baseDir);
     qsizetype start = 0;
     const qsizetype n = bytes.size();
     while (start < n) {
@@ -81,7 +81,7 @@ M3uEntries parseM3u(const QByteArray &raw, const QString &baseDir)
             continue;
         const std::string utf8 = systemOrCp932ToUtf8(std::string_view(line.constData(), line.size()));
         const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-        QString path = text.startsWith(QLatin1Char('/')) ? text : QDir::cleanPath(base.absoluteFilePath(text));
+        QString path = text.startsWith(QLatin1Char('/')) ? text : AbsolutePathIn(baseDir, text);
         if (!canBeFileName(line) || !canBeFileName(path.toUtf8())) {
             out.aborted = true;
             break;

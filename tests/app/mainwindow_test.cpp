@@ -196,10 +196,11 @@ TEST_F(DesktopTest, OutputNoticeTellsOnceAndWithoutBlockingWhenTracksPlayThrough
 
 TEST(ExternalFilesPaths, CommandLineWordsBecomeAbsolutePaths)
 {
-    EXPECT_EQ(
-        ExternalFiles::absolutePaths(
-            { u"a.mp3"_s, u"../b/./c.wav"_s, u"/x/y.m3u"_s, u"file:///m/%E6%98%A5.mp3"_s, u""_s }, u"/home/u/music"_s),
-        (QStringList { u"/home/u/music/a.mp3"_s, u"/home/u/b/c.wav"_s, u"/x/y.m3u"_s, u"/m/春.mp3"_s }));
+    EXPECT_EQ(ExternalFiles::absolutePaths(
+                  { u"a.mp3"_s, u"../b/./c.wav"_s, u"/x/y.m3u"_s, u"file:///m/%E6%98%A5.mp3"_s, u""_s, u":/d.mp3"_s },
+                  u"/home/u/music"_s),
+        (QStringList { u"/home/u/music/a.mp3"_s, u"/home/u/b/c.wav"_s, u"/x/y.m3u"_s, u"/m/春.mp3"_s,
+            u"/home/u/music/:/d.mp3"_s }));
 }
 
 TEST_F(DesktopTest, FilesComeAfterTheStartupPlaylistAndTheFirstAddedPlays)

@@ -19,6 +19,8 @@ TEST(M3uParseTest, LinesEntriesAndAborts)
         { "blanks kept", "/a b.mp3 \r\n", { "/a b.mp3 " }, false },
         { "relative", "sub/a.mp3\r\n../b.mp3\r\n./c.mp3\n", { "/base/dir/sub/a.mp3", "/base/b.mp3", "/base/dir/c.mp3" },
             false },
+        // Not Qt's resource paths: a name may start with ':' on Linux.
+        { "colon first", ":a.mp3\n:/../b.mp3\n", { "/base/dir/:a.mp3", "/base/dir/b.mp3" }, false },
         { "NUL ends reading", QByteArray("/a.mp3\r\n/b\0c.mp3\r\n/d.mp3\r\n", 25), { "/a.mp3" }, true },
         { "absurdly long line", "/a.mp3\n/" + longLine + "\n/d.mp3\n", { "/a.mp3" }, true },
         { "file name too long", "/a.mp3\n/" + QByteArray(300, 'n') + ".mp3\n", { "/a.mp3" }, true },
