@@ -230,9 +230,9 @@ int PlaylistModel::addRows(const QList<TrackRow> &rows, QList<quint64> *ids)
 
 void PlaylistModel::reserveRows(int more)
 {
+    // Each is a no-op when it has the room already (a cleared list keeps its rows' room
+    // but not its indexes').
     const qsizetype total = m_rows.size() + std::max(more, 0);
-    if (total <= m_rows.capacity())
-        return;
     m_rows.reserve(total);
     m_paths.reserve(total);
     if (m_idIndexValid)
