@@ -332,15 +332,21 @@ void TrackAdder::chunkDone(quint64 generation, int seq, Chunk chunk)
     dispatch(); // the workers go on while these rows wait for their turn
     const bool jobDone = m_inFlight == 0 && m_nextItem >= m_items.size();
     const qint64 since = m_sinceDelivered.isValid() ? m_sinceDelivered.elapsed() : kDeliverGapMs;
-    if (jobDone || since >= kDeliverGapMs) {
+    if (jobDone || since >= kDeliverGapMs)
         deliver();
-    } else if (!m_deliverArmed) {
-        m_deliverArmed = true;
-        QTimer::singleShot(kDeliverGapMs - since, this, [this] {
-            m_deliverArmed = false;
-            deliver();
-        });
-    }
+    else
+        deliverLater(kDeliverGapMs - since);
+}
+
+void TrackAdder::deliverLater(qint64 ms)
+{
+    if (m_deliverArmed)
+        return;
+    m_deliverArmed = true;
+    QTimer::singleShot(ms, this, [this] {
+        m_deliverArmed = false;
+        deliver();
+    });
 }
 
 void TrackAdder::deliver()
@@ -352,13 +358,7 @@ void TrackAdder::deliver()
     spent.start();
     for (auto it = m_done.find(m_deliverSeq); it != m_done.end(); it = m_done.find(m_deliverSeq)) {
         if (spent.elapsed() >= kDeliverBudgetMs) {
-            if (!m_deliverArmed) { // the rest after the events that waited meanwhile
-                m_deliverArmed = true;
-                QTimer::singleShot(0, this, [this] {
-                    m_deliverArmed = false;
-                    deliver();
-                });
-            }
+            deliverLater(0); // the rest after the events that waited meanwhile
             break;
         }
         Chunk chunk = std::move(it->second);

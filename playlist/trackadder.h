@@ -129,6 +129,7 @@ private:
     void submit(int seq, QList<Item> items);
     void chunkDone(quint64 generation, int seq, Chunk chunk);
     void deliver();
+    void deliverLater(qint64 ms); // once, however often asked before it runs
     void finishJobIfDone();
     void readTags(QList<TagWork> work);
     void releaseTags();
