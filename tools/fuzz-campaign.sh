@@ -12,9 +12,9 @@ cd "$(dirname "$0")/.."
 export ASAN_OPTIONS=quarantine_size_mb=32:allocator_release_to_os_interval_ms=500
 mkdir -p build-fuzz/logs build-fuzz/findings
 ledger=build-fuzz/ledger.txt
-for spec in "$@"; do
-  target=${spec%%:*}
-  left=${spec##*:}
+for job in "$@"; do
+  target=${job%%:*}
+  left=${job##*:}
   while [ "$left" -gt 0 ] && [ ! -f build-fuzz/STOP ]; do
     log=build-fuzz/logs/$(date -u +%Y%m%dT%H%M%S)_$target.log
     corpus=build-fuzz/corpus/fuzz_$target
