@@ -1,7 +1,5 @@
 #include "folderwalker.h"
 
-#include "backgroundthread.h"
-
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMetaObject>
@@ -200,7 +198,6 @@ void FolderWalker::requestListing(const QString &folder, const QString &pattern)
 {
     const quint64 serial = ++*m_listSerial;
     m_pool.start([this, serial, latest = m_listSerial, folder, pattern] {
-        lowerThisThreadPriority();
         if (serial != latest->load())
             return; // asked for another folder meanwhile
         Listing listing = list(folder, FilePattern(pattern));
@@ -222,7 +219,6 @@ void FolderWalker::start(const QString &root, bool recursive, const QString &pat
     const quint64 serial = ++m_walkSerial;
     auto cancelled = m_cancelled;
     m_pool.start([this, serial, root, recursive, pattern, cancelled] {
-        lowerThisThreadPriority();
         const Sink sink = [this, serial](QStringList files, const QString &lastFolder) {
             QMetaObject::invokeMethod(
                 this,

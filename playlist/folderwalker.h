@@ -11,12 +11,13 @@
 // passed over and the walk goes on.
 #pragma once
 
+#include "backgroundthread.h"
+
 #include <QList>
 #include <QObject>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 
 #include <atomic>
 #include <functional>
@@ -86,7 +87,7 @@ signals:
     void finished(bool cancelled);
 
 private:
-    QThreadPool m_pool;
+    BackgroundPool m_pool;
     // The latest listing request; older ones are skipped or their answers dropped.
     std::shared_ptr<std::atomic<quint64>> m_listSerial;
     quint64 m_walkSerial = 0; // results of older walks are dropped

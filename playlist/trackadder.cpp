@@ -1,6 +1,5 @@
 #include "trackadder.h"
 
-#include "backgroundthread.h"
 #include "playlistfiles.h"
 #include "prompter.h"
 #include "trackreader.h"
@@ -244,7 +243,6 @@ void TrackAdder::startNext()
     m_preparing = true;
     m_pool.start(
         [this, generation, path] {
-            lowerThisThreadPriority();
             QByteArray bytes;
             QList<Item> items;
             QString message;
@@ -307,7 +305,6 @@ void TrackAdder::submit(int seq, QList<Item> items)
     const quint64 generation = m_generation;
     m_pool.start(
         [this, generation, seq, api = m_api, cancelled = m_cancelled, items = std::move(items)]() mutable {
-            lowerThisThreadPriority();
             Chunk chunk;
             chunk.outcomes.reserve(items.size());
             for (const Item &item : items) {
@@ -441,7 +438,6 @@ void TrackAdder::readTags(QList<TagWork> work)
         const quint64 generation = m_tagGeneration;
         m_pool.start(
             [this, generation, seq, api = m_api, cancelled = m_tagsCancelled, batch = work.mid(from, kTagBatch)] {
-                lowerThisThreadPriority();
                 QList<TrackRow> filled;
                 filled.reserve(batch.size());
                 for (const TagWork &w : batch) {
@@ -493,7 +489,6 @@ void TrackAdder::withTags(QList<TrackRow> rows, QObject *context, std::function<
     m_pool.start(
         [this, generation, api = m_api, cancelled = m_onDemandCancelled, rows = std::move(rows),
             context = QPointer<QObject>(context), done = std::move(done)]() mutable {
-            lowerThisThreadPriority();
             for (TrackRow &r : rows) {
                 if (cancelled->load())
                     return;

@@ -22,6 +22,7 @@
 // up after the file it is reading.
 #pragma once
 
+#include "backgroundthread.h"
 #include "decoderapi.h"
 #include "playlistmodel.h"
 
@@ -32,7 +33,6 @@
 #include <QQueue>
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 
 #include <atomic>
 #include <functional>
@@ -140,7 +140,7 @@ private:
     PlaylistModel *m_model;
     DecoderApi m_api;
     Prompter *m_prompter;
-    QThreadPool m_pool;
+    BackgroundPool m_pool;
 
     QQueue<Job> m_queue;
     bool m_active = false; // a job is being prepared or checked
