@@ -297,8 +297,8 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     const auto start = Clock::now();
     ASSERT_EQ(vbmp3_play(), 1);
     EXPECT_LT(Clock::now() - start, 50ms);
+    const auto since = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     while (g_endCount == 0 && Clock::now() - start < 4s) {
-        const auto since = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
         double now = since();
         vbmp3_getLyrics(&lines);
         if (lines.current >= 0 && lines.current < 4 && changedIn[lines.current].second < 0) {
