@@ -5,7 +5,6 @@
 #include "eqpresets.h"
 #include "foldersearchwindow.h"
 #include "optionswindow.h"
-#include "playbackstate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "printwindow.h"
@@ -99,11 +98,11 @@ void MainWindow::bindPlaylist()
     m_adder = new TrackAdder(m_playlist, m_ctx.api, m_ctx.prompter, this);
     m_commands = std::make_unique<PlaylistCommands>(*m_playlist, *m_adder, *m_ctx.prompter, m_ctx.programFolder);
     m_sequencer = std::make_unique<Sequencer>(
-        *m_playlist, playback().CurrentTrackNo, [this] { return playMode(); }, [this] { return repeatOn(); });
+        *m_playlist, m_state.CurrentTrackNo, [this] { return playMode(); }, [this] { return repeatOn(); });
     m_playback = std::make_unique<PlaybackController>(
-        m_ctx.api, *m_ctx.prompter, static_cast<PlaybackView &>(*this), *m_sequencer, m_settings, this);
+        m_ctx.api, *m_ctx.prompter, static_cast<PlaybackView &>(*this), m_state, *m_sequencer, m_settings, this);
     m_videoWindow = std::make_unique<VideoWindowPresenter>(
-        VideoWindow::Context { m_playlist, m_sequencer.get(), m_ctx.api, m_ctx.prompter });
+        VideoWindow::Context { m_playlist, &m_state, m_sequencer.get(), m_ctx.api, m_ctx.prompter });
     m_playback->setVideoPresenter(m_videoWindow.get());
     // Queued: a handed-back track starts once the video window has finished closing.
     connect(m_videoWindow.get(), &VideoWindowPresenter::closed, m_playback.get(), &PlaybackController::videoClosed,
@@ -498,7 +497,7 @@ void MainWindow::label5Click()
 {
     m_label5->setText(
         m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random") : QStringLiteral("Normal"));
-    playback().CurrentTrackNo = 1;
+    m_state.CurrentTrackNo = 1;
 }
 
 bool MainWindow::BusyGuard()
@@ -624,59 +623,80 @@ void MainWindow::mousePressEvent(QMouseEvent *event)
 
 bool MainWindow::formLoad()
 {
-    PlaybackState &pb = playback();
-    // 1. Single instance.
-    if (m_ctx.instance && !m_ctx.instance->tryAcquire()) {
-        m_ctx.prompter->message(QStringLiteral("このアプリケーションは重複起動することができません。"),
-            Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
-        m_unloaded = true; // the decoder library was never touched
-        close();
+    if (!claimSingleInstance())
         return false;
-    }
-    // 2. Decoder.
-    m_ctx.api.init();
-    m_ctx.api.callback(DecoderCallback);
-    pb.CallbackActive = true;
-    m_ctx.api.setLyrics3Use(0);
-    // 3. Play mode and track number.
-    pb.CurrentTrackNo = 1;
-    m_label5->setText(QStringLiteral("Normal"));
-    // 4. Playlist columns, toolbar.
+    m_playback->start();
+    resetPlayMode();
     SetupColumns();
     SetupToolbar();
-    // 5. Settings and equalizer.
+    loadSettingsAndEqualizer();
+    applyStartSize();
+    loadDefaultPlaylist();
+    presetStartupFolder();
+    applySearchPattern();
+    m_state.VideoSizeMode = 1;
+    m_playback->setDecoderOptions();
+    showStartVolume();
+    return true;
+}
+
+bool MainWindow::claimSingleInstance()
+{
+    if (!m_ctx.instance || m_ctx.instance->tryAcquire())
+        return true;
+    m_ctx.prompter->message(QStringLiteral("このアプリケーションは重複起動することができません。"),
+        Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+    m_unloaded = true; // the decoder library was never touched
+    close();
+    return false;
+}
+
+void MainWindow::resetPlayMode()
+{
+    m_state.CurrentTrackNo = 1;
+    m_label5->setText(QStringLiteral("Normal"));
+}
+
+void MainWindow::loadSettingsAndEqualizer()
+{
     LoadSettings(m_settings, m_ctx.iniPath);
     m_settingsLoaded = true;
     ApplyEqPreset(m_settings, m_ctx.api);
-    // 6. Start height.
+}
+
+void MainWindow::applyStartSize()
+{
     setWindowSizeTwips(kStartWidth, m_settings.Op_03 == 1 ? kCompactHeight : kFullHeight);
-    // 7. Default playlist.
-    if (m_settings.Op_04 == 1 && !m_settings.Op_14.isEmpty()) {
-        const QFileInfo fi(m_settings.Op_14);
-        if (fi.exists() && fi.isFile()) {
-            m_commands->LoadM3u(TrimNull(m_settings.Op_14));
-        } else {
-            m_ctx.prompter->message(QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."));
-        }
-    }
-    // 8. Start-up folder for the folder search.
+}
+
+void MainWindow::loadDefaultPlaylist()
+{
+    if (m_settings.Op_04 != 1 || m_settings.Op_14.isEmpty())
+        return;
+    const QFileInfo fi(m_settings.Op_14);
+    if (fi.exists() && fi.isFile())
+        m_commands->LoadM3u(TrimNull(m_settings.Op_14));
+    else
+        m_ctx.prompter->message(QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."));
+}
+
+void MainWindow::presetStartupFolder()
+{
     if (m_settings.Op_07 == 1 && !m_settings.Op_17.isEmpty()
         && !folderSearch()->presetFolder(TrimNull(m_settings.Op_17)))
         m_ctx.prompter->message(QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."));
-    // 9. Search pattern.
+}
+
+void MainWindow::applySearchPattern()
+{
     m_searchPattern = BuildSearchPattern(m_settings);
     folderSearch()->setPattern(m_searchPattern);
-    // 10. Video size mode.
-    pb.VideoSizeMode = 1;
-    // 11. Decoder options.
-    const Vbmp3Option vbmp3Option { { 128, 10, 10, 0 } };
-    if (m_ctx.api.setVbmp3Option(&vbmp3Option) == 0)
-        m_ctx.prompter->message(QStringLiteral("error"));
-    const DecodeOption decodeOption { { 0, 0, 48000 } };
-    if (m_ctx.api.setDecodeOption(&decodeOption) == 0)
-        m_ctx.prompter->message(QStringLiteral("error"));
-    // 12. Volume: the slider follows the right channel.  The library starts at full
-    // volume; the one the user left last time stands in for the system's wave-out volume.
+}
+
+void MainWindow::showStartVolume()
+{
+    // The library starts at full volume; the one the user left last time stands in for
+    // the system's wave-out volume.
     if (m_ctx.volume) {
         if (const std::optional<uint32_t> kept = m_ctx.volume->stored())
             m_playback->setVolume(*kept);
@@ -685,7 +705,6 @@ bool MainWindow::formLoad()
     const int right = static_cast<int>(m_volumeWord >> 16);
     m_slider->setValue(right);
     showVolume(right);
-    return true;
 }
 
 void MainWindow::formUnload()
@@ -693,15 +712,17 @@ void MainWindow::formUnload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    m_playback->stopTimers();
+    closeOtherWindows();
+    m_adder->stop(); // no worker reads tags through the library once it is freed
     m_playback->shutdown();
+}
+
+void MainWindow::closeOtherWindows()
+{
     m_videoWindow->closeVideo();
     if (m_folderSearch)
         m_folderSearch->close();
-    m_adder->stop(); // no worker reads tags through the library once it is freed
-    playback().CallbackActive = false;
-    m_ctx.api.stopCallback();
-    m_ctx.api.stop();
-    m_ctx.api.free();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
