@@ -77,7 +77,7 @@ public:
     void label5Click();
     void repeatSetClick();
     // Pop-up menu "about": the about window, modal.
-    void aboutClick();
+    void about_Click();
     // true (after the busy message) while the decoder plays.
     bool BusyGuard();
     // Volume slider moved by the user to value.
@@ -115,10 +115,14 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
+    // The controls, part by part, in the order they stack.
     void buildControls();
+    void buildToolbar();
+    void buildReadOuts();
+    void buildModeLabels();
+    void buildTabs();
+    void buildVolumeSlider();
     void buildPopupMenu();
-    QLabel *makeLabel(
-        const char *name, const QString &text, QRect twips, QColor color, const QFont &font, QWidget *parent);
     void showPopup(const QPoint &globalPos);
     void bindPlaylist();
 

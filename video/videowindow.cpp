@@ -103,7 +103,7 @@ void VideoWindow::buildToolbar()
         [this](QAction *action) { Toolbar1_ButtonClick(action->data().toString()); });
 }
 
-void VideoWindow::Form_Load()
+void VideoWindow::formLoad()
 {
     PlaybackState &pb = *m_ctx.state;
     pb.VideoHandBack = false;

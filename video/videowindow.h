@@ -39,7 +39,7 @@ public:
 
     // Load: starts VideoFile in a fresh window state and shows the window.  Runs at each
     // opening, and again when a new video is handed over while the window is open.
-    void Form_Load();
+    void formLoad();
     void ApplySizeMode(int mode);
     // Window size from the player control's size: width 3500 twips below 3200, else the
     // control's width + 200; height the control's + 1000.
