@@ -200,6 +200,24 @@ TEST_F(PlaybackControllerTest, EndOfTrackClickedRowAndNothingChecked)
     EXPECT_TRUE(f.openedPath.empty() && prompter.messages.isEmpty());
 }
 
+// The order of the calls within the start-up and the shutdown is the main window's test;
+// here the session without a window: reports count from start() on, and it ends once.
+TEST_F(PlaybackControllerTest, DecoderSessionStartsReportingAndEndsOnce)
+{
+    callbackFlags().CallbackActive = false;
+    f.endTrack();
+    EXPECT_FALSE(callbackFlags().TrackEnded);
+    c.start();
+    f.endTrack();
+    EXPECT_TRUE(callbackFlags().TrackEnded);
+    c.playRow(1, u"/music/1.mp3"_s);
+    f.calls.clear();
+    c.shutdown();
+    c.shutdown();
+    EXPECT_EQ(f.calls, (std::vector<std::string> { "stopCallback", "stop", "free" }));
+    EXPECT_FALSE(c.timebarOn() || f.callbackActiveAtStopCallback);
+}
+
 TEST_F(PlaybackControllerTest, NowPlayingNamesByKind)
 {
     TagInfo tag {}, full {};
