@@ -6,7 +6,7 @@ CMAKE_FLAGS := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_
 WERROR := $(if $(CI),ON,OFF)
 TESTDATA_NOTE := $(if $(wildcard ../shared/testdata),,(../shared/testdata is absent: tests that need it skip))
 
-.PHONY: format-check deps build compile build-asan build-tsan run test test-plain test-asan test-tsan fuzz bench install clean
+.PHONY: format-check check-includes deps build compile build-asan build-tsan run test test-plain test-asan test-tsan fuzz bench install clean
 PREFIX ?= /usr/local
 
 deps:
@@ -30,8 +30,8 @@ build-tsan: deps
 	@cmake -S . -B build-tsan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_TSAN=ON -DKESTRINE_APP=OFF -DKESTRINE_BENCH=OFF -DKESTRINE_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-tsan -j $(JOBS) --target test_vbmp3_engine
 
-# Starts the player.  Until the player exists, FILE=path plays a file through the
-# decoder library's command-line front end.
+# Starts the player; FILE=path plays that file through the decoder library's
+# command-line front end instead.
 run: build
 	@if [ -x build/bin/kestrine ] && [ -z "$(FILE)" ]; then build/bin/kestrine; \
 	 else build/bin/vbmp3play "$(FILE)"; fi
@@ -57,7 +57,11 @@ fuzz: deps
 format-check: deps
 	@git ls-files '*.c' '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-test: format-check test-plain test-asan test-tsan fuzz
+# No include runs up the folder list of ARCHITECTURE.md.
+check-includes:
+	@bash tools/check-includes.sh
+
+test: format-check check-includes test-plain test-asan test-tsan fuzz
 
 bench: build
 	@bash bench/run-all.sh

@@ -178,7 +178,7 @@ int runKestrine(QApplication &app)
         external.open(paths);
     });
     // Media keys and the desktop's player controls; without a session bus, none.
-    MprisBridge mpris(window, ctx.api, external);
+    MprisBridge mpris(window, window.playbackState(), ctx.api, external);
     MprisService mprisService(mpris);
     if (mprisService.registerOn(QDBusConnection::sessionBus()))
         mpris.watch(mprisService);

@@ -41,7 +41,7 @@ QStringList ExternalFiles::absolutePaths(const QStringList &words, const QString
             if (url.isLocalFile())
                 paths << QDir::cleanPath(url.toLocalFile());
         } else if (!w.isEmpty()) {
-            paths << AbsolutePathIn(workingDir, w);
+            paths << absolutePathIn(workingDir, w);
         }
     }
     return paths;

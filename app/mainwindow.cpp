@@ -5,7 +5,6 @@
 #include "eqpresets.h"
 #include "foldersearchwindow.h"
 #include "optionswindow.h"
-#include "playbackstate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "printwindow.h"
@@ -72,6 +71,27 @@ QFont gothicFont(qreal points, bool bold, bool italic = false)
     return f;
 }
 
+QRect pxRect(const QRect &twips)
+{
+    return twipsRect(twips.x(), twips.y(), twips.width(), twips.height());
+}
+
+// A read-out label: transparent, text at the top left.
+QLabel *makeLabel(
+    const char *name, const QString &text, const QRect &twips, QColor color, const QFont &font, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QString::fromUtf8(name));
+    label->setGeometry(pxRect(twips));
+    label->setFont(font);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+    label->setAutoFillBackground(false);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
 } // namespace
 
 MainWindow::MainWindow(const Context &context, QWidget *parent)
@@ -99,11 +119,11 @@ void MainWindow::bindPlaylist()
     m_adder = new TrackAdder(m_playlist, m_ctx.api, m_ctx.prompter, this);
     m_commands = std::make_unique<PlaylistCommands>(*m_playlist, *m_adder, *m_ctx.prompter, m_ctx.programFolder);
     m_sequencer = std::make_unique<Sequencer>(
-        *m_playlist, playback().CurrentTrackNo, [this] { return playMode(); }, [this] { return repeatOn(); });
+        *m_playlist, m_state.CurrentTrackNo, [this] { return playMode(); }, [this] { return repeatOn(); });
     m_playback = std::make_unique<PlaybackController>(
-        m_ctx.api, *m_ctx.prompter, static_cast<PlaybackView &>(*this), *m_sequencer, m_settings, this);
+        m_ctx.api, *m_ctx.prompter, static_cast<PlaybackView &>(*this), m_state, *m_sequencer, m_settings, this);
     m_videoWindow = std::make_unique<VideoWindowPresenter>(
-        VideoWindow::Context { m_playlist, m_sequencer.get(), m_ctx.api, m_ctx.prompter });
+        VideoWindow::Context { m_playlist, &m_state, m_sequencer.get(), m_ctx.api, m_ctx.prompter });
     m_playback->setVideoPresenter(m_videoWindow.get());
     // Queued: a handed-back track starts once the video window has finished closing.
     connect(m_videoWindow.get(), &VideoWindowPresenter::closed, m_playback.get(), &PlaybackController::videoClosed,
@@ -166,22 +186,26 @@ void MainWindow::listViewDblClick()
     m_playback->playRow(pick.row, pick.path);
 }
 
-QLabel *MainWindow::makeLabel(
-    const char *name, const QString &text, QRect twips, QColor color, const QFont &font, QWidget *parent)
+void MainWindow::buildControls()
 {
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(QString::fromUtf8(name));
-    label->setGeometry(twips);
-    label->setFont(font);
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, color);
-    label->setPalette(pal);
-    label->setAutoFillBackground(false);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return label;
+    buildToolbar();
+    buildReadOuts();
+    buildModeLabels();
+    m_seekbar = new QScrollBar(Qt::Horizontal, this);
+    m_seekbar->setObjectName(QStringLiteral("seekbar"));
+    m_seekbar->setGeometry(twipsRect(1890, 1230, 1890, 150));
+    m_seekbar->setRange(0, 0);
+    buildTabs();
+    buildVolumeSlider();
+    // A right click on a read-out opens the pop-up menu (the lyrics lines and the list
+    // view are filtered where they are built).
+    const QList<QWidget *> popupSources { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle,
+        m_wavebox };
+    for (QWidget *w : popupSources)
+        w->installEventFilter(this);
 }
 
-void MainWindow::buildControls()
+void MainWindow::buildToolbar()
 {
     m_toolbar = new QToolBar(this);
     m_toolbar->setObjectName(QStringLiteral("Toolbar"));
@@ -193,7 +217,10 @@ void MainWindow::buildControls()
     m_toolbar->installEventFilter(this);
     connect(m_toolbar, &QToolBar::actionTriggered, this,
         [this](QAction *action) { Toolbar_ButtonClick(action->data().toString()); });
+}
 
+void MainWindow::buildReadOuts()
+{
     m_shape2 = new QWidget(this);
     m_shape2->setObjectName(QStringLiteral("Shape2"));
     m_shape2->setGeometry(twipsRect(30, 375, 5700, 1065));
@@ -204,54 +231,72 @@ void MainWindow::buildControls()
     // A shape is no window: clicks on it land on the form.
     m_shape2->setAttribute(Qt::WA_TransparentForMouseEvents);
 
-    m_lblNumber = makeLabel(
-        "Lbl_Number", QStringLiteral("N0.1"), twipsRect(150, 450, 360, 195), kOrange, terminalFont(9.75), this);
-    m_lblTime
-        = makeLabel("lblTime", QStringLiteral("00:00"), twipsRect(1020, 480, 375, 120), kGreen, terminalFont(6), this);
-    auto *label16 = makeLabel("Label16", QStringLiteral("/"), twipsRect(1440, 420, 120, 225), Qt::white, font(), this);
-    label16->setAttribute(Qt::WA_NoMousePropagation);
-    m_lblTime2 = makeLabel(
-        "lbl_time2", QStringLiteral("00:00"), twipsRect(1620, 480, 375, 120), kGreen, terminalFont(6), this);
-    m_label6 = makeLabel(
-        "Label6", QStringLiteral("000 kb/s "), twipsRect(2100, 480, 675, 120), kOrange, terminalFont(6), this);
-    m_label7 = makeLabel(
-        "Label7", QStringLiteral("000 KHz "), twipsRect(2790, 480, 600, 120), kOrange, terminalFont(6), this);
-    m_lblVol = makeLabel(
-        "Lbl_Vol", QStringLiteral("Vol -"), twipsRect(4410, 450, 1215, 120), kOrange, terminalFont(6, true), this);
-    m_lblArt = makeLabel("lbl_art", QStringLiteral("Artist"), twipsRect(150, 690, 3165, 255), QColor(255, 192, 128),
-        gothicFont(9.75, true), this);
-    m_lblTitle = makeLabel("lbl_title", QStringLiteral("Title"), twipsRect(150, 930, 3165, 255), QColor(128, 255, 255),
-        gothicFont(9.75, true), this);
+    const struct {
+        QLabel *MainWindow::*member; // nullptr: the "/" between the times, kept by no member
+        const char *name;
+        const char *text;
+        QRect twips;
+        QColor color;
+        QFont font;
+    } labels[] = {
+        { &MainWindow::m_lblNumber, "Lbl_Number", "N0.1", { 150, 450, 360, 195 }, kOrange, terminalFont(9.75) },
+        { &MainWindow::m_lblTime, "lblTime", "00:00", { 1020, 480, 375, 120 }, kGreen, terminalFont(6) },
+        { nullptr, "Label16", "/", { 1440, 420, 120, 225 }, Qt::white, font() },
+        { &MainWindow::m_lblTime2, "lbl_time2", "00:00", { 1620, 480, 375, 120 }, kGreen, terminalFont(6) },
+        { &MainWindow::m_label6, "Label6", "000 kb/s ", { 2100, 480, 675, 120 }, kOrange, terminalFont(6) },
+        { &MainWindow::m_label7, "Label7", "000 KHz ", { 2790, 480, 600, 120 }, kOrange, terminalFont(6) },
+        { &MainWindow::m_lblVol, "Lbl_Vol", "Vol -", { 4410, 450, 1215, 120 }, kOrange, terminalFont(6, true) },
+        { &MainWindow::m_lblArt, "lbl_art", "Artist", { 150, 690, 3165, 255 }, QColor(255, 192, 128),
+            gothicFont(9.75, true) },
+        { &MainWindow::m_lblTitle, "lbl_title", "Title", { 150, 930, 3165, 255 }, QColor(128, 255, 255),
+            gothicFont(9.75, true) },
+    };
+    for (const auto &l : labels) {
+        QLabel *label = makeLabel(l.name, QString::fromUtf8(l.text), l.twips, l.color, l.font, this);
+        if (l.member)
+            this->*l.member = label;
+        else // opens no pop-up menu, not even the window's own
+            label->setAttribute(Qt::WA_NoMousePropagation);
+    }
 
     m_wavebox = new WaveBox(this);
     m_wavebox->setGeometry(twipsRect(4260, 720, 1300, 700));
     m_wavebox->setHeightTwips(700);
+}
 
-    m_label15 = new ClickLabel(QStringLiteral("Repeat-on"), this);
-    m_label15->setObjectName(QStringLiteral("Label15"));
-    m_label15->setGeometry(twipsRect(120, 1200, 810, 195));
-    m_label15->setFont(terminalFont(9.75));
-    m_label15->setToolTip(QStringLiteral("Click : リピート再生ＯＮ・ＯＦＦ"));
-    m_label5 = new ClickLabel(QStringLiteral("Normal"), this);
-    m_label5->setObjectName(QStringLiteral("Label5"));
-    m_label5->setGeometry(twipsRect(1170, 1200, 540, 195));
-    m_label5->setFont(terminalFont(9.75));
-    m_label5->setToolTip(QStringLiteral("Click : 再生ＭＯＤＥの変更"));
-    for (ClickLabel *l : { m_label15, m_label5 }) {
-        QPalette pal = l->palette();
+void MainWindow::buildModeLabels()
+{
+    const struct {
+        ClickLabel *MainWindow::*member;
+        const char *name;
+        const char *text;
+        QRect twips;
+        const char *toolTip;
+        void (MainWindow::*clicked)();
+    } labels[] = {
+        { &MainWindow::m_label15, "Label15", "Repeat-on", { 120, 1200, 810, 195 }, "Click : リピート再生ＯＮ・ＯＦＦ",
+            &MainWindow::Label15_Click },
+        { &MainWindow::m_label5, "Label5", "Normal", { 1170, 1200, 540, 195 }, "Click : 再生ＭＯＤＥの変更",
+            &MainWindow::label5Click },
+    };
+    for (const auto &l : labels) {
+        auto *label = new ClickLabel(QString::fromUtf8(l.text), this);
+        label->setObjectName(QString::fromUtf8(l.name));
+        label->setGeometry(pxRect(l.twips));
+        label->setFont(terminalFont(9.75));
+        label->setToolTip(QString::fromUtf8(l.toolTip));
+        QPalette pal = label->palette();
         pal.setColor(QPalette::WindowText, kOrange);
         pal.setColor(QPalette::Disabled, QPalette::WindowText, QColor(128, 128, 128));
-        l->setPalette(pal);
-        l->setAttribute(Qt::WA_NoMousePropagation);
+        label->setPalette(pal);
+        label->setAttribute(Qt::WA_NoMousePropagation);
+        connect(label, &ClickLabel::clicked, this, l.clicked);
+        this->*l.member = label;
     }
-    connect(m_label15, &ClickLabel::clicked, this, &MainWindow::Label15_Click);
-    connect(m_label5, &ClickLabel::clicked, this, &MainWindow::label5Click);
+}
 
-    m_seekbar = new QScrollBar(Qt::Horizontal, this);
-    m_seekbar->setObjectName(QStringLiteral("seekbar"));
-    m_seekbar->setGeometry(twipsRect(1890, 1230, 1890, 150));
-    m_seekbar->setRange(0, 0);
-
+void MainWindow::buildTabs()
+{
     m_tab = new TabControl(this);
     m_tab->setObjectName(QStringLiteral("SSTab1"));
     m_tab->setGeometry(twipsRect(60, 1500, 5625, 2895));
@@ -273,7 +318,7 @@ void MainWindow::buildControls()
     const int kasiTop[5] = { 60, 536, 1012, 1488, 1965 };
     for (int i = 0; i < 5; ++i) {
         const QByteArray name = "lbl_kasi(" + QByteArray::number(i) + ")";
-        m_kasi[i] = makeLabel(name.constData(), QString(), twipsRect(30, kasiTop[i], 5355, 345), Qt::white,
+        m_kasi[i] = makeLabel(name.constData(), QString(), QRect(30, kasiTop[i], 5355, 345), Qt::white,
             i == 2 ? gothicFont(12, true, true) : font(), m_lyricsBox);
         m_kasi[i]->installEventFilter(this);
     }
@@ -293,7 +338,10 @@ void MainWindow::buildControls()
     command2->setGeometry(twipsRect(2040, 60, 1545, 285));
     m_command2 = command2;
     connect(command2, &QPushButton::clicked, this, [this] { folderSearch()->openModal(); });
+}
 
+void MainWindow::buildVolumeSlider()
+{
     // The slider lies over the right end of the toolbar.
     m_slider = new QSlider(Qt::Horizontal, this);
     m_slider->setObjectName(QStringLiteral("Slider1"));
@@ -307,11 +355,6 @@ void MainWindow::buildControls()
             this, [this] { slider1Change(m_slider->value()); }, Qt::QueuedConnection);
     });
     connect(m_slider, &QSlider::sliderMoved, this, &MainWindow::slider1Change);
-
-    const QList<QWidget *> popupSources { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle,
-        m_wavebox };
-    for (QWidget *w : popupSources)
-        w->installEventFilter(this);
 }
 
 void MainWindow::buildPopupMenu()
@@ -354,10 +397,10 @@ void MainWindow::buildPopupMenu()
     QAction *homePage = add(m_pop, "HomePage", QStringLiteral("HomePage"));
     connect(homePage, &QAction::triggered, this, [this] { HomePage_Click(*m_ctx.prompter); });
     QAction *about = add(m_pop, "about", QStringLiteral("about"));
-    connect(about, &QAction::triggered, this, &MainWindow::aboutClick);
+    connect(about, &QAction::triggered, this, &MainWindow::about_Click);
 }
 
-void MainWindow::aboutClick()
+void MainWindow::about_Click()
 {
     // Built anew for each opening and gone when it closes: its load steps run every time.
     AboutWindow frmAbout(m_ctx.api.getVersion, applicationIcon(64), this);
@@ -498,7 +541,7 @@ void MainWindow::label5Click()
 {
     m_label5->setText(
         m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random") : QStringLiteral("Normal"));
-    playback().CurrentTrackNo = 1;
+    m_state.CurrentTrackNo = 1;
 }
 
 bool MainWindow::BusyGuard()
@@ -590,7 +633,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         }
         case QEvent::Drop: {
             auto *de = static_cast<QDropEvent *>(event);
-            m_commands->DropFiles(PlaylistCommands::DroppedPaths(de->mimeData()));
+            m_commands->DropFiles(PlaylistCommands::droppedPaths(de->mimeData()));
             de->acceptProposedAction();
             return true;
         }
@@ -624,59 +667,80 @@ void MainWindow::mousePressEvent(QMouseEvent *event)
 
 bool MainWindow::formLoad()
 {
-    PlaybackState &pb = playback();
-    // 1. Single instance.
-    if (m_ctx.instance && !m_ctx.instance->tryAcquire()) {
-        m_ctx.prompter->message(QStringLiteral("このアプリケーションは重複起動することができません。"),
-            Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
-        m_unloaded = true; // the decoder library was never touched
-        close();
+    if (!claimSingleInstance())
         return false;
-    }
-    // 2. Decoder.
-    m_ctx.api.init();
-    m_ctx.api.callback(DecoderCallback);
-    pb.CallbackActive = true;
-    m_ctx.api.setLyrics3Use(0);
-    // 3. Play mode and track number.
-    pb.CurrentTrackNo = 1;
-    m_label5->setText(QStringLiteral("Normal"));
-    // 4. Playlist columns, toolbar.
+    m_playback->start();
+    resetPlayMode();
     SetupColumns();
     SetupToolbar();
-    // 5. Settings and equalizer.
+    loadSettingsAndEqualizer();
+    applyStartSize();
+    loadDefaultPlaylist();
+    presetStartupFolder();
+    applySearchPattern();
+    m_state.VideoSizeMode = 1;
+    m_playback->setDecoderOptions();
+    showStartVolume();
+    return true;
+}
+
+bool MainWindow::claimSingleInstance()
+{
+    if (!m_ctx.instance || m_ctx.instance->tryAcquire())
+        return true;
+    m_ctx.prompter->message(QStringLiteral("このアプリケーションは重複起動することができません。"),
+        Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+    m_unloaded = true; // the decoder library was never touched
+    close();
+    return false;
+}
+
+void MainWindow::resetPlayMode()
+{
+    m_state.CurrentTrackNo = 1;
+    m_label5->setText(QStringLiteral("Normal"));
+}
+
+void MainWindow::loadSettingsAndEqualizer()
+{
     LoadSettings(m_settings, m_ctx.iniPath);
     m_settingsLoaded = true;
     ApplyEqPreset(m_settings, m_ctx.api);
-    // 6. Start height.
+}
+
+void MainWindow::applyStartSize()
+{
     setWindowSizeTwips(kStartWidth, m_settings.Op_03 == 1 ? kCompactHeight : kFullHeight);
-    // 7. Default playlist.
-    if (m_settings.Op_04 == 1 && !m_settings.Op_14.isEmpty()) {
-        const QFileInfo fi(m_settings.Op_14);
-        if (fi.exists() && fi.isFile()) {
-            m_commands->LoadM3u(TrimNull(m_settings.Op_14));
-        } else {
-            m_ctx.prompter->message(QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."));
-        }
-    }
-    // 8. Start-up folder for the folder search.
+}
+
+void MainWindow::loadDefaultPlaylist()
+{
+    if (m_settings.Op_04 != 1 || m_settings.Op_14.isEmpty())
+        return;
+    const QFileInfo fi(m_settings.Op_14);
+    if (fi.exists() && fi.isFile())
+        m_commands->LoadM3u(TrimNull(m_settings.Op_14));
+    else
+        m_ctx.prompter->message(QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."));
+}
+
+void MainWindow::presetStartupFolder()
+{
     if (m_settings.Op_07 == 1 && !m_settings.Op_17.isEmpty()
         && !folderSearch()->presetFolder(TrimNull(m_settings.Op_17)))
         m_ctx.prompter->message(QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."));
-    // 9. Search pattern.
+}
+
+void MainWindow::applySearchPattern()
+{
     m_searchPattern = BuildSearchPattern(m_settings);
     folderSearch()->setPattern(m_searchPattern);
-    // 10. Video size mode.
-    pb.VideoSizeMode = 1;
-    // 11. Decoder options.
-    const Vbmp3Option vbmp3Option { { 128, 10, 10, 0 } };
-    if (m_ctx.api.setVbmp3Option(&vbmp3Option) == 0)
-        m_ctx.prompter->message(QStringLiteral("error"));
-    const DecodeOption decodeOption { { 0, 0, 48000 } };
-    if (m_ctx.api.setDecodeOption(&decodeOption) == 0)
-        m_ctx.prompter->message(QStringLiteral("error"));
-    // 12. Volume: the slider follows the right channel.  The library starts at full
-    // volume; the one the user left last time stands in for the system's wave-out volume.
+}
+
+void MainWindow::showStartVolume()
+{
+    // The library starts at full volume; the one the user left last time stands in for
+    // the system's wave-out volume.
     if (m_ctx.volume) {
         if (const std::optional<uint32_t> kept = m_ctx.volume->stored())
             m_playback->setVolume(*kept);
@@ -685,7 +749,6 @@ bool MainWindow::formLoad()
     const int right = static_cast<int>(m_volumeWord >> 16);
     m_slider->setValue(right);
     showVolume(right);
-    return true;
 }
 
 void MainWindow::formUnload()
@@ -693,15 +756,17 @@ void MainWindow::formUnload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    m_playback->stopTimers();
+    closeOtherWindows();
+    m_adder->stop(); // no worker reads tags through the library once it is freed
     m_playback->shutdown();
+}
+
+void MainWindow::closeOtherWindows()
+{
     m_videoWindow->closeVideo();
     if (m_folderSearch)
         m_folderSearch->close();
-    m_adder->stop(); // no worker reads tags through the library once it is freed
-    playback().CallbackActive = false;
-    m_ctx.api.stopCallback();
-    m_ctx.api.stop();
-    m_ctx.api.free();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

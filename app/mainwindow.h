@@ -1,12 +1,13 @@
 // The main window `kestrine`: the controls laid out in twips, the toolbar, the pop-up
-// menu and the resize rules.  It owns the playlist, sequencing and the playback
-// controller, shows the controller's read-outs (as its PlaybackView) and forwards the
-// widgets' events to them.  Its load runs the start-up sequence and its unload the
-// shutdown sequence.  GUI thread only.
+// menu and the resize rules.  It owns the playlist, the playback variables, sequencing
+// and the playback controller, shows the controller's read-outs (as its PlaybackView)
+// and forwards the widgets' events to them.  Its load runs the start-up sequence and its
+// unload the shutdown sequence.  GUI thread only.
 #pragma once
 
 #include "decoderapi.h"
 #include "playbackcontroller.h"
+#include "playbackstate.h"
 #include "playbackview.h"
 #include "prompter.h"
 #include "settings.h"
@@ -76,7 +77,7 @@ public:
     void label5Click();
     void repeatSetClick();
     // Pop-up menu "about": the about window, modal.
-    void aboutClick();
+    void about_Click();
     // true (after the busy message) while the decoder plays.
     bool BusyGuard();
     // Volume slider moved by the user to value.
@@ -86,6 +87,8 @@ public:
 
     // Playback, which the video window and other watchers attach to.
     PlaybackController *controller() const { return m_playback.get(); }
+    // The playback variables of the program.
+    PlaybackState &playbackState() { return m_state; }
     PlaylistModel *playlist() const { return m_playlist; }
     TrackAdder *adder() const { return m_adder; }
     PlaylistCommands *commands() const { return m_commands.get(); }
@@ -112,14 +115,41 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
+    // The controls, part by part, in the order they stack.
     void buildControls();
+    void buildToolbar();
+    void buildReadOuts();
+    void buildModeLabels();
+    void buildTabs();
+    void buildVolumeSlider();
     void buildPopupMenu();
-    QLabel *makeLabel(
-        const char *name, const QString &text, QRect twips, QColor color, const QFont &font, QWidget *parent);
     void showPopup(const QPoint &globalPos);
-    void loadSettingsForToolbar();
     void bindPlaylist();
+
+    // The steps of the start-up, each in its place in formLoad().
+    // false, after the duplicate-start message, when another instance runs.
+    bool claimSingleInstance();
+    // Play mode "Normal" from the first row.
+    void resetPlayMode();
     void SetupColumns();
+    // The settings file (also read early by SetupToolbar for the icon size), then the
+    // equalizer preset it names.
+    void loadSettingsAndEqualizer();
+    void loadSettingsForToolbar();
+    // Compact (Op_03) or full height, start width.
+    void applyStartSize();
+    // The default playlist (Op_04, Op_14), or a message when its file is missing.
+    void loadDefaultPlaylist();
+    // The folder search window preset on the start-up folder (Op_07, Op_17), or a message
+    // when it cannot be set.
+    void presetStartupFolder();
+    // The folder search pattern from the file-type flags.
+    void applySearchPattern();
+    // The slider from the volume kept from the last run (else the library's), right channel.
+    void showStartVolume();
+    // The shutdown's second step: the video and folder search windows, when open.
+    void closeOtherWindows();
+
     // VolumeHex and the "Vol - N" read-out for a slider value.
     void showVolume(int value);
     // PlaybackView: the panel's read-outs, seek bar, tabs, lyrics lines and spectrum box.
@@ -137,6 +167,7 @@ private:
     void openOptions();
 
     Context m_ctx;
+    PlaybackState m_state;
     Settings m_settings;
     bool m_settingsLoaded = false;
     bool m_unloaded = false;

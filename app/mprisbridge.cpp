@@ -4,7 +4,6 @@
 #include "filename.h"
 #include "mainwindow.h"
 #include "mprisservice.h"
-#include "playbackstate.h"
 #include "playlistmodel.h"
 #include "waveoutvolume.h"
 
@@ -15,9 +14,11 @@
 namespace kes
 {
 
-MprisBridge::MprisBridge(MainWindow &window, const DecoderApi &api, ExternalFiles &external, QObject *parent)
+MprisBridge::MprisBridge(
+    MainWindow &window, const PlaybackState &state, const DecoderApi &api, ExternalFiles &external, QObject *parent)
     : QObject(parent)
     , m_window(window)
+    , m_state(state)
     , m_api(api)
     , m_external(external)
 {
@@ -112,13 +113,12 @@ MediaControl::Status MprisBridge::status() const
 
 MediaControl::Track MprisBridge::track() const
 {
-    const PlaybackState &pb = playback();
     const PlaylistModel &list = *m_window.playlist();
     Track t;
-    if (pb.CurrentFile.isEmpty() || list.fullPath(pb.CurrentTrackNo) != pb.CurrentFile)
+    if (m_state.CurrentFile.isEmpty() || list.fullPath(m_state.CurrentTrackNo) != m_state.CurrentFile)
         return t; // nothing chosen yet, or the row is gone
-    t.row = pb.CurrentTrackNo;
-    t.path = pb.CurrentFile;
+    t.row = m_state.CurrentTrackNo;
+    t.path = m_state.CurrentFile;
     t.title = list.title(t.row).isEmpty() ? FileNameOf(t.path) : list.title(t.row);
     t.artist = list.artist(t.row);
     t.album = list.album(t.row);

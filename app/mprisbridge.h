@@ -1,12 +1,13 @@
 // The desktop's media controls (MPRIS) bound to the main window: each command is the
 // toolbar button that does the same ("再生", "一時", "停止", "次曲", "前曲", "終了"), the
 // volume goes through the volume slider's procedure, and what plays is read from the
-// playlist row of the current track.  GUI thread only; the window, the external-files
-// handler and the service outlive the bridge's use.
+// playlist row of the current track.  GUI thread only; the window, its playback
+// variables, the external-files handler and the service outlive the bridge's use.
 #pragma once
 
 #include "decoderapi.h"
 #include "mediacontrol.h"
+#include "playbackstate.h"
 
 #include <QObject>
 
@@ -21,7 +22,9 @@ class MprisBridge : public QObject, public MediaControl
 {
     Q_OBJECT
 public:
-    MprisBridge(MainWindow &window, const DecoderApi &api, ExternalFiles &external, QObject *parent = nullptr);
+    // state: the window's playback variables, read for the current track.
+    MprisBridge(MainWindow &window, const PlaybackState &state, const DecoderApi &api, ExternalFiles &external,
+        QObject *parent = nullptr);
 
     // Keeps service told of changes made elsewhere (the window's own buttons, the end of
     // a track or of the playlist, the slider): the controller's signals and the slider.
@@ -47,6 +50,7 @@ private:
     void press(const char *key);
 
     MainWindow &m_window;
+    const PlaybackState &m_state;
     DecoderApi m_api;
     ExternalFiles &m_external;
 };

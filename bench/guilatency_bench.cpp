@@ -13,7 +13,6 @@
 #include "appsetup.h"
 #include "benchwindow.h"
 #include "mainwindow.h"
-#include "playbackstate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
@@ -262,8 +261,8 @@ int main(int argc, char **argv)
         { "idle", [] {}, [] { return true; }, 1000 },
         { "start the hour (not cached)",
             [&] {
-                playback().CurrentFile = hour;
-                playback().CurrentTrackNo = 1;
+                w.playbackState().CurrentFile = hour;
+                w.playbackState().CurrentTrackNo = 1;
                 pc->PlayTrack();
                 shownAtStart = pc->nowPlaying().totalSeconds;
             },

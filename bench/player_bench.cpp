@@ -9,7 +9,6 @@
 #include "benchwindow.h"
 #include "decoderapi.h"
 #include "mainwindow.h"
-#include "playbackstate.h"
 #include "scriptedprompter.h"
 
 #include <QApplication>
@@ -105,8 +104,8 @@ int runPlayer(const QString &file, int seconds, bool play)
     double start = 0;
     QTimer::singleShot(500, &w, [&] {
         if (play) {
-            playback().CurrentFile = file;
-            playback().CurrentTrackNo = 1;
+            w.playbackState().CurrentFile = file;
+            w.playbackState().CurrentTrackNo = 1;
             w.controller()->PlayTrack();
         }
         start = cpuSeconds();

@@ -91,7 +91,7 @@ AboutWindow::AboutWindow(std::function<int32_t()> getVersion, const QPixmap &ico
     cmdOK->setDefault(true);
     connect(cmdOK, &QPushButton::clicked, this, &AboutWindow::cmdOK_Click);
 
-    Form_Load();
+    formLoad();
 }
 
 QString AboutWindow::versionText(const QVersionNumber &version)
@@ -116,7 +116,7 @@ QVersionNumber AboutWindow::programVersion()
     return QVersionNumber::fromString(QStringLiteral(KESTRINE_VERSION));
 }
 
-void AboutWindow::Form_Load()
+void AboutWindow::formLoad()
 {
     const QString title = QApplication::applicationName();
     setWindowTitle(title + QStringLiteral("のﾊﾞｰｼﾞｮﾝ情報"));

@@ -39,7 +39,7 @@ public:
     // The program's own version (the build's project version).
     static QVersionNumber programVersion();
 
-    void Form_Load();
+    void formLoad();
     void cmdOK_Click();
 
 private:

@@ -30,7 +30,7 @@ QString FileNameOf(const QString &path)
     return path.mid(start);
 }
 
-QString AbsolutePathIn(const QString &baseDir, const QString &path)
+QString absolutePathIn(const QString &baseDir, const QString &path)
 {
     return QDir::cleanPath(path.startsWith(u'/') ? path : baseDir + u'/' + path);
 }

@@ -16,6 +16,6 @@ QString FileNameOf(const QString &path);
 // path made absolute against baseDir (an absolute folder) and cleaned ("." and ".." gone).
 // A name that starts with ':' is an ordinary relative name here; QDir and QFileInfo would
 // take ":/..." for a path into Qt's resources and leave it as it is.
-QString AbsolutePathIn(const QString &baseDir, const QString &path);
+QString absolutePathIn(const QString &baseDir, const QString &path);
 
 } // namespace kes

@@ -1,6 +1,6 @@
 #include "playbackcontroller.h"
 
-#include "playbackstate.h"
+#include "decodercallback.h"
 #include "prompter.h"
 #include "sequencer.h"
 #include "trackreader.h"
@@ -25,11 +25,12 @@ constexpr int kMaxLyricsSleepMs = 1000;
 } // namespace
 
 PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter, PlaybackView &view,
-    Sequencer &sequencer, const Settings &settings, QObject *parent)
+    PlaybackState &state, Sequencer &sequencer, const Settings &settings, QObject *parent)
     : QObject(parent)
     , m_api(api)
     , m_prompter(prompter)
     , m_view(view)
+    , m_state(state)
     , m_sequencer(sequencer)
     , m_settings(settings)
     , m_timebar(this)
@@ -42,6 +43,43 @@ PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter
     m_lyricsTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_timebar, &QTimer::timeout, this, &PlaybackController::timebarTick);
     connect(&m_lyricsTimer, &QTimer::timeout, this, &PlaybackController::stepLyrics);
+}
+
+void PlaybackController::start()
+{
+    m_api.init();
+    m_api.callback(DecoderCallback);
+    callbackFlags().CallbackActive = true;
+    m_api.setLyrics3Use(0);
+}
+
+void PlaybackController::setDecoderOptions()
+{
+    const Vbmp3Option vbmp3Option { { 128, 10, 10, 0 } };
+    if (m_api.setVbmp3Option(&vbmp3Option) == 0)
+        m_prompter.message(QStringLiteral("error"));
+    const DecodeOption decodeOption { { 0, 0, 48000 } };
+    if (m_api.setDecodeOption(&decodeOption) == 0)
+        m_prompter.message(QStringLiteral("error"));
+}
+
+void PlaybackController::stopTimers()
+{
+    m_shutDown = true;
+    m_timebar.stop();
+    setLyricsOn(false);
+}
+
+void PlaybackController::shutdown()
+{
+    stopTimers();
+    if (m_sessionEnded)
+        return;
+    m_sessionEnded = true;
+    callbackFlags().CallbackActive = false;
+    m_api.stopCallback();
+    m_api.stop();
+    m_api.free();
 }
 
 QString PlaybackController::timeText(int seconds)
@@ -73,7 +111,6 @@ void PlaybackController::showReadOut(PlaybackView::ReadOut which, const QString 
 void PlaybackController::PlayTrack()
 {
     using R = PlaybackView::ReadOut;
-    PlaybackState &pb = playback();
     // Whatever happens below, lines that are followed show the new track's (or none).
     struct LyricsAfter {
         PlaybackController *c;
@@ -91,20 +128,20 @@ void PlaybackController::PlayTrack()
         m_api.close();
         m_api.setLyricsFile("");
         // 2. Video and other media go to the video window.
-        if (!isVideoName(pb.CurrentFile))
+        if (!isVideoName(m_state.CurrentFile))
             break;
-        pb.VideoFile = pb.CurrentFile;
-        pb.VideoHandBack = false;
+        m_state.VideoFile = m_state.CurrentFile;
+        m_state.VideoHandBack = false;
         m_view.minimizeForVideo();
         if (m_video)
             m_video->showVideo();
-        if (!pb.VideoHandBack)
+        if (!m_state.VideoHandBack)
             return;
-        pb.CurrentFile = pb.VideoFile;
+        m_state.CurrentFile = m_state.VideoFile;
     }
     // 3. Open.
     OpenInfo info {};
-    const QByteArray path = pb.CurrentFile.toUtf8();
+    const QByteArray path = m_state.CurrentFile.toUtf8();
     if (m_api.open(path.constData(), &info) == 0) {
         if (m_prompter.message(QStringLiteral("Open Error!!  Next File"), Prompter::Buttons::OkCancel)
             == Prompter::Answer::Cancel)
@@ -112,8 +149,8 @@ void PlaybackController::PlayTrack()
         return;
     }
     // 4, 5. Names and track number.
-    ShowNowPlaying(pb.CurrentFile);
-    showReadOut(R::Number, QStringLiteral("No.%1").arg(pb.CurrentTrackNo));
+    ShowNowPlaying(m_state.CurrentFile);
+    showReadOut(R::Number, QStringLiteral("No.%1").arg(m_state.CurrentTrackNo));
     // 6. Lyrics: the file's own Lyrics3 data, or a text file beside it.
     int tab = 1;
     if (m_settings.Op_Kasi == 1) {
@@ -123,8 +160,8 @@ void PlaybackController::PlayTrack()
                 setLyricsOn(true);
             }
         } else {
-            m_lyricsFile
-                = pb.CurrentFile.left(std::max<qsizetype>(0, pb.CurrentFile.size() - 4)) + QStringLiteral(".txt");
+            m_lyricsFile = m_state.CurrentFile.left(std::max<qsizetype>(0, m_state.CurrentFile.size() - 4))
+                + QStringLiteral(".txt");
             const QFileInfo fi(m_lyricsFile);
             if (fi.exists() && fi.isFile()) {
                 tab = 0;
@@ -136,14 +173,14 @@ void PlaybackController::PlayTrack()
     m_view.selectTab(tab);
     // 7-9. Total time, bit rate and frequency; a long track's may be estimates at first,
     // made exact by the tick once the library has counted its frames.
-    m_now = { pb.CurrentFile, pb.CurrentTrackNo, 0, 0, info.frequency };
+    m_now = { m_state.CurrentFile, m_state.CurrentTrackNo, 0, 0, info.frequency };
     showTotals(info);
     OpenInfo now {};
     m_totalsPending = m_api.getOpenInfo && m_api.getOpenInfo(&now) == 1;
     showReadOut(R::Frequency, frequencyText(info.frequency));
     // 10. Play.  A failure told of an earlier play is not this one's (the library reports
     // nothing of an older play once vbmp3_play has returned).
-    pb.OutputFailed = false;
+    callbackFlags().OutputFailed = false;
     if (m_api.play() == 0) {
         m_prompter.message(QStringLiteral("Play start Error!! Next File"));
         m_api.init();
@@ -204,7 +241,7 @@ void PlaybackController::NextTrack()
 {
     m_api.stop();
     if (const std::optional<QString> next = m_sequencer.nextRow()) {
-        playback().CurrentFile = *next;
+        m_state.CurrentFile = *next;
         if (!next->isEmpty())
             PlayTrack();
     }
@@ -216,7 +253,7 @@ void PlaybackController::PrevTrack()
     m_api.stop();
     const QString previous = m_sequencer.previousRow();
     if (!previous.isEmpty())
-        playback().CurrentFile = previous;
+        m_state.CurrentFile = previous;
     emitState();
 }
 
@@ -224,8 +261,8 @@ void PlaybackController::playPressed()
 {
     if (!m_sequencer.CanChoose())
         return;
-    playback().CurrentFile = m_sequencer.ChooseTrack();
-    if (!playback().CurrentFile.isEmpty())
+    m_state.CurrentFile = m_sequencer.ChooseTrack();
+    if (!m_state.CurrentFile.isEmpty())
         PlayTrack();
 }
 
@@ -239,8 +276,8 @@ void PlaybackController::previousPressed()
 
 void PlaybackController::playRow(int trackNo, const QString &path)
 {
-    playback().CurrentTrackNo = trackNo;
-    playback().CurrentFile = path;
+    m_state.CurrentTrackNo = trackNo;
+    m_state.CurrentFile = path;
     PlayTrack();
 }
 
@@ -248,14 +285,14 @@ void PlaybackController::timebarTick()
 {
     // The output failed (a full disk under the file output): the library has stopped;
     // this play is over without an end of track, and nothing moves on to the next row.
-    if (playback().OutputFailed.exchange(false)) {
+    if (callbackFlags().OutputFailed.exchange(false)) {
         StopTrack();
         m_prompter.message(QStringLiteral("音声の出力に失敗したため、再生を停止しました。"), Prompter::Buttons::Ok,
             Prompter::Icon::Exclamation);
         return;
     }
     // 1. End of track: both timers off before the next track is chosen.
-    if (playback().TrackEnded.exchange(false)) {
+    if (callbackFlags().TrackEnded.exchange(false)) {
         m_timebar.stop();
         setLyricsOn(false);
         NextTrack();
@@ -366,21 +403,13 @@ void PlaybackController::videoClosed()
     m_view.restoreFromVideo();
     // The video window hands back the first row that is no video (or nothing when the
     // playlist ended there); it starts here, so that a mixed playlist plays through.
-    PlaybackState &pb = playback();
-    if (!pb.VideoHandBack)
+    if (!m_state.VideoHandBack)
         return;
-    pb.VideoHandBack = false;
-    if (pb.VideoFile.isEmpty())
+    m_state.VideoHandBack = false;
+    if (m_state.VideoFile.isEmpty())
         return;
-    pb.CurrentFile = pb.VideoFile;
+    m_state.CurrentFile = m_state.VideoFile;
     PlayTrack();
-}
-
-void PlaybackController::shutdown()
-{
-    m_shutDown = true;
-    m_timebar.stop();
-    setLyricsOn(false);
 }
 
 uint32_t PlaybackController::volume() const

@@ -1,14 +1,16 @@
 // Playback of one track after another: the procedures `PlayTrack`, `StopTrack`,
 // `PauseResume`, `NextTrack` and `PrevTrack`, the position timer `Timebar`, the
-// now-playing read-outs and the lyrics lines.  Drives the decoder library through
-// DecoderApi and shows what plays through a PlaybackView; the main window forwards its
-// toolbar, list and seek bar events here, and the video window and other watchers attach
-// to this object (signals, nowPlaying(), volume).  GUI thread only: every decoder call
-// returns at once, and the library's threads reach it only through the atomic
-// playback().TrackEnded, polled by the next `Timebar` tick.
+// now-playing read-outs and the lyrics lines.  Owns the decoder library's session (from
+// start() to shutdown()) and drives the library through DecoderApi; shows what plays
+// through a PlaybackView.  The main window forwards its toolbar, list and seek bar
+// events here, and the video window and other watchers attach to this object (signals,
+// nowPlaying(), volume).  GUI thread only: every decoder call returns at once, and the
+// library's threads reach it only through the atomic flags of callbackFlags(), polled by
+// the next `Timebar` tick.
 #pragma once
 
 #include "decoderapi.h"
+#include "playbackstate.h"
 #include "playbackview.h"
 #include "settings.h"
 
@@ -40,22 +42,38 @@ public:
         int frequency = 0; // Hz
     };
 
-    // settings is the live record (read at each track start and tick); all references
-    // must outlive the controller.
-    PlaybackController(const DecoderApi &api, Prompter &prompter, PlaybackView &view, Sequencer &sequencer,
-        const Settings &settings, QObject *parent = nullptr);
+    // state is the program's playback variables, which sequencer moves too; settings is
+    // the live record (read at each track start and tick).  All references must outlive
+    // the controller.
+    PlaybackController(const DecoderApi &api, Prompter &prompter, PlaybackView &view, PlaybackState &state,
+        Sequencer &sequencer, const Settings &settings, QObject *parent = nullptr);
+
+    // The decoder session.  start() opens it: vbmp3_init, DecoderCallback registered and
+    // let report, Lyrics3 data off.  setDecoderOptions() hands the library its option
+    // records (a later step of the start-up), saying "error" for each one it refuses.
+    // The results of the other calls are ignored.
+    void start();
+    void setDecoderOptions();
+    // The first step of the shutdown: both timers off, and from now on a closing video
+    // window starts nothing.
+    void stopTimers();
+    // The last step of the shutdown, once the other windows are closed: the callback's
+    // reports off, then vbmp3_stopCallback, vbmp3_stop and vbmp3_free.  Stops the timers
+    // first when nobody did; runs once.
+    void shutdown();
 
     void setVideoPresenter(VideoPresenter *video) { m_video = video; }
 
-    // Plays playback().CurrentFile: video names go to the video window, everything else
-    // to the decoder; failures are reported through the prompter.
+    // Plays CurrentFile: video names go to the video window, everything else to the
+    // decoder; failures are reported through the prompter, and a failed play (or open,
+    // answered with Cancel) re-initialises the library.
     void PlayTrack();
     void StopTrack();
     // Pauses when playing, resumes when paused, plays the open file again when stopped.
     void PauseResume();
     // Stops and plays what sequencing chooses next (nothing when it ends there).
     void NextTrack();
-    // Stops and moves playback().CurrentFile to the previous checked row; plays nothing.
+    // Stops and moves CurrentFile to the previous checked row; plays nothing.
     void PrevTrack();
     // The toolbar's "再生" and "前曲": choose a row (when one can be chosen) and play it.
     void playPressed();
@@ -72,10 +90,9 @@ public:
     // Shows the lines the decoder gives for the position heard now.
     void ShowLyrics();
     // The video window calls this when it has closed: restores the main window and plays
-    // a track handed back through VideoFile/VideoHandBack.  Does nothing after shutdown().
+    // a track handed back through VideoFile/VideoHandBack.  Does nothing once the
+    // shutdown has begun.
     void videoClosed();
-    // Both timers off for good (shutdown).
-    void shutdown();
 
     // Output volume word: low 16 bits left, high 16 bits right.
     uint32_t volume() const;
@@ -116,6 +133,7 @@ private:
     DecoderApi m_api;
     Prompter &m_prompter;
     PlaybackView &m_view;
+    PlaybackState &m_state;
     Sequencer &m_sequencer;
     const Settings &m_settings;
     VideoPresenter *m_video = nullptr;
@@ -123,7 +141,8 @@ private:
     QTimer m_timebar; // `Timebar`, 100 ms
     QTimer m_lyricsTimer; // `lyrics_timer`, single shot at the next line's time
     bool m_lyricsOn = false;
-    bool m_shutDown = false;
+    bool m_shutDown = false; // the shutdown has begun
+    bool m_sessionEnded = false;
     int m_spectrumTick = 0;
     // The library is still counting the open track's frames: its totals are estimates.
     bool m_totalsPending = false;

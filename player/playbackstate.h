@@ -1,37 +1,34 @@
-// The process-wide playback variables shared by the main window, sequencing and the
-// video window, and the decoder callback.
+// The playback variables: the current track and the hand-over between the audio player
+// and the video window.  The main window owns the one record of the program and hands it
+// by reference to the controller, sequencing, the video window and the media controls;
+// tests make their own.  GUI thread only.  The flags the decoder callback sets are not
+// here (decodercallback.h): the callback has no context to reach a record through.
 #pragma once
 
 #include <QString>
-
-#include <atomic>
-#include <cstdint>
 
 namespace kes
 {
 
 struct PlaybackState {
+    // The current track.  CurrentFile is set by the controller before each play.
+    // CurrentTrackNo is moved by sequencing (the Sequencer holds a reference to it, and
+    // the video window moves it through the same Sequencer), set by the controller for a
+    // double-clicked row and reset by the main window at start-up and on a play-mode
+    // change.
     QString CurrentFile; // full path of the track being played or about to be played
     int CurrentTrackNo = 1; // 1-based playlist row of the current track
-    // Set by DecoderCallback on the decoder library's thread; read and cleared by the
-    // position timer on the GUI thread.
-    std::atomic<bool> TrackEnded { false };
-    // Set by DecoderCallback when the output could not take the sound (playback stopped
-    // there, no end of track follows); read and cleared by the position timer.
-    std::atomic<bool> OutputFailed { false };
-    // While true, DecoderCallback may set TrackEnded.  Cleared before the callback is
-    // unregistered at shutdown.
-    std::atomic<bool> CallbackActive { false };
-    QString VideoFile; // hand-over between PlayTrack and the video window
+
+    // The hand-over.  The controller puts a video's path into VideoFile and clears
+    // VideoHandBack before it shows the video window, which clears it again as it loads;
+    // the window hands a track back by setting VideoFile (empty: nothing left to play) and
+    // VideoHandBack; the controller clears VideoHandBack when it takes the track.
+    QString VideoFile;
     bool VideoHandBack = false;
-    int VideoSizeMode = 1; // video window display size, 0..3
+
+    // The video window's display size mode, 0..3: set by the main window at start-up,
+    // then by the video window whenever the user picks a size.
+    int VideoSizeMode = 1;
 };
-
-// The one instance of the process.
-PlaybackState &playback();
-
-// Registered with vbmp3_callback.  Runs on the decoder library's thread: only sets
-// TrackEnded on message 4 and OutputFailed on message 5 while CallbackActive is true.
-void DecoderCallback(int32_t message, int32_t param);
 
 } // namespace kes

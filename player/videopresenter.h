@@ -12,7 +12,7 @@ class VideoPresenter
 {
 public:
     virtual ~VideoPresenter() = default;
-    // Shows the video window (not modal) playing playback().VideoFile.
+    // Shows the video window (not modal) playing VideoFile.
     virtual void showVideo() = 0;
     // Closes the video window when it is open, without handing anything back (shutdown).
     virtual void closeVideo() { }

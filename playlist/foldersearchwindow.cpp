@@ -153,10 +153,10 @@ void FolderSearchWindow::buildControls()
         const char *caption;
         void (FolderSearchWindow::*handler)();
     } items[] = {
-        { "f1_format", "カレントフォルダのみの検索(初期化有り)", &FolderSearchWindow::f1_format_Click },
-        { "f1_unformat", "カレントフォルダのみの検索(初期化無し)", &FolderSearchWindow::f1_unformat_Click },
-        { "fa_format", "カレント以下の全フォルダを検索(初期化有り)", &FolderSearchWindow::fa_format_Click },
-        { "fa_unformat", "カレント以下の全フォルダを検索(初期化無し)", &FolderSearchWindow::fa_unformat_Click },
+        { "f1_format", "カレントフォルダのみの検索(初期化有り)", &FolderSearchWindow::f1FormatClick },
+        { "f1_unformat", "カレントフォルダのみの検索(初期化無し)", &FolderSearchWindow::f1UnformatClick },
+        { "fa_format", "カレント以下の全フォルダを検索(初期化有り)", &FolderSearchWindow::faFormatClick },
+        { "fa_unformat", "カレント以下の全フォルダを検索(初期化無し)", &FolderSearchWindow::faUnformatClick },
     };
     for (const auto &item : items) {
         QAction *a = fs->addAction(QString::fromUtf8(item.caption));
@@ -178,7 +178,7 @@ void FolderSearchWindow::buildControls()
     m_drive1->setObjectName(QStringLiteral("Drive1"));
     m_drive1->setGeometry(twipsRect(30, 0, 3045, 300));
     setColours(m_drive1, QColor(0, 0, 128), Qt::white);
-    connect(m_drive1, &QComboBox::activated, this, &FolderSearchWindow::Drive1_Change);
+    connect(m_drive1, &QComboBox::activated, this, &FolderSearchWindow::drive1Change);
 
     m_dirModel = new QStringListModel(this);
     m_dir1 = new QListView(client);
@@ -188,7 +188,7 @@ void FolderSearchWindow::buildControls()
     m_dir1->setUniformItemSizes(true);
     m_dir1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     setColours(m_dir1, QColor(0, 128, 128), Qt::white);
-    connect(m_dir1, &QListView::activated, this, [this](const QModelIndex &i) { Dir1_activated(i.row()); });
+    connect(m_dir1, &QListView::activated, this, [this](const QModelIndex &i) { dir1Activated(i.row()); });
 
     m_fileModel = new QStringListModel(this);
     m_file1 = new QListView(client);
@@ -241,7 +241,7 @@ void FolderSearchWindow::selectDriveOf(const QString &path)
     m_drive1->setCurrentIndex(best);
 }
 
-void FolderSearchWindow::Drive1_Change(int index)
+void FolderSearchWindow::drive1Change(int index)
 {
     if (index < 0 || index >= m_drives.size())
         return;
@@ -327,28 +327,28 @@ QStringList FolderSearchWindow::fileNames() const
     return m_fileModel->stringList();
 }
 
-void FolderSearchWindow::Dir1_activated(int row)
+void FolderSearchWindow::dir1Activated(int row)
 {
     if (row >= 0 && row < m_dirPaths.size() && !m_searching)
         setFolder(m_dirPaths[row]);
 }
 
-void FolderSearchWindow::f1_format_Click()
+void FolderSearchWindow::f1FormatClick()
 {
     search(false, true);
 }
 
-void FolderSearchWindow::f1_unformat_Click()
+void FolderSearchWindow::f1UnformatClick()
 {
     search(false, false);
 }
 
-void FolderSearchWindow::fa_format_Click()
+void FolderSearchWindow::faFormatClick()
 {
     search(true, true);
 }
 
-void FolderSearchWindow::fa_unformat_Click()
+void FolderSearchWindow::faUnformatClick()
 {
     search(true, false);
 }

@@ -65,7 +65,7 @@ public:
     // directory and the `Dir1` path.  When it cannot be read, a message with the system's
     // text offers Retry (try again) and Cancel (the list goes back to the drive of the
     // `Dir1` path).
-    void Drive1_Change(int index);
+    void drive1Change(int index);
     int driveIndex() const;
     // Sets the `Dir1` path; `File1` follows.  Their lists fill in when the folder has been
     // read (listingShown()).
@@ -74,10 +74,10 @@ public:
     QStringList fileNames() const;
 
     // The four commands of the menu `FS`.
-    void f1_format_Click();
-    void f1_unformat_Click();
-    void fa_format_Click();
-    void fa_unformat_Click();
+    void f1FormatClick();
+    void f1UnformatClick();
+    void faFormatClick();
+    void faUnformatClick();
     bool isSearching() const { return m_searching; }
 
 signals:
@@ -100,7 +100,7 @@ private:
     void selectDriveOf(const QString &path);
     // read: the lists are the folder's contents, not the placeholder shown meanwhile.
     void showListing(const QString &folder, const QStringList &folders, const QStringList &files, bool read);
-    void Dir1_activated(int row);
+    void dir1Activated(int row);
 
     PlaylistModel &m_model;
     TrackAdder &m_adder;

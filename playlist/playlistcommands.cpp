@@ -20,7 +20,7 @@ PlaylistCommands::PlaylistCommands(
 {
 }
 
-QStringList PlaylistCommands::DroppedPaths(const QMimeData *data)
+QStringList PlaylistCommands::droppedPaths(const QMimeData *data)
 {
     QStringList paths;
     if (!data || !data->hasUrls())

@@ -26,7 +26,7 @@ public:
     PlaylistCommands(PlaylistModel &model, TrackAdder &adder, Prompter &prompter, const QString &programDir);
 
     // The local files of a drop's text/uri-list, in the drop's order (other URLs left out).
-    static QStringList DroppedPaths(const QMimeData *data);
+    static QStringList droppedPaths(const QMimeData *data);
     // The list view's drop: see TrackAdder::dropFiles.  Returns at once.
     void DropFiles(const QStringList &paths);
     // Appends the existing entries of an M3U playlist.  Returns at once; the rows and any

@@ -81,7 +81,7 @@ M3uEntries parseM3u(const QByteArray &raw, const QString &baseDir)
             continue;
         const std::string utf8 = systemOrCp932ToUtf8(std::string_view(line.constData(), line.size()));
         const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-        QString path = text.startsWith(QLatin1Char('/')) ? text : AbsolutePathIn(baseDir, text);
+        QString path = text.startsWith(QLatin1Char('/')) ? text : absolutePathIn(baseDir, text);
         if (!canBeFileName(line) || !canBeFileName(path.toUtf8())) {
             out.aborted = true;
             break;

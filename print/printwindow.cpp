@@ -86,7 +86,7 @@ void PrintWindow::buildControls()
     auto *menuBar = new QMenuBar(this);
     QAction *option = menuBar->addAction(QStringLiteral("オプション"));
     option->setObjectName(QStringLiteral("option"));
-    connect(option, &QAction::triggered, this, &PrintWindow::option_Click);
+    connect(option, &QAction::triggered, this, &PrintWindow::optionClick);
 
     // The client area below the menu bar, laid out in twips.
     auto *client = new QWidget(this);
@@ -316,7 +316,7 @@ void PrintWindow::Cmd_close_Click()
     close();
 }
 
-void PrintWindow::option_Click()
+void PrintWindow::optionClick()
 {
     if (m_optionsHook)
         m_optionsHook();

@@ -48,7 +48,7 @@ public:
     void CmdDataPrint_Click();
     void Cmd_Print_Al_Click();
     void Cmd_close_Click();
-    void option_Click();
+    void optionClick();
 
     JacketShape shape() const;
     TrackListLayout layout() const;

@@ -2,7 +2,7 @@
 //
 // Load and save run on the GUI thread; each reads or writes the whole file within the
 // call and holds nothing open.  Values are stored as text in five sections
-// (システム, 検索設定, 印刷設定, その他設定, EQSETUP); see LoadSettings for the keys.
+// (システム, 検索設定, 印刷設定, その他設定, EQSETUP); settingKeys() lists the keys.
 #pragma once
 
 #include <QString>

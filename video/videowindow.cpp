@@ -1,6 +1,5 @@
 #include "videowindow.h"
 
-#include "playbackstate.h"
 #include "twips.h"
 #include "videoicons.h"
 #include "videopresenter.h"
@@ -34,7 +33,7 @@ const QString kStop = QStringLiteral("stop");
 VideoWindow::VideoWindow(const Context &context, QWidget *parent)
     : QWidget(parent)
     , m_ctx(context)
-    , m_sequence(*context.rows, *context.sequencer, playback().CurrentTrackNo)
+    , m_sequence(*context.rows, *context.sequencer, context.state->CurrentTrackNo)
 {
     setObjectName(QStringLiteral("Frm_Mpeg"));
     setWindowTitle(QStringLiteral("Media Player"));
@@ -104,9 +103,9 @@ void VideoWindow::buildToolbar()
         [this](QAction *action) { Toolbar1_ButtonClick(action->data().toString()); });
 }
 
-void VideoWindow::Form_Load()
+void VideoWindow::formLoad()
 {
-    PlaybackState &pb = playback();
+    PlaybackState &pb = *m_ctx.state;
     pb.VideoHandBack = false;
     m_loaded = true;
     setFileName(pb.VideoFile);
@@ -136,7 +135,7 @@ void VideoWindow::setFileName(const QString &path)
 
 void VideoWindow::ApplySizeMode(int mode)
 {
-    playback().VideoSizeMode = mode;
+    m_ctx.state->VideoSizeMode = mode;
     if (mode == 3) {
         m_video->setFullScreen(true);
         return;
@@ -178,7 +177,7 @@ void VideoWindow::Resize_Timer_Timer()
         QSize px(twipsToPx(kControlTwips.width()), twipsToPx(kControlTwips.height()));
         const QSize native = m_video->videoSink()->videoSize();
         if (native.isValid() && !native.isEmpty()) {
-            const int mode = playback().VideoSizeMode;
+            const int mode = m_ctx.state->VideoSizeMode;
             px = mode == 0 ? native / 2 : mode == 2 ? native * 2 : native;
         }
         m_video->resize(px);
@@ -304,7 +303,7 @@ void VideoWindow::follow(const VideoStep &step, bool applySize)
         m_playerState = kPlay;
         setWindowTitle(step.path);
         if (applySize)
-            ApplySizeMode(playback().VideoSizeMode);
+            ApplySizeMode(m_ctx.state->VideoSizeMode);
         return;
     case VideoStep::Kind::HandBack:
         m_nextPath = step.path;
@@ -315,7 +314,7 @@ void VideoWindow::follow(const VideoStep &step, bool applySize)
 
 void VideoWindow::handBack(const QString &path)
 {
-    PlaybackState &pb = playback();
+    PlaybackState &pb = *m_ctx.state;
     pb.VideoHandBack = true;
     pb.VideoFile = path;
     close();

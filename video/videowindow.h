@@ -1,4 +1,4 @@
-// The video window `Frm_Mpeg`: plays playback().VideoFile with Qt Multimedia, offers four
+// The video window `Frm_Mpeg`: plays VideoFile with Qt Multimedia, offers four
 // display sizes and the transport buttons, follows the playlist by itself while the next
 // rows are videos, and hands the first other row back through VideoFile/VideoHandBack.
 // The player minimises the main window while it is open and restores it on unloaded().
@@ -7,6 +7,7 @@
 #pragma once
 
 #include "decoderapi.h"
+#include "playbackstate.h"
 #include "prompter.h"
 #include "videosequence.h"
 
@@ -27,6 +28,7 @@ class VideoWindow : public QWidget
 public:
     struct Context {
         TrackList *rows = nullptr; // the playlist
+        PlaybackState *state = nullptr; // the main window's playback variables
         Sequencer *sequencer = nullptr; // the main window's, over rows and CurrentTrackNo
         DecoderApi api; // for the wave-out volume
         Prompter *prompter = nullptr;
@@ -37,7 +39,7 @@ public:
 
     // Load: starts VideoFile in a fresh window state and shows the window.  Runs at each
     // opening, and again when a new video is handed over while the window is open.
-    void Form_Load();
+    void formLoad();
     void ApplySizeMode(int mode);
     // Window size from the player control's size: width 3500 twips below 3200, else the
     // control's width + 200; height the control's + 1000.

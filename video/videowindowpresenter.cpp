@@ -19,7 +19,7 @@ void VideoWindowPresenter::showVideo()
         m_window = std::make_unique<VideoWindow>(m_context);
         connect(m_window.get(), &VideoWindow::unloaded, this, &VideoWindowPresenter::closed);
     }
-    m_window->Form_Load();
+    m_window->formLoad();
 }
 
 void VideoWindowPresenter::closeVideo()

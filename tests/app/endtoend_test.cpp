@@ -1,8 +1,8 @@
 // The whole player with the real decoder library (null output): a playlist of three
 // generated tracks plays through by itself in "Normal", then in "Random" with repeat.
 // Runs under xvfb-run as a real window.
+#include "decodercallback.h"
 #include "mainwindow.h"
-#include "playbackstate.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
 #include "tabcontrol.h"
@@ -92,7 +92,7 @@ TEST_F(EndToEnd, NormalOrderPlaysEachTrackOnceAndStops)
     w->Toolbar_ButtonClick(u"再生"_s);
     // Until the timer stopped for good: the sequence ended.
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !w->controller()->timebarOn() && !playback().TrackEnded && !seen.isEmpty(); }, 15000));
+        [&] { return !w->controller()->timebarOn() && !callbackFlags().TrackEnded && !seen.isEmpty(); }, 15000));
     EXPECT_EQ(seen,
         QList<QStringList>({
             { u"No.1"_s, u"Title one"_s, u"Artist one"_s, u"00:01"_s, u"128 kb/s"_s, u"44.1 KHz"_s, u"1"_s },
@@ -102,7 +102,7 @@ TEST_F(EndToEnd, NormalOrderPlaysEachTrackOnceAndStops)
     // The lyrics scrolled: the middle line went through the three lines.
     for (const QString &line : { u"first line"_s, u"second line"_s, u"third line"_s })
         EXPECT_TRUE(lyricsShown.contains(line)) << line.toStdString();
-    EXPECT_EQ(playback().CurrentTrackNo, 1);
+    EXPECT_EQ(w->playbackState().CurrentTrackNo, 1);
     EXPECT_TRUE(prompter.messages.isEmpty());
 }
 

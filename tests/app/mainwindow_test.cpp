@@ -57,14 +57,14 @@ TEST_F(MainWindowTest, StartsInJapaneseAndShutsDownInOrderWritingNothing)
     box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), u"キャンセル"_s);
     DecoderCallback(3, 0); // only the end of a track raises the flag
-    EXPECT_FALSE(playback().TrackEnded);
+    EXPECT_FALSE(callbackFlags().TrackEnded);
     fake.calls.clear();
     w->close();
     EXPECT_EQ(fake.calls, (std::vector<std::string> { "stopCallback", "stop", "free" }));
     EXPECT_FALSE(fake.callbackActiveAtStopCallback);
     EXPECT_FALSE(child<QTimer>(*w, u"Timebar"_s)->isActive());
     DecoderCallback(4, 0); // a late report after shutdown has no effect
-    EXPECT_FALSE(playback().TrackEnded);
+    EXPECT_FALSE(callbackFlags().TrackEnded);
     fake.calls.clear();
     w.reset(); // destruction does not release the decoder twice
     EXPECT_TRUE(fake.calls.empty());
@@ -88,10 +88,10 @@ TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
         EXPECT_EQ(label15->isEnabled(), enabled) << step;
     }
     // The mode label toggles the mode and resets the track number.
-    playback().CurrentTrackNo = 4;
+    w->playbackState().CurrentTrackNo = 4;
     QTest::mouseClick(child(*w, u"Label5"_s), Qt::LeftButton);
     EXPECT_EQ(w->playMode(), u"Random"_s);
-    EXPECT_EQ(playback().CurrentTrackNo, 1);
+    EXPECT_EQ(w->playbackState().CurrentTrackNo, 1);
     w->label5Click();
     EXPECT_EQ(w->playMode(), u"Normal"_s);
     // The right button opens the popup on the read-outs, not on the mode labels.
@@ -125,7 +125,7 @@ TEST_F(MainWindowTest, StartupPlaylistCommandThenListClearWhilePlayingAndBusyCom
 {
     auto w = start();
     const QString list = dir.filePath(u"start.m3u"_s);
-    addRows(*w, { playback().CurrentFile = u"/m/1.mp3"_s });
+    addRows(*w, { w->playbackState().CurrentFile = u"/m/1.mp3"_s });
     prompter.inputs.enqueue(list);
     child<QAction>(*w, u"Def_Playlist_Set"_s)->trigger();
     EXPECT_EQ(ReadIni(u"その他設定"_s, u"Op_14"_s, u"?"_s, iniPath), list);
@@ -137,7 +137,7 @@ TEST_F(MainWindowTest, StartupPlaylistCommandThenListClearWhilePlayingAndBusyCom
     child<QAction>(*w, u"List_Clear"_s)->trigger();
     EXPECT_EQ(w->playlist()->count(), 0);
     EXPECT_TRUE(fake.state == VBMP3_PLAYING && fake.calls.empty() && w->controller()->timebarOn());
-    EXPECT_EQ(playback().CurrentFile, u"/m/1.mp3"_s);
+    EXPECT_EQ(w->playbackState().CurrentFile, u"/m/1.mp3"_s);
     // Playing, the guarded commands refuse with a message; paused, they run.
     EXPECT_TRUE(w->BusyGuard());
     w->Toolbar_ButtonClick(u"印刷"_s);
@@ -221,7 +221,7 @@ TEST_F(DesktopTest, FilesComeAfterTheStartupPlaylistAndTheFirstAddedPlays)
     EXPECT_EQ(w->playlist()->count(), 3);
     EXPECT_EQ(w->playlist()->fullPath(1), listed);
     EXPECT_EQ(w->playlist()->fullPath(2), a);
-    EXPECT_EQ(playback().CurrentTrackNo, 2);
+    EXPECT_EQ(w->playbackState().CurrentTrackNo, 2);
     // Files already listed add nothing: the first of them plays.  An M3U loads as a drop.
     EXPECT_EQ(open({ listed }), listed);
     const QString c = touch(u"c.mp3"_s);

@@ -68,7 +68,7 @@ TEST_F(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
     for (const QString &title : { u"春の小川"_s, u"紅葉"_s })
         window->playlist()->addRow({ .title = title, .artist = u"A"_s, .fullPath = u"/m/%1.mp3"_s.arg(title) });
     ExternalFiles external(*window);
-    MprisBridge bridge(*window, FakeDecoder::api(), external);
+    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
     MprisService service(bridge);
     ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
     bridge.watch(service);
@@ -91,7 +91,7 @@ TEST_F(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
         log.changes.clear();
         ASSERT_EQ(call(client, kPlayer, QString::fromLatin1(method)).type(), QDBusMessage::ReplyMessage) << method;
         EXPECT_EQ(fake.state, state) << method;
-        EXPECT_EQ(playback().CurrentTrackNo, trackNo) << method;
+        EXPECT_EQ(window->playbackState().CurrentTrackNo, trackNo) << method;
         EXPECT_EQ(property(client, "PlaybackStatus").toString(), QString::fromLatin1(status)) << method;
         EXPECT_EQ(titleOf(property(client, "Metadata")), QString::fromUtf8(title)) << method;
         ASSERT_TRUE(QTest::qWaitFor([&] { return !log.changes.isEmpty(); }, 2000)) << method;

@@ -1,5 +1,6 @@
 // The playback controller without any widget: the scripted decoder below, a recording
 // view above, the real playlist model and sequencing beside it.
+#include "decodercallback.h"
 #include "fakedecoder.h"
 #include "playbackcontroller.h"
 #include "playbackstate.h"
@@ -49,10 +50,9 @@ protected:
     void SetUp() override
     {
         f.reset();
-        playback().TrackEnded = playback().OutputFailed = false;
-        playback().CurrentFile.clear();
-        playback().CurrentTrackNo = 1;
-        playback().CallbackActive = true;
+        CallbackFlags &flags = callbackFlags();
+        flags.TrackEnded = flags.OutputFailed = false;
+        flags.CallbackActive = true;
         FakeDecoder::api().callback(DecoderCallback);
         for (int i = 1; i <= 5; ++i)
             model.addRow(TrackRow { .fullPath = u"/music/%1.mp3"_s.arg(i) });
@@ -67,9 +67,10 @@ protected:
     RecordingView view;
     PlaylistModel model;
     bool repeat = true;
-    Sequencer sequencer { model, playback().CurrentTrackNo, [] { return u"Normal"_s; }, [this] { return repeat; } };
+    PlaybackState state;
+    Sequencer sequencer { model, state.CurrentTrackNo, [] { return u"Normal"_s; }, [this] { return repeat; } };
     Settings settings;
-    PlaybackController c { FakeDecoder::api(), prompter, view, sequencer, settings };
+    PlaybackController c { FakeDecoder::api(), prompter, view, state, sequencer, settings };
 };
 
 } // namespace
@@ -126,7 +127,7 @@ TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
         if (type != -2)
             f.fileTypes[path.toStdString()] = type;
         f.lyrics3Result = lyrics3;
-        c.shutdown(); // lyrics off, as after a track that ended by itself
+        c.stopTimers(); // lyrics off, as after a track that ended by itself
         c.playRow(1, path);
         EXPECT_EQ(view.tab, tab) << path.toStdString() << type;
         EXPECT_EQ(c.lyricsOn(), tab == 0);
@@ -175,10 +176,10 @@ TEST_F(PlaybackControllerTest, EndOfTrackClickedRowAndNothingChecked)
     c.playRow(3, u"/music/3.mp3"_s); // plays although unchecked, and sequencing goes on from it
     c.PauseResume(); // paused: the timer is off, the end is kept for it
     f.endTrack();
-    EXPECT_TRUE(playback().TrackEnded);
+    EXPECT_TRUE(callbackFlags().TrackEnded);
     c.PauseResume(); // resumes; the first tick acts on the flag
     c.timebarTick();
-    EXPECT_EQ(playback().CurrentTrackNo, 4);
+    EXPECT_EQ(state.CurrentTrackNo, 4);
     EXPECT_EQ(f.openedPath, "/music/4.mp3");
     EXPECT_EQ(view.readOuts[R::Number], u"No.4"_s);
     EXPECT_TRUE(c.timebarOn());
@@ -190,13 +191,31 @@ TEST_F(PlaybackControllerTest, EndOfTrackClickedRowAndNothingChecked)
     f.endTrack();
     f.state = VBMP3_STOPPED;
     c.timebarTick();
-    EXPECT_FALSE(c.timebarOn() || c.lyricsOn() || lyricsTimer()->isActive() || playback().TrackEnded);
-    EXPECT_EQ(playback().CurrentTrackNo, 1);
+    EXPECT_FALSE(c.timebarOn() || c.lyricsOn() || lyricsTimer()->isActive() || callbackFlags().TrackEnded);
+    EXPECT_EQ(state.CurrentTrackNo, 1);
     model.uncheckAll();
     f.openedPath.clear();
     c.playPressed();
     c.previousPressed();
     EXPECT_TRUE(f.openedPath.empty() && prompter.messages.isEmpty());
+}
+
+// The order of the calls within the start-up and the shutdown is the main window's test;
+// here the session without a window: reports count from start() on, and it ends once.
+TEST_F(PlaybackControllerTest, DecoderSessionStartsReportingAndEndsOnce)
+{
+    callbackFlags().CallbackActive = false;
+    f.endTrack();
+    EXPECT_FALSE(callbackFlags().TrackEnded);
+    c.start();
+    f.endTrack();
+    EXPECT_TRUE(callbackFlags().TrackEnded);
+    c.playRow(1, u"/music/1.mp3"_s);
+    f.calls.clear();
+    c.shutdown();
+    c.shutdown();
+    EXPECT_EQ(f.calls, (std::vector<std::string> { "stopCallback", "stop", "free" }));
+    EXPECT_FALSE(c.timebarOn() || f.callbackActiveAtStopCallback);
 }
 
 TEST_F(PlaybackControllerTest, NowPlayingNamesByKind)

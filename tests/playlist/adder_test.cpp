@@ -167,6 +167,6 @@ TEST(DroppedPathsTest, LocalFilesOfTheUriListInOrder)
     QMimeData data;
     data.setUrls({ QUrl(QStringLiteral("file:///m/b%20c.wav")), QUrl(QStringLiteral("http://host/x.mp3")),
         QUrl::fromLocalFile(QStringLiteral("/m/曲.mp3")), QUrl(QStringLiteral("file:///m/a.m3u")) });
-    EXPECT_EQ(PlaylistCommands::DroppedPaths(&data), QStringList({ "/m/b c.wav", "/m/曲.mp3", "/m/a.m3u" }));
-    EXPECT_TRUE(PlaylistCommands::DroppedPaths(nullptr).isEmpty());
+    EXPECT_EQ(PlaylistCommands::droppedPaths(&data), QStringList({ "/m/b c.wav", "/m/曲.mp3", "/m/a.m3u" }));
+    EXPECT_TRUE(PlaylistCommands::droppedPaths(nullptr).isEmpty());
 }

@@ -79,8 +79,8 @@ TEST_F(FolderSearchTest, CommandsFillThePlaylist)
         void (FolderSearchWindow::*command)();
         QStringList expected;
     } cases[] = {
-        { &FolderSearchWindow::f1_format_Click, { "A.mp3", "z.mp3" } },
-        { &FolderSearchWindow::fa_unformat_Click,
+        { &FolderSearchWindow::f1FormatClick, { "A.mp3", "z.mp3" } },
+        { &FolderSearchWindow::faUnformatClick,
             before + QStringList { "A.mp3", "z.mp3", "a/x.mp3", "B/w.mp3", "c/v.mp3", "a/d/y.mp3" } },
     };
     for (const auto &c : cases) {
@@ -126,7 +126,7 @@ TEST_F(FolderSearchTest, StartupPresetDriveFailureStoppingAndTheNextOpening)
     w->setDrives({ { "/", {} }, { root, "MUSIC" }, { root + "/no-medium", {} } });
     EXPECT_EQ(w->driveIndex(), 1) << "the drive of the shown folder";
     prompter.answers << Prompter::Answer::Retry << Prompter::Answer::Cancel;
-    w->Drive1_Change(2);
+    w->drive1Change(2);
     ASSERT_EQ(prompter.texts(), QStringList(2, qt_error_string(ENOENT))) << "Retry tries again";
     EXPECT_EQ(w->driveIndex(), 1) << "Cancel goes back to the drive of the shown folder";
     EXPECT_EQ(w->currentFolder(), root + "/music");
@@ -134,7 +134,7 @@ TEST_F(FolderSearchTest, StartupPresetDriveFailureStoppingAndTheNextOpening)
     QSignalSpy finished(w, &FolderSearchWindow::searchFinished);
     PlaylistModel &list = *main.playlist();
     QObject::connect(&list, &PlaylistModel::rowsInserted, w, [&] { w->close(); });
-    w->fa_format_Click();
+    w->faFormatClick();
     ASSERT_TRUE(finished.wait(10000));
     EXPECT_TRUE(finished.first().first().toBool()) << "stopped, not finished";
     const int rows = list.count();
@@ -142,7 +142,7 @@ TEST_F(FolderSearchTest, StartupPresetDriveFailureStoppingAndTheNextOpening)
     QTest::qWait(300);
     EXPECT_EQ(list.count(), rows) << "nothing more arrives after closing";
     EXPECT_EQ(w->currentFolder(), QDir::currentPath());
-    w->Drive1_Change(0);
+    w->drive1Change(0);
     w->close();
     EXPECT_EQ(w->currentFolder(), QStringLiteral("/"));
     main.close();

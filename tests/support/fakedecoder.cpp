@@ -1,6 +1,6 @@
 #include "fakedecoder.h"
 
-#include "playbackstate.h"
+#include "decodercallback.h"
 
 #include <QFileInfo>
 
@@ -41,7 +41,7 @@ DecoderApi FakeDecoder::api()
     a.setLyrics3Use = [](int32_t) { return ok("setLyrics3Use"); };
     a.callback = [](void (*proc)(int32_t, int32_t)) { return F.callback = proc, ok("callback"); };
     a.stopCallback = [] {
-        F.callbackActiveAtStopCallback = playback().CallbackActive.load();
+        F.callbackActiveAtStopCallback = callbackFlags().CallbackActive.load();
         return F.callback = nullptr, ok("stopCallback");
     };
     a.setVbmp3Option = [](const Vbmp3Option *) { return ok("setVbmp3Option"), F.setVbmp3OptionResult; };

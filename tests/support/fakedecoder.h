@@ -33,7 +33,7 @@ struct FakeScript {
     std::vector<int32_t> equalizer; // empty = last call was NULL
     int equalizerCalls = 0;
     void (*callback)(int32_t, int32_t) = nullptr;
-    // playback().CallbackActive as it stood when the callback was unregistered.
+    // CallbackActive as it stood when the callback was unregistered.
     bool callbackActiveAtStopCallback = false;
     // The commands made so far by name ("init", "open", "stop", ...), oldest first.  The
     // decoder's commands come from the GUI thread only: no lock.

@@ -1,10 +1,11 @@
 // The set-up the window-level tests share: a main window over the scripted decoder, its
-// settings file in a scratch folder, the playback variables as at a fresh start.
+// settings file in a scratch folder, the decoder callback's flags as at a fresh start
+// (each window has playback variables of its own).
 #pragma once
 
+#include "decodercallback.h"
 #include "fakedecoder.h"
 #include "mainwindow.h"
-#include "playbackstate.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
 #include "testfiles.h"
@@ -21,10 +22,8 @@ protected:
     void SetUp() override
     {
         fake.reset();
-        PlaybackState &pb = playback();
-        pb.TrackEnded = pb.CallbackActive = pb.VideoHandBack = false;
-        pb.CurrentFile = pb.VideoFile = QString();
-        pb.CurrentTrackNo = 1;
+        CallbackFlags &flags = callbackFlags();
+        flags.TrackEnded = flags.CallbackActive = false;
     }
     // A window through its start-up sequence.
     std::unique_ptr<MainWindow> start(VolumeMemory *volume = nullptr)

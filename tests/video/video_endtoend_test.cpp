@@ -1,8 +1,8 @@
 // The whole player with the real decoder library (null output) and Qt Multimedia, in real
 // windows under xvfb-run with no sound server: a playlist of song, video, song plays
 // through by itself and stops after the last row.
+#include "decodercallback.h"
 #include "mainwindow.h"
-#include "playbackstate.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
 #include "trackadder.h"
@@ -59,14 +59,14 @@ TEST(VideoEndToEnd, SongVideoSongPlaysThroughAndStops)
     watch.start(5);
     w.Toolbar_ButtonClick(u"再生"_s);
     EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return started.size() == 2 && !w.controller()->timebarOn() && !playback().TrackEnded; }, 20000));
+        [&] { return started.size() == 2 && !w.controller()->timebarOn() && !callbackFlags().TrackEnded; }, 20000));
     EXPECT_EQ(started, QStringList({ u"No.1"_s, u"No.3"_s }));
     ASSERT_NE(video, nullptr);
     EXPECT_FALSE(video->isVisible() || w.isMinimized());
     EXPECT_TRUE(minimisedWhileVideo);
     EXPECT_GE(frames, 20);
     EXPECT_EQ(api.getState(nullptr), VBMP3_STOPPED);
-    EXPECT_EQ(playback().CurrentTrackNo, 1);
+    EXPECT_EQ(w.playbackState().CurrentTrackNo, 1);
     EXPECT_TRUE(prompter.messages.isEmpty()) << prompter.texts().join(u'|').toStdString();
     w.close();
 }

@@ -76,7 +76,7 @@ protected:
         addRows(*w, paths);
         if (!repeat)
             w->Label15_Click();
-        playback().CurrentFile = paths[0];
+        w->playbackState().CurrentFile = paths[0];
         w->controller()->PlayTrack();
     }
     static VideoWindow *frm()
@@ -100,7 +100,7 @@ TEST_F(VideoWindowTest, EachFormatInTurnThenTheDecoderGetsTheRest)
     play({ clip("a.avi"), clip("bad.avi"), clip("clip.mpg"), clip("tone.wma"), clip("CLIP.AVI") });
     ASSERT_TRUE(videoOpen());
     int frames = 0;
-    QStringList sources { playback().VideoFile.section(u'/', -1) };
+    QStringList sources { w->playbackState().VideoFile.section(u'/', -1) };
     QObject scope; // ends the connections before the counts
     QObject::connect(frm()->videoWidget()->videoSink(), &QVideoSink::videoFrameChanged, &scope, [&] { ++frames; });
     QObject::connect(frm()->mediaPlayer(), &QMediaPlayer::sourceChanged, &scope, [&](const QUrl &url) {
@@ -113,9 +113,9 @@ TEST_F(VideoWindowTest, EachFormatInTurnThenTheDecoderGetsTheRest)
     EXPECT_EQ(sources, QStringList({ u"a.avi"_s, u"bad.avi"_s, u"clip.mpg"_s, u"tone.wma"_s }));
     EXPECT_EQ(prompter.texts(), QStringList { u"Error!! Unload Mediaplayer form"_s });
     EXPECT_GE(frames, 40);
-    EXPECT_FALSE(videoOpen() || w->isMinimized() || playback().VideoHandBack);
+    EXPECT_FALSE(videoOpen() || w->isMinimized() || w->playbackState().VideoHandBack);
     EXPECT_EQ(fake.openedPath, clip("CLIP.AVI").toStdString());
-    EXPECT_EQ(playback().CurrentTrackNo, 5);
+    EXPECT_EQ(w->playbackState().CurrentTrackNo, 5);
 }
 
 // One looping clip: transport, the shared volume, the size modes and their keeping.
@@ -138,7 +138,7 @@ TEST_F(VideoWindowTest, TransportVolumeAndSizeModes)
     for (auto [key, mode, controlWidth, width, height] : { std::tuple { "half", 0, 2400, 3500, 2800 },
              { "dubble", 2, 9600, 9800, 8200 }, { "normal", 1, 4800, 5000, 4600 } }) {
         press(key);
-        EXPECT_EQ(playback().VideoSizeMode, mode) << key;
+        EXPECT_EQ(w->playbackState().VideoSizeMode, mode) << key;
         EXPECT_EQ(frm()->controlSizeTwips().width(), controlWidth) << key;
         EXPECT_NEAR(frm()->windowWidthTwips(), width, 15) << key;
         EXPECT_NEAR(frm()->windowHeightTwips(), height, 15) << key;
@@ -158,14 +158,14 @@ TEST_F(VideoWindowTest, BackThenClosingByHandOrAtShutdownStartsNothing)
 {
     play({ clip("a.avi"), clip("c.mp3"), clip("b.avi") }, true);
     press("back"); // from row 1 round to the last row
-    EXPECT_EQ(playback().CurrentTrackNo, 3);
+    EXPECT_EQ(w->playbackState().CurrentTrackNo, 3);
     EXPECT_EQ(frm()->mediaPlayer()->source(), QUrl::fromLocalFile(clip("b.avi")));
     frm()->close();
     QTest::qWait(50);
     EXPECT_FALSE(w->isMinimized());
     EXPECT_TRUE(fake.openedPath.empty());
     // Shutdown closes the open video window before the decoder is released.
-    playback().CurrentFile = clip("a.avi");
+    w->playbackState().CurrentFile = clip("a.avi");
     w->controller()->PlayTrack();
     ASSERT_TRUE(videoOpen());
     w->close();
