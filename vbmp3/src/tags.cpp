@@ -51,7 +51,7 @@ std::string tagBytesToUtf8(std::string_view bytes)
 {
     bytes = bytes.substr(0, bytes.find('\0'));
     std::string text = kes::latin1TagToUtf8(bytes);
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes.back()) >= 0x81) {
+    if (bytes.size() >= 2 && kes::isCp932LeadByte(static_cast<unsigned char>(bytes.back()))) {
         std::string_view shorter = bytes.substr(0, bytes.size() - 1);
         bool ok = false;
         std::string cp932 = kes::cp932ToUtf8(shorter, &ok);
