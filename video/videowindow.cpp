@@ -1,6 +1,7 @@
 #include "videowindow.h"
 
 #include "twips.h"
+#include "vbmp3volume.h"
 #include "videoicons.h"
 #include "videopresenter.h"
 #include "waveoutvolume.h"
@@ -220,7 +221,7 @@ void VideoWindow::applyVolume()
     uint32_t word = 0;
     if (!waveOutGetVolume(m_ctx.api, &word))
         return;
-    const float volume = static_cast<float>((word & 0xFFFFu) + (word >> 16)) / (2.0f * 65535.0f);
+    const float volume = vbmp3VolumeGains(word, 1).left; // one player: the mean of the channels
     if (m_audio->volume() != volume)
         m_audio->setVolume(volume);
 }
