@@ -352,6 +352,13 @@ int64_t Engine::heardFrameLocked()
     return std::clamp(heard, m_segmentStart, m_writtenFrame);
 }
 
+int64_t Engine::heardMs()
+{
+    std::lock_guard lock(m_mutex);
+    const int rate = m_source ? m_source->info().rate : 0;
+    return rate > 0 ? heardFrameLocked() * 1000 / rate : 0;
+}
+
 int32_t Engine::state(int32_t *elapsedSeconds)
 {
     std::lock_guard lock(m_mutex);
@@ -456,13 +463,7 @@ bool Engine::setLyrics(LyricsTimeline timeline)
 
 bool Engine::lyrics(LyricsLines *lines)
 {
-    int64_t ms = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        const int rate = m_source ? m_source->info().rate : 0;
-        if (rate > 0)
-            ms = heardFrameLocked() * 1000 / rate;
-    }
+    const int64_t ms = heardMs();
     if (m_lyrics.empty()) {
         std::memset(lines, 0, sizeof *lines);
         lines->current = -1;
@@ -474,13 +475,7 @@ bool Engine::lyrics(LyricsLines *lines)
 
 int32_t Engine::lyricsWait()
 {
-    int64_t ms = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        const int rate = m_source ? m_source->info().rate : 0;
-        if (rate > 0)
-            ms = heardFrameLocked() * 1000 / rate;
-    }
+    const int64_t ms = heardMs();
     const int64_t wait = m_lyrics.msUntilNext(ms);
     return static_cast<int32_t>(std::min<int64_t>(wait, INT32_MAX));
 }
