@@ -467,6 +467,20 @@ TEST_F(Vbmp3Api, EqualizerGainExactBypassAndVolume)
     }
 }
 
+// A mono track is scaled by the mean of the word's two halves, from its first sample on.
+TEST_F(Vbmp3Api, MonoTrackTakesTheMeanOfTheVolumeWord)
+{
+    const Pcm in = readWav(shortWav());
+    ASSERT_EQ(in.channels, 1);
+    ASSERT_EQ(vbmp3_setOutputVolume(0xC0004000u), 1); // left a quarter, right three quarters
+    const Pcm scaled = playToFile(shortWav());
+    ASSERT_EQ(scaled.channels, 1);
+    ASSERT_EQ(scaled.frames(), in.frames());
+    const double gain = (0x4000 + 0xC000) / 2.0 / 65535.0;
+    for (size_t i = 0; i < scaled.frames(); ++i)
+        ASSERT_NEAR(scaled.samples[i], in.samples[i] * gain, 1.0) << i;
+}
+
 // Takes its time over the report, as a callback preempted on a loaded machine would.
 std::atomic<bool> g_slowEntered { false };
 void slowOnMessage(int32_t message, int32_t)

@@ -1,4 +1,5 @@
 #include "engine.h"
+#include "vbmp3volume.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -27,15 +28,19 @@ constexpr size_t kFileBatchBlocks = 4;
 // Longest sleep on the device: outputs wake at their own deadlines or on interrupt().
 constexpr auto kDeviceWait = 500ms;
 
-// Scales the interleaved frames of parts (one block) into out by the volume word's
-// halves, gliding from the previous gains over the block so that slider moves do not click.
+// Scales the interleaved frames of parts (one block) into out by the volume word's gains,
+// gliding from the previous gains over the block so that slider moves do not click; a
+// first block (previous gains below 0) starts at its own gains.
 void applyVolume(const FrameRing::Span (&parts)[2], float *out, int channels, float (&previous)[2], uint32_t word)
 {
     const size_t frames = parts[0].frames + parts[1].frames;
     const auto ch = static_cast<size_t>(channels);
-    float gain[2] = { static_cast<float>(word & 0xFFFF) / 65535.0f, static_cast<float>(word >> 16) / 65535.0f };
-    if (channels == 1)
-        gain[0] = gain[1] = 0.5f * (gain[0] + gain[1]);
+    const Vbmp3VolumeGains gains = vbmp3VolumeGains(word, channels);
+    const float gain[2] = { gains.left, gains.right };
+    if (previous[0] < 0) {
+        previous[0] = gain[0];
+        previous[1] = gain[1];
+    }
     const float step[2] = { (gain[0] - previous[0]) / static_cast<float>(frames),
         (gain[1] - previous[1]) / static_cast<float>(frames) };
     size_t i = 0;
@@ -347,6 +352,13 @@ int64_t Engine::heardFrameLocked()
     return std::clamp(heard, m_segmentStart, m_writtenFrame);
 }
 
+int64_t Engine::heardMs()
+{
+    std::lock_guard lock(m_mutex);
+    const int rate = m_source ? m_source->info().rate : 0;
+    return rate > 0 ? heardFrameLocked() * 1000 / rate : 0;
+}
+
 int32_t Engine::state(int32_t *elapsedSeconds)
 {
     std::lock_guard lock(m_mutex);
@@ -451,13 +463,7 @@ bool Engine::setLyrics(LyricsTimeline timeline)
 
 bool Engine::lyrics(LyricsLines *lines)
 {
-    int64_t ms = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        const int rate = m_source ? m_source->info().rate : 0;
-        if (rate > 0)
-            ms = heardFrameLocked() * 1000 / rate;
-    }
+    const int64_t ms = heardMs();
     if (m_lyrics.empty()) {
         std::memset(lines, 0, sizeof *lines);
         lines->current = -1;
@@ -469,13 +475,7 @@ bool Engine::lyrics(LyricsLines *lines)
 
 int32_t Engine::lyricsWait()
 {
-    int64_t ms = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        const int rate = m_source ? m_source->info().rate : 0;
-        if (rate > 0)
-            ms = heardFrameLocked() * 1000 / rate;
-    }
+    const int64_t ms = heardMs();
     const int64_t wait = m_lyrics.msUntilNext(ms);
     return static_cast<int32_t>(std::min<int64_t>(wait, INT32_MAX));
 }
@@ -717,12 +717,6 @@ bool Engine::takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st)
         st.equalizer.process(part.data, part.frames);
     st.scaledUsed = st.usesSamples && (volume != 0xFFFFFFFFu || st.volumeGains[0] != 1.0f || st.volumeGains[1] != 1.0f);
     if (st.scaledUsed) {
-        if (st.volumeGains[0] < 0) {
-            st.volumeGains[0] = static_cast<float>(volume & 0xFFFF) / 65535.0f;
-            st.volumeGains[1] = static_cast<float>(volume >> 16) / 65535.0f;
-            if (st.channels == 1)
-                st.volumeGains[0] = st.volumeGains[1] = 0.5f * (st.volumeGains[0] + st.volumeGains[1]);
-        }
         st.scaled.resize(frames * static_cast<size_t>(st.channels));
         applyVolume(st.parts, st.scaled.data(), st.channels, st.volumeGains, volume);
     }

@@ -129,6 +129,8 @@ private:
     // is released meanwhile (lock order: m_callbackMutex before m_mutex).
     void report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message);
     int64_t heardFrameLocked();
+    // Milliseconds into the track of what has been heard (0 with no track); takes m_mutex.
+    int64_t heardMs();
     void stopLocked();
     // Wakes both threads and the device's wait; m_mutex held.
     void wakeAll();

@@ -140,17 +140,11 @@ FileLayout probe(ByteReader &reader)
         return layout;
     }
     if (form == "RMP3") {
-        bool found = false;
-        walkRiffChunks(reader, [&](const RiffChunk &chunk) {
-            if (std::memcmp(chunk.id, "data", 4) != 0)
-                return true;
-            layout.audioOffset = chunk.offset;
-            layout.audioSize = chunk.size;
-            found = true;
-            return false;
-        });
-        if (!found)
+        const std::optional<RiffChunk> chunk = findRiffChunk(reader, "data");
+        if (!chunk)
             return layout;
+        layout.audioOffset = chunk->offset;
+        layout.audioSize = chunk->size;
         // The tags of the file, or of the MP3 file that the data chunk wraps whole.
         RangeReader data(reader, layout.audioOffset, layout.audioSize);
         TrailingTags tags = findTrailingTags(data, 0);
