@@ -75,7 +75,6 @@ public:
             audioStart = 0;
         // The first frame is decoded now: a file without audio, or whose first frame
         // contradicts its STREAMINFO, is refused here rather than played as silence.
-        m_room = 0;
         if (!step() || m_pending.empty())
             return false;
         FLAC__uint64 afterFirst = 0;
@@ -140,7 +139,7 @@ public:
                 filled += n;
             }
         }
-        m_room = 0;
+        m_room = m_written = 0; // a frame decoded outside read() (by a seek) goes to m_pending
         m_position += static_cast<int64_t>(filled);
         return filled;
     }
@@ -157,7 +156,6 @@ public:
         m_pendingAt = 0;
         m_ended = false;
         m_position = frame;
-        m_room = 0;
         if (!m_info.lengthEstimated && frame >= m_info.totalFrames) {
             m_ended = true;
             return true;
@@ -277,7 +275,7 @@ private:
         }
         const size_t frames = h.blocksize;
         const float scale = 1.0f / static_cast<float>(uint64_t { 1 } << (s->m_bits - 1));
-        const size_t direct = std::min(frames, s->m_room - s->m_written);
+        const size_t direct = std::min(frames, s->m_room > s->m_written ? s->m_room - s->m_written : 0);
         if (direct > 0) {
             interleaveInts(buffer, s->m_channels, direct, scale, nullptr,
                 s->m_target + s->m_written * static_cast<size_t>(s->m_channels));
@@ -304,7 +302,7 @@ private:
     int m_bits = 0;
     FLAC__uint64 m_declaredTotal = 0; // 0: not stated
     // Where the write callback puts a frame: m_room frames at m_target (m_written of them
-    // written so far), the rest into m_pending.
+    // written so far), the rest into m_pending.  Both 0 outside read().
     float *m_target = nullptr;
     size_t m_room = 0;
     size_t m_written = 0;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <optional>
 
 namespace vbmp3
 {
@@ -33,13 +34,14 @@ uint64_t digitsValue(std::string_view s)
 const unsigned char kAsfGuid[16]
     = { 0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C };
 
-// The kind a container's own signature at offset names, Unknown when there is none.  An
-// Ogg stream is named by the codec header its first page begins with.
-FileKind signatureKind(ByteReader &reader, uint64_t offset)
+// The kind a container's own signature at offset names; nullopt when there is none.  An
+// Ogg stream is named by the codec header its first page begins with, and is Unknown
+// (not MPEG, whatever its pages hold) with another codec.
+std::optional<FileKind> signatureKind(ByteReader &reader, uint64_t offset)
 {
     const std::string head = reader.read(offset, 12);
     if (head.size() < 4)
-        return FileKind::Unknown;
+        return std::nullopt;
     if (head.compare(0, 4, "fLaC") == 0)
         return FileKind::Flac;
     if (head.compare(0, 4, "wvpk") == 0)
@@ -50,7 +52,7 @@ FileKind signatureKind(ByteReader &reader, uint64_t offset)
         && readBe32(reinterpret_cast<const unsigned char *>(head.data())) >= 8)
         return FileKind::Mp4;
     if (head.compare(0, 4, "OggS") != 0)
-        return FileKind::Unknown;
+        return std::nullopt;
     // Page header (27 bytes), its segment table, then the first packet.
     const std::string page = reader.read(offset, 27 + 255 + 8);
     if (page.size() < 27)
@@ -211,9 +213,9 @@ FileLayout probe(ByteReader &reader)
     if (offset >= reader.size())
         return layout;
     // A container's own signature decides before any MPEG frame sync found in its data.
-    if (const FileKind kind = signatureKind(reader, offset); kind != FileKind::Unknown) {
-        layout.kind = kind;
-        layout.audioSize = reader.size();
+    if (const std::optional<FileKind> kind = signatureKind(reader, offset)) {
+        layout.kind = *kind;
+        layout.audioSize = *kind == FileKind::Unknown ? 0 : reader.size();
         return layout;
     }
     const TrailingTags tags = findTrailingTags(reader, offset);

@@ -81,9 +81,10 @@ public:
         return true;
     }
 
+    // libvorbisfile trims the end by the last page's granule position itself: what it
+    // decodes is the track, also where a stream holds more than its granules say.
     size_t read(float *out, size_t frames) override
     {
-        frames = static_cast<size_t>(std::clamp<int64_t>(m_info.totalFrames - m_position, 0, int64_t(frames)));
         const auto ch = static_cast<size_t>(m_info.channels);
         size_t filled = 0;
         int holes = 0;
