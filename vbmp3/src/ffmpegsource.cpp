@@ -25,6 +25,7 @@ namespace
 
 #define VBMP3_FFMPEG_FUNCTIONS(X)                                                                                      \
     X(av_malloc)                                                                                                       \
+    X(av_max_alloc)                                                                                                    \
     X(av_freep)                                                                                                        \
     X(av_log_get_level)                                                                                                \
     X(av_log_set_level)                                                                                                \
@@ -55,6 +56,9 @@ struct FfmpegApi {
     VBMP3_FFMPEG_FUNCTIONS(VBMP3_API_MEMBER)
 };
 
+constexpr int kIoBufferBytes = 64 * 1024;
+constexpr size_t kMaxBlockBytes = 64 << 20;
+
 const FfmpegApi *ffmpegApi()
 {
     static const FfmpegApi *const api = [] {
@@ -62,16 +66,22 @@ const FfmpegApi *ffmpegApi()
         // through its handle.
         const FfmpegApi *loaded = loadApi<FfmpegApi>(VBMP3_SONAME_AVFORMAT,
             [](void *lib, FfmpegApi &api) { return VBMP3_FFMPEG_FUNCTIONS(VBMP3_API_RESOLVE) true; });
+        if (!loaded)
+            return loaded;
         // A damaged file is our business, not the terminal's; a program that set a level
         // of its own keeps it.
-        if (loaded && loaded->av_log_get_level() == AV_LOG_INFO)
+        if (loaded->av_log_get_level() == AV_LOG_INFO)
             loaded->av_log_set_level(AV_LOG_QUIET);
+        // The demuxers size some tables by counts in the header before reading them: one
+        // block of 64 MiB at most (FFmpeg's default is 2 GiB), so that a small damaged
+        // file cannot make them take gigabytes.  Enough for the packet index of an MP4 of
+        // well over a day of AAC.  FFmpeg's setting is process-wide.
+        loaded->av_max_alloc(kMaxBlockBytes);
         return loaded;
     }();
     return api;
 }
 
-constexpr int kIoBufferBytes = 64 * 1024;
 // Packets in a row that fail to decode, or reads that bring no frame, before the track
 // is given up.
 constexpr int kMaxBadPackets = 64;
