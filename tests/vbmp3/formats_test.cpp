@@ -460,6 +460,37 @@ TEST_F(Formats, GeneratedSignalsComeBackWhole)
     }
 }
 
+// A FLAC file too long to count at open whose STREAMINFO states no length opens at once with an estimate,
+// is counted on the library's thread to its exact length, and seeks.
+TEST_F(Formats, FlacWithoutLengthIsCountedAfterOpen)
+{
+    if (!run("command -v sox && command -v flac"))
+        GTEST_SKIP() << "sox and flac are needed to make the fixtures";
+    std::string bytes = readFile(fixture("unstated.flac",
+        "sox -n -r 48000 -c 2 -b 16 unstated.wav synth 70 whitenoise gain -3 && flac -s -f -0 -o %o unstated.wav"));
+    ASSERT_TRUE(streamInfoOf(bytes) && bytes.size() > (8u << 20));
+    bytes[8 + 13] = char(bytes[8 + 13] & 0xF0);
+    std::memset(bytes.data() + 8 + 14, 0, 4);
+    const std::string path = writeFile(workDir() / "unstated-zero.flac", bytes);
+    OpenInfo info;
+    ASSERT_EQ(vbmp3_open(path.c_str(), &info), 1);
+    EXPECT_NEAR(info.totalSeconds, 70, 7) << "the estimate";
+    int32_t state = 1;
+    for (int i = 0; i < 500 && (state = vbmp3_getOpenInfo(&info)) == 1; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(state, 2);
+    StreamInfo stream;
+    EXPECT_EQ(vbmp3_getStreamInfo(&stream), 2);
+    EXPECT_EQ(std::tuple(info.totalSeconds, stream.totalFrames), std::tuple(70, int64_t { 70 * 48000 }));
+    ASSERT_EQ(vbmp3_setOutput("null"), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    ASSERT_EQ(vbmp3_seek(60), 1);
+    std::this_thread::sleep_for(300ms);
+    int32_t elapsed = -1;
+    EXPECT_EQ(std::pair(vbmp3_getState(&elapsed), elapsed), std::pair(int(VBMP3_PLAYING), 60));
+    vbmp3_stop();
+}
+
 // Monkey's Audio has no encoder here: a file of TagLib's tests plays as FFmpeg's own command decodes it.
 TEST_F(Formats, MonkeysAudioPlaysAsFfmpegDecodesIt)
 {
@@ -566,6 +597,46 @@ TEST_F(Formats, EqualizerVolumeAndSpectrumOnSixChannels)
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(std::pair(vbmp3_getState(&elapsed), elapsed), std::pair(int(VBMP3_PLAYING), 2));
     vbmp3_stop();
+}
+
+// Through the sound server a 5.1 file keeps its six channels with their places, and the stereo device option
+// mixes it down to two.
+TEST_F(Formats, SurroundReachesTheSoundServerWithItsChannelMap)
+{
+    if (!run("command -v sox && command -v flac && command -v pactl"))
+        GTEST_SKIP() << "sox, flac and pactl are needed";
+    PulseServer server;
+    if (!server.ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+    const std::string path = fixture(
+        "map6.flac", "sox -n -r 48000 -b 16 -c 6 map6.wav synth 5 sine 440 gain -20 && flac -s -f -o %o map6.wav");
+    const auto sinkInput = [] { // what the server says of the stream playing now
+        std::string out(4096, '\0');
+        if (FILE *pipe = ::popen("pactl list sink-inputs 2>/dev/null", "r")) {
+            out.resize(std::fread(out.data(), 1, out.size(), pipe));
+            ::pclose(pipe);
+        }
+        return out;
+    };
+    ASSERT_EQ(vbmp3_setOutput("auto"), 1);
+    for (const auto &[channels, map] : { std::pair(0, "front-left,front-right,front-center,lfe,rear-left,rear-right"),
+             std::pair(2, "front-left,front-right\n") }) {
+        SCOPED_TRACE(channels);
+        const DecodeOption option { { channels, 0, 0 } };
+        ASSERT_EQ(vbmp3_setDecodeOption(&option), 1);
+        OpenInfo info;
+        ASSERT_EQ(vbmp3_open(path.c_str(), &info), 1);
+        ASSERT_EQ(vbmp3_play(), 1);
+        std::string seen;
+        for (const auto until = std::chrono::steady_clock::now() + 3s;
+             seen.find("Channel Map") == std::string::npos && std::chrono::steady_clock::now() < until;)
+            seen = (std::this_thread::sleep_for(50ms), sinkInput());
+        char name[16] = {};
+        vbmp3_getOutputName(name, sizeof name);
+        EXPECT_STREQ(name, "pulse");
+        EXPECT_NE(seen.find(std::string("Channel Map: ") + map), std::string::npos) << seen;
+        vbmp3_stop();
+    }
 }
 
 // The mono and stereo device options mix a layout down: the front pair stays on its side, the centre goes
