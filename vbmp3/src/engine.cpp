@@ -230,7 +230,10 @@ int32_t Engine::streamInfo(StreamInfo *info)
     info->channels = m_info.channels;
     info->bitsPerSample = m_info.lossless ? m_info.bitsPerSample : 0;
     info->lossless = m_info.lossless ? 1 : 0;
-    info->channelMask = m_info.channelMask != 0 ? m_info.channelMask : defaultChannelMask(m_info.channels);
+    // Mono and stereo sources (MPEG, WAV) say nothing of their speakers: there is one way.
+    info->channelMask = m_info.channelMask != 0 ? m_info.channelMask
+        : m_info.channels <= 2                  ? defaultChannelMask(m_info.channels)
+                                                : 0;
     info->sampleRate = m_info.rate;
     info->totalFrames = m_info.totalFrames;
     info->bitrate = m_info.bitrate;
