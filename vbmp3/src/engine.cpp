@@ -66,8 +66,9 @@ void applyVolume(const FrameRing::Span (&parts)[2], float *out, const std::vecto
 // Channels without a known place: the first two are left and right, the rest centre.
 std::vector<uint8_t> volumeSides(int channels, uint32_t mask)
 {
-    constexpr uint32_t kLeft = kFrontLeft | kBackLeft | kFrontLeftOfCenter | kSideLeft | 0x1000 | 0x8000;
-    constexpr uint32_t kRight = kFrontRight | kBackRight | kFrontRightOfCenter | kSideRight | 0x4000 | 0x20000;
+    constexpr uint32_t kLeft = kFrontLeft | kBackLeft | kFrontLeftOfCenter | kSideLeft | kTopFrontLeft | kTopBackLeft;
+    constexpr uint32_t kRight
+        = kFrontRight | kBackRight | kFrontRightOfCenter | kSideRight | kTopFrontRight | kTopBackRight;
     std::vector<uint8_t> sides(static_cast<size_t>(std::max(channels, 1)), 2);
     if (channels == 1)
         return sides;

@@ -50,6 +50,13 @@ enum Speaker : uint32_t {
     kBackCenter = 0x100,
     kSideLeft = 0x200,
     kSideRight = 0x400,
+    kTopCenter = 0x800,
+    kTopFrontLeft = 0x1000,
+    kTopFrontCenter = 0x2000,
+    kTopFrontRight = 0x4000,
+    kTopBackLeft = 0x8000,
+    kTopBackCenter = 0x10000,
+    kTopBackRight = 0x20000,
 };
 
 // The layout FLAC and Vorbis give a channel count, as WAVE speaker bits: 1 FC, 2 FL FR,
