@@ -634,10 +634,15 @@ TEST(HostileApiMemory, PlayThatRunsOutOfMemoryFailsInsteadOfAborting)
 // reader call it (run under ThreadSanitizer by `make test-tsan`): every answer stays in range.
 TEST_F(Vbmp3Api, ControlAndPollingThreadsWhileTracksOpenPlaySeekAndEnd)
 {
-    const std::vector<std::string> files
-        = { fixture("stress-a.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.4 sine 440"),
-              fixture("stress-b.wav", "sox -n -r 22050 -c 1 -b 16 %o synth 0.3 sine 1000"),
-              mp3("stress-c.mp3", "-r 44100 -c 2", "synth 0.5 pinknoise gain -6") };
+    std::vector<std::string> files = { fixture("stress-a.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.4 sine 440"),
+        fixture("stress-b.wav", "sox -n -r 22050 -c 1 -b 16 %o synth 0.3 sine 1000"),
+        mp3("stress-c.mp3", "-r 44100 -c 2", "synth 0.5 pinknoise gain -6") };
+    // Decoders loaded at run time, six channels of 24 bits at 96 kHz among them.
+    if (run("command -v flac && command -v opusenc")) {
+        files.push_back(
+            fixture("stress-d.flac", "sox -n -r 96000 -c 6 -b 24 d.wav synth 0.4 sine 440 && flac -s -o %o d.wav"));
+        files.push_back(fixture("stress-e.opus", "opusenc --quiet stress-a.wav %o"));
+    }
     const std::string lyrics = writeFile(workDir() / "stress.txt", "[00:00.10]one\n[00:00.20]two\n");
     const std::string wavOut = "file:" + (workDir() / "stress-out.wav").string();
     std::atomic<bool> done { false };
