@@ -98,13 +98,13 @@ void OptionsWindow::buildOptionTab(QWidget *page)
         box->setObjectName(indexed("Check", i));
         box->setGeometry(twipsRect(240 + 1080 * (i % 4), i < 4 ? 210 : 570, 900, 285));
     }
-    // The added types, in one row in the free space above the frame, left-aligned with the
+    // The added types, in two rows in the free space above the frame, on the columns of the
     // frame's boxes; captioned with their endings as the seven are.
     for (int i = 0; i < kAddedTypeCount; ++i) {
         const QString ending = QString::fromLatin1(addedMediaTypes()[i].ending);
         auto *box = new QCheckBox(ending, page);
         box->setObjectName(indexed("Check", 7 + i));
-        box->setGeometry(twipsRect(360 + 660 * i, 3360, 660, 285));
+        box->setGeometry(twipsRect(360 + 1080 * (i % 4), 3105 + 285 * (i / 4), 900, 285));
         box->setToolTip(QStringLiteral("フォルダ検索で *.%1 のファイルを探す").arg(ending));
     }
 }
