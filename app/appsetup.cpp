@@ -5,6 +5,7 @@
 #include "externalfiles.h"
 #include "instancechannel.h"
 #include "mainwindow.h"
+#include "mediatypes.h"
 #include "mprisbridge.h"
 #include "mprisservice.h"
 #include "outputnotice.h"
@@ -180,6 +181,7 @@ int runKestrine(QApplication &app)
     // Media keys and the desktop's player controls; without a session bus, none.
     MprisBridge mpris(window, window.playbackState(), ctx.api, external);
     MprisService mprisService(mpris);
+    mprisService.setMimeTypes(supportedMimeTypes());
     if (mprisService.registerOn(QDBusConnection::sessionBus()))
         mpris.watch(mprisService);
     window.show();

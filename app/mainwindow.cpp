@@ -196,8 +196,8 @@ void MainWindow::buildControls()
     buildVolumeSlider();
     // A right click on a read-out opens the pop-up menu (the lyrics lines and the list
     // view are filtered where they are built).
-    const QList<QWidget *> popupSources { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle,
-        m_wavebox };
+    const QList<QWidget *> popupSources { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblCodec, m_lblArt,
+        m_lblTitle, m_wavebox };
     for (QWidget *w : popupSources)
         w->installEventFilter(this);
 }
@@ -242,6 +242,8 @@ void MainWindow::buildReadOuts()
         { &MainWindow::m_lblTime2, "lbl_time2", "00:00", { 1620, 480, 375, 120 }, kGreen, terminalFont(6) },
         { &MainWindow::m_label6, "Label6", "000 kb/s ", { 2100, 480, 675, 120 }, kOrange, terminalFont(6) },
         { &MainWindow::m_label7, "Label7", "000 KHz ", { 2790, 480, 600, 120 }, kOrange, terminalFont(6) },
+        // The codec of what plays, in the free space before the volume.
+        { &MainWindow::m_lblCodec, "lbl_codec", "", { 3405, 480, 990, 120 }, kOrange, terminalFont(6) },
         { &MainWindow::m_lblVol, "Lbl_Vol", "Vol -", { 4410, 450, 1215, 120 }, kOrange, terminalFont(6, true) },
         { &MainWindow::m_lblArt, "lbl_art", "Artist", { 150, 690, 3165, 255 }, QColor(255, 192, 128),
             gothicFont(9.75, true) },
@@ -764,7 +766,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::showReadOut(ReadOut which, const QString &text)
 {
-    QLabel *const labels[] = { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle };
+    QLabel *const labels[]
+        = { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle, m_lblCodec };
+    static_assert(std::size(labels) == kReadOuts);
     labels[static_cast<int>(which)]->setText(text);
 }
 

@@ -184,6 +184,7 @@ private:
     QLabel *m_lblTime2 = nullptr;
     QLabel *m_label6 = nullptr;
     QLabel *m_label7 = nullptr;
+    QLabel *m_lblCodec = nullptr;
     QLabel *m_lblVol = nullptr;
     QLabel *m_lblArt = nullptr;
     QLabel *m_lblTitle = nullptr;

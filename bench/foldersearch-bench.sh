@@ -3,9 +3,11 @@
 # adding the same tree, interleaved round by round so that the machine's noise falls on
 # all of them alike.
 #   bench/foldersearch-bench.sh [MEDIA] [ROUNDS]
+#   MIXED=1 bench/foldersearch-bench.sh [MEDIA] [ROUNDS]
 # MEDIA (default /tmp/perf/media) gets the 10,000-file tree of ../shared/bench/make_media.sh
 # when it has none, a 20,000-file tree of two hard-linked copies, and a folder of 100,000
-# empty files.  Audacious runs headless (`audacious -H`) in a private D-Bus session and
+# empty files.  With MIXED=1, MEDIA (default /tmp/perf/mixed) gets the 10,000 files of six
+# formats of bench/make-mixed-tree.sh instead, searched for by all their endings.  Audacious runs headless (`audacious -H`) in a private D-Bus session and
 # configuration; the folder is handed over with `audacious -e DIR` and `audtool
 # playlist-length` is polled every 10 ms until it reaches 10,000 ("count"); "settled" is
 # when its process stops using CPU (150 ms quiet), i.e. when it has read the tags.
@@ -16,20 +18,27 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BIN=${BIN:-build/bin}
-M=${1:-/tmp/perf/media}
+MIXED=${MIXED:-}
+M=${1:-$([ -n "$MIXED" ] && echo /tmp/perf/mixed || echo /tmp/perf/media)}
 ROUNDS=${2:-3}
 MAKE_MEDIA=${MAKE_MEDIA:-../shared/bench/make_media.sh}
+PATTERN='*.mp3'
+[ -z "$MIXED" ] || PATTERN='*.mp3;*.flac;*.ogg;*.opus;*.m4a;*.wv'
 [ -x "$BIN/foldersearch_bench" ] || { echo "build foldersearch_bench first" >&2; exit 1; }
 for tool in audacious audtool dbus-run-session bc; do
   command -v "$tool" >/dev/null || { echo "bench: $tool is missing" >&2; exit 1; }
 done
-[ -f "$M/tree/.done" ] || bash "$MAKE_MEDIA" "$M" 10 >/dev/null
+if [ -n "$MIXED" ]; then
+  [ -f "$M/tree/.done" ] || bash bench/make-mixed-tree.sh "$M" >/dev/null
+elif [ ! -f "$M/tree/.done" ]; then
+  bash "$MAKE_MEDIA" "$M" 10 >/dev/null
+fi
 if [ ! -d "$M/tree20/2" ]; then
   mkdir -p "$M/tree20"
   cp -al "$M/tree" "$M/tree20/1"
   cp -al "$M/tree" "$M/tree20/2"
 fi
-cat "$M"/tree/*/*/*.mp3 >/dev/null # a warm page cache for everyone
+cat "$M"/tree/*/*/* >/dev/null # a warm page cache for everyone
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -68,7 +77,7 @@ INNER
 }
 
 for r in $(seq "$ROUNDS"); do
-  "$BIN/foldersearch_bench" "$M/tree" "$M/tree20" "$M/big" 2>/dev/null | sed "s/^/$r /" >>"$out/self"
+  "$BIN/foldersearch_bench" "--pattern=$PATTERN" "$M/tree" "$M/tree20" "$M/big" 2>/dev/null | sed "s/^/$r /" >>"$out/self"
   for _ in 1 2 3; do # Audacious now and then fails an assertion at start-up: start it again
     read -r count settled < <(audacious_round)
     [ "$count" != NA ] && break
@@ -83,7 +92,7 @@ awk '
   function med(name,   n, i, j, t, a) { n = 0; for (i = 1; i <= N; i++) if (L[i] == name) a[++n] = (MS ? T[i] : S[i])
     for (i = 2; i <= n; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] > t; j--) a[j+1] = a[j]; a[j+1] = t }
     return (n % 2) ? a[(n+1)/2] : (a[n/2] + a[n/2+1]) / 2 }
-  { N++; L[N] = $2; S[N] = $3; T[N] = $5; R[$2] = $4; if ($5 > ST[$2]) ST[$2] = $5 }
+  { N++; L[N] = $2; S[N] = $3; T[N] = $5; R[$2] = $4; if ($5 > ST[$2]) ST[$2] = $5; if ($2 == "titled") TI = N }
   END {
     printf "%-20s %10s %8s %24s\n", "median of '"$ROUNDS"'", "seconds", "rows", "stall ms median/worst"
     split("floor floor2 search search-tags search2 search2-tags big big-tags audacious audacious-settled", names, " ")
@@ -97,5 +106,6 @@ awk '
     printf "search2 / search                  %.2f  (goal <= 2.10)\n", m["search2"] / m["search"]
     printf "search2-tags / search-tags        %.2f  (goal <= 2.10)\n", m["search2-tags"] / m["search-tags"]
     printf "floor2 / floor                    %.2f  (the same for TagLib alone)\n", m["floor2"] / m["floor"]
+    printf "rows titled from their tags       %d  (TagLib titled %d)\n", S[TI], R["titled"]
     printf "search2-tags / floor2             %.2f\n", m["search2-tags"] / m["floor2"]
   }' "$out/self"

@@ -44,6 +44,8 @@ struct DecoderApi {
     decltype(&vbmp3_getOutputName) getOutputName = nullptr;
     // Optional: without it the length vbmp3_open gave stays shown.
     decltype(&vbmp3_getOpenInfo) getOpenInfo = nullptr;
+    // Optional: without it no codec is shown.
+    decltype(&vbmp3_getStreamInfo) getStreamInfo = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

@@ -40,11 +40,7 @@ public:
     bool no() const { return false; }
     QString identity() const { return QStringLiteral("kestrine"); }
     QStringList uriSchemes() const { return { QStringLiteral("file") }; }
-    QStringList mimeTypes() const
-    {
-        return { QStringLiteral("audio/mpeg"), QStringLiteral("audio/x-wav"), QStringLiteral("audio/x-mpegurl"),
-            QStringLiteral("video/mpeg"), QStringLiteral("video/x-msvideo"), QStringLiteral("audio/x-ms-wma") };
-    }
+    QStringList mimeTypes() const { return m_service->mimeTypes(); }
 
 public slots:
     void Raise() { m_service->control().raise(); }

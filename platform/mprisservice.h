@@ -33,6 +33,9 @@ public:
     void refresh();
 
     MediaControl &control() const { return m_control; }
+    // SupportedMimeTypes: the types the player takes (empty until set).
+    void setMimeTypes(const QStringList &types) { m_mimeTypes = types; }
+    const QStringList &mimeTypes() const { return m_mimeTypes; }
     // The MPRIS texts and maps of the control's current values.
     QString playbackStatus() const;
     QVariantMap metadata() const;
@@ -41,6 +44,7 @@ private:
     void propertiesChanged(const QVariantMap &changed);
 
     MediaControl &m_control;
+    QStringList m_mimeTypes;
     QDBusConnection m_bus;
     bool m_registered = false;
     // What the bus was told last.

@@ -1,6 +1,7 @@
 #include "playbackcontroller.h"
 
 #include "decodercallback.h"
+#include "mediatypes.h"
 #include "prompter.h"
 #include "sequencer.h"
 #include "trackreader.h"
@@ -11,6 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstring>
 
 namespace kes
 {
@@ -99,6 +101,17 @@ bool PlaybackController::isVideoName(const QString &path)
     return kes::isVideoName(path);
 }
 
+QString PlaybackController::lyricsFileOf(const QString &track)
+{
+    qsizetype cut = 4;
+    if (const MediaType *type = mediaTypeOfName(track)) {
+        const auto dotted = static_cast<qsizetype>(std::strlen(type->ending)) + 1;
+        if (track.size() >= dotted && track.at(track.size() - dotted) == u'.')
+            cut = dotted;
+    }
+    return track.left(std::max<qsizetype>(0, track.size() - cut)) + QStringLiteral(".txt");
+}
+
 void PlaybackController::showReadOut(PlaybackView::ReadOut which, const QString &text)
 {
     std::optional<QString> &shown = m_readOuts[static_cast<size_t>(which)];
@@ -160,8 +173,7 @@ void PlaybackController::PlayTrack()
                 setLyricsOn(true);
             }
         } else {
-            m_lyricsFile = m_state.CurrentFile.left(std::max<qsizetype>(0, m_state.CurrentFile.size() - 4))
-                + QStringLiteral(".txt");
+            m_lyricsFile = lyricsFileOf(m_state.CurrentFile);
             const QFileInfo fi(m_lyricsFile);
             if (fi.exists() && fi.isFile()) {
                 tab = 0;
@@ -172,12 +184,17 @@ void PlaybackController::PlayTrack()
     }
     m_view.selectTab(tab);
     // 7-9. Total time, bit rate and frequency; a long track's may be estimates at first,
-    // made exact by the tick once the library has counted its frames.
-    m_now = { m_state.CurrentFile, m_state.CurrentTrackNo, 0, 0, info.frequency };
+    // made exact by the tick once the library has counted its frames.  The codec stands
+    // beside them.
+    StreamInfo stream {};
+    if (m_api.getStreamInfo)
+        m_api.getStreamInfo(&stream);
+    m_now = { m_state.CurrentFile, m_state.CurrentTrackNo, 0, 0, info.frequency, TrimNull(stream.codecName) };
     showTotals(info);
     OpenInfo now {};
     m_totalsPending = m_api.getOpenInfo && m_api.getOpenInfo(&now) == 1;
     showReadOut(R::Frequency, frequencyText(info.frequency));
+    showReadOut(R::Codec, m_now.codec);
     // 10. Play.  A failure told of an earlier play is not this one's (the library reports
     // nothing of an older play once vbmp3_play has returned).
     callbackFlags().OutputFailed = false;
@@ -343,14 +360,16 @@ void PlaybackController::ShowNowPlaying(const QString &path)
     TagInfo tag {};
     ListInfo list {};
     m_api.getFileInfo2(path.toUtf8().constData(), &tag, nullptr, &list);
-    const QString kind = FileKindOf(m_api, path);
+    // The kind by content: MP3 and the added formats show their tags, RMP its RIFF list.
+    const MediaType *type = mediaTypeOfEnding(FileKindOf(m_api, path));
+    const MediaType::Row row = type ? type->row : MediaType::Row::Named;
     auto either = [](const QString &a, const QString &b, const QString &none) {
         return !a.isEmpty() ? a : !b.isEmpty() ? b : none;
     };
-    if (kind == QStringLiteral("mp3")) {
+    if (row == MediaType::Row::Tagged) {
         showReadOut(R::Artist, either(TrimNull(tag.artist), QString(), QStringLiteral("Nothing Artist Data")));
         showReadOut(R::Title, either(TrimNull(tag.title), QString(), QStringLiteral("Nothing Title Data")));
-    } else if (kind == QStringLiteral("rmp")) {
+    } else if (row == MediaType::Row::Listed) {
         showReadOut(R::Artist, either(TrimNull(list.text[1]), TrimNull(tag.artist), QStringLiteral("Nothing Data")));
         showReadOut(R::Title, either(TrimNull(list.text[0]), TrimNull(tag.title), QStringLiteral("Nothing Data")));
     }

@@ -40,6 +40,7 @@ public:
         int totalSeconds = 0;
         int bitrate = 0; // kb/s, 0 = variable
         int frequency = 0; // Hz
+        QString codec; // the library's short name ("Layer III", "FLAC"); empty when it gives none
     };
 
     // state is the program's playback variables, which sequencer moves too; settings is
@@ -110,6 +111,10 @@ public:
     static QString frequencyText(int hertz);
     // Names ending exactly in "mpg", "avi" or "wma" go to the video window.
     static bool isVideoName(const QString &path);
+    // The lyrics text file of a track: its name without the last four characters and with
+    // ".txt" ("a.mp3" gives "a.txt"); a name ending in the dot and ending of a type that
+    // is not three letters long loses those instead ("a.flac", "a.wv" give "a.txt").
+    static QString lyricsFileOf(const QString &track);
 
 signals:
     // A track has started playing in the decoder (after PlayTrack's last step).

@@ -24,8 +24,9 @@ public:
         Frequency, // `Label7`
         Artist, // `lbl_art`
         Title, // `lbl_title`
+        Codec, // `lbl_codec`, beside the bit rate and frequency: "Layer III", "FLAC", "Opus"
     };
-    static constexpr int kReadOuts = 7;
+    static constexpr int kReadOuts = 8;
 
     virtual ~PlaybackView() = default;
     virtual void showReadOut(ReadOut which, const QString &text) = 0;

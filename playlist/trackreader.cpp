@@ -1,6 +1,7 @@
 #include "trackreader.h"
 
 #include "filename.h"
+#include "mediatypes.h"
 #include "trimnull.h"
 
 #include <cstring>
@@ -23,75 +24,39 @@ QString fixedField(const QString &text)
 
 QString FileKindOf(const DecoderApi &api, const QString &path)
 {
-    if (!api.getFileType)
-        return QStringLiteral("err");
-    switch (api.getFileType(path.toUtf8().constData())) {
-    // As the player has always mapped them: 4 (a kind this library never reports) counts
-    // as MP3, and a WAV file that ends in an ID3v1 tag as RMP.
-    case VBMP3_TYPE_MPEG:
-    case 4:
-    case VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1:
-    case VBMP3_TYPE_MPEG + VBMP3_TYPE_ID3V1 + VBMP3_TYPE_LYRICS3:
-        return QStringLiteral("mp3");
-    case VBMP3_TYPE_WAV:
-        return QStringLiteral("wav");
-    case VBMP3_TYPE_RMP:
-    case VBMP3_TYPE_WAV + VBMP3_TYPE_ID3V1:
-    case VBMP3_TYPE_RMP + VBMP3_TYPE_ID3V1:
-    case VBMP3_TYPE_RMP + VBMP3_TYPE_ID3V1 + VBMP3_TYPE_LYRICS3:
-        return QStringLiteral("rmp");
-    case VBMP3_TYPE_MEDIA:
-        return QStringLiteral("mpg");
-    default:
-        return QStringLiteral("err");
-    }
+    const MediaType *type = api.getFileType ? mediaTypeOfCode(api.getFileType(path.toUtf8().constData())) : nullptr;
+    return type ? QString::fromLatin1(type->ending) : QStringLiteral("err");
 }
 
 QString acceptedKind(const QString &path)
 {
-    static const char *const spellings[][2] = {
-        { "avi", "AVI" },
-        { "wma", "WMA" },
-        { "mp3", "MP3" },
-        { "rmp", "RMP" },
-        { "wav", "WAV" },
-        { "mpg", "MPG" },
-    };
-    if (path.size() < 3)
-        return {};
-    const QStringView end = QStringView(path).right(3);
-    for (const auto &s : spellings)
-        if (end == QLatin1StringView(s[0]) || end == QLatin1StringView(s[1]))
-            return QString::fromLatin1(s[0]);
-    return {};
+    const MediaType *type = mediaTypeOfName(path);
+    return type ? QString::fromLatin1(type->ending) : QString();
 }
 
 std::optional<TrackRow> provisionalTrackRow(const QString &path)
 {
-    const QString kind = acceptedKind(path);
-    if (kind.isEmpty())
+    const MediaType *type = mediaTypeOfName(path);
+    if (!type)
         return std::nullopt;
     TrackRow row;
     row.fullPath = path;
     const QString name = FileNameOf(path);
-    if (kind == QLatin1String("mp3")) {
+    switch (type->row) {
+    case MediaType::Row::Tagged:
         row.title = fixedField(name);
         row.artist = fixedField(QStringLiteral("No Data"));
         row.tagsPending = true;
-    } else if (kind == QLatin1String("rmp")) {
+        break;
+    case MediaType::Row::Listed:
         row.title = name;
         row.tagsPending = true;
-    } else {
+        break;
+    case MediaType::Row::Named:
         row.title = name;
         row.album = name;
-        if (kind == QLatin1String("wav"))
-            row.artist = QStringLiteral("WAV File");
-        else if (kind == QLatin1String("avi"))
-            row.artist = QStringLiteral("AVI File");
-        else if (kind == QLatin1String("wma"))
-            row.artist = QStringLiteral("WMA File");
-        else
-            row.artist = QStringLiteral("MPEG File");
+        row.artist = QString::fromLatin1(type->label);
+        break;
     }
     return row;
 }
@@ -103,7 +68,7 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
         return row;
     row->tagsPending = false;
     const QByteArray encoded = path.toUtf8();
-    if (acceptedKind(path) == QLatin1String("mp3")) {
+    if (mediaTypeOfName(path)->row == MediaType::Row::Tagged) {
         TagInfo tag;
         std::memset(&tag, 0, sizeof tag);
         if (api.getFileTagInfo)

@@ -14,24 +14,27 @@
 namespace kes
 {
 
-// The decoder library's verdict on a file: "mp3", "wav", "rmp", "mpg", or "err" for any
-// type code it does not map.  Reads the file (through vbmp3_getFileType).
+// The decoder library's verdict on a file: the ending of the type its code stands for in
+// kMediaTypes ("mp3", "wav", "rmp", "mpg"; "flac", "ogg" for Ogg Vorbis, "opus", "m4a",
+// "wv", "ape"), or "err" for any code the table does not map.  Reads the file (through
+// vbmp3_getFileType).
 QString FileKindOf(const DecoderApi &api, const QString &path);
 
-// The kind a path's last three characters name, case-sensitively: one of "avi", "wma",
-// "mp3", "rmp", "wav", "mpg" for the twelve accepted spellings ("mp3" and "MP3", ...),
-// else the empty text.  No I/O.
+// The kind a path's ending names, case-sensitively: the ending of its type in
+// kMediaTypes ("avi", "wma", "mp3", "rmp", "wav", "mpg" for the twelve classic
+// spellings "mp3" and "MP3", ...; "flac" for "flac" and "FLAC", ...), else the empty
+// text.  No I/O.
 QString acceptedKind(const QString &path);
 
 // The row a file shows before its tags are read, from the path alone (no I/O), or nothing
-// when the path's ending is not accepted.  For MP3 and RMP files tagsPending is set and
-// the texts are those of a file without tags, except that an RMP file shows its name as
-// the title meanwhile; other kinds are complete.
+// when the path's ending is not accepted.  For files with tags (MP3, RMP and the added
+// formats) tagsPending is set and the texts are those of a file without tags, except that
+// an RMP file shows its name as the title meanwhile; other kinds are complete.
 std::optional<TrackRow> provisionalTrackRow(const QString &path);
 
 // The row a file would get (number, checked and tag left for the model to set), or
-// nothing when the path's ending is not accepted.  MP3 and RMP files are read through
-// the decoder library; a file it cannot read still gives a row.
+// nothing when the path's ending is not accepted.  Files with tags are read through the
+// decoder library; a file it cannot read still gives a row.
 std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path);
 
 // Adds one file to the playlist at once: readTrackRow, then the model's duplicate rule

@@ -98,6 +98,15 @@ void OptionsWindow::buildOptionTab(QWidget *page)
         box->setObjectName(indexed("Check", i));
         box->setGeometry(twipsRect(240 + 1080 * (i % 4), i < 4 ? 210 : 570, 900, 285));
     }
+    // The added types, in two rows in the free space above the frame, on the columns of the
+    // frame's boxes; captioned with their endings as the seven are.
+    for (int i = 0; i < kAddedTypeCount; ++i) {
+        const QString ending = QString::fromLatin1(addedMediaTypes()[i].ending);
+        auto *box = new QCheckBox(ending, page);
+        box->setObjectName(indexed("Check", 7 + i));
+        box->setGeometry(twipsRect(360 + 1080 * (i % 4), 3105 + 285 * (i / 4), 900, 285));
+        box->setToolTip(QStringLiteral("フォルダ検索で *.%1 のファイルを探す").arg(ending));
+    }
 }
 
 void OptionsWindow::buildEqTab(QWidget *page)
@@ -195,6 +204,12 @@ void OptionsWindow::bindControls()
                     m_live.*k.number = on ? 1 : 0;
             });
             break;
+        case SettingKey::Kind::AddedType:
+            connect(findChild<QCheckBox *>(name), &QCheckBox::toggled, this, [this, &k](bool on) {
+                if (!m_showing)
+                    m_live.addedTypes[k.index] = on ? 1 : 0;
+            });
+            break;
         case SettingKey::Kind::Text:
             connect(findChild<QLineEdit *>(name), &QLineEdit::textChanged, this, [this, &k](const QString &text) {
                 if (!m_showing)
@@ -234,6 +249,9 @@ void OptionsWindow::showRecord()
         case SettingKey::Kind::Flag:
             findChild<QCheckBox *>(name)->setChecked(m_live.*k.number == 1);
             break;
+        case SettingKey::Kind::AddedType:
+            findChild<QCheckBox *>(name)->setChecked(m_live.addedTypes[k.index] == 1);
+            break;
         case SettingKey::Kind::Text:
             findChild<QLineEdit *>(name)->setText(m_live.*k.text);
             break;
@@ -248,7 +266,7 @@ void OptionsWindow::showRecord()
                 m_presets[m_live.*k.number]->setChecked(true);
             break;
         case SettingKey::Kind::Band:
-            m_sliders[k.band]->setValue(-m_live.EqBands[k.band]);
+            m_sliders[k.index]->setValue(-m_live.EqBands[k.index]);
             break;
         case SettingKey::Kind::Account:
             break;

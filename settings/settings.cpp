@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <limits>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -53,51 +55,73 @@ constexpr SettingKey band(const char *key, int index)
 {
     return { Eq, key, Kind::Band, nullptr, nullptr, nullptr, index, -60, 60, 0, nullptr, "VScroll1" };
 }
+constexpr SettingKey option(const char *key, int16_t S::*field, const char *control)
+{
+    return { Eq, key, Kind::Option, field, nullptr, nullptr, -1, Int16Min, Int16Max, 0, nullptr, control };
+}
+
+// The boxes of the added types follow the seven classic ones, Check(0) .. Check(6).
+constexpr const char *AddedTypeBoxes[]
+    = { "Check(7)", "Check(8)", "Check(9)", "Check(10)", "Check(11)", "Check(12)", "Check(13)", "Check(14)" };
+static_assert(std::size(AddedTypeBoxes) >= kAddedTypeCount, "a box for each added type");
+
+// The default 1 is that of a file without search types; LoadSettings decides the other.
+constexpr SettingKey addedType(int index)
+{
+    return { Search, kMediaTypes[kFirstAddedType + index].searchKey, Kind::AddedType, nullptr, nullptr, nullptr, index,
+        0, 1, 1, nullptr, AddedTypeBoxes[index] };
+}
 
 // Print's Check10 is read by the classic program and dropped, and never written: it has
 // no entry here, and a save leaves it in the file as it stands.
 // set-no takes any 16-bit number: ApplyEqPreset turns one outside 0..5 into Flat.
-constexpr SettingKey Keys[] = {
-    account(System, "USER", &S::USER, "GUEST"),
-    account(System, "PASSWORD", &S::PASSWORD, "TESORA"),
-    flag(Search, "MP3", &S::MP3, 1, "Check(0)"),
-    flag(Search, "RMP", &S::RMP, 1, "Check(1)"),
-    flag(Search, "WAV", &S::WAV, 0, "Check(2)"),
-    flag(Search, "M3U", &S::M3U, 0, "Check(3)"),
-    flag(Search, "MPG", &S::MPG, 0, "Check(4)"),
-    flag(Search, "AVI", &S::AVI, 0, "Check(5)"),
-    flag(Search, "WMA", &S::WMA, 0, "Check(6)"),
-    typed("FONT1", &S::FONT1, &P::FONT1, 6, "txt_Pr_Font1"),
-    typed("FONT2", &S::FONT2, &P::FONT2, 4, "txt_Pr_Font2"),
-    typed("TAB_SP1", &S::TAB_SP1, &P::TAB_SP1, 48, "txt_Pr_Tab1"),
-    typed("TAB_SP2", &S::TAB_SP2, &P::TAB_SP2, 22, "txt_Pr_Tab2"),
-    typed("TAB_SP3", &S::TAB_SP3, &P::TAB_SP3, 140, "txt_Pr_Tab3"),
-    choice("Font_Color1", &S::Font_Color1, "Cmb_Pr_Color1"),
-    choice("Font_Color2", &S::Font_Color2, "Cmb_Pr_Color2"),
-    typed("Gyo", &S::Gyo, &P::Gyo, 78, "txt_Pr_Gyo"),
-    typed("Gyo_St", &S::Gyo_St, &P::Gyo_St, 3, "txt_Pr_Gyo_St"),
-    flag(Other, "Op_kasi", &S::Op_Kasi, 1, "Opt_Chk_Ks"),
-    flag(Other, "Op_01", &S::Op_01, 1, "Check1"),
-    flag(Other, "Op_03", &S::Op_03, 0, "Check3"),
-    flag(Other, "Op_04", &S::Op_04, 0, "Check4"),
-    text(Other, "Op_14", &S::Op_14, "Def_PL_Path"),
-    flag(Other, "Op_06", &S::Op_06, 0, "Check6"),
-    flag(Other, "Op_07", &S::Op_07, 0, "Check7"),
-    text(Other, "Op_17", &S::Op_17, "Def_OP_Path"),
-    flag(Other, "Op_09", &S::Op_09, 0, "Check9"),
-    band("custom-0", 0),
-    band("custom-1", 1),
-    band("custom-2", 2),
-    band("custom-3", 3),
-    band("custom-4", 4),
-    band("custom-5", 5),
-    band("custom-6", 6),
-    band("custom-7", 7),
-    band("custom-8", 8),
-    band("custom-9", 9),
-    { Eq, "set-no", Kind::Option, &S::EqPreset, nullptr, nullptr, -1, Int16Min, Int16Max, 0, nullptr, "Opt_eq" },
-    flag(Eq, "set-onoff", &S::EqOn, 0, "Eq_true"),
-};
+template <std::size_t... Added> constexpr auto makeKeys(std::index_sequence<Added...>)
+{
+    return std::array {
+        account(System, "USER", &S::USER, "GUEST"),
+        account(System, "PASSWORD", &S::PASSWORD, "TESORA"),
+        flag(Search, "MP3", &S::MP3, 1, "Check(0)"),
+        flag(Search, "RMP", &S::RMP, 1, "Check(1)"),
+        flag(Search, "WAV", &S::WAV, 0, "Check(2)"),
+        flag(Search, "M3U", &S::M3U, 0, "Check(3)"),
+        flag(Search, "MPG", &S::MPG, 0, "Check(4)"),
+        flag(Search, "AVI", &S::AVI, 0, "Check(5)"),
+        flag(Search, "WMA", &S::WMA, 0, "Check(6)"),
+        addedType(Added)...,
+        typed("FONT1", &S::FONT1, &P::FONT1, 6, "txt_Pr_Font1"),
+        typed("FONT2", &S::FONT2, &P::FONT2, 4, "txt_Pr_Font2"),
+        typed("TAB_SP1", &S::TAB_SP1, &P::TAB_SP1, 48, "txt_Pr_Tab1"),
+        typed("TAB_SP2", &S::TAB_SP2, &P::TAB_SP2, 22, "txt_Pr_Tab2"),
+        typed("TAB_SP3", &S::TAB_SP3, &P::TAB_SP3, 140, "txt_Pr_Tab3"),
+        choice("Font_Color1", &S::Font_Color1, "Cmb_Pr_Color1"),
+        choice("Font_Color2", &S::Font_Color2, "Cmb_Pr_Color2"),
+        typed("Gyo", &S::Gyo, &P::Gyo, 78, "txt_Pr_Gyo"),
+        typed("Gyo_St", &S::Gyo_St, &P::Gyo_St, 3, "txt_Pr_Gyo_St"),
+        flag(Other, "Op_kasi", &S::Op_Kasi, 1, "Opt_Chk_Ks"),
+        flag(Other, "Op_01", &S::Op_01, 1, "Check1"),
+        flag(Other, "Op_03", &S::Op_03, 0, "Check3"),
+        flag(Other, "Op_04", &S::Op_04, 0, "Check4"),
+        text(Other, "Op_14", &S::Op_14, "Def_PL_Path"),
+        flag(Other, "Op_06", &S::Op_06, 0, "Check6"),
+        flag(Other, "Op_07", &S::Op_07, 0, "Check7"),
+        text(Other, "Op_17", &S::Op_17, "Def_OP_Path"),
+        flag(Other, "Op_09", &S::Op_09, 0, "Check9"),
+        band("custom-0", 0),
+        band("custom-1", 1),
+        band("custom-2", 2),
+        band("custom-3", 3),
+        band("custom-4", 4),
+        band("custom-5", 5),
+        band("custom-6", 6),
+        band("custom-7", 7),
+        band("custom-8", 8),
+        band("custom-9", 9),
+        option("set-no", &S::EqPreset, "Opt_eq"),
+        flag(Eq, "set-onoff", &S::EqOn, 0, "Eq_true"),
+    };
+}
+
+constexpr auto Keys = makeKeys(std::make_index_sequence<kAddedTypeCount>());
 
 // The number a key's text stands for, or nullopt when it is none in the key's range.
 std::optional<int32_t> numberOf(const QString &text, const SettingKey &k)
@@ -122,7 +146,9 @@ QString savedText(const Settings &s, const SettingKey &k)
         return typedText.isNull() ? QString::number(s.*k.number) : typedText;
     }
     case Kind::Band:
-        return QString::number(s.EqBands[k.band]);
+        return QString::number(s.EqBands[k.index]);
+    case Kind::AddedType:
+        return QString::number(s.addedTypes[k.index]);
     default:
         return QString::number(s.*k.number);
     }
@@ -137,14 +163,16 @@ Settings::Settings()
             this->*k.text = QString::fromUtf8(k.textDefault);
         else if (k.number)
             this->*k.number = static_cast<int16_t>(k.numberDefault);
+        else if (k.kind == Kind::AddedType)
+            addedTypes[k.index] = static_cast<int16_t>(k.numberDefault);
         else
-            EqBands[k.band] = k.numberDefault;
+            EqBands[k.index] = k.numberDefault;
     }
 }
 
 std::span<const SettingKey> settingKeys()
 {
-    return Keys;
+    return std::span<const SettingKey>(Keys);
 }
 
 void setTypedNumber(Settings &s, const SettingKey &k, const QString &text)
@@ -197,15 +225,24 @@ void LoadSettings(Settings &s, const QString &iniPath)
 {
     IniFile ini;
     ini.load(iniPath); // an unreadable file reads as an empty one: every key its default
+    // A file that holds the classic search types was saved before the added ones existed,
+    // or with them: the flag of an added type it lacks is off, so the saved pattern stays.
+    const bool typesSaved = std::any_of(std::begin(Keys), std::end(Keys), [&ini](const SettingKey &k) {
+        return k.kind == Kind::Flag && std::string_view(k.section) == Search
+            && ini.value(QString::fromUtf8(k.section), QLatin1String(k.key)).has_value();
+    });
     for (const SettingKey &k : Keys) {
         const std::optional<QString> raw = ini.value(QString::fromUtf8(k.section), QLatin1String(k.key));
         if (k.text) {
             s.*k.text = raw.value_or(QString::fromUtf8(k.textDefault));
             continue;
         }
-        const int32_t n = raw ? numberOf(*raw, k).value_or(k.numberDefault) : k.numberDefault;
-        if (k.kind == Kind::Band) {
-            s.EqBands[k.band] = n;
+        const int32_t fallback = k.kind == Kind::AddedType && typesSaved ? 0 : k.numberDefault;
+        const int32_t n = raw ? numberOf(*raw, k).value_or(fallback) : fallback;
+        if (k.kind == Kind::AddedType) {
+            s.addedTypes[k.index] = static_cast<int16_t>(n);
+        } else if (k.kind == Kind::Band) {
+            s.EqBands[k.index] = n;
         } else {
             s.*k.number = static_cast<int16_t>(n);
             if (k.typed)
@@ -251,6 +288,9 @@ QString BuildSearchPattern(const Settings &s)
     for (const auto &[flag, ext] : types)
         if (flag == 1)
             parts << QStringLiteral("*.") + QLatin1String(ext);
+    for (int i = 0; i < kAddedTypeCount; ++i)
+        if (s.addedTypes[i] == 1)
+            parts << QStringLiteral("*.") + QLatin1String(addedMediaTypes()[i].ending);
     return parts.join(QLatin1Char(';'));
 }
 

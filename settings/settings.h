@@ -5,6 +5,8 @@
 // (システム, 検索設定, 印刷設定, その他設定, EQSETUP); settingKeys() lists the keys.
 #pragma once
 
+#include "mediatypes.h"
+
 #include <QString>
 
 #include <array>
@@ -25,6 +27,9 @@ struct Settings {
     QString PASSWORD;
     // File types of the folder search (flags, 0 or 1).
     int16_t MP3, RMP, WAV, M3U, MPG, AVI, WMA;
+    // The flags of the types added after those seven, in the order of addedMediaTypes()
+    // (keys FLAC, OGG, OGA, OPUS, M4A, WV, APE of 検索設定).
+    std::array<int16_t, kAddedTypeCount> addedTypes;
     // CD jacket print layout.
     int16_t FONT1, FONT2, TAB_SP1, TAB_SP2, TAB_SP3, Gyo, Gyo_St;
     int16_t Font_Color1, Font_Color2; // colour list index, -1 for no selection
@@ -64,7 +69,8 @@ struct SettingKey {
         Typed, // number typed into the line edit `control`; saved as typed (printText)
         Choice, // list index of the combo box `control`; -1 for no selection
         Option, // the option button `control`(value) of a group is selected
-        Band, // EqBands[band]; the scroll bar `control`(band) stands at -value
+        Band, // EqBands[index]; the scroll bar `control`(index) stands at -value
+        AddedType, // addedTypes[index], 0 or 1, the check box `control`
     };
     const char *section; // UTF-8
     const char *key; // as a new file spells it; loads match it without regard to case
@@ -72,7 +78,7 @@ struct SettingKey {
     int16_t Settings::*number; // Flag, Typed, Choice, Option
     QString Settings::*text; // Account, Text
     QString Settings::PrintText::*typed; // Typed
-    int band; // Band
+    int index; // Band, AddedType
     int32_t low, high; // numbers outside the range (or no number) load as the default
     int32_t numberDefault;
     const char *textDefault; // UTF-8
@@ -85,8 +91,9 @@ std::span<const SettingKey> settingKeys();
 // next load will read it (the key's default when the text is no number in range).
 void setTypedNumber(Settings &s, const SettingKey &k, const QString &text);
 
-// The folder search pattern from the seven file-type flags, in the order mp3, rmp, wav,
-// m3u, mpg, avi, wma: "*.mp3;*.rmp" with the defaults, empty with no flag set.
+// The folder search pattern from the file-type flags, in the order mp3, rmp, wav, m3u,
+// mpg, avi, wma and then the added types': "*.mp3;*.rmp;*.flac;*.ogg;*.oga;*.opus;*.m4a;
+// *.wv;*.ape" with the defaults, empty with no flag set.
 QString BuildSearchPattern(const Settings &s);
 
 // The folder of the settings file, which also stands in for the program's folder of the
@@ -111,6 +118,9 @@ bool WriteIni(const QString &section, const QString &key, const QString &value, 
 // Fills s from the file at iniPath.  Every key missing from the file, and every integer
 // key whose text is not a decimal number in the key's range (flags: 0 or 1, bands
 // -60..60, colours -1..6), takes its default; an unreadable file loads as an empty one.
+// The flag of an added type has two defaults: 1 when 検索設定 holds none of the seven
+// classic type keys (no search types were ever saved), 0 when it holds any of them (a
+// file saved before that type was added: the types the user chose are kept as they were).
 // Does not touch the decoder: call ApplyEqPreset afterwards.
 void LoadSettings(Settings &s, const QString &iniPath);
 // Writes every key of s into the file at iniPath in one atomic replacement, then reads

@@ -2,6 +2,7 @@
 // its own connection drives the main window (scripted decoder) as its buttons would and
 // hears of every change through PropertiesChanged.
 #include "externalfiles.h"
+#include "mediatypes.h"
 #include "mprisbridge.h"
 #include "mprisservice.h"
 #include "windowtest.h"
@@ -10,7 +11,9 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
+#include <QSignalSpy>
 #include <QTest>
+#include <QUrl>
 
 using namespace kes;
 
@@ -43,9 +46,9 @@ QDBusMessage call(QDBusConnection &bus, const QString &iface, const QString &met
     return pending.reply();
 }
 
-QVariant property(QDBusConnection &bus, const char *name)
+QVariant property(QDBusConnection &bus, const char *name, const QString &iface = kPlayer)
 {
-    const QDBusMessage reply = call(bus, kProperties, u"Get"_s, { kPlayer, QString::fromLatin1(name) });
+    const QDBusMessage reply = call(bus, kProperties, u"Get"_s, { iface, QString::fromLatin1(name) });
     return reply.arguments().value(0).value<QDBusVariant>().variant();
 }
 
@@ -106,6 +109,36 @@ TEST_F(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
     EXPECT_EQ(child<QSlider>(*window, u"Slider1"_s)->value(), 16384);
     EXPECT_EQ(fake.volume, (16384u << 16) | 16384u);
     EXPECT_NEAR(property(client, "Volume").toDouble(), 0.25, 1e-4);
+}
+
+// OpenUri takes a file by the rules of a drop, the added formats included, and the
+// service reports the MIME types it was given.
+TEST_F(Mpris, OpenUriTakesWhatADropTakes)
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus: run under dbus-run-session";
+    auto window = start();
+    ExternalFiles external(*window);
+    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
+    MprisService service(bridge);
+    service.setMimeTypes(supportedMimeTypes());
+    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
+    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"client"_s);
+    ASSERT_TRUE(client.isConnected());
+    EXPECT_EQ(property(client, "SupportedMimeTypes", u"org.mpris.MediaPlayer2"_s).toStringList(), supportedMimeTypes());
+
+    QSignalSpy done(&external, &ExternalFiles::done);
+    const auto openUri = [&](const QString &path) {
+        const qsizetype before = done.count();
+        call(client, kPlayer, u"OpenUri"_s, { QUrl::fromLocalFile(path).toString() });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done.count() > before; }, 5000)) << path.toStdString();
+        return QString::fromStdString(fake.openedPath);
+    };
+    const QString flac = touch(u"曲.flac"_s), opus = touch(u"b.OPUS"_s), mixed = touch(u"c.Flac"_s);
+    EXPECT_EQ(openUri(flac), flac);
+    EXPECT_EQ(openUri(opus), opus);
+    EXPECT_EQ(openUri(mixed), opus); // not a spelling the player takes: nothing plays
+    EXPECT_EQ(window->playlist()->count(), 2);
 }
 
 #include "mpris_test.moc"

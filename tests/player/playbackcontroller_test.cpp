@@ -77,23 +77,39 @@ protected:
 
 TEST_F(PlaybackControllerTest, ReadOutsOfAStartedTrack)
 {
-    for (auto [seconds, bitrate, frequency, shown] :
-        { std::tuple { 187, 128, 44100, "03:07 128 kb/s 44.1 KHz" }, { 6000, 0, 22050, "100:00 VBR 22.05 KHz" },
-            { 40000, 64, 8000, "666:40 64 kb/s 8 KHz" } }) { // past 16 bits: the range holds it
+    for (auto [seconds, bitrate, frequency, codec, shown] :
+        { std::tuple { 187, 128, 44100, "Layer III", "03:07 128 kb/s 44.1 KHz Layer III" },
+            { 6000, 0, 22050, "Layer II", "100:00 VBR 22.05 KHz Layer II" },
+            { 40000, 64, 8000, "", "666:40 64 kb/s 8 KHz " }, // past 16 bits: the range holds it
+            // The added formats: their average rate (never VBR), any sampling rate, the codec.
+            { 245, 1018, 96000, "FLAC", "04:05 1018 kb/s 96 KHz FLAC" },
+            { 61, 97, 48000, "Opus", "01:01 97 kb/s 48 KHz Opus" },
+            { 5, 4608, 192000, "ALAC", "00:05 4608 kb/s 192 KHz ALAC" },
+            { 2, 11, 88200, "HE-AACv2", "00:02 11 kb/s 88.2 KHz HE-AACv2" } }) {
         f.openInfo = { .bitrate = bitrate, .frequency = frequency, .totalSeconds = seconds };
+        qstrncpy(f.streamInfo.codecName, codec, sizeof f.streamInfo.codecName);
         f.calls.clear();
         c.playRow(7, u"/music/a.mp3"_s);
-        EXPECT_EQ(QStringList({ view.readOuts[R::TotalTime], view.readOuts[R::Bitrate], view.readOuts[R::Frequency] })
+        EXPECT_EQ(QStringList({ view.readOuts[R::TotalTime], view.readOuts[R::Bitrate], view.readOuts[R::Frequency],
+                                  view.readOuts[R::Codec] })
                       .join(u' '),
             QString::fromLatin1(shown));
         EXPECT_EQ(view.seekMax, seconds);
         EXPECT_EQ(c.nowPlaying().totalSeconds, seconds);
+        EXPECT_EQ(c.nowPlaying().codec, QString::fromLatin1(codec));
         // Close and drop lyrics before opening; play last.
         EXPECT_EQ(f.calls, (std::vector<std::string> { "close", "setLyricsFile", "open", "play" }));
     }
     EXPECT_EQ(view.readOuts[R::Number], u"No.7"_s);
     EXPECT_TRUE(c.timebarOn() && prompter.messages.isEmpty());
     EXPECT_EQ(f.mpegReads, 0); // the frames are counted by the open alone
+
+    // A library without vbmp3_getStreamInfo shows no codec and plays all the same.
+    DecoderApi older = FakeDecoder::api();
+    older.getStreamInfo = nullptr;
+    PlaybackController withOlder { older, prompter, view, state, sequencer, settings };
+    withOlder.playRow(1, u"/music/b.flac"_s);
+    EXPECT_TRUE(view.readOuts[R::Codec].isEmpty() && withOlder.timebarOn());
 }
 
 TEST_F(PlaybackControllerTest, OpenAndPlayErrors)
@@ -136,6 +152,17 @@ TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
     settings.Op_Kasi = 1;
     c.playRow(1, u"a.b"_s); // shorter than four characters before the ending
     EXPECT_EQ(c.LyricsFile(), u".txt"_s);
+    // Endings of other lengths than three drop with their dot; the classic rule stays
+    // for the rest ("a.ogg" as "a.mp3"; a name without a dot before the ending).
+    for (auto [track, lyrics] : { std::pair { "/m/a.flac", "/m/a.txt" }, { "/m/b.FLAC", "/m/b.txt" },
+             { "/m/c.wv", "/m/c.txt" }, { "/m/d.opus", "/m/d.txt" }, { "/m/e.ogg", "/m/e.txt" },
+             { "/m/xflac", "/m/x.txt" }, { "/m/f.Flac", "/m/f..txt" }, { "wv", ".txt" } })
+        EXPECT_EQ(PlaybackController::lyricsFileOf(QString::fromUtf8(track)), QString::fromUtf8(lyrics)) << track;
+    const QString flac = file(u"song.flac"_s), flacText = file(u"song.txt"_s);
+    c.stopTimers();
+    c.playRow(1, flac);
+    EXPECT_EQ(view.tab, 0);
+    EXPECT_EQ(f.lyricsFile, flacText.toStdString());
 }
 
 TEST_F(PlaybackControllerTest, TickPauseResumeAndStop)
@@ -229,9 +256,21 @@ TEST_F(PlaybackControllerTest, NowPlayingNamesByKind)
     std::memset(full.title, 'B', sizeof full.title);
     full.title[9] = '\0';
     f.tags["/m/e.mp3"] = full;
-    for (auto [path, shown] : { std::pair { "/m/a.mp3", u"Nothing Artist Data|Tag Title"_s },
-             { "/m/b.rmp", u"Nothing Data|List Title"_s }, { "/m/c.rmp", u"Nothing Data|Nothing Data"_s },
-             { "/m/d.wav", u"|"_s }, { "/m/e.mp3", QString(128, u'A') + u"|BBBBBBBBB"_s } }) {
+    // The added formats name their tracks as MP3 files do, by what the file holds.
+    TagInfo flac {};
+    qstrncpy(flac.title, "フラックの曲", 128);
+    qstrncpy(flac.artist, "歌手", 128);
+    f.tags["/m/f.flac"] = f.tags["/m/g.ogg"] = flac;
+    f.fileTypes["/m/g.ogg"] = VBMP3_TYPE_OGG_OPUS;
+    f.fileTypes["/m/h.mp3"] = VBMP3_TYPE_OGG_FLAC;
+    f.fileTypes["/m/i.flac"] = VBMP3_TYPE_WAV;
+    f.tags["/m/i.flac"] = flac;
+    for (auto [path, shown] :
+        { std::pair { "/m/a.mp3", u"Nothing Artist Data|Tag Title"_s }, { "/m/b.rmp", u"Nothing Data|List Title"_s },
+            { "/m/c.rmp", u"Nothing Data|Nothing Data"_s }, { "/m/d.wav", u"|"_s },
+            { "/m/e.mp3", QString(128, u'A') + u"|BBBBBBBBB"_s }, { "/m/f.flac", u"歌手|フラックの曲"_s },
+            { "/m/g.ogg", u"歌手|フラックの曲"_s }, { "/m/h.mp3", u"Nothing Artist Data|Nothing Title Data"_s },
+            { "/m/i.flac", u"|"_s }, { "/m/j.opus", u"Nothing Artist Data|Nothing Title Data"_s } }) {
         c.ShowNowPlaying(QString::fromLatin1(path));
         EXPECT_EQ(view.readOuts[R::Artist] + u'|' + view.readOuts[R::Title], shown) << path;
     }

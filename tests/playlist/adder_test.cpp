@@ -74,6 +74,29 @@ TEST_F(AdderTest, DropAddsInDropOrderAndSkipsWhatTheRulesSkipSilently)
     EXPECT_EQ(names().last(), QStringLiteral("garbage.mp3"));
 }
 
+// The added formats follow the same two tests: an accepted spelling of the ending and a
+// content the library knows, each asked on its own (an ".ogg" may hold Opus, an ".mp3"
+// name on FLAC data is still an MP3 row).
+TEST_F(AdderTest, DroppedFilesOfTheAddedFormatsPassTheSameTwoTests)
+{
+    auto &types = FakeDecoder::instance().fileTypes; // no worker runs now
+    const std::pair<const char *, int32_t> files[] = { { "a.flac", VBMP3_TYPE_FLAC }, { "b.ogg", VBMP3_TYPE_OGG_OPUS },
+        { "c.opus", VBMP3_TYPE_UNKNOWN }, { "d.FLAC", VBMP3_TYPE_FLAC }, { "e.Flac", VBMP3_TYPE_FLAC },
+        { "f.m4a", VBMP3_TYPE_MP4 }, { "g.wv", VBMP3_TYPE_WAVPACK }, { "h.ape", VBMP3_TYPE_APE },
+        { "i.mp3", VBMP3_TYPE_FLAC }, { "j.oga", VBMP3_TYPE_OGG_FLAC }, { "k.aac", VBMP3_TYPE_MP4 },
+        { "l.OPUS", VBMP3_TYPE_OGG_OPUS }, { "m.flac", VBMP3_TYPE_MEDIA + VBMP3_TYPE_ID3V1 } };
+    QStringList paths;
+    for (const auto &[name, type] : files) {
+        paths << touch(name);
+        types[paths.last().toStdString()] = type;
+    }
+    adder->dropFiles(paths);
+    waitIdle();
+    EXPECT_EQ(
+        names(), QStringList({ "a.flac", "b.ogg", "d.FLAC", "f.m4a", "g.wv", "h.ape", "i.mp3", "j.oga", "l.OPUS" }));
+    EXPECT_TRUE(prompter.messages.isEmpty());
+}
+
 // Jobs land one after another; a file that vanished before it was checked is passed over;
 // a playlist that cannot be read ends its job with a message naming it.
 TEST_F(AdderTest, JobsLandInTheOrderTheyWereGiven)

@@ -104,13 +104,18 @@ TEST_F(FilesTest, LoadSkipsMissingEntriesResolvesRelativeOnesAndStopsAtBadLines)
     touch("sub/one.mp3");
     touch(QStringLiteral("曲.mp3"));
     touch("three.wav");
+    for (const char *name : { "sub/two.flac", "four.opus", "Five.Opus", "six.OGG" })
+        touch(name);
     QDir().mkpath(dir.filePath("folder.wav"));
     writeBytes(dir.filePath("list.m3u"),
         "#EXTM3U\n#EXTINF:10,x\nsub/one.mp3\r\nmissing.mp3\r\n" + dir.filePath("folder.wav").toUtf8()
             + "\r\n\x8b\xc8.mp3\r\n" // 曲.mp3 in CP932
+            + "sub/two.flac\r\nFive.Opus\r\nfour.opus\r\nsix.OGG\r\nmissing.flac\r\n" // the ending decides
             + QByteArray("bad\0.wav\r\n", 10) + "three.wav\r\n");
     load(dir.filePath("list.m3u"));
-    EXPECT_EQ(fullPaths(model), QStringList({ dir.filePath("sub/one.mp3"), dir.filePath(QStringLiteral("曲.mp3")) }));
+    EXPECT_EQ(fullPaths(model),
+        QStringList({ dir.filePath("sub/one.mp3"), dir.filePath(QStringLiteral("曲.mp3")), dir.filePath("sub/two.flac"),
+            dir.filePath("four.opus"), dir.filePath("six.OGG") }));
     EXPECT_EQ(prompter.texts(), QStringList({ "読み込めないファイル形式ですので処理を中断します" }));
 }
 

@@ -104,6 +104,50 @@ TEST_F(FolderSearchTest, CommandsFillThePlaylist)
     }
 }
 
+// With no search types saved, the pattern takes the added formats; a file that saved the
+// classic types keeps the pattern it gives (an added type on only where it says so).
+// The rows follow the accepted spellings of the endings, as for the classic types.
+TEST_F(FolderSearchTest, AddedFormatsFoundByTheDefaultPatternAndAStoredPatternKept)
+{
+    const QStringList files { "n/a.flac", "n/b.OGG", "n/c.oga", "n/d.opus", "n/e.m4a", "n/f.wv", "n/g.ape", "n/h.aac",
+        "n/i.mp3", "n/Mixed.Flac" };
+    for (const QString &f : files)
+        touch(f);
+    const struct {
+        QByteArray ini;
+        QString pattern;
+        QStringList listed; // rows are those but Mixed.Flac
+    } cases[] = {
+        { "", "*.mp3;*.rmp;*.flac;*.ogg;*.oga;*.opus;*.m4a;*.wv;*.ape",
+            { "a.flac", "b.OGG", "c.oga", "d.opus", "e.m4a", "f.wv", "g.ape", "i.mp3", "Mixed.Flac" } },
+        { "[その他設定]\nOp_01=1\n", "*.mp3;*.rmp;*.flac;*.ogg;*.oga;*.opus;*.m4a;*.wv;*.ape",
+            { "a.flac", "b.OGG", "c.oga", "d.opus", "e.m4a", "f.wv", "g.ape", "i.mp3", "Mixed.Flac" } },
+        { "[検索設定]\nMP3=1\nRMP=1\nWAV=0\n", "*.mp3;*.rmp", { "i.mp3" } },
+        { "[検索設定]\nMP3=0\nOPUS=1\nFLAC=1\n", "*.rmp;*.flac;*.opus", { "a.flac", "d.opus", "Mixed.Flac" } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.ini.toStdString());
+        writeBytes(root + "/kestrine.ini", c.ini);
+        MainWindow main({ FakeDecoder::api(), &prompter, root + "/kestrine.ini", root });
+        ASSERT_TRUE(main.formLoad());
+        FolderSearchWindow *w = main.folderSearch();
+        EXPECT_EQ(w->pattern(), c.pattern);
+        QSignalSpy shown(w, &FolderSearchWindow::listingShown);
+        w->setFolder(root + "/n");
+        ASSERT_TRUE(shown.wait(5000));
+        EXPECT_EQ(w->fileNames(), c.listed);
+        w->openModal();
+        QSignalSpy finished(w, &FolderSearchWindow::searchFinished);
+        w->f1FormatClick();
+        ASSERT_TRUE(finished.wait(10000));
+        QStringList rows;
+        for (const QString &path : fullPaths(*main.playlist()))
+            rows << QFileInfo(path).fileName();
+        EXPECT_EQ(rows, QStringList(c.listed).filter(QRegularExpression("^(?!Mixed)")));
+        main.close();
+    }
+}
+
 // The folder from the settings is where the window first opens, and the toolbar button
 // opens it modally; a drive that cannot be read offers Retry and Cancel; closing the
 // window stops its search (the main window's adder); the next opening starts at the

@@ -12,6 +12,7 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTextsAndOthersAreRejected
     std::memset(fullAlbum.album, 'x', sizeof fullAlbum.album); // a full field carries no NUL
     setTag(longName, fullAlbum);
     setTag("/m/tagged.mp3", makeTag("曲名", "歌手", "アルバム"));
+    setTag("/m/曲.flac", makeTag("フラック", "歌手", "アルバム"));
     setTag("/m/song.rmp", makeTag("Tag Title", "Tag Artist", "Tag Album"));
     ListInfo &list = FakeDecoder::instance().lists["/m/song.rmp"]; // no worker runs yet
     std::strcpy(list.text[0], "List Title");
@@ -24,17 +25,39 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTextsAndOthersAreRejected
         { longName, QString(128, u'n'), field("No Data"), QString(128, u'x') },
         { "mp3", field("mp3"), field("No Data"), "" }, // the ending alone counts, not a dot
         { "/m/song.rmp", "List Title", "Tag Artist", "List Album" }, { "/m/other.RMP", "", "", "" },
-        { "/m/a.wav", "a.wav", "WAV File", "a.wav" }, { "C:\\music\\p.MPG", "p.MPG", "MPEG File", "p.MPG" } };
+        { "/m/a.wav", "a.wav", "WAV File", "a.wav" }, { "C:\\music\\p.MPG", "p.MPG", "MPEG File", "p.MPG" },
+        // The added formats take their tags as MP3 files do, in either spelling of the ending.
+        { "/m/曲.flac", "フラック", "歌手", "アルバム" }, { "/m/b.OPUS", field("b.OPUS"), field("No Data"), "" },
+        { "/m/c.ogg", field("c.ogg"), field("No Data"), "" }, { "/m/d.oga", field("d.oga"), field("No Data"), "" },
+        { "/m/e.M4A", field("e.M4A"), field("No Data"), "" }, { "/m/f.wv", field("f.wv"), field("No Data"), "" },
+        { "/m/g.ape", field("g.ape"), field("No Data"), "" }, { "wv", field("wv"), field("No Data"), "" } };
     for (const auto &[path, title, artist, album] : cases) {
         const auto row = readTrackRow(api, path);
         ASSERT_TRUE(row.has_value()) << path.toStdString();
         EXPECT_EQ(std::tie(row->fullPath, row->title, row->artist, row->album), std::tie(path, title, artist, album));
     }
-    for (const char *path : { "/m/a.Mp3", "/m/a.mP3", "/m/a.txt", "/m/a.m3u", "p3", "", "/m/a.mp3 " }) {
+    for (const char *path : { "/m/a.Mp3", "/m/a.mP3", "/m/a.txt", "/m/a.m3u", "p3", "", "/m/a.mp3 ", "/m/a.Flac",
+             "/m/a.fla", "/m/a.Opus", "/m/a.ogg.part", "/m/a.aac", "/m/a.mp4", "v" }) {
         EXPECT_FALSE(readTrackRow(api, path).has_value()) << path;
         AddTrack(model, api, path);
     }
     EXPECT_EQ(model.count(), 0);
+}
+
+// The library's type codes as the drop rule and the now-playing names read them: the
+// classic mapping (4 as MPEG, a WAV with an ID3v1 tag as RMP, no kind above 50) and a kind
+// for each added format, whatever the name says.
+TEST_F(TrackRowTest, TypeCodesGiveTheKindOfTheContent)
+{
+    const std::pair<int32_t, const char *> cases[] = { { 0, "mp3" }, { 4, "mp3" }, { 16, "mp3" }, { 48, "mp3" },
+        { 1, "wav" }, { 2, "rmp" }, { 17, "rmp" }, { 18, "rmp" }, { 50, "rmp" }, { 8, "mpg" }, { 3, "flac" },
+        { 5, "flac" }, { 6, "ogg" }, { 7, "opus" }, { 9, "m4a" }, { 10, "wv" }, { 11, "ape" }, { -1, "err" },
+        { 12, "err" }, { 19, "err" }, { 24, "err" }, { 32, "err" }, { 49, "err" }, { 51, "err" } };
+    for (const auto &[code, kind] : cases) {
+        FakeDecoder::instance().fileTypes["/m/song.mp3"] = code;
+        EXPECT_EQ(FileKindOf(api, "/m/song.mp3"), QString::fromLatin1(kind)) << code;
+    }
+    EXPECT_EQ(FileKindOf(DecoderApi {}, "/m/a.flac"), QStringLiteral("err"));
 }
 
 class ModelTest : public PlaylistTest

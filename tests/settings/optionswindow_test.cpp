@@ -76,7 +76,7 @@ protected:
         if (k.kind == SettingKey::Kind::Option)
             return QString::number(presetShown());
         if (k.kind == SettingKey::Kind::Band)
-            return QString::number(-slider(k.band)->value());
+            return QString::number(-slider(k.index)->value());
         QObject *w = child<QObject>(QString::fromUtf8(k.control));
         if (auto *box = qobject_cast<QCheckBox *>(w))
             return QString::number(box->isChecked());
@@ -102,8 +102,9 @@ protected:
 TEST_F(OptionsWindowTest, ShowsWhatWasLoadedAndOkSavesThat)
 {
     const std::tuple<const char *, int, const char *> cases[] = { // file, preset shown, search pattern
-        { "empty.ini", 0, "*.mp3;*.rmp" }, { "full-bom-crlf.ini", 3, "*.wav;*.m3u;*.mpg;*.avi;*.wma" },
-        { "not-numbers.ini", 0, "*.mp3;*.rmp" }, { "edges.ini", 1, "" }
+        { "empty.ini", 0, "*.mp3;*.rmp;*.flac;*.ogg;*.oga;*.opus;*.m4a;*.wv;*.ape" },
+        { "full-bom-crlf.ini", 3, "*.wav;*.m3u;*.mpg;*.avi;*.wma" }, { "not-numbers.ini", 0, "*.mp3;*.rmp" },
+        { "edges.ini", 1, "" }
     };
     for (const auto &[file, preset, searchPattern] : cases) {
         SCOPED_TRACE(file);

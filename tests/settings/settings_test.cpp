@@ -65,6 +65,32 @@ TEST_F(SettingsFile, RoundTripKeepsTheBytesOfEveryFixture)
     EXPECT_EQ(count, 7);
 }
 
+// An added type's flag is on in a file that saved no search types and off in one that
+// did (saved before the type existed): the pattern a user saved stays as it was, until
+// the type's own key says otherwise.
+TEST_F(SettingsFile, AddedTypesAreOnOnlyWhereNoSearchTypesWereSaved)
+{
+    const QString all = "*.mp3;*.rmp;*.flac;*.ogg;*.oga;*.opus;*.m4a;*.wv;*.ape";
+    const std::pair<QByteArray, QString> cases[] = { { "", all }, { "[その他設定]\nOp_01=0\n", all },
+        { "[検索設定]\nmp3=1\nRMP=1\n", "*.mp3;*.rmp" }, { "[検索設定]\nwma=0\n", "*.mp3;*.rmp" },
+        { "[検索設定]\nWAV=1\nopus=1\nFLAC=7\n", "*.mp3;*.rmp;*.wav;*.opus" }, // 7 is no flag: the rule's 0
+        { "[検索設定]\nFLAC=0\nAPE=x\n", "*.mp3;*.rmp;*.ogg;*.oga;*.opus;*.m4a;*.wv;*.ape" },
+        { "[Other]\nMP3=1\n", all } };
+    for (const auto &[file, pattern] : cases) {
+        writeBytes(path(), file);
+        Settings s;
+        s.addedTypes.fill(-1);
+        LoadSettings(s, path());
+        EXPECT_EQ(BuildSearchPattern(s), pattern) << file.toStdString();
+        // Saved and loaded again, the pattern stays.
+        ASSERT_TRUE(SaveSettings(s, path()));
+        Settings again;
+        LoadSettings(again, path());
+        EXPECT_EQ(BuildSearchPattern(again), pattern) << file.toStdString();
+    }
+    EXPECT_EQ(BuildSearchPattern(Settings()), all);
+}
+
 // The read-back decides the result; the other keys are saved all the same.
 TEST_F(SettingsFile, ReadBackDecidesTheResult)
 {

@@ -68,7 +68,8 @@ DecoderApi FakeDecoder::api()
     };
     a.getFileType = [](const char *path) {
         static const std::map<QString, int32_t> byEnding { { "mp3", 0 }, { "wav", 1 }, { "rmp", 2 }, { "avi", 8 },
-            { "mpg", 8 }, { "wma", 8 } };
+            { "mpg", 8 }, { "wma", 8 }, { "flac", 3 }, { "ogg", 6 }, { "oga", 6 }, { "opus", 7 }, { "m4a", 9 },
+            { "wv", 10 }, { "ape", 11 } };
         int32_t type = -1;
         const QString ending = QFileInfo(QString::fromUtf8(path ? path : "")).suffix().toLower();
         return lookup(F.fileTypes, path, &type) || !byEnding.contains(ending) ? type : byEnding.at(ending);
@@ -92,6 +93,11 @@ DecoderApi FakeDecoder::api()
         return ++F.lyricsQueries, 1;
     };
     a.getLyricsWait = [] { return F.lyricsWait; };
+    a.getStreamInfo = [](StreamInfo *info) {
+        if (info)
+            *info = F.openedPath.empty() ? StreamInfo {} : F.streamInfo;
+        return F.openedPath.empty() ? 0 : 2;
+    };
     a.getVersion = [] { return F.calls.emplace_back("getVersion"), int32_t(100); };
     a.setEqualizer = [](const int32_t *bands) {
         F.equalizer = bands ? std::vector<int32_t>(bands, bands + 10) : std::vector<int32_t> {};

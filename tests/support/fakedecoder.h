@@ -19,8 +19,11 @@ struct FakeScript {
     int32_t state = 0; // 0 stopped, 1 playing, 2 paused; play/pause/restart/stop move it
     int32_t elapsed = 0, lyrics3Result = 0;
     uint32_t volume = 0xFFFFFFFFu;
-    // By path; otherwise by ending: mp3 0, wav 1, rmp 2, avi/mpg/wma 8 (any case), else -1.
+    // By path; otherwise by ending (any case): mp3 0, wav 1, rmp 2, avi/mpg/wma 8, flac 3,
+    // ogg/oga 6, opus 7, m4a 9, wv 10, ape 11, else -1.
     std::map<std::string, int32_t> fileTypes;
+    // What getStreamInfo gives while a file is open (codec name and all).
+    StreamInfo streamInfo {};
     std::map<std::string, TagInfo> tags;
     std::map<std::string, ListInfo> lists;
     LyricsLines lyrics {};
