@@ -364,6 +364,13 @@ int32_t Engine::state(int32_t *elapsedSeconds)
     }
 }
 
+int64_t Engine::heardMs()
+{
+    std::lock_guard lock(m_mutex);
+    const int rate = m_source ? m_source->info().rate : 0;
+    return rate > 0 ? heardFrameLocked() * 1000 / rate : 0;
+}
+
 void Engine::setCallback(Callback callback)
 {
     std::lock_guard lock(m_callbackMutex);

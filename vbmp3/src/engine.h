@@ -52,6 +52,8 @@ public:
     bool restart();
     bool seek(int32_t seconds);
     int32_t state(int32_t *elapsedSeconds);
+    // The position heard, in milliseconds (as state() counts seconds).
+    int64_t heardMs();
 
     void setCallback(Callback callback);
     // When it returns the callback is not running and will not run again.
