@@ -469,3 +469,23 @@ TEST_F(LastSessionTest, ComesBackAcrossRunsAndSurvivesBrokenSaves)
     }
     EXPECT_EQ(readBytes(saved), whole);
 }
+
+// The README's table and the manual name every key the window binds.
+TEST(ShortcutDocs, ReadmeAndManualListEveryKey)
+{
+    const QString readme = QString::fromUtf8(readBytes(QStringLiteral(KESTRINE_SOURCE_DIR "/README.md")));
+    QStringList manKeys; // the words of the manual's .B and .BR lines
+    for (const QString &line :
+        QString::fromUtf8(readBytes(QStringLiteral(KESTRINE_SOURCE_DIR "/app/data/kestrine.1"))).split(u'\n')) {
+        if (line.startsWith(u".B "_s) || line.startsWith(u".BR "_s))
+            manKeys << QString(line).replace(u"\\-"_s, u"-"_s).replace(u'"', u' ').split(u' ', Qt::SkipEmptyParts);
+    }
+    ASSERT_FALSE(readme.isEmpty() || manKeys.isEmpty());
+    for (const KeyBinding &b : keyBindings()) {
+        for (const QKeySequence &k : b.sequences()) {
+            const QString key = k.toString(QKeySequence::PortableText);
+            EXPECT_TRUE(readme.contains(u'`' + key + u'`')) << key.toStdString() << " in README.md";
+            EXPECT_TRUE(manKeys.contains(key)) << key.toStdString() << " in kestrine.1";
+        }
+    }
+}
