@@ -44,9 +44,6 @@ namespace kes
 namespace
 {
 
-// The classic window frame: the client area is this much smaller than the window.
-constexpr int kFrameWidthTwips = 120;
-constexpr int kFrameHeightTwips = 420;
 constexpr int kFullHeight = 4830;
 constexpr int kCompactHeight = 1830;
 constexpr int kStartWidth = 5850;
@@ -461,19 +458,9 @@ void MainWindow::about_Click()
     frmAbout.exec();
 }
 
-int MainWindow::windowWidthTwips() const
-{
-    return pxToTwips(width()) + kFrameWidthTwips;
-}
-
-int MainWindow::windowHeightTwips() const
-{
-    return pxToTwips(height()) + kFrameHeightTwips;
-}
-
 void MainWindow::setWindowSizeTwips(int widthTwips, int heightTwips)
 {
-    resize(twipsToPx(widthTwips - kFrameWidthTwips), twipsToPx(heightTwips - kFrameHeightTwips));
+    resize(clientPxOfWindowTwips(widthTwips, heightTwips));
     Form_Resize();
 }
 

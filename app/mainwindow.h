@@ -12,6 +12,7 @@
 #include "prompter.h"
 #include "settings.h"
 #include "shortcuts.h"
+#include "twips.h"
 
 #include <QAction>
 #include <QLabel>
@@ -68,10 +69,9 @@ public:
     // The shutdown sequence; runs once, when the window closes.
     void formUnload();
 
-    // Window size in twips, counting the frame as the classic window did (the client
-    // area is 120 twips narrower and 420 twips lower than the window).
-    int windowWidthTwips() const;
-    int windowHeightTwips() const;
+    // Window size in twips, counting the frame as the classic window did (twips.h).
+    int windowWidthTwips() const { return windowTwipsOfClient(size()).width(); }
+    int windowHeightTwips() const { return windowTwipsOfClient(size()).height(); }
     void setWindowSizeTwips(int width, int height);
 
     void SetupToolbar();

@@ -6,6 +6,7 @@
 #include "mainwindow.h"
 #include "mprisservice.h"
 #include "playlistmodel.h"
+#include "vbmp3volume.h"
 #include "videowindow.h"
 #include "videowindowpresenter.h"
 #include "waveoutvolume.h"
@@ -177,7 +178,7 @@ double MprisBridge::volume() const
     uint32_t word = 0;
     if (!waveOutGetVolume(m_api, &word))
         return 1.0;
-    return static_cast<double>(word >> 16) / 0xFFFF; // the slider follows the right channel
+    return vbmp3VolumeGains(word, 2).right; // the slider follows the right channel
 }
 
 void MprisBridge::setVolume(double volume)

@@ -67,6 +67,9 @@ read -r null_secs null_cpu _ null_wakes < <("$BIN/vbmp3bench" "$tmp/five.mp3" nu
 printf 'null output, %d s in real time: %.2f ms CPU and %.0f wake-ups per second of audio\n' "$null_secs" \
   "$(echo "1000 * $null_cpu / $null_secs" | bc -l)" "$(echo "$null_wakes / $null_secs" | bc -l)"
 
+# Each format decoded by a library loaded at run time, beside its reference decoder.
+bench/formats-bench.sh
+
 # The player: adding files to the playlist, and the player's cost while it plays.
 [ -x "$BIN/playlist_bench" ] && "$BIN/playlist_bench"
 [ -x "$BIN/player_bench" ] && "$BIN/player_bench" 20

@@ -11,10 +11,6 @@ namespace kes
 namespace
 {
 
-bool isLead(unsigned char c)
-{
-    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
 bool isTrail(unsigned char c)
 {
     return c >= 0x40 && c <= 0xFC && c != 0x7F;
@@ -99,7 +95,7 @@ int cp932Score(std::string_view bytes)
             score += 1;
             continue;
         }
-        if (!isLead(c) || i + 1 >= bytes.size())
+        if (!isCp932LeadByte(c) || i + 1 >= bytes.size())
             return -1000;
         unsigned char t = static_cast<unsigned char>(bytes[i + 1]);
         if (!isTrail(t))

@@ -13,6 +13,12 @@ namespace kes
 
 bool isValidUtf8(std::string_view bytes);
 
+// True for the first byte of a CP932 double-byte character (0x81-0x9F, 0xE0-0xFC).
+constexpr bool isCp932LeadByte(unsigned char c)
+{
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
 // Strict CP932 (Microsoft mapping: 0x5C is '\', 0x8160 is U+301C).  ok is false when a
 // byte sequence is not CP932; the bad bytes become U+FFFD.
 std::string cp932ToUtf8(std::string_view bytes, bool *ok = nullptr);

@@ -35,7 +35,7 @@ qsizetype cp932CutLength(const QByteArray &bytes, qsizetype maxBytes)
     qsizetype at = 0;
     while (at < bytes.size()) {
         const auto c = static_cast<unsigned char>(bytes.at(at));
-        const qsizetype width = ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) ? 2 : 1;
+        const qsizetype width = isCp932LeadByte(c) ? 2 : 1;
         if (at + width > maxBytes)
             break;
         at += width;

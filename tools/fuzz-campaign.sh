@@ -21,9 +21,9 @@ for job in "$@"; do
     log=build-fuzz/logs/$(date -u +%Y%m%dT%H%M%S)_$target.log
     corpus=build-fuzz/corpus/fuzz_$target
     mkdir -p "$corpus"
-    nice -n 19 "build-fuzz/fuzz_$target" -runs="$left" -max_len=4194304 -rss_limit_mb=256 -timeout=10 \
+    nice -n 19 "build-fuzz/bin/fuzz_$target" -runs="$left" -max_len=4194304 -rss_limit_mb=256 -timeout=10 \
       -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$target-" "$corpus" \
-      "vbmp3/fuzz/seeds/$target" >"$log" 2>&1
+      "fuzz/seeds/$target" >"$log" 2>&1
     rc=$?
     done_runs=$(awk '/stat::number_of_executed_units/ { print $2 }' "$log")
     echo "$(date -u +%FT%TZ) $target rc=$rc executed=${done_runs:-0} log=$log" | tee -a "$ledger"
@@ -31,7 +31,7 @@ for job in "$@"; do
     [ $rc -eq 0 ] && break
     input=$(grep -o 'Test unit written to [^ ]*' "$log" | awk '{ print $5 }')
     if grep -q 'out-of-memory' "$log" && [ -n "$input" ]; then
-      /usr/bin/time -f '%M' -o build-fuzz/replay.kib "build-fuzz/fuzz_$target" -rss_limit_mb=256 "$input" >/dev/null 2>&1
+      /usr/bin/time -f '%M' -o build-fuzz/replay.kib "build-fuzz/bin/fuzz_$target" -rss_limit_mb=256 "$input" >/dev/null 2>&1
       peak=$(tail -n 1 build-fuzz/replay.kib)
       echo "$(date -u +%FT%TZ) $target out-of-memory replayed alone: $input peaks at ${peak} KiB" | tee -a "$ledger"
       [ "${peak:-999999}" -lt 131072 ] && continue

@@ -9,16 +9,22 @@ SECONDS_EACH=${FUZZ_SECONDS:-15}
 # AddressSanitizer keeps freed memory in quarantine (256 MiB by default), which would
 # count against the 256 MiB limit of each input.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=32}
-CC=clang CXX=clang++ cmake -S vbmp3/fuzz -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER_LAUNCHER=ccache >/dev/null
-cmake --build build-fuzz -j "$(nproc)"
+# A tree configured from the fuzz targets' former project of their own is configured
+# again from the top; its corpora, logs and ledger stay.
+if grep -qsx 'CMAKE_PROJECT_NAME:STATIC=vbmp3_fuzz' build-fuzz/CMakeCache.txt; then
+  rm -rf build-fuzz/CMakeCache.txt build-fuzz/CMakeFiles build-fuzz/fuzz_*
+fi
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_FUZZ=ON \
+  -DKESTRINE_TESTS=OFF -DKESTRINE_BENCH=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache \
+  >/dev/null
+cmake --build build-fuzz -j "$(nproc)" --target fuzzers
 status=0
-for target in build-fuzz/fuzz_*; do
+for target in build-fuzz/bin/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")
   corpus=build-fuzz/corpus/$name
   mkdir -p "$corpus"
-  seeds=vbmp3/fuzz/seeds/${name#fuzz_}
+  seeds=fuzz/seeds/${name#fuzz_}
   echo "== $name for ${SECONDS_EACH}s"
   if ! "$target" -max_total_time="$SECONDS_EACH" -max_len=4194304 -rss_limit_mb=256 -timeout=5 \
        "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) >build-fuzz/$name.log 2>&1; then

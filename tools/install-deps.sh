@@ -9,6 +9,8 @@ packages=(
   # libraries
   qt6-base-dev qt6-multimedia-dev qt6-translations-l10n
   libmpg123-dev libsndfile1-dev libtag1-dev libkissfft-dev libsoxr-dev libpulse-dev zlib1g-dev
+  # decoders the library loads at run time (headers at build time)
+  libflac-dev libvorbis-dev libopusfile-dev libavformat-dev libavcodec-dev libwavpack-dev
   libgtest-dev googletest
   # video playback through Qt Multimedia's GStreamer back end
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
@@ -17,6 +19,7 @@ packages=(
   fonts-ipafont-gothic fonts-ipafont-mincho
   # headless runs, fixtures, reference tools for tests and benchmarks
   xvfb xauth xdotool imagemagick sox lame mpg123 ffmpeg poppler-utils time
+  flac vorbis-tools opus-tools wavpack
   pulseaudio pulseaudio-utils
   # the folder search benchmark: tagged media and Audacious beside us
   id3v2 audacious audacious-plugins dbus bc

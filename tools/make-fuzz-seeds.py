@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the small seed inputs of the fuzz targets into vbmp3/fuzz/seeds/."""
+"""Writes the small seed inputs of the fuzz targets into fuzz/seeds/."""
 import os
 import struct
 
-ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "vbmp3", "fuzz", "seeds")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "fuzz", "seeds")
 
 
 def frame(header=b"\xff\xfb\x18\xc4", size=144, body=b""):

@@ -1,6 +1,7 @@
 #include "videowindow.h"
 
 #include "twips.h"
+#include "vbmp3volume.h"
 #include "videoicons.h"
 #include "videopresenter.h"
 #include "waveoutvolume.h"
@@ -16,10 +17,6 @@ namespace kes
 namespace
 {
 
-// The classic window frame, as the main window counts it: the client area is this much
-// smaller than the window.
-constexpr int kFrameWidthTwips = 120;
-constexpr int kFrameHeightTwips = 420;
 // The player control's place and size before a video has told its own size.
 const QRect kControlTwips(30, 420, 3585, 3375);
 constexpr int kToolbarHeightTwips = 420;
@@ -150,22 +147,12 @@ QSize VideoWindow::controlSizeTwips() const
     return QSize(pxToTwips(m_video->width()), pxToTwips(m_video->height()));
 }
 
-int VideoWindow::windowWidthTwips() const
-{
-    return pxToTwips(width()) + kFrameWidthTwips;
-}
-
-int VideoWindow::windowHeightTwips() const
-{
-    return pxToTwips(height()) + kFrameHeightTwips;
-}
-
 void VideoWindow::FitWindow()
 {
     const QSize control = controlSizeTwips();
     const int w = control.width() < 3200 ? 3500 : control.width() + 200;
     const int h = control.height() + 1000;
-    resize(twipsToPx(w - kFrameWidthTwips), twipsToPx(h - kFrameHeightTwips));
+    resize(clientPxOfWindowTwips(w, h));
     m_toolbar->resize(width(), m_toolbar->height());
 }
 
@@ -220,7 +207,7 @@ void VideoWindow::applyVolume()
     uint32_t word = 0;
     if (!waveOutGetVolume(m_ctx.api, &word))
         return;
-    const float volume = static_cast<float>((word & 0xFFFFu) + (word >> 16)) / (2.0f * 65535.0f);
+    const float volume = vbmp3VolumeGains(word, 1).left; // one player: the mean of the channels
     if (m_audio->volume() != volume)
         m_audio->setVolume(volume);
 }

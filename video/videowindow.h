@@ -9,6 +9,7 @@
 #include "decoderapi.h"
 #include "playbackstate.h"
 #include "prompter.h"
+#include "twips.h"
 #include "videosequence.h"
 
 #include <QAudioOutput>
@@ -58,8 +59,8 @@ public:
     QVideoWidget *videoWidget() const { return m_video; }
     QAudioOutput *audioOutput() const { return m_audio; }
     // Window size in twips, counting the frame as the main window does.
-    int windowWidthTwips() const;
-    int windowHeightTwips() const;
+    int windowWidthTwips() const { return windowTwipsOfClient(size()).width(); }
+    int windowHeightTwips() const { return windowTwipsOfClient(size()).height(); }
     // The player control's size in twips as the size mode gives it (the full screen's
     // size in mode 3).
     QSize controlSizeTwips() const;

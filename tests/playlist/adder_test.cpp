@@ -162,6 +162,32 @@ TEST_F(AdderTest, CancelStopOrQuitWhileTagsAreRead)
     }
 }
 
+// Cancelling in a reaction to new rows ends the job after those rows and drops the jobs
+// queued behind it; a job asked for meanwhile runs once the cancelled one has ended.
+TEST_F(AdderTest, CancelFromARowReactionEndsTheJobThere)
+{
+    QStringList many, first;
+    for (int i = 0; i < 2000; ++i)
+        many << touch(QStringLiteral("r%1.wav").arg(i));
+    int idles = 0;
+    QObject::connect(adder.get(), &TrackAdder::rowsIdle, adder.get(), [&] { ++idles; });
+    QObject::connect(&model, &QAbstractItemModel::rowsInserted, adder.get(), [&] {
+        if (!first.isEmpty())
+            return;
+        first = names();
+        adder->cancel();
+        adder->addFiles({ touch("meanwhile.wav") });
+    });
+    adder->addFiles(many);
+    adder->loadM3u(dir.filePath("never.m3u"));
+    waitIdle();
+    ASSERT_FALSE(first.isEmpty());
+    EXPECT_LT(first.size(), many.size());
+    EXPECT_EQ(names(), first + QStringList { "meanwhile.wav" });
+    EXPECT_EQ(idles, 1);
+    EXPECT_TRUE(prompter.messages.isEmpty()) << "the cancelled playlist was never read";
+}
+
 TEST(DroppedPathsTest, LocalFilesOfTheUriListInOrder)
 {
     QMimeData data;

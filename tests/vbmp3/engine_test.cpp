@@ -472,6 +472,20 @@ TEST_F(Vbmp3Api, EqualizerGainExactBypassAndVolume)
     }
 }
 
+// A mono track is scaled by the mean of the word's two halves, from its first sample on.
+TEST_F(Vbmp3Api, MonoTrackTakesTheMeanOfTheVolumeWord)
+{
+    const Pcm in = readWav(shortWav());
+    ASSERT_EQ(in.channels, 1);
+    ASSERT_EQ(vbmp3_setOutputVolume(0xC0004000u), 1); // left a quarter, right three quarters
+    const Pcm scaled = playToFile(shortWav());
+    ASSERT_EQ(scaled.channels, 1);
+    ASSERT_EQ(scaled.frames(), in.frames());
+    const double gain = (0x4000 + 0xC000) / 2.0 / 65535.0;
+    for (size_t i = 0; i < scaled.frames(); ++i)
+        ASSERT_NEAR(scaled.samples[i], in.samples[i] * gain, 1.0) << i;
+}
+
 // Takes its time over the report, as a callback preempted on a loaded machine would.
 std::atomic<bool> g_slowEntered { false };
 void slowOnMessage(int32_t message, int32_t)
@@ -625,10 +639,15 @@ TEST(HostileApiMemory, PlayThatRunsOutOfMemoryFailsInsteadOfAborting)
 // reader call it (run under ThreadSanitizer by `make test-tsan`): every answer stays in range.
 TEST_F(Vbmp3Api, ControlAndPollingThreadsWhileTracksOpenPlaySeekAndEnd)
 {
-    const std::vector<std::string> files
-        = { fixture("stress-a.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.4 sine 440"),
-              fixture("stress-b.wav", "sox -n -r 22050 -c 1 -b 16 %o synth 0.3 sine 1000"),
-              mp3("stress-c.mp3", "-r 44100 -c 2", "synth 0.5 pinknoise gain -6") };
+    std::vector<std::string> files = { fixture("stress-a.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.4 sine 440"),
+        fixture("stress-b.wav", "sox -n -r 22050 -c 1 -b 16 %o synth 0.3 sine 1000"),
+        mp3("stress-c.mp3", "-r 44100 -c 2", "synth 0.5 pinknoise gain -6") };
+    // Decoders loaded at run time, six channels of 24 bits at 96 kHz among them.
+    if (run("command -v flac && command -v opusenc")) {
+        files.push_back(
+            fixture("stress-d.flac", "sox -n -r 96000 -c 6 -b 24 d.wav synth 0.4 sine 440 && flac -s -o %o d.wav"));
+        files.push_back(fixture("stress-e.opus", "opusenc --quiet stress-a.wav %o"));
+    }
     const std::string lyrics = writeFile(workDir() / "stress.txt", "[00:00.10]one\n[00:00.20]two\n");
     const std::string wavOut = "file:" + (workDir() / "stress-out.wav").string();
     std::atomic<bool> done { false };

@@ -88,6 +88,14 @@ TEST_F(Fixtures, TypeCodesAndAudioRange)
     const std::string asf("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
     const std::string apev2 = "APETAGEX" + le32(2000) + le32(32) + le32(0) + le32(0) + std::string(8, '\0');
     const int64_t firstFrame = 417 + ((static_cast<unsigned char>(mp3[2]) >> 1) & 1); // 128 kb/s, 44.1 kHz
+    // The first page of an Ogg stream whose first packet begins with `packet`.
+    const auto ogg = [](const std::string &packet) {
+        return "OggS" + std::string(1, '\0') + "\x02" + std::string(20, '\0') + char(1) + char(packet.size()) + packet;
+    };
+    // A container's signature decides whatever MPEG frames its data holds (here a whole MP3 after it).
+    const std::string flac = "fLaC" + std::string("\0\0\0\x22", 4) + std::string(34, '\0') + mp3;
+    const int64_t f = int64_t(flac.size());
+    const std::string ftyp = std::string("\0\0\0\x18", 4) + "ftypM4A " + std::string(12, '\0');
     const struct {
         const char *name;
         std::string bytes;
@@ -118,6 +126,23 @@ TEST_F(Fixtures, TypeCodesAndAudioRange)
         { "ID3v2 only", tag, -1, -1, -1 },
         { "empty", "", -1, -1, -1 },
         { "one frame alone", mp3.substr(0, size_t(firstFrame)), 0, 0, firstFrame },
+        { "FLAC holding frame syncs", flac, 3, 0, f },
+        { "FLAC after an ID3v2 tag", tag + flac, 3, 0, t + f },
+        { "FLAC with ID3v1", flac + id3v1("a", "b"), 3, -1, -1 },
+        { "Ogg FLAC",
+            ogg("\x7F"
+                "FLAC\x01\x00")
+                + mp3,
+            5, -1, -1 },
+        { "Ogg Vorbis", ogg("\x01vorbis") + mp3, 6, -1, -1 },
+        { "Ogg Opus", ogg("OpusHead\x01\x02") + mp3, 7, -1, -1 },
+        { "Ogg Speex", ogg("Speex   1.2") + mp3, -1, -1, -1 },
+        { "Ogg cut inside its first page", ogg("OpusHead").substr(0, 20), -1, -1, -1 },
+        { "MP4", ftyp + mp3, 9, 0, int64_t(ftyp.size()) + n },
+        { "ftyp box of an impossible size", std::string(4, '\0') + "ftypM4A " + mp3, 0, -1, -1 },
+        { "WavPack", "wvpk" + std::string(28, '\0') + mp3, 10, -1, -1 },
+        { "Monkey's Audio", "MAC " + std::string(100, '\0') + mp3, 11, -1, -1 },
+        { "Monkey's Audio after an ID3v2 tag", tag + "MAC " + std::string(100, '\0') + mp3, 11, -1, -1 },
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,10 +1,13 @@
 /*
  * vbmp3 — kestrine's decoder and player library.
  *
- * Plays one opened MPEG audio (Layer I, II, III; MPEG-1, 2, 2.5), RMP (RIFF "RMP3")
- * or WAV file at a time on the library's own threads, and answers questions about
+ * Plays one opened MPEG audio (Layer I, II, III; MPEG-1, 2, 2.5), RMP (RIFF "RMP3"),
+ * WAV, FLAC (native or in Ogg), Ogg Vorbis, Ogg Opus, MP4/M4A (AAC, ALAC), WavPack or
+ * Monkey's Audio file at a time on the library's own threads, and answers questions about
  * files: type codes, tags, lyrics, spectrum.  Loaded by name (libvbmp3.so) and called
- * through the plain C functions below.
+ * through the plain C functions below.  The decoders of the formats after WAV are loaded
+ * when a file of their kind is first opened: libFLAC, libvorbisfile, libopusfile,
+ * libwavpack, and FFmpeg (libavformat, libavcodec) for MP4 and Monkey's Audio.
  *
  * Conventions
  *  - Every function returns a 32-bit result; 0 means failure unless said otherwise.
@@ -39,14 +42,25 @@ extern "C" {
 #endif
 
 /* Filled by vbmp3_open.
- *  text1: a description of the stream, for example "MPEG-1 Layer III, 44100 Hz, Joint Stereo"
- *         or "WAV PCM 16-bit, 48000 Hz, Stereo".
- *  text2: the name of the component that decodes it: "vbmp3/libmpg123" or "vbmp3/libsndfile".
+ *  text1: a description of the stream, for example "MPEG-1 Layer III, 44100 Hz, Joint Stereo",
+ *         "WAV PCM 16-bit, 48000 Hz, Stereo", "FLAC 24-bit, 96000 Hz, 6 channels",
+ *         "Ogg FLAC 16-bit, 44100 Hz, Stereo", "Ogg Vorbis, 44100 Hz, Stereo",
+ *         "Ogg Opus, 48000 Hz, Mono", "MP4 AAC LC, 44100 Hz, Stereo" (HE-AAC, HE-AACv2),
+ *         "MP4 ALAC 24-bit, 96000 Hz, Stereo", "WavPack 16-bit, 44100 Hz, Stereo" (also
+ *         "WavPack float 32-bit", "WavPack lossy 16-bit", "WavPack DSD"),
+ *         "Monkey's Audio 16-bit, 44100 Hz, Stereo".
+ *  text2: the name of the component that decodes it: "vbmp3/libmpg123", "vbmp3/libsndfile",
+ *         "vbmp3/libFLAC", "vbmp3/libvorbisfile", "vbmp3/libopusfile", "vbmp3/libwavpack"
+ *         or "vbmp3/FFmpeg".
  *  reserved: 0.
- *  bitrate: kb/s of a constant-bit-rate stream; 0 when the bit rate varies (VBR, ABR,
- *           free format) and for WAV it is the PCM rate (rate x channels x bits / 1000).
+ *  bitrate: kb/s of a constant-bit-rate MPEG stream, 0 when its bit rate varies (VBR, ABR,
+ *           free format); for WAV the PCM rate (rate x channels x bits / 1000); for the
+ *           other formats, lossless or lossy, the average over the track (the size of
+ *           its audio data over its length), never 0 for a track that plays.
  *  frequency: sample rate in Hz.
- *  totalSeconds: the length in whole seconds, rounded down.
+ *  totalSeconds: the length in whole seconds, rounded down; the length the container
+ *           states (STREAMINFO, granule positions, the MP4 track after its edit list)
+ *           where it states one.
  * A long MPEG stream whose length no Xing/Info/VBRI header states would take a while to
  * count: vbmp3_open then estimates bitrate and totalSeconds from its size and counts its
  * frames on a library thread; vbmp3_getOpenInfo gives the counted values once known. */
@@ -128,7 +142,10 @@ typedef struct {
 } Vbmp3Option;
 
 /* Output format.
- *  value[0]: channels: 0 = as the file, 1 = mix down to mono, 2 = always stereo.
+ *  value[0]: channels: 0 = as the file (up to 8, in the WAVE order FL FR FC LFE BL BR
+ *            (BC) SL SR, with the sound server told each channel's position), 1 = mix
+ *            down to mono, 2 = always stereo (a file of more channels mixed down: the
+ *            side and back channels and the centre at -3 dB, the LFE left out).
  *  value[1]: device sample format: 0 = 16-bit signed, 1 = 32-bit float.
  *  value[2]: device sample rate in Hz (8000..192000), or 0 for the track's own rate.
  *            When the sound device runs at another rate than the track, the library
@@ -139,16 +156,67 @@ typedef struct {
     int32_t value[3];
 } DecodeOption;
 
-/* Type codes of vbmp3_getFileType. */
+/* Type codes of vbmp3_getFileType.  The content decides, never the name: a container's
+ * own signature (after leading ID3v2 tags) before any search for MPEG frames, so that a
+ * FLAC or MP4 file whose data happens to hold an MPEG frame sync is not taken for MPEG.
+ * 16 and 32 are added to the MPEG and RMP codes only; the codes from 3 on are never
+ * above 31, so "above 32" still means Lyrics3 data. */
 enum {
     VBMP3_TYPE_UNKNOWN = -1,
     VBMP3_TYPE_MPEG = 0, /* MPEG audio stream */
     VBMP3_TYPE_WAV = 1,
     VBMP3_TYPE_RMP = 2,
+    VBMP3_TYPE_FLAC = 3, /* native FLAC stream ("fLaC") */
+    VBMP3_TYPE_OGG_FLAC = 5, /* FLAC in Ogg */
+    VBMP3_TYPE_OGG_VORBIS = 6,
+    VBMP3_TYPE_OGG_OPUS = 7,
     VBMP3_TYPE_MEDIA = 8, /* MPEG program stream, AVI, ASF (WMA/WMV): not played here */
+    VBMP3_TYPE_MP4 = 9, /* MP4/M4A ("ftyp"): plays an AAC or ALAC track (also MP3, FLAC, Opus) */
+    VBMP3_TYPE_WAVPACK = 10, /* "wvpk" */
+    VBMP3_TYPE_APE = 11, /* Monkey's Audio ("MAC ") */
     VBMP3_TYPE_ID3V1 = 16, /* added: the file ends in an ID3v1 tag */
     VBMP3_TYPE_LYRICS3 = 32 /* added with 16: Lyrics3 data stands before that tag */
 };
+
+/* Codecs of StreamInfo. */
+enum {
+    VBMP3_CODEC_NONE = 0,
+    VBMP3_CODEC_MPEG = 1, /* MPEG audio Layer I, II or III */
+    VBMP3_CODEC_PCM = 2, /* WAV */
+    VBMP3_CODEC_FLAC = 3,
+    VBMP3_CODEC_VORBIS = 4,
+    VBMP3_CODEC_OPUS = 5,
+    VBMP3_CODEC_AAC = 6,
+    VBMP3_CODEC_ALAC = 7,
+    VBMP3_CODEC_WAVPACK = 8,
+    VBMP3_CODEC_APE = 9 /* Monkey's Audio */
+};
+
+/* Facts of the open stream in any format (vbmp3_getStreamInfo).
+ *  codec: VBMP3_CODEC_*.
+ *  codecName: short, for a read-out: "Layer III" (I, II), "PCM", "FLAC", "Vorbis", "Opus",
+ *             "AAC LC" ("HE-AAC", "HE-AACv2"), "ALAC", "WavPack", "Monkey's Audio".
+ *  channels: of what plays, 1..8, in the WAVE order; channelMask: their WAVE speaker bits
+ *            (FL 0x1, FR 0x2, FC 0x4, LFE 0x8, BL 0x10, BR 0x20, BC 0x100, SL 0x200,
+ *            SR 0x400, ...), 0 when the file does not say where they go.
+ *  bitsPerSample: the width of the decoded samples of a lossless source (8..32); 0 for a
+ *                 lossy codec and for floating-point data.
+ *  lossless: 1 when the decoded samples are the ones that were encoded.
+ *  sampleRate: Hz.  bitrate: kb/s as in OpenInfo.
+ *  totalFrames: the length in sample frames (per channel); an estimate while
+ *               vbmp3_getStreamInfo returns 1. */
+typedef struct {
+    int32_t codec;
+    int32_t channels;
+    int32_t bitsPerSample;
+    int32_t lossless;
+    uint32_t channelMask;
+    int32_t sampleRate;
+    int64_t totalFrames;
+    int32_t bitrate;
+    int32_t reserved;
+    char codecName[32];
+} StreamInfo;
 
 /* Callback messages.  A play ends with exactly one of them.
  *  END_OF_TRACK: the last sample has been heard.
@@ -180,13 +248,19 @@ VBMP3_API int32_t vbmp3_setLyrics3Use(int32_t use);
 /* Opens path (closing what was open, which stops playback and drops the lyrics).  The
  * format is found from the content, not the name.  Returns 0 (info cleared) when the file
  * cannot be opened or is not MPEG audio with at least two frames, RMP or WAV with one or
- * two channels. */
+ * two channels, or a FLAC, Ogg Vorbis, Ogg Opus, MP4 (AAC, ALAC), WavPack or Monkey's
+ * Audio file with at least one sample of one to eight channels at 1 to 768 kHz that its
+ * decoder (loaded now, the first time) accepts.  A file damaged further on opens and ends
+ * where its decoder gives up. */
 VBMP3_API int32_t vbmp3_open(const char *path, OpenInfo *info);
 /* The open file's OpenInfo as vbmp3_open filled it, with the counted length and bit rate
  * once a count that vbmp3_open left running has finished.  Returns 0 (info cleared) when
  * no file is open, 1 while the count runs (the values are estimates), 2 when final.
  * Returns at once. */
 VBMP3_API int32_t vbmp3_getOpenInfo(OpenInfo *info);
+/* The open file's StreamInfo; returns as vbmp3_getOpenInfo does (0 and info cleared when no
+ * file is open, 1 while the length is an estimate, 2 when final).  Returns at once. */
+VBMP3_API int32_t vbmp3_getStreamInfo(StreamInfo *info);
 /* Returns 0 when no file was open. */
 VBMP3_API int32_t vbmp3_close(void);
 /* Plays the open file from its start (also while it plays, after a stop and after the end
@@ -220,7 +294,8 @@ VBMP3_API int32_t vbmp3_getFileInfo2(const char *path, TagInfo *tag, MpegInfo *m
 VBMP3_API int32_t vbmp3_getFileTagInfo(const char *path, TagInfo *tag);
 /* MPEG facts of the open file; cleared and 0 when none is open. */
 VBMP3_API int32_t vbmp3_getMpegInfo(MpegInfo *mpeg);
-/* Spectrum of what is heard now, 256 bands per channel (second = first for mono),
+/* Spectrum of what is heard now, 256 bands per channel (second = first for mono; the
+ * front pair of a track of more channels),
  * log-spaced from 40 Hz (band 0) to 16 kHz (band 255); bands 0, 16, ..., 240 are sixteen
  * bands from bass to treble.  Level = 2 x (dB relative to full scale + 60), clamped to
  * 0..120: a full-scale sine reads about 120, -60 dB and silence 0.  It is taken after the
@@ -235,7 +310,8 @@ VBMP3_API int32_t vbmp3_getLyrics(LyricsLines *lines);
 VBMP3_API int32_t vbmp3_getVersion(void);
 /* Ten peaking filters (Q 1.41, about an octave) at 60, 170, 310, 600, 1k, 3k, 6k, 12k,
  * 14k, 16k Hz; one unit is 0.2 dB, clamped to -60..60 (+-12 dB).  NULL or all zero
- * bypasses the equalizer exactly.  Bands at or above 0.45 x the track's rate are left
+ * bypasses the equalizer exactly.  Every channel is filtered alike.  Bands at or above
+ * 0.45 x the track's rate are left
  * out.  Changes glide in over 20 ms, without clicks, and reach the device within 50 ms
  * (they are heard after the device's own buffer, Vbmp3Option value[1] x value[2] ms). */
 VBMP3_API int32_t vbmp3_setEqualizer(const int32_t *bands);
@@ -243,12 +319,19 @@ VBMP3_API int32_t vbmp3_setEqualizer(const int32_t *bands);
 /* Extensions. */
 /* "auto" (the sound server when one answers, otherwise the null output), "null" (a
  * device that consumes sound in real time), "file:PATH" (writes what would be heard as
- * a 16-bit PCM WAV file at the track's rate and channel count, as fast as decoding
- * allows; complete when the end of track is reported).  Takes effect at the next
- * vbmp3_play.  Returns 0 for an unknown target. */
+ * a PCM WAV file at the track's rate and channel count, as fast as decoding allows;
+ * complete when the end of track is reported).  The file keeps a lossless source's
+ * samples: 16-bit for sources of up to 16 bits (8-bit samples x 256, 12-bit x 16), 24-bit
+ * for 17 to 32 bits (20-bit samples x 16); lossy and floating-point sources as 16-bit.
+ * More than two channels or 24 bits make it WAVE_FORMAT_EXTENSIBLE with the channel mask
+ * and the source's own valid bits.  With the equalizer off and the volume at full, it
+ * holds the decoded samples exactly.  Takes effect at the next vbmp3_play.  Returns 0 for
+ * an unknown target. */
 VBMP3_API int32_t vbmp3_setOutput(const char *target);
 /* Output volume word: low 16 bits left, high 16 bits right, 0xFFFF = full (the default
- * 0xFFFFFFFF leaves the samples untouched).  A mono track takes the mean of the two.
+ * 0xFFFFFFFF leaves the samples untouched).  A mono track takes the mean of the two; in
+ * a track of more channels the speakers on the left take the left half, those on the
+ * right the right half, the centre ones (centre, LFE, back centre) the mean.
  * Applied to every output, the file output too, within one block (about 23 ms). */
 VBMP3_API uint32_t vbmp3_getOutputVolume(void);
 VBMP3_API int32_t vbmp3_setOutputVolume(uint32_t word);

@@ -32,6 +32,12 @@ static_assert(offsetof(LyricsLines, current) == 0 && offsetof(LyricsLines, line4
     && offsetof(LyricsLines, line3) == 132 && offsetof(LyricsLines, line2) == 260 && offsetof(LyricsLines, line1) == 388
     && offsetof(LyricsLines, line0) == 516);
 static_assert(sizeof(Vbmp3Option) == 16 && sizeof(DecodeOption) == 12);
+static_assert(sizeof(StreamInfo) == 72);
+static_assert(offsetof(StreamInfo, channels) == 4 && offsetof(StreamInfo, bitsPerSample) == 8
+    && offsetof(StreamInfo, lossless) == 12 && offsetof(StreamInfo, channelMask) == 16
+    && offsetof(StreamInfo, sampleRate) == 20 && offsetof(StreamInfo, totalFrames) == 24
+    && offsetof(StreamInfo, bitrate) == 32 && offsetof(StreamInfo, reserved) == 36
+    && offsetof(StreamInfo, codecName) == 40);
 
 namespace
 {
@@ -169,6 +175,14 @@ int32_t vbmp3_getOpenInfo(OpenInfo *info)
     if (info)
         std::memset(info, 0, sizeof *info);
     return withEngine(0, [&](vbmp3::Engine &e) { return e.openInfo(info); });
+}
+
+int32_t vbmp3_getStreamInfo(StreamInfo *info)
+{
+    if (!info)
+        return 0;
+    std::memset(info, 0, sizeof *info);
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.streamInfo(info); });
 }
 
 int32_t vbmp3_close(void)

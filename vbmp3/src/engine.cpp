@@ -1,6 +1,10 @@
 #include "engine.h"
+#include "vbmp3volume.h"
+
+#include "formatsources.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <pthread.h>
@@ -27,28 +31,59 @@ constexpr size_t kFileBatchBlocks = 4;
 // Longest sleep on the device: outputs wake at their own deadlines or on interrupt().
 constexpr auto kDeviceWait = 500ms;
 
-// Scales the interleaved frames of parts (one block) into out by the volume word's
-// halves, gliding from the previous gains over the block so that slider moves do not click.
-void applyVolume(const FrameRing::Span (&parts)[2], float *out, int channels, float (&previous)[2], uint32_t word)
+// The volume word's gains: left half, right half, and their mean for the centre.
+std::array<float, 3> volumeGains(uint32_t word)
+{
+    const Vbmp3VolumeGains sides = vbmp3VolumeGains(word, 2);
+    const Vbmp3VolumeGains centre = vbmp3VolumeGains(word, 1);
+    return { sides.left, sides.right, centre.left };
+}
+
+// Scales the interleaved frames of parts (one block) into out by the volume word's gains,
+// each channel by the gain of its side (sides: 0 left, 1 right, 2 centre), gliding from
+// the previous gains over the block so that slider moves do not click.
+void applyVolume(const FrameRing::Span (&parts)[2], float *out, const std::vector<uint8_t> &sides,
+    std::array<float, 3> &previous, uint32_t word)
 {
     const size_t frames = parts[0].frames + parts[1].frames;
-    const auto ch = static_cast<size_t>(channels);
-    float gain[2] = { static_cast<float>(word & 0xFFFF) / 65535.0f, static_cast<float>(word >> 16) / 65535.0f };
-    if (channels == 1)
-        gain[0] = gain[1] = 0.5f * (gain[0] + gain[1]);
-    const float step[2] = { (gain[0] - previous[0]) / static_cast<float>(frames),
-        (gain[1] - previous[1]) / static_cast<float>(frames) };
+    const size_t ch = sides.size();
+    const std::array<float, 3> gain = volumeGains(word);
+    std::array<float, 3> step;
+    for (size_t k = 0; k < 3; ++k)
+        step[k] = (gain[k] - previous[k]) / static_cast<float>(frames);
     size_t i = 0;
     for (const FrameRing::Span &part : parts) {
         for (size_t j = 0; j < part.frames; ++j, ++i) {
             for (size_t c = 0; c < ch; ++c) {
-                const float g = previous[c] + step[c] * static_cast<float>(i + 1);
+                const float g = previous[sides[c]] + step[sides[c]] * static_cast<float>(i + 1);
                 out[i * ch + c] = part.data[j * ch + c] * g;
             }
         }
     }
-    previous[0] = gain[0];
-    previous[1] = gain[1];
+    previous = gain;
+}
+
+// Which gain of the volume word each channel takes: 0 left, 1 right, 2 centre (mean).
+// Channels without a known place: the first two are left and right, the rest centre.
+std::vector<uint8_t> volumeSides(int channels, uint32_t mask)
+{
+    constexpr uint32_t kLeft = kFrontLeft | kBackLeft | kFrontLeftOfCenter | kSideLeft | kTopFrontLeft | kTopBackLeft;
+    constexpr uint32_t kRight
+        = kFrontRight | kBackRight | kFrontRightOfCenter | kSideRight | kTopFrontRight | kTopBackRight;
+    std::vector<uint8_t> sides(static_cast<size_t>(std::max(channels, 1)), 2);
+    if (channels == 1)
+        return sides;
+    if (std::popcount(mask) != channels) {
+        sides[0] = 0;
+        sides[1] = 1;
+        return sides;
+    }
+    size_t c = 0;
+    for (uint32_t bit = 1; bit != 0 && c < sides.size(); bit <<= 1) {
+        if (mask & bit)
+            sides[c++] = (bit & kLeft) ? 0 : (bit & kRight) ? 1 : 2;
+    }
+    return sides;
 }
 
 } // namespace
@@ -80,7 +115,7 @@ bool Engine::open(const std::string &path, OpenInfo *info)
         std::memset(info, 0, sizeof *info);
     close();
     const FileLayout layout = probeFile(path);
-    if (layout.kind != FileKind::Mpeg && layout.kind != FileKind::Rmp && layout.kind != FileKind::Wav)
+    if (layout.kind == FileKind::Unknown || layout.kind == FileKind::Media)
         return false;
     SourceOptions options;
     options.estimateLongLength = true;
@@ -187,6 +222,27 @@ int32_t Engine::openInfo(OpenInfo *info)
     return m_info.lengthEstimated ? 1 : 2;
 }
 
+int32_t Engine::streamInfo(StreamInfo *info)
+{
+    std::memset(info, 0, sizeof *info);
+    if (m_path.empty())
+        return 0;
+    takeCount();
+    info->codec = m_info.codec;
+    info->channels = m_info.channels;
+    info->bitsPerSample = m_info.lossless ? m_info.bitsPerSample : 0;
+    info->lossless = m_info.lossless ? 1 : 0;
+    // Mono and stereo sources (MPEG, WAV) say nothing of their speakers: there is one way.
+    info->channelMask = m_info.channelMask != 0 ? m_info.channelMask
+        : m_info.channels <= 2                  ? defaultChannelMask(m_info.channels)
+                                                : 0;
+    info->sampleRate = m_info.rate;
+    info->totalFrames = m_info.totalFrames;
+    info->bitrate = m_info.bitrate;
+    fillField(info->codecName, sizeof info->codecName, m_info.codecName);
+    return m_info.lengthEstimated ? 1 : 2;
+}
+
 bool Engine::play()
 {
     takeCount();
@@ -255,6 +311,11 @@ bool Engine::play()
     format.deviceChannels = m_decodeOptions.value[0];
     format.deviceSampleFormat = m_decodeOptions.value[1];
     format.deviceRate = m_decodeOptions.value[2];
+    format.channelMask = info.channelMask != 0 ? info.channelMask : defaultChannelMask(info.channels);
+    // The file output keeps a lossless source's samples: 24-bit words for more than 16 bits.
+    const int bits = info.lossless ? info.bitsPerSample : 0;
+    format.fileBits = bits > 16 ? 24 : 16;
+    format.validBits = bits > 0 ? std::min(bits, format.fileBits) : format.fileBits;
     m_sessionFormat = format;
     m_pendingOutput = std::move(output);
     m_pendingAuto = autoFallback;
@@ -347,6 +408,13 @@ int64_t Engine::heardFrameLocked()
     return std::clamp(heard, m_segmentStart, m_writtenFrame);
 }
 
+int64_t Engine::heardMs()
+{
+    std::lock_guard lock(m_mutex);
+    const int rate = m_source ? m_source->info().rate : 0;
+    return rate > 0 ? heardFrameLocked() * 1000 / rate : 0;
+}
+
 int32_t Engine::state(int32_t *elapsedSeconds)
 {
     std::lock_guard lock(m_mutex);
@@ -362,13 +430,6 @@ int32_t Engine::state(int32_t *elapsedSeconds)
     default:
         return VBMP3_STOPPED;
     }
-}
-
-int64_t Engine::heardMs()
-{
-    std::lock_guard lock(m_mutex);
-    const int rate = m_source ? m_source->info().rate : 0;
-    return rate > 0 ? heardFrameLocked() * 1000 / rate : 0;
 }
 
 void Engine::setCallback(Callback callback)
@@ -458,13 +519,7 @@ bool Engine::setLyrics(LyricsTimeline timeline)
 
 bool Engine::lyrics(LyricsLines *lines)
 {
-    int64_t ms = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        const int rate = m_source ? m_source->info().rate : 0;
-        if (rate > 0)
-            ms = heardFrameLocked() * 1000 / rate;
-    }
+    const int64_t ms = heardMs();
     if (m_lyrics.empty()) {
         std::memset(lines, 0, sizeof *lines);
         lines->current = -1;
@@ -476,13 +531,7 @@ bool Engine::lyrics(LyricsLines *lines)
 
 int32_t Engine::lyricsWait()
 {
-    int64_t ms = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        const int rate = m_source ? m_source->info().rate : 0;
-        if (rate > 0)
-            ms = heardFrameLocked() * 1000 / rate;
-    }
+    const int64_t ms = heardMs();
     const int64_t wait = m_lyrics.msUntilNext(ms);
     return static_cast<int32_t>(std::min<int64_t>(wait, INT32_MAX));
 }
@@ -514,7 +563,7 @@ void Engine::spectrum(int32_t *first, int32_t *second)
         }
     }
     m_analyzer.analyze(m_spectrumFrames.data(), channels, 0, rate, first);
-    if (channels == 2)
+    if (channels >= 2) // the front pair
         m_analyzer.analyze(m_spectrumFrames.data(), channels, 1, rate, second);
     else
         std::copy_n(first, BandAnalyzer::kBands, second);
@@ -525,8 +574,8 @@ bool Engine::mpegInfo(MpegInfo *info)
     std::memset(info, 0, sizeof *info);
     if (m_path.empty())
         return false;
-    if (m_layout.kind == FileKind::Wav)
-        return true;
+    if (m_layout.kind != FileKind::Mpeg && m_layout.kind != FileKind::Rmp)
+        return true; // no MPEG facts: zeros
     // Counting frames of a file without a VBR header reads it whole: once per open file.
     if (!m_mpegInfo) {
         MpegInfo read {};
@@ -684,7 +733,8 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
     st.blockFrames = st.realTime ? kOutputBlock : kFileBlock;
     st.equalizer.configure(format.rate, format.channels, m_eqUnits);
     st.eqVersion = m_eqVersion;
-    st.volumeGains[0] = st.volumeGains[1] = -1.0f; // first block starts at its own gain
+    st.volumeGains.fill(-1.0f); // first block starts at its own gain
+    st.volumeSides = volumeSides(format.channels, format.channelMask);
     if (m_state == State::Paused)
         next->setPaused(true);
     m_output = std::move(next);
@@ -722,16 +772,14 @@ bool Engine::takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st)
     lk.unlock();
     for (const FrameRing::Span &part : st.parts)
         st.equalizer.process(part.data, part.frames);
-    st.scaledUsed = st.usesSamples && (volume != 0xFFFFFFFFu || st.volumeGains[0] != 1.0f || st.volumeGains[1] != 1.0f);
+    st.scaledUsed = st.usesSamples
+        && (volume != 0xFFFFFFFFu
+            || std::any_of(st.volumeGains.begin(), st.volumeGains.end(), [](float g) { return g != 1.0f; }));
     if (st.scaledUsed) {
-        if (st.volumeGains[0] < 0) {
-            st.volumeGains[0] = static_cast<float>(volume & 0xFFFF) / 65535.0f;
-            st.volumeGains[1] = static_cast<float>(volume >> 16) / 65535.0f;
-            if (st.channels == 1)
-                st.volumeGains[0] = st.volumeGains[1] = 0.5f * (st.volumeGains[0] + st.volumeGains[1]);
-        }
+        if (st.volumeGains[0] < 0)
+            st.volumeGains = volumeGains(volume);
         st.scaled.resize(frames * static_cast<size_t>(st.channels));
-        applyVolume(st.parts, st.scaled.data(), st.channels, st.volumeGains, volume);
+        applyVolume(st.parts, st.scaled.data(), st.volumeSides, st.volumeGains, volume);
     }
     lk.lock();
     if (st.serial != m_serial || st.session != m_session) {

@@ -20,6 +20,7 @@
 #include "source.h"
 #include "vbmp3.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -52,7 +53,8 @@ public:
     bool restart();
     bool seek(int32_t seconds);
     int32_t state(int32_t *elapsedSeconds);
-    // The position heard, in milliseconds (as state() counts seconds).
+    // Milliseconds into the track of what has been heard (0 with no track), as state()
+    // counts seconds; takes m_mutex.
     int64_t heardMs();
 
     void setCallback(Callback callback);
@@ -81,6 +83,8 @@ public:
     // vbmp3_getOpenInfo: 0 when no file is open, 1 while its frames are being counted,
     // 2 when info holds the final facts.
     int32_t openInfo(OpenInfo *info);
+    // vbmp3_getStreamInfo: results as openInfo.
+    int32_t streamInfo(StreamInfo *info);
     bool isOpen() const { return !m_path.empty(); }
 
 private:
@@ -91,7 +95,7 @@ private:
 
     // What the output thread keeps between its steps; no other thread sees it.
     struct OutputStage {
-        Equalizer equalizer;
+        EqualizerBank equalizer;
         uint64_t eqVersion = ~uint64_t { 0 };
         // The block being sent: claimed in m_ring (the second part where the ring wraps,
         // else empty), filtered in place, and what goes to the history.  Between
@@ -101,7 +105,8 @@ private:
         std::shared_ptr<float[]> storage; // null when no block is claimed
         std::vector<float> scaled; // after the volume: goes to the device (scaledUsed)
         bool scaledUsed = false; // else the device gets parts as they are (full volume)
-        float volumeGains[2] = { 1.0f, 1.0f };
+        std::array<float, 3> volumeGains { 1.0f, 1.0f, 1.0f }; // left, right, centre
+        std::vector<uint8_t> volumeSides; // per channel: 0 left, 1 right, 2 centre
         size_t pendingFrames = 0; // processed frames not yet taken by the device
         size_t pendingOffset = 0; // frames of the block already taken
         uint64_t session = 0;

@@ -146,6 +146,50 @@ void Equalizer::processBlock(float *data, size_t frames)
     m_cascade(bands, count, data, frames, m_channels);
 }
 
+void EqualizerBank::configure(int rate, int channels, const Equalizer::Units &units)
+{
+    m_channels = std::max(channels, 1);
+    m_pairs.resize(static_cast<size_t>((m_channels + 1) / 2));
+    for (size_t p = 0; p < m_pairs.size(); ++p)
+        m_pairs[p].configure(rate, std::min(2, m_channels - 2 * static_cast<int>(p)), units);
+}
+
+void EqualizerBank::setTargets(const Equalizer::Units &units)
+{
+    for (Equalizer &pair : m_pairs)
+        pair.setTargets(units);
+}
+
+void EqualizerBank::reset()
+{
+    for (Equalizer &pair : m_pairs)
+        pair.reset();
+}
+
+void EqualizerBank::process(float *data, size_t frames)
+{
+    if (m_channels <= 2) {
+        m_pairs[0].process(data, frames);
+        return;
+    }
+    // The pairs glide alike: when the first is bypassed, all are.
+    if (m_pairs[0].bypassed())
+        return;
+    const auto ch = static_cast<size_t>(m_channels);
+    for (size_t p = 0; p < m_pairs.size(); ++p) {
+        const size_t first = 2 * p;
+        const size_t width = std::min<size_t>(2, ch - first);
+        m_scratch.resize(frames * width);
+        for (size_t i = 0; i < frames; ++i)
+            for (size_t k = 0; k < width; ++k)
+                m_scratch[i * width + k] = data[i * ch + first + k];
+        m_pairs[p].process(m_scratch.data(), frames);
+        for (size_t i = 0; i < frames; ++i)
+            for (size_t k = 0; k < width; ++k)
+                data[i * ch + first + k] = m_scratch[i * width + k];
+    }
+}
+
 CascadeKernel baselineCascade()
 {
     return &cascadeAny<4, 2>;

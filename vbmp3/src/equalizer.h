@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace vbmp3
 {
@@ -55,6 +56,23 @@ private:
     int m_rate = 44100;
     int m_channels = 2;
     bool m_gliding = false;
+};
+
+// The equalizer for any number of channels: one or two go through one Equalizer; more
+// are taken in pairs (the last one alone when odd), each through an Equalizer of its own
+// with the same gains, so that every channel is filtered alike.
+class EqualizerBank
+{
+public:
+    void configure(int rate, int channels, const Equalizer::Units &units);
+    void setTargets(const Equalizer::Units &units);
+    void reset();
+    void process(float *data, size_t frames);
+
+private:
+    std::vector<Equalizer> m_pairs { 1 };
+    int m_channels = 2;
+    std::vector<float> m_scratch; // one pair of a block, interleaved
 };
 
 } // namespace vbmp3

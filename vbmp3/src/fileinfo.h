@@ -13,7 +13,7 @@
 namespace vbmp3
 {
 
-enum class FileKind { Unknown, Mpeg, Wav, Rmp, Media };
+enum class FileKind { Unknown, Mpeg, Wav, Rmp, Media, Flac, OggFlac, OggVorbis, OggOpus, Mp4, WavPack, Ape };
 
 // Where the playable bytes of a file lie.
 struct FileLayout {
@@ -21,7 +21,8 @@ struct FileLayout {
     // Mpeg: from the first audio frame (after leading ID3v2 tags, their padding and any
     // junk) to the start of the trailing tags (ID3v1, Lyrics3, APE).  Rmp: the RIFF
     // "data" chunk, clipped to the file.
-    // Wav: the whole file (libsndfile reads the RIFF structure itself).
+    // Wav: the whole file (libsndfile reads the RIFF structure itself); the kinds after
+    // Media likewise (their decoders read their containers and skip leading ID3v2 tags).
     uint64_t audioOffset = 0;
     uint64_t audioSize = 0;
     bool hasId3v1 = false; // the file ends in an ID3v1 tag
@@ -31,7 +32,8 @@ struct FileLayout {
 // Looks at the content, never at the name.  Reads at most a few hundred KiB.
 FileLayout probeFile(const std::string &path);
 
-// The type code of vbmp3_getFileType (-1, 0, 1, 2, 8, with 16 and 32 added as documented).
+// The type code of vbmp3_getFileType (-1, 0, 1, 2, 8, with 16 and 32 added as documented;
+// 3, 5, 6, 7, 9, 10, 11 for the kinds after Media).
 int32_t fileTypeCode(const FileLayout &layout);
 
 // Records are cleared first; false when the file cannot be read at all.

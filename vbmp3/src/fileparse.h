@@ -66,6 +66,10 @@ std::string riffFormType(ByteReader &reader);
 // after a bounded number of chunks.
 void walkRiffChunks(ByteReader &reader, const std::function<bool(const RiffChunk &)> &visit);
 
+// The first top-level chunk of the RIFF form with the given id (four characters, such as
+// "data"), as walkRiffChunks sees it.
+std::optional<RiffChunk> findRiffChunk(ByteReader &reader, const char (&id)[5]);
+
 inline uint32_t readLe32(const unsigned char *p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +15,12 @@ namespace vbmp3
 // The stream handed to an output: the track's frames after equalizer and volume.
 struct OutputFormat {
     int rate = 44100; // the track's rate
-    int channels = 2; // the track's channel count (1 or 2)
+    int channels = 2; // the track's channel count (1 to 8, in the WAVE order)
+    uint32_t channelMask = 0x3; // their WAVE speaker bits (0: not known)
+    // For the file output: the width of its samples (16 or 24) and how many of their top
+    // bits the source fills (8 to 24).
+    int fileBits = 16;
+    int validBits = 16;
     int bufferMs = 100; // how much the device should hold ahead (periods x period length)
     int periodMs = 10;
     // For the sound server only (DecodeOption): 0 = the track's channels, 1 = mono, 2 = stereo;
@@ -70,6 +76,25 @@ public:
     virtual const char *name() const = 0;
 };
 
+// Mixes frames of one channel layout into one or two channels (DecodeOption value[0]):
+// stereo takes the front pair as it is, the centre and the other channels of each side at
+// -3 dB (the centre into both, the LFE into neither), scaled so that no sum can exceed
+// full scale; mono is the mean of that stereo.  One channel into two is copied into both.
+// Channels whose place the mask does not give count as left, right, then centre.
+class ChannelMixer
+{
+public:
+    void configure(int inChannels, uint32_t mask, int outChannels);
+    // frames interleaved frames of inChannels into out (frames x outChannels).
+    void mix(const float *in, size_t frames, float *out) const;
+
+private:
+    int m_in = 2;
+    int m_out = 2;
+    std::array<float, 8> m_left {}; // weight of each input channel in the left (or only) output
+    std::array<float, 8> m_right {};
+};
+
 std::unique_ptr<Output> makeNullOutput();
 // Creates (truncates) path at open(); open() fails when it cannot be written.
 std::unique_ptr<Output> makeFileOutput(const std::string &path);
@@ -85,5 +110,8 @@ inline int16_t floatToS16(float v)
 
 // The same for a run of samples (vectorised where the processor allows).
 void floatToS16(const float *in, int16_t *out, size_t count);
+// float -> 24-bit little-endian (three bytes a sample) with rounding and clipping; exact
+// for floats that hold 24-bit samples (s / 2^23).
+void floatToS24(const float *in, unsigned char *out, size_t count);
 
 } // namespace vbmp3

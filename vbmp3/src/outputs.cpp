@@ -163,8 +163,9 @@ private:
     uint64_t m_generation = 0; // bumped by flush, pause changes and interrupt; ends waits
 };
 
-// Writes a 16-bit PCM WAV file as fast as it is fed; the header's sizes are fixed when
-// the output closes.  The file is created (truncated) at open, on the output thread, so
+// Writes a 16- or 24-bit PCM WAV file as fast as it is fed (WAVE_FORMAT_EXTENSIBLE with
+// the channel mask for more than two channels or 24 bits); the header's sizes are fixed
+// when the output closes.  The file is created (truncated) at open, on the output thread, so
 // that a previous output writing the same path has finished first.  Writes go straight to
 // the file (no stdio buffer), so that the bytes counted are the bytes the file holds: when
 // a write fails (disk full, file size limit) the output stops writing, cuts the data at a
@@ -185,9 +186,13 @@ public:
             return false;
         m_channels = format.channels;
         m_rate = format.rate;
+        m_sampleBytes = format.fileBits == 24 ? 3 : 2;
+        m_validBits = std::clamp(format.validBits, 1, 8 * m_sampleBytes);
+        m_channelMask = format.channelMask;
+        m_extensible = m_channels > 2 || m_sampleBytes > 2;
         m_dataBytes = 0;
         m_failed = false;
-        const std::array<unsigned char, kHeaderBytes> h = header();
+        const std::vector<unsigned char> h = header();
         return writeAll(reinterpret_cast<const char *>(h.data()), h.size()) == h.size();
     }
 
@@ -200,14 +205,24 @@ public:
         if (m_fd < 0 || m_failed)
             return;
         const size_t samples = frames * static_cast<size_t>(m_channels);
-        m_buffer.resize(samples);
-        floatToS16(data, m_buffer.data(), samples);
-        if constexpr (std::endian::native == std::endian::big) {
-            for (int16_t &v : m_buffer)
-                v = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(v)));
+        const char *bytes;
+        size_t size;
+        if (m_sampleBytes == 2) {
+            m_buffer.resize(samples);
+            floatToS16(data, m_buffer.data(), samples);
+            if constexpr (std::endian::native == std::endian::big) {
+                for (int16_t &v : m_buffer)
+                    v = static_cast<int16_t>(__builtin_bswap16(static_cast<uint16_t>(v)));
+            }
+            bytes = reinterpret_cast<const char *>(m_buffer.data());
+            size = samples * sizeof(int16_t);
+        } else {
+            m_wide.resize(samples * 3);
+            floatToS24(data, m_wide.data(), samples);
+            bytes = reinterpret_cast<const char *>(m_wide.data());
+            size = m_wide.size();
         }
-        const size_t size = samples * sizeof(int16_t);
-        const size_t done = writeAll(reinterpret_cast<const char *>(m_buffer.data()), size);
+        const size_t done = writeAll(bytes, size);
         m_dataBytes += done;
         if (done < size)
             m_failed = true;
@@ -225,9 +240,9 @@ public:
             return;
         if (m_failed) {
             // A partly written frame is no frame: the data ends at the last whole one.
-            const uint64_t frameBytes = static_cast<uint64_t>(m_channels) * 2;
+            const uint64_t frameBytes = static_cast<uint64_t>(m_channels) * static_cast<uint64_t>(m_sampleBytes);
             m_dataBytes -= m_dataBytes % frameBytes;
-            if (::ftruncate(m_fd, static_cast<off_t>(kHeaderBytes + m_dataBytes)) != 0)
+            if (::ftruncate(m_fd, static_cast<off_t>(headerBytes() + m_dataBytes)) != 0)
                 m_dataBytes = 0; // cannot say where the data ends: claim none
         }
         if (!writeHeader())
@@ -240,12 +255,18 @@ public:
     bool realTime() const override { return false; }
 
 private:
-    static constexpr size_t kHeaderBytes = 44;
+    // RIFF header, "fmt " chunk (16 or 40 bytes), "data" chunk header.
+    size_t headerBytes() const { return m_extensible ? 68 : 44; }
 
     static void put32(unsigned char *p, uint32_t v)
     {
         for (int i = 0; i < 4; ++i)
             p[i] = static_cast<unsigned char>(v >> (8 * i));
+    }
+    static void put16(unsigned char *p, uint32_t v)
+    {
+        p[0] = static_cast<unsigned char>(v);
+        p[1] = static_cast<unsigned char>(v >> 8);
     }
 
     // Writes size bytes at the file's end; returns how many were written.
@@ -263,19 +284,31 @@ private:
         return done;
     }
 
-    std::array<unsigned char, kHeaderBytes> header() const
+    std::vector<unsigned char> header() const
     {
-        const auto dataSize = static_cast<uint32_t>(std::min<uint64_t>(m_dataBytes, 0xFFFFFFFFu - 36));
-        std::array<unsigned char, kHeaderBytes> h
-            = { 'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0 };
-        put32(&h[4], 36 + dataSize);
-        h[22] = static_cast<unsigned char>(m_channels);
+        const size_t size = headerBytes();
+        const auto dataSize = static_cast<uint32_t>(std::min<uint64_t>(m_dataBytes, 0xFFFFFFFFu - (size - 8)));
+        std::vector<unsigned char> h(size);
+        const auto blockAlign = static_cast<uint32_t>(m_channels * m_sampleBytes);
+        std::memcpy(&h[0], "RIFFxxxxWAVEfmt ", 16);
+        put32(&h[4], static_cast<uint32_t>(size - 8) + dataSize);
+        put32(&h[16], m_extensible ? 40 : 16);
+        put16(&h[20], m_extensible ? 0xFFFE : 1); // WAVE_FORMAT_EXTENSIBLE or PCM
+        put16(&h[22], static_cast<uint32_t>(m_channels));
         put32(&h[24], static_cast<uint32_t>(m_rate));
-        put32(&h[28], static_cast<uint32_t>(m_rate * m_channels * 2));
-        h[32] = static_cast<unsigned char>(m_channels * 2);
-        h[34] = 16;
-        std::memcpy(&h[36], "data", 4);
-        put32(&h[40], dataSize);
+        put32(&h[28], static_cast<uint32_t>(m_rate) * blockAlign);
+        put16(&h[32], blockAlign);
+        put16(&h[34], static_cast<uint32_t>(8 * m_sampleBytes));
+        if (m_extensible) {
+            put16(&h[36], 22);
+            put16(&h[38], static_cast<uint32_t>(m_validBits));
+            put32(&h[40], m_channelMask);
+            // KSDATAFORMAT_SUBTYPE_PCM: 00000001-0000-0010-8000-00aa00389b71
+            static const unsigned char kPcm[16] = { 1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71 };
+            std::memcpy(&h[44], kPcm, 16);
+        }
+        std::memcpy(&h[size - 8], "data", 4);
+        put32(&h[size - 4], dataSize);
         return h;
     }
 
@@ -283,7 +316,7 @@ private:
     // header of open, as every streamed WAV does: not a failure.
     bool writeHeader()
     {
-        const std::array<unsigned char, kHeaderBytes> h = header();
+        const std::vector<unsigned char> h = header();
         const ssize_t n = ::pwrite(m_fd, h.data(), h.size(), 0);
         return n == static_cast<ssize_t>(h.size()) || (n < 0 && errno == ESPIPE);
     }
@@ -293,9 +326,14 @@ private:
     int m_fd = -1;
     int m_channels = 2;
     int m_rate = 44100;
+    int m_sampleBytes = 2; // 2 or 3
+    int m_validBits = 16;
+    uint32_t m_channelMask = 0x3;
+    bool m_extensible = false;
     uint64_t m_dataBytes = 0; // bytes of sound the file holds after the header
     bool m_failed = false;
     std::vector<int16_t> m_buffer; // little-endian samples
+    std::vector<unsigned char> m_wide; // 24-bit little-endian samples
 };
 
 } // namespace
@@ -316,6 +354,86 @@ void floatToS16(const float *in, int16_t *out, size_t count)
 #endif
     for (; i < count; ++i)
         out[i] = floatToS16(in[i]);
+}
+
+void ChannelMixer::configure(int inChannels, uint32_t mask, int outChannels)
+{
+    m_in = std::clamp(inChannels, 1, 8);
+    m_out = std::clamp(outChannels, 1, 2);
+    m_left.fill(0.0f);
+    m_right.fill(0.0f);
+    if (m_in == 1) {
+        m_left[0] = m_right[0] = 1.0f;
+        return;
+    }
+    constexpr float kMinus3Db = 0.70710678f;
+    constexpr uint32_t kLeftSide = 0x10 | 0x40 | 0x200 | 0x1000 | 0x8000; // BL FLC SL TFL TBL
+    constexpr uint32_t kRightSide = 0x20 | 0x80 | 0x400 | 0x4000 | 0x20000; // BR FRC SR TFR TBR
+    const bool placed = std::popcount(mask) == m_in;
+    uint32_t rest = mask;
+    for (int c = 0; c < m_in; ++c) {
+        uint32_t bit = 0;
+        if (placed) {
+            bit = rest & (~rest + 1); // the lowest speaker left: channel c's
+            rest &= rest - 1;
+        } else {
+            bit = c == 0 ? 0x1 : c == 1 ? 0x2 : 0x4;
+        }
+        const auto i = static_cast<size_t>(c);
+        if (bit == 0x1) {
+            m_left[i] = 1.0f;
+        } else if (bit == 0x2) {
+            m_right[i] = 1.0f;
+        } else if (bit & kLeftSide) {
+            m_left[i] = kMinus3Db;
+        } else if (bit & kRightSide) {
+            m_right[i] = kMinus3Db;
+        } else if (bit != 0x8) { // centre speakers into both; the LFE into neither
+            m_left[i] = m_right[i] = kMinus3Db;
+        }
+    }
+    float leftSum = 0.0f;
+    float rightSum = 0.0f;
+    for (size_t i = 0; i < 8; ++i) {
+        leftSum += m_left[i];
+        rightSum += m_right[i];
+    }
+    const float scale = 1.0f / std::max({ leftSum, rightSum, 1.0f });
+    for (size_t i = 0; i < 8; ++i) {
+        m_left[i] *= scale;
+        m_right[i] *= scale;
+    }
+}
+
+void ChannelMixer::mix(const float *in, size_t frames, float *out) const
+{
+    const auto ch = static_cast<size_t>(m_in);
+    for (size_t f = 0; f < frames; ++f) {
+        const float *frame = in + f * ch;
+        float left = 0.0f;
+        float right = 0.0f;
+        for (size_t c = 0; c < ch; ++c) {
+            left += frame[c] * m_left[c];
+            right += frame[c] * m_right[c];
+        }
+        if (m_out == 2) {
+            out[2 * f] = left;
+            out[2 * f + 1] = right;
+        } else {
+            out[f] = m_in == 1 ? left : 0.5f * (left + right);
+        }
+    }
+}
+
+void floatToS24(const float *in, unsigned char *out, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const float scaled = std::clamp(in[i] * 8388608.0f, -8388608.0f, 8388607.0f);
+        const auto v = static_cast<uint32_t>(static_cast<int32_t>(__builtin_lrintf(scaled)));
+        out[3 * i] = static_cast<unsigned char>(v);
+        out[3 * i + 1] = static_cast<unsigned char>(v >> 8);
+        out[3 * i + 2] = static_cast<unsigned char>(v >> 16);
+    }
 }
 
 void Output::waitDrained(std::chrono::milliseconds timeout)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <optional>
 
 namespace vbmp3
 {
@@ -32,6 +33,41 @@ uint64_t digitsValue(std::string_view s)
 
 const unsigned char kAsfGuid[16]
     = { 0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C };
+
+// The kind a container's own signature at offset names; nullopt when there is none.  An
+// Ogg stream is named by the codec header its first page begins with, and is Unknown
+// (not MPEG, whatever its pages hold) with another codec.
+std::optional<FileKind> signatureKind(ByteReader &reader, uint64_t offset)
+{
+    const std::string head = reader.read(offset, 12);
+    if (head.size() < 4)
+        return std::nullopt;
+    if (head.compare(0, 4, "fLaC") == 0)
+        return FileKind::Flac;
+    if (head.compare(0, 4, "wvpk") == 0)
+        return FileKind::WavPack;
+    if (head.compare(0, 4, "MAC ") == 0)
+        return FileKind::Ape;
+    if (head.size() >= 12 && head.compare(4, 4, "ftyp") == 0
+        && readBe32(reinterpret_cast<const unsigned char *>(head.data())) >= 8)
+        return FileKind::Mp4;
+    if (head.compare(0, 4, "OggS") != 0)
+        return std::nullopt;
+    // Page header (27 bytes), its segment table, then the first packet.
+    const std::string page = reader.read(offset, 27 + 255 + 8);
+    if (page.size() < 27)
+        return FileKind::Unknown;
+    const size_t packet = 27 + static_cast<unsigned char>(page[26]);
+    const std::string first = page.size() > packet ? page.substr(packet, 8) : std::string();
+    if (first.starts_with("\x7F"
+                          "FLAC"))
+        return FileKind::OggFlac;
+    if (first.starts_with("\x01vorbis"))
+        return FileKind::OggVorbis;
+    if (first.starts_with("OpusHead"))
+        return FileKind::OggOpus;
+    return FileKind::Unknown;
+}
 
 } // namespace
 
@@ -140,17 +176,11 @@ FileLayout probe(ByteReader &reader)
         return layout;
     }
     if (form == "RMP3") {
-        bool found = false;
-        walkRiffChunks(reader, [&](const RiffChunk &chunk) {
-            if (std::memcmp(chunk.id, "data", 4) != 0)
-                return true;
-            layout.audioOffset = chunk.offset;
-            layout.audioSize = chunk.size;
-            found = true;
-            return false;
-        });
-        if (!found)
+        const std::optional<RiffChunk> chunk = findRiffChunk(reader, "data");
+        if (!chunk)
             return layout;
+        layout.audioOffset = chunk->offset;
+        layout.audioSize = chunk->size;
         // The tags of the file, or of the MP3 file that the data chunk wraps whole.
         RangeReader data(reader, layout.audioOffset, layout.audioSize);
         TrailingTags tags = findTrailingTags(data, 0);
@@ -176,6 +206,12 @@ FileLayout probe(ByteReader &reader)
     }
     if (offset >= reader.size())
         return layout;
+    // A container's own signature decides before any MPEG frame sync found in its data.
+    if (const std::optional<FileKind> kind = signatureKind(reader, offset)) {
+        layout.kind = *kind;
+        layout.audioSize = *kind == FileKind::Unknown ? 0 : reader.size();
+        return layout;
+    }
     const TrailingTags tags = findTrailingTags(reader, offset);
     const auto first = findFirstFrame(reader, offset, tags.audioEnd, kMpegScanLimit);
     if (!first)
@@ -221,6 +257,20 @@ int32_t fileTypeCode(const FileLayout &layout)
         return VBMP3_TYPE_WAV;
     case FileKind::Media:
         return VBMP3_TYPE_MEDIA;
+    case FileKind::Flac:
+        return VBMP3_TYPE_FLAC;
+    case FileKind::OggFlac:
+        return VBMP3_TYPE_OGG_FLAC;
+    case FileKind::OggVorbis:
+        return VBMP3_TYPE_OGG_VORBIS;
+    case FileKind::OggOpus:
+        return VBMP3_TYPE_OGG_OPUS;
+    case FileKind::Mp4:
+        return VBMP3_TYPE_MP4;
+    case FileKind::WavPack:
+        return VBMP3_TYPE_WAVPACK;
+    case FileKind::Ape:
+        return VBMP3_TYPE_APE;
     default:
         return VBMP3_TYPE_UNKNOWN;
     }

@@ -14,7 +14,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
+#include <iterator>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -32,6 +34,7 @@ constexpr auto kConnectTimeout = 1000ms;
 // The libpulse functions this output calls, with the types the headers give them.
 #define VBMP3_PULSE_FUNCTIONS(X)                                                                                       \
     X(channel_map_init_auto)                                                                                           \
+    X(channel_map_init_extend)                                                                                         \
     X(context_connect)                                                                                                 \
     X(context_disconnect)                                                                                              \
     X(context_get_state)                                                                                               \
@@ -106,6 +109,7 @@ public:
         m_format = format;
         m_deviceChannels
             = format.deviceChannels == 1 || format.deviceChannels == 2 ? format.deviceChannels : format.channels;
+        m_mixer.configure(format.channels, format.channelMask, m_deviceChannels);
         const int deviceRate = format.deviceRate > 0 ? format.deviceRate : format.rate;
         m_ratio = static_cast<double>(deviceRate) / format.rate;
         if (deviceRate != format.rate) {
@@ -148,7 +152,7 @@ public:
         m_spec.rate = static_cast<uint32_t>(deviceRate);
         m_spec.channels = static_cast<uint8_t>(m_deviceChannels);
         pa_channel_map map;
-        m_pa->channel_map_init_auto(&map, m_spec.channels, PA_CHANNEL_MAP_DEFAULT);
+        channelMap(map, m_deviceChannels == format.channels ? format.channelMask : 0);
         {
             Lock lock(m_pa, m_loop);
             pa_proplist *stream = m_pa->proplist_new();
@@ -215,13 +219,7 @@ public:
         const float *samples = data;
         if (m_deviceChannels != m_format.channels) {
             m_channelBuffer.resize(frames * static_cast<size_t>(m_deviceChannels));
-            for (size_t i = 0; i < frames; ++i) {
-                if (m_deviceChannels == 2) {
-                    m_channelBuffer[2 * i] = m_channelBuffer[2 * i + 1] = data[i];
-                } else {
-                    m_channelBuffer[i] = 0.5f * (data[2 * i] + data[2 * i + 1]);
-                }
-            }
+            m_mixer.mix(data, frames, m_channelBuffer.data());
             samples = m_channelBuffer.data();
         }
         size_t deviceFrames = frames;
@@ -377,6 +375,34 @@ private:
         pa_threaded_mainloop *m_loop;
     };
 
+    // The server's positions of the channels in the WAVE order of mask (one or two
+    // channels as usual; without a mask that names them all, WAVE's default layout).
+    void channelMap(pa_channel_map &map, uint32_t mask) const
+    {
+        static constexpr pa_channel_position_t kWavePositions[] = { PA_CHANNEL_POSITION_FRONT_LEFT,
+            PA_CHANNEL_POSITION_FRONT_RIGHT, PA_CHANNEL_POSITION_FRONT_CENTER, PA_CHANNEL_POSITION_LFE,
+            PA_CHANNEL_POSITION_REAR_LEFT, PA_CHANNEL_POSITION_REAR_RIGHT, PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER,
+            PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER, PA_CHANNEL_POSITION_REAR_CENTER, PA_CHANNEL_POSITION_SIDE_LEFT,
+            PA_CHANNEL_POSITION_SIDE_RIGHT, PA_CHANNEL_POSITION_TOP_CENTER, PA_CHANNEL_POSITION_TOP_FRONT_LEFT,
+            PA_CHANNEL_POSITION_TOP_FRONT_CENTER, PA_CHANNEL_POSITION_TOP_FRONT_RIGHT,
+            PA_CHANNEL_POSITION_TOP_REAR_LEFT, PA_CHANNEL_POSITION_TOP_REAR_CENTER,
+            PA_CHANNEL_POSITION_TOP_REAR_RIGHT };
+        const unsigned channels = m_spec.channels;
+        if (channels <= 2) {
+            m_pa->channel_map_init_auto(&map, channels, PA_CHANNEL_MAP_DEFAULT);
+            return;
+        }
+        if (std::popcount(mask) == static_cast<int>(channels) && mask < (1u << std::size(kWavePositions))) {
+            map.channels = static_cast<uint8_t>(channels);
+            unsigned c = 0;
+            for (unsigned bit = 0; bit < std::size(kWavePositions); ++bit)
+                if (mask & (1u << bit))
+                    map.map[c++] = kWavePositions[bit];
+            return;
+        }
+        m_pa->channel_map_init_extend(&map, channels, PA_CHANNEL_MAP_WAVEEX);
+    }
+
     Output *fallback()
     {
         std::lock_guard lock(m_fallbackMutex);
@@ -464,6 +490,7 @@ private:
     std::mutex m_resamplerMutex; // protects m_resampler's state and m_resampled
     soxr_t m_resampler = nullptr;
     std::vector<float> m_resampled;
+    ChannelMixer m_mixer; // fixed after open
     std::vector<float> m_channelBuffer; // output thread only
     std::vector<int16_t> m_s16; // output thread only
 };

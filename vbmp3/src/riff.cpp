@@ -55,6 +55,17 @@ void walkRiffChunks(ByteReader &reader, const std::function<bool(const RiffChunk
     }
 }
 
+std::optional<RiffChunk> findRiffChunk(ByteReader &reader, const char (&id)[5])
+{
+    std::optional<RiffChunk> found;
+    walkRiffChunks(reader, [&](const RiffChunk &chunk) {
+        if (std::memcmp(chunk.id, id, 4) == 0)
+            found = chunk;
+        return !found;
+    });
+    return found;
+}
+
 bool readListInfo(ByteReader &reader, ListInfo *list)
 {
     if (list)

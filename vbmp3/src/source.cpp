@@ -2,6 +2,7 @@
 
 #include "bytereader.h"
 #include "fileparse.h"
+#include "formatsources.h"
 
 #include <mpg123.h>
 #include <sndfile.h>
@@ -206,6 +207,8 @@ public:
         std::snprintf(
             text, sizeof text, "%s Layer %s, %ld Hz, %s", version, layerName(frame.layer), rate, modeName(frame.mode));
         m_info.description = text;
+        m_info.codec = VBMP3_CODEC_MPEG;
+        m_info.codecName = std::string("Layer ") + layerName(frame.layer);
         m_info.bitrate = constantBitrate(frame, rate);
         m_scratch.resize((mpg123_outblock(m_handle) + sizeof(float) - 1) / sizeof(float));
         useScratch();
@@ -418,6 +421,10 @@ public:
         m_info.totalFrames = info.frames;
         m_info.bitrate = static_cast<int>(static_cast<int64_t>(info.samplerate) * info.channels * bits / 1000);
         m_info.decoderName = "vbmp3/libsndfile";
+        m_info.codec = VBMP3_CODEC_PCM;
+        m_info.codecName = "PCM";
+        m_info.lossless = true;
+        m_info.bitsPerSample = std::strcmp(kind, "PCM") == 0 ? bits : 0;
         char text[128];
         std::snprintf(text, sizeof text, "WAV %s %d-bit, %d Hz, %s", kind, bits, info.samplerate,
             info.channels == 1 ? "Mono" : "Stereo");
@@ -477,6 +484,18 @@ std::unique_ptr<Source> openSource(const std::string &path, const FileLayout &la
             return nullptr;
         return source;
     }
+    case FileKind::Flac:
+    case FileKind::OggFlac:
+        return openFlacSource(path, layout, options);
+    case FileKind::OggVorbis:
+        return openVorbisSource(path, options);
+    case FileKind::OggOpus:
+        return openOpusSource(path, options);
+    case FileKind::Mp4:
+    case FileKind::Ape:
+        return openFfmpegSource(path, layout, options);
+    case FileKind::WavPack:
+        return openWavPackSource(path, options);
     default:
         return nullptr;
     }

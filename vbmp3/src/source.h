@@ -15,14 +15,25 @@ namespace vbmp3
 // What vbmp3_open reports about a track, fixed when the source is opened.
 struct SourceInfo {
     int rate = 0; // Hz
-    int channels = 0; // 1 or 2, the channel count of the frames read() gives
+    // The channel count of the frames read() gives, 1..8 (1 or 2 for MPEG and WAV), in the
+    // WAVE order (FL FR FC LFE BL BR, BC or SL SR).
+    int channels = 0;
     int64_t totalFrames = 0; // exact length in frames (after gapless trimming)
     // totalFrames and bitrate are estimated from the stream's size (see
     // SourceOptions::estimateLongLength): the frames were not counted.
     bool lengthEstimated = false;
-    int bitrate = 0; // kb/s, 0 when it varies; PCM rate for WAV
+    // kb/s: for MPEG its constant rate or 0 when it varies; the PCM rate for WAV; the
+    // average over the track for the other formats.
+    int bitrate = 0;
     std::string description; // OpenInfo text1
     std::string decoderName; // OpenInfo text2
+    int codec = VBMP3_CODEC_NONE; // VBMP3_CODEC_*
+    std::string codecName; // StreamInfo::codecName
+    uint32_t channelMask = 0; // WAVE speaker bits of the channels; 0 when unknown
+    // Lossless sources: the width of the samples the frames carry exactly (float holds
+    // up to 24 bits exactly); 0 for lossy and floating-point sources.
+    int bitsPerSample = 0;
+    bool lossless = false;
 };
 
 // One track being decoded.  Not thread-safe: after open, exactly one thread at a time
@@ -46,6 +57,7 @@ protected:
 
 struct SourceOptions {
     // 0: the channel count of the track's first frame; 1: mix down to mono; 2: stereo.
+    // MPEG and WAV only: the other sources always give the file's channels.
     int channels = 0;
     // An MPEG stream of more frames than a quick count covers, whose length no
     // Xing/Info/VBRI header gives, is not counted through: its length and bit rate are
@@ -56,8 +68,9 @@ struct SourceOptions {
 };
 
 // Opens path as the kind probeFile found (Mpeg and Rmp through libmpg123 restricted to
-// the layout's audio byte range, Wav through libsndfile).  nullptr when the file is of
-// another kind, unreadable, has no audio frame, or a channel count other than 1 or 2.
+// the layout's audio byte range, Wav through libsndfile, the kinds after Media through
+// the decoders of formatsources.h).  nullptr when the file is of another kind, unreadable,
+// has no audio frame, or a channel count other than 1 or 2 (MPEG, WAV) or 1 to 8.
 std::unique_ptr<Source> openSource(
     const std::string &path, const FileLayout &layout, const SourceOptions &options = {});
 

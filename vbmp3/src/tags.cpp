@@ -51,7 +51,7 @@ std::string tagBytesToUtf8(std::string_view bytes)
 {
     bytes = bytes.substr(0, bytes.find('\0'));
     std::string text = kes::latin1TagToUtf8(bytes);
-    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes.back()) >= 0x81) {
+    if (bytes.size() >= 2 && kes::isCp932LeadByte(static_cast<unsigned char>(bytes.back()))) {
         std::string_view shorter = bytes.substr(0, bytes.size() - 1);
         bool ok = false;
         std::string cp932 = kes::cp932ToUtf8(shorter, &ok);
@@ -328,18 +328,12 @@ bool readTagInfo(ByteReader &reader, TagInfo *tag)
     if (form == "RMP3") {
         // The data chunk may wrap a whole MP3 file, with its tags at both ends; an ID3v1
         // tag may also end the RIFF file.
-        bool found = false;
-        walkRiffChunks(reader, [&](const RiffChunk &chunk) {
-            if (std::memcmp(chunk.id, "data", 4) != 0)
-                return true;
-            id3v2Offset = chunk.offset;
-            if (chunk.size >= 128 && reader.read(chunk.offset + chunk.size - 128, 3) == "TAG")
-                id3v1End = chunk.offset + chunk.size;
-            found = true;
-            return false;
-        });
-        if (!found)
+        const std::optional<RiffChunk> data = findRiffChunk(reader, "data");
+        if (!data)
             return true;
+        id3v2Offset = data->offset;
+        if (data->size >= 128 && reader.read(data->offset + data->size - 128, 3) == "TAG")
+            id3v1End = data->offset + data->size;
     } else if (!form.empty()) {
         return true; // WAV and AVI carry no ID3 tags that are read here
     }

@@ -1,0 +1,242 @@
+#include "rowjobs.h"
+
+#include "playlistfiles.h"
+#include "prompter.h"
+#include "trackreader.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <utility>
+
+namespace kes
+{
+
+namespace
+{
+
+// The first batch is small so that rows show at once; later ones amortise the hand-over.
+constexpr qsizetype kFirstBatch = 32;
+constexpr qsizetype kBatch = 512;
+// Rows that come back meanwhile go into the list at most this often (but the last of a
+// job at once): every insertion makes the list view lay out all its rows again.
+constexpr qint64 kDeliverGapMs = 40;
+// One delivery adds rows for at most this long before it lets the event loop run again
+// (workers that check fast, e.g. a folder of 100,000 empty files, pile up many batches).
+constexpr qint64 kDeliverBudgetMs = 10;
+
+RowJobs::Outcome checkItem(const DecoderApi &api, const RowJobs::Item &item)
+{
+    RowJobs::Outcome out;
+    if (item.listed) {
+        out.kind = RowJobs::Outcome::Listed;
+        return out;
+    }
+    auto row = provisionalTrackRow(item.path);
+    if (!row)
+        return out;
+    if (item.check == RowJobs::Check::Exists && !isListableFile(item.path))
+        return out;
+    if (item.check == RowJobs::Check::Kind && FileKindOf(api, item.path) == QLatin1String("err"))
+        return out;
+    out.kind = RowJobs::Outcome::Row;
+    out.row = std::move(*row);
+    return out;
+}
+
+} // namespace
+
+RowJobs::RowJobs(PlaylistModel *model, const DecoderApi &api, Prompter *prompter, BatchPool &pool, TagFiller &tags,
+    std::function<void()> finished)
+    : m_model(model)
+    , m_api(api)
+    , m_prompter(prompter)
+    , m_tags(tags)
+    , m_finished(std::move(finished))
+    , m_maxRunning(2 * pool.threads())
+    , m_lists(pool, RowPriority, { kDeliverBudgetMs })
+    , m_checks(pool, RowPriority, { kDeliverBudgetMs, kDeliverGapMs })
+{
+    m_lists.onSettled([this] { finishJobIfDone(); });
+    m_checks.onSettled([this] {
+        dispatch();
+        finishJobIfDone();
+    });
+    // One reaction for both lines, once both are cancelled: the checks' (a pool cancels
+    // every line before anyone reacts).
+    m_checks.onCancelled([this] { dropJobs(); });
+}
+
+void RowJobs::cancel()
+{
+    m_lists.cancel();
+    m_checks.cancel();
+}
+
+void RowJobs::addFiles(const QStringList &paths, bool skipMissing)
+{
+    Job job;
+    job.items.reserve(paths.size());
+    const Check check = skipMissing ? Check::Exists : Check::None;
+    for (const QString &p : paths)
+        job.items.append({ p, check, false });
+    enqueue(std::move(job));
+}
+
+void RowJobs::dropFiles(const QStringList &paths)
+{
+    Job job;
+    for (const QString &p : paths) {
+        if (p.endsWith(QLatin1String("m3u"), Qt::CaseSensitive)) {
+            enqueue(std::move(job));
+            loadM3u(p);
+            return;
+        }
+        job.items.append({ p, Check::Kind, false });
+    }
+    enqueue(std::move(job));
+}
+
+void RowJobs::loadM3u(const QString &path)
+{
+    Job job;
+    job.isM3u = true;
+    job.m3uPath = path;
+    enqueue(std::move(job));
+}
+
+void RowJobs::enqueue(Job job)
+{
+    if (job.items.isEmpty() && !job.isM3u)
+        return;
+    m_queue.enqueue(std::move(job));
+    if (!m_active)
+        startNext();
+}
+
+void RowJobs::dropJobs()
+{
+    m_queue.clear();
+    m_items.clear();
+    m_nextItem = 0;
+    m_endMessage.clear();
+    // Inside a delivery or the end message, the job ends when they are over.
+    if (m_active && !m_ending && !delivering()) {
+        m_active = false;
+        m_finished();
+    }
+}
+
+void RowJobs::startNext()
+{
+    if (m_queue.isEmpty()) {
+        m_finished();
+        return;
+    }
+    m_active = true;
+    Job job = m_queue.dequeue();
+    if (!job.isM3u) {
+        begin(std::move(job.items), {});
+        return;
+    }
+    // The playlist is read and parsed on a worker; its entries come back here.
+    m_lists.submit([this, path = job.m3uPath](const std::atomic_bool &) -> OrderedBatches::Handover {
+        QByteArray bytes;
+        QList<Item> items;
+        QString message;
+        if (!readWholeFile(path, bytes)) {
+            message = readFailedMessage(path);
+        } else {
+            const M3uEntries entries = parseM3u(bytes, QFileInfo(path).absolutePath());
+            items.reserve(entries.paths.size());
+            for (const QString &p : entries.paths)
+                items.append({ p, Check::Exists, false });
+            if (entries.aborted)
+                message = QStringLiteral("読み込めないファイル形式ですので処理を中断します");
+        }
+        return [this, items = std::move(items), message = std::move(message)] { begin(items, message); };
+    });
+}
+
+void RowJobs::begin(QList<Item> items, QString endMessage)
+{
+    m_items = std::move(items);
+    m_model->reserveRows(static_cast<int>(m_items.size()));
+    m_nextItem = 0;
+    m_endMessage = std::move(endMessage);
+    dispatch();
+    finishJobIfDone();
+}
+
+void RowJobs::dispatch()
+{
+    while (m_checks.running() < m_maxRunning && m_nextItem < m_items.size()) {
+        const qsizetype size = std::min(m_nextItem == 0 ? kFirstBatch : kBatch, m_items.size() - m_nextItem);
+        m_checks.submit(checks(m_items.mid(m_nextItem, size)));
+        m_nextItem += size;
+    }
+    if (m_nextItem >= m_items.size()) {
+        m_items.clear();
+        m_nextItem = 0;
+    }
+}
+
+OrderedBatches::Work RowJobs::checks(QList<Item> items)
+{
+    for (Item &item : items)
+        item.listed = m_model->contains(item.path);
+    return
+        [this, api = m_api, items = std::move(items)](const std::atomic_bool &cancelled) -> OrderedBatches::Handover {
+            QList<Outcome> outcomes;
+            outcomes.reserve(items.size());
+            for (const Item &item : items) {
+                if (cancelled.load())
+                    return {};
+                outcomes.append(checkItem(api, item));
+            }
+            return [this, items, outcomes = std::move(outcomes)]() mutable { take(items, std::move(outcomes)); };
+        };
+}
+
+void RowJobs::take(const QList<Item> &items, QList<Outcome> outcomes)
+{
+    QList<TrackRow> rows;
+    rows.reserve(outcomes.size());
+    qsizetype k = 0;
+    for (; k < outcomes.size(); ++k) {
+        Outcome &o = outcomes[k];
+        if (o.kind == Outcome::Row) {
+            rows.append(std::move(o.row));
+        } else if (o.kind == Outcome::Listed && !m_model->contains(items.at(k).path)) {
+            // Listed when sent out but gone now (the list was cleared): this file has to
+            // be checked after all, and the rest of the batch waits for it.
+            break;
+        }
+    }
+    const quint64 tagGeneration = m_tags.generation();
+    QList<quint64> ids;
+    m_model->addRows(rows, &ids);
+    QList<TagFiller::Work> work;
+    for (qsizetype r = 0; r < rows.size(); ++r)
+        if (ids.at(r) != 0 && rows.at(r).tagsPending)
+            work.append({ ids.at(r), rows.at(r).fullPath });
+    m_tags.read(std::move(work), tagGeneration); // dropped when the new rows are gone already
+    if (k < outcomes.size())
+        m_checks.again(checks(items.mid(k)));
+}
+
+void RowJobs::finishJobIfDone()
+{
+    if (!m_active || m_ending || delivering() || m_lists.outstanding() > 0 || m_checks.outstanding() > 0
+        || m_nextItem < m_items.size())
+        return;
+    m_ending = true; // a modal message must not end this job again
+    const QString message = std::exchange(m_endMessage, {});
+    if (!message.isEmpty() && m_prompter)
+        m_prompter->message(message);
+    m_ending = false;
+    m_active = false;
+    startNext();
+}
+
+} // namespace kes

@@ -1,0 +1,92 @@
+// The jobs that put rows into the playlist: a list of files, a drop, an M3U playlist, run
+// one after another in the order they were given.  Within a job, what a file needs before
+// it may become a row (its existence, or the library's verdict on a dropped file) is
+// checked on workers in parallel, and the rows go into the model on the GUI thread in the
+// original order, in batches, with the playlist's duplicate rule applied at the moment each
+// row is added.  A row goes in with what is known without reading its tags; the tags of
+// those that have some are handed to the TagFiller.
+//
+// One part of TrackAdder (whose functions of the same names say what each job does);
+// create, call and destroy on the GUI thread, within the lifetime of the pool.
+#pragma once
+
+#include "decoderapi.h"
+#include "orderedbatches.h"
+#include "playlistmodel.h"
+#include "tagfiller.h"
+
+#include <QList>
+#include <QQueue>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace kes
+{
+
+class Prompter;
+
+class RowJobs
+{
+public:
+    // finished runs when the last job has ended (done() became true).
+    RowJobs(PlaylistModel *model, const DecoderApi &api, Prompter *prompter, BatchPool &pool, TagFiller &tags,
+        std::function<void()> finished);
+
+    void addFiles(const QStringList &paths, bool skipMissing);
+    void dropFiles(const QStringList &paths);
+    void loadM3u(const QString &path);
+    // Drops every queued and running job; rows already added stay.
+    void cancel();
+    bool done() const { return !m_active && m_queue.isEmpty(); }
+
+    // What a file is checked for before it becomes a row.
+    enum class Check : quint8 { None, Kind, Exists };
+    struct Item {
+        QString path;
+        Check check = Check::None;
+        bool listed = false; // listed when sent out: no need to check the file
+    };
+    struct Outcome {
+        enum Kind : quint8 { Nothing, Row, Listed } kind = Nothing;
+        TrackRow row; // Row: the row before its tags are read
+    };
+
+private:
+    struct Job {
+        QList<Item> items;
+        bool isM3u = false; // the items come from reading the playlist m3uPath
+        QString m3uPath;
+    };
+
+    void enqueue(Job job);
+    void startNext();
+    void begin(QList<Item> items, QString endMessage);
+    void dispatch();
+    OrderedBatches::Work checks(QList<Item> items);
+    void take(const QList<Item> &items, QList<Outcome> outcomes);
+    void finishJobIfDone();
+    void dropJobs();
+    bool delivering() const { return m_lists.isDelivering() || m_checks.isDelivering(); }
+
+    PlaylistModel *m_model;
+    DecoderApi m_api;
+    Prompter *m_prompter;
+    TagFiller &m_tags;
+    std::function<void()> m_finished;
+    const int m_maxRunning; // batches of checks out at once
+    OrderedBatches m_lists; // the running job's playlist, read and parsed
+    OrderedBatches m_checks; // the running job's files, checked
+
+    QQueue<Job> m_queue;
+    bool m_active = false; // a job is being prepared or checked
+    bool m_ending = false; // the running job's end message shows: it must not end twice
+
+    // The running job.
+    QList<Item> m_items; // those not sent out yet, from m_nextItem on
+    qsizetype m_nextItem = 0;
+    QString m_endMessage;
+};
+
+} // namespace kes

@@ -1,0 +1,787 @@
+// The formats whose decoders the library loads when first needed, through its C interface: the FLAC
+// decoder testbench against the MD5 each file holds, Vorbis test streams against libvorbisfile itself,
+// signals made here with the reference encoders (exact lengths, the signal back, seeks), three to eight
+// channels through equalizer, volume, spectrum and the outputs, and damaged input.
+#include "enginetestsupport.h"
+#include "output.h"
+#include "vbmp3.h"
+
+#include <gtest/gtest.h>
+#include <vorbis/vorbisfile.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <numbers>
+#include <optional>
+#include <thread>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace
+{
+
+const fs::path kTestdata = KESTRINE_SHARED_TESTDATA;
+
+std::atomic<int> g_ends { 0 };
+void onMessage(int32_t, int32_t)
+{
+    ++g_ends; // the end of the track, or the output's failure
+}
+
+// A PCM WAV file as the file output writes it: samples at their container's width.
+struct Wav {
+    int format = 0; // 1 PCM, 0xFFFE WAVE_FORMAT_EXTENSIBLE
+    int channels = 0;
+    int rate = 0;
+    int bits = 0;
+    int validBits = 0;
+    uint32_t mask = 0;
+    std::vector<int32_t> samples; // interleaved
+    size_t frames() const { return channels ? samples.size() / size_t(channels) : 0; }
+    int32_t at(size_t frame, int channel) const { return samples[frame * size_t(channels) + size_t(channel)]; }
+};
+
+std::optional<Wav> parseWav(const std::string &b)
+{
+    const auto u = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = n - 1; i >= 0; --i)
+            v = v << 8 | uint8_t(b[at + size_t(i)]);
+        return v;
+    };
+    if (b.size() < 12 || b.compare(0, 4, "RIFF") || b.compare(8, 4, "WAVE"))
+        return std::nullopt;
+    Wav w;
+    for (size_t at = 12; at + 8 <= b.size();) {
+        const std::string id = b.substr(at, 4);
+        const size_t size = std::min<size_t>(u(at + 4, 4), b.size() - at - 8);
+        if (id == "fmt " && size >= 16) {
+            w = { int(u(at + 8, 2)), int(u(at + 10, 2)), int(u(at + 12, 4)), int(u(at + 22, 2)), int(u(at + 22, 2)), 0,
+                {} };
+            if (w.format == 0xFFFE && size >= 40) {
+                w.validBits = int(u(at + 26, 2));
+                w.mask = u(at + 28, 4);
+            }
+        } else if (id == "data" && w.bits > 0) {
+            const size_t width = size_t(w.bits) / 8;
+            for (size_t i = 0; i + width <= size; i += width) {
+                const uint32_t raw = u(at + 8 + i, int(width));
+                const int shift = 32 - w.bits;
+                w.samples.push_back(int32_t(raw << shift) >> shift);
+            }
+        }
+        at += 8 + size + (size & 1);
+    }
+    return w;
+}
+
+// As 16-bit samples, the way readWav gives them.
+std::vector<int16_t> to16(const Wav &w)
+{
+    std::vector<int16_t> out(w.samples.size());
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = int16_t(w.samples[i] >> (w.bits - 16));
+    return out;
+}
+
+std::string md5Hex(const std::string &bytes)
+{
+    const std::string path = writeFile(workDir() / "md5.raw", bytes);
+    std::string out(32, '\0');
+    if (FILE *pipe = ::popen(("md5sum '" + path + "'").c_str(), "r")) {
+        out.resize(std::fread(out.data(), 1, 32, pipe));
+        ::pclose(pipe);
+    }
+    return out;
+}
+
+// A FLAC file's STREAMINFO (the first one among its metadata blocks).
+struct StreamInfoBlock {
+    int rate = 0, channels = 0, bits = 0;
+    int64_t total = 0; // 0: not stated
+    std::string md5;
+};
+
+std::optional<StreamInfoBlock> streamInfoOf(const std::string &bytes)
+{
+    if (bytes.compare(0, 4, "fLaC") != 0)
+        return std::nullopt;
+    size_t at = 4; // block header: last flag and type, 24-bit length
+    while (at + 4 + 34 <= bytes.size() && (bytes[at] & 0x7F) != 0 && !(bytes[at] & 0x80))
+        at += 4 + (size_t(uint8_t(bytes[at + 1])) << 16 | size_t(uint8_t(bytes[at + 2])) << 8 | uint8_t(bytes[at + 3]));
+    if (at + 4 + 34 > bytes.size() || (bytes[at] & 0x7F) != 0)
+        return std::nullopt;
+    const auto *b = reinterpret_cast<const unsigned char *>(bytes.data()) + at + 4;
+    uint64_t v = 0;
+    for (int i = 10; i < 18; ++i)
+        v = v << 8 | b[i];
+    StreamInfoBlock s { int(v >> 44), int((v >> 41) & 7) + 1, int((v >> 36) & 31) + 1,
+        int64_t(v & ((uint64_t { 1 } << 36) - 1)), {} };
+    char hex[3];
+    for (int i = 18; i < 34; ++i)
+        s.md5 += (std::snprintf(hex, sizeof hex, "%02x", b[i]), hex);
+    return s;
+}
+
+// The samples as FLAC computes its MD5: each at its own width (bits), little-endian in (bits + 7) / 8
+// bytes; the file output keeps them in the top bits of its wider words.
+std::string flacMd5(const Wav &w, int bits)
+{
+    std::string bytes;
+    const int bytesPer = (bits + 7) / 8;
+    bytes.reserve(w.samples.size() * size_t(bytesPer));
+    for (int32_t s : w.samples) {
+        const int32_t v = s >> (w.bits - bits);
+        for (int i = 0; i < bytesPer; ++i)
+            bytes += char((uint32_t(v) >> (8 * i)) & 0xFF);
+    }
+    return md5Hex(bytes);
+}
+
+// Power of channel c of frames [from, from + n) at frequency hz.
+double powerAt(const Wav &w, int c, double hz, size_t from, size_t n)
+{
+    double re = 0, im = 0;
+    for (size_t i = 0; i < n && from + i < w.frames(); ++i) {
+        const double phase = 2 * std::numbers::pi * hz * double(i) / w.rate;
+        re += w.at(from + i, c) * std::cos(phase);
+        im += w.at(from + i, c) * std::sin(phase);
+    }
+    return re * re + im * im;
+}
+
+// Signal-to-error ratio in dB of got against want (16-bit), frames [from, to), got shifted by lag frames.
+double snrDb(const std::vector<int16_t> &want, const std::vector<int16_t> &got, int channels, size_t from, size_t to,
+    long lag = 0)
+{
+    double signal = 0, error = 0;
+    for (size_t f = from; f < to; ++f) {
+        const long g = long(f) + lag;
+        if (g < 0 || size_t(g) * size_t(channels) >= got.size() || f * size_t(channels) >= want.size())
+            continue;
+        for (int c = 0; c < channels; ++c) {
+            const double x = want[f * size_t(channels) + size_t(c)];
+            signal += x * x;
+            error += std::pow(x - got[size_t(g) * size_t(channels) + size_t(c)], 2);
+        }
+    }
+    return 10 * std::log10(signal / std::max(error, 1e-9));
+}
+
+// libvorbisfile's own decode, rounded as the file output rounds, channels put in the WAVE order the
+// test data's README gives (six-channel Vorbis is FL FC FR BL BR LFE).  nullopt when it cannot open.
+std::optional<Pcm> vorbisReference(const std::string &path)
+{
+    OggVorbis_File vf;
+    if (ov_fopen(path.c_str(), &vf) != 0)
+        return std::nullopt;
+    Pcm pcm;
+    const vorbis_info *info = ov_info(&vf, -1);
+    pcm.rate = int(info->rate);
+    pcm.channels = info->channels;
+    static const int kSix[6] = { 0, 2, 1, 5, 3, 4 };
+    float **planes = nullptr;
+    int link = 0, holes = 0;
+    for (long n; (n = ov_read_float(&vf, &planes, 4096, &link)) != 0;) {
+        if (n < 0) {
+            if (n == OV_HOLE && ++holes < 64)
+                continue;
+            break;
+        }
+        for (long i = 0; i < n; ++i)
+            for (int c = 0; c < pcm.channels; ++c)
+                pcm.samples.push_back(vbmp3::floatToS16(planes[pcm.channels == 6 ? kSix[c] : c][i]));
+    }
+    ov_clear(&vf);
+    return pcm;
+}
+
+class Formats : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1); // no test reaches a real sound server
+        g_ends = 0;
+        ASSERT_EQ(vbmp3_init(), 1);
+        ASSERT_EQ(vbmp3_callback(onMessage), 1);
+    }
+    void TearDown() override
+    {
+        vbmp3_stopCallback();
+        vbmp3_free();
+    }
+
+    // Plays path through the file output with a seek to the second on the way (paused for it, so that the
+    // file output, which runs as fast as decoding allows, cannot finish meanwhile); tries again when the track
+    // had already ended before the pause.
+    static std::optional<Wav> playWithSeek(const std::string &path, int32_t seconds)
+    {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            bool sought = false;
+            std::optional<Wav> out = playToFile(
+                path, [&] { sought = vbmp3_pause() == 1 && vbmp3_seek(seconds) == 1 && vbmp3_restart() == 1; });
+            if (sought)
+                return out;
+        }
+        ADD_FAILURE() << "the track always ended before the seek";
+        return std::nullopt;
+    }
+
+    // Opens path and plays it through the file output to the end of the track; nullopt when it does not
+    // open.  whilePlaying runs right after vbmp3_play.
+    static std::optional<Wav> playToFile(
+        const std::string &path, const std::function<void()> &whilePlaying = [] {}, OpenInfo *info = nullptr)
+    {
+        OpenInfo scratch;
+        const std::string out = (workDir() / "out.wav").string();
+        EXPECT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
+        if (vbmp3_open(path.c_str(), info ? info : &scratch) != 1)
+            return std::nullopt;
+        const int before = g_ends;
+        EXPECT_EQ(vbmp3_play(), 1);
+        whilePlaying();
+        for (const auto until = std::chrono::steady_clock::now() + 30s;
+             g_ends == before && std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(2ms);
+        EXPECT_GT(g_ends, before) << "the end of the track was reported";
+        return parseWav(readFile(out));
+    }
+};
+
+// Every file of the FLAC decoder testbench's subset (8 to 24 bits, 1 to 8 channels, odd rates and block sizes,
+// no length stated, pictures, a comment block repeated 1000 times) plays through the file output to samples
+// whose MD5, taken as FLAC takes it, is the one in its STREAMINFO; the file output keeps 16 bits for up to 16
+// and 24 above, marks the channels of more than two, and the open tells the format and the exact length.
+TEST_F(Formats, FlacSubsetPlaysToItsStreamInfoMd5)
+{
+    const fs::path dir = kTestdata / "flac-conformance" / "subset";
+    if (!fs::is_directory(dir))
+        GTEST_SKIP() << dir << " is absent";
+    // FLAC's channel layouts (the testbench's README names them) in WAVE speaker bits; mono is the centre.
+    const std::map<int, uint32_t> masks
+        = { { 1, 0x4 }, { 2, 0x3 }, { 3, 0x7 }, { 4, 0x33 }, { 5, 0x37 }, { 6, 0x3F }, { 7, 0x70F }, { 8, 0x63F } };
+    int files = 0, matched = 0;
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        if (entry.path().extension() != ".flac")
+            continue;
+        const std::string path = entry.path().string();
+        SCOPED_TRACE(path);
+        ++files;
+        const std::optional<StreamInfoBlock> si = streamInfoOf(readFile(path));
+        ASSERT_TRUE(si);
+        EXPECT_EQ(vbmp3_getFileType(path.c_str()), VBMP3_TYPE_FLAC);
+        OpenInfo info;
+        const std::optional<Wav> out = playToFile(
+            path, [] {}, &info);
+        ASSERT_TRUE(out) << "refused";
+        EXPECT_TRUE(std::string(info.text1)
+                        .starts_with("FLAC " + std::to_string(si->bits) + "-bit, " + std::to_string(si->rate) + " Hz"))
+            << info.text1;
+        EXPECT_STREQ(info.text2, "vbmp3/libFLAC");
+        EXPECT_GT(info.bitrate, 0);
+        const int64_t total = si->total > 0 ? si->total : int64_t(out->frames());
+        EXPECT_EQ(std::tuple(info.frequency, info.totalSeconds), std::tuple(si->rate, int(total / si->rate)));
+        StreamInfo stream;
+        EXPECT_EQ(vbmp3_getStreamInfo(&stream), 2);
+        EXPECT_EQ(std::tuple(stream.codec, stream.channels, stream.bitsPerSample, stream.lossless, stream.totalFrames),
+            std::tuple(VBMP3_CODEC_FLAC, si->channels, si->bits, 1, total));
+        EXPECT_EQ(std::tuple(out->channels, out->rate, out->bits, int64_t(out->frames())),
+            std::tuple(si->channels, si->rate, si->bits > 16 ? 24 : 16, total));
+        if (si->channels > 2 || si->bits > 16) {
+            EXPECT_EQ(std::tuple(out->format, out->validBits), std::tuple(0xFFFE, si->bits));
+            EXPECT_EQ(out->mask, masks.at(si->channels));
+            EXPECT_EQ(stream.channelMask, out->mask);
+        }
+        const std::string md5 = flacMd5(*out, si->bits);
+        EXPECT_EQ(md5, si->md5);
+        matched += md5 == si->md5;
+    }
+    std::cout << matched << " of " << files << " subset files match their STREAMINFO MD5\n";
+    EXPECT_EQ(files, 39);
+}
+
+// The testbench's invalid files (wrong block and frame sizes, a STREAMINFO that disagrees with the frames,
+// none, one out of place, odd block sizes, broken metadata) are refused at open or play to an end that is
+// reported, never longer than their STREAMINFO says and in the format it gives.
+TEST_F(Formats, FlacFaultyFilesAreRefusedOrEndEarly)
+{
+    const fs::path dir = kTestdata / "flac-conformance" / "faulty";
+    if (!fs::is_directory(dir))
+        GTEST_SKIP() << dir << " is absent";
+    int refused = 0, played = 0;
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        if (entry.path().extension() != ".flac")
+            continue;
+        const std::string path = entry.path().string();
+        SCOPED_TRACE(path);
+        const std::optional<StreamInfoBlock> si = streamInfoOf(readFile(path));
+        const std::optional<Wav> out = playToFile(path);
+        if (!out) {
+            ++refused;
+            EXPECT_EQ(vbmp3_play(), 0);
+            continue;
+        }
+        ++played;
+        ASSERT_TRUE(si) << "played without a STREAMINFO first";
+        EXPECT_EQ(std::tuple(out->channels, out->rate), std::tuple(si->channels, si->rate));
+        EXPECT_LE(int64_t(out->frames()), si->total);
+    }
+    EXPECT_EQ(refused + played, 11);
+    EXPECT_GE(refused, 3) << "03 and 04 contradict their STREAMINFO, 11 has none readable";
+}
+
+// Every Vorbis test stream of libnogg (block switching, floor 0, six channels, paging oddities, end trimming,
+// invalid setups) comes out of the file output as libvorbisfile decodes it, to the sample and within 0 LSB
+// (both round the same floats), six channels in the WAVE order; what libvorbisfile cannot open, or gives no
+// sample of, is refused or plays nothing.  The one exception: a rate field of 2^32 - 1 is refused.
+TEST_F(Formats, VorbisStreamsDecodeAsLibvorbisDoes)
+{
+    const fs::path dir = kTestdata / "vorbis-libnogg";
+    if (!fs::is_directory(dir))
+        GTEST_SKIP() << dir << " is absent";
+    int compared = 0;
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        if (entry.path().extension() != ".ogg")
+            continue;
+        const std::string path = entry.path().string();
+        SCOPED_TRACE(path);
+        const std::optional<Pcm> reference = vorbisReference(path);
+        const std::optional<Wav> out = playToFile(path);
+        if (entry.path().filename() == "sample-rate-max.ogg") {
+            EXPECT_FALSE(out);
+            continue;
+        }
+        if (!reference || reference->samples.empty()) {
+            EXPECT_TRUE(!out || out->frames() == 0);
+            continue;
+        }
+        ASSERT_TRUE(out) << "refused";
+        EXPECT_EQ(
+            std::tuple(out->rate, out->channels, out->bits), std::tuple(reference->rate, reference->channels, 16));
+        EXPECT_EQ(out->frames(), reference->frames()) << "the exact length";
+        const std::vector<int16_t> got = to16(*out);
+        int worst = 0;
+        for (size_t i = 0; i < std::min(got.size(), reference->samples.size()); ++i)
+            worst = std::max(worst, std::abs(got[i] - reference->samples[i]));
+        EXPECT_EQ(worst, 0);
+        ++compared;
+    }
+    EXPECT_GE(compared, 20);
+}
+
+// A known signal (a sweep on the left, 1 kHz on the right, 48 kHz, 2 s and 777 frames) through each encoder
+// comes back with exactly its length (encoder delay, Opus pre-skip and AAC priming removed, the padding of the
+// last frame cut), in place (no other lag up to 32 frames fits it better), and within the stated tolerance:
+// lossless exactly, lossy at 20 dB signal to error or better.  The open describes it; a seek during the play
+// joins exactly at the second asked, the rest as a straight decode gives it (lossless exactly, lossy at 30 dB
+// or better: the decoders restart their state there).
+TEST_F(Formats, GeneratedSignalsComeBackWhole)
+{
+    if (!run("command -v sox && command -v flac && command -v oggenc && command -v opusenc && command -v ffmpeg"
+             " && command -v wavpack"))
+        GTEST_SKIP() << "sox, flac, oggenc, opusenc, ffmpeg and wavpack are needed to make the fixtures";
+    constexpr size_t kFrames = 96777;
+    const std::string source = fixture("signal.wav",
+        "sox -n -r 48000 -c 2 -b 16 %o synth " + std::to_string(kFrames) + "s sine 200-6000 sine 1000 gain -4");
+    const std::vector<int16_t> want = readWav(source).samples;
+    ASSERT_EQ(want.size(), 2 * kFrames);
+    const auto made
+        = [&](const std::string &name, const std::string &command) { return fixture(name, command + " 2>/dev/null"); };
+    const struct {
+        std::string path;
+        int type, codec;
+        std::string text1, text2;
+        bool lossless;
+    } rows[] = {
+        { made("signal.flac", "flac -s -f -o %o signal.wav"), VBMP3_TYPE_FLAC, VBMP3_CODEC_FLAC,
+            "FLAC 16-bit, 48000 Hz, Stereo", "vbmp3/libFLAC", true },
+        { made("signal.oga", "flac -s -f --ogg -o %o signal.wav"), VBMP3_TYPE_OGG_FLAC, VBMP3_CODEC_FLAC,
+            "Ogg FLAC 16-bit, 48000 Hz, Stereo", "vbmp3/libFLAC", true },
+        { made("signal.wv", "wavpack -q -y signal.wav -o %o"), VBMP3_TYPE_WAVPACK, VBMP3_CODEC_WAVPACK,
+            "WavPack 16-bit, 48000 Hz, Stereo", "vbmp3/libwavpack", true },
+        { made("signal-alac.m4a", "ffmpeg -v error -y -i signal.wav -c:a alac %o"), VBMP3_TYPE_MP4, VBMP3_CODEC_ALAC,
+            "MP4 ALAC 16-bit, 48000 Hz, Stereo", "vbmp3/FFmpeg", true },
+        { made("signal.ogg", "oggenc -Q -q 6 -o %o signal.wav"), VBMP3_TYPE_OGG_VORBIS, VBMP3_CODEC_VORBIS,
+            "Ogg Vorbis, 48000 Hz, Stereo", "vbmp3/libvorbisfile", false },
+        { made("signal.opus", "opusenc --quiet --bitrate 160 signal.wav %o"), VBMP3_TYPE_OGG_OPUS, VBMP3_CODEC_OPUS,
+            "Ogg Opus, 48000 Hz, Stereo", "vbmp3/libopusfile", false },
+        // The movie time scale at the track's rate, so that the edit list can state the length to the sample.
+        { made("signal.m4a", "ffmpeg -v error -y -i signal.wav -c:a aac -b:a 192k -movie_timescale 48000 %o"),
+            VBMP3_TYPE_MP4, VBMP3_CODEC_AAC, "MP4 AAC LC, 48000 Hz, Stereo", "vbmp3/FFmpeg", false },
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.path);
+        ASSERT_FALSE(row.path.empty());
+        EXPECT_EQ(vbmp3_getFileType(row.path.c_str()), row.type);
+        OpenInfo info;
+        const std::optional<Wav> straight = playToFile(
+            row.path, [] {}, &info);
+        ASSERT_TRUE(straight) << "refused";
+        EXPECT_EQ(std::tuple(std::string(info.text1), std::string(info.text2), info.frequency, info.totalSeconds),
+            std::tuple(row.text1, row.text2, 48000, 2));
+        EXPECT_GT(info.bitrate, 0);
+        StreamInfo stream;
+        ASSERT_EQ(vbmp3_getStreamInfo(&stream), 2);
+        EXPECT_EQ(std::tuple(stream.codec, stream.lossless, stream.bitsPerSample, stream.totalFrames),
+            std::tuple(row.codec, int(row.lossless), row.lossless ? 16 : 0, int64_t(kFrames)));
+        ASSERT_EQ(std::tuple(straight->rate, straight->channels, straight->frames()), std::tuple(48000, 2, kFrames));
+        const std::vector<int16_t> got = to16(*straight);
+        if (row.lossless) {
+            EXPECT_TRUE(got == want);
+        } else {
+            const double snr = snrDb(want, got, 2, 0, kFrames);
+            std::cout << fs::path(row.path).filename().string() << ": " << snr << " dB";
+            EXPECT_GE(snr, 20.0);
+            for (long lag = -32; lag <= 32; ++lag)
+                EXPECT_TRUE(lag == 0 || snrDb(want, got, 2, 2000, kFrames - 2000, lag) < snr) << "lag " << lag;
+        }
+
+        const std::optional<Wav> sought = playWithSeek(row.path, 1);
+        ASSERT_TRUE(sought);
+        ASSERT_GE(sought->frames(), kFrames - 48000);
+        const size_t joined = sought->frames() - (kFrames - 48000); // frames before the seek took effect
+        ASSERT_LE(joined, kFrames);
+        const std::vector<int16_t> after = to16(*sought);
+        EXPECT_TRUE(std::equal(after.begin(), after.begin() + ptrdiff_t(2 * joined), got.begin()));
+        const std::vector<int16_t> tail(after.begin() + ptrdiff_t(2 * joined), after.end());
+        const std::vector<int16_t> expected(got.begin() + 2 * 48000, got.end());
+        if (row.lossless) {
+            EXPECT_TRUE(tail == expected);
+        } else {
+            const double snr = snrDb(expected, tail, 2, 0, kFrames - 48000);
+            std::cout << ", after a seek " << snr << " dB against a straight decode\n";
+            EXPECT_GE(snr, 30.0);
+        }
+    }
+}
+
+// A FLAC file too long to count at open whose STREAMINFO states no length opens at once with an estimate,
+// is counted on the library's thread to its exact length, and seeks.
+TEST_F(Formats, FlacWithoutLengthIsCountedAfterOpen)
+{
+    if (!run("command -v sox && command -v flac"))
+        GTEST_SKIP() << "sox and flac are needed to make the fixtures";
+    std::string bytes = readFile(fixture("unstated.flac",
+        "sox -n -r 48000 -c 2 -b 16 unstated.wav synth 70 whitenoise gain -3 && flac -s -f -0 -o %o unstated.wav"));
+    ASSERT_TRUE(streamInfoOf(bytes) && bytes.size() > (8u << 20));
+    bytes[8 + 13] = char(bytes[8 + 13] & 0xF0);
+    std::memset(bytes.data() + 8 + 14, 0, 4);
+    const std::string path = writeFile(workDir() / "unstated-zero.flac", bytes);
+    OpenInfo info;
+    ASSERT_EQ(vbmp3_open(path.c_str(), &info), 1);
+    EXPECT_NEAR(info.totalSeconds, 70, 7) << "the estimate";
+    int32_t state = 1;
+    for (int i = 0; i < 500 && (state = vbmp3_getOpenInfo(&info)) == 1; ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_EQ(state, 2);
+    StreamInfo stream;
+    EXPECT_EQ(vbmp3_getStreamInfo(&stream), 2);
+    EXPECT_EQ(std::tuple(info.totalSeconds, stream.totalFrames), std::tuple(70, int64_t { 70 * 48000 }));
+    ASSERT_EQ(vbmp3_setOutput("null"), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    ASSERT_EQ(vbmp3_seek(60), 1);
+    std::this_thread::sleep_for(300ms);
+    int32_t elapsed = -1;
+    EXPECT_EQ(std::pair(vbmp3_getState(&elapsed), elapsed), std::pair(int(VBMP3_PLAYING), 60));
+    vbmp3_stop();
+}
+
+// Monkey's Audio has no encoder here: a file of TagLib's tests plays as FFmpeg's own command decodes it.
+TEST_F(Formats, MonkeysAudioPlaysAsFfmpegDecodesIt)
+{
+    const fs::path file = kTestdata / "taglib-formats" / "mac-399-id3v2.ape"; // with an ID3v2 tag in front
+    if (!fs::exists(file) || !run("command -v ffmpeg"))
+        GTEST_SKIP() << file << " or ffmpeg is absent";
+    const std::string reference = fixture("ape.wav", "ffmpeg -v error -y -i '" + file.string() + "' %o");
+    OpenInfo info;
+    const std::optional<Wav> out = playToFile(
+        file.string(), [] {}, &info);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(vbmp3_getFileType(file.c_str()), VBMP3_TYPE_APE);
+    EXPECT_STREQ(info.text1, "Monkey's Audio 16-bit, 44100 Hz, Stereo");
+    EXPECT_TRUE(to16(*out) == readWav(reference).samples);
+}
+
+// Files of three to eight channels keep every channel in its WAVE place through each decoder (Vorbis and Opus
+// reorder theirs): each channel carries a tone of its own and comes out where it went in, with the channel
+// mask in the WAV header.
+TEST_F(Formats, SurroundChannelsStayInPlace)
+{
+    if (!run("command -v sox && command -v flac && command -v oggenc && command -v opusenc && command -v ffmpeg"
+             " && command -v wavpack"))
+        GTEST_SKIP() << "sox and the encoders are needed to make the fixtures";
+    const double tones[8] = { 500, 700, 900, 60, 1300, 1700, 1900, 2300 }; // the LFE low: codecs band-limit it
+    for (const auto &[channels, mask] : { std::pair(6, 0x3Fu), std::pair(8, 0x63Fu) }) {
+        std::string synth;
+        for (int c = 0; c < channels; ++c)
+            synth += " sine " + std::to_string(int(tones[c]));
+        const std::string name = "surround" + std::to_string(channels);
+        fixture(
+            name + ".wav", "sox -n -r 48000 -b 16 -c " + std::to_string(channels) + " %o synth 1" + synth + " gain -9");
+        for (const std::string &encode : { "flac -s -f -o %o " + name + ".wav", "oggenc -Q -o %o " + name + ".wav",
+                 "opusenc --quiet " + name + ".wav %o", "ffmpeg -v error -y -i " + name + ".wav -c:a aac %o",
+                 "wavpack -q -y " + name + ".wav -o %o" }) {
+            const std::string ext = encode.starts_with("flac") ? ".flac"
+                : encode.starts_with("oggenc")                 ? ".ogg"
+                : encode.starts_with("opusenc")                ? ".opus"
+                : encode.starts_with("ffmpeg")                 ? ".m4a"
+                                                               : ".wv";
+            const std::string path = fixture(name + ext, encode + " 2>/dev/null");
+            SCOPED_TRACE(path);
+            const std::optional<Wav> out = playToFile(path);
+            ASSERT_TRUE(out);
+            ASSERT_EQ(std::tuple(out->channels, out->mask), std::tuple(channels, mask));
+            for (int c = 0; c < channels; ++c) {
+                int loudest = 0;
+                for (int t = 1; t < channels; ++t)
+                    if (powerAt(*out, c, tones[t], 4800, 19200) > powerAt(*out, c, tones[loudest], 4800, 19200))
+                        loudest = t;
+                EXPECT_EQ(loudest, c) << "channel " << c;
+            }
+        }
+    }
+}
+
+// On a 5.1 file the equalizer filters every channel alike, the volume word scales each speaker by its side
+// (left ones by the low half, right ones by the high half, centre and LFE by the mean), and the spectrum reads
+// the front pair.
+TEST_F(Formats, EqualizerVolumeAndSpectrumOnSixChannels)
+{
+    if (!run("command -v sox && command -v flac"))
+        GTEST_SKIP() << "sox and flac are needed to make the fixtures";
+    const std::string tone = fixture(
+        "tone6.flac", "sox -n -r 48000 -b 16 -c 6 tone6.wav synth 1 sine 1000 gain -20 && flac -s -f -o %o tone6.wav");
+    const std::optional<Wav> flat = playToFile(tone);
+    ASSERT_TRUE(flat);
+    const int32_t boost[10] = { 0, 0, 0, 0, 60, 0, 0, 0, 0, 0 };
+    ASSERT_EQ(vbmp3_setEqualizer(boost), 1);
+    const std::optional<Wav> boosted = playToFile(tone);
+    ASSERT_TRUE(boosted);
+    for (int c = 0; c < 6; ++c)
+        EXPECT_NEAR(
+            10 * std::log10(powerAt(*boosted, c, 1000, 9600, 24000) / powerAt(*flat, c, 1000, 9600, 24000)), 12.0, 0.5)
+            << "channel " << c;
+    ASSERT_EQ(vbmp3_setEqualizer(nullptr), 1);
+    ASSERT_EQ(vbmp3_setOutputVolume(0x8000FFFFu), 1); // left full, right at half
+    const std::optional<Wav> scaled = playToFile(tone);
+    ASSERT_TRUE(scaled);
+    const double right = 32768.0 / 65535.0, gains[6] = { 1.0, right, (1 + right) / 2, (1 + right) / 2, 1.0, right };
+    for (size_t i = 4800; i < scaled->frames(); ++i)
+        for (int c = 0; c < 6; ++c)
+            ASSERT_NEAR(scaled->at(i, c), flat->at(i, c) * gains[c], 1.0) << "frame " << i << " channel " << c;
+    ASSERT_EQ(vbmp3_setOutputVolume(0xFFFFFFFFu), 1);
+
+    const std::string front = fixture("front6.flac",
+        "sox -n -r 48000 -b 16 -c 6 front6.wav synth 3 sine 1000 sine 5000 sine 300 sine 300 sine 300 sine 300"
+        " && flac -s -f -o %o front6.wav");
+    ASSERT_EQ(vbmp3_setOutput("null"), 1);
+    OpenInfo info;
+    ASSERT_EQ(vbmp3_open(front.c_str(), &info), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    std::this_thread::sleep_for(600ms);
+    int32_t first[256], second[256];
+    ASSERT_EQ(vbmp3_getSpectrum(first, second), 1);
+    const auto peakHz = [](const int32_t *bands) {
+        return 40.0 * std::pow(16000.0 / 40.0, double(std::max_element(bands, bands + 256) - bands) / 255.0);
+    };
+    EXPECT_NEAR(peakHz(first) / 1000, 1.0, 0.03);
+    EXPECT_NEAR(peakHz(second) / 5000, 1.0, 0.03);
+    int32_t elapsed = -1;
+    EXPECT_EQ(vbmp3_getState(&elapsed), VBMP3_PLAYING);
+    EXPECT_EQ(vbmp3_seek(2), 1);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(std::pair(vbmp3_getState(&elapsed), elapsed), std::pair(int(VBMP3_PLAYING), 2));
+    vbmp3_stop();
+}
+
+// Through the sound server a 5.1 file keeps its six channels with their places, and the stereo device option
+// mixes it down to two.
+TEST_F(Formats, SurroundReachesTheSoundServerWithItsChannelMap)
+{
+    if (!run("command -v sox && command -v flac && command -v pactl"))
+        GTEST_SKIP() << "sox, flac and pactl are needed";
+    PulseServer server;
+    if (!server.ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+    const std::string path = fixture(
+        "map6.flac", "sox -n -r 48000 -b 16 -c 6 map6.wav synth 5 sine 440 gain -20 && flac -s -f -o %o map6.wav");
+    const auto sinkInput = [] { // what the server says of the stream playing now
+        std::string out(4096, '\0');
+        if (FILE *pipe = ::popen("pactl list sink-inputs 2>/dev/null", "r")) {
+            out.resize(std::fread(out.data(), 1, out.size(), pipe));
+            ::pclose(pipe);
+        }
+        return out;
+    };
+    ASSERT_EQ(vbmp3_setOutput("auto"), 1);
+    for (const auto &[channels, map] : { std::pair(0, "front-left,front-right,front-center,lfe,rear-left,rear-right"),
+             std::pair(2, "front-left,front-right\n") }) {
+        SCOPED_TRACE(channels);
+        const DecodeOption option { { channels, 0, 0 } };
+        ASSERT_EQ(vbmp3_setDecodeOption(&option), 1);
+        OpenInfo info;
+        ASSERT_EQ(vbmp3_open(path.c_str(), &info), 1);
+        ASSERT_EQ(vbmp3_play(), 1);
+        std::string seen;
+        for (const auto until = std::chrono::steady_clock::now() + 3s;
+             seen.find("Channel Map") == std::string::npos && std::chrono::steady_clock::now() < until;)
+            seen = (std::this_thread::sleep_for(50ms), sinkInput());
+        char name[16] = {};
+        vbmp3_getOutputName(name, sizeof name);
+        EXPECT_STREQ(name, "pulse");
+        EXPECT_NE(seen.find(std::string("Channel Map: ") + map), std::string::npos) << seen;
+        vbmp3_stop();
+    }
+}
+
+// The mono and stereo device options mix a layout down: the front pair stays on its side, the centre goes
+// into both at the same level, the LFE into neither, and full scale in every channel stays within full scale.
+TEST(ChannelMixer, MixesSurroundDownWithoutClipping)
+{
+    vbmp3::ChannelMixer stereo;
+    stereo.configure(6, 0x3F, 2);
+    const auto mixed = [&](std::vector<float> frame, const vbmp3::ChannelMixer &mixer, size_t outs) {
+        std::vector<float> out(outs);
+        mixer.mix(frame.data(), 1, out.data());
+        return out;
+    };
+    const std::vector<float> frontLeft = mixed({ 1, 0, 0, 0, 0, 0 }, stereo, 2);
+    EXPECT_TRUE(frontLeft[0] > 0.3f && frontLeft[1] == 0.0f);
+    const std::vector<float> centre = mixed({ 0, 0, 1, 0, 0, 0 }, stereo, 2);
+    EXPECT_TRUE(centre[0] > 0.2f && centre[0] == centre[1]);
+    EXPECT_EQ(mixed({ 0, 0, 0, 1, 0, 0 }, stereo, 2), std::vector<float>({ 0, 0 }));
+    const std::vector<float> backRight = mixed({ 0, 0, 0, 0, 0, 1 }, stereo, 2);
+    EXPECT_TRUE(backRight[0] == 0.0f && backRight[1] > 0.2f && backRight[1] < frontLeft[0]);
+    for (float v : mixed({ 1, 1, 1, 1, 1, 1 }, stereo, 2))
+        EXPECT_LE(v, 1.0f);
+    vbmp3::ChannelMixer mono;
+    mono.configure(2, 0x3, 1);
+    EXPECT_EQ(mixed({ 0.5f, -0.25f }, mono, 1), std::vector<float>({ 0.125f }));
+    vbmp3::ChannelMixer up;
+    up.configure(1, 0x4, 2);
+    EXPECT_EQ(mixed({ 0.5f }, up, 2), std::vector<float>({ 0.5f, 0.5f }));
+}
+
+// Damaged files of every format: cut short, cut down to their headers, or with junk over a stretch of their
+// middle, are refused at open or play to a reported end no longer than the whole file; a FLAC whose STREAMINFO
+// claims two years plays its few seconds and ends, and a seek into the claimed years ends it too.
+TEST_F(Formats, DamagedFilesAreRefusedOrEndEarly)
+{
+    if (!run("command -v sox && command -v flac && command -v oggenc && command -v opusenc && command -v ffmpeg"
+             " && command -v wavpack"))
+        GTEST_SKIP() << "sox and the encoders are needed to make the fixtures";
+    const std::string wav = fixture("damage.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 2 sine 300-3000 gain -6");
+    const std::string encodes[]
+        = { "flac -s -f -o %o damage.wav", "flac -s -f --ogg -o %o damage.wav", "oggenc -Q -o %o damage.wav",
+              "opusenc --quiet damage.wav %o", "ffmpeg -v error -y -i damage.wav -c:a aac -movflags +faststart %o",
+              "ffmpeg -v error -y -i damage.wav -c:a alac %o", "wavpack -q -y damage.wav -o %o" };
+    const std::string exts[] = { ".flac", ".oga", ".ogg", ".opus", ".m4a", "-alac.m4a", ".wv" };
+    for (size_t i = 0; i < std::size(encodes); ++i) {
+        const std::string whole = readFile(fixture("damage" + exts[i], encodes[i] + " 2>/dev/null"));
+        ASSERT_GT(whole.size(), 4000u);
+        std::string junk = whole;
+        for (size_t k = whole.size() * 2 / 5, n = 0; n < 4096 && k < junk.size(); ++k, ++n)
+            junk[k] = char((k * 7919) >> 3);
+        for (const auto &[what, bytes] : { std::pair("cut short", whole.substr(0, whole.size() * 3 / 5)),
+                 std::pair("headers only", whole.substr(0, 300)), std::pair("junk inside", junk) }) {
+            SCOPED_TRACE(exts[i] + " " + what);
+            const std::string path = writeFile(workDir() / ("damaged" + exts[i]), bytes);
+            const std::optional<Wav> out = playToFile(path);
+            EXPECT_TRUE(!out || out->frames() <= 2 * 48000u);
+        }
+    }
+
+    // 2^36 - 1 samples at 1 kHz: about 2.2 years.
+    std::string years = readFile(fixture("years.flac",
+        "sox -n -r 1000 -c 1 -b 16 years.wav synth 3 sine 100 && flac -s -f -o %o years.wav 2>/dev/null"));
+    ASSERT_TRUE(streamInfoOf(years));
+    years[8 + 13] = char(years[8 + 13] | 0x0F);
+    std::memset(years.data() + 8 + 14, 0xFF, 4);
+    const std::string claimed = writeFile(workDir() / "years-claimed.flac", years);
+    OpenInfo info;
+    const std::optional<Wav> out = playToFile(
+        claimed, [] {}, &info);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(info.totalSeconds, int32_t(((int64_t { 1 } << 36) - 1) / 1000));
+    EXPECT_EQ(out->frames(), 3000u);
+    ASSERT_EQ(vbmp3_setOutput("null"), 1);
+    ASSERT_EQ(vbmp3_open(claimed.c_str(), &info), 1);
+    const int before = g_ends;
+    ASSERT_EQ(vbmp3_play(), 1);
+    ASSERT_EQ(vbmp3_seek(60'000'000), 1);
+    std::this_thread::sleep_for(1500ms); // half the track in real time
+    EXPECT_EQ(std::pair(g_ends.load(), vbmp3_getState(nullptr)), std::pair(before + 1, int(VBMP3_STOPPED)));
+}
+
+// Opening and playing a FLAC file with a 16 MiB picture, or with its comment block repeated a thousand
+// times, costs no more memory than a plain one: the decoder skips what it does not need.  Measured in a child
+// process (its peak resident size before and after), started before the library runs any thread.
+TEST(FormatsMemory, LargeMetadataIsSkippedNotLoaded)
+{
+    if (!run("command -v sox && command -v flac && command -v metaflac"))
+        GTEST_SKIP() << "sox, flac and metaflac are needed to make the fixtures";
+    const std::string plain = fixture("plain.flac",
+        "sox -n -r 44100 -c 2 -b 16 plain.wav synth 2 sine 440 && flac -s -f -o %o plain.wav 2>/dev/null");
+    const std::string picture = fixture("picture.flac",
+        "head -c 16000000 /dev/urandom > big.jpg && cp plain.flac %o && "
+        "metaflac --import-picture-from='3|image/jpeg||320x240x24|big.jpg' %o");
+    const auto peakGrowthKiB = [](const std::string &path) -> long {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return -1;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            rusage before {}, after {};
+            ::getrusage(RUSAGE_SELF, &before);
+            vbmp3_init();
+            vbmp3_setOutput("file:/dev/null");
+            OpenInfo info;
+            std::atomic<bool> ended { false };
+            static std::atomic<bool> *flag = &ended;
+            vbmp3_callback([](int32_t, int32_t) { *flag = true; });
+            if (vbmp3_open(path.c_str(), &info) == 1 && vbmp3_play() == 1)
+                for (int i = 0; i < 5000 && !ended; ++i)
+                    std::this_thread::sleep_for(2ms);
+            ::getrusage(RUSAGE_SELF, &after);
+            const long growth = ended ? after.ru_maxrss - before.ru_maxrss : -2;
+            (void)!::write(fds[1], &growth, sizeof growth);
+            ::_exit(0);
+        }
+        ::close(fds[1]);
+        long growth = -1;
+        (void)!::read(fds[0], &growth, sizeof growth);
+        ::close(fds[0]);
+        ::waitpid(child, nullptr, 0);
+        return growth;
+    };
+    // Each beside the same audio without the metadata.
+    std::vector<std::pair<std::string, std::string>> pairs = { { picture, plain } };
+    const fs::path repeated = kTestdata / "flac-conformance" / "subset" / "54 - 1000x repeating VORBISCOMMENT.flac";
+    if (fs::exists(repeated))
+        pairs.emplace_back(repeated.string(),
+            fixture("no-comments.flac",
+                "cp '" + repeated.string()
+                    + "' %o && chmod u+w %o && metaflac --remove --block-type=VORBIS_COMMENT %o"));
+    for (const auto &[heavy, light] : pairs) {
+        SCOPED_TRACE(heavy);
+        const long base = peakGrowthKiB(light);
+        const long growth = peakGrowthKiB(heavy);
+        ASSERT_TRUE(base >= 0 && growth >= 0) << "played to their end";
+        EXPECT_LT(growth, base + 2048) << "KiB";
+    }
+}
+
+} // namespace
