@@ -122,6 +122,8 @@ def main():
     streaminfo = b"\x00\x00\x00\x22" + struct.pack(">HH", 4096, 4096) + b"\0" * 6 + b"\x0a\xc4\x42\xf0" + b"\0" * 20
     write("picture", "picture.flac", b"fLaC" + streaminfo + bytes([0x86]) + struct.pack(">I", len(picture))[1:]
           + picture)
+    write("picture", "empty-padding.flac", b"fLaC" + streaminfo + b"\x01\x00\x00\x00" + bytes([0x86])
+          + struct.pack(">I", len(picture))[1:] + picture)
     ape_item = struct.pack("<II", len(b"c.jpg\0" + jpeg), 2) + b"Cover Art (Front)\0" + b"c.jpg\0" + jpeg
     ape_size = len(ape_item) + 32
     ape_footer = b"APETAGEX" + struct.pack("<IIII", 2000, ape_size, 1, 0) + b"\0" * 8

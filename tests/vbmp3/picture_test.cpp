@@ -89,6 +89,7 @@ struct GeneratedReader final : vbmp3::ByteReader {
     uint64_t size() const override { return total; }
     size_t readAt(uint64_t offset, void *buf, size_t n) override
     {
+        nullBuffers += buf == nullptr;
         if (offset >= total)
             return 0;
         n = static_cast<size_t>(std::min<uint64_t>(n, total - offset));
@@ -100,6 +101,7 @@ struct GeneratedReader final : vbmp3::ByteReader {
     uint64_t total;
     std::function<char(uint64_t)> at;
     uint64_t bytesRead = 0;
+    int nullBuffers = 0; // reads into no buffer at all, which readers need not take
 };
 
 } // namespace
@@ -283,6 +285,40 @@ TEST(FilePicture, SizesAreBounded)
         GeneratedReader reader(gib, h.byteAt);
         EXPECT_FALSE(vbmp3::readPicture(reader).has_value());
         EXPECT_LE(reader.bytesRead, uint64_t(25) << 20);
+    }
+}
+
+// FLAC metadata blocks of no bytes and picture blocks shorter than they claim: an empty padding block is passed
+// over to the picture after it, the damaged picture blocks give none, and the reader is always given a buffer.
+TEST(FilePicture, DamagedFlacBlocks)
+{
+    const auto be32 = [](uint32_t v) { return std::string { char(v >> 24), char(v >> 16), char(v >> 8), char(v) }; };
+    const auto block = [&](int type, bool last, const std::string &body) {
+        return char(type | (last ? 0x80 : 0)) + be32(static_cast<uint32_t>(body.size())).substr(1) + body;
+    };
+    const std::string streamInfo = block(
+        0, false, std::string("\x10\0\x10\0", 4) + std::string(6, '\0') + "\x0A\xC4\x42\xF0" + std::string(20, '\0'));
+    const std::string cover = png("flac");
+    const std::string picture
+        = be32(3) + be32(9) + "image/png" + be32(0) + std::string(16, '\0') + be32(uint32_t(cover.size())) + cover;
+    const struct {
+        const char *what;
+        std::string blocks;
+        std::string expected;
+    } cases[] = {
+        { "empty padding, then the picture", block(1, false, "") + block(6, true, picture), cover },
+        { "empty padding last", block(6, false, picture) + block(1, true, ""), cover },
+        { "empty picture block", block(6, true, ""), "" },
+        { "picture data longer than its block", block(6, true, picture.substr(0, picture.size() - 10)), "" },
+        { "picture block past the end", block(6, true, picture).substr(0, 40), "" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = "fLaC" + streamInfo + c.blocks + std::string(64, '\0');
+        GeneratedReader reader(file.size(), [&](uint64_t i) { return file[i]; });
+        const std::optional<vbmp3::Picture> got = vbmp3::readPicture(reader);
+        EXPECT_EQ(got ? got->data : "", c.expected);
+        EXPECT_EQ(reader.nullBuffers, 0);
     }
 }
 

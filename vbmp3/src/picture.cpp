@@ -55,6 +55,8 @@ public:
         if (m_pos >= size || m_spent >= kReadBudget)
             return {};
         const uint64_t n = std::min<uint64_t>({ length, size - m_pos, kReadBudget - m_spent });
+        if (n == 0) // TagLib asks for the body of an empty metadata block; an empty ByteVector has no buffer
+            return {};
         TagLib::ByteVector block(static_cast<unsigned int>(n));
         const size_t got = m_reader.readAt(m_pos, block.data(), static_cast<size_t>(n));
         block.resize(static_cast<unsigned int>(got));
