@@ -1,8 +1,13 @@
 // A label that reports left-button clicks; used for the repeat and play-mode read-outs.
+// Tab reaches it, and Space or Return then count as a click; a greyed label takes
+// neither.
 #pragma once
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 
 namespace kes
 {
@@ -11,7 +16,11 @@ class ClickLabel : public QLabel
 {
     Q_OBJECT
 public:
-    using QLabel::QLabel;
+    explicit ClickLabel(const QString &text, QWidget *parent = nullptr)
+        : QLabel(text, parent)
+    {
+        setFocusPolicy(Qt::TabFocus);
+    }
 
 signals:
     void clicked();
@@ -22,6 +31,30 @@ protected:
         if (event->button() == Qt::LeftButton && isEnabled())
             emit clicked();
         QLabel::mousePressEvent(event);
+    }
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        switch (event->key()) {
+        case Qt::Key_Space:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (isEnabled())
+                emit clicked();
+            event->accept();
+            return;
+        default:
+            QLabel::keyPressEvent(event);
+        }
+    }
+    void paintEvent(QPaintEvent *event) override
+    {
+        QLabel::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QStylePainter painter(this);
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, focus);
     }
 };
 

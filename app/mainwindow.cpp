@@ -2,13 +2,16 @@
 
 #include "aboutwindow.h"
 #include "clicklabel.h"
+#include "coverart.h"
 #include "eqpresets.h"
 #include "foldersearchwindow.h"
 #include "optionswindow.h"
+#include "playingrowdelegate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "printwindow.h"
 #include "sequencer.h"
+#include "sessionlist.h"
 #include "singleinstance.h"
 #include "tabcontrol.h"
 #include "toolbaricons.h"
@@ -23,12 +26,17 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
+#include <QToolButton>
 
 #include <algorithm>
+#include <optional>
 
 namespace kes
 {
@@ -68,6 +76,24 @@ QFont gothicFont(qreal points, bool bold, bool italic = false)
     return f;
 }
 
+// A compositor may refuse to give back a minimised window: there the main window stays
+// as it is while the video window plays.
+bool onWayland()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+// The command bound to a key in one of the given scopes.
+std::optional<KeyCommand> commandFor(const QKeyEvent &event, std::initializer_list<KeyBinding::Scope> scopes)
+{
+    const QKeySequence pressed(event.keyCombination().toCombined() & ~int(Qt::KeypadModifier));
+    for (const KeyBinding &b : keyBindings()) {
+        if (std::find(scopes.begin(), scopes.end(), b.scope) != scopes.end() && b.sequences().contains(pressed))
+            return b.command;
+    }
+    return std::nullopt;
+}
+
 QRect pxRect(const QRect &twips)
 {
     return twipsRect(twips.x(), twips.y(), twips.width(), twips.height());
@@ -102,6 +128,8 @@ MainWindow::MainWindow(const Context &context, QWidget *parent)
     buildControls();
     buildPopupMenu();
     bindPlaylist();
+    buildShortcuts();
+    nameForAccessibility();
     setWindowSizeTwips(kStartWidth, kFullHeight);
 }
 
@@ -127,8 +155,22 @@ void MainWindow::bindPlaylist()
         Qt::QueuedConnection);
     // Only dragging the thumb seeks; the next tick puts the thumb back otherwise.
     connect(m_seekbar, &QScrollBar::sliderMoved, m_playback.get(), &PlaybackController::seekbarScroll);
+    connect(m_seekbar, &QScrollBar::sliderMoved, this, &MainWindow::seeked);
+
+    m_cover = new CoverArt(m_ctx.api, m_ctx.cacheDir.isEmpty() ? CoverArt::defaultCacheDir() : m_ctx.cacheDir, this);
+    connect(m_cover, &CoverArt::found, this, &MainWindow::showCover);
+    connect(m_playback.get(), &PlaybackController::trackStarted, this, &MainWindow::trackShown);
+    const QString sessionPath = !m_ctx.sessionPath.isEmpty()
+        ? m_ctx.sessionPath
+        : QFileInfo(m_ctx.iniPath).dir().filePath(QStringLiteral("kestrine_last.m3u8"));
+    m_session = new SessionKeeper(
+        *m_playlist, sessionPath, [this] { return m_state.CurrentTrackNo; },
+        [this] { return m_settings.RESUME_LIST == 1; }, this);
+    connect(m_playback.get(), &PlaybackController::trackStarted, m_session, &SessionKeeper::noteChange);
 
     m_listView->setModel(m_playlist);
+    m_listView->setItemDelegate(new PlayingRowDelegate(m_listView));
+    m_listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_listView->setAcceptDrops(true);
     m_listView->viewport()->setAcceptDrops(true);
     m_listView->setDropIndicatorShown(false);
@@ -148,6 +190,8 @@ void MainWindow::bindPlaylist()
     connectMenu("All_Check", [this] { m_commands->All_Check(); });
     connectMenu("Lst_Cancel", [this] { m_commands->Lst_Cancel(); });
     connectMenu("List_Clear", [this] { m_commands->List_Clear(); });
+    connectMenu("listRemove", [this] { removeSelectedRows(); });
+    connectMenu("shortcutList", [this] { showShortcutTable(this); });
     connectMenu("Save_m3u", [this] { m_commands->Save_m3u(); });
     connectMenu("Csv_Save", [this] { m_commands->Csv_Save(); });
     connectMenu("Option_Call", [this] { openOptions(); });
@@ -236,7 +280,8 @@ void MainWindow::buildReadOuts()
         QColor color;
         QFont font;
     } labels[] = {
-        { &MainWindow::m_lblNumber, "Lbl_Number", "N0.1", { 150, 450, 360, 195 }, kOrange, terminalFont(9.75) },
+        // Wide enough for "No.1234" (the classic 360 twips cut "No.17" to "No.1").
+        { &MainWindow::m_lblNumber, "Lbl_Number", "N0.1", { 150, 450, 840, 195 }, kOrange, terminalFont(9.75) },
         { &MainWindow::m_lblTime, "lblTime", "00:00", { 1020, 480, 375, 120 }, kGreen, terminalFont(6) },
         { nullptr, "Label16", "/", { 1440, 420, 120, 225 }, Qt::white, font() },
         { &MainWindow::m_lblTime2, "lbl_time2", "00:00", { 1620, 480, 375, 120 }, kGreen, terminalFont(6) },
@@ -314,6 +359,12 @@ void MainWindow::buildTabs()
     navy.setColor(QPalette::Window, QColor(0, 0, 128));
     m_lyricsBox->setPalette(navy);
     m_lyricsBox->setAttribute(Qt::WA_NoMousePropagation);
+    // The cover of a track without lyrics lies under the lines.
+    m_coverLabel = new QLabel(m_lyricsBox);
+    m_coverLabel->setObjectName(QStringLiteral("lyricsCover"));
+    m_coverLabel->setAlignment(Qt::AlignCenter);
+    m_coverLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_coverLabel->hide();
     const int kasiTop[5] = { 60, 536, 1012, 1488, 1965 };
     for (int i = 0; i < 5; ++i) {
         const QByteArray name = "lbl_kasi(" + QByteArray::number(i) + ")";
@@ -337,6 +388,7 @@ void MainWindow::buildTabs()
     command2->setGeometry(twipsRect(2040, 60, 1545, 285));
     m_command2 = command2;
     connect(command2, &QPushButton::clicked, this, [this] { folderSearch()->openModal(); });
+    m_seekbar->installEventFilter(this);
 }
 
 void MainWindow::buildVolumeSlider()
@@ -384,6 +436,7 @@ void MainWindow::buildPopupMenu()
     add(menu1, "All_Check", QStringLiteral("List All Check"));
     add(menu1, "Lst_Cancel", QStringLiteral("List All Cancel"));
     add(menu1, "List_Clear", QStringLiteral("List Clear"));
+    add(menu1, "listRemove", QStringLiteral("選択行を削除\tDel"));
     QMenu *menu2 = sub("menu2", QStringLiteral("プレイリスト＆CSV　作成"));
     add(menu2, "Save_m3u", QStringLiteral("Make PlayLsit(m3u)"));
     add(menu2, "Def_Playlist_Set", QStringLiteral("PlayList Set(起動時用)"));
@@ -397,6 +450,7 @@ void MainWindow::buildPopupMenu()
     connect(homePage, &QAction::triggered, this, [this] { HomePage_Click(*m_ctx.prompter); });
     QAction *about = add(m_pop, "about", QStringLiteral("about"));
     connect(about, &QAction::triggered, this, &MainWindow::about_Click);
+    add(m_pop, "shortcutList", QStringLiteral("キー操作一覧\tF1"));
 }
 
 void MainWindow::about_Click()
@@ -455,8 +509,14 @@ void MainWindow::SetupToolbar()
         a->setObjectName(key);
         a->setData(key);
         a->setToolTip(QString::fromUtf8(b.tip));
+        // Tab reaches the buttons, and a screen reader says what their pictures show.
+        if (QWidget *button = m_toolbar->widgetForAction(a)) {
+            button->setFocusPolicy(Qt::TabFocus);
+            button->setAccessibleName(QString::fromUtf8(b.tip));
+        }
     }
     m_slider->raise();
+    arrangeTabOrder();
 }
 
 void MainWindow::Form_Resize()
@@ -472,6 +532,9 @@ void MainWindow::Form_Resize()
     setWidth(m_shape2, W - 150);
     for (QLabel *l : m_kasi)
         setWidth(l, W - 495);
+    m_coverLabel->setGeometry(m_lyricsBox->rect());
+    if (m_coverLabel->isVisible())
+        showCover();
     if (H > kFullHeight) {
         setHeight(m_tab, H - 1920);
         setHeight(m_listView, H - 2310);
@@ -513,6 +576,8 @@ void MainWindow::Label15_Click()
         m_repeatSet->setChecked(true);
         m_label15->setText(QStringLiteral("Repeat-on"));
     }
+    m_label15->setAccessibleDescription(m_label15->text());
+    emit modeChanged();
 }
 
 void MainWindow::repeatSetClick()
@@ -524,6 +589,7 @@ void MainWindow::repeatSetClick()
         m_repeatSet->setChecked(true);
         m_label15->setEnabled(true);
     }
+    emit modeChanged();
 }
 
 void MainWindow::label5Click()
@@ -531,6 +597,8 @@ void MainWindow::label5Click()
     m_label5->setText(
         m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random") : QStringLiteral("Normal"));
     m_state.CurrentTrackNo = 1;
+    m_label5->setAccessibleDescription(m_label5->text());
+    emit modeChanged();
 }
 
 bool MainWindow::BusyGuard()
@@ -555,6 +623,7 @@ void MainWindow::showVolume(int value)
 {
     m_volumeHex = QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
     m_lblVol->setText(QStringLiteral("Vol - %1").arg(value));
+    m_lblVol->setAccessibleDescription(m_lblVol->text());
 }
 
 void MainWindow::Toolbar_ButtonClick(const QString &key)
@@ -609,6 +678,16 @@ void MainWindow::showPopup(const QPoint &globalPos)
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::KeyPress && (watched == m_listView || watched == m_seekbar)) {
+        using S = KeyBinding::Scope;
+        const auto *ke = static_cast<QKeyEvent *>(event);
+        const std::optional<KeyCommand> command
+            = watched == m_listView ? commandFor(*ke, { S::List, S::Position }) : commandFor(*ke, { S::Position });
+        if (command) {
+            runKey(*command);
+            return true;
+        }
+    }
     if (watched == m_listView->viewport()) {
         switch (event->type()) {
         case QEvent::DragEnter:
@@ -665,6 +744,7 @@ bool MainWindow::formLoad()
     loadSettingsAndEqualizer();
     applyStartSize();
     loadDefaultPlaylist();
+    restoreLastSession();
     presetStartupFolder();
     applySearchPattern();
     m_state.VideoSizeMode = 1;
@@ -745,6 +825,7 @@ void MainWindow::formUnload()
     if (m_unloaded)
         return;
     m_unloaded = true;
+    m_session->finish(); // the list as it stands now, for the next start
     m_playback->stopTimers();
     closeOtherWindows();
     m_adder->stop(); // no worker reads tags through the library once it is freed
@@ -770,6 +851,7 @@ void MainWindow::showReadOut(ReadOut which, const QString &text)
         = { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblArt, m_lblTitle, m_lblCodec };
     static_assert(std::size(labels) == kReadOuts);
     labels[static_cast<int>(which)]->setText(text);
+    labels[static_cast<int>(which)]->setAccessibleDescription(text);
 }
 
 void MainWindow::setSeekRange(int maximum)
@@ -813,12 +895,259 @@ void MainWindow::clearSpectrum()
 
 void MainWindow::minimizeForVideo()
 {
-    showMinimized();
+    trackShown();
+    if (!onWayland())
+        showMinimized();
 }
 
 void MainWindow::restoreFromVideo()
 {
+    if (onWayland()) { // never minimised there
+        raise();
+        activateWindow();
+        return;
+    }
     showNormal();
+}
+
+void MainWindow::buildShortcuts()
+{
+    for (const KeyBinding &b : keyBindings()) {
+        if (b.scope != KeyBinding::Scope::Window)
+            continue;
+        for (const QKeySequence &keys : b.sequences()) {
+            auto *shortcut = new QShortcut(keys, this);
+            shortcut->setObjectName(QStringLiteral("key ") + keys.toString(QKeySequence::PortableText));
+            connect(shortcut, &QShortcut::activated, this, [this, command = b.command] { runKey(command); });
+        }
+    }
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (const std::optional<KeyCommand> command = commandFor(*event, { KeyBinding::Scope::Position }))
+        runKey(*command);
+    else
+        QWidget::keyPressEvent(event);
+}
+
+void MainWindow::runKey(KeyCommand command)
+{
+    using C = KeyCommand;
+    const auto press = [this](const char *key) { Toolbar_ButtonClick(QString::fromUtf8(key)); };
+    switch (command) {
+    case C::Previous:
+        return press("前曲");
+    case C::Play:
+        return press("再生");
+    case C::Pause:
+        return press("一時");
+    case C::Stop:
+        return press("停止");
+    case C::Next:
+        return press("次曲");
+    case C::SeekBack:
+        return seekBy(-5);
+    case C::SeekForward:
+        return seekBy(5);
+    case C::VolumeUp: // as Page Up on the slider: through its own procedure
+        return m_slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    case C::VolumeDown:
+        return m_slider->triggerAction(QAbstractSlider::SliderPageStepSub);
+    case C::PlaySelected:
+        return playSelectedRow();
+    case C::RemoveSelected:
+        return removeSelectedRows();
+    case C::ToggleChecks:
+        return toggleSelectedChecks();
+    case C::SelectAll:
+        return m_listView->selectAll();
+    case C::FolderSearch:
+        return static_cast<QPushButton *>(m_command2)->click();
+    case C::Options:
+        return press("設定");
+    case C::Repeat: // a greyed label takes no click
+        if (m_label15->isEnabled())
+            Label15_Click();
+        return;
+    case C::PlayMode:
+        return label5Click();
+    case C::Shortcuts:
+        return showShortcutTable(this);
+    case C::Quit:
+        return press("終了");
+    }
+}
+
+bool MainWindow::seekTo(int seconds)
+{
+    if (m_ctx.api.getState(nullptr) == VBMP3_STOPPED)
+        return false;
+    seconds = std::clamp(seconds, 0, m_seekbar->maximum());
+    m_seekbar->setValue(seconds);
+    m_playback->seekbarScroll(seconds);
+    emit seeked();
+    return true;
+}
+
+void MainWindow::seekBy(int seconds)
+{
+    int32_t now = 0;
+    m_ctx.api.getState(&now);
+    seekTo(now + seconds);
+}
+
+namespace
+{
+
+// The selected rows, 1-based and ascending.
+QList<int> selectedRows(const QTreeView &view)
+{
+    QList<int> rows;
+    for (const QModelIndex &index : view.selectionModel()->selectedRows())
+        rows.append(index.row() + 1);
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+} // namespace
+
+void MainWindow::playSelectedRow()
+{
+    const QList<int> rows = selectedRows(*m_listView);
+    const int current = m_listView->currentIndex().row() + 1;
+    const int row = rows.contains(current) || rows.isEmpty() ? current : rows.first();
+    if (row < 1)
+        return;
+    m_commands->ItemClick(row);
+    listViewDblClick();
+}
+
+void MainWindow::removeSelectedRows()
+{
+    const QList<int> rows = selectedRows(*m_listView);
+    if (rows.isEmpty())
+        return;
+    const int current = m_state.CurrentTrackNo;
+    const auto before = std::count_if(rows.begin(), rows.end(), [current](int r) { return r < current; });
+    m_playlist->removeRowsAt(rows);
+    m_state.CurrentTrackNo = std::max(1, current - static_cast<int>(before));
+    // The row that closed the gap becomes the current one, so Delete can go on.
+    const int next = std::min(rows.first(), m_playlist->count());
+    if (next > 0)
+        m_listView->selectionModel()->setCurrentIndex(
+            m_playlist->index(next - 1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void MainWindow::toggleSelectedChecks()
+{
+    const QList<int> rows = selectedRows(*m_listView);
+    if (rows.isEmpty())
+        return;
+    const int current = m_listView->currentIndex().row() + 1;
+    const bool check = !m_playlist->isChecked(rows.contains(current) ? current : rows.first());
+    for (int row : rows)
+        m_playlist->setChecked(row, check);
+}
+
+void MainWindow::arrangeTabOrder()
+{
+    QList<QWidget *> order;
+    for (QAction *a : m_toolbar->actions()) {
+        if (QWidget *button = m_toolbar->widgetForAction(a); button && !a->isSeparator())
+            order.append(button);
+    }
+    order << m_slider << m_label15 << m_label5 << m_seekbar << m_tab->tabBar() << m_listView << m_command2;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+void MainWindow::nameForAccessibility()
+{
+    // What each control is; the read-outs' descriptions follow their texts.
+    const std::pair<QWidget *, const char *> names[] = { { m_lblNumber, "曲番号" }, { m_lblTime, "経過時間" },
+        { m_lblTime2, "演奏時間" }, { m_label6, "ビットレート" }, { m_label7, "サンプリング周波数" },
+        { m_lblVol, "音量表示" }, { m_lblArt, "アーティスト" }, { m_lblTitle, "タイトル" }, { m_label15, "リピート" },
+        { m_label5, "再生モード" }, { m_seekbar, "再生位置" }, { m_slider, "音量" }, { m_wavebox, "スペクトラム" },
+        { m_listView, "プレイリスト" }, { m_lyricsBox, "歌詞" }, { m_coverLabel, "カバー画像" } };
+    for (const auto &[widget, name] : names)
+        widget->setAccessibleName(QString::fromUtf8(name));
+    for (QLabel *label : { m_lblNumber, m_lblTime, m_lblTime2, m_label6, m_label7, m_lblVol, m_lblArt, m_lblTitle,
+             static_cast<QLabel *>(m_label15), static_cast<QLabel *>(m_label5) })
+        label->setAccessibleDescription(label->text());
+    for (int i = 0; i < 5; ++i)
+        m_kasi[i]->setAccessibleName(QStringLiteral("歌詞 %1").arg(i + 1));
+    m_seekbar->setFocusPolicy(Qt::TabFocus);
+}
+
+void MainWindow::restoreLastSession()
+{
+    if (m_settings.RESUME_LIST != 1)
+        return;
+    const Session session = m_session->load();
+    if (session.rows.isEmpty())
+        return;
+    QStringList paths;
+    paths.reserve(session.rows.size());
+    for (const SessionRow &r : session.rows)
+        paths.append(r.path);
+    m_session->setRestoring(true);
+    m_adder->addFiles(paths, true); // files gone since are passed over
+    connect(
+        m_adder, &TrackAdder::rowsIdle, this,
+        [this, session] {
+            QHash<QString, int> rowOf;
+            rowOf.reserve(m_playlist->count());
+            for (int i = 1; i <= m_playlist->count(); ++i)
+                rowOf.insert(m_playlist->fullPath(i), i);
+            for (const SessionRow &r : session.rows) {
+                const int row = rowOf.value(r.path);
+                if (row == 0)
+                    continue;
+                m_playlist->setChecked(row, r.checked);
+                if (r.ended)
+                    m_playlist->setTag(row, QStringLiteral("END"));
+            }
+            // Files handed over at the start may be playing already: they keep their row.
+            const int current = rowOf.value(session.current);
+            if (current > 0 && m_state.CurrentFile.isEmpty()) {
+                m_state.CurrentTrackNo = current;
+                const QModelIndex index = m_playlist->index(current - 1, 0);
+                m_listView->selectionModel()->setCurrentIndex(
+                    index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+                m_listView->scrollTo(index);
+            }
+            m_session->setRestoring(false);
+        },
+        Qt::SingleShotConnection);
+}
+
+void MainWindow::trackShown()
+{
+    int row = m_state.CurrentTrackNo;
+    if (m_playlist->fullPath(row) != m_state.CurrentFile) { // the list changed under it
+        row = 0;
+        for (int i = 1; i <= m_playlist->count() && row == 0; ++i)
+            row = m_playlist->fullPath(i) == m_state.CurrentFile ? i : 0;
+    }
+    m_playlist->setPlayingRow(row);
+    if (row > 0) // the selection stays where the user left it
+        m_listView->scrollTo(m_playlist->index(row - 1, 0), QAbstractItemView::EnsureVisible);
+    m_cover->request(m_state.CurrentFile);
+    showCover();
+}
+
+void MainWindow::showCover()
+{
+    const CoverArt::Cover &cover = m_cover->current();
+    const bool shown = !m_playback->lyricsOn() && !cover.image.isNull() && cover.trackPath == m_state.CurrentFile;
+    if (shown) {
+        const QSize box = m_lyricsBox->size();
+        m_coverLabel->setGeometry(m_lyricsBox->rect());
+        m_coverLabel->setPixmap(
+            QPixmap::fromImage(cover.image).scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    }
+    m_coverLabel->setVisible(shown);
 }
 
 } // namespace kes

@@ -11,6 +11,7 @@
 #include "playbackview.h"
 #include "prompter.h"
 #include "settings.h"
+#include "shortcuts.h"
 #include "twips.h"
 
 #include <QAction>
@@ -41,6 +42,8 @@ class PrintWindow;
 class OptionsWindow;
 class FolderSearchWindow;
 class VideoWindowPresenter;
+class CoverArt;
+class SessionKeeper;
 
 class MainWindow : public QWidget, private PlaybackView
 {
@@ -53,6 +56,8 @@ public:
         QString programFolder; // where default playlist and CSV names point
         SingleInstance *instance = nullptr; // nullptr: no single-instance check
         VolumeMemory *volume = nullptr; // nullptr: the volume is not kept between runs
+        QString cacheDir; // embedded covers are written here; empty: CoverArt::defaultCacheDir()
+        QString sessionPath; // the last run's playlist; empty: kestrine_last.m3u8 beside the settings
     };
 
     explicit MainWindow(const Context &context, QWidget *parent = nullptr);
@@ -85,6 +90,23 @@ public:
     // The playlist's double click: plays the row clicked last.
     void listViewDblClick();
 
+    // A keyboard shortcut's command, run through the procedure of the control that does
+    // the same (the table is in shortcuts.h).
+    void runKey(KeyCommand command);
+    // The seek bar's procedure for the keyboard and the media controls: the thumb moves to
+    // seconds (kept within the track) and the track seeks there.  Nothing while stopped;
+    // returns whether it sought.
+    bool seekTo(int seconds);
+    void seekBy(int seconds);
+    // Return on the list: the selected row becomes the clicked row and plays as a double
+    // click plays it.
+    void playSelectedRow();
+    // The pop-up item `listRemove` and Delete: the selected rows leave the list.  Playback
+    // goes on; CurrentTrackNo follows its row (or stays where the rows closed up).
+    void removeSelectedRows();
+    // Insert: the selected rows' check boxes take the opposite of the current row's.
+    void toggleSelectedChecks();
+
     // Playback, which the video window and other watchers attach to.
     PlaybackController *controller() const { return m_playback.get(); }
     // The playback variables of the program.
@@ -95,6 +117,11 @@ public:
     // The folder search window `Frm_FF`, created on first use.
     FolderSearchWindow *folderSearch();
     Sequencer *sequencer() const { return m_sequencer.get(); }
+    VideoWindowPresenter *videoPresenter() const { return m_videoWindow.get(); }
+    // The cover of the track started last (shown in the lyrics view of a track without
+    // lyrics, handed to the media controls).
+    CoverArt *coverArt() const { return m_cover; }
+    SessionKeeper *sessionKeeper() const { return m_session; }
 
     Settings &settings() { return m_settings; }
     QMenu *popupMenu() const { return m_pop; }
@@ -107,12 +134,18 @@ public:
 signals:
     // The pop-up menu `Listview_Pop` is about to show (a right click on one of its controls).
     void popupShown();
+    // The user or the media controls moved the playing position (not the tick).
+    void seeked();
+    // Repeat (`repeat_set`) or the play mode (`Label5`) changed.
+    void modeChanged();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    // The arrow keys that the focused control leaves alone seek.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     // The controls, part by part, in the order they stack.
@@ -123,6 +156,12 @@ private:
     void buildTabs();
     void buildVolumeSlider();
     void buildPopupMenu();
+    void buildShortcuts();
+    // Tab order: the toolbar's buttons, the slider, the mode labels, the seek bar, the
+    // tabs and the controls of the tab shown.
+    void arrangeTabOrder();
+    // Names and descriptions for screen readers.
+    void nameForAccessibility();
     void showPopup(const QPoint &globalPos);
     void bindPlaylist();
 
@@ -149,6 +188,13 @@ private:
     void showStartVolume();
     // The shutdown's second step: the video and folder search windows, when open.
     void closeOtherWindows();
+    // The last run's playlist and current row, when the option asks for them.
+    void restoreLastSession();
+    // A track started (in the decoder or the video window): its row is marked and
+    // scrolled into view, and its cover looked for.
+    void trackShown();
+    // The cover in the lyrics view, for a track without lyrics.
+    void showCover();
 
     // VolumeHex and the "Vol - N" read-out for a slider value.
     void showVolume(int value);
@@ -197,6 +243,7 @@ private:
     QLabel *m_kasi[5] = {};
     QTreeView *m_listView = nullptr;
     QWidget *m_command2 = nullptr;
+    QLabel *m_coverLabel = nullptr; // in LyricsBox, under the lyrics lines
 
     PlaylistModel *m_playlist = nullptr;
     TrackAdder *m_adder = nullptr;
@@ -210,6 +257,8 @@ private:
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
     QPointer<OptionsWindow> m_frmOpt1; // while open
+    CoverArt *m_cover = nullptr;
+    SessionKeeper *m_session = nullptr;
 };
 
 } // namespace kes

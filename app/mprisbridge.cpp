@@ -1,14 +1,19 @@
 #include "mprisbridge.h"
 
+#include "coverart.h"
 #include "externalfiles.h"
 #include "filename.h"
 #include "mainwindow.h"
 #include "mprisservice.h"
 #include "playlistmodel.h"
 #include "vbmp3volume.h"
+#include "videowindow.h"
+#include "videowindowpresenter.h"
 #include "waveoutvolume.h"
 
+#include <QLabel>
 #include <QSlider>
+#include <QUrl>
 
 #include <cmath>
 
@@ -35,6 +40,16 @@ void MprisBridge::watch(MprisService &service)
     connect(m_window.playlist(), &QAbstractItemModel::dataChanged, &service, &MprisService::refresh);
     if (auto *slider = m_window.findChild<QSlider *>(QStringLiteral("Slider1")))
         connect(slider, &QSlider::valueChanged, &service, &MprisService::refresh);
+    connect(&m_window, &MainWindow::modeChanged, &service, &MprisService::refresh);
+    connect(&m_window, &MainWindow::seeked, &service, &MprisService::seeked);
+    connect(m_window.coverArt(), &CoverArt::found, &service, &MprisService::refresh);
+    connect(m_window.videoPresenter(), &VideoWindowPresenter::stateChanged, &service, &MprisService::refresh);
+}
+
+VideoWindow *MprisBridge::openVideo() const
+{
+    VideoWindow *video = m_window.videoPresenter() ? m_window.videoPresenter()->window() : nullptr;
+    return video && video->isVisible() ? video : nullptr;
 }
 
 void MprisBridge::press(const char *key)
@@ -44,6 +59,11 @@ void MprisBridge::press(const char *key)
 
 void MprisBridge::play()
 {
+    if (VideoWindow *video = openVideo()) {
+        if (video->PlayerState() != u"play")
+            video->Toolbar1_ButtonClick(QStringLiteral("play"));
+        return;
+    }
     switch (status()) {
     case Status::Paused:
         press("一時");
@@ -58,12 +78,17 @@ void MprisBridge::play()
 
 void MprisBridge::pause()
 {
+    if (VideoWindow *video = openVideo())
+        return video->Toolbar1_ButtonClick(QStringLiteral("pause"));
     if (status() == Status::Playing)
         press("一時");
 }
 
 void MprisBridge::playPause()
 {
+    if (VideoWindow *video = openVideo())
+        return video->Toolbar1_ButtonClick(
+            video->PlayerState() == u"play" ? QStringLiteral("pause") : QStringLiteral("play"));
     if (status() == Status::Stopped)
         press("再生");
     else
@@ -72,16 +97,22 @@ void MprisBridge::playPause()
 
 void MprisBridge::stop()
 {
+    if (VideoWindow *video = openVideo())
+        return video->Toolbar1_ButtonClick(QStringLiteral("stop"));
     press("停止");
 }
 
 void MprisBridge::next()
 {
+    if (VideoWindow *video = openVideo())
+        return video->Toolbar1_ButtonClick(QStringLiteral("next"));
     press("次曲");
 }
 
 void MprisBridge::previous()
 {
+    if (VideoWindow *video = openVideo())
+        return video->Toolbar1_ButtonClick(QStringLiteral("back"));
     press("前曲");
 }
 
@@ -102,6 +133,11 @@ void MprisBridge::openFile(const QString &path)
 
 MediaControl::Status MprisBridge::status() const
 {
+    if (const VideoWindow *video = openVideo()) {
+        return video->PlayerState() == u"play" ? Status::Playing
+            : video->PlayerState() == u"pause" ? Status::Paused
+                                               : Status::Stopped;
+    }
     switch (m_api.getState ? m_api.getState(nullptr) : VBMP3_STOPPED) {
     case VBMP3_PLAYING:
         return Status::Playing;
@@ -116,16 +152,24 @@ MediaControl::Track MprisBridge::track() const
 {
     const PlaylistModel &list = *m_window.playlist();
     Track t;
-    if (m_state.CurrentFile.isEmpty() || list.fullPath(m_state.CurrentTrackNo) != m_state.CurrentFile)
+    // The video window goes down the playlist by itself: its file is the current one.
+    const VideoWindow *video = openVideo();
+    const QString path = video ? video->mediaPlayer()->source().toLocalFile() : m_state.CurrentFile;
+    if (path.isEmpty() || list.fullPath(m_state.CurrentTrackNo) != path)
         return t; // nothing chosen yet, or the row is gone
-    t.row = m_state.CurrentTrackNo;
-    t.path = m_state.CurrentFile;
+    t.row = t.trackNumber = m_state.CurrentTrackNo;
+    t.path = path;
     t.title = list.title(t.row).isEmpty() ? FileNameOf(t.path) : list.title(t.row);
     t.artist = list.artist(t.row);
     t.album = list.album(t.row);
     const PlaybackController::NowPlaying &now = m_window.controller()->nowPlaying();
-    if (now.path == t.path)
+    if (video)
+        t.lengthUs = video->mediaPlayer()->duration() * 1000;
+    else if (now.path == t.path)
         t.lengthUs = qint64(now.totalSeconds) * 1000000;
+    const CoverArt::Cover &cover = m_window.coverArt()->current();
+    if (cover.trackPath == t.path && !cover.file.isEmpty())
+        t.artUrl = QUrl::fromLocalFile(cover.file).toString(QUrl::FullyEncoded);
     return t;
 }
 
@@ -147,10 +191,63 @@ void MprisBridge::setVolume(double volume)
 
 qint64 MprisBridge::positionUs() const
 {
+    if (const VideoWindow *video = openVideo())
+        return video->mediaPlayer()->position() * 1000;
     int32_t elapsed = 0;
     if (!m_api.getState || m_api.getState(&elapsed) == VBMP3_STOPPED)
         return 0;
-    return qint64(elapsed) * 1000000;
+    // What has been heard, to the millisecond where the library tells it.
+    return m_api.getPositionMs ? qint64(m_api.getPositionMs()) * 1000 : qint64(elapsed) * 1000000;
+}
+
+bool MprisBridge::seek(qint64 offsetUs)
+{
+    if (openVideo() || status() == Status::Stopped)
+        return false;
+    const qint64 target = positionUs() + offsetUs;
+    const qint64 length = qint64(m_window.controller()->nowPlaying().totalSeconds) * 1000000;
+    if (target > length) { // past the end: the next track
+        press("次曲");
+        return false;
+    }
+    return m_window.seekTo(static_cast<int>(std::max<qint64>(0, target) / 1000000));
+}
+
+bool MprisBridge::setPosition(qint64 positionUs)
+{
+    const qint64 length = qint64(m_window.controller()->nowPlaying().totalSeconds) * 1000000;
+    if (openVideo() || positionUs < 0 || positionUs > length)
+        return false;
+    return m_window.seekTo(static_cast<int>(positionUs / 1000000));
+}
+
+bool MprisBridge::repeat() const
+{
+    return m_window.repeatOn();
+}
+
+bool MprisBridge::setRepeat(bool on)
+{
+    // As a click on the label; a greyed one takes none.
+    const auto *label15 = m_window.findChild<QLabel *>(QStringLiteral("Label15"));
+    if (on == repeat())
+        return true;
+    if (!label15 || !label15->isEnabled())
+        return false;
+    m_window.Label15_Click();
+    return true;
+}
+
+bool MprisBridge::shuffle() const
+{
+    return m_window.playMode() == u"Random";
+}
+
+bool MprisBridge::setShuffle(bool on)
+{
+    if (on != shuffle())
+        m_window.label5Click();
+    return true;
 }
 
 } // namespace kes

@@ -1,7 +1,9 @@
 // The desktop's media controls (MPRIS) bound to the main window: each command is the
-// toolbar button that does the same ("再生", "一時", "停止", "次曲", "前曲", "終了"), the
-// volume goes through the volume slider's procedure, and what plays is read from the
-// playlist row of the current track.  GUI thread only; the window, its playback
+// toolbar button that does the same ("再生", "一時", "停止", "次曲", "前曲", "終了"), or the
+// video window's button while that window plays; the volume goes through the volume
+// slider's procedure, a seek through the seek bar's, repeat and shuffle through clicks on
+// `Label15` and `Label5`; what plays is read from the playlist row of the current track,
+// its cover from the window's cover search.  GUI thread only; the window, its playback
 // variables, the external-files handler and the service outlive the bridge's use.
 #pragma once
 
@@ -17,6 +19,7 @@ namespace kes
 class ExternalFiles;
 class MainWindow;
 class MprisService;
+class VideoWindow;
 
 class MprisBridge : public QObject, public MediaControl
 {
@@ -45,9 +48,17 @@ public:
     double volume() const override;
     void setVolume(double volume) override;
     qint64 positionUs() const override;
+    bool seek(qint64 offsetUs) override;
+    bool setPosition(qint64 positionUs) override;
+    bool repeat() const override;
+    bool setRepeat(bool on) override;
+    bool shuffle() const override;
+    bool setShuffle(bool on) override;
 
 private:
     void press(const char *key);
+    // The video window while it is open, else nullptr.
+    VideoWindow *openVideo() const;
 
     MainWindow &m_window;
     const PlaybackState &m_state;

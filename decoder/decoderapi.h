@@ -46,6 +46,10 @@ struct DecoderApi {
     decltype(&vbmp3_getOpenInfo) getOpenInfo = nullptr;
     // Optional: without it no codec is shown.
     decltype(&vbmp3_getStreamInfo) getStreamInfo = nullptr;
+    // Optional: without it the position is known to the whole second only.
+    decltype(&vbmp3_getPositionMs) getPositionMs = nullptr;
+    // Optional: without it no embedded cover is shown (a cover file beside the track is).
+    decltype(&vbmp3_getFilePicture) getFilePicture = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

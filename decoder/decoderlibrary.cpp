@@ -81,6 +81,8 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     t.getOutputName = reinterpret_cast<decltype(t.getOutputName)>(dlsym(handle, "vbmp3_getOutputName"));
     t.getOpenInfo = reinterpret_cast<decltype(t.getOpenInfo)>(dlsym(handle, "vbmp3_getOpenInfo"));
     t.getStreamInfo = reinterpret_cast<decltype(t.getStreamInfo)>(dlsym(handle, "vbmp3_getStreamInfo"));
+    t.getPositionMs = reinterpret_cast<decltype(t.getPositionMs)>(dlsym(handle, "vbmp3_getPositionMs"));
+    t.getFilePicture = reinterpret_cast<decltype(t.getFilePicture)>(dlsym(handle, "vbmp3_getFilePicture"));
     if (!missing.isEmpty()) {
         error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);
         dlclose(handle);

@@ -1,6 +1,7 @@
 // Call sequences over the library's C interface, on the null output, as a GUI can make
 // them: the first bytes choose up to 24 calls (open, play, pause, restart, seek, stop,
-// close, state and read-out polls, lyrics, file information), the rest is the file.
+// close, state, position and read-out polls, lyrics, file information and cover), the
+// rest is the file.
 #include "vbmp3.h"
 
 #include <sys/mman.h>
@@ -30,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     LyricsLines lines;
     int32_t first[256], second[256]; // the bands of vbmp3_getSpectrum
     int32_t elapsed = 0;
+    char picture[4096], mime[VBMP3_MIME_TYPE_SIZE];
     for (size_t i = 0; i < calls; ++i) {
         const uint8_t op = ops[i];
         switch (op % 16) {
@@ -57,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         case 8:
             vbmp3_getState(&elapsed);
+            vbmp3_getPositionMs();
             break;
         case 9:
             vbmp3_getSpectrum(first, second);
@@ -76,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         case 14:
             vbmp3_getFileInfo2(path.c_str(), &tag, &mpeg, &list);
+            vbmp3_getFilePicture(path.c_str(), picture, sizeof picture, mime);
             break;
         default:
             vbmp3_getFileType(path.c_str());

@@ -20,6 +20,8 @@ public:
         QString artist;
         QString album;
         qint64 lengthUs = 0; // 0: unknown
+        int trackNumber = 0; // the number the player shows for it ("No.7"); 0: none
+        QString artUrl; // file: URL of its cover picture; empty: none
         bool operator==(const Track &) const = default;
     };
 
@@ -41,7 +43,20 @@ public:
     // 0.0 silent .. 1.0 full.
     virtual double volume() const = 0;
     virtual void setVolume(double volume) = 0;
+    // The position heard, in microseconds (0 while stopped).
     virtual qint64 positionUs() const = 0;
+    // Moves the position by offsetUs (negative: back) or to positionUs within the track,
+    // as the player's own seek bar does; past the end moves on to the next track.  Nothing
+    // while stopped.  True when the position moved.
+    virtual bool seek(qint64 offsetUs) = 0;
+    virtual bool setPosition(qint64 positionUs) = 0;
+    // Repeat and the random order, as the player's own switches for them show them.
+    // Setting one works like clicking its switch; false when the switch takes no click
+    // now (it stays as it is).
+    virtual bool repeat() const = 0;
+    virtual bool setRepeat(bool on) = 0;
+    virtual bool shuffle() const = 0;
+    virtual bool setShuffle(bool on) = 0;
 };
 
 } // namespace kes

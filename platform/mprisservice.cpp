@@ -66,7 +66,9 @@ class MprisPlayer : public QDBusAbstractAdaptor
     Q_PROPERTY(bool CanGoPrevious READ yes)
     Q_PROPERTY(bool CanPlay READ yes)
     Q_PROPERTY(bool CanPause READ yes)
-    Q_PROPERTY(bool CanSeek READ no)
+    Q_PROPERTY(bool CanSeek READ yes)
+    Q_PROPERTY(QString LoopStatus READ loopStatus WRITE setLoopStatus)
+    Q_PROPERTY(bool Shuffle READ shuffle WRITE setShuffle)
     Q_PROPERTY(bool CanControl READ yes)
 public:
     MprisPlayer(MprisService *service)
@@ -87,6 +89,21 @@ public:
     qlonglong position() const { return m_service->control().positionUs(); }
     bool yes() const { return true; }
     bool no() const { return false; }
+    QString loopStatus() const { return m_service->loopStatus(); }
+    // "Track" (repeat one track) is no mode of the player: the nearest is repeat.
+    void setLoopStatus(const QString &status)
+    {
+        if (status == u"None" || status == u"Track" || status == u"Playlist") {
+            m_service->control().setRepeat(status != u"None");
+            m_service->refresh();
+        }
+    }
+    bool shuffle() const { return m_service->control().shuffle(); }
+    void setShuffle(bool on)
+    {
+        m_service->control().setShuffle(on);
+        m_service->refresh();
+    }
 
 public slots:
     void Play() { run(&MediaControl::play); }
@@ -95,8 +112,18 @@ public slots:
     void Stop() { run(&MediaControl::stop); }
     void Next() { run(&MediaControl::next); }
     void Previous() { run(&MediaControl::previous); }
-    void Seek(qlonglong) { } // CanSeek is false
-    void SetPosition(const QDBusObjectPath &, qlonglong) { }
+    // Seeked follows from the control's own news of the jump (see seeked()).
+    void Seek(qlonglong offset)
+    {
+        m_service->control().seek(offset);
+        m_service->refresh();
+    }
+    // Only for the track that plays: a position meant for another one is stale.
+    void SetPosition(const QDBusObjectPath &track, qlonglong position)
+    {
+        if (track.path() == m_service->trackId())
+            m_service->control().setPosition(position);
+    }
     void OpenUri(const QString &uri)
     {
         const QUrl url(uri);
@@ -125,7 +152,7 @@ MprisService::MprisService(MediaControl &control, QObject *parent)
     , m_bus(QString())
 {
     new MprisRoot(this);
-    new MprisPlayer(this);
+    m_player = new MprisPlayer(this);
 }
 
 MprisService::~MprisService()
@@ -151,6 +178,8 @@ bool MprisService::registerOn(const QDBusConnection &bus)
     m_status = playbackStatus();
     m_track = m_control.track();
     m_volume = m_control.volume();
+    m_repeat = m_control.repeat();
+    m_shuffle = m_control.shuffle();
     return true;
 }
 
@@ -167,17 +196,36 @@ QString MprisService::playbackStatus() const
     return QStringLiteral("Stopped");
 }
 
+QString MprisService::loopStatus() const
+{
+    return m_control.repeat() ? QStringLiteral("Playlist") : QStringLiteral("None");
+}
+
+namespace
+{
+
+QString trackIdOf(const MediaControl::Track &t)
+{
+    if (t.row <= 0)
+        return QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
+    // The row and a hash of the path: a new id when a row holds another file.
+    return QStringLiteral("/io/github/kestrine/track/%1_%2").arg(t.row).arg(qHash(t.path), 0, 16);
+}
+
+} // namespace
+
+QString MprisService::trackId() const
+{
+    return trackIdOf(m_control.track());
+}
+
 QVariantMap MprisService::metadata() const
 {
     const MediaControl::Track t = m_control.track();
     if (t.row <= 0)
-        return { { QStringLiteral("mpris:trackid"),
-            QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"))) } };
+        return { { QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(trackIdOf(t))) } };
     QVariantMap m;
-    // The row and a hash of the path: a new id when a row holds another file.
-    m.insert(QStringLiteral("mpris:trackid"),
-        QVariant::fromValue(
-            QDBusObjectPath(QStringLiteral("/io/github/kestrine/track/%1_%2").arg(t.row).arg(qHash(t.path), 0, 16))));
+    m.insert(QStringLiteral("mpris:trackid"), QVariant::fromValue(QDBusObjectPath(trackIdOf(t))));
     if (t.lengthUs > 0)
         m.insert(QStringLiteral("mpris:length"), QVariant::fromValue<qlonglong>(t.lengthUs));
     m.insert(QStringLiteral("xesam:title"), t.title);
@@ -186,6 +234,10 @@ QVariantMap MprisService::metadata() const
     if (!t.album.isEmpty())
         m.insert(QStringLiteral("xesam:album"), t.album);
     m.insert(QStringLiteral("xesam:url"), QUrl::fromLocalFile(t.path).toString(QUrl::FullyEncoded));
+    if (t.trackNumber > 0)
+        m.insert(QStringLiteral("xesam:trackNumber"), t.trackNumber);
+    if (!t.artUrl.isEmpty())
+        m.insert(QStringLiteral("mpris:artUrl"), t.artUrl);
     return m;
 }
 
@@ -205,8 +257,20 @@ void MprisService::refresh()
     const double volume = m_control.volume();
     if (volume != m_volume)
         changed.insert(QStringLiteral("Volume"), m_volume = volume);
+    if (const bool repeat = m_control.repeat(); repeat != m_repeat) {
+        m_repeat = repeat;
+        changed.insert(QStringLiteral("LoopStatus"), loopStatus());
+    }
+    if (const bool shuffle = m_control.shuffle(); shuffle != m_shuffle)
+        changed.insert(QStringLiteral("Shuffle"), m_shuffle = shuffle);
     if (!changed.isEmpty())
         propertiesChanged(changed);
+}
+
+void MprisService::seeked()
+{
+    if (m_registered)
+        emit static_cast<MprisPlayer *>(m_player)->Seeked(m_control.positionUs());
 }
 
 void MprisService::propertiesChanged(const QVariantMap &changed)

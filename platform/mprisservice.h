@@ -28,9 +28,14 @@ public:
     bool registerOn(const QDBusConnection &bus);
     bool isRegistered() const { return m_registered; }
 
-    // Reads status, track and volume again and tells the bus (PropertiesChanged) about
-    // those that differ from what it last told.  Call after anything that may change them.
+    // Reads status, track, volume, repeat and shuffle again and tells the bus
+    // (PropertiesChanged) about those that differ from what it last told.  Call after
+    // anything that may change them.
     void refresh();
+    // The position jumped (a seek, by the bus or by the player's own controls): tells the
+    // bus the new one (the Seeked signal).  Whoever watches the player calls it for every
+    // seek, those asked for over the bus included.
+    void seeked();
 
     MediaControl &control() const { return m_control; }
     // SupportedMimeTypes: the types the player takes (empty until set).
@@ -39,6 +44,9 @@ public:
     // The MPRIS texts and maps of the control's current values.
     QString playbackStatus() const;
     QVariantMap metadata() const;
+    QString loopStatus() const;
+    // The track id of the metadata ("/org/mpris/MediaPlayer2/TrackList/NoTrack" for none).
+    QString trackId() const;
 
 private:
     void propertiesChanged(const QVariantMap &changed);
@@ -51,6 +59,9 @@ private:
     QString m_status;
     MediaControl::Track m_track;
     double m_volume = -1;
+    bool m_repeat = false;
+    bool m_shuffle = false;
+    QObject *m_player = nullptr; // the Player interface's adaptor
 };
 
 } // namespace kes

@@ -114,6 +114,48 @@ void PlaylistModel::clear()
     endResetModel();
 }
 
+int PlaylistModel::removeRowsAt(QList<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    rows.removeIf([this](int i) { return i < 1 || i > count(); });
+    // From the last run of neighbouring rows to the first, so that indexes stay valid.
+    for (qsizetype end = rows.size(); end > 0;) {
+        qsizetype begin = end - 1;
+        while (begin > 0 && rows[begin - 1] == rows[begin] - 1)
+            --begin;
+        const int first = rows[begin] - 1, last = rows[end - 1] - 1;
+        beginRemoveRows({}, first, last);
+        for (int i = first; i <= last; ++i) {
+            m_paths.remove(m_rows.at(i).fullPath);
+            m_checkedCount -= m_rows.at(i).checked ? 1 : 0;
+        }
+        m_rows.remove(first, last - first + 1);
+        m_idIndexValid = false;
+        endRemoveRows();
+        end = begin;
+    }
+    return static_cast<int>(rows.size());
+}
+
+void PlaylistModel::setPlayingRow(int i)
+{
+    const quint64 id = row(i).id;
+    if (id == m_playingId)
+        return;
+    const int old = playingRow();
+    m_playingId = id;
+    for (int changed : { old, i }) {
+        if (changed > 0 && changed <= count())
+            emit dataChanged(index(changed - 1, 0), index(changed - 1, ColumnCount - 1), { PlayingRole });
+    }
+}
+
+int PlaylistModel::playingRow() const
+{
+    return m_playingId == 0 ? 0 : indexOfId(m_playingId);
+}
+
 bool PlaylistModel::lessThan(const TrackRow &a, const TrackRow &b, int column)
 {
     return QString::compare(columnText(a, column), columnText(b, column), Qt::CaseInsensitive) < 0;
@@ -353,6 +395,8 @@ QVariant PlaylistModel::data(const QModelIndex &index, int role) const
         return r.tag;
     case FullPathRole:
         return r.fullPath;
+    case PlayingRole:
+        return m_playingId != 0 && r.id == m_playingId;
     default:
         return {};
     }

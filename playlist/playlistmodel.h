@@ -55,7 +55,8 @@ class PlaylistModel : public QAbstractTableModel, public TrackList
     Q_OBJECT
 public:
     enum Column { NoColumn = 0, TitleColumn, ArtistColumn, AlbumColumn, FullPathColumn, ColumnCount };
-    enum Role { TagRole = Qt::UserRole + 1, FullPathRole };
+    // PlayingRole: true on the row of the track that plays (see setPlayingRow).
+    enum Role { TagRole = Qt::UserRole + 1, FullPathRole, PlayingRole };
 
     // The five columns in view order, with keys, captions and widths (15 twips to a pixel).
     static QList<PlaylistColumn> SetupColumns();
@@ -84,6 +85,14 @@ public:
     void uncheckAll();
     // Removes every row; the next row added is numbered "0001".  The sort state stays.
     void clear();
+    // Removes the given rows (1-based; out-of-range and repeated indexes are passed over);
+    // the others keep their numbers and order.  Returns the number of rows removed.
+    int removeRowsAt(QList<int> rows);
+
+    // The row of the track that plays, followed by its id through sorting and removals;
+    // 0 for none (also once that row is gone).  Setting it tells the view of both rows.
+    void setPlayingRow(int i);
+    int playingRow() const;
 
     // Sorts by a 0-based column (ascending, case-insensitive, stable) and keeps the rows
     // sorted by it from now on: rows added later take their sorted place.
@@ -140,6 +149,7 @@ private:
     int m_checkedCount = 0; // the checked rows of m_rows
     int m_sortColumn = -1;
     quint64 m_lastId = 0;
+    quint64 m_playingId = 0; // 0: no row plays
     // Row index (0-based) by id; rebuilt after a change of order (m_idIndexValid false).
     mutable QHash<quint64, int> m_idIndex;
     mutable bool m_idIndexValid = true;

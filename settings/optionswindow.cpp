@@ -82,6 +82,7 @@ void OptionsWindow::buildOptionTab(QWidget *page)
         { "Check1", "スペアナを利用", 2310, 4500 },
         { "Check6", "下位フォルダは検索しない", 2565, 4500 },
         { "Check9", "Toolbarのアイコンを大きくする（次回起動より有効）", 2820, 4650 },
+        { "resumeList", "起動時に前回のプレイリストと曲を開く", 3075, 4650 },
     };
     for (const auto &b : boxes)
         place(new QCheckBox(QString::fromUtf8(b.caption), page), b.name, 225, b.top, b.width, 285);

@@ -106,6 +106,7 @@ template <std::size_t... Added> constexpr auto makeKeys(std::index_sequence<Adde
         flag(Other, "Op_07", &S::Op_07, 0, "Check7"),
         text(Other, "Op_17", &S::Op_17, "Def_OP_Path"),
         flag(Other, "Op_09", &S::Op_09, 0, "Check9"),
+        flag(Other, "RESUME_LIST", &S::RESUME_LIST, 0, "resumeList"),
         band("custom-0", 0),
         band("custom-1", 1),
         band("custom-2", 2),

@@ -43,6 +43,7 @@ struct Settings {
     int16_t Op_07; // preset the folder search on Op_17 at start
     QString Op_17;
     int16_t Op_09; // large toolbar icons
+    int16_t RESUME_LIST; // reopen the last run's playlist and current row at start
     // Equalizer: band values -60..60, preset 0..5, switch.
     std::array<int32_t, 10> EqBands;
     int16_t EqPreset;

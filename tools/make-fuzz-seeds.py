@@ -113,6 +113,22 @@ def main():
     write("textcodec", "utf8.txt", "\ufeffGrüße 歌 😀".encode("utf-8"))
     write("textcodec", "latin1.txt", "Céline Björk".encode("latin-1"))
 
+    jpeg = b"\xff\xd8\xff\xe0" + b"\0" * 16
+    png = b"\x89PNG\r\n\x1a\n" + b"\0" * 16
+    apic = b"\x00image/jpeg\x00\x03front\x00" + jpeg
+    write("picture", "apic.mp3", id3v23([(b"APIC", apic), (b"APIC", b"\x00-->\x00\x03\x00http://x/y.jpg")]) + audio)
+    picture = struct.pack(">I", 3) + struct.pack(">I", 9) + b"image/png" + struct.pack(">I", 0) + b"\0" * 16 \
+        + struct.pack(">I", len(png)) + png
+    streaminfo = b"\x00\x00\x00\x22" + struct.pack(">HH", 4096, 4096) + b"\0" * 6 + b"\x0a\xc4\x42\xf0" + b"\0" * 20
+    write("picture", "picture.flac", b"fLaC" + streaminfo + bytes([0x86]) + struct.pack(">I", len(picture))[1:]
+          + picture)
+    write("picture", "empty-padding.flac", b"fLaC" + streaminfo + b"\x01\x00\x00\x00" + bytes([0x86])
+          + struct.pack(">I", len(picture))[1:] + picture)
+    ape_item = struct.pack("<II", len(b"c.jpg\0" + jpeg), 2) + b"Cover Art (Front)\0" + b"c.jpg\0" + jpeg
+    ape_size = len(ape_item) + 32
+    ape_footer = b"APETAGEX" + struct.pack("<IIII", 2000, ape_size, 1, 0) + b"\0" * 8
+    write("picture", "ape.mp3", audio + ape_item + ape_footer)
+
     # Call sequences: a count, the calls (see fuzz_api.cpp), then the file.
     write("api", "play-seek.mp3", bytes([8, 0, 2, 8, 0x35, 9, 3, 4, 6]) + audio * 4)
     write("api", "lyrics.mp3", bytes([7, 1, 0x1C, 0x1B, 2, 10, 13, 7]) + audio + lyrics3v2([(b"LYR", b"[00:00]x")])

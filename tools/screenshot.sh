@@ -48,9 +48,9 @@ import -window root -crop 382x294+0+0 "$OUT/playing.png"
 xdotool mousemove 97 108 click 1 # the Files tab
 sleep 1
 import -window root -crop 382x294+0+0 "$OUT/playlist.png"
-xdotool mousemove 200 200 click 3 # the pop-up menu; its last item is "about"
+xdotool mousemove 200 200 click 3 # the pop-up menu; "about" is the item before the last
 sleep 0.5
-xdotool key Up Return
+xdotool key Up Up Return
 sleep 1
 import -window "\$(xdotool search --name 'のﾊﾞｰｼﾞｮﾝ情報' | head -1)" "$OUT/about.png"
 xdotool key Return # closes it

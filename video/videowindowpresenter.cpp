@@ -18,8 +18,12 @@ void VideoWindowPresenter::showVideo()
         // window is minimised.
         m_window = std::make_unique<VideoWindow>(m_context);
         connect(m_window.get(), &VideoWindow::unloaded, this, &VideoWindowPresenter::closed);
+        connect(m_window.get(), &VideoWindow::unloaded, this, &VideoWindowPresenter::stateChanged);
+        connect(
+            m_window->mediaPlayer(), &QMediaPlayer::playbackStateChanged, this, &VideoWindowPresenter::stateChanged);
     }
     m_window->formLoad();
+    emit stateChanged();
 }
 
 void VideoWindowPresenter::closeVideo()

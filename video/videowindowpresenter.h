@@ -27,6 +27,8 @@ public:
 signals:
     // The window closed; VideoHandBack and VideoFile tell what was handed back.
     void closed();
+    // The window opened, closed, or its player started, paused or stopped.
+    void stateChanged();
 
 private:
     VideoWindow::Context m_context;

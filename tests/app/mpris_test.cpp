@@ -1,17 +1,22 @@
 // The media controls on a private session bus (run under dbus-run-session): a client on
 // its own connection drives the main window (scripted decoder) as its buttons would and
 // hears of every change through PropertiesChanged.
+#include "coverart.h"
 #include "externalfiles.h"
 #include "mediatypes.h"
 #include "mprisbridge.h"
 #include "mprisservice.h"
 #include "windowtest.h"
 
+#include <QBuffer>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
+#include <QProcess>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 
@@ -28,6 +33,16 @@ public:
     QList<QVariantMap> changes;
 public slots:
     void changed(const QString &, const QVariantMap &properties, const QStringList &) { changes << properties; }
+};
+
+// The client's view of Seeked.
+class SeekLog : public QObject
+{
+    Q_OBJECT
+public:
+    QList<qlonglong> positions;
+public slots:
+    void seeked(qlonglong position) { positions << position; }
 };
 
 const QString kPlayer = u"org.mpris.MediaPlayer2.Player"_s;
@@ -139,6 +154,103 @@ TEST_F(Mpris, OpenUriTakesWhatADropTakes)
     EXPECT_EQ(openUri(opus), opus);
     EXPECT_EQ(openUri(mixed), opus); // not a spelling the player takes: nothing plays
     EXPECT_EQ(window->playlist()->count(), 2);
+}
+
+namespace
+{
+
+// playerctl, a real client, run without blocking the thread the service lives on.
+QString playerctl(const QStringList &args, int *status = nullptr)
+{
+    QProcess p;
+    p.start(u"playerctl"_s, QStringList { u"--player=kestrine"_s } + args);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 10000))
+        << args.join(u' ').toStdString();
+    if (status)
+        *status = p.exitCode();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+} // namespace
+
+// playerctl seeks (relative, absolute, past the end), reads the position heard to the millisecond, the cover
+// and the track number, and sets repeat and shuffle as the labels would; a client hears Seeked with the new
+// position.
+TEST_F(Mpris, PlayerctlSeeksReadsPositionArtLoopAndShuffle)
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus: run under dbus-run-session";
+    if (QStandardPaths::findExecutable(u"playerctl"_s).isEmpty())
+        GTEST_SKIP() << "playerctl is not installed";
+    const QString cache = dir.filePath(u"cache"_s);
+    auto window = std::make_unique<MainWindow>(
+        MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, nullptr, cache, QString() });
+    ASSERT_TRUE(window->formLoad());
+    const QByteArray png = [] {
+        QImage image(8, 8, QImage::Format_RGB32);
+        image.fill(Qt::yellow);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
+    }();
+    fake.pictures["/m/1.mp3"] = { "image/png", png.toStdString() };
+    addRows(*window, { u"/m/1.mp3"_s, u"/m/2.mp3"_s });
+    ExternalFiles external(*window);
+    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
+    MprisService service(bridge);
+    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
+    bridge.watch(service);
+    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"seeked client"_s);
+    SeekLog seeks;
+    ASSERT_TRUE(client.connect(kService, kPath, kPlayer, u"Seeked"_s, &seeks, SLOT(seeked(qlonglong))));
+
+    EXPECT_EQ(playerctl({ u"status"_s }), u"Stopped"_s);
+    fake.openInfo.totalSeconds = 200;
+    QSignalSpy covers(window->coverArt(), &CoverArt::found);
+    window->Toolbar_ButtonClick(u"再生"_s);
+    ASSERT_TRUE(covers.wait(5000));
+    fake.elapsed = 10;
+    fake.elapsedMs = 10250;
+    EXPECT_NEAR(playerctl({ u"position"_s }).toDouble(), 10.25, 0.01) << "heard to the millisecond";
+    fake.elapsedMs = -1; // from now on the position follows the seeks
+    playerctl({ u"position"_s, u"5+"_s });
+    playerctl({ u"position"_s, u"42"_s });
+    playerctl({ u"position"_s, u"500"_s }); // beyond the track: nothing
+    EXPECT_EQ(fake.seeks, (std::vector<int32_t> { 15, 42 }));
+    EXPECT_EQ(child<QScrollBar>(*window, u"seekbar"_s)->value(), 42);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seeks.positions.size() >= 2; }, 2000));
+    QTest::qWait(50); // no more come
+    EXPECT_EQ(seeks.positions, (QList<qlonglong> { 15000000, 42000000 }));
+
+    const QString art = playerctl({ u"metadata"_s, u"mpris:artUrl"_s });
+    EXPECT_TRUE(art.startsWith(u"file://"_s + cache)) << art.toStdString();
+    EXPECT_EQ(readBytes(QUrl(art).toLocalFile()), png);
+    EXPECT_EQ(playerctl({ u"metadata"_s, u"xesam:trackNumber"_s }), u"1"_s);
+    playerctl({ u"position"_s, u"190+"_s }); // past the end: the next track
+    EXPECT_EQ(window->playbackState().CurrentTrackNo, 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return covers.size() >= 2; }, 5000));
+    int status = 0;
+    EXPECT_EQ(playerctl({ u"metadata"_s, u"mpris:artUrl"_s }, &status), QString()) << "track 2 has no cover";
+    EXPECT_EQ(playerctl({ u"metadata"_s, u"xesam:trackNumber"_s }), u"2"_s);
+
+    // Repeat and shuffle: set as the labels are clicked; a greyed repeat label takes nothing.
+    EXPECT_EQ(playerctl({ u"loop"_s }), u"Playlist"_s);
+    playerctl({ u"loop"_s, u"None"_s });
+    EXPECT_FALSE(window->repeatOn());
+    EXPECT_EQ(child<QLabel>(*window, u"Label15"_s)->text(), u"Repeat-off"_s);
+    window->Label15_Click(); // on again by the label
+    EXPECT_EQ(playerctl({ u"loop"_s }), u"Playlist"_s);
+    child<QAction>(*window, u"repeat_set"_s)->trigger(); // off, and the label greyed
+    playerctl({ u"loop"_s, u"Playlist"_s });
+    EXPECT_EQ(playerctl({ u"loop"_s }), u"None"_s);
+    EXPECT_EQ(playerctl({ u"shuffle"_s }), u"Off"_s);
+    playerctl({ u"shuffle"_s, u"On"_s });
+    EXPECT_EQ(window->playMode(), u"Random"_s);
+    EXPECT_EQ(window->playbackState().CurrentTrackNo, 1) << "as a click on the label";
+    window->label5Click();
+    EXPECT_EQ(playerctl({ u"shuffle"_s }), u"Off"_s);
 }
 
 #include "mpris_test.moc"

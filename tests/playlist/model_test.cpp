@@ -132,3 +132,38 @@ TEST_F(ModelTest, SortedModelPutsNewRowsInPlaceOneByOneOrInBatches)
         EXPECT_LE(QString::compare(model.artist(i - 1), model.artist(i), Qt::CaseInsensitive), 0);
     EXPECT_EQ(fullPaths(model).mid(0, 2), QStringList({ "/m/1.mp3", "/m/3.mp3" })); // "Alpha" before "alpha"
 }
+
+// Removing scattered rows keeps the path index, the checked count and the ids right, in a sorted list too;
+// the playing row follows its track through sorting and removals and is gone with it.
+TEST_F(ModelTest, RemovedRowsAndThePlayingRow)
+{
+    for (const char *p : { "/m/f.wav", "/m/e.wav", "/m/d.wav", "/m/c.wav", "/m/b.wav", "/m/a.wav" })
+        AddTrack(model, api, p);
+    model.setChecked(2, false); // e
+    model.setChecked(6, false); // a
+    model.setPlayingRow(3); // d
+    model.sortByColumn(PlaylistModel::FullPathColumn);
+    EXPECT_EQ(model.playingRow(), 4);
+    EXPECT_TRUE(model.data(model.index(3, PlaylistModel::ArtistColumn), PlaylistModel::PlayingRole).toBool());
+    EXPECT_FALSE(model.data(model.index(2, PlaylistModel::ArtistColumn), PlaylistModel::PlayingRole).toBool());
+    // a, b, c, d, e, f: remove a, c and e (with repeats and rows that do not exist).
+    EXPECT_EQ(model.removeRowsAt({ 5, 1, 3, 3, 0, 99 }), 3);
+    EXPECT_EQ(fullPaths(model), QStringList({ "/m/b.wav", "/m/d.wav", "/m/f.wav" }));
+    EXPECT_EQ(
+        QStringList({ model.number(1), model.number(2), model.number(3) }), QStringList({ "0005", "0003", "0001" }));
+    EXPECT_EQ(model.playingRow(), 2);
+    EXPECT_FALSE(model.contains("/m/a.wav"));
+    EXPECT_TRUE(model.anyChecked());
+    model.removeRowsAt({ 1, 3 });
+    model.setChecked(1, false);
+    EXPECT_FALSE(model.anyChecked()) << "the removed rows' checks are gone too";
+    EXPECT_EQ(model.addRow({ .fullPath = "/m/a.wav" }), 1) << "a removed path may come back";
+    const quint64 dId = model.row(2).id;
+    EXPECT_EQ(model.indexOfId(dId), 2);
+    model.removeRowsAt({ 2 });
+    EXPECT_EQ(model.indexOfId(dId), 0);
+    EXPECT_EQ(model.playingRow(), 0);
+    model.setPlayingRow(1);
+    model.clear();
+    EXPECT_EQ(model.playingRow(), 0);
+}

@@ -74,6 +74,21 @@ DecoderApi FakeDecoder::api()
         const QString ending = QFileInfo(QString::fromUtf8(path ? path : "")).suffix().toLower();
         return lookup(F.fileTypes, path, &type) || !byEnding.contains(ending) ? type : byEnding.at(ending);
     };
+    a.getPositionMs = [] { return F.elapsedMs >= 0 ? F.elapsedMs : F.elapsed * 1000; };
+    a.getFilePicture = [](const char *path, void *buffer, int32_t size, char *mimeType) {
+        std::pair<std::string, std::string> picture;
+        const bool found = lookup(F.pictures, path, &picture);
+        {
+            std::lock_guard lock(F.mutex);
+            ++F.pictureReads;
+        }
+        if (mimeType)
+            qstrncpy(mimeType, picture.first.c_str(), VBMP3_MIME_TYPE_SIZE);
+        const auto needed = static_cast<int32_t>(picture.second.size());
+        if (found && buffer && size >= needed)
+            std::copy(picture.second.begin(), picture.second.end(), static_cast<char *>(buffer));
+        return needed;
+    };
     a.readLyrics3Data = [] { return ok("readLyrics3Data") ? F.lyrics3Result : 0; };
     a.setLyricsFile = [](const char *path) { return F.lyricsFile = path ? path : "", ok("setLyricsFile"); };
     a.getFileInfo2 = [](const char *path, TagInfo *tag, MpegInfo *mpeg, ListInfo *list) {

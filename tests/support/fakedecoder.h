@@ -18,6 +18,10 @@ struct FakeScript {
     OpenInfo openInfo {};
     int32_t state = 0; // 0 stopped, 1 playing, 2 paused; play/pause/restart/stop move it
     int32_t elapsed = 0, lyrics3Result = 0;
+    int32_t elapsedMs = -1; // what getPositionMs answers; -1: elapsed * 1000
+    // Embedded pictures by path: type and bytes.
+    std::map<std::string, std::pair<std::string, std::string>> pictures;
+    int pictureReads = 0;
     uint32_t volume = 0xFFFFFFFFu;
     // By path; otherwise by ending (any case): mp3 0, wav 1, rmp 2, avi/mpg/wma 8, flac 3,
     // ogg/oga 6, opus 7, m4a 9, wv 10, ape 11, else -1.

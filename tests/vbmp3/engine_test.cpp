@@ -313,6 +313,9 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
                 EXPECT_EQ(vbmp3_pause(), 0);
                 std::this_thread::sleep_for(700ms);
                 EXPECT_EQ(std::tuple(state(), g_endCount.load()), std::tuple(State(VBMP3_PAUSED, 1), 0));
+                // The same position in milliseconds: past the line's stamp, within a poll of it.
+                const int32_t ms = vbmp3_getPositionMs();
+                EXPECT_TRUE(ms >= 1200 && ms < 1300) << ms;
                 ASSERT_EQ(vbmp3_restart(), 1);
                 pausedFor = std::chrono::duration<double>(Clock::now() - pausedAt).count();
                 now = since();
@@ -365,9 +368,11 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     EXPECT_EQ(vbmp3_restart(), 1);
     ASSERT_TRUE(waitForEnd(2s, 2));
     EXPECT_EQ(state(), State(VBMP3_STOPPED, 2));
+    EXPECT_EQ(vbmp3_getPositionMs(), 2000);
     ASSERT_EQ(vbmp3_play(), 1);
     EXPECT_EQ(vbmp3_stop(), 1);
     EXPECT_EQ(state(), State(VBMP3_STOPPED, 0));
+    EXPECT_EQ(vbmp3_getPositionMs(), 0);
 }
 
 // A disk that fills up mid-track (a file size limit that cuts a frame): VBMP3_MSG_OUTPUT_FAILED and no end of
@@ -562,7 +567,7 @@ TEST_F(Vbmp3Api, WrongOrderCallsFailCleanly)
         EXPECT_EQ(call(), 0);
     int32_t bands[256];
     EXPECT_EQ(vbmp3_seek(1) + vbmp3_callback(onMessage) + vbmp3_open(twoSeconds().c_str(), &g_info)
-            + vbmp3_getSpectrum(bands, bands),
+            + vbmp3_getSpectrum(bands, bands) + vbmp3_getPositionMs(),
         0);
     EXPECT_EQ(g_endCount, 0);
     ASSERT_EQ(vbmp3_init(), 1); // for TearDown

@@ -1,13 +1,18 @@
 // The video window: where it goes next (a table over playlist rows), and the real window
 // with Qt Multimedia playing generated clips beside the main window and the scripted
 // decoder: size modes, transport, the hand-back, errors, volume and shutdown.
+#include "externalfiles.h"
+#include "mprisbridge.h"
+#include "mprisservice.h"
 #include "sequencer.h"
 #include "videoclips.h"
 #include "videosequence.h"
 #include "videowindow.h"
+#include "videowindowpresenter.h"
 #include "windowtest.h"
 
 #include <QApplication>
+#include <QSignalSpy>
 #include <QTest>
 #include <QVideoSink>
 
@@ -172,6 +177,39 @@ TEST_F(VideoWindowTest, BackThenClosingByHandOrAtShutdownStartsNothing)
     QTest::qWait(50);
     EXPECT_FALSE(videoOpen());
     EXPECT_TRUE(fake.openedPath.empty());
+}
+
+// While the video window plays, the desktop's media controls see it playing its row and drive its own buttons,
+// not the decoder; the row is marked as the playing one.
+TEST_F(VideoWindowTest, MediaControlsFollowTheVideoWindow)
+{
+    ExternalFiles external(*w);
+    MprisBridge bridge(*w, w->playbackState(), FakeDecoder::api(), external);
+    MprisService service(bridge);
+    QSignalSpy changes(w->videoPresenter(), &VideoWindowPresenter::stateChanged);
+    play({ clip("a.avi"), clip("b.avi") }, true);
+    ASSERT_TRUE(videoOpen());
+    EXPECT_EQ(service.playbackStatus(), u"Playing"_s);
+    EXPECT_EQ(bridge.track().path, clip("a.avi"));
+    EXPECT_EQ(bridge.track().row, 1);
+    EXPECT_EQ(w->playlist()->playingRow(), 1);
+    EXPECT_FALSE(changes.isEmpty());
+    fake.calls.clear();
+    bridge.playPause();
+    EXPECT_EQ(frm()->PlayerState(), u"pause"_s);
+    EXPECT_EQ(service.playbackStatus(), u"Paused"_s);
+    bridge.play();
+    EXPECT_EQ(frm()->mediaPlayer()->playbackState(), QMediaPlayer::PlayingState);
+    EXPECT_FALSE(bridge.seek(5000000)) << "the video's position is its own";
+    bridge.next();
+    EXPECT_EQ(bridge.track().path, clip("b.avi"));
+    EXPECT_EQ(bridge.track().row, 2);
+    EXPECT_TRUE(fake.calls.empty()) << "the decoder is left alone";
+    bridge.stop();
+    EXPECT_EQ(service.playbackStatus(), u"Stopped"_s);
+    frm()->close();
+    QTest::qWait(50);
+    EXPECT_EQ(service.playbackStatus(), u"Stopped"_s);
 }
 
 } // namespace

@@ -345,6 +345,28 @@ VBMP3_API int32_t vbmp3_getOutputName(char *name, int32_t size);
  * heard position stands still while paused or stopped: ask again after a resume or seek.
  * Lets a caller sleep until the lines change instead of polling vbmp3_getLyrics. */
 VBMP3_API int32_t vbmp3_getLyricsWait(void);
+/* The position heard now in milliseconds: what vbmp3_getState counts in whole seconds,
+ * not rounded down (0 after a stop, the track's length after its end; 0 before
+ * vbmp3_init).  Returns at once. */
+VBMP3_API int32_t vbmp3_getPositionMs(void);
+
+/* Limits of vbmp3_getFilePicture: the largest picture it hands out, and the size of its
+ * mimeType field (NUL included). */
+enum { VBMP3_PICTURE_MAX = 16 * 1024 * 1024, VBMP3_MIME_TYPE_SIZE = 64 };
+/* The cover picture embedded in the file at path: an ID3v2 APIC frame (MP3; the ID3v2
+ * chunk of WAV and AIFF), a FLAC PICTURE block, a METADATA_BLOCK_PICTURE comment (Ogg
+ * Vorbis, Opus, Ogg FLAC), an MP4 "covr" item or an APEv2 "Cover Art (Front)" item
+ * (Monkey's Audio, WavPack, MP3).  The front cover when the file holds several pictures,
+ * else the first one.  Returns the picture's size in bytes; 0 when the file has no
+ * picture of at most VBMP3_PICTURE_MAX bytes in an image format it can name, or cannot
+ * be read.  When buffer is not NULL and size is at least the picture's size, the picture
+ * is copied there (otherwise nothing is copied: call again with a larger buffer).
+ * mimeType, when not NULL, receives the picture's type ("image/jpeg", "image/png",
+ * "image/gif", "image/webp", "image/bmp", or the type the file declares), NUL-terminated
+ * in at most VBMP3_MIME_TYPE_SIZE bytes; "" when there is no picture.  Reads the file's
+ * tags, at most 24 MiB of it, and keeps no state: may run on any thread, like
+ * vbmp3_getFileInfo2. */
+VBMP3_API int32_t vbmp3_getFilePicture(const char *path, void *buffer, int32_t size, char *mimeType);
 
 #ifdef __cplusplus
 }

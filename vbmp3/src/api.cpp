@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -364,6 +365,34 @@ int32_t vbmp3_getOutputName(char *name, int32_t size)
         name[n] = '\0';
     }
     return static_cast<int32_t>(out.size());
+}
+
+int32_t vbmp3_getPositionMs(void)
+{
+    return withEngine(
+        0, [](vbmp3::Engine &e) { return static_cast<int32_t>(std::clamp<int64_t>(e.heardMs(), 0, INT32_MAX)); });
+}
+
+int32_t vbmp3_getFilePicture(const char *path, void *buffer, int32_t size, char *mimeType)
+{
+    if (mimeType)
+        mimeType[0] = '\0';
+    if (!path || !*path)
+        return 0;
+    return guarded(0, [&] {
+        const std::optional<vbmp3::Picture> picture = vbmp3::readPicture(std::string(path));
+        if (!picture)
+            return 0;
+        if (mimeType) {
+            const size_t n = std::min<size_t>(picture->mimeType.size(), VBMP3_MIME_TYPE_SIZE - 1);
+            std::memcpy(mimeType, picture->mimeType.data(), n);
+            mimeType[n] = '\0';
+        }
+        const auto needed = static_cast<int32_t>(picture->data.size());
+        if (buffer && size >= needed)
+            std::memcpy(buffer, picture->data.data(), picture->data.size());
+        return needed;
+    });
 }
 
 } // extern "C"

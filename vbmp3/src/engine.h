@@ -53,6 +53,9 @@ public:
     bool restart();
     bool seek(int32_t seconds);
     int32_t state(int32_t *elapsedSeconds);
+    // Milliseconds into the track of what has been heard (0 with no track), as state()
+    // counts seconds; takes m_mutex.
+    int64_t heardMs();
 
     void setCallback(Callback callback);
     // When it returns the callback is not running and will not run again.
@@ -133,8 +136,6 @@ private:
     // is released meanwhile (lock order: m_callbackMutex before m_mutex).
     void report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message);
     int64_t heardFrameLocked();
-    // Milliseconds into the track of what has been heard (0 with no track); takes m_mutex.
-    int64_t heardMs();
     void stopLocked();
     // Wakes both threads and the device's wait; m_mutex held.
     void wakeAll();

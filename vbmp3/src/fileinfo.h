@@ -45,6 +45,16 @@ bool readMpegInfo(const std::string &path, MpegInfo *mpeg);
 // UTF-8 with lines separated by '\n'; nothing when the file has none.
 std::optional<std::string> readLyrics3(const std::string &path);
 
+// A picture embedded in a file: its bytes and its type ("image/jpeg").
+struct Picture {
+    std::string mimeType;
+    std::string data;
+};
+
+// The file's front cover (or, without one, its first picture) as vbmp3_getFilePicture
+// describes it; nothing when it has none.  Reads at most some 24 MiB of the file.
+std::optional<Picture> readPicture(const std::string &path);
+
 // Copies text (UTF-8) into a fixed field of `size` bytes: NUL-padded, cut at a character
 // boundary, no NUL when it fills the field.
 void fillField(char *field, size_t size, std::string_view text);

@@ -18,6 +18,7 @@ bool readTagInfo(ByteReader &reader, TagInfo *tag);
 bool readListInfo(ByteReader &reader, ListInfo *list);
 bool readMpegInfo(ByteReader &reader, MpegInfo *mpeg);
 std::optional<std::string> readLyrics3(ByteReader &reader);
+std::optional<Picture> readPicture(ByteReader &reader);
 
 // What the Xing/Info/VBRI header of the MPEG stream in [begin, end) (after an ID3v2 tag
 // at begin, if any) says about it; -1 for what it does not say or when there is none.

@@ -1,0 +1,154 @@
+#include "coverart.h"
+
+#include "atomicwrite.h"
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace kes
+{
+
+namespace
+{
+
+// A picture scaled at reading to fit kImageSize, without decoding it whole first where
+// the format allows.
+QImage readImage(QImageReader &reader)
+{
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > CoverArt::kImageSize || size.height() > CoverArt::kImageSize))
+        reader.setScaledSize(size.scaled(CoverArt::kImageSize, CoverArt::kImageSize, Qt::KeepAspectRatio));
+    QImage image = reader.read();
+    if (!image.isNull() && (image.width() > CoverArt::kImageSize || image.height() > CoverArt::kImageSize))
+        image = image.scaled(CoverArt::kImageSize, CoverArt::kImageSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+QString extensionOf(const QString &mimeType)
+{
+    if (mimeType == u"image/png")
+        return QStringLiteral("png");
+    if (mimeType == u"image/gif")
+        return QStringLiteral("gif");
+    if (mimeType == u"image/bmp")
+        return QStringLiteral("bmp");
+    if (mimeType == u"image/webp")
+        return QStringLiteral("webp");
+    return QStringLiteral("jpg");
+}
+
+} // namespace
+
+CoverArt::CoverArt(const DecoderApi &api, const QString &cacheDir, QObject *parent)
+    : QObject(parent)
+    , m_api(api)
+    , m_cacheDir(cacheDir)
+{
+    m_pool.setMaxThreadCount(1);
+}
+
+CoverArt::~CoverArt()
+{
+    m_pool.waitForDone();
+}
+
+QString CoverArt::defaultCacheDir()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
+        .filePath(QStringLiteral("kestrine/covers"));
+}
+
+void CoverArt::request(const QString &trackPath)
+{
+    const quint64 serial = ++m_serial;
+    if (trackPath.isEmpty()) {
+        m_current = {};
+        emit found();
+        return;
+    }
+    m_pool.start([this, serial, api = m_api, trackPath, cacheDir = m_cacheDir] {
+        Cover cover = search(api, trackPath, cacheDir);
+        QMetaObject::invokeMethod(
+            this,
+            [this, serial, cover = std::move(cover)] {
+                if (serial != m_serial)
+                    return; // a newer request is on its way
+                m_current = cover;
+                emit found();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+QStringList CoverArt::folderCovers(const QString &trackPath)
+{
+    static const QStringList names { QStringLiteral("cover"), QStringLiteral("folder"), QStringLiteral("front"),
+        QStringLiteral("album"), QStringLiteral("albumart") };
+    static const QStringList endings { QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
+        QStringLiteral("gif"), QStringLiteral("bmp"), QStringLiteral("webp") };
+    QList<std::pair<qsizetype, QString>> found;
+    const QDir dir = QFileInfo(trackPath).dir();
+    for (const QFileInfo &f : dir.entryInfoList(QDir::Files | QDir::Readable | QDir::Hidden, QDir::Name)) {
+        const qsizetype rank = names.indexOf(f.completeBaseName().toLower());
+        if (rank >= 0 && endings.contains(f.suffix().toLower()))
+            found.append({ rank, f.filePath() });
+    }
+    std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QStringList paths;
+    for (const auto &[rank, path] : found)
+        paths.append(path);
+    return paths;
+}
+
+QString CoverArt::cachedPicture(const QByteArray &bytes, const QString &mimeType, const QString &cacheDir)
+{
+    const QString name = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex())
+        + QLatin1Char('.') + extensionOf(mimeType);
+    const QString path = QDir(cacheDir).filePath(name);
+    const QFileInfo existing(path);
+    if (existing.isFile() && existing.size() == bytes.size())
+        return path; // written by an earlier track or run
+    if (!QDir().mkpath(cacheDir) || !writeFileAtomically(path, bytes))
+        return {};
+    return path;
+}
+
+CoverArt::Cover CoverArt::search(const DecoderApi &api, const QString &trackPath, const QString &cacheDir)
+{
+    Cover cover { trackPath, {}, {} };
+    if (api.getFilePicture) {
+        const QByteArray path = trackPath.toUtf8();
+        char mime[VBMP3_MIME_TYPE_SIZE] = {};
+        const int32_t size = api.getFilePicture(path.constData(), nullptr, 0, nullptr);
+        if (size > 0) {
+            QByteArray bytes(size, Qt::Uninitialized);
+            // The file may have changed in between: only a picture of the size told counts.
+            if (api.getFilePicture(path.constData(), bytes.data(), size, mime) == size) {
+                QBuffer buffer(&bytes);
+                QImageReader reader(&buffer);
+                cover.image = readImage(reader);
+                if (!cover.image.isNull())
+                    cover.file = cachedPicture(bytes, QString::fromLatin1(mime), cacheDir);
+            }
+        }
+    }
+    if (cover.image.isNull()) {
+        for (const QString &beside : folderCovers(trackPath)) { // the first that reads
+            QImageReader reader(beside);
+            QImage image = readImage(reader);
+            if (!image.isNull()) {
+                cover = { trackPath, beside, std::move(image) };
+                break;
+            }
+        }
+    }
+    return cover;
+}
+
+} // namespace kes

@@ -1,0 +1,26 @@
+// The playlist's rows as the list view draws them, with the row of the track that plays
+// (PlaylistModel::PlayingRole) in bold.  GUI thread only.
+#pragma once
+
+#include "playlistmodel.h"
+
+#include <QStyledItemDelegate>
+
+namespace kes
+{
+
+class PlayingRowDelegate : public QStyledItemDelegate
+{
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(PlaylistModel::PlayingRole).toBool())
+            option->font.setBold(true);
+    }
+};
+
+} // namespace kes

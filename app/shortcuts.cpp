@@ -1,0 +1,88 @@
+#include "shortcuts.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace kes
+{
+
+namespace
+{
+
+using S = KeyBinding::Scope;
+using C = KeyCommand;
+
+// Z X C V B as Winamp and Audacious users know them.
+constexpr KeyBinding kBindings[] = {
+    { C::Previous, S::Window, "Z", "前曲" },
+    { C::Play, S::Window, "X", "再生" },
+    { C::Pause, S::Window, "C", "一時停止（もう一度で再開）" },
+    { C::Stop, S::Window, "V", "停止" },
+    { C::Next, S::Window, "B", "次曲" },
+    { C::Pause, S::List, "Space", "一時停止（プレイリスト上で）" },
+    { C::SeekBack, S::Position, "Left", "5秒戻る" },
+    { C::SeekForward, S::Position, "Right", "5秒進む" },
+    { C::VolumeUp, S::Window, "+; =", "音量を上げる" },
+    { C::VolumeDown, S::Window, "-", "音量を下げる" },
+    { C::PlaySelected, S::List, "Return; Enter", "選択した曲を再生（ダブルクリックと同じ）" },
+    { C::RemoveSelected, S::List, "Del", "選択した曲をリストから削除" },
+    { C::ToggleChecks, S::List, "Ins", "選択した曲のチェックを切り替え" },
+    { C::SelectAll, S::List, "Ctrl+A", "すべて選択" },
+    { C::FolderSearch, S::Window, "Ctrl+F", "フォルダ検索（File Search）" },
+    { C::Options, S::Window, "Ctrl+P", "オプション（設定）" },
+    { C::Repeat, S::Window, "Ctrl+R", "リピートの切り替え（Repeat-on/off）" },
+    { C::PlayMode, S::Window, "Ctrl+S", "再生モードの切り替え（Normal/Random）" },
+    { C::Shortcuts, S::Window, "F1", "キー操作一覧" },
+    { C::Quit, S::Window, "Ctrl+Q", "終了" },
+};
+
+} // namespace
+
+QList<QKeySequence> KeyBinding::sequences() const
+{
+    return QKeySequence::listFromString(QString::fromLatin1(keys), QKeySequence::PortableText);
+}
+
+std::span<const KeyBinding> keyBindings()
+{
+    return kBindings;
+}
+
+QString keysText(const KeyBinding &binding)
+{
+    QStringList texts;
+    for (const QKeySequence &k : binding.sequences())
+        texts << k.toString(QKeySequence::NativeText);
+    return texts.join(QStringLiteral(" / "));
+}
+
+void showShortcutTable(QWidget *parent)
+{
+    QDialog window(parent);
+    window.setObjectName(QStringLiteral("shortcutTable"));
+    window.setWindowTitle(QStringLiteral("キー操作一覧"));
+    auto *table = new QTableWidget(static_cast<int>(std::size(kBindings)), 2, &window);
+    table->setHorizontalHeaderLabels({ QStringLiteral("キー"), QStringLiteral("操作") });
+    table->verticalHeader()->hide();
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setSelectionMode(QAbstractItemView::NoSelection);
+    int row = 0;
+    for (const KeyBinding &b : kBindings) {
+        table->setItem(row, 0, new QTableWidgetItem(keysText(b)));
+        table->setItem(row++, 1, new QTableWidgetItem(QString::fromUtf8(b.what)));
+    }
+    table->resizeColumnsToContents();
+    table->horizontalHeader()->setStretchLastSection(true);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &window);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &window, &QDialog::reject);
+    auto *layout = new QVBoxLayout(&window);
+    layout->addWidget(table);
+    layout->addWidget(buttons);
+    window.resize(table->horizontalHeader()->length() + 60, 480);
+    window.exec();
+}
+
+} // namespace kes

@@ -1,0 +1,185 @@
+#include "sessionlist.h"
+
+#include "atomicwrite.h"
+#include "playlistmodel.h"
+
+#include <QFile>
+
+namespace kes
+{
+
+namespace
+{
+
+const QByteArray kHeader = QByteArrayLiteral("#EXTM3U\n#KESTRINE-SESSION:1\n");
+const QByteArray kCurrent = QByteArrayLiteral("#KESTRINE-CURRENT:");
+const QByteArray kUnchecked = QByteArrayLiteral("#KESTRINE-UNCHECKED");
+const QByteArray kEnded = QByteArrayLiteral("#KESTRINE-ENDED");
+const QByteArray kCount = QByteArrayLiteral("#KESTRINE-COUNT:");
+
+bool writable(const QString &path)
+{
+    return !path.isEmpty() && !path.contains(QLatin1Char('\n')) && !path.contains(QLatin1Char('\r'));
+}
+
+} // namespace
+
+QByteArray writeSession(const Session &session)
+{
+    QByteArray out = kHeader;
+    if (writable(session.current))
+        out += kCurrent + session.current.toUtf8() + '\n';
+    int written = 0;
+    for (const SessionRow &r : session.rows) {
+        if (!writable(r.path))
+            continue;
+        if (r.ended)
+            out += kEnded + '\n';
+        else if (!r.checked)
+            out += kUnchecked + '\n';
+        out += r.path.toUtf8() + '\n';
+        ++written;
+    }
+    out += kCount + QByteArray::number(written) + '\n';
+    return out;
+}
+
+Session readSession(const QByteArray &bytes)
+{
+    Session s;
+    QList<QByteArray> lines = bytes.split('\n');
+    lines.removeLast(); // after the last line break: empty, or a line cut short
+    for (QByteArray &line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+    }
+    if (lines.size() < 2 || lines[0] != "#EXTM3U" || lines[1] != "#KESTRINE-SESSION:1")
+        return s;
+    SessionRow next;
+    for (qsizetype i = 2; i < lines.size(); ++i) {
+        const QByteArray &line = lines[i];
+        if (line.startsWith(kCount)) {
+            bool ok = false;
+            s.complete = i == lines.size() - 1 && line.mid(kCount.size()).toLongLong(&ok) == s.rows.size() && ok;
+        } else if (line.startsWith(kCurrent)) {
+            s.current = QString::fromUtf8(line.mid(kCurrent.size()));
+        } else if (line == kUnchecked) {
+            next.checked = false;
+        } else if (line == kEnded) {
+            next.checked = false;
+            next.ended = true;
+        } else if (!line.isEmpty() && !line.startsWith('#')) {
+            next.path = QString::fromUtf8(line);
+            s.rows.append(next);
+            next = {};
+        }
+    }
+    return s;
+}
+
+Session sessionOf(const PlaylistModel &model, int currentRow)
+{
+    Session s;
+    s.rows.reserve(model.count());
+    for (int i = 1; i <= model.count(); ++i) {
+        const TrackRow &r = model.row(i);
+        const bool ended = r.tag == QStringLiteral("END");
+        s.rows.append({ r.fullPath, r.checked, ended && !r.checked });
+    }
+    s.current = model.fullPath(currentRow);
+    s.complete = true;
+    return s;
+}
+
+SessionKeeper::SessionKeeper(PlaylistModel &model, const QString &path, std::function<int()> currentRow,
+    std::function<bool()> enabled, QObject *parent)
+    : QObject(parent)
+    , m_model(model)
+    , m_path(path)
+    , m_currentRow(std::move(currentRow))
+    , m_enabled(std::move(enabled))
+{
+    m_pool.setMaxThreadCount(1);
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(kSettleMs);
+    connect(&m_timer, &QTimer::timeout, this, &SessionKeeper::writeLater);
+    const auto changed = [this] { noteChange(); };
+    connect(&m_model, &QAbstractItemModel::rowsInserted, this, changed);
+    connect(&m_model, &QAbstractItemModel::rowsRemoved, this, changed);
+    connect(&m_model, &QAbstractItemModel::modelReset, this, changed);
+    connect(&m_model, &QAbstractItemModel::layoutChanged, this, changed);
+    connect(&m_model, &QAbstractItemModel::dataChanged, this,
+        [this](const QModelIndex &, const QModelIndex &, const QList<int> &roles) {
+            if (roles.contains(Qt::CheckStateRole) || roles.contains(PlaylistModel::TagRole))
+                noteChange();
+        });
+}
+
+SessionKeeper::~SessionKeeper()
+{
+    m_pool.waitForDone();
+}
+
+Session SessionKeeper::load() const
+{
+    QFile file(m_path);
+    if (file.size() > kMaxFileSize || !file.open(QIODevice::ReadOnly))
+        return {};
+    return readSession(file.read(kMaxFileSize));
+}
+
+void SessionKeeper::setRestoring(bool restoring)
+{
+    m_restoring = restoring;
+    if (!restoring)
+        noteChange();
+}
+
+void SessionKeeper::noteChange()
+{
+    if (m_finished || !m_enabled())
+        return;
+    m_pending = true;
+    if (!m_restoring)
+        m_timer.start();
+}
+
+void SessionKeeper::writeLater()
+{
+    if (!m_pending || m_restoring || !m_enabled())
+        return;
+    m_pending = false;
+    // The rows are copied here (their texts are shared, not duplicated); the file is
+    // made and written on the worker.
+    m_pool.start([this, session = sessionOf(m_model, m_currentRow()), path = m_path] {
+        const bool ok = writeFileAtomically(path, writeSession(session));
+        QMetaObject::invokeMethod(
+            this,
+            [this, ok] {
+                m_pending = m_pending || !ok; // the quit tries again
+                emit written(ok);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+bool SessionKeeper::flush()
+{
+    m_timer.stop();
+    m_pool.waitForDone();
+    if (!m_pending || m_restoring || m_finished || !m_enabled())
+        return true;
+    m_pending = false;
+    const bool ok = writeFileAtomically(m_path, writeSession(sessionOf(m_model, m_currentRow())));
+    emit written(ok);
+    return ok;
+}
+
+bool SessionKeeper::finish()
+{
+    const bool ok = flush();
+    m_finished = true;
+    return ok;
+}
+
+} // namespace kes
