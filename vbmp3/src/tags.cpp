@@ -44,23 +44,36 @@ TagLib::String fromUtf8(const std::string &s)
     return TagLib::String(s, TagLib::String::UTF8);
 }
 
-// Texts marked Latin-1 are, on Japanese systems, often CP932.  A writer that cut a field
-// at a fixed length may have split the last double-byte character: drop that lead byte
-// when the rest is CP932 text.
+// Texts marked Latin-1 are, on Japanese systems, often CP932; the fields of one tag are
+// judged together (a lone kanji title next to a katakana artist), so the parsing of a tag
+// on this thread either collects the evidence of its fields or reads them by it.
+struct TagJudgement {
+    kes::Cp932Evidence evidence;
+    bool collecting = true;
+    int judgedFields = 0; // fields that are neither ASCII nor UTF-8
+};
+thread_local TagJudgement *t_judgement = nullptr;
+
+// Sets the judgement of the tags parsed on this thread while it lives.
+class JudgementScope
+{
+public:
+    explicit JudgementScope(TagJudgement &judgement) { t_judgement = &judgement; }
+    ~JudgementScope() { t_judgement = nullptr; }
+    JudgementScope(const JudgementScope &) = delete;
+    JudgementScope &operator=(const JudgementScope &) = delete;
+};
+
 std::string tagBytesToUtf8(std::string_view bytes)
 {
     bytes = bytes.substr(0, bytes.find('\0'));
-    std::string text = kes::latin1TagToUtf8(bytes);
-    if (bytes.size() >= 2 && kes::isCp932LeadByte(static_cast<unsigned char>(bytes.back()))) {
-        std::string_view shorter = bytes.substr(0, bytes.size() - 1);
-        bool ok = false;
-        std::string cp932 = kes::cp932ToUtf8(shorter, &ok);
-        bool wholeOk = false;
-        kes::cp932ToUtf8(bytes, &wholeOk);
-        if (ok && !wholeOk && !kes::isValidUtf8(bytes) && kes::latin1TagToUtf8(shorter) == cp932)
-            text = cp932;
-    }
-    return text;
+    if (!t_judgement)
+        return kes::latin1TagToUtf8(bytes);
+    if (!t_judgement->collecting)
+        return kes::latin1TagToUtf8(bytes, t_judgement->evidence);
+    t_judgement->evidence += kes::cp932Evidence(bytes);
+    t_judgement->judgedFields += kes::isValidUtf8(bytes) ? 0 : 1;
+    return kes::latin1TagToUtf8(bytes);
 }
 
 class Id3v1Strings : public TagLib::ID3v1::StringHandler
@@ -268,43 +281,59 @@ std::string joinedText(const TagLib::ID3v2::Tag &tag, const char *id)
     return out;
 }
 
+// Reads a tag with read(); when two or more of its Latin-1 fields needed judging, reads it
+// again with their evidence added up.
+template <class Read> Fields judgedTogether(Read read)
+{
+    TagJudgement judgement;
+    const JudgementScope scope(judgement);
+    Fields f = read();
+    if (judgement.judgedFields < 2)
+        return f;
+    judgement.collecting = false;
+    return read();
+}
+
 // bytes is taken and let go as soon as TagLib has its own copy.
 Fields id3v2Fields(std::string bytes)
 {
-    Fields f;
     if (bytes.empty())
-        return f;
+        return {};
     MemoryFile file(bytes);
     std::string().swap(bytes);
-    TagLib::ID3v2::Tag tag(&file, 0);
-    if (tag.header()->majorVersion() < 2 || tag.header()->tagSize() == 0)
+    return judgedTogether([&file] {
+        Fields f;
+        TagLib::ID3v2::Tag tag(&file, 0);
+        if (tag.header()->majorVersion() < 2 || tag.header()->tagSize() == 0)
+            return f;
+        f = commonFields(tag);
+        f.title = joinedText(tag, "TIT2");
+        f.artist = joinedText(tag, "TPE1");
+        f.album = joinedText(tag, "TALB");
+        f.genreName = joinedText(tag, "TCON");
+        const std::string first = f.genreName.substr(0, f.genreName.find(" / "));
+        const int index = first.empty() ? 255 : TagLib::ID3v1::genreIndex(fromUtf8(first));
+        f.genre = index >= 0 && index < 255 ? index : -1;
         return f;
-    f = commonFields(tag);
-    f.title = joinedText(tag, "TIT2");
-    f.artist = joinedText(tag, "TPE1");
-    f.album = joinedText(tag, "TALB");
-    f.genreName = joinedText(tag, "TCON");
-    const std::string first = f.genreName.substr(0, f.genreName.find(" / "));
-    const int index = first.empty() ? 255 : TagLib::ID3v1::genreIndex(fromUtf8(first));
-    f.genre = index >= 0 && index < 255 ? index : -1;
-    return f;
+    });
 }
 
 Fields id3v1Fields(const std::string &bytes)
 {
-    Fields f;
     if (bytes.size() != 128 || bytes.compare(0, 3, "TAG") != 0)
-        return f;
+        return {};
     MemoryFile file(bytes);
-    TagLib::ID3v1::Tag tag(&file, 0);
-    f = commonFields(tag);
-    const unsigned int number = tag.genreNumber();
-    const TagLib::String name = TagLib::ID3v1::genre(static_cast<int>(number));
-    if (!name.isEmpty()) {
-        f.genre = static_cast<int>(number);
-        f.genreName = name.to8Bit(true);
-    }
-    return f;
+    return judgedTogether([&file] {
+        TagLib::ID3v1::Tag tag(&file, 0);
+        Fields f = commonFields(tag);
+        const unsigned int number = tag.genreNumber();
+        const TagLib::String name = TagLib::ID3v1::genre(static_cast<int>(number));
+        if (!name.isEmpty()) {
+            f.genre = static_cast<int>(number);
+            f.genreName = name.to8Bit(true);
+        }
+        return f;
+    });
 }
 
 const std::string &pick(const std::string &preferred, const std::string &fallback)
