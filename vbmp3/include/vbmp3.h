@@ -74,8 +74,12 @@ typedef struct {
 } OpenInfo;
 
 /* Tag texts: from ID3v2 (2.2, 2.3, 2.4) when the file has one with the field, else from
- * ID3v1.  year is four characters and a NUL; genre is the ID3v1 genre number (-1 when
- * none or not a standard genre), genreName its name or the free genre text. */
+ * ID3v1.  FLAC, Ogg FLAC, Ogg Vorbis and Opus files give their Vorbis comment (TITLE,
+ * ARTIST, ALBUM, DATE, COMMENT else DESCRIPTION, GENRE), MP4 files their atoms, WavPack and
+ * Monkey's Audio files their APEv2 tag (else their ID3v1 or ID3v2 tag); several values of
+ * one field are joined by " / ".  year is four characters and a NUL (the year a date
+ * begins with); genre is the ID3v1 genre number (-1 when none or not a standard genre),
+ * genreName its name or the free genre text. */
 typedef struct {
     char title[128];
     char artist[128];

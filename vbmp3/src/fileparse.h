@@ -33,6 +33,14 @@ VbrCounts readVbrCounts(ByteReader &reader, uint64_t begin, uint64_t end);
 // tags.cpp; empty when there is no tag (or it is too large to be read).
 std::string id3v2TagBytes(ByteReader &reader, uint64_t offset);
 
+// Where the leading ID3v2 tags (none, one or several in a row) end.
+uint64_t leadingTagsEnd(ByteReader &reader);
+
+// The kind a container's own signature names after the leading ID3v2 tags (Flac, OggFlac,
+// OggVorbis, OggOpus, Mp4, WavPack, Ape; Unknown for Ogg of another codec); nothing when
+// there is no such signature (MPEG, RIFF and the rest).
+std::optional<FileKind> containerKind(ByteReader &reader);
+
 // Size in bytes of the ID3v2 tag whose 10 header bytes are given (header, body and
 // footer), or 0 when they are not a valid ID3v2 header.
 uint64_t id3v2TagSize(const std::string &header);

@@ -1,4 +1,5 @@
-// TagInfo from ID3v2 (2.2, 2.3, 2.4) and ID3v1, through TagLib on the tag bytes alone.
+// TagInfo from ID3v2 (2.2, 2.3, 2.4) and ID3v1, through TagLib on the tag bytes alone; the
+// formats with tags of their own go through formattags.h.
 //
 // TagLib's MPEG::File would look at the whole file (and search it for tags when the
 // start is not a frame); a playlist of thousands of files reads every file's tags, so
@@ -6,6 +7,7 @@
 // small in-memory files.  The leading tag is reduced to the frames of the fields before
 // parsing, without reading the rest (cover art, budgets below).
 #include "fileparse.h"
+#include "formattags.h"
 
 #include <textcodec.h>
 
@@ -350,6 +352,22 @@ bool readTagInfo(ByteReader &reader, TagInfo *tag)
     if (!tag)
         return true;
     installStringHandlers();
+
+    // A container with tags of its own: they are the richest.  When it has none with a
+    // text (a Monkey's Audio file with an ID3v2 tag alone), the ID3 tags below are read.
+    if (const std::optional<FileKind> kind = containerKind(reader); kind && isTagLibKind(*kind)) {
+        const std::optional<FormatTags> own = readFormatTags(reader, *kind);
+        if (own && !(own->title + own->artist + own->album + own->year + own->comment + own->genreName).empty()) {
+            fillField(tag->title, sizeof tag->title, own->title);
+            fillField(tag->artist, sizeof tag->artist, own->artist);
+            fillField(tag->album, sizeof tag->album, own->album);
+            fillField(tag->year, sizeof tag->year - 1, own->year);
+            fillField(tag->comment, sizeof tag->comment, own->comment);
+            tag->genre = own->genre;
+            fillField(tag->genreName, sizeof tag->genreName, own->genreName);
+            return true;
+        }
+    }
 
     uint64_t id3v2Offset = 0;
     uint64_t id3v1End = reader.size(); // where an ID3v1 tag would end
