@@ -44,6 +44,8 @@ struct DecoderApi {
     decltype(&vbmp3_getOutputName) getOutputName = nullptr;
     // Optional: without it the length vbmp3_open gave stays shown.
     decltype(&vbmp3_getOpenInfo) getOpenInfo = nullptr;
+    // Optional: without it only Lyrics3 data and lyrics files beside the track are shown.
+    decltype(&vbmp3_readEmbeddedLyrics) readEmbeddedLyrics = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

@@ -17,7 +17,7 @@ struct FakeScript {
     int32_t openResult = 1, playResult = 1, setVbmp3OptionResult = 1, setDecodeOptionResult = 1;
     OpenInfo openInfo {};
     int32_t state = 0; // 0 stopped, 1 playing, 2 paused; play/pause/restart/stop move it
-    int32_t elapsed = 0, lyrics3Result = 0;
+    int32_t elapsed = 0, lyrics3Result = 0, embeddedLyricsResult = 0;
     uint32_t volume = 0xFFFFFFFFu;
     // By path; otherwise by ending: mp3 0, wav 1, rmp 2, avi/mpg/wma 8 (any case), else -1.
     std::map<std::string, int32_t> fileTypes;

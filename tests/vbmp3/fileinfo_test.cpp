@@ -289,6 +289,61 @@ TEST_F(Fixtures, FormatTagsWrittenByEachFormatsOwnTool)
     }
 }
 
+// Lyrics embedded in every kind of tag come back as UTF-8 text, synchronised ones as LRC lines, and LRC stamps
+// inside them time the lines; a file without any gives nothing.
+TEST_F(Fixtures, EmbeddedLyricsOfEveryTagKind)
+{
+    const std::string lrc = "[00:01.00]一行目\n[00:02.50]二行目";
+    const auto be32 = [](uint32_t v) { return std::string { char(v >> 24), char(v >> 16), char(v >> 8), char(v) }; };
+    const std::string nul(1, '\0');
+    // SYLT: UTF-8, language, stamps in ms, content type lyrics, no descriptor, then (text, stamp) entries.
+    const std::string sylt
+        = std::string("\x03jpn\x02\x01", 6) + nul + "一行目" + nul + be32(1000) + "\n二行目" + nul + be32(2500);
+    const std::string usltLrc = "\x03jpn" + nul + lrc, usltPlain = "\x03jpn" + nul + "plain words";
+    const struct {
+        const char *name;
+        std::string bytes;
+        std::optional<std::string> text;
+    } cases[] = {
+        { "ID3v2 USLT holding LRC", id3v2({ { "TIT2", "\x03t" }, { "USLT", usltLrc } }) + s_cbr, lrc },
+        { "ID3v2.4 SYLT before USLT", id3v2({ { "USLT", usltPlain }, { "SYLT", sylt } }, 4) + s_cbr,
+            "[00:01.00]一行目\n[00:02.50]二行目\n" },
+        { "ID3v2 USLT in CP932 marked Latin-1", id3v2({ { "USLT", nul + "jpn" + nul + cp932("歌詞の一行") } }) + s_cbr,
+            "歌詞の一行" },
+        { "RMP wrapping a tagged MP3", riff("RMP3", chunk("data", id3v2({ { "USLT", usltPlain } }) + s_cbr)),
+            "plain words" },
+        { "no lyrics", id3v2({ { "TIT2", "\x03t" } }) + s_cbr, std::nullopt },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(vbmp3::readEmbeddedLyrics(write("lyrics.mp3", c.bytes)), c.text);
+    }
+    // Each format's own tool writes its lyrics field; lines are kept.
+    const std::string quoted = "'" + lrc + "'";
+    const std::pair<const char *, std::string> formats[] = {
+        { "l.flac", "flac -s -f -o l.flac -T LYRICS=" + quoted + " t.wav" },
+        { "l.ogg", "oggenc -Q -o l.ogg -c UNSYNCEDLYRICS=" + quoted + " t.wav" },
+        { "l.opus", "opusenc --quiet --comment LYRICS=" + quoted + " t.wav l.opus" },
+        { "l.m4a", "ffmpeg -v error -y -i t.wav -c:a aac -metadata lyrics=" + quoted + " l.m4a" },
+        { "l.wv", "wavpack -q -y -w Lyrics=" + quoted + " t.wav -o l.wv" },
+    };
+    for (const auto &[name, command] : formats) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(run(command)) << command;
+        const std::optional<std::string> text = vbmp3::readEmbeddedLyrics(file(name));
+        ASSERT_TRUE(text.has_value());
+        std::string lines = *text;
+        std::erase(lines, '\r');
+        EXPECT_EQ(lines, lrc);
+        const vbmp3::LyricsTimeline timeline = vbmp3::LyricsTimeline::fromText(*text);
+        ASSERT_EQ(timeline.lines().size(), 2u);
+        EXPECT_EQ(timeline.lines()[1].ms, 2500);
+        EXPECT_EQ(timeline.text(timeline.lines()[1]), "二行目");
+    }
+    EXPECT_EQ(vbmp3::readEmbeddedLyrics(file("cbr.mp3")), std::nullopt);
+    EXPECT_EQ(vbmp3::readEmbeddedLyrics(file("missing.flac")), std::nullopt);
+}
+
 TEST_F(Fixtures, ListInfoOfRmpAndWav)
 {
     const std::string info = infoList({ { "INAM", cp932("題名") }, { "IART", "Artist" }, { "IPRD", "Odd" },

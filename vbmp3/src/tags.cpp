@@ -14,11 +14,15 @@
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/synchronizedlyricsframe.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tfile.h>
+#include <taglib/unsynchronizedlyricsframe.h>
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -147,7 +151,7 @@ bool isFrameId(std::string_view id)
 
 // An ID3v2 tag rebuilt from the frames of the fields, read frame by frame, within
 // kReducedTagLimit.
-std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &header, uint64_t end)
+std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &header, uint64_t end, Id3v2Frames which)
 {
     const auto *h = reinterpret_cast<const unsigned char *>(header.data());
     const int version = h[3];
@@ -186,11 +190,15 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
         }
         if (size > end - pos - headerLength)
             break;
-        static const std::string_view kWanted[]
+        static const std::string_view kFields[]
             = { "TIT2", "TPE1", "TALB", "TCON", "TYER", "TDRC", "COMM", "TT2", "TP1", "TAL", "TCO", "TYE", "COM" };
+        static const std::string_view kLyrics[] = { "USLT", "SYLT", "ULT", "SLT" };
         const std::string_view id = std::string_view(fh).substr(0, idLength);
-        const bool wanted = std::find(std::begin(kWanted), std::end(kWanted), id) != std::end(kWanted);
-        if (wanted && size > 0 && size <= kMaxFrame && out.size() + headerLength + size <= kReducedTagLimit) {
+        const bool wanted = which == Id3v2Frames::Fields
+            ? std::find(std::begin(kFields), std::end(kFields), id) != std::end(kFields)
+            : std::find(std::begin(kLyrics), std::end(kLyrics), id) != std::end(kLyrics);
+        const uint64_t maxFrame = which == Id3v2Frames::Fields ? kMaxFrame : kReducedTagLimit - 20;
+        if (wanted && size > 0 && size <= maxFrame && out.size() + headerLength + size <= kReducedTagLimit) {
             out += fh;
             out += reader.read(pos + headerLength, static_cast<size_t>(size));
         }
@@ -206,7 +214,7 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
 
 } // namespace
 
-std::string id3v2TagBytes(ByteReader &reader, uint64_t offset)
+std::string id3v2TagBytes(ByteReader &reader, uint64_t offset, Id3v2Frames which)
 {
     const std::string header = reader.read(offset, 10);
     const uint64_t declared = id3v2TagSize(header);
@@ -221,7 +229,7 @@ std::string id3v2TagBytes(ByteReader &reader, uint64_t offset)
     }
     // Even a small tag is rebuilt from the frames read here: TagLib stops at the first
     // empty frame, and some writers leave one (an empty encoder field) before the title.
-    return reducedTag(reader, offset, header, offset + size);
+    return reducedTag(reader, offset, header, offset + size, which);
 }
 
 namespace
@@ -399,6 +407,91 @@ bool readTagInfo(ByteReader &reader, TagInfo *tag)
     tag->genre = genreSource.genre;
     fillField(tag->genreName, sizeof tag->genreName, genreSource.genreName);
     return true;
+}
+
+namespace
+{
+
+// An LRC line "[mm:ss.xx]text" for a synchronised lyrics entry at ms.
+std::string lrcLine(int64_t ms, const std::string &text)
+{
+    char stamp[32];
+    std::snprintf(
+        stamp, sizeof stamp, "[%02" PRId64 ":%02" PRId64 ".%02" PRId64 "]", ms / 60000, ms / 1000 % 60, ms / 10 % 100);
+    return stamp + text;
+}
+
+// The lyrics of an ID3v2 tag (bytes from id3v2TagBytes with Id3v2Frames::Lyrics).
+std::optional<std::string> id3v2Lyrics(std::string bytes)
+{
+    if (bytes.empty())
+        return std::nullopt;
+    MemoryFile file(bytes);
+    std::string().swap(bytes);
+    TagLib::ID3v2::Tag tag(&file, 0);
+    const auto frames = [&tag](const char *id, const char *v22) {
+        return tag.header()->majorVersion() == 2 ? tag.frameList(v22) : tag.frameList(id);
+    };
+    for (TagLib::ID3v2::Frame *frame : frames("SYLT", "SLT")) {
+        const auto *sylt = dynamic_cast<TagLib::ID3v2::SynchronizedLyricsFrame *>(frame);
+        if (!sylt || sylt->type() != TagLib::ID3v2::SynchronizedLyricsFrame::Lyrics || sylt->synchedText().isEmpty())
+            continue;
+        // Stamps in MPEG frames are taken at 1152 samples of 44.1 kHz each.
+        const bool frameStamps = sylt->timestampFormat() == TagLib::ID3v2::SynchronizedLyricsFrame::AbsoluteMpegFrames;
+        std::string text;
+        for (const auto &entry : sylt->synchedText()) {
+            const int64_t ms = frameStamps ? int64_t(entry.time) * 1152 * 1000 / 44100 : int64_t(entry.time);
+            // An entry may begin with the line break that ends the line before it.
+            std::string line = entry.text.to8Bit(true);
+            line.erase(0, line.find_first_not_of("\r\n"));
+            line.erase(std::min(line.size(), line.find_first_of("\r\n")));
+            text += lrcLine(ms, line) + '\n';
+        }
+        return text;
+    }
+    for (TagLib::ID3v2::Frame *frame : frames("USLT", "ULT")) {
+        const auto *uslt = dynamic_cast<TagLib::ID3v2::UnsynchronizedLyricsFrame *>(frame);
+        const std::string text = uslt ? uslt->text().to8Bit(true) : std::string();
+        if (!text.empty())
+            return text;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> readEmbeddedLyrics(ByteReader &reader)
+{
+    installStringHandlers();
+    if (const std::optional<FileKind> kind = containerKind(reader); kind && isTagLibKind(*kind)) {
+        std::optional<FormatTags> own = readFormatTags(reader, *kind);
+        if (own && !own->lyrics.empty())
+            return std::move(own->lyrics);
+        return std::nullopt;
+    }
+    uint64_t offset = 0;
+    const std::string form = riffFormType(reader);
+    if (form == "RMP3") {
+        const std::optional<RiffChunk> data = findRiffChunk(reader, "data");
+        if (!data)
+            return std::nullopt;
+        offset = data->offset;
+    } else if (!form.empty()) {
+        return std::nullopt;
+    }
+    return id3v2Lyrics(id3v2TagBytes(reader, offset, Id3v2Frames::Lyrics));
+}
+
+std::optional<std::string> readEmbeddedLyrics(const std::string &path)
+{
+    FileReader reader(path);
+    if (!reader.isOpen())
+        return std::nullopt;
+    try {
+        return readEmbeddedLyrics(reader);
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
 }
 
 bool readTagInfo(const std::string &path, TagInfo *tag)
