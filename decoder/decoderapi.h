@@ -50,6 +50,8 @@ struct DecoderApi {
     decltype(&vbmp3_getPositionMs) getPositionMs = nullptr;
     // Optional: without it no embedded cover is shown (a cover file beside the track is).
     decltype(&vbmp3_getFilePicture) getFilePicture = nullptr;
+    // Optional: without it only Lyrics3 data and lyrics files beside the track are shown.
+    decltype(&vbmp3_readEmbeddedLyrics) readEmbeddedLyrics = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

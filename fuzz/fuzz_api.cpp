@@ -73,6 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 12:
             vbmp3_setLyrics3Use(op & 16);
             vbmp3_readLyrics3Data();
+            vbmp3_readEmbeddedLyrics();
             break;
         case 13:
             vbmp3_getMpegInfo(&mpeg);

@@ -1,4 +1,5 @@
-// ID3v2 and ID3v1 tags of arbitrary bytes.
+// Tags of arbitrary bytes: ID3v2 and ID3v1, the tags of the formats that carry their own
+// (Vorbis comments, MP4 atoms, APEv2), and the lyrics embedded in any of them.
 #include "fileparse.h"
 
 #include <string_view>
@@ -8,5 +9,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     vbmp3::MemoryReader reader(std::string_view(reinterpret_cast<const char *>(data), size));
     TagInfo tag;
     vbmp3::readTagInfo(reader, &tag);
+    vbmp3::readEmbeddedLyrics(reader);
     return 0;
 }

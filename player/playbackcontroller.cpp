@@ -164,7 +164,9 @@ void PlaybackController::PlayTrack()
     // 4, 5. Names and track number.
     ShowNowPlaying(m_state.CurrentFile);
     showReadOut(R::Number, QStringLiteral("No.%1").arg(m_state.CurrentTrackNo));
-    // 6. Lyrics: the file's own Lyrics3 data, or a text file beside it.
+    // 6. Lyrics: the file's own Lyrics3 data, or a text file beside it; failing those,
+    // lyrics embedded in the file's tags (a text file the user put beside the track wins
+    // over what the file carries).
     int tab = 1;
     if (m_settings.Op_Kasi == 1) {
         if (m_api.getFileType(path.constData()) > VBMP3_TYPE_LYRICS3) {
@@ -178,6 +180,9 @@ void PlaybackController::PlayTrack()
             if (fi.exists() && fi.isFile()) {
                 tab = 0;
                 m_api.setLyricsFile(m_lyricsFile.toUtf8().constData());
+                setLyricsOn(true);
+            } else if (m_api.readEmbeddedLyrics && m_api.readEmbeddedLyrics() == 1) {
+                tab = 0;
                 setLyricsOn(true);
             }
         }

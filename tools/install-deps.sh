@@ -19,7 +19,7 @@ packages=(
   fonts-ipafont-gothic fonts-ipafont-mincho
   # headless runs, fixtures, reference tools for tests and benchmarks
   xvfb xauth xdotool imagemagick sox lame mpg123 ffmpeg poppler-utils time
-  flac vorbis-tools opus-tools wavpack
+  flac vorbis-tools opus-tools wavpack python3-mutagen
   pulseaudio pulseaudio-utils
   # the folder search benchmark: tagged media and Audacious beside us
   id3v2 audacious audacious-plugins dbus bc

@@ -98,7 +98,7 @@ TEST_F(PlaybackControllerTest, ReadOutsOfAStartedTrack)
         EXPECT_EQ(c.nowPlaying().totalSeconds, seconds);
         EXPECT_EQ(c.nowPlaying().codec, QString::fromLatin1(codec));
         // Close and drop lyrics before opening; play last.
-        EXPECT_EQ(f.calls, (std::vector<std::string> { "close", "setLyricsFile", "open", "play" }));
+        EXPECT_EQ(f.calls, (std::vector<std::string> { "close", "setLyricsFile", "open", "readEmbeddedLyrics", "play" }));
     }
     EXPECT_EQ(view.readOuts[R::Number], u"No.7"_s);
     EXPECT_TRUE(c.timebarOn() && prompter.messages.isEmpty());
@@ -134,20 +134,30 @@ TEST_F(PlaybackControllerTest, OpenAndPlayErrors)
 TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
 {
     const QString withText = file(u"x.mp3"_s), without = file(u"y.mp3"_s), text = file(u"x.txt"_s);
-    for (auto [path, kasi, type, lyrics3, tab] : { std::tuple { withText, 1, -2, 0, 0 }, // a text file beside the track
-             { without, 1, -2, 0, 1 }, { withText, 1, 48, -1, 0 }, // Lyrics3 data inside the file
-             { withText, 1, 48, 0, 1 }, // said to be there, but unreadable
-             { withText, 0, -2, 0, 1 } }) { // lyrics switched off
+    const QString flac = file(u"z.flac"_s), flacText = file(u"z.txt"_s);
+    // embedded: what reading the lyrics in the file's tags gives; embeddedRead: whether it is asked.
+    for (auto [path, kasi, type, lyrics3, embedded, tab, embeddedRead] :
+        { std::tuple { withText, 1, -2, 0, 1, 0, false }, // a text file beside the track wins over the tags
+            { without, 1, -2, 0, 0, 1, true }, { without, 1, -2, 0, 1, 0, true }, // lyrics in the tags
+            { withText, 1, 48, -1, 1, 0, false }, // Lyrics3 data inside the file
+            { withText, 1, 48, 0, 1, 1, false }, // said to be there, but unreadable
+            { withText, 0, -2, 0, 1, 1, false }, // lyrics switched off
+            { flac, 1, -2, 0, 1, 0, false } }) { // the text beside a file of a longer ending
         settings.Op_Kasi = static_cast<int16_t>(kasi);
         f.fileTypes.clear();
         if (type != -2)
             f.fileTypes[path.toStdString()] = type;
         f.lyrics3Result = lyrics3;
+        f.embeddedLyricsResult = embedded;
+        f.calls.clear();
         c.stopTimers(); // lyrics off, as after a track that ended by itself
         c.playRow(1, path);
-        EXPECT_EQ(view.tab, tab) << path.toStdString() << type;
+        SCOPED_TRACE(path.toStdString() + " " + std::to_string(type) + " " + std::to_string(embedded));
+        EXPECT_EQ(view.tab, tab);
         EXPECT_EQ(c.lyricsOn(), tab == 0);
-        EXPECT_EQ(f.lyricsFile, tab == 0 && type == -2 ? text.toStdString() : "");
+        const bool textRead = tab == 0 && type == -2 && !embeddedRead;
+        EXPECT_EQ(f.lyricsFile, textRead ? (path == flac ? flacText : text).toStdString() : "");
+        EXPECT_EQ(std::ranges::count(f.calls, "readEmbeddedLyrics"), embeddedRead ? 1 : 0);
     }
     settings.Op_Kasi = 1;
     c.playRow(1, u"a.b"_s); // shorter than four characters before the ending

@@ -90,6 +90,7 @@ DecoderApi FakeDecoder::api()
         return needed;
     };
     a.readLyrics3Data = [] { return ok("readLyrics3Data") ? F.lyrics3Result : 0; };
+    a.readEmbeddedLyrics = [] { return ok("readEmbeddedLyrics") ? F.embeddedLyricsResult : 0; };
     a.setLyricsFile = [](const char *path) { return F.lyricsFile = path ? path : "", ok("setLyricsFile"); };
     a.getFileInfo2 = [](const char *path, TagInfo *tag, MpegInfo *mpeg, ListInfo *list) {
         lookup(F.tags, path, tag);

@@ -17,7 +17,7 @@ struct FakeScript {
     int32_t openResult = 1, playResult = 1, setVbmp3OptionResult = 1, setDecodeOptionResult = 1;
     OpenInfo openInfo {};
     int32_t state = 0; // 0 stopped, 1 playing, 2 paused; play/pause/restart/stop move it
-    int32_t elapsed = 0, lyrics3Result = 0;
+    int32_t elapsed = 0, lyrics3Result = 0, embeddedLyricsResult = 0;
     int32_t elapsedMs = -1; // what getPositionMs answers; -1: elapsed * 1000
     // Embedded pictures by path: type and bytes.
     std::map<std::string, std::pair<std::string, std::string>> pictures;

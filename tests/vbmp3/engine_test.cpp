@@ -377,6 +377,31 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
 
 // A disk that fills up mid-track (a file size limit that cuts a frame): VBMP3_MSG_OUTPUT_FAILED and no end of
 // track, and the WAV holds whole frames of the start of the track with a header that says how many.
+// Lyrics embedded in the open file become its lyrics on request, timed by the LRC stamps inside them; a file
+// without any keeps the lyrics there were.
+TEST_F(Vbmp3Api, EmbeddedLyricsOnRequest)
+{
+    const std::string flac = fixture("lyrics.flac",
+        "sox -n -r 44100 -c 2 -b 16 lyrics.wav synth 2 sine 440 && flac -s -o %o -T "
+        "'LYRICS=[00:01.00]one\n[00:01.50]two' "
+        "lyrics.wav");
+    LyricsLines lines;
+    EXPECT_EQ(vbmp3_readEmbeddedLyrics(), 0) << "no file open";
+    ASSERT_EQ(vbmp3_open(flac.c_str(), &g_info), 1);
+    EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
+    ASSERT_EQ(vbmp3_readEmbeddedLyrics(), 1);
+    ASSERT_EQ(vbmp3_getLyrics(&lines), 1);
+    EXPECT_EQ(lines.current, -1);
+    EXPECT_STREQ(lines.line3, "one");
+    EXPECT_STREQ(lines.line4, "two");
+    EXPECT_EQ(vbmp3_getLyricsWait(), 1000);
+    ASSERT_EQ(vbmp3_open(twoSeconds().c_str(), &g_info), 1);
+    ASSERT_EQ(vbmp3_setLyricsFile(writeFile(workDir() / "kept.txt", "[00:00.50]kept\n").c_str()), 1);
+    EXPECT_EQ(vbmp3_readEmbeddedLyrics(), 0);
+    ASSERT_EQ(vbmp3_getLyrics(&lines), 1);
+    EXPECT_STREQ(lines.line3, "kept");
+}
+
 TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
 {
     const std::string input = counterWav(), out = (workDir() / "limited.wav").string(); // 1.7 MB of sound

@@ -74,8 +74,12 @@ typedef struct {
 } OpenInfo;
 
 /* Tag texts: from ID3v2 (2.2, 2.3, 2.4) when the file has one with the field, else from
- * ID3v1.  year is four characters and a NUL; genre is the ID3v1 genre number (-1 when
- * none or not a standard genre), genreName its name or the free genre text. */
+ * ID3v1.  FLAC, Ogg FLAC, Ogg Vorbis and Opus files give their Vorbis comment (TITLE,
+ * ARTIST, ALBUM, DATE, COMMENT else DESCRIPTION, GENRE), MP4 files their atoms, WavPack and
+ * Monkey's Audio files their APEv2 tag (else their ID3v1 or ID3v2 tag); several values of
+ * one field are joined by " / ".  year is four characters and a NUL (the year a date
+ * begins with); genre is the ID3v1 genre number (-1 when none or not a standard genre),
+ * genreName its name or the free genre text. */
 typedef struct {
     char title[128];
     char artist[128];
@@ -284,6 +288,14 @@ VBMP3_API int32_t vbmp3_getFileType(const char *path);
 /* Reads the Lyrics3 (v1 or v2.00) lyrics of the open file and makes them the current
  * lyrics.  Returns -1 when lyrics were read, 0 otherwise. */
 VBMP3_API int32_t vbmp3_readLyrics3Data(void);
+/* Reads the lyrics embedded in the open file's tags and makes them the current lyrics:
+ * ID3v2 synchronised lyrics (SYLT, millisecond stamps; stamps in MPEG frames are taken at
+ * 1152 samples of 44.1 kHz), else unsynchronised lyrics (USLT); in FLAC, Ogg and Opus the
+ * Vorbis comment LYRICS, else UNSYNCEDLYRICS; in MP4 the ©lyr atom; in WavPack and Monkey's
+ * Audio the APEv2 item Lyrics.  LRC time stamps inside the text are timed as in a lyrics
+ * file; a text without stamps is spread evenly over the track.  Returns 1 when lyrics were
+ * read, 0 when no file is open or it has none (the current lyrics are then kept). */
+VBMP3_API int32_t vbmp3_readEmbeddedLyrics(void);
 /* Loads a lyrics text file (LRC time stamps, or plain lines spread evenly over the
  * track; at most 1 MiB) for the open file; "" or NULL drops the lyrics.  Returns 1 when
  * lyrics were loaded or dropped, 0 when no file is open or the file cannot be read. */

@@ -234,6 +234,11 @@ int32_t vbmp3_readLyrics3Data(void)
     return withEngine(0, [](vbmp3::Engine &e) { return e.readLyrics3Data() ? -1 : 0; });
 }
 
+int32_t vbmp3_readEmbeddedLyrics(void)
+{
+    return withEngine(0, [](vbmp3::Engine &e) { return e.readEmbeddedLyrics() ? 1 : 0; });
+}
+
 int32_t vbmp3_setLyricsFile(const char *path)
 {
     return withEngine(0, [&](vbmp3::Engine &e) {

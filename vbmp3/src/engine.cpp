@@ -508,6 +508,17 @@ bool Engine::readLyrics3Data()
     return true;
 }
 
+bool Engine::readEmbeddedLyrics()
+{
+    if (m_path.empty())
+        return false;
+    const std::optional<std::string> text = vbmp3::readEmbeddedLyrics(m_path);
+    if (!text)
+        return false;
+    LyricsTimeline timeline = LyricsTimeline::fromText(*text);
+    return !timeline.empty() && setLyrics(std::move(timeline));
+}
+
 bool Engine::setLyrics(LyricsTimeline timeline)
 {
     if (m_path.empty())

@@ -72,6 +72,10 @@ public:
 
     void setLyrics3Use(bool use) { m_lyrics3Use = use; }
     bool readLyrics3Data();
+    // Makes the lyrics embedded in the open file's tags its lyrics (LRC stamps in them
+    // timed, other lines spread over the track); false, keeping the lyrics there were, when
+    // it has none.
+    bool readEmbeddedLyrics();
     // Makes timeline (read by the caller) the open file's lyrics, its untimed lines spread
     // over the track; an empty one drops them.  False when no file is open or it is empty.
     bool setLyrics(LyricsTimeline timeline);

@@ -44,6 +44,9 @@ bool readMpegInfo(const std::string &path, MpegInfo *mpeg);
 // The Lyrics3 v1 or v2.00 lyrics text (the LYR field for v2) of the file, converted to
 // UTF-8 with lines separated by '\n'; nothing when the file has none.
 std::optional<std::string> readLyrics3(const std::string &path);
+// The lyrics embedded in the file's tags (fileparse.h tells which), UTF-8 lines separated
+// by '\n'; nothing when it has none.
+std::optional<std::string> readEmbeddedLyrics(const std::string &path);
 
 // A picture embedded in a file: its bytes and its type ("image/jpeg").
 struct Picture {

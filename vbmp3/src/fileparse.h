@@ -32,7 +32,24 @@ VbrCounts readVbrCounts(ByteReader &reader, uint64_t begin, uint64_t end);
 // The bytes of the ID3v2 tag at offset that the tag reading hands to TagLib: the whole
 // tag, or for a large one only its text and comment frames, within the budgets of
 // tags.cpp; empty when there is no tag (or it is too large to be read).
-std::string id3v2TagBytes(ByteReader &reader, uint64_t offset);
+// which: the frames of the tag record's fields (of at most 64 KiB each), or the lyrics
+// frames USLT and SYLT (up to the 1 MiB of the whole).
+enum class Id3v2Frames { Fields, Lyrics };
+std::string id3v2TagBytes(ByteReader &reader, uint64_t offset, Id3v2Frames which = Id3v2Frames::Fields);
+
+// The lyrics embedded in the file, as UTF-8 lines separated by '\n': an ID3v2 tag's
+// synchronised lyrics (SYLT, as LRC lines "[mm:ss.xx]text"), else its unsynchronised
+// lyrics (USLT); a Vorbis comment's LYRICS, else UNSYNCEDLYRICS; an MP4 file's ©lyr; an
+// APEv2 tag's Lyrics.  Nothing when the file has none.
+std::optional<std::string> readEmbeddedLyrics(ByteReader &reader);
+
+// Where the leading ID3v2 tags (none, one or several in a row) end.
+uint64_t leadingTagsEnd(ByteReader &reader);
+
+// The kind a container's own signature names after the leading ID3v2 tags (Flac, OggFlac,
+// OggVorbis, OggOpus, Mp4, WavPack, Ape; Unknown for Ogg of another codec); nothing when
+// there is no such signature (MPEG, RIFF and the rest).
+std::optional<FileKind> containerKind(ByteReader &reader);
 
 // Size in bytes of the ID3v2 tag whose 10 header bytes are given (header, body and
 // footer), or 0 when they are not a valid ID3v2 header.

@@ -71,6 +71,24 @@ std::optional<FileKind> signatureKind(ByteReader &reader, uint64_t offset)
 
 } // namespace
 
+uint64_t leadingTagsEnd(ByteReader &reader)
+{
+    uint64_t offset = 0;
+    for (int i = 0; i < kMaxLeadingTags; ++i) {
+        const uint64_t tagSize = id3v2TagSize(reader.read(offset, 10));
+        if (tagSize == 0 || tagSize > reader.size() - offset)
+            break;
+        offset += tagSize;
+    }
+    return offset;
+}
+
+std::optional<FileKind> containerKind(ByteReader &reader)
+{
+    const uint64_t offset = leadingTagsEnd(reader);
+    return offset < reader.size() ? signatureKind(reader, offset) : std::nullopt;
+}
+
 uint64_t id3v2TagSize(const std::string &h)
 {
     if (h.size() < 10 || h.compare(0, 3, "ID3") != 0)
@@ -197,13 +215,7 @@ FileLayout probe(ByteReader &reader)
     if (!form.empty())
         return layout;
 
-    uint64_t offset = 0;
-    for (int i = 0; i < kMaxLeadingTags; ++i) {
-        const uint64_t tagSize = id3v2TagSize(reader.read(offset, 10));
-        if (tagSize == 0 || tagSize > reader.size() - offset)
-            break;
-        offset += tagSize;
-    }
+    const uint64_t offset = leadingTagsEnd(reader);
     if (offset >= reader.size())
         return layout;
     // A container's own signature decides before any MPEG frame sync found in its data.

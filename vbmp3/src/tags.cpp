@@ -1,4 +1,5 @@
-// TagInfo from ID3v2 (2.2, 2.3, 2.4) and ID3v1, through TagLib on the tag bytes alone.
+// TagInfo from ID3v2 (2.2, 2.3, 2.4) and ID3v1, through TagLib on the tag bytes alone; the
+// formats with tags of their own go through formattags.h.
 //
 // TagLib's MPEG::File would look at the whole file (and search it for tags when the
 // start is not a frame); a playlist of thousands of files reads every file's tags, so
@@ -6,17 +7,22 @@
 // small in-memory files.  The leading tag is reduced to the frames of the fields before
 // parsing, without reading the rest (cover art, budgets below).
 #include "fileparse.h"
+#include "formattags.h"
 
 #include <textcodec.h>
 
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/synchronizedlyricsframe.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/textidentificationframe.h>
 #include <taglib/tfile.h>
+#include <taglib/unsynchronizedlyricsframe.h>
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -44,23 +50,36 @@ TagLib::String fromUtf8(const std::string &s)
     return TagLib::String(s, TagLib::String::UTF8);
 }
 
-// Texts marked Latin-1 are, on Japanese systems, often CP932.  A writer that cut a field
-// at a fixed length may have split the last double-byte character: drop that lead byte
-// when the rest is CP932 text.
+// Texts marked Latin-1 are, on Japanese systems, often CP932; the fields of one tag are
+// judged together (a lone kanji title next to a katakana artist), so the parsing of a tag
+// on this thread either collects the evidence of its fields or reads them by it.
+struct TagJudgement {
+    kes::Cp932Evidence evidence;
+    bool collecting = true;
+    int judgedFields = 0; // fields that are neither ASCII nor UTF-8
+};
+thread_local TagJudgement *t_judgement = nullptr;
+
+// Sets the judgement of the tags parsed on this thread while it lives.
+class JudgementScope
+{
+public:
+    explicit JudgementScope(TagJudgement &judgement) { t_judgement = &judgement; }
+    ~JudgementScope() { t_judgement = nullptr; }
+    JudgementScope(const JudgementScope &) = delete;
+    JudgementScope &operator=(const JudgementScope &) = delete;
+};
+
 std::string tagBytesToUtf8(std::string_view bytes)
 {
     bytes = bytes.substr(0, bytes.find('\0'));
-    std::string text = kes::latin1TagToUtf8(bytes);
-    if (bytes.size() >= 2 && kes::isCp932LeadByte(static_cast<unsigned char>(bytes.back()))) {
-        std::string_view shorter = bytes.substr(0, bytes.size() - 1);
-        bool ok = false;
-        std::string cp932 = kes::cp932ToUtf8(shorter, &ok);
-        bool wholeOk = false;
-        kes::cp932ToUtf8(bytes, &wholeOk);
-        if (ok && !wholeOk && !kes::isValidUtf8(bytes) && kes::latin1TagToUtf8(shorter) == cp932)
-            text = cp932;
-    }
-    return text;
+    if (!t_judgement)
+        return kes::latin1TagToUtf8(bytes);
+    if (!t_judgement->collecting)
+        return kes::latin1TagToUtf8(bytes, t_judgement->evidence);
+    t_judgement->evidence += kes::cp932Evidence(bytes);
+    t_judgement->judgedFields += kes::isValidUtf8(bytes) ? 0 : 1;
+    return kes::latin1TagToUtf8(bytes);
 }
 
 class Id3v1Strings : public TagLib::ID3v1::StringHandler
@@ -132,7 +151,7 @@ bool isFrameId(std::string_view id)
 
 // An ID3v2 tag rebuilt from the frames of the fields, read frame by frame, within
 // kReducedTagLimit.
-std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &header, uint64_t end)
+std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &header, uint64_t end, Id3v2Frames which)
 {
     const auto *h = reinterpret_cast<const unsigned char *>(header.data());
     const int version = h[3];
@@ -171,11 +190,15 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
         }
         if (size > end - pos - headerLength)
             break;
-        static const std::string_view kWanted[]
+        static const std::string_view kFields[]
             = { "TIT2", "TPE1", "TALB", "TCON", "TYER", "TDRC", "COMM", "TT2", "TP1", "TAL", "TCO", "TYE", "COM" };
+        static const std::string_view kLyrics[] = { "USLT", "SYLT", "ULT", "SLT" };
         const std::string_view id = std::string_view(fh).substr(0, idLength);
-        const bool wanted = std::find(std::begin(kWanted), std::end(kWanted), id) != std::end(kWanted);
-        if (wanted && size > 0 && size <= kMaxFrame && out.size() + headerLength + size <= kReducedTagLimit) {
+        const bool wanted = which == Id3v2Frames::Fields
+            ? std::find(std::begin(kFields), std::end(kFields), id) != std::end(kFields)
+            : std::find(std::begin(kLyrics), std::end(kLyrics), id) != std::end(kLyrics);
+        const uint64_t maxFrame = which == Id3v2Frames::Fields ? kMaxFrame : kReducedTagLimit - 20;
+        if (wanted && size > 0 && size <= maxFrame && out.size() + headerLength + size <= kReducedTagLimit) {
             out += fh;
             out += reader.read(pos + headerLength, static_cast<size_t>(size));
         }
@@ -191,7 +214,7 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
 
 } // namespace
 
-std::string id3v2TagBytes(ByteReader &reader, uint64_t offset)
+std::string id3v2TagBytes(ByteReader &reader, uint64_t offset, Id3v2Frames which)
 {
     const std::string header = reader.read(offset, 10);
     const uint64_t declared = id3v2TagSize(header);
@@ -206,7 +229,7 @@ std::string id3v2TagBytes(ByteReader &reader, uint64_t offset)
     }
     // Even a small tag is rebuilt from the frames read here: TagLib stops at the first
     // empty frame, and some writers leave one (an empty encoder field) before the title.
-    return reducedTag(reader, offset, header, offset + size);
+    return reducedTag(reader, offset, header, offset + size, which);
 }
 
 namespace
@@ -268,43 +291,59 @@ std::string joinedText(const TagLib::ID3v2::Tag &tag, const char *id)
     return out;
 }
 
+// Reads a tag with read(); when two or more of its Latin-1 fields needed judging, reads it
+// again with their evidence added up.
+template <class Read> Fields judgedTogether(Read read)
+{
+    TagJudgement judgement;
+    const JudgementScope scope(judgement);
+    Fields f = read();
+    if (judgement.judgedFields < 2)
+        return f;
+    judgement.collecting = false;
+    return read();
+}
+
 // bytes is taken and let go as soon as TagLib has its own copy.
 Fields id3v2Fields(std::string bytes)
 {
-    Fields f;
     if (bytes.empty())
-        return f;
+        return {};
     MemoryFile file(bytes);
     std::string().swap(bytes);
-    TagLib::ID3v2::Tag tag(&file, 0);
-    if (tag.header()->majorVersion() < 2 || tag.header()->tagSize() == 0)
+    return judgedTogether([&file] {
+        Fields f;
+        TagLib::ID3v2::Tag tag(&file, 0);
+        if (tag.header()->majorVersion() < 2 || tag.header()->tagSize() == 0)
+            return f;
+        f = commonFields(tag);
+        f.title = joinedText(tag, "TIT2");
+        f.artist = joinedText(tag, "TPE1");
+        f.album = joinedText(tag, "TALB");
+        f.genreName = joinedText(tag, "TCON");
+        const std::string first = f.genreName.substr(0, f.genreName.find(" / "));
+        const int index = first.empty() ? 255 : TagLib::ID3v1::genreIndex(fromUtf8(first));
+        f.genre = index >= 0 && index < 255 ? index : -1;
         return f;
-    f = commonFields(tag);
-    f.title = joinedText(tag, "TIT2");
-    f.artist = joinedText(tag, "TPE1");
-    f.album = joinedText(tag, "TALB");
-    f.genreName = joinedText(tag, "TCON");
-    const std::string first = f.genreName.substr(0, f.genreName.find(" / "));
-    const int index = first.empty() ? 255 : TagLib::ID3v1::genreIndex(fromUtf8(first));
-    f.genre = index >= 0 && index < 255 ? index : -1;
-    return f;
+    });
 }
 
 Fields id3v1Fields(const std::string &bytes)
 {
-    Fields f;
     if (bytes.size() != 128 || bytes.compare(0, 3, "TAG") != 0)
-        return f;
+        return {};
     MemoryFile file(bytes);
-    TagLib::ID3v1::Tag tag(&file, 0);
-    f = commonFields(tag);
-    const unsigned int number = tag.genreNumber();
-    const TagLib::String name = TagLib::ID3v1::genre(static_cast<int>(number));
-    if (!name.isEmpty()) {
-        f.genre = static_cast<int>(number);
-        f.genreName = name.to8Bit(true);
-    }
-    return f;
+    return judgedTogether([&file] {
+        TagLib::ID3v1::Tag tag(&file, 0);
+        Fields f = commonFields(tag);
+        const unsigned int number = tag.genreNumber();
+        const TagLib::String name = TagLib::ID3v1::genre(static_cast<int>(number));
+        if (!name.isEmpty()) {
+            f.genre = static_cast<int>(number);
+            f.genreName = name.to8Bit(true);
+        }
+        return f;
+    });
 }
 
 const std::string &pick(const std::string &preferred, const std::string &fallback)
@@ -321,6 +360,22 @@ bool readTagInfo(ByteReader &reader, TagInfo *tag)
     if (!tag)
         return true;
     installStringHandlers();
+
+    // A container with tags of its own: they are the richest.  When it has none with a
+    // text (a Monkey's Audio file with an ID3v2 tag alone), the ID3 tags below are read.
+    if (const std::optional<FileKind> kind = containerKind(reader); kind && isTagLibKind(*kind)) {
+        const std::optional<FormatTags> own = readFormatTags(reader, *kind);
+        if (own && !(own->title + own->artist + own->album + own->year + own->comment + own->genreName).empty()) {
+            fillField(tag->title, sizeof tag->title, own->title);
+            fillField(tag->artist, sizeof tag->artist, own->artist);
+            fillField(tag->album, sizeof tag->album, own->album);
+            fillField(tag->year, sizeof tag->year - 1, own->year);
+            fillField(tag->comment, sizeof tag->comment, own->comment);
+            tag->genre = own->genre;
+            fillField(tag->genreName, sizeof tag->genreName, own->genreName);
+            return true;
+        }
+    }
 
     uint64_t id3v2Offset = 0;
     uint64_t id3v1End = reader.size(); // where an ID3v1 tag would end
@@ -352,6 +407,91 @@ bool readTagInfo(ByteReader &reader, TagInfo *tag)
     tag->genre = genreSource.genre;
     fillField(tag->genreName, sizeof tag->genreName, genreSource.genreName);
     return true;
+}
+
+namespace
+{
+
+// An LRC line "[mm:ss.xx]text" for a synchronised lyrics entry at ms.
+std::string lrcLine(int64_t ms, const std::string &text)
+{
+    char stamp[32];
+    std::snprintf(
+        stamp, sizeof stamp, "[%02" PRId64 ":%02" PRId64 ".%02" PRId64 "]", ms / 60000, ms / 1000 % 60, ms / 10 % 100);
+    return stamp + text;
+}
+
+// The lyrics of an ID3v2 tag (bytes from id3v2TagBytes with Id3v2Frames::Lyrics).
+std::optional<std::string> id3v2Lyrics(std::string bytes)
+{
+    if (bytes.empty())
+        return std::nullopt;
+    MemoryFile file(bytes);
+    std::string().swap(bytes);
+    TagLib::ID3v2::Tag tag(&file, 0);
+    const auto frames = [&tag](const char *id, const char *v22) {
+        return tag.header()->majorVersion() == 2 ? tag.frameList(v22) : tag.frameList(id);
+    };
+    for (TagLib::ID3v2::Frame *frame : frames("SYLT", "SLT")) {
+        const auto *sylt = dynamic_cast<TagLib::ID3v2::SynchronizedLyricsFrame *>(frame);
+        if (!sylt || sylt->type() != TagLib::ID3v2::SynchronizedLyricsFrame::Lyrics || sylt->synchedText().isEmpty())
+            continue;
+        // Stamps in MPEG frames are taken at 1152 samples of 44.1 kHz each.
+        const bool frameStamps = sylt->timestampFormat() == TagLib::ID3v2::SynchronizedLyricsFrame::AbsoluteMpegFrames;
+        std::string text;
+        for (const auto &entry : sylt->synchedText()) {
+            const int64_t ms = frameStamps ? int64_t(entry.time) * 1152 * 1000 / 44100 : int64_t(entry.time);
+            // An entry may begin with the line break that ends the line before it.
+            std::string line = entry.text.to8Bit(true);
+            line.erase(0, line.find_first_not_of("\r\n"));
+            line.erase(std::min(line.size(), line.find_first_of("\r\n")));
+            text += lrcLine(ms, line) + '\n';
+        }
+        return text;
+    }
+    for (TagLib::ID3v2::Frame *frame : frames("USLT", "ULT")) {
+        const auto *uslt = dynamic_cast<TagLib::ID3v2::UnsynchronizedLyricsFrame *>(frame);
+        const std::string text = uslt ? uslt->text().to8Bit(true) : std::string();
+        if (!text.empty())
+            return text;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> readEmbeddedLyrics(ByteReader &reader)
+{
+    installStringHandlers();
+    if (const std::optional<FileKind> kind = containerKind(reader); kind && isTagLibKind(*kind)) {
+        std::optional<FormatTags> own = readFormatTags(reader, *kind);
+        if (own && !own->lyrics.empty())
+            return std::move(own->lyrics);
+        return std::nullopt;
+    }
+    uint64_t offset = 0;
+    const std::string form = riffFormType(reader);
+    if (form == "RMP3") {
+        const std::optional<RiffChunk> data = findRiffChunk(reader, "data");
+        if (!data)
+            return std::nullopt;
+        offset = data->offset;
+    } else if (!form.empty()) {
+        return std::nullopt;
+    }
+    return id3v2Lyrics(id3v2TagBytes(reader, offset, Id3v2Frames::Lyrics));
+}
+
+std::optional<std::string> readEmbeddedLyrics(const std::string &path)
+{
+    FileReader reader(path);
+    if (!reader.isOpen())
+        return std::nullopt;
+    try {
+        return readEmbeddedLyrics(reader);
+    } catch (const std::exception &) {
+        return std::nullopt;
+    }
 }
 
 bool readTagInfo(const std::string &path, TagInfo *tag)

@@ -1,0 +1,171 @@
+// Tags of the formats whose tags TagLib reads from the whole file: Vorbis comments (FLAC,
+// Ogg FLAC, Ogg Vorbis, Opus), MP4 atoms and APEv2 (WavPack, Monkey's Audio).
+//
+// TagLib reads through a stream over the caller's ByteReader, so that tests and fuzz
+// targets can hand it bytes from memory, and no single read may be larger than
+// kMaxTagRead (a header that claims gigabytes gets nothing).
+#include "formattags.h"
+
+#include "fileparse.h"
+
+#include <textcodec.h>
+
+#include <taglib/apefile.h>
+#include <taglib/flacfile.h>
+#include <taglib/id3v1genres.h>
+#include <taglib/id3v2framefactory.h>
+#include <taglib/mp4file.h>
+#include <taglib/oggflacfile.h>
+#include <taglib/opusfile.h>
+#include <taglib/tiostream.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavpackfile.h>
+
+#include <algorithm>
+#include <limits>
+#include <memory>
+
+namespace vbmp3
+{
+
+namespace
+{
+
+// The largest block TagLib may read at once: a 16 MiB FLAC picture fits, a claimed
+// length of gigabytes does not.
+constexpr unsigned long kMaxTagRead = 32ul * 1024 * 1024;
+
+// A ByteReader seen by TagLib as a read-only stream.
+class ReaderStream final : public TagLib::IOStream
+{
+public:
+    explicit ReaderStream(ByteReader &reader)
+        : m_reader(reader)
+    {
+    }
+    TagLib::FileName name() const override { return ""; }
+    TagLib::ByteVector readBlock(unsigned long length) override
+    {
+        const uint64_t size = m_reader.size();
+        if (length > kMaxTagRead || m_pos >= size)
+            return {};
+        const auto n = static_cast<unsigned int>(std::min<uint64_t>(length, size - m_pos));
+        TagLib::ByteVector data(n, 0);
+        const size_t got = m_reader.readAt(m_pos, data.data(), n);
+        data.resize(static_cast<unsigned int>(got));
+        m_pos += got;
+        return data;
+    }
+    void writeBlock(const TagLib::ByteVector &) override { }
+    void insert(const TagLib::ByteVector &, unsigned long, unsigned long) override { }
+    void removeBlock(unsigned long, unsigned long) override { }
+    bool readOnly() const override { return true; }
+    bool isOpen() const override { return true; }
+    void seek(long offset, Position p) override
+    {
+        const int64_t base = p == Beginning ? 0 : p == Current ? int64_t(m_pos) : int64_t(m_reader.size());
+        m_pos = static_cast<uint64_t>(std::max<int64_t>(0, base + offset));
+    }
+    long tell() const override
+    {
+        return static_cast<long>(std::min<uint64_t>(m_pos, std::numeric_limits<long>::max()));
+    }
+    long length() override
+    {
+        return static_cast<long>(std::min<uint64_t>(m_reader.size(), std::numeric_limits<long>::max()));
+    }
+    void truncate(long) override { }
+
+private:
+    ByteReader &m_reader;
+    uint64_t m_pos = 0;
+};
+
+// The file of `kind` over stream, its tags read and no audio facts; null for other kinds.
+std::unique_ptr<TagLib::File> openTagFile(FileKind kind, TagLib::IOStream *stream)
+{
+    switch (kind) {
+    case FileKind::Flac:
+        return std::make_unique<TagLib::FLAC::File>(stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    case FileKind::OggFlac:
+        return std::make_unique<TagLib::Ogg::FLAC::File>(stream, false);
+    case FileKind::OggVorbis:
+        return std::make_unique<TagLib::Ogg::Vorbis::File>(stream, false);
+    case FileKind::OggOpus:
+        return std::make_unique<TagLib::Ogg::Opus::File>(stream, false);
+    case FileKind::Mp4:
+        return std::make_unique<TagLib::MP4::File>(stream, false);
+    case FileKind::WavPack:
+        return std::make_unique<TagLib::WavPack::File>(stream, false);
+    case FileKind::Ape:
+        return std::make_unique<TagLib::APE::File>(stream, false);
+    default:
+        return nullptr;
+    }
+}
+
+// Several values of one field, joined by " / " (lyrics: by line breaks).
+std::string joined(const TagLib::StringList &values, const char *separator = " / ")
+{
+    std::string out;
+    for (const TagLib::String &value : values) {
+        const std::string text = value.to8Bit(true);
+        if (!text.empty())
+            out += (out.empty() ? "" : separator) + text;
+    }
+    return out;
+}
+
+// The year a date begins with ("1995", "1995-03-22"); empty when it does not.
+std::string yearOf(const TagLib::StringList &dates)
+{
+    const std::string date = dates.isEmpty() ? std::string() : dates.front().to8Bit(true);
+    const bool year = date.size() >= 4
+        && std::all_of(date.begin(), date.begin() + 4, [](char c) { return c >= '0' && c <= '9'; })
+        && (date.size() == 4 || date[4] < '0' || date[4] > '9');
+    return year && date.compare(0, 4, "0000") != 0 ? date.substr(0, 4) : std::string();
+}
+
+} // namespace
+
+bool isTagLibKind(FileKind kind)
+{
+    return kind == FileKind::Flac || kind == FileKind::OggFlac || kind == FileKind::OggVorbis
+        || kind == FileKind::OggOpus || kind == FileKind::Mp4 || kind == FileKind::WavPack || kind == FileKind::Ape;
+}
+
+std::optional<FormatTags> readFormatTags(ByteReader &reader, FileKind kind)
+{
+    ReaderStream stream(reader);
+    const std::unique_ptr<TagLib::File> file = openTagFile(kind, &stream);
+    if (!file || !file->isValid())
+        return std::nullopt;
+    const TagLib::PropertyMap map = file->properties();
+    const auto values = [&map](const char *key) {
+        const auto it = map.find(key);
+        return it == map.end() ? TagLib::StringList() : it->second;
+    };
+    FormatTags tags;
+    tags.title = joined(values("TITLE"));
+    tags.artist = joined(values("ARTIST"));
+    tags.album = joined(values("ALBUM"));
+    tags.year = yearOf(values("DATE"));
+    tags.comment = joined(values("COMMENT"));
+    if (tags.comment.empty())
+        tags.comment = joined(values("DESCRIPTION"));
+    const TagLib::StringList genres = values("GENRE");
+    tags.genreName = joined(genres);
+    if (!genres.isEmpty()) {
+        const int index = TagLib::ID3v1::genreIndex(genres.front());
+        tags.genre = index >= 0 && index < 255 ? index : -1;
+    }
+    for (const char *key : { "LYRICS", "UNSYNCEDLYRICS" }) {
+        tags.lyrics = joined(values(key), "\n");
+        if (!tags.lyrics.empty())
+            break;
+    }
+    return tags;
+}
+
+} // namespace vbmp3

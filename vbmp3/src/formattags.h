@@ -1,0 +1,31 @@
+// The tags of the formats whose containers carry their own: Vorbis comments (FLAC, Ogg
+// FLAC, Ogg Vorbis, Opus), MP4 atoms, APEv2 (WavPack, Monkey's Audio).
+#pragma once
+
+#include "bytereader.h"
+#include "fileinfo.h"
+
+#include <optional>
+#include <string>
+
+namespace vbmp3
+{
+
+// The texts of one tag as UTF-8; several values of a field joined by " / ".
+struct FormatTags {
+    std::string title, artist, album, comment, genreName;
+    std::string year; // four digits, or empty
+    int genre = -1; // the ID3v1 number of the first genre, -1 when it has none
+    std::string lyrics; // LYRICS, else UNSYNCEDLYRICS (MP4: ©lyr), values joined by lines
+};
+
+// True for the kinds readFormatTags reads.
+bool isTagLibKind(FileKind kind);
+
+// The tag of the file of `kind` in reader (the tag its format prefers: the Vorbis comment,
+// else an ID3v2 then ID3v1 tag in FLAC; the APEv2 tag, else ID3v1, in WavPack and Monkey's
+// Audio); nothing when the file is not of that kind or too damaged to be read.  Reads no
+// block larger than 32 MiB.
+std::optional<FormatTags> readFormatTags(ByteReader &reader, FileKind kind);
+
+} // namespace vbmp3
