@@ -94,17 +94,20 @@ TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
     EXPECT_EQ(w->playbackState().CurrentTrackNo, 1);
     w->label5Click();
     EXPECT_EQ(w->playMode(), u"Normal"_s);
-    // The right button opens the popup on the read-outs, not on the mode labels.
+    // The right button opens the popup on the read-outs, not on the mode labels, the
+    // volume read-out or the volume slider.
     w->show();
     QSignalSpy popups(w.get(), &MainWindow::popupShown);
-    QTest::mousePress(child(*w, u"Label5"_s), Qt::RightButton);
-    QTest::mousePress(child(*w, u"lbl_title"_s), Qt::RightButton);
-    w->popupMenu()->hide();
-    EXPECT_EQ(popups.count(), 1);
+    for (const QString &name : { u"Label5"_s, u"Lbl_Vol"_s, u"Slider1"_s, u"lbl_title"_s }) {
+        QTest::mousePress(child(*w, name), Qt::RightButton);
+        w->popupMenu()->hide();
+        EXPECT_EQ(popups.count(), name == u"lbl_title"_s ? 1 : 0) << name.toStdString();
+    }
 }
 
-// What a drop adds and in which order is the adder's; here the list view takes the drop.
-TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
+// What a drop adds and in which order is the adder's; here the list view takes the drop,
+// always as a copy (a file manager deletes its own file after a move), or as a link.
+TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRowsAndAreNeverMoved)
 {
     auto w = start();
     w->show();
@@ -112,12 +115,22 @@ TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
     QMimeData mime;
     mime.setUrls({ QUrl::fromLocalFile(song) });
     QWidget *viewport = child<QTreeView>(*w, u"ListView"_s)->viewport();
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &drop);
-    ASSERT_TRUE(w->adder()->waitForIdle(5000));
+    const Qt::DropActions any = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    for (auto [offered, modifiers, taken] :
+        { std::tuple { Qt::DropActions(Qt::MoveAction), Qt::NoModifier, Qt::IgnoreAction },
+            { any, Qt::ShiftModifier, Qt::CopyAction },
+            { Qt::MoveAction | Qt::LinkAction, Qt::ShiftModifier, Qt::LinkAction },
+            { any, Qt::NoModifier, Qt::CopyAction } }) {
+        SCOPED_TRACE(int(offered));
+        QDragEnterEvent enter(QPoint(10, 10), offered, &mime, Qt::LeftButton, modifiers);
+        QApplication::sendEvent(viewport, &enter);
+        EXPECT_EQ(enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction, taken);
+        QDropEvent drop(QPointF(10, 10), offered, &mime, Qt::LeftButton, modifiers);
+        QApplication::sendEvent(viewport, &drop);
+        EXPECT_EQ(drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction, taken);
+        ASSERT_TRUE(w->adder()->waitForIdle(5000));
+        EXPECT_EQ(w->playlist()->count(), taken == Qt::IgnoreAction ? 0 : 1);
+    }
     EXPECT_EQ(w->playlist()->fullPath(1), song);
 }
 

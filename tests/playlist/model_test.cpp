@@ -24,7 +24,8 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTextsAndOthersAreRejected
         { longName, QString(128, u'n'), field("No Data"), QString(128, u'x') },
         { "mp3", field("mp3"), field("No Data"), "" }, // the ending alone counts, not a dot
         { "/m/song.rmp", "List Title", "Tag Artist", "List Album" }, { "/m/other.RMP", "", "", "" },
-        { "/m/a.wav", "a.wav", "WAV File", "a.wav" }, { "C:\\music\\p.MPG", "p.MPG", "MPEG File", "p.MPG" } };
+        { "/m/a.wav", "a.wav", "WAV File", "a.wav" },
+        { "/m/AC\\DC p.MPG", "AC\\DC p.MPG", "MPEG File", "AC\\DC p.MPG" } };
     for (const auto &[path, title, artist, album] : cases) {
         const auto row = readTrackRow(api, path);
         ASSERT_TRUE(row.has_value()) << path.toStdString();
