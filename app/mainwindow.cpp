@@ -403,6 +403,7 @@ void MainWindow::about_Click()
 {
     // Built anew for each opening and gone when it closes: its load steps run every time.
     AboutWindow frmAbout(m_ctx.api.getVersion, applicationIcon(64), this);
+    m_frmAbout = &frmAbout;
     frmAbout.exec();
 }
 
@@ -760,6 +761,14 @@ void MainWindow::closeOtherWindows()
     m_videoWindow->closeVideo();
     if (m_folderSearch)
         m_folderSearch->close();
+    // A modal window open at shutdown (a quit from the desktop's controls) ends its own
+    // event loop; left open it would keep the program running without its decoder.
+    if (m_frmOpt1)
+        m_frmOpt1->close(); // as Cancel
+    if (m_print1)
+        m_print1->close();
+    if (m_frmAbout)
+        m_frmAbout->close();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -38,6 +38,7 @@ class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
 class PrintWindow;
+class AboutWindow;
 class OptionsWindow;
 class FolderSearchWindow;
 class VideoWindowPresenter;
@@ -209,6 +210,7 @@ private:
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
     QPointer<OptionsWindow> m_frmOpt1; // while open
+    QPointer<AboutWindow> m_frmAbout; // while open
 };
 
 } // namespace kes

@@ -1,5 +1,6 @@
 #include "mprisbridge.h"
 
+#include "boxgate.h"
 #include "externalfiles.h"
 #include "filename.h"
 #include "mainwindow.h"
@@ -44,45 +45,51 @@ void MprisBridge::press(const char *key)
 
 void MprisBridge::play()
 {
-    switch (status()) {
-    case Status::Paused:
-        press("一時");
-        break;
-    case Status::Stopped:
-        press("再生");
-        break;
-    case Status::Playing:
-        break;
-    }
+    runWhenNoBox(this, [this] {
+        switch (status()) {
+        case Status::Paused:
+            press("一時");
+            break;
+        case Status::Stopped:
+            press("再生");
+            break;
+        case Status::Playing:
+            break;
+        }
+    });
 }
 
 void MprisBridge::pause()
 {
-    if (status() == Status::Playing)
-        press("一時");
+    runWhenNoBox(this, [this] {
+        if (status() == Status::Playing)
+            press("一時");
+    });
 }
 
 void MprisBridge::playPause()
 {
-    if (status() == Status::Stopped)
-        press("再生");
-    else
-        press("一時");
+    runWhenNoBox(this, [this] {
+        if (status() == Status::Stopped)
+            press("再生");
+        else
+            press("一時");
+    });
 }
 
 void MprisBridge::stop()
 {
-    press("停止");
+    runWhenNoBox(this, [this] { press("停止"); });
 }
 
 void MprisBridge::next()
 {
-    press("次曲");
+    runWhenNoBox(this, [this] { press("次曲"); });
 }
 
 void MprisBridge::previous()
 {
-    press("前曲");
+    runWhenNoBox(this, [this] { press("前曲"); });
 }
 
 void MprisBridge::raise()
@@ -92,12 +99,12 @@ void MprisBridge::raise()
 
 void MprisBridge::quit()
 {
-    press("終了");
+    runWhenNoBox(this, [this] { press("終了"); });
 }
 
 void MprisBridge::openFile(const QString &path)
 {
-    m_external.open({ path });
+    runWhenNoBox(this, [this, path] { m_external.open({ path }); });
 }
 
 MediaControl::Status MprisBridge::status() const

@@ -1,7 +1,8 @@
 // The desktop's media controls (MPRIS) bound to the main window: each command is the
 // toolbar button that does the same ("再生", "一時", "停止", "次曲", "前曲", "終了"), the
 // volume goes through the volume slider's procedure, and what plays is read from the
-// playlist row of the current track.  GUI thread only; the window, its playback
+// playlist row of the current track.  A command waits while a message box is up
+// (boxgate.h).  GUI thread only; the window, its playback
 // variables, the external-files handler and the service outlive the bridge's use.
 #pragma once
 

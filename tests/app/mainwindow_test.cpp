@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace kes;
 using MainWindowTest = WindowTest;
@@ -43,6 +44,43 @@ TEST_F(MainWindowTest, StartWithEverythingAmiss)
     w->ToggleCompact();
     EXPECT_EQ(w->windowHeightTwips(), full);
     EXPECT_LT(w->windowWidthTwips(), 7000);
+}
+
+// A quit while the options, print or about window is open (the desktop's controls can send
+// one) closes that window too: its event loop ends and the decoder is freed.
+TEST_F(MainWindowTest, QuitClosesTheOpenModalWindow)
+{
+    for (auto [open, name] : { std::pair { "設定", "frmOpt1" }, { "印刷", "print1" }, { "about", "frmAbout" } }) {
+        SCOPED_TRACE(name);
+        auto w = start();
+        w->show();
+        QString opened;
+        bool hung = false;
+        QTimer quit, rescue;
+        quit.setSingleShot(true);
+        rescue.setSingleShot(true);
+        QObject::connect(&quit, &QTimer::timeout, [&] {
+            opened = QApplication::activeModalWidget() ? QApplication::activeModalWidget()->objectName() : QString();
+            w->Toolbar_ButtonClick(u"終了"_s);
+            rescue.start(3000);
+        });
+        QObject::connect(&rescue, &QTimer::timeout, [&] {
+            if (QWidget *still = QApplication::activeModalWidget()) {
+                hung = true;
+                still->close();
+            }
+        });
+        quit.start(0);
+        fake.calls.clear();
+        if (QString::fromUtf8(open) == u"about"_s)
+            w->about_Click();
+        else
+            w->Toolbar_ButtonClick(QString::fromUtf8(open));
+        EXPECT_EQ(opened, QString::fromUtf8(name));
+        EXPECT_FALSE(hung) << "the window stayed open after the quit";
+        EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "free"), 1);
+        EXPECT_FALSE(w->isVisible());
+    }
 }
 
 // A quiet start with the callback on is the end-to-end test's; so is the flag at a track's end.
