@@ -1,6 +1,7 @@
 #include "appsetup.h"
 
 #include "aboutwindow.h"
+#include "boxgate.h"
 #include "decoderapi.h"
 #include "externalfiles.h"
 #include "instancechannel.h"
@@ -175,8 +176,10 @@ int runKestrine(QApplication &app)
         window.controller(), &PlaybackController::trackStarted, &outputNotice, &OutputNotice::trackStarted);
     channel.listen();
     QObject::connect(&channel, &InstanceChannel::filesReceived, &external, [&external](const QStringList &paths) {
-        external.raiseWindow();
-        external.open(paths);
+        runWhenNoBox(&external, [&external, paths] {
+            external.raiseWindow();
+            external.open(paths);
+        });
     });
     // Media keys and the desktop's player controls; without a session bus, none.
     MprisBridge mpris(window, window.playbackState(), ctx.api, external);

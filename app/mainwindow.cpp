@@ -299,9 +299,10 @@ void MainWindow::buildReadOuts()
         QLabel *label = makeLabel(l.name, QString::fromUtf8(l.text), l.twips, l.color, l.font, this);
         if (l.member)
             this->*l.member = label;
-        else // opens no pop-up menu, not even the window's own
-            label->setAttribute(Qt::WA_NoMousePropagation);
     }
+    // "/" and the volume read-out open no pop-up menu, not even the window's own.
+    for (QWidget *w : { findChild<QWidget *>(QStringLiteral("Label16")), static_cast<QWidget *>(m_lblVol) })
+        w->setAttribute(Qt::WA_NoMousePropagation);
 
     m_wavebox = new WaveBox(this);
     m_wavebox->setGeometry(twipsRect(4260, 720, 1300, 700));
@@ -399,6 +400,7 @@ void MainWindow::buildVolumeSlider()
     m_slider->setGeometry(twipsRect(4350, 90, 1380, 255));
     m_slider->setRange(0, 65535);
     m_slider->setPageStep(4096);
+    m_slider->setAttribute(Qt::WA_NoMousePropagation); // a right click opens no pop-up menu
     m_slider->raise();
     connect(m_slider, &QSlider::actionTriggered, this, [this](int) {
         // actionTriggered reports the value about to be set: apply it once it is.
@@ -457,6 +459,7 @@ void MainWindow::about_Click()
 {
     // Built anew for each opening and gone when it closes: its load steps run every time.
     AboutWindow frmAbout(m_ctx.api.getVersion, applicationIcon(64), this);
+    m_frmAbout = &frmAbout;
     frmAbout.exec();
 }
 
@@ -691,18 +694,22 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_listView->viewport()) {
         switch (event->type()) {
         case QEvent::DragEnter:
-        case QEvent::DragMove: {
+        case QEvent::DragMove:
+        case QEvent::Drop: {
+            // Files are taken as a copy (or a link), never moved: after a move some file
+            // managers delete their own file.
             auto *de = static_cast<QDropEvent *>(event);
-            if (de->mimeData()->hasUrls()) {
-                de->acceptProposedAction();
+            const Qt::DropAction action = de->possibleActions().testFlag(Qt::CopyAction) ? Qt::CopyAction
+                : de->possibleActions().testFlag(Qt::LinkAction)                         ? Qt::LinkAction
+                                                                                         : Qt::IgnoreAction;
+            if (action == Qt::IgnoreAction || !de->mimeData()->hasUrls()) {
+                de->ignore();
                 return true;
             }
-            break;
-        }
-        case QEvent::Drop: {
-            auto *de = static_cast<QDropEvent *>(event);
-            m_commands->DropFiles(PlaylistCommands::droppedPaths(de->mimeData()));
-            de->acceptProposedAction();
+            de->setDropAction(action);
+            de->accept();
+            if (event->type() == QEvent::Drop)
+                m_commands->DropFiles(PlaylistCommands::droppedPaths(de->mimeData()));
             return true;
         }
         case QEvent::MouseButtonDblClick:
@@ -837,6 +844,14 @@ void MainWindow::closeOtherWindows()
     m_videoWindow->closeVideo();
     if (m_folderSearch)
         m_folderSearch->close();
+    // A modal window open at shutdown (a quit from the desktop's controls) ends its own
+    // event loop; left open it would keep the program running without its decoder.
+    if (m_frmOpt1)
+        m_frmOpt1->close(); // as Cancel
+    if (m_print1)
+        m_print1->close();
+    if (m_frmAbout)
+        m_frmAbout->close();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -39,6 +39,7 @@ class PlaylistCommands;
 class Sequencer;
 class TrackAdder;
 class PrintWindow;
+class AboutWindow;
 class OptionsWindow;
 class FolderSearchWindow;
 class VideoWindowPresenter;
@@ -259,6 +260,7 @@ private:
     QPointer<OptionsWindow> m_frmOpt1; // while open
     CoverArt *m_cover = nullptr;
     SessionKeeper *m_session = nullptr;
+    QPointer<AboutWindow> m_frmAbout; // while open
 };
 
 } // namespace kes

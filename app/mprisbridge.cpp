@@ -1,5 +1,6 @@
 #include "mprisbridge.h"
 
+#include "boxgate.h"
 #include "coverart.h"
 #include "externalfiles.h"
 #include "filename.h"
@@ -59,61 +60,73 @@ void MprisBridge::press(const char *key)
 
 void MprisBridge::play()
 {
-    if (VideoWindow *video = openVideo()) {
-        if (video->PlayerState() != u"play")
-            video->Toolbar1_ButtonClick(QStringLiteral("play"));
-        return;
-    }
-    switch (status()) {
-    case Status::Paused:
-        press("一時");
-        break;
-    case Status::Stopped:
-        press("再生");
-        break;
-    case Status::Playing:
-        break;
-    }
+    runWhenNoBox(this, [this] {
+        if (VideoWindow *video = openVideo()) {
+            if (video->PlayerState() != u"play")
+                video->Toolbar1_ButtonClick(QStringLiteral("play"));
+            return;
+        }
+        switch (status()) {
+        case Status::Paused:
+            press("一時");
+            break;
+        case Status::Stopped:
+            press("再生");
+            break;
+        case Status::Playing:
+            break;
+        }
+    });
 }
 
 void MprisBridge::pause()
 {
-    if (VideoWindow *video = openVideo())
-        return video->Toolbar1_ButtonClick(QStringLiteral("pause"));
-    if (status() == Status::Playing)
-        press("一時");
+    runWhenNoBox(this, [this] {
+        if (VideoWindow *video = openVideo())
+            return video->Toolbar1_ButtonClick(QStringLiteral("pause"));
+        if (status() == Status::Playing)
+            press("一時");
+    });
 }
 
 void MprisBridge::playPause()
 {
-    if (VideoWindow *video = openVideo())
-        return video->Toolbar1_ButtonClick(
-            video->PlayerState() == u"play" ? QStringLiteral("pause") : QStringLiteral("play"));
-    if (status() == Status::Stopped)
-        press("再生");
-    else
-        press("一時");
+    runWhenNoBox(this, [this] {
+        if (VideoWindow *video = openVideo())
+            return video->Toolbar1_ButtonClick(
+                video->PlayerState() == u"play" ? QStringLiteral("pause") : QStringLiteral("play"));
+        if (status() == Status::Stopped)
+            press("再生");
+        else
+            press("一時");
+    });
 }
 
 void MprisBridge::stop()
 {
-    if (VideoWindow *video = openVideo())
-        return video->Toolbar1_ButtonClick(QStringLiteral("stop"));
-    press("停止");
+    runWhenNoBox(this, [this] {
+        if (VideoWindow *video = openVideo())
+            return video->Toolbar1_ButtonClick(QStringLiteral("stop"));
+        press("停止");
+    });
 }
 
 void MprisBridge::next()
 {
-    if (VideoWindow *video = openVideo())
-        return video->Toolbar1_ButtonClick(QStringLiteral("next"));
-    press("次曲");
+    runWhenNoBox(this, [this] {
+        if (VideoWindow *video = openVideo())
+            return video->Toolbar1_ButtonClick(QStringLiteral("next"));
+        press("次曲");
+    });
 }
 
 void MprisBridge::previous()
 {
-    if (VideoWindow *video = openVideo())
-        return video->Toolbar1_ButtonClick(QStringLiteral("back"));
-    press("前曲");
+    runWhenNoBox(this, [this] {
+        if (VideoWindow *video = openVideo())
+            return video->Toolbar1_ButtonClick(QStringLiteral("back"));
+        press("前曲");
+    });
 }
 
 void MprisBridge::raise()
@@ -123,12 +136,12 @@ void MprisBridge::raise()
 
 void MprisBridge::quit()
 {
-    press("終了");
+    runWhenNoBox(this, [this] { press("終了"); });
 }
 
 void MprisBridge::openFile(const QString &path)
 {
-    m_external.open({ path });
+    runWhenNoBox(this, [this, path] { m_external.open({ path }); });
 }
 
 MediaControl::Status MprisBridge::status() const
@@ -200,9 +213,10 @@ qint64 MprisBridge::positionUs() const
     return m_api.getPositionMs ? qint64(m_api.getPositionMs()) * 1000 : qint64(elapsed) * 1000000;
 }
 
+// The setters below answer at once, so they are refused, not held back, while a box is up.
 bool MprisBridge::seek(qint64 offsetUs)
 {
-    if (openVideo() || status() == Status::Stopped)
+    if (boxIsUp() || openVideo() || status() == Status::Stopped)
         return false;
     const qint64 target = positionUs() + offsetUs;
     const qint64 length = qint64(m_window.controller()->nowPlaying().totalSeconds) * 1000000;
@@ -216,7 +230,7 @@ bool MprisBridge::seek(qint64 offsetUs)
 bool MprisBridge::setPosition(qint64 positionUs)
 {
     const qint64 length = qint64(m_window.controller()->nowPlaying().totalSeconds) * 1000000;
-    if (openVideo() || positionUs < 0 || positionUs > length)
+    if (boxIsUp() || openVideo() || positionUs < 0 || positionUs > length)
         return false;
     return m_window.seekTo(static_cast<int>(positionUs / 1000000));
 }
@@ -232,7 +246,7 @@ bool MprisBridge::setRepeat(bool on)
     const auto *label15 = m_window.findChild<QLabel *>(QStringLiteral("Label15"));
     if (on == repeat())
         return true;
-    if (!label15 || !label15->isEnabled())
+    if (boxIsUp() || !label15 || !label15->isEnabled())
         return false;
     m_window.Label15_Click();
     return true;
@@ -245,6 +259,8 @@ bool MprisBridge::shuffle() const
 
 bool MprisBridge::setShuffle(bool on)
 {
+    if (boxIsUp())
+        return on == shuffle();
     if (on != shuffle())
         m_window.label5Click();
     return true;

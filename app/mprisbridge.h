@@ -3,7 +3,8 @@
 // video window's button while that window plays; the volume goes through the volume
 // slider's procedure, a seek through the seek bar's, repeat and shuffle through clicks on
 // `Label15` and `Label5`; what plays is read from the playlist row of the current track,
-// its cover from the window's cover search.  GUI thread only; the window, its playback
+// its cover from the window's cover search.  A command waits while a message box is up
+// (boxgate.h).  GUI thread only; the window, its playback
 // variables, the external-files handler and the service outlive the bridge's use.
 #pragma once
 

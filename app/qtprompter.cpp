@@ -3,6 +3,8 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include <utility>
+
 namespace kes
 {
 
@@ -40,6 +42,14 @@ Prompter::Answer QtPrompter::message(const QString &text, Buttons buttons, Icon 
     }
     const int answer = box.exec();
     return answer == QMessageBox::Ok ? Answer::Ok : answer == QMessageBox::Retry ? Answer::Retry : Answer::Cancel;
+}
+
+Prompter::Answer QtPrompter::messageOver(QWidget *window, const QString &text, Buttons buttons, Icon icon)
+{
+    const QPointer<QWidget> parent = std::exchange(m_parent, window);
+    const Answer answer = message(text, buttons, icon);
+    m_parent = parent;
+    return answer;
 }
 
 QString QtPrompter::input(const QString &prompt, const QString &title, const QString &defaultText)

@@ -19,6 +19,7 @@ public:
     void setParent(QWidget *parent) { m_parent = parent; }
 
     Answer message(const QString &text, Buttons buttons, Icon icon) override;
+    Answer messageOver(QWidget *window, const QString &text, Buttons buttons, Icon icon) override;
     QString input(const QString &prompt, const QString &title, const QString &defaultText) override;
 
 private:

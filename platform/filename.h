@@ -1,5 +1,5 @@
-// File names of paths that may come from either world: Linux paths, and Windows paths
-// read from playlists made on Windows.
+// File names of the player's paths, which are Linux paths (a playlist's Windows paths
+// never become rows: they name no file here).
 #pragma once
 
 #include <QString>
@@ -7,10 +7,10 @@
 namespace kes
 {
 
-// The last component of path: the text after the last '/' or '\' or after a drive colon
-// ("C:"), as the Windows shell finds it.  A separator that ends the path or is followed by
-// another separator does not count, so "C:\Music\" gives "Music\".  The whole path when
-// it has no such separator.
+// The last component of path: the text after the last '/'.  A backslash or a colon is
+// part of a Linux file name ("AC\DC - TNT.mp3").  A '/' that ends the path or is followed
+// by another '/' does not count, so "/music/x/" gives "x/".  The whole path when it has
+// no such '/'.
 QString FileNameOf(const QString &path);
 
 // path made absolute against baseDir (an absolute folder) and cleaned ("." and ".." gone).

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+class QWidget;
+
 namespace kes
 {
 
@@ -18,6 +20,14 @@ public:
     virtual ~Prompter() = default;
     // A modal message box titled with the application's name.
     virtual Answer message(const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None) = 0;
+    // As message(), over window (a window of the player other than the main window,
+    // which the message is about) instead of the main window.
+    virtual Answer messageOver(
+        QWidget *window, const QString &text, Buttons buttons = Buttons::Ok, Icon icon = Icon::None)
+    {
+        Q_UNUSED(window);
+        return message(text, buttons, icon);
+    }
     // A modal one-line input box; Cancel gives the empty text.
     virtual QString input(const QString &prompt, const QString &title, const QString &defaultText) = 0;
 };

@@ -24,6 +24,37 @@ namespace
 // of what the last answer of vbmp3_getLyricsWait promised.
 constexpr int kMaxLyricsSleepMs = 1000;
 
+// The spellings of an ending in every letter case, the given one first: "txt", "Txt", ...
+QStringList caseVariants(const QString &ending)
+{
+    QStringList out;
+    const qsizetype n = ending.size();
+    for (unsigned mask = 0; mask < (1u << n); ++mask) {
+        QString s = ending;
+        for (qsizetype i = 0; i < n; ++i)
+            if (mask & (1u << i))
+                s[i] = s[i].toUpper();
+        out << s;
+    }
+    return out;
+}
+
+// The lyrics file beside a track: the track's path without its last four characters, with
+// the ending ".txt" in any letter case (tracks copied from Windows), the exact ".txt"
+// first; else ".lrc" in the same way.  Empty when there is none.  A handful of stat calls,
+// no folder listing: a folder may hold many thousands of files.
+QString lyricsFileBeside(const QString &stem)
+{
+    static const QStringList endings = caseVariants(QStringLiteral("txt")) + caseVariants(QStringLiteral("lrc"));
+    for (const QString &ending : endings) {
+        const QString candidate = stem + u'.' + ending;
+        const QFileInfo fi(candidate);
+        if (fi.exists() && fi.isFile())
+            return candidate;
+    }
+    return {};
+}
+
 } // namespace
 
 PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter, PlaybackView &view,
@@ -139,6 +170,8 @@ void PlaybackController::PlayTrack()
         showReadOut(R::Artist, QString());
         showReadOut(R::Title, QString());
         m_api.close();
+        // The closed file's end, not yet seen by the tick, is no news for what follows.
+        callbackFlags().TrackEnded = false;
         m_api.setLyricsFile("");
         // 2. Video and other media go to the video window.
         if (!isVideoName(m_state.CurrentFile))
@@ -175,9 +208,10 @@ void PlaybackController::PlayTrack()
                 setLyricsOn(true);
             }
         } else {
-            m_lyricsFile = lyricsFileOf(m_state.CurrentFile);
-            const QFileInfo fi(m_lyricsFile);
-            if (fi.exists() && fi.isFile()) {
+            const QString stem = lyricsFileOf(m_state.CurrentFile).chopped(4); // without ".txt"
+            const QString found = lyricsFileBeside(stem);
+            m_lyricsFile = found.isEmpty() ? stem + QStringLiteral(".txt") : found;
+            if (!found.isEmpty()) {
                 tab = 0;
                 m_api.setLyricsFile(m_lyricsFile.toUtf8().constData());
                 setLyricsOn(true);
@@ -270,13 +304,14 @@ void PlaybackController::NextTrack()
     emitState();
 }
 
-void PlaybackController::PrevTrack()
+bool PlaybackController::PrevTrack()
 {
     m_api.stop();
     const QString previous = m_sequencer.previousRow();
     if (!previous.isEmpty())
         m_state.CurrentFile = previous;
     emitState();
+    return !previous.isEmpty();
 }
 
 void PlaybackController::playPressed()
@@ -290,10 +325,10 @@ void PlaybackController::playPressed()
 
 void PlaybackController::previousPressed()
 {
-    if (!m_sequencer.CanChoose())
-        return;
-    PrevTrack();
-    PlayTrack();
+    // A choice can be possible with no row checked (Random with repeat): then there is no
+    // row to go back to, and the current track is not played again.
+    if (m_sequencer.CanChoose() && PrevTrack())
+        PlayTrack();
 }
 
 void PlaybackController::playRow(int trackNo, const QString &path)

@@ -74,8 +74,9 @@ public:
     void PauseResume();
     // Stops and plays what sequencing chooses next (nothing when it ends there).
     void NextTrack();
-    // Stops and moves CurrentFile to the previous checked row; plays nothing.
-    void PrevTrack();
+    // Stops and moves CurrentFile to the previous checked row; plays nothing.  false when
+    // no row is checked: CurrentFile stays.
+    bool PrevTrack();
     // The toolbar's "再生" and "前曲": choose a row (when one can be chosen) and play it.
     void playPressed();
     void previousPressed();
@@ -100,6 +101,8 @@ public:
     void setVolume(uint32_t word);
 
     const NowPlaying &nowPlaying() const { return m_now; }
+    // The lyrics file of the track started last: the one found beside it, else the name
+    // looked for first.
     const QString &LyricsFile() const { return m_lyricsFile; }
     // The `lyrics_timer` switch: on while a track's lyrics are followed.  The lines are
     // fetched when they change (the library says when), not on a fixed beat.

@@ -132,7 +132,7 @@ FolderSearchWindow::FolderSearchWindow(PlaylistModel &model, TrackAdder &adder, 
         finishIfDone();
     });
 
-    setDrives(mountedDrives());
+    setDrives(m_driveSource());
     setFolder(m_currentDirectory);
 }
 
@@ -216,6 +216,12 @@ void FolderSearchWindow::setPattern(const QString &pattern)
     setFolder(m_folder); // File1 lists anew
 }
 
+void FolderSearchWindow::setDriveSource(std::function<QList<Drive>()> source)
+{
+    m_driveSource = std::move(source);
+    setDrives(m_driveSource());
+}
+
 void FolderSearchWindow::setDrives(const QList<Drive> &drives)
 {
     m_drives = drives;
@@ -274,6 +280,12 @@ bool FolderSearchWindow::presetFolder(const QString &path)
 
 void FolderSearchWindow::openModal()
 {
+    // Each opening loads the window afresh: drives plugged in or pulled out and files that
+    // came or went while it was closed show.
+    if (!isVisible()) {
+        setDrives(m_driveSource());
+        setFolder(m_folder);
+    }
     setWindowModality(Qt::ApplicationModal);
     show();
     raise();

@@ -16,6 +16,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class QAction;
 class QComboBox;
 class QListView;
@@ -55,10 +57,14 @@ public:
     // would), any other folder becomes the `Dir1` path.  false, with nothing changed
     // and nothing shown, when it is no folder that can be read.
     bool presetFolder(const QString &path);
-    // Shows the window modally (returns at once).
+    // Shows the window modally (returns at once).  An opening reads the drives and the
+    // folder's lists again.
     void openModal();
 
-    // Replaces the drive list (read from the mounted file systems at construction).
+    // Where the drive list comes from (mountedDrives() unless replaced); read at once
+    // and at every opening.
+    void setDriveSource(std::function<QList<Drive>()> source);
+    // Replaces the drive list until the next opening reads it again.
     void setDrives(const QList<Drive> &drives);
     QList<Drive> drives() const { return m_drives; }
     // The drive list's change to index: the chosen drive's root becomes the current
@@ -115,6 +121,7 @@ private:
     QList<QAction *> m_commands;
     QTimer *m_progress = nullptr;
 
+    std::function<QList<Drive>()> m_driveSource = mountedDrives;
     QList<Drive> m_drives;
     QString m_currentDirectory; // the folder every opening starts at
     QString m_folder; // the Dir1 path

@@ -16,8 +16,13 @@ TrackAdder::TrackAdder(PlaylistModel *model, const DecoderApi &api, Prompter *pr
     , m_tags(model, api, m_pool, [this] { announce(); })
     , m_rows(model, api, prompter, m_pool, m_tags, [this] { rowsFinished(); })
 {
-    // Clearing the playlist takes the rows whose tags are on their way: stop reading them.
-    connect(model, &QAbstractItemModel::modelReset, this, [this] { m_tags.stop(); });
+    // Clearing the playlist ends what is being added to it (its rows would come back after
+    // the clearing) and takes the rows whose tags are on their way: stop reading them.  A
+    // consumer's reads (withTags) go on: they are of rows it copied.
+    connect(model, &QAbstractItemModel::modelReset, this, [this] {
+        m_rows.cancel();
+        m_tags.stop();
+    });
 }
 
 TrackAdder::~TrackAdder()

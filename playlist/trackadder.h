@@ -8,7 +8,7 @@
 // rows of a later job do not wait for the tags of an earlier one, and tag reads start
 // only when no job is left (or the caller holds them while it gathers more files), so
 // that they do not take the processors from the rows still to come.  Clearing the
-// playlist stops reading the tags of its rows.
+// playlist drops every job queued or running and stops reading the tags of its rows.
 //
 // Create, call and destroy on the GUI thread.  The model and the prompter must outlive
 // the adder.  The decoder table is copied; its file-information functions are called

@@ -201,23 +201,41 @@ QList<JacketEntry> PrintWindow::entries() const
 
 bool PrintWindow::tagsPending() const
 {
-    const int n = m_playlist ? std::min(m_rowCount, m_playlist->count()) : 0;
+    // Rows past two full columns are not printed: their tags are not waited for.
+    const int shown = 2 * layout().maxLine;
+    const int n = m_playlist ? std::min({ m_rowCount, m_playlist->count(), shown }) : 0;
     for (int i = 1; i <= n; ++i)
         if (m_playlist->tagsPending(i))
             return true;
     return false;
 }
 
-void PrintWindow::afterTags(std::function<void()> then)
+void PrintWindow::afterTags(Waiter waiter, std::function<void()> then)
 {
-    m_afterTags = std::move(then);
+    m_afterTags[static_cast<int>(waiter)] = std::move(then);
     runAfterTags();
 }
 
 void PrintWindow::runAfterTags()
 {
-    if (m_afterTags && !tagsPending())
-        std::exchange(m_afterTags, {})();
+    const bool waiting = tagsPending();
+    for (auto &then : m_afterTags)
+        if (then && !waiting)
+            std::exchange(then, {})();
+    // A print that waits for tags says so.
+    if (m_afterTags[static_cast<int>(Waiter::Print)])
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
+void PrintWindow::hideEvent(QHideEvent *event)
+{
+    // A print still waiting for tags goes with the window.
+    m_afterTags[static_cast<int>(Waiter::Print)] = {};
+    m_afterTags[static_cast<int>(Waiter::Preview)] = {};
+    unsetCursor();
+    QDialog::hideEvent(event);
 }
 
 void PrintWindow::drawTrackListInPreview()
@@ -234,7 +252,7 @@ void PrintWindow::CmdDataSet_Click()
     drawTrackListInPreview();
     // Rows whose tags are on their way show their file names meanwhile.
     if (tagsPending())
-        afterTags([this] { drawTrackListInPreview(); });
+        afterTags(Waiter::Preview, [this] { drawTrackListInPreview(); });
 }
 
 void PrintWindow::drawOutlineInPreview()
@@ -264,16 +282,27 @@ bool PrintWindow::askPrinter()
     return true;
 }
 
-bool PrintWindow::printerReady() const
+void PrintWindow::printPage(bool outline)
 {
-    return m_printer.outputFormat() == QPrinter::NativeFormat || !m_printer.outputFileName().isEmpty();
+    const bool trackList = JacketPainter::qbColor(m_settings->Font_Color2).has_value();
+    if (!outline && !trackList)
+        return;
+    QPainter p;
+    if (!p.begin(&m_printer))
+        return;
+    if (outline)
+        JacketPainter::printOutline(p, shape(), m_printer.resolution() / 25.4);
+    // A failed track list leaves the outline on the page.
+    JacketPainter::DrawTrackList(p, entries(), layout(), m_settings->Font_Color2);
+    p.end();
 }
 
 void PrintWindow::CmdLblPr_Click()
 {
     drawOutlineInPreview();
-    // Without a printer there is nowhere to send the job but a file: ask for one.
-    if (!printerReady() && !askPrinter())
+    // A real printer takes the job without asking.  A file is asked for at every print,
+    // so that no earlier print's file is overwritten unasked.
+    if (m_printer.outputFormat() != QPrinter::NativeFormat && !askPrinter())
         return;
     QPainter p;
     if (!p.begin(&m_printer))
@@ -286,13 +315,7 @@ void PrintWindow::CmdDataPrint_Click()
 {
     if (!askPrinter())
         return;
-    afterTags([this] {
-        QPainter p;
-        if (!p.begin(&m_printer))
-            return;
-        JacketPainter::DrawTrackList(p, entries(), layout(), m_settings->Font_Color2);
-        p.end();
-    });
+    afterTags(Waiter::Print, [this] { printPage(false); });
 }
 
 void PrintWindow::Cmd_Print_Al_Click()
@@ -300,15 +323,7 @@ void PrintWindow::Cmd_Print_Al_Click()
     if (!askPrinter())
         return;
     drawOutlineInPreview();
-    afterTags([this] {
-        QPainter p;
-        if (!p.begin(&m_printer))
-            return;
-        JacketPainter::printOutline(p, shape(), m_printer.resolution() / 25.4);
-        // A failed track list leaves the outline on the page.
-        JacketPainter::DrawTrackList(p, entries(), layout(), m_settings->Font_Color2);
-        p.end();
-    });
+    afterTags(Waiter::Print, [this] { printPage(true); });
 }
 
 void PrintWindow::Cmd_close_Click()

@@ -63,21 +63,30 @@ public:
     // Without a hook the menu does nothing.
     void setOptionsHook(std::function<void()> hook) { m_optionsHook = std::move(hook); }
 
+protected:
+    void hideEvent(QHideEvent *event) override;
+
 private:
     void buildControls();
     QList<JacketEntry> entries() const;
-    // Whether a row the track list shows still waits for its tags (TrackAdder fills
-    // them): its cells hold the file name standing in for the title until then.
+    // Whether a row the track list shows (the first 2 x "Max Line" rows) still waits for
+    // its tags (TrackAdder fills them): its cells hold the file name standing in for the
+    // title until then.
     bool tagsPending() const;
-    // Runs then at once, or when no row the track list shows waits for its tags any more
-    // (a later call replaces an earlier one still waiting).  A jacket never shows a stand-in.
-    void afterTags(std::function<void()> then);
+    // Runs then at once, or when no row the track list shows waits for its tags any more.
+    // The preview and the print wait apart: a later call replaces only the earlier one of
+    // its kind.  A waiting print shows a busy cursor; closing the window drops it.  A
+    // jacket never shows a stand-in.
+    enum class Waiter { Preview, Print };
+    void afterTags(Waiter waiter, std::function<void()> then);
     void runAfterTags();
+    // One page on the printer: the outline when outline is set, then the track list.  A
+    // track list colour that is no palette index draws no track list, and a page that
+    // would hold nothing is not sent at all.
+    void printPage(bool outline);
     void drawTrackListInPreview();
     void drawOutlineInPreview();
     bool askPrinter();
-    // The printer can take a job without asking: a real printer, or a file chosen before.
-    bool printerReady() const;
 
     const PlaylistModel *m_playlist;
     Prompter *m_prompter;
@@ -86,7 +95,7 @@ private:
     QPrinter m_printer { QPrinter::HighResolution };
     PrintDialogHook m_printDialog;
     std::function<void()> m_optionsHook;
-    std::function<void()> m_afterTags;
+    std::function<void()> m_afterTags[2]; // by Waiter
 
     QRadioButton *m_option1[2] = {};
     QComboBox *m_combo[5] = {};

@@ -306,8 +306,10 @@ void OptionsWindow::cmdOK_Click()
     if (m_ctx.setSearchPattern)
         m_ctx.setSearchPattern(BuildSearchPattern(m_live));
     Eq_true_Click();
-    if (!SaveSettings(m_live, m_ctx.iniPath) && m_ctx.prompter)
-        m_ctx.prompter->message(QStringLiteral("設定の保存に失敗しました"));
+    // A key the file cannot hold keeps its old value; the message names it.
+    QStringList unwritten;
+    if (!SaveSettings(m_live, m_ctx.iniPath, &unwritten) && m_ctx.prompter)
+        m_ctx.prompter->message((QStringList { QStringLiteral("設定の保存に失敗しました") } + unwritten).join(u'\n'));
     reloadRecord();
     accept();
 }

@@ -252,21 +252,26 @@ void LoadSettings(Settings &s, const QString &iniPath)
     }
 }
 
-bool SaveSettings(const Settings &s, const QString &iniPath)
+bool SaveSettings(const Settings &s, const QString &iniPath, QStringList *unwritten)
 {
     IniFile ini;
     // A file that exists but cannot be read is not replaced by one holding only our keys.
     if (!ini.load(iniPath))
         return false;
     std::vector<std::pair<const SettingKey *, QString>> written;
+    QStringList left;
     for (const SettingKey &k : Keys) {
         QString value = savedText(s, k);
-        // A value that cannot stand in the file exactly leaves the old file whole.
-        if (!ini.setValue(QString::fromUtf8(k.section), QLatin1String(k.key), value))
-            return false;
-        written.emplace_back(&k, std::move(value));
+        // A value that cannot stand in the file exactly keeps the key's old value; the
+        // other keys are saved all the same.
+        if (ini.setValue(QString::fromUtf8(k.section), QLatin1String(k.key), value))
+            written.emplace_back(&k, std::move(value));
+        else
+            left << QLatin1String(k.key) + QStringLiteral(" = ") + value;
     }
-    if (!ini.save(iniPath))
+    if (unwritten)
+        *unwritten = left;
+    if (written.empty() || !ini.save(iniPath))
         return false;
 
     // The read-back of every key decides, as the file now stands on disk.
@@ -278,7 +283,7 @@ bool SaveSettings(const Settings &s, const QString &iniPath)
         if (saved.value(QString::fromUtf8(k->section), QLatin1String(k->key)) != std::optional<QString>(value))
             result = false;
     }
-    return result;
+    return result && left.isEmpty();
 }
 
 QString BuildSearchPattern(const Settings &s)

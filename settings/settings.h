@@ -8,6 +8,7 @@
 #include "mediatypes.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -126,10 +127,13 @@ bool WriteIni(const QString &section, const QString &key, const QString &value, 
 void LoadSettings(Settings &s, const QString &iniPath);
 // Writes every key of s into the file at iniPath in one atomic replacement, then reads
 // the file back.  True when the file was written and every key reads back exactly as
-// written.  False, with the old file left whole, when the file cannot be read or written
-// or a value cannot be written exactly (a line break; a character the file's code page
-// cannot hold); false after the write when a value reads back differently (blanks around
-// it, longer than 249 bytes).  Other sections, keys and comments of the file are kept.
-bool SaveSettings(const Settings &s, const QString &iniPath);
+// written.  A value that cannot be written exactly (a line break; a character the file's
+// code page cannot hold) leaves that key's old value in the file and the other keys are
+// saved all the same; unwritten, when given, receives "key = value" for each such key.
+// False, with the old file left whole, when the file cannot be read or written or no key
+// can be written; false after the write when a key was left out or a value reads back
+// differently (blanks around it, longer than 249 bytes).  Other sections, keys and
+// comments of the file are kept.
+bool SaveSettings(const Settings &s, const QString &iniPath, QStringList *unwritten = nullptr);
 
 } // namespace kes

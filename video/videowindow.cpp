@@ -51,7 +51,10 @@ VideoWindow::VideoWindow(const Context &context, QWidget *parent)
     m_player->setAudioOutput(m_audio);
     m_player->setVideoOutput(m_video);
     connect(m_player, &QMediaPlayer::mediaStatusChanged, this, &VideoWindow::onMediaStatus);
-    connect(m_video->videoSink(), &QVideoSink::videoFrameChanged, this, [this] { ++m_frames; });
+    connect(m_video->videoSink(), &QVideoSink::videoFrameChanged, this, [this] {
+        ++m_frames;
+        m_failed.clear();
+    });
     connect(m_player, &QMediaPlayer::errorOccurred, this, &VideoWindow::MediaPlayer_Error);
 
     m_resizeTimer = new QTimer(this);
@@ -105,6 +108,7 @@ void VideoWindow::formLoad()
     PlaybackState &pb = *m_ctx.state;
     pb.VideoHandBack = false;
     m_loaded = true;
+    m_failed.clear(); // a hand-over from the main window starts afresh
     setFileName(pb.VideoFile);
     m_playerState = kPlay;
     show();
@@ -245,6 +249,7 @@ void VideoWindow::onMediaStatus(QMediaPlayer::MediaStatus status)
 
 void VideoWindow::MediaPlayer_EndOfStream()
 {
+    m_failed.clear();
     follow(m_sequence.endOfStream(), false);
 }
 
@@ -256,14 +261,23 @@ void VideoWindow::MediaPlayer_Error()
     if (m_reported || !m_loaded || m_player->source().isEmpty())
         return;
     m_reported = true;
-    m_ctx.prompter->message(QStringLiteral("Error!! Unload Mediaplayer form"));
+    m_failed << m_player->source().toLocalFile();
+    m_ctx.prompter->messageOver(this, QStringLiteral("Error!! Unload Mediaplayer form"));
     // A file that cannot be played never ends: go on as at its end, so that the playlist
     // does not stop here.  The failed file is let go first and the next one set a turn of
     // the event loop later, after the late reports of the failed one.
     m_player->setSource(QUrl());
     QTimer::singleShot(0, this, [this] {
-        if (m_loaded && m_player->source().isEmpty())
-            MediaPlayer_EndOfStream();
+        if (!m_loaded || !m_player->source().isEmpty())
+            return;
+        const VideoStep step = m_sequence.endOfStream();
+        if (step.kind == VideoStep::Kind::PlayHere && m_failed.contains(step.path)) {
+            // Round and round through files that all fail: stop, as when nothing is left.
+            m_failed.clear();
+            handBack(QString());
+            return;
+        }
+        follow(step, false);
     });
 }
 

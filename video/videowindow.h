@@ -96,6 +96,10 @@ private:
     // One report per file: the media player repeats an error, and a file that failed also
     // never reaches its end, so the first error moves on instead.
     bool m_reported = false;
+    // The files that failed since a file last played (showed a picture or reached its
+    // end).  Coming back to one of them means that every row played in the round failed:
+    // the round ends there instead of failing again for ever.
+    QStringList m_failed;
     bool m_loaded = false;
     // What Resize_Timer watches of the file that plays (see checkStalls).
     qint64 m_lastPosition = -1;

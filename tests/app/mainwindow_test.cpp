@@ -18,6 +18,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace kes;
 using MainWindowTest = WindowTest;
@@ -43,6 +44,43 @@ TEST_F(MainWindowTest, StartWithEverythingAmiss)
     w->ToggleCompact();
     EXPECT_EQ(w->windowHeightTwips(), full);
     EXPECT_LT(w->windowWidthTwips(), 7000);
+}
+
+// A quit while the options, print or about window is open (the desktop's controls can send
+// one) closes that window too: its event loop ends and the decoder is freed.
+TEST_F(MainWindowTest, QuitClosesTheOpenModalWindow)
+{
+    for (auto [open, name] : { std::pair { "設定", "frmOpt1" }, { "印刷", "print1" }, { "about", "frmAbout" } }) {
+        SCOPED_TRACE(name);
+        auto w = start();
+        w->show();
+        QString opened;
+        bool hung = false;
+        QTimer quit, rescue;
+        quit.setSingleShot(true);
+        rescue.setSingleShot(true);
+        QObject::connect(&quit, &QTimer::timeout, [&] {
+            opened = QApplication::activeModalWidget() ? QApplication::activeModalWidget()->objectName() : QString();
+            w->Toolbar_ButtonClick(u"終了"_s);
+            rescue.start(3000);
+        });
+        QObject::connect(&rescue, &QTimer::timeout, [&] {
+            if (QWidget *still = QApplication::activeModalWidget()) {
+                hung = true;
+                still->close();
+            }
+        });
+        quit.start(0);
+        fake.calls.clear();
+        if (QString::fromUtf8(open) == u"about"_s)
+            w->about_Click();
+        else
+            w->Toolbar_ButtonClick(QString::fromUtf8(open));
+        EXPECT_EQ(opened, QString::fromUtf8(name));
+        EXPECT_FALSE(hung) << "the window stayed open after the quit";
+        EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "free"), 1);
+        EXPECT_FALSE(w->isVisible());
+    }
 }
 
 // A quiet start with the callback on is the end-to-end test's; so is the flag at a track's end.
@@ -94,17 +132,20 @@ TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
     EXPECT_EQ(w->playbackState().CurrentTrackNo, 1);
     w->label5Click();
     EXPECT_EQ(w->playMode(), u"Normal"_s);
-    // The right button opens the popup on the read-outs, not on the mode labels.
+    // The right button opens the popup on the read-outs, not on the mode labels, the
+    // volume read-out or the volume slider.
     w->show();
     QSignalSpy popups(w.get(), &MainWindow::popupShown);
-    QTest::mousePress(child(*w, u"Label5"_s), Qt::RightButton);
-    QTest::mousePress(child(*w, u"lbl_title"_s), Qt::RightButton);
-    w->popupMenu()->hide();
-    EXPECT_EQ(popups.count(), 1);
+    for (const QString &name : { u"Label5"_s, u"Lbl_Vol"_s, u"Slider1"_s, u"lbl_title"_s }) {
+        QTest::mousePress(child(*w, name), Qt::RightButton);
+        w->popupMenu()->hide();
+        EXPECT_EQ(popups.count(), name == u"lbl_title"_s ? 1 : 0) << name.toStdString();
+    }
 }
 
-// What a drop adds and in which order is the adder's; here the list view takes the drop.
-TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
+// What a drop adds and in which order is the adder's; here the list view takes the drop,
+// always as a copy (a file manager deletes its own file after a move), or as a link.
+TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRowsAndAreNeverMoved)
 {
     auto w = start();
     w->show();
@@ -112,12 +153,22 @@ TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRows)
     QMimeData mime;
     mime.setUrls({ QUrl::fromLocalFile(song) });
     QWidget *viewport = child<QTreeView>(*w, u"ListView"_s)->viewport();
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &enter);
-    EXPECT_TRUE(enter.isAccepted());
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(viewport, &drop);
-    ASSERT_TRUE(w->adder()->waitForIdle(5000));
+    const Qt::DropActions any = Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+    for (auto [offered, modifiers, taken] :
+        { std::tuple { Qt::DropActions(Qt::MoveAction), Qt::NoModifier, Qt::IgnoreAction },
+            { any, Qt::ShiftModifier, Qt::CopyAction },
+            { Qt::MoveAction | Qt::LinkAction, Qt::ShiftModifier, Qt::LinkAction },
+            { any, Qt::NoModifier, Qt::CopyAction } }) {
+        SCOPED_TRACE(int(offered));
+        QDragEnterEvent enter(QPoint(10, 10), offered, &mime, Qt::LeftButton, modifiers);
+        QApplication::sendEvent(viewport, &enter);
+        EXPECT_EQ(enter.isAccepted() ? enter.dropAction() : Qt::IgnoreAction, taken);
+        QDropEvent drop(QPointF(10, 10), offered, &mime, Qt::LeftButton, modifiers);
+        QApplication::sendEvent(viewport, &drop);
+        EXPECT_EQ(drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction, taken);
+        ASSERT_TRUE(w->adder()->waitForIdle(5000));
+        EXPECT_EQ(w->playlist()->count(), taken == Qt::IgnoreAction ? 0 : 1);
+    }
     EXPECT_EQ(w->playlist()->fullPath(1), song);
 }
 

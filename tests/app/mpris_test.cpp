@@ -13,6 +13,8 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
+#include <QDialog>
+#include <QMessageBox>
 #include <QProcess>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -251,6 +253,40 @@ TEST_F(Mpris, PlayerctlSeeksReadsPositionArtLoopAndShuffle)
     EXPECT_EQ(window->playbackState().CurrentTrackNo, 1) << "as a click on the label";
     window->label5Click();
     EXPECT_EQ(playerctl({ u"shuffle"_s }), u"Off"_s);
+}
+
+// Commands from outside wait while a message box is up (its caller waits for the answer)
+// and run, in order, once it has closed; the player's own modal windows do not hold them.
+TEST_F(Mpris, CommandsWaitForAnOpenMessageBox)
+{
+    auto window = start();
+    for (const QString &name : { u"a"_s, u"b"_s, u"c"_s })
+        window->playlist()->addRow({ .title = name, .fullPath = u"/m/%1.mp3"_s.arg(name) });
+    const QString dropped = touch(u"d.wav"_s);
+    ExternalFiles external(*window);
+    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
+    const int trackNo = window->playbackState().CurrentTrackNo;
+    {
+        QMessageBox box;
+        box.setWindowModality(Qt::ApplicationModal);
+        box.show();
+        ASSERT_EQ(QApplication::activeModalWidget(), &box);
+        bridge.playPause();
+        bridge.next();
+        bridge.openFile(dropped);
+        QTest::qWait(200);
+        EXPECT_EQ(std::pair(fake.state, window->playbackState().CurrentTrackNo), std::pair(0, trackNo));
+        EXPECT_EQ(window->playlist()->count(), 3);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->playlist()->count() == 4; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->playbackState().CurrentFile == dropped; }, 5000));
+    EXPECT_EQ(fake.state, 1);
+    QDialog own;
+    own.setObjectName(u"frmOpt1"_s);
+    own.setWindowModality(Qt::ApplicationModal);
+    own.show();
+    bridge.stop();
+    EXPECT_EQ(fake.state, 0) << "the options window holds no command back";
 }
 
 #include "mpris_test.moc"

@@ -67,8 +67,9 @@ protected:
     RecordingView view;
     PlaylistModel model;
     bool repeat = true;
+    QString mode = u"Normal"_s;
     PlaybackState state;
-    Sequencer sequencer { model, state.CurrentTrackNo, [] { return u"Normal"_s; }, [this] { return repeat; } };
+    Sequencer sequencer { model, state.CurrentTrackNo, [this] { return mode; }, [this] { return repeat; } };
     Settings settings;
     PlaybackController c { FakeDecoder::api(), prompter, view, state, sequencer, settings };
 };
@@ -98,7 +99,8 @@ TEST_F(PlaybackControllerTest, ReadOutsOfAStartedTrack)
         EXPECT_EQ(c.nowPlaying().totalSeconds, seconds);
         EXPECT_EQ(c.nowPlaying().codec, QString::fromLatin1(codec));
         // Close and drop lyrics before opening; play last.
-        EXPECT_EQ(f.calls, (std::vector<std::string> { "close", "setLyricsFile", "open", "readEmbeddedLyrics", "play" }));
+        EXPECT_EQ(
+            f.calls, (std::vector<std::string> { "close", "setLyricsFile", "open", "readEmbeddedLyrics", "play" }));
     }
     EXPECT_EQ(view.readOuts[R::Number], u"No.7"_s);
     EXPECT_TRUE(c.timebarOn() && prompter.messages.isEmpty());
@@ -173,6 +175,20 @@ TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
     c.playRow(1, flac);
     EXPECT_EQ(view.tab, 0);
     EXPECT_EQ(f.lyricsFile, flacText.toStdString());
+    // Beside a track copied from Windows the text file's ending may be in any case; the
+    // exact name comes first, and an LRC file serves when there is no text file.
+    for (auto [track, beside, found] : { std::tuple { "SONG.MP3", "SONG.TXT", "SONG.TXT" },
+             { "b.mp3", "b.TXT b.txt", "b.txt" }, { "c.mp3", "c.Lrc", "c.Lrc" }, { "d.mp3", "d.lrc d.tXt", "d.tXt" },
+             { "e.mp3", "E.txt", "" } }) { // only the ending's case is free
+        for (const QString &name : QString::fromLatin1(beside).split(u' '))
+            file(name);
+        c.stopTimers();
+        f.fileTypes.clear();
+        f.lyricsFile.clear();
+        c.playRow(1, dir.filePath(QString::fromLatin1(track)));
+        EXPECT_EQ(f.lyricsFile, *found ? dir.filePath(QString::fromLatin1(found)).toStdString() : "") << track;
+        EXPECT_EQ(view.tab, *found ? 0 : 1) << track;
+    }
 }
 
 TEST_F(PlaybackControllerTest, TickPauseResumeAndStop)
@@ -235,6 +251,40 @@ TEST_F(PlaybackControllerTest, EndOfTrackClickedRowAndNothingChecked)
     c.playPressed();
     c.previousPressed();
     EXPECT_TRUE(f.openedPath.empty() && prompter.messages.isEmpty());
+}
+
+// A command in the tick's 100 ms after a track ended by itself plays what it asked for, and
+// the end of the closed track moves nothing on; "前曲" with no checked row to go back to
+// (Random with repeat, where a choice is possible with none checked) plays nothing.
+TEST_F(PlaybackControllerTest, NoStaleEndAndNoReplayWithoutAPreviousRow)
+{
+    c.playRow(1, u"/music/1.mp3"_s);
+    f.endTrack();
+    c.playRow(3, u"/music/3.mp3"_s);
+    c.timebarTick();
+    EXPECT_EQ(f.openedPath, "/music/3.mp3");
+    EXPECT_EQ(state.CurrentTrackNo, 3);
+    // Also when the asked row fails to open: the timer runs on, but nothing follows.
+    f.endTrack();
+    f.openResult = 0;
+    c.playRow(2, u"/music/2.mp3"_s);
+    f.openResult = 1;
+    ASSERT_TRUE(c.timebarOn());
+    f.calls.clear();
+    c.timebarTick();
+    EXPECT_EQ(std::ranges::count(f.calls, "open"), 0);
+    EXPECT_FALSE(callbackFlags().TrackEnded);
+
+    mode = u"Random"_s;
+    model.uncheckAll();
+    prompter.messages.clear();
+    for (const QString &current : { u"/music/3.mp3"_s, QString() }) { // QString(): right after start-up
+        state.CurrentFile = current;
+        f.calls.clear();
+        c.previousPressed();
+        EXPECT_EQ(std::ranges::count(f.calls, "open"), 0) << current.toStdString();
+    }
+    EXPECT_TRUE(prompter.messages.isEmpty());
 }
 
 // The order of the calls within the start-up and the shutdown is the main window's test;

@@ -116,19 +116,27 @@ TEST_F(AdderTest, JobsLandInTheOrderTheyWereGiven)
 }
 
 // Rows show at once with their file names, in order, and each gets its own tags in place:
-// rows cleared meanwhile get none, and no fill lands in a row added after them (b.mp3
-// again, and a.mp3, listed when sent out and cleared before it came back); a CSV export
-// of pending rows waits for their tags, read off the GUI thread; a sorted list shows
-// them by their names first and moves each filled row to its sorted place.
+// clearing the list stops the add that runs (its rows do not come back) and rows cleared
+// meanwhile get no tags, nor does a row added after them for the same file (a.mp3 and
+// b.mp3 again); a CSV export of pending rows waits for their tags, read off the GUI
+// thread; a sorted list shows them by their names first and moves each filled row to its
+// sorted place.
 TEST_F(AdderTest, RowsGoInBeforeTheirTagsWhichFindThemByIdentity)
 {
     setTag(touch("a.mp3"), makeTag("Ta.mp3", "", ""));
     setTag(touch("b.mp3"), makeTag("Tb.mp3", "", ""));
     gatedAdd(0, { dir.filePath("a.mp3"), dir.filePath("b.mp3") });
-    adder->addFiles({ touch("z.wav"), dir.filePath("a.mp3"), dir.filePath("b.mp3") });
+    const QStringList again { touch("z.wav"), dir.filePath("a.mp3"), dir.filePath("b.mp3") };
+    adder->addFiles(again);
+    adder->loadM3u(dir.filePath("never.m3u"));
     model.clear();
     ASSERT_TRUE(adder->waitForRows(5000));
+    EXPECT_EQ(names(), QStringList());
+    EXPECT_TRUE(prompter.messages.isEmpty()) << "the cleared job's playlist was never read";
+    adder->addFiles(again);
+    ASSERT_TRUE(adder->waitForRows(5000));
     EXPECT_EQ(names(true), QStringList({ "z.wav", "a.mp3?", "b.mp3?" }));
+    EXPECT_EQ(model.number(1), QStringLiteral("0001"));
     PlaylistCommands commands(model, *adder, prompter, dir.path());
     prompter.inputs << dir.filePath("tags.csv");
     commands.Csv_Save();

@@ -25,7 +25,8 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTextsAndOthersAreRejected
         { longName, QString(128, u'n'), field("No Data"), QString(128, u'x') },
         { "mp3", field("mp3"), field("No Data"), "" }, // the ending alone counts, not a dot
         { "/m/song.rmp", "List Title", "Tag Artist", "List Album" }, { "/m/other.RMP", "", "", "" },
-        { "/m/a.wav", "a.wav", "WAV File", "a.wav" }, { "C:\\music\\p.MPG", "p.MPG", "MPEG File", "p.MPG" },
+        { "/m/a.wav", "a.wav", "WAV File", "a.wav" },
+        { "/m/AC\\DC p.MPG", "AC\\DC p.MPG", "MPEG File", "AC\\DC p.MPG" },
         // The added formats take their tags as MP3 files do, in either spelling of the ending.
         { "/m/曲.flac", "フラック", "歌手", "アルバム" }, { "/m/b.OPUS", field("b.OPUS"), field("No Data"), "" },
         { "/m/c.ogg", field("c.ogg"), field("No Data"), "" }, { "/m/d.oga", field("d.oga"), field("No Data"), "" },

@@ -158,19 +158,60 @@ TEST_F(PrintTest, TrackListOnThePage)
     EXPECT_EQ(prompter.texts(), QStringList({ question.arg(200), question.arg(160) }));
 }
 
-// A row whose tags are still being read prints once they are in, not with its stand-in text.
-TEST_F(PrintTest, PrintingWaitsForTagsBeingRead)
+// A row whose tags are still being read prints once they are in, not with its stand-in
+// text; the window shows that a print waits.  Only the printed rows are waited for; a preview
+// meanwhile does not drop the waiting print; closing the window does.
+TEST_F(PrintTest, PrintingWaitsForTheTagsOfPrintedRows)
 {
-    QList<TrackRow> list = rows(2);
-    list[1].title = QStringLiteral("2.mp3");
-    list[1].tagsPending = true;
-    auto w = open(list);
+    auto fill = [this](int row) {
+        TrackRow filled = rows(row)[row - 1];
+        filled.id = playlist.row(row).id;
+        playlist.fillRows({ filled });
+    };
+    auto pending = [](int n, int row) {
+        QList<TrackRow> list = rows(n);
+        list[row - 1].title = QStringLiteral("%1.mp3").arg(row);
+        list[row - 1].tagsPending = true;
+        return list;
+    };
+    prompter.answers.enqueue(Prompter::Answer::Ok); // 200 rows: go on
+    auto past = open(pending(200, 150)); // row 150 is past the 120 printed
+    past->CmdDataPrint_Click();
+    EXPECT_TRUE(pdfText(pdf).contains("120 Song120")) << "printed without waiting";
+
+    auto w = open(pending(2, 2));
     w->CmdDataPrint_Click();
     EXPECT_FALSE(QFile::exists(pdf));
-    TrackRow filled = rows(2)[1];
-    filled.id = playlist.row(2).id;
-    playlist.fillRows({ filled });
+    EXPECT_EQ(w->cursor().shape(), Qt::BusyCursor);
+    w->CmdDataSet_Click(); // the preview changes meanwhile
+    fill(2);
     EXPECT_TRUE(pdfText(pdf).contains("002 Song2 ( Band2 )")) << pdfText(pdf).toStdString();
+    EXPECT_EQ(w->cursor().shape(), Qt::ArrowCursor);
+
+    auto closed = open(pending(2, 2));
+    closed->show();
+    closed->Cmd_Print_Al_Click();
+    EXPECT_EQ(closed->cursor().shape(), Qt::BusyCursor);
+    closed->Cmd_close_Click();
+    fill(2);
+    EXPECT_FALSE(QFile::exists(pdf)) << "printed after the window closed";
+}
+
+// Each print to a file asks for the file, the outline alone too, so an earlier print's
+// file is not overwritten unasked; a track list alone in no palette colour sends no page.
+TEST_F(PrintTest, PrintsToFilesAskAndEmptyPagesAreNotSent)
+{
+    auto w = open(rows(3));
+    w->CmdDataPrint_Click();
+    const QString first = pdf;
+    w->CmdLblPr_Click();
+    EXPECT_EQ(jobs, 2);
+    EXPECT_TRUE(pdfText(first).contains("001 Song1 ( Band1 )"));
+    EXPECT_TRUE(QFile::exists(pdf) && pdf != first);
+    settings.Font_Color2 = -1;
+    w->CmdDataPrint_Click();
+    EXPECT_EQ(jobs, 3);
+    EXPECT_FALSE(QFile::exists(pdf)) << "a blank page";
 }
 
 TEST_F(PrintTest, OutlinesMeasureTheInsertSizes)

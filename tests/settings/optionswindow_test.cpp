@@ -152,6 +152,18 @@ TEST_F(OptionsWindowTest, CurrentFolderButtonAndAFailedSave)
     click("cmdOK");
     EXPECT_EQ(prompter.texts(), QStringList { QStringLiteral("設定の保存に失敗しました") });
     EXPECT_TRUE(!window->isVisible() && live.Op_03 == 0);
+    // A value the file's code page cannot hold is named, and the rest is saved.
+    ASSERT_TRUE(QDir(dir.path()).rmdir("kestrine.ini"));
+    QFile cp932(ini());
+    ASSERT_TRUE(cp932.open(QIODevice::WriteOnly) && cp932.write("[\x82\xb5\x82\xb7\x82\xc4\x82\xde]\r\n") > 0);
+    cp932.close();
+    prompter.messages.clear();
+    open();
+    child<QLineEdit>("Def_OP_Path")->setText("/mnt/Café/");
+    child<QCheckBox>("Check3")->setChecked(true);
+    click("cmdOK");
+    EXPECT_EQ(prompter.texts(), QStringList { QStringLiteral("設定の保存に失敗しました\nOp_17 = /mnt/Café/") });
+    EXPECT_TRUE(live.Op_03 == 1 && live.Op_17 != "/mnt/Café/");
 }
 
 // Changes act at once, and closing reads the record and its equalizer again from the file:

@@ -108,8 +108,7 @@ TEST_F(SettingsFile, ReadBackDecidesTheResult)
 }
 
 // A save that fails leaves the old file byte for byte and no temporary file: the disk
-// full, a read-only file or folder, and for a CP932 file a value with no CP932 form or no
-// converter at hand (no "?" in its place).
+// full, a read-only file or folder, and for a CP932 file no converter at hand.
 TEST_F(SettingsFile, FailedSavesLeaveTheOldFile)
 {
     writeBytes(path(), readBytes(fixtures + "windows-cp932.ini"));
@@ -124,15 +123,31 @@ TEST_F(SettingsFile, FailedSavesLeaveTheOldFile)
     g_noConverter = true;
     EXPECT_FALSE(SaveSettings(s, path())) << "no converter";
     g_noConverter = false;
-    for (const char *op17 : { "한국", "C:\\曲\\😀.m3u" }) {
-        s.Op_17 = QString::fromUtf8(op17);
-        EXPECT_FALSE(SaveSettings(s, path())) << op17;
-    }
     EXPECT_EQ(readBytes(path()), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({ "kestrine.ini" }));
     s.Op_17 = QStringLiteral("C:\\曲～①\\"); // what CP932 holds, saved by a user without file rights
     EXPECT_EQ(withoutFileRights([&] { return SaveSettings(s, path()); }), true);
     EXPECT_EQ(load(path()).Op_17, s.Op_17);
+}
+
+// In a CP932 file a value with no CP932 form (no "?" in its place) keeps the key's old
+// value and is named; every other key is saved.
+TEST_F(SettingsFile, AValueTheCodePageCannotHoldKeepsItsOldValueAlone)
+{
+    writeBytes(path(), readBytes(fixtures + "windows-cp932.ini"));
+    const Settings old = load(path());
+    for (const char *op14 : { "/home/me/Café.m3u", "한국", "C:\\曲\\😀.m3u" }) {
+        Settings s = old;
+        s.Op_14 = QString::fromUtf8(op14);
+        s.Op_03 = int16_t(1 - old.Op_03);
+        s.Op_17 = QStringLiteral("C:\\曲～①\\");
+        QStringList unwritten;
+        EXPECT_FALSE(SaveSettings(s, path(), &unwritten)) << op14;
+        EXPECT_EQ(unwritten, QStringList { "Op_14 = " + s.Op_14 });
+        const Settings saved = load(path());
+        EXPECT_EQ(std::tie(saved.Op_14, saved.Op_03, saved.Op_17), std::tie(old.Op_14, s.Op_03, s.Op_17)) << op14;
+        EXPECT_FALSE(readBytes(path()).contains('?'));
+    }
 }
 
 TEST(SettingsLocation, ProgramFolderRule)

@@ -14,6 +14,7 @@ public:
     struct Shown {
         QString text;
         Buttons buttons;
+        const QWidget *over = nullptr; // the window it was shown over, nullptr: the main window
     };
     QList<Shown> messages;
     QStringList inputDefaults;
@@ -24,6 +25,12 @@ public:
     {
         messages.append({ text, buttons });
         return answers.isEmpty() ? Answer::Ok : answers.dequeue();
+    }
+    Answer messageOver(QWidget *window, const QString &text, Buttons buttons, Icon icon) override
+    {
+        const Answer answer = message(text, buttons, icon);
+        messages.last().over = window;
+        return answer;
     }
     QString input(const QString &, const QString &, const QString &defaultText) override
     {

@@ -123,6 +123,22 @@ TEST_F(VideoWindowTest, EachFormatInTurnThenTheDecoderGetsTheRest)
     EXPECT_EQ(w->playbackState().CurrentTrackNo, 5);
 }
 
+// With repeat on and only broken videos, each is reported once, over the video window, and
+// coming back to one that failed ends the round: the window closes and nothing plays.
+TEST_F(VideoWindowTest, ARoundOfBrokenVideosEnds)
+{
+    play({ clip("bad.avi"), clip("bad2.mpg") }, true);
+    ASSERT_TRUE(videoOpen());
+    VideoWindow *video = frm();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !videoOpen(); }, 30000));
+    QTest::qWait(300);
+    EXPECT_EQ(prompter.texts(), QStringList(2, u"Error!! Unload Mediaplayer form"_s));
+    for (const auto &m : prompter.messages)
+        EXPECT_EQ(m.over, video);
+    EXPECT_FALSE(w->isMinimized() || w->playbackState().VideoHandBack);
+    EXPECT_EQ(fake.state, VBMP3_STOPPED);
+}
+
 // One looping clip: transport, the shared volume, the size modes and their keeping.
 TEST_F(VideoWindowTest, TransportVolumeAndSizeModes)
 {
