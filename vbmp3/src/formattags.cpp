@@ -7,6 +7,7 @@
 #include "formattags.h"
 
 #include "fileparse.h"
+#include "taglibstream.h"
 
 #include <textcodec.h>
 
@@ -17,7 +18,6 @@
 #include <taglib/mp4file.h>
 #include <taglib/oggflacfile.h>
 #include <taglib/opusfile.h>
-#include <taglib/tiostream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavpackfile.h>
@@ -35,52 +35,6 @@ namespace
 // The largest block TagLib may read at once: a 16 MiB FLAC picture fits, a claimed
 // length of gigabytes does not.
 constexpr unsigned long kMaxTagRead = 32ul * 1024 * 1024;
-
-// A ByteReader seen by TagLib as a read-only stream.
-class ReaderStream final : public TagLib::IOStream
-{
-public:
-    explicit ReaderStream(ByteReader &reader)
-        : m_reader(reader)
-    {
-    }
-    TagLib::FileName name() const override { return ""; }
-    TagLib::ByteVector readBlock(unsigned long length) override
-    {
-        const uint64_t size = m_reader.size();
-        if (length > kMaxTagRead || m_pos >= size)
-            return {};
-        const auto n = static_cast<unsigned int>(std::min<uint64_t>(length, size - m_pos));
-        TagLib::ByteVector data(n, 0);
-        const size_t got = m_reader.readAt(m_pos, data.data(), n);
-        data.resize(static_cast<unsigned int>(got));
-        m_pos += got;
-        return data;
-    }
-    void writeBlock(const TagLib::ByteVector &) override { }
-    void insert(const TagLib::ByteVector &, unsigned long, unsigned long) override { }
-    void removeBlock(unsigned long, unsigned long) override { }
-    bool readOnly() const override { return true; }
-    bool isOpen() const override { return true; }
-    void seek(long offset, Position p) override
-    {
-        const int64_t base = p == Beginning ? 0 : p == Current ? int64_t(m_pos) : int64_t(m_reader.size());
-        m_pos = static_cast<uint64_t>(std::max<int64_t>(0, base + offset));
-    }
-    long tell() const override
-    {
-        return static_cast<long>(std::min<uint64_t>(m_pos, std::numeric_limits<long>::max()));
-    }
-    long length() override
-    {
-        return static_cast<long>(std::min<uint64_t>(m_reader.size(), std::numeric_limits<long>::max()));
-    }
-    void truncate(long) override { }
-
-private:
-    ByteReader &m_reader;
-    uint64_t m_pos = 0;
-};
 
 // The file of `kind` over stream, its tags read and no audio facts; null for other kinds.
 std::unique_ptr<TagLib::File> openTagFile(FileKind kind, TagLib::IOStream *stream)
@@ -137,7 +91,7 @@ bool isTagLibKind(FileKind kind)
 
 std::optional<FormatTags> readFormatTags(ByteReader &reader, FileKind kind)
 {
-    ReaderStream stream(reader);
+    TagLibStream stream(reader, kMaxTagRead);
     const std::unique_ptr<TagLib::File> file = openTagFile(kind, &stream);
     if (!file || !file->isValid())
         return std::nullopt;

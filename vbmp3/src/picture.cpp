@@ -8,6 +8,7 @@
 // it was parsing.  A tag that claims a gigabyte thus costs at most the budget, whatever
 // the format, and a file read here never costs more than a few times the budget.
 #include "fileparse.h"
+#include "taglibstream.h"
 
 #include <taglib/aifffile.h>
 #include <taglib/apefile.h>
@@ -19,14 +20,13 @@
 #include <taglib/mpegfile.h>
 #include <taglib/oggflacfile.h>
 #include <taglib/opusfile.h>
-#include <taglib/tiostream.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
 #include <taglib/wavpackfile.h>
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
-#include <climits>
+#include <limits>
 #include <exception>
 #include <memory>
 #include <vector>
@@ -39,50 +39,6 @@ namespace
 
 constexpr uint64_t kReadBudget = 24 * 1024 * 1024;
 constexpr int kFrontCover = 3;
-
-// A read-only TagLib stream over a ByteReader that ends once the budget is spent.
-class BudgetStream : public TagLib::IOStream
-{
-public:
-    explicit BudgetStream(ByteReader &reader)
-        : m_reader(reader)
-    {
-    }
-    TagLib::FileName name() const override { return ""; }
-    TagLib::ByteVector readBlock(unsigned long length) override
-    {
-        const uint64_t size = m_reader.size();
-        if (m_pos >= size || m_spent >= kReadBudget)
-            return {};
-        const uint64_t n = std::min<uint64_t>({ length, size - m_pos, kReadBudget - m_spent });
-        if (n == 0) // TagLib asks for the body of an empty metadata block; an empty ByteVector has no buffer
-            return {};
-        TagLib::ByteVector block(static_cast<unsigned int>(n));
-        const size_t got = m_reader.readAt(m_pos, block.data(), static_cast<size_t>(n));
-        block.resize(static_cast<unsigned int>(got));
-        m_pos += got;
-        m_spent += got;
-        return block;
-    }
-    void writeBlock(const TagLib::ByteVector &) override { }
-    void insert(const TagLib::ByteVector &, unsigned long, unsigned long) override { }
-    void removeBlock(unsigned long, unsigned long) override { }
-    bool readOnly() const override { return true; }
-    bool isOpen() const override { return true; }
-    void seek(long offset, Position p) override
-    {
-        const int64_t base = p == Beginning ? 0 : p == Current ? static_cast<int64_t>(m_pos) : length();
-        m_pos = static_cast<uint64_t>(std::max<int64_t>(0, base + offset));
-    }
-    long tell() const override { return static_cast<long>(std::min<uint64_t>(m_pos, LONG_MAX)); }
-    long length() override { return static_cast<long>(std::min<uint64_t>(m_reader.size(), LONG_MAX)); }
-    void truncate(long) override { }
-
-private:
-    ByteReader &m_reader;
-    uint64_t m_pos = 0;
-    uint64_t m_spent = 0;
-};
 
 bool startsWith(const std::string &bytes, std::string_view prefix, size_t at = 0)
 {
@@ -231,7 +187,7 @@ Container containerOf(ByteReader &reader)
 
 std::vector<Candidate> candidatesOf(ByteReader &reader)
 {
-    BudgetStream stream(reader);
+    TagLibStream stream(reader, std::numeric_limits<unsigned long>::max(), kReadBudget);
     std::vector<Candidate> out;
     auto *frames = TagLib::ID3v2::FrameFactory::instance();
     switch (containerOf(reader)) {
