@@ -35,7 +35,7 @@ using Clock = std::chrono::steady_clock;
 namespace
 {
 
-std::atomic<int> g_endCount { 0 }, g_failedCount { 0 }, g_otherCount { 0 };
+std::atomic<int> g_endCount { 0 }, g_failedCount { 0 }, g_joinCount { 0 }, g_otherCount { 0 };
 std::atomic<Clock::rep> g_endAt { 0 }; // steady clock ticks of the last end report
 
 void onMessage(int32_t message, int32_t)
@@ -44,6 +44,7 @@ void onMessage(int32_t message, int32_t)
         g_endAt = Clock::now().time_since_epoch().count();
     ++(message == VBMP3_MSG_END_OF_TRACK         ? g_endCount
             : message == VBMP3_MSG_OUTPUT_FAILED ? g_failedCount
+            : message == VBMP3_MSG_TRACK_JOINED  ? g_joinCount
                                                  : g_otherCount);
 }
 
@@ -120,7 +121,7 @@ protected:
     {
         if (!haveTools())
             GTEST_SKIP() << "sox and lame are needed to make the fixtures";
-        g_endCount = g_failedCount = g_otherCount = 0;
+        g_endCount = g_failedCount = g_joinCount = g_otherCount = 0;
         setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1); // no test reaches a real sound server
         ASSERT_EQ(vbmp3_init(), 1);
         ASSERT_EQ(vbmp3_callback(onMessage), 1);
@@ -436,6 +437,111 @@ TEST_F(Vbmp3Api, FileOutputJoinsExactlyWhereASeekAsked)
         EXPECT_TRUE(
             std::equal(out.samples.begin() + ptrdiff_t(k), out.samples.end(), expected.begin() + ptrdiff_t(skipped)));
     }
+}
+
+// Three tracks queued one after the other: an MP3 with a LAME header, a WAV, and one of another rate.
+// The file output holds the first two back to back exactly as each decodes on its own (delay and
+// padding gone: the MP3 is as long as the sound it was made from), the third in a further file;
+// each join is reported once, makes the queued file the open one, and only the last play ends.
+TEST_F(Vbmp3Api, QueuedFilesJoinSampleForSample)
+{
+    const std::string first = mp3("gap-a.mp3", "-r 44100 -c 2", "synth 1.3 sine 440 gain -6");
+    const std::string second = fixture("gap-b.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.77 sine 660 gain -8");
+    const std::string third = fixture("gap-c.wav", "sox -n -r 48000 -c 2 -b 16 %o synth 0.9 sine 880 gain -8");
+    const Pcm a = decodeDirect(first), b = decodeDirect(second), c = decodeDirect(third);
+    ASSERT_EQ(a.frames(), size_t(1.3 * 44100)); // the LAME header's delay and padding are cut
+
+    const std::string out = (workDir() / "gap.wav").string();
+    const std::string out2 = (workDir() / "gap-2.wav").string();
+    std::filesystem::remove(out2);
+    ASSERT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
+    ASSERT_EQ(vbmp3_queueNext(second.c_str()), 0); // nothing open yet
+    ASSERT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
+    ASSERT_EQ(vbmp3_queueNext((workDir() / "missing.wav").c_str()), 0);
+    ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    // Told of the first join, the caller queues the next file, as a player does.
+    for (const auto until = Clock::now() + 10s; g_joinCount < 1 && Clock::now() < until;)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(g_joinCount, 1);
+    StreamInfo info {};
+    ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
+    EXPECT_EQ(info.totalFrames, int64_t(b.frames()));
+    ASSERT_EQ(vbmp3_queueNext(third.c_str()), 1);
+    ASSERT_TRUE(waitForEnd(10s));
+    EXPECT_EQ(std::tuple(g_joinCount.load(), g_endCount.load(), g_failedCount.load()), std::tuple(2, 1, 0));
+    ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
+    EXPECT_EQ(std::pair(info.sampleRate, info.totalFrames), std::pair(48000, int64_t(c.frames())));
+
+    const Pcm joined = readWav(out), after = readWav(out2);
+    std::vector<int16_t> expected = a.samples;
+    expected.insert(expected.end(), b.samples.begin(), b.samples.end());
+    EXPECT_EQ(std::pair(joined.rate, joined.channels), std::pair(44100, 2));
+    ASSERT_EQ(joined.samples.size(), expected.size());
+    const auto differ = std::mismatch(joined.samples.begin(), joined.samples.end(), expected.begin());
+    EXPECT_EQ(differ.first, joined.samples.end())
+        << "first difference at frame " << (differ.first - joined.samples.begin()) / 2;
+    EXPECT_EQ(after.rate, 48000);
+    EXPECT_EQ(after.samples, c.samples);
+}
+
+// What is queued can be replaced or cleared until the join, and a stop clears it: each play
+// then holds only what was queued last.
+TEST_F(Vbmp3Api, QueueReplacedClearedOrStoppedBeforeTheJoin)
+{
+    const std::string first = fixture("gap-s.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.5 sine 550 gain -8");
+    const std::string second = fixture("gap-b.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.77 sine 660 gain -8");
+    const std::string other = fixture("gap-d.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.4 sine 330 gain -8");
+    const Pcm a = decodeDirect(first), b = decodeDirect(second), d = decodeDirect(other);
+    const std::string out = (workDir() / "queue.wav").string();
+    ASSERT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
+    const auto playWith = [&](const std::function<void()> &before) {
+        const int ends = g_endCount;
+        EXPECT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
+        before();
+        EXPECT_EQ(vbmp3_play(), 1);
+        EXPECT_TRUE(waitForEnd(10s, ends + 1));
+        return readWav(out).samples;
+    };
+    std::vector<int16_t> ab = a.samples, ad = a.samples;
+    ab.insert(ab.end(), b.samples.begin(), b.samples.end());
+    ad.insert(ad.end(), d.samples.begin(), d.samples.end());
+
+    // Replaced: the other file follows.
+    EXPECT_EQ(playWith([&] {
+        ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+        ASSERT_EQ(vbmp3_queueNext(other.c_str()), 1);
+    }),
+        ad);
+    // Cleared: the track alone.
+    EXPECT_EQ(playWith([&] {
+        ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+        ASSERT_EQ(vbmp3_queueNext(nullptr), 1);
+    }),
+        a.samples);
+    // Stopped: the queue is gone with it.
+    EXPECT_EQ(playWith([&] {
+        ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+        ASSERT_EQ(vbmp3_play(), 1);
+        ASSERT_EQ(vbmp3_stop(), 1);
+    }),
+        a.samples);
+    // Replaced while the first track plays in real time, the queued one decoded ahead already: the
+    // replacement joins, and the play lasts as long as the two tracks heard.
+    ASSERT_EQ(vbmp3_setOutput("null"), 1);
+    ASSERT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
+    ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+    const int ends = g_endCount;
+    const auto start = Clock::now();
+    ASSERT_EQ(vbmp3_play(), 1);
+    std::this_thread::sleep_for(150ms);
+    ASSERT_EQ(vbmp3_queueNext(other.c_str()), 1);
+    ASSERT_TRUE(waitForEnd(10s, ends + 1));
+    EXPECT_NEAR(endAfter(start), double(a.frames() + d.frames()) / 44100, 0.25);
+    StreamInfo info {};
+    ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
+    EXPECT_EQ(info.totalFrames, int64_t(d.frames()));
+    EXPECT_EQ(g_failedCount, 0);
 }
 
 // +12 dB at 1 kHz; a flat equalizer (zeros or none) passes the sound bit for bit; the volume
