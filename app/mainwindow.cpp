@@ -122,6 +122,9 @@ void MainWindow::bindPlaylist()
     m_videoWindow = std::make_unique<VideoWindowPresenter>(
         VideoWindow::Context { m_playlist, &m_state, m_sequencer.get(), m_ctx.api, m_ctx.prompter });
     m_playback->setVideoPresenter(m_videoWindow.get());
+    // The file queued to follow the playing track follows the list, the mode and repeat.
+    m_playback->watchRows(*m_playlist, PlaylistModel::TagRole);
+    connect(m_playback.get(), &PlaybackController::mixerVolumeChanged, this, &MainWindow::mixerVolume);
     // Queued: a handed-back track starts once the video window has finished closing.
     connect(m_videoWindow.get(), &VideoWindowPresenter::closed, m_playback.get(), &PlaybackController::videoClosed,
         Qt::QueuedConnection);
@@ -511,6 +514,7 @@ void MainWindow::Label15_Click()
         m_repeatSet->setChecked(true);
         m_label15->setText(QStringLiteral("Repeat-on"));
     }
+    m_playback->sequenceChanged();
 }
 
 void MainWindow::repeatSetClick()
@@ -522,6 +526,7 @@ void MainWindow::repeatSetClick()
         m_repeatSet->setChecked(true);
         m_label15->setEnabled(true);
     }
+    m_playback->sequenceChanged();
 }
 
 void MainWindow::label5Click()
@@ -529,6 +534,7 @@ void MainWindow::label5Click()
     m_label5->setText(
         m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random") : QStringLiteral("Normal"));
     m_state.CurrentTrackNo = 1;
+    m_playback->sequenceChanged();
 }
 
 bool MainWindow::BusyGuard()
@@ -547,6 +553,16 @@ void MainWindow::slider1Change(int value)
     m_playback->setVolume((v << 16) | v);
     if (m_ctx.volume)
         m_ctx.volume->remember((v << 16) | v);
+}
+
+void MainWindow::mixerVolume(uint32_t word)
+{
+    // The slider shows the right channel, as at start-up; the word is the library's already.
+    const int right = static_cast<int>(word >> 16);
+    m_slider->setValue(right);
+    showVolume(right);
+    if (m_ctx.volume)
+        m_ctx.volume->remember(word);
 }
 
 void MainWindow::showVolume(int value)

@@ -44,6 +44,9 @@ struct DecoderApi {
     decltype(&vbmp3_getOutputName) getOutputName = nullptr;
     // Optional: without it the length vbmp3_open gave stays shown.
     decltype(&vbmp3_getOpenInfo) getOpenInfo = nullptr;
+    // Optional: without it every track starts after the one before has ended (no file is
+    // queued to follow without a gap).
+    decltype(&vbmp3_queueNext) queueNext = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

@@ -80,6 +80,7 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
 #undef KES_RESOLVE
     t.getOutputName = reinterpret_cast<decltype(t.getOutputName)>(dlsym(handle, "vbmp3_getOutputName"));
     t.getOpenInfo = reinterpret_cast<decltype(t.getOpenInfo)>(dlsym(handle, "vbmp3_getOpenInfo"));
+    t.queueNext = reinterpret_cast<decltype(t.queueNext)>(dlsym(handle, "vbmp3_queueNext"));
     if (!missing.isEmpty()) {
         error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);
         dlclose(handle);

@@ -21,6 +21,7 @@
 #include <future>
 #include <iostream>
 #include <numbers>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -37,9 +38,12 @@ namespace
 
 std::atomic<int> g_endCount { 0 }, g_failedCount { 0 }, g_joinCount { 0 }, g_otherCount { 0 };
 std::atomic<Clock::rep> g_endAt { 0 }; // steady clock ticks of the last end report
+std::atomic<uint32_t> g_mixerWord { 0 }; // the last volume word message 7 brought
 
-void onMessage(int32_t message, int32_t)
+void onMessage(int32_t message, int32_t param)
 {
+    if (message == VBMP3_MSG_VOLUME_CHANGED)
+        g_mixerWord = static_cast<uint32_t>(param);
     if (message == VBMP3_MSG_END_OF_TRACK)
         g_endAt = Clock::now().time_since_epoch().count();
     ++(message == VBMP3_MSG_END_OF_TRACK         ? g_endCount
@@ -542,6 +546,92 @@ TEST_F(Vbmp3Api, QueueReplacedClearedOrStoppedBeforeTheJoin)
     ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
     EXPECT_EQ(info.totalFrames, int64_t(d.frames()));
     EXPECT_EQ(g_failedCount, 0);
+}
+
+// What `command` prints (stdout), run by the shell.
+std::string output(const std::string &command)
+{
+    std::string text;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            text.append(buffer, n);
+        pclose(pipe);
+    }
+    return text;
+}
+
+// The sound server's streams as pactl lists them: index, media.name, the first channel's volume.
+struct SinkInput {
+    int index = -1;
+    std::string name;
+    long volume = -1;
+};
+std::vector<SinkInput> sinkInputs()
+{
+    std::vector<SinkInput> inputs;
+    std::istringstream lines(output("LC_ALL=C pactl list sink-inputs 2>/dev/null"));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("Sink Input #"))
+            inputs.push_back({ std::stoi(line.substr(12)), {}, -1 });
+        else if (inputs.empty())
+            continue;
+        else if (const size_t at = line.find("media.name = \""); at != std::string::npos)
+            inputs.back().name = line.substr(at + 14, line.rfind('"') - at - 14);
+        else if (const size_t v = line.find("Volume: ");
+                 v != std::string::npos && inputs.back().volume < 0 && line.find(':', v + 8) != std::string::npos)
+            inputs.back().volume = std::stol(line.substr(line.find(':', v + 8) + 1));
+    }
+    return inputs;
+}
+
+// Through a real sound server (a private one with a null sink): one stream for the whole
+// session, named after the playing file, whose volume is the library's volume word, and a
+// change made in the mixer (pactl) comes back as message 7 and the new word.
+TEST_F(Vbmp3Api, SoundServerStreamForTheSessionCarriesTheVolume)
+{
+    PulseServer server;
+    if (!server.ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+    const std::string first = fixture("gap-s.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.5 sine 550 gain -8");
+    const std::string second = fixture("gap-b.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.77 sine 660 gain -8");
+    ASSERT_EQ(vbmp3_setOutput("auto"), 1);
+    ASSERT_EQ(vbmp3_setOutputVolume(0x80008000u), 1);
+    ASSERT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    char name[16] = {};
+    for (const auto until = Clock::now() + 5s; vbmp3_getOutputName(name, sizeof name) == 0 && Clock::now() < until;)
+        std::this_thread::sleep_for(5ms);
+    if (std::string(name) != "pulse")
+        GTEST_SKIP() << "the private PulseAudio server did not answer";
+    std::vector<SinkInput> inputs = sinkInputs();
+    ASSERT_EQ(inputs.size(), 1u);
+    const int index = inputs[0].index;
+    EXPECT_EQ(inputs[0].name, "gap-s.wav");
+    EXPECT_NEAR(inputs[0].volume, 0x10000 * 0x8000 / 0xFFFF, 1); // the word as the stream's own volume
+
+    // The mixer: a quarter comes back as the word, and the library's own changes do not.
+    ASSERT_TRUE(run("pactl set-sink-input-volume " + std::to_string(index) + " 16384"));
+    for (const auto until = Clock::now() + 3s; g_otherCount == 0 && Clock::now() < until;)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(g_otherCount, 1);
+    EXPECT_NEAR(g_mixerWord & 0xFFFF, 0x4000, 1);
+    EXPECT_EQ(vbmp3_getOutputVolume(), g_mixerWord.load());
+    ASSERT_EQ(vbmp3_setOutputVolume(0xC000C000u), 1);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(g_otherCount, 1);
+    EXPECT_NEAR(sinkInputs().at(0).volume, 0x10000 * 0xC000 / 0xFFFF, 1);
+
+    // The next track goes on in the same stream, under its own name.
+    ASSERT_TRUE(waitForEnd(10s));
+    ASSERT_EQ(vbmp3_open(second.c_str(), &g_info), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    std::this_thread::sleep_for(300ms);
+    inputs = sinkInputs();
+    ASSERT_EQ(inputs.size(), 1u);
+    EXPECT_EQ(std::pair(inputs[0].index, inputs[0].name), std::pair(index, std::string("gap-b.wav")));
+    ASSERT_TRUE(waitForEnd(10s, 2));
+    vbmp3_free(); // before the server goes
 }
 
 // +12 dB at 1 kHz; a flat equalizer (zeros or none) passes the sound bit for bit; the volume
