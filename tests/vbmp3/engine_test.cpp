@@ -608,7 +608,7 @@ TEST_F(Vbmp3Api, SoundServerStreamForTheSessionCarriesTheVolume)
     ASSERT_EQ(inputs.size(), 1u);
     const int index = inputs[0].index;
     EXPECT_EQ(inputs[0].name, "gap-s.wav");
-    EXPECT_NEAR(inputs[0].volume, 0x10000 * 0x8000 / 0xFFFF, 1); // the word as the stream's own volume
+    EXPECT_NEAR(inputs[0].volume, 0x10000L * 0x8000 / 0xFFFF, 1); // the word as the stream's own volume
 
     // The mixer: a quarter comes back as the word, and the library's own changes do not.
     ASSERT_TRUE(run("pactl set-sink-input-volume " + std::to_string(index) + " 16384"));
@@ -620,7 +620,7 @@ TEST_F(Vbmp3Api, SoundServerStreamForTheSessionCarriesTheVolume)
     ASSERT_EQ(vbmp3_setOutputVolume(0xC000C000u), 1);
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(g_otherCount, 1);
-    EXPECT_NEAR(sinkInputs().at(0).volume, 0x10000 * 0xC000 / 0xFFFF, 1);
+    EXPECT_NEAR(sinkInputs().at(0).volume, 0x10000L * 0xC000 / 0xFFFF, 1);
 
     // The next track goes on in the same stream, under its own name.
     ASSERT_TRUE(waitForEnd(10s));
