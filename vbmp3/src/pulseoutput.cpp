@@ -121,7 +121,8 @@ pa_volume_t serverVolume(uint32_t level)
 
 uint32_t wordLevel(pa_volume_t volume)
 {
-    return static_cast<uint32_t>(std::min<uint64_t>((uint64_t { volume } * 0xFFFF + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM, 0xFFFF));
+    return static_cast<uint32_t>(
+        std::min<uint64_t>((uint64_t { volume } * 0xFFFF + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM, 0xFFFF));
 }
 
 enum class Side { Left, Right, Centre };
@@ -186,7 +187,8 @@ public:
             // Volume changes of our stream made by others (the desktop's mixer).
             Lock lock(m_pa, m_loop);
             m_pa->context_set_subscribe_callback(m_context, onEvent, this);
-            if (pa_operation *op = m_pa->context_subscribe(m_context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr))
+            if (pa_operation *op
+                = m_pa->context_subscribe(m_context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr))
                 m_pa->operation_unref(op);
         }
         return connectStream();
@@ -500,11 +502,11 @@ private:
                 return false;
             pa_buffer_attr attr;
             attr.maxlength = static_cast<uint32_t>(-1);
-            attr.tlength = static_cast<uint32_t>(
-                m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.bufferMs) * 1000, &m_spec));
+            attr.tlength
+                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.bufferMs) * 1000, &m_spec));
             attr.prebuf = static_cast<uint32_t>(-1);
-            attr.minreq = static_cast<uint32_t>(
-                m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.periodMs) * 1000, &m_spec));
+            attr.minreq
+                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.periodMs) * 1000, &m_spec));
             attr.fragsize = static_cast<uint32_t>(-1);
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
