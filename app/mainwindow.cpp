@@ -150,6 +150,9 @@ void MainWindow::bindPlaylist()
     m_videoWindow = std::make_unique<VideoWindowPresenter>(
         VideoWindow::Context { m_playlist, &m_state, m_sequencer.get(), m_ctx.api, m_ctx.prompter });
     m_playback->setVideoPresenter(m_videoWindow.get());
+    // The file queued to follow the playing track follows the list, the mode and repeat.
+    m_playback->watchRows(*m_playlist, PlaylistModel::TagRole);
+    connect(m_playback.get(), &PlaybackController::mixerVolumeChanged, this, &MainWindow::mixerVolume);
     // Queued: a handed-back track starts once the video window has finished closing.
     connect(m_videoWindow.get(), &VideoWindowPresenter::closed, m_playback.get(), &PlaybackController::videoClosed,
         Qt::QueuedConnection);
@@ -581,6 +584,7 @@ void MainWindow::Label15_Click()
     }
     m_label15->setAccessibleDescription(m_label15->text());
     emit modeChanged();
+    m_playback->sequenceChanged();
 }
 
 void MainWindow::repeatSetClick()
@@ -593,6 +597,7 @@ void MainWindow::repeatSetClick()
         m_label15->setEnabled(true);
     }
     emit modeChanged();
+    m_playback->sequenceChanged();
 }
 
 void MainWindow::label5Click()
@@ -602,6 +607,7 @@ void MainWindow::label5Click()
     m_state.CurrentTrackNo = 1;
     m_label5->setAccessibleDescription(m_label5->text());
     emit modeChanged();
+    m_playback->sequenceChanged();
 }
 
 bool MainWindow::BusyGuard()
@@ -620,6 +626,16 @@ void MainWindow::slider1Change(int value)
     m_playback->setVolume((v << 16) | v);
     if (m_ctx.volume)
         m_ctx.volume->remember((v << 16) | v);
+}
+
+void MainWindow::mixerVolume(uint32_t word)
+{
+    // The slider shows the right channel, as at start-up; the word is the library's already.
+    const int right = static_cast<int>(word >> 16);
+    m_slider->setValue(right);
+    showVolume(right);
+    if (m_ctx.volume)
+        m_ctx.volume->remember(word);
 }
 
 void MainWindow::showVolume(int value)

@@ -199,6 +199,8 @@ private:
 
     // VolumeHex and the "Vol - N" read-out for a slider value.
     void showVolume(int value);
+    // The desktop's mixer set the volume: the slider follows.
+    void mixerVolume(uint32_t word);
     // PlaybackView: the panel's read-outs, seek bar, tabs, lyrics lines and spectrum box.
     void showReadOut(ReadOut which, const QString &text) override;
     void setSeekRange(int maximum) override;

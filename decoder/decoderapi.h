@@ -52,6 +52,9 @@ struct DecoderApi {
     decltype(&vbmp3_getFilePicture) getFilePicture = nullptr;
     // Optional: without it only Lyrics3 data and lyrics files beside the track are shown.
     decltype(&vbmp3_readEmbeddedLyrics) readEmbeddedLyrics = nullptr;
+    // Optional: without it every track starts after the one before has ended (no file is
+    // queued to follow without a gap).
+    decltype(&vbmp3_queueNext) queueNext = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

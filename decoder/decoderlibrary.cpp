@@ -84,6 +84,7 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     t.getPositionMs = reinterpret_cast<decltype(t.getPositionMs)>(dlsym(handle, "vbmp3_getPositionMs"));
     t.getFilePicture = reinterpret_cast<decltype(t.getFilePicture)>(dlsym(handle, "vbmp3_getFilePicture"));
     t.readEmbeddedLyrics = reinterpret_cast<decltype(t.readEmbeddedLyrics)>(dlsym(handle, "vbmp3_readEmbeddedLyrics"));
+    t.queueNext = reinterpret_cast<decltype(t.queueNext)>(dlsym(handle, "vbmp3_queueNext"));
     if (!missing.isEmpty()) {
         error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);
         dlclose(handle);

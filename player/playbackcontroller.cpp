@@ -68,6 +68,9 @@ PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter
     , m_settings(settings)
     , m_timebar(this)
     , m_lyricsTimer(this)
+    , m_queue(m_api, sequencer)
+    , m_queueTimer(this)
+    , m_mixerTimer(this)
 {
     m_timebar.setObjectName(QStringLiteral("Timebar"));
     m_timebar.setInterval(100);
@@ -76,6 +79,35 @@ PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter
     m_lyricsTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_timebar, &QTimer::timeout, this, &PlaybackController::timebarTick);
     connect(&m_lyricsTimer, &QTimer::timeout, this, &PlaybackController::stepLyrics);
+    // The mixer may move the volume while nothing plays (the time bar's tick looks too).
+    m_mixerTimer.setInterval(500);
+    connect(&m_mixerTimer, &QTimer::timeout, this, &PlaybackController::takeMixerVolume);
+    m_queueTimer.setSingleShot(true);
+    m_queueTimer.setInterval(0);
+    connect(&m_queueTimer, &QTimer::timeout, this, [this] {
+        if (!m_shutDown)
+            m_queue.refresh();
+    });
+}
+
+void PlaybackController::sequenceChanged()
+{
+    if (!m_shutDown && !m_queueTimer.isActive())
+        m_queueTimer.start();
+}
+
+void PlaybackController::watchRows(const QAbstractItemModel &rows, int tagRole)
+{
+    connect(&rows, &QAbstractItemModel::dataChanged, this,
+        [this, tagRole](const QModelIndex &, const QModelIndex &, const QList<int> &roles) {
+            if (roles.isEmpty() || roles.contains(Qt::CheckStateRole) || roles.contains(tagRole))
+                sequenceChanged();
+        });
+    connect(&rows, &QAbstractItemModel::rowsInserted, this, &PlaybackController::sequenceChanged);
+    connect(&rows, &QAbstractItemModel::rowsRemoved, this, &PlaybackController::sequenceChanged);
+    connect(&rows, &QAbstractItemModel::rowsMoved, this, &PlaybackController::sequenceChanged);
+    connect(&rows, &QAbstractItemModel::layoutChanged, this, &PlaybackController::sequenceChanged);
+    connect(&rows, &QAbstractItemModel::modelReset, this, &PlaybackController::sequenceChanged);
 }
 
 void PlaybackController::start()
@@ -84,6 +116,13 @@ void PlaybackController::start()
     m_api.callback(DecoderCallback);
     callbackFlags().CallbackActive = true;
     m_api.setLyrics3Use(0);
+    m_mixerTimer.start();
+}
+
+void PlaybackController::takeMixerVolume()
+{
+    if (callbackFlags().VolumeChanged.exchange(false))
+        emit mixerVolumeChanged(callbackFlags().MixerVolume.load());
 }
 
 void PlaybackController::setDecoderOptions()
@@ -100,6 +139,8 @@ void PlaybackController::stopTimers()
 {
     m_shutDown = true;
     m_timebar.stop();
+    m_queueTimer.stop();
+    m_mixerTimer.stop();
     setLyricsOn(false);
 }
 
@@ -173,6 +214,9 @@ void PlaybackController::PlayTrack()
         // The closed file's end, not yet seen by the tick, is no news for what follows.
         callbackFlags().TrackEnded = false;
         m_api.setLyricsFile("");
+        // The library dropped its queue with the file, and no join of that play is heard.
+        m_queue.forget();
+        callbackFlags().TrackJoined = false;
         // 2. Video and other media go to the video window.
         if (!isVideoName(m_state.CurrentFile))
             break;
@@ -194,6 +238,27 @@ void PlaybackController::PlayTrack()
             m_api.init();
         return;
     }
+    showTrack(info);
+    // What follows is queued before the play, so that even a track shorter than the time
+    // the play takes to start joins it.
+    m_queue.refresh(true);
+    // 10. Play.  A failure told of an earlier play is not this one's (the library reports
+    // nothing of an older play once vbmp3_play has returned).
+    callbackFlags().OutputFailed = false;
+    if (m_api.play() == 0) {
+        m_prompter.message(QStringLiteral("Play start Error!! Next File"));
+        m_api.init();
+        m_queue.forget();
+        return;
+    }
+    m_timebar.start();
+    emit trackStarted();
+}
+
+void PlaybackController::showTrack(const OpenInfo &info)
+{
+    using R = PlaybackView::ReadOut;
+    const QByteArray path = m_state.CurrentFile.toUtf8();
     // 4, 5. Names and track number.
     ShowNowPlaying(m_state.CurrentFile);
     showReadOut(R::Number, QStringLiteral("No.%1").arg(m_state.CurrentTrackNo));
@@ -234,16 +299,31 @@ void PlaybackController::PlayTrack()
     m_totalsPending = m_api.getOpenInfo && m_api.getOpenInfo(&now) == 1;
     showReadOut(R::Frequency, frequencyText(info.frequency));
     showReadOut(R::Codec, m_now.codec);
-    // 10. Play.  A failure told of an earlier play is not this one's (the library reports
-    // nothing of an older play once vbmp3_play has returned).
-    callbackFlags().OutputFailed = false;
-    if (m_api.play() == 0) {
-        m_prompter.message(QStringLiteral("Play start Error!! Next File"));
-        m_api.init();
+}
+
+void PlaybackController::takeJoin()
+{
+    if (!callbackFlags().TrackJoined.exchange(false))
         return;
-    }
+    const std::optional<QString> path = m_queue.take();
+    if (!path)
+        return;
+    // As at the end of a track: both timers off and the next row chosen (ahead); then
+    // PlayTrack's steps for the file the decoder plays already, the timer on again.
+    m_timebar.stop();
+    setLyricsOn(false);
+    m_state.CurrentFile = *path;
+    showReadOut(PlaybackView::ReadOut::Artist, QString());
+    showReadOut(PlaybackView::ReadOut::Title, QString());
+    m_api.setLyricsFile("");
+    OpenInfo info {};
+    m_api.getOpenInfo(&info);
+    showTrack(info);
     m_timebar.start();
+    if (m_lyricsOn)
+        stepLyrics();
     emit trackStarted();
+    m_queue.refresh();
 }
 
 void PlaybackController::showTotals(const OpenInfo &info)
@@ -260,6 +340,8 @@ void PlaybackController::showTotals(const OpenInfo &info)
 void PlaybackController::StopTrack()
 {
     m_api.stop();
+    takeJoin(); // heard before the stop: the stopped track is that one
+    m_queue.forget();
     m_view.selectTab(1);
     m_timebar.stop();
     m_view.clearSpectrum();
@@ -271,10 +353,12 @@ void PlaybackController::StopTrack()
 
 void PlaybackController::PauseResume()
 {
+    takeJoin();
     switch (m_api.getState(nullptr)) {
     case VBMP3_STOPPED:
         m_api.play();
         m_timebar.start();
+        m_queue.refresh();
         break;
     case VBMP3_PLAYING:
         m_api.pause();
@@ -296,6 +380,8 @@ void PlaybackController::PauseResume()
 void PlaybackController::NextTrack()
 {
     m_api.stop();
+    takeJoin();
+    m_queue.forget();
     if (const std::optional<QString> next = m_sequencer.nextRow()) {
         m_state.CurrentFile = *next;
         if (!next->isEmpty())
@@ -307,6 +393,8 @@ void PlaybackController::NextTrack()
 bool PlaybackController::PrevTrack()
 {
     m_api.stop();
+    takeJoin();
+    m_queue.forget();
     const QString previous = m_sequencer.previousRow();
     if (!previous.isEmpty())
         m_state.CurrentFile = previous;
@@ -316,6 +404,7 @@ bool PlaybackController::PrevTrack()
 
 void PlaybackController::playPressed()
 {
+    takeJoin();
     if (!m_sequencer.CanChoose())
         return;
     m_state.CurrentFile = m_sequencer.ChooseTrack();
@@ -327,12 +416,14 @@ void PlaybackController::previousPressed()
 {
     // A choice can be possible with no row checked (Random with repeat): then there is no
     // row to go back to, and the current track is not played again.
+    takeJoin();
     if (m_sequencer.CanChoose() && PrevTrack())
         PlayTrack();
 }
 
 void PlaybackController::playRow(int trackNo, const QString &path)
 {
+    takeJoin();
     m_state.CurrentTrackNo = trackNo;
     m_state.CurrentFile = path;
     PlayTrack();
@@ -348,7 +439,9 @@ void PlaybackController::timebarTick()
             Prompter::Icon::Exclamation);
         return;
     }
-    // 1. End of track: both timers off before the next track is chosen.
+    // 1. The queued track began (the end of one track and the start of the next); the end
+    // of a track: both timers off before the next track is chosen.
+    takeJoin();
     if (callbackFlags().TrackEnded.exchange(false)) {
         m_timebar.stop();
         setLyricsOn(false);
@@ -363,6 +456,7 @@ void PlaybackController::timebarTick()
             emit totalsCounted();
         }
     }
+    takeMixerVolume();
     // 2. Spectrum on every second tick.
     if (++m_spectrumTick >= 2) {
         if (m_settings.Op_01 == 1)
@@ -378,6 +472,7 @@ void PlaybackController::timebarTick()
 
 void PlaybackController::seekbarScroll(int seconds)
 {
+    takeJoin();
     m_api.seek(seconds);
     if (m_lyricsOn)
         stepLyrics();

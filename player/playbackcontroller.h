@@ -13,7 +13,9 @@
 #include "playbackstate.h"
 #include "playbackview.h"
 #include "settings.h"
+#include "trackqueue.h"
 
+#include <QAbstractItemModel>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -64,6 +66,15 @@ public:
     void shutdown();
 
     void setVideoPresenter(VideoPresenter *video) { m_video = video; }
+
+    // What decides the row after the playing one changed (a row's check or mark, rows
+    // added, removed or reordered, the play mode, repeat): the file queued to follow the
+    // playing track is worked out again once the current event is over.  watchRows()
+    // calls it for the playlist's changes; the window calls it for mode and repeat.
+    void sequenceChanged();
+    void watchRows(const QAbstractItemModel &rows, int tagRole);
+    // The path queued to follow the playing track, nullopt when none.
+    std::optional<QString> queuedPath() const { return m_queue.queuedPath(); }
 
     // Plays CurrentFile: video names go to the video window, everything else to the
     // decoder; failures are reported through the prompter, and a failed play (or open,
@@ -128,8 +139,18 @@ signals:
     // The decoder's state (VBMP3_STOPPED, _PLAYING, _PAUSED) after a command or the end
     // of the sequence.
     void stateChanged(int state);
+    // The desktop's mixer set the output volume to word (as setVolume takes it).
+    void mixerVolumeChanged(uint32_t word);
 
 private:
+    // The queued file has begun to be heard (TrackJoined): what the end of a track and
+    // the start of the next do, for a file the decoder plays already.  Every command runs
+    // it first, so that it acts on the track that is heard.
+    void takeJoin();
+    // A volume set in the desktop's mixer (VolumeChanged): mixerVolumeChanged.
+    void takeMixerVolume();
+    // PlayTrack's steps 4 to 9 for the opened file: names, number, lyrics, totals.
+    void showTrack(const OpenInfo &info);
     void showReadOut(PlaybackView::ReadOut which, const QString &text);
     // Total time, seek range and bit rate of the open track.
     void showTotals(const OpenInfo &info);
@@ -148,6 +169,9 @@ private:
 
     QTimer m_timebar; // `Timebar`, 100 ms
     QTimer m_lyricsTimer; // `lyrics_timer`, single shot at the next line's time
+    TrackQueue m_queue;
+    QTimer m_queueTimer; // zero-time single shot: sequenceChanged's refresh
+    QTimer m_mixerTimer; // 500 ms from start(): takeMixerVolume
     bool m_lyricsOn = false;
     bool m_shutDown = false; // the shutdown has begun
     bool m_sessionEnded = false;

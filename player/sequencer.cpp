@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <random>
 
 namespace kes
@@ -19,6 +20,60 @@ float clockSeededUniform()
         static_cast<std::mt19937::result_type>(std::chrono::high_resolution_clock::now().time_since_epoch().count()));
     return std::uniform_real_distribution<float>(0.0f, 1.0f)(gen);
 }
+
+// The rows as they would be after some changes, without making them: reads see the
+// changes, writes are recorded.
+class RowsAhead final : public TrackList
+{
+public:
+    explicit RowsAhead(const TrackList &rows)
+        : m_rows(rows)
+    {
+    }
+    int count() const override { return m_rows.count(); }
+    bool isChecked(int row) const override
+    {
+        const auto it = m_checks.find(row);
+        return it != m_checks.end() ? it->second : m_rows.isChecked(row);
+    }
+    void setChecked(int row, bool checked) override
+    {
+        if (checked != isChecked(row))
+            m_checkedDelta += checked ? 1 : -1;
+        m_checks[row] = checked;
+        m_changes.push_back({ row, checked, QString() });
+    }
+    QString tag(int row) const override
+    {
+        const auto it = m_tags.find(row);
+        return it != m_tags.end() ? it->second : m_rows.tag(row);
+    }
+    void setTag(int row, const QString &tag) override
+    {
+        m_tags[row] = tag;
+        m_changes.push_back({ row, std::nullopt, tag });
+    }
+    QString fullPath(int row) const override { return m_rows.fullPath(row); }
+    bool anyChecked() const override
+    {
+        if (m_checkedDelta > 0 || (m_checkedDelta == 0 && m_rows.anyChecked()))
+            return true;
+        if (m_checkedDelta == 0)
+            return false;
+        for (int i = 1; i <= count(); ++i)
+            if (isChecked(i))
+                return true;
+        return false;
+    }
+    std::vector<Sequencer::Ahead::Change> changes() const { return m_changes; }
+
+private:
+    const TrackList &m_rows;
+    std::map<int, bool> m_checks;
+    std::map<int, QString> m_tags;
+    int m_checkedDelta = 0; // rows checked minus rows unchecked by the changes
+    std::vector<Sequencer::Ahead::Change> m_changes;
+};
 
 } // namespace
 
@@ -134,6 +189,44 @@ QString Sequencer::previousRow()
         from = n + 1;
     }
     return QString();
+}
+
+Sequencer::Ahead Sequencer::lookAhead()
+{
+    RowsAhead rows(m_rows);
+    int current = m_current;
+    Sequencer ahead(rows, current, m_mode, m_repeat);
+    ahead.setRandomSource(m_random);
+    Ahead result;
+    result.fromTrackNo = m_current;
+    result.random = m_mode() == QStringLiteral("Random");
+    result.repeat = m_repeat();
+    result.path = ahead.nextRow();
+    result.trackNo = current;
+    result.changes = rows.changes();
+    return result;
+}
+
+void Sequencer::commit(const Ahead &ahead)
+{
+    for (const Ahead::Change &change : ahead.changes) {
+        if (change.checked)
+            m_rows.setChecked(change.row, *change.checked);
+        else
+            m_rows.setTag(change.row, change.tag);
+    }
+    m_current = ahead.trackNo;
+}
+
+bool Sequencer::stillPossible(const Ahead &ahead) const
+{
+    const int row = ahead.trackNo;
+    // A choice of its own: the row unchecked and marked, nothing else (no new round).
+    const bool plainChoice = ahead.changes.size() == 2 && ahead.changes[0].row == row && ahead.changes[1].row == row
+        && ahead.changes[0].checked == std::optional<bool>(false) && !ahead.changes[1].checked;
+    return ahead.random && ahead.path && plainChoice && m_mode() == QStringLiteral("Random")
+        && m_repeat() == ahead.repeat && m_current == ahead.fromTrackNo && (m_current != m_rows.count() || m_repeat())
+        && row >= 1 && row <= m_rows.count() && m_rows.isChecked(row) && m_rows.fullPath(row) == *ahead.path;
 }
 
 } // namespace kes

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace kes
 {
@@ -38,6 +39,32 @@ public:
     // Returns its path and moves CurrentTrackNo there; with no checked row returns the
     // empty text and changes nothing.
     QString previousRow();
+
+    // What nextRow() would do if it ran now, worked out without changing anything: what it
+    // would give, CurrentTrackNo after it, and the changes it would make to the rows (in
+    // "Random" the chosen row's check and mark, a new round's), in order.  commit() makes
+    // them, leaving the state nextRow() would have left.  The player chooses ahead so that
+    // the next track can follow the playing one without a gap.
+    struct Ahead {
+        std::optional<QString> path; // nullopt: playback would end here
+        int trackNo = 0;
+        struct Change {
+            int row = 0;
+            std::optional<bool> checked; // set when the check changes, else the tag
+            QString tag;
+        };
+        std::vector<Change> changes;
+        // What it was worked out from.
+        int fromTrackNo = 0;
+        bool random = false;
+        bool repeat = false;
+    };
+    Ahead lookAhead();
+    void commit(const Ahead &ahead);
+    // "Random": whether ahead's choice is still one nextRow() could make now (the same
+    // mode, repeat and CurrentTrackNo, the chosen row still there and checked, no new
+    // round needed), so that a change elsewhere in the list does not draw again.
+    bool stillPossible(const Ahead &ahead) const;
 
 private:
     int lastCheckedRow() const;

@@ -9,10 +9,12 @@
 #include "testfiles.h"
 #include "trackadder.h"
 
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -73,6 +75,35 @@ protected:
             w->close();
     }
     QLabel *label(const QString &name) { return w->findChild<QLabel *>(name); }
+    // The sample bytes of a WAV file's "data" chunk; empty when there is none.
+    static QByteArray wavData(const QString &path)
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        const QByteArray bytes = file.readAll();
+        for (qsizetype at = 12; at + 8 <= bytes.size();) {
+            const quint32 size = qFromLittleEndian<quint32>(bytes.constData() + at + 4);
+            if (bytes.mid(at, 4) == "data")
+                return bytes.mid(at + 8, size);
+            at += 8 + size + (size & 1);
+        }
+        return {};
+    }
+    // What the library's file output makes of one file played alone.
+    QByteArray playedAlone(const QString &path)
+    {
+        const QString out = dir.filePath(QFileInfo(path).completeBaseName() + u"-alone.wav"_s);
+        callbackFlags().TrackEnded = false;
+        EXPECT_EQ(api.setOutput((u"file:"_s + out).toUtf8().constData()), 1);
+        OpenInfo info {};
+        EXPECT_EQ(api.open(path.toUtf8().constData(), &info), 1);
+        EXPECT_EQ(api.play(), 1);
+        EXPECT_TRUE(QTest::qWaitFor([] { return callbackFlags().TrackEnded.load(); }, 10000));
+        callbackFlags().TrackEnded = false;
+        api.close();
+        return wavData(out);
+    }
 
     QTemporaryDir dir;
     DecoderApi api;
@@ -119,5 +150,45 @@ TEST_F(EndToEnd, RandomWithRepeatPlaysTwoRounds)
     }
     EXPECT_EQ(first.size(), 3);
     EXPECT_EQ(second.size(), 3);
+    EXPECT_TRUE(prompter.messages.isEmpty());
+}
+
+// Three rows, each following the one before without a gap: an MP3 with a LAME header, a WAV
+// of the same rate, and an MP3 of another rate.  The file output holds the first two back
+// to back exactly as each plays alone (its delay and padding cut, nothing inserted), the
+// third in the next file; the read-outs, CurrentTrackNo and the lyrics follow each join.
+TEST_F(EndToEnd, GaplessRowsJoinSampleForSample)
+{
+    const QString wav = dir.filePath(u"middle.wav"_s);
+    ASSERT_EQ(
+        QProcess::execute(u"sox"_s, u"-n -r 44100 -c 2 -b 16 %1 synth 0.77 sine 660 gain -6"_s.arg(wav).split(u' ')),
+        0);
+    writeBytes(dir.filePath(u"middle.txt"_s), "[00:00.00]middle line\r\n");
+    const QStringList rows { paths[0], wav, paths[2] };
+    const QByteArray one = playedAlone(rows[0]), two = playedAlone(rows[1]), three = playedAlone(rows[2]);
+    ASSERT_EQ(one.size(), 1.5 * 44100 * 4); // as long as the sound it was made from
+    ASSERT_TRUE(!two.isEmpty() && !three.isEmpty());
+
+    w->playlist()->clear();
+    w->adder()->addFiles(rows);
+    ASSERT_TRUE(w->adder()->waitForIdle(10000));
+    ASSERT_EQ(w->playlist()->count(), 3);
+    const QString out = dir.filePath(u"joined.wav"_s);
+    ASSERT_EQ(api.setOutput((u"file:"_s + out).toUtf8().constData()), 1);
+    w->Label15_Click(); // repeat off
+    w->Toolbar_ButtonClick(u"再生"_s);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !w->controller()->timebarOn() && !callbackFlags().TrackEnded && seen.size() >= 3; }, 15000));
+    QList<QStringList> shown; // number, frequency, lyrics tab
+    for (const QStringList &track : seen)
+        shown << QStringList { track[0], track[5], track[6] };
+    EXPECT_EQ(shown,
+        QList<QStringList>({ { u"No.1"_s, u"44.1 KHz"_s, u"1"_s }, { u"No.2"_s, u"44.1 KHz"_s, u"0"_s },
+            { u"No.3"_s, u"48 KHz"_s, u"1"_s } }));
+    EXPECT_EQ(w->playbackState().CurrentTrackNo, 1);
+    const QByteArray joined = wavData(out);
+    EXPECT_EQ(joined.size(), one.size() + two.size());
+    EXPECT_TRUE(joined == one + two) << "the joined file differs from the tracks played alone";
+    EXPECT_TRUE(wavData(dir.filePath(u"joined-2.wav"_s)) == three);
     EXPECT_TRUE(prompter.messages.isEmpty());
 }

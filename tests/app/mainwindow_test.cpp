@@ -306,4 +306,10 @@ TEST_F(DesktopTest, VolumeIsKeptBetweenRunsWithoutTouchingOtherKeys)
     w->slider1Change(500);
     QTest::qWait(600); // settled: written without waiting for the end
     EXPECT_TRUE(readBytes(iniPath).contains("VOLUME=500"));
+    // The desktop's mixer moved the volume while nothing plays: the slider follows, and
+    // the new value is kept.
+    DecoderCallback(VBMP3_MSG_VOLUME_CHANGED, 0x20002000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w->findChild<QSlider *>()->value() == 0x2000; }, 2000));
+    QTest::qWait(600);
+    EXPECT_TRUE(readBytes(iniPath).contains("VOLUME=8192"));
 }

@@ -51,7 +51,7 @@ protected:
     {
         f.reset();
         CallbackFlags &flags = callbackFlags();
-        flags.TrackEnded = flags.OutputFailed = false;
+        flags.TrackEnded = flags.OutputFailed = flags.TrackJoined = false;
         flags.CallbackActive = true;
         FakeDecoder::api().callback(DecoderCallback);
         for (int i = 1; i <= 5; ++i)
@@ -394,4 +394,131 @@ TEST_F(PlaybackControllerTest, OutputFailureStopsWithOneMessageAndStaysOnTheRow)
     EXPECT_EQ(f.state, VBMP3_STOPPED);
     EXPECT_EQ(f.openedPath, "/music/1.mp3");
     EXPECT_EQ(prompter.messages.size(), 1);
+}
+
+// The row after the playing one is queued in the library as soon as the track starts, and
+// the join acts as a track change: CurrentTrackNo, the read-outs, the lyrics, the signal,
+// and the row after that queued in turn.  A change of checks, repeat or rows before the
+// join replaces or clears what is queued; a stop forgets it.
+TEST_F(PlaybackControllerTest, QueuedRowJoinsAndFollowsTheList)
+{
+    c.watchRows(model, PlaylistModel::TagRole);
+    int started = 0;
+    QObject::connect(&c, &PlaybackController::trackStarted, [&] { ++started; });
+    const QString withLyrics = dir.filePath(u"6.mp3"_s);
+    file(u"6.txt"_s);
+    model.addRow(TrackRow { .fullPath = withLyrics });
+    const auto settle = [] { QCoreApplication::processEvents(); }; // the zero-time refresh
+
+    c.playRow(1, u"/music/1.mp3"_s);
+    EXPECT_EQ(f.queued, "/music/2.mp3");
+    EXPECT_EQ(state.CurrentTrackNo, 1); // chosen ahead, made only at the join
+    model.setChecked(2, false);
+    settle();
+    EXPECT_EQ(f.queued, "/music/3.mp3");
+    model.setChecked(2, true);
+    settle();
+    EXPECT_EQ(f.queued, "/music/2.mp3");
+
+    // The join: as the start of row 2, and row 3 queued next.
+    ASSERT_TRUE(f.joinQueued());
+    c.timebarTick();
+    EXPECT_EQ(std::tuple(state.CurrentTrackNo, view.readOuts[R::Number], f.queued, started),
+        std::tuple(2, u"No.2"_s, std::string("/music/3.mp3"), 2));
+    EXPECT_EQ(c.nowPlaying().path, u"/music/2.mp3"_s);
+    EXPECT_TRUE(c.timebarOn());
+
+    // Into a track with a lyrics file beside it: the lines follow it.
+    c.playRow(5, u"/music/5.mp3"_s);
+    EXPECT_EQ(f.queued, withLyrics.toStdString());
+    EXPECT_FALSE(c.lyricsOn());
+    ASSERT_TRUE(f.joinQueued());
+    c.timebarTick();
+    EXPECT_EQ(std::tuple(state.CurrentTrackNo, view.tab, c.lyricsOn()), std::tuple(6, 0, true));
+    EXPECT_EQ(f.lyricsFile, dir.filePath(u"6.txt"_s).toStdString());
+    EXPECT_EQ(f.queued, "/music/1.mp3"); // repeat: round again
+    // Repeat off on the last row: nothing follows.
+    repeat = false;
+    c.sequenceChanged();
+    settle();
+    EXPECT_EQ(f.queued, "");
+    EXPECT_EQ(f.queueCalls.back(), "");
+    repeat = true;
+
+    // Stop in the last second: the queue goes with it, and nothing is taken for heard.
+    c.playRow(1, u"/music/1.mp3"_s);
+    EXPECT_EQ(f.queued, "/music/2.mp3");
+    c.StopTrack();
+    EXPECT_FALSE(f.joinQueued());
+    c.timebarTick();
+    EXPECT_EQ(std::pair(state.CurrentTrackNo, f.openedPath), std::pair(1, std::string("/music/1.mp3")));
+    c.PauseResume(); // plays the row again, and queues its follower again
+    EXPECT_EQ(f.queued, "/music/2.mp3");
+    // A join heard just before the stop: the stopped track is the joined one.
+    ASSERT_TRUE(f.joinQueued());
+    c.StopTrack();
+    EXPECT_EQ(std::pair(state.CurrentTrackNo, view.readOuts[R::Number]), std::pair(2, u"No.2"_s));
+
+    // The list cleared while a track plays: nothing to queue.
+    c.playRow(1, u"/music/1.mp3"_s);
+    model.clear();
+    settle();
+    EXPECT_EQ(f.queued, "");
+}
+
+// "Random" chooses ahead and makes the choice (the row's check, CurrentTrackNo) only at the
+// join.  A video row is never queued (it plays in its own window), nor a file the library
+// refuses: the track then ends, and the next row is opened as without a queue, its open
+// error included.
+TEST_F(PlaybackControllerTest, RandomVideoAndRefusedFilesAtTheJoin)
+{
+    c.watchRows(model, PlaylistModel::TagRole);
+    c.playRow(1, u"/music/1.mp3"_s);
+    ASSERT_EQ(f.queued, "/music/2.mp3");
+    mode = u"Random"_s;
+    sequencer.setRandomSource([] { return 0.7f; });
+    c.sequenceChanged();
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(f.queued.empty());
+    const std::string chosen = f.queued;
+    int row = 0;
+    for (int i = 1; i <= model.count(); ++i)
+        if (model.fullPath(i).toStdString() == chosen)
+            row = i;
+    ASSERT_GT(row, 0);
+    EXPECT_TRUE(model.isChecked(row)); // not marked before it is heard
+    ASSERT_TRUE(f.joinQueued());
+    c.timebarTick();
+    EXPECT_EQ(std::pair(state.CurrentTrackNo, model.isChecked(row)), std::pair(row, false));
+    // A check elsewhere keeps the choice made for the next join (no new draw).
+    const std::string next = f.queued;
+    ASSERT_FALSE(next.empty());
+    const size_t calls = f.queueCalls.size();
+    int other = 1;
+    while (other == row || model.fullPath(other).toStdString() == next || !model.isChecked(other))
+        ++other;
+    model.setChecked(other, false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(std::pair(f.queued, f.queueCalls.size()), std::pair(next, calls));
+
+    // A video row next: nothing queued; it comes at the end of the track as before.
+    mode = u"Normal"_s;
+    model.clear();
+    model.addRow(TrackRow { .fullPath = u"/music/a.mp3"_s });
+    model.addRow(TrackRow { .fullPath = u"/music/b.mpg"_s });
+    model.addRow(TrackRow { .fullPath = u"/music/c.mp3"_s });
+    c.playRow(1, u"/music/a.mp3"_s);
+    EXPECT_EQ(f.queued, "");
+    c.playRow(3, u"/music/c.mp3"_s);
+    EXPECT_EQ(f.queued, "/music/a.mp3");
+
+    // Refused by the library: nothing queued, and at the end the open error of the next row.
+    f.queueResult = 0;
+    c.playRow(3, u"/music/c.mp3"_s);
+    EXPECT_EQ(std::pair(f.queueCalls.back(), f.queued), std::pair(std::string("/music/a.mp3"), std::string()));
+    f.openResult = 0;
+    prompter.answers << Prompter::Answer::Ok;
+    f.endTrack();
+    c.timebarTick();
+    EXPECT_EQ(prompter.texts(), QStringList { u"Open Error!!  Next File"_s });
 }

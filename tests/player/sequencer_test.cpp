@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <memory>
 #include <set>
 
 using namespace kes;
@@ -124,4 +126,40 @@ TEST(Sequencer, RandomWithRepeatRetriesUntilItFindsARow)
     ASSERT_TRUE(empty.seq.CanChoose());
     EXPECT_EQ(empty.seq.ChooseTrack(), QString());
     EXPECT_EQ(empty.current, 1);
+}
+
+// Working the next row out ahead changes nothing; committing it leaves what nextRow() would
+// have left (the rows' checks and marks, CurrentTrackNo) and gives its path, over whole
+// Random rounds (a new round included) and the ends of Normal with and without repeat.
+TEST(Sequencer, LookAheadThenCommitIsNextRow)
+{
+    const auto snapshot = [](const Fixture &f) {
+        std::vector<std::pair<bool, QString>> rows;
+        for (int r = 1; r <= f.rows.count(); ++r)
+            rows.emplace_back(f.rows.isChecked(r), f.rows.tag(r));
+        return std::pair(rows, f.current);
+    };
+    for (const char *mode : { "Normal", "Random" }) {
+        for (bool repeat : { true, false }) {
+            SCOPED_TRACE(std::string(mode) + (repeat ? " with repeat" : " without repeat"));
+            Fixture ahead(6, mode, repeat), plain(6, mode, repeat);
+            for (Fixture *f : { &ahead, &plain }) {
+                f->checkOnly({ 1, 2, 4, 5 });
+                // The same draws on both sides, from one generator per side as the player's.
+                auto draw = std::make_shared<float>(0.0f);
+                f->seq.setRandomSource([draw] { return *draw = std::fmod(*draw + 0.37f, 1.0f); });
+            }
+            for (int step = 0; step < 12; ++step) {
+                const auto before = snapshot(ahead);
+                const Sequencer::Ahead next = ahead.seq.lookAhead();
+                ASSERT_EQ(snapshot(ahead), before) << step;
+                ahead.seq.commit(next);
+                const std::optional<QString> expected = plain.seq.nextRow();
+                ASSERT_EQ(next.path, expected) << step;
+                ASSERT_EQ(snapshot(ahead), snapshot(plain)) << step;
+                if (!expected)
+                    break;
+            }
+        }
+    }
 }

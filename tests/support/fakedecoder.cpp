@@ -37,7 +37,7 @@ DecoderApi FakeDecoder::api()
     DecoderApi a;
     a.init = [] { return ok("init"); };
     a.free = [] { return ok("free"); };
-    a.close = [] { return ok("close"); };
+    a.close = [] { return F.queued.clear(), ok("close"); };
     a.setLyrics3Use = [](int32_t) { return ok("setLyrics3Use"); };
     a.callback = [](void (*proc)(int32_t, int32_t)) { return F.callback = proc, ok("callback"); };
     a.stopCallback = [] {
@@ -52,12 +52,25 @@ DecoderApi FakeDecoder::api()
             *info = F.openInfo;
         return F.openResult;
     };
+    a.queueNext = [](const char *path) {
+        F.queueCalls.emplace_back(path ? path : "");
+        if (F.queueResult == 1)
+            F.queued = path ? path : "";
+        else if (F.queueResult == 0)
+            F.queued.clear();
+        return F.queueResult;
+    };
+    a.getOpenInfo = [](OpenInfo *info) {
+        if (info)
+            *info = F.openInfo;
+        return F.openedPath.empty() ? 0 : 2;
+    };
     a.play = [] {
         if (ok("play") && F.playResult)
             F.state = VBMP3_PLAYING, F.elapsed = 0;
         return F.playResult;
     };
-    a.stop = [] { return F.state = VBMP3_STOPPED, ok("stop"); };
+    a.stop = [] { return F.state = VBMP3_STOPPED, F.queued.clear(), ok("stop"); };
     a.pause = [] { return F.state = F.state == VBMP3_PLAYING ? VBMP3_PAUSED : F.state, ok("pause"); };
     a.restart = [] { return F.state = F.state == VBMP3_PAUSED ? VBMP3_PLAYING : F.state, ok("restart"); };
     a.seek = [](int32_t s) { return F.seeks.push_back(F.elapsed = s), ok("seek"); };
@@ -123,6 +136,18 @@ DecoderApi FakeDecoder::api()
     a.getOutputVolume = [] { return F.volume; };
     a.setOutputVolume = [](uint32_t w) { return F.volume = w, ok("setOutputVolume"); };
     return a;
+}
+
+bool FakeDecoder::joinQueued()
+{
+    if (queued.empty())
+        return false;
+    openedPath = queued;
+    queued.clear();
+    elapsed = 0;
+    if (callback)
+        callback(VBMP3_MSG_TRACK_JOINED, 0);
+    return true;
 }
 
 void FakeDecoder::reset()

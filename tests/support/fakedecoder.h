@@ -30,6 +30,11 @@ struct FakeScript {
     StreamInfo streamInfo {};
     std::map<std::string, TagInfo> tags;
     std::map<std::string, ListInfo> lists;
+    // vbmp3_queueNext: what it answers, what is queued now ("" when nothing), and every
+    // path handed to it ("" for a clear).  Not among `calls`.
+    int32_t queueResult = 1;
+    std::string queued;
+    std::vector<std::string> queueCalls;
     LyricsLines lyrics {};
     int32_t lyricsWait = -1; // what getLyricsWait answers
     int lyricsQueries = 0; // getLyrics calls so far
@@ -58,6 +63,9 @@ public:
     // Reports the end of the track through the registered callback, as the library's
     // thread would.
     void endTrack() { return callback ? callback(VBMP3_MSG_END_OF_TRACK, 0) : void(); }
+    // The queued file begins to be heard, as the library's thread reports it: it becomes
+    // the open file.  False when nothing is queued.
+    bool joinQueued();
 
     // Guards the script for the thread-safe file functions (the adder's worker).
     std::mutex mutex;

@@ -21,6 +21,7 @@
 #include <future>
 #include <iostream>
 #include <numbers>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -35,15 +36,19 @@ using Clock = std::chrono::steady_clock;
 namespace
 {
 
-std::atomic<int> g_endCount { 0 }, g_failedCount { 0 }, g_otherCount { 0 };
+std::atomic<int> g_endCount { 0 }, g_failedCount { 0 }, g_joinCount { 0 }, g_otherCount { 0 };
 std::atomic<Clock::rep> g_endAt { 0 }; // steady clock ticks of the last end report
+std::atomic<uint32_t> g_mixerWord { 0 }; // the last volume word message 7 brought
 
-void onMessage(int32_t message, int32_t)
+void onMessage(int32_t message, int32_t param)
 {
+    if (message == VBMP3_MSG_VOLUME_CHANGED)
+        g_mixerWord = static_cast<uint32_t>(param);
     if (message == VBMP3_MSG_END_OF_TRACK)
         g_endAt = Clock::now().time_since_epoch().count();
     ++(message == VBMP3_MSG_END_OF_TRACK         ? g_endCount
             : message == VBMP3_MSG_OUTPUT_FAILED ? g_failedCount
+            : message == VBMP3_MSG_TRACK_JOINED  ? g_joinCount
                                                  : g_otherCount);
 }
 
@@ -120,7 +125,7 @@ protected:
     {
         if (!haveTools())
             GTEST_SKIP() << "sox and lame are needed to make the fixtures";
-        g_endCount = g_failedCount = g_otherCount = 0;
+        g_endCount = g_failedCount = g_joinCount = g_otherCount = 0;
         setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1); // no test reaches a real sound server
         ASSERT_EQ(vbmp3_init(), 1);
         ASSERT_EQ(vbmp3_callback(onMessage), 1);
@@ -466,6 +471,197 @@ TEST_F(Vbmp3Api, FileOutputJoinsExactlyWhereASeekAsked)
         EXPECT_TRUE(
             std::equal(out.samples.begin() + ptrdiff_t(k), out.samples.end(), expected.begin() + ptrdiff_t(skipped)));
     }
+}
+
+// Three tracks queued one after the other: an MP3 with a LAME header, a WAV, and one of another rate.
+// The file output holds the first two back to back exactly as each decodes on its own (delay and
+// padding gone: the MP3 is as long as the sound it was made from), the third in a further file;
+// each join is reported once, makes the queued file the open one, and only the last play ends.
+TEST_F(Vbmp3Api, QueuedFilesJoinSampleForSample)
+{
+    const std::string first = mp3("gap-a.mp3", "-r 44100 -c 2", "synth 1.3 sine 440 gain -6");
+    const std::string second = fixture("gap-b.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.77 sine 660 gain -8");
+    const std::string third = fixture("gap-c.wav", "sox -n -r 48000 -c 2 -b 16 %o synth 0.9 sine 880 gain -8");
+    const Pcm a = decodeDirect(first), b = decodeDirect(second), c = decodeDirect(third);
+    ASSERT_EQ(a.frames(), size_t(1.3 * 44100)); // the LAME header's delay and padding are cut
+
+    const std::string out = (workDir() / "gap.wav").string();
+    const std::string out2 = (workDir() / "gap-2.wav").string();
+    std::filesystem::remove(out2);
+    ASSERT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
+    ASSERT_EQ(vbmp3_queueNext(second.c_str()), 0); // nothing open yet
+    ASSERT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
+    ASSERT_EQ(vbmp3_queueNext((workDir() / "missing.wav").c_str()), 0);
+    ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    // Told of the first join, the caller queues the next file, as a player does.
+    for (const auto until = Clock::now() + 10s; g_joinCount < 1 && Clock::now() < until;)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(g_joinCount, 1);
+    StreamInfo info {};
+    ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
+    EXPECT_EQ(info.totalFrames, int64_t(b.frames()));
+    ASSERT_EQ(vbmp3_queueNext(third.c_str()), 1);
+    ASSERT_TRUE(waitForEnd(10s));
+    EXPECT_EQ(std::tuple(g_joinCount.load(), g_endCount.load(), g_failedCount.load()), std::tuple(2, 1, 0));
+    ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
+    EXPECT_EQ(std::pair(info.sampleRate, info.totalFrames), std::pair(48000, int64_t(c.frames())));
+
+    const Pcm joined = readWav(out), after = readWav(out2);
+    std::vector<int16_t> expected = a.samples;
+    expected.insert(expected.end(), b.samples.begin(), b.samples.end());
+    EXPECT_EQ(std::pair(joined.rate, joined.channels), std::pair(44100, 2));
+    ASSERT_EQ(joined.samples.size(), expected.size());
+    const auto differ = std::mismatch(joined.samples.begin(), joined.samples.end(), expected.begin());
+    EXPECT_EQ(differ.first, joined.samples.end())
+        << "first difference at frame " << (differ.first - joined.samples.begin()) / 2;
+    EXPECT_EQ(after.rate, 48000);
+    EXPECT_EQ(after.samples, c.samples);
+}
+
+// What is queued can be replaced or cleared until the join, and a stop clears it: each play
+// then holds only what was queued last.
+TEST_F(Vbmp3Api, QueueReplacedClearedOrStoppedBeforeTheJoin)
+{
+    const std::string first = fixture("gap-s.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.5 sine 550 gain -8");
+    const std::string second = fixture("gap-b.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.77 sine 660 gain -8");
+    const std::string other = fixture("gap-d.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.4 sine 330 gain -8");
+    const Pcm a = decodeDirect(first), b = decodeDirect(second), d = decodeDirect(other);
+    const std::string out = (workDir() / "queue.wav").string();
+    ASSERT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
+    const auto playWith = [&](const std::function<void()> &before) {
+        const int ends = g_endCount;
+        EXPECT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
+        before();
+        EXPECT_EQ(vbmp3_play(), 1);
+        EXPECT_TRUE(waitForEnd(10s, ends + 1));
+        return readWav(out).samples;
+    };
+    std::vector<int16_t> ab = a.samples, ad = a.samples;
+    ab.insert(ab.end(), b.samples.begin(), b.samples.end());
+    ad.insert(ad.end(), d.samples.begin(), d.samples.end());
+
+    // Replaced: the other file follows.
+    EXPECT_EQ(playWith([&] {
+        ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+        ASSERT_EQ(vbmp3_queueNext(other.c_str()), 1);
+    }),
+        ad);
+    // Cleared: the track alone.
+    EXPECT_EQ(playWith([&] {
+        ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+        ASSERT_EQ(vbmp3_queueNext(nullptr), 1);
+    }),
+        a.samples);
+    // Stopped: the queue is gone with it.
+    EXPECT_EQ(playWith([&] {
+        ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+        ASSERT_EQ(vbmp3_play(), 1);
+        ASSERT_EQ(vbmp3_stop(), 1);
+    }),
+        a.samples);
+    // Replaced while the first track plays in real time, the queued one decoded ahead already: the
+    // replacement joins, and the play lasts as long as the two tracks heard.
+    ASSERT_EQ(vbmp3_setOutput("null"), 1);
+    ASSERT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
+    ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+    const int ends = g_endCount;
+    const auto start = Clock::now();
+    ASSERT_EQ(vbmp3_play(), 1);
+    std::this_thread::sleep_for(150ms);
+    ASSERT_EQ(vbmp3_queueNext(other.c_str()), 1);
+    ASSERT_TRUE(waitForEnd(10s, ends + 1));
+    EXPECT_NEAR(endAfter(start), double(a.frames() + d.frames()) / 44100, 0.25);
+    StreamInfo info {};
+    ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
+    EXPECT_EQ(info.totalFrames, int64_t(d.frames()));
+    EXPECT_EQ(g_failedCount, 0);
+}
+
+// What `command` prints (stdout), run by the shell.
+std::string output(const std::string &command)
+{
+    std::string text;
+    if (FILE *pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            text.append(buffer, n);
+        pclose(pipe);
+    }
+    return text;
+}
+
+// The sound server's streams as pactl lists them: index, media.name, the first channel's volume.
+struct SinkInput {
+    int index = -1;
+    std::string name;
+    long volume = -1;
+};
+std::vector<SinkInput> sinkInputs()
+{
+    std::vector<SinkInput> inputs;
+    std::istringstream lines(output("LC_ALL=C pactl list sink-inputs 2>/dev/null"));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("Sink Input #"))
+            inputs.push_back({ std::stoi(line.substr(12)), {}, -1 });
+        else if (inputs.empty())
+            continue;
+        else if (const size_t at = line.find("media.name = \""); at != std::string::npos)
+            inputs.back().name = line.substr(at + 14, line.rfind('"') - at - 14);
+        else if (const size_t v = line.find("Volume: ");
+                 v != std::string::npos && inputs.back().volume < 0 && line.find(':', v + 8) != std::string::npos)
+            inputs.back().volume = std::stol(line.substr(line.find(':', v + 8) + 1));
+    }
+    return inputs;
+}
+
+// Through a real sound server (a private one with a null sink): one stream for the whole
+// session, named after the playing file, whose volume is the library's volume word, and a
+// change made in the mixer (pactl) comes back as message 7 and the new word.
+TEST_F(Vbmp3Api, SoundServerStreamForTheSessionCarriesTheVolume)
+{
+    PulseServer server;
+    if (!server.ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+    const std::string first = fixture("gap-s.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.5 sine 550 gain -8");
+    const std::string second = fixture("gap-b.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.77 sine 660 gain -8");
+    ASSERT_EQ(vbmp3_setOutput("auto"), 1);
+    ASSERT_EQ(vbmp3_setOutputVolume(0x80008000u), 1);
+    ASSERT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    char name[16] = {};
+    for (const auto until = Clock::now() + 5s; vbmp3_getOutputName(name, sizeof name) == 0 && Clock::now() < until;)
+        std::this_thread::sleep_for(5ms);
+    if (std::string(name) != "pulse")
+        GTEST_SKIP() << "the private PulseAudio server did not answer";
+    std::vector<SinkInput> inputs = sinkInputs();
+    ASSERT_EQ(inputs.size(), 1u);
+    const int index = inputs[0].index;
+    EXPECT_EQ(inputs[0].name, "gap-s.wav");
+    EXPECT_NEAR(inputs[0].volume, 0x10000L * 0x8000 / 0xFFFF, 1); // the word as the stream's own volume
+
+    // The mixer: a quarter comes back as the word, and the library's own changes do not.
+    ASSERT_TRUE(run("pactl set-sink-input-volume " + std::to_string(index) + " 16384"));
+    for (const auto until = Clock::now() + 3s; g_otherCount == 0 && Clock::now() < until;)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(g_otherCount, 1);
+    EXPECT_NEAR(g_mixerWord & 0xFFFF, 0x4000, 1);
+    EXPECT_EQ(vbmp3_getOutputVolume(), g_mixerWord.load());
+    ASSERT_EQ(vbmp3_setOutputVolume(0xC000C000u), 1);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(g_otherCount, 1);
+    EXPECT_NEAR(sinkInputs().at(0).volume, 0x10000L * 0xC000 / 0xFFFF, 1);
+
+    // The next track goes on in the same stream, under its own name.
+    ASSERT_TRUE(waitForEnd(10s));
+    ASSERT_EQ(vbmp3_open(second.c_str(), &g_info), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    std::this_thread::sleep_for(300ms);
+    inputs = sinkInputs();
+    ASSERT_EQ(inputs.size(), 1u);
+    EXPECT_EQ(std::pair(inputs[0].index, inputs[0].name), std::pair(index, std::string("gap-b.wav")));
+    ASSERT_TRUE(waitForEnd(10s, 2));
+    vbmp3_free(); // before the server goes
 }
 
 // +12 dB at 1 kHz; a flat equalizer (zeros or none) passes the sound bit for bit; the volume

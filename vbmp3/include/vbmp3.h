@@ -222,12 +222,24 @@ typedef struct {
     char codecName[32];
 } StreamInfo;
 
-/* Callback messages.  A play ends with exactly one of them.
+/* Callback messages.  A play ends with exactly one of END_OF_TRACK and OUTPUT_FAILED.
  *  END_OF_TRACK: the last sample has been heard.
  *  OUTPUT_FAILED: the output could not take the sound (the file output's disk is full or
  *    its file size limit reached): playback stopped there, and the file's header tells the
- *    sound it holds.  No end of track is reported for that play. */
-enum { VBMP3_MSG_END_OF_TRACK = 4, VBMP3_MSG_OUTPUT_FAILED = 5 };
+ *    sound it holds.  No end of track is reported for that play.
+ *  TRACK_JOINED: the file queued with vbmp3_queueNext has begun to be heard, right after
+ *    the last sample of the track before it: it is the open file now (see vbmp3_queueNext).
+ *    The play goes on; no end of track is reported for the track before.  param is 0.
+ *  VOLUME_CHANGED: the output volume was changed outside the player, in the desktop's
+ *    mixer (sound server output only); param is the new volume word (the bits of the
+ *    uint32_t), which vbmp3_getOutputVolume gives from now on.  Not tied to a play: it may
+ *    come while stopped. */
+enum {
+    VBMP3_MSG_END_OF_TRACK = 4,
+    VBMP3_MSG_OUTPUT_FAILED = 5,
+    VBMP3_MSG_TRACK_JOINED = 6,
+    VBMP3_MSG_VOLUME_CHANGED = 7
+};
 
 /* Playing states of vbmp3_getState. */
 enum { VBMP3_STOPPED = 0, VBMP3_PLAYING = 1, VBMP3_PAUSED = 2 };
@@ -238,9 +250,11 @@ VBMP3_API int32_t vbmp3_init(void);
 /* Stops playback, closes the file, ends the library's threads and drops the callback. */
 VBMP3_API int32_t vbmp3_free(void);
 /* Registers proc, called on a library thread with message 4 exactly once when the last
- * sample of a track has been heard (or 5 when its output failed instead).  A report is dropped when vbmp3_play has
- * started a track again in the meantime: once vbmp3_play has returned, no report of an earlier track comes (one already
- * running is waited for).  Returns 0 when the library is not started. */
+ * sample of a play has been heard (or 5 when its output failed instead), 6 each time a
+ * queued file joins, 7 when the desktop's mixer changed the volume.  A report of a play is
+ * dropped when vbmp3_play, vbmp3_stop, vbmp3_open or vbmp3_close came in the meantime: once
+ * one of them has returned, no report of an earlier play comes (one already running is
+ * waited for).  Returns 0 when the library is not started. */
 VBMP3_API int32_t vbmp3_callback(void (*proc)(int32_t message, int32_t param));
 /* Unregisters the callback; when it returns, the callback is not running and will not
  * be called again. */
@@ -267,12 +281,34 @@ VBMP3_API int32_t vbmp3_getOpenInfo(OpenInfo *info);
 VBMP3_API int32_t vbmp3_getStreamInfo(StreamInfo *info);
 /* Returns 0 when no file was open. */
 VBMP3_API int32_t vbmp3_close(void);
+/* Queues path to follow the open file without a gap: when the open file ends while it
+ * plays, the queued one goes on from its first sample in the same stream, sample for
+ * sample (the encoder delay and padding of both already removed: LAME/Xing for MP3,
+ * iTunSMPB and the edit list for MP4 AAC, Opus pre-skip, the stated lengths of FLAC,
+ * Vorbis and WAV).  A file of another sample rate or channel count joins as closely as the
+ * output allows: the sound server's stream goes on when only the rate changes, else plays
+ * out and starts again; the file output goes on in a further file (see vbmp3_setOutput).
+ * The file is opened now (the same checks as vbmp3_open).  NULL or "" clears the queue.
+ * Once the queued file begins to be heard, message 6 is reported and it becomes the open
+ * file: vbmp3_getOpenInfo, vbmp3_getStreamInfo, vbmp3_getMpegInfo, vbmp3_getState's
+ * seconds, vbmp3_seek, the spectrum and the lyrics refer to it, its lyrics start empty
+ * (vbmp3_setLyricsFile, vbmp3_readLyrics3Data; read at once with vbmp3_setLyrics3Use(1)),
+ * and the queue is empty again.  Until then everything refers to the track before, and a
+ * new queue, a clear or a seek undoes what was decoded of the queued file ahead.
+ * vbmp3_stop, vbmp3_open and vbmp3_close clear the queue; a play that ends before the
+ * queued file could join (queued while the output was already playing out the end) ends
+ * as without it, with message 4, and the file stays queued for the next vbmp3_play.
+ * Returns 1 when queued (or cleared), 0 when no file is open or path cannot be opened (the
+ * queue is then empty), 2 when the file queued before has already begun to be heard
+ * (its message 6 is on its way or came; nothing changed: queue again after it). */
+VBMP3_API int32_t vbmp3_queueNext(const char *path);
 /* Plays the open file from its start (also while it plays, after a stop and after the end
  * of the track).  The output set by vbmp3_setOutput is opened on the library's thread; a
  * "file:" target that cannot be created makes this return 0.  Returns 0 when no file is
  * open. */
 VBMP3_API int32_t vbmp3_play(void);
-/* Stops; the position goes back to 0.  Returns 0 when no file is open. */
+/* Stops; the position goes back to 0; the queue is cleared.  Returns 0 when no file is
+ * open. */
 VBMP3_API int32_t vbmp3_stop(void);
 /* Pause keeps the position; restart resumes at the same sample.  0 when not applicable. */
 VBMP3_API int32_t vbmp3_pause(void);
@@ -337,19 +373,27 @@ VBMP3_API int32_t vbmp3_setEqualizer(const int32_t *bands);
  * for 17 to 32 bits (20-bit samples x 16); lossy and floating-point sources as 16-bit.
  * More than two channels or 24 bits make it WAVE_FORMAT_EXTENSIBLE with the channel mask
  * and the source's own valid bits.  With the equalizer off and the volume at full, it
- * holds the decoded samples exactly.  Takes effect at the next vbmp3_play.  Returns 0 for
- * an unknown target. */
+ * holds the decoded samples exactly.  When a queued file of another format joins, the
+ * file so far is completed and the play goes on in PATH with "-2", "-3", ... put before
+ * the name's extension (out.wav, out-2.wav), each file created afresh.  The sound server's
+ * stream stays open between plays (a stop flushes and pauses it), so that the desktop's
+ * mixer keeps showing the player.  Takes effect at the next vbmp3_play.  Returns 0 for an
+ * unknown target. */
 VBMP3_API int32_t vbmp3_setOutput(const char *target);
 /* Output volume word: low 16 bits left, high 16 bits right, 0xFFFF = full (the default
  * 0xFFFFFFFF leaves the samples untouched).  A mono track takes the mean of the two; in
  * a track of more channels the speakers on the left take the left half, those on the
  * right the right half, the centre ones (centre, LFE, back centre) the mean.
- * Applied to every output, the file output too, within one block (about 23 ms). */
+ * Through the sound server it is the stream's own volume (0xFFFF = the server's 100 %), so
+ * that the desktop's mixer shows it, and a change made there comes back as message 7;
+ * the other outputs scale the samples, the file output too, within one block (about
+ * 23 ms). */
 VBMP3_API uint32_t vbmp3_getOutputVolume(void);
 VBMP3_API int32_t vbmp3_setOutputVolume(uint32_t word);
 /* The output a playing track goes to: "pulse" (the sound server), "null" (asked for, or
  * standing in for a sound server that did not answer or went away), "file", or "" while
- * no device is open (the output opens on the library's thread shortly after vbmp3_play).
+ * no device is open (the output opens on the library's thread shortly after vbmp3_play;
+ * the sound server's stream stays open after the play, paused).
  * Copies at most size - 1 bytes and a NUL into name; returns the name's length. */
 VBMP3_API int32_t vbmp3_getOutputName(char *name, int32_t size);
 /* Milliseconds of playing from the position heard now until vbmp3_getLyrics gives other

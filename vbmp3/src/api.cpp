@@ -170,6 +170,18 @@ int32_t vbmp3_open(const char *path, OpenInfo *info)
     });
 }
 
+int32_t vbmp3_queueNext(const char *path)
+{
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        if (path && *path && notRegularFile(path)) {
+            // As a missing file: the queue is cleared, and the file refused.
+            const int32_t cleared = e.queueNext(std::string());
+            return cleared == 2 ? cleared : 0;
+        }
+        return e.queueNext(pathOf(path));
+    });
+}
+
 int32_t vbmp3_getOpenInfo(OpenInfo *info)
 {
     if (info)

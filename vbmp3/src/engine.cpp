@@ -30,6 +30,9 @@ constexpr size_t kFileRingFrames = 8 * kFileBlock;
 constexpr size_t kFileBatchBlocks = 4;
 // Longest sleep on the device: outputs wake at their own deadlines or on interrupt().
 constexpr auto kDeviceWait = 500ms;
+// How long the file output's decoder waits, at the end of a joined track, for the caller
+// to queue the next one.
+constexpr auto kAwaitCaller = 2s;
 
 // The volume word's gains: left half, right half, and their mean for the centre.
 std::array<float, 3> volumeGains(uint32_t word)
@@ -86,6 +89,43 @@ std::vector<uint8_t> volumeSides(int channels, uint32_t mask)
     return sides;
 }
 
+// Frames the ring holds for a track of format: the buffer option (KiB of 16-bit PCM), at
+// least two decode chunks, and for the file output several of its blocks.
+size_t ringFrames(const OutputFormat &format, const Vbmp3Option &options, bool toFile)
+{
+    const size_t chunk = toFile ? kFileDecodeChunk : kDecodeChunk;
+    const size_t fromOptions
+        = static_cast<size_t>(options.value[0]) * 1024 / (2 * static_cast<size_t>(std::max(format.channels, 1)));
+    return std::max({ fromOptions, 2 * chunk, toFile ? kFileRingFrames : 0 });
+}
+
+// Frames of history: the device's delay (plus slack for the server's own latency) and one
+// analysis window behind it.  The file output has no delay: one window.
+size_t historyFrames(const OutputFormat &format, bool toFile)
+{
+    const size_t window = BandAnalyzer::windowFor(format.rate);
+    if (toFile)
+        return window;
+    return static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(format.rate) / 1000 + window + kOutputBlock;
+}
+
+// What the desktop's mixer calls a track: "artist - title" from its tags, the title
+// alone, or the file's name.
+std::string mediaNameOf(const std::string &path)
+{
+    TagInfo tag {};
+    std::string title;
+    std::string artist;
+    if (readTagInfo(path, &tag)) {
+        title.assign(tag.title, strnlen(tag.title, sizeof tag.title));
+        artist.assign(tag.artist, strnlen(tag.artist, sizeof tag.artist));
+    }
+    if (!title.empty())
+        return artist.empty() ? title : artist + " - " + title;
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace
 
 Engine::Engine()
@@ -122,16 +162,20 @@ bool Engine::open(const std::string &path, OpenInfo *info)
     std::shared_ptr<Source> source = openSource(path, layout, options);
     if (!source)
         return false;
-    m_path = path;
-    m_mpegInfo.reset();
-    m_layout = layout;
-    m_info = source->info();
-    if (m_info.lengthEstimated)
-        m_count = std::make_unique<LengthCount>(path, layout, SourceOptions {});
+    std::string name = mediaNameOf(path);
+    m_open.path = path;
+    m_open.mpegInfo.reset();
+    m_open.layout = layout;
+    m_open.info = source->info();
+    if (m_open.info.lengthEstimated)
+        m_open.count = std::make_unique<LengthCount>(path, layout, SourceOptions {});
     {
         std::lock_guard lock(m_mutex);
         m_source = std::move(source);
+        m_sourceName = std::move(name);
+        m_sourceTotal = m_open.info.totalFrames;
         m_stoppedFrame = 0;
+        m_writtenRate = m_open.info.rate;
     }
     openInfo(info);
     if (m_lyrics3Use)
@@ -139,19 +183,78 @@ bool Engine::open(const std::string &path, OpenInfo *info)
     return true;
 }
 
+int32_t Engine::queueNext(const std::string &path)
+{
+    const bool hadQueue = !m_next.path.empty();
+    syncJoins();
+    if (hadQueue && m_next.path.empty())
+        return 2; // heard already: it is the open file now
+    if (m_open.path.empty())
+        return 0;
+    Track next;
+    std::shared_ptr<Source> source;
+    std::string name;
+    if (!path.empty()) {
+        next.layout = probeFile(path);
+        if (next.layout.kind != FileKind::Unknown && next.layout.kind != FileKind::Media) {
+            SourceOptions options;
+            options.estimateLongLength = true;
+            source = openSource(path, next.layout, options);
+        }
+        if (source) {
+            name = mediaNameOf(path);
+            next.path = path;
+            next.info = source->info();
+            if (next.info.lengthEstimated)
+                next.count = std::make_unique<LengthCount>(path, next.layout, SourceOptions {});
+        }
+    }
+    {
+        std::unique_lock lk(m_mutex);
+        if (m_joins != m_joinsTaken) {
+            lk.unlock();
+            syncJoins();
+            return 2;
+        }
+        dropEnteredLocked();
+        if (m_awaitCaller) {
+            m_awaitCaller = false;
+            m_decodeWake.notify_one();
+        }
+        m_queued = source;
+        m_queuedName = std::move(name);
+        m_queuedTotal = next.info.totalFrames;
+        m_queuedFresh = true;
+        m_queuedEntered = false;
+        if (source)
+            m_queuedFormat = formatFor(next.info);
+        // A decoder that reached the end with nothing queued goes on, unless the device
+        // is already playing out the end (too late to join).
+        if (source && m_decodeEof && !m_draining && m_state != State::Stopped) {
+            m_decodeEof = false;
+            m_decodeWake.notify_one();
+        }
+    }
+    m_next = std::move(next);
+    return path.empty() || source ? 1 : 0;
+}
+
 bool Engine::close()
 {
     m_lyrics = {};
-    m_count.reset();
-    const bool wasOpen = !m_path.empty();
-    m_path.clear();
-    m_mpegInfo.reset();
-    m_layout = {};
-    m_info = {};
+    const bool wasOpen = !m_open.path.empty();
+    m_open = {};
+    m_next = {};
+    std::lock_guard callbackLock(m_callbackMutex);
     std::lock_guard lock(m_mutex);
     stopLocked();
     m_source.reset();
+    m_sourceName.clear();
+    m_sourceTotal = 0;
+    m_queued.reset();
+    m_queuedName.clear();
     m_stoppedFrame = 0;
+    m_joinsTaken = m_joins;
     return wasOpen;
 }
 
@@ -186,65 +289,107 @@ std::optional<std::optional<SourceInfo>> Engine::LengthCount::result()
     return m_result;
 }
 
+void Engine::syncJoins()
+{
+    uint64_t joins;
+    {
+        std::lock_guard lock(m_mutex);
+        joins = m_joins;
+    }
+    if (joins == m_joinsTaken)
+        return;
+    // One file is queued at a time, and it becomes the open one once heard.
+    m_joinsTaken = joins;
+    m_open = std::move(m_next);
+    m_next = {};
+    m_lyrics = {};
+    if (m_lyrics3Use)
+        readLyrics3Data();
+}
+
 void Engine::takeCount()
 {
-    if (!m_count)
-        return;
-    const std::optional<std::optional<SourceInfo>> result = m_count->result();
-    if (!result)
-        return;
-    m_count.reset();
-    m_info.lengthEstimated = false;
-    // A count that failed (the stream broke off after its first frames) leaves the estimate.
-    if (!*result)
-        return;
-    m_info.totalFrames = (*result)->totalFrames;
-    m_info.bitrate = (*result)->bitrate;
-    std::lock_guard lock(m_mutex);
-    if (m_sessionSource)
-        m_totalFrames = m_info.totalFrames;
+    for (Track *track : { &m_open, &m_next }) {
+        if (!track->count)
+            continue;
+        const std::optional<std::optional<SourceInfo>> result = track->count->result();
+        if (!result)
+            continue;
+        track->count.reset();
+        track->info.lengthEstimated = false;
+        // A count that failed (the stream broke off after its first frames) leaves the estimate.
+        if (!*result)
+            continue;
+        track->info.totalFrames = (*result)->totalFrames;
+        track->info.bitrate = (*result)->bitrate;
+        std::lock_guard lock(m_mutex);
+        (track == &m_open ? m_sourceTotal : m_queuedTotal) = track->info.totalFrames;
+    }
 }
 
 int32_t Engine::openInfo(OpenInfo *info)
 {
     if (info)
         std::memset(info, 0, sizeof *info);
-    if (m_path.empty())
+    syncJoins();
+    if (m_open.path.empty())
         return 0;
     takeCount();
+    const SourceInfo &facts = m_open.info;
     if (info) {
-        fillField(info->text1, sizeof info->text1, m_info.description);
-        fillField(info->text2, sizeof info->text2, m_info.decoderName);
-        info->bitrate = m_info.bitrate;
-        info->frequency = m_info.rate;
-        info->totalSeconds = static_cast<int32_t>(std::min<int64_t>(m_info.totalFrames / m_info.rate, INT32_MAX));
+        fillField(info->text1, sizeof info->text1, facts.description);
+        fillField(info->text2, sizeof info->text2, facts.decoderName);
+        info->bitrate = facts.bitrate;
+        info->frequency = facts.rate;
+        info->totalSeconds = static_cast<int32_t>(std::min<int64_t>(facts.totalFrames / facts.rate, INT32_MAX));
     }
-    return m_info.lengthEstimated ? 1 : 2;
+    return facts.lengthEstimated ? 1 : 2;
 }
 
 int32_t Engine::streamInfo(StreamInfo *info)
 {
     std::memset(info, 0, sizeof *info);
-    if (m_path.empty())
+    syncJoins();
+    if (m_open.path.empty())
         return 0;
     takeCount();
-    info->codec = m_info.codec;
-    info->channels = m_info.channels;
-    info->bitsPerSample = m_info.lossless ? m_info.bitsPerSample : 0;
-    info->lossless = m_info.lossless ? 1 : 0;
+    const SourceInfo &facts = m_open.info;
+    info->codec = facts.codec;
+    info->channels = facts.channels;
+    info->bitsPerSample = facts.lossless ? facts.bitsPerSample : 0;
+    info->lossless = facts.lossless ? 1 : 0;
     // Mono and stereo sources (MPEG, WAV) say nothing of their speakers: there is one way.
-    info->channelMask = m_info.channelMask != 0 ? m_info.channelMask
-        : m_info.channels <= 2                  ? defaultChannelMask(m_info.channels)
-                                                : 0;
-    info->sampleRate = m_info.rate;
-    info->totalFrames = m_info.totalFrames;
-    info->bitrate = m_info.bitrate;
-    fillField(info->codecName, sizeof info->codecName, m_info.codecName);
-    return m_info.lengthEstimated ? 1 : 2;
+    info->channelMask = facts.channelMask != 0 ? facts.channelMask
+        : facts.channels <= 2                  ? defaultChannelMask(facts.channels)
+                                               : 0;
+    info->sampleRate = facts.rate;
+    info->totalFrames = facts.totalFrames;
+    info->bitrate = facts.bitrate;
+    fillField(info->codecName, sizeof info->codecName, facts.codecName);
+    return facts.lengthEstimated ? 1 : 2;
+}
+
+OutputFormat Engine::formatFor(const SourceInfo &info) const
+{
+    OutputFormat format = m_sessionBase;
+    format.rate = info.rate;
+    format.channels = info.channels;
+    format.channelMask = info.channelMask != 0 ? info.channelMask : defaultChannelMask(info.channels);
+    // The file output keeps a lossless source's samples: 24-bit words for more than 16 bits.
+    const int bits = info.lossless ? info.bitsPerSample : 0;
+    format.fileBits = bits > 16 ? 24 : 16;
+    format.validBits = bits > 0 ? std::min(bits, format.fileBits) : format.fileBits;
+    return format;
+}
+
+size_t Engine::ringFramesFor(const OutputFormat &format) const
+{
+    return ringFrames(format, m_bufferOptions, m_sessionToFile);
 }
 
 bool Engine::play()
 {
+    syncJoins();
     takeCount();
     // A report of the ending session that is under way finishes first; later ones find
     // the new session and are dropped (finishTrack decides and calls under this lock).
@@ -252,75 +397,68 @@ bool Engine::play()
     std::unique_lock lock(m_mutex);
     if (!m_source)
         return false;
-    std::unique_ptr<Output> output;
-    bool autoFallback = false;
-    if (m_target.starts_with("file:")) {
+    const bool toFile = m_target.starts_with("file:");
+    if (toFile) {
         // Fail now, not later on the output thread, when the file cannot be written;
         // "a" leaves a file that an earlier play may still be finishing untouched.
         std::FILE *probe = std::fopen(m_target.c_str() + 5, "ab");
         if (!probe)
             return false;
         std::fclose(probe);
-        output = makeFileOutput(m_target.substr(5));
-    } else if (m_target == "null") {
-        output = makeNullOutput();
-    } else {
-        output = makePulseOutput();
-        autoFallback = true;
     }
 
     // The buffers are made before anything changes, so that running out of memory here
     // leaves the engine as it was (the threads keep using the old ones) and play fails.
-    const SourceInfo &info = m_source->info();
-    const bool toFile = m_target.starts_with("file:");
-    const size_t decodeChunk = toFile ? kFileDecodeChunk : kDecodeChunk;
-    const size_t ringFrames
-        = static_cast<size_t>(m_bufferOptions.value[0]) * 1024 / (2 * static_cast<size_t>(info.channels));
+    OutputFormat base;
+    base.periodMs = m_bufferOptions.value[2];
+    base.bufferMs = m_bufferOptions.value[1] * m_bufferOptions.value[2];
+    base.deviceChannels = m_decodeOptions.value[0];
+    base.deviceSampleFormat = m_decodeOptions.value[1];
+    base.deviceRate = m_decodeOptions.value[2];
+    const OutputFormat previousBase = m_sessionBase;
+    m_sessionBase = base;
+    const OutputFormat format = formatFor(m_source->info());
+    m_sessionBase = previousBase;
     FrameRing ring;
-    ring.reset(std::max({ ringFrames, 2 * decodeChunk, toFile ? kFileRingFrames : 0 }), info.channels);
-    // Enough history for the device's delay (plus slack for the server's own latency)
-    // and one analysis window behind it.  The file output has no delay: one window.
-    const int bufferMs = m_bufferOptions.value[1] * m_bufferOptions.value[2];
-    const size_t window = BandAnalyzer::windowFor(info.rate);
-    const size_t historyFrames = toFile
-        ? window
-        : static_cast<size_t>(bufferMs + 500) * static_cast<size_t>(info.rate) / 1000 + window + kOutputBlock;
+    ring.reset(ringFrames(format, m_bufferOptions, toFile), format.channels);
     FrameRing history;
-    history.reset(historyFrames, info.channels);
+    history.reset(historyFrames(format, toFile), format.channels);
 
     ++m_session;
     ++m_serial;
+    ++m_joinGeneration;
     m_state = State::Playing;
+    m_sessionBase = base;
+    m_sessionTarget = m_target;
+    m_sessionToFile = toFile;
+    m_realtime = m_bufferOptions.value[3] == 1;
     m_sessionSource = m_source;
-    m_totalFrames = m_info.totalFrames; // the source's own may be an estimate
-    m_rate = info.rate;
-    m_channels = info.channels;
+    m_sourceFormat = m_ringFormat = format;
     m_seekPending = true;
     m_seekFrame = 0;
     m_decodeEof = false;
-    m_decodeChunk = decodeChunk;
+    m_draining = false;
+    m_decodeChunk = toFile ? kFileDecodeChunk : kDecodeChunk;
     m_ring = std::move(ring);
+    m_ringIn = m_ringOut = 0;
+    m_boundary.reset();
+    m_joinWritten.reset();
+    m_joinWait = false;
+    m_decodeFromQueue = false;
+    m_awaitCaller = false;
+    if (m_queued) {
+        if (m_queuedEntered)
+            m_queuedFresh = false;
+        m_queuedEntered = false;
+        m_queuedFormat = formatFor(m_queued->info());
+    }
     m_segmentStart = m_writtenFrame = 0;
+    m_writtenRate = format.rate;
     m_stoppedFrame = 0;
-
-    OutputFormat format;
-    format.rate = m_rate;
-    format.channels = m_channels;
-    format.periodMs = m_bufferOptions.value[2];
-    format.bufferMs = bufferMs;
-    format.deviceChannels = m_decodeOptions.value[0];
-    format.deviceSampleFormat = m_decodeOptions.value[1];
-    format.deviceRate = m_decodeOptions.value[2];
-    format.channelMask = info.channelMask != 0 ? info.channelMask : defaultChannelMask(info.channels);
-    // The file output keeps a lossless source's samples: 24-bit words for more than 16 bits.
-    const int bits = info.lossless ? info.bitsPerSample : 0;
-    format.fileBits = bits > 16 ? 24 : 16;
-    format.validBits = bits > 0 ? std::min(bits, format.fileBits) : format.fileBits;
-    m_sessionFormat = format;
-    m_pendingOutput = std::move(output);
-    m_pendingAuto = autoFallback;
-    m_realtime = m_bufferOptions.value[3] == 1;
     m_history = std::move(history);
+    m_historyRate = format.rate;
+    m_historyChannels = format.channels;
+    m_playPending = true;
     wakeAll();
     return true;
 }
@@ -335,26 +473,51 @@ void Engine::wakeAll()
 
 void Engine::stopLocked()
 {
-    if (m_state != State::Stopped || m_pendingOutput || m_output)
+    if (m_state != State::Stopped || m_playPending)
         ++m_session;
     ++m_serial;
+    ++m_joinGeneration;
     m_state = State::Stopped;
+    m_playPending = false;
     m_sessionSource.reset();
-    m_pendingOutput.reset();
     m_ring.clear();
+    m_ringIn = m_ringOut = 0;
     m_history.clear();
     m_decodeEof = false;
+    m_draining = false;
     m_seekPending = false;
+    m_boundary.reset();
+    m_joinWritten.reset();
+    m_joinWait = false;
+    m_decodeFromQueue = false;
+    m_awaitCaller = false;
+    if (m_queuedEntered)
+        m_queuedFresh = false;
+    m_queuedEntered = false;
     m_stoppedFrame = 0;
     wakeAll();
 }
 
 bool Engine::stop()
 {
-    std::lock_guard lock(m_mutex);
-    if (!m_source)
-        return false;
-    stopLocked();
+    Track dropped;
+    {
+        std::lock_guard callbackLock(m_callbackMutex);
+        std::unique_lock lock(m_mutex);
+        // A join heard meanwhile is taken over first: the queued file is the open one then.
+        while (m_joins != m_joinsTaken) {
+            lock.unlock();
+            syncJoins();
+            lock.lock();
+        }
+        if (!m_source)
+            return false;
+        stopLocked();
+        m_queued.reset();
+        m_queuedName.clear();
+    }
+    dropped = std::move(m_next); // its count, if any, ends here, outside the locks
+    m_next = {};
     return true;
 }
 
@@ -382,45 +545,128 @@ bool Engine::switchPause(State from, State to)
 
 bool Engine::seek(int32_t seconds)
 {
+    syncJoins();
     takeCount();
     std::lock_guard lock(m_mutex);
     if (!m_source || m_state == State::Stopped)
         return false;
-    const int64_t target = std::clamp<int64_t>(static_cast<int64_t>(seconds) * m_rate, 0, m_totalFrames);
-    ++m_serial;
-    m_ring.clear();
-    m_seekPending = true;
-    m_seekFrame = target;
-    m_decodeEof = false;
-    m_segmentStart = m_writtenFrame = target;
-    m_history.clear();
-    wakeAll();
+    // The heard track's (a join heard since syncJoins included).
+    const int rate = m_source->info().rate;
+    seekLocked(std::clamp<int64_t>(static_cast<int64_t>(seconds) * rate, 0, m_sourceTotal));
     return true;
 }
 
-int64_t Engine::heardFrameLocked()
+void Engine::seekLocked(int64_t frame)
+{
+    ++m_serial;
+    unwindJoinLocked();
+    m_ring.clear();
+    m_ringIn = m_ringOut = 0;
+    m_seekPending = true;
+    m_seekFrame = frame;
+    m_decodeEof = false;
+    m_draining = false;
+    m_segmentStart = m_writtenFrame = frame;
+    m_writtenRate = m_sourceFormat.rate;
+    m_history.clear();
+    wakeAll();
+}
+
+void Engine::unwindJoinLocked()
+{
+    if (m_queuedEntered || m_joinWritten || m_joinWait || m_boundary)
+        ++m_joinGeneration;
+    m_boundary.reset();
+    m_joinWritten.reset();
+    m_joinWait = false;
+    if (m_queuedEntered)
+        m_queuedFresh = false;
+    m_queuedEntered = false;
+    m_sessionSource = m_source;
+    m_decodeFromQueue = m_awaitCaller; // the heard track came from the queue, its join answered or not
+    if (!sameStream(m_ringFormat, m_sourceFormat)) {
+        FrameRing ring;
+        ring.reset(ringFramesFor(m_sourceFormat), m_sourceFormat.channels);
+        m_ring = std::move(ring);
+        m_ringFormat = m_sourceFormat;
+    }
+}
+
+void Engine::dropEnteredLocked()
+{
+    if (m_joinWait) {
+        // The decoder waits at the end of the heard track: let it look again at what follows.
+        m_joinWait = false;
+        m_decodeEof = false;
+        m_decodeWake.notify_one();
+        return;
+    }
+    if (!m_queuedEntered)
+        return;
+    if (m_joinWritten) {
+        // The device holds frames of the queued track: the heard track plays on from the
+        // frame heard now (its end, should the join be heard by now).
+        const JoinInFlight join = *m_joinWritten;
+        const int64_t heard = m_writtenFrame - (m_output ? m_output->delayFrames() : 0);
+        const int64_t back = heard >= 0 ? 0 : (-heard * join.oldRate + m_writtenRate / 2) / m_writtenRate;
+        seekLocked(std::clamp(join.oldEnd - back, join.oldStart, join.oldEnd));
+        return;
+    }
+    // Only the ring holds the queued track: it ends at the boundary again, and the
+    // decoder, back at the end of the heard track, looks again at what follows.
+    const uint64_t boundary = m_boundary.value_or(m_ringOut);
+    ++m_joinGeneration;
+    ++m_decodeGeneration;
+    m_boundary.reset();
+    m_queuedEntered = false;
+    m_queuedFresh = false;
+    m_sessionSource = m_source;
+    m_decodeFromQueue = m_awaitCaller;
+    m_decodeEof = false;
+    m_seekPending = false;
+    if (sameStream(m_ringFormat, m_sourceFormat)) {
+        m_ring.truncate(static_cast<size_t>(boundary - m_ringOut));
+        m_ringIn = boundary;
+    } else {
+        // A ring of the queued track's own format (nothing of the heard track left in it).
+        FrameRing ring;
+        ring.reset(ringFramesFor(m_sourceFormat), m_sourceFormat.channels);
+        m_ring = std::move(ring);
+        m_ringFormat = m_sourceFormat;
+        m_ringIn = m_ringOut = 0;
+    }
+    m_decodeWake.notify_one();
+}
+
+Engine::Heard Engine::heardLocked()
 {
     if (m_state == State::Stopped)
-        return m_stoppedFrame;
-    int64_t heard = m_writtenFrame;
-    if (m_output)
-        heard -= m_output->delayFrames();
-    return std::clamp(heard, m_segmentStart, m_writtenFrame);
+        return { m_stoppedFrame, m_writtenRate };
+    const int64_t heard = m_writtenFrame - (m_output ? m_output->delayFrames() : 0);
+    if (m_joinWritten && heard < 0) {
+        // The device still plays the old track.
+        const JoinInFlight &join = *m_joinWritten;
+        const int64_t back = (-heard * join.oldRate + m_writtenRate / 2) / m_writtenRate;
+        return { std::clamp(join.oldEnd - back, join.oldStart, join.oldEnd), join.oldRate };
+    }
+    return { std::clamp(heard, m_segmentStart, m_writtenFrame), m_writtenRate };
 }
 
 int64_t Engine::heardMs()
 {
     std::lock_guard lock(m_mutex);
-    const int rate = m_source ? m_source->info().rate : 0;
-    return rate > 0 ? heardFrameLocked() * 1000 / rate : 0;
+    if (!m_source)
+        return 0;
+    const Heard heard = heardLocked();
+    return heard.rate > 0 ? heard.frame * 1000 / heard.rate : 0;
 }
 
 int32_t Engine::state(int32_t *elapsedSeconds)
 {
     std::lock_guard lock(m_mutex);
     if (elapsedSeconds) {
-        const int rate = m_source ? m_source->info().rate : 0;
-        *elapsedSeconds = rate > 0 ? static_cast<int32_t>(heardFrameLocked() / rate) : 0;
+        const Heard heard = m_source ? heardLocked() : Heard {};
+        *elapsedSeconds = heard.rate > 0 ? static_cast<int32_t>(heard.frame / heard.rate) : 0;
     }
     switch (m_state) {
     case State::Playing:
@@ -479,6 +725,14 @@ bool Engine::setOutput(const std::string &target)
     return true;
 }
 
+void Engine::setVolume(uint32_t word)
+{
+    m_volume.store(word);
+    std::lock_guard lock(m_mutex);
+    if (m_output)
+        m_output->setVolume(word);
+}
+
 void Engine::setEqualizer(const int32_t *bands)
 {
     std::lock_guard lock(m_mutex);
@@ -490,14 +744,15 @@ void Engine::setEqualizer(const int32_t *bands)
 
 int64_t Engine::durationMs() const
 {
-    return m_info.rate > 0 ? m_info.totalFrames * 1000 / m_info.rate : 0;
+    return m_open.info.rate > 0 ? m_open.info.totalFrames * 1000 / m_open.info.rate : 0;
 }
 
 bool Engine::readLyrics3Data()
 {
-    if (m_path.empty())
+    syncJoins();
+    if (m_open.path.empty())
         return false;
-    const std::optional<std::string> text = readLyrics3(m_path);
+    const std::optional<std::string> text = readLyrics3(m_open.path);
     if (!text)
         return false;
     LyricsTimeline timeline = LyricsTimeline::fromLyrics3(*text);
@@ -521,7 +776,8 @@ bool Engine::readEmbeddedLyrics()
 
 bool Engine::setLyrics(LyricsTimeline timeline)
 {
-    if (m_path.empty())
+    syncJoins();
+    if (m_open.path.empty())
         return false;
     timeline.spreadOver(durationMs());
     m_lyrics = std::move(timeline);
@@ -530,6 +786,7 @@ bool Engine::setLyrics(LyricsTimeline timeline)
 
 bool Engine::lyrics(LyricsLines *lines)
 {
+    syncJoins();
     const int64_t ms = heardMs();
     if (m_lyrics.empty()) {
         std::memset(lines, 0, sizeof *lines);
@@ -542,6 +799,7 @@ bool Engine::lyrics(LyricsLines *lines)
 
 int32_t Engine::lyricsWait()
 {
+    syncJoins();
     const int64_t ms = heardMs();
     const int64_t wait = m_lyrics.msUntilNext(ms);
     return static_cast<int32_t>(std::min<int64_t>(wait, INT32_MAX));
@@ -558,19 +816,19 @@ void Engine::spectrum(int32_t *first, int32_t *second)
         std::lock_guard lock(m_mutex);
         if (m_state != State::Playing || !m_source)
             return;
-        rate = m_rate;
-        channels = m_channels;
+        rate = m_historyRate;
+        channels = m_historyChannels;
         window = BandAnalyzer::windowFor(rate);
         m_spectrumFrames.assign(window * static_cast<size_t>(channels), 0.0f);
-        // The window ends at the heard frame; frames the history does not hold stay silent.
-        const int64_t heard = heardFrameLocked();
-        const int64_t historyStart = m_writtenFrame - static_cast<int64_t>(m_history.size());
-        const int64_t from = std::max(heard - static_cast<int64_t>(window), historyStart);
-        if (heard > from) {
-            const auto count = static_cast<size_t>(heard - from);
-            const size_t into = window - count;
-            m_history.copyFrom(static_cast<size_t>(from - historyStart),
-                m_spectrumFrames.data() + into * static_cast<size_t>(channels), count);
+        // The window ends at the frame heard now, the device's delay before the history's
+        // end; frames the history does not hold stay silent.
+        const int64_t delay = m_output ? std::max<int64_t>(m_output->delayFrames(), 0) : 0;
+        const size_t held = m_history.size();
+        const size_t end = held - static_cast<size_t>(std::min<int64_t>(delay, static_cast<int64_t>(held)));
+        const size_t from = end > window ? end - window : 0;
+        if (end > from) {
+            const size_t count = end - from;
+            m_history.copyFrom(from, m_spectrumFrames.data() + (window - count) * static_cast<size_t>(channels), count);
         }
     }
     m_analyzer.analyze(m_spectrumFrames.data(), channels, 0, rate, first);
@@ -583,18 +841,19 @@ void Engine::spectrum(int32_t *first, int32_t *second)
 bool Engine::mpegInfo(MpegInfo *info)
 {
     std::memset(info, 0, sizeof *info);
-    if (m_path.empty())
+    syncJoins();
+    if (m_open.path.empty())
         return false;
-    if (m_layout.kind != FileKind::Mpeg && m_layout.kind != FileKind::Rmp)
+    if (m_open.layout.kind != FileKind::Mpeg && m_open.layout.kind != FileKind::Rmp)
         return true; // no MPEG facts: zeros
     // Counting frames of a file without a VBR header reads it whole: once per open file.
-    if (!m_mpegInfo) {
+    if (!m_open.mpegInfo) {
         MpegInfo read {};
-        if (!readMpegInfo(m_path, &read))
+        if (!readMpegInfo(m_open.path, &read))
             return false;
-        m_mpegInfo = read;
+        m_open.mpegInfo = read;
     }
-    *info = *m_mpegInfo;
+    *info = *m_open.mpegInfo;
     return true;
 }
 
@@ -611,16 +870,18 @@ void Engine::decodeLoop()
         }
         std::shared_ptr<Source> source = m_sessionSource;
         const uint64_t serial = m_serial;
+        const uint64_t generation = m_decodeGeneration;
         if (m_seekPending) {
             m_seekPending = false;
             const int64_t target = m_seekFrame;
             lk.unlock();
             source->seek(target);
+            source.reset();
             lk.lock();
             continue;
         }
         const size_t chunkFrames = m_decodeChunk;
-        if (m_decodeEof || m_ring.space() < chunkFrames) {
+        if (m_decodeEof || m_joinWait || m_ring.space() < chunkFrames) {
             m_decodeWake.wait(lk); // the output thread calls when the ring is half empty
             continue;
         }
@@ -635,24 +896,67 @@ void Engine::decodeLoop()
         source.reset(); // the controlling thread may have let go of it meanwhile
         storage.reset();
         lk.lock();
-        if (serial != m_serial)
-            continue; // a seek, play or stop came in meanwhile: the frames are not committed
+        if (serial != m_serial || generation != m_decodeGeneration)
+            continue; // a seek, play, stop or dropped join came in meanwhile: the frames are not committed
         const size_t before = m_ring.size();
-        if (frames == 0)
-            m_decodeEof = true;
-        else
+        bool wake;
+        if (frames > 0) {
             m_ring.commit(frames);
-        // The output thread waits only while the ring holds less than m_outputWant.
-        if (frames == 0 || (before < m_outputWant && m_ring.size() >= m_outputWant))
+            m_ringIn += frames;
+            // The output thread waits only while the ring holds less than m_outputWant.
+            wake = before < m_outputWant && m_ring.size() >= m_outputWant;
+        } else {
+            if (m_sessionToFile && m_decodeFromQueue && (m_queuedEntered || m_awaitCaller)
+                && !(m_queued && !m_queuedEntered)) {
+                // At the end of a joined track: for the join to be heard and answered.  The
+                // output thread meanwhile sends what the ring holds, a last short block included.
+                const auto until = m_awaitSince + kAwaitCaller;
+                if (m_queuedEntered || std::chrono::steady_clock::now() < until) {
+                    m_decodeHeld = true;
+                    m_outputWake.notify_one();
+                    if (m_queuedEntered)
+                        m_decodeWake.wait(lk);
+                    else
+                        m_decodeWake.wait_until(lk, until);
+                    m_decodeHeld = false;
+                    continue;
+                }
+                m_awaitCaller = false;
+            }
+            if (!enterQueuedLocked())
+                m_decodeEof = true;
+            wake = true;
+        }
+        if (wake)
             m_outputWake.notify_one();
     }
 }
 
+bool Engine::enterQueuedLocked()
+{
+    if (!m_queued || m_queuedEntered || m_sessionSource == m_queued)
+        return false;
+    if (!sameStream(m_queuedFormat, m_ringFormat)) {
+        m_joinWait = true; // the output thread gives the ring the new format once it is empty
+        return true;
+    }
+    m_boundary = m_ringIn;
+    m_sessionSource = m_queued;
+    m_queuedEntered = true;
+    m_decodeFromQueue = true;
+    if (!m_queuedFresh) {
+        m_seekPending = true;
+        m_seekFrame = 0;
+    }
+    m_queuedFresh = false;
+    return true;
+}
+
 // ---------------------------------------------------------------------------------
 // Output thread: opens the session's device, sends the ring through equalizer and
-// volume to it, reports the end of the track.  Every step below takes lk holding m_mutex
-// and returns with it held; a step that waited or found nothing to do returns, and the
-// loop looks at the state again.
+// volume to it, reports joins and the end of the track.  Every step below takes lk
+// holding m_mutex and returns with it held; a step that waited or found nothing to do
+// returns, and the loop looks at the state again.
 
 void Engine::outputLoop()
 {
@@ -663,8 +967,14 @@ void Engine::outputLoop()
             switchSession(lk, st);
             continue;
         }
+        if (m_output)
+            takeMixerVolume(lk);
         if (!m_output || m_state == State::Stopped) {
-            m_outputWake.wait(lk);
+            // A device kept open between plays may hear of its mixer meanwhile (outputNews).
+            if (m_output)
+                m_outputWake.wait_for(lk, 1s);
+            else
+                m_outputWake.wait(lk);
             continue;
         }
         if (st.serial != m_serial) {
@@ -681,9 +991,10 @@ void Engine::outputLoop()
             st.eqVersion = m_eqVersion;
         }
         if (m_state == State::Paused) {
-            m_outputWake.wait(lk);
+            m_outputWake.wait_for(lk, 1s);
             continue;
         }
+        checkJoinHeard(lk, st);
         if (st.pendingFrames == 0 && !takeBlock(lk, st))
             continue;
         sendPending(lk, st);
@@ -694,96 +1005,349 @@ void Engine::outputLoop()
         last->close();
 }
 
-// A session ended or began: closes the old device and opens the new one, falling back to
-// the null output when "auto" finds no sound server.
+void Engine::outputNews(void *engine)
+{
+    static_cast<Engine *>(engine)->m_outputWake.notify_all();
+}
+
+void Engine::takeMixerVolume(std::unique_lock<std::mutex> &lk)
+{
+    uint32_t word = 0;
+    if (!m_output->takeMixerVolume(&word))
+        return;
+    m_volume.store(word);
+    report(lk, 0, VBMP3_MSG_VOLUME_CHANGED, Report::Any, static_cast<int32_t>(word));
+}
+
+std::unique_ptr<Output> Engine::openOutput(
+    std::unique_lock<std::mutex> &lk, const std::string &target, const OutputFormat &format)
+{
+    std::unique_ptr<Output> out = target.starts_with("file:") ? makeFileOutput(target.substr(5))
+        : target == "null"                                    ? makeNullOutput()
+                                                              : makePulseOutput();
+    out->setNewsHandler(&Engine::outputNews, this);
+    out->setVolume(m_volume.load());
+    lk.unlock();
+    bool opened = out->open(format);
+    if (!opened && target == "auto") {
+        out->close();
+        out = makeNullOutput();
+        opened = out->open(format);
+    }
+    if (!opened) {
+        out->close();
+        out.reset();
+    }
+    lk.lock();
+    return out;
+}
+
+// A session ended or began: a stop flushes and pauses a device that stays open between
+// plays and closes any other; a play goes on through the device kept open when it is
+// for the same target, or opens one (the null output standing in for "auto" when no
+// sound server answers).
 void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
 {
     st.session = m_session;
-    std::unique_ptr<Output> old = std::move(m_output);
-    std::unique_ptr<Output> next = std::move(m_pendingOutput);
-    const OutputFormat format = m_sessionFormat;
-    const bool fallback = m_pendingAuto;
-    const bool realtime = m_realtime;
     releaseBlock(st);
     st.draining = false;
-    lk.unlock();
-    if (old)
-        old->close();
-    old.reset();
-    bool opened = false;
-    if (next) {
-        opened = next->open(format);
-        if (!opened && fallback) {
-            next = makeNullOutput();
-            opened = next->open(format);
+    const bool play = m_playPending && m_state != State::Stopped;
+    m_playPending = false;
+    const std::string target = m_sessionTarget;
+    const OutputFormat format = m_ringFormat;
+    const bool realtime = m_realtime;
+    std::unique_ptr<Output> current = std::move(m_output);
+    std::unique_ptr<Output> next;
+    bool ready = false;
+    if (current && current->persistent() && (!play || st.target == target)) {
+        lk.unlock();
+        current->flush();
+        current->setPaused(true);
+        if (play) {
+            const bool sameDevice = format.deviceChannels == st.format.deviceChannels
+                && format.deviceSampleFormat == st.format.deviceSampleFormat
+                && format.deviceRate == st.format.deviceRate && format.bufferMs == st.format.bufferMs
+                && format.periodMs == st.format.periodMs;
+            ready = sameDevice
+                && (sameStream(format, st.format) || current->continueWith(format) || current->reopen(format));
+            if (!ready && !sameDevice)
+                ready = current->reopen(format);
         }
+        lk.lock();
+        if (!play || ready)
+            next = std::move(current);
+    }
+    if (current) {
+        lk.unlock();
+        current->close();
+        current.reset();
+        lk.lock();
+    }
+    if (play && !next) {
+        next = openOutput(lk, target, format);
+        ready = next != nullptr;
+    }
+    if (play) {
         // Real-time priority as the options ask (refused without the rights: fine).
         sched_param param {};
         param.sched_priority = realtime ? 10 : 0;
         pthread_setschedparam(pthread_self(), realtime ? SCHED_FIFO : SCHED_OTHER, &param);
     }
-    lk.lock();
-    if (!next)
-        return;
-    if (st.session != m_session) {
-        lk.unlock();
-        next->close();
-        next.reset();
-        lk.lock();
+    if (st.session != m_session || !play) {
+        // Stopped, or a newer request came meanwhile: a device that stays open waits,
+        // paused, for the next play; others close.
+        if (next && next->persistent()) {
+            if (play) {
+                next->setPaused(true);
+                st.target = target;
+                st.format = format;
+            }
+            m_output = std::move(next);
+        } else if (next) {
+            lk.unlock();
+            next->close();
+            next.reset();
+            lk.lock();
+        }
         return;
     }
-    if (!opened) {
+    if (!ready) {
         // The file output could not be created after all: the session ends without sound.
         endSessionLocked();
-        report(lk, st.session, VBMP3_MSG_OUTPUT_FAILED);
+        report(lk, st.session, VBMP3_MSG_OUTPUT_FAILED, Report::End);
         return;
     }
+    st.target = target;
+    configureStage(st, *next, format);
+    m_output = std::move(next);
+    m_output->setVolume(m_volume.load());
+    m_output->setPaused(m_state == State::Paused);
+    st.serial = m_serial;
+    const std::string name = m_sourceName;
+    Output *out = m_output.get();
+    lk.unlock();
+    out->setMediaName(name);
+    lk.lock();
+}
+
+void Engine::configureStage(OutputStage &st, const Output &out, const OutputFormat &format)
+{
+    st.format = format;
     st.channels = format.channels;
-    st.realTime = next->realTime();
-    st.usesSamples = next->usesSamples();
+    st.realTime = out.realTime();
+    st.usesSamples = out.usesSamples();
     st.blockFrames = st.realTime ? kOutputBlock : kFileBlock;
     st.equalizer.configure(format.rate, format.channels, m_eqUnits);
     st.eqVersion = m_eqVersion;
     st.volumeGains.fill(-1.0f); // first block starts at its own gain
     st.volumeSides = volumeSides(format.channels, format.channelMask);
-    if (m_state == State::Paused)
-        next->setPaused(true);
-    m_output = std::move(next);
-    st.serial = m_serial;
+}
+
+bool Engine::reformat(std::unique_lock<std::mutex> &lk, OutputStage &st, const OutputFormat &format, bool playOut,
+    uint64_t joinGeneration)
+{
+    const uint64_t session = st.session;
+    const uint64_t serial = st.serial;
+    const auto undone
+        = [&] { return m_quit || session != m_session || serial != m_serial || joinGeneration != m_joinGeneration; };
+    Output *out = m_output.get();
+    lk.unlock();
+    bool ready = out->continueWith(format);
+    lk.lock();
+    if (!ready) {
+        if (playOut) {
+            lk.unlock();
+            out->startDrain();
+            lk.lock();
+            while (!undone()) {
+                const auto wait = kDeviceWait;
+                lk.unlock();
+                const bool drained = out->drained();
+                if (!drained)
+                    out->waitDrained(wait);
+                lk.lock();
+                if (drained)
+                    break;
+            }
+        }
+        if (undone())
+            return false;
+        lk.unlock();
+        ready = out->reopen(format);
+        if (!ready && st.target == "auto") {
+            // The sound server went away: on through the null output.
+            std::unique_ptr<Output> null = makeNullOutput();
+            if (null->open(format)) {
+                lk.lock();
+                std::unique_ptr<Output> old = std::move(m_output);
+                m_output = std::move(null);
+                out = m_output.get();
+                lk.unlock();
+                old->close();
+                ready = true;
+            }
+        }
+        lk.lock();
+    }
+    if (!ready || out->failed()) {
+        if (session == m_session)
+            finishTrack(lk, session, true);
+        return false;
+    }
+    configureStage(st, *out, format);
+    try {
+        FrameRing history;
+        history.reset(historyFrames(format, !st.realTime), format.channels);
+        m_history = std::move(history);
+        m_historyRate = format.rate;
+        m_historyChannels = format.channels;
+    } catch (...) {
+        if (session == m_session)
+            finishTrack(lk, session, true);
+        return false;
+    }
+    return !undone();
+}
+
+void Engine::crossBoundary(std::unique_lock<std::mutex> &lk, OutputStage &st)
+{
+    const uint64_t generation = m_joinGeneration;
+    const OutputFormat next = m_ringFormat;
+    if (!sameStream(st.format, next) && !reformat(lk, st, next, true, generation))
+        return;
+    if (generation != m_joinGeneration || st.session != m_session || st.serial != m_serial || !m_boundary
+        || *m_boundary != m_ringOut)
+        return;
+    m_joinWritten = JoinInFlight { m_writtenFrame, m_segmentStart, m_writtenRate };
+    m_boundary.reset();
+    m_writtenFrame = m_segmentStart = 0;
+    m_writtenRate = next.rate;
+    checkJoinHeard(lk, st);
+}
+
+void Engine::startFormatJoin(std::unique_lock<std::mutex> &, OutputStage &)
+{
+    FrameRing ring;
+    try {
+        ring.reset(ringFramesFor(m_queuedFormat), m_queuedFormat.channels);
+    } catch (...) {
+        // No memory for the join: the track ends as if nothing were queued.
+        m_joinWait = false;
+        m_decodeEof = true;
+        return;
+    }
+    m_joinWait = false;
+    m_ring = std::move(ring);
+    m_ringIn = m_ringOut = 0;
+    m_boundary = 0;
+    m_ringFormat = m_queuedFormat;
+    m_sessionSource = m_queued;
+    m_queuedEntered = true;
+    m_decodeFromQueue = true;
+    if (!m_queuedFresh) {
+        m_seekPending = true;
+        m_seekFrame = 0;
+    }
+    m_queuedFresh = false;
+    m_decodeWake.notify_one();
+}
+
+void Engine::checkJoinHeard(std::unique_lock<std::mutex> &lk, OutputStage &st)
+{
+    if (!m_joinWritten || !m_output || st.session != m_session)
+        return;
+    if (m_writtenFrame - m_output->delayFrames() < 0)
+        return; // the device still plays the old track
+    m_joinWritten.reset();
+    std::shared_ptr<Source> old = std::move(m_source);
+    m_source = std::move(m_queued);
+    m_sourceName = std::move(m_queuedName);
+    m_sourceTotal = m_queuedTotal;
+    m_sourceFormat = m_queuedFormat;
+    m_queued.reset();
+    m_queuedName.clear();
+    m_queuedEntered = false;
+    m_queuedFresh = true;
+    ++m_joins;
+    if (!st.realTime) {
+        m_awaitCaller = true;
+        m_awaitSince = std::chrono::steady_clock::now();
+        m_decodeWake.notify_one();
+    }
+    Output *out = m_output.get();
+    const std::string name = m_sourceName;
+    lk.unlock();
+    old.reset();
+    out->setMediaName(name);
+    lk.lock();
+    report(lk, st.session, VBMP3_MSG_TRACK_JOINED, Report::Join);
+}
+
+std::chrono::milliseconds Engine::joinWait(std::chrono::milliseconds longest)
+{
+    if (!m_joinWritten || !m_output || m_writtenRate <= 0)
+        return longest;
+    const int64_t ahead = m_output->delayFrames() - m_writtenFrame; // of the old track, still to be heard
+    return std::clamp(
+        std::chrono::milliseconds(ahead * 1000 / m_writtenRate + 1), std::chrono::milliseconds(1), longest);
 }
 
 // The output stage: claims the next block in the ring and runs the equalizer over it in
 // place (what the history and the spectrum see), and the volume into st.scaled unless it
-// is full (what the device gets).  The block's slots stay claimed until it has gone to the
-// device (releaseBlock), so the decoder does not refill them meanwhile.  False when there
-// is no block now: the ring is short (waited), the track is draining, or the block went
-// stale while it was processed without the lock.
+// is full or the device applies it (what the device gets).  The block's slots stay
+// claimed until it has gone to the device (releaseBlock), so the decoder does not refill
+// them meanwhile.  A block never spans a boundary.  False when there is no block now: the
+// ring is short (waited), the track is draining, a join or format change was made, or the
+// block went stale while it was processed without the lock.
 bool Engine::takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st)
 {
     releaseBlock(st);
+    if (m_boundary && *m_boundary == m_ringOut) {
+        crossBoundary(lk, st);
+        return false;
+    }
+    if (m_joinWait && m_ring.empty()) {
+        startFormatJoin(lk, st);
+        return false;
+    }
+    if (!sameStream(st.format, m_ringFormat)) {
+        // A join undone after the device was set for it: back to the heard track's format.
+        reformat(lk, st, m_ringFormat, false, m_joinGeneration);
+        return false;
+    }
     // A real-time device takes what there is.  Otherwise a whole block; and once short of
     // one, the thread sleeps until the ring holds several, which it then sends in a row:
     // the decoder is the slower side, and each wake-up costs about as much as a copy of
     // the block.
     const size_t block = st.realTime ? 1 : std::min(st.blockFrames, m_ring.capacity() / 2);
-    if (m_ring.size() < block && !m_decodeEof) {
+    if (m_ring.size() < block && !m_decodeEof && !m_joinWait && !(m_decodeHeld && !m_ring.empty())) {
         m_outputWant = st.realTime ? 1 : std::min(kFileBatchBlocks * st.blockFrames, m_ring.capacity() / 2);
-        m_outputWake.wait(lk); // underrun: the decoder is behind
+        if (m_joinWritten)
+            m_outputWake.wait_for(lk, joinWait(kDeviceWait));
+        else
+            m_outputWake.wait(lk); // underrun: the decoder is behind
         return false;
     }
     if (m_ring.empty()) {
-        drainStep(lk, st);
+        if (m_decodeHeld && !m_decodeEof)
+            m_outputWake.wait(lk); // the decoder waits for the caller's next file
+        else
+            drainStep(lk, st);
         return false;
     }
-    const size_t frames = std::min(m_ring.size(), st.blockFrames);
+    size_t frames = std::min(m_ring.size(), st.blockFrames);
+    if (m_boundary)
+        frames = std::min<size_t>(frames, static_cast<size_t>(*m_boundary - m_ringOut));
     st.parts[0] = m_ring.claim(frames);
     st.parts[1] = m_ring.claim(frames - st.parts[0].frames); // the rest, where the ring wraps
+    m_ringOut += frames;
     st.storage = m_ring.storage();
     const uint32_t volume = m_volume.load();
+    const bool deviceVolume = m_output->handlesVolume();
     lk.unlock();
     for (const FrameRing::Span &part : st.parts)
         st.equalizer.process(part.data, part.frames);
-    st.scaledUsed = st.usesSamples
+    st.scaledUsed = st.usesSamples && !deviceVolume
         && (volume != 0xFFFFFFFFu
             || std::any_of(st.volumeGains.begin(), st.volumeGains.end(), [](float g) { return g != 1.0f; }));
     if (st.scaledUsed) {
@@ -825,8 +1389,9 @@ void Engine::sendPending(std::unique_lock<std::mutex> &lk, OutputStage &st)
     Output *out = m_output.get();
     const size_t room = out->room();
     if (room == 0) {
+        const auto wait = joinWait(kDeviceWait);
         lk.unlock();
-        out->waitForRoom(kDeviceWait);
+        out->waitForRoom(wait);
         lk.lock();
         return;
     }
@@ -869,23 +1434,27 @@ void Engine::sendPending(std::unique_lock<std::mutex> &lk, OutputStage &st)
 }
 
 // The ring is empty and the decoder is done: lets the device play out what it holds,
-// then reports the end.
+// then reports the end (after the join, when the last track was joined).
 void Engine::drainStep(std::unique_lock<std::mutex> &lk, OutputStage &st)
 {
     Output *out = m_output.get();
     if (!st.draining) {
         st.draining = true;
+        m_draining = true;
         lk.unlock();
         out->startDrain();
         lk.lock();
         return;
     }
     if (out->drained()) {
-        finishTrack(lk, st.session);
+        checkJoinHeard(lk, st);
+        if (st.session == m_session)
+            finishTrack(lk, st.session);
         return;
     }
+    const auto wait = joinWait(kDeviceWait);
     lk.unlock();
-    out->waitDrained(kDeviceWait);
+    out->waitDrained(wait);
     lk.lock();
 }
 
@@ -896,21 +1465,39 @@ void Engine::endSessionLocked()
     m_sessionSource.reset();
     m_ring.clear();
     m_history.clear();
+    m_boundary.reset();
+    m_joinWritten.reset();
+    m_joinWait = false;
+    m_draining = false;
+    m_decodeFromQueue = false;
+    m_awaitCaller = false;
+    if (m_queuedEntered)
+        m_queuedFresh = false;
+    m_queuedEntered = false;
+    ++m_joinGeneration;
 }
 
-void Engine::finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session)
+void Engine::finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session, bool failed)
 {
     std::unique_ptr<Output> out = std::move(m_output);
     endSessionLocked();
-    lk.unlock();
-    out->close(); // a file output is complete before the report
-    const int32_t message = out->failed() ? VBMP3_MSG_OUTPUT_FAILED : VBMP3_MSG_END_OF_TRACK;
-    out.reset();
-    lk.lock();
-    report(lk, session, message);
+    int32_t message = failed ? VBMP3_MSG_OUTPUT_FAILED : VBMP3_MSG_END_OF_TRACK;
+    if (out && !failed && out->persistent()) {
+        // Kept for the next play, paused (what it held has been heard).
+        out->setPaused(true);
+        m_output = std::move(out);
+    } else if (out) {
+        lk.unlock();
+        out->close(); // a file output is complete before the report
+        if (out->failed())
+            message = VBMP3_MSG_OUTPUT_FAILED;
+        out.reset();
+        lk.lock();
+    }
+    report(lk, session, message, Report::End);
 }
 
-void Engine::report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message)
+void Engine::report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message, Report kind, int32_t param)
 {
     lk.unlock();
     {
@@ -918,10 +1505,11 @@ void Engine::report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t 
         bool current;
         {
             std::lock_guard lock(m_mutex);
-            current = session == m_session && m_state == State::Stopped;
+            current
+                = kind == Report::Any || (session == m_session && (kind == Report::Join || m_state == State::Stopped));
         }
         if (current && m_callback)
-            m_callback(message, 0);
+            m_callback(message, param);
     }
     lk.lock();
 }

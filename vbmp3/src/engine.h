@@ -1,7 +1,7 @@
-// The playback engine behind the C interface: one open track, a decode thread that fills
-// a bounded ring of float frames, and an output thread that drains it through equalizer
-// and volume into the sound output, keeping a short history of what it sent for the
-// position, spectrum and lyrics.
+// The playback engine behind the C interface: one open track and at most one queued to
+// follow it, a decode thread that fills a bounded ring of float frames, and an output
+// thread that drains it through equalizer and volume into the sound output, keeping a
+// short history of what it sent for the position, spectrum and lyrics.
 //
 // Threads.  The public functions are called by one controlling thread at a time (the C
 // facade serialises them); none of them waits for decoding or for the device.  The decode
@@ -9,6 +9,18 @@
 // bumps m_serial and every play and stop bumps m_session; a thread that finds the number
 // changed after working without the lock throws its work away, so no stale frames,
 // positions or end-of-track reports survive a newer request.
+//
+// Joins.  When the decoder reaches the end of the track with a queued one waiting, it goes
+// on decoding that one into the same ring; the ring position where it begins is the
+// boundary.  A queued track of another format waits until the ring is empty and gets a
+// ring of its own.  The output thread, reaching the boundary, sets the device for the new
+// format where it differs (continueWith, else play out and reopen) and counts written
+// frames in the new track, remembering where the old one ended (m_joinWritten); once the
+// device has played out the old track the join is heard: the queued track becomes the
+// open one (m_source), m_joins grows and the callback hears message 6.  The controlling
+// thread takes the new track's facts over (syncJoins) at its next call.  A seek, or a
+// queue that changes before the join is heard, undoes the join's work: the queued track's
+// frames go, and its source is wound back when it is entered again.
 #pragma once
 
 #include "bandanalyzer.h"
@@ -22,6 +34,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -46,6 +59,10 @@ public:
 
     // Controlling thread.  Results as the C functions of vbmp3.h document them.
     bool open(const std::string &path, OpenInfo *info);
+    // vbmp3_queueNext: 1 queued (or cleared, for an empty path), 0 when nothing is open or
+    // the file cannot be opened (the queue is then empty), 2 when the file queued before
+    // is already being heard (nothing changed).
+    int32_t queueNext(const std::string &path);
     bool close();
     bool play();
     bool stop();
@@ -65,7 +82,7 @@ public:
     bool setDecodeOptions(const DecodeOption &option);
     bool setOutput(const std::string &target);
     void setEqualizer(const int32_t *bands);
-    void setVolume(uint32_t word) { m_volume.store(word); }
+    void setVolume(uint32_t word);
     uint32_t volume() const { return m_volume.load(); }
     // The open device's name ("pulse", "null", "file"), empty when none is open.
     std::string outputName();
@@ -89,10 +106,22 @@ public:
     int32_t openInfo(OpenInfo *info);
     // vbmp3_getStreamInfo: results as openInfo.
     int32_t streamInfo(StreamInfo *info);
-    bool isOpen() const { return !m_path.empty(); }
+    bool isOpen() const { return !m_open.path.empty(); }
 
 private:
     enum class State { Stopped, Playing, Paused };
+
+    // Where the position is: a frame of the heard track and that track's rate.
+    struct Heard {
+        int64_t frame = 0;
+        int rate = 0;
+    };
+    // A join written to the device and not heard yet: where the old track's frames ended.
+    struct JoinInFlight {
+        int64_t oldEnd = 0; // the old track's frame after its last one written
+        int64_t oldStart = 0; // where its playing (re)started (play or seek)
+        int oldRate = 0;
+    };
 
     // Pause or restart: from one state to the other; false when not in `from`.
     bool switchPause(State from, State to);
@@ -116,6 +145,8 @@ private:
         uint64_t session = 0;
         uint64_t serial = 0;
         bool draining = false;
+        OutputFormat format; // what the device is set for
+        std::string target; // the target it was made for ("auto", "null", "file:...")
         int channels = 2;
         size_t blockFrames = 1024;
         bool realTime = true;
@@ -123,8 +154,34 @@ private:
     };
 
     void decodeLoop();
+    // At the end of the decoded track: goes on into the queued one (true), else false.
+    // m_mutex held.
+    bool enterQueuedLocked();
     void outputLoop();
     void switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st);
+    // An output for target and format, the null output standing in for "auto" when the
+    // sound server does not answer; nullptr when none opens.  lk is released meanwhile.
+    std::unique_ptr<Output> openOutput(
+        std::unique_lock<std::mutex> &lk, const std::string &target, const OutputFormat &format);
+    // The state and equalizer, volume and channel settings for a device set for format.
+    void configureStage(OutputStage &st, const Output &out, const OutputFormat &format);
+    // Sets the open device for format: continueWith, else (after playing out what it
+    // holds when playOut) reopen, else for "auto" the null output.  False when the session
+    // changed meanwhile, the join was undone (joinGeneration) or it failed (the session
+    // then ended with a report).
+    bool reformat(std::unique_lock<std::mutex> &lk, OutputStage &st, const OutputFormat &format, bool playOut,
+        uint64_t joinGeneration);
+    // Output thread at a boundary: the queued track's frames come next.
+    void crossBoundary(std::unique_lock<std::mutex> &lk, OutputStage &st);
+    // Output thread, the ring empty before a queued track of another format: its ring.
+    void startFormatJoin(std::unique_lock<std::mutex> &lk, OutputStage &st);
+    // Makes a join whose old track has been played out the heard one and reports it.
+    void checkJoinHeard(std::unique_lock<std::mutex> &lk, OutputStage &st);
+    // How long the output thread may sleep before a written join may be heard.
+    std::chrono::milliseconds joinWait(std::chrono::milliseconds longest);
+    // A volume set in the desktop's mixer: taken as the volume, and reported.
+    void takeMixerVolume(std::unique_lock<std::mutex> &lk);
+    static void outputNews(void *engine);
     bool takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st);
     // Gives the claimed block's slots back to the decoder (and wakes it when that makes
     // room for a refill); nothing pending afterwards.  m_mutex held.
@@ -132,15 +189,33 @@ private:
     void sendPending(std::unique_lock<std::mutex> &lk, OutputStage &st);
     void drainStep(std::unique_lock<std::mutex> &lk, OutputStage &st);
     // Ends a session whose last frame has been heard (or whose output failed: then the
-    // report says so); lk holds m_mutex.
-    void finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session);
+    // report says so); a device that stays open between plays is kept, paused.  lk holds
+    // m_mutex.
+    void finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session, bool failed = false);
     // The state of a session that ended by itself; m_mutex held.
     void endSessionLocked();
-    // Calls the callback with message unless a newer session began; lk holds m_mutex and
-    // is released meanwhile (lock order: m_callbackMutex before m_mutex).
-    void report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message);
-    int64_t heardFrameLocked();
+    // Calls the callback with message and param; lk holds m_mutex and is released
+    // meanwhile (lock order: m_callbackMutex before m_mutex).  A report of a session
+    // (session not 0) is dropped when a newer session began, and an end report also when
+    // the session has not stopped.
+    enum class Report { Any, Join, End };
+    void report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message, Report kind, int32_t param = 0);
+    Heard heardLocked();
     void stopLocked();
+    // Positions the heard track at frame: frames decoded ahead and the device's are
+    // dropped, a join under way is undone.  m_mutex held.
+    void seekLocked(int64_t frame);
+    // Undoes the decoding side of a join under way: the decoder goes back to the heard
+    // track (m_source) in its own format.  m_mutex held; may throw (a new ring).
+    void unwindJoinLocked();
+    // The queued track's frames go before they are heard: dropped from the ring when
+    // none was written, else by a seek of the heard track to the frame heard now.
+    void dropEnteredLocked();
+    // The device format for a track under the session's options.
+    OutputFormat formatFor(const SourceInfo &info) const;
+    size_t ringFramesFor(const OutputFormat &format) const;
+    // Takes the facts of tracks joined since the last call (controlling thread).
+    void syncJoins();
     // Wakes both threads and the device's wait; m_mutex held.
     void wakeAll();
     int64_t durationMs() const;
@@ -171,12 +246,19 @@ private:
     std::thread m_decodeThread;
     std::thread m_outputThread;
 
+    // What the controlling thread knows of an opened track.
+    struct Track {
+        std::string path; // "" when none
+        std::optional<MpegInfo> mpegInfo; // read on first request
+        FileLayout layout;
+        SourceInfo info;
+        std::unique_ptr<LengthCount> count; // while info.lengthEstimated
+    };
+
     // --- Controlling thread only.
-    std::string m_path; // the open file ("" when none)
-    std::optional<MpegInfo> m_mpegInfo; // of the open file, read on first request
-    FileLayout m_layout;
-    SourceInfo m_info; // of the open file
-    std::unique_ptr<LengthCount> m_count; // while m_info.lengthEstimated
+    Track m_open; // the open file (the heard one, once syncJoins has run)
+    Track m_next; // the queued file
+    uint64_t m_joinsTaken = 0; // m_joins as last taken over
     bool m_lyrics3Use = false;
     LyricsTimeline m_lyrics;
     BandAnalyzer m_analyzer;
@@ -193,16 +275,43 @@ private:
     State m_state = State::Stopped;
     uint64_t m_serial = 0;
     uint64_t m_session = 0;
-    std::shared_ptr<Source> m_source; // the open track (nullptr when none)
+    std::shared_ptr<Source> m_source; // the open track, the heard one (nullptr when none)
+    std::string m_sourceName; // its name for the desktop's mixer
+    int64_t m_sourceTotal = 0; // its length in frames (counted once known)
+    OutputFormat m_sourceFormat; // the device format it plays in (set by play and at joins)
+    std::shared_ptr<Source> m_queued; // the queued track (nullptr when none)
+    std::string m_queuedName;
+    int64_t m_queuedTotal = 0;
+    OutputFormat m_queuedFormat;
+    bool m_queuedFresh = true; // not read yet: entered without a seek to its start
+    bool m_queuedEntered = false; // the decoder reads m_queued (its frames follow the boundary)
+    bool m_joinWait = false; // the decoder waits for the ring to empty before a format join
+    std::optional<uint64_t> m_boundary; // ring frame (m_ringIn count) where m_queued begins
+    uint64_t m_ringIn = 0; // frames committed to the ring since it was last emptied by a seek
+    uint64_t m_ringOut = 0; // frames claimed off it since then
+    std::optional<JoinInFlight> m_joinWritten;
+    uint64_t m_joins = 0; // joins heard
+    uint64_t m_joinGeneration = 0; // bumped whenever a join under way is undone
+    uint64_t m_decodeGeneration = 0; // bumped when frames the decoder is writing lose their place
+    bool m_draining = false; // the device plays out the last track: too late for a join
+    // The file output takes sound as fast as it is decoded: at the end of a track that
+    // came from the queue, the decoder waits for that join to be heard and the caller to
+    // answer it with vbmp3_queueNext (at most kAwaitCaller), so that a caller told of the
+    // join can queue the track after it in time.
+    bool m_decodeFromQueue = false; // the decoder reads a track that was queued
+    bool m_awaitCaller = false; // a join was heard and the caller has not queued since
+    bool m_decodeHeld = false; // the decoder waits at the end of a joined track (see above)
+    std::chrono::steady_clock::time_point m_awaitSince;
     // Settings for the next play.
     Vbmp3Option m_bufferOptions { { 128, 10, 10, 0 } };
     DecodeOption m_decodeOptions { { 0, 0, 0 } };
     std::string m_target = "auto";
     // The running session, set by play().
     std::shared_ptr<Source> m_sessionSource; // what the decode thread decodes (nullptr: idle)
-    int64_t m_totalFrames = 0;
-    int m_rate = 44100;
-    int m_channels = 2;
+    OutputFormat m_ringFormat; // of the frames in the ring
+    OutputFormat m_sessionBase; // the session's buffer and device options (formatFor)
+    std::string m_sessionTarget; // its target
+    bool m_sessionToFile = false;
     bool m_seekPending = false; // the decode thread positions the source at m_seekFrame
     int64_t m_seekFrame = 0;
     bool m_decodeEof = false; // the decoder has pushed the last frame of this serial
@@ -213,17 +322,19 @@ private:
     // releaseBlock.  See framering.h.
     FrameRing m_ring;
     size_t m_outputWant = 1; // the output thread waits for this many frames (set by it)
-    std::unique_ptr<Output> m_pendingOutput; // handed to the output thread by play()
-    bool m_pendingAuto = false; // fall back to the null output when it cannot open
-    OutputFormat m_sessionFormat;
+    bool m_playPending = false; // play() asks the output thread for the session's device
     bool m_realtime = false;
     // The open device.  Created, written and destroyed by the output thread; the
-    // controlling thread calls delayFrames() and setPaused() on it under m_mutex.
+    // controlling thread calls delayFrames(), setPaused() and setVolume() on it under
+    // m_mutex.  A persistent output stays here, paused, between plays.
     std::unique_ptr<Output> m_output;
-    int64_t m_segmentStart = 0; // track frame where playing (re)started: play or seek
+    int64_t m_segmentStart = 0; // track frame where playing (re)started: play, seek or join
     int64_t m_writtenFrame = 0; // track frame just after the last one sent to m_output
+    int m_writtenRate = 44100; // the rate of the track being written
     int64_t m_stoppedFrame = 0; // position reported while stopped
     FrameRing m_history; // the last frames sent, ending at m_writtenFrame (after EQ, before volume)
+    int m_historyRate = 44100;
+    int m_historyChannels = 2;
     Equalizer::Units m_eqUnits {};
     uint64_t m_eqVersion = 0;
 

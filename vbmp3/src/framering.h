@@ -102,6 +102,10 @@ public:
         return frames;
     }
 
+    // Keeps the `frames` oldest frames and drops the rest (the newest).  Space the writer
+    // holds from an earlier freeSpan becomes free again: its commit must not come.
+    void truncate(size_t frames) { m_size = std::min(m_size, frames); }
+
     // Drops the `frames` oldest frames.
     void drop(size_t frames)
     {

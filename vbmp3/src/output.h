@@ -30,11 +30,20 @@ struct OutputFormat {
     int deviceRate = 0;
 };
 
+// Whether frames of a and b can follow each other in one stream: the same rate, channels
+// and, for the file output, sample width.
+inline bool sameStream(const OutputFormat &a, const OutputFormat &b)
+{
+    return a.rate == b.rate && a.channels == b.channels && a.channelMask == b.channelMask && a.fileBits == b.fileBits
+        && a.validBits == b.validBits;
+}
+
 // One opened device.  Threads: open, room, waitForRoom, write, flush, startDrain, drained,
-// waitDrained, failed and close are called by the output thread only; delayFrames,
-// setPaused and interrupt may also be called from the controlling thread at the same time
-// (each output guards them).  Frame counts are in frames of the track's rate, whatever the
-// device runs at.
+// waitDrained, failed, continueWith, reopen, setMediaName, takeMixerVolume and close are
+// called by the output thread only; delayFrames, setPaused, setVolume and interrupt may
+// also be called from the controlling thread at the same time (each output guards them).
+// Frame counts are in frames of the track's rate, whatever the device runs at (after
+// continueWith: of the new format's rate, the frames still held of the old one included).
 class Output
 {
 public:
@@ -74,7 +83,55 @@ public:
     virtual bool usesSamples() const { return true; }
     // A short name for the player and tests: "null", "file", "pulse".
     virtual const char *name() const = 0;
+
+    // Goes on with frames of another format right after those written, without a gap (a
+    // resampler set up again, the next file).  False when the device has to play out what
+    // it holds first and then be opened again for the format (reopen).
+    virtual bool continueWith(const OutputFormat &) { return false; }
+    // Opens the device again for format once what it held has been heard or flushed,
+    // keeping what it can (the connection to the sound server).  False when it cannot.
+    virtual bool reopen(const OutputFormat &format)
+    {
+        close();
+        return open(format);
+    }
+    // Outputs that stay open between plays (the sound server's stream, which the desktop's
+    // mixer shows): a stop flushes and pauses them, the next play goes on through them.
+    // The others are closed when a play ends.
+    virtual bool persistent() const { return false; }
+    // Outputs that apply the volume word themselves (the stream's volume on the sound
+    // server): the engine then leaves the samples alone.
+    virtual bool handlesVolume() const { return false; }
+    // The output volume word (vbmp3_setOutputVolume), for outputs that handle it.
+    virtual void setVolume(uint32_t) { }
+    // A volume the user gave the device from outside since the last call (the desktop's
+    // mixer), as a volume word; nothing when there is no news.
+    virtual bool takeMixerVolume(uint32_t *) { return false; }
+    // Called on any thread, the device's own included, when takeMixerVolume has news; it
+    // must return at once and take no lock of the caller's.  Set before open.
+    void setNewsHandler(void (*handler)(void *), void *context)
+    {
+        m_news = handler;
+        m_newsContext = context;
+    }
+    // What plays, for the desktop's mixer (UTF-8).
+    virtual void setMediaName(const std::string &) { }
+
+protected:
+    void tellNews() const
+    {
+        if (m_news)
+            m_news(m_newsContext);
+    }
+
+private:
+    void (*m_news)(void *) = nullptr;
+    void *m_newsContext = nullptr;
 };
+
+// The name the file output gives the n-th file of one play (n from 1): the path itself,
+// then "-2", "-3", ... before the name's extension ("out.wav", "out-2.wav").
+std::string numberedPath(const std::string &path, int n);
 
 // Mixes frames of one channel layout into one or two channels (DecodeOption value[0]):
 // stereo takes the front pair as it is, the centre and the other channels of each side at

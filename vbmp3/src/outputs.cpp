@@ -40,11 +40,7 @@ public:
     bool open(const OutputFormat &format) override
     {
         std::lock_guard lock(m_mutex);
-        m_rate = format.rate;
-        m_capacity = std::max<int64_t>(1, static_cast<int64_t>(format.bufferMs) * format.rate / 1000);
-        m_period = std::clamp<int64_t>(
-            static_cast<int64_t>(format.periodMs) * format.rate / 1000, m_capacity / 2, m_capacity);
-        m_period = std::max<int64_t>(m_period, 1);
+        setFormatLocked(format);
         return true;
     }
 
@@ -120,6 +116,23 @@ public:
         m_wake.notify_all();
     }
 
+    // What it holds goes on playing for the same time; the clock counts at the new rate.
+    bool continueWith(const OutputFormat &format) override
+    {
+        std::lock_guard lock(m_mutex);
+        const auto now = Clock::now();
+        const int64_t held = m_written - playedLocked(now);
+        const int oldRate = m_rate;
+        setFormatLocked(format);
+        m_written = (held * m_rate + oldRate / 2) / oldRate;
+        m_playedBase = 0;
+        if (m_running)
+            m_start = now;
+        ++m_generation;
+        m_wake.notify_all();
+        return true;
+    }
+
     void flush() override
     {
         std::lock_guard lock(m_mutex);
@@ -134,6 +147,15 @@ public:
     bool usesSamples() const override { return false; }
 
 private:
+    void setFormatLocked(const OutputFormat &format)
+    {
+        m_rate = format.rate;
+        m_capacity = std::max<int64_t>(1, static_cast<int64_t>(format.bufferMs) * format.rate / 1000);
+        m_period = std::clamp<int64_t>(
+            static_cast<int64_t>(format.periodMs) * format.rate / 1000, m_capacity / 2, m_capacity);
+        m_period = std::max<int64_t>(m_period, 1);
+    }
+
     // When the clock reaches the given played count (m_running).
     Clock::time_point timeOf(int64_t played) const
     {
@@ -170,11 +192,15 @@ private:
 // the file (no stdio buffer), so that the bytes counted are the bytes the file holds: when
 // a write fails (disk full, file size limit) the output stops writing, cuts the data at a
 // whole frame, and the header tells what the file holds.
+//
+// A play whose tracks change format on the way (a joined track of another rate or channel
+// count) goes on in a further file (numberedPath), so that each file holds one format.
 class FileOutput final : public Output
 {
 public:
     explicit FileOutput(std::string path)
-        : m_path(std::move(path))
+        : m_basePath(std::move(path))
+        , m_path(m_basePath)
     {
     }
     ~FileOutput() override { close(); }
@@ -226,6 +252,17 @@ public:
         m_dataBytes += done;
         if (done < size)
             m_failed = true;
+    }
+
+    // The file so far is complete; the sound goes on in the next one.  A next file that
+    // cannot be created fails the output (failed()).
+    bool continueWith(const OutputFormat &format) override
+    {
+        close();
+        m_path = numberedPath(m_basePath, ++m_files);
+        if (!open(format))
+            m_failed = true;
+        return true;
     }
 
     int64_t delayFrames() override { return 0; }
@@ -322,7 +359,9 @@ private:
     }
 
     // Output thread only.
-    std::string m_path;
+    std::string m_basePath; // the target of the play
+    std::string m_path; // the file being written
+    int m_files = 1; // files of this play so far
     int m_fd = -1;
     int m_channels = 2;
     int m_rate = 44100;
@@ -439,6 +478,17 @@ void floatToS24(const float *in, unsigned char *out, size_t count)
 void Output::waitDrained(std::chrono::milliseconds timeout)
 {
     std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(timeout, std::chrono::milliseconds(5)));
+}
+
+std::string numberedPath(const std::string &path, int n)
+{
+    if (n <= 1)
+        return path;
+    const size_t slash = path.rfind('/');
+    const size_t dot = path.rfind('.');
+    const bool hasExtension = dot != std::string::npos && dot > (slash == std::string::npos ? 0 : slash + 1);
+    const std::string suffix = "-" + std::to_string(n);
+    return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix;
 }
 
 std::unique_ptr<Output> makeNullOutput()

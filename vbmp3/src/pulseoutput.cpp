@@ -3,6 +3,13 @@
 // keeps what it holds and resumes at the same sample; the clock is the server's latency
 // report, interpolated between updates.
 //
+// One connection and one stream serve the whole session: a stop flushes and corks the
+// stream, the next play goes on through it, a track of another rate only sets up the
+// resampler again, and only a change of the device's channel count or rate makes a new
+// stream (on the same connection).  The stream carries the volume word as its own volume,
+// so that the desktop's mixer and the player's slider show one value; a change made in the
+// mixer comes back through takeMixerVolume.  The stream is named after what plays.
+//
 // libpulse (and the dozen libraries it pulls in) is loaded only when this output is first
 // opened, so that a process that never plays through the sound server does not pay for
 // loading it.
@@ -37,8 +44,12 @@ constexpr auto kConnectTimeout = 1000ms;
     X(channel_map_init_extend)                                                                                         \
     X(context_connect)                                                                                                 \
     X(context_disconnect)                                                                                              \
+    X(context_get_sink_input_info)                                                                                     \
     X(context_get_state)                                                                                               \
     X(context_new_with_proplist)                                                                                       \
+    X(context_set_sink_input_volume)                                                                                   \
+    X(context_set_subscribe_callback)                                                                                  \
+    X(context_subscribe)                                                                                               \
     X(context_unref)                                                                                                   \
     X(frame_size)                                                                                                      \
     X(operation_cancel)                                                                                                \
@@ -52,9 +63,11 @@ constexpr auto kConnectTimeout = 1000ms;
     X(stream_disconnect)                                                                                               \
     X(stream_drain)                                                                                                    \
     X(stream_flush)                                                                                                    \
+    X(stream_get_index)                                                                                                \
     X(stream_get_latency)                                                                                              \
     X(stream_get_state)                                                                                                \
     X(stream_new_with_proplist)                                                                                        \
+    X(stream_set_name)                                                                                                 \
     X(stream_unref)                                                                                                    \
     X(stream_writable_size)                                                                                            \
     X(stream_write)                                                                                                    \
@@ -99,6 +112,43 @@ const PulseApi *pulseApi()
     return api ? &*api : nullptr;
 }
 
+// The 16-bit level of a volume word's half as the server's volume and back: 0xFFFF is
+// the server's 100 %, and the two conversions undo each other exactly.
+pa_volume_t serverVolume(uint32_t level)
+{
+    return static_cast<pa_volume_t>((uint64_t { level } * PA_VOLUME_NORM + 0x7FFF) / 0xFFFF);
+}
+
+uint32_t wordLevel(pa_volume_t volume)
+{
+    return static_cast<uint32_t>(
+        std::min<uint64_t>((uint64_t { volume } * 0xFFFF + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM, 0xFFFF));
+}
+
+enum class Side { Left, Right, Centre };
+
+Side sideOf(pa_channel_position_t position)
+{
+    switch (position) {
+    case PA_CHANNEL_POSITION_FRONT_LEFT:
+    case PA_CHANNEL_POSITION_REAR_LEFT:
+    case PA_CHANNEL_POSITION_SIDE_LEFT:
+    case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
+    case PA_CHANNEL_POSITION_TOP_FRONT_LEFT:
+    case PA_CHANNEL_POSITION_TOP_REAR_LEFT:
+        return Side::Left;
+    case PA_CHANNEL_POSITION_FRONT_RIGHT:
+    case PA_CHANNEL_POSITION_REAR_RIGHT:
+    case PA_CHANNEL_POSITION_SIDE_RIGHT:
+    case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
+    case PA_CHANNEL_POSITION_TOP_FRONT_RIGHT:
+    case PA_CHANNEL_POSITION_TOP_REAR_RIGHT:
+        return Side::Right;
+    default:
+        return Side::Centre;
+    }
+}
+
 class PulseOutput final : public Output
 {
 public:
@@ -106,22 +156,8 @@ public:
 
     bool open(const OutputFormat &format) override
     {
-        m_format = format;
-        m_deviceChannels
-            = format.deviceChannels == 1 || format.deviceChannels == 2 ? format.deviceChannels : format.channels;
-        m_mixer.configure(format.channels, format.channelMask, m_deviceChannels);
-        const int deviceRate = format.deviceRate > 0 ? format.deviceRate : format.rate;
-        m_ratio = static_cast<double>(deviceRate) / format.rate;
-        if (deviceRate != format.rate) {
-            soxr_error_t error = nullptr;
-            const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-            const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-            m_resampler = soxr_create(
-                format.rate, deviceRate, static_cast<unsigned>(m_deviceChannels), &error, &io, &quality, nullptr);
-            if (error || !m_resampler)
-                return false;
-        }
-
+        if (!configure(format))
+            return false;
         // Without libpulse there is no server to reach.
         m_pa = pulseApi();
         if (!m_pa)
@@ -147,38 +183,47 @@ public:
                 return state == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(state) ? 0 : -1;
             }))
             return false;
-
-        m_spec.format = format.deviceSampleFormat == 1 ? PA_SAMPLE_FLOAT32NE : PA_SAMPLE_S16NE;
-        m_spec.rate = static_cast<uint32_t>(deviceRate);
-        m_spec.channels = static_cast<uint8_t>(m_deviceChannels);
-        pa_channel_map map;
-        channelMap(map, m_deviceChannels == format.channels ? format.channelMask : 0);
         {
+            // Volume changes of our stream made by others (the desktop's mixer).
             Lock lock(m_pa, m_loop);
-            pa_proplist *stream = m_pa->proplist_new();
-            m_pa->proplist_sets(stream, PA_PROP_MEDIA_ROLE, "music");
-            m_pa->proplist_sets(stream, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
-            m_stream = m_pa->stream_new_with_proplist(m_context, "kestrine", &m_spec, &map, stream);
-            m_pa->proplist_free(stream);
-            if (!m_stream)
-                return false;
-            pa_buffer_attr attr;
-            attr.maxlength = static_cast<uint32_t>(-1);
-            attr.tlength
-                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(format.bufferMs) * 1000, &m_spec));
-            attr.prebuf = static_cast<uint32_t>(-1);
-            attr.minreq
-                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(format.periodMs) * 1000, &m_spec));
-            attr.fragsize = static_cast<uint32_t>(-1);
-            const auto flags = static_cast<pa_stream_flags_t>(
-                PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-            if (m_pa->stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
-                return false;
+            m_pa->context_set_subscribe_callback(m_context, onEvent, this);
+            if (pa_operation *op
+                = m_pa->context_subscribe(m_context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr))
+                m_pa->operation_unref(op);
         }
-        return waitUntil([this] {
-            const auto state = m_pa->stream_get_state(m_stream);
-            return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
-        });
+        return connectStream();
+    }
+
+    // A new stream on the same connection once the old one has played out.
+    bool reopen(const OutputFormat &format) override
+    {
+        if (fallback() || !m_context)
+            return Output::reopen(format);
+        dropStream();
+        {
+            std::lock_guard lock(m_resamplerMutex);
+            if (m_resampler) {
+                soxr_delete(m_resampler);
+                m_resampler = nullptr;
+            }
+        }
+        return configure(format) && connectStream();
+    }
+
+    // The same stream when the device's channels and rate stay: only the resampler (and
+    // the mixer) change, after the old one's tail has gone to the stream.
+    bool continueWith(const OutputFormat &format) override
+    {
+        if (fallback() || !m_stream || deviceChannelsFor(format) != m_deviceChannels
+            || deviceRateFor(format) != static_cast<int>(m_spec.rate))
+            return false;
+        writeResamplerTail();
+        std::lock_guard lock(m_resamplerMutex);
+        if (m_resampler) {
+            soxr_delete(m_resampler);
+            m_resampler = nullptr;
+        }
+        return configureLocked(format);
     }
 
     size_t room() override
@@ -199,6 +244,7 @@ public:
             return fallback()->room();
         }
         const size_t deviceFrames = bytes / m_pa->frame_size(&m_spec);
+        std::lock_guard lock(m_resamplerMutex);
         return static_cast<size_t>(std::floor(static_cast<double>(deviceFrames) / m_ratio));
     }
 
@@ -240,19 +286,18 @@ public:
     {
         if (Output *f = fallback())
             return f->delayFrames();
-        if (!m_stream)
-            return 0;
         pa_usec_t usec = 0;
         int negative = 0;
-        int rc;
+        int rc = -1;
         {
             Lock lock(m_pa, m_loop);
-            rc = m_pa->stream_get_latency(m_stream, &usec, &negative);
+            if (m_stream)
+                rc = m_pa->stream_get_latency(m_stream, &usec, &negative);
         }
+        std::lock_guard lock(m_resamplerMutex);
         double frames = 0;
         if (rc == 0 && !negative)
-            frames = static_cast<double>(usec) * m_format.rate / 1e6;
-        std::lock_guard lock(m_resamplerMutex);
+            frames = static_cast<double>(usec) * m_rate / 1e6;
         if (m_resampler)
             frames += soxr_delay(m_resampler) / m_ratio;
         return static_cast<int64_t>(std::llround(frames));
@@ -266,9 +311,11 @@ public:
             if (m_fallback)
                 return m_fallback->setPaused(paused);
         }
-        if (!m_stream)
+        if (!m_loop)
             return;
         Lock lock(m_pa, m_loop);
+        if (!m_stream)
+            return;
         if (pa_operation *op = m_pa->stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr))
             m_pa->operation_unref(op);
     }
@@ -296,18 +343,7 @@ public:
             return f->startDrain();
         if (!m_stream)
             return;
-        {
-            std::lock_guard lock(m_resamplerMutex);
-            if (m_resampler) {
-                // The resampler's tail.
-                m_resampled.resize(4096 * static_cast<size_t>(m_deviceChannels));
-                size_t made = 0;
-                do {
-                    soxr_process(m_resampler, nullptr, 0, nullptr, m_resampled.data(), 4096, &made);
-                    writeDevice(m_resampled.data(), made);
-                } while (made > 0);
-            }
-        }
+        writeResamplerTail();
         Lock lock(m_pa, m_loop);
         dropDrain();
         m_drain = m_pa->stream_drain(m_stream, nullptr, nullptr);
@@ -354,6 +390,7 @@ public:
             m_context = nullptr;
             m_loop = nullptr;
         }
+        std::lock_guard lock(m_resamplerMutex);
         if (m_resampler) {
             soxr_delete(m_resampler);
             m_resampler = nullptr;
@@ -361,6 +398,41 @@ public:
     }
 
     const char *name() const override { return m_hasFallback.load() ? "null" : "pulse"; }
+    bool persistent() const override { return !m_hasFallback.load(); }
+    bool handlesVolume() const override { return !m_hasFallback.load(); }
+
+    void setVolume(uint32_t word) override
+    {
+        m_word.store(word);
+        if (!m_loop || m_hasFallback.load())
+            return;
+        Lock lock(m_pa, m_loop);
+        if (!m_stream || m_index == PA_INVALID_INDEX)
+            return;
+        const pa_cvolume volume = volumeOf(word);
+        if (pa_operation *op = m_pa->context_set_sink_input_volume(m_context, m_index, &volume, nullptr, nullptr))
+            m_pa->operation_unref(op);
+    }
+
+    bool takeMixerVolume(uint32_t *word) override
+    {
+        if (!m_mixerNews.exchange(false))
+            return false;
+        *word = m_mixerWord.load();
+        return true;
+    }
+
+    void setMediaName(const std::string &name) override
+    {
+        m_mediaName = name.empty() ? std::string("kestrine") : name;
+        if (!m_loop)
+            return;
+        Lock lock(m_pa, m_loop);
+        if (!m_stream)
+            return;
+        if (pa_operation *op = m_pa->stream_set_name(m_stream, m_mediaName.c_str(), nullptr, nullptr))
+            m_pa->operation_unref(op);
+    }
 
 private:
     struct Lock {
@@ -374,6 +446,179 @@ private:
         const PulseApi *m_pa;
         pa_threaded_mainloop *m_loop;
     };
+
+    static int deviceChannelsFor(const OutputFormat &format)
+    {
+        return format.deviceChannels == 1 || format.deviceChannels == 2 ? format.deviceChannels : format.channels;
+    }
+    static int deviceRateFor(const OutputFormat &format)
+    {
+        return format.deviceRate > 0 ? format.deviceRate : format.rate;
+    }
+
+    bool configure(const OutputFormat &format)
+    {
+        std::lock_guard lock(m_resamplerMutex);
+        return configureLocked(format);
+    }
+
+    // The track's format, the mixer to the device's channels and the resampler to its
+    // rate.  m_resamplerMutex held, no resampler yet.
+    bool configureLocked(const OutputFormat &format)
+    {
+        m_format = format;
+        m_rate = format.rate;
+        m_deviceChannels = deviceChannelsFor(format);
+        m_mixer.configure(format.channels, format.channelMask, m_deviceChannels);
+        const int deviceRate = deviceRateFor(format);
+        m_ratio = static_cast<double>(deviceRate) / format.rate;
+        if (deviceRate != format.rate) {
+            soxr_error_t error = nullptr;
+            const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+            const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+            m_resampler = soxr_create(
+                format.rate, deviceRate, static_cast<unsigned>(m_deviceChannels), &error, &io, &quality, nullptr);
+            if (error || !m_resampler)
+                return false;
+        }
+        m_spec.format = format.deviceSampleFormat == 1 ? PA_SAMPLE_FLOAT32NE : PA_SAMPLE_S16NE;
+        m_spec.rate = static_cast<uint32_t>(deviceRate);
+        m_spec.channels = static_cast<uint8_t>(m_deviceChannels);
+        return true;
+    }
+
+    // A stream for m_spec on the connection, started at the volume word.
+    bool connectStream()
+    {
+        {
+            Lock lock(m_pa, m_loop);
+            channelMap(m_map, m_deviceChannels == m_format.channels ? m_format.channelMask : 0);
+            pa_proplist *stream = m_pa->proplist_new();
+            m_pa->proplist_sets(stream, PA_PROP_MEDIA_ROLE, "music");
+            m_pa->proplist_sets(stream, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
+            m_stream = m_pa->stream_new_with_proplist(m_context, m_mediaName.c_str(), &m_spec, &m_map, stream);
+            m_pa->proplist_free(stream);
+            if (!m_stream)
+                return false;
+            pa_buffer_attr attr;
+            attr.maxlength = static_cast<uint32_t>(-1);
+            attr.tlength
+                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.bufferMs) * 1000, &m_spec));
+            attr.prebuf = static_cast<uint32_t>(-1);
+            attr.minreq
+                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.periodMs) * 1000, &m_spec));
+            attr.fragsize = static_cast<uint32_t>(-1);
+            const auto flags = static_cast<pa_stream_flags_t>(
+                PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
+            const pa_cvolume volume = volumeOf(m_word.load());
+            if (m_pa->stream_connect_playback(m_stream, nullptr, &attr, flags, &volume, nullptr) < 0)
+                return false;
+        }
+        const bool ready = waitUntil([this] {
+            const auto state = m_pa->stream_get_state(m_stream);
+            return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
+        });
+        if (ready) {
+            Lock lock(m_pa, m_loop);
+            m_index = m_pa->stream_get_index(m_stream);
+        }
+        return ready;
+    }
+
+    void dropStream()
+    {
+        Lock lock(m_pa, m_loop);
+        dropDrain();
+        if (m_stream) {
+            m_pa->stream_disconnect(m_stream);
+            m_pa->stream_unref(m_stream);
+            m_stream = nullptr;
+        }
+        m_index = PA_INVALID_INDEX;
+    }
+
+    // What the resampler still holds goes to the stream.
+    void writeResamplerTail()
+    {
+        std::lock_guard lock(m_resamplerMutex);
+        if (!m_resampler)
+            return;
+        m_resampled.resize(4096 * static_cast<size_t>(m_deviceChannels));
+        size_t made = 0;
+        do {
+            soxr_process(m_resampler, nullptr, 0, nullptr, m_resampled.data(), 4096, &made);
+            writeDevice(m_resampled.data(), made);
+        } while (made > 0);
+    }
+
+    // The volume word as the stream's volume: channels on the left take the left half,
+    // those on the right the right half, the others the mean.
+    pa_cvolume volumeOf(uint32_t word) const
+    {
+        const uint32_t left = word & 0xFFFFu;
+        const uint32_t right = word >> 16;
+        const uint32_t centre = (left + right + 1) / 2;
+        pa_cvolume volume {};
+        volume.channels = m_map.channels;
+        for (unsigned c = 0; c < volume.channels; ++c) {
+            const Side side = sideOf(m_map.map[c]);
+            volume.values[c] = serverVolume(side == Side::Left ? left : side == Side::Right ? right : centre);
+        }
+        return volume;
+    }
+
+    // The stream's volume as a word: the first channel of each side (a side without one
+    // takes the first channel).
+    uint32_t wordOf(const pa_cvolume &volume, const pa_channel_map &map) const
+    {
+        if (volume.channels == 0)
+            return m_word.load();
+        uint32_t left = wordLevel(volume.values[0]);
+        uint32_t right = left;
+        bool haveLeft = false;
+        bool haveRight = false;
+        for (unsigned c = 0; c < volume.channels && c < map.channels; ++c) {
+            const Side side = sideOf(map.map[c]);
+            if (side == Side::Left && !haveLeft) {
+                left = wordLevel(volume.values[c]);
+                haveLeft = true;
+            } else if (side == Side::Right && !haveRight) {
+                right = wordLevel(volume.values[c]);
+                haveRight = true;
+            }
+        }
+        if (haveLeft != haveRight)
+            (haveLeft ? right : left) = haveLeft ? left : right;
+        return left | (right << 16);
+    }
+
+    // The main loop's thread, its lock held.
+    static void onEvent(pa_context *context, pa_subscription_event_type_t type, uint32_t index, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
+        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SINK_INPUT
+            || (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_CHANGE || index != out->m_index
+            || index == PA_INVALID_INDEX)
+            return;
+        // The volume as it stands when the server answers: a change of our own that
+        // passed this event reads as ours.
+        if (pa_operation *op = out->m_pa->context_get_sink_input_info(context, index, onInfo, self))
+            out->m_pa->operation_unref(op);
+    }
+
+    static void onInfo(pa_context *, const pa_sink_input_info *info, int eol, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
+        if (eol != 0 || !info || info->index != out->m_index)
+            return;
+        const uint32_t word = out->wordOf(info->volume, info->channel_map);
+        if (word == out->m_word.load())
+            return;
+        out->m_word.store(word);
+        out->m_mixerWord.store(word);
+        out->m_mixerNews.store(true);
+        out->tellNews();
+    }
 
     // The server's positions of the channels in the WAVE order of mask (one or two
     // channels as usual; without a mask that names them all, WAVE's default layout).
@@ -437,7 +682,7 @@ private:
                 return result > 0;
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
-            std::this_thread::sleep_for(2ms);
+            std::this_thread::sleep_for(1ms);
         }
     }
 
@@ -450,8 +695,7 @@ private:
         size_t size = count * sizeof(float);
         if (m_spec.format == PA_SAMPLE_S16NE) {
             m_s16.resize(count);
-            for (size_t i = 0; i < count; ++i)
-                m_s16[i] = floatToS16(samples[i]);
+            floatToS16(samples, m_s16.data(), count);
             bytes = m_s16.data();
             size = count * sizeof(int16_t);
         }
@@ -469,28 +713,36 @@ private:
         }
     }
 
-    // Fixed after open.
+    // Set by open (and reopen, continueWith) on the output thread.
     const PulseApi *m_pa = nullptr; // set by open once libpulse is loaded; never unloaded
     OutputFormat m_format;
     pa_sample_spec m_spec {};
+    pa_channel_map m_map {}; // of the stream; under the loop's lock
     int m_deviceChannels = 2;
-    double m_ratio = 1.0; // device rate / track rate
     bool m_loopRunning = false;
+    std::string m_mediaName = "kestrine";
 
     pa_threaded_mainloop *m_loop = nullptr;
     pa_context *m_context = nullptr; // used under the loop's lock
     pa_stream *m_stream = nullptr; // used under the loop's lock
+    uint32_t m_index = PA_INVALID_INDEX; // the stream's sink input; under the loop's lock
     pa_operation *m_drain = nullptr; // under the loop's lock
+
+    std::atomic<uint32_t> m_word { 0xFFFFFFFFu }; // the volume the stream has, as a word
+    std::atomic<uint32_t> m_mixerWord { 0 }; // the last volume set from outside
+    std::atomic<bool> m_mixerNews { false }; // m_mixerWord not taken yet
 
     std::mutex m_fallbackMutex; // protects m_fallback (set once) and m_paused
     std::unique_ptr<Output> m_fallback;
     std::atomic<bool> m_hasFallback { false }; // m_fallback is set (read by name())
     bool m_paused = false;
 
-    std::mutex m_resamplerMutex; // protects m_resampler's state and m_resampled
+    std::mutex m_resamplerMutex; // protects the resampler, m_resampled, m_rate and m_ratio
     soxr_t m_resampler = nullptr;
     std::vector<float> m_resampled;
-    ChannelMixer m_mixer; // fixed after open
+    int m_rate = 44100; // the track's rate
+    double m_ratio = 1.0; // device rate / track rate
+    ChannelMixer m_mixer; // output thread
     std::vector<float> m_channelBuffer; // output thread only
     std::vector<int16_t> m_s16; // output thread only
 };

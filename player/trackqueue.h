@@ -1,0 +1,42 @@
+// The track that follows the playing one when it ends by itself, chosen ahead and handed
+// to the decoder library (vbmp3_queueNext) so that the two join without a gap.  The choice
+// is sequencing's own (Sequencer::lookAhead): its effects on the rows and CurrentTrackNo
+// are made only when the library reports that the queued file is heard (take()), so the
+// playlist shows what it would show without the queue at every moment.  A video row, the
+// end of the sequence or a library without the call leaves nothing queued: the track then
+// ends and the next one starts as before.  GUI thread only.
+#pragma once
+
+#include "decoderapi.h"
+#include "sequencer.h"
+
+#include <optional>
+
+namespace kes
+{
+
+class TrackQueue
+{
+public:
+    TrackQueue(const DecoderApi &api, Sequencer &sequencer);
+
+    // Works the choice out again and hands the library what follows the playing track, or
+    // clears its queue: when nothing plays, for a video row or the end of the sequence.
+    // The library is called only when the file changes; in "Random" a choice that is still
+    // possible is kept.  starting: a file has just been opened and its play comes next.
+    void refresh(bool starting = false);
+    // The library cleared its queue itself (stop, open, close): nothing is queued.
+    void forget() { m_ahead.reset(); }
+    // The queued file has begun to be heard: makes the choice (CurrentTrackNo, the marks)
+    // and returns its path; nullopt when nothing was queued.
+    std::optional<QString> take();
+    // The queued row's path, nullopt when none.
+    std::optional<QString> queuedPath() const;
+
+private:
+    const DecoderApi &m_api;
+    Sequencer &m_sequencer;
+    std::optional<Sequencer::Ahead> m_ahead; // what the library holds queued
+};
+
+} // namespace kes
