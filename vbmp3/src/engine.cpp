@@ -2,6 +2,7 @@
 #include "vbmp3volume.h"
 
 #include "formatsources.h"
+#include "outputdevices.h"
 
 #include <algorithm>
 #include <bit>
@@ -254,6 +255,7 @@ bool Engine::play()
         return false;
     std::unique_ptr<Output> output;
     bool autoFallback = false;
+    std::string device;
     if (m_target.starts_with("file:")) {
         // Fail now, not later on the output thread, when the file cannot be written;
         // "a" leaves a file that an earlier play may still be finishing untouched.
@@ -265,7 +267,9 @@ bool Engine::play()
     } else if (m_target == "null") {
         output = makeNullOutput();
     } else {
-        output = makePulseOutput();
+        device = m_device;
+        output = device.starts_with("alsa:") ? makeAlsaOutput(device.substr(5))
+                                             : makePulseOutput(device.starts_with("pulse:") ? device.substr(6) : "");
         autoFallback = true;
     }
 
@@ -319,6 +323,7 @@ bool Engine::play()
     m_sessionFormat = format;
     m_pendingOutput = std::move(output);
     m_pendingAuto = autoFallback;
+    m_pendingDevice = std::move(device);
     m_realtime = m_bufferOptions.value[3] == 1;
     m_history = std::move(history);
     wakeAll();
@@ -468,6 +473,23 @@ std::string Engine::outputName()
 {
     std::lock_guard lock(m_mutex);
     return m_output ? m_output->name() : "";
+}
+
+bool Engine::setOutputDevice(const std::string &device)
+{
+    const bool known
+        = (device.starts_with("pulse:") && device.size() > 6) || (device.starts_with("alsa:") && device.size() > 5);
+    if (!device.empty() && !known)
+        return false;
+    std::lock_guard lock(m_mutex);
+    m_device = device;
+    return true;
+}
+
+std::string Engine::outputDevice()
+{
+    std::lock_guard lock(m_mutex);
+    return m_output && std::strcmp(m_output->name(), "null") != 0 ? m_openDevice : std::string();
 }
 
 bool Engine::setOutput(const std::string &target)
@@ -684,7 +706,7 @@ void Engine::outputLoop()
 }
 
 // A session ended or began: closes the old device and opens the new one, falling back to
-// the null output when "auto" finds no sound server.
+// the other devices in turn when "auto" cannot open the one it tried first.
 void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
 {
     st.session = m_session;
@@ -692,6 +714,7 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
     std::unique_ptr<Output> next = std::move(m_pendingOutput);
     const OutputFormat format = m_sessionFormat;
     const bool fallback = m_pendingAuto;
+    std::string device = m_pendingDevice;
     const bool realtime = m_realtime;
     releaseBlock(st);
     st.draining = false;
@@ -703,8 +726,9 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
     if (next) {
         opened = next->open(format);
         if (!opened && fallback) {
-            next = makeNullOutput();
-            opened = next->open(format);
+            next = openDefaultOutput(format, device);
+            device.clear();
+            opened = true;
         }
         // Real-time priority as the options ask (refused without the rights: fine).
         sched_param param {};
@@ -738,6 +762,7 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
     if (m_state == State::Paused)
         next->setPaused(true);
     m_output = std::move(next);
+    m_openDevice = std::move(device);
     st.serial = m_serial;
 }
 

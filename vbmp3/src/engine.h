@@ -64,8 +64,14 @@ public:
     void setEqualizer(const int32_t *bands);
     void setVolume(uint32_t word) { m_volume.store(word); }
     uint32_t volume() const { return m_volume.load(); }
-    // The open device's name ("pulse", "null", "file"), empty when none is open.
+    // The open device's name ("pulse", "alsa", "null", "file"), empty when none is open.
     std::string outputName();
+    // The device "auto" tries first from the next play on: "" for the sound server's
+    // default, else "pulse:SINK" or "alsa:PCM".  False for anything else.
+    bool setOutputDevice(const std::string &device);
+    // The chosen device when the open output plays through it, "" when it plays through a
+    // default or none is open.
+    std::string outputDevice();
 
     void setLyrics3Use(bool use) { m_lyrics3Use = use; }
     bool readLyrics3Data();
@@ -193,6 +199,7 @@ private:
     Vbmp3Option m_bufferOptions { { 128, 10, 10, 0 } };
     DecodeOption m_decodeOptions { { 0, 0, 0 } };
     std::string m_target = "auto";
+    std::string m_device; // what "auto" tries first ("" the sound server's default)
     // The running session, set by play().
     std::shared_ptr<Source> m_sessionSource; // what the decode thread decodes (nullptr: idle)
     int64_t m_totalFrames = 0;
@@ -209,7 +216,9 @@ private:
     FrameRing m_ring;
     size_t m_outputWant = 1; // the output thread waits for this many frames (set by it)
     std::unique_ptr<Output> m_pendingOutput; // handed to the output thread by play()
-    bool m_pendingAuto = false; // fall back to the null output when it cannot open
+    bool m_pendingAuto = false; // fall back to the default devices when it cannot open
+    std::string m_pendingDevice; // the device m_pendingOutput plays through
+    std::string m_openDevice; // the chosen device m_output plays through ("": a default)
     OutputFormat m_sessionFormat;
     bool m_realtime = false;
     // The open device.  Created, written and destroyed by the output thread; the

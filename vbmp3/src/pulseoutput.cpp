@@ -19,7 +19,9 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vbmp3
@@ -102,6 +104,10 @@ const PulseApi *pulseApi()
 class PulseOutput final : public Output
 {
 public:
+    explicit PulseOutput(std::string sink)
+        : m_sink(std::move(sink))
+    {
+    }
     ~PulseOutput() override { close(); }
 
     bool open(const OutputFormat &format) override
@@ -172,7 +178,9 @@ public:
             attr.fragsize = static_cast<uint32_t>(-1);
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-            if (m_pa->stream_connect_playback(m_stream, nullptr, &attr, flags, nullptr, nullptr) < 0)
+            if (m_pa->stream_connect_playback(
+                    m_stream, m_sink.empty() ? nullptr : m_sink.c_str(), &attr, flags, nullptr, nullptr)
+                < 0)
                 return false;
         }
         return waitUntil([this] {
@@ -469,6 +477,7 @@ private:
         }
     }
 
+    const std::string m_sink; // the server's default when empty
     // Fixed after open.
     const PulseApi *m_pa = nullptr; // set by open once libpulse is loaded; never unloaded
     OutputFormat m_format;
@@ -497,9 +506,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Output> makePulseOutput()
+std::unique_ptr<Output> makePulseOutput(const std::string &sink)
 {
-    return std::make_unique<PulseOutput>();
+    return std::make_unique<PulseOutput>(sink);
 }
 
 } // namespace vbmp3
