@@ -7,6 +7,7 @@
 #include "mainwindow.h"
 #include "mprisbridge.h"
 #include "mprisservice.h"
+#include "outputdevicechoice.h"
 #include "outputnotice.h"
 #include "playbackcontroller.h"
 #include "qtprompter.h"
@@ -158,6 +159,8 @@ int runKestrine(QApplication &app)
     }
     ctx.prompter = &prompter;
     ctx.iniPath = kestrineIniPath();
+    if (const QString device = storedOutputDevice(ctx.iniPath); !device.isEmpty())
+        applyOutputDevice(ctx.api, device);
     ctx.programFolder = programFolder();
     ctx.instance = &instance;
     VolumeMemory volume(ctx.iniPath);
@@ -170,8 +173,11 @@ int runKestrine(QApplication &app)
     closeOnTerminationSignals(window);
     ExternalFiles external(window);
     OutputNotice outputNotice(ctx.api, &window);
-    QObject::connect(
-        window.controller(), &PlaybackController::trackStarted, &outputNotice, &OutputNotice::trackStarted);
+    QObject::connect(window.controller(), &PlaybackController::trackStarted, &outputNotice, [&outputNotice, &ctx] {
+        // The options window may have chosen another device since the last track.
+        outputNotice.setChosenDevice(storedOutputDevice(ctx.iniPath));
+        outputNotice.trackStarted();
+    });
     channel.listen();
     QObject::connect(&channel, &InstanceChannel::filesReceived, &external, [&external](const QStringList &paths) {
         external.raiseWindow();

@@ -80,6 +80,9 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
 #undef KES_RESOLVE
     t.getOutputName = reinterpret_cast<decltype(t.getOutputName)>(dlsym(handle, "vbmp3_getOutputName"));
     t.getOpenInfo = reinterpret_cast<decltype(t.getOpenInfo)>(dlsym(handle, "vbmp3_getOpenInfo"));
+    t.getOutputDevices = reinterpret_cast<decltype(t.getOutputDevices)>(dlsym(handle, "vbmp3_getOutputDevices"));
+    t.setOutputDevice = reinterpret_cast<decltype(t.setOutputDevice)>(dlsym(handle, "vbmp3_setOutputDevice"));
+    t.getOutputDevice = reinterpret_cast<decltype(t.getOutputDevice)>(dlsym(handle, "vbmp3_getOutputDevice"));
     if (!missing.isEmpty()) {
         error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);
         dlclose(handle);

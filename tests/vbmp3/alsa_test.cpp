@@ -13,10 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <tuple>
 
 namespace
 {
@@ -149,7 +146,7 @@ protected:
 // With no sound server, "auto" plays through ALSA's default at the track's rate and
 // channels, in float samples the device takes: what it hears is the track, sample for
 // sample.  A chosen PCM is played through, in integer samples when it takes no float; a
-// chosen device that is gone falls back to the default, and the library says so.
+// chosen device that is gone falls back to the default.
 TEST_F(AlsaPlayback, PlaysTheTrackThroughTheDefaultOrTheChosenPcm)
 {
     const Tone stereo = tone("stereo48", 48000, 2, 1.0);
