@@ -217,7 +217,7 @@ TEST(AlsaOutput, DelayPauseFlushAndInterrupt)
     format.rate = 44100;
     format.channels = 2;
     std::filesystem::remove(raw("int"));
-    auto out = vbmp3::makeAlsaOutput("kestrine_raw");
+    auto out = vbmp3::makeAlsaOutput("kestrine_int");
     ASSERT_TRUE(out->open(format));
     EXPECT_STREQ(out->name(), "alsa");
     const size_t room = out->room();
