@@ -9,6 +9,7 @@
 #include "mediatypes.h"
 #include "mprisbridge.h"
 #include "mprisservice.h"
+#include "outputdevicechoice.h"
 #include "outputnotice.h"
 #include "playbackcontroller.h"
 #include "qtprompter.h"
@@ -160,6 +161,8 @@ int runKestrine(QApplication &app)
     }
     ctx.prompter = &prompter;
     ctx.iniPath = kestrineIniPath();
+    if (const QString device = storedOutputDevice(ctx.iniPath); !device.isEmpty())
+        applyOutputDevice(ctx.api, device);
     ctx.programFolder = programFolder();
     ctx.instance = &instance;
     VolumeMemory volume(ctx.iniPath);
@@ -172,8 +175,11 @@ int runKestrine(QApplication &app)
     closeOnTerminationSignals(window);
     ExternalFiles external(window);
     OutputNotice outputNotice(ctx.api, &window);
-    QObject::connect(
-        window.controller(), &PlaybackController::trackStarted, &outputNotice, &OutputNotice::trackStarted);
+    QObject::connect(window.controller(), &PlaybackController::trackStarted, &outputNotice, [&outputNotice, &ctx] {
+        // The options window may have chosen another device since the last track.
+        outputNotice.setChosenDevice(storedOutputDevice(ctx.iniPath));
+        outputNotice.trackStarted();
+    });
     channel.listen();
     QObject::connect(&channel, &InstanceChannel::filesReceived, &external, [&external](const QStringList &paths) {
         runWhenNoBox(&external, [&external, paths] {

@@ -26,12 +26,26 @@ OutputNotice::OutputNotice(const DecoderApi &api, QWidget *window, int pollMs, Q
 
 QString OutputNotice::text()
 {
-    return QStringLiteral("サウンドサーバーに接続できないため、音を出さずに再生しています。");
+    return QStringLiteral(
+        "サウンドサーバーにも ALSA の既定のデバイスにも接続できないため、音を出さずに再生しています。");
+}
+
+QString OutputNotice::deviceGoneText(const QString &id)
+{
+    return QStringLiteral("出力デバイス %1 が見つからないため、既定のデバイスで再生しています。").arg(id);
+}
+
+void OutputNotice::setChosenDevice(const QString &id)
+{
+    if (id != m_chosenDevice)
+        m_deviceTold = false; // a new choice may go away in its turn
+    m_chosenDevice = id;
 }
 
 void OutputNotice::trackStarted()
 {
-    if (m_told || !m_api.getOutputName)
+    const bool deviceToCheck = !m_chosenDevice.isEmpty() && !m_deviceTold && m_api.getOutputDevice;
+    if ((m_told && !deviceToCheck) || !m_api.getOutputName)
         return;
     m_polls = std::max(1, kWatchMs / std::max(1, m_timer.interval()));
     m_timer.start();
@@ -40,21 +54,34 @@ void OutputNotice::trackStarted()
 void OutputNotice::check()
 {
     char name[16] = {};
-    if (m_told)
-        return;
     if (m_api.getOutputName(name, sizeof name) <= 0) {
         if (--m_polls > 0)
             m_timer.start(); // not open yet
         return;
     }
-    if (qstrcmp(name, "null") != 0)
+    if (qstrcmp(name, "null") == 0) {
+        if (!m_told) {
+            m_told = true;
+            show(QStringLiteral("outputNotice"), text());
+        }
         return;
-    m_told = true;
-    qInfo("kestrine: %s", qUtf8Printable(text()));
+    }
+    // A device plays, but not the chosen one: that one did not open.
+    const bool device = qstrcmp(name, "pulse") == 0 || qstrcmp(name, "alsa") == 0;
+    char open[2] = {};
+    if (device && !m_chosenDevice.isEmpty() && !m_deviceTold && m_api.getOutputDevice
+        && m_api.getOutputDevice(open, sizeof open) == 0) {
+        m_deviceTold = true;
+        show(QStringLiteral("outputDeviceNotice"), deviceGoneText(m_chosenDevice));
+    }
+}
+
+void OutputNotice::show(const QString &objectName, const QString &text)
+{
+    qInfo("kestrine: %s", qUtf8Printable(text));
     // Not modal: playback goes on while the note stands.
-    auto *box
-        = new QMessageBox(QMessageBox::Information, QStringLiteral("kestrine"), text(), QMessageBox::Ok, m_window);
-    box->setObjectName(QStringLiteral("outputNotice"));
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("kestrine"), text, QMessageBox::Ok, m_window);
+    box->setObjectName(objectName);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();

@@ -1,8 +1,10 @@
-// Tells the user, once per run, that tracks play in silence because no sound server
-// answered and the decoder library fell back to its null output.  The library opens its
-// output on its own thread shortly after a track starts (within its one-second connect
-// limit), so after each start the output is looked at every pollMs until one is open,
-// for at most three seconds, until the notice has been given once.  GUI thread only.
+// Tells the user, once per run each, that tracks play in silence because neither a sound
+// server nor ALSA's default device answered and the decoder library fell back to its null
+// output, and that the output device chosen in the options has gone away and the default
+// plays instead.  The library opens its output on its own thread shortly after a track
+// starts (within its one-second connect limit per device), so after each start the output
+// is looked at every pollMs until one is open, for at most three seconds, until the
+// notices have been given.  GUI thread only.
 #pragma once
 
 #include "decoderapi.h"
@@ -25,20 +27,26 @@ public:
     // A track has started playing in the decoder.
     void trackStarted();
     bool told() const { return m_told; }
+    // The device chosen in the options (empty: the default); the next start checks it.
+    void setChosenDevice(const QString &id);
 
     static QString text();
+    static QString deviceGoneText(const QString &id);
 
 signals:
     void shown();
 
 private:
     void check();
+    void show(const QString &objectName, const QString &text);
 
     DecoderApi m_api;
     QPointer<QWidget> m_window;
     QTimer m_timer;
     int m_polls = 0; // left for the current start
     bool m_told = false;
+    QString m_chosenDevice;
+    bool m_deviceTold = false;
 };
 
 } // namespace kes

@@ -42,6 +42,10 @@ struct DecoderApi {
     decltype(&vbmp3_setOutputVolume) setOutputVolume = nullptr;
     // Optional: a library without it loads, and nobody is told about the null output.
     decltype(&vbmp3_getOutputName) getOutputName = nullptr;
+    // Optional: without them there is no choice of output device.
+    decltype(&vbmp3_getOutputDevices) getOutputDevices = nullptr;
+    decltype(&vbmp3_setOutputDevice) setOutputDevice = nullptr;
+    decltype(&vbmp3_getOutputDevice) getOutputDevice = nullptr;
     // Optional: without it the length vbmp3_open gave stays shown.
     decltype(&vbmp3_getOpenInfo) getOpenInfo = nullptr;
     // Optional: without it no codec is shown.

@@ -85,6 +85,9 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     t.getFilePicture = reinterpret_cast<decltype(t.getFilePicture)>(dlsym(handle, "vbmp3_getFilePicture"));
     t.readEmbeddedLyrics = reinterpret_cast<decltype(t.readEmbeddedLyrics)>(dlsym(handle, "vbmp3_readEmbeddedLyrics"));
     t.queueNext = reinterpret_cast<decltype(t.queueNext)>(dlsym(handle, "vbmp3_queueNext"));
+    t.getOutputDevices = reinterpret_cast<decltype(t.getOutputDevices)>(dlsym(handle, "vbmp3_getOutputDevices"));
+    t.setOutputDevice = reinterpret_cast<decltype(t.setOutputDevice)>(dlsym(handle, "vbmp3_setOutputDevice"));
+    t.getOutputDevice = reinterpret_cast<decltype(t.getOutputDevice)>(dlsym(handle, "vbmp3_getOutputDevice"));
     if (!missing.isEmpty()) {
         error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);
         dlclose(handle);

@@ -15,6 +15,8 @@
 #include <QScreen>
 #include <QScrollBar>
 
+#include <algorithm>
+
 namespace kes
 {
 
@@ -91,6 +93,15 @@ void OptionsWindow::buildOptionTab(QWidget *page)
         = place(new QPushButton(QStringLiteral("現在のフォルダ指定"), page), "Cmd_OP_Path", 2760, 1350, 1695, 315);
     connect(pathButton, &QPushButton::clicked, this, &OptionsWindow::Cmd_OP_Path_Click);
     place(new QLineEdit(page), "Def_OP_Path", 480, 1710, 3960, 285);
+
+    // The output device, between the switches and the search types: "default" first, the
+    // library's devices once it has listed them (off this thread).
+    label(page, "lblOutputDevice", QStringLiteral("出力デバイス"), 225, 3210, 1215, 285);
+    m_device = place(new QComboBox(page), "cmbOutputDevice", 1440, 3180, 3420, 315);
+    connect(m_device, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!m_showing && index >= 0)
+            m_deviceId = m_device->itemData(index).toString();
+    });
 
     auto *frame = place(new QGroupBox(QStringLiteral("検索ファイルの指定"), page), "fraSample1", 120, 3675, 4740, 975);
     const char *types[] = { "mp3", "rmp", "wav", "m3u", "mpg", "avi", "wma" };
@@ -276,10 +287,34 @@ void OptionsWindow::showRecord()
     m_showing = false;
 }
 
+void OptionsWindow::showDevices(const QList<OutputDeviceEntry> &devices)
+{
+    m_showing = true;
+    m_device->clear();
+    m_device->addItem(QStringLiteral("default"), QString());
+    bool listed = m_deviceId.isEmpty();
+    for (const OutputDeviceEntry &d : devices) {
+        m_device->addItem(d.description, d.id);
+        listed = listed || d.id == m_deviceId;
+    }
+    // A chosen device the list lacks (gone, or not listed yet) stays shown by its id.
+    if (!listed)
+        m_device->addItem(m_deviceId, m_deviceId);
+    m_device->setCurrentIndex(std::max(0, m_device->findData(m_deviceId)));
+    m_showing = false;
+}
+
 void OptionsWindow::formLoad()
 {
     LoadSettings(m_live, m_ctx.iniPath);
     ApplyEqPreset(m_live, m_ctx.api);
+    m_deviceId = storedOutputDevice(m_ctx.iniPath);
+    showDevices({});
+    listOutputDevices(m_ctx.api, this, [this](const QList<OutputDeviceEntry> &devices) {
+        m_devices = devices;
+        showDevices(devices);
+        emit devicesListed();
+    });
     showRecord();
     m_tab->setCurrentIndex(0);
     if (const QScreen *s = (parentWidget() ? parentWidget()->screen() : screen())) {
@@ -306,9 +341,16 @@ void OptionsWindow::cmdOK_Click()
     if (m_ctx.setSearchPattern)
         m_ctx.setSearchPattern(BuildSearchPattern(m_live));
     Eq_true_Click();
+    // The device key is written only when the choice changed, so a file without it stays so.
+    bool deviceSaved = true;
+    if (m_deviceId != storedOutputDevice(m_ctx.iniPath)) {
+        deviceSaved = storeOutputDevice(m_ctx.iniPath, m_deviceId);
+        if (deviceSaved)
+            applyOutputDevice(m_ctx.api, m_deviceId);
+    }
     // A key the file cannot hold keeps its old value; the message names it.
     QStringList unwritten;
-    if (!SaveSettings(m_live, m_ctx.iniPath, &unwritten) && m_ctx.prompter)
+    if ((!SaveSettings(m_live, m_ctx.iniPath, &unwritten) || !deviceSaved) && m_ctx.prompter)
         m_ctx.prompter->message((QStringList { QStringLiteral("設定の保存に失敗しました") } + unwritten).join(u'\n'));
     reloadRecord();
     accept();

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "decoderapi.h"
+#include "outputdevicechoice.h"
 #include "settings.h"
 
 #include <QDialog>
@@ -18,6 +19,7 @@
 #include <functional>
 
 class QCheckBox;
+class QComboBox;
 class QScrollBar;
 class QRadioButton;
 
@@ -57,6 +59,12 @@ public:
     void Cmd_save_Click();
 
     TabControl *tabs() const { return m_tab; }
+    // The devices the library listed (empty until devicesListed).
+    const QList<OutputDeviceEntry> &devices() const { return m_devices; }
+
+signals:
+    // The library's device list has reached the output device combo.
+    void devicesListed();
 
 protected:
     // Escape and the close box count as Cancel.
@@ -73,6 +81,8 @@ private:
     void moveSlider(int index, int position);
     // The end of every use: the record as the file holds it, equalizer included.
     void reloadRecord();
+    // Fills the output device combo: "default", devices, and the chosen one if missing.
+    void showDevices(const QList<OutputDeviceEntry> &devices);
 
     Settings &m_live;
     Context m_ctx;
@@ -80,6 +90,9 @@ private:
     QCheckBox *m_eqTrue = nullptr;
     QScrollBar *m_sliders[10] = {};
     QRadioButton *m_presets[6] = {};
+    QComboBox *m_device = nullptr; // cmbOutputDevice
+    QString m_deviceId; // the device shown chosen; saved and handed to the library by OK
+    QList<OutputDeviceEntry> m_devices;
     bool m_showing = false; // showRecord() is moving the controls
     bool m_closed = false;
 };

@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build ccache pkg-config git clang clang-format libclang-rt-14-dev
   # libraries
   qt6-base-dev qt6-multimedia-dev qt6-translations-l10n
-  libmpg123-dev libsndfile1-dev libtag1-dev libkissfft-dev libsoxr-dev libpulse-dev zlib1g-dev
+  libmpg123-dev libsndfile1-dev libtag1-dev libkissfft-dev libsoxr-dev libpulse-dev libasound2-dev zlib1g-dev
   # decoders the library loads at run time (headers at build time)
   libflac-dev libvorbis-dev libopusfile-dev libavformat-dev libavcodec-dev libwavpack-dev
   libgtest-dev googletest

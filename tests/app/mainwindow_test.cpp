@@ -245,6 +245,40 @@ TEST_F(DesktopTest, OutputNoticeTellsOnceAndWithoutBlockingWhenTracksPlayThrough
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
+// A chosen device that plays is not told of; one that did not open (the library plays
+// through a default) is told once, and again only for a new choice that goes away too.
+TEST_F(DesktopTest, OutputNoticeTellsOnceOfAChosenDeviceThatHasGone)
+{
+    static const char *output = "alsa";
+    static const char *open = "";
+    DecoderApi api;
+    api.getOutputName = [](char *name, int32_t size) { return qstrncpy(name, output, size), int32_t(qstrlen(output)); };
+    api.getOutputDevice = [](char *id, int32_t size) { return qstrncpy(id, open, size), int32_t(qstrlen(open)); };
+    QWidget window;
+    OutputNotice notice(api, &window, 1);
+    QSignalSpy shown(&notice, &OutputNotice::shown);
+    const struct {
+        const char *chosen, *output, *open;
+        int shownAfter;
+    } steps[] = { { "", "alsa", "", 0 }, { "alsa:hw:1", "alsa", "alsa:hw:1", 0 }, { "alsa:hw:1", "file", "", 0 },
+        { "alsa:hw:1", "pulse", "", 1 }, { "alsa:hw:1", "alsa", "", 1 }, { "pulse:usb", "pulse", "pulse:usb", 1 },
+        { "pulse:usb", "alsa", "", 2 } };
+    for (const auto &step : steps) {
+        output = step.output;
+        open = step.open;
+        notice.setChosenDevice(QString::fromUtf8(step.chosen));
+        notice.trackStarted();
+        QTest::qWait(30);
+        EXPECT_EQ(shown.count(), step.shownAfter) << step.chosen << " " << step.output << " " << step.open;
+    }
+    QStringList texts;
+    for (const QMessageBox *box : window.findChildren<QMessageBox *>(u"outputDeviceNotice"_s))
+        texts << box->text();
+    EXPECT_EQ(texts,
+        QStringList({ OutputNotice::deviceGoneText(u"alsa:hw:1"_s), OutputNotice::deviceGoneText(u"pulse:usb"_s) }));
+    EXPECT_FALSE(notice.told()) << "a device that went away is not the silent output";
+}
+
 TEST(ExternalFilesPaths, CommandLineWordsBecomeAbsolutePaths)
 {
     EXPECT_EQ(ExternalFiles::absolutePaths(

@@ -11,9 +11,12 @@
 #include <QProcess>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+
+#include <chrono>
 
 #include <atomic>
 #include <cmath>
@@ -164,6 +167,61 @@ TEST_F(OptionsWindowTest, CurrentFolderButtonAndAFailedSave)
     click("cmdOK");
     EXPECT_EQ(prompter.texts(), QStringList { QStringLiteral("設定の保存に失敗しました\nOp_17 = /mnt/Café/") });
     EXPECT_TRUE(live.Op_03 == 1 && live.Op_17 != "/mnt/Café/");
+}
+
+// The output device combo: "default" first, the library's devices once listed on another
+// thread (a slow list does not hold the window up), the chosen one by its id when the
+// list lacks it.  OK keeps a changed choice in the file and hands it to the library;
+// Cancel and an unchanged OK leave both alone.
+TEST_F(OptionsWindowTest, OutputDeviceListedOffTheGuiThreadAndKept)
+{
+    const QString usb = QStringLiteral("alsa:hw:CARD=X,DEV=0");
+    fake().deviceList = "pulse:a\tSpeakers\n" + usb.toStdString() + "\tUSB DAC\n";
+    fake().deviceListMs = 1000;
+    const auto items = [this] {
+        auto *combo = child<QComboBox>(QStringLiteral("cmbOutputDevice"));
+        QStringList texts;
+        for (int i = 0; i < combo->count(); ++i)
+            texts << combo->itemText(i);
+        return std::pair(texts, combo->currentText());
+    };
+    const auto openListed = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        open();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700))
+            << "the list held the window";
+        QSignalSpy listed(window.get(), &OptionsWindow::devicesListed);
+        ASSERT_TRUE(listed.wait(3000));
+    };
+    const QStringList all { QStringLiteral("default"), QStringLiteral("Speakers"), QStringLiteral("USB DAC") };
+
+    openListed();
+    EXPECT_EQ(items(), std::pair(all, QStringLiteral("default")));
+    child<QComboBox>(QStringLiteral("cmbOutputDevice"))->setCurrentIndex(2);
+    click("cmdCancel");
+    EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("OutputDevice"), "missing", ini()), "missing");
+    EXPECT_EQ(fake().chosenDevice, "");
+
+    openListed();
+    child<QComboBox>(QStringLiteral("cmbOutputDevice"))->setCurrentIndex(2);
+    click("cmdOK");
+    EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("OutputDevice"), "missing", ini()), usb);
+    EXPECT_EQ(fake().chosenDevice, usb.toStdString());
+
+    openListed();
+    EXPECT_EQ(items(), std::pair(all, QStringLiteral("USB DAC")));
+    fake().deviceList = "pulse:a\tSpeakers\n";
+    fake().chosenDevice = "untouched";
+    openListed();
+    EXPECT_EQ(items(), std::pair(QStringList { QStringLiteral("default"), QStringLiteral("Speakers"), usb }, usb));
+    click("cmdOK");
+    EXPECT_EQ(fake().chosenDevice, "untouched");
+
+    openListed();
+    child<QComboBox>(QStringLiteral("cmbOutputDevice"))->setCurrentIndex(0);
+    click("cmdOK");
+    EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("OutputDevice"), "missing", ini()), "");
+    EXPECT_EQ(fake().chosenDevice, "");
 }
 
 // Changes act at once, and closing reads the record and its equalizer again from the file:

@@ -4,6 +4,9 @@
 
 #include <QFileInfo>
 
+#include <chrono>
+#include <thread>
+
 using namespace kes;
 
 namespace
@@ -133,6 +136,25 @@ DecoderApi FakeDecoder::api()
         return ++F.equalizerCalls, ok("setEqualizer");
     };
     a.setOutput = [](const char *) { return 1; };
+    a.getOutputDevices = [](char *list, int32_t size) {
+        std::string text;
+        int ms;
+        {
+            std::lock_guard lock(F.mutex);
+            text = F.deviceList;
+            ms = F.deviceListMs;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        if (list && size > 0)
+            qstrncpy(list, text.c_str(), size);
+        return int32_t(text.size());
+    };
+    a.setOutputDevice = [](const char *id) { return F.chosenDevice = id ? id : "", ok("setOutputDevice"); };
+    a.getOutputDevice = [](char *id, int32_t size) {
+        if (id && size > 0)
+            qstrncpy(id, F.openDevice.c_str(), size);
+        return int32_t(F.openDevice.size());
+    };
     a.getOutputVolume = [] { return F.volume; };
     a.setOutputVolume = [](uint32_t w) { return F.volume = w, ok("setOutputVolume"); };
     return a;

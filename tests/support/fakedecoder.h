@@ -38,6 +38,10 @@ struct FakeScript {
     LyricsLines lyrics {};
     int32_t lyricsWait = -1; // what getLyricsWait answers
     int lyricsQueries = 0; // getLyrics calls so far
+    std::string deviceList; // what getOutputDevices answers (read on a pool thread)
+    int deviceListMs = 0; // how long getOutputDevices takes
+    std::string chosenDevice; // handed over by setOutputDevice
+    std::string openDevice; // what getOutputDevice answers
     int mpegReads = 0; // MPEG records asked for (each counts a file's frames)
     // What the player handed over.
     std::string openedPath, lyricsFile;

@@ -365,7 +365,8 @@ VBMP3_API int32_t vbmp3_getVersion(void);
 VBMP3_API int32_t vbmp3_setEqualizer(const int32_t *bands);
 
 /* Extensions. */
-/* "auto" (the sound server when one answers, otherwise the null output), "null" (a
+/* "auto" (the device chosen by vbmp3_setOutputDevice; when it does not open, the sound
+ * server's default, then ALSA's "default" PCM, then the null output), "null" (a
  * device that consumes sound in real time), "file:PATH" (writes what would be heard as
  * a PCM WAV file at the track's rate and channel count, as fast as decoding allows;
  * complete when the end of track is reported).  The file keeps a lossless source's
@@ -390,12 +391,30 @@ VBMP3_API int32_t vbmp3_setOutput(const char *target);
  * 23 ms). */
 VBMP3_API uint32_t vbmp3_getOutputVolume(void);
 VBMP3_API int32_t vbmp3_setOutputVolume(uint32_t word);
-/* The output a playing track goes to: "pulse" (the sound server), "null" (asked for, or
- * standing in for a sound server that did not answer or went away), "file", or "" while
- * no device is open (the output opens on the library's thread shortly after vbmp3_play;
- * the sound server's stream stays open after the play, paused).
+/* The output a playing track goes to: "pulse" (the sound server), "alsa" (an ALSA PCM,
+ * when no sound server answered or one was chosen), "null" (asked for, or standing in for
+ * devices that did not answer or went away), "file", or "" while no device is open (the
+ * output opens on the library's thread shortly after vbmp3_play; the sound server's
+ * stream stays open after the play, paused).
  * Copies at most size - 1 bytes and a NUL into name; returns the name's length. */
 VBMP3_API int32_t vbmp3_getOutputName(char *name, int32_t size);
+/* The devices "auto" can play through, one a line: an id, a tab, the description the
+ * system gives it, a newline.  Ids are "pulse:SINK" (the sound server's sinks, first) and
+ * "alsa:PCM" (ALSA's PCMs that play, as snd_device_name_hint lists them); tabs and
+ * newlines in descriptions become spaces.  Asks the sound server and may take about a
+ * second when none answers: call it off any thread that must not wait.  Needs no
+ * vbmp3_init.  Copies at most size - 1 bytes and a NUL into list; returns the full text's
+ * length (0: no device found). */
+VBMP3_API int32_t vbmp3_getOutputDevices(char *list, int32_t size);
+/* The device "auto" tries first from the next vbmp3_play on: an id of
+ * vbmp3_getOutputDevices, or NULL or "" for the default (the sound server's default sink).
+ * A device that does not open then is replaced by the defaults as vbmp3_setOutput says.
+ * Returns 0 (and changes nothing) for a string that is no device id. */
+VBMP3_API int32_t vbmp3_setOutputDevice(const char *device);
+/* The chosen device's id while the open output plays through it; "" while it plays
+ * through a default (the chosen device did not open, or none was chosen) or no output is
+ * open.  Copies at most size - 1 bytes and a NUL into device; returns the id's length. */
+VBMP3_API int32_t vbmp3_getOutputDevice(char *device, int32_t size);
 /* Milliseconds of playing from the position heard now until vbmp3_getLyrics gives other
  * lines (the next line's time); -1 when no line follows or there are no lyrics.  The
  * heard position stands still while paused or stopped: ask again after a resume or seek.

@@ -4,6 +4,7 @@
 // it into the function's failure result: nothing may unwind into a C caller.
 #include "engine.h"
 #include "fileinfo.h"
+#include "outputdevices.h"
 #include "vbmp3.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -53,6 +55,17 @@ template <typename R, typename F> R guarded(R failure, F f) noexcept
     } catch (...) {
         return failure;
     }
+}
+
+// Copies at most size - 1 bytes of text and a NUL into out; returns the text's length.
+int32_t copyOut(const std::string &text, char *out, int32_t size)
+{
+    if (out && size > 0) {
+        const size_t n = std::min(text.size(), static_cast<size_t>(size - 1));
+        std::memcpy(out, text.data(), n);
+        out[n] = '\0';
+    }
+    return static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
 }
 
 // Runs f(engine) under the lock, or returns fallback when the library is not started or
@@ -375,13 +388,35 @@ int32_t vbmp3_setOutputVolume(uint32_t word)
 
 int32_t vbmp3_getOutputName(char *name, int32_t size)
 {
-    const std::string out = withEngine(std::string(), [](vbmp3::Engine &e) { return e.outputName(); });
-    if (name && size > 0) {
-        const size_t n = std::min(out.size(), static_cast<size_t>(size - 1));
-        std::memcpy(name, out.data(), n);
-        name[n] = '\0';
-    }
-    return static_cast<int32_t>(out.size());
+    return copyOut(withEngine(std::string(), [](vbmp3::Engine &e) { return e.outputName(); }), name, size);
+}
+
+int32_t vbmp3_getOutputDevices(char *list, int32_t size)
+{
+    // Not under the library's lock: asking the sound server may take a second.
+    const std::string text = guarded(std::string(), [] {
+        std::string lines;
+        for (const auto &kind : { vbmp3::pulseDevices(), vbmp3::alsaDevices() }) {
+            for (const vbmp3::OutputDevice &device : kind) {
+                std::string description = device.description;
+                std::replace_if(
+                    description.begin(), description.end(), [](char c) { return c == '\t' || c == '\n'; }, ' ');
+                lines += device.id + '\t' + description + '\n';
+            }
+        }
+        return lines;
+    });
+    return copyOut(text, list, size);
+}
+
+int32_t vbmp3_setOutputDevice(const char *device)
+{
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.setOutputDevice(device ? device : "") ? 1 : 0; });
+}
+
+int32_t vbmp3_getOutputDevice(char *device, int32_t size)
+{
+    return copyOut(withEngine(std::string(), [](vbmp3::Engine &e) { return e.outputDevice(); }), device, size);
 }
 
 int32_t vbmp3_getPositionMs(void)

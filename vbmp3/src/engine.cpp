@@ -2,6 +2,7 @@
 #include "vbmp3volume.h"
 
 #include "formatsources.h"
+#include "outputdevices.h"
 
 #include <algorithm>
 #include <bit>
@@ -716,6 +717,23 @@ std::string Engine::outputName()
     return m_output ? m_output->name() : "";
 }
 
+bool Engine::setOutputDevice(const std::string &device)
+{
+    const bool known
+        = (device.starts_with("pulse:") && device.size() > 6) || (device.starts_with("alsa:") && device.size() > 5);
+    if (!device.empty() && !known)
+        return false;
+    std::lock_guard lock(m_mutex);
+    m_device = device;
+    return true;
+}
+
+std::string Engine::outputDevice()
+{
+    std::lock_guard lock(m_mutex);
+    return m_output && std::strcmp(m_output->name(), "null") != 0 ? m_openDevice : std::string();
+}
+
 bool Engine::setOutput(const std::string &target)
 {
     if (target != "auto" && target != "null" && !(target.starts_with("file:") && target.size() > 5))
@@ -1022,23 +1040,34 @@ void Engine::takeMixerVolume(std::unique_lock<std::mutex> &lk)
 std::unique_ptr<Output> Engine::openOutput(
     std::unique_lock<std::mutex> &lk, const std::string &target, const OutputFormat &format)
 {
+    // "auto" tries the chosen device first, then the defaults in turn.
+    std::string device = target == "auto" ? m_device : std::string();
     std::unique_ptr<Output> out = target.starts_with("file:") ? makeFileOutput(target.substr(5))
         : target == "null"                                    ? makeNullOutput()
-                                                              : makePulseOutput();
-    out->setNewsHandler(&Engine::outputNews, this);
-    out->setVolume(m_volume.load());
+        : device.starts_with("alsa:")
+        ? makeAlsaOutput(device.substr(5))
+        : makePulseOutput(device.starts_with("pulse:") ? device.substr(6) : std::string());
+    const uint32_t volume = m_volume.load();
+    const auto prepare = [this, volume](Output &o) {
+        o.setNewsHandler(&Engine::outputNews, this);
+        o.setVolume(volume);
+    };
+    prepare(*out);
+    m_outputWanted = device;
     lk.unlock();
     bool opened = out->open(format);
     if (!opened && target == "auto") {
         out->close();
-        out = makeNullOutput();
-        opened = out->open(format);
+        out = openDefaultOutput(format, device, prepare);
+        device.clear();
+        opened = true;
     }
     if (!opened) {
         out->close();
         out.reset();
     }
     lk.lock();
+    m_openDevice = device;
     return out;
 }
 
@@ -1059,7 +1088,9 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
     std::unique_ptr<Output> current = std::move(m_output);
     std::unique_ptr<Output> next;
     bool ready = false;
-    if (current && current->persistent() && (!play || st.target == target)) {
+    // A device chosen since the kept one was opened is opened anew.
+    const bool sameChoice = target != "auto" || m_outputWanted == m_device;
+    if (current && current->persistent() && (!play || (st.target == target && sameChoice))) {
         lk.unlock();
         current->flush();
         current->setPaused(true);

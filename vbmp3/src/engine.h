@@ -84,8 +84,14 @@ public:
     void setEqualizer(const int32_t *bands);
     void setVolume(uint32_t word);
     uint32_t volume() const { return m_volume.load(); }
-    // The open device's name ("pulse", "null", "file"), empty when none is open.
+    // The open device's name ("pulse", "alsa", "null", "file"), empty when none is open.
     std::string outputName();
+    // The device "auto" tries first from the next play on: "" for the sound server's
+    // default, else "pulse:SINK" or "alsa:PCM".  False for anything else.
+    bool setOutputDevice(const std::string &device);
+    // The chosen device when the open output plays through it, "" when it plays through a
+    // default or none is open.
+    std::string outputDevice();
 
     void setLyrics3Use(bool use) { m_lyrics3Use = use; }
     bool readLyrics3Data();
@@ -306,6 +312,7 @@ private:
     Vbmp3Option m_bufferOptions { { 128, 10, 10, 0 } };
     DecodeOption m_decodeOptions { { 0, 0, 0 } };
     std::string m_target = "auto";
+    std::string m_device; // what "auto" tries first ("" the sound server's default)
     // The running session, set by play().
     std::shared_ptr<Source> m_sessionSource; // what the decode thread decodes (nullptr: idle)
     OutputFormat m_ringFormat; // of the frames in the ring
@@ -323,6 +330,8 @@ private:
     FrameRing m_ring;
     size_t m_outputWant = 1; // the output thread waits for this many frames (set by it)
     bool m_playPending = false; // play() asks the output thread for the session's device
+    std::string m_openDevice; // the chosen device m_output plays through ("": a default)
+    std::string m_outputWanted; // the device asked for when m_output was opened
     bool m_realtime = false;
     // The open device.  Created, written and destroyed by the output thread; the
     // controlling thread calls delayFrames(), setPaused() and setVolume() on it under

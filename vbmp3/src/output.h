@@ -81,7 +81,7 @@ public:
     // False for outputs that only count the frames written (the null output): write() may
     // then be given anything, and the engine skips the volume for them.
     virtual bool usesSamples() const { return true; }
-    // A short name for the player and tests: "null", "file", "pulse".
+    // A short name for the player and tests: "null", "file", "pulse", "alsa".
     virtual const char *name() const = 0;
 
     // Goes on with frames of another format right after those written, without a gap (a
@@ -155,8 +155,10 @@ private:
 std::unique_ptr<Output> makeNullOutput();
 // Creates (truncates) path at open(); open() fails when it cannot be written.
 std::unique_ptr<Output> makeFileOutput(const std::string &path);
-// Connects to the sound server at open() (fails within about a second when none answers).
-std::unique_ptr<Output> makePulseOutput();
+// Connects to the sound server at open() (fails within about a second when none answers),
+// playing to the named sink (the server's default when empty; open() fails when the sink
+// is not there).
+std::unique_ptr<Output> makePulseOutput(const std::string &sink = {});
 
 // float -> 16-bit with rounding and clipping, the conversion every 16-bit sink uses.
 inline int16_t floatToS16(float v)

@@ -26,7 +26,9 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vbmp3
@@ -152,6 +154,10 @@ Side sideOf(pa_channel_position_t position)
 class PulseOutput final : public Output
 {
 public:
+    explicit PulseOutput(std::string sink)
+        : m_sink(std::move(sink))
+    {
+    }
     ~PulseOutput() override { close(); }
 
     bool open(const OutputFormat &format) override
@@ -511,7 +517,9 @@ private:
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
             const pa_cvolume volume = volumeOf(m_word.load());
-            if (m_pa->stream_connect_playback(m_stream, nullptr, &attr, flags, &volume, nullptr) < 0)
+            if (m_pa->stream_connect_playback(
+                    m_stream, m_sink.empty() ? nullptr : m_sink.c_str(), &attr, flags, &volume, nullptr)
+                < 0)
                 return false;
         }
         const bool ready = waitUntil([this] {
@@ -713,6 +721,7 @@ private:
         }
     }
 
+    const std::string m_sink; // the server's default when empty
     // Set by open (and reopen, continueWith) on the output thread.
     const PulseApi *m_pa = nullptr; // set by open once libpulse is loaded; never unloaded
     OutputFormat m_format;
@@ -749,9 +758,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Output> makePulseOutput()
+std::unique_ptr<Output> makePulseOutput(const std::string &sink)
 {
-    return std::make_unique<PulseOutput>();
+    return std::make_unique<PulseOutput>(sink);
 }
 
 } // namespace vbmp3

@@ -1,0 +1,43 @@
+// The output device chosen in the options window: kept in the settings file as one key of
+// its own (OutputDevice in その他設定, an id of the decoder library's device list, empty
+// for the default), handed to the decoder library, and the list to choose from, asked of
+// the library off the GUI thread (asking the sound server may take a second).
+#pragma once
+
+#include "decoderapi.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace kes
+{
+
+struct OutputDeviceEntry {
+    QString id; // "pulse:SINK" or "alsa:PCM"
+    QString description;
+    bool operator==(const OutputDeviceEntry &) const = default;
+};
+
+// The stored choice; empty (the default) when the file has none.
+QString storedOutputDevice(const QString &iniPath);
+// Writes the choice, leaving every other key's bytes as they were; false when it could
+// not be written.
+bool storeOutputDevice(const QString &iniPath, const QString &id);
+// Hands id to the decoder library; false when the library has no choice of device or
+// refuses the id (then the default is used).
+bool applyOutputDevice(const DecoderApi &api, const QString &id);
+
+// The library's list text (an id, a tab, a description, a newline per device) as entries;
+// lines without a tab or an id are skipped.
+QList<OutputDeviceEntry> parseOutputDevices(const QByteArray &text);
+
+// Asks the library for its devices on a pool thread and calls done with them on
+// the application's (GUI) thread, unless receiver is gone by then.  An empty list when the library has
+// no list.
+void listOutputDevices(
+    const DecoderApi &api, QObject *receiver, std::function<void(const QList<OutputDeviceEntry> &)> done);
+
+} // namespace kes

@@ -1,0 +1,679 @@
+// The ALSA output: plays through a PCM of libasound ("default" unless a device is named),
+// for systems without a sound server.  The PCM is opened non-blocking and every call into
+// it is made under one mutex, so that the controlling thread's delay and pause calls meet
+// the output thread's writes safely; waits poll the PCM's descriptors together with an
+// eventfd that interrupt, pause and flush signal.
+//
+// The device gets the track's rate and the widest samples it takes (float, 32-bit, 24-bit
+// in four or three bytes, else 16-bit); a device that refuses the rate or the channel count
+// gets the nearest rate through soxr and a stereo mix.  libasound is loaded only when this
+// output is first opened.
+#include "outputdevices.h"
+
+#include "runtimelib.h"
+
+#include <alsa/asoundlib.h>
+#include <poll.h>
+#include <soxr.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace vbmp3
+{
+namespace
+{
+
+using namespace std::chrono_literals;
+
+#define VBMP3_ALSA_FUNCTIONS(X)                                                                                        \
+    X(snd_config_update_free_global)                                                                                   \
+    X(snd_device_name_free_hint)                                                                                       \
+    X(snd_device_name_get_hint)                                                                                        \
+    X(snd_device_name_hint)                                                                                            \
+    X(snd_lib_error_set_handler)                                                                                       \
+    X(snd_pcm_avail_update)                                                                                            \
+    X(snd_pcm_close)                                                                                                   \
+    X(snd_pcm_delay)                                                                                                   \
+    X(snd_pcm_drop)                                                                                                    \
+    X(snd_pcm_hw_params)                                                                                               \
+    X(snd_pcm_hw_params_any)                                                                                           \
+    X(snd_pcm_hw_params_can_pause)                                                                                     \
+    X(snd_pcm_hw_params_free)                                                                                          \
+    X(snd_pcm_hw_params_get_buffer_size)                                                                               \
+    X(snd_pcm_hw_params_get_period_size)                                                                               \
+    X(snd_pcm_hw_params_malloc)                                                                                        \
+    X(snd_pcm_hw_params_set_access)                                                                                    \
+    X(snd_pcm_hw_params_set_buffer_time_near)                                                                          \
+    X(snd_pcm_hw_params_set_channels)                                                                                  \
+    X(snd_pcm_hw_params_set_format)                                                                                    \
+    X(snd_pcm_hw_params_set_period_time_near)                                                                          \
+    X(snd_pcm_hw_params_set_rate)                                                                                      \
+    X(snd_pcm_hw_params_set_rate_near)                                                                                 \
+    X(snd_pcm_hw_params_set_rate_resample)                                                                             \
+    X(snd_pcm_hw_params_test_channels)                                                                                 \
+    X(snd_pcm_hw_params_test_format)                                                                                   \
+    X(snd_pcm_hw_params_test_rate)                                                                                     \
+    X(snd_pcm_open)                                                                                                    \
+    X(snd_pcm_pause)                                                                                                   \
+    X(snd_pcm_poll_descriptors)                                                                                        \
+    X(snd_pcm_poll_descriptors_count)                                                                                  \
+    X(snd_pcm_poll_descriptors_revents)                                                                                \
+    X(snd_pcm_prepare)                                                                                                 \
+    X(snd_pcm_recover)                                                                                                 \
+    X(snd_pcm_start)                                                                                                   \
+    X(snd_pcm_state)                                                                                                   \
+    X(snd_pcm_sw_params)                                                                                               \
+    X(snd_pcm_sw_params_current)                                                                                       \
+    X(snd_pcm_sw_params_free)                                                                                          \
+    X(snd_pcm_sw_params_malloc)                                                                                        \
+    X(snd_pcm_sw_params_set_avail_min)                                                                                 \
+    X(snd_pcm_sw_params_set_start_threshold)                                                                           \
+    X(snd_pcm_writei)
+
+struct AlsaApi {
+    VBMP3_ALSA_FUNCTIONS(VBMP3_API_MEMBER)
+};
+
+// libasound reports every PCM it cannot open on stderr; the output says so itself by
+// falling back.
+void quietAlsa(const char *, int, const char *, int, const char *, ...)
+{
+}
+
+const AlsaApi *alsaApi()
+{
+    static const AlsaApi *const api = [] {
+        const AlsaApi *loaded = loadApi<AlsaApi>(
+            "libasound.so.2", [](void *lib, AlsaApi &api) { return VBMP3_ALSA_FUNCTIONS(VBMP3_API_RESOLVE) true; });
+        if (loaded)
+            loaded->snd_lib_error_set_handler(&quietAlsa);
+        return loaded;
+    }();
+    return api;
+}
+
+// libasound's configuration is global to the process: it is read by every open and hint
+// call and freed after each, so that no cache outlives the PCMs that used it.
+std::mutex &configMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+// The sample formats tried, widest first.
+struct SampleKind {
+    snd_pcm_format_t format;
+    int bytes;
+};
+constexpr SampleKind kKinds[] = {
+    { SND_PCM_FORMAT_FLOAT, 4 },
+    { SND_PCM_FORMAT_S32, 4 },
+    { SND_PCM_FORMAT_S24, 4 },
+    { SND_PCM_FORMAT_S24_3LE, 3 },
+    { SND_PCM_FORMAT_S16, 2 },
+};
+
+class AlsaOutput final : public Output
+{
+public:
+    explicit AlsaOutput(std::string device)
+        : m_device(device.empty() ? "default" : std::move(device))
+    {
+        m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    }
+    ~AlsaOutput() override
+    {
+        close();
+        if (m_wakeFd >= 0)
+            ::close(m_wakeFd);
+    }
+
+    bool open(const OutputFormat &format) override
+    {
+        m_api = alsaApi();
+        if (!m_api || m_wakeFd < 0)
+            return false;
+        m_format = format;
+        {
+            std::lock_guard config(configMutex());
+            if (m_api->snd_pcm_open(&m_pcm, m_device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
+                m_pcm = nullptr;
+        }
+        if (!m_pcm || !configure()) {
+            close();
+            return false;
+        }
+        const int count = m_api->snd_pcm_poll_descriptors_count(m_pcm);
+        m_pollFds.resize(static_cast<size_t>(std::max(count, 0)) + 1);
+        if (count > 0
+            && m_api->snd_pcm_poll_descriptors(m_pcm, m_pollFds.data() + 1, static_cast<unsigned>(count)) != count) {
+            close();
+            return false;
+        }
+        m_pollFds[0] = { m_wakeFd, POLLIN, 0 };
+        return true;
+    }
+
+    size_t room() override
+    {
+        if (Output *f = fallback())
+            return f->room();
+        std::lock_guard lock(m_mutex);
+        if (!m_pcm || m_paused)
+            return 0;
+        if (!pushPendingLocked())
+            return fallBackLocked(), 0;
+        if (!m_pending.empty())
+            return 0;
+        const snd_pcm_sframes_t avail = availLocked();
+        if (avail < 0)
+            return fallBackLocked(), 0;
+        return static_cast<size_t>(std::floor(static_cast<double>(avail) / m_ratio));
+    }
+
+    void waitForRoom(std::chrono::milliseconds timeout) override
+    {
+        if (Output *f = fallback())
+            return f->waitForRoom(timeout);
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            bool paused;
+            {
+                std::lock_guard lock(m_mutex);
+                if (!m_pcm)
+                    return;
+                paused = m_paused;
+            }
+            // While paused only a resume, flush or interrupt can make room.
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (m_pollFds.size() == 1) // a PCM without descriptors is looked at every few ms
+                left = std::min<std::chrono::milliseconds>(left, 5ms);
+            if (left.count() <= 0)
+                return;
+            const nfds_t count = paused ? 1 : m_pollFds.size();
+            for (auto &fd : m_pollFds)
+                fd.revents = 0;
+            const int ready = ::poll(m_pollFds.data(), count, static_cast<int>(left.count()));
+            if (ready <= 0 || takeWake())
+                return;
+            unsigned short events = 0;
+            {
+                std::lock_guard lock(m_mutex);
+                if (!m_pcm)
+                    return;
+                m_api->snd_pcm_poll_descriptors_revents(
+                    m_pcm, m_pollFds.data() + 1, static_cast<unsigned>(m_pollFds.size() - 1), &events);
+            }
+            if (events & (POLLOUT | POLLERR))
+                return;
+            // Woken for nothing the PCM counts: do not spin on descriptors that stay ready.
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+
+    void write(const float *data, size_t frames) override
+    {
+        if (Output *f = fallback())
+            return f->write(data, frames);
+        if (frames == 0)
+            return;
+        const float *samples = data;
+        if (m_deviceChannels != m_format.channels) {
+            m_channelBuffer.resize(frames * static_cast<size_t>(m_deviceChannels));
+            m_mixer.mix(data, frames, m_channelBuffer.data());
+            samples = m_channelBuffer.data();
+        }
+        std::lock_guard lock(m_mutex);
+        if (!m_pcm)
+            return;
+        size_t deviceFrames = frames;
+        if (m_resampler) {
+            const size_t capacity = static_cast<size_t>(std::ceil(static_cast<double>(frames) * m_ratio)) + 256;
+            m_resampled.resize(capacity * static_cast<size_t>(m_deviceChannels));
+            size_t used = 0;
+            size_t made = 0;
+            soxr_process(m_resampler, samples, frames, &used, m_resampled.data(), capacity, &made);
+            samples = m_resampled.data();
+            deviceFrames = made;
+        }
+        queueLocked(samples, deviceFrames);
+        if (!pushPendingLocked())
+            fallBackLocked();
+    }
+
+    int64_t delayFrames() override
+    {
+        if (Output *f = fallback())
+            return f->delayFrames();
+        std::lock_guard lock(m_mutex);
+        if (!m_pcm)
+            return 0;
+        snd_pcm_sframes_t delay = 0;
+        if (m_api->snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0)
+            delay = 0;
+        double frames = static_cast<double>(delay) + static_cast<double>(pendingFramesLocked());
+        if (m_resampler)
+            frames += soxr_delay(m_resampler); // in device frames
+        return static_cast<int64_t>(std::llround(frames / m_ratio));
+    }
+
+    void setPaused(bool paused) override
+    {
+        {
+            std::lock_guard lock(m_fallbackMutex);
+            m_fallbackPaused = paused;
+            if (m_fallback)
+                return m_fallback->setPaused(paused);
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_pcm || paused == m_paused)
+                return;
+            m_paused = paused;
+            const snd_pcm_state_t state = m_api->snd_pcm_state(m_pcm);
+            if (m_canPause) {
+                if (paused && state == SND_PCM_STATE_RUNNING)
+                    m_api->snd_pcm_pause(m_pcm, 1);
+                else if (!paused && state == SND_PCM_STATE_PAUSED)
+                    m_api->snd_pcm_pause(m_pcm, 0);
+            } else if (paused && state == SND_PCM_STATE_RUNNING) {
+                // A device that cannot pause stops; what it held is lost, and play goes on
+                // after it.
+                m_api->snd_pcm_drop(m_pcm);
+                m_api->snd_pcm_prepare(m_pcm);
+            }
+        }
+        signalWake();
+    }
+
+    void flush() override
+    {
+        if (Output *f = fallback())
+            return f->flush();
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_pcm)
+                return;
+            m_pending.clear();
+            m_pendingOffset = 0;
+            m_draining = false;
+            if (m_resampler)
+                soxr_clear(m_resampler);
+            m_api->snd_pcm_drop(m_pcm);
+            m_api->snd_pcm_prepare(m_pcm);
+        }
+        signalWake();
+    }
+
+    void startDrain() override
+    {
+        if (Output *f = fallback())
+            return f->startDrain();
+        std::lock_guard lock(m_mutex);
+        if (!m_pcm)
+            return;
+        if (m_resampler) {
+            // The resampler's tail.
+            std::vector<float> tail(4096 * static_cast<size_t>(m_deviceChannels));
+            size_t made = 0;
+            do {
+                soxr_process(m_resampler, nullptr, 0, nullptr, tail.data(), 4096, &made);
+                queueLocked(tail.data(), made);
+            } while (made > 0);
+        }
+        m_draining = true;
+        pushPendingLocked();
+        startIfHeldLocked();
+    }
+
+    bool drained() override
+    {
+        if (Output *f = fallback())
+            return f->drained();
+        std::lock_guard lock(m_mutex);
+        if (!m_pcm)
+            return true;
+        if (!pushPendingLocked())
+            return true; // the device is gone with what it held
+        startIfHeldLocked();
+        if (!m_pending.empty())
+            return false;
+        const snd_pcm_state_t state = m_api->snd_pcm_state(m_pcm);
+        if (state != SND_PCM_STATE_RUNNING && state != SND_PCM_STATE_PAUSED && state != SND_PCM_STATE_DRAINING)
+            return true;
+        snd_pcm_sframes_t delay = 0;
+        return m_api->snd_pcm_delay(m_pcm, &delay) < 0 || delay <= 0;
+    }
+
+    void waitDrained(std::chrono::milliseconds timeout) override
+    {
+        if (Output *f = fallback())
+            return f->waitDrained(timeout);
+        pollfd wake { m_wakeFd, POLLIN, 0 };
+        if (::poll(&wake, 1, static_cast<int>(std::min<std::chrono::milliseconds>(timeout, 5ms).count())) > 0)
+            takeWake();
+    }
+
+    void interrupt() override
+    {
+        {
+            std::lock_guard lock(m_fallbackMutex);
+            if (m_fallback)
+                m_fallback->interrupt();
+        }
+        signalWake();
+    }
+
+    void close() override
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_pcm) {
+            m_api->snd_pcm_drop(m_pcm);
+            m_api->snd_pcm_close(m_pcm);
+            m_pcm = nullptr;
+            std::lock_guard config(configMutex());
+            m_api->snd_config_update_free_global();
+        }
+        if (m_resampler) {
+            soxr_delete(m_resampler);
+            m_resampler = nullptr;
+        }
+        m_pending.clear();
+        m_pendingOffset = 0;
+    }
+
+    const char *name() const override { return m_hasFallback.load() ? "null" : "alsa"; }
+
+private:
+    // Negotiates the hardware and software parameters; false when the device takes none
+    // of the formats or channel counts this output can give.
+    bool configure()
+    {
+        snd_pcm_hw_params_t *hw = nullptr;
+        if (m_api->snd_pcm_hw_params_malloc(&hw) < 0)
+            return false;
+        const bool done = configureHardware(hw);
+        m_api->snd_pcm_hw_params_free(hw);
+        if (!done)
+            return false;
+        snd_pcm_sw_params_t *sw = nullptr;
+        if (m_api->snd_pcm_sw_params_malloc(&sw) < 0)
+            return false;
+        // Starts once nearly full (startDrain starts a shorter stream); wakes a writer for
+        // a period of room.
+        const bool swDone = m_api->snd_pcm_sw_params_current(m_pcm, sw) >= 0
+            && m_api->snd_pcm_sw_params_set_start_threshold(
+                   m_pcm, sw, std::max<snd_pcm_uframes_t>(1, m_bufferFrames - m_periodFrames))
+                >= 0
+            && m_api->snd_pcm_sw_params_set_avail_min(m_pcm, sw, m_periodFrames) >= 0
+            && m_api->snd_pcm_sw_params(m_pcm, sw) >= 0;
+        m_api->snd_pcm_sw_params_free(sw);
+        return swDone && m_api->snd_pcm_prepare(m_pcm) >= 0;
+    }
+
+    bool configureHardware(snd_pcm_hw_params_t *hw)
+    {
+        if (m_api->snd_pcm_hw_params_any(m_pcm, hw) < 0
+            || m_api->snd_pcm_hw_params_set_access(m_pcm, hw, SND_PCM_ACCESS_RW_INTERLEAVED) < 0)
+            return false;
+        // The device may convert the rate itself (a "plug" PCM does), else soxr below does.
+        m_api->snd_pcm_hw_params_set_rate_resample(m_pcm, hw, 1);
+
+        const SampleKind *kind = nullptr;
+        for (const SampleKind &k : kKinds) {
+            if (m_api->snd_pcm_hw_params_test_format(m_pcm, hw, k.format) == 0) {
+                kind = &k;
+                break;
+            }
+        }
+        if (!kind || m_api->snd_pcm_hw_params_set_format(m_pcm, hw, kind->format) < 0)
+            return false;
+        m_kind = *kind;
+
+        int channels = m_format.deviceChannels == 1 || m_format.deviceChannels == 2 ? m_format.deviceChannels
+                                                                                    : m_format.channels;
+        if (m_api->snd_pcm_hw_params_test_channels(m_pcm, hw, static_cast<unsigned>(channels)) != 0)
+            channels = channels > 2 && m_api->snd_pcm_hw_params_test_channels(m_pcm, hw, 2) == 0 ? 2 : 0;
+        if (channels == 0 || m_api->snd_pcm_hw_params_set_channels(m_pcm, hw, static_cast<unsigned>(channels)) < 0)
+            return false;
+        m_deviceChannels = channels;
+        m_mixer.configure(m_format.channels, m_format.channelMask, m_deviceChannels);
+
+        unsigned rate = static_cast<unsigned>(m_format.deviceRate > 0 ? m_format.deviceRate : m_format.rate);
+        if (m_api->snd_pcm_hw_params_test_rate(m_pcm, hw, rate, 0) == 0) {
+            if (m_api->snd_pcm_hw_params_set_rate(m_pcm, hw, rate, 0) < 0)
+                return false;
+        } else {
+            int dir = 0;
+            if (m_api->snd_pcm_hw_params_set_rate_near(m_pcm, hw, &rate, &dir) < 0)
+                return false;
+        }
+        unsigned bufferUs = static_cast<unsigned>(std::max(m_format.bufferMs, 20)) * 1000;
+        unsigned periodUs
+            = static_cast<unsigned>(std::clamp(m_format.periodMs, 1, std::max(m_format.bufferMs, 20) / 2)) * 1000;
+        int dir = 0;
+        m_api->snd_pcm_hw_params_set_buffer_time_near(m_pcm, hw, &bufferUs, &dir);
+        dir = 0;
+        m_api->snd_pcm_hw_params_set_period_time_near(m_pcm, hw, &periodUs, &dir);
+        if (m_api->snd_pcm_hw_params(m_pcm, hw) < 0)
+            return false;
+        m_api->snd_pcm_hw_params_get_buffer_size(hw, &m_bufferFrames);
+        dir = 0;
+        m_api->snd_pcm_hw_params_get_period_size(hw, &m_periodFrames, &dir);
+        m_periodFrames = std::clamp<snd_pcm_uframes_t>(m_periodFrames, 1, m_bufferFrames);
+        m_canPause = m_api->snd_pcm_hw_params_can_pause(hw) == 1;
+
+        m_ratio = static_cast<double>(rate) / m_format.rate;
+        if (static_cast<int>(rate) != m_format.rate) {
+            soxr_error_t error = nullptr;
+            const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+            const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+            m_resampler = soxr_create(
+                m_format.rate, rate, static_cast<unsigned>(m_deviceChannels), &error, &io, &quality, nullptr);
+            if (error || !m_resampler)
+                return false;
+        }
+        return true;
+    }
+
+    // Appends frames, converted to the device's samples, to what waits for the device.
+    void queueLocked(const float *samples, size_t frames)
+    {
+        const size_t count = frames * static_cast<size_t>(m_deviceChannels);
+        const size_t at = m_pending.size();
+        m_pending.resize(at + count * static_cast<size_t>(m_kind.bytes));
+        unsigned char *out = m_pending.data() + at;
+        switch (m_kind.format) {
+        case SND_PCM_FORMAT_FLOAT:
+            for (size_t i = 0; i < count; ++i) {
+                const float v = std::clamp(samples[i], -1.0f, 1.0f);
+                std::memcpy(out + 4 * i, &v, 4);
+            }
+            break;
+        case SND_PCM_FORMAT_S32:
+        case SND_PCM_FORMAT_S24:
+            for (size_t i = 0; i < count; ++i) {
+                const float scaled = std::clamp(samples[i] * 8388608.0f, -8388608.0f, 8388607.0f);
+                const auto v = static_cast<int32_t>(__builtin_lrintf(scaled));
+                const int32_t word
+                    = m_kind.format == SND_PCM_FORMAT_S32 ? static_cast<int32_t>(static_cast<uint32_t>(v) << 8) : v;
+                std::memcpy(out + 4 * i, &word, 4);
+            }
+            break;
+        case SND_PCM_FORMAT_S24_3LE:
+            floatToS24(samples, out, count);
+            break;
+        default:
+            for (size_t i = 0; i < count; ++i) {
+                const int16_t v = floatToS16(samples[i]);
+                std::memcpy(out + 2 * i, &v, 2);
+            }
+            break;
+        }
+    }
+
+    size_t frameBytes() const { return static_cast<size_t>(m_kind.bytes) * static_cast<size_t>(m_deviceChannels); }
+
+    size_t pendingFramesLocked() const { return (m_pending.size() - m_pendingOffset) / frameBytes(); }
+
+    // Frames the device takes now, recovering from an underrun or a suspend; negative when
+    // the device is gone.
+    snd_pcm_sframes_t availLocked()
+    {
+        snd_pcm_sframes_t avail = m_api->snd_pcm_avail_update(m_pcm);
+        if (avail < 0) {
+            if (m_api->snd_pcm_recover(m_pcm, static_cast<int>(avail), 1) < 0)
+                return -1;
+            avail = m_api->snd_pcm_avail_update(m_pcm);
+        }
+        return avail;
+    }
+
+    // Hands the device as much of what waits as it takes; false when the device is gone.
+    bool pushPendingLocked()
+    {
+        while (m_pendingOffset < m_pending.size()) {
+            const snd_pcm_sframes_t avail = availLocked();
+            if (avail < 0)
+                return false;
+            const auto frames
+                = std::min<snd_pcm_uframes_t>(static_cast<snd_pcm_uframes_t>(avail), pendingFramesLocked());
+            if (frames == 0)
+                break;
+            const snd_pcm_sframes_t done = m_api->snd_pcm_writei(m_pcm, m_pending.data() + m_pendingOffset, frames);
+            if (done == -EAGAIN)
+                break;
+            if (done < 0) {
+                if (m_api->snd_pcm_recover(m_pcm, static_cast<int>(done), 1) < 0)
+                    return false;
+                continue;
+            }
+            m_pendingOffset += static_cast<size_t>(done) * frameBytes();
+        }
+        if (m_pendingOffset >= m_pending.size()) {
+            m_pending.clear();
+            m_pendingOffset = 0;
+        }
+        return true;
+    }
+
+    // A stream that ends before it filled the device up to the start threshold starts
+    // here, once the end is known.
+    void startIfHeldLocked()
+    {
+        if (!m_draining || m_paused || m_api->snd_pcm_state(m_pcm) != SND_PCM_STATE_PREPARED)
+            return;
+        snd_pcm_sframes_t delay = 0;
+        if (m_api->snd_pcm_delay(m_pcm, &delay) >= 0 && delay > 0)
+            m_api->snd_pcm_start(m_pcm);
+    }
+
+    void signalWake()
+    {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_wakeFd, &one, sizeof one);
+    }
+
+    // True when a wake was signalled (and takes it).
+    bool takeWake()
+    {
+        uint64_t count = 0;
+        return ::read(m_wakeFd, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
+    }
+
+    Output *fallback()
+    {
+        std::lock_guard lock(m_fallbackMutex);
+        return m_fallback.get();
+    }
+
+    // The device went away while playing (a USB card pulled): go on in real time through a
+    // null output instead of waiting for room that never comes.  Output thread, under m_mutex.
+    void fallBackLocked()
+    {
+        auto null = makeNullOutput();
+        null->open(m_format);
+        std::lock_guard lock(m_fallbackMutex);
+        if (m_fallbackPaused)
+            null->setPaused(true);
+        m_fallback = std::move(null);
+        m_hasFallback.store(true);
+    }
+
+    const std::string m_device;
+    const AlsaApi *m_api = nullptr; // set by open; libasound is never unloaded
+    int m_wakeFd = -1;
+
+    // Fixed after open.
+    OutputFormat m_format;
+    SampleKind m_kind = kKinds[4];
+    int m_deviceChannels = 2;
+    double m_ratio = 1.0; // device rate / track rate
+    snd_pcm_uframes_t m_bufferFrames = 0;
+    snd_pcm_uframes_t m_periodFrames = 0;
+    bool m_canPause = false;
+    std::vector<pollfd> m_pollFds; // the wake eventfd, then the PCM's; output thread only
+    ChannelMixer m_mixer;
+    std::vector<float> m_channelBuffer; // output thread only
+
+    std::mutex m_mutex; // protects the PCM and everything below
+    snd_pcm_t *m_pcm = nullptr;
+    bool m_paused = false;
+    bool m_draining = false;
+    soxr_t m_resampler = nullptr;
+    std::vector<float> m_resampled;
+    std::vector<unsigned char> m_pending; // device samples not taken yet
+    size_t m_pendingOffset = 0; // bytes of m_pending already taken
+
+    std::mutex m_fallbackMutex; // protects m_fallback (set once) and m_fallbackPaused
+    std::unique_ptr<Output> m_fallback;
+    std::atomic<bool> m_hasFallback { false };
+    bool m_fallbackPaused = false;
+};
+
+} // namespace
+
+std::unique_ptr<Output> makeAlsaOutput(const std::string &device)
+{
+    return std::make_unique<AlsaOutput>(device);
+}
+
+std::vector<OutputDevice> alsaDevices()
+{
+    std::vector<OutputDevice> devices;
+    const AlsaApi *api = alsaApi();
+    if (!api)
+        return devices;
+    std::lock_guard config(configMutex());
+    void **hints = nullptr;
+    if (api->snd_device_name_hint(-1, "pcm", &hints) < 0 || !hints)
+        return devices;
+    const auto hint = [api](void *entry, const char *id) {
+        char *value = api->snd_device_name_get_hint(entry, id);
+        std::string text = value ? value : "";
+        std::free(value);
+        return text;
+    };
+    for (void **entry = hints; *entry; ++entry) {
+        const std::string name = hint(*entry, "NAME");
+        const std::string io = hint(*entry, "IOID"); // empty: both directions
+        if (name.empty() || name == "null" || io == "Input")
+            continue;
+        std::string description = hint(*entry, "DESC");
+        std::replace(description.begin(), description.end(), '\n', ' ');
+        devices.push_back({ "alsa:" + name, description.empty() ? name : description });
+    }
+    api->snd_device_name_free_hint(hints);
+    api->snd_config_update_free_global();
+    return devices;
+}
+
+} // namespace vbmp3
