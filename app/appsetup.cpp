@@ -175,9 +175,9 @@ int runKestrine(QApplication &app)
     closeOnTerminationSignals(window);
     ExternalFiles external(window);
     OutputNotice outputNotice(ctx.api, &window);
-    QObject::connect(window.controller(), &PlaybackController::trackStarted, &outputNotice, [&outputNotice, &ctx] {
+    QObject::connect(window.controller(), &PlaybackController::trackStarted, &outputNotice, [&outputNotice] {
         // The options window may have chosen another device since the last track.
-        outputNotice.setChosenDevice(storedOutputDevice(ctx.iniPath));
+        outputNotice.setChosenDevice(appliedOutputDevice());
         outputNotice.trackStarted();
     });
     channel.listen();

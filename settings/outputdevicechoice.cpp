@@ -28,9 +28,20 @@ bool storeOutputDevice(const QString &iniPath, const QString &id)
     return WriteIni(kSection, kKey, id, iniPath);
 }
 
+namespace
+{
+QString g_applied; // GUI thread
+}
+
 bool applyOutputDevice(const DecoderApi &api, const QString &id)
 {
+    g_applied = id;
     return api.setOutputDevice && api.setOutputDevice(id.toUtf8().constData()) == 1;
+}
+
+QString appliedOutputDevice()
+{
+    return g_applied;
 }
 
 QList<OutputDeviceEntry> parseOutputDevices(const QByteArray &text)

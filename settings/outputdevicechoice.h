@@ -29,6 +29,9 @@ bool storeOutputDevice(const QString &iniPath, const QString &id);
 // Hands id to the decoder library; false when the library has no choice of device or
 // refuses the id (then the default is used).
 bool applyOutputDevice(const DecoderApi &api, const QString &id);
+// The id last handed to applyOutputDevice in this run (empty: none, or the default);
+// GUI thread only, as both are.
+QString appliedOutputDevice();
 
 // The library's list text (an id, a tab, a description, a newline per device) as entries;
 // lines without a tab or an id are skipped.
