@@ -823,6 +823,62 @@ TEST(Equalizer, CascadeWithinOneLsbOfAPlainCascadeWhileGliding)
     }
 }
 
+// Every cascade the processor runs (the baseline, AVX2, AVX-512) makes the same samples and leaves the same
+// memory, bit for bit: for 1 to 10 bands, mono and stereo, in pieces shorter and longer than its pipeline.
+TEST(Equalizer, EveryKernelGivesTheSameSamples)
+{
+    std::vector<std::pair<const char *, vbmp3::CascadeKernel>> kernels { { "avx2", vbmp3::avx2Cascade() },
+        { "avx512", vbmp3::avx512Cascade() } };
+    std::erase_if(kernels, [](const auto &k) { return k.second == nullptr; });
+    if (kernels.empty())
+        GTEST_SKIP() << "the processor runs the baseline cascade only";
+    const int rate = 44100;
+    const vbmp3::Equalizer::Units gains { 60, -50, 40, -30, 20, -10, 15, -25, 35, -45 };
+    for (int count = 1; count <= 10; ++count) {
+        for (int channels = 1; channels <= 2; ++channels) {
+            SCOPED_TRACE(testing::Message() << count << " bands, " << channels << " channels");
+            std::vector<vbmp3::BiquadState> designed(static_cast<size_t>(count));
+            for (int b = 0; b < count; ++b) { // peaking filters as the equalizer designs them
+                const double a = std::pow(10.0, gains[size_t(b)] * 0.2 / 40.0);
+                const double w0 = 2 * std::numbers::pi * vbmp3::Equalizer::kFrequencies[size_t(b)] / rate;
+                const double alpha = std::sin(w0) / (2.0 * vbmp3::Equalizer::kQ), a0 = 1.0 + alpha / a;
+                vbmp3::BiquadState &f = designed[size_t(b)];
+                f.b0 = float((1.0 + alpha * a) / a0), f.b1 = f.a1 = float(-2.0 * std::cos(w0) / a0);
+                f.b2 = float((1.0 - alpha * a) / a0), f.a2 = float((1.0 - alpha / a) / a0);
+            }
+            std::vector<float> input(size_t(channels) * 20000);
+            uint32_t seed = uint32_t(count * 7 + channels);
+            for (float &x : input) {
+                seed = seed * 1664525u + 1013904223u;
+                x = 0.5f * (static_cast<float>(seed >> 8) / 8388608.0f - 1.0f);
+            }
+            const auto run = [&](vbmp3::CascadeKernel kernel, std::vector<vbmp3::BiquadState> &bands) {
+                std::vector<float> data = input;
+                std::vector<vbmp3::BiquadState *> pointers;
+                for (vbmp3::BiquadState &f : bands)
+                    pointers.push_back(&f);
+                const size_t pieces[] = { 1, 5, 23, 24, 25, 64, 4096, 333 };
+                for (size_t at = 0, p = 0, n = 0; at < input.size() / size_t(channels); at += n, ++p) {
+                    n = std::min(pieces[p % 8], input.size() / size_t(channels) - at);
+                    kernel(pointers.data(), count, data.data() + size_t(channels) * at, n, channels);
+                }
+                return data;
+            };
+            std::vector<vbmp3::BiquadState> baseState = designed;
+            const std::vector<float> expected = run(vbmp3::baselineCascade(), baseState);
+            EXPECT_NE(expected, input);
+            for (const auto &[name, kernel] : kernels) {
+                std::vector<vbmp3::BiquadState> state = designed;
+                const std::vector<float> got = run(kernel, state);
+                ASSERT_EQ(got.size(), expected.size());
+                EXPECT_EQ(std::memcmp(got.data(), expected.data(), got.size() * sizeof(float)), 0) << name;
+                EXPECT_EQ(std::memcmp(state.data(), baseState.data(), state.size() * sizeof(vbmp3::BiquadState)), 0)
+                    << name << ": the filters' memory";
+            }
+        }
+    }
+}
+
 // A sound-server stream whose server goes between the last write and the drain still drains.
 TEST(PulseOutput, DrainsAfterTheServerDies)
 {
