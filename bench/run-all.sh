@@ -3,6 +3,8 @@
 # The decoder library: CPU seconds per second of audio for a five-minute MP3 through
 # libvbmp3.so's file output (equalizer off; on; on with the spectrum read five times a
 # second), beside `mpg123 -t` on the same file, and the peak memory of the playing process.
+# On a processor with AVX-512 the equalizer is measured once more with its AVX2 cascade
+# (VBMP3_EQ_KERNEL=avx2), and the samples of every cascade are compared.
 # Goals: <= 1.15x mpg123 with the equalizer off, <= 1.2x with it on, < 20 MiB.  Then the
 # cost of playing in real time through the null output.
 set -euo pipefail
@@ -49,6 +51,20 @@ read -r ref_cpu ref_rss < <(best_mpg123)
 read -r off_cpu off_rss secs < <(best_vbmp3)
 read -r eq_cpu eq_rss _ < <(best_vbmp3 eq)
 read -r sp_cpu sp_rss _ < <(best_vbmp3 eq spectrum)
+# On a processor with AVX-512 the AVX2 cascade is measured as well (what a processor
+# without AVX-512 runs), and every cascade must make the same samples.
+avx512=$(grep -qw avx512vl /proc/cpuinfo && echo 1 || echo 0)
+if [ "$avx512" = 1 ]; then
+  read -r eq2_cpu eq2_rss _ < <(VBMP3_EQ_KERNEL=avx2 best_vbmp3 eq)
+  read -r sp2_cpu sp2_rss _ < <(VBMP3_EQ_KERNEL=avx2 best_vbmp3 eq spectrum)
+fi
+for kernel in avx512 avx2 baseline; do
+  VBMP3_EQ_KERNEL=$kernel "$BIN/vbmp3bench" "$tmp/five.mp3" eq "out=$tmp/eq-$kernel.wav" >/dev/null
+done
+for kernel in avx2 baseline; do
+  cmp -s "$tmp/eq-avx512.wav" "$tmp/eq-$kernel.wav" || { echo "bench: the $kernel cascade's samples differ" >&2; exit 1; }
+done
+rm -f "$tmp"/eq-*.wav
 
 printf '%-34s %10s %12s %8s %10s\n' "run (${secs} s of audio)" "CPU s" "CPU s/s" "ratio" "peak MiB"
 row() { # name cpu rss
@@ -59,6 +75,11 @@ row "mpg123 -t" "$ref_cpu" "$ref_rss"
 row "vbmp3, equalizer off" "$off_cpu" "$off_rss"
 row "vbmp3, equalizer on" "$eq_cpu" "$eq_rss"
 row "vbmp3, equalizer on + spectrum 5/s" "$sp_cpu" "$sp_rss"
+if [ "$avx512" = 1 ]; then
+  row "  the same, AVX2 cascade: eq on" "$eq2_cpu" "$eq2_rss"
+  row "  the same, AVX2 cascade: + spectrum" "$sp2_cpu" "$sp2_rss"
+fi
+echo "every equalizer cascade makes the same samples"
 echo "goals: <= 1.15 with the equalizer off, <= 1.2 with it on, < 20 MiB"
 
 # Playing in real time through the null output: the library's cost per second of audio and

@@ -1,5 +1,6 @@
-// vbmp3bench FILE [eq|eq=G1,...,G10] [spectrum] [null]: plays FILE through libvbmp3.so's
-// file output into /dev/null as fast as decoding allows, optionally with the equalizer on
+// vbmp3bench FILE [eq|eq=G1,...,G10] [spectrum] [null] [out=WAV]: plays FILE through
+// libvbmp3.so's file output into /dev/null (or into WAV, to compare what two builds or two
+// equalizer kernels make of it) as fast as decoding allows, optionally with the equalizer on
 // (the player's "Vocal" curve, or the ten gains given in units of 0.2 dB) and with the
 // spectrum read five times per second of audio, then prints
 //   audio_seconds cpu_seconds peak_rss_kib wakeups
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/resource.h>
 #include <thread>
 
@@ -32,12 +34,13 @@ void onMessage(int32_t message, int32_t)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: vbmp3bench FILE [eq|eq=G1,...,G10] [spectrum] [null]\n");
+        std::fprintf(stderr, "usage: vbmp3bench FILE [eq|eq=G1,...,G10] [spectrum] [null] [out=WAV]\n");
         return 2;
     }
     bool eq = false;
     bool spectrum = false;
     bool realTime = false;
+    std::string target = "file:/dev/null";
     int32_t curve[10] = { -20, -20, -20, 10, 30, 40, 20, 30, 10, 10 }; // the player's "Vocal" curve
     for (int i = 2; i < argc; ++i) {
         if (std::strncmp(argv[i], "eq=", 3) == 0) {
@@ -49,13 +52,15 @@ int main(int argc, char **argv)
                 p = *end == ',' ? end + 1 : end;
             }
         }
+        if (std::strncmp(argv[i], "out=", 4) == 0)
+            target = std::string("file:") + (argv[i] + 4);
         eq = eq || std::strcmp(argv[i], "eq") == 0;
         spectrum = spectrum || std::strcmp(argv[i], "spectrum") == 0;
         realTime = realTime || std::strcmp(argv[i], "null") == 0;
     }
     vbmp3_init();
     vbmp3_callback(onMessage);
-    vbmp3_setOutput(realTime ? "null" : "file:/dev/null");
+    vbmp3_setOutput(realTime ? "null" : target.c_str());
     if (eq)
         vbmp3_setEqualizer(curve);
     OpenInfo info;

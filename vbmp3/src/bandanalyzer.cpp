@@ -3,7 +3,9 @@
 #include <kiss_fftr.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace vbmp3
@@ -55,6 +57,42 @@ void BandAnalyzer::prepare(int rate)
         m_first[b] = std::clamp(first, 1, lastBin);
         m_last[b] = std::clamp(last, m_first[b], lastBin);
     }
+
+    // A full-scale sine on a bin gives |X| = N / 4 through the Hann window.
+    m_fullScale = 10.0 * std::log10(static_cast<double>(m_size) * static_cast<double>(m_size) / 16.0);
+    // Each level's least power, by bisection over the positive floats (ordered as their
+    // bit patterns), so that the table reads exactly what levelOf gives.
+    std::vector<uint32_t> least(kMaxLevel);
+    for (int32_t level = 1; level <= kMaxLevel; ++level) {
+        uint32_t low = 1;
+        uint32_t high = std::bit_cast<uint32_t>(std::numeric_limits<float>::max());
+        while (low < high) {
+            const uint32_t mid = low + (high - low) / 2;
+            if (levelOf(std::bit_cast<float>(mid)) >= level)
+                high = mid;
+            else
+                low = mid + 1;
+        }
+        least[static_cast<size_t>(level - 1)] = low;
+    }
+    m_base.assign(kBuckets, 0);
+    m_threshold.assign(kBuckets, std::numeric_limits<float>::infinity());
+    for (uint32_t i = 0; i < kBuckets; ++i) {
+        const uint32_t from = i << kBucketShift;
+        const uint32_t to = from + (1u << kBucketShift); // exclusive
+        const auto firstIn = std::lower_bound(least.begin(), least.end(), from);
+        const auto pastIn = std::lower_bound(least.begin(), least.end(), to);
+        const auto below = firstIn - least.begin(); // levels reached before the bucket
+        m_base[i] = pastIn - firstIn > 1 ? int8_t(-1) : static_cast<int8_t>(below);
+        if (pastIn - firstIn == 1)
+            m_threshold[i] = std::bit_cast<float>(*firstIn);
+    }
+}
+
+int32_t BandAnalyzer::levelOf(float power) const
+{
+    const double db = 10.0 * std::log10(static_cast<double>(power)) - m_fullScale;
+    return static_cast<int32_t>(std::clamp(std::lround(2.0 * (db + 60.0)), 0L, long(kMaxLevel)));
 }
 
 void BandAnalyzer::analyze(const float *frames, int channels, int channel, int rate, int32_t *levels)
@@ -64,21 +102,22 @@ void BandAnalyzer::analyze(const float *frames, int channels, int channel, int r
         m_input[n] = frames[n * static_cast<size_t>(channels) + static_cast<size_t>(channel)] * m_window[n];
     auto *out = reinterpret_cast<kiss_fft_cpx *>(m_fftOut.data());
     kiss_fftr(m_plan, m_input.data(), out);
-    for (size_t k = 0; k < m_power.size(); ++k)
+    // Only the bins the bands cover.
+    const auto top = static_cast<size_t>(*std::max_element(m_last.begin(), m_last.end()));
+    for (auto k = static_cast<size_t>(*std::min_element(m_first.begin(), m_first.end())); k <= top; ++k)
         m_power[k] = out[k].r * out[k].r + out[k].i * out[k].i;
 
-    // A full-scale sine on a bin gives |X| = N / 4 through the Hann window.
-    const double fullScale = 10.0 * std::log10(static_cast<double>(m_size) * static_cast<double>(m_size) / 16.0);
     for (int b = 0; b < kBands; ++b) {
         float peak = 0;
         for (int k = m_first[b]; k <= m_last[b]; ++k)
             peak = std::max(peak, m_power[static_cast<size_t>(k)]);
-        if (peak <= 0) {
+        if (!(peak > 0)) {
             levels[b] = 0;
             continue;
         }
-        const double db = 10.0 * std::log10(static_cast<double>(peak)) - fullScale;
-        levels[b] = static_cast<int32_t>(std::clamp(std::lround(2.0 * (db + 60.0)), 0L, 120L));
+        const uint32_t bucket = std::bit_cast<uint32_t>(peak) >> kBucketShift;
+        const int32_t base = bucket < kBuckets ? m_base[bucket] : -1;
+        levels[b] = base >= 0 ? base + (peak >= m_threshold[bucket] ? 1 : 0) : levelOf(peak);
     }
 }
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <numbers>
+#include <string_view>
 
 namespace vbmp3
 {
@@ -16,6 +18,22 @@ constexpr double kTailSeconds = 0.2;
 void clearMemory(BiquadState &f)
 {
     f.s1[0] = f.s1[1] = f.s2[0] = f.s2[1] = 0;
+}
+
+// The widest cascade the processor runs, chosen once per process.  VBMP3_EQ_KERNEL=avx2
+// or =baseline caps the choice, so that the narrower kernels can be measured and checked
+// on a processor that has wider ones; they all give the same samples.
+CascadeKernel chosenCascade()
+{
+    static const CascadeKernel chosen = [] {
+        const char *env = std::getenv("VBMP3_EQ_KERNEL");
+        const std::string_view cap = env ? env : "";
+        CascadeKernel kernel = cap == "avx2" || cap == "baseline" ? nullptr : avx512Cascade();
+        if (!kernel && cap != "baseline")
+            kernel = avx2Cascade();
+        return kernel ? kernel : baselineCascade();
+    }();
+    return chosen;
 }
 
 } // namespace
@@ -138,11 +156,8 @@ void Equalizer::processBlock(float *data, size_t frames)
     }
     if (count == 0 || frames == 0)
         return;
-    if (!m_cascade) {
-        const CascadeKernel widest = avx512Cascade();
-        const CascadeKernel fast = widest ? widest : avx2Cascade();
-        m_cascade = fast ? fast : baselineCascade();
-    }
+    if (!m_cascade)
+        m_cascade = chosenCascade();
     m_cascade(bands, count, data, frames, m_channels);
 }
 

@@ -26,8 +26,13 @@ struct VbrCounts {
     int64_t frames = -1; // audio frames after the header frame
     int64_t bytes = -1; // stream bytes from the header frame on
     uint64_t streamBytes = 0; // bytes actually there from the header frame to end
+    bool constantRate = false; // an "Info" header: the encoder wrote a constant bit rate
 };
 VbrCounts readVbrCounts(ByteReader &reader, uint64_t begin, uint64_t end);
+
+// Whether the MPEG stream in [begin, end) (after an ID3v2 tag at begin, if any) starts
+// with a mono frame and has a frame of two channels among its first `frames` frames.
+bool turnsStereo(ByteReader &reader, uint64_t begin, uint64_t end, int64_t frames);
 
 // The bytes of the ID3v2 tag at offset that the tag reading hands to TagLib: the whole
 // tag, or for a large one only its text and comment frames, within the budgets of

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <optional>
 #include <vector>
 
 namespace vbmp3
@@ -26,6 +27,7 @@ constexpr uint64_t kResyncBudget = 1024 * 1024;
 
 struct VbrHeader {
     int type = 0; // 0 none, 1 Xing/Info, 2 VBRI
+    bool info = false; // "Info": the encoder wrote a constant bit rate
     int64_t frames = -1; // audio frames after the header frame; -1 when not given
     int64_t bytes = -1; // bytes of the stream from the header frame on; -1 when not given
     int64_t delay = 0; // encoder delay and padding in samples (LAME tag)
@@ -43,6 +45,7 @@ VbrHeader vbrHeader(const std::string &frame, const MpegHeader &h)
         if (at + 8 > frame.size() || (frame.compare(at, 4, "Xing") != 0 && frame.compare(at, 4, "Info") != 0))
             continue;
         v.type = 1;
+        v.info = frame.compare(at, 4, "Info") == 0;
         const uint32_t flags = readBe32(p + at + 4);
         size_t pos = at + 8;
         if (flags & 1) {
@@ -111,18 +114,25 @@ bool continuesStream(const MpegHeader &first, const MpegHeader &h)
         && first.emphasis == h.emphasis;
 }
 
-// Counts the frames from the first one to end, skipping over damaged stretches.
-int64_t countFrames(ByteReader &reader, const FirstFrame &first, uint64_t end)
+// Walks over the frames from the first one to end, skipping over damaged stretches, and
+// calls visit(header) for each until it returns false (a frame cut short at the end counts).
+// The walk stops at end, at a gap it cannot cross, or when a budget runs out: then
+// pastBudget is set, and pos is where it stopped.
+struct FrameWalk {
+    uint64_t pos = 0;
+    bool pastBudget = false;
+};
+
+template <typename Visit> FrameWalk walkFrames(ByteReader &reader, const FirstFrame &first, uint64_t end, Visit visit)
 {
     BlockReader blocks(reader, end);
     const uint64_t limit = first.offset + kCountLimit;
-    uint64_t pos = first.offset;
+    FrameWalk walk { first.offset, false };
+    uint64_t &pos = walk.pos;
     uint64_t resyncLeft = kResyncBudget;
-    int64_t count = 0;
-    bool estimate = false;
     while (pos < end) {
         if (pos >= limit) {
-            estimate = true;
+            walk.pastBudget = true;
             break;
         }
         const unsigned char *b = blocks.at(pos, 4);
@@ -131,10 +141,7 @@ int64_t countFrames(ByteReader &reader, const FirstFrame &first, uint64_t end)
         const auto h = parseMpegHeader(b);
         if (h && sameStream(first.header, *h)) {
             const int len = frameLength(*h, first);
-            if (len < 4)
-                break;
-            ++count; // a frame cut short at the end still plays in part
-            if (pos + uint64_t(len) > end)
+            if (len < 4 || !visit(*h) || pos + uint64_t(len) > end)
                 break;
             pos += uint64_t(len);
             continue;
@@ -157,16 +164,39 @@ int64_t countFrames(ByteReader &reader, const FirstFrame &first, uint64_t end)
         }
         resyncLeft -= std::min(resyncLeft, next - pos);
         if (!found) {
-            estimate = resyncLeft == 0;
+            walk.pastBudget = resyncLeft == 0;
             break;
         }
         pos = next;
     }
-    if (estimate && count > 0 && end > pos) {
-        const uint64_t average = (pos - first.offset) / uint64_t(count);
-        count += static_cast<int64_t>((end - pos) / std::max<uint64_t>(average, 1));
+    return walk;
+}
+
+// Counts the frames from the first one to end; past a budget the rest is estimated from
+// the average frame length so far.
+int64_t countFrames(ByteReader &reader, const FirstFrame &first, uint64_t end)
+{
+    int64_t count = 0;
+    const FrameWalk walk = walkFrames(reader, first, end, [&](const MpegHeader &) {
+        ++count;
+        return true;
+    });
+    if (walk.pastBudget && count > 0 && end > walk.pos) {
+        const uint64_t average = (walk.pos - first.offset) / uint64_t(count);
+        count += static_cast<int64_t>((end - walk.pos) / std::max<uint64_t>(average, 1));
     }
     return count;
+}
+
+// The first frame of the MPEG stream in [begin, end), after an ID3v2 tag at begin if any.
+std::optional<FirstFrame> streamStart(ByteReader &reader, uint64_t begin, uint64_t end)
+{
+    if (begin < end) {
+        const uint64_t tag = id3v2TagSize(reader.read(begin, 10));
+        if (tag > 0 && tag < end - begin)
+            begin += tag;
+    }
+    return findFirstFrame(reader, begin, end, kFirstFrameScan);
 }
 
 } // namespace
@@ -225,12 +255,7 @@ bool readMpegInfo(ByteReader &reader, MpegInfo *mpeg)
 VbrCounts readVbrCounts(ByteReader &reader, uint64_t begin, uint64_t end)
 {
     VbrCounts counts;
-    if (begin < end) {
-        const uint64_t tag = id3v2TagSize(reader.read(begin, 10));
-        if (tag > 0 && tag < end - begin)
-            begin += tag;
-    }
-    const auto first = findFirstFrame(reader, begin, end, kFirstFrameScan);
+    const auto first = streamStart(reader, begin, end);
     if (!first)
         return counts;
     const int firstLength = frameLength(first->header, *first);
@@ -240,8 +265,22 @@ VbrCounts readVbrCounts(ByteReader &reader, uint64_t begin, uint64_t end)
         return counts;
     counts.frames = vbr.frames;
     counts.bytes = vbr.bytes;
+    counts.constantRate = vbr.info;
     counts.streamBytes = end - first->offset;
     return counts;
+}
+
+bool turnsStereo(ByteReader &reader, uint64_t begin, uint64_t end, int64_t frames)
+{
+    const auto first = streamStart(reader, begin, end);
+    if (!first || first->header.mode != 3)
+        return false;
+    bool stereo = false;
+    walkFrames(reader, *first, end, [&](const MpegHeader &h) {
+        stereo = h.mode != 3;
+        return !stereo && --frames > 0;
+    });
+    return stereo;
 }
 
 bool readMpegInfo(const std::string &path, MpegInfo *mpeg)

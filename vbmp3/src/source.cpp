@@ -146,6 +146,13 @@ public:
         m_range.size = layout.audioSize;
         m_range.cancel = options.cancel;
 
+        // The stream's own headers: its length, a constant rate, a change of channel mode.
+        FileReader reader(path);
+        if (!reader.isOpen())
+            return false;
+        const uint64_t end = layout.audioOffset + layout.audioSize;
+        const VbrCounts counts = readVbrCounts(reader, layout.audioOffset, end);
+
         int err = MPG123_OK;
         m_handle = mpg123_new(nullptr, &err);
         if (!m_handle)
@@ -154,8 +161,12 @@ public:
         mpg123_param(m_handle, MPG123_REMOVE_FLAGS, MPG123_AUTO_RESAMPLE, 0);
         // Junk between the tags and the first frame is skipped up to this many bytes.
         mpg123_param(m_handle, MPG123_RESYNC_LIMIT, 64 * 1024, 0);
+        // A stream that starts in mono and has stereo frames later plays in stereo
+        // throughout, each mono frame in both channels.  Only the frames a quick count
+        // covers are looked at: a later change is mixed down.
+        const bool turns = options.channels == 0 && turnsStereo(reader, layout.audioOffset, end, kQuickCountFrames);
         const int wantChannels = options.channels == 1 ? MPG123_MONO
-            : options.channels == 2                    ? MPG123_STEREO
+            : options.channels == 2 || turns           ? MPG123_STEREO
                                                        : MPG123_MONO | MPG123_STEREO;
         allowFormats(wantChannels);
         if (mpg123_replace_reader_handle(m_handle, rangeRead, rangeSeek, nullptr) != MPG123_OK
@@ -168,10 +179,9 @@ public:
         if (mpg123_getformat(m_handle, &rate, &channels, &encoding) != MPG123_OK || rate <= 0 || channels < 1
             || channels > 2 || encoding != MPG123_ENC_FLOAT_32)
             return false;
-        // From here on the channel count stays fixed: a stream that changes its channel
-        // mode midway is mixed down or duplicated to the first frame's count.  Every rate
-        // stays allowed so that libmpg123 reports a rate change as a new format (where the
-        // track ends) rather than failing on it.
+        // From here on the channel count stays fixed: other frames are mixed down or
+        // duplicated to it.  Every rate stays allowed so that libmpg123 reports a rate
+        // change as a new format (where the track ends) rather than failing on it.
         allowFormats(channels == 1 ? MPG123_MONO : MPG123_STEREO);
 
         mpg123_frameinfo2 frame {};
@@ -180,7 +190,7 @@ public:
         // A range that cannot even hold its first frame has no audio.
         if (frame.framesize <= 0 || static_cast<uint64_t>(frame.framesize) > m_range.size)
             return false;
-        if (!lengthFromHeader(path, layout)) {
+        if (!lengthFromHeader(counts)) {
             // Without a scan libmpg123 estimates the length from the range's size and the
             // first frames; the frame index then grows as the stream is decoded.
             m_info.lengthEstimated = options.estimateLongLength
@@ -209,7 +219,7 @@ public:
         m_info.description = text;
         m_info.codec = VBMP3_CODEC_MPEG;
         m_info.codecName = std::string("Layer ") + layerName(frame.layer);
-        m_info.bitrate = constantBitrate(frame, rate);
+        m_info.bitrate = constantBitrate(frame, rate, counts.constantRate);
         m_scratch.resize((mpg123_outblock(m_handle) + sizeof(float) - 1) / sizeof(float));
         useScratch();
         return true;
@@ -304,12 +314,8 @@ private:
     // which is exact when the stream is whole: true when such a header states the frame
     // count libmpg123 took and exactly the byte count that the range holds from that
     // frame on, so that a cut, extended or patched stream is still counted.
-    bool lengthFromHeader(const std::string &path, const FileLayout &layout)
+    bool lengthFromHeader(const VbrCounts &counts)
     {
-        FileReader reader(path);
-        if (!reader.isOpen())
-            return false;
-        const VbrCounts counts = readVbrCounts(reader, layout.audioOffset, layout.audioOffset + layout.audioSize);
         return counts.frames > 0 && counts.frames == mpg123_framelength(m_handle) && counts.bytes > 0
             && static_cast<uint64_t>(counts.bytes) == counts.streamBytes;
     }
@@ -325,11 +331,12 @@ private:
     }
 
     // The stream's bit rate when it is constant, else 0.  libmpg123 reports the first
-    // frame's rate and a VBR mode from the Xing/VBRI header; a stream without such a
-    // header whose average differs from its first frame is variable too.
-    int constantBitrate(const mpg123_frameinfo2 &frame, long rate)
+    // frame's rate and a VBR mode from the LAME tag of a Xing/Info header; an "Info"
+    // header itself marks a constant rate, whatever the tag says (ffmpeg's leaves its
+    // method unset).  A stream whose average differs from its first frame is variable.
+    int constantBitrate(const mpg123_frameinfo2 &frame, long rate, bool infoHeader)
     {
-        if (frame.vbr != MPG123_CBR || frame.bitrate <= 0)
+        if ((frame.vbr != MPG123_CBR && !infoHeader) || frame.bitrate <= 0)
             return 0;
         const off_t frameCount = mpg123_framelength(m_handle);
         const int samplesPerFrame = frame.layer == 1            ? 384
