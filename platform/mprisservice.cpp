@@ -1,5 +1,7 @@
 #include "mprisservice.h"
 
+#include "pathbytes.h"
+
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -103,9 +105,9 @@ public slots:
     void SetPosition(const QDBusObjectPath &, qlonglong) { }
     void OpenUri(const QString &uri)
     {
-        const QUrl url(uri);
-        if (url.isLocalFile())
-            m_service->control().openFile(url.toLocalFile());
+        const QString path = pathFromFileUrl(QByteArrayView(uri.toUtf8()));
+        if (!path.isEmpty())
+            m_service->control().openFile(path);
     }
 
 signals:
@@ -189,7 +191,7 @@ QVariantMap MprisService::metadata() const
         m.insert(QStringLiteral("xesam:artist"), QStringList { t.artist });
     if (!t.album.isEmpty())
         m.insert(QStringLiteral("xesam:album"), t.album);
-    m.insert(QStringLiteral("xesam:url"), QUrl::fromLocalFile(t.path).toString(QUrl::FullyEncoded));
+    m.insert(QStringLiteral("xesam:url"), QString::fromLatin1(fileUrlOfPath(t.path)));
     return m;
 }
 

@@ -1,14 +1,13 @@
 #include "playbackcontroller.h"
 
 #include "decodercallback.h"
+#include "pathbytes.h"
 #include "prompter.h"
 #include "sequencer.h"
 #include "trackreader.h"
 #include "trimnull.h"
 #include "videopresenter.h"
 #include "waveoutvolume.h"
-
-#include <QFileInfo>
 
 #include <algorithm>
 
@@ -141,7 +140,7 @@ void PlaybackController::PlayTrack()
     }
     // 3. Open.
     OpenInfo info {};
-    const QByteArray path = m_state.CurrentFile.toUtf8();
+    const QByteArray path = pathToBytes(m_state.CurrentFile);
     if (m_api.open(path.constData(), &info) == 0) {
         if (m_prompter.message(QStringLiteral("Open Error!!  Next File"), Prompter::Buttons::OkCancel)
             == Prompter::Answer::Cancel)
@@ -162,10 +161,9 @@ void PlaybackController::PlayTrack()
         } else {
             m_lyricsFile = m_state.CurrentFile.left(std::max<qsizetype>(0, m_state.CurrentFile.size() - 4))
                 + QStringLiteral(".txt");
-            const QFileInfo fi(m_lyricsFile);
-            if (fi.exists() && fi.isFile()) {
+            if (isRegularFile(m_lyricsFile)) {
                 tab = 0;
-                m_api.setLyricsFile(m_lyricsFile.toUtf8().constData());
+                m_api.setLyricsFile(pathToBytes(m_lyricsFile).constData());
                 setLyricsOn(true);
             }
         }
@@ -342,7 +340,7 @@ void PlaybackController::ShowNowPlaying(const QString &path)
     // Tags and the RIFF list only: the MPEG facts (a frame count) would go unread.
     TagInfo tag {};
     ListInfo list {};
-    m_api.getFileInfo2(path.toUtf8().constData(), &tag, nullptr, &list);
+    m_api.getFileInfo2(pathToBytes(path).constData(), &tag, nullptr, &list);
     const QString kind = FileKindOf(m_api, path);
     auto either = [](const QString &a, const QString &b, const QString &none) {
         return !a.isEmpty() ? a : !b.isEmpty() ? b : none;

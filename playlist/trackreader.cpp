@@ -1,6 +1,7 @@
 #include "trackreader.h"
 
 #include "filename.h"
+#include "pathbytes.h"
 #include "trimnull.h"
 
 #include <cstring>
@@ -25,7 +26,7 @@ QString FileKindOf(const DecoderApi &api, const QString &path)
 {
     if (!api.getFileType)
         return QStringLiteral("err");
-    switch (api.getFileType(path.toUtf8().constData())) {
+    switch (api.getFileType(pathToBytes(path).constData())) {
     // As the player has always mapped them: 4 (a kind this library never reports) counts
     // as MP3, and a WAV file that ends in an ID3v1 tag as RMP.
     case VBMP3_TYPE_MPEG:
@@ -73,7 +74,7 @@ std::optional<TrackRow> provisionalTrackRow(const QString &path)
         return std::nullopt;
     TrackRow row;
     row.fullPath = path;
-    const QString name = FileNameOf(path);
+    const QString name = displayPath(FileNameOf(path));
     if (kind == QLatin1String("mp3")) {
         row.title = fixedField(name);
         row.artist = fixedField(QStringLiteral("No Data"));
@@ -102,7 +103,7 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
     if (!row || !row->tagsPending)
         return row;
     row->tagsPending = false;
-    const QByteArray encoded = path.toUtf8();
+    const QByteArray encoded = pathToBytes(path);
     if (acceptedKind(path) == QLatin1String("mp3")) {
         TagInfo tag;
         std::memset(&tag, 0, sizeof tag);

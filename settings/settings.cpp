@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "inifile.h"
+#include "pathbytes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -36,6 +37,10 @@ constexpr SettingKey account(const char *section, const char *key, QString S::*f
 constexpr SettingKey text(const char *section, const char *key, QString S::*field, const char *control)
 {
     return { section, key, Kind::Text, nullptr, field, nullptr, -1, 0, 0, 0, "", control };
+}
+constexpr SettingKey path(const char *section, const char *key, QString S::*field, const char *control)
+{
+    return { section, key, Kind::Text, nullptr, field, nullptr, -1, 0, 0, 0, "", control, true };
 }
 constexpr SettingKey flag(const char *section, const char *key, int16_t S::*field, int16_t dflt, const char *control)
 {
@@ -80,10 +85,10 @@ constexpr SettingKey Keys[] = {
     flag(Other, "Op_01", &S::Op_01, 1, "Check1"),
     flag(Other, "Op_03", &S::Op_03, 0, "Check3"),
     flag(Other, "Op_04", &S::Op_04, 0, "Check4"),
-    text(Other, "Op_14", &S::Op_14, "Def_PL_Path"),
+    path(Other, "Op_14", &S::Op_14, "Def_PL_Path"),
     flag(Other, "Op_06", &S::Op_06, 0, "Check6"),
     flag(Other, "Op_07", &S::Op_07, 0, "Check7"),
-    text(Other, "Op_17", &S::Op_17, "Def_OP_Path"),
+    path(Other, "Op_17", &S::Op_17, "Def_OP_Path"),
     flag(Other, "Op_09", &S::Op_09, 0, "Check9"),
     band("custom-0", 0),
     band("custom-1", 1),
@@ -198,7 +203,16 @@ void LoadSettings(Settings &s, const QString &iniPath)
     IniFile ini;
     ini.load(iniPath); // an unreadable file reads as an empty one: every key its default
     for (const SettingKey &k : Keys) {
-        const std::optional<QString> raw = ini.value(QString::fromUtf8(k.section), QLatin1String(k.key));
+        const QString section = QString::fromUtf8(k.section);
+        std::optional<QString> raw = ini.value(section, QLatin1String(k.key));
+        if (k.path && raw) {
+            // The bytes of a line that is not UTF-8 may be a file's own name rather than
+            // CP932 text: the name that exists wins.
+            const std::optional<QString> bytes = ini.pathValue(section, QLatin1String(k.key));
+            if (bytes && *bytes != *raw && fileTypeOf(*bytes) != FileType::Missing
+                && fileTypeOf(*raw) == FileType::Missing)
+                raw = bytes;
+        }
         if (k.text) {
             s.*k.text = raw.value_or(QString::fromUtf8(k.textDefault));
             continue;
@@ -224,7 +238,9 @@ bool SaveSettings(const Settings &s, const QString &iniPath)
     for (const SettingKey &k : Keys) {
         QString value = savedText(s, k);
         // A value that cannot stand in the file exactly leaves the old file whole.
-        if (!ini.setValue(QString::fromUtf8(k.section), QLatin1String(k.key), value))
+        const QString section = QString::fromUtf8(k.section);
+        if (!(k.path ? ini.setPathValue(section, QLatin1String(k.key), value)
+                     : ini.setValue(section, QLatin1String(k.key), value)))
             return false;
         written.emplace_back(&k, std::move(value));
     }
@@ -237,7 +253,11 @@ bool SaveSettings(const Settings &s, const QString &iniPath)
         return false;
     bool result = true;
     for (const auto &[k, value] : written) {
-        if (saved.value(QString::fromUtf8(k->section), QLatin1String(k->key)) != std::optional<QString>(value))
+        const QString section = QString::fromUtf8(k->section);
+        const std::optional<QString> back = k->path && hasEscapedBytes(value)
+            ? saved.pathValue(section, QLatin1String(k->key))
+            : saved.value(section, QLatin1String(k->key));
+        if (back != std::optional<QString>(value))
             result = false;
     }
     return result;
