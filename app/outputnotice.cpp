@@ -11,6 +11,7 @@ namespace
 {
 
 constexpr int kWatchMs = 3000;
+constexpr int kServerWatchMs = 1000;
 
 } // namespace
 
@@ -22,6 +23,13 @@ OutputNotice::OutputNotice(const DecoderApi &api, QWidget *window, int pollMs, Q
     m_timer.setSingleShot(true);
     m_timer.setInterval(pollMs);
     connect(&m_timer, &QTimer::timeout, this, &OutputNotice::check);
+    m_serverWatch.setInterval(std::min(kServerWatchMs, std::max(1, pollMs) * 4));
+    connect(&m_serverWatch, &QTimer::timeout, this, &OutputNotice::watchServer);
+}
+
+QString OutputNotice::lostText()
+{
+    return QStringLiteral("サウンドサーバーとの接続が切れたため、この曲の残りは音を出さずに再生しています。");
 }
 
 QString OutputNotice::text()
@@ -31,7 +39,8 @@ QString OutputNotice::text()
 
 void OutputNotice::trackStarted()
 {
-    if (m_told || !m_api.getOutputName)
+    m_serverWatch.stop();
+    if ((m_told && m_toldLost) || !m_api.getOutputName)
         return;
     m_polls = std::max(1, kWatchMs / std::max(1, m_timer.interval()));
     m_timer.start();
@@ -40,20 +49,41 @@ void OutputNotice::trackStarted()
 void OutputNotice::check()
 {
     char name[16] = {};
-    if (m_told)
-        return;
     if (m_api.getOutputName(name, sizeof name) <= 0) {
         if (--m_polls > 0)
             m_timer.start(); // not open yet
         return;
     }
-    if (qstrcmp(name, "null") != 0)
+    if (qstrcmp(name, "pulse") == 0) {
+        if (!m_toldLost && m_api.getState)
+            m_serverWatch.start();
+        return;
+    }
+    if (qstrcmp(name, "null") != 0 || m_told)
         return;
     m_told = true;
-    qInfo("kestrine: %s", qUtf8Printable(text()));
+    show(text());
+}
+
+void OutputNotice::watchServer()
+{
+    char name[16] = {};
+    if (m_toldLost || m_api.getState(nullptr) == VBMP3_STOPPED || m_api.getOutputName(name, sizeof name) <= 0) {
+        m_serverWatch.stop();
+        return;
+    }
+    if (qstrcmp(name, "null") != 0)
+        return;
+    m_serverWatch.stop();
+    m_toldLost = true;
+    show(lostText());
+}
+
+void OutputNotice::show(const QString &text)
+{
+    qInfo("kestrine: %s", qUtf8Printable(text));
     // Not modal: playback goes on while the note stands.
-    auto *box
-        = new QMessageBox(QMessageBox::Information, QStringLiteral("kestrine"), text(), QMessageBox::Ok, m_window);
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("kestrine"), text, QMessageBox::Ok, m_window);
     box->setObjectName(QStringLiteral("outputNotice"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);

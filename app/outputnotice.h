@@ -2,7 +2,12 @@
 // answered and the decoder library fell back to its null output.  The library opens its
 // output on its own thread shortly after a track starts (within its one-second connect
 // limit), so after each start the output is looked at every pollMs until one is open,
-// for at most three seconds, until the notice has been given once.  GUI thread only.
+// for at most three seconds, until the notice has been given once.
+//
+// Once a track plays through the sound server, the output is looked at once a second
+// while the decoder plays: when the server goes away the library plays on in silence
+// (its null output stands in for the rest of the track) and this says so, once per run;
+// the next track connects anew.  GUI thread only.
 #pragma once
 
 #include "decoderapi.h"
@@ -25,20 +30,26 @@ public:
     // A track has started playing in the decoder.
     void trackStarted();
     bool told() const { return m_told; }
+    bool toldLost() const { return m_toldLost; }
 
     static QString text();
+    static QString lostText();
 
 signals:
     void shown();
 
 private:
     void check();
+    void watchServer();
+    void show(const QString &text);
 
     DecoderApi m_api;
     QPointer<QWidget> m_window;
     QTimer m_timer;
     int m_polls = 0; // left for the current start
     bool m_told = false;
+    QTimer m_serverWatch; // while a track plays through the sound server
+    bool m_toldLost = false;
 };
 
 } // namespace kes
