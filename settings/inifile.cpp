@@ -98,7 +98,7 @@ bool IniFile::load(const QString &path)
             return false;
         }
         // Past the limit: the lines that fit whole.
-        bytes.truncate(std::min<qsizetype>(bytes.size(), MaxFileBytes));
+        bytes.truncate(std::min<qsizetype>(bytes.size(), MaxFileBytes - SaveRoomBytes));
         bytes.truncate(bytes.lastIndexOf('\n') + 1);
         setContent(bytes);
         m_cut = true;

@@ -34,9 +34,11 @@ public:
     // An empty document that will be written as UTF-8 with LF line endings.
     IniFile() = default;
 
-    // At most this much of a file is read; a longer one loads up to its last line break
-    // before the limit, and a save writes what was loaded (the rest is gone).
+    // At most this much of a file is read.  A longer one loads up to its last line break
+    // before MaxFileBytes - SaveRoomBytes, and a save writes what was loaded (the rest is
+    // gone): the room left lets the player's keys be added and still read back whole.
     static constexpr qint64 MaxFileBytes = 1024 * 1024;
+    static constexpr qint64 SaveRoomBytes = 64 * 1024;
 
     // Reads the file at path (its name's bytes, pathbytes.h).  A missing file gives an
     // empty document and true; a file that exists but cannot be read (a folder, a named
