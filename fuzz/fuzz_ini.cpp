@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(std::min<size_t>(size, 200)));
     name.replace('\n', '_').replace('\r', '_').replace('\0', '_');
     name = "/" + name.trimmed();
-    while (name.endsWith('"') || name.endsWith('\''))
+    // Values are read without their outer blanks and quotes.
+    while (name.endsWith('"') || name.endsWith('\'') || name.endsWith(' ') || name.endsWith('\t'))
         name.chop(1);
     const QString path = kes::pathFromBytes(name);
     if (!reread.setPathValue(QStringLiteral("その他設定"), QStringLiteral("Op_14"), path)) {

@@ -22,9 +22,10 @@ namespace
 constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
 constexpr qsizetype kMaxNameBytes = NAME_MAX;
 
+// A name an M3U line can carry: no NUL, no line break, within the system's lengths.
 bool canBeFileName(const QByteArray &bytes)
 {
-    if (bytes.contains('\0') || bytes.size() > kMaxPathBytes)
+    if (bytes.contains('\0') || bytes.contains('\r') || bytes.contains('\n') || bytes.size() > kMaxPathBytes)
         return false;
     for (const QByteArray &part : bytes.split('/'))
         if (part.size() > kMaxNameBytes)
