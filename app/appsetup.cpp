@@ -3,6 +3,7 @@
 #include "aboutwindow.h"
 #include "boxgate.h"
 #include "decoderapi.h"
+#include "exitwatchdog.h"
 #include "externalfiles.h"
 #include "instancechannel.h"
 #include "mainwindow.h"
@@ -11,6 +12,7 @@
 #include "mprisservice.h"
 #include "outputdevicechoice.h"
 #include "outputnotice.h"
+#include "pathbytes.h"
 #include "playbackcontroller.h"
 #include "qtprompter.h"
 #include "settings.h"
@@ -20,7 +22,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QDir>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QMessageBox>
@@ -71,9 +72,25 @@ int g_signalPipe[2] = { -1, -1 };
 
 void onTerminationSignal(int)
 {
+    // The window closes on the GUI thread; should that thread be stuck, the watchdog
+    // still ends the process.
+    armExitWatchdog();
     const char c = 1;
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
 }
+
+// The window's close, before its shutdown sequence waits for anything.
+class QuitGuard : public QObject
+{
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close)
+            armExitWatchdog();
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 // SIGTERM (a session's end, `kill`) and SIGINT close the window as its close box does,
 // so the shutdown sequence runs and the process ends with status 0.  The handler only
@@ -131,7 +148,7 @@ int printHelpOrVersion(QCoreApplication &app)
     return 0;
 }
 
-int runKestrine(QApplication &app)
+int runKestrine(QApplication &app, int argc, char **argv)
 {
     QApplication::setApplicationName(QStringLiteral("kestrine"));
     QApplication::setApplicationVersion(AboutWindow::programVersion().toString());
@@ -140,7 +157,9 @@ int runKestrine(QApplication &app)
     QCommandLineParser parser;
     describeCommandLine(parser);
     parser.process(app);
-    const QStringList files = ExternalFiles::absolutePaths(parser.positionalArguments(), QDir::currentPath());
+    // The words of argv, not the parser's: those decode names that are not UTF-8 lossily.
+    const QStringList files
+        = ExternalFiles::absolutePaths(ExternalFiles::commandLineWords(argc, argv), workingFolder());
 
     // A second start with files hands them to the running player and ends quietly; one
     // without files goes on to the duplicate-start message of the start-up sequence.
@@ -172,6 +191,10 @@ int runKestrine(QApplication &app)
     prompter.setParent(&window);
     if (!window.formLoad())
         return 1;
+    // From the word to quit on, the process ends within kQuitLimit whatever is stuck.
+    startExitWatchdog();
+    QuitGuard quitGuard;
+    window.installEventFilter(&quitGuard);
     closeOnTerminationSignals(window);
     ExternalFiles external(window);
     OutputNotice outputNotice(ctx.api, &window);

@@ -16,9 +16,10 @@ void describeCommandLine(QCommandLineParser &parser);
 // display: main() answers them with a QCoreApplication and printHelpOrVersion.
 bool wantsOnlyText(int argc, char **argv);
 int printHelpOrVersion(QCoreApplication &app);
-// Fonts, translations, the decoder library, the main window and the event loop.
+// Fonts, translations, the decoder library, the main window and the event loop; argc and
+// argv as the application object left them (the files are taken from their bytes).
 // Returns the process exit status.
-int runKestrine(QApplication &app);
+int runKestrine(QApplication &app, int argc, char **argv);
 // Qt's own Japanese translations, so standard buttons read はい, キャンセル.  Returns
 // false when they are not installed.
 bool installJapaneseTranslations(QCoreApplication &app);

@@ -1,6 +1,7 @@
 #include "coverart.h"
 
 #include "atomicwrite.h"
+#include "pathbytes.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -123,7 +124,7 @@ CoverArt::Cover CoverArt::search(const DecoderApi &api, const QString &trackPath
 {
     Cover cover { trackPath, {}, {} };
     if (api.getFilePicture) {
-        const QByteArray path = trackPath.toUtf8();
+        const QByteArray path = pathToBytes(trackPath);
         char mime[VBMP3_MIME_TYPE_SIZE] = {};
         const int32_t size = api.getFilePicture(path.constData(), nullptr, 0, nullptr);
         if (size > 0) {

@@ -2,14 +2,13 @@
 
 #include "filename.h"
 #include "mainwindow.h"
+#include "pathbytes.h"
 #include "playbackcontroller.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "trackadder.h"
 
-#include <QDir>
 #include <QLoggingCategory>
-#include <QUrl>
 
 namespace kes
 {
@@ -37,14 +36,31 @@ QStringList ExternalFiles::absolutePaths(const QStringList &words, const QString
     QStringList paths;
     for (const QString &w : words) {
         if (w.startsWith(QLatin1String("file:"))) {
-            const QUrl url(w);
-            if (url.isLocalFile())
-                paths << QDir::cleanPath(url.toLocalFile());
+            const QString path = pathFromFileUrl(QByteArrayView(pathToBytes(w)));
+            if (!path.isEmpty())
+                paths << absolutePathIn(QStringLiteral("/"), path);
         } else if (!w.isEmpty()) {
             paths << absolutePathIn(workingDir, w);
         }
     }
     return paths;
+}
+
+QStringList ExternalFiles::commandLineWords(int argc, char **argv)
+{
+    QStringList words;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView a(argv[i]);
+        if (options && a == "--") {
+            options = false;
+            continue;
+        }
+        if (options && a.size() > 1 && a.startsWith('-'))
+            continue;
+        words << pathFromBytes(a);
+    }
+    return words;
 }
 
 void ExternalFiles::open(const QStringList &paths)
@@ -65,7 +81,7 @@ void ExternalFiles::startNext()
     m_current = m_queue.dequeue();
     m_firstAdded.clear();
     m_waiting = true;
-    m_window.commands()->DropFiles(m_current);
+    m_window.adder()->openFiles(m_current);
     if (m_waiting && m_window.adder()->rowsDone())
         finish(); // nothing the adder would take: no rowsIdle() follows
 }
@@ -88,7 +104,7 @@ void ExternalFiles::finish()
             = connect(&playback, &PlaybackController::trackStarted, this, [&] { started = true; });
         playback.playRow(row, wanted); // as a double click on the row
         disconnect(c);
-        qCInfo(lcExternal).noquote() << (started ? "playing" : "not playing") << wanted;
+        qCInfo(lcExternal).noquote() << (started ? "playing" : "not playing") << displayPath(wanted);
     }
     emit done(row);
     startNext();

@@ -1,7 +1,8 @@
 // Files that reach the player from outside the window: the command line and a second
-// start's hand-over.  Each request is added by the rules of a drop, after whatever the
-// adder is still doing (the start-up playlist), and then the first file it added plays
-// as a double click would play it.  Requests run one after another.  GUI thread only;
+// start's hand-over.  Each request is added by the wide rules of a drop
+// (TrackAdder::openFiles: playlists of any spelling, folders, a message naming the files
+// not added), after whatever the adder is still doing (the start-up playlist), and then
+// the first file it added plays as a double click would play it.  Requests run one after another.  GUI thread only;
 // the window outlives this object.
 #pragma once
 
@@ -20,9 +21,13 @@ class ExternalFiles : public QObject
 public:
     explicit ExternalFiles(MainWindow &window, QObject *parent = nullptr);
 
-    // Command-line words as paths: file: URLs become local paths, relative paths are
-    // taken from workingDir.
+    // Command-line words as paths: file: URLs become local paths (their escapes decoded
+    // as bytes), relative paths are taken from workingDir.
     static QStringList absolutePaths(const QStringList &words, const QString &workingDir);
+    // The file words of a command line, each as the path of its bytes (pathbytes.h):
+    // the arguments after argv[0] that are no options ("-x", "--x"; every word after
+    // "--" counts).  argv as the application object leaves it.
+    static QStringList commandLineWords(int argc, char **argv);
 
     // Adds paths and plays the first row they added (or, when every file was listed
     // already, the row of the first path).  Returns at once.

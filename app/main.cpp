@@ -11,5 +11,5 @@ int main(int argc, char *argv[])
         return kes::printHelpOrVersion(app);
     }
     QApplication app(argc, argv);
-    return kes::runKestrine(app);
+    return kes::runKestrine(app, argc, argv);
 }

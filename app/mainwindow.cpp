@@ -6,6 +6,7 @@
 #include "eqpresets.h"
 #include "foldersearchwindow.h"
 #include "optionswindow.h"
+#include "pathbytes.h"
 #include "playingrowdelegate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
@@ -478,6 +479,9 @@ void MainWindow::loadSettingsForToolbar()
         return;
     LoadSettings(m_settings, m_ctx.iniPath);
     m_settingsLoaded = true;
+    // Not one of the options: set by hand in the file, never written by the player.
+    m_wideDrops = ReadIni(QStringLiteral("その他設定"), QStringLiteral("WideDrops"), QStringLiteral("0"), m_ctx.iniPath)
+        == QLatin1String("1");
 }
 
 void MainWindow::SetupToolbar()
@@ -682,6 +686,7 @@ void MainWindow::openOptions()
         [this](const QString &pattern) {
             m_searchPattern = pattern;
             folderSearch()->setPattern(pattern);
+            applyDropRules();
         } };
     m_frmOpt1 = new OptionsWindow(m_settings, ctx, this);
     m_frmOpt1->formLoad();
@@ -809,8 +814,7 @@ void MainWindow::loadDefaultPlaylist()
 {
     if (m_settings.Op_04 != 1 || m_settings.Op_14.isEmpty())
         return;
-    const QFileInfo fi(m_settings.Op_14);
-    if (fi.exists() && fi.isFile())
+    if (isRegularFile(m_settings.Op_14))
         m_commands->LoadM3u(TrimNull(m_settings.Op_14));
     else
         m_ctx.prompter->message(QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."));
@@ -827,6 +831,12 @@ void MainWindow::applySearchPattern()
 {
     m_searchPattern = BuildSearchPattern(m_settings);
     folderSearch()->setPattern(m_searchPattern);
+    applyDropRules();
+}
+
+void MainWindow::applyDropRules()
+{
+    m_adder->setDropRules({ m_wideDrops, m_searchPattern });
 }
 
 void MainWindow::showStartVolume()

@@ -151,6 +151,8 @@ protected:
 private:
     // The controls, part by part, in the order they stack.
     void buildControls();
+    // The adder's rules for drops and handed-over files: WideDrops, the search pattern.
+    void applyDropRules();
     void buildToolbar();
     void buildReadOuts();
     void buildModeLabels();
@@ -219,6 +221,10 @@ private:
     PlaybackState m_state;
     Settings m_settings;
     bool m_settingsLoaded = false;
+    // [その他設定] WideDrops=1: drops on the list take TrackAdder::DropRules::wide
+    // (playlists of any spelling, folders, a message for the files not added); else the
+    // classic rules.  Files from outside the window always take the wide rules.
+    bool m_wideDrops = false;
     bool m_unloaded = false;
     QString m_searchPattern;
     FolderSearchWindow *m_folderSearch = nullptr;

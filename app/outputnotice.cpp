@@ -11,6 +11,8 @@ namespace
 {
 
 constexpr int kWatchMs = 3000;
+constexpr int kServerWatchMs = 1000;
+constexpr int kServerWatchMs = 1000;
 
 } // namespace
 
@@ -22,6 +24,13 @@ OutputNotice::OutputNotice(const DecoderApi &api, QWidget *window, int pollMs, Q
     m_timer.setSingleShot(true);
     m_timer.setInterval(pollMs);
     connect(&m_timer, &QTimer::timeout, this, &OutputNotice::check);
+    m_serverWatch.setInterval(std::min(kServerWatchMs, std::max(1, pollMs) * 4));
+    connect(&m_serverWatch, &QTimer::timeout, this, &OutputNotice::watchServer);
+}
+
+QString OutputNotice::lostText()
+{
+    return QStringLiteral("サウンドサーバーとの接続が切れたため、この曲の残りは音を出さずに再生しています。");
 }
 
 QString OutputNotice::text()
@@ -44,8 +53,9 @@ void OutputNotice::setChosenDevice(const QString &id)
 
 void OutputNotice::trackStarted()
 {
+    m_serverWatch.stop();
     const bool deviceToCheck = !m_chosenDevice.isEmpty() && !m_deviceTold && m_api.getOutputDevice;
-    if ((m_told && !deviceToCheck) || !m_api.getOutputName)
+    if ((m_told && m_toldLost && !deviceToCheck) || !m_api.getOutputName)
         return;
     m_polls = std::max(1, kWatchMs / std::max(1, m_timer.interval()));
     m_timer.start();
@@ -66,6 +76,8 @@ void OutputNotice::check()
         }
         return;
     }
+    if (qstrcmp(name, "pulse") == 0 && !m_toldLost && m_api.getState)
+        m_serverWatch.start();
     // A device plays, but not the chosen one: that one did not open.
     const bool device = qstrcmp(name, "pulse") == 0 || qstrcmp(name, "alsa") == 0;
     char open[2] = {};
@@ -74,6 +86,20 @@ void OutputNotice::check()
         m_deviceTold = true;
         show(QStringLiteral("outputDeviceNotice"), deviceGoneText(m_chosenDevice));
     }
+}
+
+void OutputNotice::watchServer()
+{
+    char name[16] = {};
+    if (m_toldLost || m_api.getState(nullptr) == VBMP3_STOPPED || m_api.getOutputName(name, sizeof name) <= 0) {
+        m_serverWatch.stop();
+        return;
+    }
+    if (qstrcmp(name, "null") != 0)
+        return;
+    m_serverWatch.stop();
+    m_toldLost = true;
+    show(QStringLiteral("outputNotice"), lostText());
 }
 
 void OutputNotice::show(const QString &objectName, const QString &text)

@@ -4,7 +4,12 @@
 // plays instead.  The library opens its output on its own thread shortly after a track
 // starts (within its one-second connect limit per device), so after each start the output
 // is looked at every pollMs until one is open, for at most three seconds, until the
-// notices have been given.  GUI thread only.
+// notices have been given.
+//
+// Once a track plays through the sound server, the output is looked at once a second
+// while the decoder plays: when the server goes away the library plays on in silence
+// (its null output stands in for the rest of the track) and this says so, once per run;
+// the next track connects anew.  GUI thread only.
 #pragma once
 
 #include "decoderapi.h"
@@ -32,12 +37,15 @@ public:
 
     static QString text();
     static QString deviceGoneText(const QString &id);
+    bool toldLost() const { return m_toldLost; }
+    static QString lostText();
 
 signals:
     void shown();
 
 private:
     void check();
+    void watchServer();
     void show(const QString &objectName, const QString &text);
 
     DecoderApi m_api;
@@ -47,6 +55,8 @@ private:
     bool m_told = false;
     QString m_chosenDevice;
     bool m_deviceTold = false;
+    QTimer m_serverWatch; // while a track plays through the sound server
+    bool m_toldLost = false;
 };
 
 } // namespace kes

@@ -1,7 +1,10 @@
 // How long the GUI thread stalls while the whole player (offscreen main window, the real
 // libvbmp3.so on its null output) starts an hour-long constant-bit-rate MP3 without a
 // Xing/Info/VBRI header (first evicted from the page cache, as a file not read lately,
-// then again from the cache), adds 10,000 files and loads a 10,000-line M3U.  A 5 ms
+// then again from the cache), adds 10,000 files and loads a 10,000-line M3U, then meets
+// what should never stall it: a huge M3U (the 10,000 files, 300,000 lines naming missing
+// files, then 2 GiB of NUL bytes: its reading stops at the playlist limit), and a 50 MB
+// kestrine.ini loaded and saved (as the options' OK does) and saved by a volume change.  A 5 ms
 // timer on the GUI thread records how late each of its ticks comes; each step prints
 // the worst and the median lateness.  Goal: no tick more than 50 ms late.
 //
@@ -16,7 +19,9 @@
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
+#include "settings.h"
 #include "trackadder.h"
+#include "volumememory.h"
 
 #include <QApplication>
 #include <QDir>
@@ -243,6 +248,33 @@ int main(int argc, char **argv)
         return 1;
     }
     evict(hour);
+    // The huge playlist: the real files first, then missing ones, then a sparse tail.
+    const QString hugePath = root + QStringLiteral("/huge.m3u");
+    {
+        QByteArray huge = m3u;
+        for (int i = 0; i < 300000; ++i)
+            huge += root.toUtf8() + "/missing/" + QByteArray::number(i) + ".mp3\r\n";
+        if (!writeFile(hugePath, huge)
+            || ::truncate(QFile::encodeName(hugePath).constData(), huge.size() + (qint64(2) << 30)) != 0) {
+            std::fprintf(stderr, "guilatency_bench: cannot write %s\n", qPrintable(hugePath));
+            return 1;
+        }
+    }
+    // A settings file of 50 MB: the player's keys first, then 50,000 lines of 1,000 bytes.
+    // Two copies, put in place by a rename when their step starts.
+    const QString hugeIni[2] = { root + QStringLiteral("/huge1.ini"), root + QStringLiteral("/huge2.ini") };
+    {
+        QByteArray ini = "[その他設定]\r\nOp_01=1\r\n[junk]\r\n";
+        while (ini.size() < 50 * 1000 * 1000)
+            ini += "k=" + QByteArray(1000, 'v') + "\r\n";
+        if (!writeFile(hugeIni[0], ini) || !writeFile(hugeIni[1], ini)) {
+            std::fprintf(stderr, "guilatency_bench: cannot write the settings files under %s\n", qPrintable(root));
+            return 1;
+        }
+    }
+    const auto putInPlace = [&](const QString &from, const QString &to) {
+        return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+    };
 
     BenchWindow bench;
     if (!bench.open(QCoreApplication::applicationDirPath(), "guilatency_bench"))
@@ -251,6 +283,9 @@ int main(int argc, char **argv)
     PlaybackController *pc = w.controller();
     PlaylistModel *model = w.playlist();
     int shownAtStart = 0;
+    bool settingsSaved = false;
+    bool volumeSaved = false;
+    VolumeMemory volume(bench.ctx.iniPath);
     // The library has the track's length final (counted, when no header gave it).
     const auto counted = [&] {
         OpenInfo info {};
@@ -281,6 +316,28 @@ int main(int argc, char **argv)
                 w.commands()->LoadM3u(m3uPath);
             },
             [&] { return w.adder()->isIdle() && model->count() == kFiles; }, 500 },
+        { "load a 2 GiB M3U",
+            [&] {
+                w.commands()->List_Clear();
+                bench.prompter.messages.clear();
+                w.commands()->LoadM3u(hugePath);
+            },
+            [&] { return w.adder()->isIdle() && model->count() == kFiles && !bench.prompter.messages.isEmpty(); },
+            500 },
+        { "50 MB settings: load, save",
+            [&] {
+                putInPlace(hugeIni[0], bench.ctx.iniPath);
+                LoadSettings(w.settings(), bench.ctx.iniPath);
+                settingsSaved = SaveSettings(w.settings(), bench.ctx.iniPath);
+            },
+            [&] { return settingsSaved; }, 300 },
+        { "50 MB settings: volume",
+            [&] {
+                putInPlace(hugeIni[1], bench.ctx.iniPath);
+                volume.remember(0x4E204E20u);
+                volumeSaved = volume.flush();
+            },
+            [&] { return volumeSaved; }, 300 },
     };
 
     LatenessProbe probe(&app);

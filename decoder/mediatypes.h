@@ -65,7 +65,9 @@ inline constexpr MediaType kMediaTypes[] = {
 // The playlist types the player reads, taken by a drop (not by name alone) and offered to
 // the desktop; one entry a format.
 inline constexpr const char *kPlaylistMimeTypes[] = {
-    "audio/x-mpegurl", // M3U
+    "audio/x-mpegurl", // M3U (and M3U8)
+    "application/vnd.apple.mpegurl", // M3U8
+    "audio/x-scpls", // PLS
 };
 
 // The added types, those with a searchKey, come last in the table.

@@ -2,6 +2,9 @@
 // What is not touched stays byte for byte; a value set reads back as set, and setting it
 // changes no other key.
 #include "inifile.h"
+#include "pathbytes.h"
+
+#include <algorithm>
 
 #include <QString>
 
@@ -38,6 +41,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     reread.setContent(ini.content());
     if (reread.value(section, QStringLiteral("USER")) != std::optional<QString>(value)
         || reread.value(other, QStringLiteral("Op_01")) != before)
+        __builtin_trap();
+
+    // A path of any bytes (but line breaks and NUL) is stored and read back exactly, and
+    // changes no other key.
+    QByteArray name
+        = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(std::min<size_t>(size, 200)));
+    name.replace('\n', '_').replace('\r', '_').replace('\0', '_');
+    name = "/" + name.trimmed();
+    // Values are read without their outer blanks and quotes.
+    while (name.endsWith('"') || name.endsWith('\'') || name.endsWith(' ') || name.endsWith('\t'))
+        name.chop(1);
+    const QString path = kes::pathFromBytes(name);
+    if (!reread.setPathValue(QStringLiteral("その他設定"), QStringLiteral("Op_14"), path)) {
+        // Text goes as any value (a CP932 file refuses what CP932 cannot hold); bytes never fail.
+        if (kes::hasEscapedBytes(path))
+            __builtin_trap();
+        return 0;
+    }
+    kes::IniFile third;
+    third.setContent(reread.content());
+    const std::optional<QString> back = kes::hasEscapedBytes(path)
+        ? third.pathValue(QStringLiteral("その他設定"), QStringLiteral("Op_14"))
+        : third.value(QStringLiteral("その他設定"), QStringLiteral("Op_14"));
+    if (back != std::optional<QString>(path)
+        || third.value(section, QStringLiteral("USER")) != std::optional<QString>(value))
         __builtin_trap();
     return 0;
 }

@@ -1,25 +1,35 @@
-// The M3U reader of the playlist: arbitrary bytes as a playlist file.  Every entry it
-// gives must be writable as an M3U line and read back unchanged.
+// The playlist readers: arbitrary bytes as an M3U, M3U8 or PLS file (the first byte
+// chooses).  Every entry they give must be writable as an M3U line and read back
+// unchanged, whatever bytes its name holds.
+#include "pathbytes.h"
 #include "playlistfiles.h"
 
 #include <QString>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    if (size == 0)
+        return 0;
+    const kes::PlaylistFormat formats[]
+        = { kes::PlaylistFormat::M3u, kes::PlaylistFormat::M3u8, kes::PlaylistFormat::Pls };
+    const kes::PlaylistFormat format = formats[data[0] % 3];
+    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     const QString base = QStringLiteral("/base/dir");
-    const kes::M3uEntries entries = kes::parseM3u(bytes, base);
+    const kes::M3uEntries entries = kes::parsePlaylist(bytes, base, format);
+    if (entries.alternatives.size() != entries.paths.size())
+        __builtin_trap();
     for (const QString &path : entries.paths) {
-        if (path.isEmpty() || path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r'))
-            || path.contains(QChar(0)))
+        const QByteArray name = kes::pathToBytes(path);
+        if (path.isEmpty() || !path.startsWith(QLatin1Char('/')) || name.contains('\n') || name.contains('\r')
+            || name.contains('\0') || kes::pathFromBytes(name) != path)
             __builtin_trap();
     }
-    // Absolute entries read back exactly (relative ones were resolved to absolute ones).
+    // Written back as M3U, the entries read back exactly.
     const kes::M3uEntries again = kes::parseM3u(kes::m3uBytes(entries.paths), base);
     if (!again.aborted && again.paths != entries.paths) {
-        // Texts that UTF-8 cannot carry (lone surrogates of a UTF-16 file) may change.
+        // Texts no file name can carry (lone surrogates of a UTF-16 file) may change.
         for (const QString &path : entries.paths)
-            if (QString::fromUtf8(path.toUtf8()) != path)
+            if (kes::pathFromBytes(kes::pathToBytes(path)) != path)
                 return 0;
         __builtin_trap();
     }

@@ -1,5 +1,7 @@
 #include "mprisservice.h"
 
+#include "pathbytes.h"
+
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -126,9 +128,9 @@ public slots:
     }
     void OpenUri(const QString &uri)
     {
-        const QUrl url(uri);
-        if (url.isLocalFile())
-            m_service->control().openFile(url.toLocalFile());
+        const QString path = pathFromFileUrl(QByteArrayView(uri.toUtf8()));
+        if (!path.isEmpty())
+            m_service->control().openFile(path);
     }
 
 signals:
@@ -233,7 +235,7 @@ QVariantMap MprisService::metadata() const
         m.insert(QStringLiteral("xesam:artist"), QStringList { t.artist });
     if (!t.album.isEmpty())
         m.insert(QStringLiteral("xesam:album"), t.album);
-    m.insert(QStringLiteral("xesam:url"), QUrl::fromLocalFile(t.path).toString(QUrl::FullyEncoded));
+    m.insert(QStringLiteral("xesam:url"), QString::fromLatin1(fileUrlOfPath(t.path)));
     if (t.trackNumber > 0)
         m.insert(QStringLiteral("xesam:trackNumber"), t.trackNumber);
     if (!t.artUrl.isEmpty())

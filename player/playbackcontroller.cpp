@@ -2,14 +2,13 @@
 
 #include "decodercallback.h"
 #include "mediatypes.h"
+#include "pathbytes.h"
 #include "prompter.h"
 #include "sequencer.h"
 #include "trackreader.h"
 #include "trimnull.h"
 #include "videopresenter.h"
 #include "waveoutvolume.h"
-
-#include <QFileInfo>
 
 #include <algorithm>
 #include <cstring>
@@ -48,8 +47,7 @@ QString lyricsFileBeside(const QString &stem)
     static const QStringList endings = caseVariants(QStringLiteral("txt")) + caseVariants(QStringLiteral("lrc"));
     for (const QString &ending : endings) {
         const QString candidate = stem + u'.' + ending;
-        const QFileInfo fi(candidate);
-        if (fi.exists() && fi.isFile())
+        if (isRegularFile(candidate))
             return candidate;
     }
     return {};
@@ -231,7 +229,7 @@ void PlaybackController::PlayTrack()
     }
     // 3. Open.
     OpenInfo info {};
-    const QByteArray path = m_state.CurrentFile.toUtf8();
+    const QByteArray path = pathToBytes(m_state.CurrentFile);
     if (m_api.open(path.constData(), &info) == 0) {
         if (m_prompter.message(QStringLiteral("Open Error!!  Next File"), Prompter::Buttons::OkCancel)
             == Prompter::Answer::Cancel)
@@ -258,7 +256,7 @@ void PlaybackController::PlayTrack()
 void PlaybackController::showTrack(const OpenInfo &info)
 {
     using R = PlaybackView::ReadOut;
-    const QByteArray path = m_state.CurrentFile.toUtf8();
+    const QByteArray path = pathToBytes(m_state.CurrentFile);
     // 4, 5. Names and track number.
     ShowNowPlaying(m_state.CurrentFile);
     showReadOut(R::Number, QStringLiteral("No.%1").arg(m_state.CurrentTrackNo));
@@ -278,7 +276,7 @@ void PlaybackController::showTrack(const OpenInfo &info)
             m_lyricsFile = found.isEmpty() ? stem + QStringLiteral(".txt") : found;
             if (!found.isEmpty()) {
                 tab = 0;
-                m_api.setLyricsFile(m_lyricsFile.toUtf8().constData());
+                m_api.setLyricsFile(pathToBytes(m_lyricsFile).constData());
                 setLyricsOn(true);
             } else if (m_api.readEmbeddedLyrics && m_api.readEmbeddedLyrics() == 1) {
                 tab = 0;
@@ -494,7 +492,7 @@ void PlaybackController::ShowNowPlaying(const QString &path)
     // Tags and the RIFF list only: the MPEG facts (a frame count) would go unread.
     TagInfo tag {};
     ListInfo list {};
-    m_api.getFileInfo2(path.toUtf8().constData(), &tag, nullptr, &list);
+    m_api.getFileInfo2(pathToBytes(path).constData(), &tag, nullptr, &list);
     // The kind by content: MP3 and the added formats show their tags, RMP its RIFF list.
     const MediaType *type = mediaTypeOfEnding(FileKindOf(m_api, path));
     const MediaType::Row row = type ? type->row : MediaType::Row::Named;

@@ -1,5 +1,6 @@
 #include "trackqueue.h"
 
+#include "pathbytes.h"
 #include "videopresenter.h"
 
 namespace kes
@@ -30,7 +31,7 @@ void TrackQueue::refresh(bool starting)
     }
     if (!m_ahead && !playable)
         return;
-    const int32_t result = m_api.queueNext(playable ? next.path->toUtf8().constData() : "");
+    const int32_t result = m_api.queueNext(playable ? pathToBytes(*next.path).constData() : "");
     if (result == 2)
         return; // what was queued is heard already: its report takes it
     if (result == 1 && playable)

@@ -1,6 +1,8 @@
 #include "foldersearchwindow.h"
 
+#include "filename.h"
 #include "folderwalker.h"
+#include "pathbytes.h"
 #include "playlistmodel.h"
 #include "prompter.h"
 #include "trackadder.h"
@@ -8,8 +10,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QListView>
 #include <QMenuBar>
 #include <QSignalBlocker>
@@ -32,7 +32,7 @@ namespace
 // Whether folder can be read; the system's text when not.
 bool canRead(const QString &folder, QString *error)
 {
-    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    DIR *dir = ::opendir(pathToBytes(folder).constData());
     if (!dir) {
         if (error)
             *error = qt_error_string(errno);
@@ -44,7 +44,7 @@ bool canRead(const QString &folder, QString *error)
 
 QString cleanFolder(const QString &path)
 {
-    return QDir::cleanPath(QDir(path).absolutePath());
+    return absolutePathIn(workingFolder(), path);
 }
 
 bool isWithin(const QString &path, const QString &folder)
@@ -75,7 +75,8 @@ QString FolderSearchWindow::Drive::text() const
 QList<FolderSearchWindow::Drive> FolderSearchWindow::mountedDrives()
 {
     QList<Drive> out { { QStringLiteral("/"), QStorageInfo::root().name() } };
-    const QString home = cleanFolder(QDir::homePath());
+    const QString home
+        = cleanFolder(qEnvironmentVariableIsEmpty("HOME") ? QDir::homePath() : pathFromBytes(qgetenv("HOME")));
     if (home != QLatin1String("/"))
         out.append({ home, {} });
     QList<Drive> mounted;
@@ -98,7 +99,7 @@ FolderSearchWindow::FolderSearchWindow(PlaylistModel &model, TrackAdder &adder, 
     , m_adder(adder)
     , m_prompter(prompter)
     , m_walker(new FolderWalker(this))
-    , m_currentDirectory(cleanFolder(QDir::currentPath()))
+    , m_currentDirectory(workingFolder())
 {
     setObjectName(QStringLiteral("Frm_FF"));
     setWindowTitle(QStringLiteral("File Search"));
@@ -269,7 +270,7 @@ bool FolderSearchWindow::presetFolder(const QString &path)
     if (path.isEmpty())
         return false;
     const QString folder = cleanFolder(path);
-    if (!QFileInfo(folder).isDir() || !canRead(folder, nullptr))
+    if (!isFolder(folder) || !canRead(folder, nullptr))
         return false;
     for (const Drive &d : std::as_const(m_drives))
         if (d.path == folder)
@@ -315,7 +316,7 @@ void FolderSearchWindow::showListing(
     m_dirPaths.append(path);
     for (qsizetype i = 0; i < parts.size(); ++i) {
         path = AddSlash(path) + parts[i];
-        rows.append(QString(2 * (i + 1), QLatin1Char(' ')) + parts[i]);
+        rows.append(QString(2 * (i + 1), QLatin1Char(' ')) + displayPath(parts[i]));
         m_dirPaths.append(path);
     }
     const int current = static_cast<int>(rows.size()) - 1;
@@ -323,20 +324,26 @@ void FolderSearchWindow::showListing(
     rows.reserve(rows.size() + folders.size());
     m_dirPaths.reserve(m_dirPaths.size() + folders.size());
     for (const QString &name : folders) {
-        rows.append(indent + name);
+        rows.append(indent + displayPath(name));
         m_dirPaths.append(AddSlash(folder) + name);
     }
     m_subFolders = m_dirPaths.mid(current + 1);
     m_dirModel->setStringList(rows);
     m_dir1->setCurrentIndex(m_dirModel->index(current));
-    m_fileModel->setStringList(files);
+    // Names that are not UTF-8 show decoded; fileNames() keeps them as they are.
+    m_fileNames = files;
+    QStringList shown;
+    shown.reserve(files.size());
+    for (const QString &f : files)
+        shown.append(displayPath(f));
+    m_fileModel->setStringList(shown);
     if (read)
         emit listingShown();
 }
 
 QStringList FolderSearchWindow::fileNames() const
 {
-    return m_fileModel->stringList();
+    return m_fileNames;
 }
 
 void FolderSearchWindow::dir1Activated(int row)

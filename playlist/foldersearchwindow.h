@@ -128,6 +128,7 @@ private:
     QString m_pattern;
     QStringList m_dirPaths; // the full path of each Dir1 row
     QStringList m_subFolders; // full paths of the sub-folders Dir1 lists
+    QStringList m_fileNames; // the names File1 shows, as the folder holds them
 
     // The running search.
     bool m_searching = false;

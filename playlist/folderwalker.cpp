@@ -1,7 +1,8 @@
 #include "folderwalker.h"
 
+#include "pathbytes.h"
+
 #include <QElapsedTimer>
-#include <QFile>
 #include <QMetaObject>
 #include <QQueue>
 
@@ -41,7 +42,7 @@ struct SubFolder {
 bool readFolder(const QString &folder, const FilePattern &pattern, bool wantIds, QList<SubFolder> &folders,
     QStringList &files, QString &error, const std::atomic_bool *cancelled)
 {
-    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    DIR *dir = ::opendir(pathToBytes(folder).constData());
     if (!dir) {
         error = qt_error_string(errno);
         return false;
@@ -67,12 +68,12 @@ bool readFolder(const QString &folder, const FilePattern &pattern, bool wantIds,
             isFile = S_ISREG(st.st_mode);
         }
         if (isDir) {
-            SubFolder f { QFile::decodeName(e->d_name), {} };
+            SubFolder f { pathFromBytes(QByteArrayView(e->d_name)), {} };
             if (statted)
                 f.id = { static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino) };
             folders.append(std::move(f));
         } else if (isFile) {
-            QString name = QFile::decodeName(e->d_name);
+            QString name = pathFromBytes(QByteArrayView(e->d_name));
             if (pattern.matches(name))
                 files.append(std::move(name));
         }
@@ -135,7 +136,7 @@ int FolderWalker::walk(const QString &root, bool recursive, const FilePattern &p
     std::set<FolderId> visited;
     struct stat st {
     };
-    if (::stat(QFile::encodeName(root).constData(), &st) == 0)
+    if (::stat(pathToBytes(root).constData(), &st) == 0)
         visited.insert({ static_cast<quint64>(st.st_dev), static_cast<quint64>(st.st_ino) });
 
     QQueue<QString> queue;

@@ -1,5 +1,6 @@
 #include "playlistcommands.h"
 
+#include "pathbytes.h"
 #include "playlistfiles.h"
 #include "playlistmodel.h"
 #include "prompter.h"
@@ -25,9 +26,10 @@ QStringList PlaylistCommands::droppedPaths(const QMimeData *data)
     QStringList paths;
     if (!data || !data->hasUrls())
         return paths;
+    // Through the URL's bytes: a name that is not UTF-8 arrives as its percent escapes.
     for (const QUrl &url : data->urls())
         if (url.isLocalFile())
-            paths.append(url.toLocalFile());
+            paths.append(pathFromFileUrl(url));
     return paths;
 }
 

@@ -2,14 +2,15 @@
 
 #include "atomicwrite.h"
 #include "filename.h"
+#include "pathbytes.h"
 #include "textcodec.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <climits>
+#include <optional>
+#include <utility>
 
 namespace kes
 {
@@ -21,86 +22,282 @@ namespace
 constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
 constexpr qsizetype kMaxNameBytes = NAME_MAX;
 
-bool canBeFileName(const QByteArray &utf8)
+// A name an M3U line can carry: no NUL, no line break, within the system's lengths.
+bool canBeFileName(const QByteArray &bytes)
 {
-    if (utf8.contains('\0') || utf8.size() > kMaxPathBytes)
+    if (bytes.contains('\0') || bytes.contains('\r') || bytes.contains('\n') || bytes.size() > kMaxPathBytes)
         return false;
-    for (const QByteArray &part : utf8.split('/'))
+    for (const QByteArray &part : bytes.split('/'))
         if (part.size() > kMaxNameBytes)
             return false;
     return true;
 }
 
-// A UTF-16 file with its BOM as UTF-8 bytes; anything else unchanged.
-QByteArray unicodeToUtf8(const QByteArray &bytes)
+QByteArray csvField(const QByteArray &bytes)
 {
-    if (bytes.size() < 2)
-        return bytes;
-    const auto b0 = static_cast<unsigned char>(bytes[0]);
-    const auto b1 = static_cast<unsigned char>(bytes[1]);
-    QStringDecoder::Encoding encoding;
-    if (b0 == 0xFF && b1 == 0xFE)
-        encoding = QStringDecoder::Utf16LE;
-    else if (b0 == 0xFE && b1 == 0xFF)
-        encoding = QStringDecoder::Utf16BE;
-    else
-        return bytes;
-    QStringDecoder decode(encoding, QStringDecoder::Flag::Stateless);
-    const QString text = decode(QByteArrayView(bytes).sliced(2));
-    return text.toUtf8();
-}
-
-QByteArray csvField(const QString &text)
-{
-    QByteArray f = text.toUtf8();
+    QByteArray f = bytes;
     f.replace('"', "\"\"");
     return '"' + f + '"';
 }
 
+QByteArray csvField(const QString &text)
+{
+    return csvField(text.toUtf8());
+}
+
+bool isValidUtf8Line(const QByteArray &line)
+{
+    return isValidUtf8(std::string_view(line.constData(), static_cast<size_t>(line.size())));
+}
+
+// Turns the bytes of a playlist, fed in pieces, into entries: lines first (with the
+// UTF-16 decoding and the BOM), then each line by the rules of its format.
+class PlaylistParser
+{
+public:
+    PlaylistParser(const QString &baseDir, PlaylistFormat format)
+        : m_baseDir(baseDir)
+        , m_format(format)
+    {
+    }
+
+    // false once the reading has ended (a line that cannot be read).
+    bool feed(QByteArrayView bytes)
+    {
+        if (m_out.aborted)
+            return false;
+        if (!m_started) {
+            m_head.append(bytes);
+            if (m_head.size() < 3)
+                return true;
+            start();
+            return !m_out.aborted;
+        }
+        return takeBytes(bytes);
+    }
+
+    M3uEntries finish()
+    {
+        if (!m_started && !m_out.aborted)
+            start();
+        if (m_decoder) {
+            const QString rest = (*m_decoder)(QByteArrayView());
+            takeLineBytes(rest.toUtf8());
+        }
+        if (!m_out.aborted && (!m_line.isEmpty() || m_pendingLine))
+            endLine();
+        if (m_format == PlaylistFormat::Pls && !m_out.aborted) {
+            std::stable_sort(
+                m_pls.begin(), m_pls.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+            for (const auto &[n, line] : m_pls)
+                if (!addEntry(line))
+                    break;
+        }
+        return std::move(m_out);
+    }
+
+private:
+    void start()
+    {
+        m_started = true;
+        QByteArray head = std::exchange(m_head, {});
+        if (head.size() >= 2) {
+            const auto b0 = static_cast<unsigned char>(head[0]);
+            const auto b1 = static_cast<unsigned char>(head[1]);
+            if ((b0 == 0xFF && b1 == 0xFE) || (b0 == 0xFE && b1 == 0xFF)) {
+                m_decoder.emplace(b0 == 0xFF ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+                head.remove(0, 2);
+            }
+        }
+        if (!m_decoder && head.startsWith("\xEF\xBB\xBF"))
+            head.remove(0, 3);
+        takeBytes(head);
+    }
+
+    bool takeBytes(QByteArrayView bytes)
+    {
+        if (m_decoder)
+            return takeLineBytes(QString((*m_decoder)(bytes)).toUtf8());
+        return takeLineBytes(bytes);
+    }
+
+    bool takeLineBytes(QByteArrayView bytes)
+    {
+        for (qsizetype i = 0; i < bytes.size() && !m_out.aborted;) {
+            const char c = bytes[i];
+            if (m_afterCr && c == '\n') {
+                m_afterCr = false;
+                ++i;
+                continue;
+            }
+            m_afterCr = false;
+            if (c == '\r' || c == '\n') {
+                m_afterCr = c == '\r';
+                m_pendingLine = true;
+                endLine();
+                ++i;
+                continue;
+            }
+            qsizetype end = i;
+            while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
+                ++end;
+            if (m_line.size() + (end - i) > kMaxPlaylistLineBytes) {
+                m_out.aborted = true;
+                break;
+            }
+            m_line.append(bytes.sliced(i, end - i));
+            m_pendingLine = true;
+            i = end;
+        }
+        return !m_out.aborted;
+    }
+
+    void endLine()
+    {
+        const QByteArray line = std::exchange(m_line, {});
+        m_pendingLine = false;
+        if (line.isEmpty() || line.startsWith('#'))
+            return;
+        if (m_format != PlaylistFormat::Pls) {
+            addEntry(line);
+            return;
+        }
+        // PLS: "FileN=value"; every other line is no entry.
+        const qsizetype eq = line.indexOf('=');
+        if (eq < 5 || line.left(4).toLower() != "file")
+            return;
+        bool ok = false;
+        const qlonglong n = line.mid(4, eq - 4).trimmed().toLongLong(&ok);
+        if (ok)
+            m_pls.append({ n, line.mid(eq + 1).trimmed() });
+    }
+
+    // false when the line ends the reading.
+    bool addEntry(const QByteArray &line)
+    {
+        if (line.isEmpty())
+            return true;
+        if (line.contains('\0')) {
+            m_out.aborted = true;
+            return false;
+        }
+        QString path;
+        QString alternative;
+        if (line.startsWith("file:")) {
+            path = pathFromFileUrl(QByteArrayView(line));
+            if (path.isEmpty())
+                return true; // a file on another host
+        } else if (isValidUtf8Line(line)) {
+            path = QString::fromUtf8(line);
+        } else {
+            path = pathFromBytes(line);
+            if (m_format == PlaylistFormat::M3u) {
+                const std::string utf8 = systemOrCp932ToUtf8(std::string_view(line.constData(), line.size()));
+                alternative = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+            }
+        }
+        path = resolve(path);
+        if (!alternative.isEmpty())
+            alternative = resolve(alternative);
+        if (!canBeFileName(line) || !canBeFileName(pathToBytes(path))) {
+            m_out.aborted = true;
+            return false;
+        }
+        m_out.paths.append(std::move(path));
+        m_out.alternatives.append(std::move(alternative));
+        return true;
+    }
+
+    QString resolve(const QString &path) const
+    {
+        return path.startsWith(QLatin1Char('/')) ? path : absolutePathIn(m_baseDir, path);
+    }
+
+    const QString m_baseDir;
+    const PlaylistFormat m_format;
+    M3uEntries m_out;
+    bool m_started = false;
+    QByteArray m_head; // the first bytes, until the BOM can be told
+    std::optional<QStringDecoder> m_decoder; // a UTF-16 file
+    QByteArray m_line; // the line read so far
+    bool m_pendingLine = false;
+    bool m_afterCr = false; // an LF now ends nothing (the CR ended the line)
+    QList<std::pair<qlonglong, QByteArray>> m_pls;
+};
+
 } // namespace
 
-M3uEntries parseM3u(const QByteArray &raw, const QString &baseDir)
+PlaylistFormat playlistFormatOf(const QString &path)
 {
-    M3uEntries out;
-    QByteArray bytes = unicodeToUtf8(raw);
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    qsizetype start = 0;
-    const qsizetype n = bytes.size();
-    while (start < n) {
-        qsizetype end = start;
-        while (end < n && bytes[end] != '\r' && bytes[end] != '\n')
-            ++end;
-        const QByteArray line = bytes.mid(start, end - start);
-        start = end;
-        if (start < n && bytes[start] == '\r')
-            ++start;
-        if (start < n && bytes[start] == '\n' && (start == end || bytes[start - 1] == '\r'))
-            ++start;
-        if (line.isEmpty() || line.startsWith('#'))
-            continue;
-        const std::string utf8 = systemOrCp932ToUtf8(std::string_view(line.constData(), line.size()));
-        const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-        QString path = text.startsWith(QLatin1Char('/')) ? text : absolutePathIn(baseDir, text);
-        if (!canBeFileName(line) || !canBeFileName(path.toUtf8())) {
-            out.aborted = true;
+    if (path.endsWith(QLatin1String(".m3u8"), Qt::CaseInsensitive))
+        return PlaylistFormat::M3u8;
+    if (path.endsWith(QLatin1String(".pls"), Qt::CaseInsensitive))
+        return PlaylistFormat::Pls;
+    return PlaylistFormat::M3u;
+}
+
+bool isPlaylistName(const QString &path)
+{
+    for (const char *ext : { ".m3u", ".m3u8", ".pls" })
+        if (path.endsWith(QLatin1String(ext), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
+
+M3uEntries parsePlaylist(const QByteArray &bytes, const QString &baseDir, PlaylistFormat format)
+{
+    PlaylistParser parser(baseDir, format);
+    parser.feed(bytes);
+    return parser.finish();
+}
+
+M3uEntries parseM3u(const QByteArray &bytes, const QString &baseDir)
+{
+    return parsePlaylist(bytes, baseDir, PlaylistFormat::M3u);
+}
+
+bool readPlaylist(const QString &path, M3uEntries &entries)
+{
+    entries = {};
+    BoundedFile file;
+    if (file.open(path, kMaxPlaylistBytes, kPlaylistTimeLimit) != BoundedFile::Status::Ok)
+        return false;
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QString base
+        = slash < 0 ? workingFolder() : absolutePathIn(workingFolder(), path.left(std::max<qsizetype>(slash, 1)));
+    PlaylistParser parser(base, playlistFormatOf(path));
+    QByteArray chunk;
+    for (;;) {
+        chunk.clear();
+        const qint64 n = file.readChunk(chunk);
+        if (n == 0)
             break;
+        if (n < 0) {
+            // Past the limits: what came before stays, and the reading ends as at a bad line.
+            if (file.status() == BoundedFile::Status::Unreadable && chunk.isEmpty())
+                return false;
+            parser.feed(chunk);
+            entries = parser.finish();
+            entries.aborted = true;
+            return true;
         }
-        out.paths.append(std::move(path));
+        if (!parser.feed(chunk))
+            break;
     }
-    return out;
+    entries = parser.finish();
+    return true;
 }
 
 bool isListableFile(const QString &path)
 {
-    return QFileInfo(path).isFile();
+    return isRegularFile(path);
 }
 
 QByteArray m3uBytes(const QStringList &paths)
 {
     QByteArray out;
     for (const QString &p : paths) {
-        out += p.toUtf8();
+        out += pathToBytes(p);
         out += "\r\n";
     }
     return out;
@@ -110,7 +307,7 @@ QByteArray csvBytes(const QList<TrackRow> &rows)
 {
     QByteArray out;
     for (const TrackRow &r : rows) {
-        out += csvField(r.fullPath);
+        out += csvField(pathToBytes(r.fullPath));
         out += ',';
         out += csvField(r.title);
         out += ',';
@@ -122,33 +319,21 @@ QByteArray csvBytes(const QList<TrackRow> &rows)
     return out;
 }
 
-bool readWholeFile(const QString &path, QByteArray &bytes)
-{
-    bytes.clear();
-    if (path.isEmpty() || QFileInfo(path).isDir())
-        return false;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    bytes = f.readAll();
-    return f.error() == QFileDevice::NoError;
-}
-
 bool writeWholeFile(const QString &path, const QByteArray &bytes)
 {
-    if (path.isEmpty() || QFileInfo(path).isDir())
+    if (path.isEmpty() || isFolder(path))
         return false;
     return writeFileAtomically(path, bytes);
 }
 
 QString readFailedMessage(const QString &path)
 {
-    return QStringLiteral("ファイル「%1」を読み込めませんでした。").arg(path);
+    return QStringLiteral("ファイル「%1」を読み込めませんでした。").arg(displayPath(path));
 }
 
 QString writeFailedMessage(const QString &path)
 {
-    return QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(path);
+    return QStringLiteral("ファイル「%1」に書き込めませんでした。").arg(displayPath(path));
 }
 
 } // namespace kes

@@ -1,5 +1,7 @@
 #include "playlistmodel.h"
 
+#include "pathbytes.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -386,6 +388,9 @@ QVariant PlaylistModel::data(const QModelIndex &index, int role) const
     const TrackRow &r = m_rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
+        // A name that is not UTF-8 shows decoded; the row keeps its bytes.
+        if (index.column() == FullPathColumn && hasEscapedBytes(r.fullPath))
+            return displayPath(r.fullPath);
         return columnText(r, index.column());
     case Qt::CheckStateRole:
         if (index.column() == NoColumn)

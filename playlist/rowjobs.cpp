@@ -1,10 +1,11 @@
 #include "rowjobs.h"
 
+#include "filename.h"
+#include "folderwalker.h"
+#include "pathbytes.h"
 #include "playlistfiles.h"
 #include "prompter.h"
 #include "trackreader.h"
-
-#include <QFileInfo>
 
 #include <algorithm>
 #include <utility>
@@ -25,6 +26,9 @@ constexpr qint64 kDeliverGapMs = 40;
 // (workers that check fast, e.g. a folder of 100,000 empty files, pile up many batches).
 constexpr qint64 kDeliverBudgetMs = 10;
 
+// A report of files not added names this many of them.
+constexpr qsizetype kSkippedNamed = 5;
+
 RowJobs::Outcome checkItem(const DecoderApi &api, const RowJobs::Item &item)
 {
     RowJobs::Outcome out;
@@ -32,10 +36,14 @@ RowJobs::Outcome checkItem(const DecoderApi &api, const RowJobs::Item &item)
         out.kind = RowJobs::Outcome::Listed;
         return out;
     }
-    auto row = provisionalTrackRow(item.path);
+    QString path = item.path;
+    if (item.check == RowJobs::Check::Exists && !isListableFile(path)) {
+        if (item.alternative.isEmpty() || !isListableFile(item.alternative))
+            return out;
+        path = item.alternative;
+    }
+    auto row = provisionalTrackRow(path);
     if (!row)
-        return out;
-    if (item.check == RowJobs::Check::Exists && !isListableFile(item.path))
         return out;
     if (item.check == RowJobs::Check::Kind && FileKindOf(api, item.path) == QLatin1String("err"))
         return out;
@@ -83,18 +91,36 @@ void RowJobs::addFiles(const QStringList &paths, bool skipMissing)
     enqueue(std::move(job));
 }
 
-void RowJobs::dropFiles(const QStringList &paths)
+void RowJobs::dropFiles(const QStringList &paths, bool wide)
 {
+    wide = wide || m_dropRules.wide;
     Job job;
+    job.expand = wide;
     for (const QString &p : paths) {
-        if (p.endsWith(QLatin1String("m3u"), Qt::CaseSensitive)) {
+        if (wide ? isPlaylistName(p) : p.endsWith(QLatin1String("m3u"), Qt::CaseSensitive)) {
             enqueue(std::move(job));
             loadM3u(p);
             return;
         }
-        job.items.append({ p, Check::Kind, false });
+        job.items.append({ p, Check::Kind, false, {}, wide });
     }
     enqueue(std::move(job));
+}
+
+QString RowJobs::endMessage()
+{
+    QString message = std::exchange(m_endMessage, {});
+    const QStringList skipped = std::exchange(m_skipped, {});
+    if (skipped.isEmpty())
+        return message;
+    QStringList names;
+    for (qsizetype i = 0; i < std::min(skipped.size(), kSkippedNamed); ++i)
+        names << displayPath(FileNameOf(skipped.at(i)));
+    QString text = QStringLiteral("%1 個のファイルを追加できませんでした: %2")
+                       .arg(skipped.size())
+                       .arg(names.join(QStringLiteral("、"))
+                           + (skipped.size() > kSkippedNamed ? QStringLiteral(" …") : QString()));
+    return message.isEmpty() ? text : text + QLatin1Char('\n') + message;
 }
 
 void RowJobs::loadM3u(const QString &path)
@@ -120,6 +146,7 @@ void RowJobs::dropJobs()
     m_items.clear();
     m_nextItem = 0;
     m_endMessage.clear();
+    m_skipped.clear();
     // Inside a delivery or the end message, the job ends when they are over.
     if (m_active && !m_ending && !delivering()) {
         m_active = false;
@@ -135,22 +162,44 @@ void RowJobs::startNext()
     }
     m_active = true;
     Job job = m_queue.dequeue();
+    if (job.expand) {
+        // Dropped folders are walked on a worker, as the folder search walks the current
+        // folder and those below it; their files take the folder's place in the drop.
+        m_lists.submit([this, items = std::move(job.items), pattern = FilePattern(m_dropRules.folderPattern)](
+                           const std::atomic_bool &cancelled) -> OrderedBatches::Handover {
+            QList<Item> out;
+            for (const Item &item : items) {
+                if (!isFolder(item.path)) {
+                    out.append(item);
+                    continue;
+                }
+                FolderWalker::walk(
+                    item.path, true, pattern,
+                    [&out](QStringList files, const QString &) {
+                        for (QString &f : files)
+                            out.append({ std::move(f), Check::Exists, false, {}, false });
+                    },
+                    cancelled);
+            }
+            return [this, out = std::move(out)] { begin(out, {}); };
+        });
+        return;
+    }
     if (!job.isM3u) {
         begin(std::move(job.items), {});
         return;
     }
     // The playlist is read and parsed on a worker; its entries come back here.
     m_lists.submit([this, path = job.m3uPath](const std::atomic_bool &) -> OrderedBatches::Handover {
-        QByteArray bytes;
+        M3uEntries entries;
         QList<Item> items;
         QString message;
-        if (!readWholeFile(path, bytes)) {
+        if (!readPlaylist(path, entries)) {
             message = readFailedMessage(path);
         } else {
-            const M3uEntries entries = parseM3u(bytes, QFileInfo(path).absolutePath());
             items.reserve(entries.paths.size());
-            for (const QString &p : entries.paths)
-                items.append({ p, Check::Exists, false });
+            for (qsizetype i = 0; i < entries.paths.size(); ++i)
+                items.append({ entries.paths.at(i), Check::Exists, false, entries.alternatives.at(i), false });
             if (entries.aborted)
                 message = QStringLiteral("読み込めないファイル形式ですので処理を中断します");
         }
@@ -207,6 +256,9 @@ void RowJobs::take(const QList<Item> &items, QList<Outcome> outcomes)
         Outcome &o = outcomes[k];
         if (o.kind == Outcome::Row) {
             rows.append(std::move(o.row));
+        } else if (o.kind == Outcome::Nothing) {
+            if (items.at(k).report)
+                m_skipped.append(items.at(k).path);
         } else if (o.kind == Outcome::Listed && !m_model->contains(items.at(k).path)) {
             // Listed when sent out but gone now (the list was cleared): this file has to
             // be checked after all, and the rest of the batch waits for it.
@@ -231,7 +283,7 @@ void RowJobs::finishJobIfDone()
         || m_nextItem < m_items.size())
         return;
     m_ending = true; // a modal message must not end this job again
-    const QString message = std::exchange(m_endMessage, {});
+    const QString message = endMessage();
     if (!message.isEmpty() && m_prompter)
         m_prompter->message(message);
     m_ending = false;

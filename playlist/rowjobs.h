@@ -34,8 +34,16 @@ public:
     RowJobs(PlaylistModel *model, const DecoderApi &api, Prompter *prompter, BatchPool &pool, TagFiller &tags,
         std::function<void()> finished);
 
+    // How drops are taken (TrackAdder::DropRules).
+    struct DropRules {
+        bool wide = false;
+        QString folderPattern;
+    };
+    void setDropRules(DropRules rules) { m_dropRules = std::move(rules); }
+
     void addFiles(const QStringList &paths, bool skipMissing);
-    void dropFiles(const QStringList &paths);
+    // wide: by the wide rules whatever the drop rules say.
+    void dropFiles(const QStringList &paths, bool wide = false);
     void loadM3u(const QString &path);
     // Drops every queued and running job; rows already added stay.
     void cancel();
@@ -47,6 +55,8 @@ public:
         QString path;
         Check check = Check::None;
         bool listed = false; // listed when sent out: no need to check the file
+        QString alternative; // Exists: the name tried when path names no file
+        bool report = false; // told of when it does not become a row (and is not listed)
     };
     struct Outcome {
         enum Kind : quint8 { Nothing, Row, Listed } kind = Nothing;
@@ -58,11 +68,14 @@ private:
         QList<Item> items;
         bool isM3u = false; // the items come from reading the playlist m3uPath
         QString m3uPath;
+        bool expand = false; // a wide drop: its folders are walked on a worker first
     };
 
     void enqueue(Job job);
     void startNext();
     void begin(QList<Item> items, QString endMessage);
+    // The running job's end message with the files it reported as not added.
+    QString endMessage();
     void dispatch();
     OrderedBatches::Work checks(QList<Item> items);
     void take(const QList<Item> &items, QList<Outcome> outcomes);
@@ -87,6 +100,8 @@ private:
     QList<Item> m_items; // those not sent out yet, from m_nextItem on
     qsizetype m_nextItem = 0;
     QString m_endMessage;
+    QStringList m_skipped; // the running job's reported files that did not become rows
+    DropRules m_dropRules;
 };
 
 } // namespace kes

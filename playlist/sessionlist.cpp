@@ -1,6 +1,7 @@
 #include "sessionlist.h"
 
 #include "atomicwrite.h"
+#include "pathbytes.h"
 #include "playlistmodel.h"
 
 #include <QFile>
@@ -28,7 +29,7 @@ QByteArray writeSession(const Session &session)
 {
     QByteArray out = kHeader;
     if (writable(session.current))
-        out += kCurrent + session.current.toUtf8() + '\n';
+        out += kCurrent + pathToBytes(session.current) + '\n';
     int written = 0;
     for (const SessionRow &r : session.rows) {
         if (!writable(r.path))
@@ -37,7 +38,7 @@ QByteArray writeSession(const Session &session)
             out += kEnded + '\n';
         else if (!r.checked)
             out += kUnchecked + '\n';
-        out += r.path.toUtf8() + '\n';
+        out += pathToBytes(r.path) + '\n';
         ++written;
     }
     out += kCount + QByteArray::number(written) + '\n';
@@ -62,14 +63,14 @@ Session readSession(const QByteArray &bytes)
             bool ok = false;
             s.complete = i == lines.size() - 1 && line.mid(kCount.size()).toLongLong(&ok) == s.rows.size() && ok;
         } else if (line.startsWith(kCurrent)) {
-            s.current = QString::fromUtf8(line.mid(kCurrent.size()));
+            s.current = pathFromBytes(line.mid(kCurrent.size()));
         } else if (line == kUnchecked) {
             next.checked = false;
         } else if (line == kEnded) {
             next.checked = false;
             next.ended = true;
         } else if (!line.isEmpty() && !line.startsWith('#')) {
-            next.path = QString::fromUtf8(line);
+            next.path = pathFromBytes(line);
             s.rows.append(next);
             next = {};
         }

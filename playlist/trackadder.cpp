@@ -42,6 +42,12 @@ void TrackAdder::dropFiles(const QStringList &paths)
     requested();
 }
 
+void TrackAdder::openFiles(const QStringList &paths)
+{
+    m_rows.dropFiles(paths, true);
+    requested();
+}
+
 void TrackAdder::loadM3u(const QString &path)
 {
     m_rows.loadM3u(path);

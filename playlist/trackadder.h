@@ -49,9 +49,24 @@ public:
     // "m3u" loads that playlist and the paths after it are dropped; other paths are added
     // when the decoder library knows their type and AddTrack accepts them.
     void dropFiles(const QStringList &paths);
-    // Adds the entries of an M3U playlist that name existing files.  A playlist that
-    // cannot be read, or a line that cannot be a file name, ends the job with a message
-    // (rows added before it stay).
+    // Wide rules for drops (and for what reaches the player like one): a name ending in
+    // ".m3u", ".m3u8" or ".pls" in any letter case is the playlist that ends the drop; a
+    // folder adds the files under it that folderPattern matches (as the folder search
+    // finds them, walked on a worker); and the dropped files that do not become rows
+    // (other than those listed already) are told of in one message when the drop's rows
+    // are in.  Off by default: the classic rules, silent.
+    struct DropRules {
+        bool wide = false;
+        QString folderPattern;
+    };
+    void setDropRules(const DropRules &rules) { m_rows.setDropRules({ rules.wide, rules.folderPattern }); }
+    // Files handed to the player from outside (the command line, a second start, the
+    // desktop's "open with"): a drop by the wide rules, whatever setDropRules says.
+    void openFiles(const QStringList &paths);
+    // Adds the entries of a playlist (M3U, M3U8 or PLS by its name) that name existing
+    // files.  A playlist that cannot be read, or a line that cannot be a file name (or
+    // past the limits of playlistfiles.h), ends the job with a message (rows added before
+    // it stay).
     void loadM3u(const QString &path);
 
     // Drops every queued and running job; rows already added stay and still get their tags.

@@ -2,6 +2,7 @@
 
 #include "filename.h"
 #include "mediatypes.h"
+#include "pathbytes.h"
 #include "trimnull.h"
 
 #include <cstring>
@@ -24,7 +25,7 @@ QString fixedField(const QString &text)
 
 QString FileKindOf(const DecoderApi &api, const QString &path)
 {
-    const MediaType *type = api.getFileType ? mediaTypeOfCode(api.getFileType(path.toUtf8().constData())) : nullptr;
+    const MediaType *type = api.getFileType ? mediaTypeOfCode(api.getFileType(pathToBytes(path).constData())) : nullptr;
     return type ? QString::fromLatin1(type->ending) : QStringLiteral("err");
 }
 
@@ -41,7 +42,7 @@ std::optional<TrackRow> provisionalTrackRow(const QString &path)
         return std::nullopt;
     TrackRow row;
     row.fullPath = path;
-    const QString name = FileNameOf(path);
+    const QString name = displayPath(FileNameOf(path));
     switch (type->row) {
     case MediaType::Row::Tagged:
         row.title = fixedField(name);
@@ -67,7 +68,7 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
     if (!row || !row->tagsPending)
         return row;
     row->tagsPending = false;
-    const QByteArray encoded = path.toUtf8();
+    const QByteArray encoded = pathToBytes(path);
     if (mediaTypeOfName(path)->row == MediaType::Row::Tagged) {
         TagInfo tag;
         std::memset(&tag, 0, sizeof tag);

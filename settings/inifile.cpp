@@ -1,11 +1,13 @@
 #include "inifile.h"
 
 #include "atomicwrite.h"
+#include "pathbytes.h"
 #include "textcodec.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kes
 {
@@ -43,6 +45,22 @@ qsizetype cp932CutLength(const QByteArray &bytes, qsizetype maxBytes)
     return std::min(at, bytes.size());
 }
 
+// Reading the settings file gives up after this long (a file on a stalled network share).
+constexpr std::chrono::milliseconds kReadTimeLimit { 2000 };
+
+// mkdir -p over a path's bytes.
+bool makeFolders(const QByteArray &folder)
+{
+    struct stat st {
+    };
+    if (folder.isEmpty() || ::stat(folder.constData(), &st) == 0)
+        return folder.isEmpty() || S_ISDIR(st.st_mode);
+    const qsizetype slash = folder.lastIndexOf('/');
+    if (slash > 0 && !makeFolders(folder.left(slash)))
+        return false;
+    return ::mkdir(folder.constData(), 0777) == 0 || errno == EEXIST;
+}
+
 bool fitsOneLine(const QString &text)
 {
     return !text.contains(u'\n') && !text.contains(u'\r') && !text.contains(QChar(u'\0'));
@@ -53,18 +71,38 @@ bool fitsOneLine(const QString &text)
 bool IniFile::load(const QString &path)
 {
     *this = IniFile();
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return true;
-    QFile file(path);
-    if (info.isDir() || !file.open(QIODevice::ReadOnly)) {
-        m_error = info.isDir() ? QStringLiteral("%1 is a folder").arg(path) : file.errorString();
+    BoundedFile file;
+    QByteArray bytes;
+    switch (file.open(path, MaxFileBytes, kReadTimeLimit)) {
+    case BoundedFile::Status::Ok:
+        break;
+    case BoundedFile::Status::Missing: {
+        // A dangling link is a file that cannot be read, not a missing one.
+        struct stat st {
+        };
+        if (::lstat(pathToBytes(path).constData(), &st) != 0)
+            return true;
+        m_error = QStringLiteral("%1 cannot be read").arg(displayPath(path));
         return false;
     }
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        m_error = file.errorString();
+    case BoundedFile::Status::NotRegular:
+        m_error = QStringLiteral("%1 is not a regular file").arg(displayPath(path));
         return false;
+    default:
+        m_error = QStringLiteral("%1 cannot be read").arg(displayPath(path));
+        return false;
+    }
+    if (!file.readAll(bytes)) {
+        if (file.status() != BoundedFile::Status::TooBig) {
+            m_error = QStringLiteral("%1 cannot be read").arg(displayPath(path));
+            return false;
+        }
+        // Past the limit: the lines that fit whole.
+        bytes.truncate(std::min<qsizetype>(bytes.size(), MaxFileBytes - SaveRoomBytes));
+        bytes.truncate(bytes.lastIndexOf('\n') + 1);
+        setContent(bytes);
+        m_cut = true;
+        return true;
     }
     setContent(bytes);
     return true;
@@ -122,12 +160,14 @@ QByteArray IniFile::content() const
 bool IniFile::save(const QString &path)
 {
     m_error.clear();
-    const QFileInfo info(path);
-    if (!QDir().mkpath(info.absolutePath())) {
-        m_error = QStringLiteral("cannot create the folder %1").arg(info.absolutePath());
+    const qsizetype slash = path.lastIndexOf(u'/');
+    const QString folder = slash > 0 ? path.left(slash) : QStringLiteral("/");
+    if (slash >= 0 && !makeFolders(pathToBytes(folder))) {
+        m_error = QStringLiteral("cannot create the folder %1").arg(displayPath(folder));
         return false;
     }
-    if (info.exists() && !info.isWritable()) {
+    const QByteArray name = pathToBytes(path);
+    if (::access(name.constData(), F_OK) == 0 && ::access(name.constData(), W_OK) != 0) {
         // Replacing a read-only file would succeed in a writable folder; the file's
         // protection is honoured as the Windows writer honours it.
         m_error = QStringLiteral("%1 is read-only").arg(path);
@@ -157,6 +197,37 @@ std::optional<QString> IniFile::value(const QString &section, const QString &key
 QString IniFile::value(const QString &section, const QString &key, const QString &defaultValue) const
 {
     return value(section, key).value_or(defaultValue);
+}
+
+std::optional<QString> IniFile::pathValue(const QString &section, const QString &key) const
+{
+    const qsizetype keyLine = findKey(findSection(section), key);
+    if (keyLine < 0)
+        return std::nullopt;
+    const Line &line = m_lines[keyLine];
+    QByteArray bytes = trimBlanks(line.raw.mid(line.valueAt));
+    if (bytes.size() >= 2 && (bytes.front() == '"' || bytes.front() == '\'') && bytes.back() == bytes.front())
+        bytes = bytes.mid(1, bytes.size() - 2);
+    if (bytes.size() > MaxValueBytes) {
+        const qsizetype cut = line.utf8
+            ? static_cast<qsizetype>(utf8CutLength(std::string_view(bytes.constData(), bytes.size()), MaxValueBytes))
+            : MaxValueBytes;
+        bytes.truncate(cut);
+    }
+    return pathFromBytes(bytes);
+}
+
+bool IniFile::setPathValue(const QString &section, const QString &key, const QString &path)
+{
+    // A name that is text goes as any text; one that is not takes its bytes as they are.
+    if (!hasEscapedBytes(path))
+        return setValue(section, key, path);
+    if (!fitsOneLine(path) || !setValue(section, key, QString()))
+        return false;
+    Line &line = m_lines[findKey(findSection(section.trimmed()), key.trimmed())];
+    line.raw = line.raw.left(line.valueAt) + pathToBytes(path);
+    parse(line);
+    return true;
 }
 
 bool IniFile::setValue(const QString &section, const QString &key, const QString &value)

@@ -34,11 +34,20 @@ public:
     // An empty document that will be written as UTF-8 with LF line endings.
     IniFile() = default;
 
-    // Reads the file at path.  A missing file gives an empty document and true; a file
-    // that exists but cannot be read (a folder, no permission) gives false and leaves the
-    // document empty.  The file's encoding (the one written lines prefer) is UTF-8 when
-    // all its bytes are valid UTF-8, else CP932.
+    // At most this much of a file is read.  A longer one loads up to its last line break
+    // before MaxFileBytes - SaveRoomBytes, and a save writes what was loaded (the rest is
+    // gone): the room left lets the player's keys be added and still read back whole.
+    static constexpr qint64 MaxFileBytes = 1024 * 1024;
+    static constexpr qint64 SaveRoomBytes = 64 * 1024;
+
+    // Reads the file at path (its name's bytes, pathbytes.h).  A missing file gives an
+    // empty document and true; a file that exists but cannot be read (a folder, a named
+    // pipe or device, no permission, too slow to read) gives false and leaves the
+    // document empty; nothing waits for a writer.  The file's encoding (the one written
+    // lines prefer) is UTF-8 when all its bytes are valid UTF-8, else CP932.
     bool load(const QString &path);
+    // Whether load() cut the file at MaxFileBytes.
+    bool wasCut() const { return m_cut; }
     // Takes bytes as the content of a file.
     void setContent(const QByteArray &bytes);
     // The bytes that save() writes.
@@ -54,6 +63,13 @@ public:
     // section or the key is missing.
     std::optional<QString> value(const QString &section, const QString &key) const;
     QString value(const QString &section, const QString &key, const QString &defaultValue) const;
+
+    // A value that names a file by bytes that are not text (pathbytes.h): pathValue gives
+    // the value's bytes as a path, whatever the line's encoding, cut at MaxValueBytes as
+    // value() cuts; setPathValue writes such a path's bytes exactly (refusing only what
+    // cannot stand on one line) and any other path as setValue does.
+    std::optional<QString> pathValue(const QString &section, const QString &key) const;
+    bool setPathValue(const QString &section, const QString &key, const QString &path);
 
     // Sets key in section to value (stored as given, blanks and quotes included):
     // replaces the value in place, keeping the key's spelling as it stands in the file;
@@ -99,6 +115,7 @@ private:
     Encoding m_encoding = Encoding::Utf8;
     QByteArray m_eol = "\n";
     QString m_error;
+    bool m_cut = false;
 };
 
 } // namespace kes

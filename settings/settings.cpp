@@ -1,6 +1,7 @@
 #include "settings.h"
 
 #include "inifile.h"
+#include "pathbytes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -38,6 +39,10 @@ constexpr SettingKey account(const char *section, const char *key, QString S::*f
 constexpr SettingKey text(const char *section, const char *key, QString S::*field, const char *control)
 {
     return { section, key, Kind::Text, nullptr, field, nullptr, -1, 0, 0, 0, "", control };
+}
+constexpr SettingKey path(const char *section, const char *key, QString S::*field, const char *control)
+{
+    return { section, key, Kind::Text, nullptr, field, nullptr, -1, 0, 0, 0, "", control, true };
 }
 constexpr SettingKey flag(const char *section, const char *key, int16_t S::*field, int16_t dflt, const char *control)
 {
@@ -101,10 +106,10 @@ template <std::size_t... Added> constexpr auto makeKeys(std::index_sequence<Adde
         flag(Other, "Op_01", &S::Op_01, 1, "Check1"),
         flag(Other, "Op_03", &S::Op_03, 0, "Check3"),
         flag(Other, "Op_04", &S::Op_04, 0, "Check4"),
-        text(Other, "Op_14", &S::Op_14, "Def_PL_Path"),
+        path(Other, "Op_14", &S::Op_14, "Def_PL_Path"),
         flag(Other, "Op_06", &S::Op_06, 0, "Check6"),
         flag(Other, "Op_07", &S::Op_07, 0, "Check7"),
-        text(Other, "Op_17", &S::Op_17, "Def_OP_Path"),
+        path(Other, "Op_17", &S::Op_17, "Def_OP_Path"),
         flag(Other, "Op_09", &S::Op_09, 0, "Check9"),
         flag(Other, "RESUME_LIST", &S::RESUME_LIST, 0, "resumeList"),
         band("custom-0", 0),
@@ -233,7 +238,16 @@ void LoadSettings(Settings &s, const QString &iniPath)
             && ini.value(QString::fromUtf8(k.section), QLatin1String(k.key)).has_value();
     });
     for (const SettingKey &k : Keys) {
-        const std::optional<QString> raw = ini.value(QString::fromUtf8(k.section), QLatin1String(k.key));
+        const QString section = QString::fromUtf8(k.section);
+        std::optional<QString> raw = ini.value(section, QLatin1String(k.key));
+        if (k.path && raw) {
+            // The bytes of a line that is not UTF-8 may be a file's own name rather than
+            // CP932 text: the name that exists wins.
+            const std::optional<QString> bytes = ini.pathValue(section, QLatin1String(k.key));
+            if (bytes && *bytes != *raw && fileTypeOf(*bytes) != FileType::Missing
+                && fileTypeOf(*raw) == FileType::Missing)
+                raw = bytes;
+        }
         if (k.text) {
             s.*k.text = raw.value_or(QString::fromUtf8(k.textDefault));
             continue;
@@ -280,7 +294,11 @@ bool SaveSettings(const Settings &s, const QString &iniPath, QStringList *unwrit
         return false;
     bool result = true;
     for (const auto &[k, value] : written) {
-        if (saved.value(QString::fromUtf8(k->section), QLatin1String(k->key)) != std::optional<QString>(value))
+        const QString section = QString::fromUtf8(k->section);
+        const std::optional<QString> back = k->path && hasEscapedBytes(value)
+            ? saved.pathValue(section, QLatin1String(k->key))
+            : saved.value(section, QLatin1String(k->key));
+        if (back != std::optional<QString>(value))
             result = false;
     }
     return result && left.isEmpty();

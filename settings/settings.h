@@ -85,6 +85,7 @@ struct SettingKey {
     int32_t numberDefault;
     const char *textDefault; // UTF-8
     const char *control; // objectName in the options window; nullptr: none
+    bool path = false; // Text that names a file: kept as the name's bytes (IniFile::pathValue)
 };
 
 // Every key of the settings file, in the order of the save.

@@ -1,5 +1,7 @@
 #include "videowindow.h"
 
+#include "pathbytes.h"
+
 #include "twips.h"
 #include "vbmp3volume.h"
 #include "videoicons.h"
@@ -130,7 +132,7 @@ void VideoWindow::setFileName(const QString &path)
     m_lastPosition = -1;
     // Setting the same file again starts it again, as a new file does.
     m_player->setSource(QUrl());
-    m_player->setSource(QUrl::fromLocalFile(path));
+    m_player->setSource(QUrl::fromEncoded(fileUrlOfPath(path)));
     m_player->play();
 }
 

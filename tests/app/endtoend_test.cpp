@@ -3,6 +3,7 @@
 // Runs under xvfb-run as a real window.
 #include "decodercallback.h"
 #include "mainwindow.h"
+#include "outputnotice.h"
 #include "playlistmodel.h"
 #include "scriptedprompter.h"
 #include "tabcontrol.h"
@@ -10,13 +11,17 @@
 #include "trackadder.h"
 
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace kes;
 using namespace Qt::StringLiterals;
@@ -191,4 +196,120 @@ TEST_F(EndToEnd, GaplessRowsJoinSampleForSample)
     EXPECT_TRUE(joined == one + two) << "the joined file differs from the tracks played alone";
     EXPECT_TRUE(wavData(dir.filePath(u"joined-2.wav"_s)) == three);
     EXPECT_TRUE(prompter.messages.isEmpty());
+}
+
+namespace
+{
+
+// A private PulseAudio server with a null sink on a socket of its own; stopped with the
+// object (by its pid).
+class PrivateSoundServer
+{
+public:
+    explicit PrivateSoundServer(const QString &dir)
+        : m_socket(dir + u"/pulse.sock"_s)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_RUNTIME_DIR"_s, dir);
+        env.insert(u"HOME"_s, dir);
+        m_server.setProcessEnvironment(env);
+        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_server.start(u"pulseaudio"_s,
+            { u"-n"_s, u"--daemonize=no"_s, u"--exit-idle-time=-1"_s, u"--disable-shm"_s, u"-L"_s,
+                u"module-null-sink"_s, u"-L"_s,
+                u"module-native-protocol-unix socket=%1 auth-anonymous=1"_s.arg(m_socket) });
+        m_ready = m_server.waitForStarted(5000)
+            && QTest::qWaitFor(
+                [this] { return QFile::exists(m_socket) || m_server.state() != QProcess::Running; }, 5000)
+            && m_server.state() == QProcess::Running;
+    }
+    ~PrivateSoundServer() { kill(); }
+    bool ready() const { return m_ready; }
+    QString address() const { return u"unix:"_s + m_socket; }
+    void kill()
+    {
+        if (m_server.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(m_server.processId()), SIGKILL);
+            m_server.waitForFinished(5000);
+        }
+        QFile::remove(m_socket);
+    }
+
+private:
+    QString m_socket;
+    QProcess m_server;
+    bool m_ready = false;
+};
+
+QString outputName(const DecoderApi &api)
+{
+    char name[16] = {};
+    api.getOutputName(name, sizeof name);
+    return QString::fromLatin1(name);
+}
+
+} // namespace
+
+// The sound server dies during a track: the library plays the rest in silence, the
+// player says so once (not again for a second loss), and the next track reaches a server
+// that is back.
+TEST(SoundServer, LossDuringATrackIsToldOnceAndTheNextTrackConnectsAgain)
+{
+    if (QStandardPaths::findExecutable(u"pulseaudio"_s).isEmpty())
+        GTEST_SKIP() << "pulseaudio is needed for a private sound server";
+    QTemporaryDir dir;
+    auto server = std::make_unique<PrivateSoundServer>(dir.path());
+    if (!server->ready())
+        GTEST_SKIP() << "the private sound server did not start";
+    const QByteArray oldServer = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", server->address().toUtf8());
+    DecoderApi api;
+    QString error;
+    ASSERT_TRUE(loadDecoderLibrary(QStringLiteral(KESTRINE_BIN_DIR), api, error)) << error.toStdString();
+    api.init();
+    ASSERT_EQ(api.setOutput("auto"), 1); // the sound server, the null output when none answers
+    // Ten seconds of 16-bit stereo silence at 44.1 kHz.
+    const QString wav = dir.filePath(u"long.wav"_s);
+    {
+        QByteArray bytes = QByteArray::fromHex("52494646") + QByteArray(4, '\0')
+            + QByteArray::fromHex("57415645666d7420100000000100020044ac000010b10200040010006461746100000000");
+        const quint32 data = 10 * 44100 * 4;
+        for (int i = 0; i < 4; ++i)
+            bytes[40 + i] = static_cast<char>((data >> (8 * i)) & 0xFF);
+        bytes.append(QByteArray(static_cast<qsizetype>(data), '\0'));
+        writeBytes(wav, bytes);
+    }
+    QWidget window;
+    OutputNotice notice(api, &window, 20);
+    QSignalSpy shown(&notice, &OutputNotice::shown);
+    const auto playFromStart = [&] {
+        OpenInfo info {};
+        EXPECT_NE(api.open(wav.toUtf8().constData(), &info), 0);
+        EXPECT_NE(api.play(), 0);
+        notice.trackStarted();
+    };
+    playFromStart();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return outputName(api) == u"pulse"_s; }, 5000)) << outputName(api).toStdString();
+    QTest::qWait(300);
+    server->kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() == 1; }, 4000));
+    EXPECT_TRUE(notice.toldLost());
+    EXPECT_FALSE(notice.told());
+    EXPECT_EQ(api.getState(nullptr), VBMP3_PLAYING) << "the rest of the track goes on in silence";
+    EXPECT_EQ(window.findChild<QMessageBox *>(u"outputNotice"_s)->text(), OutputNotice::lostText());
+
+    // The server is back for the next track.
+    api.stop();
+    server.reset(); // its socket goes before the new server makes its own
+    server = std::make_unique<PrivateSoundServer>(dir.path());
+    ASSERT_TRUE(server->ready());
+    playFromStart();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return outputName(api) == u"pulse"_s; }, 5000)) << outputName(api).toStdString();
+    QTest::qWait(300); // the notice has seen the server's output
+    server->kill();
+    QTest::qWait(1500);
+    EXPECT_EQ(shown.count(), 1) << "said once";
+    api.stop();
+    api.free();
+    qputenv("PULSE_SERVER", oldServer);
 }

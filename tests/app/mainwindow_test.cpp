@@ -5,6 +5,7 @@
 #include "appsetup.h"
 #include "externalfiles.h"
 #include "outputnotice.h"
+#include "pathbytes.h"
 #include "playlistcommands.h"
 #include "trackadder.h"
 #include "volumememory.h"
@@ -281,6 +282,14 @@ TEST_F(DesktopTest, OutputNoticeTellsOnceOfAChosenDeviceThatHasGone)
 
 TEST(ExternalFilesPaths, CommandLineWordsBecomeAbsolutePaths)
 {
+    // The words are argv's bytes: options are left out, names that are not UTF-8 kept.
+    char a0[] = "kestrine", a1[] = "-style", a2[] = "\x8b\xc8.mp3", a3[] = "--", a4[] = "-dash.wav", a5[] = "-";
+    char *argv[] = { a0, a1, a2, a3, a4, a5, nullptr };
+    EXPECT_EQ(ExternalFiles::commandLineWords(6, argv),
+        (QStringList { pathFromBytes("\x8b\xc8.mp3"), u"-dash.wav"_s, u"-"_s }));
+    EXPECT_EQ(ExternalFiles::absolutePaths(
+                  { pathFromBytes("caf\xe9.wav"), u"file:///m/%8B%C8.mp3"_s }, pathFromBytes("/h/\x89\xb9")),
+        (QStringList { pathFromBytes("/h/\x89\xb9/caf\xe9.wav"), pathFromBytes("/m/\x8b\xc8.mp3") }));
     EXPECT_EQ(ExternalFiles::absolutePaths(
                   { u"a.mp3"_s, u"../b/./c.wav"_s, u"/x/y.m3u"_s, u"file:///m/%E6%98%A5.mp3"_s, u""_s, u":/d.mp3"_s },
                   u"/home/u/music"_s),
@@ -303,6 +312,7 @@ TEST_F(DesktopTest, FilesComeAfterTheStartupPlaylistAndTheFirstAddedPlays)
         return QString::fromStdString(fake.openedPath);
     };
     EXPECT_EQ(open({ a, touch(u"notes.txt"_s), b }), a);
+    EXPECT_EQ(prompter.texts(), QStringList { u"1 個のファイルを追加できませんでした: notes.txt"_s });
     EXPECT_EQ(w->playlist()->count(), 3);
     EXPECT_EQ(w->playlist()->fullPath(1), listed);
     EXPECT_EQ(w->playlist()->fullPath(2), a);

@@ -3,6 +3,7 @@
 // the first, which adds and plays them, and ends with 0 at once.  Runs under xvfb-run.
 #include "outputnotice.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -10,6 +11,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 
@@ -83,6 +86,45 @@ TEST(SingleInstance, SecondStartShowsTheMessageAndEndsWhileTheFirstGoesOn)
     EXPECT_EQ(first->state(), QProcess::Running);
     first->terminate();
     first->waitForFinished(5000);
+}
+
+// Named pipes nobody writes to, as the settings file and as a playlist a second start
+// hands over, hold nothing up: the window comes, a file on the command line whose name is
+// Shift-JIS bytes plays, the playlist is refused with its message, and SIGTERM ends the
+// process at once, message box and all.
+TEST(SingleInstance, NamedPipesHoldNothingUpAndNamesThatAreNotUtf8Play)
+{
+    QTemporaryDir config;
+    const QByteArray dir = QFile::encodeName(config.path());
+    ASSERT_EQ(::mkfifo((dir + "/kestrine.ini").constData(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir + "/pipe.m3u").constData(), 0600), 0);
+    const QString wav = writeWav(config.filePath(u"x.wav"_s));
+    ASSERT_EQ(::rename(QFile::encodeName(wav).constData(), (dir + "/\x8b\xc8.wav").constData()), 0); // 曲.wav
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"PULSE_SERVER"_s, u"unix:/nonexistent"_s);
+    env.insert(u"KESTRINE_CONFIG_DIR"_s, config.path());
+    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
+    env.insert(u"QT_LOGGING_RULES"_s, u"kestrine.files.info=true"_s);
+    p.setProcessEnvironment(env);
+    // The shell makes the name from its bytes (octal escapes of printf).
+    p.start(u"/bin/sh"_s,
+        { u"-c"_s, uR"sh(exec "$0" "$(printf "$1")")sh"_s, QStringLiteral(KESTRINE_BIN_DIR "/kestrine"),
+            config.path() + u"/\\213\\310.wav"_s });
+    QByteArray seen;
+    ASSERT_TRUE(waitForText(p, "playing " + config.filePath(u"曲.wav"_s).toUtf8(), seen, 15000)) << seen.toStdString();
+    auto second = startPlayer(config.path(), u"offscreen"_s, { config.filePath(u"pipe.m3u"_s) });
+    ASSERT_TRUE(second->waitForFinished(10000));
+    EXPECT_EQ(second->exitCode(), 0);
+    ASSERT_TRUE(waitForText(p, config.filePath(u"pipe.m3u"_s).toUtf8() + "」を読み込めませんでした", seen, 10000))
+        << seen.toStdString();
+    QElapsedTimer t;
+    t.start();
+    p.terminate();
+    ASSERT_TRUE(p.waitForFinished(5000));
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0);
 }
 
 TEST(SingleInstance, FilesOnTheCommandLinePlayAndASecondStartHandsItsFilesOver)

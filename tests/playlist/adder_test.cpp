@@ -97,6 +97,41 @@ TEST_F(AdderTest, DroppedFilesOfTheAddedFormatsPassTheSameTwoTests)
     EXPECT_TRUE(prompter.messages.isEmpty());
 }
 
+// With the wide rules a playlist of any spelling ends the drop, a folder adds what the
+// folder search would find under it, and the dropped files that did not become rows are
+// named in one message per drop (five at most); listed files are no such files.
+TEST_F(AdderTest, WideDropsTakeAnyPlaylistWalkFoldersAndTellWhatWasLeftOut)
+{
+    adder->setDropRules({ true, QStringLiteral("*.mp3;*.wav") });
+    adder->addFiles({ touch("listed.mp3") });
+    waitIdle();
+    touch("album/1.mp3");
+    touch("album/sub/2.wav");
+    touch("album/cover.jpg");
+    touch("album/.hidden.mp3");
+    const QString unknownMp3 = touch("garbage.mp3");
+    FakeDecoder::instance().fileTypes[unknownMp3.toStdString()] = -1;
+    writeBytes(dir.filePath("list.PLS"), ("[playlist]\nFile1=" + touch("from-pls.mp3") + "\n").toUtf8());
+    adder->dropFiles({ touch("a.mp3"), touch("notes.txt"), dir.filePath("listed.mp3"), dir.filePath("album"),
+        unknownMp3, touch("b.wav"), dir.filePath("list.PLS"), touch("after.mp3") });
+    waitIdle();
+    EXPECT_EQ(names(), QStringList({ "listed.mp3", "a.mp3", "1.mp3", "2.wav", "b.wav", "from-pls.mp3" }));
+    EXPECT_EQ(prompter.texts(), QStringList { "2 個のファイルを追加できませんでした: notes.txt、garbage.mp3" });
+
+    prompter.messages.clear();
+    QStringList texts;
+    for (int i = 0; i < 7; ++i)
+        texts << touch(QStringLiteral("n%1.txt").arg(i));
+    writeBytes(dir.filePath("upper.M3U"), (touch("from-upper.wav") + "\r\n").toUtf8());
+    writeBytes(dir.filePath("utf8.m3u8"), (touch(QStringLiteral("曲.wav")) + "\n").toUtf8());
+    adder->dropFiles(texts + QStringList { dir.filePath("upper.M3U") });
+    adder->dropFiles({ dir.filePath("utf8.m3u8") });
+    waitIdle();
+    EXPECT_EQ(names().mid(6), QStringList({ "from-upper.wav", "曲.wav" }));
+    EXPECT_EQ(prompter.texts(),
+        QStringList { "7 個のファイルを追加できませんでした: n0.txt、n1.txt、n2.txt、n3.txt、n4.txt …" });
+}
+
 // Jobs land one after another; a file that vanished before it was checked is passed over;
 // a playlist that cannot be read ends its job with a message naming it.
 TEST_F(AdderTest, JobsLandInTheOrderTheyWereGiven)

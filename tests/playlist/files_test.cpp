@@ -1,7 +1,17 @@
 // M3U and CSV files: reading rules, writing, the dialogs and messages of the commands.
+#include "folderwalker.h"
+#include "pathbytes.h"
 #include "playlistcommands.h"
 #include "playlistfiles.h"
 #include "playlisttestsupport.h"
+
+#include <QElapsedTimer>
+#include <QMimeData>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 TEST(M3uParseTest, LinesEntriesAndAborts)
 {
@@ -15,7 +25,10 @@ TEST(M3uParseTest, LinesEntriesAndAborts)
         { "extended", "#EXTM3U\r\n#EXTINF:123,Artist - Title\r\n/a.mp3\r\n# comment\r\n", { "/a.mp3" }, false },
         { "UTF-8 BOM", "\xEF\xBB\xBF/a.mp3\r\n", { "/a.mp3" }, false },
         { "UTF-8 text", "/音楽/曲.mp3\n", { "/音楽/曲.mp3" }, false },
-        { "CP932 text", "/\x89\xb9\x8a\x79/\x8b\xc8.mp3\r\n", { "/音楽/曲.mp3" }, false },
+        // Bytes that are no UTF-8 name the file of those bytes (their CP932 reading is the
+        // alternative, checked below).
+        { "CP932 text", "/\x89\xb9\x8a\x79/\x8b\xc8.mp3\r\n", { pathFromBytes("/\x89\xb9\x8a\x79/\x8b\xc8.mp3") },
+            false },
         { "blanks kept", "/a b.mp3 \r\n", { "/a b.mp3 " }, false },
         { "relative", "sub/a.mp3\r\n../b.mp3\r\n./c.mp3\n", { "/base/dir/sub/a.mp3", "/base/b.mp3", "/base/dir/c.mp3" },
             false },
@@ -30,6 +43,127 @@ TEST(M3uParseTest, LinesEntriesAndAborts)
         const M3uEntries e = parseM3u(bytes, QStringLiteral("/base/dir"));
         EXPECT_TRUE(e.paths == paths && e.aborted == aborted) << name << ": " << e.paths.join(' ').toStdString();
     }
+    EXPECT_EQ(parseM3u("/\x89\xb9\x8a\x79/\x8b\xc8.mp3\r\n/a.mp3\r\n", "/").alternatives,
+        QStringList({ QStringLiteral("/音楽/曲.mp3"), QString() }));
+}
+
+// The playlists people have: the same list as UTF-8 (with and without a BOM, or named
+// .m3u8), UTF-16 in either byte order and ISO-8859-1 reads to the same entries (the
+// Latin-1 one through its alternative reading); file: URLs and PLS files name files; an
+// M3U8 file's bytes that are not UTF-8 have no CP932 reading.
+TEST(PlaylistFormats, ThePlaylistFilesOfOtherPlayers)
+{
+    const QString lizzy = QStringLiteral(KESTRINE_SOURCE_DIR "/../shared/testdata/m3u-lizzy/");
+    if (!QFileInfo::exists(lizzy))
+        GTEST_SKIP() << "../shared/testdata/m3u-lizzy is absent";
+    const auto parseFile = [&](const QString &name) {
+        const QString path = lizzy + name;
+        return parsePlaylist(readBytes(path), QStringLiteral("/base"), playlistFormatOf(path));
+    };
+    const M3uEntries utf8 = parseFile(QStringLiteral("playlist-utf8.m3u8"));
+    ASSERT_EQ(utf8.paths.size(), 2);
+    EXPECT_TRUE(utf8.paths[1].endsWith(
+        QStringLiteral("ÀÁÂÃäA Ç ÈÉÊË ÌÍÎÏ N ÒÓÔÕö  ÙÚÛü àáâãäa ç èéêë ìíîï n òóôõöo ùúûü.mp3")));
+    for (const char *name : { "playlist-utf8-bom.m3u", "playlist-utf16le-bom.m3u", "playlist-utf16be-bom.m3u" }) {
+        const M3uEntries e = parseFile(QString::fromLatin1(name));
+        EXPECT_TRUE(e.paths == utf8.paths && !e.aborted) << name;
+    }
+    const M3uEntries latin1 = parseFile(QStringLiteral("playlist-iso-8859-1.m3u"));
+    EXPECT_EQ(latin1.paths[0], utf8.paths[0]);
+    EXPECT_EQ(latin1.alternatives[1], utf8.paths[1]);
+    // Every file of both collections reads to its end, each path line an entry.
+    QStringList all;
+    for (const QString &folder : { lizzy, lizzy + QStringLiteral("../m3u-atldotnet/") })
+        for (const QString &name : QDir(folder).entryList({ "*.m3u", "*.m3u8" }))
+            all << folder + name;
+    EXPECT_GE(all.size(), 14);
+    for (const QString &path : all) {
+        const QByteArray bytes = readBytes(path);
+        const M3uEntries e = parsePlaylist(bytes, QStringLiteral("/base"), playlistFormatOf(path));
+        EXPECT_FALSE(e.aborted) << path.toStdString();
+        EXPECT_FALSE(e.paths.isEmpty()) << path.toStdString();
+    }
+    const M3uEntries t6 = parseFile(QStringLiteral("test06.m3u"));
+    EXPECT_EQ(t6.paths,
+        QStringList({ "/music/opeth/white cluster.mp3", "/music/moonlapse vertigo.mp3",
+            "/base/http:/ccmixter.org/a/song.mp3", "/video/mononoke.avi" }));
+
+    EXPECT_EQ(
+        parseM3u("file:///m/%E6%9B%B2%20a.mp3\nfile://localhost/m/%8B%C8.wav\nfile://elsewhere/x.mp3\n", "/").paths,
+        QStringList({ QStringLiteral("/m/曲 a.mp3"), pathFromBytes("/m/\x8B\xC8.wav") }));
+    const M3uEntries m3u8 = parsePlaylist("/m/\x8B\xC8.wav\n", "/", PlaylistFormat::M3u8);
+    EXPECT_EQ(m3u8.paths, QStringList { pathFromBytes("/m/\x8B\xC8.wav") });
+    EXPECT_EQ(m3u8.alternatives, QStringList { QString() });
+
+    const QByteArray pls = "[playlist]\r\nNumberOfEntries=4\r\nFile2=b.mp3\r\nTitle2=B\r\nfile1 = /m/a.mp3\r\n"
+                           "File10=file:///m/%E6%9B%B2.mp3\r\nFile3=caf\xE9.mp3\r\nLength3=-1\r\nVersion=2\r\n";
+    const M3uEntries p = parsePlaylist(pls, "/base", PlaylistFormat::Pls);
+    EXPECT_EQ(p.paths, QStringList({ "/m/a.mp3", "/base/b.mp3", pathFromBytes("/base/caf\xE9.mp3"), "/m/曲.mp3" }));
+    EXPECT_FALSE(p.aborted);
+    for (const auto &[name, format] : { std::pair { "x.M3U", PlaylistFormat::M3u }, { "x.m3u8", PlaylistFormat::M3u8 },
+             { "x.M3U8", PlaylistFormat::M3u8 }, { "x.Pls", PlaylistFormat::Pls } }) {
+        EXPECT_EQ(playlistFormatOf(QString::fromLatin1(name)), format) << name;
+        EXPECT_TRUE(isPlaylistName(QString::fromLatin1(name))) << name;
+    }
+    EXPECT_FALSE(isPlaylistName(QStringLiteral("x.mp3")) || isPlaylistName(QStringLiteral("m3u")));
+}
+
+// Reading is bounded: a sparse playlist of 2 GiB, one of 256 MiB of NUL bytes and an
+// endless line end the reading with the message, within the memory limit; a named pipe
+// that nobody writes to is refused at once; a line split between reads still counts.
+TEST(PlaylistFormats, ReadingIsBoundedAndNeverWaits)
+{
+    QTemporaryDir tmp;
+    // head written `repeat` times, then the file made `size` long (sparse past the data).
+    const auto sparse = [&](const char *name, qint64 size, const QByteArray &head, int repeat = 1) {
+        const QByteArray path = QFile::encodeName(tmp.filePath(QString::fromLatin1(name)));
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT, 0600);
+        for (int i = 0; i < repeat; ++i)
+            EXPECT_EQ(::write(fd, head.constData(), head.size()), head.size());
+        EXPECT_EQ(::ftruncate(fd, size), 0);
+        ::close(fd);
+        return QFile::decodeName(path);
+    };
+    rusage before {};
+    getrusage(RUSAGE_SELF, &before);
+    QElapsedTimer t;
+    t.start();
+    const std::tuple<const char *, qint64, QByteArray, int, int> cases[] = { // name, size, head, repeat, entries
+        { "sparse.m3u", qint64(2) << 30, "/a.mp3\n", 1, 1 }, { "nul.m3u", qint64(256) << 20, "", 1, 0 },
+        { "endless.m3u", qint64(64) << 20, "/a.mp3\n/" + QByteArray(1 << 20, 'x'), 1, 1 },
+        { "lines.m3u", kMaxPlaylistBytes + 2, QByteArray(1 << 20, '\n'), 65, 0 }
+    };
+    for (const auto &[name, size, head, repeat, count] : cases) {
+        const QString path = sparse(name, size, head, repeat);
+        M3uEntries e;
+        ASSERT_TRUE(readPlaylist(path, e)) << name;
+        EXPECT_TRUE(e.aborted) << name;
+        EXPECT_EQ(e.paths.size(), count) << name;
+    }
+    rusage after {};
+    getrusage(RUSAGE_SELF, &after);
+#ifndef __SANITIZE_ADDRESS__ // AddressSanitizer keeps freed memory in quarantine
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB more at the peak";
+#endif
+    EXPECT_LT(t.elapsed(), 15000);
+
+    const QByteArray fifo = QFile::encodeName(tmp.filePath("pipe.m3u"));
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    t.restart();
+    M3uEntries e;
+    EXPECT_FALSE(readPlaylist(QFile::decodeName(fifo), e));
+    EXPECT_FALSE(readPlaylist(tmp.path(), e));
+    EXPECT_LT(t.elapsed(), 1000);
+
+    // 100,000 entries across many reads: each line whole, CR LF split between reads.
+    QByteArray many;
+    for (int i = 0; i < 100000; ++i)
+        many += "/m/" + QByteArray::number(i) + ".mp3\r\n";
+    const QString manyPath = sparse("many.m3u", many.size(), many);
+    ASSERT_TRUE(readPlaylist(manyPath, e));
+    EXPECT_FALSE(e.aborted);
+    ASSERT_EQ(e.paths.size(), 100000);
+    EXPECT_EQ(e.paths[54321], QStringLiteral("/m/54321.mp3"));
 }
 
 TEST(CsvTest, QuotedFieldsDoubledQuotesTrailingBlanks)
@@ -171,4 +305,62 @@ TEST_F(FilesTest, FailedWritesSayWhichFileAndKeepTheOldOne)
     EXPECT_EQ(readBytes(old), QByteArray("old content\r\n"));
     EXPECT_EQ(prompter.texts().last(), cannotWrite(old));
     EXPECT_EQ(QDir(dir).entryList({ "old.m3u*" }, QDir::Files | QDir::Hidden), QStringList({ "old.m3u" }));
+}
+
+// A folder holding a Shift-JIS, a Latin-1 and a UTF-8 name (made from bytes): the folder
+// walk finds all three, they become rows shown with decoded names, a drop hands them over
+// as they are, and an M3U and a CSV hold their bytes exactly, the M3U reading back to
+// the same three files.
+TEST_F(FilesTest, NamesThatAreNotUtf8TravelAsTheirBytes)
+{
+    const QByteArray base = QFile::encodeName(dir.path()) + '/';
+    const QList<QByteArray> names { "\x8B\xC8\x96\xBC.mp3", "caf\xE9.wav", "\xE6\x9B\xB2.mp3" };
+    QStringList paths;
+    for (const QByteArray &n : names) {
+        const int fd = ::open((base + n).constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        paths << pathFromBytes(base + n);
+    }
+    const auto sorted = [](QStringList l) { return l.sort(), l; };
+    QStringList found;
+    std::atomic_bool cancelled { false };
+    FolderWalker::walk(
+        dir.path(), true, FilePattern("*.mp3;*.wav"), [&](QStringList f, const QString &) { found += f; }, cancelled);
+    EXPECT_EQ(sorted(found), sorted(paths));
+
+    adder->addFiles(found, true);
+    waitIdle();
+    ASSERT_EQ(sorted(fullPaths(model)), sorted(paths));
+    QStringList shown;
+    for (int i = 1; i <= model.count(); ++i)
+        shown << model.title(i).trimmed()
+                + model.data(model.index(i - 1, PlaylistModel::FullPathColumn)).toString().mid(dir.path().size());
+    EXPECT_EQ(sorted(shown), sorted({ "曲名.mp3/曲名.mp3", "café.wav/café.wav", "曲.mp3/曲.mp3" }));
+
+    answer({ dir.filePath("names.m3u"), dir.filePath("names.csv") });
+    commands->Save_m3u();
+    commands->Csv_Save();
+    waitIdle();
+    const QByteArray m3u = readBytes(dir.filePath("names.m3u"));
+    const QByteArray csv = readBytes(dir.filePath("names.csv"));
+    for (const QByteArray &n : names) {
+        EXPECT_TRUE(m3u.contains(base + n + "\r\n")) << n.toHex().constData();
+        EXPECT_TRUE(csv.contains("\"" + base + n + "\",")) << n.toHex().constData();
+    }
+    const QStringList listed = fullPaths(model);
+    model.clear();
+    load(dir.filePath("names.m3u"));
+    EXPECT_EQ(fullPaths(model), listed);
+
+    QMimeData drop;
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls << QUrl::fromEncoded(fileUrlOfPath(p));
+    drop.setUrls(urls);
+    EXPECT_EQ(PlaylistCommands::droppedPaths(&drop), paths);
+    model.clear();
+    commands->DropFiles(PlaylistCommands::droppedPaths(&drop));
+    waitIdle();
+    EXPECT_EQ(fullPaths(model), paths);
 }

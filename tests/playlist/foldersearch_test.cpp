@@ -3,12 +3,15 @@
 #include "foldersearchwindow.h"
 #include "folderwalker.h"
 #include "mainwindow.h"
+#include "pathbytes.h"
 #include "playlisttestsupport.h"
 
 #include <QAbstractButton>
+#include <QListView>
 #include <QSignalSpy>
 #include <QTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 // A small tree whose breadth-first, case-insensitive order differs from a depth-first walk
@@ -149,6 +152,52 @@ TEST_F(FolderSearchTest, AddedFormatsFoundByTheDefaultPatternAndAStoredPatternKe
         EXPECT_EQ(rows, QStringList(c.listed).filter(QRegularExpression("^(?!Mixed)")));
         main.close();
     }
+}
+
+// A folder holding a Shift-JIS, a Latin-1 and a UTF-8 name (made from their bytes), under
+// a Shift-JIS folder name: Dir1 and File1 show them decoded, the search adds all three as
+// the files they are.
+TEST_F(FolderSearchTest, NamesThatAreNotUtf8AreListedAndAdded)
+{
+    const QByteArray folder = QFile::encodeName(root) + "/\x89\xb9\x8a\x79"; // 音楽
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    QStringList paths;
+    for (const QByteArray &name :
+        { QByteArray("\x8b\xc8.mp3"), QByteArray("caf\xe9.mp3"), QByteArray("\xe6\x9b\xb2.mp3") }) {
+        const int fd = ::open((folder + '/' + name).constData(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ::close(fd);
+        paths << pathFromBytes(folder + '/' + name);
+    }
+    FolderSearchWindow w(model, *adder, prompter);
+    w.setPattern(QStringLiteral("*.mp3"));
+    QSignalSpy shown(&w, &FolderSearchWindow::listingShown);
+    w.setFolder(pathFromBytes(folder));
+    ASSERT_TRUE(shown.wait(5000));
+    QStringList names = w.fileNames();
+    names.sort();
+    QStringList expected = QStringList(paths).replaceInStrings(pathFromBytes(folder + '/'), QString());
+    expected.sort();
+    EXPECT_EQ(names, expected);
+    const auto *file1 = w.findChild<QListView *>(QStringLiteral("File1"));
+    ASSERT_TRUE(file1);
+    QStringList seen;
+    for (int i = 0; i < file1->model()->rowCount(); ++i)
+        seen << file1->model()->index(i, 0).data().toString();
+    seen.sort();
+    EXPECT_EQ(seen, QStringList({ "café.mp3", "曲.mp3", "曲.mp3" }));
+    const auto *dir1 = w.findChild<QListView *>(QStringLiteral("Dir1"));
+    ASSERT_TRUE(dir1);
+    EXPECT_TRUE(dir1->currentIndex().data().toString().endsWith(QStringLiteral("音楽")));
+
+    w.openModal();
+    QSignalSpy finished(&w, &FolderSearchWindow::searchFinished);
+    w.f1FormatClick();
+    ASSERT_TRUE(finished.wait(10000));
+    QStringList added = fullPaths(model);
+    added.sort();
+    paths.sort();
+    EXPECT_EQ(added, paths);
 }
 
 // The folder from the settings is where the window first opens, and the toolbar button

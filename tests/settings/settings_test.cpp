@@ -1,8 +1,11 @@
+#include "pathbytes.h"
 #include "settings.h"
 #include "testfiles.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <dlfcn.h>
@@ -159,4 +162,72 @@ TEST(SettingsLocation, ProgramFolderRule)
     ASSERT_EQ(chmod(QFile::encodeName(dir.path()).constData(), 0555), 0); // an installed program's folder
     EXPECT_EQ(withoutFileRights([&] { return chooseProgramFolder("", dir.path(), "/cfg") == "/cfg/kestrine"; }), true);
     chmod(QFile::encodeName(dir.path()).constData(), 0755);
+}
+
+// The settings file never holds the window up: a named pipe loads as no file at once (and
+// is not saved over), a file of 50 MB loads its first MiB (the keys there count) and a
+// save writes what was loaded, both within the GUI thread's budget on this machine.
+TEST_F(SettingsFile, PipesAndHugeFilesAreReadWithinLimits)
+{
+    const QByteArray fifo = QFile::encodeName(path());
+    ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+    QElapsedTimer t;
+    t.start();
+    Settings s;
+    LoadSettings(s, path());
+    EXPECT_EQ(s.Op_01, Settings().Op_01);
+    EXPECT_FALSE(SaveSettings(s, path()));
+    EXPECT_LT(t.elapsed(), 1000);
+    ::unlink(fifo.constData());
+
+    // A padding line puts a line's end right at the first MiB's end, where a cut would
+    // leave no room: the keys a save adds must still be read back.
+    QByteArray huge = "[その他設定]\nOp_01=0\n[junk]\n";
+    huge += "p=" + QByteArray(1024 * 1024 - 1000 * 1000 - huge.size() - 3, 'x') + '\n';
+    const QByteArray line = "k=" + QByteArray(997, 'v') + '\n'; // 1000 bytes
+    while (huge.size() < 50 * 1000 * 1000)
+        huge += line;
+    huge += "[その他設定]\nOp_03=1\n";
+    writeBytes(path(), huge);
+    huge.clear();
+    t.restart();
+    LoadSettings(s, path());
+    const qint64 loadMs = t.elapsed();
+    EXPECT_EQ(s.Op_01, 0);
+    EXPECT_EQ(s.Op_03, 0) << "a key past the first MiB is not read";
+    s.Op_09 = 1;
+    t.restart();
+    s.MP3 = 0; // a key of a section the file does not hold: appended at its end
+    EXPECT_TRUE(SaveSettings(s, path()));
+    const qint64 saveMs = t.elapsed();
+    EXPECT_LE(QFileInfo(path()).size(), 1024 * 1024 + 4096);
+    EXPECT_EQ(load(path()).Op_09, 1);
+    EXPECT_EQ(load(path()).MP3, 0);
+    EXPECT_LT(loadMs, 200);
+    EXPECT_LT(saveMs, 500);
+    std::printf("50 MB settings file: load %lld ms, save %lld ms\n", loadMs, saveMs);
+}
+
+// The start-up playlist and folder keep names that are not UTF-8 byte for byte, and a
+// name of valid text in a CP932 file still reads as the text it always did.
+TEST_F(SettingsFile, PathsKeepTheirBytes)
+{
+    const QByteArray sjisFolder = QFile::encodeName(dir.path()) + "/\x89\xb9\x8a\x79"; // 音楽 in Shift-JIS
+    ASSERT_EQ(::mkdir(sjisFolder.constData(), 0700), 0);
+    writeBytes(QFile::decodeName(QFile::encodeName(dir.path())) + "/x", {});
+    ASSERT_EQ(::rename(QFile::encodeName(dir.path() + "/x").constData(), (sjisFolder + "/caf\xE9.m3u").constData()), 0);
+    Settings s;
+    s.Op_14 = pathFromBytes(sjisFolder + "/caf\xE9.m3u");
+    s.Op_17 = pathFromBytes(sjisFolder);
+    ASSERT_TRUE(SaveSettings(s, path()));
+    const QByteArray bytes = readBytes(path());
+    EXPECT_TRUE(bytes.contains("Op_14=" + sjisFolder + "/caf\xE9.m3u\n"));
+    EXPECT_TRUE(bytes.contains("Op_17=" + sjisFolder + "\n"));
+    const Settings back = load(path());
+    EXPECT_EQ(back.Op_14, s.Op_14);
+    EXPECT_EQ(back.Op_17, s.Op_17);
+
+    // C:\音楽\x.m3u in CP932: no such file, so the text.
+    writeBytes(path(), "[\x82\xbb\x82\xcc\x91\xbc\x90\xdd\x92\xe8]\r\nOp_14=C:\\\x89\xb9\x8a\x79\\x.m3u\r\n");
+    EXPECT_EQ(load(path()).Op_14, QStringLiteral("C:\\音楽\\x.m3u"));
 }
