@@ -783,9 +783,10 @@ bool Engine::readLyrics3Data()
 
 bool Engine::readEmbeddedLyrics()
 {
-    if (m_path.empty())
+    syncJoins();
+    if (m_open.path.empty())
         return false;
-    const std::optional<std::string> text = vbmp3::readEmbeddedLyrics(m_path);
+    const std::optional<std::string> text = vbmp3::readEmbeddedLyrics(m_open.path);
     if (!text)
         return false;
     LyricsTimeline timeline = LyricsTimeline::fromText(*text);
