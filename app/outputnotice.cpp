@@ -12,7 +12,6 @@ namespace
 
 constexpr int kWatchMs = 3000;
 constexpr int kServerWatchMs = 1000;
-constexpr int kServerWatchMs = 1000;
 
 } // namespace
 
