@@ -278,7 +278,9 @@ bool SaveSettings(const Settings &s, const QString &iniPath, QStringList *unwrit
         QString value = savedText(s, k);
         // A value that cannot stand in the file exactly keeps the key's old value; the
         // other keys are saved all the same.
-        if (ini.setValue(QString::fromUtf8(k.section), QLatin1String(k.key), value))
+        const QString section = QString::fromUtf8(k.section);
+        if (k.path ? ini.setPathValue(section, QLatin1String(k.key), value)
+                   : ini.setValue(section, QLatin1String(k.key), value))
             written.emplace_back(&k, std::move(value));
         else
             left << QLatin1String(k.key) + QStringLiteral(" = ") + value;

@@ -714,7 +714,9 @@ bool Engine::setDecodeOptions(const DecodeOption &option)
 std::string Engine::outputName()
 {
     std::lock_guard lock(m_mutex);
-    return m_output ? m_output->name() : "";
+    // A device kept open from the last play is not yet this play's until the output
+    // thread has taken the play on.
+    return m_output && !m_playPending ? m_output->name() : "";
 }
 
 bool Engine::setOutputDevice(const std::string &device)
@@ -731,7 +733,7 @@ bool Engine::setOutputDevice(const std::string &device)
 std::string Engine::outputDevice()
 {
     std::lock_guard lock(m_mutex);
-    return m_output && std::strcmp(m_output->name(), "null") != 0 ? m_openDevice : std::string();
+    return m_output && !m_playPending && std::strcmp(m_output->name(), "null") != 0 ? m_openDevice : std::string();
 }
 
 bool Engine::setOutput(const std::string &target)
