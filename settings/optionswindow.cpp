@@ -62,6 +62,7 @@ OptionsWindow::OptionsWindow(Settings &live, const Context &context, QWidget *pa
     buildOptionTab(m_tab->addPage(QStringLiteral("Option setup")));
     buildEqTab(m_tab->addPage(QStringLiteral("EQ setup")));
     buildPrintTab(m_tab->addPage(QStringLiteral("-----")));
+    buildPlayerTab(m_tab->addPage(QStringLiteral("Player setup")));
 
     auto *ok = place(new QPushButton(QStringLiteral("OK"), this), "cmdOK", 3000, 4950, 945, 315);
     auto *cancel = place(new QPushButton(QStringLiteral("Cancel"), this), "cmdCancel", 4020, 4950, 945, 315);
@@ -84,7 +85,6 @@ void OptionsWindow::buildOptionTab(QWidget *page)
         { "Check1", "スペアナを利用", 2310, 4500 },
         { "Check6", "下位フォルダは検索しない", 2565, 4500 },
         { "Check9", "Toolbarのアイコンを大きくする（次回起動より有効）", 2820, 4650 },
-        { "resumeList", "起動時に前回のプレイリストと曲を開く", 3075, 4650 },
     };
     for (const auto &b : boxes)
         place(new QCheckBox(QString::fromUtf8(b.caption), page), b.name, 225, b.top, b.width, 285);
@@ -93,15 +93,6 @@ void OptionsWindow::buildOptionTab(QWidget *page)
         = place(new QPushButton(QStringLiteral("現在のフォルダ指定"), page), "Cmd_OP_Path", 2760, 1350, 1695, 315);
     connect(pathButton, &QPushButton::clicked, this, &OptionsWindow::Cmd_OP_Path_Click);
     place(new QLineEdit(page), "Def_OP_Path", 480, 1710, 3960, 285);
-
-    // The output device, between the switches and the search types: "default" first, the
-    // library's devices once it has listed them (off this thread).
-    label(page, "lblOutputDevice", QStringLiteral("出力デバイス"), 225, 3210, 1215, 285);
-    m_device = place(new QComboBox(page), "cmbOutputDevice", 1440, 3180, 3420, 315);
-    connect(m_device, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (!m_showing && index >= 0)
-            m_deviceId = m_device->itemData(index).toString();
-    });
 
     auto *frame = place(new QGroupBox(QStringLiteral("検索ファイルの指定"), page), "fraSample1", 120, 3675, 4740, 975);
     const char *types[] = { "mp3", "rmp", "wav", "m3u", "mpg", "avi", "wma" };
@@ -119,6 +110,21 @@ void OptionsWindow::buildOptionTab(QWidget *page)
         box->setGeometry(twipsRect(360 + 1080 * (i % 4), 3105 + 285 * (i / 4), 900, 285));
         box->setToolTip(QStringLiteral("フォルダ検索で *.%1 のファイルを探す").arg(ending));
     }
+}
+
+// Options of our own, which the first three pages leave no room for: the last session's
+// playlist and the output device ("default" first, the library's devices once it has
+// listed them, off this thread).
+void OptionsWindow::buildPlayerTab(QWidget *page)
+{
+    place(
+        new QCheckBox(QStringLiteral("起動時に前回のプレイリストと曲を開く"), page), "resumeList", 225, 480, 4650, 285);
+    label(page, "lblOutputDevice", QStringLiteral("出力デバイス"), 225, 870, 1215, 285);
+    m_device = place(new QComboBox(page), "cmbOutputDevice", 1440, 840, 3420, 315);
+    connect(m_device, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (!m_showing && index >= 0)
+            m_deviceId = m_device->itemData(index).toString();
+    });
 }
 
 void OptionsWindow::buildEqTab(QWidget *page)

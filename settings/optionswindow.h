@@ -74,6 +74,7 @@ private:
     void buildOptionTab(QWidget *page);
     void buildEqTab(QWidget *page);
     void buildPrintTab(QWidget *page);
+    void buildPlayerTab(QWidget *page);
     // Binds the controls named in the settings key table to the record's fields.
     void bindControls();
     // Puts every field of the record into its control, without the change handlers.

@@ -65,6 +65,9 @@ import -window "\$id" "$OUT/options-eq.png"
 xdotool mousemove --window "\$id" 190 18 click 1
 sleep 0.7
 import -window "\$id" "$OUT/options-print.png"
+xdotool mousemove --window "\$id" 255 18 click 1
+sleep 0.7
+import -window "\$id" "$OUT/options-player.png"
 kill \$pid
 kill \$pa
 RUN

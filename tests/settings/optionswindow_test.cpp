@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QProcess>
 #include <QScopeGuard>
@@ -135,6 +136,36 @@ TEST_F(OptionsWindowTest, ShowsWhatWasLoadedAndOkSavesThat)
                 after << ReadIni(QString::fromUtf8(k.section), k.key, "missing", ini());
         EXPECT_EQ(after, before);
     }
+}
+
+// Controls added over time share a fixed-size window: on each page no two controls
+// overlap (beyond the 2 pixels by which the classic rows of check boxes touch), and each
+// lies inside its page.
+TEST_F(OptionsWindowTest, NoControlsOverlapOnAPage)
+{
+    open();
+    const auto pages = window->findChild<QWidget *>(QStringLiteral("SSTab1"))->findChildren<QWidget *>();
+    int checked = 0;
+    for (const QWidget *page : pages) {
+        QList<const QWidget *> controls;
+        for (const QObject *o : page->children())
+            if (qobject_cast<const QAbstractButton *>(o) || qobject_cast<const QLineEdit *>(o)
+                || qobject_cast<const QComboBox *>(o) || qobject_cast<const QGroupBox *>(o)
+                || qobject_cast<const QAbstractSlider *>(o))
+                controls << static_cast<const QWidget *>(o);
+        if (controls.size() < 2)
+            continue;
+        ++checked;
+        for (qsizetype i = 0; i < controls.size(); ++i) {
+            EXPECT_TRUE(page->rect().contains(controls[i]->geometry())) << controls[i]->objectName().toStdString();
+            for (qsizetype j = i + 1; j < controls.size(); ++j) {
+                const QRect both = controls[i]->geometry() & controls[j]->geometry();
+                EXPECT_TRUE(both.isEmpty() || std::min(both.width(), both.height()) <= 2)
+                    << controls[i]->objectName().toStdString() << " and " << controls[j]->objectName().toStdString();
+            }
+        }
+    }
+    EXPECT_GE(checked, 4); // the four pages
 }
 
 // The current folder button; OK when no file can be written says so and closes all the same.
