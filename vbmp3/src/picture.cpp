@@ -26,8 +26,8 @@
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
-#include <limits>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <vector>
 
