@@ -150,6 +150,18 @@ Engine::~Engine()
 // ---------------------------------------------------------------------------------
 // Controlling thread
 
+std::string Engine::mixerNameOf(const std::string &path)
+{
+    // Only the sound server shows a name; the others are spared reading the tags (which
+    // may hold pictures of megabytes).
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_target != "auto")
+            return {};
+    }
+    return mediaNameOf(path);
+}
+
 bool Engine::open(const std::string &path, OpenInfo *info)
 {
     if (info)
@@ -163,7 +175,7 @@ bool Engine::open(const std::string &path, OpenInfo *info)
     std::shared_ptr<Source> source = openSource(path, layout, options);
     if (!source)
         return false;
-    std::string name = mediaNameOf(path);
+    std::string name = mixerNameOf(path);
     m_open.path = path;
     m_open.mpegInfo.reset();
     m_open.layout = layout;
@@ -203,7 +215,7 @@ int32_t Engine::queueNext(const std::string &path)
             source = openSource(path, next.layout, options);
         }
         if (source) {
-            name = mediaNameOf(path);
+            name = mixerNameOf(path);
             next.path = path;
             next.info = source->info();
             if (next.info.lengthEstimated)

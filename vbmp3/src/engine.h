@@ -208,6 +208,9 @@ private:
     void report(std::unique_lock<std::mutex> &lk, uint64_t session, int32_t message, Report kind, int32_t param = 0);
     Heard heardLocked();
     void stopLocked();
+    // What the desktop's mixer is to call path: its tags' names when the output may be
+    // the sound server, else nothing.  Takes m_mutex.
+    std::string mixerNameOf(const std::string &path);
     // Positions the heard track at frame: frames decoded ahead and the device's are
     // dropped, a join under way is undone.  m_mutex held.
     void seekLocked(int64_t frame);
