@@ -25,7 +25,7 @@ uint32_t defaultChannelMask(int channels)
 const uint8_t *vorbisToWave(int channels)
 {
     // Vorbis: 3 L C R; 5 FL C FR RL RR; 6 FL C FR RL RR LFE; 7 FL C FR SL SR RC LFE;
-    // 8 FL C FR SL SR RL RR LFE (the Vorbis I specification, section 4.3.9).
+    // 8 FL C FR SL SR RL RR LFE (the order Vorbis I gives them, its section 4.3.9).
     static constexpr uint8_t kOrders[8][8] = {
         { 0 },
         { 0, 1 },
