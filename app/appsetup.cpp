@@ -16,6 +16,7 @@
 #include "playbackcontroller.h"
 #include "qtprompter.h"
 #include "settings.h"
+#include "settingssaver.h"
 #include "singleinstance.h"
 #include "toolbaricons.h"
 #include "volumememory.h"
@@ -218,7 +219,12 @@ int runKestrine(QApplication &app, int argc, char **argv)
         mpris.watch(mprisService);
     window.show();
     external.open(files);
-    return app.exec();
+    const int status = app.exec();
+    // Settings saves still on their way reach the file before the process ends (the
+    // watchdog bounds the wait).
+    volume.flush();
+    SettingsSaver::instance().flush(kQuitLimit);
+    return status;
 }
 
 } // namespace kes

@@ -13,6 +13,7 @@
 #include "printwindow.h"
 #include "sequencer.h"
 #include "sessionlist.h"
+#include "settingssaver.h"
 #include "singleinstance.h"
 #include "tabcontrol.h"
 #include "toolbaricons.h"
@@ -37,6 +38,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 namespace kes
@@ -202,7 +204,21 @@ void MainWindow::bindPlaylist()
     connectMenu("Def_Playlist_Set", [this] {
         m_commands->Def_Playlist_Set([this](const QString &path) {
             m_settings.Op_14 = path;
-            return SaveSettings(m_settings, m_ctx.iniPath);
+            // Written off the GUI thread; waited for only when the file is small, else a
+            // failure is told when the write is done.
+            SettingsSaver &saver = SettingsSaver::instance();
+            const auto saved = std::make_shared<std::optional<bool>>();
+            const SettingsSaver::Id id
+                = saver.submit(m_ctx.iniPath, settingEdits(m_settings), this, [this, saved](const SaveResult &r) {
+                      if (!saved->has_value())
+                          *saved = r.ok;
+                      else if (!r.ok)
+                          m_ctx.prompter->message(QStringLiteral("設定の保存に失敗しました"));
+                  });
+            if (saver.waitIfSmall(id, m_ctx.iniPath))
+                return saved->value_or(false);
+            *saved = true;
+            return true;
         });
     });
 }

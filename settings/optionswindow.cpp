@@ -2,6 +2,7 @@
 
 #include "eqpresets.h"
 #include "prompter.h"
+#include "settingssaver.h"
 #include "tabcontrol.h"
 #include "twips.h"
 
@@ -16,6 +17,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <memory>
 
 namespace kes
 {
@@ -347,17 +349,28 @@ void OptionsWindow::cmdOK_Click()
     if (m_ctx.setSearchPattern)
         m_ctx.setSearchPattern(BuildSearchPattern(m_live));
     Eq_true_Click();
-    // The device key is written only when the choice changed, so a file without it stays so.
-    bool deviceSaved = true;
+    // The file is written off the GUI thread; the window waits for the result only when
+    // the file is small, else a failure is told when the write is done.  The device key
+    // is written only when the choice changed, so a file without it stays so.
+    SettingsSaver &saver = SettingsSaver::instance();
+    QObject *context = parentWidget(); // outlives this window, which goes when it closes
+    const auto deviceFailed = std::make_shared<bool>(false);
     if (m_deviceId != storedOutputDevice(m_ctx.iniPath)) {
-        deviceSaved = storeOutputDevice(m_ctx.iniPath, m_deviceId);
-        if (deviceSaved)
-            applyOutputDevice(m_ctx.api, m_deviceId);
+        saver.submit(m_ctx.iniPath, { outputDeviceEdit(m_deviceId) }, context,
+            [api = m_ctx.api, id = m_deviceId, deviceFailed](const SaveResult &r) {
+                if (r.ok)
+                    applyOutputDevice(api, id);
+                *deviceFailed = !r.ok;
+            });
     }
     // A key the file cannot hold keeps its old value; the message names it.
-    QStringList unwritten;
-    if ((!SaveSettings(m_live, m_ctx.iniPath, &unwritten) || !deviceSaved) && m_ctx.prompter)
-        m_ctx.prompter->message((QStringList { QStringLiteral("設定の保存に失敗しました") } + unwritten).join(u'\n'));
+    const SettingsSaver::Id saved = saver.submit(
+        m_ctx.iniPath, settingEdits(m_live), context, [prompter = m_ctx.prompter, deviceFailed](const SaveResult &r) {
+            if ((!r.ok || *deviceFailed) && prompter)
+                prompter->message(
+                    (QStringList { QStringLiteral("設定の保存に失敗しました") } + r.unwritten).join(u'\n'));
+        });
+    saver.waitIfSmall(saved, m_ctx.iniPath);
     reloadRecord();
     accept();
 }

@@ -25,7 +25,12 @@ QString storedOutputDevice(const QString &iniPath)
 
 bool storeOutputDevice(const QString &iniPath, const QString &id)
 {
-    return WriteIni(kSection, kKey, id, iniPath);
+    return writeIniEdits(iniPath, { outputDeviceEdit(id) }).ok;
+}
+
+IniEdit outputDeviceEdit(const QString &id)
+{
+    return { kSection, kKey, id };
 }
 
 namespace

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "decoderapi.h"
+#include "settingssaver.h"
 
 #include <QList>
 #include <QObject>
@@ -26,6 +27,8 @@ QString storedOutputDevice(const QString &iniPath);
 // Writes the choice, leaving every other key's bytes as they were; false when it could
 // not be written.
 bool storeOutputDevice(const QString &iniPath, const QString &id);
+// The key storeOutputDevice writes, for a save off the GUI thread (settingssaver.h).
+IniEdit outputDeviceEdit(const QString &id);
 // Hands id to the decoder library; false when the library has no choice of device or
 // refuses the id (then the default is used).
 bool applyOutputDevice(const DecoderApi &api, const QString &id);

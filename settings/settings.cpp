@@ -2,6 +2,7 @@
 
 #include "inifile.h"
 #include "pathbytes.h"
+#include "settingssaver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -216,21 +217,22 @@ QString ReadIni(const QString &section, const QString &key, const QString &defau
     IniFile ini;
     if (!ini.load(path))
         return defaultValue;
+    SettingsSaver::instance().applyPending(path, ini);
     return ini.value(section, key, defaultValue);
 }
 
 bool WriteIni(const QString &section, const QString &key, const QString &value, const QString &path)
 {
-    IniFile ini;
-    if (!ini.load(path) || !ini.setValue(section, key, value) || !ini.save(path))
-        return false;
-    return ReadIni(section, key, QString(), path) == value;
+    return writeIniEdits(path, { { section, key, value } }).ok;
 }
 
 void LoadSettings(Settings &s, const QString &iniPath)
 {
     IniFile ini;
-    ini.load(iniPath); // an unreadable file reads as an empty one: every key its default
+    // An unreadable file reads as an empty one: every key its default.  A readable one
+    // reads with the keys still on their way to it.
+    if (ini.load(iniPath))
+        SettingsSaver::instance().applyPending(iniPath, ini);
     // A file that holds the classic search types was saved before the added ones existed,
     // or with them: the flag of an added type it lacks is off, so the saved pattern stays.
     const bool typesSaved = std::any_of(std::begin(Keys), std::end(Keys), [&ini](const SettingKey &k) {
@@ -266,44 +268,21 @@ void LoadSettings(Settings &s, const QString &iniPath)
     }
 }
 
+std::vector<IniEdit> settingEdits(const Settings &s)
+{
+    std::vector<IniEdit> edits;
+    edits.reserve(Keys.size());
+    for (const SettingKey &k : Keys)
+        edits.push_back({ QString::fromUtf8(k.section), QLatin1String(k.key), savedText(s, k), k.path });
+    return edits;
+}
+
 bool SaveSettings(const Settings &s, const QString &iniPath, QStringList *unwritten)
 {
-    IniFile ini;
-    // A file that exists but cannot be read is not replaced by one holding only our keys.
-    if (!ini.load(iniPath))
-        return false;
-    std::vector<std::pair<const SettingKey *, QString>> written;
-    QStringList left;
-    for (const SettingKey &k : Keys) {
-        QString value = savedText(s, k);
-        // A value that cannot stand in the file exactly keeps the key's old value; the
-        // other keys are saved all the same.
-        const QString section = QString::fromUtf8(k.section);
-        if (k.path ? ini.setPathValue(section, QLatin1String(k.key), value)
-                   : ini.setValue(section, QLatin1String(k.key), value))
-            written.emplace_back(&k, std::move(value));
-        else
-            left << QLatin1String(k.key) + QStringLiteral(" = ") + value;
-    }
+    SaveResult result = writeIniEdits(iniPath, settingEdits(s));
     if (unwritten)
-        *unwritten = left;
-    if (written.empty() || !ini.save(iniPath))
-        return false;
-
-    // The read-back of every key decides, as the file now stands on disk.
-    IniFile saved;
-    if (!saved.load(iniPath))
-        return false;
-    bool result = true;
-    for (const auto &[k, value] : written) {
-        const QString section = QString::fromUtf8(k->section);
-        const std::optional<QString> back = k->path && hasEscapedBytes(value)
-            ? saved.pathValue(section, QLatin1String(k->key))
-            : saved.value(section, QLatin1String(k->key));
-        if (back != std::optional<QString>(value))
-            result = false;
-    }
-    return result && left.isEmpty();
+        *unwritten = std::move(result.unwritten);
+    return result.ok;
 }
 
 QString BuildSearchPattern(const Settings &s)

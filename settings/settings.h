@@ -1,7 +1,8 @@
 // The player's settings record and the settings file kestrine.ini.
 //
-// Load and save run on the GUI thread; each reads or writes the whole file within the
-// call and holds nothing open.  Values are stored as text in five sections
+// Load and save read or write the whole file within the call and hold nothing open; a
+// load sees the keys of saves still waiting in SettingsSaver.  The GUI thread hands its
+// saves to SettingsSaver (settingEdits).  Values are stored as text in five sections
 // (システム, 検索設定, 印刷設定, その他設定, EQSETUP); settingKeys() lists the keys.
 #pragma once
 
@@ -13,11 +14,13 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace kes
 {
 
 class IniFile;
+struct IniEdit;
 
 // Field names are the names of their keys.  A default-constructed record holds the
 // defaults that a load without a file gives (taken from settingKeys()).
@@ -136,5 +139,7 @@ void LoadSettings(Settings &s, const QString &iniPath);
 // differently (blanks around it, longer than 249 bytes).  Other sections, keys and
 // comments of the file are kept.
 bool SaveSettings(const Settings &s, const QString &iniPath, QStringList *unwritten = nullptr);
+// Every key of s as SaveSettings writes it, for a save off the GUI thread (settingssaver.h).
+std::vector<IniEdit> settingEdits(const Settings &s);
 
 } // namespace kes

@@ -1,6 +1,8 @@
 #include "volumememory.h"
 
+#include "exitwatchdog.h"
 #include "settings.h"
+#include "settingssaver.h"
 
 namespace kes
 {
@@ -26,6 +28,7 @@ VolumeMemory::VolumeMemory(const QString &iniPath, QObject *parent)
 VolumeMemory::~VolumeMemory()
 {
     flush();
+    SettingsSaver::instance().flush(kQuitLimit);
 }
 
 std::optional<uint32_t> VolumeMemory::stored() const
@@ -34,6 +37,7 @@ std::optional<uint32_t> VolumeMemory::stored() const
     const uint value = ReadIni(kSection, kKey, QString(), m_iniPath).trimmed().toUInt(&ok);
     if (!ok || value > 0xFFFF)
         return std::nullopt;
+    m_handedOver = static_cast<uint16_t>(value); // a change to the same value writes nothing
     return (value << 16) | value;
 }
 
@@ -44,16 +48,19 @@ void VolumeMemory::remember(uint32_t word)
     m_timer.start();
 }
 
-bool VolumeMemory::flush()
+void VolumeMemory::flush()
 {
     m_timer.stop();
     if (!m_pending)
-        return true;
+        return;
     const uint16_t value = *m_pending;
     m_pending.reset();
-    if (stored() == ((uint32_t(value) << 16) | value))
-        return true;
-    return WriteIni(kSection, kKey, QString::number(value), m_iniPath);
+    // Compared with what stored() read or this run handed over, not read again: that
+    // would be a read on the GUI thread.
+    if (m_handedOver == value)
+        return;
+    m_handedOver = value;
+    SettingsSaver::instance().submit(m_iniPath, { { kSection, kKey, QString::number(value) } });
 }
 
 } // namespace kes

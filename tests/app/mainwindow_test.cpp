@@ -4,9 +4,11 @@
 // the volume kept between runs.
 #include "appsetup.h"
 #include "externalfiles.h"
+#include "inifile.h"
 #include "outputnotice.h"
 #include "pathbytes.h"
 #include "playlistcommands.h"
+#include "settings.h"
 #include "trackadder.h"
 #include "volumememory.h"
 #include "windowtest.h"
@@ -21,9 +23,37 @@
 #include <QTest>
 #include <QTimer>
 
+#include <dlfcn.h>
+
+#include <atomic>
+#include <string_view>
+#include <thread>
+
 using namespace kes;
 using MainWindowTest = WindowTest;
 using DesktopTest = WindowTest;
+
+namespace
+{
+
+// Renames onto a file named kestrine.ini (the last step of the settings file's save) are
+// held while g_holdSaves is set; the thread that made the last one is kept.
+std::atomic<bool> g_holdSaves { false };
+std::atomic<std::thread::id> g_saveThread;
+
+} // namespace
+
+extern "C" int rename(const char *from, const char *to)
+{
+    using Rename = int (*)(const char *, const char *);
+    static const Rename real = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
+    if (std::string_view(to).ends_with("/kestrine.ini")) {
+        g_saveThread = std::this_thread::get_id();
+        for (int i = 0; g_holdSaves && i < 500; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return real(from, to);
+}
 
 // A compact start with refused options, missing start-up files and a one-sided volume.
 TEST_F(MainWindowTest, StartWithEverythingAmiss)
@@ -356,4 +386,39 @@ TEST_F(DesktopTest, VolumeIsKeptBetweenRunsWithoutTouchingOtherKeys)
     EXPECT_TRUE(QTest::qWaitFor([&] { return w->findChild<QSlider *>()->value() == 0x2000; }, 2000));
     QTest::qWait(600);
     EXPECT_TRUE(readBytes(iniPath).contains("VOLUME=8192"));
+}
+
+// With a settings file of 50 MB, a volume change hands its save to another thread and
+// returns while that save is held; meanwhile a reader of the file sees the new volume,
+// and the end of the run waits for the save.
+TEST_F(DesktopTest, SettingsSavesLeaveTheGuiThreadAndEndWithTheRun)
+{
+    QByteArray huge = "[その他設定]\r\nOp_01=1\r\n[junk]\r\n";
+    const QByteArray line = "k=" + QByteArray(998, 'v') + "\r\n";
+    while (huge.size() < 50 * 1000 * 1000)
+        huge += line;
+    writeBytes(iniPath, huge);
+    huge.clear();
+    std::thread release;
+    g_holdSaves = true;
+    {
+        VolumeMemory volume(iniPath);
+        auto w = start(&volume);
+        w->slider1Change(20000);
+        volume.flush();
+        EXPECT_EQ(volume.stored(), (20000u << 16) | 20000u);
+        Settings s;
+        LoadSettings(s, iniPath);
+        EXPECT_EQ(s.Op_01, 1);
+        EXPECT_FALSE(readBytes(iniPath).contains("VOLUME=")) << "saved on the GUI thread";
+        release = std::thread([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            g_holdSaves = false;
+        });
+    }
+    release.join();
+    EXPECT_NE(g_saveThread.load(), std::this_thread::get_id());
+    const QByteArray saved = readBytes(iniPath);
+    EXPECT_TRUE(saved.contains("[その他設定]\r\nOp_01=1\r\nVOLUME=20000\r\n"));
+    EXPECT_LE(saved.size(), IniFile::MaxFileBytes);
 }

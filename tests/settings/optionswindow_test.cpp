@@ -3,6 +3,7 @@
 #include "fakedecoder.h"
 #include "optionswindow.h"
 #include "scriptedprompter.h"
+#include "settingssaver.h"
 #include "testfiles.h"
 
 #include <QCheckBox>
@@ -15,6 +16,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 
 #include <chrono>
@@ -198,6 +200,18 @@ TEST_F(OptionsWindowTest, CurrentFolderButtonAndAFailedSave)
     click("cmdOK");
     EXPECT_EQ(prompter.texts(), QStringList { QStringLiteral("設定の保存に失敗しました\nOp_17 = /mnt/Café/") });
     EXPECT_TRUE(live.Op_03 == 1 && live.Op_17 != "/mnt/Café/");
+    // A large file is not waited for: OK returns, and the failure is told once written.
+    QByteArray large = readBytes(ini());
+    while (large.size() < 2 * SettingsSaver::SmallFileBytes)
+        large += "k=" + QByteArray(998, 'v') + "\r\n";
+    writeBytes(ini(), large);
+    prompter.messages.clear();
+    open();
+    child<QLineEdit>("Def_OP_Path")->setText("/mnt/Café/");
+    click("cmdOK");
+    EXPECT_TRUE(prompter.messages.isEmpty() && !window->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !prompter.messages.isEmpty(); }, 5000));
+    EXPECT_EQ(prompter.texts(), QStringList { QStringLiteral("設定の保存に失敗しました\nOp_17 = /mnt/Café/") });
 }
 
 // The output device combo: "default" first, the library's devices once listed on another
