@@ -176,7 +176,7 @@ bool IniFile::save(const QString &path)
     return writeFileAtomically(path, content(), &m_error);
 }
 
-std::optional<QString> IniFile::value(const QString &section, const QString &key) const
+std::optional<IniFile::RawValue> IniFile::rawValue(const QString &section, const QString &key, bool asText) const
 {
     const qsizetype keyLine = findKey(findSection(section), key);
     if (keyLine < 0)
@@ -186,12 +186,23 @@ std::optional<QString> IniFile::value(const QString &section, const QString &key
     if (bytes.size() >= 2 && (bytes.front() == '"' || bytes.front() == '\'') && bytes.back() == bytes.front())
         bytes = bytes.mid(1, bytes.size() - 2);
     if (bytes.size() > MaxValueBytes) {
+        // UTF-8 is cut at a character's boundary; a line of other bytes at one of a CP932
+        // character when it is read as text, else at the byte.
         const qsizetype cut = line.utf8
             ? static_cast<qsizetype>(utf8CutLength(std::string_view(bytes.constData(), bytes.size()), MaxValueBytes))
-            : cp932CutLength(bytes, MaxValueBytes);
+            : asText ? cp932CutLength(bytes, MaxValueBytes)
+                     : MaxValueBytes;
         bytes.truncate(cut);
     }
-    return decode(bytes, line.utf8);
+    return RawValue { bytes, line.utf8 };
+}
+
+std::optional<QString> IniFile::value(const QString &section, const QString &key) const
+{
+    const std::optional<RawValue> raw = rawValue(section, key, true);
+    if (!raw)
+        return std::nullopt;
+    return decode(raw->bytes, raw->utf8);
 }
 
 QString IniFile::value(const QString &section, const QString &key, const QString &defaultValue) const
@@ -201,20 +212,10 @@ QString IniFile::value(const QString &section, const QString &key, const QString
 
 std::optional<QString> IniFile::pathValue(const QString &section, const QString &key) const
 {
-    const qsizetype keyLine = findKey(findSection(section), key);
-    if (keyLine < 0)
+    const std::optional<RawValue> raw = rawValue(section, key, false);
+    if (!raw)
         return std::nullopt;
-    const Line &line = m_lines[keyLine];
-    QByteArray bytes = trimBlanks(line.raw.mid(line.valueAt));
-    if (bytes.size() >= 2 && (bytes.front() == '"' || bytes.front() == '\'') && bytes.back() == bytes.front())
-        bytes = bytes.mid(1, bytes.size() - 2);
-    if (bytes.size() > MaxValueBytes) {
-        const qsizetype cut = line.utf8
-            ? static_cast<qsizetype>(utf8CutLength(std::string_view(bytes.constData(), bytes.size()), MaxValueBytes))
-            : MaxValueBytes;
-        bytes.truncate(cut);
-    }
-    return pathFromBytes(bytes);
+    return pathFromBytes(raw->bytes);
 }
 
 bool IniFile::setPathValue(const QString &section, const QString &key, const QString &path)

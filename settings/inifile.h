@@ -96,6 +96,14 @@ private:
         bool utf8 = true; // raw is valid UTF-8, so it reads as UTF-8
     };
 
+    struct RawValue {
+        QByteArray bytes;
+        bool utf8;
+    };
+    // The bytes of key's value after the reading rules, and whether its line is UTF-8;
+    // asText: cut as value() cuts, else as pathValue() does.
+    std::optional<RawValue> rawValue(const QString &section, const QString &key, bool asText) const;
+
     static void parse(Line &line);
     static QString decode(const QByteArray &bytes, bool utf8);
     // nullopt when the encoding cannot hold text (a character with no CP932 form, no
