@@ -4,11 +4,9 @@
 // also sees bytes without its signature; then decoded for a while, sought into the
 // middle, past the end and back, and decoded again.
 #include "fileinfo.h"
-#include "source.h"
+#include "sourceplay.h"
 
 #include <string>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace
 {
@@ -20,10 +18,9 @@ constexpr vbmp3::FileKind kKinds[] = { VBMP3_FUZZ_KINDS };
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const int fd = memfd_create("vbmp3-fuzz-container", 0);
-    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
+    const std::string path = fuzzplay::inputFile("vbmp3-fuzz-container", data, size);
+    if (path.empty())
         return 0;
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
     vbmp3::FileLayout layout = vbmp3::probeFile(path);
     bool listed = false;
     for (vbmp3::FileKind kind : kKinds)
@@ -41,21 +38,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const vbmp3::SourceInfo &info = source->info();
     if (info.channels < 1 || info.channels > 8 || info.rate < 1000 || info.rate > 768000 || info.totalFrames <= 0)
         __builtin_trap();
-    static float buffer[4096 * 8];
-    size_t total = 0;
-    while (total < 200000) {
-        const size_t n = source->read(buffer, 4096);
-        if (n > 4096)
-            __builtin_trap();
-        if (n == 0)
-            break;
-        total += n;
-    }
-    source->seek(info.totalFrames / 2);
-    source->read(buffer, 1024);
-    source->seek(info.totalFrames + 1000);
-    source->read(buffer, 1024);
-    source->seek(0);
-    source->read(buffer, 4096);
+    fuzzplay::play(*source, 200000, true);
     return 0;
 }

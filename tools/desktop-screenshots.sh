@@ -4,12 +4,9 @@
 # second track carries a cover picture and no lyrics.  Usage:
 # tools/desktop-screenshots.sh [build/bin]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-BIN=$(realpath "${1:-build/bin}")
-OUT=$(realpath docs)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/cfg" "$work/music" "$work/cache"
+source "$(dirname "$0")/screenshot-common.sh"
+screenshot_begin "$@"
+mkdir -p "$work/music" "$work/cache"
 
 convert -size 300x300 gradient:'#87ceeb-#ff8c42' -fill '#fff3a0' -draw 'circle 150,170 150,110' \
   -fill '#2e6b3a' -draw 'rectangle 0,230 300,300' "$work/cover.jpg"
@@ -23,20 +20,13 @@ make_track() { # name seconds freq title artist album [lame options...]
 make_track haru 60 440 "春の小川" "さくら合唱団" "日本のうた"
 make_track natsu 60 330 "夏の思い出" "水芭蕉" "日本のうた" --ti "$work/cover.jpg"
 make_track aki 60 262 "紅葉" "山田こずえ" "日本のうた"
-printf '%s\r\n' "$work/music/haru.mp3" "$work/music/natsu.mp3" "$work/music/aki.mp3" > "$work/list.m3u"
-printf '[その他設定]\nOp_04=1\nOp_14=%s\n' "$work/list.m3u" > "$work/cfg/kestrine.ini"
+start_playlist "$work/cfg" "$work/list.m3u" "$work/music/haru.mp3" "$work/music/natsu.mp3" "$work/music/aki.mp3"
 
 cat > "$work/run.sh" <<RUN
 #!/usr/bin/env bash
 export KESTRINE_CONFIG_DIR="$work/cfg" XDG_CACHE_HOME="$work/cache"
-# A sound server with a null sink, so that no note about playing in silence covers the window.
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "\$XDG_RUNTIME_DIR"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 -L module-null-sink \\
-  -L "module-native-protocol-unix socket=\$XDG_RUNTIME_DIR/pulse.sock auth-anonymous=1" 2>/dev/null &
-pa=\$!
-export PULSE_SERVER="unix:\$XDG_RUNTIME_DIR/pulse.sock"
-sleep 0.5
+source "$TOOLS/screenshot-common.sh"
+start_null_sink "$work/run"
 "$BIN/kestrine" 2>/dev/null &
 pid=\$!
 sleep 3
@@ -54,8 +44,7 @@ xdotool mousemove 40 108 click 1   # the Lyrcs View tab
 sleep 1
 import -window root -crop 382x294+0+0 "$OUT/cover.png"
 kill \$pid
-kill \$pa
+kill \$PA
 RUN
-chmod +x "$work/run.sh"
-xvfb-run -a -s "-screen 0 640x480x24" "$work/run.sh"
+run_under_xvfb 640x480 "$work/run.sh"
 echo "pictures in $OUT"

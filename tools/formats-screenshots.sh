@@ -4,11 +4,8 @@
 # format's own tag (Vorbis comments, OpusTags) and lyrics beside it.
 # Usage: tools/formats-screenshots.sh [build/bin]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-BIN=$(realpath "${1:-build/bin}")
-OUT=$(realpath docs)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+source "$(dirname "$0")/screenshot-common.sh"
+screenshot_begin "$@"
 mkdir -p "$work/music"
 
 # A 96 kHz 24-bit FLAC and a 48 kHz Opus, each 40 seconds of a chord.
@@ -35,20 +32,12 @@ for track in tsuki.flac furusato.opus; do
   name=${track%.*}
   ext=${track##*.}
   cfg="$work/cfg-$name"
-  mkdir -p "$cfg"
-  printf '%s\r\n' "$work/music/$track" > "$work/$name.m3u"
-  printf '[その他設定]\nOp_04=1\nOp_14=%s\n' "$work/$name.m3u" > "$cfg/kestrine.ini"
+  start_playlist "$cfg" "$work/$name.m3u" "$work/music/$track"
   cat > "$work/run-$name.sh" <<RUN
 #!/usr/bin/env bash
 export KESTRINE_CONFIG_DIR="$cfg"
-# A sound server with a null sink, so the player plays as on a desktop.
-export XDG_RUNTIME_DIR="$work/run-$name"
-mkdir -m 700 "\$XDG_RUNTIME_DIR"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 -L module-null-sink \\
-  -L "module-native-protocol-unix socket=\$XDG_RUNTIME_DIR/pulse.sock auth-anonymous=1" 2>/dev/null &
-pa=\$!
-export PULSE_SERVER="unix:\$XDG_RUNTIME_DIR/pulse.sock"
-sleep 0.5
+source "$TOOLS/screenshot-common.sh"
+start_null_sink "$work/run-$name"
 "$BIN/kestrine" &
 pid=\$!
 sleep 3
@@ -57,9 +46,8 @@ sleep 4.5
 import -window root -crop 382x294+0+0 "$OUT/playing-$ext.png"
 kill \$pid
 wait \$pid 2>/dev/null || true
-kill \$pa
+kill \$PA
 RUN
-  chmod +x "$work/run-$name.sh"
-  xvfb-run -a -s "-screen 0 640x480x24" "$work/run-$name.sh"
+  run_under_xvfb 640x480 "$work/run-$name.sh"
 done
 echo "screenshots in $OUT: playing-flac.png playing-opus.png"

@@ -4,24 +4,21 @@
 # print dialog's "PDF ファイルに出力" (the dialog's proposed file, accepted with Return),
 # rendered to PNG.  Usage: tools/print-screenshots.sh [build/bin]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-BIN=$(realpath "${1:-build/bin}")
-OUT=$(realpath docs)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/cfg" "$work/music" "$work/home"
+source "$(dirname "$0")/screenshot-common.sh"
+screenshot_begin "$@"
+mkdir -p "$work/music" "$work/home"
 
 titles=(春の小川 夏の思い出 紅葉 故郷 朧月夜 荒城の月 花 浜辺の歌 赤とんぼ この道 早春賦 椰子の実 冬景色 七つの子 月の沙漠)
 artists=(さくら合唱団 水芭蕉 山田こずえ 青葉室内合唱団 佐藤ひかり)
 sox -n -r 44100 -c 1 "$work/tone.wav" synth 0.3 sine 440
-: > "$work/list.m3u"
+tracks=()
 for i in $(seq 1 66); do
   f=$(printf '%s/music/%03d.mp3' "$work" "$i")
   lame --quiet -b 32 --id3v2-only --id3v2-utf16 --tt "${titles[$(( (i - 1) % 15 ))]}" \
     --ta "${artists[$(( (i - 1) % 5 ))]}" "$work/tone.wav" "$f"
-  printf '%s\r\n' "$f" >> "$work/list.m3u"
+  tracks+=("$f")
 done
-printf '[その他設定]\nOp_04=1\nOp_14=%s\n' "$work/list.m3u" > "$work/cfg/kestrine.ini"
+start_playlist "$work/cfg" "$work/list.m3u" "${tracks[@]}"
 
 # Places in the print window (no window manager: it stands at 0,0; the menu bar is 18
 # pixels high, the controls are laid out in twips).
@@ -48,8 +45,7 @@ xdotool key Return
 sleep 2
 kill \$pid
 RUN
-chmod +x "$work/run.sh"
-xvfb-run -a -s "-screen 0 1024x768x24" "$work/run.sh"
+run_under_xvfb 1024x768 "$work/run.sh"
 # The top left of the A4 page: 180 x 145 mm at 150 dpi.
 pdftoppm -r 150 -png -singlefile -x 0 -y 0 -W 1063 -H 856 "$work/home/cdjacket.pdf" "$OUT/print-page"
 echo "pictures in $OUT"

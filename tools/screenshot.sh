@@ -2,12 +2,9 @@
 # Takes the README's screenshots: the player under Xvfb with a generated playlist, one
 # track with Japanese tags and lyrics playing.  Usage: tools/screenshot.sh [build/bin]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-BIN=$(realpath "${1:-build/bin}")
-OUT=$(realpath docs)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/cfg" "$work/music"
+source "$(dirname "$0")/screenshot-common.sh"
+screenshot_begin "$@"
+mkdir -p "$work/music"
 
 make_track() { # name seconds freq title artist album
   sox -n -r 44100 -c 2 "$work/$1.wav" synth "$2" sine "$3" sine "$(( $3 * 3 / 2 ))" gain -6
@@ -24,21 +21,14 @@ cat > "$work/music/haru.txt" <<'LRC'
 [00:06.00]春の小川は　さらさら行くよ
 [00:07.50]えびやめだかや　小鮒の群れに
 LRC
-printf '%s\r\n' "$work/music/haru.mp3" "$work/music/natsu.mp3" "$work/music/aki.mp3" > "$work/list.m3u"
-printf '[その他設定]\nOp_04=1\nOp_14=%s\n[EQSETUP]\nset-no=2\nset-onoff=1\n' "$work/list.m3u" > "$work/cfg/kestrine.ini"
+start_playlist "$work/cfg" "$work/list.m3u" "$work/music/haru.mp3" "$work/music/natsu.mp3" "$work/music/aki.mp3"
+printf '[EQSETUP]\nset-no=2\nset-onoff=1\n' >> "$work/cfg/kestrine.ini"
 
 cat > "$work/run.sh" <<RUN
 #!/usr/bin/env bash
 export KESTRINE_CONFIG_DIR="$work/cfg"
-# A sound server with a null sink, so the player plays as on a desktop (without one it
-# says, in a note over the window, that it plays in silence).
-export XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 "\$XDG_RUNTIME_DIR"
-pulseaudio -n --daemonize=no --exit-idle-time=-1 -L module-null-sink \\
-  -L "module-native-protocol-unix socket=\$XDG_RUNTIME_DIR/pulse.sock auth-anonymous=1" 2>/dev/null &
-pa=\$!
-export PULSE_SERVER="unix:\$XDG_RUNTIME_DIR/pulse.sock"
-sleep 0.5
+source "$TOOLS/screenshot-common.sh"
+start_null_sink "$work/run"
 "$BIN/kestrine" &
 pid=\$!
 sleep 3
@@ -69,8 +59,7 @@ xdotool mousemove --window "\$id" 255 18 click 1
 sleep 0.7
 import -window "\$id" "$OUT/options-player.png"
 kill \$pid
-kill \$pa
+kill \$PA
 RUN
-chmod +x "$work/run.sh"
-xvfb-run -a -s "-screen 0 640x480x24" "$work/run.sh"
+run_under_xvfb 640x480 "$work/run.sh"
 echo "screenshots in $OUT"

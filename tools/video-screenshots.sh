@@ -3,17 +3,13 @@
 # sound server) plays a generated 10-second clip; the window is shot at 50%, 100% and
 # 200%.  Usage: tools/video-screenshots.sh [build/bin]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-BIN=$(realpath "${1:-build/bin}")
-OUT=$(realpath docs)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/cfg" "$work/video"
+source "$(dirname "$0")/screenshot-common.sh"
+screenshot_begin "$@"
+mkdir -p "$work/video"
 
 ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25:duration=10 \
   -f lavfi -i sine=frequency=440:duration=10 -c:v mpeg4 -q:v 3 -c:a libmp3lame "$work/video/movie.avi"
-printf '%s\r\n' "$work/video/movie.avi" > "$work/list.m3u"
-printf '[その他設定]\nOp_04=1\nOp_14=%s\n' "$work/list.m3u" > "$work/cfg/kestrine.ini"
+start_playlist "$work/cfg" "$work/list.m3u" "$work/video/movie.avi"
 
 cat > "$work/run.sh" <<RUN
 #!/usr/bin/env bash
@@ -35,6 +31,5 @@ shot 36 video-normal.png
 shot 58 video-double.png
 kill \$pid
 RUN
-chmod +x "$work/run.sh"
-xvfb-run -a -s "-screen 0 1280x1024x24" "$work/run.sh"
+run_under_xvfb 1280x1024 "$work/run.sh"
 echo "screenshots in $OUT"
