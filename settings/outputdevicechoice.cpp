@@ -23,11 +23,6 @@ QString storedOutputDevice(const QString &iniPath)
     return ReadIni(kSection, kKey, QString(), iniPath).trimmed();
 }
 
-bool storeOutputDevice(const QString &iniPath, const QString &id)
-{
-    return writeIniEdits(iniPath, { outputDeviceEdit(id) }).ok;
-}
-
 IniEdit outputDeviceEdit(const QString &id)
 {
     return { kSection, kKey, id };

@@ -24,10 +24,8 @@ struct OutputDeviceEntry {
 
 // The stored choice; empty (the default) when the file has none.
 QString storedOutputDevice(const QString &iniPath);
-// Writes the choice, leaving every other key's bytes as they were; false when it could
-// not be written.
-bool storeOutputDevice(const QString &iniPath, const QString &id);
-// The key storeOutputDevice writes, for a save off the GUI thread (settingssaver.h).
+// The key that keeps the choice, for SettingsSaver (which leaves every other key's bytes
+// as they were).
 IniEdit outputDeviceEdit(const QString &id);
 // Hands id to the decoder library; false when the library has no choice of device or
 // refuses the id (then the default is used).
