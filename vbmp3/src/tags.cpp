@@ -8,12 +8,14 @@
 // parsing, without reading the rest (cover art, budgets below).
 #include "fileparse.h"
 #include "formattags.h"
+#include "replaygain.h"
 
 #include <textcodec.h>
 
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
+#include <taglib/relativevolumeframe.h>
 #include <taglib/synchronizedlyricsframe.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/textidentificationframe.h>
@@ -193,11 +195,14 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
         static const std::string_view kFields[]
             = { "TIT2", "TPE1", "TALB", "TCON", "TYER", "TDRC", "COMM", "TT2", "TP1", "TAL", "TCO", "TYE", "COM" };
         static const std::string_view kLyrics[] = { "USLT", "SYLT", "ULT", "SLT" };
+        static const std::string_view kGain[] = { "TXXX", "RVA2", "TXX" };
         const std::string_view id = std::string_view(fh).substr(0, idLength);
-        const bool wanted = which == Id3v2Frames::Fields
-            ? std::find(std::begin(kFields), std::end(kFields), id) != std::end(kFields)
-            : std::find(std::begin(kLyrics), std::end(kLyrics), id) != std::end(kLyrics);
-        const uint64_t maxFrame = which == Id3v2Frames::Fields ? kMaxFrame : kReducedTagLimit - 20;
+        const auto among
+            = [id](const auto &ids) { return std::find(std::begin(ids), std::end(ids), id) != std::end(ids); };
+        const bool wanted = which == Id3v2Frames::Fields ? among(kFields)
+            : which == Id3v2Frames::Lyrics               ? among(kLyrics)
+                                                         : among(kGain);
+        const uint64_t maxFrame = which == Id3v2Frames::Lyrics ? kReducedTagLimit - 20 : kMaxFrame;
         if (wanted && size > 0 && size <= maxFrame && out.size() + headerLength + size <= kReducedTagLimit) {
             out += fh;
             out += reader.read(pos + headerLength, static_cast<size_t>(size));
@@ -459,6 +464,53 @@ std::optional<std::string> id3v2Lyrics(std::string bytes)
 }
 
 } // namespace
+
+GainTags id3v2GainTags(ByteReader &reader, uint64_t offset)
+{
+    GainTags tags;
+    std::string bytes = id3v2TagBytes(reader, offset, Id3v2Frames::Gain);
+    if (bytes.empty())
+        return tags;
+    MemoryFile file(bytes);
+    std::string().swap(bytes);
+    const TagLib::ID3v2::Tag tag(&file, 0);
+    // RVA2 first: a TXXX value of the same field overrides it.
+    for (TagLib::ID3v2::Frame *frame : tag.frameList("RVA2")) {
+        const auto *rva2 = dynamic_cast<TagLib::ID3v2::RelativeVolumeFrame *>(frame);
+        if (!rva2 || !rva2->channels().contains(TagLib::ID3v2::RelativeVolumeFrame::MasterVolume))
+            continue;
+        const std::string name = rva2->identification().upper().to8Bit(true);
+        const bool album = name == "ALBUM";
+        if (!album && name != "TRACK")
+            continue;
+        (album ? tags.albumGain : tags.trackGain) = rva2->volumeAdjustment();
+        // The peak: an unsigned number of the stated bits, full scale at 2^(bits - 1).
+        const auto peak = rva2->peakVolume();
+        const unsigned bits = peak.bitsRepresentingPeak;
+        if (bits > 0 && bits <= 32 && peak.peakVolume.size() == (bits + 7) / 8) {
+            double value = 0;
+            for (unsigned char byte : peak.peakVolume)
+                value = value * 256 + byte;
+            (album ? tags.albumPeak : tags.trackPeak) = value / double(uint64_t(1) << (bits - 1));
+        }
+    }
+    for (TagLib::ID3v2::Frame *frame : tag.frameList("TXXX")) {
+        const auto *txxx = dynamic_cast<TagLib::ID3v2::UserTextIdentificationFrame *>(frame);
+        const TagLib::StringList fields = txxx ? txxx->fieldList() : TagLib::StringList();
+        if (fields.size() < 2)
+            continue;
+        const std::string name = fields[0].upper().to8Bit(true);
+        std::optional<double> *field = name == "REPLAYGAIN_TRACK_GAIN" ? &tags.trackGain
+            : name == "REPLAYGAIN_TRACK_PEAK"                          ? &tags.trackPeak
+            : name == "REPLAYGAIN_ALBUM_GAIN"                          ? &tags.albumGain
+            : name == "REPLAYGAIN_ALBUM_PEAK"                          ? &tags.albumPeak
+                                                                       : nullptr;
+        if (field)
+            if (const std::optional<double> value = gainNumber(fields[1].to8Bit(true)))
+                *field = value;
+    }
+    return tags;
+}
 
 std::optional<std::string> readEmbeddedLyrics(ByteReader &reader)
 {
