@@ -11,6 +11,7 @@
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "printwindow.h"
+#include "replaygainchoice.h"
 #include "sequencer.h"
 #include "sessionlist.h"
 #include "singleinstance.h"
@@ -803,6 +804,7 @@ void MainWindow::loadSettingsAndEqualizer()
     LoadSettings(m_settings, m_ctx.iniPath);
     m_settingsLoaded = true;
     ApplyEqPreset(m_settings, m_ctx.api);
+    applyReplayGain(m_ctx.api, storedReplayGain(m_ctx.iniPath));
 }
 
 void MainWindow::applyStartSize()

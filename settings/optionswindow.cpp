@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -16,6 +17,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cmath>
 
 namespace kes
 {
@@ -113,8 +115,9 @@ void OptionsWindow::buildOptionTab(QWidget *page)
 }
 
 // Options of our own, which the first three pages leave no room for: the last session's
-// playlist and the output device ("default" first, the library's devices once it has
-// listed them, off this thread).
+// playlist, the output device ("default" first, the library's devices once it has
+// listed them, off this thread) and ReplayGain (mode, preamp, the gain of files without
+// values, clipping prevention).
 void OptionsWindow::buildPlayerTab(QWidget *page)
 {
     place(
@@ -125,6 +128,26 @@ void OptionsWindow::buildPlayerTab(QWidget *page)
         if (!m_showing && index >= 0)
             m_deviceId = m_device->itemData(index).toString();
     });
+
+    auto *group = place(new QGroupBox(QStringLiteral("ReplayGain"), page), "fraReplayGain", 120, 1320, 4740, 1560);
+    label(group, "lblReplayGain", QStringLiteral("モード"), 120, 330, 1200, 285);
+    m_replayGainMode = place(new QComboBox(group), "cmbReplayGain", 1320, 300, 1500, 315);
+    m_replayGainMode->addItems({ QStringLiteral("オフ"), QStringLiteral("トラック"), QStringLiteral("アルバム") });
+    const auto decibels = [group](const char *name, int top) {
+        auto *spin = place(new QDoubleSpinBox(group), name, 1320, top, 1500, 315);
+        spin->setRange(-15.0, 15.0);
+        spin->setDecimals(1);
+        spin->setSingleStep(0.5);
+        spin->setSuffix(QStringLiteral(" dB"));
+        return spin;
+    };
+    label(group, "lblPreamp", QStringLiteral("プリアンプ"), 120, 720, 1200, 285);
+    m_preamp = decibels("spnPreamp", 690);
+    label(group, "lblDefaultGain", QStringLiteral("値のない曲"), 120, 1110, 1200, 285);
+    m_defaultGain = decibels("spnDefaultGain", 1080);
+    m_defaultGain->setToolTip(QStringLiteral("ReplayGain の値を持たない曲の音量"));
+    m_preventClip
+        = place(new QCheckBox(QStringLiteral("クリップを防ぐ"), group), "chkPreventClip", 3000, 720, 1650, 285);
 }
 
 void OptionsWindow::buildEqTab(QWidget *page)
@@ -310,11 +333,26 @@ void OptionsWindow::showDevices(const QList<OutputDeviceEntry> &devices)
     m_showing = false;
 }
 
+void OptionsWindow::showReplayGain(const ReplayGainChoice &choice)
+{
+    m_replayGainMode->setCurrentIndex(choice.mode);
+    m_preamp->setValue(choice.preampTenths / 10.0);
+    m_defaultGain->setValue(choice.defaultTenths / 10.0);
+    m_preventClip->setChecked(choice.preventClip);
+}
+
+ReplayGainChoice OptionsWindow::shownReplayGain() const
+{
+    return { m_replayGainMode->currentIndex(), int(std::lround(m_preamp->value() * 10)),
+        int(std::lround(m_defaultGain->value() * 10)), m_preventClip->isChecked() };
+}
+
 void OptionsWindow::formLoad()
 {
     LoadSettings(m_live, m_ctx.iniPath);
     ApplyEqPreset(m_live, m_ctx.api);
     m_deviceId = storedOutputDevice(m_ctx.iniPath);
+    showReplayGain(storedReplayGain(m_ctx.iniPath));
     showDevices({});
     listOutputDevices(m_ctx.api, this, [this](const QList<OutputDeviceEntry> &devices) {
         m_devices = devices;
@@ -354,9 +392,13 @@ void OptionsWindow::cmdOK_Click()
         if (deviceSaved)
             applyOutputDevice(m_ctx.api, m_deviceId);
     }
+    // Likewise the ReplayGain keys, which the library hears as they are saved.
+    const ReplayGainChoice replayGain = shownReplayGain();
+    const bool replayGainSaved = storeReplayGain(m_ctx.iniPath, replayGain);
+    applyReplayGain(m_ctx.api, replayGainSaved ? replayGain : storedReplayGain(m_ctx.iniPath));
     // A key the file cannot hold keeps its old value; the message names it.
     QStringList unwritten;
-    if ((!SaveSettings(m_live, m_ctx.iniPath, &unwritten) || !deviceSaved) && m_ctx.prompter)
+    if ((!SaveSettings(m_live, m_ctx.iniPath, &unwritten) || !deviceSaved || !replayGainSaved) && m_ctx.prompter)
         m_ctx.prompter->message((QStringList { QStringLiteral("設定の保存に失敗しました") } + unwritten).join(u'\n'));
     reloadRecord();
     accept();
