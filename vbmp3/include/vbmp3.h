@@ -445,8 +445,9 @@ VBMP3_API int32_t vbmp3_getPositionMs(void);
  * The gain is applied to the decoded samples, before the equalizer and the output volume.
  * A change applies to what is decoded from then on (heard after the decoded-ahead buffer,
  * Vbmp3Option value[0]); a queued file's gain begins with its first sample at the join.
- * Off when the library starts (a vbmp3_init that restarts it keeps the setting).  Returns 0 (and changes nothing) when
- * option is NULL or a value is out of range, or before vbmp3_init. */
+ * Off when the library starts; a vbmp3_init that restarts it keeps the setting.
+ * Returns 0 (and changes nothing) when option is NULL or a value is out of range, or
+ * before vbmp3_init. */
 enum { VBMP3_REPLAYGAIN_OFF = 0, VBMP3_REPLAYGAIN_TRACK = 1, VBMP3_REPLAYGAIN_ALBUM = 2 };
 typedef struct {
     int32_t mode;
