@@ -15,7 +15,6 @@
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v1tag.h>
 #include <taglib/id3v2tag.h>
-#include <taglib/relativevolumeframe.h>
 #include <taglib/synchronizedlyricsframe.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/textidentificationframe.h>
@@ -474,24 +473,42 @@ GainTags id3v2GainTags(ByteReader &reader, uint64_t offset)
     MemoryFile file(bytes);
     std::string().swap(bytes);
     const TagLib::ID3v2::Tag tag(&file, 0);
-    // RVA2 first: a TXXX value of the same field overrides it.
+    // RVA2 first: a TXXX value of the same field overrides it.  The fields are read from
+    // the frame's bytes: TagLib keeps each channel's type byte as its enum, which a damaged
+    // frame fills with values the enum does not have.
     for (TagLib::ID3v2::Frame *frame : tag.frameList("RVA2")) {
-        const auto *rva2 = dynamic_cast<TagLib::ID3v2::RelativeVolumeFrame *>(frame);
-        if (!rva2 || !rva2->channels().contains(TagLib::ID3v2::RelativeVolumeFrame::MasterVolume))
+        const TagLib::ByteVector rendered = frame->render();
+        if (frame->size() > rendered.size())
             continue;
-        const std::string name = rva2->identification().upper().to8Bit(true);
+        const std::string fields(rendered.data() + (rendered.size() - frame->size()), frame->size());
+        const size_t nul = fields.find('\0');
+        if (nul == std::string::npos)
+            continue;
+        std::string name = fields.substr(0, nul);
+        std::transform(
+            name.begin(), name.end(), name.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
         const bool album = name == "ALBUM";
         if (!album && name != "TRACK")
             continue;
-        (album ? tags.albumGain : tags.trackGain) = rva2->volumeAdjustment();
-        // The peak: an unsigned number of the stated bits, full scale at 2^(bits - 1).
-        const auto peak = rva2->peakVolume();
-        const unsigned bits = peak.bitsRepresentingPeak;
-        if (bits > 0 && bits <= 32 && peak.peakVolume.size() == (bits + 7) / 8) {
-            double value = 0;
-            for (unsigned char byte : peak.peakVolume)
-                value = value * 256 + byte;
-            (album ? tags.albumPeak : tags.trackPeak) = value / double(uint64_t(1) << (bits - 1));
+        // Channels: a type (1: master volume), the adjustment in 1/512 dB (signed, big
+        // endian), the bits of the peak and the peak, full scale at 2^(bits - 1).
+        const auto *p = reinterpret_cast<const unsigned char *>(fields.data());
+        for (size_t at = nul + 1; at + 4 <= fields.size();) {
+            const unsigned bits = p[at + 3];
+            const size_t peakBytes = (bits + 7) / 8;
+            if (at + 4 + peakBytes > fields.size())
+                break;
+            if (p[at] == 1) {
+                (album ? tags.albumGain : tags.trackGain) = int16_t(p[at + 1] << 8 | p[at + 2]) / 512.0;
+                if (bits > 0 && bits <= 32) {
+                    double peak = 0;
+                    for (size_t i = 0; i < peakBytes; ++i)
+                        peak = peak * 256 + p[at + 4 + i];
+                    (album ? tags.albumPeak : tags.trackPeak) = peak / double(uint64_t(1) << (bits - 1));
+                }
+                break;
+            }
+            at += 4 + peakBytes;
         }
     }
     for (TagLib::ID3v2::Frame *frame : tag.frameList("TXXX")) {
