@@ -181,8 +181,6 @@ int runKestrine(QApplication &app, int argc, char **argv)
     }
     ctx.prompter = &prompter;
     ctx.iniPath = kestrineIniPath();
-    if (const QString device = storedOutputDevice(ctx.iniPath); !device.isEmpty())
-        applyOutputDevice(ctx.api, device);
     ctx.programFolder = programFolder();
     ctx.instance = &instance;
     VolumeMemory volume(ctx.iniPath);

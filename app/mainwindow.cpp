@@ -6,11 +6,13 @@
 #include "eqpresets.h"
 #include "foldersearchwindow.h"
 #include "optionswindow.h"
+#include "outputdevicechoice.h"
 #include "pathbytes.h"
 #include "playingrowdelegate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "printwindow.h"
+#include "replaygainchoice.h"
 #include "sequencer.h"
 #include "sessionlist.h"
 #include "settingssaver.h"
@@ -819,6 +821,10 @@ void MainWindow::loadSettingsAndEqualizer()
     LoadSettings(m_settings, m_ctx.iniPath);
     m_settingsLoaded = true;
     ApplyEqPreset(m_settings, m_ctx.api);
+    // The library takes these once it is initialised (it refuses them before).
+    applyReplayGain(m_ctx.api, storedReplayGain(m_ctx.iniPath));
+    if (const QString device = storedOutputDevice(m_ctx.iniPath); !device.isEmpty())
+        applyOutputDevice(m_ctx.api, device);
 }
 
 void MainWindow::applyStartSize()

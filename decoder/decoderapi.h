@@ -59,6 +59,8 @@ struct DecoderApi {
     // Optional: without it every track starts after the one before has ended (no file is
     // queued to follow without a gap).
     decltype(&vbmp3_queueNext) queueNext = nullptr;
+    // Optional: without it every file plays at the level it was decoded at.
+    decltype(&vbmp3_setReplayGain) setReplayGain = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

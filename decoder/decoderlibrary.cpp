@@ -88,6 +88,7 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     t.getOutputDevices = reinterpret_cast<decltype(t.getOutputDevices)>(dlsym(handle, "vbmp3_getOutputDevices"));
     t.setOutputDevice = reinterpret_cast<decltype(t.setOutputDevice)>(dlsym(handle, "vbmp3_setOutputDevice"));
     t.getOutputDevice = reinterpret_cast<decltype(t.getOutputDevice)>(dlsym(handle, "vbmp3_getOutputDevice"));
+    t.setReplayGain = reinterpret_cast<decltype(t.setReplayGain)>(dlsym(handle, "vbmp3_setReplayGain"));
     if (!missing.isEmpty()) {
         error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);
         dlclose(handle);

@@ -1,6 +1,8 @@
 // Tags of arbitrary bytes: ID3v2 and ID3v1, the tags of the formats that carry their own
-// (Vorbis comments, MP4 atoms, APEv2), and the lyrics embedded in any of them.
+// (Vorbis comments, MP4 atoms, APEv2), the lyrics embedded in any of them, and their
+// ReplayGain values (with the LAME header's).
 #include "fileparse.h"
+#include "replaygain.h"
 
 #include <string_view>
 
@@ -10,5 +12,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     TagInfo tag;
     vbmp3::readTagInfo(reader, &tag);
     vbmp3::readEmbeddedLyrics(reader);
+    vbmp3::readGainTags(reader, vbmp3::probe(reader));
     return 0;
 }

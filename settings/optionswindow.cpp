@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace kes
@@ -115,8 +117,9 @@ void OptionsWindow::buildOptionTab(QWidget *page)
 }
 
 // Options of our own, which the first three pages leave no room for: the last session's
-// playlist and the output device ("default" first, the library's devices once it has
-// listed them, off this thread).
+// playlist, the output device ("default" first, the library's devices once it has
+// listed them, off this thread) and ReplayGain (mode, preamp, the gain of files without
+// values, clipping prevention).
 void OptionsWindow::buildPlayerTab(QWidget *page)
 {
     place(
@@ -127,6 +130,26 @@ void OptionsWindow::buildPlayerTab(QWidget *page)
         if (!m_showing && index >= 0)
             m_deviceId = m_device->itemData(index).toString();
     });
+
+    auto *group = place(new QGroupBox(QStringLiteral("ReplayGain"), page), "fraReplayGain", 120, 1320, 4740, 1560);
+    label(group, "lblReplayGain", QStringLiteral("モード"), 120, 330, 1200, 285);
+    m_replayGainMode = place(new QComboBox(group), "cmbReplayGain", 1320, 300, 1500, 315);
+    m_replayGainMode->addItems({ QStringLiteral("オフ"), QStringLiteral("トラック"), QStringLiteral("アルバム") });
+    const auto decibels = [group](const char *name, int top) {
+        auto *spin = place(new QDoubleSpinBox(group), name, 1320, top, 1500, 315);
+        spin->setRange(-15.0, 15.0);
+        spin->setDecimals(1);
+        spin->setSingleStep(0.5);
+        spin->setSuffix(QStringLiteral(" dB"));
+        return spin;
+    };
+    label(group, "lblPreamp", QStringLiteral("プリアンプ"), 120, 720, 1200, 285);
+    m_preamp = decibels("spnPreamp", 690);
+    label(group, "lblDefaultGain", QStringLiteral("値のない曲"), 120, 1110, 1200, 285);
+    m_defaultGain = decibels("spnDefaultGain", 1080);
+    m_defaultGain->setToolTip(QStringLiteral("ReplayGain の値を持たない曲の音量"));
+    m_preventClip
+        = place(new QCheckBox(QStringLiteral("クリップを防ぐ"), group), "chkPreventClip", 3000, 720, 1650, 285);
 }
 
 void OptionsWindow::buildEqTab(QWidget *page)
@@ -312,11 +335,26 @@ void OptionsWindow::showDevices(const QList<OutputDeviceEntry> &devices)
     m_showing = false;
 }
 
+void OptionsWindow::showReplayGain(const ReplayGainChoice &choice)
+{
+    m_replayGainMode->setCurrentIndex(choice.mode);
+    m_preamp->setValue(choice.preampTenths / 10.0);
+    m_defaultGain->setValue(choice.defaultTenths / 10.0);
+    m_preventClip->setChecked(choice.preventClip);
+}
+
+ReplayGainChoice OptionsWindow::shownReplayGain() const
+{
+    return { m_replayGainMode->currentIndex(), int(std::lround(m_preamp->value() * 10)),
+        int(std::lround(m_defaultGain->value() * 10)), m_preventClip->isChecked() };
+}
+
 void OptionsWindow::formLoad()
 {
     LoadSettings(m_live, m_ctx.iniPath);
     ApplyEqPreset(m_live, m_ctx.api);
     m_deviceId = storedOutputDevice(m_ctx.iniPath);
+    showReplayGain(storedReplayGain(m_ctx.iniPath));
     showDevices({});
     listOutputDevices(m_ctx.api, this, [this](const QList<OutputDeviceEntry> &devices) {
         m_devices = devices;
@@ -363,9 +401,16 @@ void OptionsWindow::cmdOK_Click()
                 *deviceFailed = !r.ok;
             });
     }
+    // The ReplayGain keys go with the settings (only those that changed); the library
+    // hears the choice at once.
+    const ReplayGainChoice replayGain = shownReplayGain();
+    std::vector<IniEdit> edits = settingEdits(m_live);
+    for (IniEdit &e : replayGainEdits(m_ctx.iniPath, replayGain))
+        edits.push_back(std::move(e));
+    applyReplayGain(m_ctx.api, replayGain);
     // A key the file cannot hold keeps its old value; the message names it.
     const SettingsSaver::Id saved = saver.submit(
-        m_ctx.iniPath, settingEdits(m_live), context, [prompter = m_ctx.prompter, deviceFailed](const SaveResult &r) {
+        m_ctx.iniPath, std::move(edits), context, [prompter = m_ctx.prompter, deviceFailed](const SaveResult &r) {
             if ((!r.ok || *deviceFailed) && prompter)
                 prompter->message(
                     (QStringList { QStringLiteral("設定の保存に失敗しました") } + r.unwritten).join(u'\n'));

@@ -12,6 +12,7 @@
 
 #include "decoderapi.h"
 #include "outputdevicechoice.h"
+#include "replaygainchoice.h"
 #include "settings.h"
 
 #include <QDialog>
@@ -20,6 +21,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
 class QScrollBar;
 class QRadioButton;
 
@@ -84,6 +86,10 @@ private:
     void reloadRecord();
     // Fills the output device combo: "default", devices, and the chosen one if missing.
     void showDevices(const QList<OutputDeviceEntry> &devices);
+    // The ReplayGain group: choice into its controls, and back (the file's keys are
+    // written by OK only).
+    void showReplayGain(const ReplayGainChoice &choice);
+    ReplayGainChoice shownReplayGain() const;
 
     Settings &m_live;
     Context m_ctx;
@@ -94,6 +100,10 @@ private:
     QComboBox *m_device = nullptr; // cmbOutputDevice
     QString m_deviceId; // the device shown chosen; saved and handed to the library by OK
     QList<OutputDeviceEntry> m_devices;
+    QComboBox *m_replayGainMode = nullptr; // cmbReplayGain
+    QDoubleSpinBox *m_preamp = nullptr; // spnPreamp
+    QDoubleSpinBox *m_defaultGain = nullptr; // spnDefaultGain
+    QCheckBox *m_preventClip = nullptr; // chkPreventClip
     bool m_showing = false; // showRecord() is moving the controls
     bool m_closed = false;
 };

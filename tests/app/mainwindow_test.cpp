@@ -60,8 +60,16 @@ TEST_F(MainWindowTest, StartWithEverythingAmiss)
 {
     fake.setVbmp3OptionResult = fake.setDecodeOptionResult = 0;
     fake.volume = 0x1234FFFFu; // the slider follows the right channel
-    writeBytes(iniPath, "[その他設定]\nOp_03=1\nOp_09=1\nOp_04=1\nOp_14=/no/such/list.m3u\nOp_07=1\nOp_17=/no/\n");
+    writeBytes(iniPath,
+        "[その他設定]\nOp_03=1\nOp_09=1\nOp_04=1\nOp_14=/no/such/list.m3u\nOp_07=1\nOp_17=/no/\n"
+        "OutputDevice=pulse:usb\nReplayGainMode=2\n");
     auto w = start();
+    // The stored device and ReplayGain reach the library after its init (it refuses them before).
+    const auto init = std::ranges::find(fake.calls, "init");
+    EXPECT_NE(std::find(init, fake.calls.end(), "setOutputDevice"), fake.calls.end());
+    EXPECT_EQ(fake.chosenDevice, "pulse:usb");
+    ASSERT_TRUE(fake.replayGain);
+    EXPECT_EQ(fake.replayGain->mode, 2);
     EXPECT_EQ(prompter.texts(),
         QStringList({ u"指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."_s,
             u"指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."_s, u"error"_s, u"error"_s }));

@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QProcess>
@@ -267,6 +268,40 @@ TEST_F(OptionsWindowTest, OutputDeviceListedOffTheGuiThreadAndKept)
     click("cmdOK");
     EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("OutputDevice"), "missing", ini()), "");
     EXPECT_EQ(fake().chosenDevice, "");
+}
+
+// ReplayGain: off by default with its three modes offered; Cancel leaves file and library alone, OK keeps the
+// choice under its own keys and hands it to the library, and the next window shows it.
+TEST_F(OptionsWindowTest, ReplayGainKeptAndHandedOver)
+{
+    const auto show = [this](int mode, double preamp, bool clip) {
+        auto *combo = child<QComboBox>(QStringLiteral("cmbReplayGain"));
+        EXPECT_EQ(QStringList({ combo->itemText(0), combo->itemText(1), combo->itemText(2) }),
+            QStringList({ QStringLiteral("オフ"), QStringLiteral("トラック"), QStringLiteral("アルバム") }));
+        EXPECT_EQ(std::tuple(combo->currentIndex(), child<QDoubleSpinBox>(QStringLiteral("spnPreamp"))->value(),
+                      child<QCheckBox>(QStringLiteral("chkPreventClip"))->isChecked()),
+            std::tuple(mode, preamp, clip));
+    };
+    const auto choose = [this] {
+        child<QComboBox>(QStringLiteral("cmbReplayGain"))->setCurrentIndex(2);
+        child<QDoubleSpinBox>(QStringLiteral("spnPreamp"))->setValue(-2.5);
+        child<QCheckBox>(QStringLiteral("chkPreventClip"))->setChecked(false);
+    };
+    open();
+    show(0, 0.0, true);
+    choose();
+    click("cmdCancel");
+    EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("ReplayGainMode"), "missing", ini()), "missing");
+    EXPECT_FALSE(fake().replayGain);
+    open();
+    choose();
+    click("cmdOK");
+    EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("ReplayGainPreamp"), "missing", ini()), "-25");
+    ASSERT_TRUE(fake().replayGain);
+    EXPECT_EQ(std::tuple(fake().replayGain->mode, fake().replayGain->preamp, fake().replayGain->preventClipping),
+        std::tuple(2, -25, 0));
+    open();
+    show(2, -2.5, false);
 }
 
 // Changes act at once, and closing reads the record and its equalizer again from the file:

@@ -155,6 +155,11 @@ DecoderApi FakeDecoder::api()
             qstrncpy(id, F.openDevice.c_str(), size);
         return int32_t(F.openDevice.size());
     };
+    a.setReplayGain = [](const ReplayGainOption *o) {
+        if (o)
+            F.replayGain = *o;
+        return ok("setReplayGain");
+    };
     a.getOutputVolume = [] { return F.volume; };
     a.setOutputVolume = [](uint32_t w) { return F.volume = w, ok("setOutputVolume"); };
     return a;

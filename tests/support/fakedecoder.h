@@ -7,6 +7,7 @@
 
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,7 @@ struct FakeScript {
     int deviceListMs = 0; // how long getOutputDevices takes
     std::string chosenDevice; // handed over by setOutputDevice
     std::string openDevice; // what getOutputDevice answers
+    std::optional<ReplayGainOption> replayGain; // the last one handed to setReplayGain
     int mpegReads = 0; // MPEG records asked for (each counts a file's frames)
     // What the player handed over.
     std::string openedPath, lyricsFile;

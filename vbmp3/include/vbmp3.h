@@ -425,6 +425,38 @@ VBMP3_API int32_t vbmp3_getLyricsWait(void);
  * vbmp3_init).  Returns at once. */
 VBMP3_API int32_t vbmp3_getPositionMs(void);
 
+/* ReplayGain: each file played at the loudness its tags state.
+ *  mode: VBMP3_REPLAYGAIN_OFF (the samples pass untouched, bit for bit), _TRACK (the
+ *        track's gain, else the album's), _ALBUM (the album's gain, else the track's).
+ *  preamp: added to the gain a file states, in 0.1 dB (-150..150).
+ *  defaultGain: the gain of a file that states none, in 0.1 dB (-150..150; the preamp is
+ *        not added to it).
+ *  preventClipping: 1 = the gain is lowered where the peak the file states (of the track
+ *        or the album, as the gain taken) would pass full scale, so that peak x gain <= 1;
+ *        a file that states no peak keeps its gain.  0 = the gain stands.
+ * The values are read from the file's tags when it starts to decode, on a library thread:
+ * ID3v2 TXXX frames REPLAYGAIN_TRACK_GAIN, _TRACK_PEAK, _ALBUM_GAIN, _ALBUM_PEAK and RVA2
+ * frames "track" and "album" (their master volume), else the LAME header's radio
+ * (track) and audiophile (album) gains and its peak (MPEG, RMP); Vorbis comments
+ * REPLAYGAIN_* (FLAC, Ogg FLAC, Ogg Vorbis, Opus); R128_TRACK_GAIN and R128_ALBUM_GAIN of
+ * Opus (Q7.8 dB against -23 LUFS, taken 5 dB louder to the ReplayGain reference; the
+ * header's output gain is part of the decoded sound already); MP4 freeform atoms
+ * ----:com.apple.iTunes:replaygain_*; APEv2 REPLAYGAIN_* (WavPack, Monkey's Audio).
+ * The gain is applied to the decoded samples, before the equalizer and the output volume.
+ * A change applies to what is decoded from then on (heard after the decoded-ahead buffer,
+ * Vbmp3Option value[0]); a queued file's gain begins with its first sample at the join.
+ * Off when the library starts; a vbmp3_init that restarts it keeps the setting.
+ * Returns 0 (and changes nothing) when option is NULL or a value is out of range, or
+ * before vbmp3_init. */
+enum { VBMP3_REPLAYGAIN_OFF = 0, VBMP3_REPLAYGAIN_TRACK = 1, VBMP3_REPLAYGAIN_ALBUM = 2 };
+typedef struct {
+    int32_t mode;
+    int32_t preamp;
+    int32_t defaultGain;
+    int32_t preventClipping;
+} ReplayGainOption;
+VBMP3_API int32_t vbmp3_setReplayGain(const ReplayGainOption *option);
+
 /* Limits of vbmp3_getFilePicture: the largest picture it hands out, and the size of its
  * mimeType field (NUL included). */
 enum { VBMP3_PICTURE_MAX = 16 * 1024 * 1024, VBMP3_MIME_TYPE_SIZE = 64 };

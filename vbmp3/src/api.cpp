@@ -35,6 +35,8 @@ static_assert(offsetof(LyricsLines, current) == 0 && offsetof(LyricsLines, line4
     && offsetof(LyricsLines, line0) == 516);
 static_assert(sizeof(Vbmp3Option) == 16 && sizeof(DecodeOption) == 12);
 static_assert(sizeof(StreamInfo) == 72);
+static_assert(sizeof(ReplayGainOption) == 16 && offsetof(ReplayGainOption, preamp) == 4
+    && offsetof(ReplayGainOption, defaultGain) == 8 && offsetof(ReplayGainOption, preventClipping) == 12);
 static_assert(offsetof(StreamInfo, channels) == 4 && offsetof(StreamInfo, bitsPerSample) == 8
     && offsetof(StreamInfo, lossless) == 12 && offsetof(StreamInfo, channelMask) == 16
     && offsetof(StreamInfo, sampleRate) == 20 && offsetof(StreamInfo, totalFrames) == 24
@@ -412,6 +414,13 @@ int32_t vbmp3_getOutputDevices(char *list, int32_t size)
 int32_t vbmp3_setOutputDevice(const char *device)
 {
     return withEngine(0, [&](vbmp3::Engine &e) { return e.setOutputDevice(device ? device : "") ? 1 : 0; });
+}
+
+int32_t vbmp3_setReplayGain(const ReplayGainOption *option)
+{
+    if (!option)
+        return 0;
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.setReplayGain(*option) ? 1 : 0; });
 }
 
 int32_t vbmp3_getOutputDevice(char *device, int32_t size)

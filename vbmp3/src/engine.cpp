@@ -175,6 +175,7 @@ bool Engine::open(const std::string &path, OpenInfo *info)
     std::shared_ptr<Source> source = openSource(path, layout, options);
     if (!source)
         return false;
+    source->setGainOrigin(path, layout);
     std::string name = mixerNameOf(path);
     m_open.path = path;
     m_open.mpegInfo.reset();
@@ -215,6 +216,7 @@ int32_t Engine::queueNext(const std::string &path)
             source = openSource(path, next.layout, options);
         }
         if (source) {
+            source->setGainOrigin(path, next.layout);
             name = mixerNameOf(path);
             next.path = path;
             next.info = source->info();
@@ -774,6 +776,15 @@ void Engine::setEqualizer(const int32_t *bands)
     ++m_eqVersion;
 }
 
+bool Engine::setReplayGain(const ReplayGainOption &option)
+{
+    if (!validReplayGain(option))
+        return false;
+    std::lock_guard lock(m_mutex);
+    m_replayGain = option;
+    return true;
+}
+
 int64_t Engine::durationMs() const
 {
     return m_open.info.rate > 0 ? m_open.info.totalFrames * 1000 / m_open.info.rate : 0;
@@ -924,8 +935,16 @@ void Engine::decodeLoop()
         // the ring new storage meanwhile.
         const FrameRing::Span free = m_ring.freeSpan(chunkFrames);
         std::shared_ptr<float[]> storage = m_ring.storage();
+        const ReplayGainOption replayGain = m_replayGain;
         lk.unlock();
         const size_t frames = source->read(free.data, free.frames);
+        // The track's gain goes with its own frames, so a join changes it at its first one.
+        if (replayGain.mode != VBMP3_REPLAYGAIN_OFF && frames > 0) {
+            const float gain = gainFactor(source->gainTags(), replayGain);
+            if (gain != 1.0f)
+                for (float *p = free.data, *end = p + frames * size_t(source->info().channels); p < end; ++p)
+                    *p *= gain;
+        }
         source.reset(); // the controlling thread may have let go of it meanwhile
         storage.reset();
         lk.lock();

@@ -82,6 +82,8 @@ public:
     bool setDecodeOptions(const DecodeOption &option);
     bool setOutput(const std::string &target);
     void setEqualizer(const int32_t *bands);
+    // vbmp3_setReplayGain: false (nothing changed) for values out of range.
+    bool setReplayGain(const ReplayGainOption &option);
     void setVolume(uint32_t word);
     uint32_t volume() const { return m_volume.load(); }
     // The open device's name ("pulse", "alsa", "null", "file"), empty when none is open.
@@ -314,6 +316,8 @@ private:
     // Settings for the next play.
     Vbmp3Option m_bufferOptions { { 128, 10, 10, 0 } };
     DecodeOption m_decodeOptions { { 0, 0, 0 } };
+    // The decoder scales each chunk it decodes by the gain this makes of its track's tags.
+    ReplayGainOption m_replayGain { VBMP3_REPLAYGAIN_OFF, 0, 0, 1 };
     std::string m_target = "auto";
     std::string m_device; // what "auto" tries first ("" the sound server's default)
     // The running session, set by play().

@@ -37,9 +37,10 @@ bool turnsStereo(ByteReader &reader, uint64_t begin, uint64_t end, int64_t frame
 // The bytes of the ID3v2 tag at offset that the tag reading hands to TagLib: the whole
 // tag, or for a large one only its text and comment frames, within the budgets of
 // tags.cpp; empty when there is no tag (or it is too large to be read).
-// which: the frames of the tag record's fields (of at most 64 KiB each), or the lyrics
-// frames USLT and SYLT (up to the 1 MiB of the whole).
-enum class Id3v2Frames { Fields, Lyrics };
+// which: the frames of the tag record's fields (of at most 64 KiB each), the lyrics
+// frames USLT and SYLT (up to the 1 MiB of the whole), or the loudness frames TXXX and
+// RVA2 (of at most 64 KiB each).
+enum class Id3v2Frames { Fields, Lyrics, Gain };
 std::string id3v2TagBytes(ByteReader &reader, uint64_t offset, Id3v2Frames which = Id3v2Frames::Fields);
 
 // The lyrics embedded in the file, as UTF-8 lines separated by '\n': an ID3v2 tag's

@@ -16,6 +16,7 @@
 #include <taglib/id3v1genres.h>
 #include <taglib/id3v2framefactory.h>
 #include <taglib/mp4file.h>
+#include <taglib/mp4tag.h>
 #include <taglib/oggflacfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/tpropertymap.h>
@@ -23,6 +24,7 @@
 #include <taglib/wavpackfile.h>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <memory>
 
@@ -119,6 +121,58 @@ std::optional<FormatTags> readFormatTags(ByteReader &reader, FileKind kind)
         if (!tags.lyrics.empty())
             break;
     }
+    return tags;
+}
+
+GainTags readFormatGainTags(ByteReader &reader, FileKind kind)
+{
+    GainTags tags;
+    TagLibStream stream(reader, kMaxTagRead);
+    const std::unique_ptr<TagLib::File> file = openTagFile(kind, &stream);
+    if (!file || !file->isValid())
+        return tags;
+    // Name (upper case, without a freeform atom's prefix) to first value.
+    std::vector<std::pair<std::string, std::string>> values;
+    if (kind == FileKind::Mp4) {
+        // TagLib's property names leave the freeform atoms of ReplayGain out.
+        const TagLib::MP4::Tag *mp4 = static_cast<TagLib::MP4::File *>(file.get())->tag();
+        const TagLib::String prefix = "----:COM.APPLE.ITUNES:";
+        for (const auto &[name, item] : mp4 ? mp4->itemMap() : TagLib::MP4::ItemMap()) {
+            const TagLib::String upper = name.upper();
+            const TagLib::StringList texts = item.toStringList();
+            if (upper.startsWith(prefix) && !texts.isEmpty())
+                values.emplace_back(upper.substr(prefix.size()).to8Bit(true), texts.front().to8Bit(true));
+        }
+    } else {
+        for (const auto &[name, texts] : file->properties())
+            if (!texts.isEmpty())
+                values.emplace_back(name.upper().to8Bit(true), texts.front().to8Bit(true));
+    }
+    std::optional<double> r128Track, r128Album;
+    for (const auto &[name, text] : values) {
+        std::optional<double> *field = name == "REPLAYGAIN_TRACK_GAIN" ? &tags.trackGain
+            : name == "REPLAYGAIN_TRACK_PEAK"                          ? &tags.trackPeak
+            : name == "REPLAYGAIN_ALBUM_GAIN"                          ? &tags.albumGain
+            : name == "REPLAYGAIN_ALBUM_PEAK"                          ? &tags.albumPeak
+            : kind != FileKind::OggOpus                                ? nullptr
+            : name == "R128_TRACK_GAIN"                                ? &r128Track
+            : name == "R128_ALBUM_GAIN"                                ? &r128Album
+                                                                       : nullptr;
+        const std::optional<double> value = gainNumber(text);
+        if (field && value && !*field)
+            *field = value;
+    }
+    // R128 values are whole steps of 1/256 dB; -18 LUFS, the ReplayGain reference, is 5 dB
+    // above their -23 LUFS.
+    const auto r128 = [](const std::optional<double> &q) -> std::optional<double> {
+        if (!q || *q != std::trunc(*q) || std::abs(*q) > 32768)
+            return std::nullopt;
+        return *q / 256.0 + 5.0;
+    };
+    if (!tags.trackGain)
+        tags.trackGain = r128(r128Track);
+    if (!tags.albumGain)
+        tags.albumGain = r128(r128Album);
     return tags;
 }
 

@@ -4,6 +4,7 @@
 
 #include "bytereader.h"
 #include "fileinfo.h"
+#include "replaygain.h"
 
 #include <optional>
 #include <string>
@@ -27,5 +28,12 @@ bool isTagLibKind(FileKind kind);
 // Audio); nothing when the file is not of that kind or too damaged to be read.  Reads no
 // block larger than 32 MiB.
 std::optional<FormatTags> readFormatTags(ByteReader &reader, FileKind kind);
+
+// The loudness values of the file's own tag: REPLAYGAIN_TRACK_GAIN, _TRACK_PEAK,
+// _ALBUM_GAIN, _ALBUM_PEAK (Vorbis comments, APEv2, MP4 freeform atoms
+// "----:com.apple.iTunes:replaygain_*", names in any case); in Opus also R128_TRACK_GAIN
+// and R128_ALBUM_GAIN (Q7.8 dB against -23 LUFS), taken 5 dB up to the ReplayGain
+// reference where no REPLAYGAIN_ value is given.  Limits as readFormatTags.
+GainTags readFormatGainTags(ByteReader &reader, FileKind kind);
 
 } // namespace vbmp3

@@ -1,6 +1,7 @@
 // MpegInfo: the first frame's header, the Xing/Info/VBRI header, frame count and length.
 #include "fileparse.h"
 #include "mpegheader.h"
+#include "replaygain.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,6 +33,7 @@ struct VbrHeader {
     int64_t bytes = -1; // bytes of the stream from the header frame on; -1 when not given
     int64_t delay = 0; // encoder delay and padding in samples (LAME tag)
     int64_t padding = 0;
+    size_t encoderTag = 0; // where the LAME (or Lavc) tag begins in the frame; 0 when none
 };
 
 VbrHeader vbrHeader(const std::string &frame, const MpegHeader &h)
@@ -62,6 +64,7 @@ VbrHeader vbrHeader(const std::string &frame, const MpegHeader &h)
         if (pos + 24 <= frame.size()
             && (frame.compare(pos, 4, "LAME") == 0 || frame.compare(pos, 4, "Lavf") == 0
                 || frame.compare(pos, 4, "Lavc") == 0)) {
+            v.encoderTag = pos;
             v.delay = int64_t(p[pos + 21]) << 4 | p[pos + 22] >> 4;
             v.padding = int64_t(p[pos + 22] & 0x0F) << 8 | p[pos + 23];
         }
@@ -268,6 +271,43 @@ VbrCounts readVbrCounts(ByteReader &reader, uint64_t begin, uint64_t end)
     counts.constantRate = vbr.info;
     counts.streamBytes = end - first->offset;
     return counts;
+}
+
+namespace
+{
+
+// One replay-gain field of the LAME tag: the name in bits 15..13 (1 radio, 2 audiophile),
+// the originator in 12..10 (0: not set), the sign in bit 9 and tenths of dB below.
+std::optional<double> lameGain(const unsigned char *p, unsigned name)
+{
+    const unsigned field = unsigned(p[0]) << 8 | p[1];
+    if (field >> 13 != name || ((field >> 10) & 7) == 0)
+        return std::nullopt;
+    const double tenths = field & 0x1FF;
+    return (field & 0x200 ? -tenths : tenths) / 10.0;
+}
+
+} // namespace
+
+GainTags lameGainTags(ByteReader &reader, uint64_t begin, uint64_t end)
+{
+    GainTags tags;
+    const auto first = streamStart(reader, begin, end);
+    if (!first)
+        return tags;
+    const std::string frame
+        = reader.read(first->offset, static_cast<size_t>(std::max(frameLength(first->header, *first), 0)));
+    const VbrHeader vbr = vbrHeader(frame, first->header);
+    if (vbr.encoderTag == 0 || vbr.encoderTag + 19 > frame.size())
+        return tags;
+    // After the encoder's name (9 bytes), the method and the low-pass (1 each): the peak as
+    // 9.23 fixed point (0: not measured), then the radio and the audiophile gain.
+    const auto *p = reinterpret_cast<const unsigned char *>(frame.data()) + vbr.encoderTag + 11;
+    if (const uint32_t peak = readBe32(p); peak != 0)
+        tags.trackPeak = peak / double(1 << 23);
+    tags.trackGain = lameGain(p + 4, 1);
+    tags.albumGain = lameGain(p + 6, 2);
+    return tags;
 }
 
 bool turnsStereo(ByteReader &reader, uint64_t begin, uint64_t end, int64_t frames)

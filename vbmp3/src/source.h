@@ -2,12 +2,15 @@
 #pragma once
 
 #include "fileinfo.h"
+#include "replaygain.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace vbmp3
 {
@@ -51,8 +54,28 @@ public:
     // length is an estimate).  False on failure.
     virtual bool seek(int64_t frame) = 0;
 
+    // Where the track's loudness values are to be read from (set by whoever opened it,
+    // before it is handed on).
+    void setGainOrigin(std::string path, const FileLayout &layout)
+    {
+        m_gainPath = std::move(path);
+        m_gainLayout = layout;
+    }
+    // The values, read from there on the first call (none without an origin).
+    const GainTags &gainTags()
+    {
+        if (!m_gainTags)
+            m_gainTags = m_gainPath.empty() ? GainTags {} : readGainTags(m_gainPath, m_gainLayout);
+        return *m_gainTags;
+    }
+
 protected:
     SourceInfo m_info;
+
+private:
+    std::string m_gainPath;
+    FileLayout m_gainLayout;
+    std::optional<GainTags> m_gainTags;
 };
 
 struct SourceOptions {

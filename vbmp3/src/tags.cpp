@@ -8,6 +8,7 @@
 // parsing, without reading the rest (cover art, budgets below).
 #include "fileparse.h"
 #include "formattags.h"
+#include "replaygain.h"
 
 #include <textcodec.h>
 
@@ -193,11 +194,14 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
         static const std::string_view kFields[]
             = { "TIT2", "TPE1", "TALB", "TCON", "TYER", "TDRC", "COMM", "TT2", "TP1", "TAL", "TCO", "TYE", "COM" };
         static const std::string_view kLyrics[] = { "USLT", "SYLT", "ULT", "SLT" };
+        static const std::string_view kGain[] = { "TXXX", "RVA2", "TXX" };
         const std::string_view id = std::string_view(fh).substr(0, idLength);
-        const bool wanted = which == Id3v2Frames::Fields
-            ? std::find(std::begin(kFields), std::end(kFields), id) != std::end(kFields)
-            : std::find(std::begin(kLyrics), std::end(kLyrics), id) != std::end(kLyrics);
-        const uint64_t maxFrame = which == Id3v2Frames::Fields ? kMaxFrame : kReducedTagLimit - 20;
+        const auto among
+            = [id](const auto &ids) { return std::find(std::begin(ids), std::end(ids), id) != std::end(ids); };
+        const bool wanted = which == Id3v2Frames::Fields ? among(kFields)
+            : which == Id3v2Frames::Lyrics               ? among(kLyrics)
+                                                         : among(kGain);
+        const uint64_t maxFrame = which == Id3v2Frames::Lyrics ? kReducedTagLimit - 20 : kMaxFrame;
         if (wanted && size > 0 && size <= maxFrame && out.size() + headerLength + size <= kReducedTagLimit) {
             out += fh;
             out += reader.read(pos + headerLength, static_cast<size_t>(size));
@@ -459,6 +463,71 @@ std::optional<std::string> id3v2Lyrics(std::string bytes)
 }
 
 } // namespace
+
+GainTags id3v2GainTags(ByteReader &reader, uint64_t offset)
+{
+    GainTags tags;
+    std::string bytes = id3v2TagBytes(reader, offset, Id3v2Frames::Gain);
+    if (bytes.empty())
+        return tags;
+    MemoryFile file(bytes);
+    std::string().swap(bytes);
+    const TagLib::ID3v2::Tag tag(&file, 0);
+    // RVA2 first: a TXXX value of the same field overrides it.  The fields are read from
+    // the frame's bytes: TagLib keeps each channel's type byte as its enum, which a damaged
+    // frame fills with values the enum does not have.
+    for (TagLib::ID3v2::Frame *frame : tag.frameList("RVA2")) {
+        const TagLib::ByteVector rendered = frame->render();
+        if (frame->size() > rendered.size())
+            continue;
+        const std::string fields(rendered.data() + (rendered.size() - frame->size()), frame->size());
+        const size_t nul = fields.find('\0');
+        if (nul == std::string::npos)
+            continue;
+        std::string name = fields.substr(0, nul);
+        std::transform(
+            name.begin(), name.end(), name.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
+        const bool album = name == "ALBUM";
+        if (!album && name != "TRACK")
+            continue;
+        // Channels: a type (1: master volume), the adjustment in 1/512 dB (signed, big
+        // endian), the bits of the peak and the peak, full scale at 2^(bits - 1).
+        const auto *p = reinterpret_cast<const unsigned char *>(fields.data());
+        for (size_t at = nul + 1; at + 4 <= fields.size();) {
+            const unsigned bits = p[at + 3];
+            const size_t peakBytes = (bits + 7) / 8;
+            if (at + 4 + peakBytes > fields.size())
+                break;
+            if (p[at] == 1) {
+                (album ? tags.albumGain : tags.trackGain) = int16_t(p[at + 1] << 8 | p[at + 2]) / 512.0;
+                if (bits > 0 && bits <= 32) {
+                    double peak = 0;
+                    for (size_t i = 0; i < peakBytes; ++i)
+                        peak = peak * 256 + p[at + 4 + i];
+                    (album ? tags.albumPeak : tags.trackPeak) = peak / double(uint64_t(1) << (bits - 1));
+                }
+                break;
+            }
+            at += 4 + peakBytes;
+        }
+    }
+    for (TagLib::ID3v2::Frame *frame : tag.frameList("TXXX")) {
+        const auto *txxx = dynamic_cast<TagLib::ID3v2::UserTextIdentificationFrame *>(frame);
+        const TagLib::StringList fields = txxx ? txxx->fieldList() : TagLib::StringList();
+        if (fields.size() < 2)
+            continue;
+        const std::string name = fields[0].upper().to8Bit(true);
+        std::optional<double> *field = name == "REPLAYGAIN_TRACK_GAIN" ? &tags.trackGain
+            : name == "REPLAYGAIN_TRACK_PEAK"                          ? &tags.trackPeak
+            : name == "REPLAYGAIN_ALBUM_GAIN"                          ? &tags.albumGain
+            : name == "REPLAYGAIN_ALBUM_PEAK"                          ? &tags.albumPeak
+                                                                       : nullptr;
+        if (field)
+            if (const std::optional<double> value = gainNumber(fields[1].to8Bit(true)))
+                *field = value;
+    }
+    return tags;
+}
 
 std::optional<std::string> readEmbeddedLyrics(ByteReader &reader)
 {
