@@ -80,6 +80,8 @@ public:
 
     bool setBufferOptions(const Vbmp3Option &option);
     bool setDecodeOptions(const DecodeOption &option);
+    // The sound devices follow each track's rate and samples (vbmp3_setNativeOutputFormat).
+    void setNativeOutputFormat(bool native);
     bool setOutput(const std::string &target);
     void setEqualizer(const int32_t *bands);
     void setVolume(uint32_t word);
@@ -314,6 +316,7 @@ private:
     // Settings for the next play.
     Vbmp3Option m_bufferOptions { { 128, 10, 10, 0 } };
     DecodeOption m_decodeOptions { { 0, 0, 0 } };
+    bool m_nativeOutput = false;
     std::string m_target = "auto";
     std::string m_device; // what "auto" tries first ("" the sound server's default)
     // The running session, set by play().
