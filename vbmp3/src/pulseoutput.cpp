@@ -26,6 +26,7 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <condition_variable>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -359,7 +360,7 @@ public:
         writeResamplerTail();
         Lock lock(m_pa, m_loop);
         dropDrain();
-        m_drain = m_pa->stream_drain(m_stream, nullptr, nullptr);
+        m_drain = m_pa->stream_drain(m_stream, onDrained, this);
     }
 
     bool drained() override
@@ -374,8 +375,25 @@ public:
         if (m_pa->stream_get_state(m_stream) != PA_STREAM_READY)
             return true;
         if (!m_drain)
-            m_drain = m_pa->stream_drain(m_stream, nullptr, nullptr);
+            m_drain = m_pa->stream_drain(m_stream, onDrained, this);
         return !m_drain || m_pa->operation_get_state(m_drain) != PA_OPERATION_RUNNING;
+    }
+
+    // Sleeps until the drain under way completes (the server tells at once), an interrupt,
+    // or the timeout.
+    void waitDrained(std::chrono::milliseconds timeout) override
+    {
+        if (Output *f = fallback())
+            return f->waitDrained(timeout);
+        std::unique_lock lock(m_wakeMutex);
+        m_wake.wait_for(lock, timeout, [this] { return m_woken; });
+        m_woken = false;
+    }
+
+    void interrupt() override
+    {
+        m_fallback.interrupt();
+        wake();
     }
 
     void close() override
@@ -601,6 +619,18 @@ private:
         return left | (right << 16);
     }
 
+    void wake()
+    {
+        {
+            std::lock_guard lock(m_wakeMutex);
+            m_woken = true;
+        }
+        m_wake.notify_all();
+    }
+
+    // The main loop's thread, its lock held.
+    static void onDrained(pa_stream *, int, void *self) { static_cast<PulseOutput *>(self)->wake(); }
+
     // The main loop's thread, its lock held.
     static void onEvent(pa_context *context, pa_subscription_event_type_t type, uint32_t index, void *self)
     {
@@ -733,6 +763,10 @@ private:
     std::atomic<bool> m_mixerNews { false }; // m_mixerWord not taken yet
 
     NullFallback m_fallback;
+
+    std::mutex m_wakeMutex; // protects m_woken
+    std::condition_variable m_wake;
+    bool m_woken = false; // a drain completed or an interrupt came since the last wait
 
     std::mutex m_resamplerMutex; // protects the resampler, m_resampled, m_rate and m_ratio
     soxr_t m_resampler = nullptr;
