@@ -4,7 +4,8 @@
 # monitor, and starts the player (default: build/bin/kestrine under xvfb-run) on three
 # two-second tone MP3s (LAME headers, 44.1 kHz) in Normal order; then prints each run of
 # silence (below -60 dBFS, longer than 1 ms) between the first sound and the last, and the
-# longest.  {} in PLAYER_CMD stands for the three files.
+# longest.  {} in PLAYER_CMD stands for the three files.  RATE_CHANGE=1 makes the second
+# tone 48 kHz, so that both joins change the rate (the device is opened again at each).
 # Needs pulseaudio, parec, sox, lame, xvfb-run.
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,8 +16,10 @@ SOCK=$WORK/run/pulse.sock
 XDG_RUNTIME_DIR=$WORK/run HOME=$WORK/run pulseaudio -D -n --exit-idle-time=-1 --system=false \
   -L "module-null-sink sink_name=gap" -L "module-native-protocol-unix socket=$SOCK auth-anonymous=1"
 export PULSE_SERVER=unix:$SOCK
+RATES=(44100 44100 44100)
+[ "${RATE_CHANGE:-0}" = 1 ] && RATES=(44100 48000 44100)
 for i in 1 2 3; do
-  sox -n -r 44100 -c 2 -b 16 -t wav - synth 2 sine $((300 * i)) gain -6 2>/dev/null |
+  sox -n -r "${RATES[$((i - 1))]}" -c 2 -b 16 -t wav - synth 2 sine $((300 * i)) gain -6 2>/dev/null |
     lame --quiet -b 192 - "$WORK/tone$i.mp3"
 done
 FILES="$WORK/tone1.mp3 $WORK/tone2.mp3 $WORK/tone3.mp3"

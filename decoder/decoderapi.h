@@ -17,6 +17,8 @@ struct DecoderApi {
     decltype(&vbmp3_stopCallback) stopCallback = nullptr;
     decltype(&vbmp3_setVbmp3Option) setVbmp3Option = nullptr;
     decltype(&vbmp3_setDecodeOption) setDecodeOption = nullptr;
+    // Optional: without it the sound device runs as DecodeOption says.
+    decltype(&vbmp3_setNativeOutputFormat) setNativeOutputFormat = nullptr;
     decltype(&vbmp3_setLyrics3Use) setLyrics3Use = nullptr;
     decltype(&vbmp3_open) open = nullptr;
     decltype(&vbmp3_close) close = nullptr;

@@ -80,6 +80,8 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
 #undef KES_RESOLVE
     t.getOutputName = reinterpret_cast<decltype(t.getOutputName)>(dlsym(handle, "vbmp3_getOutputName"));
     t.getOpenInfo = reinterpret_cast<decltype(t.getOpenInfo)>(dlsym(handle, "vbmp3_getOpenInfo"));
+    t.setNativeOutputFormat
+        = reinterpret_cast<decltype(t.setNativeOutputFormat)>(dlsym(handle, "vbmp3_setNativeOutputFormat"));
     t.getStreamInfo = reinterpret_cast<decltype(t.getStreamInfo)>(dlsym(handle, "vbmp3_getStreamInfo"));
     t.getPositionMs = reinterpret_cast<decltype(t.getPositionMs)>(dlsym(handle, "vbmp3_getPositionMs"));
     t.getFilePicture = reinterpret_cast<decltype(t.getFilePicture)>(dlsym(handle, "vbmp3_getFilePicture"));

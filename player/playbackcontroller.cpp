@@ -131,6 +131,9 @@ void PlaybackController::setDecoderOptions()
     const DecodeOption decodeOption { { 0, 0, 48000 } };
     if (m_api.setDecodeOption(&decodeOption) == 0)
         m_prompter.message(QStringLiteral("error"));
+    // The sound device then takes each track's own rate and samples.
+    if (m_api.setNativeOutputFormat)
+        m_api.setNativeOutputFormat(1);
 }
 
 void PlaybackController::stopTimers()

@@ -2,11 +2,13 @@
 // program reads an ALSA configuration of its own (no sound card needed), and no sound
 // server answers unless a test starts a private one.
 #include "enginetestsupport.h"
+#include "output.h"
 #include "outputdevices.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -99,6 +101,7 @@ protected:
         ASSERT_EQ(vbmp3_init(), 1);
         ASSERT_EQ(vbmp3_callback(onMessage), 1);
         ASSERT_EQ(vbmp3_setOutput("auto"), 1);
+        ASSERT_EQ(vbmp3_setNativeOutputFormat(1), 1);
     }
     void TearDown() override
     {
@@ -144,16 +147,35 @@ protected:
 };
 
 // With no sound server, "auto" plays through ALSA's default at the track's rate and
-// channels, in float samples the device takes: what it hears is the track, sample for
-// sample.  A chosen PCM is played through, in integer samples when it takes no float; a
-// chosen device that is gone falls back to the default.
+// channels, in the samples the sound server would get too (16-bit for a 16-bit file, 24
+// bits high in 32-bit words for a 24-bit one, float for a lossy one): what it hears is the
+// track, sample for sample.  A chosen PCM is played through, in integer samples when it
+// takes no float; a chosen device that is gone falls back to the default.
 TEST_F(AlsaPlayback, PlaysTheTrackThroughTheDefaultOrTheChosenPcm)
 {
     const Tone stereo = tone("stereo48", 48000, 2, 1.0);
-    const auto heard = samplesOf<float>(play(stereo.path).first);
-    ASSERT_EQ(heard.size(), stereo.samples.size()) << "frames lost, added or resampled";
-    for (size_t i = 0; i < heard.size(); ++i)
-        ASSERT_EQ(heard[i], static_cast<float>(stereo.samples[i]) / 32768.0f) << "sample " << i;
+    EXPECT_EQ(samplesOf<int16_t>(play(stereo.path).first), stereo.samples) << "frames lost, added or resampled";
+
+    ASSERT_TRUE(haveTools());
+    const std::string wide = fixture("wide.flac", "sox -n -r 88200 -c 2 -b 24 %o synth 0.3 sine 997 gain -3");
+    const std::vector<int32_t> wideDirect = decodeInts(wide, 24);
+    const auto words = samplesOf<int32_t>(play(wide).first);
+    ASSERT_EQ(words.size(), wideDirect.size());
+    EXPECT_GT(std::count_if(wideDirect.begin(), wideDirect.end(), [](int32_t s) { return (s & 0xFF) != 0; }), 1000)
+        << "the pattern must use the bits below 16";
+    for (size_t i = 0; i < words.size(); ++i)
+        ASSERT_EQ(words[i], static_cast<int32_t>(static_cast<uint32_t>(wideDirect[i]) << 8)) << "sample " << i;
+
+    const std::string lossy = mp3("alsa-lossy.mp3", "-r 32000 -c 1", "synth 0.3 sine 440 gain -6");
+    const auto floats = samplesOf<float>(play(lossy).first);
+    const Pcm lossyDirect = decodeDirect(lossy);
+    ASSERT_EQ(floats.size(), lossyDirect.samples.size());
+    for (size_t i = 0; i < floats.size(); ++i)
+        ASSERT_EQ(vbmp3::floatToS16(floats[i]), lossyDirect.samples[i]) << "sample " << i;
+    EXPECT_GT(std::count_if(floats.begin(), floats.end(),
+                  [](float v) { return std::abs(v * 32768.0f - std::nearbyint(v * 32768.0f)) > 1e-3f; }),
+        1000)
+        << "float, not 16-bit samples";
 
     ASSERT_EQ(vbmp3_setOutputDevice("alsa:kestrine_int"), 1);
     const Tone mono = tone("mono44", 44100, 1, 1.0);
@@ -162,7 +184,7 @@ TEST_F(AlsaPlayback, PlaysTheTrackThroughTheDefaultOrTheChosenPcm)
 
     ASSERT_EQ(vbmp3_setOutputDevice("alsa:kestrine_gone"), 1);
     std::tie(toDefault, toInt) = play(mono.path);
-    EXPECT_EQ(std::pair(samplesOf<float>(toDefault).size(), toInt.size()), std::pair(mono.samples.size(), size_t(0)));
+    EXPECT_EQ(std::pair(samplesOf<int16_t>(toDefault), toInt.size()), std::pair(mono.samples, size_t(0)));
 
     EXPECT_EQ(vbmp3_setOutputDevice("kestrine_int"), 0) << "an id names its kind";
     EXPECT_EQ(vbmp3_setOutputDevice("alsa:"), 0);

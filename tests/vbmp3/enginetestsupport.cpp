@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 
@@ -51,7 +52,7 @@ std::string mp3(const std::string &name, const std::string &format, const std::s
     return fixture(name, "sox -n " + format + " -b 16 -t wav - " + effects + " | lame --quiet " + lame + " - %o");
 }
 
-PulseServer::PulseServer()
+PulseServer::PulseServer(const std::string &sinkArguments)
 {
     if (const char *saved = std::getenv("PULSE_SERVER"))
         m_saved = saved;
@@ -60,12 +61,11 @@ PulseServer::PulseServer()
     std::filesystem::create_directories(runtime);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
     std::filesystem::remove(socket);
+    std::filesystem::remove(runtime / "pulse" / "pid"); // of a server an earlier test ended
     // As a daemon, which returns once it takes connections and leaves its process id behind.
     const std::string env = "XDG_RUNTIME_DIR='" + runtime.string() + "' HOME='" + runtime.string() + "' ";
-    if (run(env
-            + "pulseaudio -D -n --exit-idle-time=-1 --system=false -L module-null-sink -L "
-              "'module-native-protocol-unix socket="
-            + socket + " auth-anonymous=1'")
+    if (run(env + "pulseaudio -D -n --exit-idle-time=-1 --system=false -L 'module-null-sink " + sinkArguments
+            + "' -L 'module-native-protocol-unix socket=" + socket + " auth-anonymous=1'")
         && (std::ifstream(runtime / "pulse" / "pid") >> m_pid))
         setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
     else
@@ -96,6 +96,21 @@ Pcm readWav(const std::string &path)
     pcm.samples.resize(static_cast<size_t>(sf_readf_short(file, pcm.samples.data(), info.frames) * info.channels));
     sf_close(file);
     return pcm;
+}
+
+std::vector<int32_t> decodeInts(const std::string &path, int bits)
+{
+    std::vector<int32_t> samples;
+    auto source = vbmp3::openSource(path, vbmp3::probeFile(path));
+    if (!source)
+        return samples;
+    const auto channels = static_cast<size_t>(source->info().channels);
+    const float scale = static_cast<float>(1 << (bits - 1));
+    std::vector<float> buffer(4096 * channels);
+    while (size_t n = source->read(buffer.data(), 4096))
+        for (size_t i = 0; i < n * channels; ++i)
+            samples.push_back(static_cast<int32_t>(std::lrintf(buffer[i] * scale)));
+    return samples;
 }
 
 Pcm decodeDirect(const std::string &path)

@@ -100,11 +100,12 @@ struct Pcm {
 
 // A private PulseAudio server with a null sink for one test; PULSE_SERVER points at it
 // while the object lives.  ok() is false when pulseaudio is missing or did not start (the
-// test skips).  stop() ends it at once, as a sound server that goes away.
+// test skips).  stop() ends it at once, as a sound server that goes away.  sinkArguments
+// are given to the null sink ("null"), e.g. "format=s32le rate=96000".
 class PulseServer
 {
 public:
-    PulseServer();
+    explicit PulseServer(const std::string &sinkArguments = {});
     ~PulseServer();
     bool ok() const { return m_pid > 0; }
     void stop();
@@ -119,3 +120,5 @@ Pcm readWav(const std::string &path);
 
 // The file decoded straight through the library's own source.
 Pcm decodeDirect(const std::string &path);
+// The same as integers of `bits` (24: exact for a 24-bit lossless file), interleaved.
+std::vector<int32_t> decodeInts(const std::string &path, int bits);

@@ -261,6 +261,14 @@ VBMP3_API int32_t vbmp3_callback(void (*proc)(int32_t message, int32_t param));
 VBMP3_API int32_t vbmp3_stopCallback(void);
 VBMP3_API int32_t vbmp3_setVbmp3Option(const Vbmp3Option *option);
 VBMP3_API int32_t vbmp3_setDecodeOption(const DecodeOption *option);
+/* 1 = the sound devices (sound server, ALSA) follow each track from the next vbmp3_play
+ * on: its own rate, and samples as wide as it gives them: 16-bit for sources of at most 16
+ * bits, 32-bit words with the 24 bits high for wider lossless ones (bit-exact), 32-bit
+ * float for lossy decoders (MP3, Vorbis, Opus, AAC); DecodeOption's sample format and rate
+ * are then not used.  A track joined to the one before at another rate or channel count
+ * opens the device again (as briefly as it allows).  0 (the default) = DecodeOption
+ * decides.  Returns 0 for other values or when the library is not started. */
+VBMP3_API int32_t vbmp3_setNativeOutputFormat(int32_t native);
 /* 1 = read Lyrics3 data of a file at vbmp3_open, 0 = only on vbmp3_readLyrics3Data. */
 VBMP3_API int32_t vbmp3_setLyrics3Use(int32_t use);
 /* Opens path (closing what was open, which stops playback and drops the lyrics).  The

@@ -4,9 +4,11 @@
 // the output thread's writes safely; waits poll the PCM's descriptors together with an
 // eventfd that interrupt, pause and flush signal.
 //
-// The device gets the track's rate and the widest samples it takes (float, 32-bit, 24-bit
-// in four or three bytes, else 16-bit); a device that refuses the rate or the channel count
-// gets the nearest rate through soxr and a stereo mix.  libasound is loaded only when this
+// The device gets the rate and samples deviceRateFor and deviceSamplesFor choose, as the
+// sound-server output does; a device that refuses those samples gets the nearest it takes
+// that keeps them (32-bit, 24-bit in four or three bytes, float, and 16-bit last), and one
+// that refuses the rate or the channel count gets the nearest rate through soxr and a
+// stereo mix.  libasound is loaded only when this
 // output is first opened.
 #include "outputdevices.h"
 
@@ -19,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstring>
@@ -108,18 +111,30 @@ std::mutex &configMutex()
     return mutex;
 }
 
-// The sample formats tried, widest first.
 struct SampleKind {
     snd_pcm_format_t format;
     int bytes;
 };
-constexpr SampleKind kKinds[] = {
-    { SND_PCM_FORMAT_FLOAT, 4 },
-    { SND_PCM_FORMAT_S32, 4 },
-    { SND_PCM_FORMAT_S24, 4 },
-    { SND_PCM_FORMAT_S24_3LE, 3 },
-    { SND_PCM_FORMAT_S16, 2 },
-};
+constexpr SampleKind kFloat { SND_PCM_FORMAT_FLOAT, 4 };
+constexpr SampleKind kS32 { SND_PCM_FORMAT_S32, 4 };
+constexpr SampleKind kS24 { SND_PCM_FORMAT_S24, 4 };
+constexpr SampleKind kS24Packed { SND_PCM_FORMAT_S24_3LE, 3 };
+constexpr SampleKind kS16 { SND_PCM_FORMAT_S16, 2 };
+
+// The sample formats tried for what a track wants, in order: the wanted one first, then
+// those that keep its samples, 16-bit last.
+std::array<SampleKind, 5> kindsFor(DeviceSamples wanted)
+{
+    switch (wanted) {
+    case DeviceSamples::S16:
+        return { kS16, kS32, kS24, kS24Packed, kFloat };
+    case DeviceSamples::S32:
+        return { kS32, kS24, kS24Packed, kFloat, kS16 };
+    case DeviceSamples::Float:
+        break;
+    }
+    return { kFloat, kS32, kS24, kS24Packed, kS16 };
+}
 
 class AlsaOutput final : public Output
 {
@@ -170,12 +185,12 @@ public:
         if (!m_pcm || m_paused)
             return 0;
         if (!pushPendingLocked())
-            return fallBackLocked(), 0;
+            return m_fallback.take(m_format), 0;
         if (!m_pending.empty())
             return 0;
         const snd_pcm_sframes_t avail = availLocked();
         if (avail < 0)
-            return fallBackLocked(), 0;
+            return m_fallback.take(m_format), 0;
         return static_cast<size_t>(std::floor(static_cast<double>(avail) / m_ratio));
     }
 
@@ -246,7 +261,7 @@ public:
         }
         queueLocked(samples, deviceFrames);
         if (!pushPendingLocked())
-            fallBackLocked();
+            m_fallback.take(m_format);
     }
 
     int64_t delayFrames() override
@@ -268,10 +283,8 @@ public:
     void setPaused(bool paused) override
     {
         {
-            std::lock_guard lock(m_fallbackMutex);
-            m_fallbackPaused = paused;
-            if (m_fallback)
-                return m_fallback->setPaused(paused);
+            if (m_fallback.setPaused(paused))
+                return;
         }
         {
             std::lock_guard lock(m_mutex);
@@ -364,11 +377,7 @@ public:
 
     void interrupt() override
     {
-        {
-            std::lock_guard lock(m_fallbackMutex);
-            if (m_fallback)
-                m_fallback->interrupt();
-        }
+        m_fallback.interrupt();
         signalWake();
     }
 
@@ -390,7 +399,7 @@ public:
         m_pendingOffset = 0;
     }
 
-    const char *name() const override { return m_hasFallback.load() ? "null" : "alsa"; }
+    const char *name() const override { return m_fallback.active() ? "null" : "alsa"; }
 
 private:
     // Negotiates the hardware and software parameters; false when the device takes none
@@ -427,19 +436,14 @@ private:
         // The device may convert the rate itself (a "plug" PCM does), else soxr below does.
         m_api->snd_pcm_hw_params_set_rate_resample(m_pcm, hw, 1);
 
-        const SampleKind *kind = nullptr;
-        for (const SampleKind &k : kKinds) {
-            if (m_api->snd_pcm_hw_params_test_format(m_pcm, hw, k.format) == 0) {
-                kind = &k;
-                break;
-            }
-        }
-        if (!kind || m_api->snd_pcm_hw_params_set_format(m_pcm, hw, kind->format) < 0)
+        const auto kinds = kindsFor(deviceSamplesFor(m_format));
+        const auto kind = std::find_if(kinds.begin(), kinds.end(),
+            [&](const SampleKind &k) { return m_api->snd_pcm_hw_params_test_format(m_pcm, hw, k.format) == 0; });
+        if (kind == kinds.end() || m_api->snd_pcm_hw_params_set_format(m_pcm, hw, kind->format) < 0)
             return false;
         m_kind = *kind;
 
-        int channels = m_format.deviceChannels == 1 || m_format.deviceChannels == 2 ? m_format.deviceChannels
-                                                                                    : m_format.channels;
+        int channels = deviceChannelsFor(m_format);
         if (m_api->snd_pcm_hw_params_test_channels(m_pcm, hw, static_cast<unsigned>(channels)) != 0)
             channels = channels > 2 && m_api->snd_pcm_hw_params_test_channels(m_pcm, hw, 2) == 0 ? 2 : 0;
         if (channels == 0 || m_api->snd_pcm_hw_params_set_channels(m_pcm, hw, static_cast<unsigned>(channels)) < 0)
@@ -447,7 +451,7 @@ private:
         m_deviceChannels = channels;
         m_mixer.configure(m_format.channels, m_format.channelMask, m_deviceChannels);
 
-        unsigned rate = static_cast<unsigned>(m_format.deviceRate > 0 ? m_format.deviceRate : m_format.rate);
+        unsigned rate = static_cast<unsigned>(deviceRateFor(m_format));
         if (m_api->snd_pcm_hw_params_test_rate(m_pcm, hw, rate, 0) == 0) {
             if (m_api->snd_pcm_hw_params_set_rate(m_pcm, hw, rate, 0) < 0)
                 return false;
@@ -499,15 +503,16 @@ private:
             }
             break;
         case SND_PCM_FORMAT_S32:
-        case SND_PCM_FORMAT_S24:
-            for (size_t i = 0; i < count; ++i) {
-                const float scaled = std::clamp(samples[i] * 8388608.0f, -8388608.0f, 8388607.0f);
-                const auto v = static_cast<int32_t>(__builtin_lrintf(scaled));
-                const int32_t word
-                    = m_kind.format == SND_PCM_FORMAT_S32 ? static_cast<int32_t>(static_cast<uint32_t>(v) << 8) : v;
-                std::memcpy(out + 4 * i, &word, 4);
-            }
+        case SND_PCM_FORMAT_S24: {
+            m_words.resize(count);
+            floatToS32(samples, m_words.data(), count);
+            // S24 holds the same 24 bits low in the word.
+            if (m_kind.format == SND_PCM_FORMAT_S24)
+                for (int32_t &w : m_words)
+                    w >>= 8;
+            std::memcpy(out, m_words.data(), count * 4);
             break;
+        }
         case SND_PCM_FORMAT_S24_3LE:
             floatToS24(samples, out, count);
             break;
@@ -589,24 +594,8 @@ private:
         return ::read(m_wakeFd, &count, sizeof count) == static_cast<ssize_t>(sizeof count);
     }
 
-    Output *fallback()
-    {
-        std::lock_guard lock(m_fallbackMutex);
-        return m_fallback.get();
-    }
-
-    // The device went away while playing (a USB card pulled): go on in real time through a
-    // null output instead of waiting for room that never comes.  Output thread, under m_mutex.
-    void fallBackLocked()
-    {
-        auto null = makeNullOutput();
-        null->open(m_format);
-        std::lock_guard lock(m_fallbackMutex);
-        if (m_fallbackPaused)
-            null->setPaused(true);
-        m_fallback = std::move(null);
-        m_hasFallback.store(true);
-    }
+    // The null output once the device went away while playing (a USB card pulled).
+    Output *fallback() { return m_fallback.get(); }
 
     const std::string m_device;
     const AlsaApi *m_api = nullptr; // set by open; libasound is never unloaded
@@ -614,7 +603,7 @@ private:
 
     // Fixed after open.
     OutputFormat m_format;
-    SampleKind m_kind = kKinds[4];
+    SampleKind m_kind = kS16;
     int m_deviceChannels = 2;
     double m_ratio = 1.0; // device rate / track rate
     snd_pcm_uframes_t m_bufferFrames = 0;
@@ -631,12 +620,10 @@ private:
     soxr_t m_resampler = nullptr;
     std::vector<float> m_resampled;
     std::vector<unsigned char> m_pending; // device samples not taken yet
+    std::vector<int32_t> m_words; // 32-bit samples on their way into m_pending
     size_t m_pendingOffset = 0; // bytes of m_pending already taken
 
-    std::mutex m_fallbackMutex; // protects m_fallback (set once) and m_fallbackPaused
-    std::unique_ptr<Output> m_fallback;
-    std::atomic<bool> m_hasFallback { false };
-    bool m_fallbackPaused = false;
+    NullFallback m_fallback;
 };
 
 } // namespace

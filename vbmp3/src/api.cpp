@@ -162,6 +162,16 @@ int32_t vbmp3_setDecodeOption(const DecodeOption *option)
     return withEngine(0, [&](vbmp3::Engine &e) { return e.setDecodeOptions(*option) ? 1 : 0; });
 }
 
+int32_t vbmp3_setNativeOutputFormat(int32_t native)
+{
+    if (native != 0 && native != 1)
+        return 0;
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        e.setNativeOutputFormat(native == 1);
+        return 1;
+    });
+}
+
 int32_t vbmp3_setLyrics3Use(int32_t use)
 {
     return withEngine(0, [&](vbmp3::Engine &e) {

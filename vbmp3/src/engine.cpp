@@ -393,6 +393,7 @@ OutputFormat Engine::formatFor(const SourceInfo &info) const
     // The file output keeps a lossless source's samples: 24-bit words for more than 16 bits.
     const int bits = info.lossless ? info.bitsPerSample : 0;
     format.fileBits = bits > 16 ? 24 : 16;
+    format.sourceBits = bits;
     format.validBits = bits > 0 ? std::min(bits, format.fileBits) : format.fileBits;
     return format;
 }
@@ -430,6 +431,7 @@ bool Engine::play()
     base.deviceChannels = m_decodeOptions.value[0];
     base.deviceSampleFormat = m_decodeOptions.value[1];
     base.deviceRate = m_decodeOptions.value[2];
+    base.native = m_nativeOutput;
     const OutputFormat previousBase = m_sessionBase;
     m_sessionBase = base;
     const OutputFormat format = formatFor(m_source->info());
@@ -723,6 +725,12 @@ bool Engine::setDecodeOptions(const DecodeOption &option)
     std::lock_guard lock(m_mutex);
     m_decodeOptions = option;
     return true;
+}
+
+void Engine::setNativeOutputFormat(bool native)
+{
+    std::lock_guard lock(m_mutex);
+    m_nativeOutput = native;
 }
 
 std::string Engine::outputName()
@@ -1131,7 +1139,8 @@ void Engine::switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st)
         if (play) {
             const bool sameDevice = format.deviceChannels == st.format.deviceChannels
                 && format.deviceSampleFormat == st.format.deviceSampleFormat
-                && format.deviceRate == st.format.deviceRate && format.bufferMs == st.format.bufferMs
+                && format.deviceRate == st.format.deviceRate && format.native == st.format.native
+                && deviceSamplesFor(format) == deviceSamplesFor(st.format) && format.bufferMs == st.format.bufferMs
                 && format.periodMs == st.format.periodMs;
             ready = sameDevice
                 && (sameStream(format, st.format) || current->continueWith(format) || current->reopen(format));

@@ -80,6 +80,8 @@ public:
 
     bool setBufferOptions(const Vbmp3Option &option);
     bool setDecodeOptions(const DecodeOption &option);
+    // The sound devices follow each track's rate and samples (vbmp3_setNativeOutputFormat).
+    void setNativeOutputFormat(bool native);
     bool setOutput(const std::string &target);
     void setEqualizer(const int32_t *bands);
     // vbmp3_setReplayGain: false (nothing changed) for values out of range.
@@ -318,6 +320,7 @@ private:
     DecodeOption m_decodeOptions { { 0, 0, 0 } };
     // The decoder scales each chunk it decodes by the gain this makes of its track's tags.
     ReplayGainOption m_replayGain { VBMP3_REPLAYGAIN_OFF, 0, 0, 1 };
+    bool m_nativeOutput = false;
     std::string m_target = "auto";
     std::string m_device; // what "auto" tries first ("" the sound server's default)
     // The running session, set by play().

@@ -2,7 +2,8 @@
 // libavformat and libavcodec, loaded when the first such file is opened.  The demuxer is
 // chosen by the probe ("mov" or "ape"), never guessed by FFmpeg; the decoder runs on one
 // thread.  MP4's edit list and the decoder's skip of the encoder delay trim the start,
-// the track's stated length the end.
+// the track's stated length the end; an AAC file without an edit list that trims is cut
+// as its iTunes gapless note (iTunSMPB: encoder delay, padding, original length) says.
 #include "formatsources.h"
 #include "runtimelib.h"
 
@@ -27,6 +28,7 @@ namespace
     X(av_malloc)                                                                                                       \
     X(av_max_alloc)                                                                                                    \
     X(av_freep)                                                                                                        \
+    X(av_dict_get)                                                                                                     \
     X(av_log_get_level)                                                                                                \
     X(av_log_set_level)                                                                                                \
     X(av_frame_alloc)                                                                                                  \
@@ -207,6 +209,8 @@ public:
             total = rescale(m_format->duration, rate, AV_TIME_BASE);
         if (total <= 0)
             return false;
+        if (id == AV_CODEC_ID_AAC)
+            trimAsNoted(stream, rate, total);
         m_info.rate = rate;
         m_info.channels = channels;
         m_info.totalFrames = total;
@@ -259,7 +263,7 @@ public:
         m_badPackets = 0;
         // To the last packet that starts at or before the time (the demuxers take the
         // first for a time before it, as the preroll makes near the start).
-        const int64_t time = rescale(frame - m_preroll, m_timeBase.den, int64_t { m_timeBase.num } * m_rate);
+        const int64_t time = rescale(frame + m_delay - m_preroll, m_timeBase.den, int64_t { m_timeBase.num } * m_rate);
         if (m_api->av_seek_frame(m_format, m_stream, time, AVSEEK_FLAG_BACKWARD) < 0) {
             m_ended = true;
             return false;
@@ -270,6 +274,32 @@ public:
     }
 
 private:
+    // iTunSMPB (" 00000000 DELAY PADDING LENGTH ...", hex) when the stream's stated length
+    // is not already the original one (an edit list that trims makes it so): the first
+    // DELAY frames are dropped and the track ends after LENGTH.  A note that does not fit
+    // the stream is ignored.
+    void trimAsNoted(const AVStream *stream, int rate, int64_t &total)
+    {
+        const AVDictionaryEntry *note = m_api->av_dict_get(stream->metadata, "iTunSMPB", nullptr, 0);
+        if (!note)
+            note = m_api->av_dict_get(m_format->metadata, "iTunSMPB", nullptr, 0);
+        unsigned delay = 0;
+        unsigned padding = 0;
+        unsigned long long length = 0;
+        if (!note || !note->value || std::sscanf(note->value, "%*x %x %x %llx", &delay, &padding, &length) != 3)
+            return;
+        // The note counts frames at the rate the container states (HE-AAC decodes at twice).
+        const int stated = stream->codecpar->sample_rate > 0 ? stream->codecpar->sample_rate : rate;
+        const int64_t scaledLength = rescale(static_cast<int64_t>(std::min(length, 1ULL << 40)), rate, stated);
+        const int64_t scaledDelay = rescale(delay, rate, stated);
+        if (length == 0 || scaledLength >= total || scaledDelay + scaledLength > total)
+            return;
+        m_delay = scaledDelay;
+        total = scaledLength;
+        m_anchor = true;
+        place(); // the first frame again, now without the delay
+    }
+
     void describe(AVCodecID id, bool ape)
     {
         std::string codec;
@@ -387,7 +417,7 @@ private:
             const int64_t time
                 = m_frame->best_effort_timestamp != AV_NOPTS_VALUE ? m_frame->best_effort_timestamp : m_frame->pts;
             if (time != AV_NOPTS_VALUE && m_rate != 0) {
-                m_frameStart = rescale(time, int64_t { m_timeBase.num } * m_rate, m_timeBase.den);
+                m_frameStart = rescale(time, int64_t { m_timeBase.num } * m_rate, m_timeBase.den) - m_delay;
                 m_anchor = false;
             } else if (m_rate != 0) {
                 m_frameStart = m_position; // no time: taken to start where asked
@@ -508,6 +538,7 @@ private:
     int64_t m_position = 0; // track frame of the next frame read() gives
     bool m_draining = false; // the demuxer is done; the decoder gives what it holds
     bool m_ended = false;
+    int64_t m_delay = 0; // frames of the stream before the track's first (iTunSMPB)
     int m_badPackets = 0;
 };
 

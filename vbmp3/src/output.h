@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace vbmp3
@@ -28,7 +30,49 @@ struct OutputFormat {
     int deviceChannels = 0;
     int deviceSampleFormat = 0;
     int deviceRate = 0;
+    // The source's samples: their bits for integer (lossless) sources, 0 for decoders that
+    // give float (MP3, Vorbis, Opus, AAC).
+    int sourceBits = 16;
+    // The sound devices follow the track: its own rate and samples as wide as it gives
+    // them, whatever deviceSampleFormat and deviceRate say (vbmp3_setNativeOutputFormat).
+    bool native = false;
 };
+
+// The samples a sound device is given.
+enum class DeviceSamples {
+    S16, // 16-bit signed
+    S32, // 32-bit signed words, the 24 bits of the source placed high
+    Float, // 32-bit float
+};
+
+// The one rule of the sound outputs: what the caller's options ask (16-bit or float, at the
+// forced rate), or, following the track, 16-bit for sources of at most 16 bits, 32-bit words
+// for wider lossless ones (bit-exact up to 24 bits) and float for decoders that give float.
+inline DeviceSamples deviceSamplesFor(const OutputFormat &format)
+{
+    if (!format.native)
+        return format.deviceSampleFormat == 1 ? DeviceSamples::Float : DeviceSamples::S16;
+    if (format.sourceBits <= 0)
+        return DeviceSamples::Float;
+    return format.sourceBits > 16 ? DeviceSamples::S32 : DeviceSamples::S16;
+}
+
+// Whether a device given `held` samples carries what a source wanting `wanted` gives
+// without losing bits it has (32-bit words and float hold 16 and 24 bits exactly).
+inline bool carries(DeviceSamples held, DeviceSamples wanted)
+{
+    return held != DeviceSamples::S16 || wanted == DeviceSamples::S16;
+}
+
+inline int deviceRateFor(const OutputFormat &format)
+{
+    return !format.native && format.deviceRate > 0 ? format.deviceRate : format.rate;
+}
+
+inline int deviceChannelsFor(const OutputFormat &format)
+{
+    return format.deviceChannels == 1 || format.deviceChannels == 2 ? format.deviceChannels : format.channels;
+}
 
 // Whether frames of a and b can follow each other in one stream: the same rate, channels
 // and, for the file output, sample width.
@@ -129,6 +173,33 @@ private:
     void *m_newsContext = nullptr;
 };
 
+// What a sound output plays through once its device is gone (a server that went away, a
+// USB card pulled): a null output, so that play goes on in real time instead of waiting
+// for room that never comes.  The owner's pause state is kept here so that the stand-in
+// starts paused when the owner was.  Any thread.
+class NullFallback
+{
+public:
+    // The stand-in, or null while the device is there.
+    Output *get()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_output.get();
+    }
+    bool active() const { return m_active.load(); }
+    // Opens the stand-in for format (once; later calls keep the first).
+    void take(const OutputFormat &format);
+    // Records the owner's pause; true when the stand-in took it (the device is gone).
+    bool setPaused(bool paused);
+    void interrupt();
+
+private:
+    std::mutex m_mutex; // protects m_output (set once) and m_paused
+    std::unique_ptr<Output> m_output;
+    std::atomic<bool> m_active { false };
+    bool m_paused = false;
+};
+
 // The name the file output gives the n-th file of one play (n from 1): the path itself,
 // then "-2", "-3", ... before the name's extension ("out.wav", "out-2.wav").
 std::string numberedPath(const std::string &path, int n);
@@ -169,6 +240,9 @@ inline int16_t floatToS16(float v)
 
 // The same for a run of samples (vectorised where the processor allows).
 void floatToS16(const float *in, int16_t *out, size_t count);
+// float -> 32-bit words holding 24 bits (the low byte zero), rounded and clipped; exact
+// for floats that hold 24-bit samples.
+void floatToS32(const float *in, int32_t *out, size_t count);
 // float -> 24-bit little-endian (three bytes a sample) with rounding and clipping; exact
 // for floats that hold 24-bit samples (s / 2^23).
 void floatToS24(const float *in, unsigned char *out, size_t count);

@@ -475,6 +475,43 @@ void floatToS24(const float *in, unsigned char *out, size_t count)
     }
 }
 
+void floatToS32(const float *in, int32_t *out, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const float scaled = std::clamp(in[i] * 8388608.0f, -8388608.0f, 8388607.0f);
+        out[i] = static_cast<int32_t>(static_cast<uint32_t>(static_cast<int32_t>(__builtin_lrintf(scaled))) << 8);
+    }
+}
+
+void NullFallback::take(const OutputFormat &format)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_output)
+        return;
+    m_output = makeNullOutput();
+    m_output->open(format);
+    if (m_paused)
+        m_output->setPaused(true);
+    m_active.store(true);
+}
+
+bool NullFallback::setPaused(bool paused)
+{
+    std::lock_guard lock(m_mutex);
+    m_paused = paused;
+    if (!m_output)
+        return false;
+    m_output->setPaused(paused);
+    return true;
+}
+
+void NullFallback::interrupt()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_output)
+        m_output->interrupt();
+}
+
 void Output::waitDrained(std::chrono::milliseconds timeout)
 {
     std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(timeout, std::chrono::milliseconds(5)));

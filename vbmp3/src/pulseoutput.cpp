@@ -3,10 +3,13 @@
 // keeps what it holds and resumes at the same sample; the clock is the server's latency
 // report, interpolated between updates.
 //
-// One connection and one stream serve the whole session: a stop flushes and corks the
-// stream, the next play goes on through it, a track of another rate only sets up the
-// resampler again, and only a change of the device's channel count or rate makes a new
-// stream (on the same connection).  The stream carries the volume word as its own volume,
+// The stream's samples and rate follow deviceSamplesFor and deviceRateFor: 16-bit, 24 bits
+// in 32-bit words or float, at the track's own rate unless the caller forces one (then
+// soxr converts).  One connection and one stream serve the whole session: a stop flushes
+// and corks the stream, the next play goes on through it, a track of another rate at a
+// forced device rate only sets up the resampler again, and only a change of the device's
+// channel count or rate, or a source wider than the stream's samples, makes a new stream
+// (on the same connection).  The stream carries the volume word as its own volume,
 // so that the desktop's mixer and the player's slider show one value; a change made in the
 // mixer comes back through takeMixerVolume.  The stream is named after what plays.
 //
@@ -23,6 +26,7 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <condition_variable>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -216,12 +220,13 @@ public:
         return configure(format) && connectStream();
     }
 
-    // The same stream when the device's channels and rate stay: only the resampler (and
-    // the mixer) change, after the old one's tail has gone to the stream.
+    // The same stream when the device's channels and rate stay and its samples carry the
+    // new source's: only the resampler (and the mixer) change, after the old one's tail has
+    // gone to the stream.  The stream keeps its samples.
     bool continueWith(const OutputFormat &format) override
     {
         if (fallback() || !m_stream || deviceChannelsFor(format) != m_deviceChannels
-            || deviceRateFor(format) != static_cast<int>(m_spec.rate))
+            || deviceRateFor(format) != static_cast<int>(m_spec.rate) || !carries(m_samples, deviceSamplesFor(format)))
             return false;
         writeResamplerTail();
         std::lock_guard lock(m_resamplerMutex);
@@ -229,7 +234,12 @@ public:
             soxr_delete(m_resampler);
             m_resampler = nullptr;
         }
-        return configureLocked(format);
+        const DeviceSamples samples = m_samples;
+        const pa_sample_format_t sampleFormat = m_spec.format;
+        const bool done = configureLocked(format);
+        m_samples = samples;
+        m_spec.format = sampleFormat;
+        return done;
     }
 
     size_t room() override
@@ -246,7 +256,7 @@ public:
             bytes = m_pa->stream_writable_size(m_stream);
         }
         if (!ready || bytes == static_cast<size_t>(-1)) {
-            fallBack();
+            m_fallback.take(m_format);
             return fallback()->room();
         }
         const size_t deviceFrames = bytes / m_pa->frame_size(&m_spec);
@@ -312,10 +322,8 @@ public:
     void setPaused(bool paused) override
     {
         {
-            std::lock_guard lock(m_fallbackMutex);
-            m_paused = paused;
-            if (m_fallback)
-                return m_fallback->setPaused(paused);
+            if (m_fallback.setPaused(paused))
+                return;
         }
         if (!m_loop)
             return;
@@ -352,7 +360,7 @@ public:
         writeResamplerTail();
         Lock lock(m_pa, m_loop);
         dropDrain();
-        m_drain = m_pa->stream_drain(m_stream, nullptr, nullptr);
+        m_drain = m_pa->stream_drain(m_stream, onDrained, this);
     }
 
     bool drained() override
@@ -367,8 +375,25 @@ public:
         if (m_pa->stream_get_state(m_stream) != PA_STREAM_READY)
             return true;
         if (!m_drain)
-            m_drain = m_pa->stream_drain(m_stream, nullptr, nullptr);
+            m_drain = m_pa->stream_drain(m_stream, onDrained, this);
         return !m_drain || m_pa->operation_get_state(m_drain) != PA_OPERATION_RUNNING;
+    }
+
+    // Sleeps until the drain under way completes (the server tells at once), an interrupt,
+    // or the timeout.
+    void waitDrained(std::chrono::milliseconds timeout) override
+    {
+        if (Output *f = fallback())
+            return f->waitDrained(timeout);
+        std::unique_lock lock(m_wakeMutex);
+        m_wake.wait_for(lock, timeout, [this] { return m_woken; });
+        m_woken = false;
+    }
+
+    void interrupt() override
+    {
+        m_fallback.interrupt();
+        wake();
     }
 
     void close() override
@@ -403,14 +428,14 @@ public:
         }
     }
 
-    const char *name() const override { return m_hasFallback.load() ? "null" : "pulse"; }
-    bool persistent() const override { return !m_hasFallback.load(); }
-    bool handlesVolume() const override { return !m_hasFallback.load(); }
+    const char *name() const override { return m_fallback.active() ? "null" : "pulse"; }
+    bool persistent() const override { return !m_fallback.active(); }
+    bool handlesVolume() const override { return !m_fallback.active(); }
 
     void setVolume(uint32_t word) override
     {
         m_word.store(word);
-        if (!m_loop || m_hasFallback.load())
+        if (!m_loop || m_fallback.active())
             return;
         Lock lock(m_pa, m_loop);
         if (!m_stream || m_index == PA_INVALID_INDEX)
@@ -453,15 +478,6 @@ private:
         pa_threaded_mainloop *m_loop;
     };
 
-    static int deviceChannelsFor(const OutputFormat &format)
-    {
-        return format.deviceChannels == 1 || format.deviceChannels == 2 ? format.deviceChannels : format.channels;
-    }
-    static int deviceRateFor(const OutputFormat &format)
-    {
-        return format.deviceRate > 0 ? format.deviceRate : format.rate;
-    }
-
     bool configure(const OutputFormat &format)
     {
         std::lock_guard lock(m_resamplerMutex);
@@ -487,7 +503,10 @@ private:
             if (error || !m_resampler)
                 return false;
         }
-        m_spec.format = format.deviceSampleFormat == 1 ? PA_SAMPLE_FLOAT32NE : PA_SAMPLE_S16NE;
+        m_samples = deviceSamplesFor(format);
+        m_spec.format = m_samples == DeviceSamples::S16 ? PA_SAMPLE_S16NE
+            : m_samples == DeviceSamples::S32           ? PA_SAMPLE_S32NE
+                                                        : PA_SAMPLE_FLOAT32NE;
         m_spec.rate = static_cast<uint32_t>(deviceRate);
         m_spec.channels = static_cast<uint8_t>(m_deviceChannels);
         return true;
@@ -600,6 +619,18 @@ private:
         return left | (right << 16);
     }
 
+    void wake()
+    {
+        {
+            std::lock_guard lock(m_wakeMutex);
+            m_woken = true;
+        }
+        m_wake.notify_all();
+    }
+
+    // The main loop's thread, its lock held.
+    static void onDrained(pa_stream *, int, void *self) { static_cast<PulseOutput *>(self)->wake(); }
+
     // The main loop's thread, its lock held.
     static void onEvent(pa_context *context, pa_subscription_event_type_t type, uint32_t index, void *self)
     {
@@ -656,24 +687,8 @@ private:
         m_pa->channel_map_init_extend(&map, channels, PA_CHANNEL_MAP_WAVEEX);
     }
 
-    Output *fallback()
-    {
-        std::lock_guard lock(m_fallbackMutex);
-        return m_fallback.get();
-    }
-
-    // The server went away (or the stream failed) while playing: go on in real time through
-    // a null output instead of waiting for room that never comes.  Output thread.
-    void fallBack()
-    {
-        auto null = makeNullOutput();
-        null->open(m_format);
-        std::lock_guard lock(m_fallbackMutex);
-        if (m_paused)
-            null->setPaused(true);
-        m_fallback = std::move(null);
-        m_hasFallback.store(true);
-    }
+    // The null output once the server went away (or the stream failed) while playing.
+    Output *fallback() { return m_fallback.get(); }
 
     // Polls check (1 done, 0 not yet, -1 failed) under the loop's lock until it is
     // decided or the connect timeout passes.
@@ -701,11 +716,16 @@ private:
         const size_t count = deviceFrames * static_cast<size_t>(m_deviceChannels);
         const void *bytes = samples;
         size_t size = count * sizeof(float);
-        if (m_spec.format == PA_SAMPLE_S16NE) {
+        if (m_samples == DeviceSamples::S16) {
             m_s16.resize(count);
             floatToS16(samples, m_s16.data(), count);
             bytes = m_s16.data();
             size = count * sizeof(int16_t);
+        } else if (m_samples == DeviceSamples::S32) {
+            m_s32.resize(count);
+            floatToS32(samples, m_s32.data(), count);
+            bytes = m_s32.data();
+            size = count * sizeof(int32_t);
         }
         Lock lock(m_pa, m_loop);
         m_pa->stream_write(m_stream, bytes, size, nullptr, 0, PA_SEEK_RELATIVE);
@@ -726,6 +746,7 @@ private:
     const PulseApi *m_pa = nullptr; // set by open once libpulse is loaded; never unloaded
     OutputFormat m_format;
     pa_sample_spec m_spec {};
+    DeviceSamples m_samples = DeviceSamples::S16; // what m_spec.format holds
     pa_channel_map m_map {}; // of the stream; under the loop's lock
     int m_deviceChannels = 2;
     bool m_loopRunning = false;
@@ -741,10 +762,11 @@ private:
     std::atomic<uint32_t> m_mixerWord { 0 }; // the last volume set from outside
     std::atomic<bool> m_mixerNews { false }; // m_mixerWord not taken yet
 
-    std::mutex m_fallbackMutex; // protects m_fallback (set once) and m_paused
-    std::unique_ptr<Output> m_fallback;
-    std::atomic<bool> m_hasFallback { false }; // m_fallback is set (read by name())
-    bool m_paused = false;
+    NullFallback m_fallback;
+
+    std::mutex m_wakeMutex; // protects m_woken
+    std::condition_variable m_wake;
+    bool m_woken = false; // a drain completed or an interrupt came since the last wait
 
     std::mutex m_resamplerMutex; // protects the resampler, m_resampled, m_rate and m_ratio
     soxr_t m_resampler = nullptr;
@@ -754,6 +776,7 @@ private:
     ChannelMixer m_mixer; // output thread
     std::vector<float> m_channelBuffer; // output thread only
     std::vector<int16_t> m_s16; // output thread only
+    std::vector<int32_t> m_s32; // output thread only
 };
 
 } // namespace

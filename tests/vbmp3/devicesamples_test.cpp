@@ -1,0 +1,237 @@
+// The samples and rate the sound server's stream gets, as the server reports them and as
+// its null sink's monitor records them; and the reopen at a join to another rate, timed
+// from the monitor.  Each test starts a private PulseAudio server and skips without one.
+#include "enginetestsupport.h"
+#include "fileinfo.h"
+#include "output.h"
+#include "source.h"
+#include "vbmp3.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+namespace
+{
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::atomic<int> g_ends { 0 };
+std::atomic<int> g_joins { 0 };
+
+void onMessage(int32_t message, int32_t)
+{
+    if (message == VBMP3_MSG_END_OF_TRACK)
+        ++g_ends;
+    else if (message == VBMP3_MSG_TRACK_JOINED)
+        ++g_joins;
+}
+
+// What a command prints on its standard output.
+std::string outputOf(const std::string &command)
+{
+    std::string text;
+    if (std::FILE *pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+            text.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return text;
+}
+
+// The sample specification the server gives our stream ("s32le 2ch 96000Hz").
+std::string streamSpec()
+{
+    const std::string list = outputOf("pactl list sink-inputs");
+    const std::string key = "Sample Specification: ";
+    const size_t at = list.find(key);
+    if (at == std::string::npos)
+        return "(no stream)";
+    const size_t from = at + key.size();
+    return list.substr(from, list.find('\n', from) - from);
+}
+
+// The null sink's monitor recorded into a raw file by parec while the object lives.
+class MonitorRecording
+{
+public:
+    MonitorRecording(const std::string &name, const std::string &format, int rate)
+        : m_path((workDir() / (name + ".raw")).string())
+    {
+        const std::string pidFile = m_path + ".pid";
+        std::filesystem::remove(m_path);
+        run("parec --device=null.monitor --format=" + format + " --rate=" + std::to_string(rate)
+            + " --channels=2 --latency-msec=10 >'" + m_path + "' & echo $! >'" + pidFile + "'");
+        std::ifstream(pidFile) >> m_pid;
+        std::this_thread::sleep_for(400ms); // connected and recording
+    }
+    ~MonitorRecording() { stop(); }
+    // Ends the recording; what it holds.
+    std::string stop()
+    {
+        if (m_pid > 0) {
+            std::this_thread::sleep_for(200ms); // what the server still held is heard
+            ::kill(m_pid, SIGTERM);
+            std::this_thread::sleep_for(100ms);
+            m_pid = -1;
+        }
+        return readFile(m_path);
+    }
+
+private:
+    std::string m_path;
+    int m_pid = -1;
+};
+
+template <typename T> std::vector<T> samplesOf(const std::string &bytes)
+{
+    std::vector<T> out(bytes.size() / sizeof(T));
+    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(T));
+    return out;
+}
+
+class SoundServerStream : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!haveTools() || !run("command -v pactl && command -v parec"))
+            GTEST_SKIP() << "sox, lame, pactl and parec are needed";
+        g_ends = g_joins = 0;
+        ASSERT_EQ(vbmp3_init(), 1);
+        ASSERT_EQ(vbmp3_callback(onMessage), 1);
+        ASSERT_EQ(vbmp3_setOutput("auto"), 1);
+        ASSERT_EQ(vbmp3_setNativeOutputFormat(1), 1);
+    }
+    void TearDown() override
+    {
+        vbmp3_stopCallback();
+        vbmp3_free();
+    }
+
+    // Plays path (then `next`, joined) to its end; the output's name.
+    std::string play(const std::string &path, const std::string &next = {})
+    {
+        OpenInfo info {};
+        EXPECT_EQ(vbmp3_open(path.c_str(), &info), 1);
+        if (!next.empty())
+            EXPECT_EQ(vbmp3_queueNext(next.c_str()), 1);
+        const int before = g_ends;
+        EXPECT_EQ(vbmp3_play(), 1);
+        for (const auto until = Clock::now() + 10s; g_ends == before && Clock::now() < until;)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_GT(g_ends, before) << "the track did not end";
+        char name[16] = {};
+        vbmp3_getOutputName(name, sizeof name);
+        return name;
+    }
+};
+
+// Following the track, the server's stream runs at each track's own rate, in 24 bits held
+// high in 32-bit words for a 24-bit lossless file, float for a lossy one and 16-bit for a
+// 16-bit one; the 24-bit file reaches the sink bit for bit.  Without that, the caller's
+// options decide, as they always did: 16-bit at the rate they force.
+TEST_F(SoundServerStream, TakesEachTracksOwnRateAndSamples)
+{
+    PulseServer server("format=s32le rate=96000");
+    if (!server.ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+    const std::string wide = fixture("pattern24.flac", "sox -n -r 96000 -c 2 -b 24 %o synth 0.5 sine 997 gain -3");
+    const std::string lossy = mp3("lossy.mp3", "-r 44100 -c 2", "synth 0.3 sine 440 gain -6");
+    const std::string plain = fixture("plain16.wav", "sox -n -r 48000 -c 2 -b 16 %o synth 0.3 sine 660 gain -6");
+    const std::vector<int32_t> source = decodeInts(wide, 24);
+    ASSERT_EQ(source.size(), 2u * 48000);
+    const auto lowBits = std::count_if(source.begin(), source.end(), [](int32_t s) { return (s & 0xFF) != 0; });
+    ASSERT_GT(lowBits, 1000) << "the pattern must use the bits below 16";
+
+    std::string heard;
+    {
+        MonitorRecording recording("wide", "s32le", 96000);
+        if (play(wide) != "pulse")
+            GTEST_SKIP() << "the private PulseAudio server did not answer";
+        EXPECT_EQ(streamSpec(), "s32le 2ch 96000Hz");
+        heard = recording.stop();
+    }
+    // The recording misses the first few ms (parec starts late): find where a run of the
+    // file's frames 100 ms in lies, then compare every sample the recording holds.
+    const auto words = samplesOf<int32_t>(heard);
+    const auto word = [&](size_t i) { return static_cast<int32_t>(static_cast<uint32_t>(source[i]) << 8); };
+    const size_t mark = 2 * 9600;
+    size_t at = 0;
+    const auto marked = [&](size_t from) {
+        for (size_t i = 0; i < 32; ++i)
+            if (from + i >= words.size() || words[from + i] != word(mark + i))
+                return false;
+        return true;
+    };
+    while (at < words.size() && !marked(at))
+        at += 2;
+    ASSERT_LT(at, words.size()) << "the file's frames are not in the recording (" << words.size() / 2
+                                << " frames recorded)";
+    const size_t from = at >= mark ? 0 : mark - at;
+    const size_t compared = std::min(source.size(), words.size() + mark - at) - from;
+    EXPECT_GE(compared, source.size() - 2 * 4800) << "at most 50 ms of the file may be missed by the recording";
+    size_t differ = 0;
+    for (size_t i = from; i < from + compared; ++i)
+        differ += words[i + at - mark] != word(i);
+    EXPECT_EQ(differ, 0u) << "of " << compared << " samples";
+
+    play(lossy);
+    EXPECT_EQ(streamSpec(), "float32le 2ch 44100Hz");
+    play(plain);
+    EXPECT_EQ(streamSpec(), "s16le 2ch 48000Hz");
+
+    ASSERT_EQ(vbmp3_setNativeOutputFormat(0), 1);
+    const DecodeOption forced { { 0, 0, 48000 } };
+    ASSERT_EQ(vbmp3_setDecodeOption(&forced), 1);
+    play(lossy);
+    EXPECT_EQ(streamSpec(), "s16le 2ch 48000Hz");
+    EXPECT_EQ(vbmp3_setNativeOutputFormat(2), 0);
+}
+
+// A track joined to one of another rate opens the stream again: the silence heard between
+// them stays short (no waiting for more than the device held, no fixed sleeps).
+TEST_F(SoundServerStream, JoinToAnotherRateLeavesOnlyAShortSilence)
+{
+    PulseServer server;
+    if (!server.ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+    const std::string first = fixture("join44.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.8 sine 440 gain -6");
+    const std::string second = fixture("join48.wav", "sox -n -r 48000 -c 2 -b 16 %o synth 0.8 sine 660 gain -6");
+    std::string heard;
+    {
+        MonitorRecording recording("join", "s16le", 44100);
+        if (play(first, second) != "pulse")
+            GTEST_SKIP() << "the private PulseAudio server did not answer";
+        heard = recording.stop();
+    }
+    EXPECT_EQ(g_joins.load(), 1);
+    EXPECT_EQ(streamSpec(), "s16le 2ch 48000Hz");
+    // Loud frames (above -60 dBFS) from the first to the last; the longest quiet run
+    // between them, past a sine's own zero crossings, is the join's silence.
+    const auto samples = samplesOf<int16_t>(heard);
+    std::vector<size_t> loud;
+    for (size_t f = 0; f + 1 < samples.size(); f += 2)
+        if (std::max(std::abs(samples[f]), std::abs(samples[f + 1])) > 33)
+            loud.push_back(f / 2);
+    ASSERT_FALSE(loud.empty()) << "nothing was heard";
+    size_t longest = 0;
+    for (size_t i = 1; i < loud.size(); ++i)
+        longest = std::max(longest, loud[i] - loud[i - 1] - 1);
+    const double soundMs = static_cast<double>(loud.back() - loud.front()) * 1000.0 / 44100;
+    const double silenceMs = static_cast<double>(longest) * 1000.0 / 44100;
+    std::cout << "[ figures  ] silence at the 44.1 -> 48 kHz join: " << silenceMs << " ms\n";
+    RecordProperty("join_silence_ms", std::to_string(silenceMs));
+    EXPECT_GT(soundMs, 1500.0) << "both tracks are heard";
+    EXPECT_LE(silenceMs, 250.0);
+}
+
+} // namespace
