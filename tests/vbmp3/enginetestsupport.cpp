@@ -80,8 +80,13 @@ PulseServer::~PulseServer()
 
 void PulseServer::stop()
 {
-    if (m_pid > 0)
+    if (m_pid > 0) {
         kill(m_pid, SIGKILL);
+        // The killed daemon may linger unreaped with its pid file, and the next server
+        // would take it for one already running.
+        std::error_code error;
+        std::filesystem::remove(workDir() / "pulse" / "pulse" / "pid", error);
+    }
     m_pid = -1;
 }
 
