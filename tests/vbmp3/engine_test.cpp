@@ -1126,57 +1126,6 @@ TEST(PulseOutput, DrainsAfterTheServerDies)
     EXPECT_TRUE(out->drained()) << "a stream that died before its drain never drains";
 }
 
-// A full stream is refilled in large steps: the wait for room lasts until a good share of the
-// buffer can be written (not one period), and an interrupt, also one that came just before
-// the wait, ends it at once.
-TEST(PulseOutput, WaitsForRoomInLargeStepsAndWakesAtAnInterrupt)
-{
-    PulseServer server;
-    if (!server.ok())
-        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
-    vbmp3::OutputFormat format;
-    format.channels = 1;
-    format.bufferMs = 1000;
-    auto out = vbmp3::makePulseOutput();
-    if (!out->open(format))
-        GTEST_SKIP() << "the private PulseAudio server did not answer";
-    const std::vector<float> tone = sine(440, 0.3, 44100, 10 * 44100, 1);
-    size_t written = 0;
-    const auto fill = [&] {
-        for (const auto until = Clock::now() + 3s; Clock::now() < until;) {
-            const size_t room = std::min(out->room(), tone.size() - written);
-            if (room == 0)
-                return true;
-            out->write(tone.data() + written, room);
-            written += room;
-        }
-        return false;
-    };
-    ASSERT_TRUE(fill()) << "the stream never filled";
-    // The null sink may take a while before it starts taking sound.
-    for (const auto until = Clock::now() + 5s; out->room() == 0 && Clock::now() < until;)
-        out->waitForRoom(100ms);
-    ASSERT_TRUE(fill());
-    out->waitForRoom(2s);
-    const size_t bufferFrames = size_t(format.bufferMs) * 44100 / 1000;
-    EXPECT_GE(out->room(), bufferFrames / 4) << "woken before a quarter of the buffer could be written";
-
-    ASSERT_TRUE(fill());
-    out->interrupt();
-    auto start = Clock::now();
-    out->waitForRoom(2s);
-    EXPECT_LT(Clock::now() - start, 250ms) << "an interrupt just before the wait was lost";
-    std::thread waker([&] {
-        std::this_thread::sleep_for(5ms);
-        out->interrupt();
-    });
-    start = Clock::now();
-    out->waitForRoom(2s);
-    waker.join();
-    EXPECT_LT(Clock::now() - start, 250ms) << "an interrupt did not end the wait";
-    out->close();
-}
-
 // A stream whose sample rate changes midway ends there; libmpg123 is not asked for more
 // (reading or seeking after its format error crashed it).
 TEST(MpegSource, RateChangeMidwayEndsTheTrackForGood)

@@ -264,17 +264,11 @@ public:
         return static_cast<size_t>(std::floor(static_cast<double>(deviceFrames) / m_ratio));
     }
 
-    // Sleeps until about half the stream's buffer has been played, as the null output does:
-    // the stream is then refilled in a few large writes instead of one every few
-    // milliseconds, each of which costs a wake-up of this thread and of the server.
     void waitForRoom(std::chrono::milliseconds timeout) override
     {
         if (Output *f = fallback())
             return f->waitForRoom(timeout);
-        const auto refill = std::chrono::milliseconds(std::max(1, std::max(m_format.periodMs, m_format.bufferMs / 2)));
-        std::unique_lock lock(m_wakeMutex);
-        m_wake.wait_for(lock, std::min(timeout, refill), [this] { return m_woken; });
-        m_woken = false;
+        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(timeout, 5ms));
     }
 
     void write(const float *data, size_t frames) override
@@ -536,10 +530,8 @@ private:
             attr.tlength
                 = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.bufferMs) * 1000, &m_spec));
             attr.prebuf = static_cast<uint32_t>(-1);
-            // The server asks for more in steps of a quarter of the buffer (at least a
-            // period), not of every period: each request wakes the main loop's thread.
-            const int minreqMs = std::max(m_format.periodMs, m_format.bufferMs / 4);
-            attr.minreq = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(minreqMs) * 1000, &m_spec));
+            attr.minreq
+                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.periodMs) * 1000, &m_spec));
             attr.fragsize = static_cast<uint32_t>(-1);
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
