@@ -47,16 +47,16 @@ std::string outputOf(const std::string &command)
     return text;
 }
 
-// The sample specification the server gives our stream ("s32le 2ch 96000Hz").
+// The samples the server takes from our stream ("s32le 2ch 96000Hz"): the last column of
+// the short list's first stream.
 std::string streamSpec()
 {
-    const std::string list = outputOf("pactl list sink-inputs");
-    const std::string key = "Sample Specification: ";
-    const size_t at = list.find(key);
-    if (at == std::string::npos)
+    const std::string list = outputOf("pactl list short sink-inputs");
+    const std::string line = list.substr(0, list.find('\n'));
+    const size_t tab = line.rfind('\t');
+    if (line.empty() || tab == std::string::npos)
         return "(no stream)";
-    const size_t from = at + key.size();
-    return list.substr(from, list.find('\n', from) - from);
+    return line.substr(tab + 1);
 }
 
 // The null sink's monitor recorded into a raw file by parec while the object lives.
