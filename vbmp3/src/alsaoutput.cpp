@@ -251,13 +251,7 @@ public:
             return;
         size_t deviceFrames = frames;
         if (m_resampler) {
-            const size_t capacity = static_cast<size_t>(std::ceil(static_cast<double>(frames) * m_ratio)) + 256;
-            m_resampled.resize(capacity * static_cast<size_t>(m_deviceChannels));
-            size_t used = 0;
-            size_t made = 0;
-            soxr_process(m_resampler, samples, frames, &used, m_resampled.data(), capacity, &made);
-            samples = m_resampled.data();
-            deviceFrames = made;
+            deviceFrames = resampleInto(m_resampler, m_ratio, m_deviceChannels, samples, frames, m_resampled);
         }
         queueLocked(samples, deviceFrames);
         if (!pushPendingLocked())

@@ -992,6 +992,18 @@ void Engine::decodeLoop()
     }
 }
 
+void Engine::enterQueued()
+{
+    m_sessionSource = m_queued;
+    m_queuedEntered = true;
+    m_decodeFromQueue = true;
+    if (!m_queuedFresh) {
+        m_seekPending = true;
+        m_seekFrame = 0;
+    }
+    m_queuedFresh = false;
+}
+
 bool Engine::enterQueuedLocked()
 {
     if (!m_queued || m_queuedEntered || m_sessionSource == m_queued)
@@ -1001,14 +1013,7 @@ bool Engine::enterQueuedLocked()
         return true;
     }
     m_boundary = m_ringIn;
-    m_sessionSource = m_queued;
-    m_queuedEntered = true;
-    m_decodeFromQueue = true;
-    if (!m_queuedFresh) {
-        m_seekPending = true;
-        m_seekFrame = 0;
-    }
-    m_queuedFresh = false;
+    enterQueued();
     return true;
 }
 
@@ -1315,14 +1320,7 @@ void Engine::startFormatJoin(std::unique_lock<std::mutex> &, OutputStage &)
     m_ringIn = m_ringOut = 0;
     m_boundary = 0;
     m_ringFormat = m_queuedFormat;
-    m_sessionSource = m_queued;
-    m_queuedEntered = true;
-    m_decodeFromQueue = true;
-    if (!m_queuedFresh) {
-        m_seekPending = true;
-        m_seekFrame = 0;
-    }
-    m_queuedFresh = false;
+    enterQueued();
     m_decodeWake.notify_one();
 }
 

@@ -167,6 +167,8 @@ private:
     // At the end of the decoded track: goes on into the queued one (true), else false.
     // m_mutex held.
     bool enterQueuedLocked();
+    // The queued source becomes the session's and is decoded from its start (mutex held).
+    void enterQueued();
     void outputLoop();
     void switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st);
     // An output for target and format, the null output standing in for "auto" when the

@@ -10,6 +10,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include <soxr.h>
 
 namespace vbmp3
 {
@@ -246,5 +249,11 @@ void floatToS32(const float *in, int32_t *out, size_t count);
 // float -> 24-bit little-endian (three bytes a sample) with rounding and clipping; exact
 // for floats that hold 24-bit samples (s / 2^23).
 void floatToS24(const float *in, unsigned char *out, size_t count);
+
+// Converts frames of samples (channels wide) through resampler, whose output rate is ratio
+// times its input's, into buffer (grown as needed); points samples at the result and
+// returns its frames.
+size_t resampleInto(
+    soxr_t resampler, double ratio, int channels, const float *&samples, size_t frames, std::vector<float> &buffer);
 
 } // namespace vbmp3

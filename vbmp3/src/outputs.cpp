@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -536,6 +537,18 @@ std::unique_ptr<Output> makeNullOutput()
 std::unique_ptr<Output> makeFileOutput(const std::string &path)
 {
     return std::make_unique<FileOutput>(path);
+}
+
+size_t resampleInto(
+    soxr_t resampler, double ratio, int channels, const float *&samples, size_t frames, std::vector<float> &buffer)
+{
+    const size_t capacity = static_cast<size_t>(std::ceil(static_cast<double>(frames) * ratio)) + 256;
+    buffer.resize(capacity * static_cast<size_t>(channels));
+    size_t used = 0;
+    size_t made = 0;
+    soxr_process(resampler, samples, frames, &used, buffer.data(), capacity, &made);
+    samples = buffer.data();
+    return made;
 }
 
 } // namespace vbmp3
