@@ -122,8 +122,9 @@ protected:
     {
         OpenInfo info {};
         EXPECT_EQ(vbmp3_open(path.c_str(), &info), 1);
-        if (!next.empty())
+        if (!next.empty()) {
             EXPECT_EQ(vbmp3_queueNext(next.c_str()), 1);
+        }
         const int before = g_ends;
         EXPECT_EQ(vbmp3_play(), 1);
         for (const auto until = Clock::now() + 10s; g_ends == before && Clock::now() < until;)
