@@ -12,7 +12,6 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QPushButton>
@@ -55,28 +54,9 @@ struct ModalCloser {
     }
 };
 
-QStringList fullPaths(const PlaylistModel &m)
-{
-    QStringList out;
-    for (int i = 1; i <= m.count(); ++i)
-        out << m.fullPath(i);
-    return out;
-}
-
 QTreeView *listOf(MainWindow &w)
 {
     return w.findChild<QTreeView *>(u"ListView"_s);
-}
-
-QByteArray pngBytes(QColor color)
-{
-    QImage image(40, 30, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
 }
 
 } // namespace

@@ -8,7 +8,6 @@
 #include "mprisservice.h"
 #include "windowtest.h"
 
-#include <QBuffer>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -188,15 +187,7 @@ TEST_F(Mpris, PlayerctlSeeksReadsPositionArtLoopAndShuffle)
     auto window = std::make_unique<MainWindow>(
         MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, nullptr, cache, QString() });
     ASSERT_TRUE(window->formLoad());
-    const QByteArray png = [] {
-        QImage image(8, 8, QImage::Format_RGB32);
-        image.fill(Qt::yellow);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return bytes;
-    }();
+    const QByteArray png = pngBytes(Qt::yellow);
     fake.pictures["/m/1.mp3"] = { "image/png", png.toStdString() };
     addRows(*window, { u"/m/1.mp3"_s, u"/m/2.mp3"_s });
     ExternalFiles external(*window);

@@ -10,6 +10,8 @@
 #include "scriptedprompter.h"
 #include "testfiles.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -43,6 +45,24 @@ protected:
     {
         for (const QString &path : paths)
             w.playlist()->addRow(TrackRow { .fullPath = path });
+    }
+    static QStringList fullPaths(const PlaylistModel &m)
+    {
+        QStringList out;
+        for (int i = 1; i <= m.count(); ++i)
+            out << m.fullPath(i);
+        return out;
+    }
+    // A small picture of one colour as PNG bytes.
+    static QByteArray pngBytes(QColor color)
+    {
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(color);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
     }
     template <typename T = QWidget> static T *child(QObject &parent, const QString &name)
     {
