@@ -323,9 +323,7 @@ TEST_F(PlayingRowTest, MarkedAndScrolledToWithoutMovingTheSelection)
 TEST_F(CoverTest, EmbeddedOrBesideShownWithoutLyricsAndCachedOnce)
 {
     const QString cache = dir.filePath(u"cache"_s);
-    auto w = std::make_unique<MainWindow>(
-        MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, nullptr, cache, QString() });
-    ASSERT_TRUE(w->formLoad());
+    auto w = start(nullptr, cache);
     QDir(dir.path()).mkpath(u"album"_s);
     QDir(dir.path()).mkpath(u"other"_s);
     const QString a = touch(u"album/a.mp3"_s), b = touch(u"album/b.mp3"_s), c = touch(u"other/c.mp3"_s),

@@ -184,9 +184,7 @@ TEST_F(Mpris, PlayerctlSeeksReadsPositionArtLoopAndShuffle)
     if (QStandardPaths::findExecutable(u"playerctl"_s).isEmpty())
         GTEST_SKIP() << "playerctl is not installed";
     const QString cache = dir.filePath(u"cache"_s);
-    auto window = std::make_unique<MainWindow>(
-        MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, nullptr, cache, QString() });
-    ASSERT_TRUE(window->formLoad());
+    auto window = start(nullptr, cache);
     const QByteArray png = pngBytes(Qt::yellow);
     fake.pictures["/m/1.mp3"] = { "image/png", png.toStdString() };
     addRows(*window, { u"/m/1.mp3"_s, u"/m/2.mp3"_s });

@@ -27,11 +27,11 @@ protected:
         CallbackFlags &flags = callbackFlags();
         flags.TrackEnded = flags.CallbackActive = false;
     }
-    // A window through its start-up sequence.
-    std::unique_ptr<MainWindow> start(VolumeMemory *volume = nullptr)
+    // A window through its start-up sequence (embedded covers cached in cacheDir).
+    std::unique_ptr<MainWindow> start(VolumeMemory *volume = nullptr, const QString &cacheDir = {})
     {
         auto w = std::make_unique<MainWindow>(
-            MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, volume });
+            MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, volume, cacheDir });
         EXPECT_TRUE(w->formLoad());
         return w;
     }
