@@ -495,14 +495,11 @@ TEST_F(Formats, SurroundChannelsStayInPlace)
         const std::string name = "surround" + std::to_string(channels);
         fixture(
             name + ".wav", "sox -n -r 48000 -b 16 -c " + std::to_string(channels) + " %o synth 1" + synth + " gain -9");
-        for (const std::string &encode : { "flac -s -f -o %o " + name + ".wav", "oggenc -Q -o %o " + name + ".wav",
-                 "opusenc --quiet " + name + ".wav %o", "ffmpeg -v error -y -i " + name + ".wav -c:a aac %o",
-                 "wavpack -q -y " + name + ".wav -o %o" }) {
-            const std::string ext = encode.starts_with("flac") ? ".flac"
-                : encode.starts_with("oggenc")                 ? ".ogg"
-                : encode.starts_with("opusenc")                ? ".opus"
-                : encode.starts_with("ffmpeg")                 ? ".m4a"
-                                                               : ".wv";
+        const std::pair<const char *, std::string> encodes[] = { { ".flac", "flac -s -f -o %o " + name + ".wav" },
+            { ".ogg", "oggenc -Q -o %o " + name + ".wav" }, { ".opus", "opusenc --quiet " + name + ".wav %o" },
+            { ".m4a", "ffmpeg -v error -y -i " + name + ".wav -c:a aac %o" },
+            { ".wv", "wavpack -q -y " + name + ".wav -o %o" } };
+        for (const auto &[ext, encode] : encodes) {
             const std::string path = fixture(name + ext, encode + " 2>/dev/null");
             SCOPED_TRACE(path);
             const std::optional<Wav> out = playToFile(path);

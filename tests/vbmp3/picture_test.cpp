@@ -241,6 +241,8 @@ TEST(FilePicture, SizesAreBounded)
     };
     const std::string id3Header = "ID3\x03" + std::string(2, '\0') + syncsafe(250u << 20); // 250 MiB of tag
     const std::string flacBlock = "\x06\xFF\xFF\xFF"; // a PICTURE block of 16 MiB, not the last
+    const std::string mp4Head
+        = std::string("\0\0\0\x18", 4) + "ftypM4A " + std::string(12, '\0') + "\x3F\xFF\xFF\xFFmoov";
     const uint64_t gib = uint64_t(1) << 30;
     const struct {
         const char *what;
@@ -251,17 +253,7 @@ TEST(FilePicture, SizesAreBounded)
             [&](uint64_t i) {
                 return i < 4 ? "fLaC"[i] : (i - 4) % (16777215 + 4) < 4 ? flacBlock[(i - 4) % (16777215 + 4)] : '\0';
             } },
-        { "one MP4 atom of a GiB",
-            [](uint64_t i) {
-                static const std::string head = std::string("\0\0\0\x18"
-                                                            "ftypM4A ",
-                                                    12)
-                    + std::string(12, '\0')
-                    + std::string("\x3F\xFF\xFF\xFF"
-                                  "moov",
-                        8);
-                return i < head.size() ? head[i] : '\0';
-            } },
+        { "one MP4 atom of a GiB", [&](uint64_t i) { return i < mp4Head.size() ? mp4Head[i] : '\0'; } },
     };
     for (const auto &h : hostile) {
         SCOPED_TRACE(h.what);
