@@ -348,8 +348,6 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     EXPECT_EQ(vbmp3_getPositionMs(), 0);
 }
 
-// A disk that fills up mid-track (a file size limit that cuts a frame): VBMP3_MSG_OUTPUT_FAILED and no end of
-// track, and the WAV holds whole frames of the start of the track with a header that says how many.
 // Lyrics embedded in the open file become its lyrics on request, timed by the LRC stamps inside them; a file
 // without any keeps the lyrics there were.
 TEST_F(Vbmp3Api, EmbeddedLyricsOnRequest)
@@ -375,6 +373,8 @@ TEST_F(Vbmp3Api, EmbeddedLyricsOnRequest)
     EXPECT_STREQ(lines.line3, "kept");
 }
 
+// A disk that fills up mid-track (a file size limit that cuts a frame): VBMP3_MSG_OUTPUT_FAILED and no end of
+// track, and the WAV holds whole frames of the start of the track with a header that says how many.
 TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
 {
     const std::string input = counterWav(), out = (workDir() / "limited.wav").string(); // 1.7 MB of sound
