@@ -12,7 +12,6 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QPushButton>
@@ -55,28 +54,9 @@ struct ModalCloser {
     }
 };
 
-QStringList fullPaths(const PlaylistModel &m)
-{
-    QStringList out;
-    for (int i = 1; i <= m.count(); ++i)
-        out << m.fullPath(i);
-    return out;
-}
-
 QTreeView *listOf(MainWindow &w)
 {
     return w.findChild<QTreeView *>(u"ListView"_s);
-}
-
-QByteArray pngBytes(QColor color)
-{
-    QImage image(40, 30, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
 }
 
 } // namespace
@@ -343,9 +323,7 @@ TEST_F(PlayingRowTest, MarkedAndScrolledToWithoutMovingTheSelection)
 TEST_F(CoverTest, EmbeddedOrBesideShownWithoutLyricsAndCachedOnce)
 {
     const QString cache = dir.filePath(u"cache"_s);
-    auto w = std::make_unique<MainWindow>(
-        MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, nullptr, cache, QString() });
-    ASSERT_TRUE(w->formLoad());
+    auto w = start(nullptr, cache);
     QDir(dir.path()).mkpath(u"album"_s);
     QDir(dir.path()).mkpath(u"other"_s);
     const QString a = touch(u"album/a.mp3"_s), b = touch(u"album/b.mp3"_s), c = touch(u"other/c.mp3"_s),

@@ -268,17 +268,8 @@ TEST(SoundServer, LossDuringATrackIsToldOnceAndTheNextTrackConnectsAgain)
     ASSERT_TRUE(loadDecoderLibrary(QStringLiteral(KESTRINE_BIN_DIR), api, error)) << error.toStdString();
     api.init();
     ASSERT_EQ(api.setOutput("auto"), 1); // the sound server, the null output when none answers
-    // Ten seconds of 16-bit stereo silence at 44.1 kHz.
     const QString wav = dir.filePath(u"long.wav"_s);
-    {
-        QByteArray bytes = QByteArray::fromHex("52494646") + QByteArray(4, '\0')
-            + QByteArray::fromHex("57415645666d7420100000000100020044ac000010b10200040010006461746100000000");
-        const quint32 data = 10 * 44100 * 4;
-        for (int i = 0; i < 4; ++i)
-            bytes[40 + i] = static_cast<char>((data >> (8 * i)) & 0xFF);
-        bytes.append(QByteArray(static_cast<qsizetype>(data), '\0'));
-        writeBytes(wav, bytes);
-    }
+    writeBytes(wav, silentWav(10));
     QWidget window;
     OutputNotice notice(api, &window, 20);
     QSignalSpy shown(&notice, &OutputNotice::shown);

@@ -8,7 +8,6 @@
 #include "mprisservice.h"
 #include "windowtest.h"
 
-#include <QBuffer>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusMetaType>
@@ -185,18 +184,8 @@ TEST_F(Mpris, PlayerctlSeeksReadsPositionArtLoopAndShuffle)
     if (QStandardPaths::findExecutable(u"playerctl"_s).isEmpty())
         GTEST_SKIP() << "playerctl is not installed";
     const QString cache = dir.filePath(u"cache"_s);
-    auto window = std::make_unique<MainWindow>(
-        MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, nullptr, cache, QString() });
-    ASSERT_TRUE(window->formLoad());
-    const QByteArray png = [] {
-        QImage image(8, 8, QImage::Format_RGB32);
-        image.fill(Qt::yellow);
-        QByteArray bytes;
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        image.save(&buffer, "PNG");
-        return bytes;
-    }();
+    auto window = start(nullptr, cache);
+    const QByteArray png = pngBytes(Qt::yellow);
     fake.pictures["/m/1.mp3"] = { "image/png", png.toStdString() };
     addRows(*window, { u"/m/1.mp3"_s, u"/m/2.mp3"_s });
     ExternalFiles external(*window);

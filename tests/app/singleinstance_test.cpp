@@ -2,6 +2,7 @@
 // ends after OK, while the first instance goes on; a second start with files hands them to
 // the first, which adds and plays them, and ends with 0 at once.  Runs under xvfb-run.
 #include "outputnotice.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,28 +20,32 @@ using namespace Qt::StringLiterals;
 namespace
 {
 
+// No sound server, the settings in configDir, the files the player takes logged.
+QProcessEnvironment playerEnvironment(const QString &configDir, const QString &platform)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"PULSE_SERVER"_s, u"unix:/nonexistent"_s);
+    env.insert(u"KESTRINE_CONFIG_DIR"_s, configDir);
+    env.insert(u"QT_QPA_PLATFORM"_s, platform);
+    env.insert(u"QT_LOGGING_RULES"_s, u"kestrine.files.info=true"_s);
+    return env;
+}
+
 std::unique_ptr<QProcess> startPlayer(const QString &configDir, const QString &platform, const QStringList &files = {},
     const QString &workingDir = QString())
 {
     auto p = std::make_unique<QProcess>();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"PULSE_SERVER"_s, u"unix:/nonexistent"_s); // no sound server
-    env.insert(u"KESTRINE_CONFIG_DIR"_s, configDir);
-    env.insert(u"QT_QPA_PLATFORM"_s, platform);
-    env.insert(u"QT_LOGGING_RULES"_s, u"kestrine.files.info=true"_s);
-    p->setProcessEnvironment(env);
+    p->setProcessEnvironment(playerEnvironment(configDir, platform));
     p->setWorkingDirectory(workingDir);
     p->start(QStringLiteral(KESTRINE_BIN_DIR "/kestrine"), files);
     return p;
 }
 
-// One second of 16-bit stereo silence at 44.1 kHz.
+// One second of silence.
 QString writeWav(const QString &path)
 {
-    QFile f(path);
-    QByteArray wav = QByteArray::fromHex("5249464634b1020057415645666d7420100000000100020044ac000010b10200");
-    wav += QByteArray::fromHex("040010006461746110b10200").append(44100 * 4, '\0');
-    return f.open(QIODevice::WriteOnly) && f.write(wav) == wav.size() ? path : QString();
+    writeBytes(path, silentWav(1));
+    return path;
 }
 
 // Runs xdotool to its end and gives the first line it printed.
@@ -101,12 +106,7 @@ TEST(SingleInstance, NamedPipesHoldNothingUpAndNamesThatAreNotUtf8Play)
     const QString wav = writeWav(config.filePath(u"x.wav"_s));
     ASSERT_EQ(::rename(QFile::encodeName(wav).constData(), (dir + "/\x8b\xc8.wav").constData()), 0); // 曲.wav
     QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"PULSE_SERVER"_s, u"unix:/nonexistent"_s);
-    env.insert(u"KESTRINE_CONFIG_DIR"_s, config.path());
-    env.insert(u"QT_QPA_PLATFORM"_s, u"offscreen"_s);
-    env.insert(u"QT_LOGGING_RULES"_s, u"kestrine.files.info=true"_s);
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(playerEnvironment(config.path(), u"offscreen"_s));
     // The shell makes the name from its bytes (octal escapes of printf).
     p.start(u"/bin/sh"_s,
         { u"-c"_s, uR"sh(exec "$0" "$(printf "$1")")sh"_s, QStringLiteral(KESTRINE_BIN_DIR "/kestrine"),

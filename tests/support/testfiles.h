@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QString>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,20 @@ inline QByteArray readBytes(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A WAV file of `seconds` of 16-bit stereo silence at 44.1 kHz.
+inline QByteArray silentWav(int seconds)
+{
+    const auto le32 = [](quint32 v) {
+        QByteArray b(4, '\0');
+        qToLittleEndian(v, b.data());
+        return b;
+    };
+    const quint32 data = quint32(seconds) * 44100 * 4;
+    return "RIFF" + le32(36 + data)
+        + QByteArray::fromHex("57415645666d7420100000000100020044ac000010b102000400100064617461") + le32(data)
+        + QByteArray(qsizetype(data), '\0');
 }
 
 // Runs call() with writes limited to `bytes` per file; the limit binds root too.

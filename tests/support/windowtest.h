@@ -10,6 +10,8 @@
 #include "scriptedprompter.h"
 #include "testfiles.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -25,11 +27,11 @@ protected:
         CallbackFlags &flags = callbackFlags();
         flags.TrackEnded = flags.CallbackActive = false;
     }
-    // A window through its start-up sequence.
-    std::unique_ptr<MainWindow> start(VolumeMemory *volume = nullptr)
+    // A window through its start-up sequence (embedded covers cached in cacheDir).
+    std::unique_ptr<MainWindow> start(VolumeMemory *volume = nullptr, const QString &cacheDir = {})
     {
         auto w = std::make_unique<MainWindow>(
-            MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, volume });
+            MainWindow::Context { FakeDecoder::api(), &prompter, iniPath, dir.path(), nullptr, volume, cacheDir });
         EXPECT_TRUE(w->formLoad());
         return w;
     }
@@ -43,6 +45,24 @@ protected:
     {
         for (const QString &path : paths)
             w.playlist()->addRow(TrackRow { .fullPath = path });
+    }
+    static QStringList fullPaths(const PlaylistModel &m)
+    {
+        QStringList out;
+        for (int i = 1; i <= m.count(); ++i)
+            out << m.fullPath(i);
+        return out;
+    }
+    // A small picture of one colour as PNG bytes.
+    static QByteArray pngBytes(QColor color)
+    {
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(color);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return bytes;
     }
     template <typename T = QWidget> static T *child(QObject &parent, const QString &name)
     {

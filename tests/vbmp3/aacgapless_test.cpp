@@ -20,19 +20,6 @@ bool haveFfmpeg()
     return have;
 }
 
-std::vector<float> decodeFloats(const std::string &path)
-{
-    std::vector<float> samples;
-    auto source = vbmp3::openSource(path, vbmp3::probeFile(path));
-    if (!source)
-        return samples;
-    const auto channels = static_cast<size_t>(source->info().channels);
-    std::vector<float> buffer(4096 * channels);
-    while (size_t n = source->read(buffer.data(), 4096))
-        samples.insert(samples.end(), buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(n * channels));
-    return samples;
-}
-
 // A copy of `from` carrying the note: delay, padding and original length in frames.
 std::string withNote(
     const std::string &from, const std::string &name, unsigned delay, unsigned padding, unsigned length)

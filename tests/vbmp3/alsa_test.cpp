@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -22,14 +21,6 @@ namespace
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-std::atomic<int> g_ends { 0 };
-
-void onMessage(int32_t message, int32_t)
-{
-    if (message == VBMP3_MSG_END_OF_TRACK)
-        ++g_ends;
-}
 
 std::string raw(const std::string &name)
 {
@@ -77,13 +68,6 @@ Tone tone(const std::string &name, int rate, int channels, double seconds)
     return t;
 }
 
-template <typename T> std::vector<T> samplesOf(const std::string &bytes)
-{
-    std::vector<T> out(bytes.size() / sizeof(T));
-    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(T));
-    return out;
-}
-
 std::string text(int32_t (*get)(char *, int32_t))
 {
     char buffer[256] = {};
@@ -91,57 +75,39 @@ std::string text(int32_t (*get)(char *, int32_t))
     return buffer;
 }
 
-class AlsaPlayback : public ::testing::Test
+class AlsaPlayback : public LibrarySession
 {
 protected:
     void SetUp() override
     {
         writeConfig();
-        g_ends = 0;
-        ASSERT_EQ(vbmp3_init(), 1);
-        ASSERT_EQ(vbmp3_callback(onMessage), 1);
+        LibrarySession::SetUp();
         ASSERT_EQ(vbmp3_setOutput("auto"), 1);
         ASSERT_EQ(vbmp3_setNativeOutputFormat(1), 1);
     }
-    void TearDown() override
-    {
-        vbmp3_stopCallback();
-        vbmp3_free();
-    }
 
     // Plays path to its end; what each file PCM got.
-    std::pair<std::string, std::string> play(const std::string &path)
+    static std::pair<std::string, std::string> play(const std::string &path)
     {
         std::filesystem::remove(raw("default"));
         std::filesystem::remove(raw("int"));
-        OpenInfo info {};
-        EXPECT_EQ(vbmp3_open(path.c_str(), &info), 1);
-        const int before = g_ends;
-        EXPECT_EQ(vbmp3_play(), 1);
-        for (const auto until = Clock::now() + 10s; g_ends == before && Clock::now() < until;)
-            std::this_thread::sleep_for(1ms);
-        EXPECT_GT(g_ends, before) << "the track did not end";
+        EXPECT_TRUE(playToEnd(path)) << path;
         return { readFile(raw("default")), readFile(raw("int")) };
     }
 
     // Plays path (to a device that plays in real time) to its end; the output's name and
     // the chosen device it plays through, as seen while it played.
-    std::pair<std::string, std::string> playWatching(const std::string &path)
+    static std::pair<std::string, std::string> playWatching(const std::string &path)
     {
-        OpenInfo info {};
-        EXPECT_EQ(vbmp3_open(path.c_str(), &info), 1);
-        const int before = g_ends;
-        EXPECT_EQ(vbmp3_play(), 1);
-        std::string name;
-        std::string device;
-        for (const auto until = Clock::now() + 10s; g_ends == before && Clock::now() < until;) {
-            if (name.empty()) {
+        std::string name, device;
+        const int ends = reports().ends;
+        EXPECT_TRUE(playToEnd(path, { .whilePlaying = [&] {
+            for (const auto until = Clock::now() + 10s; name.empty() && reports().ends == ends && Clock::now() < until;
+                 std::this_thread::sleep_for(1ms)) {
                 name = text(vbmp3_getOutputName);
                 device = text(vbmp3_getOutputDevice);
             }
-            std::this_thread::sleep_for(1ms);
-        }
-        EXPECT_GT(g_ends, before) << "the track did not end";
+        } }));
         return { name, device };
     }
 };

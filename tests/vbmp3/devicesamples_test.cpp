@@ -9,12 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
-#include <cstdio>
-#include <cstring>
 #include <thread>
 
 namespace
@@ -22,30 +19,6 @@ namespace
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-std::atomic<int> g_ends { 0 };
-std::atomic<int> g_joins { 0 };
-
-void onMessage(int32_t message, int32_t)
-{
-    if (message == VBMP3_MSG_END_OF_TRACK)
-        ++g_ends;
-    else if (message == VBMP3_MSG_TRACK_JOINED)
-        ++g_joins;
-}
-
-// What a command prints on its standard output.
-std::string outputOf(const std::string &command)
-{
-    std::string text;
-    if (std::FILE *pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
-        char buffer[4096];
-        while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-            text.append(buffer, n);
-        ::pclose(pipe);
-    }
-    return text;
-}
 
 // The samples the server takes from our stream ("s32le 2ch 96000Hz"): the last column of
 // the short list's first stream.
@@ -91,45 +64,22 @@ private:
     int m_pid = -1;
 };
 
-template <typename T> std::vector<T> samplesOf(const std::string &bytes)
-{
-    std::vector<T> out(bytes.size() / sizeof(T));
-    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(T));
-    return out;
-}
-
-class SoundServerStream : public ::testing::Test
+class SoundServerStream : public LibrarySession
 {
 protected:
     void SetUp() override
     {
         if (!haveTools() || !run("command -v pactl && command -v parec"))
             GTEST_SKIP() << "sox, lame, pactl and parec are needed";
-        g_ends = g_joins = 0;
-        ASSERT_EQ(vbmp3_init(), 1);
-        ASSERT_EQ(vbmp3_callback(onMessage), 1);
+        LibrarySession::SetUp();
         ASSERT_EQ(vbmp3_setOutput("auto"), 1);
         ASSERT_EQ(vbmp3_setNativeOutputFormat(1), 1);
     }
-    void TearDown() override
-    {
-        vbmp3_stopCallback();
-        vbmp3_free();
-    }
 
     // Plays path (then `next`, joined) to its end; the output's name.
-    std::string play(const std::string &path, const std::string &next = {})
+    static std::string play(const std::string &path, const std::string &next = {})
     {
-        OpenInfo info {};
-        EXPECT_EQ(vbmp3_open(path.c_str(), &info), 1);
-        if (!next.empty()) {
-            EXPECT_EQ(vbmp3_queueNext(next.c_str()), 1);
-        }
-        const int before = g_ends;
-        EXPECT_EQ(vbmp3_play(), 1);
-        for (const auto until = Clock::now() + 10s; g_ends == before && Clock::now() < until;)
-            std::this_thread::sleep_for(1ms);
-        EXPECT_GT(g_ends, before) << "the track did not end";
+        EXPECT_TRUE(playToEnd(path, { .next = next })) << path;
         char name[16] = {};
         vbmp3_getOutputName(name, sizeof name);
         return name;
@@ -214,7 +164,7 @@ TEST_F(SoundServerStream, JoinToAnotherRateLeavesOnlyAShortSilence)
             GTEST_SKIP() << "the private PulseAudio server did not answer";
         heard = recording.stop();
     }
-    EXPECT_EQ(g_joins.load(), 1);
+    EXPECT_EQ(reports().joins.load(), 1);
     EXPECT_EQ(streamSpec(), "s16le 2ch 48000Hz");
     // Loud frames (above -60 dBFS) from the first to the last; the longest quiet run
     // between them, past a sine's own zero crossings, is the join's silence.

@@ -37,25 +37,13 @@ using Clock = std::chrono::steady_clock;
 namespace
 {
 
-std::atomic<int> g_endCount { 0 }, g_failedCount { 0 }, g_joinCount { 0 }, g_otherCount { 0 };
-std::atomic<Clock::rep> g_endAt { 0 }; // steady clock ticks of the last end report
-std::atomic<uint32_t> g_mixerWord { 0 }; // the last volume word message 7 brought
-
-void onMessage(int32_t message, int32_t param)
-{
-    if (message == VBMP3_MSG_VOLUME_CHANGED)
-        g_mixerWord = static_cast<uint32_t>(param);
-    if (message == VBMP3_MSG_END_OF_TRACK)
-        g_endAt = Clock::now().time_since_epoch().count();
-    ++(message == VBMP3_MSG_END_OF_TRACK         ? g_endCount
-            : message == VBMP3_MSG_OUTPUT_FAILED ? g_failedCount
-            : message == VBMP3_MSG_TRACK_JOINED  ? g_joinCount
-                                                 : g_otherCount);
-}
+Reports &g_reports = reports();
+std::atomic<int> &g_endCount = g_reports.ends, &g_failedCount = g_reports.failed, &g_joinCount = g_reports.joins,
+                 &g_otherCount = g_reports.other;
 
 // Seconds from `start` to the last end report.
 const auto endAfter = [](Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::time_point(Clock::duration(g_endAt.load())) - start).count();
+    return std::chrono::duration<double>(Clock::time_point(Clock::duration(g_reports.endAt.load())) - start).count();
 };
 
 const auto cbrMp3 = [] { return mp3("cbr.mp3", "-r 44100 -c 2", "synth 3 sine 440 gain -6"); };
@@ -119,45 +107,14 @@ State state()
     return { vbmp3_getState(&elapsed), elapsed };
 }
 
-class Vbmp3Api : public ::testing::Test
+class Vbmp3Api : public LibrarySession
 {
 protected:
     void SetUp() override
     {
         if (!haveTools())
             GTEST_SKIP() << "sox and lame are needed to make the fixtures";
-        g_endCount = g_failedCount = g_joinCount = g_otherCount = 0;
-        setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1); // no test reaches a real sound server
-        ASSERT_EQ(vbmp3_init(), 1);
-        ASSERT_EQ(vbmp3_callback(onMessage), 1);
-    }
-    void TearDown() override
-    {
-        vbmp3_stopCallback();
-        vbmp3_free();
-    }
-
-    // Waits until `count` end reports have come; false after the timeout.
-    static bool waitForEnd(std::chrono::milliseconds timeout = 10s, int count = 1)
-    {
-        const auto until = Clock::now() + timeout;
-        while (g_endCount < count && Clock::now() < until)
-            std::this_thread::sleep_for(2ms);
-        return g_endCount >= count;
-    }
-
-    // What the file output holds once `path` played to its end; `whilePlaying` runs after play().
-    static Pcm playToFile(
-        const std::string &path, const std::function<void()> &whilePlaying = [] {})
-    {
-        const std::string out = (workDir() / "out.wav").string();
-        EXPECT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
-        EXPECT_EQ(vbmp3_open(path.c_str(), &g_info), 1) << path;
-        const int before = g_endCount;
-        EXPECT_EQ(vbmp3_play(), 1);
-        whilePlaying();
-        EXPECT_TRUE(waitForEnd(10s, before + 1));
-        return readWav(out);
+        LibrarySession::SetUp();
     }
 };
 
@@ -352,7 +309,7 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
         lastPoll = now;
         std::this_thread::sleep_for(5ms);
     }
-    ASSERT_TRUE(waitForEnd(1s));
+    ASSERT_TRUE(waitForEnds(1, 1s));
     EXPECT_NEAR(endAfter(start) - pausedFor, 2.0, 0.2) << "nothing lost or repeated";
     EXPECT_EQ(state(), State(VBMP3_STOPPED, 2));
     // The device starts a little after play(); from then on the lines keep in step.
@@ -382,7 +339,7 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     EXPECT_EQ(state(), State(VBMP3_PAUSED, 1));
     ASSERT_EQ(vbmp3_seek(3600), 1);
     EXPECT_EQ(vbmp3_restart(), 1);
-    ASSERT_TRUE(waitForEnd(2s, 2));
+    ASSERT_TRUE(waitForEnds(2, 2s));
     EXPECT_EQ(state(), State(VBMP3_STOPPED, 2));
     EXPECT_EQ(vbmp3_getPositionMs(), 2000);
     ASSERT_EQ(vbmp3_play(), 1);
@@ -391,8 +348,6 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     EXPECT_EQ(vbmp3_getPositionMs(), 0);
 }
 
-// A disk that fills up mid-track (a file size limit that cuts a frame): VBMP3_MSG_OUTPUT_FAILED and no end of
-// track, and the WAV holds whole frames of the start of the track with a header that says how many.
 // Lyrics embedded in the open file become its lyrics on request, timed by the LRC stamps inside them; a file
 // without any keeps the lyrics there were.
 TEST_F(Vbmp3Api, EmbeddedLyricsOnRequest)
@@ -418,6 +373,8 @@ TEST_F(Vbmp3Api, EmbeddedLyricsOnRequest)
     EXPECT_STREQ(lines.line3, "kept");
 }
 
+// A disk that fills up mid-track (a file size limit that cuts a frame): VBMP3_MSG_OUTPUT_FAILED and no end of
+// track, and the WAV holds whole frames of the start of the track with a header that says how many.
 TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
 {
     const std::string input = counterWav(), out = (workDir() / "limited.wav").string(); // 1.7 MB of sound
@@ -461,7 +418,7 @@ TEST_F(Vbmp3Api, AutoOutputPlaysOnWhenTheSoundServerDies)
     ASSERT_EQ(state(), State(VBMP3_PLAYING, 1));
     server.stop();
     const auto killed = Clock::now();
-    EXPECT_TRUE(waitForEnd(5s));
+    EXPECT_TRUE(waitForEnds(1, 5s));
     EXPECT_TRUE(endAfter(killed) > 0.7 && endAfter(killed) < 2.5) << endAfter(killed); // 1 to 2 s were left
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(std::pair(state(), g_endCount.load()), std::pair(State(VBMP3_STOPPED, 3), 1));
@@ -513,7 +470,7 @@ TEST_F(Vbmp3Api, QueuedFilesJoinSampleForSample)
     ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
     EXPECT_EQ(info.totalFrames, int64_t(b.frames()));
     ASSERT_EQ(vbmp3_queueNext(third.c_str()), 1);
-    ASSERT_TRUE(waitForEnd(10s));
+    ASSERT_TRUE(waitForEnds(1, 10s));
     EXPECT_EQ(std::tuple(g_joinCount.load(), g_endCount.load(), g_failedCount.load()), std::tuple(2, 1, 0));
     ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
     EXPECT_EQ(std::pair(info.sampleRate, info.totalFrames), std::pair(48000, int64_t(c.frames())));
@@ -545,7 +502,7 @@ TEST_F(Vbmp3Api, QueueReplacedClearedOrStoppedBeforeTheJoin)
         EXPECT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
         before();
         EXPECT_EQ(vbmp3_play(), 1);
-        EXPECT_TRUE(waitForEnd(10s, ends + 1));
+        EXPECT_TRUE(waitForEnds(ends + 1, 10s));
         return readWav(out).samples;
     };
     std::vector<int16_t> ab = a.samples, ad = a.samples;
@@ -581,25 +538,12 @@ TEST_F(Vbmp3Api, QueueReplacedClearedOrStoppedBeforeTheJoin)
     ASSERT_EQ(vbmp3_play(), 1);
     std::this_thread::sleep_for(150ms);
     ASSERT_EQ(vbmp3_queueNext(other.c_str()), 1);
-    ASSERT_TRUE(waitForEnd(10s, ends + 1));
+    ASSERT_TRUE(waitForEnds(ends + 1, 10s));
     EXPECT_NEAR(endAfter(start), double(a.frames() + d.frames()) / 44100, 0.25);
     StreamInfo info {};
     ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
     EXPECT_EQ(info.totalFrames, int64_t(d.frames()));
     EXPECT_EQ(g_failedCount, 0);
-}
-
-// What `command` prints (stdout), run by the shell.
-std::string output(const std::string &command)
-{
-    std::string text;
-    if (FILE *pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            text.append(buffer, n);
-        pclose(pipe);
-    }
-    return text;
 }
 
 // The sound server's streams as pactl lists them: index, media.name, the first channel's volume.
@@ -611,7 +555,7 @@ struct SinkInput {
 std::vector<SinkInput> sinkInputs()
 {
     std::vector<SinkInput> inputs;
-    std::istringstream lines(output("LC_ALL=C pactl list sink-inputs 2>/dev/null"));
+    std::istringstream lines(outputOf("LC_ALL=C pactl list sink-inputs"));
     for (std::string line; std::getline(lines, line);) {
         if (line.starts_with("Sink Input #"))
             inputs.push_back({ std::stoi(line.substr(12)), {}, -1 });
@@ -656,28 +600,28 @@ TEST_F(Vbmp3Api, SoundServerStreamForTheSessionCarriesTheVolume)
     for (const auto until = Clock::now() + 3s; g_otherCount == 0 && Clock::now() < until;)
         std::this_thread::sleep_for(5ms);
     EXPECT_EQ(g_otherCount, 1);
-    EXPECT_NEAR(g_mixerWord & 0xFFFF, 0x4000, 1);
-    EXPECT_EQ(vbmp3_getOutputVolume(), g_mixerWord.load());
+    EXPECT_NEAR(g_reports.volumeWord & 0xFFFF, 0x4000, 1);
+    EXPECT_EQ(vbmp3_getOutputVolume(), g_reports.volumeWord.load());
     ASSERT_EQ(vbmp3_setOutputVolume(0xC000C000u), 1);
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(g_otherCount, 1);
     EXPECT_NEAR(sinkInputs().at(0).volume, 0x10000L * 0xC000 / 0xFFFF, 1);
 
     // The next track goes on in the same stream, under its own name.
-    ASSERT_TRUE(waitForEnd(10s));
+    ASSERT_TRUE(waitForEnds(1, 10s));
     ASSERT_EQ(vbmp3_open(second.c_str(), &g_info), 1);
     ASSERT_EQ(vbmp3_play(), 1);
     std::this_thread::sleep_for(300ms);
     inputs = sinkInputs();
     ASSERT_EQ(inputs.size(), 1u);
     EXPECT_EQ(std::pair(inputs[0].index, inputs[0].name), std::pair(index, std::string("gap-b.wav")));
-    ASSERT_TRUE(waitForEnd(10s, 2));
+    ASSERT_TRUE(waitForEnds(2, 10s));
     vbmp3_free(); // before the server goes
 }
 
 // +12 dB at 1 kHz; a flat equalizer (zeros or none) passes the sound bit for bit; the volume
-// word scales each channel on its own (past the first block's glide).
-TEST_F(Vbmp3Api, EqualizerGainExactBypassAndVolume)
+// word scales each channel on its own (past the first block's glide), a mono track by its mean.
+TEST_F(Vbmp3Api, EqualizerGainExactBypassAndVolumePerChannel)
 {
     const Pcm in = readWav(quietTone());
     const int32_t boost[10] = { 0, 0, 0, 0, 60, 0, 0, 0, 0, 0 };
@@ -702,20 +646,13 @@ TEST_F(Vbmp3Api, EqualizerGainExactBypassAndVolume)
         ASSERT_EQ(scaled.samples[2 * i], in.samples[2 * i]);
         ASSERT_NEAR(scaled.samples[2 * i + 1], in.samples[2 * i + 1] * (32768.0 / 65535.0), 1.0);
     }
-}
-
-// A mono track is scaled by the mean of the word's two halves, from its first sample on.
-TEST_F(Vbmp3Api, MonoTrackTakesTheMeanOfTheVolumeWord)
-{
-    const Pcm in = readWav(shortWav());
-    ASSERT_EQ(in.channels, 1);
+    // A mono track takes the mean of the word's two halves, from its first sample on.
+    const Pcm mono = readWav(shortWav());
     ASSERT_EQ(vbmp3_setOutputVolume(0xC0004000u), 1); // left a quarter, right three quarters
-    const Pcm scaled = playToFile(shortWav());
-    ASSERT_EQ(scaled.channels, 1);
-    ASSERT_EQ(scaled.frames(), in.frames());
-    const double gain = (0x4000 + 0xC000) / 2.0 / 65535.0;
-    for (size_t i = 0; i < scaled.frames(); ++i)
-        ASSERT_NEAR(scaled.samples[i], in.samples[i] * gain, 1.0) << i;
+    const Pcm monoScaled = playToFile(shortWav());
+    ASSERT_EQ(std::tuple(mono.channels, monoScaled.channels, monoScaled.frames()), std::tuple(1, 1, mono.frames()));
+    for (size_t i = 0; i < mono.frames(); ++i)
+        ASSERT_NEAR(monoScaled.samples[i], mono.samples[i] * ((0x4000 + 0xC000) / 2.0 / 65535.0), 1.0) << i;
 }
 
 // Takes its time over the report, as a callback preempted on a loaded machine would.
@@ -742,7 +679,7 @@ TEST_F(Vbmp3Api, NoReportOfAnEarlierTrackArrivesAfterPlayReturns)
     // The report is under way: the next play must not return before it is through.
     ASSERT_EQ(vbmp3_play(), 1);
     EXPECT_EQ(g_endCount, 1);
-    ASSERT_TRUE(waitForEnd(10s, 2)); // the new track reports its own end
+    ASSERT_TRUE(waitForEnds(2, 10s)); // the new track reports its own end
 
     // After stopCallback no report comes at all.
     ASSERT_EQ(vbmp3_play(), 1);
@@ -798,7 +735,7 @@ TEST_F(Vbmp3Api, WrongOrderCallsFailCleanly)
     for (auto call : { vbmp3_free, vbmp3_play, vbmp3_pause })
         EXPECT_EQ(call(), 0);
     int32_t bands[256];
-    EXPECT_EQ(vbmp3_seek(1) + vbmp3_callback(onMessage) + vbmp3_open(twoSeconds().c_str(), &g_info)
+    EXPECT_EQ(vbmp3_seek(1) + vbmp3_callback(countReport) + vbmp3_open(twoSeconds().c_str(), &g_info)
             + vbmp3_getSpectrum(bands, bands) + vbmp3_getPositionMs(),
         0);
     EXPECT_EQ(g_endCount, 0);
@@ -951,6 +888,18 @@ std::vector<float> sine(double frequency, double amplitude, int rate, size_t fra
     return out;
 }
 
+// A peaking filter of `db` at band b's frequency, as the equalizer designs it.
+vbmp3::BiquadState peaking(double db, int band, int rate)
+{
+    const double a = std::pow(10.0, db / 40.0);
+    const double w0 = 2 * std::numbers::pi * vbmp3::Equalizer::kFrequencies[size_t(band)] / rate;
+    const double alpha = std::sin(w0) / (2.0 * vbmp3::Equalizer::kQ), a0 = 1.0 + alpha / a;
+    vbmp3::BiquadState f;
+    f.b0 = float((1.0 + alpha * a) / a0), f.b1 = f.a1 = float(-2.0 * std::cos(w0) / a0);
+    f.b2 = float((1.0 - alpha * a) / a0), f.a2 = float((1.0 - alpha / a) / a0);
+    return f;
+}
+
 TEST(Equalizer, GlidesToNewGainsWithin50msWithoutClicks)
 {
     const int rate = 48000;
@@ -1008,13 +957,9 @@ TEST(Equalizer, CascadeWithinOneLsbOfAPlainCascadeWhileGliding)
         while (bands < 10 && eq.kFrequencies[size_t(bands)] < 0.45 * rate)
             ++bands;
         double db[10], step[10] = {};
-        float k[10][4], s[10][2][2] = {};
-        auto design = [&](int b) {
-            const double a = std::pow(10.0, db[b] / 40.0), w0 = 2 * std::numbers::pi * eq.kFrequencies[b] / rate;
-            const double alpha = std::sin(w0) / (2.0 * eq.kQ), a0 = 1.0 + alpha / a;
-            k[b][0] = float((1.0 + alpha * a) / a0), k[b][1] = float(-2.0 * std::cos(w0) / a0);
-            k[b][2] = float((1.0 - alpha * a) / a0), k[b][3] = float((1.0 - alpha / a) / a0);
-        };
+        vbmp3::BiquadState k[10];
+        float s[10][2][2] = {};
+        auto design = [&](int b) { k[b] = peaking(db[b], b, rate); };
         for (int b = 0; b < bands; ++b)
             db[b] = first[b] * 0.2, design(b);
         const size_t pieces[] = { 1000, 7, 333, 32, 1, 4096, 45 };
@@ -1036,9 +981,9 @@ TEST(Equalizer, CascadeWithinOneLsbOfAPlainCascadeWhileGliding)
                 for (int b = 0; b < bands; ++b) {
                     for (size_t c = 0; c < channels; ++c) {
                         float &x = expected[channels * (at + i) + c];
-                        const float y = k[b][0] * x + s[b][c][0];
-                        s[b][c][0] = (k[b][1] * x + s[b][c][1]) - k[b][1] * y;
-                        s[b][c][1] = k[b][2] * x - k[b][3] * y;
+                        const float y = k[b].b0 * x + s[b][c][0];
+                        s[b][c][0] = (k[b].b1 * x + s[b][c][1]) - k[b].a1 * y;
+                        s[b][c][1] = k[b].b2 * x - k[b].a2 * y;
                         x = y;
                     }
                 }
@@ -1063,15 +1008,9 @@ TEST(Equalizer, EveryKernelGivesTheSameSamples)
     for (int count = 1; count <= 10; ++count) {
         for (int channels = 1; channels <= 2; ++channels) {
             SCOPED_TRACE(testing::Message() << count << " bands, " << channels << " channels");
-            std::vector<vbmp3::BiquadState> designed(static_cast<size_t>(count));
-            for (int b = 0; b < count; ++b) { // peaking filters as the equalizer designs them
-                const double a = std::pow(10.0, gains[size_t(b)] * 0.2 / 40.0);
-                const double w0 = 2 * std::numbers::pi * vbmp3::Equalizer::kFrequencies[size_t(b)] / rate;
-                const double alpha = std::sin(w0) / (2.0 * vbmp3::Equalizer::kQ), a0 = 1.0 + alpha / a;
-                vbmp3::BiquadState &f = designed[size_t(b)];
-                f.b0 = float((1.0 + alpha * a) / a0), f.b1 = f.a1 = float(-2.0 * std::cos(w0) / a0);
-                f.b2 = float((1.0 - alpha * a) / a0), f.a2 = float((1.0 - alpha / a) / a0);
-            }
+            std::vector<vbmp3::BiquadState> designed;
+            for (int b = 0; b < count; ++b)
+                designed.push_back(peaking(gains[size_t(b)] * 0.2, b, rate));
             std::vector<float> input(size_t(channels) * 20000);
             uint32_t seed = uint32_t(count * 7 + channels);
             for (float &x : input) {
@@ -1148,6 +1087,21 @@ TEST(MpegSource, RateChangeMidwayEndsTheTrackForGood)
     EXPECT_EQ(source->read(buffer.data(), 4096), 0u);
 }
 
+// Differences in LSB from a reference decode.
+struct Error {
+    double sumSquares = 0;
+    int maxAbs = 0;
+    size_t count = 0;
+    void add(int d) { maxAbs = std::max(maxAbs, std::abs(d)), sumSquares += double(d) * d, ++count; }
+    double rms() const { return std::sqrt(sumSquares / double(count)); }
+    // Full accuracy: RMS below 1/sqrt(12) LSB and no sample more than 2 LSB off.
+    void expectFullAccuracy() const
+    {
+        EXPECT_LT(rms(), 1.0 / std::sqrt(12.0));
+        EXPECT_LE(maxAbs, 2);
+    }
+};
+
 // Every ISO and MPEG-2 Layer III vector decodes with full accuracy: RMS difference below
 // 1/sqrt(12) LSB and no sample more than 2 LSB off.
 TEST(Compliance, LayerIIIVectorsDecodeToTheReference)
@@ -1167,8 +1121,7 @@ TEST(Compliance, LayerIIIVectorsDecodeToTheReference)
             EXPECT_TRUE(ours.samples.empty()) << "no audio expected";
             continue;
         }
-        std::vector<int16_t> reference(pcm.size() / 2); // signed 16-bit little-endian
-        std::memcpy(reference.data(), pcm.data(), 2 * reference.size());
+        const std::vector<int16_t> reference = samplesOf<int16_t>(pcm); // signed 16-bit little-endian
         // Informative only (decoded without harm), or in frames of changing modes (the test below).
         if (name.starts_with("l3-nonstandard") || name == "l3-test45" || name == "l3-test46" || name == "l3-he_mode")
             continue;
@@ -1179,17 +1132,11 @@ TEST(Compliance, LayerIIIVectorsDecodeToTheReference)
         ASSERT_GE(ours.samples.size(), skip + reference.size()) << "shorter than the reference";
         EXPECT_LE(ours.samples.size(), skip + reference.size() + 2 * frameSamples * channels)
             << "more than two frames beyond the reference";
-        double sumSquares = 0;
-        int maxAbs = 0;
-        for (size_t i = 0; i < reference.size(); ++i) {
-            const int d = ours.samples[skip + i] - reference[i];
-            maxAbs = std::max(maxAbs, std::abs(d));
-            sumSquares += double(d) * d;
-        }
-        const double rms = std::sqrt(sumSquares / double(reference.size()));
-        std::cout << "  " << name << ": rms " << rms << " LSB, max " << maxAbs << " LSB\n";
-        EXPECT_LT(rms, 1.0 / std::sqrt(12.0));
-        EXPECT_LE(maxAbs, 2);
+        Error error;
+        for (size_t i = 0; i < reference.size(); ++i)
+            error.add(ours.samples[skip + i] - reference[i]);
+        std::cout << "  " << name << ": rms " << error.rms() << " LSB, max " << error.maxAbs << " LSB\n";
+        error.expectFullAccuracy();
         ++checked;
     }
     EXPECT_GE(checked, 15);
@@ -1213,15 +1160,12 @@ TEST(Compliance, ModeChangingStreamPlaysThroughInStereo)
         at += size_t(h->frameBytes());
     }
     ASSERT_TRUE(modes.front() == 1 && std::count(modes.begin(), modes.end(), 2) > 0) << "starts in mono, turns stereo";
-    std::vector<int16_t> reference(pcm.size() / 2);
-    std::memcpy(reference.data(), pcm.data(), 2 * reference.size());
-
+    const std::vector<int16_t> reference = samplesOf<int16_t>(pcm);
     const Pcm ours = decodeDirect((dir / "l3-he_mode.bit").string());
     ASSERT_EQ(ours.channels, 2);
     ASSERT_EQ(ours.frames(), 1152 * modes.size()) << "every frame played";
-    double sumSquares = 0;
-    int maxAbs = 0;
-    size_t compared = 0, at = 0; // at: the frame's start in the reference
+    Error error;
+    size_t at = 0; // the frame's start in the reference
     for (size_t f = 0; f < modes.size(); at += 1152 * modes[f], ++f) {
         ASSERT_LE(at + 1152 * modes[f], reference.size());
         const bool switched = f > 0 && modes[f] != modes[f - 1];
@@ -1230,18 +1174,13 @@ TEST(Compliance, ModeChangingStreamPlaysThroughInStereo)
             if (modes[f] == 1) {
                 ASSERT_EQ(frame[0], frame[1]) << "frame " << f << " sample " << i;
             }
-            for (size_t c = 0; c < 2 && !(switched && i < 448); ++c) {
-                const int d = frame[c] - reference[at + i * modes[f] + (modes[f] == 2 ? c : 0)];
-                maxAbs = std::max(maxAbs, std::abs(d));
-                sumSquares += double(d) * d;
-                ++compared;
-            }
+            for (size_t c = 0; c < 2 && !(switched && i < 448); ++c)
+                error.add(frame[c] - reference[at + i * modes[f] + (modes[f] == 2 ? c : 0)]);
         }
     }
     EXPECT_EQ(at, reference.size());
-    EXPECT_GT(compared, 2 * 1152 * (modes.size() - 1));
-    EXPECT_LT(std::sqrt(sumSquares / double(compared)), 1.0 / std::sqrt(12.0));
-    EXPECT_LE(maxAbs, 2);
+    EXPECT_GT(error.count, 2 * 1152 * (modes.size() - 1));
+    error.expectFullAccuracy();
 }
 
 } // namespace

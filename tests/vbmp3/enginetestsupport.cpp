@@ -3,13 +3,16 @@
 #include "fileinfo.h"
 #include "output.h"
 #include "source.h"
+#include "vbmp3.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 const std::filesystem::path &workDir()
 {
@@ -103,32 +106,117 @@ Pcm readWav(const std::string &path)
     return pcm;
 }
 
-std::vector<int32_t> decodeInts(const std::string &path, int bits)
+std::vector<float> decodeFloats(const std::string &path, int *rate, int *channels)
 {
-    std::vector<int32_t> samples;
+    std::vector<float> samples;
     auto source = vbmp3::openSource(path, vbmp3::probeFile(path));
     if (!source)
         return samples;
-    const auto channels = static_cast<size_t>(source->info().channels);
-    const float scale = static_cast<float>(1 << (bits - 1));
-    std::vector<float> buffer(4096 * channels);
+    const auto count = static_cast<size_t>(source->info().channels);
+    if (rate && channels)
+        *rate = source->info().rate, *channels = source->info().channels;
+    std::vector<float> buffer(4096 * count);
     while (size_t n = source->read(buffer.data(), 4096))
-        for (size_t i = 0; i < n * channels; ++i)
-            samples.push_back(static_cast<int32_t>(std::lrintf(buffer[i] * scale)));
+        samples.insert(samples.end(), buffer.begin(), buffer.begin() + static_cast<ptrdiff_t>(n * count));
+    return samples;
+}
+
+std::vector<int32_t> decodeInts(const std::string &path, int bits)
+{
+    const float scale = static_cast<float>(1 << (bits - 1));
+    std::vector<int32_t> samples;
+    for (float v : decodeFloats(path))
+        samples.push_back(static_cast<int32_t>(std::lrintf(v * scale)));
     return samples;
 }
 
 Pcm decodeDirect(const std::string &path)
 {
     Pcm pcm;
-    auto source = vbmp3::openSource(path, vbmp3::probeFile(path));
-    if (!source)
-        return pcm;
-    pcm.rate = source->info().rate;
-    pcm.channels = source->info().channels;
-    std::vector<float> buffer(4096 * static_cast<size_t>(pcm.channels));
-    while (size_t n = source->read(buffer.data(), 4096))
-        for (size_t i = 0; i < n * static_cast<size_t>(pcm.channels); ++i)
-            pcm.samples.push_back(vbmp3::floatToS16(buffer[i]));
+    for (float v : decodeFloats(path, &pcm.rate, &pcm.channels))
+        pcm.samples.push_back(vbmp3::floatToS16(v));
     return pcm;
+}
+
+std::string outputOf(const std::string &command)
+{
+    std::string text;
+    if (std::FILE *pipe = ::popen((command + " 2>/dev/null").c_str(), "r")) {
+        char buffer[4096];
+        while (size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+            text.append(buffer, n);
+        ::pclose(pipe);
+    }
+    return text;
+}
+
+Reports &reports()
+{
+    static Reports counts;
+    return counts;
+}
+
+void countReport(int32_t message, int32_t param)
+{
+    Reports &r = reports();
+    if (message == VBMP3_MSG_VOLUME_CHANGED)
+        r.volumeWord = static_cast<uint32_t>(param);
+    if (message == VBMP3_MSG_END_OF_TRACK)
+        r.endAt = std::chrono::steady_clock::now().time_since_epoch().count();
+    ++(message == VBMP3_MSG_END_OF_TRACK         ? r.ends
+            : message == VBMP3_MSG_OUTPUT_FAILED ? r.failed
+            : message == VBMP3_MSG_TRACK_JOINED  ? r.joins
+                                                 : r.other);
+}
+
+void LibrarySession::SetUp()
+{
+    Reports &r = reports();
+    r.ends = r.failed = r.joins = r.other = 0;
+    setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1); // no test reaches a real sound server
+    ASSERT_EQ(vbmp3_init(), 1);
+    ASSERT_EQ(vbmp3_callback(countReport), 1);
+}
+
+void LibrarySession::TearDown()
+{
+    vbmp3_stopCallback();
+    vbmp3_free();
+}
+
+bool LibrarySession::waitForEnds(int count, std::chrono::milliseconds timeout)
+{
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (reports().ends < count && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return reports().ends >= count;
+}
+
+bool LibrarySession::playToEnd(const std::string &path, const Play &how)
+{
+    OpenInfo scratch;
+    if (vbmp3_open(path.c_str(), how.info ? how.info : &scratch) != 1)
+        return false;
+    if (!how.next.empty()) {
+        EXPECT_EQ(vbmp3_queueNext(how.next.c_str()), 1);
+    }
+    Reports &r = reports();
+    const int ends = r.ends, failed = r.failed;
+    EXPECT_EQ(vbmp3_play(), 1);
+    if (how.whilePlaying)
+        how.whilePlaying();
+    const auto ended = [&] { return r.ends > ends || (how.orFailure && r.failed > failed); };
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         !ended() && std::chrono::steady_clock::now() < until;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(ended()) << "the end of the track was reported";
+    return true;
+}
+
+Pcm LibrarySession::playToFile(const std::string &path, const std::function<void()> &whilePlaying)
+{
+    const std::string out = (workDir() / "out.wav").string();
+    EXPECT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
+    EXPECT_TRUE(playToEnd(path, { .whilePlaying = whilePlaying })) << path;
+    return readWav(out);
 }

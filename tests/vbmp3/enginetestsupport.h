@@ -1,10 +1,19 @@
 // Fixtures for the vbmp3 tests: file bytes built in memory (RIFF, WAV, ID3, Lyrics3), sound
-// files made with sox/lame in a temporary folder, and 16-bit samples read back.
+// files made with sox/lame in a temporary folder, 16-bit samples read back, and a session of
+// the library that counts its reports and plays tracks to their end.
 #pragma once
 
+#include "vbmp3.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -115,10 +124,56 @@ private:
     std::optional<std::string> m_saved; // PULSE_SERVER before
 };
 
+// What a command prints on its standard output (its errors dropped).
+std::string outputOf(const std::string &command);
+
+// Raw sample words of a file's bytes.
+template <typename T> std::vector<T> samplesOf(const std::string &bytes)
+{
+    std::vector<T> out(bytes.size() / sizeof(T));
+    std::memcpy(out.data(), bytes.data(), out.size() * sizeof(T));
+    return out;
+}
+
+// The library's reports to the callback LibrarySession registers, counted from the test's start.
+struct Reports {
+    std::atomic<int> ends { 0 }, failed { 0 }, joins { 0 }, other { 0 };
+    std::atomic<uint32_t> volumeWord { 0 }; // what the last VBMP3_MSG_VOLUME_CHANGED brought
+    std::atomic<std::chrono::steady_clock::rep> endAt { 0 }; // steady clock ticks of the last end report
+};
+Reports &reports();
+void countReport(int32_t message, int32_t param);
+
+// How LibrarySession::playToEnd plays: `next` queued after the track, `whilePlaying` run after
+// vbmp3_play, the output's failure taken for the end, and what the open told.
+struct Play {
+    std::string next;
+    std::function<void()> whilePlaying;
+    bool orFailure = false;
+    OpenInfo *info = nullptr;
+};
+
+// A test of the library through its C interface: initialised with the counting callback, no
+// sound server unless the test starts its own, freed at the end.
+class LibrarySession : public ::testing::Test
+{
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Waits until `count` end reports have come in all; false after the timeout.
+    static bool waitForEnds(int count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Opens path, plays it as `how` says and waits for the end report; false when it does not open.
+    static bool playToEnd(const std::string &path, const Play &how = {});
+    // What the file output holds once path played to its end.
+    static Pcm playToFile(const std::string &path, const std::function<void()> &whilePlaying = {});
+};
+
 // A WAV file (any format libsndfile reads) as 16-bit samples.
 Pcm readWav(const std::string &path);
 
-// The file decoded straight through the library's own source.
+// The file decoded straight through the library's own source, interleaved, with its rate and
+// channels; as 16-bit samples.
+std::vector<float> decodeFloats(const std::string &path, int *rate = nullptr, int *channels = nullptr);
 Pcm decodeDirect(const std::string &path);
 // The same as integers of `bits` (24: exact for a 24-bit lossless file), interleaved.
 std::vector<int32_t> decodeInts(const std::string &path, int bits);

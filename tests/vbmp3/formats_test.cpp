@@ -34,12 +34,6 @@ namespace
 
 const fs::path kTestdata = KESTRINE_SHARED_TESTDATA;
 
-std::atomic<int> g_ends { 0 };
-void onMessage(int32_t, int32_t)
-{
-    ++g_ends; // the end of the track, or the output's failure
-}
-
 // A PCM WAV file as the file output writes it: samples at their container's width.
 struct Wav {
     int format = 0; // 1 PCM, 0xFFFE WAVE_FORMAT_EXTENSIBLE
@@ -98,13 +92,7 @@ std::vector<int16_t> to16(const Wav &w)
 
 std::string md5Hex(const std::string &bytes)
 {
-    const std::string path = writeFile(workDir() / "md5.raw", bytes);
-    std::string out(32, '\0');
-    if (FILE *pipe = ::popen(("md5sum '" + path + "'").c_str(), "r")) {
-        out.resize(std::fread(out.data(), 1, 32, pipe));
-        ::pclose(pipe);
-    }
-    return out;
+    return outputOf("md5sum '" + writeFile(workDir() / "md5.raw", bytes) + "'").substr(0, 32);
 }
 
 // A FLAC file's STREAMINFO (the first one among its metadata blocks).
@@ -208,22 +196,9 @@ std::optional<Pcm> vorbisReference(const std::string &path)
     return pcm;
 }
 
-class Formats : public ::testing::Test
+class Formats : public LibrarySession
 {
 protected:
-    void SetUp() override
-    {
-        setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1); // no test reaches a real sound server
-        g_ends = 0;
-        ASSERT_EQ(vbmp3_init(), 1);
-        ASSERT_EQ(vbmp3_callback(onMessage), 1);
-    }
-    void TearDown() override
-    {
-        vbmp3_stopCallback();
-        vbmp3_free();
-    }
-
     // Plays path through the file output with a seek to the second on the way (paused for it, so that the
     // file output, which runs as fast as decoding allows, cannot finish meanwhile); tries again when the track
     // had already ended before the pause.
@@ -240,23 +215,15 @@ protected:
         return std::nullopt;
     }
 
-    // Opens path and plays it through the file output to the end of the track; nullopt when it does not
-    // open.  whilePlaying runs right after vbmp3_play.
+    // Opens path and plays it through the file output to the end of the track (or the output's failure);
+    // nullopt when it does not open.  whilePlaying runs right after vbmp3_play.
     static std::optional<Wav> playToFile(
-        const std::string &path, const std::function<void()> &whilePlaying = [] {}, OpenInfo *info = nullptr)
+        const std::string &path, const std::function<void()> &whilePlaying = {}, OpenInfo *info = nullptr)
     {
-        OpenInfo scratch;
         const std::string out = (workDir() / "out.wav").string();
         EXPECT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
-        if (vbmp3_open(path.c_str(), info ? info : &scratch) != 1)
+        if (!playToEnd(path, { .whilePlaying = whilePlaying, .orFailure = true, .info = info }))
             return std::nullopt;
-        const int before = g_ends;
-        EXPECT_EQ(vbmp3_play(), 1);
-        whilePlaying();
-        for (const auto until = std::chrono::steady_clock::now() + 30s;
-             g_ends == before && std::chrono::steady_clock::now() < until;)
-            std::this_thread::sleep_for(2ms);
-        EXPECT_GT(g_ends, before) << "the end of the track was reported";
         return parseWav(readFile(out));
     }
 };
@@ -284,8 +251,7 @@ TEST_F(Formats, FlacSubsetPlaysToItsStreamInfoMd5)
         ASSERT_TRUE(si);
         EXPECT_EQ(vbmp3_getFileType(path.c_str()), VBMP3_TYPE_FLAC);
         OpenInfo info;
-        const std::optional<Wav> out = playToFile(
-            path, [] {}, &info);
+        const std::optional<Wav> out = playToFile(path, {}, &info);
         ASSERT_TRUE(out) << "refused";
         EXPECT_TRUE(std::string(info.text1)
                         .starts_with("FLAC " + std::to_string(si->bits) + "-bit, " + std::to_string(si->rate) + " Hz"))
@@ -427,8 +393,7 @@ TEST_F(Formats, GeneratedSignalsComeBackWhole)
         ASSERT_FALSE(row.path.empty());
         EXPECT_EQ(vbmp3_getFileType(row.path.c_str()), row.type);
         OpenInfo info;
-        const std::optional<Wav> straight = playToFile(
-            row.path, [] {}, &info);
+        const std::optional<Wav> straight = playToFile(row.path, {}, &info);
         ASSERT_TRUE(straight) << "refused";
         EXPECT_EQ(std::tuple(std::string(info.text1), std::string(info.text2), info.frequency, info.totalSeconds),
             std::tuple(row.text1, row.text2, 48000, 2));
@@ -507,8 +472,7 @@ TEST_F(Formats, MonkeysAudioPlaysAsFfmpegDecodesIt)
         GTEST_SKIP() << file << " or ffmpeg is absent";
     const std::string reference = fixture("ape.wav", "ffmpeg -v error -y -i '" + file.string() + "' %o");
     OpenInfo info;
-    const std::optional<Wav> out = playToFile(
-        file.string(), [] {}, &info);
+    const std::optional<Wav> out = playToFile(file.string(), {}, &info);
     ASSERT_TRUE(out);
     EXPECT_EQ(vbmp3_getFileType(file.c_str()), VBMP3_TYPE_APE);
     EXPECT_STREQ(info.text1, "Monkey's Audio 16-bit, 44100 Hz, Stereo");
@@ -531,14 +495,11 @@ TEST_F(Formats, SurroundChannelsStayInPlace)
         const std::string name = "surround" + std::to_string(channels);
         fixture(
             name + ".wav", "sox -n -r 48000 -b 16 -c " + std::to_string(channels) + " %o synth 1" + synth + " gain -9");
-        for (const std::string &encode : { "flac -s -f -o %o " + name + ".wav", "oggenc -Q -o %o " + name + ".wav",
-                 "opusenc --quiet " + name + ".wav %o", "ffmpeg -v error -y -i " + name + ".wav -c:a aac %o",
-                 "wavpack -q -y " + name + ".wav -o %o" }) {
-            const std::string ext = encode.starts_with("flac") ? ".flac"
-                : encode.starts_with("oggenc")                 ? ".ogg"
-                : encode.starts_with("opusenc")                ? ".opus"
-                : encode.starts_with("ffmpeg")                 ? ".m4a"
-                                                               : ".wv";
+        const std::pair<const char *, std::string> encodes[] = { { ".flac", "flac -s -f -o %o " + name + ".wav" },
+            { ".ogg", "oggenc -Q -o %o " + name + ".wav" }, { ".opus", "opusenc --quiet " + name + ".wav %o" },
+            { ".m4a", "ffmpeg -v error -y -i " + name + ".wav -c:a aac %o" },
+            { ".wv", "wavpack -q -y " + name + ".wav -o %o" } };
+        for (const auto &[ext, encode] : encodes) {
             const std::string path = fixture(name + ext, encode + " 2>/dev/null");
             SCOPED_TRACE(path);
             const std::optional<Wav> out = playToFile(path);
@@ -618,14 +579,6 @@ TEST_F(Formats, SurroundReachesTheSoundServerWithItsChannelMap)
         GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
     const std::string path = fixture(
         "map6.flac", "sox -n -r 48000 -b 16 -c 6 map6.wav synth 5 sine 440 gain -20 && flac -s -f -o %o map6.wav");
-    const auto sinkInput = [] { // what the server says of the stream playing now
-        std::string out(4096, '\0');
-        if (FILE *pipe = ::popen("pactl list sink-inputs 2>/dev/null", "r")) {
-            out.resize(std::fread(out.data(), 1, out.size(), pipe));
-            ::pclose(pipe);
-        }
-        return out;
-    };
     ASSERT_EQ(vbmp3_setOutput("auto"), 1);
     for (const auto &[channels, map] : { std::pair(0, "front-left,front-right,front-center,lfe,rear-left,rear-right"),
              std::pair(2, "front-left,front-right\n") }) {
@@ -638,7 +591,7 @@ TEST_F(Formats, SurroundReachesTheSoundServerWithItsChannelMap)
         std::string seen;
         for (const auto until = std::chrono::steady_clock::now() + 3s;
              seen.find("Channel Map") == std::string::npos && std::chrono::steady_clock::now() < until;)
-            seen = (std::this_thread::sleep_for(50ms), sinkInput());
+            seen = (std::this_thread::sleep_for(50ms), outputOf("pactl list sink-inputs"));
         char name[16] = {};
         vbmp3_getOutputName(name, sizeof name);
         EXPECT_STREQ(name, "pulse");
@@ -712,18 +665,18 @@ TEST_F(Formats, DamagedFilesAreRefusedOrEndEarly)
     std::memset(years.data() + 8 + 14, 0xFF, 4);
     const std::string claimed = writeFile(workDir() / "years-claimed.flac", years);
     OpenInfo info;
-    const std::optional<Wav> out = playToFile(
-        claimed, [] {}, &info);
+    const std::optional<Wav> out = playToFile(claimed, {}, &info);
     ASSERT_TRUE(out);
     EXPECT_EQ(info.totalSeconds, int32_t(((int64_t { 1 } << 36) - 1) / 1000));
     EXPECT_EQ(out->frames(), 3000u);
     ASSERT_EQ(vbmp3_setOutput("null"), 1);
     ASSERT_EQ(vbmp3_open(claimed.c_str(), &info), 1);
-    const int before = g_ends;
+    const int before = reports().ends + reports().failed;
     ASSERT_EQ(vbmp3_play(), 1);
     ASSERT_EQ(vbmp3_seek(60'000'000), 1);
     std::this_thread::sleep_for(1500ms); // half the track in real time
-    EXPECT_EQ(std::pair(g_ends.load(), vbmp3_getState(nullptr)), std::pair(before + 1, int(VBMP3_STOPPED)));
+    EXPECT_EQ(std::pair(reports().ends + reports().failed, vbmp3_getState(nullptr)),
+        std::pair(before + 1, int(VBMP3_STOPPED)));
 }
 
 // Opening and playing a FLAC file with a 16 MiB picture, or with its comment block repeated a thousand

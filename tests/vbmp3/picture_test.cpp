@@ -62,6 +62,16 @@ TagLib::FLAC::Picture *flacPicture(TagLib::FLAC::Picture::Type type, const char 
     return p;
 }
 
+// Opens a file with TagLib as `File`, lets `change` change it, and saves it.
+template <class File> std::function<void(const std::string &)> tagged(std::function<void(File &)> change)
+{
+    return [change](const std::string &path) {
+        File f(path.c_str());
+        change(f);
+        f.save();
+    };
+}
+
 struct Read {
     int32_t size;
     std::string mime;
@@ -125,13 +135,10 @@ TEST(FilePicture, EachContainerGivesItsCover)
         std::function<void(const std::string &)> put;
         std::string mime, data;
     } cases[] = {
-        { "t.mp3",
-            [](const std::string &p) {
-                TagLib::MPEG::File f(p.c_str());
-                f.ID3v2Tag(true)->addFrame(apic(Apic::Other, "image/png", png("other")));
-                f.ID3v2Tag()->addFrame(apic(Apic::FrontCover, "image/jpg", jpeg("front"))); // a common misspelling
-                f.save();
-            },
+        { "t.mp3", tagged<TagLib::MPEG::File>([](TagLib::MPEG::File &f) {
+             f.ID3v2Tag(true)->addFrame(apic(Apic::Other, "image/png", png("other")));
+             f.ID3v2Tag()->addFrame(apic(Apic::FrontCover, "image/jpg", jpeg("front"))); // a common misspelling
+         }),
             "image/jpeg", jpeg("front") },
         { "ape.mp3",
             [&](const std::string &p) {
@@ -140,35 +147,23 @@ TEST(FilePicture, EachContainerGivesItsCover)
                 f.save(TagLib::MPEG::File::APE);
             },
             "image/jpeg", jpeg("ape") },
-        { "link.mp3",
-            [](const std::string &p) {
-                TagLib::MPEG::File f(p.c_str());
-                f.ID3v2Tag(true)->addFrame(apic(Apic::FrontCover, "-->", "http://example.com/cover.jpg"));
-                f.ID3v2Tag()->addFrame(apic(Apic::FrontCover, "text/plain", "not a picture"));
-                f.save();
-            },
+        { "link.mp3", tagged<TagLib::MPEG::File>([](TagLib::MPEG::File &f) {
+             f.ID3v2Tag(true)->addFrame(apic(Apic::FrontCover, "-->", "http://example.com/cover.jpg"));
+             f.ID3v2Tag()->addFrame(apic(Apic::FrontCover, "text/plain", "not a picture"));
+         }),
             "", "" },
-        { "t.flac",
-            [](const std::string &p) {
-                TagLib::FLAC::File f(p.c_str());
-                f.addPicture(flacPicture(FlacPic::BackCover, "image/png", png("back")));
-                f.addPicture(flacPicture(FlacPic::FrontCover, "image/png", png("flac")));
-                f.save();
-            },
+        { "t.flac", tagged<TagLib::FLAC::File>([](TagLib::FLAC::File &f) {
+             f.addPicture(flacPicture(FlacPic::BackCover, "image/png", png("back")));
+             f.addPicture(flacPicture(FlacPic::FrontCover, "image/png", png("flac")));
+         }),
             "image/png", png("flac") },
-        { "t.ogg",
-            [](const std::string &p) {
-                TagLib::Ogg::Vorbis::File f(p.c_str());
-                f.tag()->addPicture(flacPicture(FlacPic::FrontCover, "image/jpeg", jpeg("vorbis")));
-                f.save();
-            },
+        { "t.ogg", tagged<TagLib::Ogg::Vorbis::File>([](TagLib::Ogg::Vorbis::File &f) {
+             f.tag()->addPicture(flacPicture(FlacPic::FrontCover, "image/jpeg", jpeg("vorbis")));
+         }),
             "image/jpeg", jpeg("vorbis") },
-        { "t.opus",
-            [](const std::string &p) {
-                TagLib::Ogg::Opus::File f(p.c_str());
-                f.tag()->addPicture(flacPicture(FlacPic::Other, "", png("opus"))); // the type from the bytes
-                f.save();
-            },
+        { "t.opus", tagged<TagLib::Ogg::Opus::File>([](TagLib::Ogg::Opus::File &f) {
+             f.tag()->addPicture(flacPicture(FlacPic::Other, "", png("opus"))); // the type from the bytes
+         }),
             "image/png", png("opus") },
         { "t.oga", // TagLib 1.13 cannot save Ogg FLAC: ffmpeg writes the comment
             [](const std::string &p) {
@@ -178,35 +173,23 @@ TEST(FilePicture, EachContainerGivesItsCover)
                     + std::string(block.data(), block.size()) + " " + p));
             },
             "image/jpeg", jpeg("oggflac") },
-        { "t.m4a",
-            [](const std::string &p) {
-                TagLib::MP4::File f(p.c_str());
-                TagLib::MP4::CoverArtList covers;
-                covers.append(TagLib::MP4::CoverArt(TagLib::MP4::CoverArt::PNG, bytes(png("mp4"))));
-                f.tag()->setItem("covr", covers);
-                f.save();
-            },
+        { "t.m4a", tagged<TagLib::MP4::File>([](TagLib::MP4::File &f) {
+             f.tag()->setItem("covr",
+                 TagLib::MP4::CoverArtList().append(
+                     TagLib::MP4::CoverArt(TagLib::MP4::CoverArt::PNG, bytes(png("mp4")))));
+         }),
             "image/png", png("mp4") },
-        { "t.wv",
-            [&](const std::string &p) {
-                TagLib::WavPack::File f(p.c_str());
-                f.APETag(true)->setData("Cover Art (Front)", bytes(apeItem));
-                f.save();
-            },
+        { "t.wv", tagged<TagLib::WavPack::File>([&](TagLib::WavPack::File &f) {
+             f.APETag(true)->setData("Cover Art (Front)", bytes(apeItem));
+         }),
             "image/jpeg", jpeg("ape") },
-        { "t.wav",
-            [](const std::string &p) {
-                TagLib::RIFF::WAV::File f(p.c_str());
-                f.ID3v2Tag()->addFrame(apic(Apic::FrontCover, "image/jpeg", jpeg("wav")));
-                f.save();
-            },
+        { "t.wav", tagged<TagLib::RIFF::WAV::File>([](TagLib::RIFF::WAV::File &f) {
+             f.ID3v2Tag()->addFrame(apic(Apic::FrontCover, "image/jpeg", jpeg("wav")));
+         }),
             "image/jpeg", jpeg("wav") },
-        { "t.aiff",
-            [](const std::string &p) {
-                TagLib::RIFF::AIFF::File f(p.c_str());
-                f.tag()->addFrame(apic(Apic::FrontCover, "image/png", png("aiff")));
-                f.save();
-            },
+        { "t.aiff", tagged<TagLib::RIFF::AIFF::File>([](TagLib::RIFF::AIFF::File &f) {
+             f.tag()->addFrame(apic(Apic::FrontCover, "image/png", png("aiff")));
+         }),
             "image/png", png("aiff") },
         { "plain.mp3", nullptr, "", "" },
     };
@@ -258,6 +241,8 @@ TEST(FilePicture, SizesAreBounded)
     };
     const std::string id3Header = "ID3\x03" + std::string(2, '\0') + syncsafe(250u << 20); // 250 MiB of tag
     const std::string flacBlock = "\x06\xFF\xFF\xFF"; // a PICTURE block of 16 MiB, not the last
+    const std::string mp4Head
+        = std::string("\0\0\0\x18", 4) + "ftypM4A " + std::string(12, '\0') + "\x3F\xFF\xFF\xFFmoov";
     const uint64_t gib = uint64_t(1) << 30;
     const struct {
         const char *what;
@@ -268,17 +253,7 @@ TEST(FilePicture, SizesAreBounded)
             [&](uint64_t i) {
                 return i < 4 ? "fLaC"[i] : (i - 4) % (16777215 + 4) < 4 ? flacBlock[(i - 4) % (16777215 + 4)] : '\0';
             } },
-        { "one MP4 atom of a GiB",
-            [](uint64_t i) {
-                static const std::string head = std::string("\0\0\0\x18"
-                                                            "ftypM4A ",
-                                                    12)
-                    + std::string(12, '\0')
-                    + std::string("\x3F\xFF\xFF\xFF"
-                                  "moov",
-                        8);
-                return i < head.size() ? head[i] : '\0';
-            } },
+        { "one MP4 atom of a GiB", [&](uint64_t i) { return i < mp4Head.size() ? mp4Head[i] : '\0'; } },
     };
     for (const auto &h : hostile) {
         SCOPED_TRACE(h.what);

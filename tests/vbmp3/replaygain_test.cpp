@@ -20,17 +20,13 @@
 #include <taglib/xiphcomment.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <functional>
 #include <ostream>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
-using namespace std::chrono_literals;
 using vbmp3::GainTags;
 namespace fs = std::filesystem;
 
@@ -137,31 +133,14 @@ void patchLameTag(const std::string &path, uint32_t peak, uint16_t radio, uint16
     writeFile(path, bytes);
 }
 
-std::atomic<int> g_ends { 0 }, g_joins { 0 };
-
-void onMessage(int32_t message, int32_t)
-{
-    if (message == VBMP3_MSG_END_OF_TRACK)
-        ++g_ends;
-    if (message == VBMP3_MSG_TRACK_JOINED)
-        ++g_joins;
-}
-
-class ReplayGain : public ::testing::Test
+class ReplayGain : public LibrarySession
 {
 protected:
     void SetUp() override
     {
         if (!run("command -v sox && command -v flac"))
             GTEST_SKIP() << "sox and flac are needed to make the fixtures";
-        setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1);
-        ASSERT_EQ(vbmp3_init(), 1);
-        ASSERT_EQ(vbmp3_callback(onMessage), 1);
-    }
-    void TearDown() override
-    {
-        vbmp3_stopCallback();
-        vbmp3_free();
+        LibrarySession::SetUp();
     }
 
     // 2 s of two tones at 44.1 kHz, as 16-bit FLAC (a lossless decode that tests compare against).
@@ -177,17 +156,7 @@ protected:
         const std::string out = (workDir() / "rg-out.wav").string();
         EXPECT_EQ(vbmp3_setReplayGain(&option), 1);
         EXPECT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
-        OpenInfo info;
-        EXPECT_EQ(vbmp3_open(path.c_str(), &info), 1) << path;
-        if (!queued.empty()) {
-            EXPECT_EQ(vbmp3_queueNext(queued.c_str()), 1);
-        }
-        const int before = g_ends;
-        EXPECT_EQ(vbmp3_play(), 1);
-        for (const auto until = std::chrono::steady_clock::now() + 20s;
-             g_ends == before && std::chrono::steady_clock::now() < until;)
-            std::this_thread::sleep_for(2ms);
-        EXPECT_GT(g_ends, before) << "the end of the track was reported";
+        EXPECT_TRUE(playToEnd(path, { .next = queued })) << path;
         return readWav(out);
     }
 
@@ -385,9 +354,9 @@ TEST_F(ReplayGain, GainSwitchesAtTheJoinSample)
         "sox -n -r 44100 -c 2 -b 16 rg-join-b.wav synth 0.7 sine 300 sine 900 gain -2 && flac -s -f -o %o "
         "rg-join-b.wav");
     const Pcm a = decodeDirect(first), b = decodeDirect(second);
-    const int joinsBefore = g_joins;
+    const int joinsBefore = reports().joins;
     const Pcm out = play(first, kTrack, second);
-    EXPECT_EQ(g_joins, joinsBefore + 1);
+    EXPECT_EQ(reports().joins, joinsBefore + 1);
     Pcm expected = a;
     for (int16_t &s : expected.samples)
         s = int16_t(std::lround(s * std::pow(10.0, -6.02 / 20.0)));
