@@ -956,6 +956,11 @@ void MainWindow::clearSpectrum()
     m_wavebox->clearBox();
 }
 
+bool MainWindow::spectrumShown() const
+{
+    return m_wavebox->isVisible() && !isMinimized();
+}
+
 void MainWindow::minimizeForVideo()
 {
     trackShown();

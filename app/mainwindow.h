@@ -212,6 +212,7 @@ private:
     void highlightCurrentLine() override;
     void drawSpectrum(const int32_t *first, const int32_t *second) override;
     void clearSpectrum() override;
+    bool spectrumShown() const override;
     void minimizeForVideo() override;
     void restoreFromVideo() override;
     // Shows the options window `frmOpt1` modally ("設定", "Option").

@@ -117,6 +117,19 @@ void PlaybackController::start()
     m_mixerTimer.start();
 }
 
+void PlaybackController::setTicking(bool on)
+{
+    // The tick looks at the mixer's volume itself: the slower look runs only without it.
+    if (on) {
+        m_timebar.start();
+        m_mixerTimer.stop();
+    } else {
+        m_timebar.stop();
+        if (!m_shutDown)
+            m_mixerTimer.start();
+    }
+}
+
 void PlaybackController::takeMixerVolume()
 {
     if (callbackFlags().VolumeChanged.exchange(false))
@@ -252,7 +265,7 @@ void PlaybackController::PlayTrack()
         m_queue.forget();
         return;
     }
-    m_timebar.start();
+    setTicking(true);
     emit trackStarted();
 }
 
@@ -311,7 +324,7 @@ void PlaybackController::takeJoin()
         return;
     // As at the end of a track: both timers off and the next row chosen (ahead); then
     // PlayTrack's steps for the file the decoder plays already, the timer on again.
-    m_timebar.stop();
+    setTicking(false);
     setLyricsOn(false);
     m_state.CurrentFile = *path;
     showReadOut(PlaybackView::ReadOut::Artist, QString());
@@ -320,7 +333,7 @@ void PlaybackController::takeJoin()
     OpenInfo info {};
     m_api.getOpenInfo(&info);
     showTrack(info);
-    m_timebar.start();
+    setTicking(true);
     if (m_lyricsOn)
         stepLyrics();
     emit trackStarted();
@@ -344,7 +357,7 @@ void PlaybackController::StopTrack()
     takeJoin(); // heard before the stop: the stopped track is that one
     m_queue.forget();
     m_view.selectTab(1);
-    m_timebar.stop();
+    setTicking(false);
     m_view.clearSpectrum();
     // The lyrics stay followed: the lines are those of the stopped position.
     if (m_lyricsOn)
@@ -358,16 +371,16 @@ void PlaybackController::PauseResume()
     switch (m_api.getState(nullptr)) {
     case VBMP3_STOPPED:
         m_api.play();
-        m_timebar.start();
+        setTicking(true);
         m_queue.refresh();
         break;
     case VBMP3_PLAYING:
         m_api.pause();
-        m_timebar.stop();
+        setTicking(false);
         break;
     case VBMP3_PAUSED:
         m_api.restart();
-        m_timebar.start();
+        setTicking(true);
         break;
     default:
         m_prompter.message(QStringLiteral("設定値以外の引数が返されました。"));
@@ -444,7 +457,7 @@ void PlaybackController::timebarTick()
     // of a track: both timers off before the next track is chosen.
     takeJoin();
     if (callbackFlags().TrackEnded.exchange(false)) {
-        m_timebar.stop();
+        setTicking(false);
         setLyricsOn(false);
         NextTrack();
     }
@@ -460,7 +473,7 @@ void PlaybackController::timebarTick()
     takeMixerVolume();
     // 2. Spectrum on every second tick.
     if (++m_spectrumTick >= 2) {
-        if (m_settings.Op_01 == 1)
+        if (m_settings.Op_01 == 1 && m_view.spectrumShown())
             DrawSpectrum();
         m_spectrumTick = 0;
     }

@@ -149,6 +149,8 @@ private:
     void takeJoin();
     // A volume set in the desktop's mixer (VolumeChanged): mixerVolumeChanged.
     void takeMixerVolume();
+    // The time bar's tick on or off (the mixer's own look off or on).
+    void setTicking(bool on);
     // PlayTrack's steps 4 to 9 for the opened file: names, number, lyrics, totals.
     void showTrack(const OpenInfo &info);
     void showReadOut(PlaybackView::ReadOut which, const QString &text);
@@ -171,7 +173,7 @@ private:
     QTimer m_lyricsTimer; // `lyrics_timer`, single shot at the next line's time
     TrackQueue m_queue;
     QTimer m_queueTimer; // zero-time single shot: sequenceChanged's refresh
-    QTimer m_mixerTimer; // 500 ms from start(): takeMixerVolume
+    QTimer m_mixerTimer; // 500 ms from start() while the tick is off: takeMixerVolume
     bool m_lyricsOn = false;
     bool m_shutDown = false; // the shutdown has begun
     bool m_sessionEnded = false;

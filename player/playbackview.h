@@ -44,6 +44,9 @@ public:
     // the box and keeps its levels.
     virtual void drawSpectrum(const int32_t *first, const int32_t *second) = 0;
     virtual void clearSpectrum() = 0;
+    // Whether a spectrum frame drawn now would be seen (not while the window is minimised
+    // or the box hidden): frames nobody sees are neither read nor drawn.
+    virtual bool spectrumShown() const { return true; }
     // The main window gives way to the video window and comes back when it closes.
     virtual void minimizeForVideo() = 0;
     virtual void restoreFromVideo() = 0;

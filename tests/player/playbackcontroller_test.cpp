@@ -34,6 +34,8 @@ struct RecordingView : PlaybackView {
     void highlightCurrentLine() override { ++highlights; }
     void drawSpectrum(const int32_t *, const int32_t *) override { ++frames; }
     void clearSpectrum() override { ++clears; }
+    bool shown = true;
+    bool spectrumShown() const override { return shown; }
     void minimizeForVideo() override { }
     void restoreFromVideo() override { }
 };
@@ -209,6 +211,11 @@ TEST_F(PlaybackControllerTest, TickPauseResumeAndStop)
     EXPECT_EQ(f.calls.back(), "play");
     EXPECT_EQ(view.clears, 1); // the stop blanked the spectrum
     settings.Op_01 = 0;
+    c.timebarTick();
+    c.timebarTick();
+    EXPECT_EQ(view.frames, 4);
+    settings.Op_01 = 1; // on, but the window minimised
+    view.shown = false;
     c.timebarTick();
     c.timebarTick();
     EXPECT_EQ(view.frames, 4);

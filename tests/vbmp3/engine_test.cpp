@@ -1065,6 +1065,43 @@ TEST(PulseOutput, DrainsAfterTheServerDies)
     EXPECT_TRUE(out->drained()) << "a stream that died before its drain never drains";
 }
 
+// A full stream's writer sleeps until the server asks for more and then finds a good share
+// of the buffer writable (not the few frames played meanwhile); an interrupt, also one
+// that came just before the wait, ends the wait at once.
+TEST(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
+{
+    PulseServer server;
+    if (!server.ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+    vbmp3::OutputFormat format;
+    format.channels = 1;
+    auto out = vbmp3::makePulseOutput();
+    if (!out->open(format))
+        GTEST_SKIP() << "the private PulseAudio server did not answer";
+    const std::vector<float> tone = sine(440, 0.3, 44100, 10 * 44100, 1);
+    size_t written = 0;
+    const auto fill = [&] {
+        for (size_t room; (room = out->room()) > 0 && written + room <= tone.size(); written += room)
+            out->write(tone.data() + written, room);
+        return out->room() == 0;
+    };
+    ASSERT_TRUE(fill());
+    // The null sink may take a while before it starts taking sound.
+    for (const auto until = Clock::now() + 5s; out->room() == 0 && Clock::now() < until;)
+        out->waitForRoom(100ms);
+    const size_t share = static_cast<size_t>(format.bufferMs) * 44100 / 1000 / 5;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_TRUE(fill());
+        out->waitForRoom(5s);
+        EXPECT_GE(out->room(), share) << "wait " << i;
+    }
+    ASSERT_TRUE(fill());
+    out->interrupt();
+    const auto start = Clock::now();
+    out->waitForRoom(5s);
+    EXPECT_LT(Clock::now() - start, 1s);
+}
+
 // A stream whose sample rate changes midway ends there; libmpg123 is not asked for more
 // (reading or seeking after its format error crashed it).
 TEST(MpegSource, RateChangeMidwayEndsTheTrackForGood)

@@ -43,6 +43,9 @@ namespace
 using namespace std::chrono_literals;
 
 constexpr auto kConnectTimeout = 1000ms;
+// The longest waitForRoom sleeps without news from the server (its requests and the
+// stream's state changes wake it before that).
+constexpr auto kRoomCheck = 250ms;
 
 // The libpulse functions this output calls, with the types the headers give them.
 #define VBMP3_PULSE_FUNCTIONS(X)                                                                                       \
@@ -74,6 +77,8 @@ constexpr auto kConnectTimeout = 1000ms;
     X(stream_get_state)                                                                                                \
     X(stream_new_with_proplist)                                                                                        \
     X(stream_set_name)                                                                                                 \
+    X(stream_set_state_callback)                                                                                       \
+    X(stream_set_write_callback)                                                                                       \
     X(stream_unref)                                                                                                    \
     X(stream_writable_size)                                                                                            \
     X(stream_write)                                                                                                    \
@@ -264,11 +269,29 @@ public:
         return static_cast<size_t>(std::floor(static_cast<double>(deviceFrames) / m_ratio));
     }
 
+    // Sleeps until the server has asked for data (it does once a quarter of the buffer is
+    // free, see connectStream) and room() is above zero, the stream's state changes, an
+    // interrupt, or the timeout.
     void waitForRoom(std::chrono::milliseconds timeout) override
     {
         if (Output *f = fallback())
             return f->waitForRoom(timeout);
-        std::this_thread::sleep_for(std::min<std::chrono::milliseconds>(timeout, 5ms));
+        const auto deadline
+            = std::chrono::steady_clock::now() + std::min<std::chrono::milliseconds>(timeout, kRoomCheck);
+        std::unique_lock lock(m_wakeMutex);
+        while (m_wake.wait_until(lock, deadline, [this] { return m_woken || m_asked; })) {
+            const bool interrupted = m_woken;
+            m_woken = false;
+            m_asked = false;
+            if (interrupted)
+                return;
+            // A request already served (written before this wait) leaves no room: wait on.
+            lock.unlock();
+            const bool room = writableOrGone();
+            lock.lock();
+            if (room)
+                return;
+        }
     }
 
     void write(const float *data, size_t frames) override
@@ -519,13 +542,18 @@ private:
             m_pa->proplist_free(stream);
             if (!m_stream)
                 return false;
+            m_pa->stream_set_write_callback(m_stream, onWritable, this);
+            m_pa->stream_set_state_callback(m_stream, onState, this);
             pa_buffer_attr attr;
             attr.maxlength = static_cast<uint32_t>(-1);
             attr.tlength
                 = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.bufferMs) * 1000, &m_spec));
             attr.prebuf = static_cast<uint32_t>(-1);
-            attr.minreq
-                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.periodMs) * 1000, &m_spec));
+            // The server asks for data (onWritable) once a quarter of the buffer (at least a
+            // period) is free, not at every period: each request wakes the main loop's
+            // thread and the output thread.  Three quarters stay queued when it asks.
+            const int minreqMs = std::max(m_format.periodMs, m_format.bufferMs / 4);
+            attr.minreq = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(minreqMs) * 1000, &m_spec));
             attr.fragsize = static_cast<uint32_t>(-1);
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
@@ -613,17 +641,23 @@ private:
         return left | (right << 16);
     }
 
-    void wake()
+    // Ends the waits under way: waitDrained's (drain news), waitForRoom's (room news).
+    void wake(bool drain = true, bool room = true)
     {
         {
             std::lock_guard lock(m_wakeMutex);
-            m_woken = true;
+            m_woken = m_woken || drain;
+            m_asked = m_asked || room;
         }
         m_wake.notify_all();
     }
 
     // The main loop's thread, its lock held.
-    static void onDrained(pa_stream *, int, void *self) { static_cast<PulseOutput *>(self)->wake(); }
+    static void onDrained(pa_stream *, int, void *self) { static_cast<PulseOutput *>(self)->wake(true, false); }
+    // The server asks for data.
+    static void onWritable(pa_stream *, size_t, void *self) { static_cast<PulseOutput *>(self)->wake(false, true); }
+    // The stream became ready, failed or ended: room() and drained() look again.
+    static void onState(pa_stream *, void *self) { static_cast<PulseOutput *>(self)->wake(); }
 
     // The main loop's thread, its lock held.
     static void onEvent(pa_context *context, pa_subscription_event_type_t type, uint32_t index, void *self)
@@ -679,6 +713,17 @@ private:
             return;
         }
         m_pa->channel_map_init_extend(&map, channels, PA_CHANNEL_MAP_WAVEEX);
+    }
+
+    // Whether the stream takes data now, or is no longer ready (room() then turns to the
+    // null output).
+    bool writableOrGone()
+    {
+        Lock lock(m_pa, m_loop);
+        if (!m_stream || m_pa->stream_get_state(m_stream) != PA_STREAM_READY)
+            return true;
+        const size_t bytes = m_pa->stream_writable_size(m_stream);
+        return bytes > 0;
     }
 
     // The null output once the server went away (or the stream failed) while playing.
@@ -758,9 +803,10 @@ private:
 
     NullFallback m_fallback;
 
-    std::mutex m_wakeMutex; // protects m_woken
+    std::mutex m_wakeMutex; // protects m_woken and m_asked
     std::condition_variable m_wake;
     bool m_woken = false; // a drain completed or an interrupt came since the last wait
+    bool m_asked = false; // the server asked for data (or an interrupt came) since the last wait
 
     std::mutex m_resamplerMutex; // protects the resampler, m_resampled, m_rate and m_ratio
     soxr_t m_resampler = nullptr;
