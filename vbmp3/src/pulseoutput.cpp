@@ -420,6 +420,7 @@ public:
                 Lock lock(m_pa, m_loop);
                 dropDrain();
                 if (m_stream) {
+                    forgetCallbacks();
                     m_pa->stream_disconnect(m_stream);
                     m_pa->stream_unref(m_stream);
                     m_stream = nullptr;
@@ -579,11 +580,20 @@ private:
         Lock lock(m_pa, m_loop);
         dropDrain();
         if (m_stream) {
+            forgetCallbacks();
             m_pa->stream_disconnect(m_stream);
             m_pa->stream_unref(m_stream);
             m_stream = nullptr;
         }
         m_index = PA_INVALID_INDEX;
+    }
+
+    // A stream being let go keeps living until the server has answered its disconnection;
+    // its callbacks must not reach this output meanwhile.  The main loop's lock held.
+    void forgetCallbacks()
+    {
+        m_pa->stream_set_write_callback(m_stream, nullptr, nullptr);
+        m_pa->stream_set_state_callback(m_stream, nullptr, nullptr);
     }
 
     // What the resampler still holds goes to the stream.
