@@ -883,11 +883,7 @@ void Engine::spectrum(int32_t *first, int32_t *second)
             m_history.copyFrom(from, m_spectrumFrames.data() + (window - count) * static_cast<size_t>(channels), count);
         }
     }
-    m_analyzer.analyze(m_spectrumFrames.data(), channels, 0, rate, first);
-    if (channels >= 2) // the front pair
-        m_analyzer.analyze(m_spectrumFrames.data(), channels, 1, rate, second);
-    else
-        std::copy_n(first, BandAnalyzer::kBands, second);
+    m_analyzer.analyze(m_spectrumFrames.data(), channels, rate, first, second); // the front pair
 }
 
 bool Engine::mpegInfo(MpegInfo *info)
