@@ -1108,7 +1108,8 @@ TEST(Equalizer, EveryKernelGivesTheSameSamples)
 
 // FFmpeg's transform (both channels of a pair in one complex transform) reads the levels kissfft's real
 // transform does, each channel its own (a loud left beside a quiet right, stereo, mono and the front pair of
-// five channels, at both window lengths and back), but for a band within rounding of the next level.
+// five channels, at both window lengths and back), but for a band within rounding of the next level; and the
+// same when the window is taken in pieces after silence.
 TEST(BandAnalyzer, BothTransformsReadTheSameLevels)
 {
     if (!vbmp3::BandAnalyzer::loadFastTransform())
@@ -1149,6 +1150,17 @@ TEST(BandAnalyzer, BothTransformsReadTheSameLevels)
                 EXPECT_TRUE(std::equal(got[0], got[0] + 256, got[1])) << "mono: its levels twice";
             else
                 EXPECT_NE(peak(got[1]), peak(got[0])) << "the right channel's own tone";
+
+            // Taken in pieces after silence: the levels of the whole window with its start silent.
+            std::fill_n(data.begin(), 300 * channels, 0.0f);
+            for (vbmp3::BandAnalyzer *analyzer : { &fast, &portable }) {
+                analyzer->analyze(data.data(), channels, rate, expected[0], expected[1]);
+                analyzer->begin(rate, channels, 300);
+                analyzer->take(data.data() + 300 * channels, 500);
+                analyzer->take(data.data() + 800 * channels, frames);
+                analyzer->finish(got[0], got[1]);
+                EXPECT_TRUE(std::equal(&got[0][0], &got[0][0] + 512, &expected[0][0])) << analyzer->usedFastTransform();
+            }
         }
     }
 }

@@ -98,7 +98,7 @@ void BandAnalyzer::prepare(int rate)
     for (size_t n = 0; n < m_size; ++n)
         m_window[n] = static_cast<float>(
             0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(n) / static_cast<double>(m_size)));
-    m_input.resize(m_size);
+    m_input.resize(2 * m_size);
     const size_t bins = m_size / 2 + 1;
     for (std::vector<float> &power : m_power)
         power.resize(bins);
@@ -192,25 +192,89 @@ bool BandAnalyzer::prepareFast()
 
 void BandAnalyzer::analyze(const float *frames, int channels, int rate, int32_t *first, int32_t *second)
 {
+    begin(rate, channels, 0);
+    take(frames, windowFor(rate));
+    finish(first, second);
+}
+
+void BandAnalyzer::begin(int rate, int channels, size_t silent)
+{
     prepare(rate);
     m_fastUsed = prepareFast();
+    m_channels = std::max(channels, 1);
+    m_filled = 0;
+    silence(std::min(silent, m_size));
+}
+
+void BandAnalyzer::silence(size_t to)
+{
+    if (to <= m_filled)
+        return;
     if (m_fastUsed) {
-        analyzeFast(frames, channels, first, second);
+        std::fill(m_pairIn.get() + 2 * m_filled, m_pairIn.get() + 2 * to, 0.0f);
+    } else {
+        std::fill(m_input.data() + m_filled, m_input.data() + to, 0.0f);
+        std::fill(m_input.data() + m_size + m_filled, m_input.data() + m_size + to, 0.0f);
+    }
+    m_filled = to;
+}
+
+// Channels 0 and 1 windowed: for FFmpeg's transform as the real and imaginary parts of one
+// signal, for kissfft's as two.
+void BandAnalyzer::take(const float *frames, size_t count)
+{
+    count = std::min(count, m_size - m_filled);
+    const float *window = m_window.data() + m_filled;
+    const auto ch = static_cast<size_t>(m_channels);
+    if (m_fastUsed) {
+        float *in = m_pairIn.get() + 2 * m_filled;
+        if (ch == 2) {
+            for (size_t n = 0; n < count; ++n) {
+                in[2 * n] = frames[2 * n] * window[n];
+                in[2 * n + 1] = frames[2 * n + 1] * window[n];
+            }
+        } else if (ch == 1) {
+            for (size_t n = 0; n < count; ++n) {
+                in[2 * n] = frames[n] * window[n];
+                in[2 * n + 1] = 0.0f;
+            }
+        } else {
+            for (size_t n = 0; n < count; ++n) {
+                in[2 * n] = frames[n * ch] * window[n];
+                in[2 * n + 1] = frames[n * ch + 1] * window[n];
+            }
+        }
+    } else {
+        float *left = m_input.data() + m_filled;
+        float *right = m_input.data() + m_size + m_filled;
+        for (size_t n = 0; n < count; ++n)
+            left[n] = frames[n * ch] * window[n];
+        if (ch >= 2)
+            for (size_t n = 0; n < count; ++n)
+                right[n] = frames[n * ch + 1] * window[n];
+    }
+    m_filled += count;
+}
+
+void BandAnalyzer::finish(int32_t *first, int32_t *second)
+{
+    if (m_filled < m_size)
+        silence(m_size); // frames never taken
+    if (m_fastUsed) {
+        analyzeFast(first, second);
         return;
     }
-    analyzePortable(frames, channels, 0, first);
-    if (channels >= 2)
-        analyzePortable(frames, channels, 1, second);
+    analyzePortable(m_input.data(), first);
+    if (m_channels >= 2)
+        analyzePortable(m_input.data() + m_size, second);
     else
         std::copy_n(first, kBands, second);
 }
 
-void BandAnalyzer::analyzePortable(const float *frames, int channels, int channel, int32_t *levels)
+void BandAnalyzer::analyzePortable(float *input, int32_t *levels)
 {
-    for (size_t n = 0; n < m_size; ++n)
-        m_input[n] = frames[n * static_cast<size_t>(channels) + static_cast<size_t>(channel)] * m_window[n];
     auto *out = reinterpret_cast<kiss_fft_cpx *>(m_fftOut.data());
-    kiss_fftr(m_plan, m_input.data(), out);
+    kiss_fftr(m_plan, input, out);
     float *power = m_power[0].data();
     for (size_t k = m_lowBin; k <= m_highBin; ++k)
         power[k] = out[k].r * out[k].r + out[k].i * out[k].i;
@@ -219,24 +283,9 @@ void BandAnalyzer::analyzePortable(const float *frames, int channels, int channe
 
 // Two real signals x and y through one complex transform Z of x + iy: X[k] = (Z[k] +
 // conj Z[N-k]) / 2 and Y[k] = (Z[k] - conj Z[N-k]) / 2i.
-void BandAnalyzer::analyzeFast(const float *frames, int channels, int32_t *first, int32_t *second)
+void BandAnalyzer::analyzeFast(int32_t *first, int32_t *second)
 {
-    float *in = m_pairIn.get();
-    const float *window = m_window.data();
-    if (channels == 2) {
-        for (size_t n = 0; n < m_size; ++n) {
-            in[2 * n] = frames[2 * n] * window[n];
-            in[2 * n + 1] = frames[2 * n + 1] * window[n];
-        }
-    } else {
-        const auto ch = static_cast<size_t>(channels);
-        const size_t right = channels >= 2 ? 1 : 0;
-        for (size_t n = 0; n < m_size; ++n) {
-            in[2 * n] = frames[n * ch] * window[n];
-            in[2 * n + 1] = right ? frames[n * ch + right] * window[n] : 0.0f;
-        }
-    }
-    m_fastRun(m_fast, m_pairOut.get(), in, sizeof(AVComplexFloat));
+    m_fastRun(m_fast, m_pairOut.get(), m_pairIn.get(), sizeof(AVComplexFloat));
     const float *z = m_pairOut.get();
     float *left = m_power[0].data();
     float *right = m_power[1].data();
@@ -247,7 +296,7 @@ void BandAnalyzer::analyzeFast(const float *frames, int channels, int32_t *first
         right[k] = 0.25f * ((a - c) * (a - c) + (b + d) * (b + d));
     }
     levelsOf(left, first);
-    if (channels >= 2)
+    if (m_channels >= 2)
         levelsOf(right, second);
     else
         std::copy_n(first, kBands, second);

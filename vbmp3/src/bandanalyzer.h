@@ -42,6 +42,14 @@ public:
     // transform has just become usable).
     void analyze(const float *frames, int channels, int rate, int32_t *first, int32_t *second);
 
+    // The same in steps, so that frames which may change meanwhile are read once, windowed
+    // on the way in: begin() with the number of silent frames the window starts with, take()
+    // the frames after them (interleaved, in pieces, windowFor(rate) frames in all; any
+    // short of that are silent), then finish() without them.
+    void begin(int rate, int channels, size_t silent);
+    void take(const float *frames, size_t count);
+    void finish(int32_t *first, int32_t *second);
+
     // Loads FFmpeg's transform now, on the calling thread, rather than on a thread of its
     // own at the first analysis: true when it is usable.  Once per process.
     static bool loadFastTransform();
@@ -59,8 +67,10 @@ private:
 
     void prepare(int rate);
     bool prepareFast();
-    void analyzePortable(const float *frames, int channels, int channel, int32_t *levels);
-    void analyzeFast(const float *frames, int channels, int32_t *first, int32_t *second);
+    // Silence from the frames taken so far up to frame `to` of the window.
+    void silence(size_t to);
+    void analyzePortable(float *input, int32_t *levels);
+    void analyzeFast(int32_t *first, int32_t *second);
     // Levels of the bands from m_power[channel] (of the bins the bands cover).
     void levelsOf(const float *power, int32_t *levels) const;
     // The level of a band whose peak bin has this power (> 0): 2 x (dBFS + 60), rounded,
@@ -73,8 +83,10 @@ private:
     size_t m_lowBin = 0; // the bins the bands cover: [m_lowBin, m_highBin]
     size_t m_highBin = 0;
     kiss_fftr_state *m_plan = nullptr;
+    int m_channels = 2; // of the frames taken
+    size_t m_filled = 0; // frames of the window taken so far
     std::vector<float> m_window;
-    std::vector<float> m_input;
+    std::vector<float> m_input; // kissfft's: channel 0's windowed frames, then channel 1's
     std::vector<float> m_power[2]; // per FFT bin and channel, scratch
     std::vector<float> m_fftOut; // kiss_fft_cpx[m_size / 2 + 1] as float pairs, scratch
     // FFmpeg's complex transform of m_size points: channel 0 windowed in the real parts,
