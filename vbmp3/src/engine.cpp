@@ -859,35 +859,29 @@ int32_t Engine::lyricsWait()
 
 void Engine::spectrum(int32_t *first, int32_t *second)
 {
-    std::fill_n(first, BandAnalyzer::kBands, 0);
-    std::fill_n(second, BandAnalyzer::kBands, 0);
-    int rate;
-    int channels;
-    size_t window;
     {
         std::lock_guard lock(m_mutex);
-        if (m_state != State::Playing || !m_source)
+        if (m_state != State::Playing || !m_source) {
+            std::fill_n(first, BandAnalyzer::kBands, 0);
+            std::fill_n(second, BandAnalyzer::kBands, 0);
             return;
-        rate = m_historyRate;
-        channels = m_historyChannels;
-        window = BandAnalyzer::windowFor(rate);
-        m_spectrumFrames.assign(window * static_cast<size_t>(channels), 0.0f);
+        }
         // The window ends at the frame heard now, the device's delay before the history's
-        // end; frames the history does not hold stay silent.
+        // end; frames the history does not hold are silent.  They are read (windowed) while
+        // the output thread cannot write the history.
+        const size_t window = BandAnalyzer::windowFor(m_historyRate);
         const int64_t delay = m_output ? std::max<int64_t>(m_output->delayFrames(), 0) : 0;
         const size_t held = m_history.size();
         const size_t end = held - static_cast<size_t>(std::min<int64_t>(delay, static_cast<int64_t>(held)));
         const size_t from = end > window ? end - window : 0;
-        if (end > from) {
-            const size_t count = end - from;
-            m_history.copyFrom(from, m_spectrumFrames.data() + (window - count) * static_cast<size_t>(channels), count);
+        m_analyzer.begin(m_historyRate, m_historyChannels, window - (end - from));
+        for (size_t at = from; at < end;) {
+            const FrameRing::Span piece = m_history.peek(at, end - at);
+            m_analyzer.take(piece.data, piece.frames);
+            at += piece.frames;
         }
     }
-    m_analyzer.analyze(m_spectrumFrames.data(), channels, 0, rate, first);
-    if (channels >= 2) // the front pair
-        m_analyzer.analyze(m_spectrumFrames.data(), channels, 1, rate, second);
-    else
-        std::copy_n(first, BandAnalyzer::kBands, second);
+    m_analyzer.finish(first, second); // the front pair
 }
 
 bool Engine::mpegInfo(MpegInfo *info)

@@ -277,7 +277,6 @@ private:
     bool m_lyrics3Use = false;
     LyricsTimeline m_lyrics;
     BandAnalyzer m_analyzer;
-    std::vector<float> m_spectrumFrames; // scratch for spectrum()
 
     // --- Protected by m_mutex.  Every change of state, serial or session wakes both
     // threads (wakeAll); besides, the decoder wakes the output thread when it puts frames

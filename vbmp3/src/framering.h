@@ -114,6 +114,14 @@ public:
         m_size -= frames;
     }
 
+    // Up to `frames` frames starting `offset` frames after the front, as far as they are
+    // contiguous in memory, without removing them.
+    Span peek(size_t offset, size_t frames) const
+    {
+        const size_t at = (m_head + offset) % m_capacity;
+        return { m_data.get() + at * m_channels, std::min(frames, m_capacity - at) };
+    }
+
     // Copies `frames` frames starting `offset` frames after the front, without removing.
     void copyFrom(size_t offset, float *out, size_t frames) const
     {
