@@ -1104,17 +1104,27 @@ TEST(BandAnalyzer, BothTransformsReadTheSameLevels)
     }
 }
 
-// A sound-server stream whose server goes between the last write and the drain still drains.
-TEST(PulseOutput, DrainsAfterTheServerDies)
+// A mono sound-server output open on a private server of its own.
+class PulseOutput : public ::testing::Test
 {
+protected:
+    void SetUp() override
+    {
+        if (!server.ok())
+            GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
+        format.channels = 1;
+        out = vbmp3::makePulseOutput();
+        if (!out->open(format))
+            GTEST_SKIP() << "the private PulseAudio server did not answer";
+    }
     PulseServer server;
-    if (!server.ok())
-        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
     vbmp3::OutputFormat format;
-    format.channels = 1;
-    auto out = vbmp3::makePulseOutput();
-    if (!out->open(format))
-        GTEST_SKIP() << "the private PulseAudio server did not answer";
+    decltype(vbmp3::makePulseOutput()) out;
+};
+
+// A sound-server stream whose server goes between the last write and the drain still drains.
+TEST_F(PulseOutput, DrainsAfterTheServerDies)
+{
     ASSERT_GE(out->room(), 2000u);
     out->write(sine(440, 0.3, 44100, 2000, 1).data(), 2000);
     server.stop();
@@ -1128,16 +1138,8 @@ TEST(PulseOutput, DrainsAfterTheServerDies)
 // A full stream's writer sleeps until the server asks for more and then finds a good share
 // of the buffer writable (not the few frames played meanwhile); an interrupt, also one
 // that came just before the wait, ends the wait at once.
-TEST(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
+TEST_F(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
 {
-    PulseServer server;
-    if (!server.ok())
-        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
-    vbmp3::OutputFormat format;
-    format.channels = 1;
-    auto out = vbmp3::makePulseOutput();
-    if (!out->open(format))
-        GTEST_SKIP() << "the private PulseAudio server did not answer";
     const std::vector<float> tone = sine(440, 0.3, 44100, 10 * 44100, 1);
     size_t written = 0;
     const auto fill = [&] {
