@@ -42,6 +42,12 @@ void prepareEnvironment()
     // The FFmpeg media back end crashes without a sound device; GStreamer is solid.
     if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))
         qputenv("QT_MEDIA_BACKEND", "gstreamer");
+    // X11: the window's repaints are small and frequent (a few spectrum columns five times
+    // a second, the time once a second).  Through MIT-SHM each one first waits for a round
+    // trip to the X server and then wakes Qt's event thread with the server's completion
+    // event; sent over the connection they cost the player a fifth less CPU while it plays.
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
 }
 
 void installFontSubstitutions()

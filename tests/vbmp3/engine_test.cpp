@@ -1,6 +1,7 @@
 // The decoder library through its C interface (libvbmp3.so), hostile input and several threads
 // included; then the engine's parts on their own, and the MPEG compliance vectors.
 #include "bandanalyzer.h"
+#include "engine.h"
 #include "enginetestsupport.h"
 #include "equalizer.h"
 #include "fileinfo.h"
@@ -1162,6 +1163,75 @@ TEST_F(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
     const auto start = Clock::now();
     out->waitForRoom(5s);
     EXPECT_LT(Clock::now() - start, 1s);
+}
+
+// A real-time device is given what it has room for in one write, not in pieces of a fixed
+// size: each write to a sound server wakes its connection's thread and the server.
+TEST(EngineOutput, RealTimeDeviceGetsItsRoomInOneWrite)
+{
+    struct Counts {
+        std::atomic<int> writes { 0 }, waits { 0 };
+        std::atomic<size_t> frames { 0 };
+    };
+    // The null output, counted.
+    class Counting final : public vbmp3::Output
+    {
+    public:
+        explicit Counting(std::shared_ptr<Counts> counts)
+            : m_counts(std::move(counts))
+        {
+        }
+        bool open(const vbmp3::OutputFormat &format) override { return m_out->open(format); }
+        size_t room() override { return m_out->room(); }
+        void waitForRoom(std::chrono::milliseconds timeout) override
+        {
+            ++m_counts->waits;
+            m_out->waitForRoom(timeout);
+        }
+        void write(const float *data, size_t frames) override
+        {
+            ++m_counts->writes;
+            m_counts->frames += frames;
+            m_out->write(data, frames);
+        }
+        int64_t delayFrames() override { return m_out->delayFrames(); }
+        void setPaused(bool paused) override { m_out->setPaused(paused); }
+        void flush() override { m_out->flush(); }
+        void waitDrained(std::chrono::milliseconds timeout) override { m_out->waitDrained(timeout); }
+        void interrupt() override { m_out->interrupt(); }
+        void close() override { m_out->close(); }
+        bool usesSamples() const override { return false; }
+        const char *name() const override { return "null"; }
+
+    private:
+        std::shared_ptr<Counts> m_counts;
+        std::unique_ptr<vbmp3::Output> m_out = vbmp3::makeNullOutput();
+    };
+    static std::atomic<bool> ended;
+    ended = false;
+    const auto counts = std::make_shared<Counts>();
+    const size_t frames = 44100 * 3 / 2;
+    const std::string path = writeFile(workDir() / "room.wav", pcmWav(44100, 2, std::string(frames * 4, '\0')));
+    {
+        vbmp3::Engine engine;
+        engine.setOutputMaker([counts](const std::string &) { return std::make_unique<Counting>(counts); });
+        engine.setCallback([](int32_t message, int32_t) {
+            if (message == VBMP3_MSG_END_OF_TRACK)
+                ended = true;
+        });
+        ASSERT_TRUE(engine.setOutput("null"));
+        OpenInfo info {};
+        ASSERT_TRUE(engine.open(path, &info));
+        ASSERT_TRUE(engine.play());
+        for (const auto until = Clock::now() + 10s; !ended && Clock::now() < until;)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(ended);
+    }
+    EXPECT_EQ(counts->frames, frames);
+    // About one write per wait (the null output waits for half its buffer): not the three
+    // pieces of 1024, 1024 and 157 frames that half of 100 ms at 44.1 kHz used to take.
+    EXPECT_GE(counts->waits, 10);
+    EXPECT_LE(counts->writes, counts->waits + 8) << counts->waits << " waits";
 }
 
 // A stream whose sample rate changes midway ends there; libmpg123 is not asked for more

@@ -19,7 +19,7 @@ namespace
 using namespace std::chrono_literals;
 
 constexpr size_t kDecodeChunk = 1152; // frames per source read
-constexpr size_t kOutputBlock = 1024; // frames per equalizer/volume/device step
+constexpr size_t kOutputBlock = 1024; // frames of a real-time block at most, or the device buffer when longer
 // The file output is not real time: nothing is gained by small steps, and every hand-off
 // between the two threads costs a wake-up, so both sides move larger pieces and the
 // ring holds several output blocks whatever the buffer options say.
@@ -1083,8 +1083,9 @@ std::unique_ptr<Output> Engine::openOutput(
 {
     // "auto" tries the chosen device first, then the defaults in turn.
     std::string device = target == "auto" ? m_device : std::string();
-    std::unique_ptr<Output> out = target.starts_with("file:") ? makeFileOutput(target.substr(5))
-        : target == "null"                                    ? makeNullOutput()
+    std::unique_ptr<Output> out = m_outputMaker ? m_outputMaker(target)
+        : target.starts_with("file:")           ? makeFileOutput(target.substr(5))
+        : target == "null"                      ? makeNullOutput()
         : device.starts_with("alsa:")
         ? makeAlsaOutput(device.substr(5))
         : makePulseOutput(device.starts_with("pulse:") ? device.substr(6) : std::string());
@@ -1209,7 +1210,12 @@ void Engine::configureStage(OutputStage &st, const Output &out, const OutputForm
     st.channels = format.channels;
     st.realTime = out.realTime();
     st.usesSamples = out.usesSamples();
-    st.blockFrames = st.realTime ? kOutputBlock : kFileBlock;
+    // A real-time device takes up to its whole buffer in one block (see takeBlock).
+    st.blockFrames = st.realTime
+        ? std::max(kOutputBlock, static_cast<size_t>(format.bufferMs) * static_cast<size_t>(format.rate) / 1000)
+        : kFileBlock;
+    st.leastFrames = std::max<size_t>(1,
+        static_cast<size_t>(std::min(format.periodMs, format.bufferMs / 2)) * static_cast<size_t>(format.rate) / 1000);
     st.equalizer.configure(format.rate, format.channels, m_eqUnits);
     st.eqVersion = m_eqVersion;
     st.volumeGains.fill(-1.0f); // first block starts at its own gain
@@ -1402,6 +1408,22 @@ bool Engine::takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st)
         return false;
     }
     size_t frames = std::min(m_ring.size(), st.blockFrames);
+    if (st.realTime) {
+        // A real-time device gets what it has room for as one block, so one write per
+        // wake-up: a sound server asks for a quarter of its buffer at a time, and every
+        // write wakes its connection's thread and the server.  Room for less than a period
+        // (the few frames played while the last block was made): wait for more first.
+        const size_t room = m_output->room();
+        if (room < std::min(m_ring.size(), st.leastFrames)) {
+            Output *out = m_output.get();
+            const auto wait = joinWait(kDeviceWait);
+            lk.unlock();
+            out->waitForRoom(wait);
+            lk.lock();
+            return false;
+        }
+        frames = std::min(frames, room);
+    }
     if (m_boundary)
         frames = std::min<size_t>(frames, static_cast<size_t>(*m_boundary - m_ringOut));
     st.parts[0] = m_ring.claim(frames);

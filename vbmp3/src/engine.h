@@ -37,6 +37,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -96,6 +97,10 @@ public:
     // The chosen device when the open output plays through it, "" when it plays through a
     // default or none is open.
     std::string outputDevice();
+    // Where the outputs come from instead of setOutput's targets (tests watch what reaches
+    // a device through it).  Set before the first play.
+    using OutputMaker = std::function<std::unique_ptr<Output>(const std::string &target)>;
+    void setOutputMaker(OutputMaker maker) { m_outputMaker = std::move(maker); }
 
     void setLyrics3Use(bool use) { m_lyrics3Use = use; }
     bool readLyrics3Data();
@@ -159,6 +164,7 @@ private:
         std::string target; // the target it was made for ("auto", "null", "file:...")
         int channels = 2;
         size_t blockFrames = 1024;
+        size_t leastFrames = 1; // a real-time device is woken for no less (a period)
         bool realTime = true;
         bool usesSamples = true; // the device plays what it is given (not the null output)
     };
@@ -348,6 +354,7 @@ private:
     // controlling thread calls delayFrames(), setPaused() and setVolume() on it under
     // m_mutex.  A persistent output stays here, paused, between plays.
     std::unique_ptr<Output> m_output;
+    OutputMaker m_outputMaker; // set before the output thread opens anything
     int64_t m_segmentStart = 0; // track frame where playing (re)started: play, seek or join
     int64_t m_writtenFrame = 0; // track frame just after the last one sent to m_output
     int m_writtenRate = 44100; // the rate of the track being written

@@ -253,18 +253,14 @@ public:
             return f->room();
         if (!m_stream)
             return 0;
-        size_t bytes;
-        bool ready;
-        {
+        if (m_roomStale.exchange(false)) {
             Lock lock(m_pa, m_loop);
-            ready = m_pa->stream_get_state(m_stream) == PA_STREAM_READY;
-            bytes = m_pa->stream_writable_size(m_stream);
+            if (!lookAtRoom()) {
+                m_fallback.take(m_format);
+                return fallback()->room();
+            }
         }
-        if (!ready || bytes == static_cast<size_t>(-1)) {
-            m_fallback.take(m_format);
-            return fallback()->room();
-        }
-        const size_t deviceFrames = bytes / m_pa->frame_size(&m_spec);
+        const size_t deviceFrames = m_roomBytes / m_pa->frame_size(&m_spec);
         std::lock_guard lock(m_resamplerMutex);
         return static_cast<size_t>(std::floor(static_cast<double>(deviceFrames) / m_ratio));
     }
@@ -349,6 +345,7 @@ public:
             return;
         if (pa_operation *op = m_pa->stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr))
             m_pa->operation_unref(op);
+        m_roomStale = true;
     }
 
     void flush() override
@@ -366,6 +363,7 @@ public:
         dropDrain();
         if (pa_operation *op = m_pa->stream_flush(m_stream, nullptr, nullptr))
             m_pa->operation_unref(op);
+        m_roomStale = true;
     }
 
     void startDrain() override
@@ -540,6 +538,7 @@ private:
             m_pa->proplist_sets(stream, PA_PROP_MEDIA_ROLE, "music");
             m_pa->proplist_sets(stream, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
             m_stream = m_pa->stream_new_with_proplist(m_context, m_mediaName.c_str(), &m_spec, &m_map, stream);
+            m_roomStale = true;
             m_pa->proplist_free(stream);
             if (!m_stream)
                 return false;
@@ -586,6 +585,7 @@ private:
             m_stream = nullptr;
         }
         m_index = PA_INVALID_INDEX;
+        m_roomStale = true;
     }
 
     // A stream being let go keeps living until the server has answered its disconnection;
@@ -665,9 +665,19 @@ private:
     // The main loop's thread, its lock held.
     static void onDrained(pa_stream *, int, void *self) { static_cast<PulseOutput *>(self)->wake(true, false); }
     // The server asks for data.
-    static void onWritable(pa_stream *, size_t, void *self) { static_cast<PulseOutput *>(self)->wake(false, true); }
+    static void onWritable(pa_stream *, size_t, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
+        out->m_roomStale = true;
+        out->wake(false, true);
+    }
     // The stream became ready, failed or ended: room() and drained() look again.
-    static void onState(pa_stream *, void *self) { static_cast<PulseOutput *>(self)->wake(); }
+    static void onState(pa_stream *, void *self)
+    {
+        auto *out = static_cast<PulseOutput *>(self);
+        out->m_roomStale = true;
+        out->wake();
+    }
 
     // The main loop's thread, its lock held.
     static void onEvent(pa_context *context, pa_subscription_event_type_t type, uint32_t index, void *self)
@@ -729,11 +739,22 @@ private:
     // null output).
     bool writableOrGone()
     {
+        m_roomStale = false;
         Lock lock(m_pa, m_loop);
-        if (!m_stream || m_pa->stream_get_state(m_stream) != PA_STREAM_READY)
-            return true;
+        return !m_stream || !lookAtRoom() || m_roomBytes > 0;
+    }
+
+    // Takes what the stream takes now into m_roomBytes; false (and stale) when it is no
+    // longer ready.  The loop's lock held, on the output thread.
+    bool lookAtRoom()
+    {
         const size_t bytes = m_pa->stream_writable_size(m_stream);
-        return bytes > 0;
+        if (m_pa->stream_get_state(m_stream) != PA_STREAM_READY || bytes == static_cast<size_t>(-1)) {
+            m_roomStale = true;
+            return false;
+        }
+        m_roomBytes = bytes;
+        return true;
     }
 
     // The null output once the server went away (or the stream failed) while playing.
@@ -778,6 +799,7 @@ private:
         }
         Lock lock(m_pa, m_loop);
         m_pa->stream_write(m_stream, bytes, size, nullptr, 0, PA_SEEK_RELATIVE);
+        lookAtRoom();
     }
 
     // Called with the loop locked.
@@ -817,6 +839,13 @@ private:
     std::condition_variable m_wake;
     bool m_woken = false; // a drain completed or an interrupt came since the last wait
     bool m_asked = false; // the server asked for data (or an interrupt came) since the last wait
+
+    // What the stream takes in bytes, as seen at the last look (output thread).  It changes
+    // only when the server asks for data or the stream's state changes, and those mark it
+    // stale; so room() takes the loop's lock, which its thread holds while it works, once
+    // per request instead of at every call.
+    size_t m_roomBytes = 0;
+    std::atomic<bool> m_roomStale { true };
 
     std::mutex m_resamplerMutex; // protects the resampler, m_resampled, m_rate and m_ratio
     soxr_t m_resampler = nullptr;
