@@ -1137,8 +1137,9 @@ TEST_F(PulseOutput, DrainsAfterTheServerDies)
 }
 
 // A full stream's writer sleeps until the server asks for more and then finds a good share
-// of the buffer writable (not the few frames played meanwhile); an interrupt, also one
-// that came just before the wait, ends the wait at once.
+// of the buffer writable (not the few frames played meanwhile), and what it writes then
+// (kept for the server's next request) counts as held at once; an interrupt, also one that
+// came just before the wait, ends the wait at once.
 TEST_F(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
 {
     const std::vector<float> tone = sine(440, 0.3, 44100, 10 * 44100, 1);
@@ -1156,7 +1157,12 @@ TEST_F(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
     for (int i = 0; i < 5; ++i) {
         ASSERT_TRUE(fill());
         out->waitForRoom(5s);
-        EXPECT_GE(out->room(), share) << "wait " << i;
+        const size_t room = out->room();
+        EXPECT_GE(room, share) << "wait " << i;
+        const int64_t before = out->delayFrames();
+        out->write(tone.data() + written, room);
+        written += room;
+        EXPECT_NEAR(static_cast<double>(out->delayFrames() - before), static_cast<double>(room), 50) << "wait " << i;
     }
     ASSERT_TRUE(fill());
     out->interrupt();

@@ -1,7 +1,9 @@
 // The sound-server output: PulseAudio (or PipeWire's PulseAudio service) through the
 // asynchronous API on its own threaded main loop.  Pausing corks the stream, so the server
 // keeps what it holds and resumes at the same sample; the clock is the server's latency
-// report, interpolated between updates.
+// report, interpolated between updates.  The server is fed when it asks, on the main loop's
+// own thread, from a request's worth of data the output thread made ahead: a write from
+// any other thread would wake the loop's thread and contend for its lock at each request.
 //
 // The stream's samples and rate follow deviceSamplesFor and deviceRateFor: 16-bit, 24 bits
 // in 32-bit words or float, at the track's own rate unless the caller forces one (then
@@ -260,14 +262,14 @@ public:
                 return fallback()->room();
             }
         }
-        const size_t deviceFrames = m_roomBytes / m_pa->frame_size(&m_spec);
+        const size_t deviceFrames = roomBytes() / m_pa->frame_size(&m_spec);
         std::lock_guard lock(m_resamplerMutex);
         return static_cast<size_t>(std::floor(static_cast<double>(deviceFrames) / m_ratio));
     }
 
     // Sleeps until the server has asked for data (it does once a quarter of the buffer is
-    // free, see connectStream) and room() is above zero, the stream's state changes, an
-    // interrupt, or the timeout.
+    // free, see connectStream) and taken what was made ahead, the stream's state changes,
+    // an interrupt, or the timeout.
     void waitForRoom(std::chrono::milliseconds timeout) override
     {
         if (Output *f = fallback())
@@ -318,15 +320,19 @@ public:
         pa_usec_t usec = 0;
         int negative = 0;
         int rc = -1;
+        size_t ahead = 0;
         {
             Lock lock(m_pa, m_loop);
             if (m_stream)
                 rc = m_pa->stream_get_latency(m_stream, &usec, &negative);
+            std::lock_guard aheadLock(m_aheadMutex);
+            ahead = m_ahead.size();
         }
         std::lock_guard lock(m_resamplerMutex);
         double frames = 0;
         if (rc == 0 && !negative)
             frames = static_cast<double>(usec) * m_rate / 1e6;
+        frames += static_cast<double>(ahead / m_pa->frame_size(&m_spec)) / m_ratio;
         if (m_resampler)
             frames += soxr_delay(m_resampler) / m_ratio;
         return static_cast<int64_t>(std::llround(frames));
@@ -363,6 +369,7 @@ public:
         dropDrain();
         if (pa_operation *op = m_pa->stream_flush(m_stream, nullptr, nullptr))
             m_pa->operation_unref(op);
+        dropAhead();
         m_roomStale = true;
     }
 
@@ -375,6 +382,7 @@ public:
         writeResamplerTail();
         Lock lock(m_pa, m_loop);
         dropDrain();
+        sendAhead();
         m_drain = m_pa->stream_drain(m_stream, onDrained, this);
     }
 
@@ -389,8 +397,10 @@ public:
         // more: what it held is gone, and no drain will ever complete.
         if (m_pa->stream_get_state(m_stream) != PA_STREAM_READY)
             return true;
-        if (!m_drain)
+        if (!m_drain) {
+            sendAhead();
             m_drain = m_pa->stream_drain(m_stream, onDrained, this);
+        }
         return !m_drain || m_pa->operation_get_state(m_drain) != PA_OPERATION_RUNNING;
     }
 
@@ -423,6 +433,7 @@ public:
                     m_pa->stream_unref(m_stream);
                     m_stream = nullptr;
                 }
+                dropAhead();
                 if (m_context)
                     m_pa->context_disconnect(m_context);
             }
@@ -554,6 +565,7 @@ private:
             // thread and the output thread.  Three quarters stay queued when it asks.
             const int minreqMs = std::max(m_format.periodMs, m_format.bufferMs / 4);
             attr.minreq = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(minreqMs) * 1000, &m_spec));
+            m_aheadLimit = attr.minreq;
             attr.fragsize = static_cast<uint32_t>(-1);
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
@@ -584,6 +596,7 @@ private:
             m_pa->stream_unref(m_stream);
             m_stream = nullptr;
         }
+        dropAhead();
         m_index = PA_INVALID_INDEX;
         m_roomStale = true;
     }
@@ -664,11 +677,23 @@ private:
 
     // The main loop's thread, its lock held.
     static void onDrained(pa_stream *, int, void *self) { static_cast<PulseOutput *>(self)->wake(true, false); }
-    // The server asks for data.
-    static void onWritable(pa_stream *, size_t, void *self)
+    // The server asks for data: it gets what was made ahead, here on the loop's own thread
+    // (a write from another thread wakes this one).
+    static void onWritable(pa_stream *stream, size_t, void *self)
     {
         auto *out = static_cast<PulseOutput *>(self);
-        out->m_roomStale = true;
+        {
+            std::lock_guard lock(out->m_aheadMutex);
+            const size_t wanted = out->m_pa->stream_writable_size(stream);
+            if (wanted != static_cast<size_t>(-1)) {
+                const size_t n = std::min(wanted, out->m_ahead.size());
+                if (n > 0) {
+                    out->m_pa->stream_write(stream, out->m_ahead.data(), n, nullptr, 0, PA_SEEK_RELATIVE);
+                    out->m_ahead.erase(out->m_ahead.begin(), out->m_ahead.begin() + static_cast<ptrdiff_t>(n));
+                }
+                out->m_owed = wanted - n;
+            }
+        }
         out->wake(false, true);
     }
     // The stream became ready, failed or ended: room() and drained() look again.
@@ -739,13 +764,16 @@ private:
     // null output).
     bool writableOrGone()
     {
-        m_roomStale = false;
-        Lock lock(m_pa, m_loop);
-        return !m_stream || !lookAtRoom() || m_roomBytes > 0;
+        if (m_roomStale.exchange(false)) {
+            Lock lock(m_pa, m_loop);
+            if (!m_stream || !lookAtRoom())
+                return true;
+        }
+        return roomBytes() > 0;
     }
 
-    // Takes what the stream takes now into m_roomBytes; false (and stale) when it is no
-    // longer ready.  The loop's lock held, on the output thread.
+    // Takes what the server waits for now into m_owed; false (and stale) when the stream
+    // is no longer ready.  The loop's lock held, on the output thread.
     bool lookAtRoom()
     {
         const size_t bytes = m_pa->stream_writable_size(m_stream);
@@ -753,8 +781,36 @@ private:
             m_roomStale = true;
             return false;
         }
-        m_roomBytes = bytes;
+        std::lock_guard lock(m_aheadMutex);
+        m_owed = bytes;
         return true;
+    }
+
+    // What write() takes now, in the stream's bytes: the room left ahead of the server's
+    // next request, and what it waits for when that is more than a request (a little
+    // short of a request waits for the next one, which asks for it again).
+    size_t roomBytes()
+    {
+        std::lock_guard lock(m_aheadMutex);
+        const size_t ahead = m_aheadLimit - std::min(m_aheadLimit, m_ahead.size());
+        return m_owed >= m_aheadLimit ? m_owed + ahead : ahead;
+    }
+
+    // The loop's lock held: what was made ahead goes to the stream now (before a drain).
+    void sendAhead()
+    {
+        std::lock_guard lock(m_aheadMutex);
+        if (!m_ahead.empty())
+            m_pa->stream_write(m_stream, m_ahead.data(), m_ahead.size(), nullptr, 0, PA_SEEK_RELATIVE);
+        m_ahead.clear();
+        m_owed = 0;
+    }
+
+    void dropAhead()
+    {
+        std::lock_guard lock(m_aheadMutex);
+        m_ahead.clear();
+        m_owed = 0;
     }
 
     // The null output once the server went away (or the stream failed) while playing.
@@ -797,9 +853,26 @@ private:
             bytes = m_s32.data();
             size = count * sizeof(int32_t);
         }
+        const auto *from = static_cast<const uint8_t *>(bytes);
+        {
+            // The server is fed on its request from what is made ahead; only when it waits
+            // for more than that holds (a new stream, after a flush or an underrun) does
+            // the data go to the stream at once.
+            std::lock_guard aheadLock(m_aheadMutex);
+            if (m_owed < m_aheadLimit) {
+                m_ahead.insert(m_ahead.end(), from, from + size);
+                return;
+            }
+        }
         Lock lock(m_pa, m_loop);
-        m_pa->stream_write(m_stream, bytes, size, nullptr, 0, PA_SEEK_RELATIVE);
-        lookAtRoom();
+        std::lock_guard aheadLock(m_aheadMutex);
+        const size_t wanted = m_pa->stream_writable_size(m_stream);
+        const size_t now = wanted == static_cast<size_t>(-1) ? size : std::min(size, wanted);
+        if (now > 0)
+            m_pa->stream_write(m_stream, from, now, nullptr, 0, PA_SEEK_RELATIVE);
+        m_ahead.insert(m_ahead.end(), from + now, from + size);
+        const size_t left = m_pa->stream_writable_size(m_stream);
+        m_owed = left == static_cast<size_t>(-1) ? 0 : left;
     }
 
     // Called with the loop locked.
@@ -840,11 +913,16 @@ private:
     bool m_woken = false; // a drain completed or an interrupt came since the last wait
     bool m_asked = false; // the server asked for data (or an interrupt came) since the last wait
 
-    // What the stream takes in bytes, as seen at the last look (output thread).  It changes
-    // only when the server asks for data or the stream's state changes, and those mark it
-    // stale; so room() takes the loop's lock, which its thread holds while it works, once
-    // per request instead of at every call.
-    size_t m_roomBytes = 0;
+    // Data made ahead of the server's next request, in the stream's bytes: the loop's
+    // thread hands it over when the server asks (onWritable), so that a request wakes that
+    // thread once and the output thread takes neither its lock nor wakes it.  At most a
+    // request's worth (m_aheadLimit) is kept, which the device's delay counts.  m_owed is
+    // what the server asked for and has not had.  Lock order: the loop's lock, then this.
+    std::mutex m_aheadMutex;
+    std::vector<uint8_t> m_ahead;
+    size_t m_owed = 0;
+    size_t m_aheadLimit = 0; // set with the stream (output thread)
+    // The stream's state changed (or it is new): room() looks at it under the loop's lock.
     std::atomic<bool> m_roomStale { true };
 
     std::mutex m_resamplerMutex; // protects the resampler, m_resampled, m_rate and m_ratio
