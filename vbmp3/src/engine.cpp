@@ -19,7 +19,7 @@ namespace
 using namespace std::chrono_literals;
 
 constexpr size_t kDecodeChunk = 1152; // frames per source read
-constexpr size_t kOutputBlock = 1024; // frames of a real-time block at most, or the device buffer when longer
+constexpr size_t kOutputBlock = 1024; // frames a real-time block may always hold (up to the device buffer)
 // The file output is not real time: nothing is gained by small steps, and every hand-off
 // between the two threads costs a wake-up, so both sides move larger pieces and the
 // ring holds several output blocks whatever the buffer options say.
