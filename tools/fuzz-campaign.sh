@@ -12,6 +12,8 @@ cd "$(dirname "$0")/.."
 # Short allocation stacks and a smaller quarantine: more executions a second (half again
 # on the INI target).  Replay a finding by hand without them for its full report.
 export ASAN_OPTIONS=quarantine_size_mb=16:malloc_context_size=2:allocator_release_to_os_interval_ms=500
+# Leaks inside the system's libraries that no caller can mend (see the file).
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/lsan.supp}
 mkdir -p build-fuzz/logs build-fuzz/findings
 ledger=build-fuzz/ledger.txt
 for job in "$@"; do

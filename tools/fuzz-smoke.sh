@@ -11,6 +11,8 @@ SECONDS_EACH=${FUZZ_SECONDS:-15}
 # kept, its own resident size also creeps up over tens of thousands of large inputs (the
 # tags and picture targets), so the smoke runs with the campaign's settings.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16:malloc_context_size=2:allocator_release_to_os_interval_ms=500}
+# Leaks inside the system's libraries that no caller can mend (see the file).
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/fuzz/lsan.supp}
 # A tree configured from the fuzz targets' former project of their own is configured
 # again from the top; its corpora, logs and ledger stay.
 if grep -qsx 'CMAKE_PROJECT_NAME:STATIC=vbmp3_fuzz' build-fuzz/CMakeCache.txt; then
