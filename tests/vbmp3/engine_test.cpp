@@ -1185,6 +1185,7 @@ TEST_F(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
 TEST(EngineOutput, RealTimeDeviceGetsItsRoomInOneWrite)
 {
     struct Counts {
+        // Writes after the first wait: the start's pieces follow the decoder's first chunks.
         std::atomic<int> writes { 0 }, waits { 0 };
         std::atomic<size_t> frames { 0 };
     };
@@ -1205,7 +1206,8 @@ TEST(EngineOutput, RealTimeDeviceGetsItsRoomInOneWrite)
         }
         void write(const float *data, size_t frames) override
         {
-            ++m_counts->writes;
+            if (m_counts->waits > 0)
+                ++m_counts->writes;
             m_counts->frames += frames;
             m_out->write(data, frames);
         }
@@ -1243,10 +1245,11 @@ TEST(EngineOutput, RealTimeDeviceGetsItsRoomInOneWrite)
         ASSERT_TRUE(ended);
     }
     EXPECT_EQ(counts->frames, frames);
-    // About one write per wait (the null output waits for half its buffer): not the three
-    // pieces of 1024, 1024 and 157 frames that half of 100 ms at 44.1 kHz used to take.
-    EXPECT_GE(counts->waits, 10);
-    EXPECT_LE(counts->writes, counts->waits + 8) << counts->waits << " waits";
+    // One write per wait (the null output waits for half its buffer, a quarter of a second)
+    // and one more where the ring wraps: not pieces of 1024 frames, nor of the 100 ms the
+    // options ask for.
+    EXPECT_GE(counts->waits, 4);
+    EXPECT_LE(counts->writes, counts->waits + 3) << counts->waits << " waits";
 }
 
 // A stream whose sample rate changes midway ends there; libmpg123 is not asked for more

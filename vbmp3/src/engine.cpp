@@ -8,6 +8,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <pthread.h>
 #include <sched.h>
 
@@ -19,7 +20,7 @@ namespace
 using namespace std::chrono_literals;
 
 constexpr size_t kDecodeChunk = 1152; // frames per source read
-constexpr size_t kOutputBlock = 1024; // frames a real-time block may always hold (up to the device buffer)
+constexpr size_t kOutputBlock = 1024; // the history's slack for a block on its way to the device
 // The file output is not real time: nothing is gained by small steps, and every hand-off
 // between the two threads costs a wake-up, so both sides move larger pieces and the
 // ring holds several output blocks whatever the buffer options say.
@@ -100,8 +101,9 @@ size_t ringFrames(const OutputFormat &format, const Vbmp3Option &options, bool t
     return std::max({ fromOptions, 2 * chunk, toFile ? kFileRingFrames : 0 });
 }
 
-// Frames of history: the device's delay (plus slack for the server's own latency) and one
-// analysis window behind it.  The file output has no delay: one window.
+// Frames of history: the device's delay (plus slack for the server's own latency, and
+// more than the null output's least buffer of half a second) and one analysis window
+// behind it.  The file output has no delay: one window.
 size_t historyFrames(const OutputFormat &format, bool toFile)
 {
     const size_t window = BandAnalyzer::windowFor(format.rate);
@@ -1210,10 +1212,9 @@ void Engine::configureStage(OutputStage &st, const Output &out, const OutputForm
     st.channels = format.channels;
     st.realTime = out.realTime();
     st.usesSamples = out.usesSamples();
-    // A real-time device takes up to its whole buffer in one block (see takeBlock).
-    st.blockFrames = st.realTime
-        ? std::max(kOutputBlock, static_cast<size_t>(format.bufferMs) * static_cast<size_t>(format.rate) / 1000)
-        : kFileBlock;
+    // A real-time device takes all it has room for in one block (see takeBlock): its own
+    // buffer is the limit, which may be more than the options ask (the null output's).
+    st.blockFrames = st.realTime ? std::numeric_limits<size_t>::max() : kFileBlock;
     st.leastFrames = std::max<size_t>(1,
         static_cast<size_t>(std::min(format.periodMs, format.bufferMs / 2)) * static_cast<size_t>(format.rate) / 1000);
     st.equalizer.configure(format.rate, format.channels, m_eqUnits);

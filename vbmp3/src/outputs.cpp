@@ -29,12 +29,18 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
+// The null output's least buffer (engine.cpp's history keeps more than this behind the
+// written position, so the spectrum of what is "heard" is still there).
+constexpr int kLeastBufferMs = 500;
+
 // Consumes sound in real time: what was written is "heard" at the track's rate from the
 // moment it was written, as a sound card would play it.  The clock stops while paused and
 // when the buffer runs dry, so underruns do not make it run ahead.  Its buffer is what the
-// options ask for, but it takes data in periods of half that buffer at least: the heard
-// position comes from the clock, not from the periods, so the output thread can sleep
-// long without anything running late.
+// options ask for but half a second at least, and it takes data in periods of half that
+// buffer at least: nothing is heard, the heard position comes from the clock, not from
+// the periods, and the output thread sleeps a quarter of a second at a time without
+// anything running late (a pause, stop or seek drops what it holds at once).  Only the
+// spectrum shows a change of the equalizer that much later.
 class NullOutput final : public Output
 {
 public:
@@ -151,7 +157,7 @@ private:
     void setFormatLocked(const OutputFormat &format)
     {
         m_rate = format.rate;
-        m_capacity = std::max<int64_t>(1, static_cast<int64_t>(format.bufferMs) * format.rate / 1000);
+        m_capacity = std::max<int64_t>(1, int64_t { std::max(format.bufferMs, kLeastBufferMs) } * format.rate / 1000);
         m_period = std::clamp<int64_t>(
             static_cast<int64_t>(format.periodMs) * format.rate / 1000, m_capacity / 2, m_capacity);
         m_period = std::max<int64_t>(m_period, 1);
