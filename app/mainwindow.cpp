@@ -13,6 +13,7 @@
 #include "playlistmodel.h"
 #include "printwindow.h"
 #include "replaygainchoice.h"
+#include "seekbar.h"
 #include "sequencer.h"
 #include "sessionlist.h"
 #include "settingssaver.h"
@@ -254,8 +255,7 @@ void MainWindow::buildControls()
     buildToolbar();
     buildReadOuts();
     buildModeLabels();
-    m_seekbar = new QScrollBar(Qt::Horizontal, this);
-    m_seekbar->setObjectName(QStringLiteral("seekbar"));
+    m_seekbar = new SeekBar(this);
     m_seekbar->setGeometry(twipsRect(1890, 1230, 1890, 150));
     m_seekbar->setRange(0, 0);
     buildTabs();
