@@ -1,10 +1,11 @@
-// The whole player with the real decoder library (null output): a playlist of three
-// generated tracks plays through by itself in "Normal", then in "Random" with repeat.
+// The whole player with the real decoder library: a playlist of three generated tracks
+// plays through by itself without gaps, and the sound server's loss is told.
 // Runs under xvfb-run as a real window.
 #include "decodercallback.h"
 #include "mainwindow.h"
 #include "outputnotice.h"
 #include "playlistmodel.h"
+#include "pulseserver.h"
 #include "scriptedprompter.h"
 #include "tabcontrol.h"
 #include "testfiles.h"
@@ -21,13 +22,18 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-
 using namespace kes;
 using namespace Qt::StringLiterals;
 
 namespace
 {
+
+QString outputName(const DecoderApi &api)
+{
+    char name[16] = {};
+    api.getOutputName(name, sizeof name);
+    return QString::fromLatin1(name);
+}
 
 class EndToEnd : public ::testing::Test
 {
@@ -38,9 +44,10 @@ protected:
             GTEST_SKIP() << "sox and lame are needed to make the tracks";
         QString error;
         ASSERT_TRUE(loadDecoderLibrary(QStringLiteral(KESTRINE_BIN_DIR), api, error)) << error.toStdString();
-        // Three 1.5-second tracks: 44.1 kHz CBR, 22.05 kHz VBR, 48 kHz CBR.
-        for (auto [name, rate, lame] : { std::array { u"one"_s, u"44100"_s, u"-b 128"_s },
-                 { u"two"_s, u"22050"_s, u"-V 2"_s }, { u"three"_s, u"48000"_s, u"-b 192"_s } }) {
+        // Three rows: a 1.5-second MP3 with a LAME header, a WAV of the same rate with a
+        // lyrics file beside it, and an MP3 of another rate.
+        for (auto [name, rate, lame] :
+            { std::array { u"one"_s, u"44100"_s, u"-b 128"_s }, { u"three"_s, u"48000"_s, u"-b 192"_s } }) {
             const QString wav = dir.filePath(name + u".wav"_s), mp3 = dir.filePath(name + u".mp3"_s);
             ASSERT_EQ(
                 QProcess::execute(u"sox"_s, u"-n -r %1 -c 2 %2 synth 1.5 sine 440"_s.arg(rate, wav).split(u' ')), 0);
@@ -50,8 +57,13 @@ protected:
                 0);
             paths << mp3;
         }
+        const QString middle = dir.filePath(u"middle.wav"_s);
+        ASSERT_EQ(QProcess::execute(
+                      u"sox"_s, u"-n -r 44100 -c 2 -b 16 %1 synth 0.77 sine 660 gain -6"_s.arg(middle).split(u' ')),
+            0);
+        paths.insert(1, middle);
         writeBytes(
-            dir.filePath(u"two.txt"_s), "[00:00.00]first line\r\n[00:00.40]second line\r\n[00:00.80]third line\r\n");
+            dir.filePath(u"middle.txt"_s), "[00:00.00]first line\r\n[00:00.25]second line\r\n[00:00.50]third line\r\n");
         w = std::make_unique<MainWindow>(
             MainWindow::Context { api, &prompter, dir.filePath(u"kestrine.ini"_s), dir.path() });
         ASSERT_TRUE(w->formLoad());
@@ -83,10 +95,7 @@ protected:
     // The sample bytes of a WAV file's "data" chunk; empty when there is none.
     static QByteArray wavData(const QString &path)
     {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = readBytes(path);
         for (qsizetype at = 12; at + 8 <= bytes.size();) {
             const quint32 size = qFromLittleEndian<quint32>(bytes.constData() + at + 4);
             if (bytes.mid(at, 4) == "data")
@@ -122,74 +131,33 @@ protected:
 
 } // namespace
 
-TEST_F(EndToEnd, NormalOrderPlaysEachTrackOnceAndStops)
-{
-    w->Label15_Click(); // repeat off
-    w->Toolbar_ButtonClick(u"再生"_s);
-    // Until the timer stopped for good: the sequence ended.
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return !w->controller()->timebarOn() && !callbackFlags().TrackEnded && !seen.isEmpty(); }, 15000));
-    EXPECT_EQ(seen,
-        QList<QStringList>({
-            { u"No.1"_s, u"Title one"_s, u"Artist one"_s, u"00:01"_s, u"128 kb/s"_s, u"44.1 KHz"_s, u"1"_s },
-            { u"No.2"_s, u"Title two"_s, u"Artist two"_s, u"00:01"_s, u"VBR"_s, u"22.05 KHz"_s, u"0"_s },
-            { u"No.3"_s, u"Title three"_s, u"Artist three"_s, u"00:01"_s, u"192 kb/s"_s, u"48 KHz"_s, u"1"_s },
-        }));
-    // The lyrics scrolled: the middle line went through the three lines.
-    for (const QString &line : { u"first line"_s, u"second line"_s, u"third line"_s })
-        EXPECT_TRUE(lyricsShown.contains(line)) << line.toStdString();
-    EXPECT_EQ(w->playbackState().CurrentTrackNo, 1);
-    EXPECT_TRUE(prompter.messages.isEmpty());
-}
-
-TEST_F(EndToEnd, RandomWithRepeatPlaysTwoRounds)
-{
-    w->label5Click(); // Random, repeat stays on
-    w->Toolbar_ButtonClick(u"再生"_s);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() >= 6; }, 20000));
-    w->Toolbar_ButtonClick(u"停止"_s);
-    QSet<QString> first, second;
-    for (int i = 0; i < 3; ++i) {
-        first.insert(seen[i][1]);
-        second.insert(seen[i + 3][1]);
-    }
-    EXPECT_EQ(first.size(), 3);
-    EXPECT_EQ(second.size(), 3);
-    EXPECT_TRUE(prompter.messages.isEmpty());
-}
-
-// Three rows, each following the one before without a gap: an MP3 with a LAME header, a WAV
-// of the same rate, and an MP3 of another rate.  The file output holds the first two back
-// to back exactly as each plays alone (its delay and padding cut, nothing inserted), the
-// third in the next file; the read-outs, CurrentTrackNo and the lyrics follow each join.
+// The rows follow each other without a gap: the file output holds the first two back to back
+// exactly as each plays alone (its delay and padding cut, nothing inserted), the third in the
+// next file; the read-outs, CurrentTrackNo and the lyrics follow each join, and the sequence
+// ends after the last row.
 TEST_F(EndToEnd, GaplessRowsJoinSampleForSample)
 {
-    const QString wav = dir.filePath(u"middle.wav"_s);
-    ASSERT_EQ(
-        QProcess::execute(u"sox"_s, u"-n -r 44100 -c 2 -b 16 %1 synth 0.77 sine 660 gain -6"_s.arg(wav).split(u' ')),
-        0);
-    writeBytes(dir.filePath(u"middle.txt"_s), "[00:00.00]middle line\r\n");
-    const QStringList rows { paths[0], wav, paths[2] };
-    const QByteArray one = playedAlone(rows[0]), two = playedAlone(rows[1]), three = playedAlone(rows[2]);
+    const QByteArray one = playedAlone(paths[0]), two = playedAlone(paths[1]), three = playedAlone(paths[2]);
     ASSERT_EQ(one.size(), 1.5 * 44100 * 4); // as long as the sound it was made from
     ASSERT_TRUE(!two.isEmpty() && !three.isEmpty());
 
-    w->playlist()->clear();
-    w->adder()->addFiles(rows);
-    ASSERT_TRUE(w->adder()->waitForIdle(10000));
-    ASSERT_EQ(w->playlist()->count(), 3);
     const QString out = dir.filePath(u"joined.wav"_s);
     ASSERT_EQ(api.setOutput((u"file:"_s + out).toUtf8().constData()), 1);
     w->Label15_Click(); // repeat off
     w->Toolbar_ButtonClick(u"再生"_s);
+    // Until the timer stopped for good: the sequence ended.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !w->controller()->timebarOn() && !callbackFlags().TrackEnded && seen.size() >= 3; }, 15000));
-    QList<QStringList> shown; // number, frequency, lyrics tab
+    QList<QStringList> shown; // number, title, artist, frequency, lyrics tab
     for (const QStringList &track : seen)
-        shown << QStringList { track[0], track[5], track[6] };
+        shown << QStringList { track[0], track[1], track[2], track[5], track[6] };
     EXPECT_EQ(shown,
-        QList<QStringList>({ { u"No.1"_s, u"44.1 KHz"_s, u"1"_s }, { u"No.2"_s, u"44.1 KHz"_s, u"0"_s },
-            { u"No.3"_s, u"48 KHz"_s, u"1"_s } }));
+        QList<QStringList>({ { u"No.1"_s, u"Title one"_s, u"Artist one"_s, u"44.1 KHz"_s, u"1"_s },
+            { u"No.2"_s, u""_s, u""_s, u"44.1 KHz"_s, u"0"_s },
+            { u"No.3"_s, u"Title three"_s, u"Artist three"_s, u"48 KHz"_s, u"1"_s } }));
+    // The lyrics scrolled: the middle line went through the three lines.
+    for (const QString &line : { u"first line"_s, u"second line"_s, u"third line"_s })
+        EXPECT_TRUE(lyricsShown.contains(line)) << line.toStdString();
     EXPECT_EQ(w->playbackState().CurrentTrackNo, 1);
     const QByteArray joined = wavData(out);
     EXPECT_EQ(joined.size(), one.size() + two.size());
@@ -198,71 +166,15 @@ TEST_F(EndToEnd, GaplessRowsJoinSampleForSample)
     EXPECT_TRUE(prompter.messages.isEmpty());
 }
 
-namespace
-{
-
-// A private PulseAudio server with a null sink on a socket of its own; stopped with the
-// object (by its pid).
-class PrivateSoundServer
-{
-public:
-    explicit PrivateSoundServer(const QString &dir)
-        : m_socket(dir + u"/pulse.sock"_s)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"XDG_RUNTIME_DIR"_s, dir);
-        env.insert(u"HOME"_s, dir);
-        m_server.setProcessEnvironment(env);
-        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_server.start(u"pulseaudio"_s,
-            { u"-n"_s, u"--daemonize=no"_s, u"--exit-idle-time=-1"_s, u"--disable-shm"_s, u"-L"_s,
-                u"module-null-sink"_s, u"-L"_s,
-                u"module-native-protocol-unix socket=%1 auth-anonymous=1"_s.arg(m_socket) });
-        m_ready = m_server.waitForStarted(5000)
-            && QTest::qWaitFor(
-                [this] { return QFile::exists(m_socket) || m_server.state() != QProcess::Running; }, 5000)
-            && m_server.state() == QProcess::Running;
-    }
-    ~PrivateSoundServer() { kill(); }
-    bool ready() const { return m_ready; }
-    QString address() const { return u"unix:"_s + m_socket; }
-    void kill()
-    {
-        if (m_server.state() != QProcess::NotRunning) {
-            ::kill(static_cast<pid_t>(m_server.processId()), SIGKILL);
-            m_server.waitForFinished(5000);
-        }
-        QFile::remove(m_socket);
-    }
-
-private:
-    QString m_socket;
-    QProcess m_server;
-    bool m_ready = false;
-};
-
-QString outputName(const DecoderApi &api)
-{
-    char name[16] = {};
-    api.getOutputName(name, sizeof name);
-    return QString::fromLatin1(name);
-}
-
-} // namespace
-
 // The sound server dies during a track: the library plays the rest in silence, the
 // player says so once (not again for a second loss), and the next track reaches a server
 // that is back.
 TEST(SoundServer, LossDuringATrackIsToldOnceAndTheNextTrackConnectsAgain)
 {
-    if (QStandardPaths::findExecutable(u"pulseaudio"_s).isEmpty())
-        GTEST_SKIP() << "pulseaudio is needed for a private sound server";
+    auto server = std::make_unique<PulseServer>();
+    if (!server->ok())
+        GTEST_SKIP() << "no private PulseAudio server (pulseaudio missing or did not start)";
     QTemporaryDir dir;
-    auto server = std::make_unique<PrivateSoundServer>(dir.path());
-    if (!server->ready())
-        GTEST_SKIP() << "the private sound server did not start";
-    const QByteArray oldServer = qgetenv("PULSE_SERVER");
-    qputenv("PULSE_SERVER", server->address().toUtf8());
     DecoderApi api;
     QString error;
     ASSERT_TRUE(loadDecoderLibrary(QStringLiteral(KESTRINE_BIN_DIR), api, error)) << error.toStdString();
@@ -282,7 +194,7 @@ TEST(SoundServer, LossDuringATrackIsToldOnceAndTheNextTrackConnectsAgain)
     playFromStart();
     ASSERT_TRUE(QTest::qWaitFor([&] { return outputName(api) == u"pulse"_s; }, 5000)) << outputName(api).toStdString();
     QTest::qWait(300);
-    server->kill();
+    server->stop();
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown.count() == 1; }, 4000));
     EXPECT_TRUE(notice.toldLost());
     EXPECT_FALSE(notice.told());
@@ -292,15 +204,14 @@ TEST(SoundServer, LossDuringATrackIsToldOnceAndTheNextTrackConnectsAgain)
     // The server is back for the next track.
     api.stop();
     server.reset(); // its socket goes before the new server makes its own
-    server = std::make_unique<PrivateSoundServer>(dir.path());
-    ASSERT_TRUE(server->ready());
+    server = std::make_unique<PulseServer>();
+    ASSERT_TRUE(server->ok());
     playFromStart();
     EXPECT_TRUE(QTest::qWaitFor([&] { return outputName(api) == u"pulse"_s; }, 5000)) << outputName(api).toStdString();
     QTest::qWait(300); // the notice has seen the server's output
-    server->kill();
+    server->stop();
     QTest::qWait(1500);
     EXPECT_EQ(shown.count(), 1) << "said once";
     api.stop();
     api.free();
-    qputenv("PULSE_SERVER", oldServer);
 }

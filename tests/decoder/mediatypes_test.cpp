@@ -2,6 +2,7 @@
 // AppStream file claim the MIME types the media controls report, and the desktop's MIME
 // database knows every added ending under one of them.
 #include "mediatypes.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QRegularExpression>
@@ -15,13 +16,6 @@ using namespace kes;
 namespace
 {
 
-QString readText(const QString &path)
-{
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
-    return QString::fromUtf8(f.readAll());
-}
-
 QStringList sorted(QStringList list)
 {
     list.sort();
@@ -33,13 +27,14 @@ QStringList sorted(QStringList list)
 TEST(MediaTypes, DesktopAndAppStreamFilesClaimTheTypesOfTheTable)
 {
     const QString data = QStringLiteral(KESTRINE_SOURCE_DIR "/app/data/");
-    const QString desktop = readText(data + QStringLiteral("kestrine.desktop"));
+    const QString desktop = QString::fromUtf8(readBytes(data + QStringLiteral("kestrine.desktop")));
     const QRegularExpressionMatch line
         = QRegularExpression(QStringLiteral("^MimeType=(.*)$"), QRegularExpression::MultilineOption).match(desktop);
     ASSERT_TRUE(line.hasMatch());
     const QStringList fromDesktop = line.captured(1).split(u';', Qt::SkipEmptyParts);
     QStringList fromAppStream;
-    const QString metainfo = readText(data + QStringLiteral("io.github.kestrine.kestrine.metainfo.xml"));
+    const QString metainfo
+        = QString::fromUtf8(readBytes(data + QStringLiteral("io.github.kestrine.kestrine.metainfo.xml")));
     for (const QRegularExpressionMatch &m :
         QRegularExpression(QStringLiteral("<mediatype>([^<]*)</mediatype>")).globalMatch(metainfo))
         fromAppStream << m.captured(1);

@@ -126,8 +126,6 @@ TEST_F(FolderSearchTest, AddedFormatsFoundByTheDefaultPatternAndAStoredPatternKe
     } cases[] = {
         { "", "*.mp3;*.rmp;*.flac;*.ogg;*.oga;*.opus;*.m4a;*.wv;*.ape",
             { "a.flac", "b.OGG", "c.oga", "d.opus", "e.m4a", "f.wv", "g.ape", "i.mp3", "Mixed.Flac" } },
-        { "[その他設定]\nOp_01=1\n", "*.mp3;*.rmp;*.flac;*.ogg;*.oga;*.opus;*.m4a;*.wv;*.ape",
-            { "a.flac", "b.OGG", "c.oga", "d.opus", "e.m4a", "f.wv", "g.ape", "i.mp3", "Mixed.Flac" } },
         { "[検索設定]\nMP3=1\nRMP=1\nWAV=0\n", "*.mp3;*.rmp", { "i.mp3" } },
         { "[検索設定]\nMP3=0\nOPUS=1\nFLAC=1\n", "*.rmp;*.flac;*.opus", { "a.flac", "d.opus", "Mixed.Flac" } },
     };

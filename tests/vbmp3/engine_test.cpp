@@ -154,11 +154,8 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
         { cbrMp3(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
         { mp3("vbr.mp3", "-r 44100 -c 2", "synth 4 pinknoise gain -6", "-V 2"), 0, 44100, 4,
             "MPEG-1 Layer III, 44100 Hz, ", mpg },
-        { longMp3(), 128, 44100, 20, "MPEG-1 Layer III, 44100 Hz, ", mpg },
-        // A constant rate from lame and from ffmpeg's LAME (whose Info header leaves the method unset); ffmpeg's
-        // VBR has a Xing header.
-        { mp3("cbr192.mp3", "-r 44100 -c 2", "synth 3 pinknoise gain -6", "-b 192"), 192, 44100, 3,
-            "MPEG-1 Layer III, 44100 Hz, ", mpg },
+        // A constant rate from ffmpeg's LAME, whose Info header leaves the method unset (lame's is cbr.mp3's);
+        // ffmpeg's VBR has a Xing header.
         { fixture("ffmpeg-cbr.mp3",
               "ffmpeg -v quiet -f lavfi -i anoisesrc=d=3:c=pink:r=44100:a=0.3 -ac 2 -c:a libmp3lame -b:a 192k %o"),
             192, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
@@ -630,33 +627,18 @@ TEST_F(Vbmp3Api, SoundServerStreamForTheSessionCarriesTheVolume)
     vbmp3_free(); // before the server goes
 }
 
-// +12 dB at 1 kHz; a flat equalizer (zeros or none) passes the sound bit for bit; the volume
-// word scales each channel on its own (past the first block's glide), a mono track by its mean.
-TEST_F(Vbmp3Api, EqualizerGainExactBypassAndVolumePerChannel)
+// A flat equalizer (zeros or none) passes the sound bit for bit.  (The gain of a band and the
+// volume word per channel are the six-channel test's, on the same path.)
+TEST_F(Vbmp3Api, FlatEqualizerBitExactAndMonoVolumeTheMean)
 {
     const Pcm in = readWav(quietTone());
-    const int32_t boost[10] = { 0, 0, 0, 0, 60, 0, 0, 0, 0, 0 };
-    ASSERT_EQ(vbmp3_setEqualizer(boost), 1);
-    const Pcm out = playToFile(quietTone());
-    for (size_t channel : { 0, 1 })
-        EXPECT_NEAR(
-            levelDb(out.samples, 2, channel, 4410, out.frames()) - levelDb(in.samples, 2, channel, 4410, in.frames()),
-            12.0, 0.5);
-    const int32_t zero[10] = {};
+    const int32_t boost[10] = { 0, 0, 0, 0, 60, 0, 0, 0, 0, 0 }, zero[10] = {};
     for (const int32_t *flat : { zero, static_cast<const int32_t *>(nullptr) }) {
         ASSERT_EQ(vbmp3_setEqualizer(boost), 1);
         ASSERT_EQ(vbmp3_setEqualizer(flat), 1);
         EXPECT_TRUE(playToFile(quietTone()).samples == in.samples);
     }
-
     EXPECT_EQ(vbmp3_getOutputVolume(), 0xFFFFFFFFu);
-    ASSERT_EQ(vbmp3_setOutputVolume(0x8000FFFFu), 1); // right at half, left full
-    const Pcm scaled = playToFile(quietTone());
-    ASSERT_EQ(scaled.frames(), in.frames());
-    for (size_t i = 4410; i < scaled.frames(); ++i) {
-        ASSERT_EQ(scaled.samples[2 * i], in.samples[2 * i]);
-        ASSERT_NEAR(scaled.samples[2 * i + 1], in.samples[2 * i + 1] * (32768.0 / 65535.0), 1.0);
-    }
     // A mono track takes the mean of the word's two halves, from its first sample on.
     const Pcm mono = readWav(shortWav());
     ASSERT_EQ(vbmp3_setOutputVolume(0xC0004000u), 1); // left a quarter, right three quarters

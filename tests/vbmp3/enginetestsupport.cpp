@@ -55,44 +55,6 @@ std::string mp3(const std::string &name, const std::string &format, const std::s
     return fixture(name, "sox -n " + format + " -b 16 -t wav - " + effects + " | lame --quiet " + lame + " - %o");
 }
 
-PulseServer::PulseServer(const std::string &sinkArguments)
-{
-    if (const char *saved = std::getenv("PULSE_SERVER"))
-        m_saved = saved;
-    const std::filesystem::path runtime = workDir() / "pulse";
-    const std::string socket = (runtime / "pulse.sock").string();
-    std::filesystem::create_directories(runtime);
-    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
-    std::filesystem::remove(socket);
-    std::filesystem::remove(runtime / "pulse" / "pid"); // of a server an earlier test ended
-    // As a daemon, which returns once it takes connections and leaves its process id behind.
-    const std::string env = "XDG_RUNTIME_DIR='" + runtime.string() + "' HOME='" + runtime.string() + "' ";
-    if (run(env + "pulseaudio -D -n --exit-idle-time=-1 --system=false -L 'module-null-sink " + sinkArguments
-            + "' -L 'module-native-protocol-unix socket=" + socket + " auth-anonymous=1'")
-        && (std::ifstream(runtime / "pulse" / "pid") >> m_pid))
-        setenv("PULSE_SERVER", ("unix:" + socket).c_str(), 1);
-    else
-        stop();
-}
-
-PulseServer::~PulseServer()
-{
-    stop();
-    m_saved ? setenv("PULSE_SERVER", m_saved->c_str(), 1) : unsetenv("PULSE_SERVER");
-}
-
-void PulseServer::stop()
-{
-    if (m_pid > 0) {
-        kill(m_pid, SIGKILL);
-        // The killed daemon may linger unreaped with its pid file, and the next server
-        // would take it for one already running.
-        std::error_code error;
-        std::filesystem::remove(workDir() / "pulse" / "pulse" / "pid", error);
-    }
-    m_pid = -1;
-}
-
 Pcm readWav(const std::string &path)
 {
     Pcm pcm;

@@ -3,6 +3,7 @@
 // the library that counts its reports and plays tracks to their end.
 #pragma once
 
+#include "../support/pulseserver.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>
@@ -105,23 +106,6 @@ struct Pcm {
     int channels = 0;
     std::vector<int16_t> samples; // interleaved
     size_t frames() const { return channels ? samples.size() / static_cast<size_t>(channels) : 0; }
-};
-
-// A private PulseAudio server with a null sink for one test; PULSE_SERVER points at it
-// while the object lives.  ok() is false when pulseaudio is missing or did not start (the
-// test skips).  stop() ends it at once, as a sound server that goes away.  sinkArguments
-// are given to the null sink ("null"), e.g. "format=s32le rate=96000".
-class PulseServer
-{
-public:
-    explicit PulseServer(const std::string &sinkArguments = {});
-    ~PulseServer();
-    bool ok() const { return m_pid > 0; }
-    void stop();
-
-private:
-    int m_pid = -1;
-    std::optional<std::string> m_saved; // PULSE_SERVER before
 };
 
 // What a command prints on its standard output (its errors dropped).
