@@ -6,7 +6,7 @@ CMAKE_FLAGS := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_
 WERROR := $(if $(CI),ON,OFF)
 TESTDATA_NOTE := $(if $(wildcard ../shared/testdata),,(../shared/testdata is absent: tests that need it skip))
 
-.PHONY: format-check check-includes deps build compile build-asan build-tsan run test test-plain test-asan test-tsan fuzz bench install clean
+.PHONY: format-check check-includes check-docs uninstall deps build compile build-asan build-tsan run test test-plain test-asan test-tsan fuzz bench install clean
 PREFIX ?= /usr/local
 
 deps:
@@ -61,7 +61,11 @@ format-check: deps
 check-includes:
 	@bash tools/check-includes.sh
 
-test: format-check check-includes test-plain test-asan test-tsan fuzz
+# Every link of the README and docs/ leads somewhere; the README's first screen is whole.
+check-docs:
+	@python3 tools/check-doc-links.py
+
+test: format-check check-includes check-docs test-plain test-asan test-tsan fuzz
 
 bench: build
 	@bash bench/run-all.sh
@@ -69,6 +73,11 @@ bench: build
 # make install [PREFIX=/usr/local] [DESTDIR=staging folder]: never runs the package manager.
 install: compile
 	@DESTDIR="$(DESTDIR)" cmake --install build --prefix "$(PREFIX)"
+
+# Removes what the last make install put in place (CMake's list of it).
+uninstall:
+	@if [ -f build/install_manifest.txt ]; then xargs -r -d '\n' rm -fv < build/install_manifest.txt; \
+	 else echo "nothing to uninstall: build/install_manifest.txt is absent"; fi
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -25,7 +25,7 @@ packages=(
   id3v2 audacious audacious-plugins dbus bc
   # icons drawn from the SVG at build time; checks of the installed desktop files; a private
   # session bus for the media-control tests, and a real client of them
-  librsvg2-bin desktop-file-utils appstream dbus-daemon playerctl
+  librsvg2-bin desktop-file-utils gtk-update-icon-cache libglib2.0-bin appstream dbus-daemon playerctl
   # Wayland: Qt's platform plugin, and a headless compositor for the tests
   qt6-wayland weston
 )

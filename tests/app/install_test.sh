@@ -62,4 +62,13 @@ status=$?
 set -e
 pid=
 [ "$status" = 0 ] || fail "the player ended with status $status on SIGTERM: $(cat "$scratch/stderr")"
-echo "installed layout, desktop and metainfo files, and the installed player are fine"
+# The README's steps after an install into a prefix of one's own: the desktop database makes
+# a file manager's "Open with" (GIO's list for the type) offer the player for a FLAC file,
+# and the icon cache takes the icons.  Only the scratch prefix is looked at.
+update-desktop-database "$root/share/applications" || fail "update-desktop-database"
+gtk-update-icon-cache -q -f -t "$root/share/icons/hicolor" || fail "gtk-update-icon-cache"
+offer=$(env PATH="$root/bin:$PATH" XDG_DATA_HOME="$scratch/none" XDG_DATA_DIRS="$root/share" \
+  XDG_CONFIG_HOME="$scratch/none" XDG_CONFIG_DIRS="$scratch/none" gio mime audio/flac)
+grep -q $'^\tkestrine.desktop$' <<<"$offer" || fail "Open with does not offer kestrine for FLAC: $offer"
+
+echo "installed layout, desktop and metainfo files, Open with, and the installed player are fine"
