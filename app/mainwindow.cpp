@@ -4,6 +4,7 @@
 #include "clicklabel.h"
 #include "coverart.h"
 #include "eqpresets.h"
+#include "findwindow.h"
 #include "foldersearchwindow.h"
 #include "optionswindow.h"
 #include "outputdevicechoice.h"
@@ -231,6 +232,22 @@ FolderSearchWindow *MainWindow::folderSearch()
     if (!m_folderSearch)
         m_folderSearch = new FolderSearchWindow(*m_playlist, *m_adder, *m_ctx.prompter, this);
     return m_folderSearch;
+}
+
+FindWindow *MainWindow::findWindow()
+{
+    if (!m_findWindow) {
+        m_findWindow = new FindWindow(*m_playlist, this);
+        connect(m_findWindow, &FindWindow::chosen, this, [this](int row) {
+            // As a double click on that row: it becomes the list's current row first.
+            const QModelIndex at = m_playlist->index(row - 1, 0);
+            m_listView->setCurrentIndex(at);
+            m_listView->scrollTo(at);
+            m_commands->ItemClick(row);
+            listViewDblClick();
+        });
+    }
+    return m_findWindow;
 }
 
 void MainWindow::SetupColumns()
@@ -475,6 +492,8 @@ void MainWindow::buildPopupMenu()
     QAction *about = add(m_pop, "about", QStringLiteral("about"));
     connect(about, &QAction::triggered, this, &MainWindow::about_Click);
     add(m_pop, "shortcutList", QStringLiteral("キー操作一覧\tF1"));
+    QAction *find = add(m_pop, "findRows", QStringLiteral("曲を探す\tCtrl+J"));
+    connect(find, &QAction::triggered, this, [this] { findWindow()->showFind(); });
 }
 
 void MainWindow::about_Click()
@@ -1032,6 +1051,8 @@ void MainWindow::runKey(KeyCommand command)
         return m_listView->selectAll();
     case C::FolderSearch:
         return static_cast<QPushButton *>(m_command2)->click();
+    case C::Find:
+        return findWindow()->showFind();
     case C::Options:
         return press("設定");
     case C::Repeat: // a greyed label takes no click

@@ -41,6 +41,7 @@ class TrackAdder;
 class PrintWindow;
 class AboutWindow;
 class OptionsWindow;
+class FindWindow;
 class FolderSearchWindow;
 class VideoWindowPresenter;
 class CoverArt;
@@ -117,6 +118,8 @@ public:
     PlaylistCommands *commands() const { return m_commands.get(); }
     // The folder search window `Frm_FF`, created on first use.
     FolderSearchWindow *folderSearch();
+    // The find window, created on first use; the row chosen there plays as a double click.
+    FindWindow *findWindow();
     Sequencer *sequencer() const { return m_sequencer.get(); }
     VideoWindowPresenter *videoPresenter() const { return m_videoWindow.get(); }
     // The cover of the track started last (shown in the lyrics view of a track without
@@ -229,6 +232,7 @@ private:
     bool m_unloaded = false;
     QString m_searchPattern;
     FolderSearchWindow *m_folderSearch = nullptr;
+    FindWindow *m_findWindow = nullptr;
     uint32_t m_volumeWord = 0;
     QString m_volumeHex;
 

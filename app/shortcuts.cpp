@@ -32,6 +32,7 @@ constexpr KeyBinding kBindings[] = {
     { C::ToggleChecks, S::List, "Ins", "選択した曲のチェックを切り替え" },
     { C::SelectAll, S::List, "Ctrl+A", "すべて選択" },
     { C::FolderSearch, S::Window, "Ctrl+F", "フォルダ検索（File Search）" },
+    { C::Find, S::Window, "Ctrl+J", "曲を探す（入力するたびに絞り込み）" },
     { C::Options, S::Window, "Ctrl+P", "オプション（設定）" },
     { C::Repeat, S::Window, "Ctrl+R", "リピートの切り替え（Repeat-on/off）" },
     { C::PlayMode, S::Window, "Ctrl+S", "再生モードの切り替え（Normal/Random）" },

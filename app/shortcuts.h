@@ -30,6 +30,7 @@ enum class KeyCommand {
     ToggleChecks, // the check boxes of the selected rows
     SelectAll,
     FolderSearch, // `Command2` "File Search"
+    Find, // the find window: rows narrowed as one types
     Options, // "設定"
     Repeat, // a click on `Label15`
     PlayMode, // a click on `Label5`

@@ -67,6 +67,9 @@ public:
     // writes are ignored.
     int count() const override { return static_cast<int>(m_rows.size()); }
     const TrackRow &row(int i) const;
+    // Every row in list order: a shared copy, O(1), that a worker thread may read while
+    // the model goes on changing its own.
+    QList<TrackRow> rows() const { return m_rows; }
     QString number(int i) const { return row(i).number; }
     QString title(int i) const { return row(i).title; }
     QString artist(int i) const { return row(i).artist; }
