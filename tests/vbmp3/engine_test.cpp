@@ -23,6 +23,7 @@
 #include <functional>
 #include <future>
 #include <iostream>
+#include <mutex>
 #include <numbers>
 #include <sstream>
 #include <thread>
@@ -1232,6 +1233,95 @@ TEST(EngineOutput, RealTimeDeviceGetsItsRoomInOneWrite)
     // options ask for.
     EXPECT_GE(counts->waits, 4);
     EXPECT_LE(counts->writes, counts->waits + 3) << counts->waits << " waits";
+}
+
+// A seek made while the join is being reported (the callback runs without the engine's
+// lock) leaves nothing of the block pending from before it to be sent: the position
+// starts at the frame sought.  The device takes a thousand frames at a time and holds
+// five thousand, so that the join is heard in the middle of a block.
+TEST(EngineOutput, SeekDuringTheJoinReportDropsThePendingBlock)
+{
+    struct Device {
+        std::mutex mutex;
+        int64_t written = 0; // since the last flush
+        bool closedAfterFlush = false; // the seek came: the device takes nothing after its flush
+        bool flushed = false;
+    };
+    class Slow final : public vbmp3::Output
+    {
+    public:
+        explicit Slow(std::shared_ptr<Device> device)
+            : m_device(std::move(device))
+        {
+        }
+        bool open(const vbmp3::OutputFormat &) override { return true; }
+        size_t room() override
+        {
+            std::lock_guard lock(m_device->mutex);
+            return m_device->flushed ? 0 : 1000;
+        }
+        void waitForRoom(std::chrono::milliseconds) override { std::this_thread::sleep_for(2ms); }
+        void write(const float *, size_t frames) override
+        {
+            std::lock_guard lock(m_device->mutex);
+            m_device->written += static_cast<int64_t>(frames);
+        }
+        int64_t delayFrames() override
+        {
+            std::lock_guard lock(m_device->mutex);
+            return std::min<int64_t>(m_device->written, 5000);
+        }
+        void setPaused(bool) override { }
+        void flush() override
+        {
+            std::lock_guard lock(m_device->mutex);
+            m_device->written = 0;
+            m_device->flushed = m_device->closedAfterFlush;
+        }
+        void close() override { }
+        bool realTime() const override { return false; }
+        bool usesSamples() const override { return false; }
+        const char *name() const override { return "slow"; }
+
+    private:
+        std::shared_ptr<Device> m_device;
+    };
+    static std::shared_ptr<Device> device;
+    static vbmp3::Engine *engine;
+    static std::atomic<bool> joined;
+    device = std::make_shared<Device>();
+    joined = false;
+    const std::string a = writeFile(workDir() / "pending-a.wav", pcmWav(44100, 2, std::string(20000 * 4, '\0')));
+    const std::string b = writeFile(workDir() / "pending-b.wav", pcmWav(44100, 2, std::string(88200 * 4, '\0')));
+    vbmp3::Engine player;
+    engine = &player;
+    player.setOutputMaker([](const std::string &) { return std::make_unique<Slow>(device); });
+    player.setCallback([](int32_t message, int32_t) {
+        if (message != VBMP3_MSG_TRACK_JOINED)
+            return;
+        {
+            std::lock_guard lock(device->mutex);
+            device->closedAfterFlush = true;
+        }
+        engine->seek(0);
+        joined = true;
+    });
+    ASSERT_TRUE(player.setOutput("null"));
+    OpenInfo info {};
+    ASSERT_TRUE(player.open(a, &info));
+    ASSERT_EQ(player.queueNext(b), 1);
+    ASSERT_TRUE(player.play());
+    for (const auto until = Clock::now() + 10s; !joined && Clock::now() < until;)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(joined);
+    for (const auto until = Clock::now() + 5s; Clock::now() < until; std::this_thread::sleep_for(1ms)) {
+        std::lock_guard lock(device->mutex);
+        if (device->flushed)
+            break;
+    }
+    // Whatever was sent after the seek went before that flush.
+    EXPECT_EQ(player.heardMs(), 0) << "frames sent after the seek that the device never got";
+    player.stopCallback();
 }
 
 // A stream whose sample rate changes midway ends there; libmpg123 is not asked for more
