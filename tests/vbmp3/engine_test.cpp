@@ -1163,6 +1163,51 @@ TEST_F(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
     EXPECT_LT(Clock::now() - start, 1s);
 }
 
+// The stand-in for a server that went away leaves once the server is back: a reopen for
+// another rate (a join) plays through the server again, in one stream.
+TEST_F(PulseOutput, ReopenAfterTheServerCameBackLeavesTheStandIn)
+{
+    ASSERT_GE(out->room(), 2000u);
+    out->write(sine(440, 0.3, 44100, 2000, 1).data(), 2000);
+    server.stop();
+    for (const auto until = Clock::now() + 3s; std::string(out->name()) != "null" && Clock::now() < until;)
+        out->waitForRoom(10ms), out->room();
+    ASSERT_STREQ(out->name(), "null");
+    PulseServer again;
+    ASSERT_TRUE(again.ok());
+    format.rate = 96000;
+    ASSERT_TRUE(out->reopen(format));
+    EXPECT_STREQ(out->name(), "pulse");
+    EXPECT_EQ(sinkInputs().size(), 1u);
+    out->close();
+}
+
+// A volume set while the stream is being made again (setVolume finds no stream yet) is
+// the new stream's volume.
+TEST_F(PulseOutput, VolumeSetWhileTheStreamReconnectsIsKept)
+{
+    out->close();
+    bool armed = false;
+    std::unique_ptr<vbmp3::Output> connecting;
+    connecting = vbmp3::makePulseOutput({}, [&] {
+        if (armed)
+            connecting->setVolume(0x40004000u);
+    });
+    ASSERT_TRUE(connecting->open(format));
+    armed = true;
+    format.rate = 48000;
+    format.channels = 2;
+    ASSERT_TRUE(connecting->reopen(format));
+    long volume = -1;
+    for (const auto until = Clock::now() + 3s; volume != 0x10000L * 0x4000 / 0xFFFF && Clock::now() < until;
+         std::this_thread::sleep_for(10ms)) {
+        const std::vector<SinkInput> inputs = sinkInputs();
+        volume = inputs.size() == 1 ? inputs[0].volume : -1;
+    }
+    EXPECT_NEAR(volume, 0x10000L * 0x4000 / 0xFFFF, 1);
+    connecting->close();
+}
+
 // A real-time device is given what it has room for in one write, not in pieces of a fixed
 // size: each write to a sound server wakes its connection's thread and the server.
 TEST(EngineOutput, RealTimeDeviceGetsItsRoomInOneWrite)
