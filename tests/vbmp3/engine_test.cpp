@@ -1115,8 +1115,10 @@ protected:
     decltype(vbmp3::makePulseOutput()) out;
 };
 
-// A sound-server stream whose server goes between the last write and the drain still drains.
-TEST_F(PulseOutput, DrainsAfterTheServerDies)
+// A sound-server stream whose server goes between the last write and the drain still
+// drains.  The null output then stands in, and leaves once the server is back: a reopen
+// for another rate (a join) plays through the server again, in one stream.
+TEST_F(PulseOutput, DrainsAfterTheServerDiesAndReopensWhenItIsBack)
 {
     ASSERT_GE(out->room(), 2000u);
     out->write(sine(440, 0.3, 44100, 2000, 1).data(), 2000);
@@ -1126,6 +1128,16 @@ TEST_F(PulseOutput, DrainsAfterTheServerDies)
     for (const auto until = Clock::now() + 2s; !out->drained() && Clock::now() < until;)
         std::this_thread::sleep_for(5ms);
     EXPECT_TRUE(out->drained()) << "a stream that died before its drain never drains";
+    for (const auto until = Clock::now() + 3s; std::string(out->name()) != "null" && Clock::now() < until;)
+        out->waitForRoom(10ms), out->room();
+    ASSERT_STREQ(out->name(), "null");
+    PulseServer again;
+    ASSERT_TRUE(again.ok());
+    format.rate = 96000;
+    ASSERT_TRUE(out->reopen(format));
+    EXPECT_STREQ(out->name(), "pulse");
+    EXPECT_EQ(sinkInputs().size(), 1u);
+    out->close();
 }
 
 // A full stream's writer sleeps until the server asks for more and then finds a good share
@@ -1161,25 +1173,6 @@ TEST_F(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
     const auto start = Clock::now();
     out->waitForRoom(5s);
     EXPECT_LT(Clock::now() - start, 1s);
-}
-
-// The stand-in for a server that went away leaves once the server is back: a reopen for
-// another rate (a join) plays through the server again, in one stream.
-TEST_F(PulseOutput, ReopenAfterTheServerCameBackLeavesTheStandIn)
-{
-    ASSERT_GE(out->room(), 2000u);
-    out->write(sine(440, 0.3, 44100, 2000, 1).data(), 2000);
-    server.stop();
-    for (const auto until = Clock::now() + 3s; std::string(out->name()) != "null" && Clock::now() < until;)
-        out->waitForRoom(10ms), out->room();
-    ASSERT_STREQ(out->name(), "null");
-    PulseServer again;
-    ASSERT_TRUE(again.ok());
-    format.rate = 96000;
-    ASSERT_TRUE(out->reopen(format));
-    EXPECT_STREQ(out->name(), "pulse");
-    EXPECT_EQ(sinkInputs().size(), 1u);
-    out->close();
 }
 
 // A volume set while the stream is being made again (setVolume finds no stream yet) is
