@@ -1,6 +1,8 @@
 // The ALSA output and the choice of device, heard through libasound's "file" PCM: the
 // program reads an ALSA configuration of its own (no sound card needed), and no sound
 // server answers unless a test starts a private one.
+#include "alsaapi.h"
+#include "engine.h"
 #include "enginetestsupport.h"
 #include "output.h"
 #include "outputdevices.h"
@@ -11,8 +13,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <thread>
 #include <tuple>
 
@@ -37,10 +43,16 @@ void writeConfig()
     };
     const auto integers
         = [&](const std::string &path) { return "type linear; slave { format S16_LE; pcm { " + toFile(path) + " } }"; };
+    const auto shown = [&](const std::string &name, const std::string &description) {
+        return "pcm." + name + " { " + toFile(raw(name)) + "\n  hint { show on; description \"" + description
+            + "\" } }\n";
+    };
     writeFile(file,
         "pcm.default { " + toFile(raw("default")) + "\n  hint { show on; description \"kestrine test default\" } }\n"
             + "pcm.kestrine_int { " + integers(raw("int"))
-            + "\n  hint { show on; description \"kestrine test\tintegers\" } }\n");
+            + "\n  hint { show on; description \"kestrine test\tintegers\" } }\n"
+            + shown("lavrate", "Rate Converter Plugin Using Libav/FFmpeg Library")
+            + shown("kestrine_twin", "kestrine twin") + shown("kestrine_twin2", "kestrine twin"));
     setenv("ALSA_CONFIG_PATH", file.c_str(), 1);
     setenv("PULSE_SERVER", "unix:/nonexistent/pulse.sock", 1);
 }
@@ -157,17 +169,28 @@ TEST_F(AlsaPlayback, PlaysTheTrackThroughTheDefaultOrTheChosenPcm)
     EXPECT_EQ(vbmp3_setOutputDevice(nullptr), 1);
 }
 
+std::string deviceList()
+{
+    const int32_t length = vbmp3_getOutputDevices(nullptr, 0);
+    std::string list(static_cast<size_t>(length) + 1, '\0');
+    EXPECT_EQ(vbmp3_getOutputDevices(list.data(), length + 1), length);
+    list.resize(static_cast<size_t>(length));
+    return list;
+}
+
 // The list names each PCM with its description on one line (tabs and newlines in it made
-// spaces), is cut to the buffer given, and tells the whole length.
+// spaces), two of one description apart, leaves out the converter plugins, is cut to the
+// buffer given, and tells the whole length.
 TEST(OutputDevices, ListsThePcmsThatPlayWithTheirDescriptions)
 {
     writeConfig();
-    const int32_t length = vbmp3_getOutputDevices(nullptr, 0);
-    std::string list(static_cast<size_t>(length) + 1, '\0');
-    ASSERT_EQ(vbmp3_getOutputDevices(list.data(), length + 1), length);
-    list.resize(static_cast<size_t>(length));
-    EXPECT_NE(list.find("alsa:default\tkestrine test default\n"), std::string::npos) << list;
-    EXPECT_NE(list.find("alsa:kestrine_int\tkestrine test integers\n"), std::string::npos) << list;
+    const std::string list = deviceList();
+    const int32_t length = static_cast<int32_t>(list.size());
+    for (const char *line : { "alsa:default\tkestrine test default\n", "alsa:kestrine_int\tkestrine test integers\n",
+             "alsa:kestrine_twin\tkestrine twin (kestrine_twin)\n",
+             "alsa:kestrine_twin2\tkestrine twin (kestrine_twin2)\n" })
+        EXPECT_NE(list.find(line), std::string::npos) << line << " in\n" << list;
+    EXPECT_EQ(list.find("lavrate"), std::string::npos) << "a converter is no device";
     EXPECT_EQ(list.find("pulse:"), std::string::npos) << "no sound server answers";
     char small[8];
     std::memset(small, 'x', sizeof small);
@@ -175,8 +198,30 @@ TEST(OutputDevices, ListsThePcmsThatPlayWithTheirDescriptions)
     EXPECT_EQ(std::string(small), list.substr(0, 7));
 }
 
+// A sound card's PCMs make one entry per device, named as the card names the device and
+// played through its default (or HDMI's) PCM; the converters and bridges are left out.
+TEST(OutputDevices, OneEntryPerDeviceOfACard)
+{
+    const auto card = [](const std::string &kind, const std::string &dev, const std::string &device) {
+        return vbmp3::AlsaHint { kind + ":CARD=PCH" + dev, "HDA Intel PCH, " + device + "\nwhat the PCM does" };
+    };
+    const std::vector<vbmp3::AlsaHint> hints = { { "null", "Discard all samples" },
+        { "samplerate", "Rate Converter Plugin Using Samplerate Library" }, { "pulse", "PulseAudio Sound Server" },
+        { "default", "Default ALSA Output" }, card("hw", ",DEV=0", "ALC257 Analog"),
+        card("plughw", ",DEV=0", "ALC257 Analog"), card("sysdefault", "", "ALC257 Analog"),
+        card("surround51", ",DEV=0", "ALC257 Analog"), card("hw", ",DEV=3", "HDMI 0"), card("hdmi", ",DEV=0", "HDMI 0"),
+        card("dmix", ",DEV=3", "HDMI 0"), card("usbstream", "", "") };
+    std::vector<std::pair<std::string, std::string>> listed;
+    for (const vbmp3::OutputDevice &device : vbmp3::alsaDevicesOf(hints))
+        listed.emplace_back(device.id, device.description);
+    EXPECT_EQ(listed,
+        (std::vector<std::pair<std::string, std::string>> { { "alsa:default", "Default ALSA Output" },
+            { "alsa:sysdefault:CARD=PCH", "HDA Intel PCH, ALC257 Analog" },
+            { "alsa:hdmi:CARD=PCH,DEV=0", "HDA Intel PCH, HDMI 0" } }));
+}
+
 // A private sound server's sink is listed by its description, and playing to it chosen by
-// its id goes there.
+// its id goes there.  A second sink of the same description is listed apart.
 TEST_F(AlsaPlayback, ChosenSoundServerSinkIsListedAndPlayedTo)
 {
     PulseServer server;
@@ -194,6 +239,11 @@ TEST_F(AlsaPlayback, ChosenSoundServerSinkIsListedAndPlayedTo)
     const Tone mono = tone("mono44", 44100, 1, 0.3);
     EXPECT_EQ(samplesOf<int16_t>(play(mono.path).second), mono.samples)
         << "the chosen ALSA device comes before the sound server";
+    ASSERT_TRUE(run("pactl load-module module-null-sink sink_name=twin"));
+    const std::string list = deviceList();
+    const std::string description = sinks[0].description;
+    EXPECT_NE(list.find("pulse:null\t" + description + " (null)\n"), std::string::npos) << list;
+    EXPECT_NE(list.find("pulse:twin\t" + description + " (twin)\n"), std::string::npos) << list;
 }
 
 // The output on its own: the device's delay counts what it holds, a pause holds it, a
@@ -238,6 +288,125 @@ TEST(AlsaOutput, DelayPauseFlushAndInterrupt)
     EXPECT_TRUE(out->drained());
     out->close();
     EXPECT_EQ(samplesOf<int16_t>(readFile(raw("int"))).size(), 2 * room) << "what was written before the pause";
+}
+
+// libasound's calls, some of them stood in for by the tests below.
+vbmp3::AlsaApi g_calls;
+const vbmp3::AlsaApi *g_alsa = nullptr;
+std::function<void()> g_opening; // called after each snd_pcm_open
+std::atomic<bool> g_suspended { false }; // the device reports a suspend until resumed
+std::mutex g_resumeMutex;
+std::condition_variable g_resumeWake;
+bool g_resuming = false, g_resumeMay = false; // under g_resumeMutex
+
+const vbmp3::AlsaApi *standIns()
+{
+    g_alsa = vbmp3::alsaApi();
+    g_calls = *g_alsa;
+    g_calls.snd_pcm_open = [](snd_pcm_t **pcm, const char *name, snd_pcm_stream_t stream, int mode) {
+        const int result = g_alsa->snd_pcm_open(pcm, name, stream, mode);
+        if (g_opening)
+            g_opening();
+        return result;
+    };
+    g_calls.snd_pcm_avail_update = [](snd_pcm_t *pcm) -> snd_pcm_sframes_t {
+        return g_suspended ? -ESTRPIPE : g_alsa->snd_pcm_avail_update(pcm);
+    };
+    // Resuming takes until the test lets it (libasound sleeps a second at a time meanwhile).
+    g_calls.snd_pcm_recover = [](snd_pcm_t *pcm, int error, int silent) {
+        if (error != -ESTRPIPE)
+            return g_alsa->snd_pcm_recover(pcm, error, silent);
+        std::unique_lock lock(g_resumeMutex);
+        g_resuming = true;
+        g_resumeWake.notify_all();
+        g_resumeWake.wait(lock, [] { return g_resumeMay; });
+        g_suspended = false;
+        return g_alsa->snd_pcm_prepare(pcm);
+    };
+    return &g_calls;
+}
+
+// A reopen for another format (a join) is made under the output's lock: the controlling
+// thread's delay waits for it instead of reading a PCM being set up.
+TEST(AlsaOutput, ReopenKeepsTheOtherThreadsOff)
+{
+    writeConfig();
+    auto out = vbmp3::makeAlsaOutput("kestrine_int", standIns());
+    vbmp3::OutputFormat format;
+    ASSERT_TRUE(out->open(format));
+    std::future<int64_t> delay;
+    bool during = false;
+    g_opening = [&] {
+        delay = std::async(std::launch::async, [&] { return out->delayFrames(); });
+        during = delay.wait_for(300ms) == std::future_status::ready;
+    };
+    format.rate = 48000;
+    format.channels = 1;
+    const bool reopened = out->reopen(format);
+    g_opening = nullptr;
+    delay.get();
+    EXPECT_TRUE(reopened);
+    EXPECT_FALSE(during) << "the delay was read while the PCM was being opened";
+}
+
+// A device suspended with the system is resumed without the engine's lock: the position
+// can be read while libasound waits for the device.
+TEST(AlsaOutput, ResumeAfterASuspendLeavesThePositionReadable)
+{
+    writeConfig();
+    const Tone t = tone("suspend", 44100, 2, 1.0);
+    const vbmp3::AlsaApi *calls = standIns();
+    g_suspended = true;
+    g_resuming = g_resumeMay = false;
+    const auto resume = [] {
+        std::lock_guard lock(g_resumeMutex);
+        g_resumeMay = true;
+        g_resumeWake.notify_all();
+    };
+    vbmp3::Engine engine;
+    engine.setOutputMaker([calls](const std::string &) { return vbmp3::makeAlsaOutput("kestrine_int", calls); });
+    ASSERT_TRUE(engine.setOutput("null"));
+    OpenInfo info {};
+    ASSERT_TRUE(engine.open(t.path, &info));
+    ASSERT_TRUE(engine.play());
+    {
+        std::unique_lock lock(g_resumeMutex);
+        if (!g_resumeWake.wait_for(lock, 10s, [] { return g_resuming; })) {
+            lock.unlock();
+            resume();
+            FAIL() << "the suspend was never resumed";
+        }
+    }
+    auto reading = std::async(std::launch::async, [&] {
+        int32_t seconds = 0;
+        return engine.state(&seconds);
+    });
+    const bool answered = reading.wait_for(2s) == std::future_status::ready;
+    resume();
+    EXPECT_EQ(reading.get(), VBMP3_PLAYING);
+    EXPECT_TRUE(answered) << "the position waited for the resume";
+}
+
+// A join to another rate and channel count reopens the device while the controlling
+// thread reads the position and spectrum and pauses (ThreadSanitizer watches this one in
+// make test): the join is reported and the play ends without a failure.
+TEST_F(AlsaPlayback, JoinToAnotherFormatWhileTheDeviceIsWatched)
+{
+    const Tone first = tone("join44", 44100, 2, 0.3), second = tone("join48", 48000, 1, 0.3);
+    const int ends = reports().ends, joins = reports().joins;
+    ASSERT_EQ(vbmp3_open(first.path.c_str(), nullptr), 1);
+    ASSERT_EQ(vbmp3_queueNext(second.path.c_str()), 1);
+    ASSERT_EQ(vbmp3_play(), 1);
+    int32_t bands[2][256] = {};
+    for (int i = 0; reports().ends == ends && i < 100000; ++i) {
+        int32_t seconds = 0;
+        vbmp3_getState(&seconds);
+        vbmp3_getSpectrum(bands[0], bands[1]);
+        if (i % 8 == 0 && vbmp3_pause() == 1)
+            vbmp3_restart();
+    }
+    ASSERT_TRUE(waitForEnds(ends + 1));
+    EXPECT_EQ(std::pair(reports().joins.load(), reports().failed.load()), std::pair(joins + 1, 0));
 }
 
 // A PCM that does not exist does not open, and says so at once.

@@ -23,6 +23,7 @@
 #include <functional>
 #include <future>
 #include <iostream>
+#include <mutex>
 #include <numbers>
 #include <sstream>
 #include <thread>
@@ -1114,8 +1115,10 @@ protected:
     decltype(vbmp3::makePulseOutput()) out;
 };
 
-// A sound-server stream whose server goes between the last write and the drain still drains.
-TEST_F(PulseOutput, DrainsAfterTheServerDies)
+// A sound-server stream whose server goes between the last write and the drain still
+// drains.  The null output then stands in, and leaves once the server is back: a reopen
+// for another rate (a join) plays through the server again, in one stream.
+TEST_F(PulseOutput, DrainsAfterTheServerDiesAndReopensWhenItIsBack)
 {
     ASSERT_GE(out->room(), 2000u);
     out->write(sine(440, 0.3, 44100, 2000, 1).data(), 2000);
@@ -1125,6 +1128,16 @@ TEST_F(PulseOutput, DrainsAfterTheServerDies)
     for (const auto until = Clock::now() + 2s; !out->drained() && Clock::now() < until;)
         std::this_thread::sleep_for(5ms);
     EXPECT_TRUE(out->drained()) << "a stream that died before its drain never drains";
+    for (const auto until = Clock::now() + 3s; std::string(out->name()) != "null" && Clock::now() < until;)
+        out->waitForRoom(10ms), out->room();
+    ASSERT_STREQ(out->name(), "null");
+    PulseServer again;
+    ASSERT_TRUE(again.ok());
+    format.rate = 96000;
+    ASSERT_TRUE(out->reopen(format));
+    EXPECT_STREQ(out->name(), "pulse");
+    EXPECT_EQ(sinkInputs().size(), 1u);
+    out->close();
 }
 
 // A full stream's writer sleeps until the server asks for more and then finds a good share
@@ -1160,6 +1173,32 @@ TEST_F(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
     const auto start = Clock::now();
     out->waitForRoom(5s);
     EXPECT_LT(Clock::now() - start, 1s);
+}
+
+// A volume set while the stream is being made again (setVolume finds no stream yet) is
+// the new stream's volume.
+TEST_F(PulseOutput, VolumeSetWhileTheStreamReconnectsIsKept)
+{
+    out->close();
+    bool armed = false;
+    std::unique_ptr<vbmp3::Output> connecting;
+    connecting = vbmp3::makePulseOutput({}, [&] {
+        if (armed)
+            connecting->setVolume(0x40004000u);
+    });
+    ASSERT_TRUE(connecting->open(format));
+    armed = true;
+    format.rate = 48000;
+    format.channels = 2;
+    ASSERT_TRUE(connecting->reopen(format));
+    long volume = -1;
+    for (const auto until = Clock::now() + 3s; volume != 0x10000L * 0x4000 / 0xFFFF && Clock::now() < until;
+         std::this_thread::sleep_for(10ms)) {
+        const std::vector<SinkInput> inputs = sinkInputs();
+        volume = inputs.size() == 1 ? inputs[0].volume : -1;
+    }
+    EXPECT_NEAR(volume, 0x10000L * 0x4000 / 0xFFFF, 1);
+    connecting->close();
 }
 
 // A real-time device is given what it has room for in one write, not in pieces of a fixed
@@ -1232,6 +1271,95 @@ TEST(EngineOutput, RealTimeDeviceGetsItsRoomInOneWrite)
     // options ask for.
     EXPECT_GE(counts->waits, 4);
     EXPECT_LE(counts->writes, counts->waits + 3) << counts->waits << " waits";
+}
+
+// A seek made while the join is being reported (the callback runs without the engine's
+// lock) leaves nothing of the block pending from before it to be sent: the position
+// starts at the frame sought.  The device takes a thousand frames at a time and holds
+// five thousand, so that the join is heard in the middle of a block.
+TEST(EngineOutput, SeekDuringTheJoinReportDropsThePendingBlock)
+{
+    struct Device {
+        std::mutex mutex;
+        int64_t written = 0; // since the last flush
+        bool closedAfterFlush = false; // the seek came: the device takes nothing after its flush
+        bool flushed = false;
+    };
+    class Slow final : public vbmp3::Output
+    {
+    public:
+        explicit Slow(std::shared_ptr<Device> device)
+            : m_device(std::move(device))
+        {
+        }
+        bool open(const vbmp3::OutputFormat &) override { return true; }
+        size_t room() override
+        {
+            std::lock_guard lock(m_device->mutex);
+            return m_device->flushed ? 0 : 1000;
+        }
+        void waitForRoom(std::chrono::milliseconds) override { std::this_thread::sleep_for(2ms); }
+        void write(const float *, size_t frames) override
+        {
+            std::lock_guard lock(m_device->mutex);
+            m_device->written += static_cast<int64_t>(frames);
+        }
+        int64_t delayFrames() override
+        {
+            std::lock_guard lock(m_device->mutex);
+            return std::min<int64_t>(m_device->written, 5000);
+        }
+        void setPaused(bool) override { }
+        void flush() override
+        {
+            std::lock_guard lock(m_device->mutex);
+            m_device->written = 0;
+            m_device->flushed = m_device->closedAfterFlush;
+        }
+        void close() override { }
+        bool realTime() const override { return false; }
+        bool usesSamples() const override { return false; }
+        const char *name() const override { return "slow"; }
+
+    private:
+        std::shared_ptr<Device> m_device;
+    };
+    static std::shared_ptr<Device> device;
+    static vbmp3::Engine *engine;
+    static std::atomic<bool> joined;
+    device = std::make_shared<Device>();
+    joined = false;
+    const std::string a = writeFile(workDir() / "pending-a.wav", pcmWav(44100, 2, std::string(20000 * 4, '\0')));
+    const std::string b = writeFile(workDir() / "pending-b.wav", pcmWav(44100, 2, std::string(88200 * 4, '\0')));
+    vbmp3::Engine player;
+    engine = &player;
+    player.setOutputMaker([](const std::string &) { return std::make_unique<Slow>(device); });
+    player.setCallback([](int32_t message, int32_t) {
+        if (message != VBMP3_MSG_TRACK_JOINED)
+            return;
+        {
+            std::lock_guard lock(device->mutex);
+            device->closedAfterFlush = true;
+        }
+        engine->seek(0);
+        joined = true;
+    });
+    ASSERT_TRUE(player.setOutput("null"));
+    OpenInfo info {};
+    ASSERT_TRUE(player.open(a, &info));
+    ASSERT_EQ(player.queueNext(b), 1);
+    ASSERT_TRUE(player.play());
+    for (const auto until = Clock::now() + 10s; !joined && Clock::now() < until;)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(joined);
+    for (const auto until = Clock::now() + 5s; Clock::now() < until; std::this_thread::sleep_for(1ms)) {
+        std::lock_guard lock(device->mutex);
+        if (device->flushed)
+            break;
+    }
+    // Whatever was sent after the seek went before that flush.
+    EXPECT_EQ(player.heardMs(), 0) << "frames sent after the seek that the device never got";
+    player.stopCallback();
 }
 
 // A stream whose sample rate changes midway ends there; libmpg123 is not asked for more

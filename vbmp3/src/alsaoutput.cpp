@@ -1,8 +1,11 @@
 // The ALSA output: plays through a PCM of libasound ("default" unless a device is named),
 // for systems without a sound server.  The PCM is opened non-blocking and every call into
 // it is made under one mutex, so that the controlling thread's delay and pause calls meet
-// the output thread's writes safely; waits poll the PCM's descriptors together with an
-// eventfd that interrupt, pause and flush signal.
+// the output thread's writes and (re)opens safely; waits poll the PCM's descriptors
+// together with an eventfd that interrupt, pause and flush signal.  A device suspended
+// with the system is resumed by the output thread while it waits, outside that mutex
+// (libasound sleeps until the device is back): the other threads meanwhile see the delay
+// it had.
 //
 // The device gets the rate and samples deviceRateFor and deviceSamplesFor choose, as the
 // sound-server output does; a device that refuses those samples gets the nearest it takes
@@ -10,11 +13,9 @@
 // that refuses the rate or the channel count gets the nearest rate through soxr and a
 // stereo mix.  libasound is loaded only when this
 // output is first opened.
+#include "alsaapi.h"
 #include "outputdevices.h"
 
-#include "runtimelib.h"
-
-#include <alsa/asoundlib.h>
 #include <poll.h>
 #include <soxr.h>
 #include <sys/eventfd.h>
@@ -23,8 +24,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -36,71 +39,10 @@ namespace
 
 using namespace std::chrono_literals;
 
-#define VBMP3_ALSA_FUNCTIONS(X)                                                                                        \
-    X(snd_config_update_free_global)                                                                                   \
-    X(snd_device_name_free_hint)                                                                                       \
-    X(snd_device_name_get_hint)                                                                                        \
-    X(snd_device_name_hint)                                                                                            \
-    X(snd_lib_error_set_handler)                                                                                       \
-    X(snd_pcm_avail_update)                                                                                            \
-    X(snd_pcm_close)                                                                                                   \
-    X(snd_pcm_delay)                                                                                                   \
-    X(snd_pcm_drop)                                                                                                    \
-    X(snd_pcm_hw_params)                                                                                               \
-    X(snd_pcm_hw_params_any)                                                                                           \
-    X(snd_pcm_hw_params_can_pause)                                                                                     \
-    X(snd_pcm_hw_params_free)                                                                                          \
-    X(snd_pcm_hw_params_get_buffer_size)                                                                               \
-    X(snd_pcm_hw_params_get_period_size)                                                                               \
-    X(snd_pcm_hw_params_malloc)                                                                                        \
-    X(snd_pcm_hw_params_set_access)                                                                                    \
-    X(snd_pcm_hw_params_set_buffer_time_near)                                                                          \
-    X(snd_pcm_hw_params_set_channels)                                                                                  \
-    X(snd_pcm_hw_params_set_format)                                                                                    \
-    X(snd_pcm_hw_params_set_period_time_near)                                                                          \
-    X(snd_pcm_hw_params_set_rate)                                                                                      \
-    X(snd_pcm_hw_params_set_rate_near)                                                                                 \
-    X(snd_pcm_hw_params_set_rate_resample)                                                                             \
-    X(snd_pcm_hw_params_test_channels)                                                                                 \
-    X(snd_pcm_hw_params_test_format)                                                                                   \
-    X(snd_pcm_hw_params_test_rate)                                                                                     \
-    X(snd_pcm_open)                                                                                                    \
-    X(snd_pcm_pause)                                                                                                   \
-    X(snd_pcm_poll_descriptors)                                                                                        \
-    X(snd_pcm_poll_descriptors_count)                                                                                  \
-    X(snd_pcm_poll_descriptors_revents)                                                                                \
-    X(snd_pcm_prepare)                                                                                                 \
-    X(snd_pcm_recover)                                                                                                 \
-    X(snd_pcm_start)                                                                                                   \
-    X(snd_pcm_state)                                                                                                   \
-    X(snd_pcm_sw_params)                                                                                               \
-    X(snd_pcm_sw_params_current)                                                                                       \
-    X(snd_pcm_sw_params_free)                                                                                          \
-    X(snd_pcm_sw_params_malloc)                                                                                        \
-    X(snd_pcm_sw_params_set_avail_min)                                                                                 \
-    X(snd_pcm_sw_params_set_start_threshold)                                                                           \
-    X(snd_pcm_writei)
-
-struct AlsaApi {
-    VBMP3_ALSA_FUNCTIONS(VBMP3_API_MEMBER)
-};
-
 // libasound reports every PCM it cannot open on stderr; the output says so itself by
 // falling back.
 void quietAlsa(const char *, int, const char *, int, const char *, ...)
 {
-}
-
-const AlsaApi *alsaApi()
-{
-    static const AlsaApi *const api = [] {
-        const AlsaApi *loaded = loadApi<AlsaApi>(
-            "libasound.so.2", [](void *lib, AlsaApi &api) { return VBMP3_ALSA_FUNCTIONS(VBMP3_API_RESOLVE) true; });
-        if (loaded)
-            loaded->snd_lib_error_set_handler(&quietAlsa);
-        return loaded;
-    }();
-    return api;
 }
 
 // libasound's configuration is global to the process: it is read by every open and hint
@@ -139,8 +81,9 @@ std::array<SampleKind, 5> kindsFor(DeviceSamples wanted)
 class AlsaOutput final : public Output
 {
 public:
-    explicit AlsaOutput(std::string device)
+    AlsaOutput(std::string device, const AlsaApi *calls)
         : m_device(device.empty() ? "default" : std::move(device))
+        , m_calls(calls)
     {
         m_wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     }
@@ -151,26 +94,31 @@ public:
             ::close(m_wakeFd);
     }
 
+    // Under the mutex throughout: the controlling thread's delay and pause calls wait for
+    // a PCM being opened (at a join to another format) instead of meeting it half made.
     bool open(const OutputFormat &format) override
     {
-        m_api = alsaApi();
+        m_fallback.clear(); // a device back after it was lost plays again
+        std::lock_guard lock(m_mutex);
+        m_api = m_calls ? m_calls : alsaApi();
         if (!m_api || m_wakeFd < 0)
             return false;
         m_format = format;
+        m_suspended = false;
         {
             std::lock_guard config(configMutex());
             if (m_api->snd_pcm_open(&m_pcm, m_device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
                 m_pcm = nullptr;
         }
         if (!m_pcm || !configure()) {
-            close();
+            closeLocked();
             return false;
         }
         const int count = m_api->snd_pcm_poll_descriptors_count(m_pcm);
         m_pollFds.resize(static_cast<size_t>(std::max(count, 0)) + 1);
         if (count > 0
             && m_api->snd_pcm_poll_descriptors(m_pcm, m_pollFds.data() + 1, static_cast<unsigned>(count)) != count) {
-            close();
+            closeLocked();
             return false;
         }
         m_pollFds[0] = { m_wakeFd, POLLIN, 0 };
@@ -179,7 +127,7 @@ public:
 
     size_t room() override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->room();
         std::lock_guard lock(m_mutex);
         if (!m_pcm || m_paused)
@@ -196,8 +144,10 @@ public:
 
     void waitForRoom(std::chrono::milliseconds timeout) override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->waitForRoom(timeout);
+        if (resumeSuspended())
+            return;
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {
             bool paused;
@@ -236,7 +186,7 @@ public:
 
     void write(const float *data, size_t frames) override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->write(data, frames);
         if (frames == 0)
             return;
@@ -260,18 +210,21 @@ public:
 
     int64_t delayFrames() override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->delayFrames();
         std::lock_guard lock(m_mutex);
         if (!m_pcm)
             return 0;
+        if (m_suspended)
+            return m_lastDelay; // nothing plays until the device is back
         snd_pcm_sframes_t delay = 0;
         if (m_api->snd_pcm_delay(m_pcm, &delay) < 0 || delay < 0)
             delay = 0;
         double frames = static_cast<double>(delay) + static_cast<double>(pendingFramesLocked());
         if (m_resampler)
             frames += soxr_delay(m_resampler); // in device frames
-        return static_cast<int64_t>(std::llround(frames / m_ratio));
+        m_lastDelay = static_cast<int64_t>(std::llround(frames / m_ratio));
+        return m_lastDelay;
     }
 
     void setPaused(bool paused) override
@@ -282,9 +235,12 @@ public:
         }
         {
             std::lock_guard lock(m_mutex);
-            if (!m_pcm || paused == m_paused)
+            if (paused == m_paused)
                 return;
             m_paused = paused;
+            // Without a PCM, or while it is suspended, the state is taken when it is back.
+            if (!m_pcm || m_suspended)
+                return signalWake();
             const snd_pcm_state_t state = m_api->snd_pcm_state(m_pcm);
             if (m_canPause) {
                 if (paused && state == SND_PCM_STATE_RUNNING)
@@ -303,7 +259,7 @@ public:
 
     void flush() override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->flush();
         {
             std::lock_guard lock(m_mutex);
@@ -322,7 +278,7 @@ public:
 
     void startDrain() override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->startDrain();
         std::lock_guard lock(m_mutex);
         if (!m_pcm)
@@ -343,13 +299,15 @@ public:
 
     bool drained() override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->drained();
         std::lock_guard lock(m_mutex);
         if (!m_pcm)
             return true;
         if (!pushPendingLocked())
             return true; // the device is gone with what it held
+        if (m_suspended)
+            return false; // what it holds plays once it is back
         startIfHeldLocked();
         if (!m_pending.empty())
             return false;
@@ -362,8 +320,10 @@ public:
 
     void waitDrained(std::chrono::milliseconds timeout) override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->waitDrained(timeout);
+        if (resumeSuspended())
+            return;
         pollfd wake { m_wakeFd, POLLIN, 0 };
         if (::poll(&wake, 1, static_cast<int>(std::min<std::chrono::milliseconds>(timeout, 5ms).count())) > 0)
             takeWake();
@@ -378,6 +338,14 @@ public:
     void close() override
     {
         std::lock_guard lock(m_mutex);
+        closeLocked();
+    }
+
+    const char *name() const override { return m_fallback.active() ? "null" : "alsa"; }
+
+private:
+    void closeLocked()
+    {
         if (m_pcm) {
             m_api->snd_pcm_drop(m_pcm);
             m_api->snd_pcm_close(m_pcm);
@@ -391,11 +359,9 @@ public:
         }
         m_pending.clear();
         m_pendingOffset = 0;
+        m_suspended = false;
     }
 
-    const char *name() const override { return m_fallback.active() ? "null" : "alsa"; }
-
-private:
     // Negotiates the hardware and software parameters; false when the device takes none
     // of the formats or channel counts this output can give.
     bool configure()
@@ -523,17 +489,55 @@ private:
 
     size_t pendingFramesLocked() const { return (m_pending.size() - m_pendingOffset) / frameBytes(); }
 
-    // Frames the device takes now, recovering from an underrun or a suspend; negative when
-    // the device is gone.
+    // Frames the device takes now, recovering from an underrun; negative when the device
+    // is gone, 0 while it is suspended.
     snd_pcm_sframes_t availLocked()
     {
+        if (m_suspended)
+            return 0;
         snd_pcm_sframes_t avail = m_api->snd_pcm_avail_update(m_pcm);
         if (avail < 0) {
-            if (m_api->snd_pcm_recover(m_pcm, static_cast<int>(avail), 1) < 0)
+            if (!recoverLocked(avail))
                 return -1;
-            avail = m_api->snd_pcm_avail_update(m_pcm);
+            avail = m_suspended ? 0 : m_api->snd_pcm_avail_update(m_pcm);
         }
         return avail;
+    }
+
+    // Recovers from the error a call into the PCM gave; false when the device is gone.  A
+    // suspend is only noted: resumeSuspended resumes it without the lock.
+    bool recoverLocked(snd_pcm_sframes_t error)
+    {
+        if (error == -ESTRPIPE) {
+            m_suspended = true;
+            return true;
+        }
+        return m_api->snd_pcm_recover(m_pcm, static_cast<int>(error), 1) >= 0;
+    }
+
+    // Output thread, no lock held: resumes a suspended device (which may take seconds)
+    // while the other threads leave the PCM alone; the null output stands in when it does
+    // not come back.  False when there was nothing to resume.
+    bool resumeSuspended()
+    {
+        snd_pcm_t *pcm;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_suspended || !m_pcm)
+                return false;
+            pcm = m_pcm;
+        }
+        const bool resumed = m_api->snd_pcm_recover(pcm, -ESTRPIPE, 1) >= 0;
+        {
+            std::lock_guard lock(m_mutex);
+            m_suspended = false;
+            // A pause asked meanwhile.
+            if (resumed && m_paused && m_canPause && m_api->snd_pcm_state(m_pcm) == SND_PCM_STATE_RUNNING)
+                m_api->snd_pcm_pause(m_pcm, 1);
+        }
+        if (!resumed)
+            m_fallback.take(m_format);
+        return true;
     }
 
     // Hands the device as much of what waits as it takes; false when the device is gone.
@@ -551,8 +555,10 @@ private:
             if (done == -EAGAIN)
                 break;
             if (done < 0) {
-                if (m_api->snd_pcm_recover(m_pcm, static_cast<int>(done), 1) < 0)
+                if (!recoverLocked(done))
                     return false;
+                if (m_suspended)
+                    break;
                 continue;
             }
             m_pendingOffset += static_cast<size_t>(done) * frameBytes();
@@ -589,13 +595,14 @@ private:
     }
 
     // The null output once the device went away while playing (a USB card pulled).
-    Output *fallback() { return m_fallback.get(); }
+    std::shared_ptr<Output> fallback() { return m_fallback.get(); }
 
     const std::string m_device;
+    const AlsaApi *const m_calls; // null: libasound's own
     const AlsaApi *m_api = nullptr; // set by open; libasound is never unloaded
     int m_wakeFd = -1;
 
-    // Fixed after open.
+    // Set by open, under m_mutex (other threads read them only there, with a PCM open).
     OutputFormat m_format;
     SampleKind m_kind = kS16;
     int m_deviceChannels = 2;
@@ -610,6 +617,10 @@ private:
     std::mutex m_mutex; // protects the PCM and everything below
     snd_pcm_t *m_pcm = nullptr;
     bool m_paused = false;
+    // The device reported a suspend: only resumeSuspended (output thread, without the
+    // mutex while it resumes) calls into the PCM until it is cleared.
+    bool m_suspended = false;
+    int64_t m_lastDelay = 0; // what delayFrames said last (told while suspended)
     bool m_draining = false;
     soxr_t m_resampler = nullptr;
     std::vector<float> m_resampled;
@@ -622,38 +633,100 @@ private:
 
 } // namespace
 
+const AlsaApi *alsaApi()
+{
+    static const AlsaApi *const api = [] {
+        const AlsaApi *loaded = loadApi<AlsaApi>(
+            "libasound.so.2", [](void *lib, AlsaApi &api) { return VBMP3_ALSA_FUNCTIONS(VBMP3_API_RESOLVE) true; });
+        if (loaded)
+            loaded->snd_lib_error_set_handler(&quietAlsa);
+        return loaded;
+    }();
+    return api;
+}
+
 std::unique_ptr<Output> makeAlsaOutput(const std::string &device)
 {
-    return std::make_unique<AlsaOutput>(device);
+    return std::make_unique<AlsaOutput>(device, nullptr);
+}
+
+std::unique_ptr<Output> makeAlsaOutput(const std::string &device, const AlsaApi *calls)
+{
+    return std::make_unique<AlsaOutput>(device, calls);
 }
 
 std::vector<OutputDevice> alsaDevices()
 {
-    std::vector<OutputDevice> devices;
     const AlsaApi *api = alsaApi();
     if (!api)
-        return devices;
-    std::lock_guard config(configMutex());
-    void **hints = nullptr;
-    if (api->snd_device_name_hint(-1, "pcm", &hints) < 0 || !hints)
-        return devices;
-    const auto hint = [api](void *entry, const char *id) {
-        char *value = api->snd_device_name_get_hint(entry, id);
-        std::string text = value ? value : "";
-        std::free(value);
-        return text;
-    };
-    for (void **entry = hints; *entry; ++entry) {
-        const std::string name = hint(*entry, "NAME");
-        const std::string io = hint(*entry, "IOID"); // empty: both directions
-        if (name.empty() || name == "null" || io == "Input")
-            continue;
-        std::string description = hint(*entry, "DESC");
-        std::replace(description.begin(), description.end(), '\n', ' ');
-        devices.push_back({ "alsa:" + name, description.empty() ? name : description });
+        return {};
+    std::vector<AlsaHint> hints;
+    {
+        std::lock_guard config(configMutex());
+        void **list = nullptr;
+        if (api->snd_device_name_hint(-1, "pcm", &list) < 0 || !list)
+            return {};
+        const auto hint = [api](void *entry, const char *id) {
+            char *value = api->snd_device_name_get_hint(entry, id);
+            std::string text = value ? value : "";
+            std::free(value);
+            return text;
+        };
+        for (void **entry = list; *entry; ++entry)
+            if (hint(*entry, "IOID") != "Input") // empty: both directions
+                hints.push_back({ hint(*entry, "NAME"), hint(*entry, "DESC") });
+        api->snd_device_name_free_hint(list);
+        api->snd_config_update_free_global();
     }
-    api->snd_device_name_free_hint(hints);
-    api->snd_config_update_free_global();
+    return alsaDevicesOf(hints);
+}
+
+std::vector<OutputDevice> alsaDevicesOf(const std::vector<AlsaHint> &hints)
+{
+    // PCMs that are no device of their own: alsa-plugins' converters, and bridges to sound
+    // systems (the sound server's sinks are listed by themselves).
+    static const char *const kNotDevices[] = { "null", "lavrate", "lavcrate", "samplerate", "samplerate_best",
+        "samplerate_linear", "samplerate_medium", "samplerate_order", "speexrate", "speexrate_best", "speexrate_medium",
+        "speex", "upmix", "vdownmix", "a52", "jack", "oss", "pulse", "pipewire" };
+    // The PCMs of one card's device, best first: its default (with the card's own mixing),
+    // HDMI's (which sets the stream's status bits), any format and rate, the bare device.
+    static const char *const kCardPcms[] = { "sysdefault", "hdmi", "front", "plughw", "dmix", "iec958", "hw" };
+    struct Card {
+        size_t rank;
+        std::string name;
+    };
+    std::vector<OutputDevice> devices;
+    std::map<std::pair<std::string, std::string>, Card> cards; // (card, device name) -> best PCM
+    std::vector<std::pair<std::string, std::string>> cardOrder;
+    for (const AlsaHint &hint : hints) {
+        const std::string &name = hint.name;
+        if (name.empty() || std::find(std::begin(kNotDevices), std::end(kNotDevices), name) != std::end(kNotDevices))
+            continue;
+        const size_t card = name.find("CARD=");
+        if (card == std::string::npos) {
+            std::string description = hint.description;
+            std::replace(description.begin(), description.end(), '\n', ' ');
+            devices.push_back({ "alsa:" + name, description.empty() ? name : description });
+            continue;
+        }
+        // "hw:CARD=PCH,DEV=3" described "HDA Intel PCH, HDMI 0\nDirect hardware device...":
+        // the first line names the device, whatever the PCM's kind.
+        const std::string kind = name.substr(0, name.find(':'));
+        const auto rank
+            = static_cast<size_t>(std::find(std::begin(kCardPcms), std::end(kCardPcms), kind) - std::begin(kCardPcms));
+        if (rank == std::size(kCardPcms))
+            continue; // surround layouts, capture-only and special PCMs of the card
+        const std::string id = name.substr(card + 5, name.find(',', card) - card - 5);
+        const std::string device = hint.description.substr(0, hint.description.find('\n'));
+        const auto key = std::pair(id, device.empty() ? name : device);
+        const auto [at, added] = cards.try_emplace(key, Card { rank, name });
+        if (added)
+            cardOrder.push_back(key);
+        else if (rank < at->second.rank)
+            at->second = { rank, name };
+    }
+    for (const auto &key : cardOrder)
+        devices.push_back({ "alsa:" + cards.at(key).name, key.second });
     return devices;
 }
 

@@ -408,13 +408,11 @@ int32_t vbmp3_getOutputDevices(char *list, int32_t size)
     // Not under the library's lock: asking the sound server may take a second.
     const std::string text = guarded(std::string(), [] {
         std::string lines;
-        for (const auto &kind : { vbmp3::pulseDevices(), vbmp3::alsaDevices() }) {
-            for (const vbmp3::OutputDevice &device : kind) {
-                std::string description = device.description;
-                std::replace_if(
-                    description.begin(), description.end(), [](char c) { return c == '\t' || c == '\n'; }, ' ');
-                lines += device.id + '\t' + description + '\n';
-            }
+        for (const vbmp3::OutputDevice &device : vbmp3::outputDevices()) {
+            std::string description = device.description;
+            std::replace_if(
+                description.begin(), description.end(), [](char c) { return c == '\t' || c == '\n'; }, ' ');
+            lines += device.id + '\t' + description + '\n';
         }
         return lines;
     });

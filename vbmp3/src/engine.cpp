@@ -1055,7 +1055,11 @@ void Engine::outputLoop()
             m_outputWake.wait_for(lk, 1s);
             continue;
         }
+        // Reporting a join releases the lock: a seek, stop or play may have come meanwhile,
+        // and then the pending block is stale (the loop's top drops it).
         checkJoinHeard(lk, st);
+        if (st.session != m_session || st.serial != m_serial || m_state != State::Playing)
+            continue;
         if (st.pendingFrames == 0 && !takeBlock(lk, st))
             continue;
         sendPending(lk, st);
@@ -1537,7 +1541,7 @@ void Engine::drainStep(std::unique_lock<std::mutex> &lk, OutputStage &st)
     }
     if (out->drained()) {
         checkJoinHeard(lk, st);
-        if (st.session == m_session)
+        if (st.session == m_session && st.serial == m_serial)
             finishTrack(lk, st.session);
         return;
     }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -179,26 +180,30 @@ private:
 // What a sound output plays through once its device is gone (a server that went away, a
 // USB card pulled): a null output, so that play goes on in real time instead of waiting
 // for room that never comes.  The owner's pause state is kept here so that the stand-in
-// starts paused when the owner was.  Any thread.
+// starts paused when the owner was.  The owner's open (and reopen) clears it: the device
+// is tried again for the new format.  Any thread.
 class NullFallback
 {
 public:
-    // The stand-in, or null while the device is there.
-    Output *get()
+    // The stand-in, or null while the device is there.  It stays alive while the caller
+    // holds it, should clear() come meanwhile.
+    std::shared_ptr<Output> get()
     {
         std::lock_guard lock(m_mutex);
-        return m_output.get();
+        return m_output;
     }
     bool active() const { return m_active.load(); }
-    // Opens the stand-in for format (once; later calls keep the first).
+    // Opens the stand-in for format (once until clear(); later calls keep the first).
     void take(const OutputFormat &format);
+    // Drops the stand-in (the pause state stays).
+    void clear();
     // Records the owner's pause; true when the stand-in took it (the device is gone).
     bool setPaused(bool paused);
     void interrupt();
 
 private:
-    std::mutex m_mutex; // protects m_output (set once) and m_paused
-    std::unique_ptr<Output> m_output;
+    std::mutex m_mutex; // protects m_output and m_paused
+    std::shared_ptr<Output> m_output;
     std::atomic<bool> m_active { false };
     bool m_paused = false;
 };
@@ -231,8 +236,9 @@ std::unique_ptr<Output> makeNullOutput();
 std::unique_ptr<Output> makeFileOutput(const std::string &path);
 // Connects to the sound server at open() (fails within about a second when none answers),
 // playing to the named sink (the server's default when empty; open() fails when the sink
-// is not there).
-std::unique_ptr<Output> makePulseOutput(const std::string &sink = {});
+// is not there).  connecting, when given, is called on the thread that opens each stream
+// once the stream has been asked for and before it is ready (tests hold that moment).
+std::unique_ptr<Output> makePulseOutput(const std::string &sink = {}, std::function<void()> connecting = {});
 
 // float -> 16-bit with rounding and clipping, the conversion every 16-bit sink uses.
 inline int16_t floatToS16(float v)

@@ -6,6 +6,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
+#include <map>
 #include <thread>
 
 namespace vbmp3
@@ -80,6 +81,20 @@ std::vector<OutputDevice> pulseDevices()
     if (context)
         pa->pa_context_unref(context);
     pa->pa_mainloop_free(loop);
+    return devices;
+}
+
+std::vector<OutputDevice> outputDevices()
+{
+    std::vector<OutputDevice> devices = pulseDevices();
+    for (OutputDevice &device : alsaDevices())
+        devices.push_back(std::move(device));
+    std::map<std::string, int> uses;
+    for (const OutputDevice &device : devices)
+        ++uses[device.description];
+    for (OutputDevice &device : devices)
+        if (uses[device.description] > 1)
+            device.description += " (" + device.id.substr(device.id.find(':') + 1) + ")";
     return devices;
 }
 

@@ -24,11 +24,24 @@ struct OutputDevice {
 // first open.
 std::unique_ptr<Output> makeAlsaOutput(const std::string &device = {});
 
-// The ALSA PCMs that play (snd_device_name_hint), without "null"; empty without libasound.
+// The ALSA devices that play (snd_device_name_hint), one PCM for each device of a card
+// (named by the card's name for it) and the PCMs defined by name ("default", the user's),
+// without "null", the converter plugins and the bridges to sound servers; empty without
+// libasound.
 std::vector<OutputDevice> alsaDevices();
+// What snd_device_name_hint says of one PCM: its NAME and DESC.
+struct AlsaHint {
+    std::string name;
+    std::string description;
+};
+// The devices alsaDevices lists for hints.
+std::vector<OutputDevice> alsaDevicesOf(const std::vector<AlsaHint> &hints);
 // The sound server's sinks by their description; empty when no server answers within
 // about a second.
 std::vector<OutputDevice> pulseDevices();
+// The sound server's sinks, then the ALSA devices; descriptions that several share are
+// followed by the device's own name in brackets, so that each can be told apart.
+std::vector<OutputDevice> outputDevices();
 
 // What "auto" opens when the device it tried first (tried: "" for the sound server's
 // default, else a device id) did not open: the sound server's default, then ALSA's

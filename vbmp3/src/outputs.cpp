@@ -502,6 +502,14 @@ void NullFallback::take(const OutputFormat &format)
     m_active.store(true);
 }
 
+void NullFallback::clear()
+{
+    std::shared_ptr<Output> old;
+    std::lock_guard lock(m_mutex);
+    old = std::move(m_output);
+    m_active.store(false);
+}
+
 bool NullFallback::setPaused(bool paused)
 {
     std::lock_guard lock(m_mutex);

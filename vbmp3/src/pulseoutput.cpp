@@ -29,6 +29,7 @@
 #include <bit>
 #include <cmath>
 #include <condition_variable>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <optional>
@@ -165,14 +166,16 @@ Side sideOf(pa_channel_position_t position)
 class PulseOutput final : public Output
 {
 public:
-    explicit PulseOutput(std::string sink)
+    PulseOutput(std::string sink, std::function<void()> connecting)
         : m_sink(std::move(sink))
+        , m_connecting(std::move(connecting))
     {
     }
     ~PulseOutput() override { close(); }
 
     bool open(const OutputFormat &format) override
     {
+        m_fallback.clear(); // a server back after it went away plays again
         if (!configure(format))
             return false;
         // Without libpulse there is no server to reach.
@@ -251,7 +254,7 @@ public:
 
     size_t room() override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->room();
         if (!m_stream)
             return 0;
@@ -272,7 +275,7 @@ public:
     // an interrupt, or the timeout.
     void waitForRoom(std::chrono::milliseconds timeout) override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->waitForRoom(timeout);
         const auto deadline
             = std::chrono::steady_clock::now() + std::min<std::chrono::milliseconds>(timeout, kRoomCheck);
@@ -294,7 +297,7 @@ public:
 
     void write(const float *data, size_t frames) override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->write(data, frames);
         if (!m_stream || frames == 0)
             return;
@@ -315,7 +318,7 @@ public:
 
     int64_t delayFrames() override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->delayFrames();
         pa_usec_t usec = 0;
         int negative = 0;
@@ -356,7 +359,7 @@ public:
 
     void flush() override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->flush();
         if (!m_stream)
             return;
@@ -375,7 +378,7 @@ public:
 
     void startDrain() override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->startDrain();
         if (!m_stream)
             return;
@@ -388,7 +391,7 @@ public:
 
     bool drained() override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->drained();
         if (!m_stream)
             return true;
@@ -408,7 +411,7 @@ public:
     // or the timeout.
     void waitDrained(std::chrono::milliseconds timeout) override
     {
-        if (Output *f = fallback())
+        if (const auto f = fallback())
             return f->waitDrained(timeout);
         std::unique_lock lock(m_wakeMutex);
         m_wake.wait_for(lock, timeout, [this] { return m_woken; });
@@ -542,6 +545,7 @@ private:
     // A stream for m_spec on the connection, started at the volume word.
     bool connectStream()
     {
+        uint32_t connectedWord = 0; // the word the stream starts with
         {
             Lock lock(m_pa, m_loop);
             channelMap(m_map, m_deviceChannels == m_format.channels ? m_format.channelMask : 0);
@@ -569,12 +573,15 @@ private:
             attr.fragsize = static_cast<uint32_t>(-1);
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
-            const pa_cvolume volume = volumeOf(m_word.load());
+            connectedWord = m_word.load();
+            const pa_cvolume volume = volumeOf(connectedWord);
             if (m_pa->stream_connect_playback(
                     m_stream, m_sink.empty() ? nullptr : m_sink.c_str(), &attr, flags, &volume, nullptr)
                 < 0)
                 return false;
         }
+        if (m_connecting)
+            m_connecting();
         const bool ready = waitUntil([this] {
             const auto state = m_pa->stream_get_state(m_stream);
             return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
@@ -582,6 +589,14 @@ private:
         if (ready) {
             Lock lock(m_pa, m_loop);
             m_index = m_pa->stream_get_index(m_stream);
+            // A volume set while the stream was being made (setVolume found no index yet):
+            // the stream takes it now, under the same lock that setVolume takes.
+            if (const uint32_t word = m_word.load(); word != connectedWord) {
+                const pa_cvolume volume = volumeOf(word);
+                if (pa_operation *op
+                    = m_pa->context_set_sink_input_volume(m_context, m_index, &volume, nullptr, nullptr))
+                    m_pa->operation_unref(op);
+            }
         }
         return ready;
     }
@@ -814,7 +829,7 @@ private:
     }
 
     // The null output once the server went away (or the stream failed) while playing.
-    Output *fallback() { return m_fallback.get(); }
+    std::shared_ptr<Output> fallback() { return m_fallback.get(); }
 
     // Polls check (1 done, 0 not yet, -1 failed) under the loop's lock until it is
     // decided or the connect timeout passes.
@@ -886,6 +901,7 @@ private:
     }
 
     const std::string m_sink; // the server's default when empty
+    const std::function<void()> m_connecting; // see makePulseOutput
     // Set by open (and reopen, continueWith) on the output thread.
     const PulseApi *m_pa = nullptr; // set by open once libpulse is loaded; never unloaded
     OutputFormat m_format;
@@ -938,9 +954,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Output> makePulseOutput(const std::string &sink)
+std::unique_ptr<Output> makePulseOutput(const std::string &sink, std::function<void()> connecting)
 {
-    return std::make_unique<PulseOutput>(sink);
+    return std::make_unique<PulseOutput>(sink, std::move(connecting));
 }
 
 } // namespace vbmp3
