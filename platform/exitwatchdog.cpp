@@ -38,7 +38,8 @@ struct Watch {
 
 Watch &watch()
 {
-    static Watch w;
+    // Never destroyed: the watchdog's thread waits on it while the process exits.
+    static Watch &w = *new Watch;
     return w;
 }
 
