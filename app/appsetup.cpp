@@ -29,7 +29,6 @@
 #include <QSocketNotifier>
 #include <QTranslator>
 
-#include <csignal>
 #include <string_view>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -77,15 +76,6 @@ namespace
 
 int g_signalPipe[2] = { -1, -1 };
 
-void onTerminationSignal(int)
-{
-    // The window closes on the GUI thread; should that thread be stuck, the watchdog
-    // still ends the process.
-    armExitWatchdog();
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &c, 1);
-}
-
 // The window's close, before its shutdown sequence waits for anything.
 class QuitGuard : public QObject
 {
@@ -101,7 +91,8 @@ public:
 
 // SIGTERM (a session's end, `kill`) and SIGINT close the window as its close box does,
 // so the shutdown sequence runs and the process ends with status 0.  The handler only
-// writes to a pipe; the window is closed on the GUI thread.
+// arms the exit watchdog (should the GUI thread be stuck) and writes to a pipe; the
+// window is closed on the GUI thread.
 void closeOnTerminationSignals(QWidget &window)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
@@ -113,12 +104,7 @@ void closeOnTerminationSignals(QWidget &window)
         window.close();
         QCoreApplication::quit(); // also ends a modal dialog's loop
     });
-    struct sigaction sa = {};
-    sa.sa_handler = onTerminationSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
+    handleQuitSignals(g_signalPipe[1]);
 }
 
 } // namespace
@@ -224,10 +210,15 @@ int runKestrine(QApplication &app, int argc, char **argv)
     window.show();
     external.open(files);
     const int status = app.exec();
-    // Settings saves still on their way reach the file before the process ends (the
-    // watchdog bounds the wait).
-    volume.flush();
-    SettingsSaver::instance().flush(kQuitLimit);
+    // Settings saves still on their way reach the file before the process ends, however
+    // slow the disk, within a limit of their own (the watchdog ends what is stuck past it).
+    {
+        QuitWork saves;
+        volume.flush();
+        if (!SettingsSaver::instance().flush(kQuitSaveLimit))
+            qWarning("kestrine: the settings were not saved within %lld s",
+                static_cast<long long>(kQuitSaveLimit.count() / 1000));
+    }
     return status;
 }
 

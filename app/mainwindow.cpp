@@ -4,6 +4,7 @@
 #include "clicklabel.h"
 #include "coverart.h"
 #include "eqpresets.h"
+#include "exitwatchdog.h"
 #include "findwindow.h"
 #include "foldersearchwindow.h"
 #include "optionswindow.h"
@@ -44,6 +45,7 @@
 #include <algorithm>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace kes
 {
@@ -177,6 +179,7 @@ void MainWindow::bindPlaylist()
         *m_playlist, sessionPath, [this] { return m_state.CurrentTrackNo; },
         [this] { return m_settings.RESUME_LIST == 1; }, this);
     connect(m_playback.get(), &PlaybackController::trackStarted, m_session, &SessionKeeper::noteChange);
+    connect(m_session, &SessionKeeper::written, this, &MainWindow::sessionWritten);
 
     m_listView->setModel(m_playlist);
     m_listView->setItemDelegate(new PlayingRowDelegate(m_listView));
@@ -206,23 +209,14 @@ void MainWindow::bindPlaylist()
     connectMenu("Csv_Save", [this] { m_commands->Csv_Save(); });
     connectMenu("Option_Call", [this] { openOptions(); });
     connectMenu("Def_Playlist_Set", [this] {
-        m_commands->Def_Playlist_Set([this](const QString &path) {
+        m_commands->Def_Playlist_Set([this](const QString &path, PlaylistCommands::SaveReply reply) {
             m_settings.Op_14 = path;
-            // Written off the GUI thread; waited for only when the file is small, else a
-            // failure is told when the write is done.
+            // Written off the GUI thread; a small file is waited for, so that the outcome
+            // is told at once, a big one tells it when its write has ended.
             SettingsSaver &saver = SettingsSaver::instance();
-            const auto saved = std::make_shared<std::optional<bool>>();
-            const SettingsSaver::Id id
-                = saver.submit(m_ctx.iniPath, settingEdits(m_settings), this, [this, saved](const SaveResult &r) {
-                      if (!saved->has_value())
-                          *saved = r.ok;
-                      else if (!r.ok)
-                          m_ctx.prompter->message(QStringLiteral("設定の保存に失敗しました"));
-                  });
-            if (saver.waitIfSmall(id, m_ctx.iniPath))
-                return saved->value_or(false);
-            *saved = true;
-            return true;
+            const SettingsSaver::Id id = saver.submit(m_ctx.iniPath, settingEdits(m_settings), this,
+                [reply = std::move(reply)](const SaveResult &r) { reply(r.ok); });
+            saver.waitIfSmall(id, m_ctx.iniPath);
         });
     });
 }
@@ -899,7 +893,16 @@ void MainWindow::formUnload()
     if (m_unloaded)
         return;
     m_unloaded = true;
-    m_session->finish(); // the list as it stands now, for the next start
+    // The list as it stands now, for the next start (a write that failed is tried again),
+    // however slow the disk: the exit watchdog waits for it within a limit of its own.
+    bool kept = false;
+    {
+        QuitWork save;
+        kept = m_session->finish();
+    }
+    if (!kept)
+        qWarning("kestrine: the playlist could not be kept in %s: %s", qUtf8Printable(displayPath(m_session->path())),
+            qUtf8Printable(m_session->lastError()));
     m_playback->stopTimers();
     closeOtherWindows();
     m_adder->stop(); // no worker reads tags through the library once it is freed
@@ -1181,7 +1184,8 @@ void MainWindow::restoreLastSession()
     for (const SessionRow &r : session.rows)
         paths.append(r.path);
     m_session->setRestoring(true);
-    m_adder->addFiles(paths, true); // files gone since are passed over
+    // A file missing now (its drive not mounted yet) keeps its row, marked missing.
+    m_adder->restoreFiles(paths);
     connect(
         m_adder, &TrackAdder::rowsIdle, this,
         [this, session] {
@@ -1207,8 +1211,46 @@ void MainWindow::restoreLastSession()
                 m_listView->scrollTo(index);
             }
             m_session->setRestoring(false);
+            recheckMissingRows();
         },
         Qt::SingleShotConnection);
+}
+
+void MainWindow::sessionWritten(bool ok, const QString &error)
+{
+    // Told once, not at every change that fails again; a write that works re-arms it.
+    if (ok || m_unloaded) {
+        m_sessionFailureTold = m_sessionFailureTold && !ok;
+        return;
+    }
+    if (std::exchange(m_sessionFailureTold, true))
+        return;
+    m_ctx.prompter->message(
+        QStringLiteral("前回のプレイリストを保存できませんでした（次回の起動時に開けません）。\n%1\n%2")
+            .arg(displayPath(m_session->path()), error),
+        Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
+}
+
+void MainWindow::recheckMissingRows()
+{
+    bool anyMissing = false;
+    for (int i = 1; i <= m_playlist->count() && !anyMissing; ++i)
+        anyMissing = m_playlist->isMissing(i);
+    if (!anyMissing) {
+        if (m_missingTimer)
+            m_missingTimer->stop();
+        return;
+    }
+    if (!m_missingTimer) {
+        m_missingTimer = new QTimer(this);
+        m_missingTimer->setInterval(kMissingRecheckMs);
+        connect(m_missingTimer, &QTimer::timeout, this, [this] {
+            m_adder->recheckMissing();
+            recheckMissingRows();
+        });
+    }
+    if (!m_missingTimer->isActive())
+        m_missingTimer->start();
 }
 
 void MainWindow::trackShown()
@@ -1220,6 +1262,8 @@ void MainWindow::trackShown()
             row = m_playlist->fullPath(i) == m_state.CurrentFile ? i : 0;
     }
     m_playlist->setPlayingRow(row);
+    if (m_playlist->isMissing(row)) // it opened: its drive is back
+        m_adder->recheckMissing();
     if (row > 0) // the selection stays where the user left it
         m_listView->scrollTo(m_playlist->index(row - 1, 0), QAbstractItemView::EnsureVisible);
     m_cover->request(m_state.CurrentFile);

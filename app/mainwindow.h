@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 #include <QWidget>
@@ -194,8 +195,13 @@ private:
     void showStartVolume();
     // The shutdown's second step: the video and folder search windows, when open.
     void closeOtherWindows();
-    // The last run's playlist and current row, when the option asks for them.
+    // The last run's playlist and current row, when the option asks for them.  Rows whose
+    // file is missing stay (marked missing) and are looked for again every
+    // kMissingRecheckMs until found.
     void restoreLastSession();
+    void recheckMissingRows();
+    // A write of the last run's playlist ended: a failure is told once, with why.
+    void sessionWritten(bool ok, const QString &error);
     // A track started (in the decoder or the video window): its row is marked and
     // scrolled into view, and its cover looked for.
     void trackShown();
@@ -273,6 +279,10 @@ private:
     QPointer<OptionsWindow> m_frmOpt1; // while open
     CoverArt *m_cover = nullptr;
     SessionKeeper *m_session = nullptr;
+    // Runs while restored rows are marked missing: their files are looked for again.
+    QTimer *m_missingTimer = nullptr;
+    static constexpr int kMissingRecheckMs = 5000;
+    bool m_sessionFailureTold = false;
     QPointer<AboutWindow> m_frmAbout; // while open
 };
 

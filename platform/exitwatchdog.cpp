@@ -1,11 +1,15 @@
 #include "exitwatchdog.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <csignal>
 #include <fcntl.h>
-#include <poll.h>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace kes
 {
@@ -13,8 +17,47 @@ namespace kes
 namespace
 {
 
+using Clock = std::chrono::steady_clock;
+
 std::atomic_int g_armFd { -1 };
 std::atomic_bool g_armed { false };
+std::atomic_int g_quitNotifyFd { -1 };
+
+// What the watchdog's thread waits on once armed.
+struct Watch {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int works = 0; // QuitWork objects alive
+    Clock::time_point worksEnd; // the latest limit of the works alive
+    Clock::time_point worksSince; // when the works alive began
+    bool armed = false;
+    Clock::time_point armedAt;
+    Clock::duration paused {}; // time after arming spent in works
+    std::vector<std::string> temporaries;
+};
+
+Watch &watch()
+{
+    // Never destroyed: the watchdog's thread waits on it while the process exits.
+    static Watch &w = *new Watch;
+    return w;
+}
+
+[[noreturn]] void endProcess(Watch &w)
+{
+    for (const std::string &path : w.temporaries)
+        ::unlink(path.c_str());
+    ::_exit(kWatchdogExitStatus);
+}
+
+void onQuitSignal(int)
+{
+    const int saved = errno;
+    armExitWatchdog();
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_quitNotifyFd.load(), &c, 1);
+    errno = saved;
+}
 
 } // namespace
 
@@ -26,29 +69,87 @@ void startExitWatchdog(std::chrono::milliseconds limit)
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return;
+    watch(); // made now, not in the thread's first moment of need
     g_armFd.store(fds[1]);
     std::thread([readFd = fds[0], limit] {
         char c;
         while (::read(readFd, &c, 1) < 0 && errno == EINTR) { }
-        // From the word on, the process has `limit` to end by itself.
-        const auto deadline = std::chrono::steady_clock::now() + limit;
+        Watch &w = watch();
+        std::unique_lock lock(w.mutex);
+        w.armed = true;
+        w.armedAt = Clock::now();
+        // From the word on, the process has `limit` to end by itself, not counting the
+        // time spent in works, each of which has its own.
         for (;;) {
-            const auto left
-                = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0)
-                ::_exit(0);
-            ::poll(nullptr, 0, static_cast<int>(left.count()));
+            const Clock::time_point deadline = w.works > 0 ? w.worksEnd : w.armedAt + limit + w.paused;
+            if (Clock::now() >= deadline)
+                endProcess(w);
+            w.changed.wait_until(lock, deadline);
         }
     }).detach();
 }
 
 void armExitWatchdog()
 {
+    const int saved = errno;
     const int fd = g_armFd.load();
-    if (fd < 0 || g_armed.exchange(true))
-        return;
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(fd, &c, 1);
+    if (fd >= 0 && !g_armed.exchange(true)) {
+        const char c = 1;
+        [[maybe_unused]] const ssize_t n = ::write(fd, &c, 1);
+    }
+    errno = saved;
+}
+
+void handleQuitSignals(int notifyFd)
+{
+    g_quitNotifyFd.store(notifyFd);
+    struct sigaction sa = {};
+    sa.sa_handler = onQuitSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+QuitWork::QuitWork(std::chrono::milliseconds limit)
+{
+    Watch &w = watch();
+    std::lock_guard lock(w.mutex);
+    const Clock::time_point now = Clock::now();
+    if (w.works++ == 0) {
+        w.worksSince = now;
+        w.worksEnd = now + limit;
+    } else {
+        w.worksEnd = std::max(w.worksEnd, now + limit);
+    }
+    w.changed.notify_all();
+}
+
+QuitWork::~QuitWork()
+{
+    Watch &w = watch();
+    std::lock_guard lock(w.mutex);
+    if (--w.works == 0 && w.armed) {
+        const Clock::time_point now = Clock::now();
+        w.paused += now - std::max(w.worksSince, w.armedAt);
+    }
+    w.changed.notify_all();
+}
+
+void noteTemporaryFile(const std::string &path)
+{
+    Watch &w = watch();
+    std::lock_guard lock(w.mutex);
+    w.temporaries.push_back(path);
+}
+
+void forgetTemporaryFile(const std::string &path)
+{
+    Watch &w = watch();
+    std::lock_guard lock(w.mutex);
+    const auto it = std::find(w.temporaries.begin(), w.temporaries.end(), path);
+    if (it != w.temporaries.end())
+        w.temporaries.erase(it);
 }
 
 } // namespace kes

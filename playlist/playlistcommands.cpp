@@ -99,7 +99,7 @@ void PlaylistCommands::Save_m3u()
         QStringLiteral("playlist.m3u"));
 }
 
-void PlaylistCommands::Def_Playlist_Set(const std::function<bool(const QString &path)> &storeAndSave)
+void PlaylistCommands::Def_Playlist_Set(const std::function<void(const QString &path, SaveReply reply)> &storeAndSave)
 {
     bool failed = false;
     const QString name = writeM3uFile(QStringLiteral("PlayListFile(m3u)の作成/デフォルトセット"),
@@ -108,11 +108,14 @@ void PlaylistCommands::Def_Playlist_Set(const std::function<bool(const QString &
     // stays as it was (Cancel and no checked row do clear it).
     if (failed)
         return;
-    if (!storeAndSave || !storeAndSave(name)) {
+    if (!storeAndSave) {
         m_prompter.message(QStringLiteral("設定の保存に失敗しました"));
         return;
     }
-    m_prompter.message(name + QStringLiteral("をデフォルトPlaylistとしてセットしました｡"));
+    storeAndSave(name, [this, name](bool ok) {
+        m_prompter.message(ok ? name + QStringLiteral("をデフォルトPlaylistとしてセットしました｡")
+                              : QStringLiteral("設定の保存に失敗しました"));
+    });
 }
 
 void PlaylistCommands::Csv_Save()

@@ -43,9 +43,12 @@ public:
     void Save_m3u();
     // Pop-up menu "Def_Playlist_Set": writes an M3U file and hands its name (empty after
     // Cancel or with no checked row) to storeAndSave, which records it as the start-up
-    // playlist (Op_14), saves the settings and returns whether saving worked.  When the
-    // file cannot be written, storeAndSave is not called: Op_14 stays as it was.
-    void Def_Playlist_Set(const std::function<bool(const QString &path)> &storeAndSave);
+    // playlist (Op_14) and saves the settings, calling its reply once, on the GUI thread,
+    // with whether saving worked (at once or when the write has ended); the outcome is told
+    // then, in one message.  When the file cannot be written, storeAndSave is not called:
+    // Op_14 stays as it was.
+    using SaveReply = std::function<void(bool ok)>;
+    void Def_Playlist_Set(const std::function<void(const QString &path, SaveReply reply)> &storeAndSave);
     // Pop-up menu "Csv_Save": the tag data of the checked rows as a CSV file.  Rows whose
     // tags are still being read are read first (off the GUI thread); the file is written
     // and the message shown when they are in, at once when none is pending.

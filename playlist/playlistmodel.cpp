@@ -83,6 +83,14 @@ void PlaylistModel::setTag(int i, const QString &tag)
     emit dataChanged(at, at, { TagRole });
 }
 
+void PlaylistModel::setMissing(int i, bool missing)
+{
+    if (i < 1 || i > count() || m_rows[i - 1].missing == missing)
+        return;
+    m_rows[i - 1].missing = missing;
+    emit dataChanged(index(i - 1, NoColumn), index(i - 1, ColumnCount - 1), { MissingRole, Qt::ToolTipRole });
+}
+
 void PlaylistModel::checkAll()
 {
     if (m_rows.isEmpty())
@@ -402,6 +410,12 @@ QVariant PlaylistModel::data(const QModelIndex &index, int role) const
         return r.fullPath;
     case PlayingRole:
         return m_playingId != 0 && r.id == m_playingId;
+    case MissingRole:
+        return r.missing;
+    case Qt::ToolTipRole:
+        if (r.missing)
+            return QStringLiteral("ファイルが見つかりません: %1").arg(displayPath(r.fullPath));
+        return {};
     default:
         return {};
     }

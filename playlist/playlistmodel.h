@@ -31,6 +31,9 @@ struct TrackRow {
     // Title, artist and album stand in for tags that have not been read yet (TrackAdder
     // fills them); whoever needs the real texts reads the file (TrackAdder::withTags).
     bool tagsPending = false;
+    // The file was not there when the row was restored from the last run's list (a drive
+    // not mounted yet): the row stays as it was kept, and its tags wait for the file.
+    bool missing = false;
 };
 
 } // namespace kes
@@ -56,7 +59,8 @@ class PlaylistModel : public QAbstractTableModel, public TrackList
 public:
     enum Column { NoColumn = 0, TitleColumn, ArtistColumn, AlbumColumn, FullPathColumn, ColumnCount };
     // PlayingRole: true on the row of the track that plays (see setPlayingRow).
-    enum Role { TagRole = Qt::UserRole + 1, FullPathRole, PlayingRole };
+    // MissingRole: true on a row whose file was missing (see setMissing).
+    enum Role { TagRole = Qt::UserRole + 1, FullPathRole, PlayingRole, MissingRole };
 
     // The five columns in view order, with keys, captions and widths (15 twips to a pixel).
     static QList<PlaylistColumn> SetupColumns();
@@ -82,6 +86,9 @@ public:
     // Whether any row is checked.  O(1).
     bool anyChecked() const override { return m_checkedCount > 0; }
     bool tagsPending(int i) const { return row(i).tagsPending; }
+    bool isMissing(int i) const { return row(i).missing; }
+    // Marks a row's file as missing or found again; the view shows missing rows apart.
+    void setMissing(int i, bool missing);
     QString tag(int i) const override { return row(i).tag; }
     void setTag(int i, const QString &tag) override;
     void checkAll();

@@ -37,6 +37,15 @@ RowJobs::Outcome checkItem(const DecoderApi &api, const RowJobs::Item &item)
         return out;
     }
     QString path = item.path;
+    if (item.check == RowJobs::Check::Keep && !isListableFile(path)) {
+        auto row = provisionalTrackRow(path);
+        if (!row)
+            return out;
+        row->missing = true;
+        out.kind = RowJobs::Outcome::Row;
+        out.row = std::move(*row);
+        return out;
+    }
     if (item.check == RowJobs::Check::Exists && !isListableFile(path)) {
         if (item.alternative.isEmpty() || !isListableFile(item.alternative))
             return out;
@@ -88,6 +97,15 @@ void RowJobs::addFiles(const QStringList &paths, bool skipMissing)
     const Check check = skipMissing ? Check::Exists : Check::None;
     for (const QString &p : paths)
         job.items.append({ p, check, false });
+    enqueue(std::move(job));
+}
+
+void RowJobs::restoreFiles(const QStringList &paths)
+{
+    Job job;
+    job.items.reserve(paths.size());
+    for (const QString &p : paths)
+        job.items.append({ p, Check::Keep, false });
     enqueue(std::move(job));
 }
 
@@ -270,7 +288,7 @@ void RowJobs::take(const QList<Item> &items, QList<Outcome> outcomes)
     m_model->addRows(rows, &ids);
     QList<TagFiller::Work> work;
     for (qsizetype r = 0; r < rows.size(); ++r)
-        if (ids.at(r) != 0 && rows.at(r).tagsPending)
+        if (ids.at(r) != 0 && rows.at(r).tagsPending && !rows.at(r).missing)
             work.append({ ids.at(r), rows.at(r).fullPath });
     m_tags.read(std::move(work), tagGeneration); // dropped when the new rows are gone already
     if (k < outcomes.size())

@@ -42,6 +42,8 @@ public:
     void setDropRules(DropRules rules) { m_dropRules = std::move(rules); }
 
     void addFiles(const QStringList &paths, bool skipMissing);
+    // Every path becomes a row; one whose file is missing is marked so (TrackAdder::restoreFiles).
+    void restoreFiles(const QStringList &paths);
     // wide: by the wide rules whatever the drop rules say.
     void dropFiles(const QStringList &paths, bool wide = false);
     void loadM3u(const QString &path);
@@ -49,8 +51,9 @@ public:
     void cancel();
     bool done() const { return !m_active && m_queue.isEmpty(); }
 
-    // What a file is checked for before it becomes a row.
-    enum class Check : quint8 { None, Kind, Exists };
+    // What a file is checked for before it becomes a row.  Keep: whether it exists, and
+    // a missing file still becomes a row, marked missing.
+    enum class Check : quint8 { None, Kind, Exists, Keep };
     struct Item {
         QString path;
         Check check = Check::None;

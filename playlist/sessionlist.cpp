@@ -121,12 +121,38 @@ SessionKeeper::~SessionKeeper()
     m_pool.waitForDone();
 }
 
-Session SessionKeeper::load() const
+Session SessionKeeper::load()
 {
     QFile file(m_path);
     if (file.size() > kMaxFileSize || !file.open(QIODevice::ReadOnly))
         return {};
-    return readSession(file.read(kMaxFileSize));
+    const QByteArray bytes = file.read(kMaxFileSize);
+    std::lock_guard lock(m_mutex);
+    m_kept = bytes;
+    return readSession(bytes);
+}
+
+QString SessionKeeper::lastError() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_error;
+}
+
+bool SessionKeeper::write(const QByteArray &bytes)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (bytes == m_kept && !m_failed)
+            return true;
+    }
+    QString error;
+    const bool ok = writeFileAtomically(m_path, bytes, &error);
+    std::lock_guard lock(m_mutex);
+    m_failed = !ok;
+    m_error = ok ? QString() : error;
+    if (ok)
+        m_kept = bytes;
+    return ok;
 }
 
 void SessionKeeper::setRestoring(bool restoring)
@@ -152,15 +178,10 @@ void SessionKeeper::writeLater()
     m_pending = false;
     // The rows are copied here (their texts are shared, not duplicated); the file is
     // made and written on the worker.
-    m_pool.start([this, session = sessionOf(m_model, m_currentRow()), path = m_path] {
-        const bool ok = writeFileAtomically(path, writeSession(session));
+    m_pool.start([this, session = sessionOf(m_model, m_currentRow())] {
+        const bool ok = write(writeSession(session));
         QMetaObject::invokeMethod(
-            this,
-            [this, ok] {
-                m_pending = m_pending || !ok; // the quit tries again
-                emit written(ok);
-            },
-            Qt::QueuedConnection);
+            this, [this, ok, error = lastError()] { emit written(ok, error); }, Qt::QueuedConnection);
     });
 }
 
@@ -168,11 +189,16 @@ bool SessionKeeper::flush()
 {
     m_timer.stop();
     m_pool.waitForDone();
-    if (!m_pending || m_restoring || m_finished || !m_enabled())
+    bool failed = false;
+    {
+        std::lock_guard lock(m_mutex);
+        failed = m_failed;
+    }
+    if (!(m_pending || failed) || m_restoring || m_finished || !m_enabled())
         return true;
     m_pending = false;
-    const bool ok = writeFileAtomically(m_path, writeSession(sessionOf(m_model, m_currentRow())));
-    emit written(ok);
+    const bool ok = write(writeSession(sessionOf(m_model, m_currentRow())));
+    emit written(ok, lastError());
     return ok;
 }
 

@@ -24,6 +24,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <mutex>
 
 namespace kes
 {
@@ -66,8 +67,9 @@ public:
     ~SessionKeeper() override; // waits for a write underway
 
     // The session of the file; a missing, unreadable or oversized file gives no rows.
-    // Reads the file on the calling thread (it is small: a path a row).
-    Session load() const;
+    // Reads the file on the calling thread (it is small: a path a row).  A list that
+    // writes back as the file's bytes is not written again.
+    Session load();
     const QString &path() const { return m_path; }
 
     // While restoring, nothing is written: a list still filling up must not replace the
@@ -75,8 +77,9 @@ public:
     void setRestoring(bool restoring);
     // The list or the current row changed: a write follows once changes pause.
     void noteChange();
-    // Writes a pending change now on the calling thread, after any write underway.
-    // Returns false when the write failed; true when it worked or nothing was pending.
+    // Writes a pending change now on the calling thread, after any write underway; a
+    // write that failed is tried again.  Returns false when the write failed; true when
+    // it worked or nothing was pending.
     bool flush();
     // flush(), and from now on nothing is written (the program ends).
     bool finish();
@@ -85,12 +88,17 @@ public:
     // Files above this size are not read.
     static constexpr qint64 kMaxFileSize = 64 * 1024 * 1024;
 
+    // Why the last write failed; empty after one that worked.
+    QString lastError() const;
+
 signals:
-    // A write has ended (on the GUI thread).
-    void written(bool ok);
+    // A write has ended (on the GUI thread); error says why one failed.
+    void written(bool ok, const QString &error);
 
 private:
     void writeLater();
+    // Writes the bytes unless the file holds them already; on any thread, one at a time.
+    bool write(const QByteArray &bytes);
 
     PlaylistModel &m_model;
     QString m_path;
@@ -101,6 +109,12 @@ private:
     bool m_restoring = false;
     bool m_pending = false;
     bool m_finished = false;
+
+    // Shared with the writer thread.
+    mutable std::mutex m_mutex;
+    QByteArray m_kept; // what the file holds, as far as known
+    bool m_failed = false; // the last write failed: the next flush() tries again
+    QString m_error;
 };
 
 } // namespace kes

@@ -1,5 +1,7 @@
 #include "trackadder.h"
 
+#include "playlistfiles.h"
+
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
@@ -15,6 +17,8 @@ TrackAdder::TrackAdder(PlaylistModel *model, const DecoderApi &api, Prompter *pr
     , m_pool(std::max(2, QThread::idealThreadCount()))
     , m_tags(model, api, m_pool, [this] { announce(); })
     , m_rows(model, api, prompter, m_pool, m_tags, [this] { rowsFinished(); })
+    , m_recheck(m_pool, FillPriority, { 10 })
+    , m_model(model)
 {
     // Clearing the playlist ends what is being added to it (its rows would come back after
     // the clearing) and takes the rows whose tags are on their way: stop reading them.  A
@@ -34,6 +38,46 @@ void TrackAdder::addFiles(const QStringList &paths, bool skipMissing)
 {
     m_rows.addFiles(paths, skipMissing);
     requested();
+}
+
+void TrackAdder::restoreFiles(const QStringList &paths)
+{
+    m_rows.restoreFiles(paths);
+    requested();
+}
+
+void TrackAdder::recheckMissing()
+{
+    if (recheckingMissing())
+        return;
+    QList<TagFiller::Work> missing;
+    for (int i = 1; i <= m_model->count(); ++i)
+        if (m_model->isMissing(i))
+            missing.append({ m_model->row(i).id, m_model->fullPath(i) });
+    if (missing.isEmpty())
+        return;
+    m_recheck.submit([this, missing = std::move(missing)](const std::atomic_bool &cancelled) {
+        QList<TagFiller::Work> found;
+        for (const TagFiller::Work &w : missing) {
+            if (cancelled.load())
+                return OrderedBatches::Handover();
+            if (isListableFile(w.path))
+                found.append(w);
+        }
+        return OrderedBatches::Handover([this, found = std::move(found)] {
+            QList<TagFiller::Work> tags;
+            for (const TagFiller::Work &w : found) {
+                const int row = m_model->indexOfId(w.id);
+                if (row == 0)
+                    continue; // removed meanwhile
+                m_model->setMissing(row, false);
+                if (m_model->tagsPending(row))
+                    tags.append(w);
+            }
+            m_tags.read(std::move(tags), m_tags.generation());
+            requested();
+        });
+    });
 }
 
 void TrackAdder::dropFiles(const QStringList &paths)

@@ -45,6 +45,15 @@ public:
     // regular file when it is checked is passed over (the folder search lists files first
     // and adds them later; one may vanish in between).
     void addFiles(const QStringList &paths, bool skipMissing = false);
+    // A list kept from an earlier run: every path becomes a row, in order, as addFiles
+    // would add it, and one whose file is missing now (its drive not mounted yet) is
+    // marked missing instead of being passed over; its tags wait for recheckMissing.
+    void restoreFiles(const QStringList &paths);
+    // Looks on a worker for the files of the rows marked missing: a row whose file is
+    // there again loses its mark and gets its tags read.  Does nothing while a look is
+    // underway.
+    void recheckMissing();
+    bool recheckingMissing() const { return m_recheck.outstanding() > 0; }
     // The rules of a drop: in order; the first path whose last three characters are
     // "m3u" loads that playlist and the paths after it are dropped; other paths are added
     // when the decoder library knows their type and AddTrack accepts them.
@@ -109,6 +118,8 @@ private:
     BatchPool m_pool;
     TagFiller m_tags;
     RowJobs m_rows;
+    OrderedBatches m_recheck; // the files of rows marked missing, looked for again
+    PlaylistModel *m_model;
     bool m_holdTags = false;
     bool m_wasIdle = true; // idle() is due when isIdle() next becomes true
 };

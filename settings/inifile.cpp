@@ -5,9 +5,12 @@
 #include "textcodec.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kes
 {
@@ -47,6 +50,17 @@ qsizetype cp932CutLength(const QByteArray &bytes, qsizetype maxBytes)
 
 // Reading the settings file gives up after this long (a file on a stalled network share).
 constexpr std::chrono::milliseconds kReadTimeLimit { 2000 };
+
+// The identity of the file at path as it stands now (fd when open), or nullopt.
+std::optional<std::array<qint64, 4>> fileIdentity(const QByteArray &path, int fd = -1)
+{
+    struct stat st {
+    };
+    if ((fd >= 0 ? ::fstat(fd, &st) : ::stat(path.constData(), &st)) != 0)
+        return std::nullopt;
+    return std::array<qint64, 4> { static_cast<qint64>(st.st_dev), static_cast<qint64>(st.st_ino),
+        static_cast<qint64>(st.st_size), static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec };
+}
 
 // mkdir -p over a path's bytes.
 bool makeFolders(const QByteArray &folder)
@@ -97,11 +111,18 @@ bool IniFile::load(const QString &path)
             m_error = QStringLiteral("%1 cannot be read").arg(displayPath(path));
             return false;
         }
-        // Past the limit: the lines that fit whole.
+        // Past the limit: the lines that fit whole; the rest stays in the file, to be
+        // copied from it by a save.
+        const std::optional<std::array<qint64, 4>> identity = fileIdentity(pathToBytes(path));
+        if (!identity) {
+            m_error = QStringLiteral("%1 cannot be read").arg(displayPath(path));
+            return false;
+        }
         bytes.truncate(std::min<qsizetype>(bytes.size(), MaxFileBytes - SaveRoomBytes));
         bytes.truncate(bytes.lastIndexOf('\n') + 1);
         setContent(bytes);
         m_cut = true;
+        m_source = { path, bytes.size(), *identity };
         return true;
     }
     setContent(bytes);
@@ -173,7 +194,45 @@ bool IniFile::save(const QString &path)
         m_error = QStringLiteral("%1 is read-only").arg(path);
         return false;
     }
+    if (m_cut)
+        return saveWithRest(path);
     return writeFileAtomically(path, content(), &m_error);
+}
+
+bool IniFile::saveWithRest(const QString &path)
+{
+    const int from = ::open(pathToBytes(m_source.path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (from < 0 || fileIdentity({}, from) != m_source.identity) {
+        // The rest to copy is no longer the rest of what was loaded.
+        m_error = QStringLiteral("%1 changed while it was being saved").arg(displayPath(m_source.path));
+        if (from >= 0)
+            ::close(from);
+        return false;
+    }
+    const qint64 size = m_source.identity[2];
+    const auto write = [&](int to) {
+        if (!writeAllBytes(to, content()))
+            return false;
+        std::vector<char> chunk(256 * 1024);
+        for (qint64 at = m_source.restAt; at < size;) {
+            const ssize_t n = ::pread(
+                from, chunk.data(), static_cast<size_t>(std::min<qint64>(qint64(chunk.size()), size - at)), at);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                if (n == 0)
+                    errno = EIO; // shorter than it was: not the file that was loaded
+                return false;
+            }
+            if (!writeAllBytes(to, QByteArray::fromRawData(chunk.data(), n)))
+                return false;
+            at += n;
+        }
+        return true;
+    };
+    const bool ok = writeFileAtomically(path, write, &m_error);
+    ::close(from);
+    return ok;
 }
 
 std::optional<IniFile::RawValue> IniFile::rawValue(const QString &section, const QString &key, bool asText) const
@@ -257,8 +316,17 @@ bool IniFile::setValue(const QString &section, const QString &key, const QString
         const std::optional<QByteArray> sectionText = composeLine({}, true, QStringLiteral("[%1]").arg(sectionName));
         if (!sectionText)
             return false;
-        insertLine(static_cast<qsizetype>(m_lines.size()), *sectionText);
-        insertLine(static_cast<qsizetype>(m_lines.size()), *keyText);
+        // After the last line; in a file cut at load, before its last loaded section,
+        // whose keys may go on in the rest.
+        qsizetype at = static_cast<qsizetype>(m_lines.size());
+        for (qsizetype i = at - 1; m_cut && i >= 0; --i) {
+            if (m_lines[i].kind == Kind::Section) {
+                at = i;
+                break;
+            }
+        }
+        insertLine(at, *sectionText);
+        insertLine(at + 1, *keyText);
         return true;
     }
     qsizetype after = sectionLine;

@@ -18,6 +18,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <optional>
 #include <vector>
 
@@ -35,8 +36,11 @@ public:
     IniFile() = default;
 
     // At most this much of a file is read.  A longer one loads up to its last line break
-    // before MaxFileBytes - SaveRoomBytes, and a save writes what was loaded (the rest is
-    // gone): the room left lets the player's keys be added and still read back whole.
+    // before MaxFileBytes - SaveRoomBytes (the room left lets the player's keys be added
+    // and still read back whole); the rest is not read as INI, and a save copies it byte
+    // for byte from the file after what was loaded.  A section added then goes before
+    // the last loaded section (which may go on past the cut), so that it holds its keys
+    // alone.
     static constexpr qint64 MaxFileBytes = 1024 * 1024;
     static constexpr qint64 SaveRoomBytes = 64 * 1024;
 
@@ -50,13 +54,15 @@ public:
     bool wasCut() const { return m_cut; }
     // Takes bytes as the content of a file.
     void setContent(const QByteArray &bytes);
-    // The bytes that save() writes.
+    // The bytes of what was loaded and changed; save() writes them, then the rest of a
+    // file cut at load.
     QByteArray content() const;
 
     // Writes the whole document to path at once: the new content goes to a new file that
     // then replaces the old one, so a failed save (read-only file or folder, disk full)
-    // leaves the old file as it was.  Creates the folder when it is missing.  On failure
-    // returns false and errorString() says why.
+    // leaves the old file as it was.  Creates the folder when it is missing.  A document
+    // cut at load is saved only while the file it came from is as it was loaded.  On
+    // failure returns false and errorString() says why.
     bool save(const QString &path);
 
     // The value of key in section after the reading rules above; nullopt when the
@@ -124,6 +130,14 @@ private:
     QByteArray m_eol = "\n";
     QString m_error;
     bool m_cut = false;
+    // A file cut at load: where its rest begins, and the file as it was then.
+    struct Source {
+        QString path;
+        qint64 restAt = 0;
+        std::array<qint64, 4> identity {}; // device, inode, size, modification time
+    };
+    Source m_source;
+    bool saveWithRest(const QString &path);
 };
 
 } // namespace kes

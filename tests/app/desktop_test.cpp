@@ -22,6 +22,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <cstring>
+
 using namespace kes;
 using KeyboardTest = WindowTest;
 using PlayingRowTest = WindowTest;
@@ -371,8 +373,8 @@ TEST_F(CoverTest, EmbeddedOrBesideShownWithoutLyricsAndCachedOnce)
 }
 
 // With the option on, the list, its checks and marks and the current row come back at the next start; a save
-// cut short leaves the last whole one, a cut or damaged file never stops the start; with the option off nothing
-// is read or written.
+// cut short leaves the last whole one, is told once and is tried again at the quit, a cut or damaged file never stops
+// the start; with the option off nothing is read or written.
 TEST_F(LastSessionTest, ComesBackAcrossRunsAndSurvivesBrokenSaves)
 {
     writeBytes(iniPath, "[その他設定]\r\nRESUME_LIST=1\r\n");
@@ -414,13 +416,20 @@ TEST_F(LastSessionTest, ComesBackAcrossRunsAndSurvivesBrokenSaves)
         EXPECT_TRUE(prompter.messages.isEmpty());
         // A save cut short by a full disk: the file stays as it was.
         w->playlist()->removeRowsAt({ 1 });
-        EXPECT_FALSE(withFileSizeLimit(whole.size() / 2, [&] { return w->sessionKeeper()->flush(); }));
+        // It is told once, with why, however often it fails.
+        EXPECT_FALSE(withFileSizeLimit(
+            whole.size() / 2, [&] { return w->sessionKeeper()->flush() || w->sessionKeeper()->flush(); }));
         EXPECT_EQ(readBytes(saved), whole);
-        w->sessionKeeper()->finish(); // the quit's own write is not the point here
+        const QStringList told = prompter.texts();
+        ASSERT_EQ(told.size(), 1) << told.join(u'|').toStdString();
+        EXPECT_TRUE(told.first().contains(u"kestrine_last.m3u8"_s)
+            && told.first().contains(QString::fromLocal8Bit(std::strerror(EFBIG))));
+        prompter.messages.clear();
+        EXPECT_TRUE(w->sessionKeeper()->finish()) << "the quit tries again";
     }
     {
         auto w = restored();
-        EXPECT_EQ(w->playlist()->count(), 4);
+        EXPECT_EQ(w->playlist()->count(), 3);
     }
     // Cut in the middle of a line: the whole lines before the cut come back, and the start goes on.
     writeBytes(saved, whole.left(whole.indexOf(paths[2].toUtf8()) + 5));
@@ -446,6 +455,50 @@ TEST_F(LastSessionTest, ComesBackAcrossRunsAndSurvivesBrokenSaves)
         addRows(*w, { paths[0] });
     }
     EXPECT_EQ(readBytes(saved), whole);
+}
+
+// A start while the music's drive is absent (its folder renamed away) keeps the rows of the missing files, marked,
+// and leaves the kept file as it was; when the drive is back the rows lose their mark and get their tags.
+TEST_F(LastSessionTest, AbsentDriveKeepsTheListAndItsFile)
+{
+    writeBytes(iniPath, "[その他設定]\r\nRESUME_LIST=1\r\n");
+    ASSERT_TRUE(QDir(dir.path()).mkdir(u"drive"_s));
+    const QStringList paths = { touch(u"drive/a.mp3"_s), touch(u"drive/b.mp3"_s), touch(u"here.mp3"_s) };
+    const QString saved = dir.filePath(u"kestrine_last.m3u8"_s);
+    {
+        auto w = start();
+        w->adder()->addFiles(paths);
+        ASSERT_TRUE(w->adder()->waitForIdle(5000));
+        w->playlist()->setChecked(2, false);
+    }
+    const QByteArray kept = readBytes(saved);
+    ASSERT_TRUE(kept.contains("drive/b.mp3"));
+    ASSERT_TRUE(QDir(dir.path()).rename(u"drive"_s, u"away"_s));
+    {
+        auto w = start();
+        ASSERT_TRUE(w->adder()->waitForIdle(5000));
+        QApplication::processEvents();
+        PlaylistModel &list = *w->playlist();
+        EXPECT_EQ(fullPaths(list), paths);
+        EXPECT_EQ(QList<bool>({ list.isMissing(1), list.isMissing(2), list.isMissing(3) }),
+            QList<bool>({ true, true, false }));
+        EXPECT_FALSE(list.isChecked(2));
+        EXPECT_TRUE(list.data(list.index(0, 0), PlaylistModel::MissingRole).toBool());
+        EXPECT_TRUE(prompter.messages.isEmpty()) << "no box for a drive not mounted yet";
+        const auto recheck = [&] {
+            w->adder()->recheckMissing();
+            for (int i = 0; i < 500 && w->adder()->recheckingMissing(); ++i)
+                QTest::qWait(10);
+            return w->adder()->waitForIdle(5000);
+        };
+        ASSERT_TRUE(recheck()); // still away: nothing changes
+        EXPECT_TRUE(list.isMissing(1));
+        ASSERT_TRUE(QDir(dir.path()).rename(u"away"_s, u"drive"_s));
+        ASSERT_TRUE(recheck());
+        EXPECT_FALSE(list.isMissing(1) || list.isMissing(2));
+        EXPECT_FALSE(list.tagsPending(1)) << "its tags were read once it was back";
+    }
+    EXPECT_EQ(readBytes(saved), kept) << "the start and the quit wrote nothing over the kept list";
 }
 
 // The README's table and the manual name every key the window binds.

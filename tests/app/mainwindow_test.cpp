@@ -9,6 +9,7 @@
 #include "pathbytes.h"
 #include "playlistcommands.h"
 #include "settings.h"
+#include "settingssaver.h"
 #include "trackadder.h"
 #include "volumememory.h"
 #include "windowtest.h"
@@ -26,6 +27,7 @@
 #include <dlfcn.h>
 
 #include <atomic>
+#include <cerrno>
 #include <string_view>
 #include <thread>
 
@@ -39,6 +41,8 @@ namespace
 // Renames onto a file named kestrine.ini (the last step of the settings file's save) are
 // held while g_holdSaves is set; the thread that made the last one is kept.
 std::atomic<bool> g_holdSaves { false };
+// While set, those renames fail.
+std::atomic<bool> g_failSaves { false };
 std::atomic<std::thread::id> g_saveThread;
 
 } // namespace
@@ -48,6 +52,10 @@ extern "C" int rename(const char *from, const char *to)
     using Rename = int (*)(const char *, const char *);
     static const Rename real = reinterpret_cast<Rename>(dlsym(RTLD_NEXT, "rename"));
     if (std::string_view(to).ends_with("/kestrine.ini")) {
+        if (g_failSaves) {
+            errno = EIO;
+            return -1;
+        }
         g_saveThread = std::this_thread::get_id();
         for (int i = 0; g_holdSaves && i < 500; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -416,5 +424,31 @@ TEST_F(DesktopTest, SettingsSavesLeaveTheGuiThreadAndEndWithTheRun)
     EXPECT_NE(g_saveThread.load(), std::this_thread::get_id());
     const QByteArray saved = readBytes(iniPath);
     EXPECT_TRUE(saved.contains("[その他設定]\r\nOp_01=1\r\nVOLUME=20000\r\n"));
-    EXPECT_LE(saved.size(), IniFile::MaxFileBytes);
+    EXPECT_TRUE(saved.endsWith(line)) << "the part past what is read is kept";
+    EXPECT_GT(saved.size(), 50 * 1000 * 1000);
+}
+
+// With a settings file of 256 KiB or more, the start-up playlist's save is told once, with its real outcome, when
+// its write has ended (not a success first and a failure after it).
+TEST_F(MainWindowTest, StartupPlaylistOfABigSettingsFileToldOnceWithItsOutcome)
+{
+    QByteArray big = "[その他設定]\r\nOp_01=1\r\n[junk]\r\n";
+    while (big.size() < SettingsSaver::SmallFileBytes)
+        big += "k=" + QByteArray(98, 'v') + "\r\n";
+    writeBytes(iniPath, big);
+    auto w = start();
+    addRows(*w, { u"/m/1.mp3"_s });
+    const QString list = dir.filePath(u"start.m3u"_s);
+    for (const bool fails : { true, false }) {
+        prompter.messages.clear();
+        g_failSaves = fails;
+        prompter.inputs.enqueue(list);
+        child<QAction>(*w, u"Def_Playlist_Set"_s)->trigger();
+        ASSERT_TRUE(SettingsSaver::instance().flush(std::chrono::seconds(10)));
+        QApplication::processEvents(); // the result, posted by the writer
+        g_failSaves = false;
+        EXPECT_EQ(prompter.texts(),
+            QStringList({ u"1個のファイルをPlaylist形式(m3u)で保存しました｡"_s,
+                fails ? u"設定の保存に失敗しました"_s : list + u"をデフォルトPlaylistとしてセットしました｡"_s }));
+    }
 }

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <fcntl.h>
+#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,28 +38,92 @@ std::pair<int, qint64> runChild(void (*body)(), int timeoutMs)
     return { -1, t.elapsed() };
 }
 
+// Creates an empty file at path.
+void writeBytesTo(const std::string &path)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0)
+        close(fd);
+}
+
 } // namespace
 
-// Once the word to quit is given, a process whose every thread is stuck still ends, with
-// status 0, within the limit; without the word it is left alone.
-TEST(ExitWatchdog, EndsAStuckProcessOnceArmed)
+// Once the word to quit is given, a process whose every thread is stuck still ends within the limit, with the
+// watchdog's status and without the temporary files of writes it cut; without the word it is left alone.  The quit's
+// saves stop the limit's clock and have their own, and the signal handler keeps errno.
+TEST(ExitWatchdog, EndsWhatIsStuckButLetsTheSavesFinish)
 {
-    const auto armedFromASignal = [] {
-        startExitWatchdog(std::chrono::milliseconds(300));
-        std::signal(SIGTERM, [](int) { armExitWatchdog(); });
-        raise(SIGTERM);
-        for (;;)
-            pause(); // stuck for good
+    static const std::string temp = testing::TempDir() + "kestrine-watchdog.XXXXXX";
+    const struct {
+        const char *what;
+        void (*body)();
+        int status;
+        qint64 minMs, maxMs;
+        bool cutsAWrite = false;
+    } cases[] = {
+        { "stuck after a signal",
+            [] {
+                startExitWatchdog(std::chrono::milliseconds(300));
+                std::signal(SIGTERM, [](int) { armExitWatchdog(); });
+                raise(SIGTERM);
+                for (;;)
+                    pause();
+            },
+            kWatchdogExitStatus, 250, 2000 },
+        { "not armed",
+            [] {
+                startExitWatchdog(std::chrono::milliseconds(100));
+                sleep(1);
+                _exit(7);
+            },
+            7, 900, 3000 },
+        { "a save longer than the limit",
+            [] {
+                startExitWatchdog(std::chrono::milliseconds(600));
+                armExitWatchdog();
+                usleep(100 * 1000);
+                {
+                    QuitWork save(std::chrono::milliseconds(3000));
+                    usleep(1200 * 1000);
+                }
+                usleep(50 * 1000); // the quit's last steps: within what is left of the limit
+                _exit(5);
+            },
+            5, 1300, 4000 },
+        { "a save stuck past its own limit",
+            [] {
+                startExitWatchdog(std::chrono::milliseconds(200));
+                armExitWatchdog();
+                QuitWork save(std::chrono::milliseconds(500));
+                noteTemporaryFile(temp);
+                for (;;)
+                    pause();
+            },
+            kWatchdogExitStatus, 450, 2500, true },
+        { "a handler whose write fails",
+            [] {
+                startExitWatchdog(std::chrono::milliseconds(60000));
+                int fds[2];
+                if (pipe(fds) != 0)
+                    _exit(3);
+                close(fds[0]); // the write fails with EPIPE
+                std::signal(SIGPIPE, SIG_IGN);
+                handleQuitSignals(fds[1]);
+                errno = 4321;
+                raise(SIGTERM);
+                _exit(errno == 4321 ? 0 : 1);
+            },
+            0, 0, 2000 },
     };
-    const auto [status, ms] = runChild(armedFromASignal, 5000);
-    EXPECT_EQ(status, 0);
-    EXPECT_GE(ms, 250);
-    EXPECT_LT(ms, 2000);
-
-    const auto notArmed = [] {
-        startExitWatchdog(std::chrono::milliseconds(100));
-        sleep(1);
-        _exit(7);
-    };
-    EXPECT_EQ(runChild(notArmed, 5000).first, 7);
+    for (const auto &c : cases) {
+        writeBytesTo(temp);
+        const auto [status, ms] = runChild(c.body, 5000);
+        EXPECT_EQ(status, c.status) << c.what;
+        EXPECT_GE(ms, c.minMs) << c.what;
+        EXPECT_LT(ms, c.maxMs) << c.what;
+        if (c.cutsAWrite) {
+            EXPECT_NE(access(temp.c_str(), F_OK), 0) << c.what << ": the cut write's temporary file is gone";
+        }
+    }
+    unlink(temp.c_str());
 }

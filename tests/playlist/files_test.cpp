@@ -261,9 +261,9 @@ TEST_F(FilesTest, DefaultPlaylistAndNamesWithLineBreaks)
         TrackRow { .fullPath = "/m/three\r.mp3" } });
     QStringList stored;
     bool saveWorks = true;
-    auto store = [&](const QString &path) {
+    auto store = [&](const QString &path, const PlaylistCommands::SaveReply &reply) {
         stored << path;
-        return saveWorks;
+        reply(saveWorks);
     };
     const QString def = dir.filePath("def.m3u"), unwritable = dir.filePath("no/such/folder/def.m3u");
     answer({ def, QString(), def, unwritable, def });

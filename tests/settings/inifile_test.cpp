@@ -1,5 +1,8 @@
 #include "inifile.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 using namespace kes;
@@ -102,4 +105,44 @@ TEST(IniFile, Cp932FileWithCrLfStaysCp932)
     const IniFile reread = doc(mixed.content());
     EXPECT_EQ(reread.value("A", "u"), QStringLiteral("曲"));
     EXPECT_EQ(reread.value("A", "k"), QStringLiteral("ﾂ｡"));
+}
+
+// A file past the size read keeps everything after the part read, byte for byte, through a save; a section added
+// goes before the last section read, which goes on past the cut.  A file changed since it was read is not saved.
+TEST(IniFile, AFileLongerThanWhatIsReadKeepsItsRest)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kestrine.ini"));
+    const QByteArray head = "[その他設定]\r\nOp_01=1\r\n[history]\r\n";
+    QByteArray history;
+    for (int i = 0; history.size() < 3 * IniFile::MaxFileBytes; ++i)
+        history += "h" + QByteArray::number(i) + "=" + QByteArray(90, 'x') + "\r\n";
+    const QByteArray original = head + history + "[tail]\r\nlast=1";
+    const auto write = [&](const QByteArray &bytes) {
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    const auto read = [&] {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    ASSERT_TRUE(write(original));
+    IniFile ini;
+    ASSERT_TRUE(ini.load(path));
+    ASSERT_TRUE(ini.wasCut());
+    EXPECT_TRUE(ini.setValue(QStringLiteral("その他設定"), "Op_02", "2"));
+    EXPECT_TRUE(ini.setValue("new", "k", "v"));
+    ASSERT_TRUE(ini.save(path)) << ini.errorString().toStdString();
+    const QByteArray expected
+        = "[その他設定]\r\nOp_01=1\r\nOp_02=2\r\n[new]\r\nk=v\r\n[history]\r\n" + history + "[tail]\r\nlast=1";
+    EXPECT_TRUE(read() == expected) << "saved " << read().size() << " bytes of " << expected.size();
+    IniFile back;
+    ASSERT_TRUE(back.load(path));
+    EXPECT_EQ(back.value("new", "k"), QStringLiteral("v"));
+
+    ASSERT_TRUE(ini.load(path));
+    ASSERT_TRUE(write(expected + "\r\nmore=1\r\n")); // another writer meanwhile
+    EXPECT_TRUE(ini.setValue("new", "k", "w"));
+    EXPECT_FALSE(ini.save(path));
+    EXPECT_TRUE(read() == expected + "\r\nmore=1\r\n");
 }

@@ -200,7 +200,7 @@ TEST_F(SettingsFile, PipesAndHugeFilesAreReadWithinLimits)
     s.MP3 = 0; // a key of a section the file does not hold: appended at its end
     EXPECT_TRUE(SaveSettings(s, path()));
     const qint64 saveMs = t.elapsed();
-    EXPECT_LE(QFileInfo(path()).size(), 1024 * 1024 + 4096);
+    EXPECT_GT(QFileInfo(path()).size(), 50 * 1000 * 1000) << "what is not read is kept";
     EXPECT_EQ(load(path()).Op_09, 1);
     EXPECT_EQ(load(path()).MP3, 0);
     EXPECT_LT(loadMs, 200);
