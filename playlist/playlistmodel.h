@@ -136,6 +136,12 @@ public:
     // The order of the list view: a case-insensitive text comparison of one column.
     static bool lessThan(const TrackRow &a, const TrackRow &b, int column);
 
+signals:
+    // Emitted before the rows, their order, checks or marks change, before any of Qt's
+    // signals of that change: a watcher that must act on the rows as they were (the
+    // player taking a join reported on them) does it here, and may change rows itself.
+    void aboutToChange();
+
 private:
     static QString numberText(int n);
     TrackRow makeRow(const TrackRow &from, int number);
