@@ -1099,14 +1099,9 @@ void MainWindow::removeSelectedRows()
     const QList<int> rows = selectedRows(*m_listView);
     if (rows.isEmpty())
         return;
-    m_playback->changeSequence([&] {
-        const int current = m_state.CurrentTrackNo;
-        const auto before = std::count_if(rows.begin(), rows.end(), [current](int r) { return r < current; });
-        m_playlist->removeRowsAt(rows);
-        m_state.CurrentTrackNo = std::max(1, current - static_cast<int>(before));
-    });
-    // The row that closed the gap becomes the current one, so Delete can go on.
-    const int next = std::min(rows.first(), m_playlist->count());
+    int next = 0;
+    m_playback->changeSequence([&] { next = PlaylistCommands::removeRows(*m_playlist, rows, m_state.CurrentTrackNo); });
+    // The row that closed the gap becomes the selected one, so Delete can go on.
     if (next > 0)
         m_listView->selectionModel()->setCurrentIndex(
             m_playlist->index(next - 1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

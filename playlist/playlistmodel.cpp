@@ -109,8 +109,6 @@ void PlaylistModel::uncheckAll()
 
 void PlaylistModel::clear()
 {
-    if (m_rows.isEmpty())
-        return;
     emit aboutToChange();
     beginResetModel();
     m_rows.clear();

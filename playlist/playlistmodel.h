@@ -84,6 +84,7 @@ public:
     void checkAll();
     void uncheckAll();
     // Removes every row; the next row added is numbered "0001".  The sort state stays.
+    // Resets the model even when it holds no row: what is still being added stops.
     void clear();
     // Removes the given rows (1-based; out-of-range and repeated indexes are passed over);
     // the others keep their numbers and order.  Returns the number of rows removed.
