@@ -160,7 +160,7 @@ void MainWindow::bindPlaylist()
         VideoWindow::Context { m_playlist, &m_state, m_sequencer.get(), m_ctx.api, m_ctx.prompter });
     m_playback->setVideoPresenter(m_videoWindow.get());
     // The file queued to follow the playing track follows the list, the mode and repeat.
-    m_playback->watchRows(*m_playlist, PlaylistModel::TagRole);
+    m_playback->watchRows(*m_playlist);
     connect(m_playback.get(), &PlaybackController::mixerVolumeChanged, this, &MainWindow::mixerVolume);
     // Queued: a handed-back track starts once the video window has finished closing.
     connect(m_videoWindow.get(), &VideoWindowPresenter::closed, m_playback.get(), &PlaybackController::videoClosed,
@@ -610,39 +610,42 @@ QString MainWindow::playMode() const
 
 void MainWindow::Label15_Click()
 {
-    if (m_repeatSet->isChecked()) {
-        m_repeatSet->setChecked(false);
-        m_label15->setText(QStringLiteral("Repeat-off"));
-    } else {
-        m_repeatSet->setChecked(true);
-        m_label15->setText(QStringLiteral("Repeat-on"));
-    }
-    m_label15->setAccessibleDescription(m_label15->text());
+    m_playback->changeSequence([this] {
+        if (m_repeatSet->isChecked()) {
+            m_repeatSet->setChecked(false);
+            m_label15->setText(QStringLiteral("Repeat-off"));
+        } else {
+            m_repeatSet->setChecked(true);
+            m_label15->setText(QStringLiteral("Repeat-on"));
+        }
+        m_label15->setAccessibleDescription(m_label15->text());
+    });
     emit modeChanged();
-    m_playback->sequenceChanged();
 }
 
 void MainWindow::repeatSetClick()
 {
-    if (m_repeatSet->isChecked()) {
-        m_repeatSet->setChecked(false);
-        m_label15->setEnabled(false);
-    } else {
-        m_repeatSet->setChecked(true);
-        m_label15->setEnabled(true);
-    }
+    m_playback->changeSequence([this] {
+        if (m_repeatSet->isChecked()) {
+            m_repeatSet->setChecked(false);
+            m_label15->setEnabled(false);
+        } else {
+            m_repeatSet->setChecked(true);
+            m_label15->setEnabled(true);
+        }
+    });
     emit modeChanged();
-    m_playback->sequenceChanged();
 }
 
 void MainWindow::label5Click()
 {
-    m_label5->setText(
-        m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random") : QStringLiteral("Normal"));
-    m_state.CurrentTrackNo = 1;
-    m_label5->setAccessibleDescription(m_label5->text());
+    m_playback->changeSequence([this] {
+        m_label5->setText(
+            m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random") : QStringLiteral("Normal"));
+        m_state.CurrentTrackNo = 1;
+        m_label5->setAccessibleDescription(m_label5->text());
+    });
     emit modeChanged();
-    m_playback->sequenceChanged();
 }
 
 bool MainWindow::BusyGuard()
@@ -1120,12 +1123,9 @@ void MainWindow::removeSelectedRows()
     const QList<int> rows = selectedRows(*m_listView);
     if (rows.isEmpty())
         return;
-    const int current = m_state.CurrentTrackNo;
-    const auto before = std::count_if(rows.begin(), rows.end(), [current](int r) { return r < current; });
-    m_playlist->removeRowsAt(rows);
-    m_state.CurrentTrackNo = std::max(1, current - static_cast<int>(before));
-    // The row that closed the gap becomes the current one, so Delete can go on.
-    const int next = std::min(rows.first(), m_playlist->count());
+    int next = 0;
+    m_playback->changeSequence([&] { next = PlaylistCommands::removeRows(*m_playlist, rows, m_state.CurrentTrackNo); });
+    // The row that closed the gap becomes the selected one, so Delete can go on.
     if (next > 0)
         m_listView->selectionModel()->setCurrentIndex(
             m_playlist->index(next - 1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);

@@ -3,6 +3,7 @@
 #include "decodercallback.h"
 #include "mediatypes.h"
 #include "pathbytes.h"
+#include "playlistmodel.h"
 #include "prompter.h"
 #include "sequencer.h"
 #include "trackreader.h"
@@ -83,8 +84,10 @@ PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter
     m_queueTimer.setSingleShot(true);
     m_queueTimer.setInterval(0);
     connect(&m_queueTimer, &QTimer::timeout, this, [this] {
-        if (!m_shutDown)
-            m_queue.refresh();
+        if (m_shutDown)
+            return;
+        takeJoin(JoinCheck::Report); // the choice it made is one the refresh must see
+        m_queue.refresh();
     });
 }
 
@@ -94,11 +97,19 @@ void PlaybackController::sequenceChanged()
         m_queueTimer.start();
 }
 
-void PlaybackController::watchRows(const QAbstractItemModel &rows, int tagRole)
+void PlaybackController::changeSequence(const std::function<void()> &change)
 {
+    takeJoin(JoinCheck::Report);
+    change();
+    sequenceChanged();
+}
+
+void PlaybackController::watchRows(const PlaylistModel &rows)
+{
+    connect(&rows, &PlaylistModel::aboutToChange, this, &PlaybackController::takePendingJoin);
     connect(&rows, &QAbstractItemModel::dataChanged, this,
-        [this, tagRole](const QModelIndex &, const QModelIndex &, const QList<int> &roles) {
-            if (roles.isEmpty() || roles.contains(Qt::CheckStateRole) || roles.contains(tagRole))
+        [this](const QModelIndex &, const QModelIndex &, const QList<int> &roles) {
+            if (roles.isEmpty() || roles.contains(Qt::CheckStateRole) || roles.contains(PlaylistModel::TagRole))
                 sequenceChanged();
         });
     connect(&rows, &QAbstractItemModel::rowsInserted, this, &PlaybackController::sequenceChanged);
@@ -315,9 +326,11 @@ void PlaybackController::showTrack(const OpenInfo &info)
     showReadOut(R::Codec, m_now.codec);
 }
 
-void PlaybackController::takeJoin()
+void PlaybackController::takeJoin(JoinCheck check)
 {
-    if (!callbackFlags().TrackJoined.exchange(false))
+    const bool joined
+        = callbackFlags().TrackJoined.exchange(false) || (check == JoinCheck::AskAndClear && m_queue.clearHeard());
+    if (!joined)
         return;
     const std::optional<QString> path = m_queue.take();
     if (!path)
@@ -337,7 +350,18 @@ void PlaybackController::takeJoin()
     if (m_lyricsOn)
         stepLyrics();
     emit trackStarted();
-    m_queue.refresh();
+    if (check == JoinCheck::Report) // else the command ends the play
+        m_queue.refresh();
+}
+
+void PlaybackController::stopHeard()
+{
+    takeJoin(JoinCheck::AskAndClear);
+    m_api.stop();
+    // Nothing was queued any more, or the join is taken: a report that came meanwhile is
+    // of that one.
+    callbackFlags().TrackJoined = false;
+    m_queue.forget();
 }
 
 void PlaybackController::showTotals(const OpenInfo &info)
@@ -353,9 +377,7 @@ void PlaybackController::showTotals(const OpenInfo &info)
 
 void PlaybackController::StopTrack()
 {
-    m_api.stop();
-    takeJoin(); // heard before the stop: the stopped track is that one
-    m_queue.forget();
+    stopHeard(); // a join heard before the stop: the stopped track is that one
     m_view.selectTab(1);
     setTicking(false);
     m_view.clearSpectrum();
@@ -367,7 +389,7 @@ void PlaybackController::StopTrack()
 
 void PlaybackController::PauseResume()
 {
-    takeJoin();
+    takeJoin(JoinCheck::Report);
     switch (m_api.getState(nullptr)) {
     case VBMP3_STOPPED:
         m_api.play();
@@ -393,9 +415,7 @@ void PlaybackController::PauseResume()
 
 void PlaybackController::NextTrack()
 {
-    m_api.stop();
-    takeJoin();
-    m_queue.forget();
+    stopHeard();
     if (const std::optional<QString> next = m_sequencer.nextRow()) {
         m_state.CurrentFile = *next;
         if (!next->isEmpty())
@@ -406,9 +426,7 @@ void PlaybackController::NextTrack()
 
 bool PlaybackController::PrevTrack()
 {
-    m_api.stop();
-    takeJoin();
-    m_queue.forget();
+    stopHeard();
     const QString previous = m_sequencer.previousRow();
     if (!previous.isEmpty())
         m_state.CurrentFile = previous;
@@ -418,26 +436,29 @@ bool PlaybackController::PrevTrack()
 
 void PlaybackController::playPressed()
 {
-    takeJoin();
-    if (!m_sequencer.CanChoose())
-        return;
-    m_state.CurrentFile = m_sequencer.ChooseTrack();
-    if (!m_state.CurrentFile.isEmpty())
-        PlayTrack();
+    takeJoin(JoinCheck::AskAndClear);
+    if (m_sequencer.CanChoose()) {
+        m_state.CurrentFile = m_sequencer.ChooseTrack();
+        if (!m_state.CurrentFile.isEmpty())
+            return PlayTrack();
+    }
+    m_queue.refresh(); // what plays goes on: its follower is queued again
 }
 
 void PlaybackController::previousPressed()
 {
     // A choice can be possible with no row checked (Random with repeat): then there is no
     // row to go back to, and the current track is not played again.
-    takeJoin();
+    takeJoin(JoinCheck::AskAndClear);
     if (m_sequencer.CanChoose() && PrevTrack())
         PlayTrack();
+    else
+        m_queue.refresh();
 }
 
 void PlaybackController::playRow(int trackNo, const QString &path)
 {
-    takeJoin();
+    takeJoin(JoinCheck::AskAndClear);
     m_state.CurrentTrackNo = trackNo;
     m_state.CurrentFile = path;
     PlayTrack();
@@ -455,7 +476,7 @@ void PlaybackController::timebarTick()
     }
     // 1. The queued track began (the end of one track and the start of the next); the end
     // of a track: both timers off before the next track is chosen.
-    takeJoin();
+    takeJoin(JoinCheck::Report);
     if (callbackFlags().TrackEnded.exchange(false)) {
         setTicking(false);
         setLyricsOn(false);
@@ -486,7 +507,7 @@ void PlaybackController::timebarTick()
 
 void PlaybackController::seekbarScroll(int seconds)
 {
-    takeJoin();
+    takeJoin(JoinCheck::Report);
     m_api.seek(seconds);
     if (m_lyricsOn)
         stepLyrics();

@@ -22,11 +22,13 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace kes
 {
 
+class PlaylistModel;
 class Prompter;
 class Sequencer;
 class VideoPresenter;
@@ -70,9 +72,21 @@ public:
     // What decides the row after the playing one changed (a row's check or mark, rows
     // added, removed or reordered, the play mode, repeat): the file queued to follow the
     // playing track is worked out again once the current event is over.  watchRows()
-    // calls it for the playlist's changes; the window calls it for mode and repeat.
+    // calls it for the playlist's changes; changeSequence() for the window's commands.
     void sequenceChanged();
-    void watchRows(const QAbstractItemModel &rows, int tagRole);
+    // Follows the playlist: a join the library has reported is taken before any change
+    // of the rows (whoever makes it), and the queue follows the change.
+    void watchRows(const PlaylistModel &rows);
+    // A join the library has reported but the tick has not shown yet (up to 100 ms) is
+    // taken now: the joined track is shown, and the choice that led to it (CurrentTrackNo,
+    // its row's check and mark) made against the rows, mode and repeat it was worked out
+    // for.  Every command that reads or changes what sequencing works on calls this
+    // first, so that it acts on the track that is heard and shown.
+    void takePendingJoin() { takeJoin(JoinCheck::Report); }
+    // Runs a command of the window that changes what sequencing works on (the play mode,
+    // repeat, CurrentTrackNo, rows removed): the pending join first, then change, then the
+    // queue follows.
+    void changeSequence(const std::function<void()> &change);
     // The path queued to follow the playing track, nullopt when none.
     std::optional<QString> queuedPath() const { return m_queue.queuedPath(); }
 
@@ -143,10 +157,19 @@ signals:
     void mixerVolumeChanged(uint32_t word);
 
 private:
+    enum class JoinCheck {
+        Report, // the library's report alone
+        // Also asks the library, clearing its queue: for a command that then stops,
+        // opens or closes, after which a report not yet made never comes.
+        AskAndClear,
+    };
     // The queued file has begun to be heard (TrackJoined): what the end of a track and
     // the start of the next do, for a file the decoder plays already.  Every command runs
     // it first, so that it acts on the track that is heard.
-    void takeJoin();
+    void takeJoin(JoinCheck check);
+    // stop for a command that moves on: after the pending join (asked for), so that the
+    // command acts on the track heard.
+    void stopHeard();
     // A volume set in the desktop's mixer (VolumeChanged): mixerVolumeChanged.
     void takeMixerVolume();
     // The time bar's tick on or off (the mixer's own look off or on).

@@ -122,12 +122,26 @@ int Sequencer::startRow(int rowCount)
 {
     if (rowCount < 1)
         return 1; // an empty playlist: the pass finds nothing
-    const float r = m_random();
+    const float r = m_replayAt ? keptDraw((*m_replayAt)++) : m_random();
     const int s = static_cast<int>(std::floor(r * static_cast<float>(rowCount) + 1.0f));
     return std::clamp(s, 1, rowCount);
 }
 
+float Sequencer::keptDraw(size_t index)
+{
+    while (m_kept.size() <= index)
+        m_kept.push_back(m_random());
+    return m_kept[index];
+}
+
 QString Sequencer::ChooseTrack()
+{
+    QString chosen = choose();
+    m_kept.clear();
+    return chosen;
+}
+
+QString Sequencer::choose()
 {
     const int n = m_rows.count();
     const bool random = m_mode() == QStringLiteral("Random");
@@ -163,6 +177,15 @@ QString Sequencer::ChooseTrack()
 
 std::optional<QString> Sequencer::nextRow()
 {
+    // The kept draws are this choice's, whatever it turns out to be.
+    struct UseUp {
+        Sequencer &s;
+        ~UseUp()
+        {
+            s.m_replayAt.reset();
+            s.m_kept.clear();
+        }
+    } useUp { *this };
     if (m_current == m_rows.count()) {
         m_current = 1;
         if (!m_repeat())
@@ -172,7 +195,8 @@ std::optional<QString> Sequencer::nextRow()
     }
     if (!CanChoose())
         return std::nullopt;
-    return ChooseTrack();
+    m_replayAt = 0;
+    return choose();
 }
 
 QString Sequencer::previousRow()
@@ -196,7 +220,7 @@ Sequencer::Ahead Sequencer::lookAhead()
     RowsAhead rows(m_rows);
     int current = m_current;
     Sequencer ahead(rows, current, m_mode, m_repeat);
-    ahead.setRandomSource(m_random);
+    ahead.setRandomSource([this, at = size_t { 0 }]() mutable { return keptDraw(at++); });
     Ahead result;
     result.fromTrackNo = m_current;
     result.random = m_mode() == QStringLiteral("Random");
@@ -216,6 +240,7 @@ void Sequencer::commit(const Ahead &ahead)
             m_rows.setTag(change.row, change.tag);
     }
     m_current = ahead.trackNo;
+    m_kept.clear();
 }
 
 bool Sequencer::stillPossible(const Ahead &ahead) const

@@ -22,6 +22,11 @@ public:
     // A uniform number in [0, 1) for the random start row.  The default draws from a
     // generator seeded from the clock at each choice; tests replace it.
     void setRandomSource(std::function<float()> source) { m_random = std::move(source); }
+    // The draws of the next nextRow() are made once: lookAhead() makes them and keeps
+    // them, a later lookAhead() and the nextRow() that follows use the same ones (drawing
+    // more only when it needs more), and nextRow(), commit() or a ChooseTrack() of the
+    // player's own uses them up.  So a choice worked out ahead and one made when the track
+    // ends are one draw, never two chances.
 
     // True when a track can be chosen; with no checked row, moves to row 1 and, in
     // "Random" with repeat on, starts a new round (and returns true).
@@ -63,18 +68,23 @@ public:
     void commit(const Ahead &ahead);
     // "Random": whether ahead's choice is still one nextRow() could make now (the same
     // mode, repeat and CurrentTrackNo, the chosen row still there and checked, no new
-    // round needed), so that a change elsewhere in the list does not draw again.
+    // round needed), so that a change elsewhere in the list does not choose again.
     bool stillPossible(const Ahead &ahead) const;
 
 private:
     int lastCheckedRow() const;
     int startRow(int rowCount);
+    QString choose();
+    // The kept draw at index, drawn now when there is none yet.
+    float keptDraw(size_t index);
 
     TrackList &m_rows;
     int &m_current;
     std::function<QString()> m_mode;
     std::function<bool()> m_repeat;
     std::function<float()> m_random;
+    std::vector<float> m_kept; // the next nextRow()'s draws, in the order it uses them
+    std::optional<size_t> m_replayAt; // while nextRow() runs: its next draw's index
 };
 
 } // namespace kes

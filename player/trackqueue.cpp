@@ -19,25 +19,43 @@ void TrackQueue::refresh(bool starting)
     if (!starting && m_api.getState(nullptr) == VBMP3_STOPPED) {
         if (m_ahead && m_api.queueNext("") != 2)
             m_ahead.reset();
+        m_refused.reset();
         return;
     }
     if (m_ahead && m_ahead->random && m_sequencer.stillPossible(*m_ahead))
         return;
     Sequencer::Ahead next = m_sequencer.lookAhead();
     const bool playable = next.path && !next.path->isEmpty() && !isVideoName(*next.path);
-    if (m_ahead && playable && m_ahead->path == next.path) {
+    const std::optional<QString> wanted = playable ? next.path : std::nullopt;
+    if (m_ahead && m_ahead->path == wanted) {
         m_ahead = std::move(next); // the same file: the choice's effects as they stand now
         return;
     }
-    if (!m_ahead && !playable)
+    // Nothing queued and nothing to queue, or the file the library refused last time
+    // (opening it again on this thread would give the same answer).
+    if (!m_ahead && (!wanted || wanted == m_refused))
         return;
-    const int32_t result = m_api.queueNext(playable ? pathToBytes(*next.path).constData() : "");
+    const int32_t result = m_api.queueNext(wanted ? pathToBytes(*wanted).constData() : "");
     if (result == 2)
         return; // what was queued is heard already: its report takes it
-    if (result == 1 && playable)
+    m_refused.reset();
+    if (result == 1 && wanted) {
         m_ahead = std::move(next);
-    else
-        m_ahead.reset(); // cleared, or the file cannot be opened: its open error comes at the end
+        return;
+    }
+    m_ahead.reset(); // cleared, or the file cannot be opened: its open error comes at the end
+    if (wanted)
+        m_refused = wanted;
+}
+
+bool TrackQueue::clearHeard()
+{
+    if (!m_ahead)
+        return false;
+    if (m_api.queueNext("") == 2)
+        return true;
+    m_ahead.reset();
+    return false;
 }
 
 std::optional<QString> TrackQueue::take()

@@ -22,11 +22,22 @@ public:
 
     // Works the choice out again and hands the library what follows the playing track, or
     // clears its queue: when nothing plays, for a video row or the end of the sequence.
-    // The library is called only when the file changes; in "Random" a choice that is still
-    // possible is kept.  starting: a file has just been opened and its play comes next.
+    // The library (which opens the file on this thread) is called only when the file to
+    // queue changes, and not again for the file it refused last; in "Random" a choice that
+    // is still possible is kept, and one worked out again uses the same draws.  starting:
+    // a file has just been opened and its play comes next.
     void refresh(bool starting = false);
     // The library cleared its queue itself (stop, open, close): nothing is queued.
-    void forget() { m_ahead.reset(); }
+    void forget()
+    {
+        m_ahead.reset();
+        m_refused.reset();
+    }
+    // Before a command that ends the play (stop, open, close), after which the library
+    // drops the reports of the play: clears the library's queue, and says whether the
+    // queued file had begun to be heard already (the join made, its report perhaps never
+    // to come).  Then take() makes the choice; otherwise nothing is queued.
+    bool clearHeard();
     // The queued file has begun to be heard: makes the choice (CurrentTrackNo, the marks)
     // and returns its path; nullopt when nothing was queued.
     std::optional<QString> take();
@@ -37,6 +48,7 @@ private:
     const DecoderApi &m_api;
     Sequencer &m_sequencer;
     std::optional<Sequencer::Ahead> m_ahead; // what the library holds queued
+    std::optional<QString> m_refused; // the file the library refused to queue last, until a new play
 };
 
 } // namespace kes

@@ -9,6 +9,8 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace kes
 {
 
@@ -152,6 +154,22 @@ void PlaylistCommands::Lst_Cancel()
 void PlaylistCommands::List_Clear()
 {
     m_model.clear();
+}
+
+int PlaylistCommands::removeRows(PlaylistModel &model, const QList<int> &rows, int &currentTrackNo)
+{
+    QList<int> gone = rows;
+    std::sort(gone.begin(), gone.end());
+    gone.erase(std::unique(gone.begin(), gone.end()), gone.end());
+    gone.removeIf([&model](int i) { return i < 1 || i > model.count(); });
+    if (gone.isEmpty())
+        return 0;
+    const int current = currentTrackNo;
+    const auto before = std::count_if(gone.begin(), gone.end(), [current](int r) { return r < current; });
+    const int currentGone = gone.contains(current) ? 1 : 0;
+    model.removeRowsAt(gone);
+    currentTrackNo = current - static_cast<int>(before) - currentGone;
+    return std::min(gone.first(), model.count());
 }
 
 void PlaylistCommands::ColumnClick(int column)

@@ -57,8 +57,15 @@ public:
     // Pop-up menu editing commands and the column header click (0-based section).
     void All_Check();
     void Lst_Cancel();
-    // Removes all rows; playback is not touched.  Files still being added keep coming.
+    // Removes all rows, also from a list that is empty yet; playback is not touched.
+    // What is still being added (a playlist file, a folder) stops there.
     void List_Clear();
+    // Removes model's given rows (1-based), keeping currentTrackNo on the current track's
+    // place: moved up past the rows removed before it; when its own row goes, the row
+    // before the gap (0 for none) becomes current, so that the next track is the row that
+    // followed it.  Returns the row that took the first removed row's place (0 when none
+    // did), for the selection to go on from.
+    static int removeRows(PlaylistModel &model, const QList<int> &rows, int &currentTrackNo);
     void ColumnClick(int column);
 
     // A click on a row (1-based) remembers it; a double click plays the remembered row.

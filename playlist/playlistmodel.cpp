@@ -68,6 +68,7 @@ void PlaylistModel::setChecked(int i, bool checked)
 {
     if (i < 1 || i > count() || m_rows[i - 1].checked == checked)
         return;
+    emit aboutToChange();
     m_rows[i - 1].checked = checked;
     m_checkedCount += checked ? 1 : -1;
     const QModelIndex at = index(i - 1, NoColumn);
@@ -78,6 +79,7 @@ void PlaylistModel::setTag(int i, const QString &tag)
 {
     if (i < 1 || i > count() || m_rows[i - 1].tag == tag)
         return;
+    emit aboutToChange();
     m_rows[i - 1].tag = tag;
     const QModelIndex at = index(i - 1, NoColumn);
     emit dataChanged(at, at, { TagRole });
@@ -95,6 +97,7 @@ void PlaylistModel::checkAll()
 {
     if (m_rows.isEmpty())
         return;
+    emit aboutToChange();
     for (auto &r : m_rows)
         r.checked = true;
     m_checkedCount = count();
@@ -105,6 +108,7 @@ void PlaylistModel::uncheckAll()
 {
     if (m_rows.isEmpty())
         return;
+    emit aboutToChange();
     for (auto &r : m_rows)
         r.checked = false;
     m_checkedCount = 0;
@@ -113,8 +117,7 @@ void PlaylistModel::uncheckAll()
 
 void PlaylistModel::clear()
 {
-    if (m_rows.isEmpty())
-        return;
+    emit aboutToChange();
     beginResetModel();
     m_rows.clear();
     m_paths.clear();
@@ -129,6 +132,8 @@ int PlaylistModel::removeRowsAt(QList<int> rows)
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     rows.removeIf([this](int i) { return i < 1 || i > count(); });
+    if (!rows.isEmpty())
+        emit aboutToChange();
     // From the last run of neighbouring rows to the first, so that indexes stay valid.
     for (qsizetype end = rows.size(); end > 0;) {
         qsizetype begin = end - 1;
@@ -178,6 +183,7 @@ void PlaylistModel::sortByColumn(int column)
     m_sortColumn = column;
     if (m_rows.size() < 2)
         return;
+    emit aboutToChange();
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> order(m_rows.size());
     std::iota(order.begin(), order.end(), 0);
@@ -225,6 +231,7 @@ int PlaylistModel::addRow(const TrackRow &r)
 {
     if (contains(r.fullPath))
         return 0;
+    emit aboutToChange();
     TrackRow added = makeRow(r, count() + 1);
     int at = count();
     if (isSorted())
@@ -247,6 +254,7 @@ int PlaylistModel::addRows(const QList<TrackRow> &rows, QList<quint64> *ids)
 {
     // The duplicate rule and the numbering are those of adding one row after another:
     // a path is skipped when listed before or earlier in the batch.
+    emit aboutToChange(); // before the numbers are given
     QList<TrackRow> fresh;
     QSet<QString> seen;
     int next = count() + 1;
@@ -321,6 +329,7 @@ void PlaylistModel::fillRows(const QList<TrackRow> &filled)
     }
     if (touched.empty())
         return;
+    emit aboutToChange();
     std::sort(touched.begin(), touched.end());
     if (m_sortColumn < TitleColumn || m_sortColumn > AlbumColumn) {
         emit dataChanged(index(touched.front(), TitleColumn), index(touched.back(), AlbumColumn), { Qt::DisplayRole });

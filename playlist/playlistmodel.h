@@ -94,6 +94,7 @@ public:
     void checkAll();
     void uncheckAll();
     // Removes every row; the next row added is numbered "0001".  The sort state stays.
+    // Resets the model even when it holds no row: what is still being added stops.
     void clear();
     // Removes the given rows (1-based; out-of-range and repeated indexes are passed over);
     // the others keep their numbers and order.  Returns the number of rows removed.
@@ -145,6 +146,12 @@ public:
 
     // The order of the list view: a case-insensitive text comparison of one column.
     static bool lessThan(const TrackRow &a, const TrackRow &b, int column);
+
+signals:
+    // Emitted before the rows, their order, checks or marks change, before any of Qt's
+    // signals of that change: a watcher that must act on the rows as they were (the
+    // player taking a join reported on them) does it here, and may change rows itself.
+    void aboutToChange();
 
 private:
     static QString numberText(int n);

@@ -15,6 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
+#include <random>
+
 using namespace kes;
 using namespace Qt::StringLiterals;
 using R = PlaybackView::ReadOut;
@@ -402,7 +406,7 @@ TEST_F(PlaybackControllerTest, OutputFailureStopsWithOneMessageAndStaysOnTheRow)
 // join replaces or clears what is queued; a stop forgets it.
 TEST_F(PlaybackControllerTest, QueuedRowJoinsAndFollowsTheList)
 {
-    c.watchRows(model, PlaylistModel::TagRole);
+    c.watchRows(model);
     int started = 0;
     QObject::connect(&c, &PlaybackController::trackStarted, [&] { ++started; });
     const QString withLyrics = dir.filePath(u"6.mp3"_s);
@@ -472,7 +476,7 @@ TEST_F(PlaybackControllerTest, QueuedRowJoinsAndFollowsTheList)
 // error included.
 TEST_F(PlaybackControllerTest, RandomVideoAndRefusedFilesAtTheJoin)
 {
-    c.watchRows(model, PlaylistModel::TagRole);
+    c.watchRows(model);
     c.playRow(1, u"/music/1.mp3"_s);
     ASSERT_EQ(f.queued, "/music/2.mp3");
     mode = u"Random"_s;
@@ -521,4 +525,134 @@ TEST_F(PlaybackControllerTest, RandomVideoAndRefusedFilesAtTheJoin)
     f.endTrack();
     c.timebarTick();
     EXPECT_EQ(prompter.texts(), QStringList { u"Open Error!!  Next File"_s });
+}
+
+// A join the library has made but the tick has not shown yet (reported, or with its report
+// still on its way when a stop, open or close drops it): every command takes it first,
+// so that it acts on the track heard, shows it, and the choice that led to it (CurrentTrackNo,
+// the row's check and mark in "Random") is made on the rows it was worked out for.
+TEST_F(PlaybackControllerTest, CommandsTakeAPendingJoinFirst)
+{
+    // Rows: 1 checked, 0 unchecked, E unchecked and marked, e checked and marked.
+    const auto marks = [this] {
+        QString out;
+        for (int i = 1; i <= model.count(); ++i)
+            out += model.tag(i) == u"END"_s ? (model.isChecked(i) ? u'e' : u'E') : (model.isChecked(i) ? u'1' : u'0');
+        return out;
+    };
+    const struct {
+        const char *name;
+        const char *mode;
+        bool reported;
+        std::function<void()> command;
+        int trackNo;
+        const char *number; // what the panel shows
+        const char *marks;
+    } cases[] = {
+        { "mode toggle", "Normal", true,
+            [&] {
+                c.changeSequence([&] {
+                    mode = u"Random"_s;
+                    state.CurrentTrackNo = 1;
+                });
+            },
+            1, "No.2", "11111" },
+        { "all checked", "Random", true, [&] { model.checkAll(); }, 2, "No.2", "1e111" },
+        { "a row removed before", "Random", true, [&] { model.removeRowsAt({ 1 }); }, 2, "No.2", "E111" },
+        { "next", "Normal", false, [&] { c.NextTrack(); }, 3, "No.3", "11111" },
+        { "previous", "Normal", false, [&] { c.previousPressed(); }, 1, "No.1", "11111" },
+        { "stop, then play again", "Random", false,
+            [&] {
+                c.StopTrack();
+                c.PauseResume();
+            },
+            2, "No.2", "1E111" },
+        { "double click", "Random", false, [&] { c.playRow(4, u"/music/4.mp3"_s); }, 4, "No.4", "1E111" },
+    };
+    c.watchRows(model);
+    sequencer.setRandomSource([] { return 0.3f; }); // start row 2 of 5
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        mode = QString::fromLatin1(k.mode);
+        model.clear();
+        for (int i = 1; i <= 5; ++i)
+            model.addRow(TrackRow { .fullPath = u"/music/%1.mp3"_s.arg(i) });
+        c.playRow(1, u"/music/1.mp3"_s);
+        ASSERT_EQ(f.queued, "/music/2.mp3");
+        ASSERT_TRUE(f.joinQueued(k.reported));
+        k.command();
+        c.timebarTick();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(std::tuple(state.CurrentTrackNo, view.readOuts[R::Number], marks()),
+            std::tuple(k.trackNo, QString::fromLatin1(k.number), QString::fromLatin1(k.marks)));
+        EXPECT_EQ(c.nowPlaying().path.toStdString(), f.openedPath); // the name of what the library holds
+    }
+}
+
+// "Random" without repeat: a track is followed by nothing when the start row drawn lies
+// past the last checked row, once per track end, whether the choice was worked out ahead
+// (and queued) or at the end.  Rows 1 and 2 of 5 checked: 3 draws in 5 end there.
+TEST_F(PlaybackControllerTest, RandomEndsEarlyAsOftenAsOneDrawSays)
+{
+    mode = u"Random"_s;
+    repeat = false;
+    std::mt19937 generator(35);
+    sequencer.setRandomSource([&] { return std::uniform_real_distribution<float>(0.0f, 1.0f)(generator); });
+    constexpr int kRounds = 2000;
+    int ended = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        for (int i = 1; i <= 5; ++i) {
+            model.setChecked(i, i <= 2);
+            model.setTag(i, QString());
+        }
+        c.playRow(3, u"/music/3.mp3"_s);
+        if (!f.joinQueued())
+            f.endTrack();
+        c.timebarTick();
+        ended += f.openedPath == "/music/3.mp3" && f.state == VBMP3_STOPPED;
+    }
+    EXPECT_NEAR(ended, kRounds * 3 / 5, kRounds / 20);
+}
+
+// The queue calls the library (which opens the file on this thread) only when what would
+// follow changed: not again for a file it refused, nor for a change that leaves the
+// choice as it was, in either mode.
+TEST_F(PlaybackControllerTest, TheQueueOpensAFileOnlyWhenTheFollowerChanges)
+{
+    c.watchRows(model);
+    const auto settle = [] { QCoreApplication::processEvents(); };
+    float draw = 0.0f;
+    sequencer.setRandomSource([&] { return draw = std::fmod(draw + 0.37f, 1.0f); });
+    const struct {
+        const char *name;
+        const char *mode;
+        bool refused;
+        std::function<void()> change;
+    } cases[] = {
+        { "refused, other rows change", "Normal", true,
+            [&] {
+                model.setChecked(5, false);
+                model.addRow(TrackRow { .fullPath = u"/music/6.mp3"_s });
+                model.setTag(1, u"x"_s);
+            } },
+        { "repeat off and on", "Random", false,
+            [&] {
+                repeat = false;
+                c.sequenceChanged();
+                settle();
+                repeat = true;
+                c.sequenceChanged();
+            } },
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        mode = QString::fromLatin1(k.mode);
+        f.queueResult = k.refused ? 0 : 1;
+        c.playRow(2, model.fullPath(2));
+        settle();
+        const size_t calls = f.queueCalls.size();
+        k.change();
+        settle();
+        EXPECT_EQ(f.queueCalls.size(), calls);
+    }
 }

@@ -1,3 +1,4 @@
+#include "playlistcommands.h"
 #include "playlistmodel.h"
 #include "sequencer.h"
 
@@ -161,5 +162,33 @@ TEST(Sequencer, LookAheadThenCommitIsNextRow)
                     break;
             }
         }
+    }
+}
+
+// Rows removed with Del: CurrentTrackNo stays on the current track's place, so that the
+// next track is the one that followed it, also when the current row itself goes.
+TEST(Sequencer, RowsRemovedKeepTheNextTrack)
+{
+    const struct {
+        const char *name;
+        int current;
+        QList<int> removed;
+        bool repeat;
+        int currentAfter;
+        std::optional<int> next; // the path's old row number; nullopt: playback ends
+    } cases[] = {
+        { "the current row", 3, { 3 }, true, 2, 4 },
+        { "a row before it", 3, { 1 }, true, 2, 4 },
+        { "a row after it", 3, { 5 }, true, 3, 4 },
+        { "the current row and its neighbours", 3, { 4, 2, 3 }, true, 1, 5 },
+        { "the first row, current", 1, { 1 }, true, 0, 2 },
+        { "the last row, current, no repeat", 6, { 6 }, false, 5, std::nullopt },
+    };
+    for (const auto &k : cases) {
+        Fixture f(6, "Normal", k.repeat);
+        f.current = k.current;
+        PlaylistCommands::removeRows(f.rows, k.removed, f.current);
+        EXPECT_EQ(f.current, k.currentAfter) << k.name;
+        EXPECT_EQ(f.seq.nextRow(), k.next ? std::optional(path(*k.next)) : std::nullopt) << k.name;
     }
 }

@@ -262,3 +262,18 @@ TEST(DroppedPathsTest, LocalFilesOfTheUriListInOrder)
     EXPECT_EQ(PlaylistCommands::droppedPaths(&data), QStringList({ "/m/b c.wav", "/m/曲.mp3", "/m/a.m3u" }));
     EXPECT_TRUE(PlaylistCommands::droppedPaths(nullptr).isEmpty());
 }
+
+// Clearing the list ends the playlist file still being read, also before its first row is in.
+TEST_F(AdderTest, ClearingAListThatIsStillEmptyEndsTheAdding)
+{
+    QByteArray m3u;
+    for (int i = 0; i < 20; ++i)
+        m3u += touch(QStringLiteral("e%1.wav").arg(i)).toUtf8() + '\n';
+    writeBytes(dir.filePath("list.m3u"), m3u);
+    PlaylistCommands commands(model, *adder, prompter, dir.path());
+    commands.LoadM3u(dir.filePath("list.m3u"));
+    ASSERT_EQ(model.count(), 0);
+    commands.List_Clear();
+    waitIdle();
+    EXPECT_EQ(model.count(), 0);
+}

@@ -40,7 +40,7 @@ DecoderApi FakeDecoder::api()
     DecoderApi a;
     a.init = [] { return ok("init"); };
     a.free = [] { return ok("free"); };
-    a.close = [] { return F.queued.clear(), ok("close"); };
+    a.close = [] { return F.queued.clear(), F.joinUnreported = false, ok("close"); };
     a.setLyrics3Use = [](int32_t) { return ok("setLyrics3Use"); };
     a.callback = [](void (*proc)(int32_t, int32_t)) { return F.callback = proc, ok("callback"); };
     a.stopCallback = [] {
@@ -51,12 +51,15 @@ DecoderApi FakeDecoder::api()
     a.setDecodeOption = [](const DecodeOption *) { return ok("setDecodeOption"), F.setDecodeOptionResult; };
     a.open = [](const char *path, OpenInfo *info) {
         F.openedPath = ok("open") && path ? path : "";
+        F.joinUnreported = false;
         if (F.openResult && info)
             *info = F.openInfo;
         return F.openResult;
     };
     a.queueNext = [](const char *path) {
         F.queueCalls.emplace_back(path ? path : "");
+        if (F.joinUnreported)
+            return int32_t(2);
         if (F.queueResult == 1)
             F.queued = path ? path : "";
         else if (F.queueResult == 0)
@@ -69,11 +72,12 @@ DecoderApi FakeDecoder::api()
         return F.openedPath.empty() ? 0 : 2;
     };
     a.play = [] {
+        F.joinUnreported = false;
         if (ok("play") && F.playResult)
             F.state = VBMP3_PLAYING, F.elapsed = 0;
         return F.playResult;
     };
-    a.stop = [] { return F.state = VBMP3_STOPPED, F.queued.clear(), ok("stop"); };
+    a.stop = [] { return F.state = VBMP3_STOPPED, F.queued.clear(), F.joinUnreported = false, ok("stop"); };
     a.pause = [] { return F.state = F.state == VBMP3_PLAYING ? VBMP3_PAUSED : F.state, ok("pause"); };
     a.restart = [] { return F.state = F.state == VBMP3_PAUSED ? VBMP3_PLAYING : F.state, ok("restart"); };
     a.seek = [](int32_t s) { return F.seeks.push_back(F.elapsed = s), ok("seek"); };
@@ -165,14 +169,15 @@ DecoderApi FakeDecoder::api()
     return a;
 }
 
-bool FakeDecoder::joinQueued()
+bool FakeDecoder::joinQueued(bool report)
 {
     if (queued.empty())
         return false;
     openedPath = queued;
     queued.clear();
     elapsed = 0;
-    if (callback)
+    joinUnreported = !report;
+    if (report && callback)
         callback(VBMP3_MSG_TRACK_JOINED, 0);
     return true;
 }

@@ -36,6 +36,9 @@ struct FakeScript {
     int32_t queueResult = 1;
     std::string queued;
     std::vector<std::string> queueCalls;
+    // A join made whose report has not come yet: queueNext answers 2 ("heard already")
+    // meanwhile; play, stop, open and close drop the report, as the library does.
+    bool joinUnreported = false;
     LyricsLines lyrics {};
     int32_t lyricsWait = -1; // what getLyricsWait answers
     int lyricsQueries = 0; // getLyrics calls so far
@@ -69,9 +72,10 @@ public:
     // Reports the end of the track through the registered callback, as the library's
     // thread would.
     void endTrack() { return callback ? callback(VBMP3_MSG_END_OF_TRACK, 0) : void(); }
-    // The queued file begins to be heard, as the library's thread reports it: it becomes
-    // the open file.  False when nothing is queued.
-    bool joinQueued();
+    // The queued file begins to be heard, as the library's thread reports it (unless
+    // report is false: the report is still on its way): it becomes the open file.  False
+    // when nothing is queued.
+    bool joinQueued(bool report = true);
 
     // Guards the script for the thread-safe file functions (the adder's worker).
     std::mutex mutex;
