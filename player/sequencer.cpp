@@ -54,6 +54,7 @@ public:
         m_changes.push_back({ row, std::nullopt, tag });
     }
     QString fullPath(int row) const override { return m_rows.fullPath(row); }
+    bool isMissing(int row) const override { return m_rows.isMissing(row); }
     bool anyChecked() const override
     {
         if (m_checkedDelta > 0 || (m_checkedDelta == 0 && m_rows.anyChecked()))
@@ -86,9 +87,24 @@ Sequencer::Sequencer(TrackList &rows, int &currentTrackNo, std::function<QString
 {
 }
 
+bool Sequencer::playable(int row) const
+{
+    return m_rows.isChecked(row) && !m_rows.isMissing(row);
+}
+
+bool Sequencer::anyPlayable() const
+{
+    if (!m_rows.anyChecked())
+        return false;
+    for (int i = 1; i <= m_rows.count(); ++i) // ends at the first checked row, but for missing ones
+        if (playable(i))
+            return true;
+    return false;
+}
+
 bool Sequencer::CanChoose()
 {
-    if (m_rows.anyChecked())
+    if (anyPlayable())
         return true;
     m_current = 1;
     if (m_repeat() && m_mode() == QStringLiteral("Random")) {
@@ -113,7 +129,7 @@ void Sequencer::ResetRound()
 int Sequencer::lastCheckedRow() const
 {
     for (int i = m_rows.count(); i >= 1; --i)
-        if (m_rows.isChecked(i))
+        if (playable(i))
             return i;
     return 0;
 }
@@ -153,7 +169,7 @@ QString Sequencer::choose()
             // without the misses.
             const int s = retry ? startRow(lastCheckedRow()) : startRow(n);
             for (int i = s; i <= n; ++i) {
-                if (m_rows.isChecked(i)) {
+                if (playable(i)) {
                     m_rows.setChecked(i, false);
                     m_rows.setTag(i, kEnd);
                     m_current = i;
@@ -162,14 +178,14 @@ QString Sequencer::choose()
             }
         } else {
             for (int i = std::max(m_current, 1); i <= n; ++i) {
-                if (m_rows.isChecked(i)) {
+                if (playable(i)) {
                     m_current = i;
                     return m_rows.fullPath(i);
                 }
             }
         }
         m_current = 1;
-        if (!(m_repeat() && m_rows.anyChecked()))
+        if (!(m_repeat() && anyPlayable()))
             return QString();
         retry = true;
     }
@@ -205,7 +221,7 @@ QString Sequencer::previousRow()
     int from = m_current <= 1 ? n + 1 : std::min(m_current, n + 1);
     for (int pass = 0; pass < 2; ++pass) {
         for (int i = from - 1; i >= 1; --i) {
-            if (m_rows.isChecked(i)) {
+            if (playable(i)) {
                 m_current = i;
                 return m_rows.fullPath(i);
             }

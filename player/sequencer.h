@@ -72,7 +72,10 @@ public:
     bool stillPossible(const Ahead &ahead) const;
 
 private:
-    int lastCheckedRow() const;
+    int lastCheckedRow() const; // the last playable row
+    // Checked and not missing: a row sequencing may choose.
+    bool playable(int row) const;
+    bool anyPlayable() const;
     int startRow(int rowCount);
     QString choose();
     // The kept draw at index, drawn now when there is none yet.

@@ -86,7 +86,7 @@ public:
     // Whether any row is checked.  O(1).
     bool anyChecked() const override { return m_checkedCount > 0; }
     bool tagsPending(int i) const { return row(i).tagsPending; }
-    bool isMissing(int i) const { return row(i).missing; }
+    bool isMissing(int i) const override { return row(i).missing; }
     // Marks a row's file as missing or found again; the view shows missing rows apart.
     void setMissing(int i, bool missing);
     QString tag(int i) const override { return row(i).tag; }

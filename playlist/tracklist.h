@@ -19,6 +19,13 @@ public:
     virtual QString fullPath(int row) const = 0;
     // true when at least one row is checked; implementations keep a count.
     virtual bool anyChecked() const = 0;
+    // Whether the row's file was missing when last looked for (a drive not mounted yet):
+    // sequencing passes over it as over an unchecked row, and leaves its check box as it is.
+    virtual bool isMissing(int row) const
+    {
+        (void)row;
+        return false;
+    }
 };
 
 } // namespace kes

@@ -192,3 +192,32 @@ TEST(Sequencer, RowsRemovedKeepTheNextTrack)
         EXPECT_EQ(f.seq.nextRow(), k.next ? std::optional(path(*k.next)) : std::nullopt) << k.name;
     }
 }
+
+// Rows whose files are missing (a drive not mounted yet) are passed over in both modes
+// and by the previous track, their check boxes and marks untouched; when only missing rows
+// are checked nothing is chosen, even with repeat on (no endless pass).
+TEST(Sequencer, MissingRowsArePassedOverAndKeepTheirChecks)
+{
+    for (const char *mode : { "Normal", "Random" }) {
+        SCOPED_TRACE(mode);
+        Fixture f(5, mode);
+        f.rows.setMissing(2, true);
+        f.rows.setMissing(4, true);
+        std::set<QString> chosen;
+        for (int i = 0; i < 40; ++i) {
+            if (const std::optional<QString> next = f.seq.nextRow(); next && !next->isEmpty())
+                chosen.insert(*next);
+        }
+        EXPECT_EQ(chosen, (std::set<QString> { path(1), path(3), path(5) }));
+        EXPECT_TRUE(f.rows.isChecked(2) && f.rows.isChecked(4));
+        EXPECT_TRUE(f.rows.tag(2).isEmpty() && f.rows.tag(4).isEmpty());
+        for (int r = 1; r <= 5; ++r)
+            f.rows.setTag(r, QString()); // no round under way: nothing comes back checked
+        f.checkOnly({ 1, 2, 3, 4, 5 });
+        f.current = 5;
+        EXPECT_EQ(f.seq.previousRow(), path(3));
+        f.checkOnly({ 2, 4 });
+        EXPECT_FALSE(f.seq.CanChoose() && !f.seq.ChooseTrack().isEmpty());
+        EXPECT_FALSE(f.seq.nextRow().value_or(QString()).size());
+    }
+}
