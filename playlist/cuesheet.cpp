@@ -350,6 +350,19 @@ private:
         }
         if (f.path.isEmpty())
             fault(CueFault::Kind::MissingFile, lineNo);
+        // A FILE line naming a file named before goes on in it: its indexes stay in order.
+        if (const auto known = m_fileIndex.constFind(f.path); !f.path.isEmpty() && known != m_fileIndex.cend()) {
+            m_file = *known;
+            return;
+        }
+        if (m_files.size() == kMaxCueTracks) {
+            fault(CueFault::Kind::TooManyTracks, lineNo);
+            m_stopped = true;
+            return;
+        }
+        m_file = int(m_files.size());
+        if (!f.path.isEmpty())
+            m_fileIndex.insert(f.path, m_file);
         m_files.append(std::move(f));
         m_lastPos.append(-1);
         m_lastStart.append(-1);
@@ -398,7 +411,7 @@ private:
             return;
         }
         SheetTrack &t = m_tracks.last();
-        const int file = int(m_files.size()) - 1;
+        const int file = m_file;
         if (t.startFile >= 0 && number <= 1)
             return; // a second INDEX 00 or 01 of the track: the first stands
         // Within one file the indexes never go back, and each track starts after the one
@@ -452,7 +465,9 @@ private:
     const CueFileResolver &m_resolve;
     CueSheet &m_out;
     QString m_folder;
-    QList<SheetFile> m_files;
+    QList<SheetFile> m_files; // each file once
+    QHash<QString, int> m_fileIndex; // a found file's index in m_files
+    int m_file = -1; // the file of the last FILE line
     QList<qint64> m_lastPos; // per file: the last index accepted in it
     QList<qint64> m_lastStart; // per file: the last INDEX 01 accepted in it
     QHash<QStringList, QString> m_resolved;

@@ -28,7 +28,7 @@ namespace kes
 constexpr qint64 kMaxCueSheetBytes = 1024 * 1024;
 // A longer line is left out as a fault.
 constexpr qsizetype kMaxCueLineLength = 4096;
-// TRACK lines past this many (a CD has at most 99) end the reading.
+// TRACK lines, or different files, past this many (a CD has at most 99) end the reading.
 constexpr int kMaxCueTracks = 999;
 constexpr int kCdFramesPerSecond = 75;
 
@@ -45,7 +45,7 @@ struct CueFault {
         NoFile, // a TRACK before any FILE, an INDEX before any TRACK: left out
         NoIndex, // a track without a sound INDEX 01: left out
         MissingFile, // a FILE that names no media file: its tracks are left out
-        TooManyTracks, // the reading ended at TRACK number kMaxCueTracks + 1
+        TooManyTracks, // the reading ended at the TRACK or FILE line past kMaxCueTracks of them
     };
     Kind kind;
     int line; // 1-based; 0 for the whole sheet

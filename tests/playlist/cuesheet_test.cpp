@@ -186,6 +186,12 @@ TEST(CueSheetTest, TracksRangesAndFaults)
             QStringLiteral("1 a.wav 22500-27000, 4 a.wav 27000--1, 5 b.wav 0--1, ") + fault(K::NoIndex, 4) + ", "
                 + fault(K::TimeOutOfOrder, 5) + ", " + fault(K::NoIndex, 6) + ", " + fault(K::TimeOutOfOrder, 7) + ", "
                 + fault(K::TimeOutOfOrder, 8) },
+        // Some writers repeat the FILE line before each track of one image.
+        { "a file named again goes on",
+            "FILE a.wav WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE a.wav WAVE\nTRACK 02 AUDIO\nINDEX 01 01:00:00\n"
+            "FILE a.wav WAVE\nTRACK 03 AUDIO\nINDEX 01 00:30:00\n",
+            QStringLiteral("1 a.wav 0-4500, 2 a.wav 4500--1, ") + fault(K::NoIndex, 8) + ", "
+                + fault(K::TimeOutOfOrder, 9) },
         { "tracks without a file or a number, a missing file",
             "TRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"missing.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
             "FILE a.wav WAVE\nTRACK AUDIO\nTITLE \"not this\"\nINDEX 01 00:00:00\nTRACK 1000 AUDIO\n"
@@ -209,6 +215,10 @@ TEST(CueSheetTest, TracksRangesAndFaults)
     ASSERT_EQ(many.tracks.size(), kMaxCueTracks);
     EXPECT_EQ(many.tracks.last().end, -1);
     EXPECT_EQ(many.faults, QList<CueFault>({ { K::TooManyTracks, 2 * kMaxCueTracks + 2 } }));
+    QByteArray manyFiles;
+    for (int i = 1; i <= 1001; ++i)
+        manyFiles += QStringLiteral("FILE missing%1.wav WAVE\n").arg(i).toUtf8();
+    EXPECT_EQ(parse(manyFiles).faults.last(), (CueFault { K::TooManyTracks, kMaxCueTracks + 1 }));
 }
 
 // The files a sheet names, found beside it as rips are kept: another letter case, another
