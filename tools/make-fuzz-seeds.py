@@ -105,6 +105,14 @@ def main():
     write("m3u", "utf16.m3u", "\ufeff/music/a.mp3\r\n/音楽/b.mp3\r\n".encode("utf-16-le"))
     write("m3u", "utf8bom.m3u", "\ufeff/音楽/a.mp3\r\n#comment\r\n/b.mp3".encode("utf-8"))
 
+    write("cuesheet", "eac.cue", ("REM GENRE \"J-Pop\"\r\nREM DATE 1998\r\nREM REPLAYGAIN_ALBUM_GAIN -7.50 dB\r\n"
+          "PERFORMER \"歌手ｶﾀｶﾅ\"\r\nTITLE \"表示ソ|ポ\"\r\nFILE \"CDImage.wav\" WAVE\r\n  TRACK 01 AUDIO\r\n"
+          "    TITLE \"一曲目\"\r\n    ISRC JPXX09800001\r\n    INDEX 01 00:00:00\r\n  TRACK 02 AUDIO\r\n"
+          "    INDEX 00 04:10:20\r\n    INDEX 01 04:12:00\r\n").encode("cp932"))
+    write("cuesheet", "files.cue", "\ufeffFILE \"01.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+          "  TRACK 02 AUDIO\n    INDEX 00 03:00:00\nFILE \"02.flac\" WAVE\n    INDEX 01 00:00:00\n"
+          "  TRACK 03 MODE1/2352\n    INDEX 01 01:00:00\n".encode("utf-16-le"))
+
     write("ini", "settings.ini", "[システム]\r\nUSER=ユーザー\r\nPASSWORD=\r\n; comment\r\n\r\n[その他設定]\r\n"
           "Op_01=1\r\nOp_14=\"/home/u/kestrine_def.m3u\"\r\n[EQSETUP]\r\nEqOn=0\r\n".encode("cp932"))
     write("ini", "utf8.ini", "\ufeff[システム]\nuser = 名前 \n[EQSETUP]\nEQ1=-12\n[その他設定]\nop_01='0'\n".encode("utf-8"))
