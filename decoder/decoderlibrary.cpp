@@ -45,6 +45,8 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
                     .arg(QString::fromLatin1(kLibraryName), QString::fromLocal8Bit(dlerror()));
         return false;
     }
+    // The library is ours and private, loaded by its SONAME: every function of the
+    // interface (VBMP3_INTERFACE_VERSION) must be there, or none is used.
     DecoderApi t;
     QString missing;
 #define KES_RESOLVE(field, symbol) resolve(handle, #symbol, t.field, missing)
@@ -77,20 +79,19 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     KES_RESOLVE(setOutput, vbmp3_setOutput);
     KES_RESOLVE(getOutputVolume, vbmp3_getOutputVolume);
     KES_RESOLVE(setOutputVolume, vbmp3_setOutputVolume);
+    KES_RESOLVE(getOutputName, vbmp3_getOutputName);
+    KES_RESOLVE(getOpenInfo, vbmp3_getOpenInfo);
+    KES_RESOLVE(getStreamInfo, vbmp3_getStreamInfo);
+    KES_RESOLVE(getPositionMs, vbmp3_getPositionMs);
+    KES_RESOLVE(getFilePicture, vbmp3_getFilePicture);
+    KES_RESOLVE(readEmbeddedLyrics, vbmp3_readEmbeddedLyrics);
+    KES_RESOLVE(queueNext, vbmp3_queueNext);
+    KES_RESOLVE(getOutputDevices, vbmp3_getOutputDevices);
+    KES_RESOLVE(setOutputDevice, vbmp3_setOutputDevice);
+    KES_RESOLVE(getOutputDevice, vbmp3_getOutputDevice);
+    KES_RESOLVE(setReplayGain, vbmp3_setReplayGain);
+    KES_RESOLVE(setNativeOutputFormat, vbmp3_setNativeOutputFormat);
 #undef KES_RESOLVE
-    t.getOutputName = reinterpret_cast<decltype(t.getOutputName)>(dlsym(handle, "vbmp3_getOutputName"));
-    t.getOpenInfo = reinterpret_cast<decltype(t.getOpenInfo)>(dlsym(handle, "vbmp3_getOpenInfo"));
-    t.setNativeOutputFormat
-        = reinterpret_cast<decltype(t.setNativeOutputFormat)>(dlsym(handle, "vbmp3_setNativeOutputFormat"));
-    t.getStreamInfo = reinterpret_cast<decltype(t.getStreamInfo)>(dlsym(handle, "vbmp3_getStreamInfo"));
-    t.getPositionMs = reinterpret_cast<decltype(t.getPositionMs)>(dlsym(handle, "vbmp3_getPositionMs"));
-    t.getFilePicture = reinterpret_cast<decltype(t.getFilePicture)>(dlsym(handle, "vbmp3_getFilePicture"));
-    t.readEmbeddedLyrics = reinterpret_cast<decltype(t.readEmbeddedLyrics)>(dlsym(handle, "vbmp3_readEmbeddedLyrics"));
-    t.queueNext = reinterpret_cast<decltype(t.queueNext)>(dlsym(handle, "vbmp3_queueNext"));
-    t.getOutputDevices = reinterpret_cast<decltype(t.getOutputDevices)>(dlsym(handle, "vbmp3_getOutputDevices"));
-    t.setOutputDevice = reinterpret_cast<decltype(t.setOutputDevice)>(dlsym(handle, "vbmp3_setOutputDevice"));
-    t.getOutputDevice = reinterpret_cast<decltype(t.getOutputDevice)>(dlsym(handle, "vbmp3_getOutputDevice"));
-    t.setReplayGain = reinterpret_cast<decltype(t.setReplayGain)>(dlsym(handle, "vbmp3_setReplayGain"));
     if (!missing.isEmpty()) {
         error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);
         dlclose(handle);

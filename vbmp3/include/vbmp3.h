@@ -31,6 +31,25 @@
 
 #include <stdint.h>
 
+/* The interface's version: raised by one with every function added or meaning changed,
+ * never lowered; functions are never taken away.  vbmp3_getVersion (100 = 1.00) is the
+ * library's release and says nothing of this.  The library is private to the player and
+ * loaded by its SONAME (libvbmp3.so.1): the player needs every function below at load,
+ * and a library without one of them is refused as a whole.
+ *
+ * History
+ *  1  2026-12-06  vbmp3_init … vbmp3_setEqualizer: the 28 functions of the first release.
+ *  2  2026-12-06  vbmp3_getOutputName, vbmp3_getLyricsWait, vbmp3_getOpenInfo.
+ *  3  2026-12-07  vbmp3_getPositionMs, vbmp3_getFilePicture, vbmp3_getStreamInfo
+ *                 (with the formats after WAV and their type codes 3, 5, 6, 7, 9, 10, 11).
+ *  4  2026-12-07  vbmp3_queueNext (gapless joins; the callback's join report).
+ *  5  2026-12-07  vbmp3_getOutputDevices, vbmp3_getOutputDevice, vbmp3_setOutputDevice
+ *                 (the ALSA output after the sound server).
+ *  6  2026-12-07  vbmp3_readEmbeddedLyrics.
+ *  7  2026-12-08  vbmp3_setReplayGain, vbmp3_setNativeOutputFormat.
+ */
+#define VBMP3_INTERFACE_VERSION 7
+
 #ifdef __cplusplus
 extern "C" {
 #endif
