@@ -18,6 +18,15 @@ namespace kes
 namespace
 {
 
+// A picture file beside a track is read whole up to this size, within this time.
+constexpr qint64 kMaxPictureBytes = 64 * 1024 * 1024;
+constexpr std::chrono::seconds kPictureTimeLimit { 5 };
+
+QString withSlash(const QString &folder)
+{
+    return folder.endsWith(u'/') ? folder : folder + u'/';
+}
+
 // A picture scaled at reading to fit kImageSize, without decoding it whole first where
 // the format allows.
 QImage readImage(QImageReader &reader)
@@ -93,12 +102,19 @@ QStringList CoverArt::folderCovers(const QString &trackPath)
         QStringLiteral("album"), QStringLiteral("albumart") };
     static const QStringList endings { QStringLiteral("jpg"), QStringLiteral("jpeg"), QStringLiteral("png"),
         QStringLiteral("gif"), QStringLiteral("bmp"), QStringLiteral("webp") };
+    // The folder is listed by its bytes: its name need not be UTF-8.
+    const QString folder = trackPath.left(std::max<qsizetype>(trackPath.lastIndexOf(u'/'), 1));
+    QStringList entries = namesInFolder(folder);
+    std::sort(entries.begin(), entries.end());
     QList<std::pair<qsizetype, QString>> found;
-    const QDir dir = QFileInfo(trackPath).dir();
-    for (const QFileInfo &f : dir.entryInfoList(QDir::Files | QDir::Readable | QDir::Hidden, QDir::Name)) {
-        const qsizetype rank = names.indexOf(f.completeBaseName().toLower());
-        if (rank >= 0 && endings.contains(f.suffix().toLower()))
-            found.append({ rank, f.filePath() });
+    for (const QString &name : std::as_const(entries)) {
+        const qsizetype dot = name.lastIndexOf(u'.');
+        if (dot <= 0)
+            continue;
+        const qsizetype rank = names.indexOf(name.left(dot).toLower());
+        const QString path = withSlash(folder) + name;
+        if (rank >= 0 && endings.contains(name.mid(dot + 1).toLower()) && isRegularFile(path))
+            found.append({ rank, path });
     }
     std::stable_sort(found.begin(), found.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
     QStringList paths;
@@ -141,7 +157,13 @@ CoverArt::Cover CoverArt::search(const DecoderApi &api, const QString &trackPath
     }
     if (cover.image.isNull()) {
         for (const QString &beside : folderCovers(trackPath)) { // the first that reads
-            QImageReader reader(beside);
+            QByteArray bytes;
+            BoundedFile file;
+            if (file.open(beside, kMaxPictureBytes, kPictureTimeLimit) != BoundedFile::Status::Ok
+                || !file.readAll(bytes))
+                continue;
+            QBuffer buffer(&bytes);
+            QImageReader reader(&buffer);
             QImage image = readImage(reader);
             if (!image.isNull()) {
                 cover = { trackPath, beside, std::move(image) };

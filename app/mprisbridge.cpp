@@ -6,7 +6,9 @@
 #include "filename.h"
 #include "mainwindow.h"
 #include "mprisservice.h"
+#include "pathbytes.h"
 #include "playlistmodel.h"
+#include "trackreader.h"
 #include "vbmp3volume.h"
 #include "videowindow.h"
 #include "videowindowpresenter.h"
@@ -167,14 +169,17 @@ MediaControl::Track MprisBridge::track() const
     Track t;
     // The video window goes down the playlist by itself: its file is the current one.
     const VideoWindow *video = openVideo();
-    const QString path = video ? video->mediaPlayer()->source().toLocalFile() : m_state.CurrentFile;
+    // The source's encoded URL keeps a name's bytes that are not UTF-8.
+    const QString path = video ? pathFromFileUrl(video->mediaPlayer()->source()) : m_state.CurrentFile;
     if (path.isEmpty() || list.fullPath(m_state.CurrentTrackNo) != path)
         return t; // nothing chosen yet, or the row is gone
     t.row = t.trackNumber = m_state.CurrentTrackNo;
     t.path = path;
-    t.title = list.title(t.row).isEmpty() ? FileNameOf(t.path) : list.title(t.row);
-    t.artist = list.artist(t.row);
-    t.album = list.album(t.row);
+    // What the file says, not the list's stand-ins: without a title, the file's name.
+    TagTexts texts = tagTextsOf(list.row(t.row));
+    t.title = texts.title.isEmpty() ? displayPath(FileNameOf(t.path)) : std::move(texts.title);
+    t.artist = std::move(texts.artist);
+    t.album = std::move(texts.album);
     const PlaybackController::NowPlaying &now = m_window.controller()->nowPlaying();
     if (video)
         t.lengthUs = video->mediaPlayer()->duration() * 1000;
@@ -182,7 +187,7 @@ MediaControl::Track MprisBridge::track() const
         t.lengthUs = qint64(now.totalSeconds) * 1000000;
     const CoverArt::Cover &cover = m_window.coverArt()->current();
     if (cover.trackPath == t.path && !cover.file.isEmpty())
-        t.artUrl = QUrl::fromLocalFile(cover.file).toString(QUrl::FullyEncoded);
+        t.artUrl = QString::fromLatin1(fileUrlOfPath(cover.file));
     return t;
 }
 
@@ -196,6 +201,8 @@ double MprisBridge::volume() const
 
 void MprisBridge::setVolume(double volume)
 {
+    if (std::isnan(volume))
+        return; // no volume at all
     const int value = static_cast<int>(std::lround(std::clamp(volume, 0.0, 1.0) * 0xFFFF));
     if (auto *slider = m_window.findChild<QSlider *>(QStringLiteral("Slider1")))
         slider->setValue(value);
@@ -218,13 +225,14 @@ bool MprisBridge::seek(qint64 offsetUs)
 {
     if (boxIsUp() || openVideo() || status() == Status::Stopped)
         return false;
-    const qint64 target = positionUs() + offsetUs;
+    const qint64 position = positionUs();
     const qint64 length = qint64(m_window.controller()->nowPlaying().totalSeconds) * 1000000;
-    if (target > length) { // past the end: the next track
+    // Both within [0, length]: an offset of any size is compared without overflow.
+    if (offsetUs > length - position) { // past the end: the next track
         press("次曲");
         return false;
     }
-    return m_window.seekTo(static_cast<int>(std::max<qint64>(0, target) / 1000000));
+    return m_window.seekTo(static_cast<int>(std::max<qint64>(0, position + offsetUs) / 1000000));
 }
 
 bool MprisBridge::setPosition(qint64 positionUs)

@@ -52,6 +52,15 @@ Prompter::Answer QtPrompter::messageOver(QWidget *window, const QString &text, B
     return answer;
 }
 
+void QtPrompter::note(const QString &text)
+{
+    qInfo("kestrine: %s", qUtf8Printable(text));
+    auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("kestrine"), text, QMessageBox::Ok, m_parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+}
+
 QString QtPrompter::input(const QString &prompt, const QString &title, const QString &defaultText)
 {
     bool ok = false;

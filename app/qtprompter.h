@@ -20,6 +20,7 @@ public:
 
     Answer message(const QString &text, Buttons buttons, Icon icon) override;
     Answer messageOver(QWidget *window, const QString &text, Buttons buttons, Icon icon) override;
+    void note(const QString &text) override;
     QString input(const QString &prompt, const QString &title, const QString &defaultText) override;
 
 private:

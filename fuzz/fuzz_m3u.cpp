@@ -16,8 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     const QString base = QStringLiteral("/base/dir");
     const kes::M3uEntries entries = kes::parsePlaylist(bytes, base, format);
-    if (entries.alternatives.size() != entries.paths.size())
-        __builtin_trap();
+    for (auto it = entries.alternatives.cbegin(); it != entries.alternatives.cend(); ++it)
+        if (it.key() < 0 || it.key() >= entries.paths.size() || it.value().isEmpty())
+            __builtin_trap();
     for (const QString &path : entries.paths) {
         const QByteArray name = kes::pathToBytes(path);
         if (path.isEmpty() || !path.startsWith(QLatin1Char('/')) || name.contains('\n') || name.contains('\r')

@@ -18,6 +18,15 @@ namespace
 
 constexpr const char *kPlayerInterface = "org.mpris.MediaPlayer2.Player";
 
+// Answers a method call before its command runs: the command may show a message box, and
+// the box's nested event loop would hold the answer until the box is closed (the caller's
+// call times out meanwhile).  What the command then changes is told by PropertiesChanged.
+void answerFirst(const MprisService &service, const QDBusMessage &call)
+{
+    call.setDelayedReply(true);
+    service.bus().send(call.createReply());
+}
+
 // org.mpris.MediaPlayer2: the application as a whole.
 class MprisRoot : public QDBusAbstractAdaptor
 {
@@ -45,8 +54,16 @@ public:
     QStringList mimeTypes() const { return m_service->mimeTypes(); }
 
 public slots:
-    void Raise() { m_service->control().raise(); }
-    void Quit() { m_service->control().quit(); }
+    void Raise(const QDBusMessage &call)
+    {
+        answerFirst(*m_service, call);
+        m_service->control().raise();
+    }
+    void Quit(const QDBusMessage &call)
+    {
+        answerFirst(*m_service, call);
+        m_service->control().quit();
+    }
 
 private:
     MprisService *m_service;
@@ -108,26 +125,29 @@ public:
     }
 
 public slots:
-    void Play() { run(&MediaControl::play); }
-    void Pause() { run(&MediaControl::pause); }
-    void PlayPause() { run(&MediaControl::playPause); }
-    void Stop() { run(&MediaControl::stop); }
-    void Next() { run(&MediaControl::next); }
-    void Previous() { run(&MediaControl::previous); }
+    void Play(const QDBusMessage &call) { run(call, &MediaControl::play); }
+    void Pause(const QDBusMessage &call) { run(call, &MediaControl::pause); }
+    void PlayPause(const QDBusMessage &call) { run(call, &MediaControl::playPause); }
+    void Stop(const QDBusMessage &call) { run(call, &MediaControl::stop); }
+    void Next(const QDBusMessage &call) { run(call, &MediaControl::next); }
+    void Previous(const QDBusMessage &call) { run(call, &MediaControl::previous); }
     // Seeked follows from the control's own news of the jump (see seeked()).
-    void Seek(qlonglong offset)
+    void Seek(qlonglong offset, const QDBusMessage &call)
     {
+        answerFirst(*m_service, call);
         m_service->control().seek(offset);
         m_service->refresh();
     }
     // Only for the track that plays: a position meant for another one is stale.
-    void SetPosition(const QDBusObjectPath &track, qlonglong position)
+    void SetPosition(const QDBusObjectPath &track, qlonglong position, const QDBusMessage &call)
     {
+        answerFirst(*m_service, call);
         if (track.path() == m_service->trackId())
             m_service->control().setPosition(position);
     }
-    void OpenUri(const QString &uri)
+    void OpenUri(const QString &uri, const QDBusMessage &call)
     {
+        answerFirst(*m_service, call);
         const QString path = pathFromFileUrl(QByteArrayView(uri.toUtf8()));
         if (!path.isEmpty())
             m_service->control().openFile(path);
@@ -137,8 +157,9 @@ signals:
     void Seeked(qlonglong position);
 
 private:
-    void run(void (MediaControl::*command)())
+    void run(const QDBusMessage &call, void (MediaControl::*command)())
     {
+        answerFirst(*m_service, call);
         (m_service->control().*command)();
         m_service->refresh();
     }

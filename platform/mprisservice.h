@@ -38,6 +38,8 @@ public:
     void seeked();
 
     MediaControl &control() const { return m_control; }
+    // The bus it is registered on.
+    const QDBusConnection &bus() const { return m_bus; }
     // SupportedMimeTypes: the types the player takes (empty until set).
     void setMimeTypes(const QStringList &types) { m_mimeTypes = types; }
     const QStringList &mimeTypes() const { return m_mimeTypes; }

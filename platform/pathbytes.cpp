@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -245,6 +246,21 @@ FileType fileTypeOf(QStringView path)
     if (S_ISDIR(st.st_mode))
         return FileType::Folder;
     return FileType::Other;
+}
+
+QStringList namesInFolder(QStringView folder)
+{
+    QStringList names;
+    DIR *dir = ::opendir(pathToBytes(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent *e = ::readdir(dir)) {
+        const QByteArrayView name(e->d_name);
+        if (name != "." && name != "..")
+            names.append(pathFromBytes(name));
+    }
+    ::closedir(dir);
+    return names;
 }
 
 QString workingFolder()

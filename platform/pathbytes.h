@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 #include <chrono>
@@ -50,6 +51,9 @@ inline bool isFolder(QStringView path)
 {
     return fileTypeOf(path) == FileType::Folder;
 }
+
+// The names in folder (not "." and ".."), unsorted; none when it cannot be read.
+QStringList namesInFolder(QStringView folder);
 
 // The working folder of the process as a path.
 QString workingFolder();

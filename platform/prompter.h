@@ -28,6 +28,9 @@ public:
         Q_UNUSED(window);
         return message(text, buttons, icon);
     }
+    // A message that holds nothing up: shown without waiting for an answer (a box that is
+    // not modal), for news about work that goes on meanwhile.
+    virtual void note(const QString &text) = 0;
     // A modal one-line input box; Cancel gives the empty text.
     virtual QString input(const QString &prompt, const QString &title, const QString &defaultText) = 0;
 };

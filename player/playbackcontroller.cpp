@@ -258,8 +258,10 @@ void PlaybackController::PlayTrack()
     OpenInfo info {};
     const QByteArray path = pathToBytes(m_state.CurrentFile);
     if (m_api.open(path.constData(), &info) == 0) {
+        // The player may have quit while the box was up: the library is freed then.
         if (m_prompter.message(QStringLiteral("Open Error!!  Next File"), Prompter::Buttons::OkCancel)
-            == Prompter::Answer::Cancel)
+                == Prompter::Answer::Cancel
+            && !m_shutDown)
             m_api.init();
         return;
     }
@@ -272,7 +274,8 @@ void PlaybackController::PlayTrack()
     callbackFlags().OutputFailed = false;
     if (m_api.play() == 0) {
         m_prompter.message(QStringLiteral("Play start Error!! Next File"));
-        m_api.init();
+        if (!m_shutDown)
+            m_api.init();
         m_queue.forget();
         return;
     }

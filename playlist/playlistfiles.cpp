@@ -93,6 +93,8 @@ public:
                 if (!addEntry(line))
                     break;
         }
+        // The lists grew by doubling: give back the room no entry took.
+        m_out.paths.squeeze();
         return std::move(m_out);
     }
 
@@ -177,7 +179,7 @@ private:
     {
         if (line.isEmpty())
             return true;
-        if (line.contains('\0')) {
+        if (line.contains('\0') || m_out.paths.size() >= kMaxPlaylistEntries) {
             m_out.aborted = true;
             return false;
         }
@@ -203,8 +205,9 @@ private:
             m_out.aborted = true;
             return false;
         }
+        if (!alternative.isEmpty())
+            m_out.alternatives.insert(m_out.paths.size(), std::move(alternative));
         m_out.paths.append(std::move(path));
-        m_out.alternatives.append(std::move(alternative));
         return true;
     }
 

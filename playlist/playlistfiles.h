@@ -6,6 +6,7 @@
 #include "playlistmodel.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,16 +26,21 @@ bool isPlaylistName(const QString &path);
 // The entries of a playlist file, in file order.
 struct M3uEntries {
     QStringList paths; // relative entries resolved against the playlist's folder
-    // Parallel to paths: for a line whose bytes are not UTF-8, its CP932 (or Latin-1)
-    // reading, tried when no file has the line's own bytes as its name; else empty.
-    QStringList alternatives;
-    bool aborted = false; // a line could not be a file name; paths holds the lines before it
+    // By index into paths, for a line whose bytes are not UTF-8: its CP932 (or Latin-1)
+    // reading, tried when no file has the line's own bytes as its name.  Kept apart, as
+    // few lines have one: an entry costs its path alone.
+    QHash<qsizetype, QString> alternatives;
+    QString alternativeOf(qsizetype i) const { return alternatives.value(i); }
+    // A line could not be a file name (or was past the limits); paths holds the lines before it.
+    bool aborted = false;
 };
 
-// Limits of reading a playlist: a longer line, or a longer file, ends the reading as a
-// line that cannot be a file name does.  Reading also gives up after kPlaylistTimeLimit.
+// Limits of reading a playlist: a longer line, a longer file, or an entry past the most a
+// playlist holds ends the reading as a line that cannot be a file name does (the entries
+// before it stay).  Reading also gives up after kPlaylistTimeLimit.
 constexpr qsizetype kMaxPlaylistLineBytes = 64 * 1024;
 constexpr qint64 kMaxPlaylistBytes = 64 * 1024 * 1024;
+constexpr qsizetype kMaxPlaylistEntries = 1'000'000;
 constexpr std::chrono::milliseconds kPlaylistTimeLimit { 20000 };
 
 // Splits bytes into entries.  A line ends at CR LF, a lone CR or a lone LF; a UTF-8 BOM

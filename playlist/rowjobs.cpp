@@ -109,15 +109,17 @@ void RowJobs::restoreFiles(const QStringList &paths)
     enqueue(std::move(job));
 }
 
-void RowJobs::dropFiles(const QStringList &paths, bool wide)
+void RowJobs::dropFiles(const QStringList &paths, bool wide, bool note)
 {
     wide = wide || m_dropRules.wide;
     Job job;
     job.expand = wide;
+    job.note = note;
     for (const QString &p : paths) {
-        if (wide ? isPlaylistName(p) : p.endsWith(QLatin1String("m3u"), Qt::CaseSensitive)) {
+        // A wide drop's playlist is told from a folder of such a name on its worker.
+        if (!wide && p.endsWith(QLatin1String("m3u"), Qt::CaseSensitive)) {
             enqueue(std::move(job));
-            loadM3u(p);
+            loadM3u(p, note);
             return;
         }
         job.items.append({ p, Check::Kind, false, {}, wide });
@@ -141,9 +143,10 @@ QString RowJobs::endMessage()
     return message.isEmpty() ? text : text + QLatin1Char('\n') + message;
 }
 
-void RowJobs::loadM3u(const QString &path)
+void RowJobs::loadM3u(const QString &path, bool note)
 {
     Job job;
+    job.note = note;
     job.isM3u = true;
     job.m3uPath = path;
     enqueue(std::move(job));
@@ -180,27 +183,46 @@ void RowJobs::startNext()
     }
     m_active = true;
     Job job = m_queue.dequeue();
+    m_endNote = job.note;
     if (job.expand) {
         // Dropped folders are walked on a worker, as the folder search walks the current
-        // folder and those below it; their files take the folder's place in the drop.
-        m_lists.submit([this, items = std::move(job.items), pattern = FilePattern(m_dropRules.folderPattern)](
-                           const std::atomic_bool &cancelled) -> OrderedBatches::Handover {
-            QList<Item> out;
-            for (const Item &item : items) {
-                if (!isFolder(item.path)) {
-                    out.append(item);
-                    continue;
+        // folder and those below it; their files take the folder's place in the drop.  A
+        // folder is one whatever its name says ("live.mp3", "list.m3u"); the first
+        // playlist ends the drop and loads right after it.
+        m_lists.submit(
+            [this, items = std::move(job.items), note = job.note, pattern = FilePattern(m_dropRules.folderPattern)](
+                const std::atomic_bool &cancelled) -> OrderedBatches::Handover {
+                QList<Item> out;
+                QString playlist;
+                for (const Item &item : items) {
+                    const bool folder = isFolder(item.path);
+                    if (!folder && isPlaylistName(item.path)) {
+                        playlist = item.path;
+                        break;
+                    }
+                    if (!folder) {
+                        out.append(item);
+                        continue;
+                    }
+                    FolderWalker::walk(
+                        item.path, true, pattern,
+                        [&out](QStringList files, const QString &) {
+                            for (QString &f : files)
+                                out.append({ std::move(f), Check::Exists, false, {}, false });
+                        },
+                        cancelled);
                 }
-                FolderWalker::walk(
-                    item.path, true, pattern,
-                    [&out](QStringList files, const QString &) {
-                        for (QString &f : files)
-                            out.append({ std::move(f), Check::Exists, false, {}, false });
-                    },
-                    cancelled);
-            }
-            return [this, out = std::move(out)] { begin(out, {}); };
-        });
+                return [this, out = std::move(out), playlist = std::move(playlist), note] {
+                    if (!playlist.isEmpty()) {
+                        Job m3u;
+                        m3u.isM3u = true;
+                        m3u.m3uPath = playlist;
+                        m3u.note = note;
+                        m_queue.prepend(std::move(m3u));
+                    }
+                    begin(out, {});
+                };
+            });
         return;
     }
     if (!job.isM3u) {
@@ -217,7 +239,7 @@ void RowJobs::startNext()
         } else {
             items.reserve(entries.paths.size());
             for (qsizetype i = 0; i < entries.paths.size(); ++i)
-                items.append({ entries.paths.at(i), Check::Exists, false, entries.alternatives.at(i), false });
+                items.append({ entries.paths.at(i), Check::Exists, false, entries.alternativeOf(i), false });
             if (entries.aborted)
                 message = QStringLiteral("読み込めないファイル形式ですので処理を中断します");
         }
@@ -302,7 +324,9 @@ void RowJobs::finishJobIfDone()
         return;
     m_ending = true; // a modal message must not end this job again
     const QString message = endMessage();
-    if (!message.isEmpty() && m_prompter)
+    if (!message.isEmpty() && m_prompter && m_endNote)
+        m_prompter->note(message);
+    else if (!message.isEmpty() && m_prompter)
         m_prompter->message(message);
     m_ending = false;
     m_active = false;

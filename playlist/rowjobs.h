@@ -44,9 +44,10 @@ public:
     void addFiles(const QStringList &paths, bool skipMissing);
     // Every path becomes a row; one whose file is missing is marked so (TrackAdder::restoreFiles).
     void restoreFiles(const QStringList &paths);
-    // wide: by the wide rules whatever the drop rules say.
-    void dropFiles(const QStringList &paths, bool wide = false);
-    void loadM3u(const QString &path);
+    // wide: by the wide rules whatever the drop rules say.  note: the job's end message is
+    // a note (Prompter::note), which holds up nothing that follows (files handed over).
+    void dropFiles(const QStringList &paths, bool wide = false, bool note = false);
+    void loadM3u(const QString &path, bool note = false);
     // Drops every queued and running job; rows already added stay.
     void cancel();
     bool done() const { return !m_active && m_queue.isEmpty(); }
@@ -72,6 +73,7 @@ private:
         bool isM3u = false; // the items come from reading the playlist m3uPath
         QString m3uPath;
         bool expand = false; // a wide drop: its folders are walked on a worker first
+        bool note = false; // its end message is a note
     };
 
     void enqueue(Job job);
@@ -103,6 +105,7 @@ private:
     QList<Item> m_items; // those not sent out yet, from m_nextItem on
     qsizetype m_nextItem = 0;
     QString m_endMessage;
+    bool m_endNote = false; // the running job's end message is a note
     QStringList m_skipped; // the running job's reported files that did not become rows
     DropRules m_dropRules;
 };

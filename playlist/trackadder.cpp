@@ -88,7 +88,7 @@ void TrackAdder::dropFiles(const QStringList &paths)
 
 void TrackAdder::openFiles(const QStringList &paths)
 {
-    m_rows.dropFiles(paths, true);
+    m_rows.dropFiles(paths, true, true);
     requested();
 }
 

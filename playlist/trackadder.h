@@ -70,7 +70,9 @@ public:
     };
     void setDropRules(const DropRules &rules) { m_rows.setDropRules({ rules.wide, rules.folderPattern }); }
     // Files handed to the player from outside (the command line, a second start, the
-    // desktop's "open with"): a drop by the wide rules, whatever setDropRules says.
+    // desktop's "open with"): a drop by the wide rules, whatever setDropRules says, whose
+    // message about the files not added is a note (it holds up neither what plays them nor
+    // the next hand-over).
     void openFiles(const QStringList &paths);
     // Adds the entries of a playlist (M3U, M3U8 or PLS by its name) that name existing
     // files.  A playlist that cannot be read, or a line that cannot be a file name (or

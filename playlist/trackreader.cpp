@@ -21,6 +21,13 @@ QString fixedField(const QString &text)
     return text.left(kFieldLength).leftJustified(kFieldLength, QLatin1Char(' '));
 }
 
+// One copy shared by every untagged row.
+const QString &noDataField()
+{
+    static const QString field = fixedField(QStringLiteral("No Data"));
+    return field;
+}
+
 } // namespace
 
 QString FileKindOf(const DecoderApi &api, const QString &path)
@@ -46,7 +53,7 @@ std::optional<TrackRow> provisionalTrackRow(const QString &path)
     switch (type->row) {
     case MediaType::Row::Tagged:
         row.title = fixedField(name);
-        row.artist = fixedField(QStringLiteral("No Data"));
+        row.artist = noDataField();
         row.tagsPending = true;
         break;
     case MediaType::Row::Listed:
@@ -96,6 +103,26 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
         row->album = pick(TrimNull(list.text[2]), TrimNull(tag.album));
     }
     return row;
+}
+
+TagTexts tagTextsOf(const TrackRow &row)
+{
+    const MediaType *type = mediaTypeOfName(row.fullPath);
+    if (!type)
+        return { row.title, row.artist, row.album };
+    const QString name = displayPath(FileNameOf(row.fullPath));
+    switch (type->row) {
+    case MediaType::Row::Tagged:
+        return { row.title == fixedField(name) ? QString() : row.title,
+            row.artist == noDataField() ? QString() : row.artist, row.album };
+    case MediaType::Row::Listed:
+        if (row.tagsPending)
+            return {};
+        return { row.title, row.artist, row.album };
+    case MediaType::Row::Named:
+        break;
+    }
+    return {};
 }
 
 void AddTrack(PlaylistModel &model, const DecoderApi &api, const QString &path)

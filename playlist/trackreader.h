@@ -37,6 +37,17 @@ std::optional<TrackRow> provisionalTrackRow(const QString &path);
 // decoder library; a file it cannot read still gives a row.
 std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path);
 
+// The texts of row that came from its file (tags, the RIFF list), for showing the track
+// outside the list (the desktop's media controls): the stand-ins a row shows without them
+// (its file name padded to the field, "No Data", a kind label, the name as album) are
+// left empty.  No I/O.
+struct TagTexts {
+    QString title;
+    QString artist;
+    QString album;
+};
+TagTexts tagTextsOf(const TrackRow &row);
+
 // Adds one file to the playlist at once: readTrackRow, then the model's duplicate rule
 // and numbering.  Blocks on the file: the GUI adds through TrackAdder instead; this is for
 // callers that already run off the event loop and for tests.

@@ -2,6 +2,7 @@
 // against the control it stands for, the list's keys, Tab and the names a screen reader
 // says, the playing row, the cover in the lyrics view, and the last run's playlist.
 #include "coverart.h"
+#include "pathbytes.h"
 #include "playingrowdelegate.h"
 #include "playlistcommands.h"
 #include "sessionlist.h"
@@ -22,6 +23,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <cstdio>
 #include <cstring>
 
 using namespace kes;
@@ -370,6 +372,13 @@ TEST_F(CoverTest, EmbeddedOrBesideShownWithoutLyricsAndCachedOnce)
     api.getFilePicture = nullptr;
     EXPECT_EQ(CoverArt::search(api, c, cache).file, dir.filePath(u"other/cover.png"_s));
     EXPECT_TRUE(CoverArt::search(api, a, cache).image.isNull());
+    // A folder whose name is not UTF-8 is listed by its bytes.
+    const QString odd = pathFromBytes(QFile::encodeName(dir.path()) + "/caf\xe9");
+    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath(u"other"_s)).constData(), pathToBytes(odd).constData()), 0);
+    const CoverArt::Cover found = CoverArt::search(api, odd + u"/c.mp3"_s, cache);
+    EXPECT_EQ(found.file, odd + u"/cover.png"_s);
+    EXPECT_FALSE(found.image.isNull());
+    ::rename(pathToBytes(odd).constData(), QFile::encodeName(dir.filePath(u"other"_s)).constData()); // Qt removes it
 }
 
 // With the option on, the list, its checks and marks and the current row come back at the next start; a save

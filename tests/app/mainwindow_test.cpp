@@ -8,6 +8,7 @@
 #include "outputnotice.h"
 #include "pathbytes.h"
 #include "playlistcommands.h"
+#include "playlistfiles.h"
 #include "settings.h"
 #include "settingssaver.h"
 #include "trackadder.h"
@@ -345,8 +346,10 @@ TEST_F(DesktopTest, FilesComeAfterTheStartupPlaylistAndTheFirstAddedPlays)
         EXPECT_TRUE(QTest::qWaitFor([&] { return done.count() > before; }, 5000));
         return QString::fromStdString(fake.openedPath);
     };
+    // What was not added is told in a note, which holds up neither the play nor the next request.
     EXPECT_EQ(open({ a, touch(u"notes.txt"_s), b }), a);
     EXPECT_EQ(prompter.texts(), QStringList { u"1 個のファイルを追加できませんでした: notes.txt"_s });
+    EXPECT_FALSE(prompter.messages.last().modal);
     EXPECT_EQ(w->playlist()->count(), 3);
     EXPECT_EQ(w->playlist()->fullPath(1), listed);
     EXPECT_EQ(w->playlist()->fullPath(2), a);
@@ -359,6 +362,15 @@ TEST_F(DesktopTest, FilesComeAfterTheStartupPlaylistAndTheFirstAddedPlays)
     // Nothing the player takes: nothing plays, and the request still ends.
     EXPECT_EQ(open({ touch(u"readme.txt"_s) }), c);
     EXPECT_EQ(done.last().at(0).toInt(), 0);
+    // A folder named like a music file or a playlist is walked as a folder.
+    QDir(dir.path()).mkpath(u"live.mp3"_s);
+    QDir(dir.path()).mkpath(u"list.m3u"_s);
+    const QString inFolder = touch(u"live.mp3/in.mp3"_s), inList = touch(u"list.m3u/in.mp3"_s);
+    EXPECT_EQ(open({ dir.filePath(u"live.mp3"_s), dir.filePath(u"list.m3u"_s) }), inFolder);
+    EXPECT_EQ(fullPaths(*w->playlist()).mid(4).join(u'|').toStdString(), (inFolder + u'|' + inList).toStdString());
+    EXPECT_EQ(open({ dir.filePath(u"gone.m3u"_s) }), inFolder);
+    EXPECT_EQ(prompter.texts().last(), readFailedMessage(dir.filePath(u"gone.m3u"_s)));
+    EXPECT_FALSE(prompter.messages.last().modal);
 }
 
 TEST_F(DesktopTest, VolumeIsKeptBetweenRunsWithoutTouchingOtherKeys)

@@ -6,6 +6,8 @@
 #include "mediatypes.h"
 #include "mprisbridge.h"
 #include "mprisservice.h"
+#include "pathbytes.h"
+#include "trackreader.h"
 #include "windowtest.h"
 
 #include <QDBusConnection>
@@ -19,7 +21,11 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
+
+#include <cmath>
+#include <limits>
 
 using namespace kes;
 
@@ -276,6 +282,90 @@ TEST_F(Mpris, CommandsWaitForAnOpenMessageBox)
     own.show();
     bridge.stop();
     EXPECT_EQ(fake.state, 0) << "the options window holds no command back";
+}
+
+// While a message box is up (here "Open Error!!  Next File", shown by a command that came
+// over the bus), every call is answered: the command that showed it, reads at once with
+// what they read, commands held back until the box has closed.
+TEST_F(Mpris, CallsAnswerWhileABoxIsUp)
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus: run under dbus-run-session";
+    auto window = start();
+    addRows(*window, { u"/m/a.mp3"_s, u"/m/b.mp3"_s });
+    ExternalFiles external(*window);
+    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
+    MprisService service(bridge);
+    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
+    bridge.watch(service);
+    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"box client"_s);
+    ASSERT_TRUE(client.isConnected());
+    fake.openResult = 0;
+    QDBusPendingCall play = client.asyncCall(QDBusMessage::createMethodCall(kService, kPath, kPlayer, u"Play"_s));
+    QStringList answered;
+    bool shown = false;
+    prompter.whileShown = [&] {
+        if (std::exchange(shown, true))
+            return;
+        QMessageBox box;
+        box.setWindowModality(Qt::ApplicationModal);
+        QTimer::singleShot(0, &box, [&] {
+            if (QTest::qWaitFor([&] { return play.isFinished(); }, 3000))
+                answered << u"Play"_s;
+            for (const char *name : { "PlaybackStatus", "Position", "Metadata" }) {
+                QDBusPendingCall get
+                    = client.asyncCall(QDBusMessage::createMethodCall(kService, kPath, kProperties, u"Get"_s)
+                        << kPlayer << QString::fromLatin1(name));
+                if (QTest::qWaitFor([&] { return get.isFinished(); }, 3000) && !get.isError())
+                    answered << QString::fromLatin1(name);
+            }
+            QDBusPendingCall next
+                = client.asyncCall(QDBusMessage::createMethodCall(kService, kPath, kPlayer, u"Next"_s));
+            if (QTest::qWaitFor([&] { return next.isFinished(); }, 3000))
+                answered << u"Next"_s;
+            EXPECT_EQ(window->playbackState().CurrentTrackNo, 1) << "Next waits for the box";
+            box.done(0);
+        });
+        box.exec();
+    };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return play.isFinished(); }, 10000));
+    EXPECT_EQ(answered.join(u' ').toStdString(), "Play PlaybackStatus Position Metadata Next");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->playbackState().CurrentTrackNo == 2; }, 5000));
+}
+
+// An untagged track reaches the bus with its file's name as the title and no artist, not
+// the list's stand-ins (nor a kind label); the name reads as the list shows it.
+TEST_F(Mpris, TrackTextsAndEdgeValues)
+{
+    auto window = start();
+    PlaylistModel &list = *window->playlist();
+    TrackRow tagged = *provisionalTrackRow(u"/m/t.mp3"_s);
+    std::tie(tagged.title, tagged.artist, tagged.tagsPending) = std::tuple(u"T"_s, u"A"_s, false);
+    for (const TrackRow &row :
+        { *provisionalTrackRow(u"/m/untagged.mp3"_s), tagged, *provisionalTrackRow(pathFromBytes("/m/caf\xe9.wav")) })
+        list.addRow(row);
+    ExternalFiles external(*window);
+    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
+    MprisService service(bridge);
+    for (auto [row, title, artist] : { std::tuple { 1, "untagged.mp3", "" }, { 2, "T", "A" }, { 3, "café.wav", "" } }) {
+        window->controller()->playRow(row, list.fullPath(row));
+        const MediaControl::Track t = bridge.track();
+        EXPECT_EQ(t.title, QString::fromUtf8(title)) << row;
+        EXPECT_EQ(t.artist, QString::fromUtf8(artist)) << row;
+        EXPECT_EQ(service.metadata().contains(u"xesam:artist"_s), *artist != 0) << row;
+    }
+    // A volume that is no number is ignored; a seek as far as a 64-bit offset goes is past
+    // the end (the next track) or before the start.
+    fake.openInfo.totalSeconds = 100;
+    fake.elapsed = 50;
+    window->controller()->playRow(1, list.fullPath(1));
+    const int volume = child<QSlider>(*window, u"Slider1"_s)->value();
+    bridge.setVolume(std::nan(""));
+    EXPECT_EQ(child<QSlider>(*window, u"Slider1"_s)->value(), volume);
+    bridge.seek(std::numeric_limits<qint64>::min());
+    EXPECT_EQ(fake.seeks, std::vector<int32_t> { 0 });
+    bridge.seek(std::numeric_limits<qint64>::max());
+    EXPECT_EQ(window->playbackState().CurrentTrackNo, 2);
 }
 
 #include "mpris_test.moc"

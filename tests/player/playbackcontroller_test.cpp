@@ -136,6 +136,17 @@ TEST_F(PlaybackControllerTest, OpenAndPlayErrors)
     EXPECT_EQ(prompter.texts(), QStringList({ open, open, play }));
     EXPECT_EQ(prompter.messages[0].buttons, Prompter::Buttons::OkCancel);
     EXPECT_EQ(prompter.messages[2].buttons, Prompter::Buttons::Ok);
+    // The player quits while either box is up: the library, freed meanwhile, stays freed.
+    for (const int32_t openResult : { 0, 1 }) {
+        f.openResult = openResult;
+        prompter.answers << Prompter::Answer::Cancel;
+        PlaybackController quitting { FakeDecoder::api(), prompter, view, state, sequencer, settings };
+        quitting.start();
+        prompter.whileShown = [&] { quitting.shutdown(); };
+        quitting.playRow(1, u"/music/a.mp3"_s);
+        EXPECT_EQ(f.calls.back(), "free") << openResult;
+    }
+    prompter.whileShown = nullptr;
 }
 
 TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)

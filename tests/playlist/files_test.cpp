@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -43,7 +44,7 @@ TEST(M3uParseTest, LinesEntriesAndAborts)
         EXPECT_TRUE(e.paths == paths && e.aborted == aborted) << name << ": " << e.paths.join(' ').toStdString();
     }
     EXPECT_EQ(parseM3u("/\x89\xb9\x8a\x79/\x8b\xc8.mp3\r\n/a.mp3\r\n", "/").alternatives,
-        QStringList({ QStringLiteral("/音楽/曲.mp3"), QString() }));
+        (QHash<qsizetype, QString> { { 0, QStringLiteral("/音楽/曲.mp3") } }));
 }
 
 // The playlists people have: the same list as UTF-8 (with and without a BOM, or named
@@ -69,7 +70,7 @@ TEST(PlaylistFormats, ThePlaylistFilesOfOtherPlayers)
     }
     const M3uEntries latin1 = parseFile(QStringLiteral("playlist-iso-8859-1.m3u"));
     EXPECT_EQ(latin1.paths[0], utf8.paths[0]);
-    EXPECT_EQ(latin1.alternatives[1], utf8.paths[1]);
+    EXPECT_EQ(latin1.alternativeOf(1), utf8.paths[1]);
     // Every file of both collections reads to its end, each path line an entry.
     QStringList all;
     for (const QString &folder : { lizzy, lizzy + QStringLiteral("../m3u-atldotnet/") })
@@ -92,7 +93,7 @@ TEST(PlaylistFormats, ThePlaylistFilesOfOtherPlayers)
         QStringList({ QStringLiteral("/m/曲 a.mp3"), pathFromBytes("/m/\x8B\xC8.wav") }));
     const M3uEntries m3u8 = parsePlaylist("/m/\x8B\xC8.wav\n", "/", PlaylistFormat::M3u8);
     EXPECT_EQ(m3u8.paths, QStringList { pathFromBytes("/m/\x8B\xC8.wav") });
-    EXPECT_EQ(m3u8.alternatives, QStringList { QString() });
+    EXPECT_TRUE(m3u8.alternatives.isEmpty());
 
     const QByteArray pls = "[playlist]\r\nNumberOfEntries=4\r\nFile2=b.mp3\r\nTitle2=B\r\nfile1 = /m/a.mp3\r\n"
                            "File10=file:///m/%E6%9B%B2.mp3\r\nFile3=caf\xE9.mp3\r\nLength3=-1\r\nVersion=2\r\n";
@@ -153,6 +154,20 @@ TEST(PlaylistFormats, ReadingIsBoundedAndNeverWaits)
     EXPECT_FALSE(readPlaylist(QFile::decodeName(fifo), e));
     EXPECT_FALSE(readPlaylist(tmp.path(), e));
     EXPECT_LT(t.elapsed(), 1000);
+
+    // One line more than a playlist holds, each of one character: the reading stops there as past the byte
+    // limit, and an entry costs about its path alone.
+    const QString shortLines
+        = sparse("short.m3u", 2 * (kMaxPlaylistEntries + 1), QByteArray("a\n").repeated(kMaxPlaylistEntries + 1));
+    M3uEntries most;
+    const size_t heap = mallinfo2().uordblks;
+    ASSERT_TRUE(readPlaylist(shortLines, most));
+    EXPECT_TRUE(most.aborted);
+    ASSERT_EQ(most.paths.size(), kMaxPlaylistEntries);
+#ifndef __SANITIZE_ADDRESS__
+    const qsizetype pathBytes = 16 + 2 * (most.paths[0].size() + 1) + 16; // header, characters, the allocator's own
+    EXPECT_LT(qsizetype(mallinfo2().uordblks - heap) / most.paths.size(), sizeof(QString) + pathBytes);
+#endif
 
     // 100,000 entries across many reads: each line whole, CR LF split between reads.
     QByteArray many;

@@ -196,6 +196,31 @@ std::optional<Pcm> vorbisReference(const std::string &path)
     return pcm;
 }
 
+// The size of the Ogg page at `at`, as its segment table tells it.
+size_t oggPageSize(const std::string &bytes, size_t at)
+{
+    const size_t segments = uint8_t(bytes[at + 26]);
+    size_t size = 27 + segments;
+    for (size_t i = 0; i < segments; ++i)
+        size += uint8_t(bytes[at + 27 + i]);
+    return size;
+}
+
+// Writes the CRC of the Ogg page at `at` into its header.
+void setOggCrc(std::string &bytes, size_t at)
+{
+    const size_t size = oggPageSize(bytes, at);
+    std::memset(bytes.data() + at + 22, 0, 4);
+    uint32_t crc = 0;
+    for (size_t i = at; i < at + size; ++i) {
+        crc ^= uint32_t(uint8_t(bytes[i])) << 24;
+        for (int b = 0; b < 8; ++b)
+            crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    for (int k = 0; k < 4; ++k)
+        bytes[at + 22 + size_t(k)] = char(crc >> (8 * k));
+}
+
 class Formats : public LibrarySession
 {
 protected:
@@ -672,6 +697,54 @@ TEST_F(Formats, DamagedFilesAreRefusedOrEndEarly)
     std::this_thread::sleep_for(1500ms); // half the track in real time
     EXPECT_EQ(std::pair(reports().ends + reports().failed, vbmp3_getState(nullptr)),
         std::pair(before + 1, int(VBMP3_STOPPED)));
+
+    // An Opus file whose last page claims 2^62 samples: its length in milliseconds saturates instead of
+    // wrapping round to nothing, so plain lyrics are spread over it (the second line is far ahead).
+    std::string opus = readFile(fixture("damage.opus", encodes[3]));
+    const size_t last = opus.rfind("OggS");
+    for (int k = 0; k < 8; ++k)
+        opus[last + 6 + size_t(k)] = char(k == 7 ? 0x40 : 0);
+    setOggCrc(opus, last);
+    const std::string lyrics = writeFile(workDir() / "claimed.txt", "one\ntwo\n");
+    ASSERT_EQ(vbmp3_open(writeFile(workDir() / "claimed.opus", opus).c_str(), &info), 1);
+    ASSERT_EQ(vbmp3_setLyricsFile(lyrics.c_str()), 1);
+    EXPECT_GT(vbmp3_getLyricsWait(), 1'000'000);
+    vbmp3_close();
+}
+
+// A chained Ogg Vorbis stream plays its first 256 links: one of 300 tiny links opens as the first 256 of
+// them (libvorbisfile would read the headers of all of them at the open), one of three as all three.
+TEST_F(Formats, ChainedVorbisOpensItsFirstLinksOnly)
+{
+    if (!run("command -v sox && command -v oggenc"))
+        GTEST_SKIP() << "sox and oggenc are needed to make the fixtures";
+    const std::string link = readFile(fixture(
+        "link.ogg", "sox -n -r 8000 -c 1 -b 16 link.wav synth 0.05 sine 440 && oggenc -Q -o %o link.wav 2>/dev/null"));
+    const auto chain = [&](int links) {
+        std::string bytes;
+        for (int k = 0; k < links; ++k) { // each link a serial number of its own
+            std::string one = link;
+            for (size_t at = 0; at < one.size(); at += oggPageSize(one, at)) {
+                for (int b = 0; b < 4; ++b)
+                    one[at + 14 + size_t(b)] = char((k + 1) >> (8 * b));
+                setOggCrc(one, at);
+            }
+            bytes += one;
+        }
+        return writeFile(workDir() / ("chain" + std::to_string(links) + ".ogg"), bytes);
+    };
+    const auto totalFrames = [](const std::string &path) {
+        OpenInfo info;
+        StreamInfo stream {};
+        EXPECT_EQ(vbmp3_open(path.c_str(), &info), 1) << path;
+        vbmp3_getStreamInfo(&stream);
+        vbmp3_close();
+        return stream.totalFrames;
+    };
+    const int64_t one = totalFrames(chain(1));
+    ASSERT_GT(one, 0);
+    EXPECT_EQ(totalFrames(chain(3)), 3 * one);
+    EXPECT_EQ(totalFrames(chain(300)), 256 * one);
 }
 
 // Opening and playing a FLAC file with a 16 MiB picture, or with its comment block repeated a thousand

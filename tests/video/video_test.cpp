@@ -4,6 +4,7 @@
 #include "externalfiles.h"
 #include "mprisbridge.h"
 #include "mprisservice.h"
+#include "pathbytes.h"
 #include "sequencer.h"
 #include "videoclips.h"
 #include "videosequence.h"
@@ -226,6 +227,19 @@ TEST_F(VideoWindowTest, MediaControlsFollowTheVideoWindow)
     frm()->close();
     QTest::qWait(50);
     EXPECT_EQ(service.playbackStatus(), u"Stopped"_s);
+    // A name that is not UTF-8 is found by its bytes.
+    const QString odd = pathFromBytes(QFile::encodeName(dir.path()) + "/caf\xe9.avi");
+    ASSERT_TRUE(QFile::copy(clip("a.avi"), dir.filePath(u"plain.avi"_s)));
+    ASSERT_EQ(::rename(QFile::encodeName(dir.filePath(u"plain.avi"_s)).constData(), pathToBytes(odd).constData()), 0);
+    w->playbackState().CurrentTrackNo = w->playlist()->addRow({ .fullPath = odd });
+    w->playbackState().CurrentFile = odd;
+    w->controller()->PlayTrack();
+    ASSERT_TRUE(videoOpen());
+    EXPECT_EQ(bridge.track().path, odd);
+    EXPECT_EQ(bridge.track().title, u"café.avi"_s);
+    frm()->close();
+    QTest::qWait(50);
+    ::unlink(pathToBytes(odd).constData());
 }
 
 } // namespace

@@ -129,6 +129,18 @@ std::string mediaNameOf(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// frames at rate as milliseconds, without overflow for any length a file may claim (the
+// largest saturates).
+int64_t framesToMs(int64_t frames, int64_t rate)
+{
+    if (rate <= 0 || frames <= 0)
+        return 0;
+    const int64_t seconds = frames / rate;
+    if (seconds >= std::numeric_limits<int64_t>::max() / 1000)
+        return std::numeric_limits<int64_t>::max();
+    return seconds * 1000 + frames % rate * 1000 / rate;
+}
+
 } // namespace
 
 Engine::Engine()
@@ -677,7 +689,7 @@ int64_t Engine::heardMs()
     if (!m_source)
         return 0;
     const Heard heard = heardLocked();
-    return heard.rate > 0 ? heard.frame * 1000 / heard.rate : 0;
+    return framesToMs(heard.frame, heard.rate);
 }
 
 int32_t Engine::state(int32_t *elapsedSeconds)
@@ -685,7 +697,8 @@ int32_t Engine::state(int32_t *elapsedSeconds)
     std::lock_guard lock(m_mutex);
     if (elapsedSeconds) {
         const Heard heard = m_source ? heardLocked() : Heard {};
-        *elapsedSeconds = heard.rate > 0 ? static_cast<int32_t>(heard.frame / heard.rate) : 0;
+        *elapsedSeconds
+            = heard.rate > 0 ? static_cast<int32_t>(std::min<int64_t>(heard.frame / heard.rate, INT32_MAX)) : 0;
     }
     switch (m_state) {
     case State::Playing:
@@ -797,7 +810,7 @@ bool Engine::setReplayGain(const ReplayGainOption &option)
 
 int64_t Engine::durationMs() const
 {
-    return m_open.info.rate > 0 ? m_open.info.totalFrames * 1000 / m_open.info.rate : 0;
+    return framesToMs(m_open.info.totalFrames, m_open.info.rate);
 }
 
 bool Engine::readLyrics3Data()

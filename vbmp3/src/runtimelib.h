@@ -2,6 +2,7 @@
 // loading of such a library into a table of its functions, and the file they read.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -57,6 +58,8 @@ public:
     // whence as for lseek; a position before the start is refused, one past the end is allowed.
     bool seek(int64_t offset, int whence);
     uint64_t tell() const { return m_pos; }
+    // From now on the file ends at size (when it is shorter than the file).
+    void endAt(uint64_t size) { m_size = std::min(m_size, size); }
     uint64_t size() const { return m_size; }
     bool atEnd() const { return m_pos >= m_size; }
     bool failed() const { return m_failed; }
