@@ -139,22 +139,21 @@ QString CoverArt::cachedPicture(const QByteArray &bytes, const QString &mimeType
 CoverArt::Cover CoverArt::search(const DecoderApi &api, const QString &trackPath, const QString &cacheDir)
 {
     Cover cover { trackPath, {}, {} };
-    if (api.getFilePicture) {
-        const QByteArray path = pathToBytes(trackPath);
-        char mime[VBMP3_MIME_TYPE_SIZE] = {};
-        const int32_t size = api.getFilePicture(path.constData(), nullptr, 0, nullptr);
-        if (size > 0) {
-            QByteArray bytes(size, Qt::Uninitialized);
-            // The file may have changed in between: only a picture of the size told counts.
-            if (api.getFilePicture(path.constData(), bytes.data(), size, mime) == size) {
-                QBuffer buffer(&bytes);
-                QImageReader reader(&buffer);
-                cover.image = readImage(reader);
-                if (!cover.image.isNull())
-                    cover.file = cachedPicture(bytes, QString::fromLatin1(mime), cacheDir);
-            }
+    const QByteArray path = pathToBytes(trackPath);
+    char mime[VBMP3_MIME_TYPE_SIZE] = {};
+    const int32_t size = api.getFilePicture(path.constData(), nullptr, 0, nullptr);
+    if (size > 0) {
+        QByteArray bytes(size, Qt::Uninitialized);
+        // The file may have changed in between: only a picture of the size told counts.
+        if (api.getFilePicture(path.constData(), bytes.data(), size, mime) == size) {
+            QBuffer buffer(&bytes);
+            QImageReader reader(&buffer);
+            cover.image = readImage(reader);
+            if (!cover.image.isNull())
+                cover.file = cachedPicture(bytes, QString::fromLatin1(mime), cacheDir);
         }
     }
+
     if (cover.image.isNull()) {
         for (const QString &beside : folderCovers(trackPath)) { // the first that reads
             QByteArray bytes;

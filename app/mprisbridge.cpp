@@ -153,7 +153,7 @@ MediaControl::Status MprisBridge::status() const
             : video->PlayerState() == u"pause" ? Status::Paused
                                                : Status::Stopped;
     }
-    switch (m_api.getState ? m_api.getState(nullptr) : VBMP3_STOPPED) {
+    switch (m_api.getState(nullptr)) {
     case VBMP3_PLAYING:
         return Status::Playing;
     case VBMP3_PAUSED:
@@ -214,10 +214,10 @@ qint64 MprisBridge::positionUs() const
     if (const VideoWindow *video = openVideo())
         return video->mediaPlayer()->position() * 1000;
     int32_t elapsed = 0;
-    if (!m_api.getState || m_api.getState(&elapsed) == VBMP3_STOPPED)
+    if (m_api.getState(&elapsed) == VBMP3_STOPPED)
         return 0;
-    // What has been heard, to the millisecond where the library tells it.
-    return m_api.getPositionMs ? qint64(m_api.getPositionMs()) * 1000 : qint64(elapsed) * 1000000;
+    // What has been heard, to the millisecond.
+    return qint64(m_api.getPositionMs()) * 1000;
 }
 
 // The setters below answer at once, so they are refused, not held back, while a box is up.

@@ -53,8 +53,8 @@ void OutputNotice::setChosenDevice(const QString &id)
 void OutputNotice::trackStarted()
 {
     m_serverWatch.stop();
-    const bool deviceToCheck = !m_chosenDevice.isEmpty() && !m_deviceTold && m_api.getOutputDevice;
-    if ((m_told && m_toldLost && !deviceToCheck) || !m_api.getOutputName)
+    const bool deviceToCheck = !m_chosenDevice.isEmpty() && !m_deviceTold;
+    if (m_told && m_toldLost && !deviceToCheck)
         return;
     m_polls = std::max(1, kWatchMs / std::max(1, m_timer.interval()));
     m_timer.start();
@@ -75,13 +75,12 @@ void OutputNotice::check()
         }
         return;
     }
-    if (qstrcmp(name, "pulse") == 0 && !m_toldLost && m_api.getState)
+    if (qstrcmp(name, "pulse") == 0 && !m_toldLost)
         m_serverWatch.start();
     // A device plays, but not the chosen one: that one did not open.
     const bool device = qstrcmp(name, "pulse") == 0 || qstrcmp(name, "alsa") == 0;
     char open[2] = {};
-    if (device && !m_chosenDevice.isEmpty() && !m_deviceTold && m_api.getOutputDevice
-        && m_api.getOutputDevice(open, sizeof open) == 0) {
+    if (device && !m_chosenDevice.isEmpty() && !m_deviceTold && m_api.getOutputDevice(open, sizeof open) == 0) {
         m_deviceTold = true;
         show(QStringLiteral("outputDeviceNotice"), deviceGoneText(m_chosenDevice));
     }

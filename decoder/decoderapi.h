@@ -10,6 +10,8 @@
 namespace kes
 {
 
+// Every function of the interface (VBMP3_INTERFACE_VERSION); the loader fills them all
+// or refuses the library.
 struct DecoderApi {
     decltype(&vbmp3_init) init = nullptr;
     decltype(&vbmp3_free) free = nullptr;
@@ -17,7 +19,6 @@ struct DecoderApi {
     decltype(&vbmp3_stopCallback) stopCallback = nullptr;
     decltype(&vbmp3_setVbmp3Option) setVbmp3Option = nullptr;
     decltype(&vbmp3_setDecodeOption) setDecodeOption = nullptr;
-    // Optional: without it the sound device runs as DecodeOption says.
     decltype(&vbmp3_setNativeOutputFormat) setNativeOutputFormat = nullptr;
     decltype(&vbmp3_setLyrics3Use) setLyrics3Use = nullptr;
     decltype(&vbmp3_open) open = nullptr;
@@ -42,26 +43,16 @@ struct DecoderApi {
     decltype(&vbmp3_setOutput) setOutput = nullptr;
     decltype(&vbmp3_getOutputVolume) getOutputVolume = nullptr;
     decltype(&vbmp3_setOutputVolume) setOutputVolume = nullptr;
-    // Optional: a library without it loads, and nobody is told about the null output.
     decltype(&vbmp3_getOutputName) getOutputName = nullptr;
-    // Optional: without them there is no choice of output device.
     decltype(&vbmp3_getOutputDevices) getOutputDevices = nullptr;
     decltype(&vbmp3_setOutputDevice) setOutputDevice = nullptr;
     decltype(&vbmp3_getOutputDevice) getOutputDevice = nullptr;
-    // Optional: without it the length vbmp3_open gave stays shown.
     decltype(&vbmp3_getOpenInfo) getOpenInfo = nullptr;
-    // Optional: without it no codec is shown.
     decltype(&vbmp3_getStreamInfo) getStreamInfo = nullptr;
-    // Optional: without it the position is known to the whole second only.
     decltype(&vbmp3_getPositionMs) getPositionMs = nullptr;
-    // Optional: without it no embedded cover is shown (a cover file beside the track is).
     decltype(&vbmp3_getFilePicture) getFilePicture = nullptr;
-    // Optional: without it only Lyrics3 data and lyrics files beside the track are shown.
     decltype(&vbmp3_readEmbeddedLyrics) readEmbeddedLyrics = nullptr;
-    // Optional: without it every track starts after the one before has ended (no file is
-    // queued to follow without a gap).
     decltype(&vbmp3_queueNext) queueNext = nullptr;
-    // Optional: without it every file plays at the level it was decoded at.
     decltype(&vbmp3_setReplayGain) setReplayGain = nullptr;
 };
 

@@ -13,7 +13,7 @@ namespace kes
 // Reads the volume word into volume; returns false when no volume can be read.
 inline bool waveOutGetVolume(const DecoderApi &api, uint32_t *volume)
 {
-    if (!api.getOutputVolume || !volume)
+    if (!volume)
         return false;
     *volume = api.getOutputVolume();
     return true;
@@ -22,7 +22,7 @@ inline bool waveOutGetVolume(const DecoderApi &api, uint32_t *volume)
 // Sets both channels from the word; returns false when it was not taken.
 inline bool waveOutSetVolume(const DecoderApi &api, uint32_t volume)
 {
-    return api.setOutputVolume && api.setOutputVolume(volume) != 0;
+    return api.setOutputVolume(volume) != 0;
 }
 
 } // namespace kes

@@ -156,8 +156,7 @@ void PlaybackController::setDecoderOptions()
     if (m_api.setDecodeOption(&decodeOption) == 0)
         m_prompter.message(QStringLiteral("error"));
     // The sound device then takes each track's own rate and samples.
-    if (m_api.setNativeOutputFormat)
-        m_api.setNativeOutputFormat(1);
+    m_api.setNativeOutputFormat(1);
 }
 
 void PlaybackController::stopTimers()
@@ -308,7 +307,7 @@ void PlaybackController::showTrack(const OpenInfo &info)
                 tab = 0;
                 m_api.setLyricsFile(pathToBytes(m_lyricsFile).constData());
                 setLyricsOn(true);
-            } else if (m_api.readEmbeddedLyrics && m_api.readEmbeddedLyrics() == 1) {
+            } else if (m_api.readEmbeddedLyrics() == 1) {
                 tab = 0;
                 setLyricsOn(true);
             }
@@ -319,12 +318,11 @@ void PlaybackController::showTrack(const OpenInfo &info)
     // made exact by the tick once the library has counted its frames.  The codec stands
     // beside them.
     StreamInfo stream {};
-    if (m_api.getStreamInfo)
-        m_api.getStreamInfo(&stream);
+    m_api.getStreamInfo(&stream);
     m_now = { m_state.CurrentFile, m_state.CurrentTrackNo, 0, 0, info.frequency, TrimNull(stream.codecName) };
     showTotals(info);
     OpenInfo now {};
-    m_totalsPending = m_api.getOpenInfo && m_api.getOpenInfo(&now) == 1;
+    m_totalsPending = m_api.getOpenInfo(&now) == 1;
     showReadOut(R::Frequency, frequencyText(info.frequency));
     showReadOut(R::Codec, m_now.codec);
 }

@@ -14,8 +14,6 @@ TrackQueue::TrackQueue(const DecoderApi &api, Sequencer &sequencer)
 
 void TrackQueue::refresh(bool starting)
 {
-    if (!m_api.queueNext || !m_api.getOpenInfo)
-        return;
     if (!starting && m_api.getState(nullptr) == VBMP3_STOPPED) {
         if (m_ahead && m_api.queueNext("") != 2)
             m_ahead.reset();

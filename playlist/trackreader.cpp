@@ -32,7 +32,7 @@ const QString &noDataField()
 
 QString FileKindOf(const DecoderApi &api, const QString &path)
 {
-    const MediaType *type = api.getFileType ? mediaTypeOfCode(api.getFileType(pathToBytes(path).constData())) : nullptr;
+    const MediaType *type = mediaTypeOfCode(api.getFileType(pathToBytes(path).constData()));
     return type ? QString::fromLatin1(type->ending) : QStringLiteral("err");
 }
 
@@ -79,8 +79,7 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
     if (mediaTypeOfName(path)->row == MediaType::Row::Tagged) {
         TagInfo tag;
         std::memset(&tag, 0, sizeof tag);
-        if (api.getFileTagInfo)
-            api.getFileTagInfo(encoded.constData(), &tag);
+        api.getFileTagInfo(encoded.constData(), &tag);
         const QString title = TrimNull(tag.title);
         const QString artist = TrimNull(tag.artist);
         if (!title.isEmpty())
@@ -95,8 +94,7 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
         std::memset(&tag, 0, sizeof tag);
         std::memset(&mpeg, 0, sizeof mpeg);
         std::memset(&list, 0, sizeof list);
-        if (api.getFileInfo2)
-            api.getFileInfo2(encoded.constData(), &tag, &mpeg, &list);
+        api.getFileInfo2(encoded.constData(), &tag, &mpeg, &list);
         auto pick = [](const QString &listed, const QString &tagged) { return listed.isEmpty() ? tagged : listed; };
         row->title = pick(TrimNull(list.text[0]), TrimNull(tag.title));
         row->artist = pick(TrimNull(list.text[1]), TrimNull(tag.artist));

@@ -39,7 +39,7 @@ void ApplyEqPreset(Settings &s, const DecoderApi &api)
     if (s.EqPreset < 0 || s.EqPreset > 5)
         s.EqPreset = 1;
     s.EqBands = eqPresetCurve(s.EqPreset, EqCurveUse::Load, s.EqBands);
-    if (s.EqOn && api.setEqualizer)
+    if (s.EqOn)
         api.setEqualizer(s.EqBands.data());
 }
 

@@ -376,7 +376,7 @@ void OptionsWindow::reloadRecord()
     LoadSettings(m_live, m_ctx.iniPath);
     ApplyEqPreset(m_live, m_ctx.api);
     // A switch ticked in the window and not saved must not leave the decoder equalizing.
-    if (!m_live.EqOn && m_ctx.api.setEqualizer)
+    if (!m_live.EqOn)
         m_ctx.api.setEqualizer(nullptr);
 }
 
@@ -447,8 +447,7 @@ void OptionsWindow::Cmd_OP_Path_Click()
 void OptionsWindow::Eq_true_Click()
 {
     m_live.EqOn = m_eqTrue->isChecked() ? 1 : 0;
-    if (m_ctx.api.setEqualizer)
-        m_ctx.api.setEqualizer(m_live.EqOn ? m_live.EqBands.data() : nullptr);
+    m_ctx.api.setEqualizer(m_live.EqOn ? m_live.EqBands.data() : nullptr);
 }
 
 void OptionsWindow::Opt_eq_Click(int index)
@@ -463,7 +462,7 @@ void OptionsWindow::Opt_eq_Click(int index)
 void OptionsWindow::VScroll1_Change(int index)
 {
     m_live.EqBands[index] = -m_sliders[index]->value();
-    if (m_eqTrue->isChecked() && m_ctx.api.setEqualizer)
+    if (m_eqTrue->isChecked())
         m_ctx.api.setEqualizer(m_live.EqBands.data());
 }
 

@@ -36,7 +36,7 @@ QString g_applied; // GUI thread
 bool applyOutputDevice(const DecoderApi &api, const QString &id)
 {
     g_applied = id;
-    return api.setOutputDevice && api.setOutputDevice(id.toUtf8().constData()) == 1;
+    return api.setOutputDevice(id.toUtf8().constData()) == 1;
 }
 
 QString appliedOutputDevice()

@@ -59,7 +59,7 @@ bool applyReplayGain(const DecoderApi &api, const ReplayGainChoice &choice)
 {
     const ReplayGainOption option { choice.mode, choice.preampTenths, choice.defaultTenths,
         choice.preventClip ? 1 : 0 };
-    return api.setReplayGain && api.setReplayGain(&option) == 1;
+    return api.setReplayGain(&option) == 1;
 }
 
 } // namespace kes

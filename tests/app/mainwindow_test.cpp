@@ -282,7 +282,7 @@ TEST_F(DesktopTest, OutputNoticeTellsOnceOfAGoneDeviceAndOfTheNullOutput)
 {
     static const char *output = "alsa";
     static const char *open = "";
-    DecoderApi api;
+    DecoderApi api = FakeDecoder::api();
     api.getOutputName = [](char *name, int32_t size) { return qstrncpy(name, output, size), int32_t(qstrlen(output)); };
     api.getOutputDevice = [](char *id, int32_t size) { return qstrncpy(id, open, size), int32_t(qstrlen(open)); };
     QWidget window;

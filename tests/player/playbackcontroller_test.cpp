@@ -110,13 +110,6 @@ TEST_F(PlaybackControllerTest, ReadOutsOfAStartedTrack)
     EXPECT_EQ(view.readOuts[R::Number], u"No.7"_s);
     EXPECT_TRUE(c.timebarOn() && prompter.messages.isEmpty());
     EXPECT_EQ(f.mpegReads, 0); // the frames are counted by the open alone
-
-    // A library without vbmp3_getStreamInfo shows no codec and plays all the same.
-    DecoderApi older = FakeDecoder::api();
-    older.getStreamInfo = nullptr;
-    PlaybackController withOlder { older, prompter, view, state, sequencer, settings };
-    withOlder.playRow(1, u"/music/b.flac"_s);
-    EXPECT_TRUE(view.readOuts[R::Codec].isEmpty() && withOlder.timebarOn());
 }
 
 TEST_F(PlaybackControllerTest, OpenAndPlayErrors)

@@ -164,6 +164,13 @@ DecoderApi FakeDecoder::api()
             F.replayGain = *o;
         return ok("setReplayGain");
     };
+    a.setNativeOutputFormat = [](int32_t) { return ok("setNativeOutputFormat"); };
+    // The sound server, as on a desktop (tests of the other outputs set their own).
+    a.getOutputName = [](char *name, int32_t size) {
+        if (name && size > 0)
+            qstrncpy(name, "pulse", size);
+        return int32_t(5);
+    };
     a.getOutputVolume = [] { return F.volume; };
     a.setOutputVolume = [](uint32_t w) { return F.volume = w, ok("setOutputVolume"); };
     return a;
