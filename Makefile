@@ -6,7 +6,7 @@ CMAKE_FLAGS := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_
 WERROR := $(if $(CI),ON,OFF)
 TESTDATA_NOTE := $(if $(wildcard ../shared/testdata),,(../shared/testdata is absent: tests that need it skip))
 
-.PHONY: format-check check-includes check-docs uninstall deps build compile build-asan build-tsan run test test-plain test-asan test-tsan fuzz bench install clean
+.PHONY: format-check check-includes check-paths check-docs uninstall deps build compile build-asan build-tsan run test test-plain test-asan test-tsan fuzz bench install clean
 PREFIX ?= /usr/local
 
 deps:
@@ -61,11 +61,15 @@ format-check: deps
 check-includes:
 	@bash tools/check-includes.sh
 
+# No file name of the user's reaches the system through Qt's file classes.
+check-paths:
+	@bash tools/check-paths.sh
+
 # Every link of the README and docs/ leads somewhere; the README's first screen is whole.
 check-docs:
 	@python3 tools/check-doc-links.py
 
-test: format-check check-includes check-docs test-plain test-asan test-tsan fuzz
+test: format-check check-includes check-paths check-docs test-plain test-asan test-tsan fuzz
 
 bench: build
 	@bash bench/run-all.sh

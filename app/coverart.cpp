@@ -70,6 +70,7 @@ CoverArt::~CoverArt()
 
 QString CoverArt::defaultCacheDir()
 {
+    // path-rule: the desktop cache folder, named by the environment.
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation))
         .filePath(QStringLiteral("kestrine/covers"));
 }
@@ -127,10 +128,12 @@ QString CoverArt::cachedPicture(const QByteArray &bytes, const QString &mimeType
 {
     const QString name = QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex())
         + QLatin1Char('.') + extensionOf(mimeType);
+    // path-rule: a cache file of ours, named by a hash of its bytes.
     const QString path = QDir(cacheDir).filePath(name);
     const QFileInfo existing(path);
     if (existing.isFile() && existing.size() == bytes.size())
         return path; // written by an earlier track or run
+    // path-rule: the cache folder of ours.
     if (!QDir().mkpath(cacheDir) || !writeFileAtomically(path, bytes))
         return {};
     return path;

@@ -174,6 +174,7 @@ void MainWindow::bindPlaylist()
     connect(m_playback.get(), &PlaybackController::trackStarted, this, &MainWindow::trackShown);
     const QString sessionPath = !m_ctx.sessionPath.isEmpty()
         ? m_ctx.sessionPath
+        // path-rule: beside the settings file, in the program's own folder.
         : QFileInfo(m_ctx.iniPath).dir().filePath(QStringLiteral("kestrine_last.m3u8"));
     m_session = new SessionKeeper(
         *m_playlist, sessionPath, [this] { return m_state.CurrentTrackNo; },

@@ -27,10 +27,12 @@ template <typename Fn> bool resolve(void *handle, const char *name, Fn &slot, QS
 
 bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &error)
 {
+    // path-rule: the program's own folder and the library's fixed name.
     const QDir dir(programDir);
     void *handle = nullptr;
     bool found = false;
     for (const QString &folder : { dir.filePath(QStringLiteral(KESTRINE_PRIVATE_LIBDIR)), dir.path() }) {
+        // path-rule: the same folders.
         const QString candidate = QDir(folder).filePath(QString::fromLatin1(kLibraryName));
         if (QFileInfo::exists(candidate)) {
             handle = dlopen(QFile::encodeName(candidate).constData(), RTLD_NOW | RTLD_LOCAL);

@@ -26,6 +26,7 @@ InstanceChannel::InstanceChannel(const QString &lockDir, QObject *parent)
     : QObject(parent)
 {
     const QString dir = lockDir.isEmpty() ? SingleInstance::defaultLockDir() : lockDir;
+    // path-rule: a socket of ours in the runtime folder.
     m_path = QDir(dir).filePath(QStringLiteral("kestrine-%1.socket").arg(getuid()));
 }
 

@@ -32,6 +32,7 @@ public:
 
 private:
     QString m_path;
+    // path-rule: a lock file of ours.
     std::unique_ptr<QLockFile> m_lock;
 };
 

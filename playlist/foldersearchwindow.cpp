@@ -74,12 +74,16 @@ QString FolderSearchWindow::Drive::text() const
 
 QList<FolderSearchWindow::Drive> FolderSearchWindow::mountedDrives()
 {
+    // path-rule: mount points and the home folder, offered as places to start (the walk
+    // itself goes through pathbytes).
     QList<Drive> out { { QStringLiteral("/"), QStorageInfo::root().name() } };
+    // path-rule: the home folder when HOME is not set.
     const QString home
         = cleanFolder(qEnvironmentVariableIsEmpty("HOME") ? QDir::homePath() : pathFromBytes(qgetenv("HOME")));
     if (home != QLatin1String("/"))
         out.append({ home, {} });
     QList<Drive> mounted;
+    // path-rule: the same.
     for (const QStorageInfo &v : QStorageInfo::mountedVolumes()) {
         const QString root = v.rootPath();
         if (root.startsWith(QLatin1String("/media/")) || root.startsWith(QLatin1String("/mnt/"))

@@ -123,6 +123,7 @@ SessionKeeper::~SessionKeeper()
 
 Session SessionKeeper::load()
 {
+    // path-rule: the kept list beside the settings file.
     QFile file(m_path);
     if (file.size() > kMaxFileSize || !file.open(QIODevice::ReadOnly))
         return {};

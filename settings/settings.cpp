@@ -191,12 +191,14 @@ void setTypedNumber(Settings &s, const SettingKey &k, const QString &text)
 QString chooseProgramFolder(const QString &overrideDir, const QString &appDir, const QString &configHome)
 {
     if (!overrideDir.isEmpty())
+        // path-rule: the settings folder, the program's own.
         return QDir(overrideDir).absolutePath();
     if (!appDir.isEmpty()) {
         const QFileInfo info(appDir);
         if (info.isDir() && info.isWritable())
             return info.absoluteFilePath();
     }
+    // path-rule: the same.
     return QDir(configHome).filePath(QStringLiteral("kestrine"));
 }
 
@@ -209,6 +211,7 @@ QString programFolder()
 
 QString kestrineIniPath()
 {
+    // path-rule: the same.
     return QDir(programFolder()).filePath(QStringLiteral("kestrine.ini"));
 }
 
