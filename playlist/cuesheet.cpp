@@ -9,8 +9,6 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -120,16 +118,7 @@ QString stemOf(QStringView fileName)
 
 QStringList folderEntries(const QString &folder)
 {
-    QStringList names;
-    DIR *dir = ::opendir(pathToBytes(folder).constData());
-    if (!dir)
-        return names;
-    while (const dirent *e = ::readdir(dir)) {
-        const QByteArrayView name(e->d_name);
-        if (name != "." && name != "..")
-            names << pathFromBytes(name);
-    }
-    ::closedir(dir);
+    QStringList names = namesInFolder(folder);
     std::sort(names.begin(), names.end());
     return names;
 }
