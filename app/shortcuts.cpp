@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -79,8 +80,15 @@ void showShortcutTable(QWidget *parent)
     table->horizontalHeader()->setStretchLastSection(true);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &window);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &window, &QDialog::reject);
+    // The command line, as the manual and the README give it.
+    auto *commandLine = new QLabel(QStringLiteral("コマンドライン: kestrine [ファイル…]　"
+                                                  "-h, --help 使い方　-v, --version バージョン"),
+        &window);
+    commandLine->setObjectName(QStringLiteral("commandLine"));
+    commandLine->setWordWrap(true);
     auto *layout = new QVBoxLayout(&window);
     layout->addWidget(table);
+    layout->addWidget(commandLine);
     layout->addWidget(buttons);
     window.resize(table->horizontalHeader()->length() + 60, 480);
     window.exec();

@@ -15,11 +15,14 @@
 #include <QApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -506,7 +509,8 @@ TEST_F(LastSessionTest, AbsentDriveKeepsTheListAndItsFile)
     EXPECT_EQ(readBytes(saved), kept) << "the start and the quit wrote nothing over the kept list";
 }
 
-// The README's table and the manual name every key the window binds.
+// The README's table and the manual name every key the window binds; the key window, the
+// README and the manual give the same command-line options.
 TEST(ShortcutDocs, ReadmeAndManualListEveryKey)
 {
     const QString readme = QString::fromUtf8(readBytes(QStringLiteral(KESTRINE_SOURCE_DIR "/README.md")));
@@ -523,5 +527,24 @@ TEST(ShortcutDocs, ReadmeAndManualListEveryKey)
             EXPECT_TRUE(readme.contains(u'`' + key + u'`')) << key.toStdString() << " in README.md";
             EXPECT_TRUE(manKeys.contains(key)) << key.toStdString() << " in kestrine.1";
         }
+    }
+    QString shown; // the key window's command line
+    QTimer::singleShot(0, [&] {
+        if (QWidget *w = QApplication::activeModalWidget()) {
+            if (auto *l = w->findChild<QLabel *>(u"commandLine"_s))
+                shown = l->text();
+            w->close();
+        }
+    });
+    showShortcutTable(nullptr);
+    const QString manual = QString::fromUtf8(readBytes(QStringLiteral(KESTRINE_SOURCE_DIR "/app/data/kestrine.1")));
+    const QString options = manual.section(u".SH OPTIONS"_s, 1).section(u".SH "_s, 0, 0).replace(u"\\-"_s, u"-"_s);
+    const QStringList words
+        = options.split(QRegularExpression(u"[\\s,]+"_s), Qt::SkipEmptyParts).filter(QRegularExpression(u"^-"_s));
+    ASSERT_EQ(words, (QStringList { u"-h"_s, u"--help"_s, u"-v"_s, u"--version"_s }));
+    for (const QString &o : words) {
+        EXPECT_TRUE(shown.contains(o)) << o.toStdString() << " in the key window";
+        EXPECT_TRUE(readme.contains(u'`' + o) || readme.contains(u'/' + o + u'`'))
+            << o.toStdString() << " in README.md";
     }
 }
