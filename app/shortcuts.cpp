@@ -81,11 +81,11 @@ void showShortcutTable(QWidget *parent)
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &window);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &window, &QDialog::reject);
     // The command line, as the manual and the README give it.
-    auto *commandLine = new QLabel(QStringLiteral("コマンドライン: kestrine [ファイル…]　"
-                                                  "-h, --help 使い方　-v, --version バージョン"),
+    auto *commandLine = new QLabel(QStringLiteral("コマンドライン: kestrine [ファイル…]\n"
+                                                  "  -h, --help　使い方を表示\n"
+                                                  "  -v, --version　バージョンを表示"),
         &window);
     commandLine->setObjectName(QStringLiteral("commandLine"));
-    commandLine->setWordWrap(true);
     auto *layout = new QVBoxLayout(&window);
     layout->addWidget(table);
     layout->addWidget(commandLine);
