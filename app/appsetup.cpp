@@ -16,7 +16,7 @@
 #include "playbackcontroller.h"
 #include "qtprompter.h"
 #include "settings.h"
-#include "settingssaver.h"
+#include "settingsrun.h"
 #include "singleinstance.h"
 #include "toolbaricons.h"
 #include "volumememory.h"
@@ -172,6 +172,8 @@ int runKestrine(QApplication &app, int argc, char **argv)
         return 2;
     }
     ctx.prompter = &prompter;
+    // The settings' threads, joined when the run ends (after everything below has gone).
+    SettingsRun settingsRun;
     ctx.iniPath = kestrineIniPath();
     ctx.programFolder = programFolder();
     ctx.instance = &instance;
@@ -215,7 +217,7 @@ int runKestrine(QApplication &app, int argc, char **argv)
     {
         QuitWork saves;
         volume.flush();
-        if (!SettingsSaver::instance().flush(kQuitSaveLimit))
+        if (!settingsRun.saver().flush(kQuitSaveLimit))
             qWarning("kestrine: the settings were not saved within %lld s",
                 static_cast<long long>(kQuitSaveLimit.count() / 1000));
     }

@@ -212,12 +212,8 @@ void MainWindow::bindPlaylist()
     connectMenu("Def_Playlist_Set", [this] {
         m_commands->Def_Playlist_Set([this](const QString &path, PlaylistCommands::SaveReply reply) {
             m_settings.Op_14 = path;
-            // Written off the GUI thread; a small file is waited for, so that the outcome
-            // is told at once, a big one tells it when its write has ended.
-            SettingsSaver &saver = SettingsSaver::instance();
-            const SettingsSaver::Id id = saver.submit(m_ctx.iniPath, settingEdits(m_settings), this,
+            SettingsSaver::instance().save(m_ctx.iniPath, settingEdits(m_settings), this,
                 [reply = std::move(reply)](const SaveResult &r) { reply(r.ok); });
-            saver.waitIfSmall(id, m_ctx.iniPath);
         });
     });
 }
@@ -512,8 +508,7 @@ void MainWindow::loadSettingsForToolbar()
     LoadSettings(m_settings, m_ctx.iniPath);
     m_settingsLoaded = true;
     // Not one of the options: set by hand in the file, never written by the player.
-    m_wideDrops = ReadIni(QStringLiteral("その他設定"), QStringLiteral("WideDrops"), QStringLiteral("0"), m_ctx.iniPath)
-        == QLatin1String("1");
+    m_wideDrops = m_settings.WideDrops == 1;
 }
 
 void MainWindow::SetupToolbar()
@@ -839,9 +834,9 @@ void MainWindow::loadSettingsAndEqualizer()
     m_settingsLoaded = true;
     ApplyEqPreset(m_settings, m_ctx.api);
     // The library takes these once it is initialised (it refuses them before).
-    applyReplayGain(m_ctx.api, storedReplayGain(m_ctx.iniPath));
-    if (const QString device = storedOutputDevice(m_ctx.iniPath); !device.isEmpty())
-        applyOutputDevice(m_ctx.api, device);
+    applyReplayGain(m_ctx.api, m_settings);
+    if (!m_settings.OutputDevice.isEmpty())
+        applyOutputDevice(m_ctx.api, m_settings.OutputDevice);
 }
 
 void MainWindow::applyStartSize()

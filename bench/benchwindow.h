@@ -6,6 +6,7 @@
 #include "decoderapi.h"
 #include "mainwindow.h"
 #include "scriptedprompter.h"
+#include "settingsrun.h"
 
 #include <QTemporaryDir>
 
@@ -16,6 +17,7 @@ namespace kes
 {
 
 struct BenchWindow {
+    SettingsRun settings; // the settings' threads, joined after the window
     QTemporaryDir dir;
     ScriptedPrompter prompter;
     MainWindow::Context ctx;

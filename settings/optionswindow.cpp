@@ -2,6 +2,7 @@
 
 #include "eqpresets.h"
 #include "prompter.h"
+#include "replaygainchoice.h"
 #include "settingssaver.h"
 #include "tabcontrol.h"
 #include "twips.h"
@@ -126,15 +127,13 @@ void OptionsWindow::buildPlayerTab(QWidget *page)
         new QCheckBox(QStringLiteral("起動時に前回のプレイリストと曲を開く"), page), "resumeList", 225, 480, 4650, 285);
     label(page, "lblOutputDevice", QStringLiteral("出力デバイス"), 225, 870, 1215, 285);
     m_device = place(new QComboBox(page), "cmbOutputDevice", 1440, 840, 3420, 315);
-    connect(m_device, &QComboBox::currentIndexChanged, this, [this](int index) {
-        if (!m_showing && index >= 0)
-            m_deviceId = m_device->itemData(index).toString();
-    });
 
     auto *group = place(new QGroupBox(QStringLiteral("ReplayGain"), page), "fraReplayGain", 120, 1320, 4740, 1560);
     label(group, "lblReplayGain", QStringLiteral("モード"), 120, 330, 1200, 285);
-    m_replayGainMode = place(new QComboBox(group), "cmbReplayGain", 1320, 300, 1500, 315);
-    m_replayGainMode->addItems({ QStringLiteral("オフ"), QStringLiteral("トラック"), QStringLiteral("アルバム") });
+    auto *mode = place(new QComboBox(group), "cmbReplayGain", 1320, 300, 1500, 315);
+    mode->addItem(QStringLiteral("オフ"), 0);
+    mode->addItem(QStringLiteral("トラック"), 1);
+    mode->addItem(QStringLiteral("アルバム"), 2);
     const auto decibels = [group](const char *name, int top) {
         auto *spin = place(new QDoubleSpinBox(group), name, 1320, top, 1500, 315);
         spin->setRange(-15.0, 15.0);
@@ -144,12 +143,10 @@ void OptionsWindow::buildPlayerTab(QWidget *page)
         return spin;
     };
     label(group, "lblPreamp", QStringLiteral("プリアンプ"), 120, 720, 1200, 285);
-    m_preamp = decibels("spnPreamp", 690);
+    decibels("spnPreamp", 690);
     label(group, "lblDefaultGain", QStringLiteral("値のない曲"), 120, 1110, 1200, 285);
-    m_defaultGain = decibels("spnDefaultGain", 1080);
-    m_defaultGain->setToolTip(QStringLiteral("ReplayGain の値を持たない曲の音量"));
-    m_preventClip
-        = place(new QCheckBox(QStringLiteral("クリップを防ぐ"), group), "chkPreventClip", 3000, 720, 1650, 285);
+    decibels("spnDefaultGain", 1080)->setToolTip(QStringLiteral("ReplayGain の値を持たない曲の音量"));
+    place(new QCheckBox(QStringLiteral("クリップを防ぐ"), group), "chkPreventClip", 3000, 720, 1650, 285);
 }
 
 void OptionsWindow::buildEqTab(QWidget *page)
@@ -271,7 +268,28 @@ void OptionsWindow::bindControls()
                     m_live.*k.number = static_cast<int16_t>(index);
             });
             break;
-        default: // the equalizer's own handlers
+        case SettingKey::Kind::Keyed: {
+            auto *combo = findChild<QComboBox *>(name);
+            connect(combo, &QComboBox::currentIndexChanged, this, [this, &k, combo](int index) {
+                if (m_showing || index < 0)
+                    return;
+                if (k.text)
+                    m_live.*k.text = combo->itemData(index).toString();
+                else
+                    m_live.*k.number = static_cast<int16_t>(combo->itemData(index).toInt());
+            });
+            break;
+        }
+        case SettingKey::Kind::Tenths:
+            connect(findChild<QDoubleSpinBox *>(name), &QDoubleSpinBox::valueChanged, this, [this, &k](double dB) {
+                if (!m_showing)
+                    m_live.*k.number = static_cast<int16_t>(std::lround(dB * 10));
+            });
+            break;
+        case SettingKey::Kind::Option: // the equalizer's own handlers
+        case SettingKey::Kind::Band:
+        case SettingKey::Kind::Account:
+        case SettingKey::Kind::Word:
             break;
         }
     }
@@ -304,6 +322,15 @@ void OptionsWindow::showRecord()
         case SettingKey::Kind::Choice:
             findChild<QComboBox *>(name)->setCurrentIndex(m_live.*k.number);
             break;
+        case SettingKey::Kind::Keyed: {
+            auto *combo = findChild<QComboBox *>(name);
+            combo->setCurrentIndex(
+                std::max(0, combo->findData(k.text ? QVariant(m_live.*k.text) : QVariant(int(m_live.*k.number)))));
+            break;
+        }
+        case SettingKey::Kind::Tenths:
+            findChild<QDoubleSpinBox *>(name)->setValue(m_live.*k.number / 10.0);
+            break;
         case SettingKey::Kind::Option:
             if (m_live.*k.number >= 0 && m_live.*k.number < 6)
                 m_presets[m_live.*k.number]->setChecked(true);
@@ -312,6 +339,7 @@ void OptionsWindow::showRecord()
             m_sliders[k.index]->setValue(-m_live.EqBands[k.index]);
             break;
         case SettingKey::Kind::Account:
+        case SettingKey::Kind::Word:
             break;
         }
     }
@@ -323,38 +351,23 @@ void OptionsWindow::showDevices(const QList<OutputDeviceEntry> &devices)
     m_showing = true;
     m_device->clear();
     m_device->addItem(QStringLiteral("default"), QString());
-    bool listed = m_deviceId.isEmpty();
+    const QString &chosen = m_live.OutputDevice;
+    bool listed = chosen.isEmpty();
     for (const OutputDeviceEntry &d : devices) {
         m_device->addItem(d.description, d.id);
-        listed = listed || d.id == m_deviceId;
+        listed = listed || d.id == chosen;
     }
     // A chosen device the list lacks (gone, or not listed yet) stays shown by its id.
     if (!listed)
-        m_device->addItem(m_deviceId, m_deviceId);
-    m_device->setCurrentIndex(std::max(0, m_device->findData(m_deviceId)));
+        m_device->addItem(chosen, chosen);
+    m_device->setCurrentIndex(std::max(0, m_device->findData(chosen)));
     m_showing = false;
-}
-
-void OptionsWindow::showReplayGain(const ReplayGainChoice &choice)
-{
-    m_replayGainMode->setCurrentIndex(choice.mode);
-    m_preamp->setValue(choice.preampTenths / 10.0);
-    m_defaultGain->setValue(choice.defaultTenths / 10.0);
-    m_preventClip->setChecked(choice.preventClip);
-}
-
-ReplayGainChoice OptionsWindow::shownReplayGain() const
-{
-    return { m_replayGainMode->currentIndex(), int(std::lround(m_preamp->value() * 10)),
-        int(std::lround(m_defaultGain->value() * 10)), m_preventClip->isChecked() };
 }
 
 void OptionsWindow::formLoad()
 {
     LoadSettings(m_live, m_ctx.iniPath);
     ApplyEqPreset(m_live, m_ctx.api);
-    m_deviceId = storedOutputDevice(m_ctx.iniPath);
-    showReplayGain(storedReplayGain(m_ctx.iniPath));
     showDevices({});
     listOutputDevices(m_ctx.api, this, [this](const QList<OutputDeviceEntry> &devices) {
         m_devices = devices;
@@ -387,35 +400,39 @@ void OptionsWindow::cmdOK_Click()
     if (m_ctx.setSearchPattern)
         m_ctx.setSearchPattern(BuildSearchPattern(m_live));
     Eq_true_Click();
-    // The file is written off the GUI thread; the window waits for the result only when
-    // the file is small, else a failure is told when the write is done.  The device key
-    // is written only when the choice changed, so a file without it stays so.
+    // The keys whose value differs from the file's are written (ReplayGain and the device
+    // only then, so a file without them stays so), off the GUI thread.
+    Settings stored;
+    LoadSettings(stored, m_ctx.iniPath);
+    std::vector<IniEdit> edits = settingEdits(m_live, &stored);
     SettingsSaver &saver = SettingsSaver::instance();
     QObject *context = parentWidget(); // outlives this window, which goes when it closes
+    // A new device is its own request, told first: the library hears it once the file
+    // holds it, whatever becomes of the other keys.
     const auto deviceFailed = std::make_shared<bool>(false);
-    if (m_deviceId != storedOutputDevice(m_ctx.iniPath)) {
-        saver.submit(m_ctx.iniPath, { outputDeviceEdit(m_deviceId) }, context,
-            [api = m_ctx.api, id = m_deviceId, deviceFailed](const SaveResult &r) {
+    const QString deviceKey = QString::fromLatin1(settingKey("OutputDevice").key);
+    if (const auto device
+        = std::find_if(edits.begin(), edits.end(), [&](const IniEdit &e) { return e.key == deviceKey; });
+        device != edits.end()) {
+        saver.submit(m_ctx.iniPath, { *device }, context,
+            [api = m_ctx.api, id = m_live.OutputDevice, deviceFailed](const SaveResult &r) {
                 if (r.ok)
                     applyOutputDevice(api, id);
                 *deviceFailed = !r.ok;
             });
+        edits.erase(device);
     }
-    // The ReplayGain keys go with the settings (only those that changed); the library
-    // hears the choice at once.
-    const ReplayGainChoice replayGain = shownReplayGain();
-    std::vector<IniEdit> edits = settingEdits(m_live);
-    for (IniEdit &e : replayGainEdits(m_ctx.iniPath, replayGain))
-        edits.push_back(std::move(e));
-    applyReplayGain(m_ctx.api, replayGain);
-    // A key the file cannot hold keeps its old value; the message names it.
-    const SettingsSaver::Id saved = saver.submit(
+    // The library hears the ReplayGain choice at once.
+    applyReplayGain(m_ctx.api, m_live);
+    // The window waits for the result only when the file is small, else a failure is told
+    // when the write is done.  A key the file cannot hold keeps its old value; the message
+    // names it.
+    saver.save(
         m_ctx.iniPath, std::move(edits), context, [prompter = m_ctx.prompter, deviceFailed](const SaveResult &r) {
             if ((!r.ok || *deviceFailed) && prompter)
                 prompter->message(
                     (QStringList { QStringLiteral("設定の保存に失敗しました") } + r.unwritten).join(u'\n'));
         });
-    saver.waitIfSmall(saved, m_ctx.iniPath);
     reloadRecord();
     accept();
 }

@@ -3,7 +3,8 @@
 //
 // The window edits the live record it is given (the main window's `Settings`) as each
 // control changes, so the program acts on a change at once (the spectrum switch, the
-// equalizer, which reaches the decoder as the sliders move).  formLoad reads the record
+// equalizer, which reaches the decoder as the sliders move; ReplayGain and the output
+// device reach it on OK).  formLoad reads the record
 // from the file; OK saves it; closing the window, by OK or Cancel, reads it again from the
 // file, so unsaved changes are dropped and the decoder hears the saved equalizer.  The
 // window is made for one use: its owner creates it, calls formLoad, shows it modally and
@@ -12,7 +13,6 @@
 
 #include "decoderapi.h"
 #include "outputdevicechoice.h"
-#include "replaygainchoice.h"
 #include "settings.h"
 
 #include <QDialog>
@@ -21,7 +21,6 @@
 
 class QCheckBox;
 class QComboBox;
-class QDoubleSpinBox;
 class QScrollBar;
 class QRadioButton;
 
@@ -86,10 +85,6 @@ private:
     void reloadRecord();
     // Fills the output device combo: "default", devices, and the chosen one if missing.
     void showDevices(const QList<OutputDeviceEntry> &devices);
-    // The ReplayGain group: choice into its controls, and back (the file's keys are
-    // written by OK only).
-    void showReplayGain(const ReplayGainChoice &choice);
-    ReplayGainChoice shownReplayGain() const;
 
     Settings &m_live;
     Context m_ctx;
@@ -98,12 +93,7 @@ private:
     QScrollBar *m_sliders[10] = {};
     QRadioButton *m_presets[6] = {};
     QComboBox *m_device = nullptr; // cmbOutputDevice
-    QString m_deviceId; // the device shown chosen; saved and handed to the library by OK
     QList<OutputDeviceEntry> m_devices;
-    QComboBox *m_replayGainMode = nullptr; // cmbReplayGain
-    QDoubleSpinBox *m_preamp = nullptr; // spnPreamp
-    QDoubleSpinBox *m_defaultGain = nullptr; // spnDefaultGain
-    QCheckBox *m_preventClip = nullptr; // chkPreventClip
     bool m_showing = false; // showRecord() is moving the controls
     bool m_closed = false;
 };

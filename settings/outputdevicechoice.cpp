@@ -1,32 +1,13 @@
 #include "outputdevicechoice.h"
 
-#include "settings.h"
+#include "settingsrun.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QPointer>
-#include <QThreadPool>
 
 namespace kes
 {
-
-namespace
-{
-
-const QString kSection = QStringLiteral("その他設定");
-const QString kKey = QStringLiteral("OutputDevice");
-
-} // namespace
-
-QString storedOutputDevice(const QString &iniPath)
-{
-    return ReadIni(kSection, kKey, QString(), iniPath).trimmed();
-}
-
-IniEdit outputDeviceEdit(const QString &id)
-{
-    return { kSection, kKey, id };
-}
 
 namespace
 {
@@ -59,7 +40,10 @@ QList<OutputDeviceEntry> parseOutputDevices(const QByteArray &text)
 void listOutputDevices(
     const DecoderApi &api, QObject *receiver, std::function<void(const QList<OutputDeviceEntry> &)> done)
 {
-    QThreadPool::globalInstance()->start(
+    SettingsRun *run = SettingsRun::current();
+    if (!run)
+        qFatal("kestrine: output devices listed outside a run (SettingsRun)");
+    run->devicePool().start(
         [list = api.getOutputDevices, target = QPointer<QObject>(receiver), done = std::move(done)]() mutable {
             QByteArray text;
             if (list) {

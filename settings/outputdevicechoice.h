@@ -1,11 +1,10 @@
-// The output device chosen in the options window: kept in the settings file as one key of
-// its own (OutputDevice in その他設定, an id of the decoder library's device list, empty
-// for the default), handed to the decoder library, and the list to choose from, asked of
-// the library off the GUI thread (asking the sound server may take a second).
+// The output device chosen in the options window (the record's OutputDevice: an id of the
+// decoder library's device list, empty for the default), handed to the decoder library,
+// and the list to choose from, asked of the library off the GUI thread (asking the sound
+// server may take a second).
 #pragma once
 
 #include "decoderapi.h"
-#include "settingssaver.h"
 
 #include <QList>
 #include <QObject>
@@ -22,11 +21,6 @@ struct OutputDeviceEntry {
     bool operator==(const OutputDeviceEntry &) const = default;
 };
 
-// The stored choice; empty (the default) when the file has none.
-QString storedOutputDevice(const QString &iniPath);
-// The key that keeps the choice, for SettingsSaver (which leaves every other key's bytes
-// as they were).
-IniEdit outputDeviceEdit(const QString &id);
 // Hands id to the decoder library; false when the library has no choice of device or
 // refuses the id (then the default is used).
 bool applyOutputDevice(const DecoderApi &api, const QString &id);
@@ -38,8 +32,9 @@ QString appliedOutputDevice();
 // lines without a tab or an id are skipped.
 QList<OutputDeviceEntry> parseOutputDevices(const QByteArray &text);
 
-// Asks the library for its devices on a pool thread and calls done with them on
-// the application's (GUI) thread, unless receiver is gone by then.  An empty list when the library has
+// Asks the library for its devices on the run's device pool (settingsrun.h, which waits
+// for it at the end of the run) and calls done with them on the application's (GUI)
+// thread, unless receiver is gone by then.  An empty list when the library has
 // no list.
 void listOutputDevices(
     const DecoderApi &api, QObject *receiver, std::function<void(const QList<OutputDeviceEntry> &)> done);

@@ -2,6 +2,7 @@
 
 #include "inifile.h"
 #include "pathbytes.h"
+#include "settingsrun.h"
 #include "settingssaver.h"
 
 #include <QCoreApplication>
@@ -22,6 +23,7 @@ namespace
 {
 
 using Kind = SettingKey::Kind;
+using Saved = SettingKey::Saved;
 using S = Settings;
 using P = Settings::PrintText;
 
@@ -35,35 +37,79 @@ constexpr int32_t Int16Max = std::numeric_limits<int16_t>::max();
 
 constexpr SettingKey account(const char *section, const char *key, QString S::*field, const char *dflt)
 {
-    return { section, key, Kind::Account, nullptr, field, nullptr, -1, 0, 0, 0, dflt, nullptr };
+    return { .section = section, .key = key, .kind = Kind::Account, .text = field, .textDefault = dflt };
 }
 constexpr SettingKey text(const char *section, const char *key, QString S::*field, const char *control)
 {
-    return { section, key, Kind::Text, nullptr, field, nullptr, -1, 0, 0, 0, "", control };
+    return { .section = section, .key = key, .kind = Kind::Text, .text = field, .textDefault = "", .control = control };
 }
 constexpr SettingKey path(const char *section, const char *key, QString S::*field, const char *control)
 {
-    return { section, key, Kind::Text, nullptr, field, nullptr, -1, 0, 0, 0, "", control, true };
+    return { .section = section,
+        .key = key,
+        .kind = Kind::Text,
+        .text = field,
+        .textDefault = "",
+        .control = control,
+        .path = true };
 }
-constexpr SettingKey flag(const char *section, const char *key, int16_t S::*field, int16_t dflt, const char *control)
+constexpr SettingKey flag(const char *section, const char *key, int16_t S::*field, int16_t dflt, const char *control,
+    Saved saved = Saved::Always)
 {
-    return { section, key, Kind::Flag, field, nullptr, nullptr, -1, 0, 1, dflt, nullptr, control };
+    return { .section = section,
+        .key = key,
+        .kind = Kind::Flag,
+        .number = field,
+        .high = 1,
+        .numberDefault = dflt,
+        .control = control,
+        .saved = saved };
 }
 constexpr SettingKey typed(const char *key, int16_t S::*field, QString P::*typed, int16_t dflt, const char *control)
 {
-    return { Print, key, Kind::Typed, field, nullptr, typed, -1, Int16Min, Int16Max, dflt, nullptr, control };
+    return { .section = Print,
+        .key = key,
+        .kind = Kind::Typed,
+        .number = field,
+        .typed = typed,
+        .low = Int16Min,
+        .high = Int16Max,
+        .numberDefault = dflt,
+        .control = control };
 }
 constexpr SettingKey choice(const char *key, int16_t S::*field, const char *control)
 {
-    return { Print, key, Kind::Choice, field, nullptr, nullptr, -1, -1, 6, 0, nullptr, control };
+    return {
+        .section = Print, .key = key, .kind = Kind::Choice, .number = field, .low = -1, .high = 6, .control = control
+    };
 }
 constexpr SettingKey band(const char *key, int index)
 {
-    return { Eq, key, Kind::Band, nullptr, nullptr, nullptr, index, -60, 60, 0, nullptr, "VScroll1" };
+    return {
+        .section = Eq, .key = key, .kind = Kind::Band, .index = index, .low = -60, .high = 60, .control = "VScroll1"
+    };
 }
 constexpr SettingKey option(const char *key, int16_t S::*field, const char *control)
 {
-    return { Eq, key, Kind::Option, field, nullptr, nullptr, -1, Int16Min, Int16Max, 0, nullptr, control };
+    return { .section = Eq,
+        .key = key,
+        .kind = Kind::Option,
+        .number = field,
+        .low = Int16Min,
+        .high = Int16Max,
+        .control = control };
+}
+// The ReplayGain keys are written only once the user has chosen other than the file holds.
+constexpr SettingKey tenths(const char *key, int16_t S::*field, const char *control)
+{
+    return { .section = Other,
+        .key = key,
+        .kind = Kind::Tenths,
+        .number = field,
+        .low = -150,
+        .high = 150,
+        .control = control,
+        .saved = Saved::WhenChanged };
 }
 
 // The boxes of the added types follow the seven classic ones, Check(0) .. Check(6).
@@ -74,8 +120,13 @@ static_assert(std::size(AddedTypeBoxes) >= kAddedTypeCount, "a box for each adde
 // The default 1 is that of a file without search types; LoadSettings decides the other.
 constexpr SettingKey addedType(int index)
 {
-    return { Search, kMediaTypes[kFirstAddedType + index].searchKey, Kind::AddedType, nullptr, nullptr, nullptr, index,
-        0, 1, 1, nullptr, AddedTypeBoxes[index] };
+    return { .section = Search,
+        .key = kMediaTypes[kFirstAddedType + index].searchKey,
+        .kind = Kind::AddedType,
+        .index = index,
+        .high = 1,
+        .numberDefault = 1,
+        .control = AddedTypeBoxes[index] };
 }
 
 // Print's Check10 is read by the classic program and dropped, and never written: it has
@@ -125,6 +176,34 @@ template <std::size_t... Added> constexpr auto makeKeys(std::index_sequence<Adde
         band("custom-9", 9),
         option("set-no", &S::EqPreset, "Opt_eq"),
         flag(Eq, "set-onoff", &S::EqOn, 0, "Eq_true"),
+        SettingKey { .section = Other,
+            .key = "ReplayGainMode",
+            .kind = Kind::Keyed,
+            .number = &S::ReplayGainMode,
+            .high = 2,
+            .control = "cmbReplayGain",
+            .saved = Saved::WhenChanged },
+        tenths("ReplayGainPreamp", &S::ReplayGainPreamp, "spnPreamp"),
+        tenths("ReplayGainDefault", &S::ReplayGainDefault, "spnDefaultGain"),
+        flag(Other, "ReplayGainPreventClip", &S::ReplayGainPreventClip, 1, "chkPreventClip", Saved::WhenChanged),
+        // An id of the library's device list; the options window writes it in a request of
+        // its own, so that the library hears a new device once the file holds it.
+        SettingKey { .section = Other,
+            .key = "OutputDevice",
+            .kind = Kind::Keyed,
+            .text = &S::OutputDevice,
+            .textDefault = "",
+            .control = "cmbOutputDevice",
+            .saved = Saved::WhenChanged },
+        flag(Other, "WideDrops", &S::WideDrops, 0, nullptr, Saved::Never),
+        // Kept by VolumeMemory as the slider settles, which a save of the record must not undo.
+        SettingKey { .section = Other,
+            .key = "VOLUME",
+            .kind = Kind::Word,
+            .word = &S::VOLUME,
+            .high = 0xFFFF,
+            .numberDefault = -1,
+            .saved = Saved::Apart },
     };
 }
 
@@ -156,9 +235,30 @@ QString savedText(const Settings &s, const SettingKey &k)
         return QString::number(s.EqBands[k.index]);
     case Kind::AddedType:
         return QString::number(s.addedTypes[k.index]);
-    default:
+    case Kind::Word:
+        return QString::number(s.*k.word);
+    case Kind::Keyed:
+        return k.text ? s.*k.text : QString::number(s.*k.number);
+    case Kind::Flag:
+    case Kind::Choice:
+    case Kind::Option:
+    case Kind::Tenths:
         return QString::number(s.*k.number);
     }
+    return QString();
+}
+
+// Sets a numeric key's field to n.
+void setNumber(Settings &s, const SettingKey &k, int32_t n)
+{
+    if (k.kind == Kind::AddedType)
+        s.addedTypes[k.index] = static_cast<int16_t>(n);
+    else if (k.kind == Kind::Band)
+        s.EqBands[k.index] = n;
+    else if (k.word)
+        s.*k.word = n;
+    else
+        s.*k.number = static_cast<int16_t>(n);
 }
 
 } // namespace
@@ -168,18 +268,23 @@ Settings::Settings()
     for (const SettingKey &k : Keys) {
         if (k.text)
             this->*k.text = QString::fromUtf8(k.textDefault);
-        else if (k.number)
-            this->*k.number = static_cast<int16_t>(k.numberDefault);
-        else if (k.kind == Kind::AddedType)
-            addedTypes[k.index] = static_cast<int16_t>(k.numberDefault);
         else
-            EqBands[k.index] = k.numberDefault;
+            setNumber(*this, k, k.numberDefault);
     }
 }
 
 std::span<const SettingKey> settingKeys()
 {
     return std::span<const SettingKey>(Keys);
+}
+
+const SettingKey &settingKey(const char *key)
+{
+    const auto it = std::find_if(std::begin(Keys), std::end(Keys),
+        [key](const SettingKey &k) { return std::string_view(k.key) == std::string_view(key); });
+    if (it == std::end(Keys))
+        qFatal("kestrine: no settings key %s", key);
+    return *it;
 }
 
 void setTypedNumber(Settings &s, const SettingKey &k, const QString &text)
@@ -220,7 +325,8 @@ QString ReadIni(const QString &section, const QString &key, const QString &defau
     IniFile ini;
     if (!ini.load(path))
         return defaultValue;
-    SettingsSaver::instance().applyPending(path, ini);
+    if (const SettingsRun *run = SettingsRun::current())
+        run->saver().applyPending(path, ini);
     return ini.value(section, key, defaultValue);
 }
 
@@ -234,8 +340,10 @@ void LoadSettings(Settings &s, const QString &iniPath)
     IniFile ini;
     // An unreadable file reads as an empty one: every key its default.  A readable one
     // reads with the keys still on their way to it.
-    if (ini.load(iniPath))
-        SettingsSaver::instance().applyPending(iniPath, ini);
+    if (ini.load(iniPath)) {
+        if (const SettingsRun *run = SettingsRun::current())
+            run->saver().applyPending(iniPath, ini);
+    }
     // A file that holds the classic search types was saved before the added ones existed,
     // or with them: the flag of an added type it lacks is off, so the saved pattern stays.
     const bool typesSaved = std::any_of(std::begin(Keys), std::end(Keys), [&ini](const SettingKey &k) {
@@ -259,30 +367,43 @@ void LoadSettings(Settings &s, const QString &iniPath)
         }
         const int32_t fallback = k.kind == Kind::AddedType && typesSaved ? 0 : k.numberDefault;
         const int32_t n = raw ? numberOf(*raw, k).value_or(fallback) : fallback;
-        if (k.kind == Kind::AddedType) {
-            s.addedTypes[k.index] = static_cast<int16_t>(n);
-        } else if (k.kind == Kind::Band) {
-            s.EqBands[k.index] = n;
-        } else {
-            s.*k.number = static_cast<int16_t>(n);
-            if (k.typed)
-                s.printText.*k.typed = QString::number(n);
-        }
+        setNumber(s, k, n);
+        if (k.typed)
+            s.printText.*k.typed = QString::number(n);
     }
 }
 
-std::vector<IniEdit> settingEdits(const Settings &s)
+IniEdit settingEdit(const Settings &s, const SettingKey &k)
+{
+    return { QString::fromUtf8(k.section), QLatin1String(k.key), savedText(s, k), k.path };
+}
+
+std::vector<IniEdit> settingEdits(const Settings &s, const Settings *stored)
 {
     std::vector<IniEdit> edits;
     edits.reserve(Keys.size());
-    for (const SettingKey &k : Keys)
-        edits.push_back({ QString::fromUtf8(k.section), QLatin1String(k.key), savedText(s, k), k.path });
+    for (const SettingKey &k : Keys) {
+        switch (k.saved) {
+        case Saved::Always:
+            edits.push_back(settingEdit(s, k));
+            break;
+        case Saved::WhenChanged:
+            if (stored && savedText(s, k) != savedText(*stored, k))
+                edits.push_back(settingEdit(s, k));
+            break;
+        case Saved::Apart:
+        case Saved::Never:
+            break;
+        }
+    }
     return edits;
 }
 
 bool SaveSettings(const Settings &s, const QString &iniPath, QStringList *unwritten)
 {
-    SaveResult result = writeIniEdits(iniPath, settingEdits(s));
+    Settings stored;
+    LoadSettings(stored, iniPath);
+    SaveResult result = writeIniEdits(iniPath, settingEdits(s, &stored));
     if (unwritten)
         *unwritten = std::move(result.unwritten);
     return result.ok;

@@ -3,7 +3,8 @@
 // Load and save read or write the whole file within the call and hold nothing open; a
 // load sees the keys of saves still waiting in SettingsSaver.  The GUI thread hands its
 // saves to SettingsSaver (settingEdits).  Values are stored as text in five sections
-// (システム, 検索設定, 印刷設定, その他設定, EQSETUP); settingKeys() lists the keys.
+// (システム, 検索設定, 印刷設定, その他設定, EQSETUP); settingKeys() lists the keys, and a
+// setting of the file is one line there and its field in the record, nothing else.
 #pragma once
 
 #include "mediatypes.h"
@@ -52,6 +53,12 @@ struct Settings {
     std::array<int32_t, 10> EqBands;
     int16_t EqPreset;
     int16_t EqOn;
+    // ReplayGain (replaygainchoice.h): mode 0 off, 1 track, 2 album; the pre-amp and the
+    // gain of a file that states none in tenths of a dB, -150..150; clipping prevention.
+    int16_t ReplayGainMode, ReplayGainPreamp, ReplayGainDefault, ReplayGainPreventClip;
+    QString OutputDevice; // an id of the decoder library's device list; empty: the default
+    int16_t WideDrops; // drops on the list take any playlist and walk folders (set by hand)
+    int32_t VOLUME; // the volume slider's value 0..65535 as the last run left it; -1: none
 
     // The seven print boxes as typed: the save writes these texts unchanged ("07" stays
     // "07", an emptied box saves an empty value).  LoadSettings fills them with the
@@ -76,23 +83,39 @@ struct SettingKey {
         Option, // the option button `control`(value) of a group is selected
         Band, // EqBands[index]; the scroll bar `control`(index) stands at -value
         AddedType, // addedTypes[index], 0 or 1, the check box `control`
+        Tenths, // tenths of a dB, shown in dB by the spin box `control`
+        Keyed, // number or text: the item data of the chosen item of the combo box `control`
+        Word, // a 32-bit number (`word`), without a control
+    };
+    // Which saves write the key.
+    enum class Saved {
+        Always, // every save of the record
+        // A save of the record given the file's record (settingEdits), only when the value
+        // differs from the file's: a file that never held another value stays without it.
+        WhenChanged,
+        Apart, // only its own writer (settingEdit), never a save of the whole record
+        Never, // set by hand in the file, never written by the player
     };
     const char *section; // UTF-8
     const char *key; // as a new file spells it; loads match it without regard to case
     Kind kind;
-    int16_t Settings::*number; // Flag, Typed, Choice, Option
-    QString Settings::*text; // Account, Text
-    QString Settings::PrintText::*typed; // Typed
-    int index; // Band, AddedType
-    int32_t low, high; // numbers outside the range (or no number) load as the default
-    int32_t numberDefault;
-    const char *textDefault; // UTF-8
-    const char *control; // objectName in the options window; nullptr: none
+    int16_t Settings::*number = nullptr; // Flag, Typed, Choice, Option, Tenths, Keyed
+    QString Settings::*text = nullptr; // Account, Text, Keyed
+    QString Settings::PrintText::*typed = nullptr; // Typed
+    int32_t Settings::*word = nullptr; // Word
+    int index = -1; // Band, AddedType
+    int32_t low = 0, high = 0; // numbers outside the range (or no number) load as the default
+    int32_t numberDefault = 0;
+    const char *textDefault = nullptr; // UTF-8
+    const char *control = nullptr; // objectName in the options window; nullptr: none
     bool path = false; // Text that names a file: kept as the name's bytes (IniFile::pathValue)
+    Saved saved = Saved::Always;
 };
 
 // Every key of the settings file, in the order of the save.
 std::span<const SettingKey> settingKeys();
+// The key named key (as settingKeys() spells it); it must be there.
+const SettingKey &settingKey(const char *key);
 // A Typed key's text as the user typed it: kept for the save, and its number set as the
 // next load will read it (the key's default when the text is no number in range).
 void setTypedNumber(Settings &s, const SettingKey &k, const QString &text);
@@ -129,17 +152,23 @@ bool WriteIni(const QString &section, const QString &key, const QString &value, 
 // file saved before that type was added: the types the user chose are kept as they were).
 // Does not touch the decoder: call ApplyEqPreset afterwards.
 void LoadSettings(Settings &s, const QString &iniPath);
-// Writes every key of s into the file at iniPath in one atomic replacement, then reads
-// the file back.  True when the file was written and every key reads back exactly as
-// written.  A value that cannot be written exactly (a line break; a character the file's
-// code page cannot hold) leaves that key's old value in the file and the other keys are
-// saved all the same; unwritten, when given, receives "key = value" for each such key.
-// False, with the old file left whole, when the file cannot be read or written or no key
-// can be written; false after the write when a key was left out or a value reads back
+// Writes the keys of s that a save of the record writes (settingEdits, against the file
+// as it stands) into the file at iniPath in one atomic replacement, then reads the file
+// back.  True when the file was written and every key reads back exactly as written.  A
+// value that cannot be written exactly (a line break; a character the file's code page
+// cannot hold) leaves that key's old value in the file and the other keys are saved all
+// the same; unwritten, when given, receives "key = value" for each such key.  False, with
+// the old file left whole, when the file cannot be read or written or no key can be
+// written; false after the write when a key was left out or a value reads back
 // differently (blanks around it, longer than 249 bytes).  Other sections, keys and
 // comments of the file are kept.
 bool SaveSettings(const Settings &s, const QString &iniPath, QStringList *unwritten = nullptr);
-// Every key of s as SaveSettings writes it, for a save off the GUI thread (settingssaver.h).
-std::vector<IniEdit> settingEdits(const Settings &s);
+// The keys of s as a save of the record writes them, for a save off the GUI thread
+// (settingssaver.h): every Saved::Always key, and when stored (the file's record, as
+// LoadSettings gives it) is given, each Saved::WhenChanged key whose value differs from
+// stored's.
+std::vector<IniEdit> settingEdits(const Settings &s, const Settings *stored = nullptr);
+// One key of s as the save writes it: the writer of a key saved apart.
+IniEdit settingEdit(const Settings &s, const SettingKey &k);
 
 } // namespace kes

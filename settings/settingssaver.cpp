@@ -2,6 +2,7 @@
 
 #include "inifile.h"
 #include "pathbytes.h"
+#include "settingsrun.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -85,8 +86,10 @@ SaveResult writeIniEdits(const QString &path, const std::vector<IniEdit> &edits)
 
 SettingsSaver &SettingsSaver::instance()
 {
-    static SettingsSaver saver;
-    return saver;
+    SettingsRun *run = SettingsRun::current();
+    if (!run)
+        qFatal("kestrine: settings saved outside a run (SettingsRun)");
+    return run->saver();
 }
 
 SettingsSaver::~SettingsSaver()
@@ -114,6 +117,13 @@ SettingsSaver::Id SettingsSaver::submit(const QString &path, std::vector<IniEdit
     r.done = std::move(done);
     m_changed.notify_all();
     return r.id;
+}
+
+SettingsSaver::Id SettingsSaver::save(const QString &path, std::vector<IniEdit> edits, QObject *context, Done done)
+{
+    const Id id = submit(path, std::move(edits), context, std::move(done));
+    waitIfSmall(id, path);
+    return id;
 }
 
 void SettingsSaver::run()

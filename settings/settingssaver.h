@@ -57,7 +57,8 @@ public:
     // its result (waitIfSmall).
     static constexpr int64_t SmallFileBytes = 256 * 1024;
 
-    // The saver of the process; its thread starts with the first request.
+    // The saver of the run (SettingsRun::current(), which must exist); its thread starts
+    // with the first request.
     static SettingsSaver &instance();
 
     SettingsSaver() = default;
@@ -69,6 +70,10 @@ public:
     // called on the application's thread with this request's result (a key whose value a
     // later request replaced counts as written), unless context is gone by then.
     Id submit(const QString &path, std::vector<IniEdit> edits, QObject *context = nullptr, Done done = {});
+    // A save the user asked for, as the GUI thread makes it: hands the edits over, then
+    // waits for the result when the file is small (done has run when this returns), else
+    // returns at once and done runs when the write has ended (waitIfSmall).
+    Id save(const QString &path, std::vector<IniEdit> edits, QObject *context, Done done);
     // Waits up to limit for request id; when it is written, the results not yet told up to
     // it are told now (not later) and true is returned.
     bool wait(Id id, std::chrono::milliseconds limit);

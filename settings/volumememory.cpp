@@ -2,6 +2,7 @@
 
 #include "exitwatchdog.h"
 #include "settings.h"
+#include "settingsrun.h"
 #include "settingssaver.h"
 
 namespace kes
@@ -10,8 +11,6 @@ namespace kes
 namespace
 {
 
-const QString kSection = QStringLiteral("その他設定");
-const QString kKey = QStringLiteral("VOLUME");
 constexpr int kSettleMs = 400;
 
 } // namespace
@@ -28,15 +27,17 @@ VolumeMemory::VolumeMemory(const QString &iniPath, QObject *parent)
 VolumeMemory::~VolumeMemory()
 {
     flush();
-    SettingsSaver::instance().flush(kQuitLimit);
+    if (SettingsRun *run = SettingsRun::current())
+        run->saver().flush(kQuitLimit);
 }
 
 std::optional<uint32_t> VolumeMemory::stored() const
 {
-    bool ok = false;
-    const uint value = ReadIni(kSection, kKey, QString(), m_iniPath).trimmed().toUInt(&ok);
-    if (!ok || value > 0xFFFF)
+    Settings s;
+    LoadSettings(s, m_iniPath);
+    if (s.VOLUME < 0)
         return std::nullopt;
+    const auto value = static_cast<uint32_t>(s.VOLUME);
     m_handedOver = static_cast<uint16_t>(value); // a change to the same value writes nothing
     return (value << 16) | value;
 }
@@ -60,7 +61,9 @@ void VolumeMemory::flush()
     if (m_handedOver == value)
         return;
     m_handedOver = value;
-    SettingsSaver::instance().submit(m_iniPath, { { kSection, kKey, QString::number(value) } });
+    Settings s;
+    s.VOLUME = value;
+    SettingsSaver::instance().submit(m_iniPath, { settingEdit(s, settingKey("VOLUME")) });
 }
 
 } // namespace kes

@@ -1,6 +1,6 @@
 // The output volume kept between runs, as the system kept the wave-out volume on the
-// classic platform.  It lives in the settings file as one key of its own, VOLUME in the
-// section その他設定 (the slider's value, 0..65535, both channels alike); writing it
+// classic platform.  It lives in the settings file as the record's VOLUME (the slider's
+// value, 0..65535, both channels alike), a key saved apart from the record; writing it
 // leaves every other key's bytes as they were.  The writes go through SettingsSaver: the
 // GUI thread never waits for one, except at the end of the run.  GUI thread only.
 #pragma once

@@ -3,6 +3,7 @@
 #include "fakedecoder.h"
 #include "optionswindow.h"
 #include "scriptedprompter.h"
+#include "settingsrun.h"
 #include "settingssaver.h"
 #include "testfiles.h"
 
@@ -24,6 +25,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <thread>
 
 using namespace kes;
 
@@ -88,7 +90,10 @@ protected:
         if (auto *box = qobject_cast<QCheckBox *>(w))
             return QString::number(box->isChecked());
         if (auto *combo = qobject_cast<QComboBox *>(w))
-            return QString::number(combo->currentIndex());
+            return k.kind == SettingKey::Kind::Keyed ? combo->currentData().toString()
+                                                     : QString::number(combo->currentIndex());
+        if (auto *spin = qobject_cast<QDoubleSpinBox *>(w))
+            return QString::number(std::lround(spin->value() * 10));
         return qobject_cast<QLineEdit *>(w)->text();
     }
 
@@ -134,9 +139,14 @@ TEST_F(OptionsWindowTest, ShowsWhatWasLoadedAndOkSavesThat)
         click("cmdOK");
         EXPECT_EQ(pattern, QString::fromLatin1(searchPattern));
         EXPECT_EQ(readBytes(ini()), saved);
+        // A key written only when changed stays out of a file that never held it.
         for (const SettingKey &k : settingKeys())
             if (k.control)
-                after << ReadIni(QString::fromUtf8(k.section), k.key, "missing", ini());
+                after << ReadIni(QString::fromUtf8(k.section), k.key,
+                    k.saved != SettingKey::Saved::WhenChanged ? QStringLiteral("missing")
+                        : k.text                              ? QString::fromUtf8(k.textDefault)
+                                                              : QString::number(k.numberDefault),
+                    ini());
         EXPECT_EQ(after, before);
     }
 }
@@ -268,6 +278,26 @@ TEST_F(OptionsWindowTest, OutputDeviceListedOffTheGuiThreadAndKept)
     click("cmdOK");
     EXPECT_EQ(ReadIni(QStringLiteral("その他設定"), QStringLiteral("OutputDevice"), "missing", ini()), "");
     EXPECT_EQ(fake().chosenDevice, "");
+}
+
+// The end of the run waits for a device list underway, whose answer goes nowhere once
+// the window has gone.
+TEST_F(OptionsWindowTest, TheEndOfTheRunWaitsForADeviceList)
+{
+    static std::atomic<int> s_list { 0 }; // 1 asked, 2 answered
+    api.getOutputDevices = [](char *, int32_t) {
+        s_list = 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        s_list = 2;
+        return int32_t(0);
+    };
+    {
+        SettingsRun run;
+        open();
+        ASSERT_TRUE(QTest::qWaitFor([] { return s_list != 0; }, 2000));
+        window.reset();
+    }
+    EXPECT_EQ(s_list, 2);
 }
 
 // ReplayGain: off by default with its three modes offered; Cancel leaves file and library alone, OK keeps the

@@ -94,6 +94,51 @@ TEST_F(SettingsFile, AddedTypesAreOnOnlyWhereNoSearchTypesWereSaved)
     EXPECT_EQ(BuildSearchPattern(Settings()), all);
 }
 
+// The player's own keys of その他設定 load within their ranges (else as their defaults); a
+// save of the record writes ReplayGain and the device only where they differ from the
+// file's (a value that loads as the default is kept as it stands), WideDrops (set by hand)
+// and VOLUME (VolumeMemory's) never.
+TEST_F(SettingsFile, PlayerKeysLoadWithinRangeAndSaveOnlyWhatChanged)
+{
+    const auto numbers = [](const Settings &s) {
+        return std::vector<int> { s.ReplayGainMode, s.ReplayGainPreamp, s.ReplayGainDefault, s.ReplayGainPreventClip,
+            s.WideDrops, s.VOLUME };
+    };
+    const std::tuple<QByteArray, std::vector<int>, QString> cases[] = {
+        { "", { 0, 0, 0, 1, 0, -1 }, "" },
+        { "ReplayGainMode=2\nReplayGainPreamp=-150\nReplayGainDefault=150\nReplayGainPreventClip=0\nWideDrops=1\n"
+          "VOLUME=65535\nOutputDevice=alsa:hw:0\n",
+            { 2, -150, 150, 0, 1, 65535 }, "alsa:hw:0" },
+        { "ReplayGainMode=3\nreplaygainpreamp=-151\nReplayGainDefault=x\nReplayGainPreventClip=2\nWideDrops=2\n"
+          "VOLUME=65536\n",
+            { 0, 0, 0, 1, 0, -1 }, "" },
+    };
+    for (const auto &[keys, loaded, device] : cases) {
+        SCOPED_TRACE(keys.toStdString());
+        const QByteArray file = "[その他設定]\n" + keys;
+        writeBytes(path(), file);
+        Settings s;
+        s.ReplayGainMode = s.ReplayGainPreamp = s.ReplayGainDefault = s.ReplayGainPreventClip = s.WideDrops = 9;
+        s.VOLUME = 9;
+        s.OutputDevice = "left";
+        LoadSettings(s, path());
+        EXPECT_EQ(numbers(s), loaded);
+        EXPECT_EQ(s.OutputDevice, device);
+        s.WideDrops = int16_t(1 - s.WideDrops);
+        s.VOLUME = 7;
+        ASSERT_TRUE(SaveSettings(s, path()));
+        EXPECT_TRUE(readBytes(path()).startsWith(file));
+        s.ReplayGainPreamp = 5;
+        ASSERT_TRUE(SaveSettings(s, path()));
+        Settings again;
+        LoadSettings(again, path());
+        std::vector<int> expected = loaded;
+        expected[1] = 5;
+        EXPECT_EQ(numbers(again), expected);
+        EXPECT_EQ(readBytes(path()).contains("ReplayGainMode"), keys.contains("ReplayGainMode"));
+    }
+}
+
 // The read-back decides the result; the other keys are saved all the same.
 TEST_F(SettingsFile, ReadBackDecidesTheResult)
 {
