@@ -20,7 +20,7 @@ struct FormatTags {
     std::string lyrics; // LYRICS, else UNSYNCEDLYRICS (MP4: ©lyr), values joined by lines
 };
 
-// True for the kinds readFormatTags reads.
+// True for the kinds with tags of their own, which readFormatTags reads.
 bool isTagLibKind(FileKind kind);
 
 // The tag of the file of `kind` in reader (the tag its format prefers: the Vorbis comment,

@@ -162,7 +162,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Source> openOpusSource(const std::string &path, const SourceOptions &options)
+std::unique_ptr<Source> openOpusSource(const std::string &path, const FileLayout &, const SourceOptions &options)
 {
     const OpusApi *api = opusApi();
     if (!api)

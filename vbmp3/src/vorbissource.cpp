@@ -222,7 +222,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Source> openVorbisSource(const std::string &path, const SourceOptions &options)
+std::unique_ptr<Source> openVorbisSource(const std::string &path, const FileLayout &, const SourceOptions &options)
 {
     const VorbisApi *api = vorbisApi();
     if (!api)

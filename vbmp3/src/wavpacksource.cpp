@@ -209,7 +209,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Source> openWavPackSource(const std::string &path, const SourceOptions &options)
+std::unique_ptr<Source> openWavPackSource(const std::string &path, const FileLayout &, const SourceOptions &options)
 {
     const WavPackApi *api = wavPackApi();
     if (!api)
