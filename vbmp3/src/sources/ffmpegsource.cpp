@@ -4,9 +4,9 @@
 // thread.  MP4's edit list and the decoder's skip of the encoder delay trim the start,
 // the track's stated length the end; an AAC file without an edit list that trims is cut
 // as its iTunes gapless note (iTunSMPB: encoder delay, padding, original length) says.
+#include "common/runtimelib.h"
 #include "formats.h"
 #include "formatsources.h"
-#include "runtimelib.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -5,7 +5,7 @@
 // and its source.
 #pragma once
 
-#include "fileinfo.h"
+#include "tags/fileinfo.h"
 
 #include <cstdint>
 #include <memory>

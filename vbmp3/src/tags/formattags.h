@@ -2,9 +2,9 @@
 // FLAC, Ogg Vorbis, Opus), MP4 atoms, APEv2 (WavPack, Monkey's Audio).
 #pragma once
 
-#include "bytereader.h"
+#include "common/bytereader.h"
+#include "dsp/replaygain.h"
 #include "fileinfo.h"
-#include "replaygain.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
 // Decoding sources: one opened track that hands out interleaved float frames.
 #pragma once
 
-#include "fileinfo.h"
-#include "replaygain.h"
+#include "dsp/replaygain.h"
+#include "tags/fileinfo.h"
 
 #include <atomic>
 #include <cstddef>

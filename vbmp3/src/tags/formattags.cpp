@@ -7,7 +7,7 @@
 #include "formattags.h"
 
 #include "fileparse.h"
-#include "formats.h"
+#include "sources/formats.h"
 #include "taglibstream.h"
 
 #include <textcodec.h>

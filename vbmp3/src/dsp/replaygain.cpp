@@ -2,9 +2,9 @@
 // player's choice.
 #include "replaygain.h"
 
-#include "fileparse.h"
-#include "formats.h"
-#include "formattags.h"
+#include "sources/formats.h"
+#include "tags/fileparse.h"
+#include "tags/formattags.h"
 
 #include <algorithm>
 #include <charconv>

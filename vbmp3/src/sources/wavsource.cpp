@@ -1,5 +1,5 @@
 // WAV through libsndfile.
-#include "bytereader.h"
+#include "common/bytereader.h"
 #include "formatsources.h"
 
 #include <sndfile.h>

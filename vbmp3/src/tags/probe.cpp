@@ -1,7 +1,7 @@
 // What a file is and where its audio lies.
 #include "fileparse.h"
-#include "formats.h"
 #include "mpegheader.h"
+#include "sources/formats.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // MPEG audio (plain streams and the data chunk of RMP files) through libmpg123.
-#include "bytereader.h"
-#include "fileparse.h"
+#include "common/bytereader.h"
 #include "formatsources.h"
+#include "tags/fileparse.h"
 
 #include <mpg123.h>
 

@@ -1,7 +1,7 @@
 // Ogg Vorbis through libvorbisfile (the reference decoder), loaded when the first Vorbis
 // file is opened.
+#include "common/runtimelib.h"
 #include "formatsources.h"
-#include "runtimelib.h"
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>

@@ -1,9 +1,9 @@
 #include "engine.h"
 #include "vbmp3volume.h"
 
-#include "formats.h"
-#include "formatsources.h"
-#include "outputdevices.h"
+#include "outputs/outputdevices.h"
+#include "sources/formats.h"
+#include "sources/formatsources.h"
 
 #include <algorithm>
 #include <bit>

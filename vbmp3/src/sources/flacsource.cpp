@@ -1,8 +1,8 @@
 // FLAC, native and in Ogg, through libFLAC (the reference decoder), loaded when the first
 // FLAC file is opened.
+#include "common/runtimelib.h"
 #include "formats.h"
 #include "formatsources.h"
-#include "runtimelib.h"
 
 #include <FLAC/stream_decoder.h>
 

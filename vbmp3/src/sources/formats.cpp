@@ -1,7 +1,7 @@
 #include "formats.h"
 
-#include "fileparse.h"
 #include "formatsources.h"
+#include "tags/fileparse.h"
 
 #include <taglib/apefile.h>
 #include <taglib/flacfile.h>

@@ -1,8 +1,8 @@
 // MpegInfo: the first frame's header, the Xing/Info/VBRI header, frame count and length.
+#include "dsp/replaygain.h"
 #include "fileparse.h"
-#include "formats.h"
 #include "mpegheader.h"
-#include "replaygain.h"
+#include "sources/formats.h"
 
 #include <algorithm>
 #include <cstring>
