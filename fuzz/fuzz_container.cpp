@@ -3,8 +3,8 @@
 // one of the list, else as the list's member the input's size picks, so that the decoder
 // also sees bytes without its signature; then decoded for a while, sought into the
 // middle, past the end and back, and decoded again.
-#include "fileinfo.h"
 #include "sourceplay.h"
+#include "tags/fileinfo.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 // The decoding path behind vbmp3_open and vbmp3_play: arbitrary bytes are probed, opened
 // with libmpg123 or libsndfile through the engine's source (whose byte-range reader feeds
 // libmpg123), decoded for a while and sought.
-#include "fileinfo.h"
 #include "sourceplay.h"
+#include "tags/fileinfo.h"
 
 #include <string>
 

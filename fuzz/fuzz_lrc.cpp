@@ -1,5 +1,5 @@
 // Lyrics text files: LRC stamps, plain lines, any bytes.
-#include "lyrics.h"
+#include "tags/lyrics.h"
 
 #include <cstring>
 #include <string_view>

@@ -1,6 +1,6 @@
 // Lyrics3 v1/v2 at the end of arbitrary bytes, then the timeline made from them.
-#include "fileparse.h"
-#include "lyrics.h"
+#include "tags/fileparse.h"
+#include "tags/lyrics.h"
 
 #include <string_view>
 

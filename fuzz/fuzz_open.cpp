@@ -1,5 +1,5 @@
 // What vbmp3_open and vbmp3_getFileType learn about arbitrary bytes.
-#include "fileparse.h"
+#include "tags/fileparse.h"
 
 #include <string_view>
 

@@ -1,5 +1,5 @@
 // Embedded cover pictures of arbitrary bytes, whatever container they claim to be.
-#include "fileparse.h"
+#include "tags/fileparse.h"
 
 #include <string_view>
 

@@ -1,5 +1,5 @@
 // RIFF structure: INFO texts and the layout of RMP, WAV and AVI files.
-#include "fileparse.h"
+#include "tags/fileparse.h"
 
 #include <string_view>
 

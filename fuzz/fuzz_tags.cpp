@@ -1,8 +1,8 @@
 // Tags of arbitrary bytes: ID3v2 and ID3v1, the tags of the formats that carry their own
 // (Vorbis comments, MP4 atoms, APEv2), the lyrics embedded in any of them, and their
 // ReplayGain values (with the LAME header's).
-#include "fileparse.h"
-#include "replaygain.h"
+#include "dsp/replaygain.h"
+#include "tags/fileparse.h"
 
 #include <string_view>
 

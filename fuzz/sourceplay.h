@@ -1,7 +1,7 @@
 // What the decoding targets share: the input as a file, and a play of a source over it.
 #pragma once
 
-#include "source.h"
+#include "sources/source.h"
 
 #include <cstdint>
 #include <string>

@@ -2,8 +2,8 @@
 // TagLib) trims the encoder delay and the padding, so that the decode is the one the edit
 // list gives; a file with both is trimmed once.
 #include "enginetestsupport.h"
-#include "fileinfo.h"
-#include "source.h"
+#include "sources/source.h"
+#include "tags/fileinfo.h"
 
 #include <gtest/gtest.h>
 #include <taglib/mp4file.h>

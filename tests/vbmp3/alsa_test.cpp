@@ -1,11 +1,11 @@
 // The ALSA output and the choice of device, heard through libasound's "file" PCM: the
 // program reads an ALSA configuration of its own (no sound card needed), and no sound
 // server answers unless a test starts a private one.
-#include "alsaapi.h"
-#include "engine.h"
+#include "engine/engine.h"
 #include "enginetestsupport.h"
-#include "output.h"
-#include "outputdevices.h"
+#include "outputs/alsaapi.h"
+#include "outputs/output.h"
+#include "outputs/outputdevices.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>

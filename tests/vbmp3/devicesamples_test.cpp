@@ -2,9 +2,9 @@
 // its null sink's monitor records them; and the reopen at a join to another rate, timed
 // from the monitor.  Each test starts a private PulseAudio server and skips without one.
 #include "enginetestsupport.h"
-#include "fileinfo.h"
-#include "output.h"
-#include "source.h"
+#include "outputs/output.h"
+#include "sources/source.h"
+#include "tags/fileinfo.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>

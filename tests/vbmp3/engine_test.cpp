@@ -1,14 +1,14 @@
 // The decoder library through its C interface (libvbmp3.so), hostile input and several threads
 // included; then the engine's parts on their own, and the MPEG compliance vectors.
-#include "bandanalyzer.h"
-#include "engine.h"
+#include "dsp/bandanalyzer.h"
+#include "dsp/equalizer.h"
+#include "engine/engine.h"
 #include "enginetestsupport.h"
-#include "equalizer.h"
-#include "fileinfo.h"
-#include "lyrics.h"
-#include "mpegheader.h"
-#include "output.h"
-#include "source.h"
+#include "outputs/output.h"
+#include "sources/source.h"
+#include "tags/fileinfo.h"
+#include "tags/lyrics.h"
+#include "tags/mpegheader.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>

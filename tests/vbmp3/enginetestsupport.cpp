@@ -1,8 +1,8 @@
 #include "enginetestsupport.h"
 
-#include "fileinfo.h"
-#include "output.h"
-#include "source.h"
+#include "outputs/output.h"
+#include "sources/source.h"
+#include "tags/fileinfo.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // File inspection of vbmp3: type codes, tags, RIFF INFO, MPEG facts, Lyrics3; lyrics timelines.
 #include "enginetestsupport.h"
-#include "fileinfo.h"
-#include "fileparse.h"
-#include "formattags.h"
-#include "lyrics.h"
-#include "mpegheader.h"
+#include "tags/fileinfo.h"
+#include "tags/fileparse.h"
+#include "tags/formattags.h"
+#include "tags/lyrics.h"
+#include "tags/mpegheader.h"
 
 #include <textcodec.h>
 

@@ -3,7 +3,7 @@
 // signals made here with the reference encoders (exact lengths, the signal back, seeks), three to eight
 // channels through equalizer, volume, spectrum and the outputs, and damaged input.
 #include "enginetestsupport.h"
-#include "output.h"
+#include "outputs/output.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>

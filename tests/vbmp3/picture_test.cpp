@@ -1,7 +1,7 @@
 // Embedded cover pictures: each container's way of holding one, which picture wins, the
 // C function's buffer contract, and the read budget against tags that claim too much.
 #include "enginetestsupport.h"
-#include "fileparse.h"
+#include "tags/fileparse.h"
 #include "vbmp3.h"
 
 #include <taglib/aifffile.h>

@@ -1,8 +1,8 @@
 // ReplayGain: the values each kind of tag states, the factor a choice makes of them, and
 // what the file output holds when tracks play with it (alone and across a gapless join).
+#include "dsp/replaygain.h"
 #include "enginetestsupport.h"
-#include "fileinfo.h"
-#include "replaygain.h"
+#include "tags/fileinfo.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>

@@ -23,13 +23,13 @@
 // frames go, and its source is wound back when it is entered again.
 #pragma once
 
-#include "bandanalyzer.h"
-#include "equalizer.h"
-#include "fileinfo.h"
+#include "dsp/bandanalyzer.h"
+#include "dsp/equalizer.h"
 #include "framering.h"
-#include "lyrics.h"
-#include "output.h"
-#include "source.h"
+#include "outputs/output.h"
+#include "sources/source.h"
+#include "tags/fileinfo.h"
+#include "tags/lyrics.h"
 #include "vbmp3.h"
 
 #include <array>

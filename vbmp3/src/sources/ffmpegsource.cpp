@@ -1,11 +1,12 @@
 // MP4/M4A (AAC, ALAC; also MP3, FLAC and Opus tracks) and Monkey's Audio through FFmpeg's
 // libavformat and libavcodec, loaded when the first such file is opened.  The demuxer is
-// chosen by the probe ("mov" or "ape"), never guessed by FFmpeg; the decoder runs on one
+// the one of the format the probe found ("mov" or "ape"), never guessed by FFmpeg; the decoder runs on one
 // thread.  MP4's edit list and the decoder's skip of the encoder delay trim the start,
 // the track's stated length the end; an AAC file without an edit list that trims is cut
 // as its iTunes gapless note (iTunSMPB: encoder delay, padding, original length) says.
+#include "common/runtimelib.h"
+#include "formats.h"
 #include "formatsources.h"
-#include "runtimelib.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -122,6 +123,19 @@ int64_t rescale(int64_t time, int64_t num, int64_t den)
     return result > INT64_MAX ? INT64_MAX : result < INT64_MIN ? INT64_MIN : static_cast<int64_t>(result);
 }
 
+// What a format played through FFmpeg takes: its demuxer, the codecs of the audio tracks
+// it plays.
+struct Container {
+    const char *demuxer;
+    bool (*playable)(AVCodecID codec);
+};
+
+constexpr Container kMp4 { "mov", [](AVCodecID id) {
+                              return id == AV_CODEC_ID_AAC || id == AV_CODEC_ID_ALAC || id == AV_CODEC_ID_MP3
+                                  || id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_OPUS;
+                          } };
+constexpr Container kApe { "ape", [](AVCodecID id) { return id == AV_CODEC_ID_APE; } };
+
 class FfmpegSource final : public Source
 {
 public:
@@ -141,7 +155,8 @@ public:
         }
     }
 
-    bool open(const std::string &path, FileKind kind, const SourceOptions &options)
+    // formatName: the format's name, which descriptions begin with.
+    bool open(const std::string &path, const Container &container, const char *formatName, const SourceOptions &options)
     {
         if (!m_file.open(path, options.cancel))
             return false;
@@ -158,8 +173,7 @@ public:
             return false;
         m_format->pb = m_io;
         m_format->flags |= AVFMT_FLAG_CUSTOM_IO;
-        const bool ape = kind == FileKind::Ape;
-        const AVInputFormat *input = m_api->av_find_input_format(ape ? "ape" : "mov");
+        const AVInputFormat *input = m_api->av_find_input_format(container.demuxer);
         if (!input || m_api->avformat_open_input(&m_format, "", input, nullptr) < 0)
             return false; // m_format freed and cleared by FFmpeg
         const AVCodec *decoder = nullptr;
@@ -171,10 +185,7 @@ public:
                 m_format->streams[i]->discard = AVDISCARD_ALL; // video, cover art, chapters
         const AVStream *stream = m_format->streams[m_stream];
         const AVCodecID id = stream->codecpar->codec_id;
-        const bool playable = ape ? id == AV_CODEC_ID_APE
-                                  : id == AV_CODEC_ID_AAC || id == AV_CODEC_ID_ALAC || id == AV_CODEC_ID_MP3
-                || id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_OPUS;
-        if (!playable)
+        if (!container.playable(id))
             return false;
         m_timeBase = stream->time_base;
         m_codec = m_api->avcodec_alloc_context3(decoder);
@@ -229,7 +240,7 @@ public:
             const bool narrow = m_sampleFormat == AV_SAMPLE_FMT_U8 || m_sampleFormat == AV_SAMPLE_FMT_U8P;
             m_info.bitsPerSample = raw > 0 ? raw : wide ? 32 : narrow ? 8 : 16;
         }
-        describe(id, ape);
+        describe(id, formatName);
         return true;
     }
 
@@ -300,7 +311,8 @@ private:
         place(); // the first frame again, now without the delay
     }
 
-    void describe(AVCodecID id, bool ape)
+    // "<format> <codec>", or the codec alone where it names the format.
+    void describe(AVCodecID id, std::string_view formatName)
     {
         std::string codec;
         switch (id) {
@@ -337,7 +349,8 @@ private:
         m_info.decoderName = "vbmp3/FFmpeg";
         const std::string bits = m_info.bitsPerSample > 0 ? " " + std::to_string(m_info.bitsPerSample) + "-bit" : "";
         char text[128];
-        std::snprintf(text, sizeof text, "%s%s%s, %d Hz, %s", ape ? "" : "MP4 ", codec.c_str(), bits.c_str(), m_rate,
+        const std::string named = codec == formatName ? codec : std::string(formatName) + " " + codec;
+        std::snprintf(text, sizeof text, "%s%s, %d Hz, %s", named.c_str(), bits.c_str(), m_rate,
             channelsText(m_channels).c_str());
         m_info.description = text;
     }
@@ -544,16 +557,31 @@ private:
 
 } // namespace
 
-std::unique_ptr<Source> openFfmpegSource(
-    const std::string &path, const FileLayout &layout, const SourceOptions &options)
+namespace
+{
+
+std::unique_ptr<Source> openFfmpeg(
+    const std::string &path, const Container &container, const FileLayout &layout, const SourceOptions &options)
 {
     const FfmpegApi *api = ffmpegApi();
     if (!api)
         return nullptr;
     auto source = std::make_unique<FfmpegSource>(api);
-    if (!source->open(path, layout.kind, options))
+    if (!source->open(path, container, formatOf(layout.kind).name, options))
         return nullptr;
     return source;
+}
+
+} // namespace
+
+std::unique_ptr<Source> openMp4Source(const std::string &path, const FileLayout &layout, const SourceOptions &options)
+{
+    return openFfmpeg(path, kMp4, layout, options);
+}
+
+std::unique_ptr<Source> openApeSource(const std::string &path, const FileLayout &layout, const SourceOptions &options)
+{
+    return openFfmpeg(path, kApe, layout, options);
 }
 
 } // namespace vbmp3

@@ -1,6 +1,6 @@
 #include "bandanalyzer.h"
 
-#include "runtimelib.h"
+#include "common/runtimelib.h"
 
 #include <kiss_fftr.h>
 extern "C" {

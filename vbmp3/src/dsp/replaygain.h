@@ -2,8 +2,8 @@
 // are scaled by under the player's choice (vbmp3_setReplayGain).
 #pragma once
 
-#include "bytereader.h"
-#include "fileinfo.h"
+#include "common/bytereader.h"
+#include "tags/fileinfo.h"
 #include "vbmp3.h"
 
 #include <optional>

@@ -6,9 +6,9 @@
 // only the leading tag and the last 128 bytes are read here and handed to TagLib as
 // small in-memory files.  The leading tag is reduced to the frames of the fields before
 // parsing, without reading the rest (cover art, budgets below).
+#include "dsp/replaygain.h"
 #include "fileparse.h"
 #include "formattags.h"
-#include "replaygain.h"
 
 #include <textcodec.h>
 

@@ -2,8 +2,8 @@
 // the seam through which tests stand in for a device (a suspend, a slow resume).
 #pragma once
 
+#include "common/runtimelib.h"
 #include "output.h"
-#include "runtimelib.h"
 
 #include <alsa/asoundlib.h>
 

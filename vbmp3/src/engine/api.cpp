@@ -3,8 +3,8 @@
 // not take the lock.  Every function catches whatever the C++ below it throws and turns
 // it into the function's failure result: nothing may unwind into a C caller.
 #include "engine.h"
-#include "fileinfo.h"
-#include "outputdevices.h"
+#include "outputs/outputdevices.h"
+#include "tags/fileinfo.h"
 #include "vbmp3.h"
 
 #include <algorithm>

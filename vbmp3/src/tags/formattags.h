@@ -2,9 +2,9 @@
 // FLAC, Ogg Vorbis, Opus), MP4 atoms, APEv2 (WavPack, Monkey's Audio).
 #pragma once
 
-#include "bytereader.h"
+#include "common/bytereader.h"
+#include "dsp/replaygain.h"
 #include "fileinfo.h"
-#include "replaygain.h"
 
 #include <optional>
 #include <string>
@@ -20,7 +20,7 @@ struct FormatTags {
     std::string lyrics; // LYRICS, else UNSYNCEDLYRICS (MP4: ©lyr), values joined by lines
 };
 
-// True for the kinds readFormatTags reads.
+// True for the kinds with tags of their own, which readFormatTags reads.
 bool isTagLibKind(FileKind kind);
 
 // The tag of the file of `kind` in reader (the tag its format prefers: the Vorbis comment,

@@ -1,8 +1,8 @@
 // Decoding sources: one opened track that hands out interleaved float frames.
 #pragma once
 
-#include "fileinfo.h"
-#include "replaygain.h"
+#include "dsp/replaygain.h"
+#include "tags/fileinfo.h"
 
 #include <atomic>
 #include <cstddef>
@@ -90,10 +90,10 @@ struct SourceOptions {
     const std::atomic<bool> *cancel = nullptr;
 };
 
-// Opens path as the kind probeFile found (Mpeg and Rmp through libmpg123 restricted to
-// the layout's audio byte range, Wav through libsndfile, the kinds after Media through
-// the decoders of formatsources.h).  nullptr when the file is of another kind, unreadable,
-// has no audio frame, or a channel count other than 1 or 2 (MPEG, WAV) or 1 to 8.
+// Opens path as the kind probeFile found, through the source its format's row names
+// (formats.h, formatsources.h).  nullptr when the kind is not played, or the file is
+// unreadable, has no audio frame, or a channel count other than 1 or 2 (MPEG, WAV) or 1
+// to 8.
 std::unique_ptr<Source> openSource(
     const std::string &path, const FileLayout &layout, const SourceOptions &options = {});
 

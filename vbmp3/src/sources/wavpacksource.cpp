@@ -1,8 +1,8 @@
 // WavPack through libwavpack (its own library), loaded when the first WavPack file is
 // opened.  Lossless and hybrid (the lossy part alone: a correction file is not looked
 // for), integer and float, DSD as 24-bit PCM at an eighth of its rate.
+#include "common/runtimelib.h"
 #include "formatsources.h"
-#include "runtimelib.h"
 
 #include <wavpack/wavpack.h>
 
@@ -209,7 +209,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Source> openWavPackSource(const std::string &path, const SourceOptions &options)
+std::unique_ptr<Source> openWavPackSource(const std::string &path, const FileLayout &, const SourceOptions &options)
 {
     const WavPackApi *api = wavPackApi();
     if (!api)

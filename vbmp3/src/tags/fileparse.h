@@ -2,7 +2,7 @@
 // can feed them bytes from memory.  Same contracts as the path functions of fileinfo.h.
 #pragma once
 
-#include "bytereader.h"
+#include "common/bytereader.h"
 #include "fileinfo.h"
 
 #include <cstdint>

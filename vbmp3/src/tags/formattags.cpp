@@ -7,21 +7,16 @@
 #include "formattags.h"
 
 #include "fileparse.h"
+#include "sources/formats.h"
 #include "taglibstream.h"
 
 #include <textcodec.h>
 
-#include <taglib/apefile.h>
-#include <taglib/flacfile.h>
 #include <taglib/id3v1genres.h>
-#include <taglib/id3v2framefactory.h>
 #include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
-#include <taglib/oggflacfile.h>
 #include <taglib/opusfile.h>
 #include <taglib/tpropertymap.h>
-#include <taglib/vorbisfile.h>
-#include <taglib/wavpackfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -38,27 +33,12 @@ namespace
 // length of gigabytes does not.
 constexpr unsigned long kMaxTagRead = 32ul * 1024 * 1024;
 
-// The file of `kind` over stream, its tags read and no audio facts; null for other kinds.
+// The file of `kind` over stream, its tags read and no audio facts; null for kinds
+// without tags of their own.
 std::unique_ptr<TagLib::File> openTagFile(FileKind kind, TagLib::IOStream *stream)
 {
-    switch (kind) {
-    case FileKind::Flac:
-        return std::make_unique<TagLib::FLAC::File>(stream, TagLib::ID3v2::FrameFactory::instance(), false);
-    case FileKind::OggFlac:
-        return std::make_unique<TagLib::Ogg::FLAC::File>(stream, false);
-    case FileKind::OggVorbis:
-        return std::make_unique<TagLib::Ogg::Vorbis::File>(stream, false);
-    case FileKind::OggOpus:
-        return std::make_unique<TagLib::Ogg::Opus::File>(stream, false);
-    case FileKind::Mp4:
-        return std::make_unique<TagLib::MP4::File>(stream, false);
-    case FileKind::WavPack:
-        return std::make_unique<TagLib::WavPack::File>(stream, false);
-    case FileKind::Ape:
-        return std::make_unique<TagLib::APE::File>(stream, false);
-    default:
-        return nullptr;
-    }
+    const auto open = formatOf(kind).tagFile;
+    return open ? open(stream) : nullptr;
 }
 
 // Several values of one field, joined by " / " (lyrics: by line breaks).
@@ -87,8 +67,7 @@ std::string yearOf(const TagLib::StringList &dates)
 
 bool isTagLibKind(FileKind kind)
 {
-    return kind == FileKind::Flac || kind == FileKind::OggFlac || kind == FileKind::OggVorbis
-        || kind == FileKind::OggOpus || kind == FileKind::Mp4 || kind == FileKind::WavPack || kind == FileKind::Ape;
+    return formatOf(kind).tagFile != nullptr;
 }
 
 std::optional<FormatTags> readFormatTags(ByteReader &reader, FileKind kind)
@@ -133,9 +112,9 @@ GainTags readFormatGainTags(ByteReader &reader, FileKind kind)
         return tags;
     // Name (upper case, without a freeform atom's prefix) to first value.
     std::vector<std::pair<std::string, std::string>> values;
-    if (kind == FileKind::Mp4) {
+    if (const auto *mp4File = dynamic_cast<const TagLib::MP4::File *>(file.get())) {
         // TagLib's property names leave the freeform atoms of ReplayGain out.
-        const TagLib::MP4::Tag *mp4 = static_cast<TagLib::MP4::File *>(file.get())->tag();
+        const TagLib::MP4::Tag *mp4 = mp4File->tag();
         const TagLib::String prefix = "----:COM.APPLE.ITUNES:";
         for (const auto &[name, item] : mp4 ? mp4->itemMap() : TagLib::MP4::ItemMap()) {
             const TagLib::String upper = name.upper();
@@ -148,13 +127,14 @@ GainTags readFormatGainTags(ByteReader &reader, FileKind kind)
             if (!texts.isEmpty())
                 values.emplace_back(name.upper().to8Bit(true), texts.front().to8Bit(true));
     }
+    const bool opus = dynamic_cast<const TagLib::Ogg::Opus::File *>(file.get()) != nullptr;
     std::optional<double> r128Track, r128Album;
     for (const auto &[name, text] : values) {
         std::optional<double> *field = name == "REPLAYGAIN_TRACK_GAIN" ? &tags.trackGain
             : name == "REPLAYGAIN_TRACK_PEAK"                          ? &tags.trackPeak
             : name == "REPLAYGAIN_ALBUM_GAIN"                          ? &tags.albumGain
             : name == "REPLAYGAIN_ALBUM_PEAK"                          ? &tags.albumPeak
-            : kind != FileKind::OggOpus                                ? nullptr
+            : !opus                                                    ? nullptr
             : name == "R128_TRACK_GAIN"                                ? &r128Track
             : name == "R128_ALBUM_GAIN"                                ? &r128Album
                                                                        : nullptr;

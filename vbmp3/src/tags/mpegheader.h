@@ -2,7 +2,7 @@
 // first real frame of a stream.
 #pragma once
 
-#include "bytereader.h"
+#include "common/bytereader.h"
 
 #include <cstdint>
 #include <optional>

@@ -2,8 +2,9 @@
 // player's choice.
 #include "replaygain.h"
 
-#include "fileparse.h"
-#include "formattags.h"
+#include "sources/formats.h"
+#include "tags/fileparse.h"
+#include "tags/formattags.h"
 
 #include <algorithm>
 #include <charconv>
@@ -31,11 +32,12 @@ GainTags readGainTags(ByteReader &reader, const FileLayout &layout)
 {
     if (isTagLibKind(layout.kind))
         return readFormatGainTags(reader, layout.kind);
-    if (layout.kind != FileKind::Mpeg && layout.kind != FileKind::Rmp)
+    const MpegStream mpeg = formatOf(layout.kind).mpeg;
+    if (mpeg == MpegStream::None)
         return {};
-    // MPEG: the leading ID3v2 tag at the start of the file; RMP: the one its data chunk
-    // begins with.  Its values win over the encoder's.
-    const uint64_t tagAt = layout.kind == FileKind::Rmp ? layout.audioOffset : 0;
+    // The ID3v2 tag the MPEG stream begins with, at the start of the file or of the chunk
+    // that wraps it.  Its values win over the encoder's.
+    const uint64_t tagAt = mpeg == MpegStream::Wrapped ? layout.audioOffset : 0;
     GainTags tags = id3v2GainTags(reader, tagAt);
     const GainTags lame = lameGainTags(reader, layout.audioOffset, layout.audioOffset + layout.audioSize);
     for (auto field : { &GainTags::trackGain, &GainTags::trackPeak, &GainTags::albumGain, &GainTags::albumPeak })

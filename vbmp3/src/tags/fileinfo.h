@@ -13,7 +13,9 @@
 namespace vbmp3
 {
 
+// What a file is; formats.h has a row for each.
 enum class FileKind { Unknown, Mpeg, Wav, Rmp, Media, Flac, OggFlac, OggVorbis, OggOpus, Mp4, WavPack, Ape };
+constexpr FileKind kLastFileKind = FileKind::Ape; // a kind added to FileKind goes last and is named here
 
 // Where the playable bytes of a file lie.
 struct FileLayout {

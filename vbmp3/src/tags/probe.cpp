@@ -1,6 +1,7 @@
 // What a file is and where its audio lies.
 #include "fileparse.h"
 #include "mpegheader.h"
+#include "sources/formats.h"
 
 #include <algorithm>
 #include <cstring>
@@ -34,39 +35,29 @@ uint64_t digitsValue(std::string_view s)
 const unsigned char kAsfGuid[16]
     = { 0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C };
 
-// The kind a container's own signature at offset names; nullopt when there is none.  An
-// Ogg stream is named by the codec header its first page begins with, and is Unknown
-// (not MPEG, whatever its pages hold) with another codec.
+// The kind whose signature (formats.h) the bytes at offset match; nullopt when there is
+// none.  An Ogg stream is named by the codec header its first page begins with, and is
+// Unknown (not MPEG, whatever its pages hold) with a codec no format names.
 std::optional<FileKind> signatureKind(ByteReader &reader, uint64_t offset)
 {
     const std::string head = reader.read(offset, 12);
     if (head.size() < 4)
         return std::nullopt;
-    if (head.compare(0, 4, "fLaC") == 0)
-        return FileKind::Flac;
-    if (head.compare(0, 4, "wvpk") == 0)
-        return FileKind::WavPack;
-    if (head.compare(0, 4, "MAC ") == 0)
-        return FileKind::Ape;
-    if (head.size() >= 12 && head.compare(4, 4, "ftyp") == 0
-        && readBe32(reinterpret_cast<const unsigned char *>(head.data())) >= 8)
-        return FileKind::Mp4;
-    if (head.compare(0, 4, "OggS") != 0)
-        return std::nullopt;
-    // Page header (27 bytes), its segment table, then the first packet.
-    const std::string page = reader.read(offset, 27 + 255 + 8);
-    if (page.size() < 27)
-        return FileKind::Unknown;
-    const size_t packet = 27 + static_cast<unsigned char>(page[26]);
-    const std::string first = page.size() > packet ? page.substr(packet, 8) : std::string();
-    if (first.starts_with("\x7F"
-                          "FLAC"))
-        return FileKind::OggFlac;
-    if (first.starts_with("\x01vorbis"))
-        return FileKind::OggVorbis;
-    if (first.starts_with("OpusHead"))
-        return FileKind::OggOpus;
-    return FileKind::Unknown;
+    const bool ogg = head.starts_with("OggS");
+    std::string packet;
+    if (ogg) {
+        // Page header (27 bytes), its segment table, then the first packet.
+        const std::string page = reader.read(offset, 27 + 255 + 8);
+        if (page.size() < 27)
+            return FileKind::Unknown;
+        const size_t at = 27 + static_cast<unsigned char>(page[26]);
+        packet = page.size() > at ? page.substr(at, 8) : std::string();
+    }
+    const SignatureBytes bytes { head, packet };
+    for (const Format &format : formats())
+        if (format.signature && format.signature(bytes))
+            return format.kind;
+    return ogg ? std::optional(FileKind::Unknown) : std::nullopt;
 }
 
 } // namespace
@@ -257,36 +248,9 @@ FileLayout probeFile(const std::string &path)
 
 int32_t fileTypeCode(const FileLayout &layout)
 {
-    int32_t code;
-    switch (layout.kind) {
-    case FileKind::Mpeg:
-        code = VBMP3_TYPE_MPEG;
-        break;
-    case FileKind::Rmp:
-        code = VBMP3_TYPE_RMP;
-        break;
-    case FileKind::Wav:
-        return VBMP3_TYPE_WAV;
-    case FileKind::Media:
-        return VBMP3_TYPE_MEDIA;
-    case FileKind::Flac:
-        return VBMP3_TYPE_FLAC;
-    case FileKind::OggFlac:
-        return VBMP3_TYPE_OGG_FLAC;
-    case FileKind::OggVorbis:
-        return VBMP3_TYPE_OGG_VORBIS;
-    case FileKind::OggOpus:
-        return VBMP3_TYPE_OGG_OPUS;
-    case FileKind::Mp4:
-        return VBMP3_TYPE_MP4;
-    case FileKind::WavPack:
-        return VBMP3_TYPE_WAVPACK;
-    case FileKind::Ape:
-        return VBMP3_TYPE_APE;
-    default:
-        return VBMP3_TYPE_UNKNOWN;
-    }
-    if (layout.hasId3v1) {
+    const Format &format = formatOf(layout.kind);
+    int32_t code = format.typeCode;
+    if (format.mpeg != MpegStream::None && layout.hasId3v1) {
         code += VBMP3_TYPE_ID3V1;
         if (layout.hasLyrics3)
             code += VBMP3_TYPE_LYRICS3;

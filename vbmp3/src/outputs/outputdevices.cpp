@@ -1,7 +1,7 @@
 // The sound server's sinks, and the order in which "auto" tries the devices.
 #include "outputdevices.h"
 
-#include "runtimelib.h"
+#include "common/runtimelib.h"
 
 #include <pulse/pulseaudio.h>
 

@@ -1,7 +1,7 @@
 // Ogg Opus through libopusfile (the reference decoder, with its pre-skip and end trimming
 // and the header's output gain), loaded when the first Opus file is opened.
+#include "common/runtimelib.h"
 #include "formatsources.h"
-#include "runtimelib.h"
 
 #include <opusfile.h>
 
@@ -162,7 +162,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Source> openOpusSource(const std::string &path, const SourceOptions &options)
+std::unique_ptr<Source> openOpusSource(const std::string &path, const FileLayout &, const SourceOptions &options)
 {
     const OpusApi *api = opusApi();
     if (!api)

@@ -1,7 +1,7 @@
 // Ogg Vorbis through libvorbisfile (the reference decoder), loaded when the first Vorbis
 // file is opened.
+#include "common/runtimelib.h"
 #include "formatsources.h"
-#include "runtimelib.h"
 
 #define OV_EXCLUDE_STATIC_CALLBACKS
 #include <vorbis/vorbisfile.h>
@@ -222,7 +222,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Source> openVorbisSource(const std::string &path, const SourceOptions &options)
+std::unique_ptr<Source> openVorbisSource(const std::string &path, const FileLayout &, const SourceOptions &options)
 {
     const VorbisApi *api = vorbisApi();
     if (!api)

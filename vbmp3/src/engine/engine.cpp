@@ -1,8 +1,9 @@
 #include "engine.h"
 #include "vbmp3volume.h"
 
-#include "formatsources.h"
-#include "outputdevices.h"
+#include "outputs/outputdevices.h"
+#include "sources/formats.h"
+#include "sources/formatsources.h"
 
 #include <algorithm>
 #include <bit>
@@ -182,7 +183,7 @@ bool Engine::open(const std::string &path, OpenInfo *info)
         std::memset(info, 0, sizeof *info);
     close();
     const FileLayout layout = probeFile(path);
-    if (layout.kind == FileKind::Unknown || layout.kind == FileKind::Media)
+    if (!formatOf(layout.kind).open)
         return false;
     SourceOptions options;
     options.estimateLongLength = true;
@@ -224,7 +225,7 @@ int32_t Engine::queueNext(const std::string &path)
     std::string name;
     if (!path.empty()) {
         next.layout = probeFile(path);
-        if (next.layout.kind != FileKind::Unknown && next.layout.kind != FileKind::Media) {
+        if (formatOf(next.layout.kind).open) {
             SourceOptions options;
             options.estimateLongLength = true;
             source = openSource(path, next.layout, options);
@@ -905,7 +906,7 @@ bool Engine::mpegInfo(MpegInfo *info)
     syncJoins();
     if (m_open.path.empty())
         return false;
-    if (m_open.layout.kind != FileKind::Mpeg && m_open.layout.kind != FileKind::Rmp)
+    if (formatOf(m_open.layout.kind).mpeg == MpegStream::None)
         return true; // no MPEG facts: zeros
     // Counting frames of a file without a VBR header reads it whole: once per open file.
     if (!m_open.mpegInfo) {

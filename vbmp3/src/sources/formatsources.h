@@ -1,13 +1,15 @@
-// The sources of the formats whose decoders are loaded at run time, and what they share:
-// sample conversion, channel layouts, texts.  Each open loads its library the first time
+// The sources of the formats, one each, and what they share: sample conversion, channel
+// layouts, texts.  The format table (formats.h) names the one that opens a file of each
+// kind; each is handed the layout the probe found for that kind.  The decoders of the
+// formats after Media are loaded at run time: each open loads its library the first time
 // (runtimelib.h) and fails when it is missing.
 //
-// Every source gives the file's own channels (1 to 8) in the WAVE order with their
-// speaker mask, samples as floats at full scale +-1.0 that hold integer samples of up to
-// 24 bits exactly (a b-bit sample s is s / 2^(b-1)), never more frames than the length it
-// reports when that length is the container's, and refuses a file at open when its rate,
-// channel count or first audio cannot be had.  A file damaged further on ends the track
-// where its decoder gives up (read() returns 0 from then on).
+// Every source after Media gives the file's own channels (1 to 8) in the WAVE order with
+// its speaker mask, samples as floats at full scale +-1.0 that hold integer samples of up
+// to 24 bits exactly (a b-bit sample s is s / 2^(b-1)), never more frames than the length
+// it reports when that length is the container's, and refuses a file at open when its
+// rate, channel count or first audio cannot be had.  A file damaged further on ends the
+// track where its decoder gives up (read() returns 0 from then on).
 #pragma once
 
 #include "source.h"
@@ -19,17 +21,26 @@
 namespace vbmp3
 {
 
+// Mpeg and Rmp through libmpg123, restricted to the layout's audio byte range (1 or 2
+// channels, or as SourceOptions::channels asks).
+std::unique_ptr<Source> openMpegSource(const std::string &path, const FileLayout &layout, const SourceOptions &options);
+// Wav through libsndfile (PCM and float, 1 or 2 channels, or as SourceOptions::channels asks).
+std::unique_ptr<Source> openWavSource(const std::string &path, const FileLayout &layout, const SourceOptions &options);
 // Flac and OggFlac through libFLAC.
 std::unique_ptr<Source> openFlacSource(const std::string &path, const FileLayout &layout, const SourceOptions &options);
-// OggVorbis through libvorbisfile.
-std::unique_ptr<Source> openVorbisSource(const std::string &path, const SourceOptions &options);
-// OggOpus through libopusfile (always 48 kHz; the header's output gain applied).
-std::unique_ptr<Source> openOpusSource(const std::string &path, const SourceOptions &options);
-// Mp4 (AAC, ALAC; MP3, FLAC and Opus too) and Ape through FFmpeg.
-std::unique_ptr<Source> openFfmpegSource(
+std::unique_ptr<Source> openOggFlacSource(
     const std::string &path, const FileLayout &layout, const SourceOptions &options);
+// OggVorbis through libvorbisfile.
+std::unique_ptr<Source> openVorbisSource(
+    const std::string &path, const FileLayout &layout, const SourceOptions &options);
+// OggOpus through libopusfile (always 48 kHz; the header's output gain applied).
+std::unique_ptr<Source> openOpusSource(const std::string &path, const FileLayout &layout, const SourceOptions &options);
+// Mp4 (AAC, ALAC; MP3, FLAC and Opus too) and Ape through FFmpeg.
+std::unique_ptr<Source> openMp4Source(const std::string &path, const FileLayout &layout, const SourceOptions &options);
+std::unique_ptr<Source> openApeSource(const std::string &path, const FileLayout &layout, const SourceOptions &options);
 // WavPack through libwavpack (lossless, hybrid lossy, float, DSD as 24-bit PCM at 1/8 rate).
-std::unique_ptr<Source> openWavPackSource(const std::string &path, const SourceOptions &options);
+std::unique_ptr<Source> openWavPackSource(
+    const std::string &path, const FileLayout &layout, const SourceOptions &options);
 
 // Rates a source may report: the engine sizes buffers by the rate, and no recording lies
 // outside these (1 kHz test tones to 768 kHz).

@@ -1,7 +1,8 @@
 // FLAC, native and in Ogg, through libFLAC (the reference decoder), loaded when the first
 // FLAC file is opened.
+#include "common/runtimelib.h"
+#include "formats.h"
 #include "formatsources.h"
-#include "runtimelib.h"
 
 #include <FLAC/stream_decoder.h>
 
@@ -59,7 +60,7 @@ public:
             m_api->FLAC__stream_decoder_delete(m_decoder); // finishes it first
     }
 
-    bool open(const std::string &path, bool ogg, const SourceOptions &options)
+    bool open(const std::string &path, bool ogg, const char *formatName, const SourceOptions &options)
     {
         if (!m_file.open(path, options.cancel))
             return false;
@@ -109,8 +110,8 @@ public:
         m_info.bitsPerSample = m_bits;
         m_info.lossless = true;
         char text[128];
-        std::snprintf(text, sizeof text, "%sFLAC %d-bit, %d Hz, %s", ogg ? "Ogg " : "", m_bits, m_rate,
-            channelsText(m_channels).c_str());
+        std::snprintf(
+            text, sizeof text, "%s %d-bit, %d Hz, %s", formatName, m_bits, m_rate, channelsText(m_channels).c_str());
         m_info.description = text;
         return true;
     }
@@ -315,15 +316,32 @@ private:
 
 } // namespace
 
-std::unique_ptr<Source> openFlacSource(const std::string &path, const FileLayout &layout, const SourceOptions &options)
+namespace
+{
+
+std::unique_ptr<Source> openFlac(
+    const std::string &path, bool ogg, const FileLayout &layout, const SourceOptions &options)
 {
     const FlacApi *api = flacApi();
     if (!api)
         return nullptr;
     auto source = std::make_unique<FlacSource>(api);
-    if (!source->open(path, layout.kind == FileKind::OggFlac, options))
+    if (!source->open(path, ogg, formatOf(layout.kind).name, options))
         return nullptr;
     return source;
+}
+
+} // namespace
+
+std::unique_ptr<Source> openFlacSource(const std::string &path, const FileLayout &layout, const SourceOptions &options)
+{
+    return openFlac(path, false, layout, options);
+}
+
+std::unique_ptr<Source> openOggFlacSource(
+    const std::string &path, const FileLayout &layout, const SourceOptions &options)
+{
+    return openFlac(path, true, layout, options);
 }
 
 } // namespace vbmp3

@@ -1,7 +1,8 @@
 // MpegInfo: the first frame's header, the Xing/Info/VBRI header, frame count and length.
+#include "dsp/replaygain.h"
 #include "fileparse.h"
 #include "mpegheader.h"
-#include "replaygain.h"
+#include "sources/formats.h"
 
 #include <algorithm>
 #include <cstring>
@@ -211,11 +212,12 @@ bool readMpegInfo(ByteReader &reader, MpegInfo *mpeg)
     if (!mpeg)
         return true;
     const FileLayout layout = probe(reader);
-    if (layout.kind != FileKind::Mpeg && layout.kind != FileKind::Rmp)
+    const MpegStream stream = formatOf(layout.kind).mpeg;
+    if (stream == MpegStream::None)
         return true;
     uint64_t begin = layout.audioOffset;
     const uint64_t end = layout.audioOffset + layout.audioSize;
-    if (layout.kind == FileKind::Rmp) {
+    if (stream == MpegStream::Wrapped) {
         const uint64_t tag = id3v2TagSize(reader.read(begin, 10));
         if (tag > 0 && tag < layout.audioSize)
             begin += tag;

@@ -1,6 +1,6 @@
 #include "lyrics.h"
 
-#include "bytereader.h"
+#include "common/bytereader.h"
 #include "fileinfo.h"
 
 #include <textcodec.h>
