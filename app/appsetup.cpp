@@ -184,8 +184,6 @@ int runKestrine(QApplication &app, int argc, char **argv)
     prompter.setParent(&window);
     if (!window.formLoad())
         return 1;
-    // From the word to quit on, the process ends within kQuitLimit whatever is stuck.
-    startExitWatchdog();
     QuitGuard quitGuard;
     window.installEventFilter(&quitGuard);
     closeOnTerminationSignals(window);

@@ -18,7 +18,8 @@ bool wantsOnlyText(int argc, char **argv);
 int printHelpOrVersion(QCoreApplication &app);
 // Fonts, translations, the decoder library, the main window and the event loop; argc and
 // argv as the application object left them (the files are taken from their bytes).
-// Returns the process exit status.
+// Returns the process exit status.  The caller holds the ExitWatchdog, which the window's
+// close and the quit signals arm.
 int runKestrine(QApplication &app, int argc, char **argv);
 // Qt's own Japanese translations, so standard buttons read はい, キャンセル.  Returns
 // false when they are not installed.

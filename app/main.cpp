@@ -1,5 +1,6 @@
 // kestrine: the process entry.
 #include "appsetup.h"
+#include "exitwatchdog.h"
 
 #include <QApplication>
 
@@ -10,6 +11,10 @@ int main(int argc, char *argv[])
         QCoreApplication app(argc, argv);
         return kes::printHelpOrVersion(app);
     }
+    // From the word to quit on, the process ends within kQuitLimit whatever is stuck, also
+    // in the application object's end (it waits for the thread pools' workers); a quit
+    // that gets past that stops the watchdog and joins it.
+    kes::ExitWatchdog watchdog;
     QApplication app(argc, argv);
     return kes::runKestrine(app, argc, argv);
 }

@@ -1,38 +1,27 @@
 #include "mainwindow.h"
 
 #include "aboutwindow.h"
+#include "classiclook.h"
 #include "clicklabel.h"
 #include "coverart.h"
-#include "eqpresets.h"
-#include "exitwatchdog.h"
 #include "findwindow.h"
 #include "foldersearchwindow.h"
 #include "optionswindow.h"
-#include "outputdevicechoice.h"
-#include "pathbytes.h"
 #include "playingrowdelegate.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
+#include "popupmenu.h"
 #include "printwindow.h"
-#include "replaygainchoice.h"
 #include "seekbar.h"
-#include "sequencer.h"
-#include "sessionlist.h"
-#include "settingssaver.h"
-#include "singleinstance.h"
 #include "tabcontrol.h"
 #include "toolbaricons.h"
-#include "trackadder.h"
 #include "trimnull.h"
 #include "twips.h"
 #include "videowindowpresenter.h"
-#include "volumememory.h"
 #include "wavebox.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -57,34 +46,6 @@ constexpr int kFullHeight = 4830;
 constexpr int kCompactHeight = 1830;
 constexpr int kStartWidth = 5850;
 
-const QColor kOrange(255, 128, 0);
-const QColor kGreen(0, 255, 0);
-
-QFont windowFont()
-{
-    return QFont(QStringLiteral("ＭＳ Ｐゴシック"), 11);
-}
-
-// The classic "Terminal" read-out font is a narrow bitmap face; a monospaced face at a
-// pixel size that keeps the captions inside their labels stands in for it.
-QFont terminalFont(qreal points, bool bold = false)
-{
-    QFont f(QStringLiteral("Terminal"));
-    f.setStyleHint(QFont::TypeWriter);
-    f.setPixelSize(points >= 9 ? 9 : 8);
-    f.setBold(bold);
-    return f;
-}
-
-QFont gothicFont(qreal points, bool bold, bool italic = false)
-{
-    QFont f(QStringLiteral("ＭＳ Ｐゴシック"));
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    f.setItalic(italic);
-    return f;
-}
-
 // A compositor may refuse to give back a minimised window: there the main window stays
 // as it is while the video window plays.
 bool onWayland()
@@ -92,43 +53,20 @@ bool onWayland()
     return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
-// The command bound to a key in one of the given scopes.
-std::optional<KeyCommand> commandFor(const QKeyEvent &event, std::initializer_list<KeyBinding::Scope> scopes)
+// The selected rows, 1-based and ascending.
+QList<int> selectedRows(const QTreeView &view)
 {
-    const QKeySequence pressed(event.keyCombination().toCombined() & ~int(Qt::KeypadModifier));
-    for (const KeyBinding &b : keyBindings()) {
-        if (std::find(scopes.begin(), scopes.end(), b.scope) != scopes.end() && b.sequences().contains(pressed))
-            return b.command;
-    }
-    return std::nullopt;
-}
-
-QRect pxRect(const QRect &twips)
-{
-    return twipsRect(twips.x(), twips.y(), twips.width(), twips.height());
-}
-
-// A read-out label: transparent, text at the top left.
-QLabel *makeLabel(
-    const char *name, const QString &text, const QRect &twips, QColor color, const QFont &font, QWidget *parent)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(QString::fromUtf8(name));
-    label->setGeometry(pxRect(twips));
-    label->setFont(font);
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, color);
-    label->setPalette(pal);
-    label->setAutoFillBackground(false);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    return label;
+    QList<int> rows;
+    for (const QModelIndex &index : view.selectionModel()->selectedRows())
+        rows.append(index.row() + 1);
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 } // namespace
 
 MainWindow::MainWindow(const Context &context, QWidget *parent)
     : QWidget(parent)
-    , m_ctx(context)
 {
     setObjectName(QStringLiteral("kestrine"));
     setWindowTitle(QStringLiteral("kestrine"));
@@ -136,6 +74,10 @@ MainWindow::MainWindow(const Context &context, QWidget *parent)
     setFont(windowFont());
     buildControls();
     buildPopupMenu();
+    m_session = std::make_unique<PlayerSession>(context,
+        PlayerSession::Bindings {
+            static_cast<PlaybackView &>(*this), [this] { return playMode(); }, [this] { return repeatOn(); } },
+        this);
     bindPlaylist();
     buildShortcuts();
     nameForAccessibility();
@@ -149,40 +91,27 @@ MainWindow::~MainWindow()
 
 void MainWindow::bindPlaylist()
 {
-    m_playlist = new PlaylistModel(this);
-    m_adder = new TrackAdder(m_playlist, m_ctx.api, m_ctx.prompter, this);
-    m_commands = std::make_unique<PlaylistCommands>(*m_playlist, *m_adder, *m_ctx.prompter, m_ctx.programFolder);
-    m_sequencer = std::make_unique<Sequencer>(
-        *m_playlist, m_state.CurrentTrackNo, [this] { return playMode(); }, [this] { return repeatOn(); });
-    m_playback = std::make_unique<PlaybackController>(
-        m_ctx.api, *m_ctx.prompter, static_cast<PlaybackView &>(*this), m_state, *m_sequencer, m_settings, this);
+    PlaylistModel *const list = m_session->playlist();
+    PlaybackController *const playback = m_session->controller();
+    const PlayerSession::Context &ctx = m_session->context();
     m_videoWindow = std::make_unique<VideoWindowPresenter>(
-        VideoWindow::Context { m_playlist, &m_state, m_sequencer.get(), m_ctx.api, m_ctx.prompter });
-    m_playback->setVideoPresenter(m_videoWindow.get());
-    // The file queued to follow the playing track follows the list, the mode and repeat.
-    m_playback->watchRows(*m_playlist);
-    connect(m_playback.get(), &PlaybackController::mixerVolumeChanged, this, &MainWindow::mixerVolume);
+        VideoWindow::Context { list, &m_session->playbackState(), m_session->sequencer(), ctx.api, ctx.prompter });
+    playback->setVideoPresenter(m_videoWindow.get());
+    connect(playback, &PlaybackController::mixerVolumeChanged, this, &MainWindow::mixerVolume);
     // Queued: a handed-back track starts once the video window has finished closing.
-    connect(m_videoWindow.get(), &VideoWindowPresenter::closed, m_playback.get(), &PlaybackController::videoClosed,
+    connect(m_videoWindow.get(), &VideoWindowPresenter::closed, playback, &PlaybackController::videoClosed,
         Qt::QueuedConnection);
     // Only dragging the thumb seeks; the next tick puts the thumb back otherwise.
-    connect(m_seekbar, &QScrollBar::sliderMoved, m_playback.get(), &PlaybackController::seekbarScroll);
+    connect(m_seekbar, &QScrollBar::sliderMoved, playback, &PlaybackController::seekbarScroll);
     connect(m_seekbar, &QScrollBar::sliderMoved, this, &MainWindow::seeked);
+    connect(m_session->coverArt(), &CoverArt::found, this, &MainWindow::showCover);
+    connect(m_session.get(), &PlayerSession::trackShown, this, &MainWindow::trackShown);
+    connect(m_session.get(), &PlayerSession::currentRowRestored, this, [this](int row) {
+        selectRow(row);
+        m_listView->scrollTo(playlist()->index(row - 1, 0));
+    });
 
-    m_cover = new CoverArt(m_ctx.api, m_ctx.cacheDir.isEmpty() ? CoverArt::defaultCacheDir() : m_ctx.cacheDir, this);
-    connect(m_cover, &CoverArt::found, this, &MainWindow::showCover);
-    connect(m_playback.get(), &PlaybackController::trackStarted, this, &MainWindow::trackShown);
-    const QString sessionPath = !m_ctx.sessionPath.isEmpty()
-        ? m_ctx.sessionPath
-        // path-rule: beside the settings file, in the program's own folder.
-        : QFileInfo(m_ctx.iniPath).dir().filePath(QStringLiteral("kestrine_last.m3u8"));
-    m_session = new SessionKeeper(
-        *m_playlist, sessionPath, [this] { return m_state.CurrentTrackNo; },
-        [this] { return m_settings.RESUME_LIST == 1; }, this);
-    connect(m_playback.get(), &PlaybackController::trackStarted, m_session, &SessionKeeper::noteChange);
-    connect(m_session, &SessionKeeper::written, this, &MainWindow::sessionWritten);
-
-    m_listView->setModel(m_playlist);
+    m_listView->setModel(list);
     m_listView->setItemDelegate(new PlayingRowDelegate(m_listView));
     m_listView->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_listView->setAcceptDrops(true);
@@ -191,29 +120,31 @@ void MainWindow::bindPlaylist()
     m_listView->header()->setSectionsClickable(true);
     m_listView->header()->setSortIndicatorShown(false);
     connect(m_listView->header(), &QHeaderView::sectionClicked, this,
-        [this](int section) { m_commands->ColumnClick(section); });
+        [this](int section) { commands()->ColumnClick(section); });
     connect(m_listView, &QTreeView::clicked, this, [this](const QModelIndex &index) {
         if (index.isValid())
-            m_commands->ItemClick(index.row() + 1);
+            commands()->ItemClick(index.row() + 1);
     });
 
     auto connectMenu = [this](const char *name, auto slot) {
         if (QAction *a = findChild<QAction *>(QString::fromUtf8(name)))
             connect(a, &QAction::triggered, this, slot);
     };
-    connectMenu("All_Check", [this] { m_commands->All_Check(); });
-    connectMenu("Lst_Cancel", [this] { m_commands->Lst_Cancel(); });
-    connectMenu("List_Clear", [this] { m_commands->List_Clear(); });
+    connectMenu("All_Check", [this] { commands()->All_Check(); });
+    connectMenu("Lst_Cancel", [this] { commands()->Lst_Cancel(); });
+    connectMenu("List_Clear", [this] { commands()->List_Clear(); });
     connectMenu("listRemove", [this] { removeSelectedRows(); });
     connectMenu("shortcutList", [this] { showShortcutTable(this); });
-    connectMenu("Save_m3u", [this] { m_commands->Save_m3u(); });
-    connectMenu("Csv_Save", [this] { m_commands->Csv_Save(); });
+    connectMenu("Save_m3u", [this] { commands()->Save_m3u(); });
+    connectMenu("Csv_Save", [this] { commands()->Csv_Save(); });
     connectMenu("Option_Call", [this] { openOptions(); });
+    connectMenu("Print_CD", [this] { Toolbar_ButtonClick(QStringLiteral("印刷")); });
+    connectMenu("HomePage", [this] { HomePage_Click(*m_session->context().prompter); });
+    connectMenu("about", [this] { about_Click(); });
+    connectMenu("findRows", [this] { findWindow()->showFind(); });
     connectMenu("Def_Playlist_Set", [this] {
-        m_commands->Def_Playlist_Set([this](const QString &path, PlaylistCommands::SaveReply reply) {
-            m_settings.Op_14 = path;
-            SettingsSaver::instance().save(m_ctx.iniPath, settingEdits(m_settings), this,
-                [reply = std::move(reply)](const SaveResult &r) { reply(r.ok); });
+        commands()->Def_Playlist_Set([this](const QString &path, PlaylistCommands::SaveReply reply) {
+            m_session->storeStartupPlaylist(path, std::move(reply));
         });
     });
 }
@@ -221,20 +152,20 @@ void MainWindow::bindPlaylist()
 FolderSearchWindow *MainWindow::folderSearch()
 {
     if (!m_folderSearch)
-        m_folderSearch = new FolderSearchWindow(*m_playlist, *m_adder, *m_ctx.prompter, this);
+        m_folderSearch = new FolderSearchWindow(*playlist(), *adder(), *m_session->context().prompter, this);
     return m_folderSearch;
 }
 
 FindWindow *MainWindow::findWindow()
 {
     if (!m_findWindow) {
-        m_findWindow = new FindWindow(*m_playlist, this);
+        m_findWindow = new FindWindow(*playlist(), this);
         connect(m_findWindow, &FindWindow::chosen, this, [this](int row) {
             // As a double click on that row: it becomes the list's current row first.
-            const QModelIndex at = m_playlist->index(row - 1, 0);
+            const QModelIndex at = playlist()->index(row - 1, 0);
             m_listView->setCurrentIndex(at);
             m_listView->scrollTo(at);
-            m_commands->ItemClick(row);
+            commands()->ItemClick(row);
             listViewDblClick();
         });
     }
@@ -254,8 +185,8 @@ void MainWindow::SetupColumns()
 
 void MainWindow::listViewDblClick()
 {
-    const PlaylistCommands::Pick pick = m_commands->DblClick();
-    m_playback->playRow(pick.row, pick.path);
+    const PlaylistCommands::Pick pick = commands()->DblClick();
+    controller()->playRow(pick.row, pick.path);
 }
 
 void MainWindow::buildControls()
@@ -442,55 +373,19 @@ void MainWindow::buildVolumeSlider()
 
 void MainWindow::buildPopupMenu()
 {
-    m_pop = new QMenu(this);
-    m_pop->setObjectName(QStringLiteral("Listview_Pop"));
-    auto add = [](QMenu *menu, const char *name, const QString &caption) {
-        QAction *a = menu->addAction(caption);
-        a->setObjectName(QString::fromUtf8(name));
-        return a;
-    };
-    auto sub = [this](const char *name, const QString &caption) {
-        QMenu *m = m_pop->addMenu(caption);
-        m->setObjectName(QString::fromUtf8(name));
-        m->menuAction()->setObjectName(QString::fromUtf8(name));
-        return m;
-    };
-    QMenu *menu0 = sub("menu0", QStringLiteral("Play Mode"));
-    m_repeatSet = add(menu0, "repeat_set", QStringLiteral("リピート"));
-    m_repeatSet->setCheckable(true);
-    m_repeatSet->setChecked(true);
+    m_pop = makePopupMenu(this);
+    m_repeatSet = m_pop->findChild<QAction *>(QStringLiteral("repeat_set"));
     connect(m_repeatSet, &QAction::triggered, this, [this] {
         // The action toggled its own check already; the handler owns the state.
         m_repeatSet->setChecked(!m_repeatSet->isChecked());
         repeatSetClick();
     });
-    QMenu *menu1 = sub("menu1", QStringLiteral("ListView"));
-    add(menu1, "All_Check", QStringLiteral("List All Check"));
-    add(menu1, "Lst_Cancel", QStringLiteral("List All Cancel"));
-    add(menu1, "List_Clear", QStringLiteral("List Clear"));
-    add(menu1, "listRemove", QStringLiteral("選択行を削除\tDel"));
-    QMenu *menu2 = sub("menu2", QStringLiteral("プレイリスト＆CSV　作成"));
-    add(menu2, "Save_m3u", QStringLiteral("Make PlayLsit(m3u)"));
-    add(menu2, "Def_Playlist_Set", QStringLiteral("PlayList Set(起動時用)"));
-    add(menu2, "Csv_Save", QStringLiteral("ＣＳＶ形式で保存(ID3Tag)"));
-    QAction *dummy = add(m_pop, "dummy2", QStringLiteral("------------------------"));
-    dummy->setEnabled(false);
-    add(m_pop, "Option_Call", QStringLiteral("Option"));
-    QAction *printCd = add(m_pop, "Print_CD", QStringLiteral("Print CD"));
-    connect(printCd, &QAction::triggered, this, [this] { Toolbar_ButtonClick(QStringLiteral("印刷")); });
-    QAction *homePage = add(m_pop, "HomePage", QStringLiteral("HomePage"));
-    connect(homePage, &QAction::triggered, this, [this] { HomePage_Click(*m_ctx.prompter); });
-    QAction *about = add(m_pop, "about", QStringLiteral("about"));
-    connect(about, &QAction::triggered, this, &MainWindow::about_Click);
-    add(m_pop, "shortcutList", QStringLiteral("キー操作一覧\tF1"));
-    QAction *find = add(m_pop, "findRows", QStringLiteral("曲を探す\tCtrl+J"));
-    connect(find, &QAction::triggered, this, [this] { findWindow()->showFind(); });
 }
 
 void MainWindow::about_Click()
 {
     // Built anew for each opening and gone when it closes: its load steps run every time.
-    AboutWindow frmAbout(m_ctx.api.getVersion, applicationIcon(64), this);
+    AboutWindow frmAbout(m_session->context().api.getVersion, applicationIcon(64), this);
     m_frmAbout = &frmAbout;
     frmAbout.exec();
 }
@@ -501,21 +396,11 @@ void MainWindow::setWindowSizeTwips(int widthTwips, int heightTwips)
     Form_Resize();
 }
 
-void MainWindow::loadSettingsForToolbar()
-{
-    if (m_settingsLoaded)
-        return;
-    LoadSettings(m_settings, m_ctx.iniPath);
-    m_settingsLoaded = true;
-    // Not one of the options: set by hand in the file, never written by the player.
-    m_wideDrops = m_settings.WideDrops == 1;
-}
-
 void MainWindow::SetupToolbar()
 {
-    loadSettingsForToolbar();
+    m_session->loadSettingsForToolbar();
     m_toolbar->clear();
-    const int size = m_settings.Op_09 == 1 ? 20 : 14;
+    const int size = settings().Op_09 == 1 ? 20 : 14;
     m_toolbar->setIconSize(QSize(size, size));
     struct Button {
         const char *key;
@@ -606,7 +491,7 @@ QString MainWindow::playMode() const
 
 void MainWindow::Label15_Click()
 {
-    m_playback->changeSequence([this] {
+    controller()->changeSequence([this] {
         if (m_repeatSet->isChecked()) {
             m_repeatSet->setChecked(false);
             m_label15->setText(QStringLiteral("Repeat-off"));
@@ -621,7 +506,7 @@ void MainWindow::Label15_Click()
 
 void MainWindow::repeatSetClick()
 {
-    m_playback->changeSequence([this] {
+    controller()->changeSequence([this] {
         if (m_repeatSet->isChecked()) {
             m_repeatSet->setChecked(false);
             m_label15->setEnabled(false);
@@ -635,31 +520,19 @@ void MainWindow::repeatSetClick()
 
 void MainWindow::label5Click()
 {
-    m_playback->changeSequence([this] {
+    controller()->changeSequence([this] {
         m_label5->setText(
             m_label5->text() == QStringLiteral("Normal") ? QStringLiteral("Random") : QStringLiteral("Normal"));
-        m_state.CurrentTrackNo = 1;
+        playbackState().CurrentTrackNo = 1;
         m_label5->setAccessibleDescription(m_label5->text());
     });
     emit modeChanged();
 }
 
-bool MainWindow::BusyGuard()
-{
-    if (m_ctx.api.getState(nullptr) == VBMP3_PLAYING) {
-        m_ctx.prompter->message(QStringLiteral("現在、再生中のため、この機能は利用できません！"));
-        return true;
-    }
-    return false;
-}
-
 void MainWindow::slider1Change(int value)
 {
-    const auto v = static_cast<uint32_t>(value) & 0xFFFFu;
-    showVolume(static_cast<int>(v));
-    m_playback->setVolume((v << 16) | v);
-    if (m_ctx.volume)
-        m_ctx.volume->remember((v << 16) | v);
+    showVolume(value & 0xFFFF);
+    m_session->slider1Change(value);
 }
 
 void MainWindow::mixerVolume(uint32_t word)
@@ -668,13 +541,11 @@ void MainWindow::mixerVolume(uint32_t word)
     const int right = static_cast<int>(word >> 16);
     m_slider->setValue(right);
     showVolume(right);
-    if (m_ctx.volume)
-        m_ctx.volume->remember(word);
+    m_session->mixerVolume(word);
 }
 
 void MainWindow::showVolume(int value)
 {
-    m_volumeHex = QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
     m_lblVol->setText(QStringLiteral("Vol - %1").arg(value));
     m_lblVol->setAccessibleDescription(m_lblVol->text());
 }
@@ -682,15 +553,15 @@ void MainWindow::showVolume(int value)
 void MainWindow::Toolbar_ButtonClick(const QString &key)
 {
     if (key == QStringLiteral("再生")) {
-        m_playback->playPressed();
+        controller()->playPressed();
     } else if (key == QStringLiteral("停止")) {
-        m_playback->StopTrack();
+        controller()->StopTrack();
     } else if (key == QStringLiteral("一時")) {
-        m_playback->PauseResume();
+        controller()->PauseResume();
     } else if (key == QStringLiteral("次曲")) {
-        m_playback->NextTrack();
+        controller()->NextTrack();
     } else if (key == QStringLiteral("前曲")) {
-        m_playback->previousPressed();
+        controller()->previousPressed();
     } else if (key == QStringLiteral("変形")) {
         ToggleCompact();
     } else if (key == QStringLiteral("終了")) {
@@ -699,7 +570,7 @@ void MainWindow::Toolbar_ButtonClick(const QString &key)
         if (BusyGuard())
             return;
         if (!m_print1) {
-            m_print1 = new PrintWindow(m_playlist, m_ctx.prompter, &m_settings, this);
+            m_print1 = new PrintWindow(playlist(), m_session->context().prompter, &settings(), this);
             m_print1->setOptionsHook([this] { openOptions(); });
         }
         m_print1->showModal();
@@ -711,14 +582,14 @@ void MainWindow::Toolbar_ButtonClick(const QString &key)
 
 void MainWindow::openOptions()
 {
-    OptionsWindow::Context ctx { m_ctx.api, m_ctx.prompter, m_ctx.iniPath,
+    const PlayerSession::Context &session = m_session->context();
+    OptionsWindow::Context ctx { session.api, session.prompter, session.iniPath,
         [this] { return folderSearch()->currentFolder(); },
         [this](const QString &pattern) {
-            m_searchPattern = pattern;
+            m_session->setSearchPattern(pattern);
             folderSearch()->setPattern(pattern);
-            applyDropRules();
         } };
-    m_frmOpt1 = new OptionsWindow(m_settings, ctx, this);
+    m_frmOpt1 = new OptionsWindow(settings(), ctx, this);
     m_frmOpt1->formLoad();
     m_frmOpt1->exec();
     delete m_frmOpt1; // null when the main window went first
@@ -760,7 +631,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             de->setDropAction(action);
             de->accept();
             if (event->type() == QEvent::Drop)
-                m_commands->DropFiles(PlaylistCommands::droppedPaths(de->mimeData()));
+                commands()->DropFiles(PlaylistCommands::droppedPaths(de->mimeData()));
             return true;
         }
         case QEvent::MouseButtonDblClick:
@@ -793,119 +664,61 @@ void MainWindow::mousePressEvent(QMouseEvent *event)
 
 bool MainWindow::formLoad()
 {
-    if (!claimSingleInstance())
+    if (!m_session->claimSingleInstance()) {
+        close();
         return false;
-    m_playback->start();
+    }
+    m_session->start();
     resetPlayMode();
     SetupColumns();
     SetupToolbar();
-    loadSettingsAndEqualizer();
+    m_session->loadSettingsAndEqualizer();
     applyStartSize();
-    loadDefaultPlaylist();
-    restoreLastSession();
+    m_session->loadDefaultPlaylist();
+    m_session->restoreLastSession();
     presetStartupFolder();
     applySearchPattern();
-    m_state.VideoSizeMode = 1;
-    m_playback->setDecoderOptions();
+    playbackState().VideoSizeMode = 1;
+    controller()->setDecoderOptions();
     showStartVolume();
     return true;
 }
 
-bool MainWindow::claimSingleInstance()
-{
-    if (!m_ctx.instance || m_ctx.instance->tryAcquire())
-        return true;
-    m_ctx.prompter->message(QStringLiteral("このアプリケーションは重複起動することができません。"),
-        Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
-    m_unloaded = true; // the decoder library was never touched
-    close();
-    return false;
-}
-
 void MainWindow::resetPlayMode()
 {
-    m_state.CurrentTrackNo = 1;
+    playbackState().CurrentTrackNo = 1;
     m_label5->setText(QStringLiteral("Normal"));
-}
-
-void MainWindow::loadSettingsAndEqualizer()
-{
-    LoadSettings(m_settings, m_ctx.iniPath);
-    m_settingsLoaded = true;
-    ApplyEqPreset(m_settings, m_ctx.api);
-    // The library takes these once it is initialised (it refuses them before).
-    applyReplayGain(m_ctx.api, m_settings);
-    if (!m_settings.OutputDevice.isEmpty())
-        applyOutputDevice(m_ctx.api, m_settings.OutputDevice);
 }
 
 void MainWindow::applyStartSize()
 {
-    setWindowSizeTwips(kStartWidth, m_settings.Op_03 == 1 ? kCompactHeight : kFullHeight);
-}
-
-void MainWindow::loadDefaultPlaylist()
-{
-    if (m_settings.Op_04 != 1 || m_settings.Op_14.isEmpty())
-        return;
-    if (isRegularFile(m_settings.Op_14))
-        m_commands->LoadM3u(TrimNull(m_settings.Op_14));
-    else
-        m_ctx.prompter->message(QStringLiteral("指定の起動時用m3uファイルがみつかりません。Ｌｏａｄを中止します."));
+    setWindowSizeTwips(kStartWidth, settings().Op_03 == 1 ? kCompactHeight : kFullHeight);
 }
 
 void MainWindow::presetStartupFolder()
 {
-    if (m_settings.Op_07 == 1 && !m_settings.Op_17.isEmpty()
-        && !folderSearch()->presetFolder(TrimNull(m_settings.Op_17)))
-        m_ctx.prompter->message(QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."));
+    const Settings &s = settings();
+    if (s.Op_07 == 1 && !s.Op_17.isEmpty() && !folderSearch()->presetFolder(TrimNull(s.Op_17)))
+        m_session->context().prompter->message(
+            QStringLiteral("指定のドライブ及びフォルダがみつかりません。Ｌｏａｄを中止します."));
 }
 
 void MainWindow::applySearchPattern()
 {
-    m_searchPattern = BuildSearchPattern(m_settings);
-    folderSearch()->setPattern(m_searchPattern);
-    applyDropRules();
-}
-
-void MainWindow::applyDropRules()
-{
-    m_adder->setDropRules({ m_wideDrops, m_searchPattern });
+    m_session->setSearchPattern(BuildSearchPattern(settings()));
+    folderSearch()->setPattern(searchPattern());
 }
 
 void MainWindow::showStartVolume()
 {
-    // The library starts at full volume; the one the user left last time stands in for
-    // the system's wave-out volume.
-    if (m_ctx.volume) {
-        if (const std::optional<uint32_t> kept = m_ctx.volume->stored())
-            m_playback->setVolume(*kept);
-    }
-    m_volumeWord = m_playback->volume();
-    const int right = static_cast<int>(m_volumeWord >> 16);
+    const int right = m_session->showStartVolume();
     m_slider->setValue(right);
     showVolume(right);
 }
 
 void MainWindow::formUnload()
 {
-    if (m_unloaded)
-        return;
-    m_unloaded = true;
-    // The list as it stands now, for the next start (a write that failed is tried again),
-    // however slow the disk: the exit watchdog waits for it within a limit of its own.
-    bool kept = false;
-    {
-        QuitWork save;
-        kept = m_session->finish();
-    }
-    if (!kept)
-        qWarning("kestrine: the playlist could not be kept in %s: %s", qUtf8Printable(displayPath(m_session->path())),
-            qUtf8Printable(m_session->lastError()));
-    m_playback->stopTimers();
-    closeOtherWindows();
-    m_adder->stop(); // no worker reads tags through the library once it is freed
-    m_playback->shutdown();
+    m_session->shutdown([this] { closeOtherWindows(); });
 }
 
 void MainWindow::closeOtherWindows()
@@ -984,7 +797,7 @@ bool MainWindow::spectrumShown() const
 
 void MainWindow::minimizeForVideo()
 {
-    trackShown();
+    m_session->showTrack();
     if (!onWayland())
         showMinimized();
 }
@@ -1072,11 +885,11 @@ void MainWindow::runKey(KeyCommand command)
 
 bool MainWindow::seekTo(int seconds)
 {
-    if (m_ctx.api.getState(nullptr) == VBMP3_STOPPED)
+    if (m_session->context().api.getState(nullptr) == VBMP3_STOPPED)
         return false;
     seconds = std::clamp(seconds, 0, m_seekbar->maximum());
     m_seekbar->setValue(seconds);
-    m_playback->seekbarScroll(seconds);
+    controller()->seekbarScroll(seconds);
     emit seeked();
     return true;
 }
@@ -1084,24 +897,9 @@ bool MainWindow::seekTo(int seconds)
 void MainWindow::seekBy(int seconds)
 {
     int32_t now = 0;
-    m_ctx.api.getState(&now);
+    m_session->context().api.getState(&now);
     seekTo(now + seconds);
 }
-
-namespace
-{
-
-// The selected rows, 1-based and ascending.
-QList<int> selectedRows(const QTreeView &view)
-{
-    QList<int> rows;
-    for (const QModelIndex &index : view.selectionModel()->selectedRows())
-        rows.append(index.row() + 1);
-    std::sort(rows.begin(), rows.end());
-    return rows;
-}
-
-} // namespace
 
 void MainWindow::playSelectedRow()
 {
@@ -1110,7 +908,7 @@ void MainWindow::playSelectedRow()
     const int row = rows.contains(current) || rows.isEmpty() ? current : rows.first();
     if (row < 1)
         return;
-    m_commands->ItemClick(row);
+    commands()->ItemClick(row);
     listViewDblClick();
 }
 
@@ -1120,11 +918,10 @@ void MainWindow::removeSelectedRows()
     if (rows.isEmpty())
         return;
     int next = 0;
-    m_playback->changeSequence([&] { next = PlaylistCommands::removeRows(*m_playlist, rows, m_state.CurrentTrackNo); });
-    // The row that closed the gap becomes the selected one, so Delete can go on.
-    if (next > 0)
-        m_listView->selectionModel()->setCurrentIndex(
-            m_playlist->index(next - 1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    controller()->changeSequence(
+        [&] { next = PlaylistCommands::removeRows(*playlist(), rows, playbackState().CurrentTrackNo); });
+    if (next > 0) // the row that closed the gap: Delete can go on
+        selectRow(next);
 }
 
 void MainWindow::toggleSelectedChecks()
@@ -1133,9 +930,9 @@ void MainWindow::toggleSelectedChecks()
     if (rows.isEmpty())
         return;
     const int current = m_listView->currentIndex().row() + 1;
-    const bool check = !m_playlist->isChecked(rows.contains(current) ? current : rows.first());
+    const bool check = !playlist()->isChecked(rows.contains(current) ? current : rows.first());
     for (int row : rows)
-        m_playlist->setChecked(row, check);
+        playlist()->setChecked(row, check);
 }
 
 void MainWindow::arrangeTabOrder()
@@ -1168,108 +965,24 @@ void MainWindow::nameForAccessibility()
     m_seekbar->setFocusPolicy(Qt::TabFocus);
 }
 
-void MainWindow::restoreLastSession()
+void MainWindow::selectRow(int row)
 {
-    if (m_settings.RESUME_LIST != 1)
-        return;
-    const Session session = m_session->load();
-    if (session.rows.isEmpty())
-        return;
-    QStringList paths;
-    paths.reserve(session.rows.size());
-    for (const SessionRow &r : session.rows)
-        paths.append(r.path);
-    m_session->setRestoring(true);
-    // A file missing now (its drive not mounted yet) keeps its row, marked missing.
-    m_adder->restoreFiles(paths);
-    connect(
-        m_adder, &TrackAdder::rowsIdle, this,
-        [this, session] {
-            QHash<QString, int> rowOf;
-            rowOf.reserve(m_playlist->count());
-            for (int i = 1; i <= m_playlist->count(); ++i)
-                rowOf.insert(m_playlist->fullPath(i), i);
-            for (const SessionRow &r : session.rows) {
-                const int row = rowOf.value(r.path);
-                if (row == 0)
-                    continue;
-                m_playlist->setChecked(row, r.checked);
-                if (r.ended)
-                    m_playlist->setTag(row, QStringLiteral("END"));
-            }
-            // Files handed over at the start may be playing already: they keep their row.
-            const int current = rowOf.value(session.current);
-            if (current > 0 && m_state.CurrentFile.isEmpty()) {
-                m_state.CurrentTrackNo = current;
-                const QModelIndex index = m_playlist->index(current - 1, 0);
-                m_listView->selectionModel()->setCurrentIndex(
-                    index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-                m_listView->scrollTo(index);
-            }
-            m_session->setRestoring(false);
-            recheckMissingRows();
-        },
-        Qt::SingleShotConnection);
+    m_listView->selectionModel()->setCurrentIndex(
+        playlist()->index(row - 1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
-void MainWindow::sessionWritten(bool ok, const QString &error)
+void MainWindow::trackShown(int row)
 {
-    // Told once, not at every change that fails again; a write that works re-arms it.
-    if (ok || m_unloaded) {
-        m_sessionFailureTold = m_sessionFailureTold && !ok;
-        return;
-    }
-    if (std::exchange(m_sessionFailureTold, true))
-        return;
-    m_ctx.prompter->message(
-        QStringLiteral("前回のプレイリストを保存できませんでした（次回の起動時に開けません）。\n%1\n%2")
-            .arg(displayPath(m_session->path()), error),
-        Prompter::Buttons::Ok, Prompter::Icon::Exclamation);
-}
-
-void MainWindow::recheckMissingRows()
-{
-    bool anyMissing = false;
-    for (int i = 1; i <= m_playlist->count() && !anyMissing; ++i)
-        anyMissing = m_playlist->isMissing(i);
-    if (!anyMissing) {
-        if (m_missingTimer)
-            m_missingTimer->stop();
-        return;
-    }
-    if (!m_missingTimer) {
-        m_missingTimer = new QTimer(this);
-        m_missingTimer->setInterval(kMissingRecheckMs);
-        connect(m_missingTimer, &QTimer::timeout, this, [this] {
-            m_adder->recheckMissing();
-            recheckMissingRows();
-        });
-    }
-    if (!m_missingTimer->isActive())
-        m_missingTimer->start();
-}
-
-void MainWindow::trackShown()
-{
-    int row = m_state.CurrentTrackNo;
-    if (m_playlist->fullPath(row) != m_state.CurrentFile) { // the list changed under it
-        row = 0;
-        for (int i = 1; i <= m_playlist->count() && row == 0; ++i)
-            row = m_playlist->fullPath(i) == m_state.CurrentFile ? i : 0;
-    }
-    m_playlist->setPlayingRow(row);
-    if (m_playlist->isMissing(row)) // it opened: its drive is back
-        m_adder->recheckMissing();
     if (row > 0) // the selection stays where the user left it
-        m_listView->scrollTo(m_playlist->index(row - 1, 0), QAbstractItemView::EnsureVisible);
-    m_cover->request(m_state.CurrentFile);
+        m_listView->scrollTo(playlist()->index(row - 1, 0), QAbstractItemView::EnsureVisible);
     showCover();
 }
 
 void MainWindow::showCover()
 {
-    const CoverArt::Cover &cover = m_cover->current();
-    const bool shown = !m_playback->lyricsOn() && !cover.image.isNull() && cover.trackPath == m_state.CurrentFile;
+    const CoverArt::Cover &cover = coverArt()->current();
+    const bool shown
+        = !controller()->lyricsOn() && !cover.image.isNull() && cover.trackPath == playbackState().CurrentFile;
     if (shown) {
         const QSize box = m_lyricsBox->size();
         m_coverLabel->setGeometry(m_lyricsBox->rect());

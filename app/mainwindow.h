@@ -1,16 +1,14 @@
 // The main window `kestrine`: the controls laid out in twips, the toolbar, the pop-up
-// menu and the resize rules.  It owns the playlist, the playback variables, sequencing
-// and the playback controller, shows the controller's read-outs (as its PlaybackView)
-// and forwards the widgets' events to them.  Its load runs the start-up sequence and its
-// unload the shutdown sequence.  GUI thread only.
+// menu and the resize rules.  It makes the player's session (PlayerSession: the playlist,
+// the playback variables, sequencing, the playback controller and the rest that is no
+// widget), shows the controller's read-outs (as its PlaybackView) and binds the widgets
+// to the session.  Its load runs the start-up sequence and its unload the shutdown
+// sequence, each calling the session's steps in their place.  GUI thread only.
 #pragma once
 
-#include "decoderapi.h"
 #include "playbackcontroller.h"
-#include "playbackstate.h"
 #include "playbackview.h"
-#include "prompter.h"
-#include "settings.h"
+#include "playersession.h"
 #include "shortcuts.h"
 #include "twips.h"
 
@@ -30,8 +28,6 @@
 namespace kes
 {
 
-class SingleInstance;
-class VolumeMemory;
 class TabControl;
 class ClickLabel;
 class WaveBox;
@@ -52,16 +48,7 @@ class MainWindow : public QWidget, private PlaybackView
 {
     Q_OBJECT
 public:
-    struct Context {
-        DecoderApi api;
-        Prompter *prompter = nullptr;
-        QString iniPath; // the settings file
-        QString programFolder; // where default playlist and CSV names point
-        SingleInstance *instance = nullptr; // nullptr: no single-instance check
-        VolumeMemory *volume = nullptr; // nullptr: the volume is not kept between runs
-        QString cacheDir; // embedded covers are written here; empty: CoverArt::defaultCacheDir()
-        QString sessionPath; // the last run's playlist; empty: kestrine_last.m3u8 beside the settings
-    };
+    using Context = PlayerSession::Context;
 
     explicit MainWindow(const Context &context, QWidget *parent = nullptr);
     ~MainWindow() override;
@@ -87,7 +74,7 @@ public:
     // Pop-up menu "about": the about window, modal.
     void about_Click();
     // true (after the busy message) while the decoder plays.
-    bool BusyGuard();
+    bool BusyGuard() { return m_session->BusyGuard(); }
     // Volume slider moved by the user to value.
     void slider1Change(int value);
     // The playlist's double click: plays the row clicked last.
@@ -110,31 +97,32 @@ public:
     // Insert: the selected rows' check boxes take the opposite of the current row's.
     void toggleSelectedChecks();
 
-    // Playback, which the video window and other watchers attach to.
-    PlaybackController *controller() const { return m_playback.get(); }
-    // The playback variables of the program.
-    PlaybackState &playbackState() { return m_state; }
-    PlaylistModel *playlist() const { return m_playlist; }
-    TrackAdder *adder() const { return m_adder; }
-    PlaylistCommands *commands() const { return m_commands.get(); }
+    // The session the controls are bound to, and its parts as watchers (the video window,
+    // the media controls, handed-over files) reach them.
+    PlayerSession &session() const { return *m_session; }
+    PlaybackController *controller() const { return m_session->controller(); }
+    PlaybackState &playbackState() { return m_session->playbackState(); }
+    PlaylistModel *playlist() const { return m_session->playlist(); }
+    TrackAdder *adder() const { return m_session->adder(); }
+    PlaylistCommands *commands() const { return m_session->commands(); }
     // The folder search window `Frm_FF`, created on first use.
     FolderSearchWindow *folderSearch();
     // The find window, created on first use; the row chosen there plays as a double click.
     FindWindow *findWindow();
-    Sequencer *sequencer() const { return m_sequencer.get(); }
+    Sequencer *sequencer() const { return m_session->sequencer(); }
     VideoWindowPresenter *videoPresenter() const { return m_videoWindow.get(); }
     // The cover of the track started last (shown in the lyrics view of a track without
     // lyrics, handed to the media controls).
-    CoverArt *coverArt() const { return m_cover; }
-    SessionKeeper *sessionKeeper() const { return m_session; }
+    CoverArt *coverArt() const { return m_session->coverArt(); }
+    SessionKeeper *sessionKeeper() const { return m_session->sessionKeeper(); }
 
-    Settings &settings() { return m_settings; }
+    Settings &settings() { return m_session->settings(); }
     QMenu *popupMenu() const { return m_pop; }
     bool repeatOn() const;
     QString playMode() const;
-    const QString &searchPattern() const { return m_searchPattern; }
-    uint32_t VolumeWord() const { return m_volumeWord; }
-    const QString &VolumeHex() const { return m_volumeHex; }
+    const QString &searchPattern() const { return m_session->searchPattern(); }
+    uint32_t VolumeWord() const { return m_session->VolumeWord(); }
+    const QString &VolumeHex() const { return m_session->VolumeHex(); }
 
 signals:
     // The pop-up menu `Listview_Pop` is about to show (a right click on one of its controls).
@@ -155,8 +143,6 @@ protected:
 private:
     // The controls, part by part, in the order they stack.
     void buildControls();
-    // The adder's rules for drops and handed-over files: WideDrops, the search pattern.
-    void applyDropRules();
     void buildToolbar();
     void buildReadOuts();
     void buildModeLabels();
@@ -170,22 +156,15 @@ private:
     // Names and descriptions for screen readers.
     void nameForAccessibility();
     void showPopup(const QPoint &globalPos);
+    // The controls, the video window and the pop-up menu's items bound to the session.
     void bindPlaylist();
 
     // The steps of the start-up, each in its place in formLoad().
-    // false, after the duplicate-start message, when another instance runs.
-    bool claimSingleInstance();
     // Play mode "Normal" from the first row.
     void resetPlayMode();
     void SetupColumns();
-    // The settings file (also read early by SetupToolbar for the icon size), then the
-    // equalizer preset it names.
-    void loadSettingsAndEqualizer();
-    void loadSettingsForToolbar();
     // Compact (Op_03) or full height, start width.
     void applyStartSize();
-    // The default playlist (Op_04, Op_14), or a message when its file is missing.
-    void loadDefaultPlaylist();
     // The folder search window preset on the start-up folder (Op_07, Op_17), or a message
     // when it cannot be set.
     void presetStartupFolder();
@@ -193,22 +172,17 @@ private:
     void applySearchPattern();
     // The slider from the volume kept from the last run (else the library's), right channel.
     void showStartVolume();
-    // The shutdown's second step: the video and folder search windows, when open.
+    // The shutdown's window step (PlayerSession::shutdown): the video and folder search
+    // windows, and the modal windows, when open.
     void closeOtherWindows();
-    // The last run's playlist and current row, when the option asks for them.  Rows whose
-    // file is missing stay (marked missing) and are looked for again every
-    // kMissingRecheckMs until found.
-    void restoreLastSession();
-    void recheckMissingRows();
-    // A write of the last run's playlist ended: a failure is told once, with why.
-    void sessionWritten(bool ok, const QString &error);
-    // A track started (in the decoder or the video window): its row is marked and
-    // scrolled into view, and its cover looked for.
-    void trackShown();
+    // The session marked row as the playing one (0: none): it is scrolled into view.
+    void trackShown(int row);
+    // row (1-based) becomes the list's current and only selected row.
+    void selectRow(int row);
     // The cover in the lyrics view, for a track without lyrics.
     void showCover();
 
-    // VolumeHex and the "Vol - N" read-out for a slider value.
+    // The "Vol - N" read-out for a slider value.
     void showVolume(int value);
     // The desktop's mixer set the volume: the slider follows.
     void mixerVolume(uint32_t word);
@@ -227,20 +201,8 @@ private:
     // Shows the options window `frmOpt1` modally ("設定", "Option").
     void openOptions();
 
-    Context m_ctx;
-    PlaybackState m_state;
-    Settings m_settings;
-    bool m_settingsLoaded = false;
-    // [その他設定] WideDrops=1: drops on the list take TrackAdder::DropRules::wide
-    // (playlists of any spelling, folders, a message for the files not added); else the
-    // classic rules.  Files from outside the window always take the wide rules.
-    bool m_wideDrops = false;
-    bool m_unloaded = false;
-    QString m_searchPattern;
     FolderSearchWindow *m_folderSearch = nullptr;
     FindWindow *m_findWindow = nullptr;
-    uint32_t m_volumeWord = 0;
-    QString m_volumeHex;
 
     QToolBar *m_toolbar = nullptr;
     QSlider *m_slider = nullptr;
@@ -265,24 +227,16 @@ private:
     QWidget *m_command2 = nullptr;
     QLabel *m_coverLabel = nullptr; // in LyricsBox, under the lyrics lines
 
-    PlaylistModel *m_playlist = nullptr;
-    TrackAdder *m_adder = nullptr;
-    std::unique_ptr<PlaylistCommands> m_commands;
-    std::unique_ptr<Sequencer> m_sequencer;
-    std::unique_ptr<PlaybackController> m_playback;
-    // The video window `Frm_Mpeg`, made on first use; installed in the controller.
+    // The binding: made once the controls are, ended before them.
+    std::unique_ptr<PlayerSession> m_session;
+    // The video window `Frm_Mpeg`, made on first use; installed in the controller (it
+    // holds the session's parts: declared after it, destroyed before it).
     std::unique_ptr<VideoWindowPresenter> m_videoWindow;
 
     QPointer<PrintWindow> m_print1; // the CD jacket window, made on first use
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
     QPointer<OptionsWindow> m_frmOpt1; // while open
-    CoverArt *m_cover = nullptr;
-    SessionKeeper *m_session = nullptr;
-    // Runs while restored rows are marked missing: their files are looked for again.
-    QTimer *m_missingTimer = nullptr;
-    static constexpr int kMissingRecheckMs = 5000;
-    bool m_sessionFailureTold = false;
     QPointer<AboutWindow> m_frmAbout; // while open
 };
 

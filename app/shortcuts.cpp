@@ -3,9 +3,12 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace kes
 {
@@ -51,6 +54,16 @@ QList<QKeySequence> KeyBinding::sequences() const
 std::span<const KeyBinding> keyBindings()
 {
     return kBindings;
+}
+
+std::optional<KeyCommand> commandFor(const QKeyEvent &event, std::initializer_list<KeyBinding::Scope> scopes)
+{
+    const QKeySequence pressed(event.keyCombination().toCombined() & ~int(Qt::KeypadModifier));
+    for (const KeyBinding &b : keyBindings()) {
+        if (std::find(scopes.begin(), scopes.end(), b.scope) != scopes.end() && b.sequences().contains(pressed))
+            return b.command;
+    }
+    return std::nullopt;
 }
 
 QString keysText(const KeyBinding &binding)

@@ -8,8 +8,11 @@
 #include <QList>
 #include <QString>
 
+#include <initializer_list>
+#include <optional>
 #include <span>
 
+class QKeyEvent;
 class QWidget;
 
 namespace kes
@@ -53,6 +56,8 @@ struct KeyBinding {
 
 // Every shortcut, in the order the shortcut window lists them.
 std::span<const KeyBinding> keyBindings();
+// The command bound to a key in one of the given scopes (the keypad's keys as the others).
+std::optional<KeyCommand> commandFor(const QKeyEvent &event, std::initializer_list<KeyBinding::Scope> scopes);
 // The keys of a binding as the shortcut window shows them ("Z", "Ctrl+F", "+ / =").
 QString keysText(const KeyBinding &binding);
 

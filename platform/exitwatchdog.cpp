@@ -31,6 +31,7 @@ struct Watch {
     Clock::time_point worksEnd; // the latest limit of the works alive
     Clock::time_point worksSince; // when the works alive began
     bool armed = false;
+    bool stopping = false; // the owner is ending: the quit was not stuck
     Clock::time_point armedAt;
     Clock::duration paused {}; // time after arming spent in works
     std::vector<std::string> temporaries;
@@ -61,7 +62,7 @@ void onQuitSignal(int)
 
 } // namespace
 
-void startExitWatchdog(std::chrono::milliseconds limit)
+ExitWatchdog::ExitWatchdog(std::chrono::milliseconds limit)
 {
     static std::atomic_bool started { false };
     if (started.exchange(true))
@@ -71,22 +72,40 @@ void startExitWatchdog(std::chrono::milliseconds limit)
         return;
     watch(); // made now, not in the thread's first moment of need
     g_armFd.store(fds[1]);
-    std::thread([readFd = fds[0], limit] {
+    m_thread = std::thread([readFd = fds[0], limit] {
         char c;
         while (::read(readFd, &c, 1) < 0 && errno == EINTR) { }
+        ::close(readFd);
         Watch &w = watch();
         std::unique_lock lock(w.mutex);
         w.armed = true;
         w.armedAt = Clock::now();
         // From the word on, the process has `limit` to end by itself, not counting the
         // time spent in works, each of which has its own.
-        for (;;) {
+        while (!w.stopping) {
             const Clock::time_point deadline = w.works > 0 ? w.worksEnd : w.armedAt + limit + w.paused;
             if (Clock::now() >= deadline)
                 endProcess(w);
             w.changed.wait_until(lock, deadline);
         }
-    }).detach();
+    });
+}
+
+ExitWatchdog::~ExitWatchdog()
+{
+    if (!m_thread.joinable())
+        return;
+    {
+        Watch &w = watch();
+        std::lock_guard lock(w.mutex);
+        w.stopping = true;
+        w.changed.notify_all();
+    }
+    // An unarmed thread waits on the pipe: the word wakes it, and it sees the stop.  The
+    // pipe's write end stays open to the process's end, so that a signal handler writing
+    // to it never meets a closed or reused descriptor.
+    armExitWatchdog();
+    m_thread.join();
 }
 
 void armExitWatchdog()

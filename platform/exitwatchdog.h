@@ -1,7 +1,9 @@
 // Quitting ends the process within a time limit, whatever is stuck: a worker blocked in
 // the file system, a library call that does not return, a GUI thread that never gets back
-// to its event loop.  A thread started early waits for the word to quit; from then on the
-// process has kQuitLimit to end by itself before the watchdog ends it.
+// to its event loop.  A thread started early (by the one ExitWatchdog) waits for the word
+// to quit; from then on the process has kQuitLimit to end by itself before the watchdog
+// ends it.  A quit that gets as far as the ExitWatchdog's end is not stuck: the thread is
+// stopped there and joined.
 //
 // The quit's saves are not cut by that limit: while a QuitWork lasts, the limit stands
 // still and the watchdog waits for the work up to the work's own limit instead.  When the
@@ -12,6 +14,7 @@
 
 #include <chrono>
 #include <string>
+#include <thread>
 
 namespace kes
 {
@@ -22,10 +25,25 @@ constexpr std::chrono::milliseconds kQuitSaveLimit { 15000 };
 // The status of a process the watchdog ended.
 constexpr int kWatchdogExitStatus = 124;
 
-// Starts the watchdog's thread; once per process (later calls do nothing).
-void startExitWatchdog(std::chrono::milliseconds limit = kQuitLimit);
+// The owner of the watchdog's thread.  Make it once per process (a second one does
+// nothing), before what a quit may get stuck in, and let it end last: main() holds it
+// around the application object, whose end waits for the thread pools' workers.  Its
+// destruction stops the thread and joins it, armed or not.
+class ExitWatchdog
+{
+public:
+    explicit ExitWatchdog(std::chrono::milliseconds limit = kQuitLimit);
+    ~ExitWatchdog();
+    ExitWatchdog(const ExitWatchdog &) = delete;
+    ExitWatchdog &operator=(const ExitWatchdog &) = delete;
+
+private:
+    std::thread m_thread;
+};
+
 // The word to quit: the limit runs from now.  Async-signal-safe (a signal handler may
-// call it) and keeps errno; does nothing before startExitWatchdog or after the first call.
+// call it) and keeps errno; does nothing while no ExitWatchdog runs, or after the first
+// call.
 void armExitWatchdog();
 // SIGTERM and SIGINT arm the watchdog and write one byte to notifyFd, from which the
 // program learns that it is asked to quit.  The handler keeps errno as it found it.

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/wait.h>
@@ -46,11 +47,32 @@ void writeBytesTo(const std::string &path)
         close(fd);
 }
 
+// A quit that gets as far as the watchdog's end (armed or not): the watchdog's thread is
+// stopped and joined there, and a limit passed after it ends nothing.  Exits with 6 when
+// only the calling thread is left.
+[[noreturn]] void outliveTheWatchdog(bool armed)
+{
+    {
+        ExitWatchdog watchdog(std::chrono::milliseconds(100));
+        if (armed)
+            armExitWatchdog();
+    }
+    usleep(400 * 1000);
+    int threads = 0;
+    if (DIR *tasks = opendir("/proc/self/task")) {
+        while (const dirent *e = readdir(tasks))
+            threads += e->d_name[0] != '.';
+        closedir(tasks);
+    }
+    _exit(threads == 1 ? 6 : 8);
+}
+
 } // namespace
 
 // Once the word to quit is given, a process whose every thread is stuck still ends within the limit, with the
 // watchdog's status and without the temporary files of writes it cut; without the word it is left alone.  The quit's
-// saves stop the limit's clock and have their own, and the signal handler keeps errno.
+// saves stop the limit's clock and have their own, and the signal handler keeps errno.  A quit that ends stops the
+// watchdog and joins its thread.
 TEST(ExitWatchdog, EndsWhatIsStuckButLetsTheSavesFinish)
 {
     static const std::string temp = testing::TempDir() + "kestrine-watchdog.XXXXXX";
@@ -63,7 +85,7 @@ TEST(ExitWatchdog, EndsWhatIsStuckButLetsTheSavesFinish)
     } cases[] = {
         { "stuck after a signal",
             [] {
-                startExitWatchdog(std::chrono::milliseconds(300));
+                ExitWatchdog watchdog(std::chrono::milliseconds(300));
                 std::signal(SIGTERM, [](int) { armExitWatchdog(); });
                 raise(SIGTERM);
                 for (;;)
@@ -72,14 +94,14 @@ TEST(ExitWatchdog, EndsWhatIsStuckButLetsTheSavesFinish)
             kWatchdogExitStatus, 250, 2000 },
         { "not armed",
             [] {
-                startExitWatchdog(std::chrono::milliseconds(100));
+                ExitWatchdog watchdog(std::chrono::milliseconds(100));
                 sleep(1);
                 _exit(7);
             },
             7, 900, 3000 },
         { "a save longer than the limit",
             [] {
-                startExitWatchdog(std::chrono::milliseconds(600));
+                ExitWatchdog watchdog(std::chrono::milliseconds(600));
                 armExitWatchdog();
                 usleep(100 * 1000);
                 {
@@ -92,7 +114,7 @@ TEST(ExitWatchdog, EndsWhatIsStuckButLetsTheSavesFinish)
             5, 1300, 4000 },
         { "a save stuck past its own limit",
             [] {
-                startExitWatchdog(std::chrono::milliseconds(200));
+                ExitWatchdog watchdog(std::chrono::milliseconds(200));
                 armExitWatchdog();
                 QuitWork save(std::chrono::milliseconds(500));
                 noteTemporaryFile(temp);
@@ -102,7 +124,7 @@ TEST(ExitWatchdog, EndsWhatIsStuckButLetsTheSavesFinish)
             kWatchdogExitStatus, 450, 2500, true },
         { "a handler whose write fails",
             [] {
-                startExitWatchdog(std::chrono::milliseconds(60000));
+                ExitWatchdog watchdog(std::chrono::milliseconds(60000));
                 int fds[2];
                 if (pipe(fds) != 0)
                     _exit(3);
@@ -114,6 +136,8 @@ TEST(ExitWatchdog, EndsWhatIsStuckButLetsTheSavesFinish)
                 _exit(errno == 4321 ? 0 : 1);
             },
             0, 0, 2000 },
+        { "stopped armed", [] { outliveTheWatchdog(true); }, 6, 350, 3000 },
+        { "stopped before the word", [] { outliveTheWatchdog(false); }, 6, 350, 3000 },
     };
     for (const auto &c : cases) {
         writeBytesTo(temp);
