@@ -17,8 +17,9 @@
 // source is wound back when it is entered again.
 //
 // Files.  This class holds the controlling thread's commands and the decode thread
-// (engine.cpp); the output thread is OutputLoop (outputloop.h), which works on the fields
-// below under the same m_mutex.
+// (engine.cpp), the engine's side of the join (enginejoin.cpp) and what the controlling
+// thread knows of the open track (enginetrack.cpp); the output thread is OutputLoop
+// (outputloop.h), which works on the fields below under the same m_mutex.
 #pragma once
 
 #include "bandanalyzer.h"
@@ -184,7 +185,7 @@ private:
     // Wakes both threads and the device's wait; m_mutex held.
     void wakeAll();
     int64_t durationMs() const;
-    // Takes the result of a finished frame count into m_info and the session.
+    // Takes the result of a finished frame count into the track's facts and the session.
     void takeCount();
 
     // Counts the frames of a stream whose open only estimated its length, on a thread of
@@ -288,7 +289,7 @@ private:
     std::string m_sourceName; // its name for the desktop's mixer
     int64_t m_sourceTotal = 0; // its length in frames (counted once known)
     OutputFormat m_sourceFormat; // the device format it plays in (set by play and at joins)
-    GaplessJoin m_join;
+    GaplessJoin m_join; // the queued track and the join under way
     uint64_t m_ringIn = 0; // frames committed to the ring since it was last emptied by a seek
     uint64_t m_ringOut = 0; // frames claimed off it since then
     uint64_t m_decodeGeneration = 0; // bumped when frames the decoder is writing lose their place
@@ -319,7 +320,8 @@ private:
     size_t m_outputWant = 1; // the output thread waits for this many frames (set by it)
     bool m_playPending = false; // play() asks the output thread for the session's device
     bool m_realtime = false;
-    // The output thread's state and its device; the history the spectrum reads.
+    // The output thread's body, with the device and the history the spectrum reads (both
+    // protected by m_mutex as well).
     OutputLoop m_outputLoop { *this };
     int64_t m_segmentStart = 0; // track frame where playing (re)started: play, seek or join
     int64_t m_writtenFrame = 0; // track frame just after the last one sent to the device
@@ -332,7 +334,8 @@ private:
     std::atomic<uint32_t> m_volume { 0xFFFFFFFFu };
 
     // --- Protected by m_callbackMutex, which is held while the callback runs.
-    // Lock order: m_callbackMutex before m_mutex.
+    // Lock order: m_callbackMutex before m_mutex; m_mutex before the device's own locks
+    // (its delay, pause and volume are asked for under m_mutex).
     std::mutex m_callbackMutex;
     Callback m_callback = nullptr;
 };

@@ -160,8 +160,8 @@ void OutputLoop::analyseHeard(BandAnalyzer &analyzer) const
 // ---------------------------------------------------------------------------------
 // Output thread: opens the session's device, sends the ring through equalizer and
 // volume to it, reports joins and the end of the track.  Every step below takes lk
-// holding the engine's mutex and returns with it held; a step that waited or found nothing to do
-// returns, and the loop looks at the state again.
+// holding the engine's mutex and returns with it held; a step that waited or found
+// nothing to do returns, and the loop looks at the state again.
 
 void OutputLoop::run()
 {
