@@ -11,21 +11,21 @@
 // positions or end-of-track reports survive a newer request.
 //
 // Joins.  When the decoder reaches the end of the track with a queued one waiting, it goes
-// on decoding that one into the same ring; the ring position where it begins is the
-// boundary.  A queued track of another format waits until the ring is empty and gets a
-// ring of its own.  The output thread, reaching the boundary, sets the device for the new
-// format where it differs (continueWith, else play out and reopen) and counts written
-// frames in the new track, remembering where the old one ended (m_joinWritten); once the
-// device has played out the old track the join is heard: the queued track becomes the
-// open one (m_source), m_joins grows and the callback hears message 6.  The controlling
-// thread takes the new track's facts over (syncJoins) at its next call.  A seek, or a
-// queue that changes before the join is heard, undoes the join's work: the queued track's
-// frames go, and its source is wound back when it is entered again.
+// on decoding that one into the same ring, and the output thread hands the device over to
+// it where it begins; GaplessJoin below tells the steps.  A seek, or a queue that changes
+// before the join is heard, undoes the join's work: the queued track's frames go, and its
+// source is wound back when it is entered again.
+//
+// Files.  This class holds the controlling thread's commands and the decode thread
+// (engine.cpp), the engine's side of the join (enginejoin.cpp) and what the controlling
+// thread knows of the open track (enginetrack.cpp); the output thread is OutputLoop
+// (outputloop.h), which works on the fields below under the same m_mutex.
 #pragma once
 
 #include "dsp/bandanalyzer.h"
 #include "dsp/equalizer.h"
 #include "framering.h"
+#include "outputloop.h"
 #include "outputs/output.h"
 #include "sources/source.h"
 #include "tags/fileinfo.h"
@@ -99,8 +99,8 @@ public:
     std::string outputDevice();
     // Where the outputs come from instead of setOutput's targets (tests watch what reaches
     // a device through it).  Set before the first play.
-    using OutputMaker = std::function<std::unique_ptr<Output>(const std::string &target)>;
-    void setOutputMaker(OutputMaker maker) { m_outputMaker = std::move(maker); }
+    using OutputMaker = OutputLoop::Maker;
+    void setOutputMaker(OutputMaker maker) { m_outputLoop.setMaker(std::move(maker)); }
 
     void setLyrics3Use(bool use) { m_lyrics3Use = use; }
     bool readLyrics3Data();
@@ -124,6 +124,8 @@ public:
     bool isOpen() const { return !m_open.path.empty(); }
 
 private:
+    friend class OutputLoop;
+
     enum class State { Stopped, Playing, Paused };
 
     // Where the position is: a frame of the heard track and that track's rate.
@@ -141,75 +143,18 @@ private:
     // Pause or restart: from one state to the other; false when not in `from`.
     bool switchPause(State from, State to);
 
-    // What the output thread keeps between its steps; no other thread sees it.
-    struct OutputStage {
-        EqualizerBank equalizer;
-        uint64_t eqVersion = ~uint64_t { 0 };
-        // The block being sent: claimed in m_ring (the second part where the ring wraps,
-        // else empty), filtered in place, and what goes to the history.  Between
-        // takeBlock and releaseBlock nobody else touches these slots; storage keeps their
-        // memory alive when play() gives the ring new storage meanwhile.
-        FrameRing::Span parts[2];
-        std::shared_ptr<float[]> storage; // null when no block is claimed
-        std::vector<float> scaled; // after the volume: goes to the device (scaledUsed)
-        bool scaledUsed = false; // else the device gets parts as they are (full volume)
-        std::array<float, 3> volumeGains { 1.0f, 1.0f, 1.0f }; // left, right, centre
-        std::vector<uint8_t> volumeSides; // per channel: 0 left, 1 right, 2 centre
-        size_t pendingFrames = 0; // processed frames not yet taken by the device
-        size_t pendingOffset = 0; // frames of the block already taken
-        uint64_t session = 0;
-        uint64_t serial = 0;
-        bool draining = false;
-        OutputFormat format; // what the device is set for
-        std::string target; // the target it was made for ("auto", "null", "file:...")
-        int channels = 2;
-        size_t blockFrames = 1024;
-        size_t leastFrames = 1; // a real-time device is woken for no less (a period)
-        bool realTime = true;
-        bool usesSamples = true; // the device plays what it is given (not the null output)
-    };
-
     void decodeLoop();
     // At the end of the decoded track: goes on into the queued one (true), else false.
     // m_mutex held.
     bool enterQueuedLocked();
     // The queued source becomes the session's and is decoded from its start (mutex held).
     void enterQueued();
-    void outputLoop();
-    void switchSession(std::unique_lock<std::mutex> &lk, OutputStage &st);
-    // An output for target and format, the null output standing in for "auto" when the
-    // sound server does not answer; nullptr when none opens.  lk is released meanwhile.
-    std::unique_ptr<Output> openOutput(
-        std::unique_lock<std::mutex> &lk, const std::string &target, const OutputFormat &format);
-    // The state and equalizer, volume and channel settings for a device set for format.
-    void configureStage(OutputStage &st, const Output &out, const OutputFormat &format);
-    // Sets the open device for format: continueWith, else (after playing out what it
-    // holds when playOut) reopen, else for "auto" the null output.  False when the session
-    // changed meanwhile, the join was undone (joinGeneration) or it failed (the session
-    // then ended with a report).
-    bool reformat(std::unique_lock<std::mutex> &lk, OutputStage &st, const OutputFormat &format, bool playOut,
-        uint64_t joinGeneration);
-    // Output thread at a boundary: the queued track's frames come next.
-    void crossBoundary(std::unique_lock<std::mutex> &lk, OutputStage &st);
     // Output thread, the ring empty before a queued track of another format: its ring.
-    void startFormatJoin(std::unique_lock<std::mutex> &lk, OutputStage &st);
-    // Makes a join whose old track has been played out the heard one and reports it.
-    void checkJoinHeard(std::unique_lock<std::mutex> &lk, OutputStage &st);
-    // How long the output thread may sleep before a written join may be heard.
-    std::chrono::milliseconds joinWait(std::chrono::milliseconds longest);
-    // A volume set in the desktop's mixer: taken as the volume, and reported.
-    void takeMixerVolume(std::unique_lock<std::mutex> &lk);
-    static void outputNews(void *engine);
-    bool takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st);
-    // Gives the claimed block's slots back to the decoder (and wakes it when that makes
-    // room for a refill); nothing pending afterwards.  m_mutex held.
-    void releaseBlock(OutputStage &st);
-    void sendPending(std::unique_lock<std::mutex> &lk, OutputStage &st);
-    void drainStep(std::unique_lock<std::mutex> &lk, OutputStage &st);
-    // Ends a session whose last frame has been heard (or whose output failed: then the
-    // report says so); a device that stays open between plays is kept, paused.  lk holds
-    // m_mutex.
-    void finishTrack(std::unique_lock<std::mutex> &lk, uint64_t session, bool failed = false);
+    void startFormatJoinLocked();
+    // Output thread, a join heard: the queued track becomes the open one (the old one is
+    // returned, to be let go of without the lock); a file output waits for the caller's
+    // answer when awaitCaller.  m_mutex held.
+    std::shared_ptr<Source> takeJoinHeardLocked(bool awaitCaller);
     // The state of a session that ended by itself; m_mutex held.
     void endSessionLocked();
     // Calls the callback with message and param; lk holds m_mutex and is released
@@ -240,7 +185,7 @@ private:
     // Wakes both threads and the device's wait; m_mutex held.
     void wakeAll();
     int64_t durationMs() const;
-    // Takes the result of a finished frame count into m_info and the session.
+    // Takes the result of a finished frame count into the track's facts and the session.
     void takeCount();
 
     // Counts the frames of a stream whose open only estimated its length, on a thread of
@@ -263,6 +208,51 @@ private:
         std::thread m_thread; // last: starts after the fields above exist
     };
 
+    // The gapless join: the queued track, and how far it has come on its way from the
+    // queue through the decoder and the ring to the device and the listener.  All of it
+    // is protected by m_mutex.
+    //
+    // The controlling thread queues a track (queued and its facts; queueNext) and drops
+    // it (close, stop, or a new queueNext, which also undoes what the join had done).  The
+    // decoder, at the end of the open track, enters it: the ring position where its frames
+    // begin becomes the boundary and entered is set (enterQueuedLocked); a track of
+    // another format instead sets formatWait and the output thread, once the ring is
+    // empty, gives the ring the new format, the boundary 0, and enters it
+    // (startFormatJoinLocked).  The output thread, claiming up to the boundary, sets the
+    // device for the new format and counts the frames it writes from there in the new
+    // track, remembering in `written` where the old one ended: the join is written.  It
+    // is heard once the device has played out the old track's last frame (its delay no
+    // longer reaches back before the boundary): then the output thread makes the queued
+    // track the open one (m_source), bumps `heard` and reports message 6 to the callback.
+    // The report is dropped when a newer session began; the controlling thread learns of
+    // the join from `heard` alone (syncJoins, against m_joinsTaken) whether the report
+    // reached the caller or not.  Every undoing of a join under way (seek, play, stop,
+    // drop, the session's end) bumps `generation`, so that the output thread, which works
+    // on a join without the lock, notices that its work is stale.
+    struct GaplessJoin {
+        std::shared_ptr<Source> queued; // the queued track (nullptr when none)
+        std::string queuedName; // its name for the desktop's mixer
+        int64_t queuedTotal = 0; // its length in frames (counted once known)
+        OutputFormat queuedFormat; // the device format it plays in
+        bool fresh = true; // not read yet: entered without a seek to its start
+        bool entered = false; // the decoder reads queued (its frames follow the boundary)
+        bool formatWait = false; // the decoder waits for the ring to empty before a format join
+        std::optional<uint64_t> boundary; // ring frame (m_ringIn count) where queued begins
+        std::optional<JoinInFlight> written; // set by the output thread at the boundary
+        uint64_t heard = 0; // joins heard (written by the output thread only)
+        uint64_t generation = 0; // bumped whenever a join under way is undone
+        // The file output takes sound as fast as it is decoded: at the end of a track that
+        // came from the queue, the decoder waits for that join to be heard and the caller
+        // to answer it with vbmp3_queueNext (at most kAwaitCaller), so that a caller told
+        // of the join can queue the track after it in time.  awaitCaller and awaitSince
+        // are set by the output thread when the join is heard, and cleared by queueNext,
+        // play, stop or the decoder's timeout; decodeHeld is written by the decoder alone.
+        bool fromQueue = false; // the decoder reads a track that was queued
+        bool awaitCaller = false; // a join was heard and the caller has not queued since
+        bool decodeHeld = false; // the decoder waits at the end of a joined track
+        std::chrono::steady_clock::time_point awaitSince;
+    };
+
     // --- Immutable after construction.
     std::thread m_decodeThread;
     std::thread m_outputThread;
@@ -279,7 +269,7 @@ private:
     // --- Controlling thread only.
     Track m_open; // the open file (the heard one, once syncJoins has run)
     Track m_next; // the queued file
-    uint64_t m_joinsTaken = 0; // m_joins as last taken over
+    uint64_t m_joinsTaken = 0; // m_join.heard as last taken over
     bool m_lyrics3Use = false;
     LyricsTimeline m_lyrics;
     BandAnalyzer m_analyzer;
@@ -299,29 +289,11 @@ private:
     std::string m_sourceName; // its name for the desktop's mixer
     int64_t m_sourceTotal = 0; // its length in frames (counted once known)
     OutputFormat m_sourceFormat; // the device format it plays in (set by play and at joins)
-    std::shared_ptr<Source> m_queued; // the queued track (nullptr when none)
-    std::string m_queuedName;
-    int64_t m_queuedTotal = 0;
-    OutputFormat m_queuedFormat;
-    bool m_queuedFresh = true; // not read yet: entered without a seek to its start
-    bool m_queuedEntered = false; // the decoder reads m_queued (its frames follow the boundary)
-    bool m_joinWait = false; // the decoder waits for the ring to empty before a format join
-    std::optional<uint64_t> m_boundary; // ring frame (m_ringIn count) where m_queued begins
+    GaplessJoin m_join; // the queued track and the join under way
     uint64_t m_ringIn = 0; // frames committed to the ring since it was last emptied by a seek
     uint64_t m_ringOut = 0; // frames claimed off it since then
-    std::optional<JoinInFlight> m_joinWritten;
-    uint64_t m_joins = 0; // joins heard
-    uint64_t m_joinGeneration = 0; // bumped whenever a join under way is undone
     uint64_t m_decodeGeneration = 0; // bumped when frames the decoder is writing lose their place
     bool m_draining = false; // the device plays out the last track: too late for a join
-    // The file output takes sound as fast as it is decoded: at the end of a track that
-    // came from the queue, the decoder waits for that join to be heard and the caller to
-    // answer it with vbmp3_queueNext (at most kAwaitCaller), so that a caller told of the
-    // join can queue the track after it in time.
-    bool m_decodeFromQueue = false; // the decoder reads a track that was queued
-    bool m_awaitCaller = false; // a join was heard and the caller has not queued since
-    bool m_decodeHeld = false; // the decoder waits at the end of a joined track (see above)
-    std::chrono::steady_clock::time_point m_awaitSince;
     // Settings for the next play.
     Vbmp3Option m_bufferOptions { { 128, 10, 10, 0 } };
     DecodeOption m_decodeOptions { { 0, 0, 0 } };
@@ -347,21 +319,14 @@ private:
     FrameRing m_ring;
     size_t m_outputWant = 1; // the output thread waits for this many frames (set by it)
     bool m_playPending = false; // play() asks the output thread for the session's device
-    std::string m_openDevice; // the chosen device m_output plays through ("": a default)
-    std::string m_outputWanted; // the device asked for when m_output was opened
     bool m_realtime = false;
-    // The open device.  Created, written and destroyed by the output thread; the
-    // controlling thread calls delayFrames(), setPaused() and setVolume() on it under
-    // m_mutex.  A persistent output stays here, paused, between plays.
-    std::unique_ptr<Output> m_output;
-    OutputMaker m_outputMaker; // set before the output thread opens anything
+    // The output thread's body, with the device and the history the spectrum reads (both
+    // protected by m_mutex as well).
+    OutputLoop m_outputLoop { *this };
     int64_t m_segmentStart = 0; // track frame where playing (re)started: play, seek or join
-    int64_t m_writtenFrame = 0; // track frame just after the last one sent to m_output
+    int64_t m_writtenFrame = 0; // track frame just after the last one sent to the device
     int m_writtenRate = 44100; // the rate of the track being written
     int64_t m_stoppedFrame = 0; // position reported while stopped
-    FrameRing m_history; // the last frames sent, ending at m_writtenFrame (after EQ, before volume)
-    int m_historyRate = 44100;
-    int m_historyChannels = 2;
     Equalizer::Units m_eqUnits {};
     uint64_t m_eqVersion = 0;
 
@@ -369,7 +334,8 @@ private:
     std::atomic<uint32_t> m_volume { 0xFFFFFFFFu };
 
     // --- Protected by m_callbackMutex, which is held while the callback runs.
-    // Lock order: m_callbackMutex before m_mutex.
+    // Lock order: m_callbackMutex before m_mutex; m_mutex before the device's own locks
+    // (its delay, pause and volume are asked for under m_mutex).
     std::mutex m_callbackMutex;
     Callback m_callback = nullptr;
 };

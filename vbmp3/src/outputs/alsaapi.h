@@ -8,6 +8,7 @@
 #include <alsa/asoundlib.h>
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace vbmp3
@@ -64,6 +65,10 @@ struct AlsaApi {
 
 // libasound's functions, loaded on the first call; nullptr without libasound.  Any thread.
 const AlsaApi *alsaApi();
+
+// libasound's configuration is global to the process: every open and hint call reads it
+// and frees it after, under this mutex, so that no cache outlives the PCMs that used it.
+std::mutex &alsaConfigMutex();
 
 // The ALSA output calling calls (which must outlive it) instead of libasound's own.
 std::unique_ptr<Output> makeAlsaOutput(const std::string &device, const AlsaApi *calls);

@@ -27,7 +27,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -38,20 +37,6 @@ namespace
 {
 
 using namespace std::chrono_literals;
-
-// libasound reports every PCM it cannot open on stderr; the output says so itself by
-// falling back.
-void quietAlsa(const char *, int, const char *, int, const char *, ...)
-{
-}
-
-// libasound's configuration is global to the process: it is read by every open and hint
-// call and freed after each, so that no cache outlives the PCMs that used it.
-std::mutex &configMutex()
-{
-    static std::mutex mutex;
-    return mutex;
-}
 
 struct SampleKind {
     snd_pcm_format_t format;
@@ -106,7 +91,7 @@ public:
         m_format = format;
         m_suspended = false;
         {
-            std::lock_guard config(configMutex());
+            std::lock_guard config(alsaConfigMutex());
             if (m_api->snd_pcm_open(&m_pcm, m_device.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0)
                 m_pcm = nullptr;
         }
@@ -350,7 +335,7 @@ private:
             m_api->snd_pcm_drop(m_pcm);
             m_api->snd_pcm_close(m_pcm);
             m_pcm = nullptr;
-            std::lock_guard config(configMutex());
+            std::lock_guard config(alsaConfigMutex());
             m_api->snd_config_update_free_global();
         }
         if (m_resampler) {
@@ -633,18 +618,6 @@ private:
 
 } // namespace
 
-const AlsaApi *alsaApi()
-{
-    static const AlsaApi *const api = [] {
-        const AlsaApi *loaded = loadApi<AlsaApi>(
-            "libasound.so.2", [](void *lib, AlsaApi &api) { return VBMP3_ALSA_FUNCTIONS(VBMP3_API_RESOLVE) true; });
-        if (loaded)
-            loaded->snd_lib_error_set_handler(&quietAlsa);
-        return loaded;
-    }();
-    return api;
-}
-
 std::unique_ptr<Output> makeAlsaOutput(const std::string &device)
 {
     return std::make_unique<AlsaOutput>(device, nullptr);
@@ -653,81 +626,6 @@ std::unique_ptr<Output> makeAlsaOutput(const std::string &device)
 std::unique_ptr<Output> makeAlsaOutput(const std::string &device, const AlsaApi *calls)
 {
     return std::make_unique<AlsaOutput>(device, calls);
-}
-
-std::vector<OutputDevice> alsaDevices()
-{
-    const AlsaApi *api = alsaApi();
-    if (!api)
-        return {};
-    std::vector<AlsaHint> hints;
-    {
-        std::lock_guard config(configMutex());
-        void **list = nullptr;
-        if (api->snd_device_name_hint(-1, "pcm", &list) < 0 || !list)
-            return {};
-        const auto hint = [api](void *entry, const char *id) {
-            char *value = api->snd_device_name_get_hint(entry, id);
-            std::string text = value ? value : "";
-            std::free(value);
-            return text;
-        };
-        for (void **entry = list; *entry; ++entry)
-            if (hint(*entry, "IOID") != "Input") // empty: both directions
-                hints.push_back({ hint(*entry, "NAME"), hint(*entry, "DESC") });
-        api->snd_device_name_free_hint(list);
-        api->snd_config_update_free_global();
-    }
-    return alsaDevicesOf(hints);
-}
-
-std::vector<OutputDevice> alsaDevicesOf(const std::vector<AlsaHint> &hints)
-{
-    // PCMs that are no device of their own: alsa-plugins' converters, and bridges to sound
-    // systems (the sound server's sinks are listed by themselves).
-    static const char *const kNotDevices[] = { "null", "lavrate", "lavcrate", "samplerate", "samplerate_best",
-        "samplerate_linear", "samplerate_medium", "samplerate_order", "speexrate", "speexrate_best", "speexrate_medium",
-        "speex", "upmix", "vdownmix", "a52", "jack", "oss", "pulse", "pipewire" };
-    // The PCMs of one card's device, best first: its default (with the card's own mixing),
-    // HDMI's (which sets the stream's status bits), any format and rate, the bare device.
-    static const char *const kCardPcms[] = { "sysdefault", "hdmi", "front", "plughw", "dmix", "iec958", "hw" };
-    struct Card {
-        size_t rank;
-        std::string name;
-    };
-    std::vector<OutputDevice> devices;
-    std::map<std::pair<std::string, std::string>, Card> cards; // (card, device name) -> best PCM
-    std::vector<std::pair<std::string, std::string>> cardOrder;
-    for (const AlsaHint &hint : hints) {
-        const std::string &name = hint.name;
-        if (name.empty() || std::find(std::begin(kNotDevices), std::end(kNotDevices), name) != std::end(kNotDevices))
-            continue;
-        const size_t card = name.find("CARD=");
-        if (card == std::string::npos) {
-            std::string description = hint.description;
-            std::replace(description.begin(), description.end(), '\n', ' ');
-            devices.push_back({ "alsa:" + name, description.empty() ? name : description });
-            continue;
-        }
-        // "hw:CARD=PCH,DEV=3" described "HDA Intel PCH, HDMI 0\nDirect hardware device...":
-        // the first line names the device, whatever the PCM's kind.
-        const std::string kind = name.substr(0, name.find(':'));
-        const auto rank
-            = static_cast<size_t>(std::find(std::begin(kCardPcms), std::end(kCardPcms), kind) - std::begin(kCardPcms));
-        if (rank == std::size(kCardPcms))
-            continue; // surround layouts, capture-only and special PCMs of the card
-        const std::string id = name.substr(card + 5, name.find(',', card) - card - 5);
-        const std::string device = hint.description.substr(0, hint.description.find('\n'));
-        const auto key = std::pair(id, device.empty() ? name : device);
-        const auto [at, added] = cards.try_emplace(key, Card { rank, name });
-        if (added)
-            cardOrder.push_back(key);
-        else if (rank < at->second.rank)
-            at->second = { rank, name };
-    }
-    for (const auto &key : cardOrder)
-        devices.push_back({ "alsa:" + cards.at(key).name, key.second });
-    return devices;
 }
 
 } // namespace vbmp3

@@ -19,20 +19,17 @@
 // opened, so that a process that never plays through the sound server does not pay for
 // loading it.
 #include "output.h"
+#include "pulseapi.h"
+#include "pulsefeed.h"
 
-#include <dlfcn.h>
-#include <pulse/pulseaudio.h>
 #include <soxr.h>
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cmath>
 #include <condition_variable>
 #include <functional>
-#include <iterator>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -49,119 +46,6 @@ constexpr auto kConnectTimeout = 1000ms;
 // The longest waitForRoom sleeps without news from the server (its requests and the
 // stream's state changes wake it before that).
 constexpr auto kRoomCheck = 250ms;
-
-// The libpulse functions this output calls, with the types the headers give them.
-#define VBMP3_PULSE_FUNCTIONS(X)                                                                                       \
-    X(channel_map_init_auto)                                                                                           \
-    X(channel_map_init_extend)                                                                                         \
-    X(context_connect)                                                                                                 \
-    X(context_disconnect)                                                                                              \
-    X(context_get_sink_input_info)                                                                                     \
-    X(context_get_state)                                                                                               \
-    X(context_new_with_proplist)                                                                                       \
-    X(context_set_sink_input_volume)                                                                                   \
-    X(context_set_subscribe_callback)                                                                                  \
-    X(context_subscribe)                                                                                               \
-    X(context_unref)                                                                                                   \
-    X(frame_size)                                                                                                      \
-    X(operation_cancel)                                                                                                \
-    X(operation_get_state)                                                                                             \
-    X(operation_unref)                                                                                                 \
-    X(proplist_free)                                                                                                   \
-    X(proplist_new)                                                                                                    \
-    X(proplist_sets)                                                                                                   \
-    X(stream_connect_playback)                                                                                         \
-    X(stream_cork)                                                                                                     \
-    X(stream_disconnect)                                                                                               \
-    X(stream_drain)                                                                                                    \
-    X(stream_flush)                                                                                                    \
-    X(stream_get_index)                                                                                                \
-    X(stream_get_latency)                                                                                              \
-    X(stream_get_state)                                                                                                \
-    X(stream_new_with_proplist)                                                                                        \
-    X(stream_set_name)                                                                                                 \
-    X(stream_set_state_callback)                                                                                       \
-    X(stream_set_write_callback)                                                                                       \
-    X(stream_unref)                                                                                                    \
-    X(stream_writable_size)                                                                                            \
-    X(stream_write)                                                                                                    \
-    X(threaded_mainloop_free)                                                                                          \
-    X(threaded_mainloop_get_api)                                                                                       \
-    X(threaded_mainloop_lock)                                                                                          \
-    X(threaded_mainloop_new)                                                                                           \
-    X(threaded_mainloop_start)                                                                                         \
-    X(threaded_mainloop_stop)                                                                                          \
-    X(threaded_mainloop_unlock)                                                                                        \
-    X(usec_to_bytes)
-
-struct PulseApi {
-#define VBMP3_PULSE_MEMBER(name) decltype(&::pa_##name) name = nullptr;
-    VBMP3_PULSE_FUNCTIONS(VBMP3_PULSE_MEMBER)
-#undef VBMP3_PULSE_MEMBER
-};
-
-// libpulse's functions, or null when libpulse.so.0 is missing or lacks one of them.  Any
-// thread; the library is loaded on the first call, once per process, and stays loaded (its
-// threads and atexit handlers may outlive any one output).
-const PulseApi *pulseApi()
-{
-    static std::once_flag once;
-    static std::optional<PulseApi> api;
-    std::call_once(once, [] {
-        void *library = dlopen("libpulse.so.0", RTLD_NOW | RTLD_LOCAL);
-        if (!library)
-            return;
-        PulseApi loaded;
-        bool complete = true;
-#define VBMP3_PULSE_RESOLVE(name)                                                                                      \
-    loaded.name = reinterpret_cast<decltype(loaded.name)>(dlsym(library, "pa_" #name));                                \
-    complete = complete && loaded.name;
-        VBMP3_PULSE_FUNCTIONS(VBMP3_PULSE_RESOLVE)
-#undef VBMP3_PULSE_RESOLVE
-        if (complete)
-            api = loaded;
-        else
-            dlclose(library);
-    });
-    return api ? &*api : nullptr;
-}
-
-// The 16-bit level of a volume word's half as the server's volume and back: 0xFFFF is
-// the server's 100 %, and the two conversions undo each other exactly.
-pa_volume_t serverVolume(uint32_t level)
-{
-    return static_cast<pa_volume_t>((uint64_t { level } * PA_VOLUME_NORM + 0x7FFF) / 0xFFFF);
-}
-
-uint32_t wordLevel(pa_volume_t volume)
-{
-    return static_cast<uint32_t>(
-        std::min<uint64_t>((uint64_t { volume } * 0xFFFF + PA_VOLUME_NORM / 2) / PA_VOLUME_NORM, 0xFFFF));
-}
-
-enum class Side { Left, Right, Centre };
-
-Side sideOf(pa_channel_position_t position)
-{
-    switch (position) {
-    case PA_CHANNEL_POSITION_FRONT_LEFT:
-    case PA_CHANNEL_POSITION_REAR_LEFT:
-    case PA_CHANNEL_POSITION_SIDE_LEFT:
-    case PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER:
-    case PA_CHANNEL_POSITION_TOP_FRONT_LEFT:
-    case PA_CHANNEL_POSITION_TOP_REAR_LEFT:
-        return Side::Left;
-    case PA_CHANNEL_POSITION_FRONT_RIGHT:
-    case PA_CHANNEL_POSITION_REAR_RIGHT:
-    case PA_CHANNEL_POSITION_SIDE_RIGHT:
-    case PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER:
-    case PA_CHANNEL_POSITION_TOP_FRONT_RIGHT:
-    case PA_CHANNEL_POSITION_TOP_REAR_RIGHT:
-        return Side::Right;
-    default:
-        return Side::Centre;
-    }
-}
 
 class PulseOutput final : public Output
 {
@@ -182,30 +66,24 @@ public:
         m_pa = pulseApi();
         if (!m_pa)
             return false;
-        m_loop = m_pa->threaded_mainloop_new();
+        const PulseClient client = newPulseClient(m_pa);
+        m_loop = client.loop;
         if (!m_loop)
             return false;
-        // The library is the player's own: the sound server shows the player, with its
-        // icon (PULSE_PROP_* in the environment still override these).
-        pa_proplist *client = m_pa->proplist_new();
-        m_pa->proplist_sets(client, PA_PROP_APPLICATION_NAME, "kestrine");
-        m_pa->proplist_sets(client, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
-        m_pa->proplist_sets(client, PA_PROP_APPLICATION_ID, "io.github.kestrine.kestrine");
-        m_context = m_pa->context_new_with_proplist(m_pa->threaded_mainloop_get_api(m_loop), nullptr, client);
-        m_pa->proplist_free(client);
+        m_context = client.context;
         if (!m_context || m_pa->context_connect(m_context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             return false;
         if (m_pa->threaded_mainloop_start(m_loop) < 0)
             return false;
         m_loopRunning = true;
-        if (!waitUntil([this] {
+        if (!pulseWaitUntil(m_pa, m_loop, kConnectTimeout, [this] {
                 const auto state = m_pa->context_get_state(m_context);
                 return state == PA_CONTEXT_READY ? 1 : PA_CONTEXT_IS_GOOD(state) ? 0 : -1;
             }))
             return false;
         {
             // Volume changes of our stream made by others (the desktop's mixer).
-            Lock lock(m_pa, m_loop);
+            PulseLock lock(m_pa, m_loop);
             m_pa->context_set_subscribe_callback(m_context, onEvent, this);
             if (pa_operation *op
                 = m_pa->context_subscribe(m_context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr))
@@ -259,13 +137,13 @@ public:
         if (!m_stream)
             return 0;
         if (m_roomStale.exchange(false)) {
-            Lock lock(m_pa, m_loop);
+            PulseLock lock(m_pa, m_loop);
             if (!lookAtRoom()) {
                 m_fallback.take(m_format);
                 return fallback()->room();
             }
         }
-        const size_t deviceFrames = roomBytes() / m_pa->frame_size(&m_spec);
+        const size_t deviceFrames = m_feed.roomBytes() / m_pa->frame_size(&m_spec);
         std::lock_guard lock(m_resamplerMutex);
         return static_cast<size_t>(std::floor(static_cast<double>(deviceFrames) / m_ratio));
     }
@@ -325,11 +203,10 @@ public:
         int rc = -1;
         size_t ahead = 0;
         {
-            Lock lock(m_pa, m_loop);
+            PulseLock lock(m_pa, m_loop);
             if (m_stream)
                 rc = m_pa->stream_get_latency(m_stream, &usec, &negative);
-            std::lock_guard aheadLock(m_aheadMutex);
-            ahead = m_ahead.size();
+            ahead = m_feed.size();
         }
         std::lock_guard lock(m_resamplerMutex);
         double frames = 0;
@@ -349,7 +226,7 @@ public:
         }
         if (!m_loop)
             return;
-        Lock lock(m_pa, m_loop);
+        PulseLock lock(m_pa, m_loop);
         if (!m_stream)
             return;
         if (pa_operation *op = m_pa->stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr))
@@ -368,11 +245,11 @@ public:
             if (m_resampler)
                 soxr_clear(m_resampler);
         }
-        Lock lock(m_pa, m_loop);
+        PulseLock lock(m_pa, m_loop);
         dropDrain();
         if (pa_operation *op = m_pa->stream_flush(m_stream, nullptr, nullptr))
             m_pa->operation_unref(op);
-        dropAhead();
+        m_feed.drop();
         m_roomStale = true;
     }
 
@@ -383,9 +260,9 @@ public:
         if (!m_stream)
             return;
         writeResamplerTail();
-        Lock lock(m_pa, m_loop);
+        PulseLock lock(m_pa, m_loop);
         dropDrain();
-        sendAhead();
+        m_feed.sendAll(m_pa, m_stream);
         m_drain = m_pa->stream_drain(m_stream, onDrained, this);
     }
 
@@ -395,13 +272,13 @@ public:
             return f->drained();
         if (!m_stream)
             return true;
-        Lock lock(m_pa, m_loop);
+        PulseLock lock(m_pa, m_loop);
         // A stream that died (the server went away after the last write) plays nothing
         // more: what it held is gone, and no drain will ever complete.
         if (m_pa->stream_get_state(m_stream) != PA_STREAM_READY)
             return true;
         if (!m_drain) {
-            sendAhead();
+            m_feed.sendAll(m_pa, m_stream);
             m_drain = m_pa->stream_drain(m_stream, onDrained, this);
         }
         return !m_drain || m_pa->operation_get_state(m_drain) != PA_OPERATION_RUNNING;
@@ -428,7 +305,7 @@ public:
     {
         if (m_loop) {
             if (m_loopRunning) {
-                Lock lock(m_pa, m_loop);
+                PulseLock lock(m_pa, m_loop);
                 dropDrain();
                 if (m_stream) {
                     forgetCallbacks();
@@ -436,7 +313,7 @@ public:
                     m_pa->stream_unref(m_stream);
                     m_stream = nullptr;
                 }
-                dropAhead();
+                m_feed.drop();
                 if (m_context)
                     m_pa->context_disconnect(m_context);
             }
@@ -467,10 +344,10 @@ public:
         m_word.store(word);
         if (!m_loop || m_fallback.active())
             return;
-        Lock lock(m_pa, m_loop);
+        PulseLock lock(m_pa, m_loop);
         if (!m_stream || m_index == PA_INVALID_INDEX)
             return;
-        const pa_cvolume volume = volumeOf(word);
+        const pa_cvolume volume = pulseVolumeOf(word, m_map);
         if (pa_operation *op = m_pa->context_set_sink_input_volume(m_context, m_index, &volume, nullptr, nullptr))
             m_pa->operation_unref(op);
     }
@@ -488,7 +365,7 @@ public:
         m_mediaName = name.empty() ? std::string("kestrine") : name;
         if (!m_loop)
             return;
-        Lock lock(m_pa, m_loop);
+        PulseLock lock(m_pa, m_loop);
         if (!m_stream)
             return;
         if (pa_operation *op = m_pa->stream_set_name(m_stream, m_mediaName.c_str(), nullptr, nullptr))
@@ -496,18 +373,6 @@ public:
     }
 
 private:
-    struct Lock {
-        Lock(const PulseApi *pa, pa_threaded_mainloop *loop)
-            : m_pa(pa)
-            , m_loop(loop)
-        {
-            m_pa->threaded_mainloop_lock(m_loop);
-        }
-        ~Lock() { m_pa->threaded_mainloop_unlock(m_loop); }
-        const PulseApi *m_pa;
-        pa_threaded_mainloop *m_loop;
-    };
-
     bool configure(const OutputFormat &format)
     {
         std::lock_guard lock(m_resamplerMutex);
@@ -547,8 +412,9 @@ private:
     {
         uint32_t connectedWord = 0; // the word the stream starts with
         {
-            Lock lock(m_pa, m_loop);
-            channelMap(m_map, m_deviceChannels == m_format.channels ? m_format.channelMask : 0);
+            PulseLock lock(m_pa, m_loop);
+            pulseChannelMap(
+                m_pa, m_map, m_spec.channels, m_deviceChannels == m_format.channels ? m_format.channelMask : 0);
             pa_proplist *stream = m_pa->proplist_new();
             m_pa->proplist_sets(stream, PA_PROP_MEDIA_ROLE, "music");
             m_pa->proplist_sets(stream, PA_PROP_APPLICATION_ICON_NAME, "kestrine");
@@ -569,12 +435,12 @@ private:
             // thread and the output thread.  Three quarters stay queued when it asks.
             const int minreqMs = std::max(m_format.periodMs, m_format.bufferMs / 4);
             attr.minreq = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(minreqMs) * 1000, &m_spec));
-            m_aheadLimit = attr.minreq;
+            m_feed.setLimit(attr.minreq);
             attr.fragsize = static_cast<uint32_t>(-1);
             const auto flags = static_cast<pa_stream_flags_t>(
                 PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
             connectedWord = m_word.load();
-            const pa_cvolume volume = volumeOf(connectedWord);
+            const pa_cvolume volume = pulseVolumeOf(connectedWord, m_map);
             if (m_pa->stream_connect_playback(
                     m_stream, m_sink.empty() ? nullptr : m_sink.c_str(), &attr, flags, &volume, nullptr)
                 < 0)
@@ -582,17 +448,17 @@ private:
         }
         if (m_connecting)
             m_connecting();
-        const bool ready = waitUntil([this] {
+        const bool ready = pulseWaitUntil(m_pa, m_loop, kConnectTimeout, [this] {
             const auto state = m_pa->stream_get_state(m_stream);
             return state == PA_STREAM_READY ? 1 : PA_STREAM_IS_GOOD(state) ? 0 : -1;
         });
         if (ready) {
-            Lock lock(m_pa, m_loop);
+            PulseLock lock(m_pa, m_loop);
             m_index = m_pa->stream_get_index(m_stream);
             // A volume set while the stream was being made (setVolume found no index yet):
             // the stream takes it now, under the same lock that setVolume takes.
             if (const uint32_t word = m_word.load(); word != connectedWord) {
-                const pa_cvolume volume = volumeOf(word);
+                const pa_cvolume volume = pulseVolumeOf(word, m_map);
                 if (pa_operation *op
                     = m_pa->context_set_sink_input_volume(m_context, m_index, &volume, nullptr, nullptr))
                     m_pa->operation_unref(op);
@@ -603,7 +469,7 @@ private:
 
     void dropStream()
     {
-        Lock lock(m_pa, m_loop);
+        PulseLock lock(m_pa, m_loop);
         dropDrain();
         if (m_stream) {
             forgetCallbacks();
@@ -611,7 +477,7 @@ private:
             m_pa->stream_unref(m_stream);
             m_stream = nullptr;
         }
-        dropAhead();
+        m_feed.drop();
         m_index = PA_INVALID_INDEX;
         m_roomStale = true;
     }
@@ -638,47 +504,6 @@ private:
         } while (made > 0);
     }
 
-    // The volume word as the stream's volume: channels on the left take the left half,
-    // those on the right the right half, the others the mean.
-    pa_cvolume volumeOf(uint32_t word) const
-    {
-        const uint32_t left = word & 0xFFFFu;
-        const uint32_t right = word >> 16;
-        const uint32_t centre = (left + right + 1) / 2;
-        pa_cvolume volume {};
-        volume.channels = m_map.channels;
-        for (unsigned c = 0; c < volume.channels; ++c) {
-            const Side side = sideOf(m_map.map[c]);
-            volume.values[c] = serverVolume(side == Side::Left ? left : side == Side::Right ? right : centre);
-        }
-        return volume;
-    }
-
-    // The stream's volume as a word: the first channel of each side (a side without one
-    // takes the first channel).
-    uint32_t wordOf(const pa_cvolume &volume, const pa_channel_map &map) const
-    {
-        if (volume.channels == 0)
-            return m_word.load();
-        uint32_t left = wordLevel(volume.values[0]);
-        uint32_t right = left;
-        bool haveLeft = false;
-        bool haveRight = false;
-        for (unsigned c = 0; c < volume.channels && c < map.channels; ++c) {
-            const Side side = sideOf(map.map[c]);
-            if (side == Side::Left && !haveLeft) {
-                left = wordLevel(volume.values[c]);
-                haveLeft = true;
-            } else if (side == Side::Right && !haveRight) {
-                right = wordLevel(volume.values[c]);
-                haveRight = true;
-            }
-        }
-        if (haveLeft != haveRight)
-            (haveLeft ? right : left) = haveLeft ? left : right;
-        return left | (right << 16);
-    }
-
     // Ends the waits under way: waitDrained's (drain news), waitForRoom's (room news).
     void wake(bool drain = true, bool room = true)
     {
@@ -697,18 +522,7 @@ private:
     static void onWritable(pa_stream *stream, size_t, void *self)
     {
         auto *out = static_cast<PulseOutput *>(self);
-        {
-            std::lock_guard lock(out->m_aheadMutex);
-            const size_t wanted = out->m_pa->stream_writable_size(stream);
-            if (wanted != static_cast<size_t>(-1)) {
-                const size_t n = std::min(wanted, out->m_ahead.size());
-                if (n > 0) {
-                    out->m_pa->stream_write(stream, out->m_ahead.data(), n, nullptr, 0, PA_SEEK_RELATIVE);
-                    out->m_ahead.erase(out->m_ahead.begin(), out->m_ahead.begin() + static_cast<ptrdiff_t>(n));
-                }
-                out->m_owed = wanted - n;
-            }
-        }
+        out->m_feed.serve(out->m_pa, stream);
         out->wake(false, true);
     }
     // The stream became ready, failed or ended: room() and drained() look again.
@@ -738,7 +552,7 @@ private:
         auto *out = static_cast<PulseOutput *>(self);
         if (eol != 0 || !info || info->index != out->m_index)
             return;
-        const uint32_t word = out->wordOf(info->volume, info->channel_map);
+        const uint32_t word = pulseWordOf(info->volume, info->channel_map, out->m_word.load());
         if (word == out->m_word.load())
             return;
         out->m_word.store(word);
@@ -747,47 +561,19 @@ private:
         out->tellNews();
     }
 
-    // The server's positions of the channels in the WAVE order of mask (one or two
-    // channels as usual; without a mask that names them all, WAVE's default layout).
-    void channelMap(pa_channel_map &map, uint32_t mask) const
-    {
-        static constexpr pa_channel_position_t kWavePositions[] = { PA_CHANNEL_POSITION_FRONT_LEFT,
-            PA_CHANNEL_POSITION_FRONT_RIGHT, PA_CHANNEL_POSITION_FRONT_CENTER, PA_CHANNEL_POSITION_LFE,
-            PA_CHANNEL_POSITION_REAR_LEFT, PA_CHANNEL_POSITION_REAR_RIGHT, PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER,
-            PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER, PA_CHANNEL_POSITION_REAR_CENTER, PA_CHANNEL_POSITION_SIDE_LEFT,
-            PA_CHANNEL_POSITION_SIDE_RIGHT, PA_CHANNEL_POSITION_TOP_CENTER, PA_CHANNEL_POSITION_TOP_FRONT_LEFT,
-            PA_CHANNEL_POSITION_TOP_FRONT_CENTER, PA_CHANNEL_POSITION_TOP_FRONT_RIGHT,
-            PA_CHANNEL_POSITION_TOP_REAR_LEFT, PA_CHANNEL_POSITION_TOP_REAR_CENTER,
-            PA_CHANNEL_POSITION_TOP_REAR_RIGHT };
-        const unsigned channels = m_spec.channels;
-        if (channels <= 2) {
-            m_pa->channel_map_init_auto(&map, channels, PA_CHANNEL_MAP_DEFAULT);
-            return;
-        }
-        if (std::popcount(mask) == static_cast<int>(channels) && mask < (1u << std::size(kWavePositions))) {
-            map.channels = static_cast<uint8_t>(channels);
-            unsigned c = 0;
-            for (unsigned bit = 0; bit < std::size(kWavePositions); ++bit)
-                if (mask & (1u << bit))
-                    map.map[c++] = kWavePositions[bit];
-            return;
-        }
-        m_pa->channel_map_init_extend(&map, channels, PA_CHANNEL_MAP_WAVEEX);
-    }
-
     // Whether the stream takes data now, or is no longer ready (room() then turns to the
     // null output).
     bool writableOrGone()
     {
         if (m_roomStale.exchange(false)) {
-            Lock lock(m_pa, m_loop);
+            PulseLock lock(m_pa, m_loop);
             if (!m_stream || !lookAtRoom())
                 return true;
         }
-        return roomBytes() > 0;
+        return m_feed.roomBytes() > 0;
     }
 
-    // Takes what the server waits for now into m_owed; false (and stale) when the stream
+    // Takes what the server waits for now into the feed; false (and stale) when the stream
     // is no longer ready.  The loop's lock held, on the output thread.
     bool lookAtRoom()
     {
@@ -796,59 +582,12 @@ private:
             m_roomStale = true;
             return false;
         }
-        std::lock_guard lock(m_aheadMutex);
-        m_owed = bytes;
+        m_feed.setOwed(bytes);
         return true;
-    }
-
-    // What write() takes now, in the stream's bytes: the room left ahead of the server's
-    // next request, and what it waits for when that is more than a request (a little
-    // short of a request waits for the next one, which asks for it again).
-    size_t roomBytes()
-    {
-        std::lock_guard lock(m_aheadMutex);
-        const size_t ahead = m_aheadLimit - std::min(m_aheadLimit, m_ahead.size());
-        return m_owed >= m_aheadLimit ? m_owed + ahead : ahead;
-    }
-
-    // The loop's lock held: what was made ahead goes to the stream now (before a drain).
-    void sendAhead()
-    {
-        std::lock_guard lock(m_aheadMutex);
-        if (!m_ahead.empty())
-            m_pa->stream_write(m_stream, m_ahead.data(), m_ahead.size(), nullptr, 0, PA_SEEK_RELATIVE);
-        m_ahead.clear();
-        m_owed = 0;
-    }
-
-    void dropAhead()
-    {
-        std::lock_guard lock(m_aheadMutex);
-        m_ahead.clear();
-        m_owed = 0;
     }
 
     // The null output once the server went away (or the stream failed) while playing.
     std::shared_ptr<Output> fallback() { return m_fallback.get(); }
-
-    // Polls check (1 done, 0 not yet, -1 failed) under the loop's lock until it is
-    // decided or the connect timeout passes.
-    template <typename Check> bool waitUntil(Check check)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + kConnectTimeout;
-        for (;;) {
-            int result;
-            {
-                Lock lock(m_pa, m_loop);
-                result = check();
-            }
-            if (result != 0)
-                return result > 0;
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(1ms);
-        }
-    }
 
     void writeDevice(const float *samples, size_t deviceFrames)
     {
@@ -869,25 +608,11 @@ private:
             size = count * sizeof(int32_t);
         }
         const auto *from = static_cast<const uint8_t *>(bytes);
-        {
-            // The server is fed on its request from what is made ahead; only when it waits
-            // for more than that holds (a new stream, after a flush or an underrun) does
-            // the data go to the stream at once.
-            std::lock_guard aheadLock(m_aheadMutex);
-            if (m_owed < m_aheadLimit) {
-                m_ahead.insert(m_ahead.end(), from, from + size);
-                return;
-            }
-        }
-        Lock lock(m_pa, m_loop);
-        std::lock_guard aheadLock(m_aheadMutex);
-        const size_t wanted = m_pa->stream_writable_size(m_stream);
-        const size_t now = wanted == static_cast<size_t>(-1) ? size : std::min(size, wanted);
-        if (now > 0)
-            m_pa->stream_write(m_stream, from, now, nullptr, 0, PA_SEEK_RELATIVE);
-        m_ahead.insert(m_ahead.end(), from + now, from + size);
-        const size_t left = m_pa->stream_writable_size(m_stream);
-        m_owed = left == static_cast<size_t>(-1) ? 0 : left;
+        // The server is fed on its request from what is made ahead.
+        if (m_feed.keep(from, size))
+            return;
+        PulseLock lock(m_pa, m_loop);
+        m_feed.writeNow(m_pa, m_stream, from, size);
     }
 
     // Called with the loop locked.
@@ -929,15 +654,7 @@ private:
     bool m_woken = false; // a drain completed or an interrupt came since the last wait
     bool m_asked = false; // the server asked for data (or an interrupt came) since the last wait
 
-    // Data made ahead of the server's next request, in the stream's bytes: the loop's
-    // thread hands it over when the server asks (onWritable), so that a request wakes that
-    // thread once and the output thread takes neither its lock nor wakes it.  At most a
-    // request's worth (m_aheadLimit) is kept, which the device's delay counts.  m_owed is
-    // what the server asked for and has not had.  Lock order: the loop's lock, then this.
-    std::mutex m_aheadMutex;
-    std::vector<uint8_t> m_ahead;
-    size_t m_owed = 0;
-    size_t m_aheadLimit = 0; // set with the stream (output thread)
+    PulseFeed m_feed; // what was made ahead of the server's next request
     // The stream's state changed (or it is new): room() looks at it under the loop's lock.
     std::atomic<bool> m_roomStale { true };
 
