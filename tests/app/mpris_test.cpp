@@ -81,6 +81,19 @@ QString titleOf(const QVariant &metadata)
     return map.value(u"xesam:title"_s).toString();
 }
 
+// The media controls over a started window: the bridge, its service and a client on a
+// connection of its own (named apart, so that no test hears another's signals).
+struct Controls {
+    MainWindow &window;
+    QString clientName;
+    ExternalFiles external { window };
+    MprisBridge bridge { window, window.playbackState(), FakeDecoder::api(), external };
+    MprisService service { bridge };
+    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, clientName);
+    // Puts the service on the session bus, watching the window.
+    bool onBus() { return service.registerOn(QDBusConnection::sessionBus()) && (bridge.watch(service), true); }
+};
+
 } // namespace
 
 using Mpris = WindowTest;
@@ -92,15 +105,10 @@ TEST_F(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
     auto window = start();
     for (const QString &title : { u"春の小川"_s, u"紅葉"_s })
         window->playlist()->addRow({ .title = title, .artist = u"A"_s, .fullPath = u"/m/%1.mp3"_s.arg(title) });
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
-    MprisService service(bridge);
-    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
-    bridge.watch(service);
-    EXPECT_FALSE(MprisService(bridge).registerOn(QDBusConnection(u"none"_s))); // no bus: no service
-
-    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"client"_s);
-    ASSERT_TRUE(client.isConnected());
+    Controls controls { *window, u"client"_s };
+    ASSERT_TRUE(controls.onBus() && controls.client.isConnected());
+    EXPECT_FALSE(MprisService(controls.bridge).registerOn(QDBusConnection(u"none"_s))); // no bus: no service
+    QDBusConnection &client = controls.client;
     ChangeLog log;
     ASSERT_TRUE(client.connect(
         kService, kPath, kProperties, u"PropertiesChanged"_s, &log, SLOT(changed(QString, QVariantMap, QStringList))));
@@ -140,16 +148,13 @@ TEST_F(Mpris, OpenUriTakesWhatADropTakes)
     if (!QDBusConnection::sessionBus().isConnected())
         GTEST_SKIP() << "no session bus: run under dbus-run-session";
     auto window = start();
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
-    MprisService service(bridge);
-    service.setMimeTypes(supportedMimeTypes());
-    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
-    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"client"_s);
-    ASSERT_TRUE(client.isConnected());
+    Controls controls { *window, u"client"_s };
+    controls.service.setMimeTypes(supportedMimeTypes());
+    ASSERT_TRUE(controls.onBus() && controls.client.isConnected());
+    QDBusConnection &client = controls.client;
     EXPECT_EQ(property(client, "SupportedMimeTypes", u"org.mpris.MediaPlayer2"_s).toStringList(), supportedMimeTypes());
 
-    QSignalSpy done(&external, &ExternalFiles::done);
+    QSignalSpy done(&controls.external, &ExternalFiles::done);
     const auto openUri = [&](const QString &path) {
         const qsizetype before = done.count();
         call(client, kPlayer, u"OpenUri"_s, { QUrl::fromLocalFile(path).toString() });
@@ -194,14 +199,10 @@ TEST_F(Mpris, PlayerctlSeeksReadsPositionArtLoopAndShuffle)
     const QByteArray png = pngBytes(Qt::yellow);
     fake.pictures["/m/1.mp3"] = { "image/png", png.toStdString() };
     addRows(*window, { u"/m/1.mp3"_s, u"/m/2.mp3"_s });
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
-    MprisService service(bridge);
-    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
-    bridge.watch(service);
-    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"seeked client"_s);
+    Controls controls { *window, u"seeked client"_s };
+    ASSERT_TRUE(controls.onBus() && controls.client.isConnected());
     SeekLog seeks;
-    ASSERT_TRUE(client.connect(kService, kPath, kPlayer, u"Seeked"_s, &seeks, SLOT(seeked(qlonglong))));
+    ASSERT_TRUE(controls.client.connect(kService, kPath, kPlayer, u"Seeked"_s, &seeks, SLOT(seeked(qlonglong))));
 
     EXPECT_EQ(playerctl({ u"status"_s }), u"Stopped"_s);
     fake.openInfo.totalSeconds = 200;
@@ -258,8 +259,8 @@ TEST_F(Mpris, CommandsWaitForAnOpenMessageBox)
     for (const QString &name : { u"a"_s, u"b"_s, u"c"_s })
         window->playlist()->addRow({ .title = name, .fullPath = u"/m/%1.mp3"_s.arg(name) });
     const QString dropped = touch(u"d.wav"_s);
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
+    Controls controls { *window, u"client"_s };
+    MprisBridge &bridge = controls.bridge;
     const int trackNo = window->playbackState().CurrentTrackNo;
     {
         QMessageBox box;
@@ -293,13 +294,9 @@ TEST_F(Mpris, CallsAnswerWhileABoxIsUp)
         GTEST_SKIP() << "no session bus: run under dbus-run-session";
     auto window = start();
     addRows(*window, { u"/m/a.mp3"_s, u"/m/b.mp3"_s });
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
-    MprisService service(bridge);
-    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
-    bridge.watch(service);
-    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"box client"_s);
-    ASSERT_TRUE(client.isConnected());
+    Controls controls { *window, u"box client"_s };
+    ASSERT_TRUE(controls.onBus() && controls.client.isConnected());
+    QDBusConnection &client = controls.client;
     fake.openResult = 0;
     QDBusPendingCall play = client.asyncCall(QDBusMessage::createMethodCall(kService, kPath, kPlayer, u"Play"_s));
     QStringList answered;
@@ -344,9 +341,9 @@ TEST_F(Mpris, TrackTextsAndEdgeValues)
     for (const TrackRow &row :
         { *provisionalTrackRow(u"/m/untagged.mp3"_s), tagged, *provisionalTrackRow(pathFromBytes("/m/caf\xe9.wav")) })
         list.addRow(row);
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
-    MprisService service(bridge);
+    Controls controls { *window, u"client"_s };
+    MprisBridge &bridge = controls.bridge;
+    const MprisService &service = controls.service;
     for (auto [row, title, artist] : { std::tuple { 1, "untagged.mp3", "" }, { 2, "T", "A" }, { 3, "café.wav", "" } }) {
         window->controller()->playRow(row, list.fullPath(row));
         const MediaControl::Track t = bridge.track();
