@@ -10,7 +10,7 @@
 
 using namespace kes;
 
-TEST(TextCodec, Cp932RoundTripUsesMicrosoftMapping)
+TEST(TextCodec, Cp932RoundTripUsesMicrosoftMappingAndFileBytesComeFromEitherWorld)
 {
     // "日本語～\" in CP932; 0x8160 is the wave dash of Windows, 0x5C the backslash.
     const std::string sjis = "\x93\xfa\x96\x7b\x8c\xea\x81\x60\x5c";
@@ -22,10 +22,7 @@ TEST(TextCodec, Cp932RoundTripUsesMicrosoftMapping)
     EXPECT_TRUE(ok);
     utf8ToCp932("😀", &ok);
     EXPECT_FALSE(ok);
-}
-
-TEST(TextCodec, FileBytesFromEitherWorld)
-{
+    // File bytes from either world.
     EXPECT_EQ(systemOrCp932ToUtf8("C:\\\x8b\xc8.mp3"), "C:\\曲.mp3");
     // Neither UTF-8 nor CP932 (lone lead byte at the end): Latin-1.
     EXPECT_EQ(systemOrCp932ToUtf8("caf\xe9"), "café");
