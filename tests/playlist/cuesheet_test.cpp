@@ -89,25 +89,23 @@ TEST(CueSheetTest, OneSheetInEveryEncoding)
                                         "    FLAGS DCP\n"
                                         "    INDEX 00 04:10:20\n"
                                         "    INDEX 01 04:12:00\n");
-    CueTrack one;
-    one.number = 1;
-    one.title = QStringLiteral("十能ソ|ポ\\");
-    one.performer = QStringLiteral("ｶﾀｶﾅ歌手");
-    one.songwriter = QStringLiteral("作詞者");
-    one.isrc = QStringLiteral("JPXX09800001");
-    one.file = QStringLiteral("/rips/ポップな表.wav");
-    one.fileType = QStringLiteral("WAVE");
-    one.end = frames(4, 12, 0);
-    one.gain = -6.2;
-    one.peak = 0.95;
-    CueTrack two;
-    two.number = 2;
-    two.title = QStringLiteral("ポップな表");
-    two.performer = QStringLiteral("宇多田ヒカル");
-    two.file = one.file;
-    two.fileType = one.fileType;
-    two.start = frames(4, 12, 0);
-    two.pregap = frames(4, 10, 20);
+    const CueTrack one { .number = 1,
+        .title = QStringLiteral("十能ソ|ポ\\"),
+        .performer = QStringLiteral("ｶﾀｶﾅ歌手"),
+        .songwriter = QStringLiteral("作詞者"),
+        .isrc = QStringLiteral("JPXX09800001"),
+        .file = QStringLiteral("/rips/ポップな表.wav"),
+        .fileType = QStringLiteral("WAVE"),
+        .end = frames(4, 12, 0),
+        .gain = -6.2,
+        .peak = 0.95 };
+    const CueTrack two { .number = 2,
+        .title = QStringLiteral("ポップな表"),
+        .performer = QStringLiteral("宇多田ヒカル"),
+        .file = one.file,
+        .fileType = one.fileType,
+        .start = frames(4, 12, 0),
+        .pregap = frames(4, 10, 20) };
 
     const QByteArray sjis = cp932(text);
     ASSERT_TRUE(sjis.contains("\x95\x5C\x22") && sjis.contains("\x83\x7C")); // 表" and ポ
