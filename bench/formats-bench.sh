@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 BIN=${BIN:-build/bin}
 RUNS=${RUNS:-5}
-for tool in sox flac oggenc oggdec opusenc opusdec wavpack wvunpack ffmpeg bc; do
+for tool in sox flac metaflac oggenc oggdec opusenc opusdec wavpack wvunpack ffmpeg bc; do
   command -v "$tool" >/dev/null || { echo "formats-bench: $tool is missing" >&2; exit 1; }
 done
 [ -x "$BIN/vbmp3bench" ] || { echo "formats-bench: build first ($BIN/vbmp3bench missing)" >&2; exit 1; }
@@ -54,3 +54,13 @@ bench "M4A AAC" "$tmp/five.m4a" ffmpeg -v error -i "$tmp/five.m4a" -f null -
 bench "M4A ALAC" "$tmp/five-alac.m4a" ffmpeg -v error -i "$tmp/five-alac.m4a" -f null -
 bench "WavPack" "$tmp/five.wv" wvunpack -q -y "$tmp/five.wv" -o /dev/null
 printf 'worst ratio %.2f (goal: <= 1.1)\n' "$worst"
+
+# Metadata the decoder skips rather than loads: the peak memory of playing the five-minute FLAC
+# with a 16 MB picture added against the plain one (vbmp3bench's third figure).
+head -c 16000000 /dev/urandom >"$tmp/big.jpg"
+cp "$tmp/five.flac" "$tmp/picture.flac"
+metaflac --import-picture-from="3|image/jpeg||320x240x24|$tmp/big.jpg" "$tmp/picture.flac"
+plain_kib=$("$BIN/vbmp3bench" "$tmp/five.flac" | awk '{ print $3 }')
+picture_kib=$("$BIN/vbmp3bench" "$tmp/picture.flac" | awk '{ print $3 }')
+printf 'FLAC with a 16 MB picture: peak %d KiB, plain %d KiB, growth %d KiB (goal: < 2048)\n' \
+  "$picture_kib" "$plain_kib" "$((picture_kib - plain_kib))"

@@ -1,6 +1,4 @@
-// The main window as a daily desktop player (scripted decoder, offscreen): every shortcut
-// against the control it stands for, the list's keys, Tab and the names a screen reader
-// says, the playing row, the cover in the lyrics view, and the last run's playlist.
+// The main window as a daily desktop player: shortcuts, list keys, Tab and names, playing row, cover, last run.
 #include "coverart.h"
 #include "pathbytes.h"
 #include "playingrowdelegate.h"
@@ -68,8 +66,7 @@ QTreeView *listOf(MainWindow &w)
 
 } // namespace
 
-// Each shortcut ends where the control it stands for ends: the same decoder commands, variables, read-outs and
-// windows; and each does something (a key that does nothing would match a button that does nothing).
+// Each shortcut does exactly what its control does (commands, variables, read-outs, windows), and something.
 TEST_F(KeyboardTest, EachShortcutDoesWhatItsControlDoes)
 {
     struct Outcome {
@@ -162,9 +159,7 @@ TEST_F(KeyboardTest, EachShortcutDoesWhatItsControlDoes)
     EXPECT_EQ(QSet<QString>(keys.begin(), keys.end()).size(), keys.size());
 }
 
-// Return plays the selected row as a double click does; Delete (and the pop-up item) removes the selected rows
-// while the playing track goes on and keeps its place; Insert flips the checks; arrows on the volume slider are
-// the volume's, on the toolbar they move between buttons, and where nothing uses them they seek.
+// Return plays, Delete removes while the track goes on, Insert flips checks; arrows belong to the widget under them.
 TEST_F(KeyboardTest, ListKeysAndArrowsWhereTheyBelong)
 {
     auto w = start();
@@ -231,9 +226,7 @@ TEST_F(KeyboardTest, ListKeysAndArrowsWhereTheyBelong)
     EXPECT_EQ(fake.seeks.size(), 1u);
 }
 
-// Tab reaches every control (the toolbar's buttons and the seek bar too) and a greyed label is passed over;
-// the toolbar's pictures and the read-outs have names a screen reader says, and the read-outs' descriptions
-// follow what they show.
+// Tab reaches every control but greyed labels; pictures and read-outs have spoken names that follow what they show.
 TEST_F(KeyboardTest, TabReachesEveryControlAndEachHasAName)
 {
     auto w = start();
@@ -285,8 +278,7 @@ TEST_F(KeyboardTest, TabReachesEveryControlAndEachHasAName)
     EXPECT_EQ(said("Label5", QAccessible::Description), u"Random"_s);
 }
 
-// The playing row is bold and scrolled into view when its track starts, whatever the user selected, and stays
-// marked through sorting; the track number read-out holds four digits.
+// The playing row is bold and scrolled to, selection untouched, through sorting; the number read-out holds four digits.
 TEST_F(PlayingRowTest, MarkedAndScrolledToWithoutMovingTheSelection)
 {
     auto w = start();
@@ -324,9 +316,7 @@ TEST_F(PlayingRowTest, MarkedAndScrolledToWithoutMovingTheSelection)
     EXPECT_TRUE(inView(1235));
 }
 
-// A track without lyrics shows its cover in the lyrics view: the embedded picture (written once to the cache
-// under its hash), else a picture file beside it by the usual names in any case; a track with lyrics shows its
-// lines instead.
+// A track without lyrics shows its cover (embedded, cached once by hash, or beside it); one with lyrics its lines.
 TEST_F(CoverTest, EmbeddedOrBesideShownWithoutLyricsAndCachedOnce)
 {
     const QString cache = dir.filePath(u"cache"_s);
@@ -380,9 +370,7 @@ TEST_F(CoverTest, EmbeddedOrBesideShownWithoutLyricsAndCachedOnce)
     ::rename(pathToBytes(odd).constData(), QFile::encodeName(dir.filePath(u"other"_s)).constData()); // Qt removes it
 }
 
-// With the option on, the list, its checks and marks and the current row come back at the next start; a save
-// cut short leaves the last whole one, is told once and is tried again at the quit, a cut or damaged file never stops
-// the start; with the option off nothing is read or written.
+// The last run's list comes back with the option on; a cut save keeps the last whole one and is told once.
 TEST_F(LastSessionTest, ComesBackAcrossRunsAndSurvivesBrokenSaves)
 {
     writeBytes(iniPath, "[その他設定]\r\nRESUME_LIST=1\r\n");
@@ -465,8 +453,7 @@ TEST_F(LastSessionTest, ComesBackAcrossRunsAndSurvivesBrokenSaves)
     EXPECT_EQ(readBytes(saved), whole);
 }
 
-// A start while the music's drive is absent (its folder renamed away) keeps the rows of the missing files, marked,
-// and leaves the kept file as it was; when the drive is back the rows lose their mark and get their tags.
+// An absent drive keeps the missing rows marked and the kept file as it was; back, the rows get their tags.
 TEST_F(LastSessionTest, AbsentDriveKeepsTheListAndItsFile)
 {
     writeBytes(iniPath, "[その他設定]\r\nRESUME_LIST=1\r\n");
@@ -509,8 +496,7 @@ TEST_F(LastSessionTest, AbsentDriveKeepsTheListAndItsFile)
     EXPECT_EQ(readBytes(saved), kept) << "the start and the quit wrote nothing over the kept list";
 }
 
-// The README's table and the manual name every key the window binds; the key window, the
-// README and the manual give the same command-line options.
+// The README's table and the manual name every bound key; key window, README and manual give the same options.
 TEST(ShortcutDocs, ReadmeAndManualListEveryKey)
 {
     const QString readme = QString::fromUtf8(readBytes(QStringLiteral(KESTRINE_SOURCE_DIR "/README.md")));

@@ -1,6 +1,4 @@
-// The whole player with the real decoder library: a playlist of three generated tracks
-// plays through by itself without gaps, and the sound server's loss is told.
-// Runs under xvfb-run as a real window.
+// The whole player with the real library under xvfb-run: three tracks play through without gaps; server loss told.
 #include "decodercallback.h"
 #include "mainwindow.h"
 #include "outputnotice.h"
@@ -44,8 +42,7 @@ protected:
             GTEST_SKIP() << "sox and lame are needed to make the tracks";
         QString error;
         ASSERT_TRUE(loadDecoderLibrary(QStringLiteral(KESTRINE_BIN_DIR), api, error)) << error.toStdString();
-        // Three rows: a 1.5-second MP3 with a LAME header, a WAV of the same rate with a
-        // lyrics file beside it, and an MP3 of another rate.
+        // A 1.5 s MP3 with a LAME header, a WAV with lyrics beside it, and an MP3 of another rate.
         for (auto [name, rate, lame] :
             { std::array { u"one"_s, u"44100"_s, u"-b 128"_s }, { u"three"_s, u"48000"_s, u"-b 192"_s } }) {
             const QString wav = dir.filePath(name + u".wav"_s), mp3 = dir.filePath(name + u".mp3"_s);
@@ -131,10 +128,7 @@ protected:
 
 } // namespace
 
-// The rows follow each other without a gap: the file output holds the first two back to back
-// exactly as each plays alone (its delay and padding cut, nothing inserted), the third in the
-// next file; the read-outs, CurrentTrackNo and the lyrics follow each join, and the sequence
-// ends after the last row.
+// Rows join without a gap, read-outs, CurrentTrackNo and lyrics follow each join, and the sequence ends.
 TEST_F(EndToEnd, GaplessRowsJoinSampleForSample)
 {
     const QByteArray one = playedAlone(paths[0]), two = playedAlone(paths[1]), three = playedAlone(paths[2]);
@@ -166,9 +160,7 @@ TEST_F(EndToEnd, GaplessRowsJoinSampleForSample)
     EXPECT_TRUE(prompter.messages.isEmpty());
 }
 
-// The sound server dies during a track: the library plays the rest in silence, the
-// player says so once (not again for a second loss), and the next track reaches a server
-// that is back.
+// The server dies mid-track: played on in silence, told once, and the next track reaches the server back.
 TEST(SoundServer, LossDuringATrackIsToldOnceAndTheNextTrackConnectsAgain)
 {
     auto server = std::make_unique<PulseServer>();

@@ -1,7 +1,4 @@
-// The main window with the scripted decoder: start-up and shutdown, resize rules, the
-// repeat/mode labels, the list view and what only the widgets add to playback; then the
-// player as a desktop program: files from outside the window, the silent-output notice and
-// the volume kept between runs.
+// The main window with the scripted decoder, then the player as a desktop program.
 #include "appsetup.h"
 #include "externalfiles.h"
 #include "inifile.h"
@@ -39,8 +36,7 @@ using DesktopTest = WindowTest;
 namespace
 {
 
-// Renames onto a file named kestrine.ini (the last step of the settings file's save) are
-// held while g_holdSaves is set; the thread that made the last one is kept.
+// Renames onto kestrine.ini are held while g_holdSaves is set; the renaming thread is kept.
 std::atomic<bool> g_holdSaves { false };
 // While set, those renames fail.
 std::atomic<bool> g_failSaves { false };
@@ -94,8 +90,7 @@ TEST_F(MainWindowTest, StartWithEverythingAmiss)
     EXPECT_LT(w->windowWidthTwips(), 7000);
 }
 
-// A quit while the options, print or about window is open (the desktop's controls can send
-// one) closes that window too: its event loop ends and the decoder is freed.
+// A quit while the options, print or about window is open closes it too and frees the decoder.
 TEST_F(MainWindowTest, QuitClosesTheOpenModalWindow)
 {
     for (auto [open, name] : { std::pair { "設定", "frmOpt1" }, { "印刷", "print1" }, { "about", "frmAbout" } }) {
@@ -162,8 +157,7 @@ TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
     auto w = start();
     auto *label15 = child(*w, u"Label15"_s);
     auto *repeatSet = child<QAction>(*w, u"repeat_set"_s);
-    // The menu item (m) greys the label and leaves its caption; a greyed label takes no
-    // mouse click (c); the label's own handler is l.
+    // The menu item (m) greys the label; a greyed label takes no click (c); the label's own handler is l.
     for (auto [step, repeat, enabled] : { std::tuple { 'l', false, true }, { 'l', true, true }, { 'm', false, false },
              { 'c', false, false }, { 'm', true, true } }) {
         step == 'l'       ? w->Label15_Click()
@@ -180,8 +174,7 @@ TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
     EXPECT_EQ(w->playbackState().CurrentTrackNo, 1);
     w->label5Click();
     EXPECT_EQ(w->playMode(), u"Normal"_s);
-    // The right button opens the popup on the read-outs, not on the mode labels, the
-    // volume read-out or the volume slider.
+    // The right button opens the popup on the read-outs only.
     w->show();
     QSignalSpy popups(w.get(), &MainWindow::popupShown);
     for (const QString &name : { u"Label5"_s, u"Lbl_Vol"_s, u"Slider1"_s, u"lbl_title"_s }) {
@@ -191,8 +184,7 @@ TEST_F(MainWindowTest, RepeatModeAndPopupFromTheLabels)
     }
 }
 
-// What a drop adds and in which order is the adder's; here the list view takes the drop,
-// always as a copy (a file manager deletes its own file after a move), or as a link.
+// The list view takes a drop as a copy (never a move) or a link.
 TEST_F(MainWindowTest, FilesDroppedOnTheListBecomeRowsAndAreNeverMoved)
 {
     auto w = start();
@@ -246,8 +238,7 @@ TEST_F(MainWindowTest, StartupPlaylistCommandThenListClearWhilePlayingAndBusyCom
     EXPECT_EQ(prompter.messages.size(), 2);
 }
 
-// The commands themselves are the controller's test and the media controls'; here the
-// seek bar and the list view in between.
+// The seek bar and the list view between the controller and the commands.
 TEST_F(MainWindowTest, SeekBarAndDoubleClick)
 {
     auto w = start();
@@ -275,9 +266,7 @@ TEST_F(MainWindowTest, SeekBarAndDoubleClick)
     EXPECT_EQ(fake.openedPath, "/m/2.mp3");
 }
 
-// A chosen device that plays is not told of; one that did not open (the library plays
-// through a default) is told once, and again only for a new choice that goes away too.
-// Tracks through the null output are told of once, without blocking.
+// A device that did not open is told of once per choice; the null output once, without blocking.
 TEST_F(DesktopTest, OutputNoticeTellsOnceOfAGoneDeviceAndOfTheNullOutput)
 {
     static const char *output = "alsa";
@@ -396,17 +385,14 @@ TEST_F(DesktopTest, VolumeIsKeptBetweenRunsWithoutTouchingOtherKeys)
     w->slider1Change(500);
     QTest::qWait(600); // settled: written without waiting for the end
     EXPECT_TRUE(readBytes(iniPath).contains("VOLUME=500"));
-    // The desktop's mixer moved the volume while nothing plays: the slider follows, and
-    // the new value is kept.
+    // The desktop's mixer moved the volume while idle: the slider follows and the value is kept.
     DecoderCallback(VBMP3_MSG_VOLUME_CHANGED, 0x20002000);
     EXPECT_TRUE(QTest::qWaitFor([&] { return w->findChild<QSlider *>()->value() == 0x2000; }, 2000));
     QTest::qWait(600);
     EXPECT_TRUE(readBytes(iniPath).contains("VOLUME=8192"));
 }
 
-// With a settings file of 50 MB, a volume change hands its save to another thread and
-// returns while that save is held; meanwhile a reader of the file sees the new volume,
-// and the end of the run waits for the save.
+// With a 50 MB settings file a volume save leaves the GUI thread; readers see it; the run's end waits for it.
 TEST_F(DesktopTest, SettingsSavesLeaveTheGuiThreadAndEndWithTheRun)
 {
     QByteArray huge = "[その他設定]\r\nOp_01=1\r\n[junk]\r\n";
@@ -440,8 +426,7 @@ TEST_F(DesktopTest, SettingsSavesLeaveTheGuiThreadAndEndWithTheRun)
     EXPECT_GT(saved.size(), 50 * 1000 * 1000);
 }
 
-// With a settings file of 256 KiB or more, the start-up playlist's save is told once, with its real outcome, when
-// its write has ended (not a success first and a failure after it).
+// With a big settings file the start-up playlist's save is told once, with its real outcome, after its write.
 TEST_F(MainWindowTest, StartupPlaylistOfABigSettingsFileToldOnceWithItsOutcome)
 {
     QByteArray big = "[その他設定]\r\nOp_01=1\r\n[junk]\r\n";

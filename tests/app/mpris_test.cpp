@@ -1,6 +1,4 @@
-// The media controls on a private session bus (run under dbus-run-session): a client on
-// its own connection drives the main window (scripted decoder) as its buttons would and
-// hears of every change through PropertiesChanged.
+// The media controls on a private session bus, driven by a client as its buttons would, hearing every change.
 #include "coverart.h"
 #include "externalfiles.h"
 #include "mediatypes.h"
@@ -57,8 +55,7 @@ const QString kProperties = u"org.freedesktop.DBus.Properties"_s;
 const QString kService = QString::fromLatin1(MprisService::kServiceName);
 const QString kPath = QString::fromLatin1(MprisService::kObjectPath);
 
-// Calls through the bus without blocking the thread the service lives on (a blocking
-// call, or QDBusInterface's introspection, would wait for this very thread).
+// Calls through the bus without blocking the service's own thread.
 QDBusMessage call(QDBusConnection &bus, const QString &iface, const QString &method, const QVariantList &args = {})
 {
     QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, iface, method);
@@ -81,6 +78,18 @@ QString titleOf(const QVariant &metadata)
     return map.value(u"xesam:title"_s).toString();
 }
 
+// The bridge, its service and a client on its own named connection over a started window.
+struct Controls {
+    MainWindow &window;
+    QString clientName;
+    ExternalFiles external { window };
+    MprisBridge bridge { window, window.playbackState(), FakeDecoder::api(), external };
+    MprisService service { bridge };
+    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, clientName);
+    // Puts the service on the session bus, watching the window.
+    bool onBus() { return service.registerOn(QDBusConnection::sessionBus()) && (bridge.watch(service), true); }
+};
+
 } // namespace
 
 using Mpris = WindowTest;
@@ -92,22 +101,16 @@ TEST_F(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
     auto window = start();
     for (const QString &title : { u"春の小川"_s, u"紅葉"_s })
         window->playlist()->addRow({ .title = title, .artist = u"A"_s, .fullPath = u"/m/%1.mp3"_s.arg(title) });
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
-    MprisService service(bridge);
-    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
-    bridge.watch(service);
-    EXPECT_FALSE(MprisService(bridge).registerOn(QDBusConnection(u"none"_s))); // no bus: no service
-
-    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"client"_s);
-    ASSERT_TRUE(client.isConnected());
+    Controls controls { *window, u"client"_s };
+    ASSERT_TRUE(controls.onBus() && controls.client.isConnected());
+    EXPECT_FALSE(MprisService(controls.bridge).registerOn(QDBusConnection(u"none"_s))); // no bus: no service
+    QDBusConnection &client = controls.client;
     ChangeLog log;
     ASSERT_TRUE(client.connect(
         kService, kPath, kProperties, u"PropertiesChanged"_s, &log, SLOT(changed(QString, QVariantMap, QStringList))));
     EXPECT_EQ(property(client, "PlaybackStatus").toString(), u"Stopped"_s);
 
-    // Each command, what the window shows after it (decoder state, track number), and what
-    // the bus says (status, title).
+    // Each command, what the window shows after it, and what the bus says.
     for (auto [method, state, trackNo, status, title] :
         { std::tuple { "PlayPause", 1, 1, "Playing", "春の小川" }, // "再生": sequencing picks the first checked row
             { "Next", 1, 2, "Playing", "紅葉" }, { "PlayPause", 2, 2, "Paused", "紅葉" },
@@ -133,23 +136,19 @@ TEST_F(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
     EXPECT_NEAR(property(client, "Volume").toDouble(), 0.25, 1e-4);
 }
 
-// OpenUri takes a file by the rules of a drop, the added formats included, and the
-// service reports the MIME types it was given.
+// OpenUri takes a file by the rules of a drop; the service reports the MIME types it was given.
 TEST_F(Mpris, OpenUriTakesWhatADropTakes)
 {
     if (!QDBusConnection::sessionBus().isConnected())
         GTEST_SKIP() << "no session bus: run under dbus-run-session";
     auto window = start();
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
-    MprisService service(bridge);
-    service.setMimeTypes(supportedMimeTypes());
-    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
-    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"client"_s);
-    ASSERT_TRUE(client.isConnected());
+    Controls controls { *window, u"client"_s };
+    controls.service.setMimeTypes(supportedMimeTypes());
+    ASSERT_TRUE(controls.onBus() && controls.client.isConnected());
+    QDBusConnection &client = controls.client;
     EXPECT_EQ(property(client, "SupportedMimeTypes", u"org.mpris.MediaPlayer2"_s).toStringList(), supportedMimeTypes());
 
-    QSignalSpy done(&external, &ExternalFiles::done);
+    QSignalSpy done(&controls.external, &ExternalFiles::done);
     const auto openUri = [&](const QString &path) {
         const qsizetype before = done.count();
         call(client, kPlayer, u"OpenUri"_s, { QUrl::fromLocalFile(path).toString() });
@@ -180,9 +179,7 @@ QString playerctl(const QStringList &args, int *status = nullptr)
 
 } // namespace
 
-// playerctl seeks (relative, absolute, past the end), reads the position heard to the millisecond, the cover
-// and the track number, and sets repeat and shuffle as the labels would; a client hears Seeked with the new
-// position.
+// playerctl seeks, reads position, cover and number, sets repeat and shuffle; a client hears Seeked.
 TEST_F(Mpris, PlayerctlSeeksReadsPositionArtLoopAndShuffle)
 {
     if (!QDBusConnection::sessionBus().isConnected())
@@ -194,14 +191,10 @@ TEST_F(Mpris, PlayerctlSeeksReadsPositionArtLoopAndShuffle)
     const QByteArray png = pngBytes(Qt::yellow);
     fake.pictures["/m/1.mp3"] = { "image/png", png.toStdString() };
     addRows(*window, { u"/m/1.mp3"_s, u"/m/2.mp3"_s });
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
-    MprisService service(bridge);
-    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
-    bridge.watch(service);
-    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"seeked client"_s);
+    Controls controls { *window, u"seeked client"_s };
+    ASSERT_TRUE(controls.onBus() && controls.client.isConnected());
     SeekLog seeks;
-    ASSERT_TRUE(client.connect(kService, kPath, kPlayer, u"Seeked"_s, &seeks, SLOT(seeked(qlonglong))));
+    ASSERT_TRUE(controls.client.connect(kService, kPath, kPlayer, u"Seeked"_s, &seeks, SLOT(seeked(qlonglong))));
 
     EXPECT_EQ(playerctl({ u"status"_s }), u"Stopped"_s);
     fake.openInfo.totalSeconds = 200;
@@ -250,16 +243,15 @@ TEST_F(Mpris, PlayerctlSeeksReadsPositionArtLoopAndShuffle)
     EXPECT_EQ(playerctl({ u"shuffle"_s }), u"Off"_s);
 }
 
-// Commands from outside wait while a message box is up (its caller waits for the answer)
-// and run, in order, once it has closed; the player's own modal windows do not hold them.
+// Outside commands wait while a message box is up and run in order after; own modal windows hold nothing.
 TEST_F(Mpris, CommandsWaitForAnOpenMessageBox)
 {
     auto window = start();
     for (const QString &name : { u"a"_s, u"b"_s, u"c"_s })
         window->playlist()->addRow({ .title = name, .fullPath = u"/m/%1.mp3"_s.arg(name) });
     const QString dropped = touch(u"d.wav"_s);
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
+    Controls controls { *window, u"client"_s };
+    MprisBridge &bridge = controls.bridge;
     const int trackNo = window->playbackState().CurrentTrackNo;
     {
         QMessageBox box;
@@ -284,22 +276,16 @@ TEST_F(Mpris, CommandsWaitForAnOpenMessageBox)
     EXPECT_EQ(fake.state, 0) << "the options window holds no command back";
 }
 
-// While a message box is up (here "Open Error!!  Next File", shown by a command that came
-// over the bus), every call is answered: the command that showed it, reads at once with
-// what they read, commands held back until the box has closed.
+// While a message box is up every call is answered: reads at once, commands after the box has closed.
 TEST_F(Mpris, CallsAnswerWhileABoxIsUp)
 {
     if (!QDBusConnection::sessionBus().isConnected())
         GTEST_SKIP() << "no session bus: run under dbus-run-session";
     auto window = start();
     addRows(*window, { u"/m/a.mp3"_s, u"/m/b.mp3"_s });
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
-    MprisService service(bridge);
-    ASSERT_TRUE(service.registerOn(QDBusConnection::sessionBus()));
-    bridge.watch(service);
-    QDBusConnection client = QDBusConnection::connectToBus(QDBusConnection::SessionBus, u"box client"_s);
-    ASSERT_TRUE(client.isConnected());
+    Controls controls { *window, u"box client"_s };
+    ASSERT_TRUE(controls.onBus() && controls.client.isConnected());
+    QDBusConnection &client = controls.client;
     fake.openResult = 0;
     QDBusPendingCall play = client.asyncCall(QDBusMessage::createMethodCall(kService, kPath, kPlayer, u"Play"_s));
     QStringList answered;
@@ -333,8 +319,7 @@ TEST_F(Mpris, CallsAnswerWhileABoxIsUp)
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->playbackState().CurrentTrackNo == 2; }, 5000));
 }
 
-// An untagged track reaches the bus with its file's name as the title and no artist, not
-// the list's stand-ins (nor a kind label); the name reads as the list shows it.
+// An untagged track reaches the bus titled by its file name as the list shows it, no stand-ins.
 TEST_F(Mpris, TrackTextsAndEdgeValues)
 {
     auto window = start();
@@ -344,9 +329,9 @@ TEST_F(Mpris, TrackTextsAndEdgeValues)
     for (const TrackRow &row :
         { *provisionalTrackRow(u"/m/untagged.mp3"_s), tagged, *provisionalTrackRow(pathFromBytes("/m/caf\xe9.wav")) })
         list.addRow(row);
-    ExternalFiles external(*window);
-    MprisBridge bridge(*window, window->playbackState(), FakeDecoder::api(), external);
-    MprisService service(bridge);
+    Controls controls { *window, u"client"_s };
+    MprisBridge &bridge = controls.bridge;
+    const MprisService &service = controls.service;
     for (auto [row, title, artist] : { std::tuple { 1, "untagged.mp3", "" }, { 2, "T", "A" }, { 3, "café.wav", "" } }) {
         window->controller()->playRow(row, list.fullPath(row));
         const MediaControl::Track t = bridge.track();
@@ -354,8 +339,7 @@ TEST_F(Mpris, TrackTextsAndEdgeValues)
         EXPECT_EQ(t.artist, QString::fromUtf8(artist)) << row;
         EXPECT_EQ(service.metadata().contains(u"xesam:artist"_s), *artist != 0) << row;
     }
-    // A volume that is no number is ignored; a seek as far as a 64-bit offset goes is past
-    // the end (the next track) or before the start.
+    // A volume that is no number is ignored; a seek to the 64-bit edge is past the end or before the start.
     fake.openInfo.totalSeconds = 100;
     fake.elapsed = 50;
     window->controller()->playRow(1, list.fullPath(1));

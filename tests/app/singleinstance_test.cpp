@@ -1,6 +1,4 @@
-// Two real processes: a second start without files shows the duplicate-start message and
-// ends after OK, while the first instance goes on; a second start with files hands them to
-// the first, which adds and plays them, and ends with 0 at once.  Runs under xvfb-run.
+// Two real processes under xvfb-run: a second start shows the duplicate message, or hands its files over and ends.
 #include "outputnotice.h"
 #include "testfiles.h"
 
@@ -93,10 +91,7 @@ TEST(SingleInstance, SecondStartShowsTheMessageAndEndsWhileTheFirstGoesOn)
     first->waitForFinished(5000);
 }
 
-// Named pipes nobody writes to, as the settings file and as a playlist a second start
-// hands over, hold nothing up: the window comes, a file on the command line whose name is
-// Shift-JIS bytes plays, the playlist is refused with its message, and SIGTERM ends the
-// process at once, message box and all.
+// Silent named pipes as settings or handed playlist hold nothing up; Shift-JIS names play; SIGTERM ends at once.
 TEST(SingleInstance, NamedPipesHoldNothingUpAndNamesThatAreNotUtf8Play)
 {
     QTemporaryDir config;

@@ -22,7 +22,7 @@ const QByteArray kLatin1Name("caf\xE9.mp3"); // café.mp3 in Latin-1
 
 } // namespace
 
-TEST(PathBytes, AnyBytesRoundTrip)
+TEST(PathBytes, AnyBytesRoundTripAndShownNamesDecodeEachPart)
 {
     // Valid UTF-8, the two legacy encodings, bytes that look like an escape's own UTF-8
     // form (ED B2 80), truncated and overlong sequences, and random bytes.
@@ -43,10 +43,7 @@ TEST(PathBytes, AnyBytesRoundTrip)
     EXPECT_FALSE(hasEscapedBytes(pathFromBytes("/music/曲.mp3")));
     EXPECT_TRUE(hasEscapedBytes(pathFromBytes(kSjisName)));
     EXPECT_NE(pathFromBytes("caf\xC3\xA9"), pathFromBytes("caf\xE9"));
-}
-
-TEST(PathBytes, ShownNamesDecodeEachPartAsFileText)
-{
+    // Shown names decode each part as file text.
     const QString path = pathFromBytes("/音楽/" + kSjisName);
     EXPECT_EQ(displayPath(path), QStringLiteral("/音楽/曲名.mp3"));
     EXPECT_EQ(displayPath(pathFromBytes("/a/" + kLatin1Name)), QStringLiteral("/a/café.mp3"));

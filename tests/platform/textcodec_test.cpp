@@ -10,7 +10,7 @@
 
 using namespace kes;
 
-TEST(TextCodec, Cp932RoundTripUsesMicrosoftMapping)
+TEST(TextCodec, Cp932RoundTripUsesMicrosoftMappingAndFileBytesComeFromEitherWorld)
 {
     // "日本語～\" in CP932; 0x8160 is the wave dash of Windows, 0x5C the backslash.
     const std::string sjis = "\x93\xfa\x96\x7b\x8c\xea\x81\x60\x5c";
@@ -22,18 +22,13 @@ TEST(TextCodec, Cp932RoundTripUsesMicrosoftMapping)
     EXPECT_TRUE(ok);
     utf8ToCp932("😀", &ok);
     EXPECT_FALSE(ok);
-}
-
-TEST(TextCodec, FileBytesFromEitherWorld)
-{
+    // File bytes from either world.
     EXPECT_EQ(systemOrCp932ToUtf8("C:\\\x8b\xc8.mp3"), "C:\\曲.mp3");
     // Neither UTF-8 nor CP932 (lone lead byte at the end): Latin-1.
     EXPECT_EQ(systemOrCp932ToUtf8("caf\xe9"), "café");
 }
 
-// Tag texts of both worlds as writers store them in fields marked Latin-1, one a line: Japanese ones
-// in CP932 (kanji, kana, half-width katakana, full-width forms, mixed with ASCII), Western ones in
-// Latin-1 with the punctuation of Windows-1252 (’ “ ” – … Œ œ).  Real artist, title and album names.
+// Real tag texts in fields marked Latin-1, one a line: Japanese in CP932, Western in Windows-1252 Latin-1.
 std::vector<std::string> corpus(const char *name)
 {
     std::ifstream in(std::string(KESTRINE_SOURCE_DIR "/tests/platform/") + name);
@@ -45,8 +40,7 @@ std::vector<std::string> corpus(const char *name)
     return texts;
 }
 
-// A Western text as a writer on Western Windows stores it: Latin-1, with Windows-1252's
-// punctuation and letters in 0x80-0x9F.
+// A Western text as Western Windows stores it: Latin-1 with Windows-1252's 0x80-0x9F.
 std::string westernBytes(const std::string &utf8)
 {
     static const std::pair<char32_t, unsigned char> kCp1252[] = { { U'€', 0x80 }, { U'…', 0x85 }, { U'Š', 0x8A },
@@ -94,8 +88,7 @@ TEST(TextCodec, Latin1FieldsJudgedOverACorpusOfTagTexts)
         westernRight, western.size());
     EXPECT_GE(double(japaneseRight) / double(japanese.size()), 0.98) << misread;
     EXPECT_GE(double(westernRight) / double(western.size()), 0.98) << misread;
-    // The shapes a rule that weighs neighbouring bytes gets wrong: katakana whose trail
-    // bytes are ASCII letters, upper-case accents and ß that are half-width katakana in CP932.
+    // What a neighbour-weighing rule gets wrong: katakana with ASCII trail bytes, accents that are half-width kana.
     for (const char *text : { "オアシス", "ビートルズ", "カラオケ ABC", "DJオズマ" })
         EXPECT_EQ(latin1TagToUtf8(utf8ToCp932(text)), text);
     for (const char *text : { "Weißwurst", "ÉTÉ", "ØRESUND", "Don’t Stop" })
@@ -124,17 +117,14 @@ TEST(TextCodec, Latin1TagFieldsTellJapaneseFromLatin1)
 
 TEST(TextCodec, FieldsOfOneTagJudgedTogetherAndCutCharactersDropped)
 {
-    // A level-2 kanji alone weighs no more than the Latin-1 letter its lead byte is ("åQ");
-    // the other fields of its tag decide.
+    // A lone level-2 kanji weighs no more than its lead byte's Latin-1 letter; the other fields decide.
     const std::string bud = utf8ToCp932("蕾"), band = utf8ToCp932("コブクロ");
     Cp932Evidence tag = cp932Evidence(bud);
     tag += cp932Evidence(band);
     EXPECT_EQ(latin1TagToUtf8(bud, tag), "蕾");
     EXPECT_EQ(latin1TagToUtf8(westernBytes("Björk"), tag), "Björk") << "not CP932 at all";
     EXPECT_EQ(latin1TagToUtf8("Blue Train", tag), "Blue Train");
-    // A writer that cut a field at a fixed length may split the last character: it goes,
-    // when the rest is Japanese; a Western field ending in a letter whose byte is a lead
-    // byte keeps it.
+    // A character split by a fixed-length cut goes when the rest is Japanese; a Western lead-byte letter stays.
     const std::string beatles = utf8ToCp932("ビートルズ"), kana = utf8ToCp932("あいう");
     EXPECT_EQ(latin1TagToUtf8(beatles.substr(0, beatles.size() - 1)), "ビートル");
     EXPECT_EQ(latin1TagToUtf8(kana.substr(0, kana.size() - 1)), "あい");

@@ -39,8 +39,7 @@ struct Fixture {
 
 } // namespace
 
-// "Normal" order by position over ten rows: the row play chooses, the next and the
-// previous checked row.
+// "Normal" order over ten rows: the row play chooses, the next and previous checked row.
 TEST(Sequencer, NormalOrder)
 {
     const struct {
@@ -129,9 +128,7 @@ TEST(Sequencer, RandomWithRepeatRetriesUntilItFindsARow)
     EXPECT_EQ(empty.current, 1);
 }
 
-// Working the next row out ahead changes nothing; committing it leaves what nextRow() would
-// have left (the rows' checks and marks, CurrentTrackNo) and gives its path, over whole
-// Random rounds (a new round included) and the ends of Normal with and without repeat.
+// Working the next row out ahead changes nothing; committing it equals nextRow(), Random rounds and ends included.
 TEST(Sequencer, LookAheadThenCommitIsNextRow)
 {
     const auto snapshot = [](const Fixture &f) {
@@ -165,8 +162,7 @@ TEST(Sequencer, LookAheadThenCommitIsNextRow)
     }
 }
 
-// Rows removed with Del: CurrentTrackNo stays on the current track's place, so that the
-// next track is the one that followed it, also when the current row itself goes.
+// After Del, CurrentTrackNo keeps the current track's place, also when its own row goes.
 TEST(Sequencer, RowsRemovedKeepTheNextTrack)
 {
     const struct {
@@ -193,9 +189,7 @@ TEST(Sequencer, RowsRemovedKeepTheNextTrack)
     }
 }
 
-// Rows whose files are missing (a drive not mounted yet) are passed over in both modes
-// and by the previous track, their check boxes and marks untouched; when only missing rows
-// are checked nothing is chosen, even with repeat on (no endless pass).
+// Rows of missing files are passed over, checks untouched; only missing rows checked chooses none, repeat or not.
 TEST(Sequencer, MissingRowsArePassedOverAndKeepTheirChecks)
 {
     for (const char *mode : { "Normal", "Random" }) {

@@ -1,5 +1,4 @@
-// The asynchronous adder: order, duplicates at insertion time, drop rules, job order, and
-// rows that go in before their tags (filled by row identity, removed, or quit meanwhile).
+// The asynchronous adder: order, duplicates, drop rules, job order, rows before their tags.
 #include "playlistcommands.h"
 #include "playlistfiles.h"
 #include "playlisttestsupport.h"
@@ -74,9 +73,7 @@ TEST_F(AdderTest, DropAddsInDropOrderAndSkipsWhatTheRulesSkipSilently)
     EXPECT_EQ(names().last(), QStringLiteral("garbage.mp3"));
 }
 
-// The added formats follow the same two tests: an accepted spelling of the ending and a
-// content the library knows, each asked on its own (an ".ogg" may hold Opus, an ".mp3"
-// name on FLAC data is still an MP3 row).
+// Added formats: an accepted ending and a content the library knows, each asked on its own.
 TEST_F(AdderTest, DroppedFilesOfTheAddedFormatsPassTheSameTwoTests)
 {
     auto &types = FakeDecoder::instance().fileTypes; // no worker runs now
@@ -97,9 +94,7 @@ TEST_F(AdderTest, DroppedFilesOfTheAddedFormatsPassTheSameTwoTests)
     EXPECT_TRUE(prompter.messages.isEmpty());
 }
 
-// With the wide rules a playlist of any spelling ends the drop, a folder adds what the
-// folder search would find under it, and the dropped files that did not become rows are
-// named in one message per drop (five at most); listed files are no such files.
+// Wide rules: a playlist ends the drop, a folder adds what the search finds, refusals named once (five at most).
 TEST_F(AdderTest, WideDropsTakeAnyPlaylistWalkFoldersAndTellWhatWasLeftOut)
 {
     adder->setDropRules({ true, QStringLiteral("*.mp3;*.wav") });
@@ -132,8 +127,7 @@ TEST_F(AdderTest, WideDropsTakeAnyPlaylistWalkFoldersAndTellWhatWasLeftOut)
         QStringList { "7 個のファイルを追加できませんでした: n0.txt、n1.txt、n2.txt、n3.txt、n4.txt …" });
 }
 
-// Jobs land one after another; a file that vanished before it was checked is passed over;
-// a playlist that cannot be read ends its job with a message naming it.
+// Jobs land in turn; a vanished file is passed over; an unreadable playlist ends its job, named.
 TEST_F(AdderTest, JobsLandInTheOrderTheyWereGiven)
 {
     QByteArray m3u;
@@ -150,12 +144,7 @@ TEST_F(AdderTest, JobsLandInTheOrderTheyWereGiven)
     EXPECT_EQ(prompter.texts(), QStringList { readFailedMessage(dir.filePath("missing.m3u")) });
 }
 
-// Rows show at once with their file names, in order, and each gets its own tags in place:
-// clearing the list stops the add that runs (its rows do not come back) and rows cleared
-// meanwhile get no tags, nor does a row added after them for the same file (a.mp3 and
-// b.mp3 again); a CSV export of pending rows waits for their tags, read off the GUI
-// thread; a sorted list shows them by their names first and moves each filled row to its
-// sorted place.
+// Rows show at once and get their own tags in place; clears stop the add and drop pending tags; CSV and sort wait.
 TEST_F(AdderTest, RowsGoInBeforeTheirTagsWhichFindThemByIdentity)
 {
     setTag(touch("a.mp3"), makeTag("Ta.mp3", "", ""));
@@ -202,8 +191,7 @@ TEST_F(AdderTest, RowsGoInBeforeTheirTagsWhichFindThemByIdentity)
     }
 }
 
-// Cancelling drops the jobs after the one whose rows are in, whose tags still come;
-// stopping or destroying returns soon, keeps the rows as they are and calls back nobody.
+// Cancelling drops later jobs (tags of rows in still come); stop or destroy return soon and call nobody.
 TEST_F(AdderTest, CancelStopOrQuitWhileTagsAreRead)
 {
     QStringList many;
@@ -228,8 +216,7 @@ TEST_F(AdderTest, CancelStopOrQuitWhileTagsAreRead)
     }
 }
 
-// Cancelling in a reaction to new rows ends the job after those rows and drops the jobs
-// queued behind it; a job asked for meanwhile runs once the cancelled one has ended.
+// Cancelling from a new-rows reaction ends that job and drops those behind; one asked meanwhile runs after.
 TEST_F(AdderTest, CancelFromARowReactionEndsTheJobThere)
 {
     QStringList many, first;

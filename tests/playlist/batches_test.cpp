@@ -1,6 +1,4 @@
-// Ordered batches: results in submission order whatever the workers' order, work redone in
-// place, cancels from inside a handover and across a pool, and the pacing that keeps the
-// event loop running.
+// Ordered batches: submission order, redo in place, cancels, and pacing that keeps the event loop running.
 #include "orderedbatches.h"
 #include "playlisttestsupport.h"
 
@@ -15,8 +13,7 @@ namespace
 using namespace std::chrono_literals;
 using Handover = OrderedBatches::Handover;
 
-// Work that sleeps, or waits until open (at most 5 s) or cancelled, then hands over a
-// record of its name.
+// Work that sleeps or waits until open (5 s at most) or cancelled, then hands over its name.
 struct Recorder {
     QStringList log;
     std::atomic_bool open { false };
@@ -63,8 +60,7 @@ TEST_F(BatchesTest, HandoversRunInSubmissionOrderAndRedoneWorkKeepsItsPlace)
     EXPECT_EQ(line.running(), 0);
 }
 
-// A handover that cancels ends the delivery: the results waiting behind it and the work
-// it asks to redo are dropped, the owner hears of it once, and the line takes new work.
+// A cancelling handover drops what waits and the redo, tells the owner once, and the line takes new work.
 TEST_F(BatchesTest, CancelFromAHandoverDropsTheRest)
 {
     OrderedBatches line(pool, 0, { 1000 });
@@ -89,8 +85,7 @@ TEST_F(BatchesTest, CancelFromAHandoverDropsTheRest)
     EXPECT_EQ(cancels, 1);
 }
 
-// Handovers that pile up behind a slow first batch are handed over a budget at a time:
-// an event posted by the first handover runs before the last one.
+// Handovers piled behind a slow batch go a budget at a time: an event posted by the first runs before the last.
 TEST_F(BatchesTest, ALongDeliveryLetsTheEventLoopIn)
 {
     OrderedBatches line(pool, 0, { 10 });
@@ -117,8 +112,7 @@ TEST_F(BatchesTest, ALongDeliveryLetsTheEventLoopIn)
     EXPECT_EQ(rec.log, QStringList({ "first", "0", "1", "2", "3", "4" }));
 }
 
-// With a gap, a result that comes back while another batch is out waits; the last one out
-// is handed over at once, with the one that waited.
+// With a gap, a result waits while another batch is out; the last one out goes at once with it.
 TEST_F(BatchesTest, ResultsWaitForTheGapExceptTheLast)
 {
     OrderedBatches line(pool, 0, { 1000, 60000 });
@@ -133,8 +127,7 @@ TEST_F(BatchesTest, ResultsWaitForTheGapExceptTheLast)
     EXPECT_EQ(rec.log, QStringList({ "first", "waits", "last" }));
 }
 
-// cancelAll() reaches every line of the pool; what an owner submits while it reacts goes
-// ahead.  stop() refuses such work and returns once the running batches have given up.
+// cancelAll() reaches every line; work submitted while reacting goes ahead; stop() refuses it and returns.
 TEST_F(BatchesTest, OneCallCancelsEveryLineOfThePool)
 {
     for (const bool stopping : { false, true }) {

@@ -1,5 +1,4 @@
-// Cue sheets: the encodings they come in, the tracks and ranges they describe, damaged
-// sheets, and the files they name beside them.
+// Cue sheets: encodings, tracks and ranges, damaged sheets, and the files they name.
 #include "cuesheet.h"
 #include "filename.h"
 #include "pathbytes.h"
@@ -60,9 +59,7 @@ QString fault(CueFault::Kind kind, int line)
 
 } // namespace
 
-// One EAC-style sheet in every encoding and line end it is met in reads to the same album
-// and tracks.  The Japanese titles hold kanji, kana and half-width kana, and CP932 trail
-// bytes that are '\' and '|' in ASCII, one of them right before a closing quote.
+// One EAC sheet in every encoding and line end reads alike, CP932 trail bytes '\' and '|' included.
 TEST(CueSheetTest, OneSheetInEveryEncoding)
 {
     const QString text = QStringLiteral("REM GENRE \"J-Pop\"\n"
@@ -89,25 +86,23 @@ TEST(CueSheetTest, OneSheetInEveryEncoding)
                                         "    FLAGS DCP\n"
                                         "    INDEX 00 04:10:20\n"
                                         "    INDEX 01 04:12:00\n");
-    CueTrack one;
-    one.number = 1;
-    one.title = QStringLiteral("十能ソ|ポ\\");
-    one.performer = QStringLiteral("ｶﾀｶﾅ歌手");
-    one.songwriter = QStringLiteral("作詞者");
-    one.isrc = QStringLiteral("JPXX09800001");
-    one.file = QStringLiteral("/rips/ポップな表.wav");
-    one.fileType = QStringLiteral("WAVE");
-    one.end = frames(4, 12, 0);
-    one.gain = -6.2;
-    one.peak = 0.95;
-    CueTrack two;
-    two.number = 2;
-    two.title = QStringLiteral("ポップな表");
-    two.performer = QStringLiteral("宇多田ヒカル");
-    two.file = one.file;
-    two.fileType = one.fileType;
-    two.start = frames(4, 12, 0);
-    two.pregap = frames(4, 10, 20);
+    const CueTrack one { .number = 1,
+        .title = QStringLiteral("十能ソ|ポ\\"),
+        .performer = QStringLiteral("ｶﾀｶﾅ歌手"),
+        .songwriter = QStringLiteral("作詞者"),
+        .isrc = QStringLiteral("JPXX09800001"),
+        .file = QStringLiteral("/rips/ポップな表.wav"),
+        .fileType = QStringLiteral("WAVE"),
+        .end = frames(4, 12, 0),
+        .gain = -6.2,
+        .peak = 0.95 };
+    const CueTrack two { .number = 2,
+        .title = QStringLiteral("ポップな表"),
+        .performer = QStringLiteral("宇多田ヒカル"),
+        .file = one.file,
+        .fileType = one.fileType,
+        .start = frames(4, 12, 0),
+        .pregap = frames(4, 10, 20) };
 
     const QByteArray sjis = cp932(text);
     ASSERT_TRUE(sjis.contains("\x95\x5C\x22") && sjis.contains("\x83\x7C")); // 表" and ポ
@@ -135,15 +130,13 @@ TEST(CueSheetTest, OneSheetInEveryEncoding)
         EXPECT_EQ(std::tuple(s.albumGain, s.albumPeak), std::tuple(-7.5, 0.988525)) << name;
         EXPECT_TRUE(s.tracks == QList<CueTrack>({ one, two })) << name << ": " << summary(s).toStdString();
     }
-    // A Western sheet in Windows-1252 whose bytes also decode as CP932 ("Cé" is E9 6C)
-    // reads as Windows-1252.
+    // A Windows-1252 sheet that also decodes as CP932 reads as Windows-1252.
     const CueSheet western = parse("PERFORMER \"C\xE9line Dion\"\nTITLE \"D\x92\x65ux\"\n");
     EXPECT_EQ(std::tuple(western.encoding, western.performer, western.title),
         std::tuple(E::Latin1, QStringLiteral("Céline Dion"), QStringLiteral("D’eux")));
 }
 
-// Tracks, files and ranges: pregaps, several files, data tracks, the spellings of other
-// writers, and damaged sheets read as far as they are sound.
+// Pregaps, several files, data tracks, other writers' spellings; damaged sheets read as far as sound.
 TEST(CueSheetTest, TracksRangesAndFaults)
 {
     using K = CueFault::Kind;
@@ -158,8 +151,7 @@ TEST(CueSheetTest, TracksRangesAndFaults)
             "FILE \"a.flac\" FLAC\nTRACK 01 AUDIO\nINDEX 00 00:00:00\nINDEX 01 00:02:00\n"
             "TRACK 02 AUDIO\nINDEX 00 03:00:00\nINDEX 01 03:02:10\nTRACK 03 AUDIO\nINDEX 01 05:00:00\n",
             QStringLiteral("1 a.flac 150-13660, 2 a.flac 13660-22500, 3 a.flac 22500--1") },
-        // EAC's "gaps appended to the previous track": track 02's INDEX 00 is in the
-        // first file, its INDEX 01 starts the second.
+        // EAC's appended gaps: track 02's INDEX 00 in the first file, its INDEX 01 starts the second.
         { "one file per track",
             "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
             "    INDEX 00 04:10:00\nFILE \"02.wav\" WAVE\n    INDEX 01 00:00:00\n"
@@ -221,8 +213,7 @@ TEST(CueSheetTest, TracksRangesAndFaults)
     EXPECT_EQ(parse(manyFiles).faults.last(), (CueFault { K::TooManyTracks, kMaxCueTracks + 1 }));
 }
 
-// The files a sheet names, found beside it as rips are kept: another letter case, another
-// encoding of the name, re-encoded images, a sheet naming no media file.
+// Named files found beside the sheet: other case, other name encoding, re-encoded images, none named.
 TEST(CueSheetTest, FilesFoundBesideTheSheet)
 {
     QTemporaryDir tmp;

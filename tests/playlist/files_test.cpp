@@ -25,8 +25,7 @@ TEST(M3uParseTest, LinesEntriesAndAborts)
         { "extended", "#EXTM3U\r\n#EXTINF:123,Artist - Title\r\n/a.mp3\r\n# comment\r\n", { "/a.mp3" }, false },
         { "UTF-8 BOM", "\xEF\xBB\xBF/a.mp3\r\n", { "/a.mp3" }, false },
         { "UTF-8 text", "/音楽/曲.mp3\n", { "/音楽/曲.mp3" }, false },
-        // Bytes that are no UTF-8 name the file of those bytes (their CP932 reading is the
-        // alternative, checked below).
+        // Bytes that are no UTF-8 name the file of those bytes (CP932 is the alternative, below).
         { "CP932 text", "/\x89\xb9\x8a\x79/\x8b\xc8.mp3\r\n", { pathFromBytes("/\x89\xb9\x8a\x79/\x8b\xc8.mp3") },
             false },
         { "blanks kept", "/a b.mp3 \r\n", { "/a b.mp3 " }, false },
@@ -47,10 +46,7 @@ TEST(M3uParseTest, LinesEntriesAndAborts)
         (QHash<qsizetype, QString> { { 0, QStringLiteral("/音楽/曲.mp3") } }));
 }
 
-// The playlists people have: the same list as UTF-8 (with and without a BOM, or named
-// .m3u8), UTF-16 in either byte order and ISO-8859-1 reads to the same entries (the
-// Latin-1 one through its alternative reading); file: URLs and PLS files name files; an
-// M3U8 file's bytes that are not UTF-8 have no CP932 reading.
+// One list as UTF-8 (BOM or not), UTF-16 either way and Latin-1 reads alike; file: URLs and PLS name files.
 TEST(PlaylistFormats, ThePlaylistFilesOfOtherPlayers)
 {
     const QString lizzy = QStringLiteral(KESTRINE_SOURCE_DIR "/../shared/testdata/m3u-lizzy/");
@@ -108,9 +104,7 @@ TEST(PlaylistFormats, ThePlaylistFilesOfOtherPlayers)
     EXPECT_FALSE(isPlaylistName(QStringLiteral("x.mp3")) || isPlaylistName(QStringLiteral("m3u")));
 }
 
-// Reading is bounded: a sparse playlist of 2 GiB, one of 256 MiB of NUL bytes and an
-// endless line end the reading with the message, within the memory limit; a named pipe
-// that nobody writes to is refused at once; a line split between reads still counts.
+// Reading is bounded: huge, NUL-filled and endless playlists stop with the message; a silent pipe is refused.
 TEST(PlaylistFormats, ReadingIsBoundedAndNeverWaits)
 {
     QTemporaryDir tmp;
@@ -155,8 +149,7 @@ TEST(PlaylistFormats, ReadingIsBoundedAndNeverWaits)
     EXPECT_FALSE(readPlaylist(tmp.path(), e));
     EXPECT_LT(t.elapsed(), 1000);
 
-    // One line more than a playlist holds, each of one character: the reading stops there as past the byte
-    // limit, and an entry costs about its path alone.
+    // One line more than a playlist holds: stops as past the byte limit; an entry costs about its path.
     const QString shortLines
         = sparse("short.m3u", 2 * (kMaxPlaylistEntries + 1), QByteArray("a\n").repeated(kMaxPlaylistEntries + 1));
     M3uEntries most;
@@ -216,8 +209,7 @@ protected:
     std::unique_ptr<PlaylistCommands> commands;
 };
 
-// The checked rows as M3U and CSV; the M3U reads back to nothing new; no checked row is
-// said before any dialog (CSV: an empty file); Cancel writes nothing and says nothing.
+// The checked rows as M3U and CSV; none checked is said first; Cancel writes and says nothing.
 TEST_F(FilesTest, TheCheckedRowsAreWritten)
 {
     fiveRowsThreeChecked();
@@ -267,9 +259,7 @@ TEST_F(FilesTest, LoadSkipsMissingEntriesResolvesRelativeOnesAndStopsAtBadLines)
     EXPECT_EQ(prompter.texts(), QStringList({ "読み込めないファイル形式ですので処理を中断します" }));
 }
 
-// Def_Playlist_Set hands the name written to the settings (Cancel: none, which clears the
-// start-up playlist) and leaves them alone when nothing was written.  Names with line
-// breaks are left out of every M3U.
+// Def_Playlist_Set hands the name written (Cancel: none); names with line breaks are left out of every M3U.
 TEST_F(FilesTest, DefaultPlaylistAndNamesWithLineBreaks)
 {
     model.addRows({ TrackRow { .fullPath = "/m/one.mp3" }, TrackRow { .fullPath = "/m/two\n/etc/passwd.mp3" },
@@ -299,8 +289,7 @@ TEST_F(FilesTest, DefaultPlaylistAndNamesWithLineBreaks)
             cannotWrite(unwritable), breaks }));
 }
 
-// A failed write says which file; one that fails half-way (a file size limit, which
-// holds for root too) leaves the old file whole and no temporary file.
+// A failed write names the file; one failing half-way leaves the old file whole and no temporary.
 TEST_F(FilesTest, FailedWritesSayWhichFileAndKeepTheOldOne)
 {
     fiveRowsThreeChecked();
@@ -321,9 +310,7 @@ TEST_F(FilesTest, FailedWritesSayWhichFileAndKeepTheOldOne)
     EXPECT_EQ(QDir(dir).entryList({ "old.m3u*" }, QDir::Files | QDir::Hidden), QStringList({ "old.m3u" }));
 }
 
-// Files of a Shift-JIS, a Latin-1 and a UTF-8 name (made from bytes) become rows shown
-// with decoded names, a drop hands them over as they are, and an M3U and a CSV hold their
-// bytes exactly, the M3U reading back to the same three files.
+// Names of Shift-JIS, Latin-1 and UTF-8 bytes are shown decoded, dropped as they are, and written byte for byte.
 TEST_F(FilesTest, NamesThatAreNotUtf8TravelAsTheirBytes)
 {
     const QByteArray base = QFile::encodeName(dir.path()) + '/';

@@ -1,5 +1,4 @@
-// The folder search: the walker's order and what it passes over, the commands through the
-// adder into the playlist, the drive failure, stopping a search, the start-up preset.
+// The folder search: walker order and skips, commands through the adder, drive failure, stop, start-up preset.
 #include "foldersearchwindow.h"
 #include "folderwalker.h"
 #include "mainwindow.h"
@@ -14,9 +13,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-// A small tree whose breadth-first, case-insensitive order differs from a depth-first walk
-// (a/d before B) and a byte-order sort (B before a); .hidden is left out; "m3u" files and
-// mixed-case endings are listed but never added.
+// Breadth-first case-insensitive order (a/d before B, not byte order); .hidden out; m3u listed, never added.
 const QStringList kTree { "z.mp3", "A.mp3", "a/x.mp3", "a/d/y.mp3", "B/w.mp3", "c/v.mp3", "list.m3u", "Mixed.Mp3",
     ".hidden/h.mp3" };
 
@@ -62,8 +59,7 @@ TEST_F(FolderSearchTest, WalkOrderLinksPatternsAndUnreadableFolders)
     for (const auto &c : cases)
         EXPECT_EQ(walk(c.recursive, c.pattern), c.expected) << c.pattern.toStdString();
 
-    // Root reads every folder; in a child process without the capabilities that let it
-    // ignore file modes, a folder of mode 000 cannot be read, as for a user.
+    // Root reads every folder; a child without the capabilities meets mode 000 as a user does.
     ASSERT_EQ(::chmod(QFile::encodeName(root + "/B").constData(), 0), 0);
     const auto ok = withoutFileRights([&] {
         return walk(true) == QStringList { "A.mp3", "Mixed.Mp3", "z.mp3", "a/x.mp3", "c/v.mp3", "a/d/y.mp3" }
@@ -73,9 +69,7 @@ TEST_F(FolderSearchTest, WalkOrderLinksPatternsAndUnreadableFolders)
     EXPECT_EQ(ok, std::optional(true)) << "nullopt: could not drop the capabilities";
 }
 
-// Clearing first or not, this folder or the whole tree, after five rows already in the
-// playlist (their tags may still be being read) or, when clearing, still being added: the
-// clearing stops that add.  The window closes when the rows are in.
+// Clearing or not, folder or tree, after rows in or still being added (clearing stops it); closes when done.
 TEST_F(FolderSearchTest, CommandsFillThePlaylist)
 {
     const QStringList before { "old/1.mp3", "old/2.mp3", "old/3.mp3", "old/4.mp3", "old/5.mp3" };
@@ -110,9 +104,7 @@ TEST_F(FolderSearchTest, CommandsFillThePlaylist)
     }
 }
 
-// With no search types saved, the pattern takes the added formats; a file that saved the
-// classic types keeps the pattern it gives (an added type on only where it says so).
-// The rows follow the accepted spellings of the endings, as for the classic types.
+// No saved types: the added formats; saved classic types keep their pattern; endings as accepted.
 TEST_F(FolderSearchTest, AddedFormatsFoundByTheDefaultPatternAndAStoredPatternKept)
 {
     const QStringList files { "n/a.flac", "n/b.OGG", "n/c.oga", "n/d.opus", "n/e.m4a", "n/f.wv", "n/g.ape", "n/h.aac",
@@ -152,9 +144,7 @@ TEST_F(FolderSearchTest, AddedFormatsFoundByTheDefaultPatternAndAStoredPatternKe
     }
 }
 
-// A folder holding a Shift-JIS, a Latin-1 and a UTF-8 name (made from their bytes), under
-// a Shift-JIS folder name: Dir1 and File1 show them decoded, the search adds all three as
-// the files they are.
+// Shift-JIS, Latin-1 and UTF-8 names under a Shift-JIS folder: shown decoded, added as the files they are.
 TEST_F(FolderSearchTest, NamesThatAreNotUtf8AreListedAndAdded)
 {
     const QByteArray folder = QFile::encodeName(root) + "/\x89\xb9\x8a\x79"; // 音楽
@@ -198,10 +188,7 @@ TEST_F(FolderSearchTest, NamesThatAreNotUtf8AreListedAndAdded)
     EXPECT_EQ(added, paths);
 }
 
-// The folder from the settings is where the window first opens, and the toolbar button
-// opens it modally; a drive that cannot be read offers Retry and Cancel; closing the
-// window stops its search (the main window's adder); the next opening starts at the
-// current directory: the process's, or the root of the drive picked last.
+// First opening at the saved folder, modal; unreadable drive offers Retry/Cancel; close stops; next at the current dir.
 TEST_F(FolderSearchTest, StartupPresetDriveFailureStoppingAndTheNextOpening)
 {
     for (int d = 0; d < 20; ++d)
@@ -242,8 +229,7 @@ TEST_F(FolderSearchTest, StartupPresetDriveFailureStoppingAndTheNextOpening)
     main.close();
 }
 
-// Each opening reads the drives and the folder again: a stick plugged in or pulled out,
-// and files that came or went, while the window was closed.
+// Each opening reads drives and folder again.
 TEST_F(FolderSearchTest, EachOpeningReadsDrivesAndFolderAgain)
 {
     QList<FolderSearchWindow::Drive> mounted { { "/", {} }, { root, "MUSIC" } };

@@ -45,9 +45,7 @@ TEST_F(TrackRowTest, EveryAcceptedSpellingGivesItsKindsTextsAndOthersAreRejected
     EXPECT_EQ(model.count(), 0);
 }
 
-// The library's type codes as the drop rule and the now-playing names read them: the
-// classic mapping (4 as MPEG, a WAV with an ID3v1 tag as RMP, no kind above 50) and a kind
-// for each added format, whatever the name says.
+// Type codes as the drop rule and now-playing names read them: the classic mapping and each added format.
 TEST_F(TrackRowTest, TypeCodesGiveTheKindOfTheContent)
 {
     const std::pair<int32_t, const char *> cases[] = { { 0, "mp3" }, { 4, "mp3" }, { 16, "mp3" }, { 48, "mp3" },
@@ -67,9 +65,7 @@ protected:
     QAbstractItemModelTester tester { &model, QAbstractItemModelTester::FailureReportingMode::Fatal };
 };
 
-// A path is a row's identity (exactly, case-sensitive, within a batch too); numbers come
-// from the count, stay through sorting and start again after clear; the list view's check
-// boxes; rows out of range read empty and take no writes.
+// A path is a row's identity; numbers follow the count through sorting and clear; checks; out-of-range rows inert.
 TEST_F(ModelTest, DuplicatesNumbersAndChecks)
 {
     for (const char *p : { "/m/c.wav", "/m/c.wav", "/m/C.wav", "/m/b.wav", "/m/a.wav", "/m/c.wav" })
@@ -112,8 +108,7 @@ TEST_F(ModelTest, TenThousandthRowAndFortyThousandRows)
     EXPECT_TRUE(model.number(1000) == "1000" && model.number(1001) == "10000");
 }
 
-// The same rows added one by one and in a large batch end in the same order: stable,
-// case-insensitive, new rows after the equal ones already there.
+// Rows added one by one or in a batch end in the same stable, case-insensitive order.
 TEST_F(ModelTest, SortedModelPutsNewRowsInPlaceOneByOneOrInBatches)
 {
     const QStringList artists = { "beta", "Alpha", "gamma", "alpha", "Beta", "delta" };
@@ -133,8 +128,7 @@ TEST_F(ModelTest, SortedModelPutsNewRowsInPlaceOneByOneOrInBatches)
     EXPECT_EQ(fullPaths(model).mid(0, 2), QStringList({ "/m/1.mp3", "/m/3.mp3" })); // "Alpha" before "alpha"
 }
 
-// Removing scattered rows keeps the path index, the checked count and the ids right, in a sorted list too;
-// the playing row follows its track through sorting and removals and is gone with it.
+// Removing scattered rows keeps index, checked count and ids right; the playing row follows its track.
 TEST_F(ModelTest, RemovedRowsAndThePlayingRow)
 {
     for (const char *p : { "/m/f.wav", "/m/e.wav", "/m/d.wav", "/m/c.wav", "/m/b.wav", "/m/a.wav" })

@@ -1,5 +1,4 @@
-// The CD jacket window printed to PDF files and read back with poppler-utils: the words and
-// where they stand (pdftotext), the outline measured on a rendering of the page (pdftoppm).
+// The CD jacket window printed to PDF and read back with poppler-utils: words, places, outline.
 #include "jacketpreview.h"
 #include "playlistmodel.h"
 #include "printwindow.h"
@@ -109,9 +108,7 @@ TEST_F(PrintTest, TrackListOnThePage)
 {
     QList<TrackRow> longFirst = rows(70);
     longFirst[0].title = QString(120, u'W'); // too long to share its line
-    // Name, rows, Start Pos, entries printed, the line of entry 001 (-1: not checked), entries
-    // "a=b" on one line, "a<b" b on the line after a's, "a|b" in one column, and texts of the
-    // page (none: the page holds no text).
+    // Name, rows, Start Pos, entries printed, entry 001's line (-1 unchecked), "a=b"/"a<b"/"a|b" layouts, page texts.
     const std::tuple<const char *, QList<TrackRow>, int, int, int, QStringList, QStringList> cases[] = {
         { "Max Line 60: lines 1-10 hold two entries", rows(70), 2, 70, -1, { "001=061", "010=070", "011<012" },
             { "001 Song1 ( Band1 )" } },
@@ -158,9 +155,7 @@ TEST_F(PrintTest, TrackListOnThePage)
     EXPECT_EQ(prompter.texts(), QStringList({ question.arg(200), question.arg(160) }));
 }
 
-// A row whose tags are still being read prints once they are in, not with its stand-in
-// text; the window shows that a print waits.  Only the printed rows are waited for; a preview
-// meanwhile does not drop the waiting print; closing the window does.
+// A row whose tags are pending prints once they are in; a preview keeps the waiting print, closing drops it.
 TEST_F(PrintTest, PrintingWaitsForTheTagsOfPrintedRows)
 {
     auto fill = [this](int row) {
@@ -197,8 +192,7 @@ TEST_F(PrintTest, PrintingWaitsForTheTagsOfPrintedRows)
     EXPECT_FALSE(QFile::exists(pdf)) << "printed after the window closed";
 }
 
-// Each print to a file asks for the file, the outline alone too, so an earlier print's
-// file is not overwritten unasked; a track list alone in no palette colour sends no page.
+// Each print to a file asks for the file, outline alone too; a list in no palette colour sends no page.
 TEST_F(PrintTest, PrintsToFilesAskAndEmptyPagesAreNotSent)
 {
     auto w = open(rows(3));
@@ -238,8 +232,7 @@ TEST_F(PrintTest, OutlinesMeasureTheInsertSizes)
     }
 }
 
-// The preview in colour Font_Color2; "両印刷" keeps the outline alone in the preview; a colour
-// list without a selection draws no track list anywhere; Cancel in the print dialog prints nothing.
+// Preview in Font_Color2; 両印刷 keeps the outline alone; no selection draws no list; Cancel prints nothing.
 TEST_F(PrintTest, PreviewAndBothPrint)
 {
     auto count = [](const QImage &img, auto pixelIs) {

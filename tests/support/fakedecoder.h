@@ -1,6 +1,4 @@
-// A scripted stand-in for libvbmp3.so behind the player's DecoderApi table.  Tests set
-// the answers, drive states and the end-of-track report, and read the calls made.
-// One instance per process (the table holds plain function pointers).
+// A scripted stand-in for libvbmp3.so behind DecoderApi (one per process): answers set, calls read.
 #pragma once
 
 #include "decoderapi.h"
@@ -24,20 +22,17 @@ struct FakeScript {
     std::map<std::string, std::pair<std::string, std::string>> pictures;
     int pictureReads = 0;
     uint32_t volume = 0xFFFFFFFFu;
-    // By path; otherwise by ending (any case): mp3 0, wav 1, rmp 2, avi/mpg/wma 8, flac 3,
-    // ogg/oga 6, opus 7, m4a 9, wv 10, ape 11, else -1.
+    // By path; else by ending (any case): mp3 0 wav 1 rmp 2 flac 3 ogg/oga 6 opus 7 avi/mpg/wma 8 m4a 9 wv 10 ape 11.
     std::map<std::string, int32_t> fileTypes;
     // What getStreamInfo gives while a file is open (codec name and all).
     StreamInfo streamInfo {};
     std::map<std::string, TagInfo> tags;
     std::map<std::string, ListInfo> lists;
-    // vbmp3_queueNext: what it answers, what is queued now ("" when nothing), and every
-    // path handed to it ("" for a clear).  Not among `calls`.
+    // vbmp3_queueNext: its answer, what is queued ("" for none), every path given ("" for a clear); not in `calls`.
     int32_t queueResult = 1;
     std::string queued;
     std::vector<std::string> queueCalls;
-    // A join made whose report has not come yet: queueNext answers 2 ("heard already")
-    // meanwhile; play, stop, open and close drop the report, as the library does.
+    // A join whose report is pending: queueNext answers 2; play, stop, open and close drop the report.
     bool joinUnreported = false;
     LyricsLines lyrics {};
     int32_t lyricsWait = -1; // what getLyricsWait answers
@@ -56,8 +51,7 @@ struct FakeScript {
     void (*callback)(int32_t, int32_t) = nullptr;
     // CallbackActive as it stood when the callback was unregistered.
     bool callbackActiveAtStopCallback = false;
-    // The commands made so far by name ("init", "open", "stop", ...), oldest first.  The
-    // decoder's commands come from the GUI thread only: no lock.
+    // The commands made so far by name, oldest first (GUI thread only: no lock).
     std::vector<std::string> calls;
 };
 
@@ -69,12 +63,9 @@ public:
     static DecoderApi api();
 
     void reset();
-    // Reports the end of the track through the registered callback, as the library's
-    // thread would.
+    // Reports the end of the track through the callback, as the library's thread would.
     void endTrack() { return callback ? callback(VBMP3_MSG_END_OF_TRACK, 0) : void(); }
-    // The queued file begins to be heard, as the library's thread reports it (unless
-    // report is false: the report is still on its way): it becomes the open file.  False
-    // when nothing is queued.
+    // The queued file begins to be heard and becomes the open one (report false: still on its way); false if none.
     bool joinQueued(bool report = true);
 
     // Guards the script for the thread-safe file functions (the adder's worker).

@@ -1,6 +1,4 @@
-// The ALSA output and the choice of device, heard through libasound's "file" PCM: the
-// program reads an ALSA configuration of its own (no sound card needed), and no sound
-// server answers unless a test starts a private one.
+// The ALSA output and the device choice through libasound's file PCM, with an ALSA configuration of its own.
 #include "engine/engine.h"
 #include "enginetestsupport.h"
 #include "outputs/alsaapi.h"
@@ -33,8 +31,7 @@ std::string raw(const std::string &name)
     return (workDir() / (name + ".raw")).string();
 }
 
-// The PCMs write what they are given into raw files, as fast as it comes: "default" in
-// any sample format; "kestrine_int" takes integer samples only and stores them as 16-bit.
+// "default" writes any sample format raw; "kestrine_int" takes integers only, stored as 16-bit.
 void writeConfig()
 {
     const std::string file = (workDir() / "asound.conf").string();
@@ -107,8 +104,7 @@ protected:
         return { readFile(raw("default")), readFile(raw("int")) };
     }
 
-    // Plays path (to a device that plays in real time) to its end; the output's name and
-    // the chosen device it plays through, as seen while it played.
+    // Plays path in real time to its end; the output's name and device as seen while it played.
     static std::pair<std::string, std::string> playWatching(const std::string &path)
     {
         std::string name, device;
@@ -124,11 +120,7 @@ protected:
     }
 };
 
-// With no sound server, "auto" plays through ALSA's default at the track's rate and
-// channels, in the samples the sound server would get too (16-bit for a 16-bit file, 24
-// bits high in 32-bit words for a 24-bit one, float for a lossy one): what it hears is the
-// track, sample for sample.  A chosen PCM is played through, in integer samples when it
-// takes no float; a chosen device that is gone falls back to the default.
+// "auto" without a server plays ALSA's default sample for sample; a chosen PCM too; a gone one falls back.
 TEST_F(AlsaPlayback, PlaysTheTrackThroughTheDefaultOrTheChosenPcm)
 {
     const Tone stereo = tone("stereo48", 48000, 2, 1.0);
@@ -178,9 +170,7 @@ std::string deviceList()
     return list;
 }
 
-// The list names each PCM with its description on one line (tabs and newlines in it made
-// spaces), two of one description apart, leaves out the converter plugins, is cut to the
-// buffer given, and tells the whole length.
+// The list: a line per PCM with its description, duplicates apart, converters out, cut to the buffer, length told.
 TEST(OutputDevices, ListsThePcmsThatPlayWithTheirDescriptions)
 {
     writeConfig();
@@ -198,8 +188,7 @@ TEST(OutputDevices, ListsThePcmsThatPlayWithTheirDescriptions)
     EXPECT_EQ(std::string(small), list.substr(0, 7));
 }
 
-// A sound card's PCMs make one entry per device, named as the card names the device and
-// played through its default (or HDMI's) PCM; the converters and bridges are left out.
+// A card's PCMs make one entry per device, named by the card; converters and bridges are left out.
 TEST(OutputDevices, OneEntryPerDeviceOfACard)
 {
     const auto card = [](const std::string &kind, const std::string &dev, const std::string &device) {
@@ -220,8 +209,7 @@ TEST(OutputDevices, OneEntryPerDeviceOfACard)
             { "alsa:hdmi:CARD=PCH,DEV=0", "HDA Intel PCH, HDMI 0" } }));
 }
 
-// A private sound server's sink is listed by its description, and playing to it chosen by
-// its id goes there.  A second sink of the same description is listed apart.
+// A private server's sink is listed by its description and played to by its id; a namesake is listed apart.
 TEST_F(AlsaPlayback, ChosenSoundServerSinkIsListedAndPlayedTo)
 {
     PulseServer server;
@@ -246,11 +234,13 @@ TEST_F(AlsaPlayback, ChosenSoundServerSinkIsListedAndPlayedTo)
     EXPECT_NE(list.find("pulse:twin\t" + description + " (twin)\n"), std::string::npos) << list;
 }
 
-// The output on its own: the device's delay counts what it holds, a pause holds it, a
-// flush drops it, and an interrupt ends a wait at once.
+// The output alone: delay, pause, flush, interrupt; a missing PCM is refused at once.
 TEST(AlsaOutput, DelayPauseFlushAndInterrupt)
 {
     writeConfig();
+    auto start = Clock::now();
+    EXPECT_FALSE(vbmp3::makeAlsaOutput("kestrine_gone")->open(vbmp3::OutputFormat {}));
+    EXPECT_LT(Clock::now() - start, 1s);
     vbmp3::OutputFormat format;
     format.rate = 44100;
     format.channels = 2;
@@ -264,7 +254,7 @@ TEST(AlsaOutput, DelayPauseFlushAndInterrupt)
     out->write(silence.data(), room);
     out->setPaused(true);
     EXPECT_EQ(out->room(), 0u) << "a paused device takes nothing";
-    auto start = Clock::now();
+    start = Clock::now();
     out->waitForRoom(2s);
     EXPECT_LT(Clock::now() - start, 1s) << "the pause change was not taken as a wake";
     start = Clock::now();
@@ -326,8 +316,7 @@ const vbmp3::AlsaApi *standIns()
     return &g_calls;
 }
 
-// A reopen for another format (a join) is made under the output's lock: the controlling
-// thread's delay waits for it instead of reading a PCM being set up.
+// A reopen for another format is made under the output's lock.
 TEST(AlsaOutput, ReopenKeepsTheOtherThreadsOff)
 {
     writeConfig();
@@ -349,8 +338,7 @@ TEST(AlsaOutput, ReopenKeepsTheOtherThreadsOff)
     EXPECT_FALSE(during) << "the delay was read while the PCM was being opened";
 }
 
-// A device suspended with the system is resumed without the engine's lock: the position
-// can be read while libasound waits for the device.
+// A suspended device is resumed without the engine's lock: the position stays readable.
 TEST(AlsaOutput, ResumeAfterASuspendLeavesThePositionReadable)
 {
     writeConfig();
@@ -387,9 +375,7 @@ TEST(AlsaOutput, ResumeAfterASuspendLeavesThePositionReadable)
     EXPECT_TRUE(answered) << "the position waited for the resume";
 }
 
-// A join to another rate and channel count reopens the device while the controlling
-// thread reads the position and spectrum and pauses (ThreadSanitizer watches this one in
-// make test): the join is reported and the play ends without a failure.
+// A join to another rate and channel count reopens the device while another thread reads and pauses (TSan).
 TEST_F(AlsaPlayback, JoinToAnotherFormatWhileTheDeviceIsWatched)
 {
     const Tone first = tone("join44", 44100, 2, 0.3), second = tone("join48", 48000, 1, 0.3);
@@ -407,16 +393,6 @@ TEST_F(AlsaPlayback, JoinToAnotherFormatWhileTheDeviceIsWatched)
     }
     ASSERT_TRUE(waitForEnds(ends + 1));
     EXPECT_EQ(std::pair(reports().joins.load(), reports().failed.load()), std::pair(joins + 1, 0));
-}
-
-// A PCM that does not exist does not open, and says so at once.
-TEST(AlsaOutput, MissingPcmFailsToOpen)
-{
-    writeConfig();
-    auto out = vbmp3::makeAlsaOutput("kestrine_gone");
-    const auto start = Clock::now();
-    EXPECT_FALSE(out->open(vbmp3::OutputFormat {}));
-    EXPECT_LT(Clock::now() - start, 1s);
 }
 
 } // namespace

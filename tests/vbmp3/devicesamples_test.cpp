@@ -1,6 +1,4 @@
-// The samples and rate the sound server's stream gets, as the server reports them and as
-// its null sink's monitor records them; and the reopen at a join to another rate, timed
-// from the monitor.  Each test starts a private PulseAudio server and skips without one.
+// The samples and rate the sound server's stream gets, and the reopen at a join, on a private server.
 #include "enginetestsupport.h"
 #include "outputs/output.h"
 #include "sources/source.h"
@@ -20,8 +18,7 @@ namespace
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The samples the server takes from our stream ("s32le 2ch 96000Hz"): the last column of
-// the short list's first stream.
+// The sample spec the server takes from our stream: the last column of the first stream's short line.
 std::string streamSpec()
 {
     const std::string list = outputOf("pactl list short sink-inputs");
@@ -86,10 +83,7 @@ protected:
     }
 };
 
-// Following the track, the server's stream runs at each track's own rate, in 24 bits held
-// high in 32-bit words for a 24-bit lossless file, float for a lossy one and 16-bit for a
-// 16-bit one; the 24-bit file reaches the sink bit for bit.  Without that, the caller's
-// options decide, as they always did: 16-bit at the rate they force.
+// The stream follows each track's rate and width (24-bit bit for bit, float lossy, 16-bit); else the options decide.
 TEST_F(SoundServerStream, TakesEachTracksOwnRateAndSamples)
 {
     PulseServer server("format=s32le rate=96000");
@@ -111,8 +105,7 @@ TEST_F(SoundServerStream, TakesEachTracksOwnRateAndSamples)
         EXPECT_EQ(streamSpec(), "s32le 2ch 96000Hz");
         heard = recording.stop();
     }
-    // The recording misses the first few ms (parec starts late): find where a run of the
-    // file's frames 100 ms in lies, then compare every sample the recording holds.
+    // parec starts late: find where the file's frames 100 ms in lie, then compare every recorded sample.
     const auto words = samplesOf<int32_t>(heard);
     const auto word = [&](size_t i) { return static_cast<int32_t>(static_cast<uint32_t>(source[i]) << 8); };
     const size_t mark = 2 * 9600;
@@ -148,8 +141,7 @@ TEST_F(SoundServerStream, TakesEachTracksOwnRateAndSamples)
     EXPECT_EQ(vbmp3_setNativeOutputFormat(2), 0);
 }
 
-// A track joined to one of another rate opens the stream again: the silence heard between
-// them stays short (no waiting for more than the device held, no fixed sleeps).
+// A join to another rate reopens the stream with only a short silence between the tracks.
 TEST_F(SoundServerStream, JoinToAnotherRateLeavesOnlyAShortSilence)
 {
     PulseServer server;
@@ -166,8 +158,7 @@ TEST_F(SoundServerStream, JoinToAnotherRateLeavesOnlyAShortSilence)
     }
     EXPECT_EQ(reports().joins.load(), 1);
     EXPECT_EQ(streamSpec(), "s16le 2ch 48000Hz");
-    // Loud frames (above -60 dBFS) from the first to the last; the longest quiet run
-    // between them, past a sine's own zero crossings, is the join's silence.
+    // The longest quiet run between the first and last loud frames (above -60 dBFS) is the join's silence.
     const auto samples = samplesOf<int16_t>(heard);
     std::vector<size_t> loud;
     for (size_t f = 0; f + 1 < samples.size(); f += 2)

@@ -1,5 +1,4 @@
-// The decoder library through its C interface (libvbmp3.so), hostile input and several threads
-// included; then the engine's parts on their own, and the MPEG compliance vectors.
+// The decoder library through its C interface, its parts on their own, and the MPEG compliance vectors.
 #include "dsp/bandanalyzer.h"
 #include "dsp/equalizer.h"
 #include "engine/engine.h"
@@ -121,9 +120,7 @@ protected:
     }
 };
 
-// Each file opens with its facts, and the file output holds exactly what a straight decode makes of it (a
-// 16-bit WAV bit for bit, an RMP or tagged file its audio only, a stream switching between mono and stereo
-// in stereo throughout), also when paused on the way.  The rest is refused, absurd WAV rates included.
+// Each file opens with its facts and plays, pauses included, as a straight decode gives it; the rest is refused.
 TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
 {
     const std::string mpg = "vbmp3/libmpg123", snd = "vbmp3/libsndfile";
@@ -155,8 +152,7 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
         { cbrMp3(), 128, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
         { mp3("vbr.mp3", "-r 44100 -c 2", "synth 4 pinknoise gain -6", "-V 2"), 0, 44100, 4,
             "MPEG-1 Layer III, 44100 Hz, ", mpg },
-        // A constant rate from ffmpeg's LAME, whose Info header leaves the method unset (lame's is cbr.mp3's);
-        // ffmpeg's VBR has a Xing header.
+        // ffmpeg's LAME leaves the Info header's method unset; its VBR has a Xing header.
         { fixture("ffmpeg-cbr.mp3",
               "ffmpeg -v quiet -f lavfi -i anoisesrc=d=3:c=pink:r=44100:a=0.3 -ac 2 -c:a libmp3lame -b:a 192k %o"),
             192, 44100, 3, "MPEG-1 Layer III, 44100 Hz, ", mpg },
@@ -227,9 +223,7 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
     EXPECT_EQ(vbmp3_open(nullptr, nullptr) + vbmp3_open("", nullptr), 0);
 }
 
-// Without a sound server the automatic output falls back to the null output (tried off the caller's thread),
-// which plays in real time and reports the end once; position, lyrics and spectrum follow what is heard, and
-// a pause holds them all without losing or repeating anything.
+// The null output stands in for a missing server; position, lyrics and spectrum keep in step across a pause.
 TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSeek)
 {
     const std::string lrc = writeFile(
@@ -249,8 +243,7 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
 
     ASSERT_EQ(vbmp3_setOutput("auto"), 1);
-    // The output thread asks for real-time priority, so that a loaded machine (sanitizers, tests side by side)
-    // does not starve it into an underrun, which would shift what is heard against the clock.
+    // Real-time priority, so that a loaded machine does not shift what is heard against the clock.
     const Vbmp3Option realtime { { 128, 10, 10, 1 } };
     ASSERT_EQ(vbmp3_setVbmp3Option(&realtime), 1);
     ASSERT_EQ(vbmp3_setLyricsFile(lrc.c_str()), 1);
@@ -262,8 +255,7 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     // When (0.7 s of pause included) and which tone is heard.
     const std::pair<double, double> probes[] = { { 0.4, 1000 }, { 1.1, 5000 }, { 2.4, 0 } };
     size_t probe = 0;
-    // When each line came: after the last poll that still showed the line before, and by the first that showed
-    // it.  A poll that wakes late on a loaded machine widens the span instead of moving the line.
+    // When each line came: between the last poll still showing the one before and the first showing it.
     std::pair<double, double> changedIn[4] = { { -1, -1 }, { -1, -1 }, { -1, -1 }, { -1, -1 } };
     double pausedFor = 0, lastPoll = 0;
     EXPECT_EQ(vbmp3_restart(), 0); // not paused
@@ -348,8 +340,7 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     EXPECT_EQ(vbmp3_getPositionMs(), 0);
 }
 
-// Lyrics embedded in the open file become its lyrics on request, timed by the LRC stamps inside them; a file
-// without any keeps the lyrics there were.
+// Embedded lyrics on request, timed by their LRC stamps; a file without any keeps the lyrics there were.
 TEST_F(Vbmp3Api, EmbeddedLyricsOnRequest)
 {
     const std::string flac = fixture("lyrics.flac",
@@ -373,8 +364,7 @@ TEST_F(Vbmp3Api, EmbeddedLyricsOnRequest)
     EXPECT_STREQ(lines.line3, "kept");
 }
 
-// A disk that fills up mid-track (a file size limit that cuts a frame): VBMP3_MSG_OUTPUT_FAILED and no end of
-// track, and the WAV holds whole frames of the start of the track with a header that says how many.
+// A full disk: output failed, no end of track, and the WAV header counts the whole frames written.
 TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
 {
     const std::string input = counterWav(), out = (workDir() / "limited.wav").string(); // 1.7 MB of sound
@@ -402,8 +392,7 @@ TEST_F(Vbmp3Api, FileOutputOnAFullDiskFailsAndTheHeaderTellsTheTruth)
     EXPECT_TRUE(std::equal(pcm.samples.begin(), pcm.samples.end(), readWav(input).samples.begin()));
 }
 
-// When the sound server dies mid-track, playback goes on in real time through the null output to an end
-// reported once and on time.
+// A sound server dying mid-track: playback goes on through the null output to one end on time.
 TEST_F(Vbmp3Api, AutoOutputPlaysOnWhenTheSoundServerDies)
 {
     PulseServer server;
@@ -430,8 +419,7 @@ TEST_F(Vbmp3Api, FileOutputJoinsExactlyWhereASeekAsked)
     for (const auto &[path, seekTo] : { std::pair(counterWav(), 5), std::pair(longMp3(), 7) }) {
         SCOPED_TRACE(path);
         const std::vector<int16_t> expected = decodeDirect(path).samples;
-        // The file output may reach the end before the seek when this thread is held up:
-        // play again then.
+        // When held up, the file output may reach the end before the seek: play again then.
         Pcm out;
         bool sought = false;
         for (int attempt = 0; attempt < 5 && !sought; ++attempt)
@@ -447,10 +435,7 @@ TEST_F(Vbmp3Api, FileOutputJoinsExactlyWhereASeekAsked)
     }
 }
 
-// Three tracks queued one after the other: an MP3 with a LAME header, a WAV, and one of another rate.
-// The file output holds the first two back to back exactly as each decodes on its own (delay and
-// padding gone: the MP3 is as long as the sound it was made from), the third in a further file;
-// each join is reported once, makes the queued file the open one, and only the last play ends.
+// Queued tracks join sample for sample, each join reported once; another rate goes to a further file.
 TEST_F(Vbmp3Api, QueuedFilesJoinSampleForSample)
 {
     const std::string first = mp3("gap-a.mp3", "-r 44100 -c 2", "synth 1.3 sine 440 gain -6");
@@ -493,14 +478,13 @@ TEST_F(Vbmp3Api, QueuedFilesJoinSampleForSample)
     EXPECT_EQ(after.samples, c.samples);
 }
 
-// What is queued can be replaced or cleared until the join, and a stop clears it: each play
-// then holds only what was queued last.
+// The queue can be replaced or cleared until the join, and a stop clears it.
 TEST_F(Vbmp3Api, QueueReplacedClearedOrStoppedBeforeTheJoin)
 {
     const std::string first = fixture("gap-s.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.5 sine 550 gain -8");
     const std::string second = fixture("gap-b.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.77 sine 660 gain -8");
     const std::string other = fixture("gap-d.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.4 sine 330 gain -8");
-    const Pcm a = decodeDirect(first), b = decodeDirect(second), d = decodeDirect(other);
+    const Pcm a = decodeDirect(first), d = decodeDirect(other);
     const std::string out = (workDir() / "queue.wav").string();
     ASSERT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
     const auto playWith = [&](const std::function<void()> &before) {
@@ -511,34 +495,28 @@ TEST_F(Vbmp3Api, QueueReplacedClearedOrStoppedBeforeTheJoin)
         EXPECT_TRUE(waitForEnds(ends + 1, 10s));
         return readWav(out).samples;
     };
-    std::vector<int16_t> ab = a.samples, ad = a.samples;
-    ab.insert(ab.end(), b.samples.begin(), b.samples.end());
+    std::vector<int16_t> ad = a.samples;
     ad.insert(ad.end(), d.samples.begin(), d.samples.end());
 
-    // Replaced: the other file follows.
-    EXPECT_EQ(playWith([&] {
-        ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
-        ASSERT_EQ(vbmp3_queueNext(other.c_str()), 1);
-    }),
-        ad);
-    // Cleared: the track alone.
-    EXPECT_EQ(playWith([&] {
-        ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
-        ASSERT_EQ(vbmp3_queueNext(nullptr), 1);
-    }),
-        a.samples);
-    // Stopped: the queue is gone with it.  That play is in real time, so that the stop
-    // comes before the join (the file output could reach it first).
-    EXPECT_EQ(playWith([&] {
-        ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
-        ASSERT_EQ(vbmp3_setOutput("null"), 1);
-        ASSERT_EQ(vbmp3_play(), 1);
-        ASSERT_EQ(vbmp3_stop(), 1);
-        ASSERT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
-    }),
-        a.samples);
-    // Replaced while the first track plays in real time, the queued one decoded ahead already: the
-    // replacement joins, and the play lasts as long as the two tracks heard.
+    // Replaced, cleared, and stopped (in real time, so that the stop comes before the join).
+    const std::pair<std::function<void()>, const std::vector<int16_t> &> cases[] = {
+        { [&] { ASSERT_EQ(vbmp3_queueNext(other.c_str()), 1); }, ad },
+        { [&] { ASSERT_EQ(vbmp3_queueNext(nullptr), 1); }, a.samples },
+        { [&] {
+             ASSERT_EQ(vbmp3_setOutput("null"), 1);
+             ASSERT_EQ(vbmp3_play(), 1);
+             ASSERT_EQ(vbmp3_stop(), 1);
+             ASSERT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
+         },
+            a.samples },
+    };
+    for (const auto &[then, expected] : cases)
+        EXPECT_EQ(playWith([&] {
+            ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
+            then();
+        }),
+            expected);
+    // Replaced after the queued track was decoded ahead: the replacement joins.
     ASSERT_EQ(vbmp3_setOutput("null"), 1);
     ASSERT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
     ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
@@ -579,9 +557,7 @@ std::vector<SinkInput> sinkInputs()
     return inputs;
 }
 
-// Through a real sound server (a private one with a null sink): one stream for the whole
-// session, named after the playing file, whose volume is the library's volume word, and a
-// change made in the mixer (pactl) comes back as message 7 and the new word.
+// A real sound server: one stream per session carrying the volume word; a mixer change comes back as message 7.
 TEST_F(Vbmp3Api, SoundServerStreamForTheSessionCarriesTheVolume)
 {
     PulseServer server;
@@ -628,8 +604,7 @@ TEST_F(Vbmp3Api, SoundServerStreamForTheSessionCarriesTheVolume)
     vbmp3_free(); // before the server goes
 }
 
-// A flat equalizer (zeros or none) passes the sound bit for bit.  (The gain of a band and the
-// volume word per channel are the six-channel test's, on the same path.)
+// A flat equalizer passes the sound bit for bit.
 TEST_F(Vbmp3Api, FlatEqualizerBitExactAndMonoVolumeTheMean)
 {
     const Pcm in = readWav(quietTone());
@@ -765,9 +740,7 @@ TEST_F(Vbmp3Api, NamedPipesAreRefusedAtOnce)
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-// Out of memory in vbmp3_play (a 384 kHz file's buffers under a tight address space limit) fails with 0
-// instead of ending the process; run in a fresh process, where no memory freed by earlier tests helps.
-// (Not under the sanitizers: their allocators end the process on exhaustion by design.)
+// Out of memory in vbmp3_play fails with 0 in a fresh process (not under the sanitizers, which abort by design).
 TEST(HostileApiMemory, PlayThatRunsOutOfMemoryFailsInsteadOfAborting)
 {
     if (const char *path = std::getenv("VBMP3_TEST_OOM_FILE")) {
@@ -798,8 +771,7 @@ TEST(HostileApiMemory, PlayThatRunsOutOfMemoryFailsInsteadOfAborting)
 }
 #endif
 
-// Threads at the library as a player's position, spectrum and lyrics timers, equalizer window and tag
-// reader call it (run under ThreadSanitizer by `make test-tsan`): every answer stays in range.
+// Threads calling as a player's timers and tag reader do (run under TSan too): every answer stays in range.
 TEST_F(Vbmp3Api, ControlAndPollingThreadsWhileTracksOpenPlaySeekAndEnd)
 {
     std::vector<std::string> files = { fixture("stress-a.wav", "sox -n -r 44100 -c 2 -b 16 %o synth 0.4 sine 440"),
@@ -925,10 +897,7 @@ TEST(Equalizer, GlidesToNewGainsWithin50msWithoutClicks)
     EXPECT_TRUE(std::equal(data.end() - 9600, data.end(), sine(1000, 0.25, rate, rate, 2).end() - 9600));
 }
 
-// The vectorised cascade against the plain one in float that it reorders (not against one in double: float
-// rounding alone puts both up to ~3 LSB away from that), noise on the left and a sweep on the right, in
-// pieces of odd sizes, through a glide between two curves with every band in use; in mono at 22.05 kHz the
-// bands at 0.45 x rate and above stay out.
+// The vectorised cascade within one LSB of the plain float one through a glide, odd pieces, mono at 22.05 kHz.
 TEST(Equalizer, CascadeWithinOneLsbOfAPlainCascadeWhileGliding)
 {
     for (const auto &[rate, channels] : { std::pair(44100, size_t(2)), std::pair(22050, size_t(1)) }) {
@@ -988,8 +957,7 @@ TEST(Equalizer, CascadeWithinOneLsbOfAPlainCascadeWhileGliding)
     }
 }
 
-// Every cascade the processor runs (the baseline, AVX2, AVX-512) makes the same samples and leaves the same
-// memory, bit for bit: for 1 to 10 bands, mono and stereo, in pieces shorter and longer than its pipeline.
+// Every cascade the processor runs gives the same samples and memory for 1 to 10 bands, mono and stereo.
 TEST(Equalizer, EveryKernelGivesTheSameSamples)
 {
     std::vector<std::pair<const char *, vbmp3::CascadeKernel>> kernels { { "avx2", vbmp3::avx2Cascade() },
@@ -1038,10 +1006,7 @@ TEST(Equalizer, EveryKernelGivesTheSameSamples)
     }
 }
 
-// FFmpeg's transform (both channels of a pair in one complex transform) reads the levels kissfft's real
-// transform does, each channel its own (a loud left beside a quiet right, stereo, mono and the front pair of
-// five channels, at both window lengths and back), but for a band within rounding of the next level; and the
-// same when the window is taken in pieces after silence.
+// FFmpeg's paired transform reads kissfft's levels, channel by channel, at both window lengths and in pieces.
 TEST(BandAnalyzer, BothTransformsReadTheSameLevels)
 {
     if (!vbmp3::BandAnalyzer::loadFastTransform())
@@ -1115,9 +1080,7 @@ protected:
     decltype(vbmp3::makePulseOutput()) out;
 };
 
-// A sound-server stream whose server goes between the last write and the drain still
-// drains.  The null output then stands in, and leaves once the server is back: a reopen
-// for another rate (a join) plays through the server again, in one stream.
+// A stream whose server died still drains; the null output stands in until the server is back.
 TEST_F(PulseOutput, DrainsAfterTheServerDiesAndReopensWhenItIsBack)
 {
     ASSERT_GE(out->room(), 2000u);
@@ -1140,10 +1103,7 @@ TEST_F(PulseOutput, DrainsAfterTheServerDiesAndReopensWhenItIsBack)
     out->close();
 }
 
-// A full stream's writer sleeps until the server asks for more and then finds a good share
-// of the buffer writable (not the few frames played meanwhile), and what it writes then
-// (kept for the server's next request) counts as held at once; an interrupt, also one that
-// came just before the wait, ends the wait at once.
+// A full stream's writer sleeps until the server asks, then finds a good share writable; interrupts end the wait.
 TEST_F(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
 {
     const std::vector<float> tone = sine(440, 0.3, 44100, 10 * 44100, 1);
@@ -1175,8 +1135,7 @@ TEST_F(PulseOutput, WaitForRoomEndsWithRoomOrAtAnInterrupt)
     EXPECT_LT(Clock::now() - start, 1s);
 }
 
-// A volume set while the stream is being made again (setVolume finds no stream yet) is
-// the new stream's volume.
+// A volume set while the stream is remade is the new stream's volume.
 TEST_F(PulseOutput, VolumeSetWhileTheStreamReconnectsIsKept)
 {
     out->close();
@@ -1201,8 +1160,7 @@ TEST_F(PulseOutput, VolumeSetWhileTheStreamReconnectsIsKept)
     connecting->close();
 }
 
-// A real-time device is given what it has room for in one write, not in pieces of a fixed
-// size: each write to a sound server wakes its connection's thread and the server.
+// A real-time device gets what it has room for in one write, not in pieces of a fixed size.
 TEST(EngineOutput, RealTimeDeviceGetsItsRoomInOneWrite)
 {
     struct Counts {
@@ -1266,17 +1224,12 @@ TEST(EngineOutput, RealTimeDeviceGetsItsRoomInOneWrite)
         ASSERT_TRUE(ended);
     }
     EXPECT_EQ(counts->frames, frames);
-    // One write per wait (the null output waits for half its buffer, a quarter of a second)
-    // and one more where the ring wraps: not pieces of 1024 frames, nor of the 100 ms the
-    // options ask for.
+    // One write per wait and one more where the ring wraps.
     EXPECT_GE(counts->waits, 4);
     EXPECT_LE(counts->writes, counts->waits + 3) << counts->waits << " waits";
 }
 
-// A seek made while the join is being reported (the callback runs without the engine's
-// lock) leaves nothing of the block pending from before it to be sent: the position
-// starts at the frame sought.  The device takes a thousand frames at a time and holds
-// five thousand, so that the join is heard in the middle of a block.
+// A seek during the join report drops the block pending from before it (device takes 1000 of 5000 frames).
 TEST(EngineOutput, SeekDuringTheJoinReportDropsThePendingBlock)
 {
     struct Device {
@@ -1362,8 +1315,7 @@ TEST(EngineOutput, SeekDuringTheJoinReportDropsThePendingBlock)
     player.stopCallback();
 }
 
-// A stream whose sample rate changes midway ends there; libmpg123 is not asked for more
-// (reading or seeking after its format error crashed it).
+// A rate change midway ends the stream; libmpg123 is not read again (it crashed after a format error).
 TEST(MpegSource, RateChangeMidwayEndsTheTrackForGood)
 {
     if (!haveTools())
@@ -1399,8 +1351,7 @@ struct Error {
     }
 };
 
-// Every ISO and MPEG-2 Layer III vector decodes with full accuracy: RMS difference below
-// 1/sqrt(12) LSB and no sample more than 2 LSB off.
+// Every ISO and MPEG-2 Layer III vector: RMS error below 1/sqrt(12) LSB, no sample over 2 LSB off.
 TEST(Compliance, LayerIIIVectorsDecodeToTheReference)
 {
     const std::filesystem::path dir = std::filesystem::path(KESTRINE_SHARED_TESTDATA) / "minimp3-vectors";
@@ -1439,10 +1390,7 @@ TEST(Compliance, LayerIIIVectorsDecodeToTheReference)
     EXPECT_GE(checked, 15);
 }
 
-// The stream whose frames switch between mono and stereo plays through in stereo, each mono frame in both
-// channels, within the accuracy above of its reference (which holds each frame in its own mode).  At each
-// switch libmpg123 starts its filter memory afresh (`mpg123 --stereo` does the same), where the reference
-// carries it over: the first 448 samples after a switch, while that memory fills, are left out.
+// Mono/stereo switching frames play in stereo within the accuracy above, 448 samples after each switch aside.
 TEST(Compliance, ModeChangingStreamPlaysThroughInStereo)
 {
     const std::filesystem::path dir = std::filesystem::path(KESTRINE_SHARED_TESTDATA) / "minimp3-vectors";

@@ -1,6 +1,4 @@
-// Fixtures for the vbmp3 tests: file bytes built in memory (RIFF, WAV, ID3, Lyrics3), sound
-// files made with sox/lame in a temporary folder, 16-bit samples read back, and a session of
-// the library that counts its reports and plays tracks to their end.
+// Fixtures for the vbmp3 tests: file bytes built in memory, sox/lame files, samples read back, a library session.
 #pragma once
 
 #include "../support/pulseserver.h"
@@ -94,8 +92,7 @@ const std::filesystem::path &workDir();
 // Runs a shell command quietly in workDir(); true when it exits with 0.
 bool run(const std::string &command);
 bool haveTools(); // sox and lame can be run
-// A file made once per program in workDir() by `command`, in which "%o" stands for its path.
-// Returns the path, or "" (and a test failure) when the command failed.
+// A file made once per program in workDir() by `command` ("%o" its path); "" and a failure when it failed.
 std::string fixture(const std::string &name, const std::string &command);
 // An MP3 made by lame from what sox makes with `format` and `effects`.
 std::string mp3(
@@ -128,8 +125,7 @@ struct Reports {
 Reports &reports();
 void countReport(int32_t message, int32_t param);
 
-// How LibrarySession::playToEnd plays: `next` queued after the track, `whilePlaying` run after
-// vbmp3_play, the output's failure taken for the end, and what the open told.
+// playToEnd's options: `next` queued, `whilePlaying` after play, failure taken for the end, the open's facts.
 struct Play {
     std::string next;
     std::function<void()> whilePlaying;
@@ -137,8 +133,7 @@ struct Play {
     OpenInfo *info = nullptr;
 };
 
-// A test of the library through its C interface: initialised with the counting callback, no
-// sound server unless the test starts its own, freed at the end.
+// A C-interface test: the counting callback, no sound server unless its own, freed at the end.
 class LibrarySession : public ::testing::Test
 {
 protected:
@@ -155,8 +150,7 @@ protected:
 // A WAV file (any format libsndfile reads) as 16-bit samples.
 Pcm readWav(const std::string &path);
 
-// The file decoded straight through the library's own source, interleaved, with its rate and
-// channels; as 16-bit samples.
+// The file decoded straight through the library's own source, interleaved; as 16-bit samples.
 std::vector<float> decodeFloats(const std::string &path, int *rate = nullptr, int *channels = nullptr);
 Pcm decodeDirect(const std::string &path);
 // The same as integers of `bits` (24: exact for a 24-bit lossless file), interleaved.

@@ -242,8 +242,7 @@ TEST_F(Fixtures, TagTextsAndEncodings)
     EXPECT_EQ(std::memcmp(&tag, &zero, sizeof tag), 0);
 }
 
-// The tags each format's own tool writes come back whole: Japanese texts in every field, several values of one
-// field joined, the year of a full date, the genre's number from its first value.
+// The tags each format's own tool writes come back whole: Japanese texts, joined values, the year, the genre number.
 TEST_F(Fixtures, FormatTagsWrittenByEachFormatsOwnTool)
 {
     const std::string title = "夜に駆ける", album = "THE BOOK 「アルバム」", comment = "コメント ♪ – ok";
@@ -289,8 +288,7 @@ TEST_F(Fixtures, FormatTagsWrittenByEachFormatsOwnTool)
     }
 }
 
-// Lyrics embedded in every kind of tag come back as UTF-8 text, synchronised ones as LRC lines, and LRC stamps
-// inside them time the lines; a file without any gives nothing.
+// Lyrics in every kind of tag come back as UTF-8, synchronised ones as LRC lines; a file without any gives nothing.
 TEST_F(Fixtures, EmbeddedLyricsOfEveryTagKind)
 {
     const std::string lrc = "[00:01.00]一行目\n[00:02.50]二行目";
@@ -394,8 +392,7 @@ TEST_F(Fixtures, HostileLayoutsStayWithinTheBudgets)
     EXPECT_LE(junk.bytes, 3 * clean.bytes);
     EXPECT_LE(junk.reads, 3 * clean.reads);
 
-    // ID3v2: a 40 MiB tag is reduced to its few used frames before TagLib sees it; the
-    // same for an ID3v2.2 tag, whose frames have three-letter ids.
+    // ID3v2: a 40 MiB tag (v2.2 too) is reduced to its used frames before TagLib sees it.
     Pairs frames(40, { "TXXX", std::string(1 << 20, 'x') });
     frames.push_back({ "TIT2", std::string("\0Title", 6) });
     const std::string v22 = id3v2({ { "PIC", std::string(0x500000, 'p') }, { "TT2", std::string("\0Old2", 5) } }, 2);
@@ -470,9 +467,7 @@ TEST_F(Fixtures, Lyrics3Texts)
     EXPECT_TRUE(text->starts_with("short text") && text->size() < 40u) << *text;
 }
 
-// Every file of other projects' test suites, broken ones included, is read without harm, and what the readers
-// say agrees with the bytes: the title of an ASCII ID3v1 (when no ID3v2 comes first), the trailing tags, the VBR
-// header's mark; and the titles of tag forms the tags built above leave out are read.
+// Every shared test file is read without harm, the readers (covers too) agreeing with its bytes.
 TEST(SharedTestdata, EveryFileReadWithoutHarm)
 {
     const fs::path root = KESTRINE_SHARED_TESTDATA;
@@ -482,7 +477,7 @@ TEST(SharedTestdata, EveryFileReadWithoutHarm)
         { "id3v23_unsynch.id3", "My babe just cares for me" }, { "unsynch24.id3", "Hi" },
         { "id3v24_extended_header.id3", "One Second of Silence" }, { "id3v2.4_UTF8_extendedTag.mp3", "aa父bb" },
         { "bad-POPM-frame.mp3", "Emit and exude" } }; // after an empty frame, where TagLib stops
-    int files = 0, found = 0;
+    int files = 0, found = 0, covers = 0;
     for (const auto &entry : fs::recursive_directory_iterator(root)) {
         const std::string p = entry.path().string();
         if (!entry.is_regular_file() || p.ends_with(".pcm") || p.ends_with(".md"))
@@ -496,6 +491,11 @@ TEST(SharedTestdata, EveryFileReadWithoutHarm)
         ListInfo list;
         EXPECT_TRUE(vbmp3::readTagInfo(p, &tag) && vbmp3::readMpegInfo(p, &mpeg) && vbmp3::readListInfo(p, &list));
         vbmp3::readLyrics3(p);
+        char mime[VBMP3_MIME_TYPE_SIZE] = "?";
+        const int32_t picture = vbmp3_getFilePicture(p.c_str(), nullptr, 0, mime);
+        covers += picture > 0;
+        EXPECT_EQ(picture > 0, mime[0] != '\0');
+        EXPECT_TRUE(picture > 0 || !p.ends_with("covr-with-name.m4a")) << "its cover";
         for (const char *text : { tag.title, tag.artist, tag.album, tag.comment, tag.genreName })
             EXPECT_TRUE(kes::isValidUtf8(field(text)));
         const bool v1 = bytes.size() >= 128 && bytes.compare(bytes.size() - 128, 3, "TAG") == 0;
@@ -520,6 +520,7 @@ TEST(SharedTestdata, EveryFileReadWithoutHarm)
                                                                                                    : 0);
     }
     EXPECT_EQ(found, 6);
+    EXPECT_GT(covers, 0);
     EXPECT_GT(files, 60);
 }
 
@@ -534,9 +535,7 @@ Lines linesOf(const LyricsTimeline &t)
     return out;
 }
 
-// The tags of every FLAC, Ogg, Opus, MP4, WavPack and Monkey's Audio file of the shared test data are what
-// mutagen reads, as tools/mutagen-tags.py gives them (several values joined by " / ", the year a date begins
-// with), cut to the record's fields.  Files mutagen refuses are only read without harm.
+// The tags of every shared FLAC, Ogg, Opus, MP4, WavPack and APE file equal what mutagen reads.
 TEST(SharedTestdata, FormatTagsEqualWhatMutagenReads)
 {
     const fs::path root = KESTRINE_SHARED_TESTDATA;
@@ -577,9 +576,7 @@ TEST(SharedTestdata, FormatTagsEqualWhatMutagenReads)
             continue;
         }
         ++compared;
-        // Where the two readers part, for reasons of the file: mutagen reads no atoms from a meta atom without
-        // version and flags, which TagLib reads; TagLib (like libFLAC) refuses a Vorbis comment block whose
-        // stated length is too short for its comments, which mutagen reads past.
+        // Where the readers part for reasons of the file: a meta atom without version; a too short comment block.
         const std::string name = fs::path(m[0]).filename().string();
         if (name == "non-full-meta.m4a") {
             EXPECT_TRUE(m[3].empty() && field(tag.artist).starts_with("Test Artist"));
@@ -639,8 +636,7 @@ TEST(LyricsTimeline, ParsesLrcAndPlainTexts)
     EXPECT_EQ(linesOf(l3), (Lines { { 1000, "one" }, { 2000, "二" }, { 4000, "one" } }));
 }
 
-// The five lines around a time, from an empty timeline too; a line longer than the field
-// fills it whole, cut at a character boundary.
+// The five lines around a time; a line longer than the field fills it whole, cut at a character boundary.
 TEST(LyricsTimeline, FillsFiveLinesInStep)
 {
     const LyricsTimeline t = LyricsTimeline::fromText("[00:01]L0\n[00:02]L1\n[00:03]L2\n[00:04]L3\n[00:05]L4\n");

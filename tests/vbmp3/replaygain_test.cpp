@@ -1,5 +1,4 @@
-// ReplayGain: the values each kind of tag states, the factor a choice makes of them, and
-// what the file output holds when tracks play with it (alone and across a gapless join).
+// ReplayGain: the values each tag states, the factor a choice makes, and what the file output holds.
 #include "dsp/replaygain.h"
 #include "enginetestsupport.h"
 #include "tags/fileinfo.h"
@@ -108,8 +107,7 @@ std::function<void(const std::string &)> id3v2(const std::function<void(TagLib::
     };
 }
 
-// Sets the LAME tag's peak (1.0 = 2^23) and its radio and audiophile gain fields, and the
-// tag's CRC-16 (over the frame up to it) as LAME writes it.
+// Sets the LAME tag's peak (1.0 = 2^23), radio and audiophile gains, and its CRC-16 as LAME writes it.
 void patchLameTag(const std::string &path, uint32_t peak, uint16_t radio, uint16_t audiophile)
 {
     std::string bytes = readFile(path);
@@ -176,9 +174,7 @@ constexpr ReplayGainOption kAlbum { VBMP3_REPLAYGAIN_ALBUM, 0, 0, 1 };
 
 } // namespace
 
-// Each kind of tag gives its values: ID3v2 TXXX (over RVA2), RVA2 with its peak, the LAME tag's radio and
-// audiophile fields and peak, Vorbis comments of FLAC and Ogg Vorbis, Opus R128 gains (5 dB up to the
-// ReplayGain reference), MP4 freeform atoms and APEv2 items; a WAV file and a text that is no number give none.
+// Each kind of tag gives its values (TXXX over RVA2, LAME, Vorbis comments, R128 +5 dB, MP4, APEv2); WAV none.
 TEST(ReplayGainTags, EachKindOfTagIsRead)
 {
     if (!haveTools() || !run("command -v flac && command -v oggenc && command -v opusenc && command -v ffmpeg"))
@@ -265,9 +261,7 @@ TEST(ReplayGainTags, EachKindOfTagIsRead)
     }
 }
 
-// The factor a choice makes of what a file states: the mode's own gain, else the other one, with the peak of the
-// gain taken; the preamp on a stated gain, the default gain alone on a file without one; clipping prevention
-// from that peak only; off is exactly 1 whatever the file says.  Out-of-range choices are refused.
+// The factor: the mode's gain else the other, preamp or default, clipping from that peak, off exactly 1.
 TEST(ReplayGainTags, FactorFollowsModeFallbackPreampDefaultAndPeak)
 {
     const GainTags both { -6.0, 0.5, -12.0, 0.9 }, trackOnly { 3.0, 0.8, std::nullopt, std::nullopt },
@@ -303,9 +297,7 @@ TEST(ReplayGainTags, FactorFollowsModeFallbackPreampDefaultAndPeak)
     EXPECT_TRUE(vbmp3::validReplayGain({ VBMP3_REPLAYGAIN_ALBUM, -150, 150, 0 }));
 }
 
-// Through the file output: a track tagged -6.02 dB plays at half the amplitude of its untagged decode, its album
-// value in album mode, and bit for bit as decoded with the mode off; a file without values plays at the default
-// gain.  Before vbmp3_init and with a bad value the call is refused.
+// A -6.02 dB track plays at half amplitude, album in album mode, bit for bit when off; bad calls refused.
 TEST_F(ReplayGain, TaggedTrackPlaysScaledByItsModeAndOffIsBitExact)
 {
     const Pcm in = decodeDirect(tone());
@@ -327,8 +319,7 @@ TEST_F(ReplayGain, TaggedTrackPlaysScaledByItsModeAndOffIsBitExact)
     EXPECT_EQ(vbmp3_setReplayGain(&kTrack), 0);
 }
 
-// A full-scale track with +6 dB and a peak of 1.0: with clipping prevention it plays as decoded; without, its
-// loud half is cut off at full scale.
+// +6 dB on a full-scale track: as decoded with clipping prevention, cut at full scale without.
 TEST_F(ReplayGain, PeakPreventsClipping)
 {
     const std::string loud = fixture("rg-loud.flac",

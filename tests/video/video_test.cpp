@@ -1,6 +1,4 @@
-// The video window: where it goes next (a table over playlist rows), and the real window
-// with Qt Multimedia playing generated clips beside the main window and the scripted
-// decoder: size modes, transport, the hand-back, errors, volume and shutdown.
+// The video window: where it goes next (a table), and the real window playing generated clips.
 #include "externalfiles.h"
 #include "mprisbridge.h"
 #include "mprisservice.h"
@@ -26,8 +24,7 @@ namespace
 TEST(VideoSequenceTest, ChoosesTheNextRowOrHandsBack)
 {
     using K = VideoStep::Kind;
-    // Rows (the checked ones end in '*'), repeat, the call (e end of stream, n next, b back)
-    // on the current row; the step and the current row after it.
+    // Rows ('*' checked), repeat, the call (e end, n next, b back) on the current row; the step and row after it.
     for (auto [name, rows, repeat, op, current, expected, after] :
         { std::tuple {
               "nothing after the last row: empty hand-back", "a.avi*", false, 'e', 1, VideoStep { K::HandBack }, 1 },
@@ -98,9 +95,7 @@ protected:
     std::unique_ptr<MainWindow> w;
 };
 
-// One playlist through every kind of row: each format plays to its end in the same
-// window, a broken file is reported once and skipped, and the upper-case AVI after the
-// last video is handed back to the decoder (only lower-case endings are video).
+// Every kind of row in one list: same window, a broken file reported once, upper-case AVI handed back.
 TEST_F(VideoWindowTest, EachFormatInTurnThenTheDecoderGetsTheRest)
 {
     play({ clip("a.avi"), clip("bad.avi"), clip("clip.mpg"), clip("tone.wma"), clip("CLIP.AVI") });
@@ -124,8 +119,7 @@ TEST_F(VideoWindowTest, EachFormatInTurnThenTheDecoderGetsTheRest)
     EXPECT_EQ(w->playbackState().CurrentTrackNo, 5);
 }
 
-// With repeat on and only broken videos, each is reported once, over the video window, and
-// coming back to one that failed ends the round: the window closes and nothing plays.
+// With repeat and only broken videos each is reported once; coming back to a failed one ends the round.
 TEST_F(VideoWindowTest, ARoundOfBrokenVideosEnds)
 {
     play({ clip("bad.avi"), clip("bad2.mpg") }, true);
@@ -196,8 +190,7 @@ TEST_F(VideoWindowTest, BackThenClosingByHandOrAtShutdownStartsNothing)
     EXPECT_TRUE(fake.openedPath.empty());
 }
 
-// While the video window plays, the desktop's media controls see it playing its row and drive its own buttons,
-// not the decoder; the row is marked as the playing one.
+// While a video plays, the media controls see it and drive its buttons, not the decoder; its row is marked.
 TEST_F(VideoWindowTest, MediaControlsFollowTheVideoWindow)
 {
     ExternalFiles external(*w);
