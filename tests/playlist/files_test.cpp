@@ -138,8 +138,10 @@ TEST(PlaylistFormats, ReadingIsBoundedAndNeverWaits)
     getrusage(RUSAGE_SELF, &after);
 #ifndef __SANITIZE_ADDRESS__ // AddressSanitizer keeps freed memory in quarantine
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB more at the peak";
-#endif
     EXPECT_LT(t.elapsed(), 15000);
+#else // its instrumented reads take several times as long
+    EXPECT_LT(t.elapsed(), 60000);
+#endif
 
     const QByteArray fifo = QFile::encodeName(tmp.filePath("pipe.m3u"));
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
