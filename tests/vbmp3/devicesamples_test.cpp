@@ -18,7 +18,7 @@ namespace
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The sample spec the server takes from our stream: the last column of the first stream's short line.
+// The format, channels and rate the server takes from our stream: the last column of its short line.
 std::string streamSpec()
 {
     const std::string list = outputOf("pactl list short sink-inputs");
