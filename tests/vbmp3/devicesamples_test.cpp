@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 // The format, channels and rate the server takes from our stream: the last column of its short line.
-std::string streamSpec()
+std::string streamFormat()
 {
     const std::string list = outputOf("pactl list short sink-inputs");
     const std::string line = list.substr(0, list.find('\n'));
@@ -102,7 +102,7 @@ TEST_F(SoundServerStream, TakesEachTracksOwnRateAndSamples)
         MonitorRecording recording("wide", "s32le", 96000);
         if (play(wide) != "pulse")
             GTEST_SKIP() << "the private PulseAudio server did not answer";
-        EXPECT_EQ(streamSpec(), "s32le 2ch 96000Hz");
+        EXPECT_EQ(streamFormat(), "s32le 2ch 96000Hz");
         heard = recording.stop();
     }
     // parec starts late: find where the file's frames 100 ms in lie, then compare every recorded sample.
@@ -129,15 +129,15 @@ TEST_F(SoundServerStream, TakesEachTracksOwnRateAndSamples)
     EXPECT_EQ(differ, 0u) << "of " << compared << " samples";
 
     play(lossy);
-    EXPECT_EQ(streamSpec(), "float32le 2ch 44100Hz");
+    EXPECT_EQ(streamFormat(), "float32le 2ch 44100Hz");
     play(plain);
-    EXPECT_EQ(streamSpec(), "s16le 2ch 48000Hz");
+    EXPECT_EQ(streamFormat(), "s16le 2ch 48000Hz");
 
     ASSERT_EQ(vbmp3_setNativeOutputFormat(0), 1);
     const DecodeOption forced { { 0, 0, 48000 } };
     ASSERT_EQ(vbmp3_setDecodeOption(&forced), 1);
     play(lossy);
-    EXPECT_EQ(streamSpec(), "s16le 2ch 48000Hz");
+    EXPECT_EQ(streamFormat(), "s16le 2ch 48000Hz");
     EXPECT_EQ(vbmp3_setNativeOutputFormat(2), 0);
 }
 
@@ -157,7 +157,7 @@ TEST_F(SoundServerStream, JoinToAnotherRateLeavesOnlyAShortSilence)
         heard = recording.stop();
     }
     EXPECT_EQ(reports().joins.load(), 1);
-    EXPECT_EQ(streamSpec(), "s16le 2ch 48000Hz");
+    EXPECT_EQ(streamFormat(), "s16le 2ch 48000Hz");
     // The longest quiet run between the first and last loud frames (above -60 dBFS) is the join's silence.
     const auto samples = samplesOf<int16_t>(heard);
     std::vector<size_t> loud;
