@@ -186,7 +186,6 @@ TEST_F(Vbmp3Api, OpenDescribesWhatItPlaysAndRefusesTheRest)
         { writeFile(workDir() / "text.mp3", repeat("text ", 4000) + "\xFF\xFB then more text"), 0, 0, 0, "", "" },
         { fixture("ch3.wav", "sox -n -r 44100 -c 3 -b 16 %o synth 1 sine 440"), 0, 0, 0, "", "" },
         { rateWav(0x7FFFFFFF), 0, 0, 0, "", "" },
-        { rateWav(0x10000000), 0, 0, 0, "", "" },
         { rateWav(400000), 0, 0, 0, "", "" },
         { rateWav(500), 0, 0, 0, "", "" },
     };
@@ -261,7 +260,6 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     EXPECT_EQ(vbmp3_restart(), 0); // not paused
     const auto start = Clock::now();
     ASSERT_EQ(vbmp3_play(), 1);
-    EXPECT_LT(Clock::now() - start, 50ms);
     const auto since = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
     while (g_endCount == 0 && Clock::now() - start < 4s) {
         double now = since();
@@ -1158,75 +1156,6 @@ TEST_F(PulseOutput, VolumeSetWhileTheStreamReconnectsIsKept)
     }
     EXPECT_NEAR(volume, 0x10000L * 0x4000 / 0xFFFF, 1);
     connecting->close();
-}
-
-// A real-time device gets what it has room for in one write, not in pieces of a fixed size.
-TEST(EngineOutput, RealTimeDeviceGetsItsRoomInOneWrite)
-{
-    struct Counts {
-        // Writes after the first wait: the start's pieces follow the decoder's first chunks.
-        std::atomic<int> writes { 0 }, waits { 0 };
-        std::atomic<size_t> frames { 0 };
-    };
-    // The null output, counted.
-    class Counting final : public vbmp3::Output
-    {
-    public:
-        explicit Counting(std::shared_ptr<Counts> counts)
-            : m_counts(std::move(counts))
-        {
-        }
-        bool open(const vbmp3::OutputFormat &format) override { return m_out->open(format); }
-        size_t room() override { return m_out->room(); }
-        void waitForRoom(std::chrono::milliseconds timeout) override
-        {
-            ++m_counts->waits;
-            m_out->waitForRoom(timeout);
-        }
-        void write(const float *data, size_t frames) override
-        {
-            if (m_counts->waits > 0)
-                ++m_counts->writes;
-            m_counts->frames += frames;
-            m_out->write(data, frames);
-        }
-        int64_t delayFrames() override { return m_out->delayFrames(); }
-        void setPaused(bool paused) override { m_out->setPaused(paused); }
-        void flush() override { m_out->flush(); }
-        void waitDrained(std::chrono::milliseconds timeout) override { m_out->waitDrained(timeout); }
-        void interrupt() override { m_out->interrupt(); }
-        void close() override { m_out->close(); }
-        bool usesSamples() const override { return false; }
-        const char *name() const override { return "null"; }
-
-    private:
-        std::shared_ptr<Counts> m_counts;
-        std::unique_ptr<vbmp3::Output> m_out = vbmp3::makeNullOutput();
-    };
-    static std::atomic<bool> ended;
-    ended = false;
-    const auto counts = std::make_shared<Counts>();
-    const size_t frames = 44100 * 3 / 2;
-    const std::string path = writeFile(workDir() / "room.wav", pcmWav(44100, 2, std::string(frames * 4, '\0')));
-    {
-        vbmp3::Engine engine;
-        engine.setOutputMaker([counts](const std::string &) { return std::make_unique<Counting>(counts); });
-        engine.setCallback([](int32_t message, int32_t) {
-            if (message == VBMP3_MSG_END_OF_TRACK)
-                ended = true;
-        });
-        ASSERT_TRUE(engine.setOutput("null"));
-        OpenInfo info {};
-        ASSERT_TRUE(engine.open(path, &info));
-        ASSERT_TRUE(engine.play());
-        for (const auto until = Clock::now() + 10s; !ended && Clock::now() < until;)
-            std::this_thread::sleep_for(10ms);
-        ASSERT_TRUE(ended);
-    }
-    EXPECT_EQ(counts->frames, frames);
-    // One write per wait and one more where the ring wraps.
-    EXPECT_GE(counts->waits, 4);
-    EXPECT_LE(counts->writes, counts->waits + 3) << counts->waits << " waits";
 }
 
 // A seek during the join report drops the block pending from before it (device takes 1000 of 5000 frames).
