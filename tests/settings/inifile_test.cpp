@@ -1,6 +1,6 @@
 #include "inifile.h"
+#include "testfiles.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -67,8 +67,7 @@ TEST(IniFile, WritingKeepsEverythingElse)
                    "[C]\nz= 4 \n"));
     EXPECT_EQ(ini.value("C", "z"), QStringLiteral("4"));
 
-    // A file that ends in a lone CR: the CR ends the last line, before and after a write
-    // (found by fuzz_ini).
+    // A file that ends in a lone CR: the CR ends the last line, before and after a write (found by fuzz_ini).
     IniFile cr = doc("[A]\nx=1\r");
     EXPECT_EQ(cr.value("A", "x"), QStringLiteral("1"));
     EXPECT_TRUE(cr.setValue("B", "y", "2"));
@@ -77,8 +76,7 @@ TEST(IniFile, WritingKeepsEverythingElse)
 
 TEST(IniFile, Cp932FileWithCrLfStaysCp932)
 {
-    // "[ゾーン]": the second byte of "ゾ" is ']' in CP932.  その他設定 and C:\ソ表\ (0x5C
-    // trail bytes) follow.
+    // "[ゾーン]" (the second byte of "ゾ" is ']' in CP932), then その他設定 and C:\ソ表\ (0x5C trail bytes).
     const QByteArray original = "[\x83\x5d\x81\x5b\x83\x93]\r\nname=\x8b\xc8\r\n"
                                 "[\x82\xbb\x82\xcc\x91\xbc\x90\xdd\x92\xe8]\r\nOp_17=C:\\\x83\x5c\x95\x5c\\\r\n";
     IniFile ini = doc(original);
@@ -117,16 +115,7 @@ TEST(IniFile, AFileLongerThanWhatIsReadKeepsItsRest)
     QByteArray history;
     for (int i = 0; history.size() < 3 * IniFile::MaxFileBytes; ++i)
         history += "h" + QByteArray::number(i) + "=" + QByteArray(90, 'x') + "\r\n";
-    const QByteArray original = head + history + "[tail]\r\nlast=1";
-    const auto write = [&](const QByteArray &bytes) {
-        QFile f(path);
-        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-    };
-    const auto read = [&] {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    };
-    ASSERT_TRUE(write(original));
+    writeBytes(path, head + history + "[tail]\r\nlast=1");
     IniFile ini;
     ASSERT_TRUE(ini.load(path));
     ASSERT_TRUE(ini.wasCut());
@@ -135,14 +124,14 @@ TEST(IniFile, AFileLongerThanWhatIsReadKeepsItsRest)
     ASSERT_TRUE(ini.save(path)) << ini.errorString().toStdString();
     const QByteArray expected
         = "[その他設定]\r\nOp_01=1\r\nOp_02=2\r\n[new]\r\nk=v\r\n[history]\r\n" + history + "[tail]\r\nlast=1";
-    EXPECT_TRUE(read() == expected) << "saved " << read().size() << " bytes of " << expected.size();
+    EXPECT_TRUE(readBytes(path) == expected) << "saved " << readBytes(path).size() << " bytes of " << expected.size();
     IniFile back;
     ASSERT_TRUE(back.load(path));
     EXPECT_EQ(back.value("new", "k"), QStringLiteral("v"));
 
     ASSERT_TRUE(ini.load(path));
-    ASSERT_TRUE(write(expected + "\r\nmore=1\r\n")); // another writer meanwhile
+    writeBytes(path, expected + "\r\nmore=1\r\n"); // another writer meanwhile
     EXPECT_TRUE(ini.setValue("new", "k", "w"));
     EXPECT_FALSE(ini.save(path));
-    EXPECT_TRUE(read() == expected + "\r\nmore=1\r\n");
+    EXPECT_TRUE(readBytes(path) == expected + "\r\nmore=1\r\n");
 }
