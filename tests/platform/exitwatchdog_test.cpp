@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <csignal>
 #include <dirent.h>
-#include <fcntl.h>
+#include <fstream>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,14 +37,6 @@ std::pair<int, qint64> runChild(void (*body)(), int timeoutMs)
     kill(child, SIGKILL);
     waitpid(child, &status, 0);
     return { -1, t.elapsed() };
-}
-
-// Creates an empty file at path.
-void writeBytesTo(const std::string &path)
-{
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd >= 0)
-        close(fd);
 }
 
 // A quit that gets as far as the watchdog's end (armed or not): the watchdog's thread is
@@ -140,7 +132,7 @@ TEST(ExitWatchdog, EndsWhatIsStuckButLetsTheSavesFinish)
         { "stopped before the word", [] { outliveTheWatchdog(false); }, 6, 350, 3000 },
     };
     for (const auto &c : cases) {
-        writeBytesTo(temp);
+        std::ofstream(temp).close(); // the temporary file of a write under way
         const auto [status, ms] = runChild(c.body, 5000);
         EXPECT_EQ(status, c.status) << c.what;
         EXPECT_GE(ms, c.minMs) << c.what;
