@@ -677,13 +677,8 @@ TEST_F(PlaybackControllerTest, CueTracksOpenAndQueueAsRanges)
     model.addRow(TrackRow { .fullPath = u"/music/after.mp3"_s });
     c.watchRows(model);
     const auto range = [](const std::optional<TrackRange> &r) {
-        return r ? u"%1-%2 %3 %4/%5 %6/%7"_s.arg(r->start)
-                       .arg(r->end)
-                       .arg(r->gains)
-                       .arg(r->trackGain)
-                       .arg(r->trackPeak)
-                       .arg(r->albumGain)
-                       .arg(r->albumPeak)
+        return r ? QString::asprintf("%lld-%lld %d %g/%g %g/%g", static_cast<long long>(r->start),
+                   static_cast<long long>(r->end), r->gains, r->trackGain, r->trackPeak, r->albumGain, r->albumPeak)
                        .toStdString()
                  : std::string("-");
     };

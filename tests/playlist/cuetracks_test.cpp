@@ -14,11 +14,6 @@ using namespace Qt::StringLiterals;
 namespace
 {
 
-QByteArray cp932(const QString &text)
-{
-    return QByteArray::fromStdString(utf8ToCp932(text.toStdString()));
-}
-
 // An EAC sheet of three tracks naming "CDImage.wav" (the rip is FLAC), with a pregap.
 const QString kSheet = u"REM GENRE J-Pop\nREM DATE 1998\nREM REPLAYGAIN_ALBUM_GAIN -6.50 dB\n"
                        u"REM REPLAYGAIN_ALBUM_PEAK 0.990000\nPERFORMER \"宇多田ヒカル\"\nTITLE \"ファースト・ラヴ\"\n"
@@ -61,13 +56,9 @@ protected:
         PlaylistTest::SetUp();
         image = touch(u"CDImage.flac"_s);
         sheet = dir.filePath(u"album.cue"_s);
-        writeBytes(sheet, cp932(kSheet));
-        MpegInfo facts {};
-        facts.value[2] = 900;
-        facts.value[3] = 44100;
-        facts.value[11] = 20 * 60 * 1000;
-        std::lock_guard lock(FakeDecoder::instance().mutex);
-        FakeDecoder::instance().mpegs[image.toStdString()] = facts;
+        writeBytes(sheet, QByteArray::fromStdString(utf8ToCp932(kSheet.toStdString())));
+        // 900 kb/s, 44.1 kHz, 20 minutes.
+        FakeDecoder::instance().mpegs[image.toStdString()] = { { 0, 0, 900, 44100, 0, 0, 0, 0, 0, 0, 0, 1200000 } };
     }
     QString image, sheet;
 };
@@ -153,12 +144,9 @@ TEST_F(CueTracksTest, TheFolderSearchAddsTracksNotTheImage)
         QStringList found;
         std::atomic_bool cancelled = false;
         FolderWalker::walk(
-            dir.path(), true, FilePattern(pattern),
-            [&](QStringList files, const QString &) {
-                for (const QString &f : files)
-                    found << f.mid(dir.path().size() + 1);
-            },
+            dir.path(), true, FilePattern(pattern), [&](QStringList files, const QString &) { found += files; },
             cancelled);
+        found.replaceInStrings(dir.path() + u'/', QString());
         EXPECT_EQ(found, expected) << pattern.toStdString();
     }
 }
