@@ -1,6 +1,7 @@
 #include "coverart.h"
 
 #include "atomicwrite.h"
+#include "cuetrack.h"
 #include "pathbytes.h"
 
 #include <QBuffer>
@@ -142,7 +143,9 @@ QString CoverArt::cachedPicture(const QByteArray &bytes, const QString &mimeType
 CoverArt::Cover CoverArt::search(const DecoderApi &api, const QString &trackPath, const QString &cacheDir)
 {
     Cover cover { trackPath, {}, {} };
-    const QByteArray path = pathToBytes(trackPath);
+    // A cue track's cover is its image's.
+    const QString file = fileOfPath(trackPath);
+    const QByteArray path = pathToBytes(file);
     char mime[VBMP3_MIME_TYPE_SIZE] = {};
     const int32_t size = api.getFilePicture(path.constData(), nullptr, 0, nullptr);
     if (size > 0) {
@@ -158,7 +161,7 @@ CoverArt::Cover CoverArt::search(const DecoderApi &api, const QString &trackPath
     }
 
     if (cover.image.isNull()) {
-        for (const QString &beside : folderCovers(trackPath)) { // the first that reads
+        for (const QString &beside : folderCovers(file)) { // the first that reads
             QByteArray bytes;
             BoundedFile file;
             if (file.open(beside, kMaxPictureBytes, kPictureTimeLimit) != BoundedFile::Status::Ok

@@ -2,6 +2,7 @@
 
 #include "boxgate.h"
 #include "coverart.h"
+#include "cuetrack.h"
 #include "externalfiles.h"
 #include "filename.h"
 #include "mainwindow.h"
@@ -174,7 +175,10 @@ MediaControl::Track MprisBridge::track() const
     if (path.isEmpty() || list.fullPath(m_state.CurrentTrackNo) != path)
         return t; // nothing chosen yet, or the row is gone
     t.row = t.trackNumber = m_state.CurrentTrackNo;
-    t.path = path;
+    // A cue track is its image's range: the image is its file, the sheet's its number.
+    t.path = fileOfPath(path);
+    if (const std::optional<CueTrackRef> track = cueTrackOf(path))
+        t.trackNumber = track->number;
     // What the file says, not the list's stand-ins: without a title, the file's name.
     TagTexts texts = tagTextsOf(list.row(t.row));
     t.title = texts.title.isEmpty() ? displayPath(FileNameOf(t.path)) : std::move(texts.title);
@@ -183,10 +187,10 @@ MediaControl::Track MprisBridge::track() const
     const PlaybackController::NowPlaying &now = m_window.controller()->nowPlaying();
     if (video)
         t.lengthUs = video->mediaPlayer()->duration() * 1000;
-    else if (now.path == t.path)
+    else if (now.path == path)
         t.lengthUs = qint64(now.totalSeconds) * 1000000;
     const CoverArt::Cover &cover = m_window.coverArt()->current();
-    if (cover.trackPath == t.path && !cover.file.isEmpty())
+    if (cover.trackPath == path && !cover.file.isEmpty())
         t.artUrl = QString::fromLatin1(fileUrlOfPath(cover.file));
     return t;
 }

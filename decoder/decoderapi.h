@@ -54,6 +54,9 @@ struct DecoderApi {
     decltype(&vbmp3_readEmbeddedLyrics) readEmbeddedLyrics = nullptr;
     decltype(&vbmp3_queueNext) queueNext = nullptr;
     decltype(&vbmp3_setReplayGain) setReplayGain = nullptr;
+    decltype(&vbmp3_openRange) openRange = nullptr;
+    decltype(&vbmp3_queueNextRange) queueNextRange = nullptr;
+    decltype(&vbmp3_getFileCueSheet) getFileCueSheet = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

@@ -93,6 +93,9 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     KES_RESOLVE(getOutputDevice, vbmp3_getOutputDevice);
     KES_RESOLVE(setReplayGain, vbmp3_setReplayGain);
     KES_RESOLVE(setNativeOutputFormat, vbmp3_setNativeOutputFormat);
+    KES_RESOLVE(openRange, vbmp3_openRange);
+    KES_RESOLVE(queueNextRange, vbmp3_queueNextRange);
+    KES_RESOLVE(getFileCueSheet, vbmp3_getFileCueSheet);
 #undef KES_RESOLVE
     if (!missing.isEmpty()) {
         error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);

@@ -1,6 +1,8 @@
 #include "playbackcontroller.h"
 
+#include "cuetrack.h"
 #include "decodercallback.h"
+#include "filename.h"
 #include "mediatypes.h"
 #include "pathbytes.h"
 #include "playlistmodel.h"
@@ -52,6 +54,22 @@ QString lyricsFileBeside(const QString &stem)
             return candidate;
     }
     return {};
+}
+
+// The lyrics file of a cue track: "<sheet's name without .cue> - NN", else the track's
+// title (a '/' in it read as '_'), beside the sheet (a sheet stored in the image: beside
+// the image, named after it), with the endings lyricsFileBeside tries.  Empty when
+// there is none: an image's own lyrics run on the whole image's clock, not the track's.
+QString cueLyricsFile(const CueTrackRef &track, const QString &title)
+{
+    const QString named = track.sheet.isEmpty() ? track.image : track.sheet;
+    const qsizetype dot = named.lastIndexOf(u'.');
+    const qsizetype slash = named.lastIndexOf(u'/');
+    const QString stem = dot > slash ? named.left(dot) : named;
+    const QString found = lyricsFileBeside(stem + QStringLiteral(" - %1").arg(track.number, 2, 10, QLatin1Char('0')));
+    if (!found.isEmpty() || title.isEmpty())
+        return found;
+    return lyricsFileBeside(named.left(slash + 1) + QString(title).replace(u'/', u'_'));
 }
 
 } // namespace
@@ -106,6 +124,7 @@ void PlaybackController::changeSequence(const std::function<void()> &change)
 
 void PlaybackController::watchRows(const PlaylistModel &rows)
 {
+    m_rows = &rows;
     connect(&rows, &PlaylistModel::aboutToChange, this, &PlaybackController::takePendingJoin);
     connect(&rows, &QAbstractItemModel::dataChanged, this,
         [this](const QModelIndex &, const QModelIndex &, const QList<int> &roles) {
@@ -255,8 +274,10 @@ void PlaybackController::PlayTrack()
     }
     // 3. Open.
     OpenInfo info {};
-    const QByteArray path = pathToBytes(m_state.CurrentFile);
-    if (m_api.open(path.constData(), &info) == 0) {
+    const QByteArray path = pathToBytes(fileOfPath(m_state.CurrentFile));
+    const std::optional<CueTrackRef> track = cueTrackOf(m_state.CurrentFile);
+    const TrackRange range = track ? trackRangeOf(*track) : TrackRange {};
+    if ((track ? m_api.openRange(path.constData(), &range, &info) : m_api.open(path.constData(), &info)) == 0) {
         // The player may have quit while the box was up: the library is freed then.
         if (m_prompter.message(QStringLiteral("Open Error!!  Next File"), Prompter::Buttons::OkCancel)
                 == Prompter::Answer::Cancel
@@ -285,7 +306,8 @@ void PlaybackController::PlayTrack()
 void PlaybackController::showTrack(const OpenInfo &info)
 {
     using R = PlaybackView::ReadOut;
-    const QByteArray path = pathToBytes(m_state.CurrentFile);
+    const QByteArray path = pathToBytes(fileOfPath(m_state.CurrentFile));
+    const std::optional<CueTrackRef> track = cueTrackOf(m_state.CurrentFile);
     // 4, 5. Names and track number.
     ShowNowPlaying(m_state.CurrentFile);
     showReadOut(R::Number, QStringLiteral("No.%1").arg(m_state.CurrentTrackNo));
@@ -293,7 +315,14 @@ void PlaybackController::showTrack(const OpenInfo &info)
     // lyrics embedded in the file's tags (a text file the user put beside the track wins
     // over what the file carries).
     int tab = 1;
-    if (m_settings.Op_Kasi == 1) {
+    if (m_settings.Op_Kasi == 1 && track) {
+        m_lyricsFile = cueLyricsFile(*track, currentRow() ? currentRow()->title : QString());
+        if (!m_lyricsFile.isEmpty()) {
+            tab = 0;
+            m_api.setLyricsFile(pathToBytes(m_lyricsFile).constData());
+            setLyricsOn(true);
+        }
+    } else if (m_settings.Op_Kasi == 1) {
         if (m_api.getFileType(path.constData()) > VBMP3_TYPE_LYRICS3) {
             if (m_api.readLyrics3Data() == -1) {
                 tab = 0;
@@ -522,11 +551,31 @@ void PlaybackController::DrawSpectrum()
     m_view.drawSpectrum(first, second);
 }
 
+const TrackRow *PlaybackController::currentRow() const
+{
+    if (!m_rows)
+        return nullptr;
+    if (m_rows->fullPath(m_state.CurrentTrackNo) == m_state.CurrentFile)
+        return &m_rows->row(m_state.CurrentTrackNo);
+    for (int i = 1; i <= m_rows->count(); ++i)
+        if (m_rows->fullPath(i) == m_state.CurrentFile)
+            return &m_rows->row(i);
+    return nullptr;
+}
+
 void PlaybackController::ShowNowPlaying(const QString &path)
 {
     using R = PlaybackView::ReadOut;
     showReadOut(R::Artist, QString());
     showReadOut(R::Title, QString());
+    // A cue track's names are its sheet's, as its row holds them.
+    if (isCueTrackKey(path)) {
+        const TrackRow *row = path == m_state.CurrentFile ? currentRow() : nullptr;
+        const bool known = row && !row->tagsPending;
+        showReadOut(R::Artist, known && !row->artist.isEmpty() ? row->artist : QStringLiteral("Nothing Artist Data"));
+        showReadOut(R::Title, known && !row->title.isEmpty() ? row->title : QStringLiteral("Nothing Title Data"));
+        return;
+    }
     // Tags and the RIFF list only: the MPEG facts (a frame count) would go unread.
     TagInfo tag {};
     ListInfo list {};

@@ -30,6 +30,7 @@ namespace kes
 
 class PlaylistModel;
 class Prompter;
+struct TrackRow;
 class Sequencer;
 class VideoPresenter;
 
@@ -189,7 +190,12 @@ private:
     PlaybackView &m_view;
     PlaybackState &m_state;
     Sequencer &m_sequencer;
+    // The row of CurrentFile (that of CurrentTrackNo when it is the one); nullptr when
+    // none or no rows are watched.
+    const TrackRow *currentRow() const;
+
     const Settings &m_settings;
+    const PlaylistModel *m_rows = nullptr; // set by watchRows
     VideoPresenter *m_video = nullptr;
 
     QTimer m_timebar; // `Timebar`, 100 ms

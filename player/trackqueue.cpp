@@ -1,5 +1,6 @@
 #include "trackqueue.h"
 
+#include "cuetrack.h"
 #include "pathbytes.h"
 #include "videopresenter.h"
 
@@ -33,7 +34,7 @@ void TrackQueue::refresh(bool starting)
     // (opening it again on this thread would give the same answer).
     if (!m_ahead && (!wanted || wanted == m_refused))
         return;
-    const int32_t result = m_api.queueNext(wanted ? pathToBytes(*wanted).constData() : "");
+    const int32_t result = queue(wanted);
     if (result == 2)
         return; // what was queued is heard already: its report takes it
     m_refused.reset();
@@ -44,6 +45,17 @@ void TrackQueue::refresh(bool starting)
     m_ahead.reset(); // cleared, or the file cannot be opened: its open error comes at the end
     if (wanted)
         m_refused = wanted;
+}
+
+int32_t TrackQueue::queue(const std::optional<QString> &path)
+{
+    if (!path)
+        return m_api.queueNext("");
+    if (const std::optional<CueTrackRef> track = cueTrackOf(*path)) {
+        const TrackRange range = trackRangeOf(*track);
+        return m_api.queueNextRange(pathToBytes(track->image).constData(), &range);
+    }
+    return m_api.queueNext(pathToBytes(*path).constData());
 }
 
 bool TrackQueue::clearHeard()

@@ -4,7 +4,9 @@
 // are made only when the library reports that the queued file is heard (take()), so the
 // playlist shows what it would show without the queue at every moment.  A video row, the
 // end of the sequence or a library without the call leaves nothing queued: the track then
-// ends and the next one starts as before.  GUI thread only.
+// ends and the next one starts as before.  A cue track is queued as its image's range
+// (vbmp3_queueNextRange): the next track of the same image goes on without a reopen.
+// GUI thread only.
 #pragma once
 
 #include "decoderapi.h"
@@ -45,6 +47,9 @@ public:
     std::optional<QString> queuedPath() const;
 
 private:
+    // Hands path to the library (a cue track as its image's range); nullopt clears the queue.
+    int32_t queue(const std::optional<QString> &path);
+
     const DecoderApi &m_api;
     Sequencer &m_sequencer;
     std::optional<Sequencer::Ahead> m_ahead; // what the library holds queued

@@ -1,10 +1,13 @@
 #include "folderwalker.h"
 
+#include "cuesheet.h"
+#include "cuetrack.h"
 #include "pathbytes.h"
 
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QQueue>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -38,9 +41,10 @@ struct SubFolder {
 };
 
 // Reads one folder: its sub-folders (with their identity when wantIds) and the names of
-// the files that match.  Unsorted.  false with the system's text when it cannot be read.
+// the files that match, and when sheets is given the names of its cue sheets (matching or
+// not).  Unsorted.  false with the system's text when it cannot be read.
 bool readFolder(const QString &folder, const FilePattern &pattern, bool wantIds, QList<SubFolder> &folders,
-    QStringList &files, QString &error, const std::atomic_bool *cancelled)
+    QStringList &files, QString &error, const std::atomic_bool *cancelled, QStringList *sheets = nullptr)
 {
     DIR *dir = ::opendir(pathToBytes(folder).constData());
     if (!dir) {
@@ -74,12 +78,43 @@ bool readFolder(const QString &folder, const FilePattern &pattern, bool wantIds,
             folders.append(std::move(f));
         } else if (isFile) {
             QString name = pathFromBytes(QByteArrayView(e->d_name));
+            if (sheets && isCueSheetName(name))
+                sheets->append(name);
             if (pattern.matches(name))
                 files.append(std::move(name));
         }
     }
     ::closedir(dir);
     return true;
+}
+
+// A folder's matching files (full paths, sorted) with each sheet of the folder that names
+// one of them in the place of the first file it names, and the files it names left out:
+// a CD image beside its sheet plays as the sheet's tracks, never also as a whole.
+QStringList preferSheets(const QString &prefix, QStringList files, QStringList sheets)
+{
+    std::sort(sheets.begin(), sheets.end(), nameLess);
+    for (const QString &name : std::as_const(sheets)) {
+        const QString sheet = prefix + name;
+        QSet<QString> images;
+        for (const CueTrack &t : readCueSheet(sheet).tracks)
+            images.insert(t.file);
+        qsizetype first = -1;
+        QStringList kept;
+        for (const QString &f : std::as_const(files)) {
+            if (images.contains(f)) {
+                if (first < 0)
+                    first = kept.size();
+            } else if (f != sheet) {
+                kept.append(f);
+            }
+        }
+        if (first < 0)
+            continue;
+        kept.insert(first, sheet);
+        files = std::move(kept);
+    }
+    return files;
 }
 
 } // namespace
@@ -153,11 +188,13 @@ int FolderWalker::walk(const QString &root, bool recursive, const FilePattern &p
         QList<SubFolder> folders;
         QStringList files;
         QString error;
-        if (readFolder(folder, pattern, recursive, folders, files, error, &cancelled)) {
+        QStringList sheets;
+        if (readFolder(folder, pattern, recursive, folders, files, error, &cancelled, &sheets)) {
             ++read;
             std::sort(files.begin(), files.end(), nameLess);
-            for (const QString &name : std::as_const(files))
-                batch.append(prefix + name);
+            for (QString &name : files)
+                name.prepend(prefix);
+            batch += sheets.isEmpty() ? files : preferSheets(prefix, std::move(files), std::move(sheets));
             if (recursive) {
                 std::sort(folders.begin(), folders.end(),
                     [](const SubFolder &a, const SubFolder &b) { return nameLess(a.name, b.name); });

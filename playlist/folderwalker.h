@@ -6,7 +6,10 @@
 // Order: within a folder, names sort case-insensitively (ties case-sensitively); a walk
 // gives the start folder, its sub-folders, their sub-folders, and so on, level by level.
 // Names starting with "." are left out.  Symbolic links are followed; a folder reached a
-// second time (a link loop, or two links to one folder) is not read again.  A folder that
+// second time (a link loop, or two links to one folder) is not read again.  In a walk, a
+// cue sheet that names one of its folder's matching files takes the place of the files
+// it names (its tracks become rows, its image does not), whether the pattern matches
+// sheets or not.  A folder that
 // cannot be read, and an entry that vanishes or cannot be examined while it is read, is
 // passed over and the walk goes on.
 #pragma once

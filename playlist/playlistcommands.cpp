@@ -60,10 +60,10 @@ QString PlaylistCommands::writeM3uFile(
 {
     if (failed)
         *failed = false;
-    QStringList paths;
+    QList<TrackRow> paths;
     for (int i = 1; i <= m_model.count(); ++i)
         if (m_model.isChecked(i))
-            paths.append(m_model.fullPath(i));
+            paths.append(m_model.row(i));
     if (paths.isEmpty()) {
         m_prompter.message(QStringLiteral("選択ファイルが１つもありません"));
         return {};
@@ -74,7 +74,9 @@ QString PlaylistCommands::writeM3uFile(
     // A name with a line break would read back as two wrong entries: such rows are left
     // out, and the user is told how many.
     const qsizetype before = paths.size();
-    paths.removeIf([](const QString &p) { return p.contains(QLatin1Char('\n')) || p.contains(QLatin1Char('\r')); });
+    paths.removeIf([](const TrackRow &r) {
+        return r.fullPath.contains(QLatin1Char('\n')) || r.fullPath.contains(QLatin1Char('\r'));
+    });
     if (paths.size() < before)
         m_prompter.message(QString::number(before - paths.size())
                 + QStringLiteral("個のファイルは名前に改行を含むためPlaylistに書けません｡"),

@@ -1,6 +1,8 @@
 #include "playlistfiles.h"
 
 #include "atomicwrite.h"
+#include "cuesheet.h"
+#include "cuetrack.h"
 #include "filename.h"
 #include "pathbytes.h"
 #include "textcodec.h"
@@ -21,6 +23,9 @@ namespace
 // The longest path and file name the file system takes, in bytes.
 constexpr qsizetype kMaxPathBytes = PATH_MAX - 1;
 constexpr qsizetype kMaxNameBytes = NAME_MAX;
+
+// Our line before a cue track's image: the track's fields (cuetrack.h).
+const QByteArray kTrackLine = QByteArrayLiteral("#KESTRINE-TRACK:");
 
 // A name an M3U line can carry: no NUL, no line break, within the system's lengths.
 bool canBeFileName(const QByteArray &bytes)
@@ -158,6 +163,10 @@ private:
     {
         const QByteArray line = std::exchange(m_line, {});
         m_pendingLine = false;
+        if (line.startsWith(kTrackLine) && m_format != PlaylistFormat::Pls) {
+            m_trackFields = pathFromBytes(QByteArrayView(line).sliced(kTrackLine.size()));
+            return;
+        }
         if (line.isEmpty() || line.startsWith('#'))
             return;
         if (m_format != PlaylistFormat::Pls) {
@@ -205,6 +214,17 @@ private:
             m_out.aborted = true;
             return false;
         }
+        // The track of the line before: the entry is the image's track, not the image.
+        if (const QString fields = std::exchange(m_trackFields, {}); !fields.isEmpty()) {
+            if (const std::optional<CueTrackRef> track = parseCueTrackFields(fields, path)) {
+                path = cueTrackKey(*track);
+                if (!alternative.isEmpty()) {
+                    CueTrackRef other = *track;
+                    other.image = alternative;
+                    alternative = cueTrackKey(other);
+                }
+            }
+        }
         if (!alternative.isEmpty())
             m_out.alternatives.insert(m_out.paths.size(), std::move(alternative));
         m_out.paths.append(std::move(path));
@@ -226,6 +246,7 @@ private:
     bool m_pendingLine = false;
     bool m_afterCr = false; // an LF now ends nothing (the CR ended the line)
     QList<std::pair<qlonglong, QByteArray>> m_pls;
+    QString m_trackFields; // a #KESTRINE-TRACK line's, for the entry that follows it
 };
 
 } // namespace
@@ -298,9 +319,34 @@ bool isListableFile(const QString &path)
 
 QByteArray m3uBytes(const QStringList &paths)
 {
-    QByteArray out;
+    QList<TrackRow> rows;
+    rows.reserve(paths.size());
     for (const QString &p : paths) {
-        out += pathToBytes(p);
+        TrackRow r;
+        r.fullPath = p;
+        rows.append(std::move(r));
+    }
+    return m3uBytes(rows);
+}
+
+QByteArray m3uBytes(const QList<TrackRow> &rows)
+{
+    QByteArray out;
+    for (const TrackRow &r : rows) {
+        if (const std::optional<CueTrackRef> track = cueTrackOf(r.fullPath)) {
+            const int seconds = r.cue ? r.cue->seconds : -1;
+            const QString name = r.artist.isEmpty() ? r.title : r.artist + QStringLiteral(" - ") + r.title;
+            out += "#EXTINF:" + QByteArray::number(seconds) + ',' + name.toUtf8() + "\r\n";
+            out += "#EXTVLCOPT:start-time=" + QByteArray::number(track->start / double(kCdFramesPerSecond), 'f', 3)
+                + "\r\n";
+            if (track->end >= 0)
+                out += "#EXTVLCOPT:stop-time=" + QByteArray::number(track->end / double(kCdFramesPerSecond), 'f', 3)
+                    + "\r\n";
+            out += kTrackLine + pathToBytes(cueTrackFields(*track)) + "\r\n";
+            out += pathToBytes(track->image);
+        } else {
+            out += pathToBytes(r.fullPath);
+        }
         out += "\r\n";
     }
     return out;
@@ -310,7 +356,7 @@ QByteArray csvBytes(const QList<TrackRow> &rows)
 {
     QByteArray out;
     for (const TrackRow &r : rows) {
-        out += csvField(pathToBytes(r.fullPath));
+        out += csvField(pathToBytes(fileOfPath(r.fullPath)));
         out += ',';
         out += csvField(r.title);
         out += ',';

@@ -46,7 +46,8 @@ constexpr std::chrono::milliseconds kPlaylistTimeLimit { 20000 };
 // Splits bytes into entries.  A line ends at CR LF, a lone CR or a lone LF; a UTF-8 BOM
 // is skipped and a UTF-16 file with its BOM is decoded.  Empty lines and lines starting
 // with '#' are no entries; a "file:" URL names the file of its percent-decoded bytes.
-// A line of valid UTF-8 is that text; other bytes are the file name as they stand
+// An entry after a "#KESTRINE-TRACK:" line of sound fields is that track's key (an
+// alternative too).  A line of valid UTF-8 is that text; other bytes are the file name as they stand
 // (pathbytes.h), and in M3U (not M3U8) files also have their CP932 reading as the
 // alternative.  PLS files take the values of their FileN keys, in the order of N.  An
 // entry not starting with '/' is resolved against baseDir (and cleaned); absolute
@@ -65,12 +66,17 @@ bool readPlaylist(const QString &path, M3uEntries &entries);
 // (symbolic links followed); folders, named pipes and missing files do not count.
 bool isListableFile(const QString &path);
 
-// One entry per line, CR LF after each: each path's own bytes (pathbytes.h).
+// One entry per line, CR LF after each: each path's own bytes (pathbytes.h).  A cue
+// track's entry is its image's path, after "#EXTINF:<seconds>,<artist> - <title>", VLC's
+// "#EXTVLCOPT:start-time=" and "stop-time=" (seconds) and "#KESTRINE-TRACK:<fields>"
+// (cuetrack.h): other players play the image (VLC its range), and parsePlaylist gives
+// the track's key again.
 QByteArray m3uBytes(const QStringList &paths);
+QByteArray m3uBytes(const QList<TrackRow> &rows);
 
-// One record per row: Full Path, Music Title, Artist, Album, each in double quotes with
-// inner double quotes doubled, separated by commas, CR LF after each; UTF-8 (the path as
-// its own bytes), no header.
+// One record per row (a cue track's Full Path is its image's): Full Path, Music Title, Artist, Album, each in double
+// quotes with inner double quotes doubled, separated by commas, CR LF after each; UTF-8 (the path as its own bytes), no
+// header.
 QByteArray csvBytes(const QList<TrackRow> &rows);
 
 // Writes bytes as the new whole content of path: a new file replaces the old one only

@@ -61,6 +61,8 @@ QString PlaylistModel::cell(int i, int column) const
 {
     if (column < 0 || column >= ColumnCount)
         return {};
+    if (column == FullPathColumn)
+        return fileOfPath(row(i).fullPath);
     return columnText(row(i), column);
 }
 
@@ -324,6 +326,7 @@ void PlaylistModel::fillRows(const QList<TrackRow> &filled)
         r.title = f.title;
         r.artist = f.artist;
         r.album = f.album;
+        r.cue = f.cue;
         r.tagsPending = false;
         touched.push_back(i);
     }
@@ -406,8 +409,8 @@ QVariant PlaylistModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         // A name that is not UTF-8 shows decoded; the row keeps its bytes.
-        if (index.column() == FullPathColumn && hasEscapedBytes(r.fullPath))
-            return displayPath(r.fullPath);
+        if (index.column() == FullPathColumn && (hasEscapedBytes(r.fullPath) || isCueTrackKey(r.fullPath)))
+            return displayPath(fileOfPath(r.fullPath));
         return columnText(r, index.column());
     case Qt::CheckStateRole:
         if (index.column() == NoColumn)
@@ -423,7 +426,7 @@ QVariant PlaylistModel::data(const QModelIndex &index, int role) const
         return r.missing;
     case Qt::ToolTipRole:
         if (r.missing)
-            return QStringLiteral("ファイルが見つかりません: %1").arg(displayPath(r.fullPath));
+            return QStringLiteral("ファイルが見つかりません: %1").arg(displayPath(fileOfPath(r.fullPath)));
         return {};
     default:
         return {};

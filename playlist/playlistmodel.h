@@ -3,12 +3,14 @@
 // API below.  GUI thread only: nothing here may be touched from a worker thread.
 #pragma once
 
+#include "cuetrack.h"
 #include "tracklist.h"
 
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
 #include <QSet>
+#include <QSharedPointer>
 #include <QString>
 
 #include <vector>
@@ -22,7 +24,7 @@ struct TrackRow {
     QString title; // column "Music Title"
     QString artist; // column "Artist" (or the kind label of a WAV/AVI/WMA/MPEG file)
     QString album; // column "Album"
-    QString fullPath; // column "Full Path": identifies the row's file everywhere
+    QString fullPath; // column "Full Path": identifies the row's file (or cue track, cuetrack.h) everywhere
     bool checked = false;
     QString tag; // "END" while the row sits out the current random round, else empty
     // Given by the model when the row is added, never reused: names the row whatever
@@ -34,6 +36,9 @@ struct TrackRow {
     // The file was not there when the row was restored from the last run's list (a drive
     // not mounted yet): the row stays as it was kept, and its tags wait for the file.
     bool missing = false;
+    // A cue-sheet track (fullPath is its key): what the sheet and the image tell of it.
+    // Null for a row of a whole file, and while a restored track waits for its sheet.
+    QSharedPointer<const CueTrackInfo> cue;
 };
 
 } // namespace kes
@@ -79,7 +84,8 @@ public:
     QString artist(int i) const { return row(i).artist; }
     QString album(int i) const { return row(i).album; }
     QString fullPath(int i) const override { return row(i).fullPath; }
-    // cell(i, 0..4): the text of a column as the list view shows it.
+    // cell(i, 0..4): the text of a column as the list view shows it (a cue track's
+    // "Full Path" is its image's path).
     QString cell(int i, int column) const;
     bool isChecked(int i) const override { return row(i).checked; }
     void setChecked(int i, bool checked) override;
@@ -129,7 +135,7 @@ public:
     // change of order, which costs one O(n) pass on the next call.
     int indexOfId(quint64 id) const;
     // Puts read tags into rows whose tags were pending: each entry names its row by id
-    // and brings title, artist and album; entries whose row is gone or already filled are
+    // and brings title, artist, album and a cue track's facts; entries whose row is gone or already filled are
     // passed over.  One notification for the batch; in a list kept sorted by title,
     // artist or album the filled rows move to their sorted places.
     void fillRows(const QList<TrackRow> &filled);

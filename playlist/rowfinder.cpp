@@ -82,7 +82,8 @@ void RowFinder::prepare()
             const auto it = known.constFind(r.id);
             if (it != known.constEnd() && it->tagsPending == r.tagsPending)
                 continue;
-            const QString name = displayPath(QStringView(r.fullPath).mid(r.fullPath.lastIndexOf(u'/') + 1));
+            const QString file = fileOfPath(r.fullPath); // a cue track's image
+            const QString name = displayPath(QStringView(file).mid(file.lastIndexOf(u'/') + 1));
             folded.append({ r.id, { foldRowTexts({ r.title, r.artist, r.album, name }), r.tagsPending } });
         }
         QMetaObject::invokeMethod(

@@ -1,5 +1,6 @@
 #include "rowjobs.h"
 
+#include "cuerows.h"
 #include "filename.h"
 #include "folderwalker.h"
 #include "pathbytes.h"
@@ -37,7 +38,8 @@ RowJobs::Outcome checkItem(const DecoderApi &api, const RowJobs::Item &item)
         return out;
     }
     QString path = item.path;
-    if (item.check == RowJobs::Check::Keep && !isListableFile(path)) {
+    // A cue track's key stands or falls with its image.
+    if (item.check == RowJobs::Check::Keep && !isListableFile(fileOfPath(path))) {
         auto row = provisionalTrackRow(path);
         if (!row)
             return out;
@@ -46,10 +48,22 @@ RowJobs::Outcome checkItem(const DecoderApi &api, const RowJobs::Item &item)
         out.row = std::move(*row);
         return out;
     }
-    if (item.check == RowJobs::Check::Exists && !isListableFile(path)) {
-        if (item.alternative.isEmpty() || !isListableFile(item.alternative))
+    if (item.check == RowJobs::Check::Exists && !isListableFile(fileOfPath(path))) {
+        if (item.alternative.isEmpty() || !isListableFile(fileOfPath(item.alternative)))
             return out;
         path = item.alternative;
+    }
+    // A sheet, or an image with a sheet of its own, is its tracks; a sheet without any is
+    // no row.  A list kept from an earlier run has its images as they were kept.
+    const bool sheet = !isCueTrackKey(path) && isCueSheetName(path);
+    if (item.check != RowJobs::Check::Keep && (sheet || mayHoldCueSheet(path))) {
+        out.tracks = readCueTrackRows(api, path);
+        if (!out.tracks.isEmpty()) {
+            out.kind = RowJobs::Outcome::Row;
+            return out;
+        }
+        if (sheet)
+            return out;
     }
     auto row = provisionalTrackRow(path);
     if (!row)
@@ -294,7 +308,9 @@ void RowJobs::take(const QList<Item> &items, QList<Outcome> outcomes)
     qsizetype k = 0;
     for (; k < outcomes.size(); ++k) {
         Outcome &o = outcomes[k];
-        if (o.kind == Outcome::Row) {
+        if (o.kind == Outcome::Row && !o.tracks.isEmpty()) {
+            rows += std::move(o.tracks);
+        } else if (o.kind == Outcome::Row) {
             rows.append(std::move(o.row));
         } else if (o.kind == Outcome::Nothing) {
             if (items.at(k).report)

@@ -4,7 +4,8 @@
 // checked on workers in parallel, and the rows go into the model on the GUI thread in the
 // original order, in batches, with the playlist's duplicate rule applied at the moment each
 // row is added.  A row goes in with what is known without reading its tags; the tags of
-// those that have some are handed to the TagFiller.
+// those that have some are handed to the TagFiller.  A cue sheet (or an image storing
+// one) is read in its check and becomes its tracks' rows, complete (cuerows.h).
 //
 // One part of TrackAdder (whose functions of the same names say what each job does);
 // create, call and destroy on the GUI thread, within the lifetime of the pool.
@@ -65,6 +66,7 @@ public:
     struct Outcome {
         enum Kind : quint8 { Nothing, Row, Listed } kind = Nothing;
         TrackRow row; // Row: the row before its tags are read
+        QList<TrackRow> tracks; // Row: a cue sheet's tracks, in the place of row
     };
 
 private:

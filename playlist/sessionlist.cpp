@@ -1,10 +1,13 @@
 #include "sessionlist.h"
 
 #include "atomicwrite.h"
+#include "cuetrack.h"
 #include "pathbytes.h"
 #include "playlistmodel.h"
 
 #include <QFile>
+
+#include <utility>
 
 namespace kes
 {
@@ -17,6 +20,26 @@ const QByteArray kCurrent = QByteArrayLiteral("#KESTRINE-CURRENT:");
 const QByteArray kUnchecked = QByteArrayLiteral("#KESTRINE-UNCHECKED");
 const QByteArray kEnded = QByteArrayLiteral("#KESTRINE-ENDED");
 const QByteArray kCount = QByteArrayLiteral("#KESTRINE-COUNT:");
+const QByteArray kTrack = QByteArrayLiteral("#KESTRINE-TRACK:");
+const QByteArray kCurrentTrack = QByteArrayLiteral("#KESTRINE-CURRENT-TRACK:");
+
+// A cue track's line: its fields on a line of ours (after prefix), then its image's path.
+QByteArray pathLines(const QString &path, const QByteArray &prefix)
+{
+    if (const std::optional<CueTrackRef> track = cueTrackOf(path))
+        return prefix + pathToBytes(cueTrackFields(*track)) + '\n' + pathToBytes(track->image);
+    return pathToBytes(path);
+}
+
+// The path of a line, and with the fields of the line before it the key of that track.
+QString pathOfLines(const QByteArray &line, const QString &fields)
+{
+    const QString path = pathFromBytes(line);
+    if (fields.isEmpty())
+        return path;
+    const std::optional<CueTrackRef> track = parseCueTrackFields(fields, path);
+    return track ? cueTrackKey(*track) : path;
+}
 
 bool writable(const QString &path)
 {
@@ -28,7 +51,9 @@ bool writable(const QString &path)
 QByteArray writeSession(const Session &session)
 {
     QByteArray out = kHeader;
-    if (writable(session.current))
+    if (const std::optional<CueTrackRef> track = cueTrackOf(session.current); track && writable(session.current))
+        out += kCurrent + pathToBytes(track->image) + '\n' + kCurrentTrack + pathToBytes(cueTrackFields(*track)) + '\n';
+    else if (writable(session.current))
         out += kCurrent + pathToBytes(session.current) + '\n';
     int written = 0;
     for (const SessionRow &r : session.rows) {
@@ -38,7 +63,7 @@ QByteArray writeSession(const Session &session)
             out += kEnded + '\n';
         else if (!r.checked)
             out += kUnchecked + '\n';
-        out += pathToBytes(r.path) + '\n';
+        out += pathLines(r.path, kTrack) + '\n';
         ++written;
     }
     out += kCount + QByteArray::number(written) + '\n';
@@ -57,11 +82,16 @@ Session readSession(const QByteArray &bytes)
     if (lines.size() < 2 || lines[0] != "#EXTM3U" || lines[1] != "#KESTRINE-SESSION:1")
         return s;
     SessionRow next;
+    QString fields; // of the track whose image the next path line names
     for (qsizetype i = 2; i < lines.size(); ++i) {
         const QByteArray &line = lines[i];
         if (line.startsWith(kCount)) {
             bool ok = false;
             s.complete = i == lines.size() - 1 && line.mid(kCount.size()).toLongLong(&ok) == s.rows.size() && ok;
+        } else if (line.startsWith(kCurrentTrack)) {
+            s.current = pathOfLines(pathToBytes(s.current), pathFromBytes(line.mid(kCurrentTrack.size())));
+        } else if (line.startsWith(kTrack)) {
+            fields = pathFromBytes(line.mid(kTrack.size()));
         } else if (line.startsWith(kCurrent)) {
             s.current = pathFromBytes(line.mid(kCurrent.size()));
         } else if (line == kUnchecked) {
@@ -70,7 +100,7 @@ Session readSession(const QByteArray &bytes)
             next.checked = false;
             next.ended = true;
         } else if (!line.isEmpty() && !line.startsWith('#')) {
-            next.path = pathFromBytes(line);
+            next.path = pathOfLines(line, std::exchange(fields, {}));
             s.rows.append(next);
             next = {};
         }

@@ -11,6 +11,9 @@
 //   /music/b.mp3
 //   #KESTRINE-ENDED                     the next row is unchecked and marked "END"
 //   /music/c.mp3
+//   #KESTRINE-TRACK:03,1234,5678,,,,,/music/cd.cue   the next path is this track of it
+//   /music/cd.flac                       (cuetrack.h; the current row's is
+//                                        #KESTRINE-CURRENT-TRACK: after #KESTRINE-CURRENT:)
 //   #KESTRINE-COUNT:3                   the last line: the file is whole
 //
 // A file without its last line was cut: the rows of its whole lines still count.

@@ -24,6 +24,7 @@ void fillFromFile(const DecoderApi &api, TrackRow &row)
         row.title = std::move(read->title);
         row.artist = std::move(read->artist);
         row.album = std::move(read->album);
+        row.cue = std::move(read->cue);
     }
     row.tagsPending = false;
 }

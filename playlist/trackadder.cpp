@@ -61,7 +61,7 @@ void TrackAdder::recheckMissing()
         for (const TagFiller::Work &w : missing) {
             if (cancelled.load())
                 return OrderedBatches::Handover();
-            if (isListableFile(w.path))
+            if (isListableFile(fileOfPath(w.path)))
                 found.append(w);
         }
         return OrderedBatches::Handover([this, found = std::move(found)] {

@@ -1,5 +1,6 @@
 #include "trackreader.h"
 
+#include "cuerows.h"
 #include "filename.h"
 #include "mediatypes.h"
 #include "pathbytes.h"
@@ -44,6 +45,8 @@ QString acceptedKind(const QString &path)
 
 std::optional<TrackRow> provisionalTrackRow(const QString &path)
 {
+    if (isCueTrackKey(path))
+        return provisionalCueRow(path);
     const MediaType *type = mediaTypeOfName(path);
     if (!type)
         return std::nullopt;
@@ -71,6 +74,8 @@ std::optional<TrackRow> provisionalTrackRow(const QString &path)
 
 std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
 {
+    if (isCueTrackKey(path))
+        return readCueRow(api, path);
     std::optional<TrackRow> row = provisionalTrackRow(path);
     if (!row || !row->tagsPending)
         return row;
@@ -105,6 +110,8 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
 
 TagTexts tagTextsOf(const TrackRow &row)
 {
+    if (isCueTrackKey(row.fullPath))
+        return row.tagsPending ? TagTexts {} : TagTexts { row.title, row.artist, row.album };
     const MediaType *type = mediaTypeOfName(row.fullPath);
     if (!type)
         return { row.title, row.artist, row.album };

@@ -27,14 +27,15 @@ QString FileKindOf(const DecoderApi &api, const QString &path);
 QString acceptedKind(const QString &path);
 
 // The row a file shows before its tags are read, from the path alone (no I/O), or nothing
-// when the path's ending is not accepted.  For files with tags (MP3, RMP and the added
-// formats) tagsPending is set and the texts are those of a file without tags, except that
-// an RMP file shows its name as the title meanwhile; other kinds are complete.
+// when the path's ending is not accepted.  A cue track's key gives provisionalCueRow's.  For files with tags (MP3, RMP
+// and the added formats) tagsPending is set and the texts are those of a file without tags, except that an RMP file
+// shows its name as the title meanwhile; other kinds are complete.
 std::optional<TrackRow> provisionalTrackRow(const QString &path);
 
 // The row a file would get (number, checked and tag left for the model to set), or
 // nothing when the path's ending is not accepted.  Files with tags are read through the
-// decoder library; a file it cannot read still gives a row.
+// decoder library; a file it cannot read still gives a row.  A cue track's key gives
+// readCueRow's (its sheet read again).
 std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path);
 
 // The texts of row that came from its file (tags, the RIFF list), for showing the track

@@ -1,5 +1,6 @@
 // The playback controller without any widget: the scripted decoder below, a recording
 // view above, the real playlist model and sequencing beside it.
+#include "cuerows.h"
 #include "decodercallback.h"
 #include "fakedecoder.h"
 #include "playbackcontroller.h"
@@ -658,5 +659,49 @@ TEST_F(PlaybackControllerTest, TheQueueOpensAFileOnlyWhenTheFollowerChanges)
         k.change();
         settle();
         EXPECT_EQ(f.queueCalls.size(), calls);
+    }
+}
+
+// A cue track opens as its image's range with the sheet's gains; its follower is the
+// next range of the same image, then a plain file.
+TEST_F(PlaybackControllerTest, CueTracksOpenAndQueueAsRanges)
+{
+    const CueSheet sheet = parseCueSheet("REM REPLAYGAIN_ALBUM_GAIN -6.5 dB\nREM REPLAYGAIN_ALBUM_PEAK 0.99\n"
+                                         "FILE \"CD.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"One\"\n"
+                                         "REM REPLAYGAIN_TRACK_GAIN -7.25 dB\nREM REPLAYGAIN_TRACK_PEAK 0.95\n"
+                                         "INDEX 01 00:00:00\nTRACK 02 AUDIO\nTITLE \"Two\"\nINDEX 01 01:00:00\n"
+                                         "TRACK 03 AUDIO\nINDEX 01 02:00:00\n",
+        u"/rips/cd.cue"_s, [](const QString &, const QStringList &) { return u"/rips/CD.flac"_s; });
+    model.clear();
+    model.addRows(cueTrackRows(sheet, u"/rips/cd.cue"_s, [](const QString &) { return ImageFacts {}; }));
+    model.addRow(TrackRow { .fullPath = u"/music/after.mp3"_s });
+    c.watchRows(model);
+    const auto range = [](const std::optional<TrackRange> &r) {
+        return r ? QString::asprintf("%lld-%lld %d %g/%g %g/%g", static_cast<long long>(r->start),
+                   static_cast<long long>(r->end), r->gains, r->trackGain, r->trackPeak, r->albumGain, r->albumPeak)
+                       .toStdString()
+                 : std::string("-");
+    };
+    c.playRow(1, model.fullPath(1));
+    EXPECT_EQ(std::tuple(f.openedPath, range(f.openedRange), view.readOuts[R::Title]),
+        std::tuple(std::string("/rips/CD.flac"), std::string("0-4500 3 -7.25/0.95 -6.5/0.99"), u"One"_s));
+    const struct {
+        std::string heard;
+        QString title;
+        std::string queued, queuedRange;
+    } steps[] = {
+        { {}, {}, "/rips/CD.flac", "4500-9000 2 0/0 -6.5/0.99" },
+        { "4500-9000 2 0/0 -6.5/0.99", u"Two"_s, "/rips/CD.flac", "9000--1 2 0/0 -6.5/0.99" },
+        { "9000--1 2 0/0 -6.5/0.99", u"Track 03"_s, "/music/after.mp3", "-" },
+    };
+    for (int i = 0; i < 3; ++i) {
+        if (i > 0) { // the join: the next row is heard
+            ASSERT_TRUE(f.joinQueued());
+            c.timebarTick();
+            EXPECT_EQ(std::tuple(state.CurrentTrackNo, range(f.openedRange), view.readOuts[R::Title]),
+                std::tuple(i + 1, steps[i].heard, steps[i].title));
+        }
+        QCoreApplication::processEvents();
+        EXPECT_EQ(std::pair(f.queued, range(f.queuedRange)), std::pair(steps[i].queued, steps[i].queuedRange)) << i;
     }
 }

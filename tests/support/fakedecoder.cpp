@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 
 using namespace kes;
 
@@ -51,20 +52,49 @@ DecoderApi FakeDecoder::api()
     a.setDecodeOption = [](const DecodeOption *) { return ok("setDecodeOption"), F.setDecodeOptionResult; };
     a.open = [](const char *path, OpenInfo *info) {
         F.openedPath = ok("open") && path ? path : "";
+        F.openedRange.reset();
         F.joinUnreported = false;
         if (F.openResult && info)
             *info = F.openInfo;
         return F.openResult;
     };
+    a.openRange = [](const char *path, const TrackRange *range, OpenInfo *info) {
+        F.openedPath = ok("openRange") && path ? path : "";
+        F.openedRange = range ? std::optional(*range) : std::nullopt;
+        F.joinUnreported = false;
+        if (F.openResult && range && info)
+            *info = F.openInfo;
+        return range ? F.openResult : 0;
+    };
     a.queueNext = [](const char *path) {
         F.queueCalls.emplace_back(path ? path : "");
         if (F.joinUnreported)
             return int32_t(2);
+        F.queuedRange.reset();
         if (F.queueResult == 1)
             F.queued = path ? path : "";
         else if (F.queueResult == 0)
             F.queued.clear();
         return F.queueResult;
+    };
+    a.queueNextRange = [](const char *path, const TrackRange *range) {
+        F.queueCalls.emplace_back(path ? path : "");
+        if (F.joinUnreported)
+            return int32_t(2);
+        F.queuedRange = range ? std::optional(*range) : std::nullopt;
+        if (F.queueResult == 1 && range)
+            F.queued = path ? path : "";
+        else
+            F.queued.clear();
+        return range ? F.queueResult : 0;
+    };
+    a.getFileCueSheet = [](const char *path, char *buffer, int32_t size) {
+        std::string sheet;
+        lookup(F.cueSheets, path, &sheet);
+        const auto needed = static_cast<int32_t>(sheet.size());
+        if (buffer && size >= needed)
+            std::copy(sheet.begin(), sheet.end(), buffer);
+        return needed;
     };
     a.getOpenInfo = [](OpenInfo *info) {
         if (info)
@@ -115,9 +145,11 @@ DecoderApi FakeDecoder::api()
     a.getFileInfo2 = [](const char *path, TagInfo *tag, MpegInfo *mpeg, ListInfo *list) {
         lookup(F.tags, path, tag);
         lookup(F.lists, path, list);
+        if (mpeg && !lookup(F.mpegs, path, mpeg))
+            *mpeg = {};
         std::lock_guard lock(F.mutex);
         if (mpeg)
-            *mpeg = {}, ++F.mpegReads;
+            ++F.mpegReads;
         return 1;
     };
     a.getFileTagInfo = [](const char *path, TagInfo *tag) { return lookup(F.tags, path, tag) ? 1 : 0; };
@@ -181,6 +213,7 @@ bool FakeDecoder::joinQueued(bool report)
     if (queued.empty())
         return false;
     openedPath = queued;
+    openedRange = std::exchange(queuedRange, std::nullopt);
     queued.clear();
     elapsed = 0;
     joinUnreported = !report;

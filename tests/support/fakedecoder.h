@@ -28,6 +28,7 @@ struct FakeScript {
     StreamInfo streamInfo {};
     std::map<std::string, TagInfo> tags;
     std::map<std::string, ListInfo> lists;
+    std::map<std::string, MpegInfo> mpegs; // what getFileInfo2 gives as the stream facts (else zeros)
     // vbmp3_queueNext: its answer, what is queued ("" for none), every path given ("" for a clear); not in `calls`.
     int32_t queueResult = 1;
     std::string queued;
@@ -43,6 +44,10 @@ struct FakeScript {
     std::string openDevice; // what getOutputDevice answers
     std::optional<ReplayGainOption> replayGain; // the last one handed to setReplayGain
     int mpegReads = 0; // MPEG records asked for (each counts a file's frames)
+    // Cue sheets stored in files, by path (getFileCueSheet).
+    std::map<std::string, std::string> cueSheets;
+    // The range of the open file and of the queued one (openRange, queueNextRange); none after a plain open or queue.
+    std::optional<TrackRange> openedRange, queuedRange;
     // What the player handed over.
     std::string openedPath, lyricsFile;
     std::vector<int32_t> seeks;

@@ -464,4 +464,22 @@ int32_t vbmp3_getFilePicture(const char *path, void *buffer, int32_t size, char 
     });
 }
 
+// placeholder: replaced by the range open
+int32_t vbmp3_openRange(const char *, const TrackRange *, OpenInfo *)
+{
+    return 0;
+}
+
+// placeholder: replaced by the range open
+int32_t vbmp3_queueNextRange(const char *, const TrackRange *)
+{
+    return 0;
+}
+
+// placeholder: replaced by the range open
+int32_t vbmp3_getFileCueSheet(const char *, char *, int32_t)
+{
+    return 0;
+}
+
 } // extern "C"
