@@ -1,7 +1,6 @@
 // Cue-sheet tracks: a track as a range of a file, the gapless join within one image, and the
 // sheets files carry inside.
 #include "enginetestsupport.h"
-#include "sources/rangesource.h"
 #include "vbmp3.h"
 
 #include <gtest/gtest.h>
@@ -14,78 +13,9 @@ namespace
 
 constexpr int64_t kSamplesPerCdFrame = 44100 / 75;
 
-// A source whose every sample is the number of its frame, and which counts its seeks.
-class CountingSource final : public vbmp3::Source
+TrackRange cdRange(int64_t start, int64_t end, double trackGain = 0)
 {
-public:
-    explicit CountingSource(int64_t frames, int *seeks)
-        : m_seeks(seeks)
-    {
-        m_info.rate = 44100;
-        m_info.channels = 1;
-        m_info.totalFrames = frames;
-    }
-    size_t read(float *out, size_t frames) override
-    {
-        size_t n = 0;
-        for (; n < frames && m_at < m_info.totalFrames; ++n)
-            out[n] = static_cast<float>(m_at++);
-        return n;
-    }
-    bool seek(int64_t frame) override
-    {
-        ++*m_seeks;
-        m_at = std::clamp<int64_t>(frame, 0, m_info.totalFrames);
-        return true;
-    }
-
-private:
-    int *m_seeks;
-    int64_t m_at = 0;
-};
-
-std::vector<float> readAll(vbmp3::Source &source)
-{
-    std::vector<float> out;
-    float buffer[1000];
-    while (size_t n = source.read(buffer, 1000))
-        out.insert(out.end(), buffer, buffer + n);
-    return out;
-}
-
-TrackRange cdRange(int64_t start, int64_t end)
-{
-    return TrackRange { start, end, 0, 0, 0, 0, 0 };
-}
-
-// A track reads its own samples and seeks within itself; the next one of the same file
-// follows on the same decoder without a seek, a track elsewhere does not follow.
-TEST(RangeSource, ReadsItsOwnSamplesAndTheNextTrackFollowsWithoutASeek)
-{
-    int seeks = 0;
-    auto first
-        = vbmp3::openRangeSource(std::make_unique<CountingSource>(100 * kSamplesPerCdFrame, &seeks), cdRange(10, 20));
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->info().totalFrames, 10 * kSamplesPerCdFrame);
-    auto second = vbmp3::followRangeSource(*first, cdRange(20, -1));
-    ASSERT_TRUE(second);
-    EXPECT_EQ(second->info().totalFrames, 80 * kSamplesPerCdFrame);
-    EXPECT_FALSE(vbmp3::followRangeSource(*first, cdRange(21, 30)));
-    EXPECT_FALSE(vbmp3::followRangeSource(*second, cdRange(100, 110))) << "past the file's end";
-
-    std::vector<float> both = readAll(*first);
-    const std::vector<float> rest = readAll(*second);
-    both.insert(both.end(), rest.begin(), rest.end());
-    ASSERT_EQ(both.size(), size_t(90 * kSamplesPerCdFrame));
-    for (size_t i = 0; i < both.size(); ++i)
-        ASSERT_EQ(both[i], float(10 * kSamplesPerCdFrame + int64_t(i))) << i;
-    EXPECT_EQ(seeks, 1) << "one seek to the first track's start, none at the join";
-
-    ASSERT_TRUE(first->seek(5 * kSamplesPerCdFrame + 3));
-    float sample = -1;
-    ASSERT_EQ(first->read(&sample, 1), 1u);
-    EXPECT_EQ(sample, float(15 * kSamplesPerCdFrame + 3));
-    EXPECT_TRUE(first->seek(1 << 30) && first->read(&sample, 1) == 0) << "a seek past the end ends the track";
+    return TrackRange { start, end, trackGain != 0 ? VBMP3_RANGE_TRACK_GAIN : 0, trackGain, 0, 0, 0 };
 }
 
 // A 30 s image of two sweeps, 16-bit stereo at 44.1 kHz as FLAC, and its tracks in CD frames.
@@ -123,14 +53,18 @@ protected:
         return { at(from), at(to) };
     }
     // What the file output holds once the range (and the one queued after it) played to the end.
+    // Between the open and the queue, `beforeQueue` runs.
     static Pcm play(const TrackRange &range, const std::optional<TrackRange> &next = {},
-        const std::function<void()> &whilePlaying = {})
+        const std::function<void()> &whilePlaying = {}, const std::string &path = image(),
+        const std::function<void()> &beforeQueue = {})
     {
         const std::string out = (workDir() / "cue-out.wav").string();
         EXPECT_EQ(vbmp3_setOutput(("file:" + out).c_str()), 1);
-        EXPECT_EQ(vbmp3_openRange(image().c_str(), &range, nullptr), 1);
+        EXPECT_EQ(vbmp3_openRange(path.c_str(), &range, nullptr), 1);
+        if (beforeQueue)
+            beforeQueue();
         if (next) {
-            EXPECT_EQ(vbmp3_queueNextRange(image().c_str(), &*next), 1);
+            EXPECT_EQ(vbmp3_queueNextRange(path.c_str(), &*next), 1);
         }
         const int ends = reports().ends;
         EXPECT_EQ(vbmp3_play(), 1);
@@ -141,27 +75,29 @@ protected:
     }
 };
 
-// Tracks play exactly their samples: two tracks in a row as one stretch of the image, the
-// next track of the same file joined without a gap, one elsewhere through a queued open.
+// Tracks play exactly their samples at the level their sheet gain sets: two tracks in a row
+// as one stretch of the image, one elsewhere in it through a queued open.
 TEST_F(CueRange, TracksPlayExactlyTheirSamplesAndJoinWithoutAGap)
 {
     ASSERT_EQ(decoded().frames(), size_t(kImageFrames * kSamplesPerCdFrame));
-    const auto joined = [](std::vector<int16_t> a, const std::vector<int16_t> &b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    };
+    const ReplayGainOption trackGain { VBMP3_REPLAYGAIN_TRACK, 0, 0, 1 };
+    ASSERT_EQ(vbmp3_setReplayGain(&trackGain), 1); // no effect on a file without gain tags
+    const std::vector<int16_t> track2 = part(kTrack2, kTrack3), track4 = part(kTrack4, -1);
+    std::vector<int16_t> track2and4 = track2;
+    track2and4.insert(track2and4.end(), track4.begin(), track4.end());
     const struct {
         const char *name;
         TrackRange range;
         std::optional<TrackRange> next;
         std::vector<int16_t> expected;
+        double level = 1.0;
     } rows[] = {
         { "track 3", cdRange(kTrack3, kTrack4), {}, part(kTrack3, kTrack4) },
         { "tracks 2 and 3", cdRange(kTrack2, kTrack3), cdRange(kTrack3, kTrack4), part(kTrack2, kTrack4) },
-        { "track 4 to the file's end", cdRange(kTrack4, -1), {}, part(kTrack4, -1) },
-        { "an end past the file's end", cdRange(kTrack4, kImageFrames + 500), {}, part(kTrack4, -1) },
-        { "tracks 2 and 4", cdRange(kTrack2, kTrack3), cdRange(kTrack4, -1),
-            joined(part(kTrack2, kTrack3), part(kTrack4, -1)) },
+        { "track 4 to the file's end", cdRange(kTrack4, -1), {}, track4 },
+        { "an end past the file's end", cdRange(kTrack4, kImageFrames + 500), {}, track4 },
+        { "tracks 2 and 4", cdRange(kTrack2, kTrack3), cdRange(kTrack4, -1), track2and4 },
+        { "sheet gain -6.02 dB", cdRange(kTrack2, kTrack3, -6.02), {}, track2, std::pow(10.0, -6.02 / 20.0) },
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.name);
@@ -169,7 +105,8 @@ TEST_F(CueRange, TracksPlayExactlyTheirSamplesAndJoinWithoutAGap)
         const Pcm out = play(row.range, row.next);
         EXPECT_EQ(reports().joins, joins + (row.next ? 1 : 0));
         ASSERT_EQ(out.samples.size(), row.expected.size());
-        EXPECT_TRUE(out.samples == row.expected);
+        for (size_t i = 0; i < out.samples.size(); ++i)
+            ASSERT_NEAR(out.samples[i], row.expected[i] * row.level, row.level == 1.0 ? 0.0 : 1.0) << i;
     }
 
     // The next track of the same file is read on by the same decoder: a file put in the
@@ -178,19 +115,15 @@ TEST_F(CueRange, TracksPlayExactlyTheirSamplesAndJoinWithoutAGap)
     const std::string other = fixture("cue-other.flac",
         "sox -n -r 44100 -c 2 -b 16 cue-other.wav synth 30 sine 500 gain -9 && flac -s -f -o %o cue-other.wav");
     std::filesystem::copy_file(image(), copy, std::filesystem::copy_options::overwrite_existing);
-    const TrackRange track2 = cdRange(kTrack2, kTrack3), track3 = cdRange(kTrack3, kTrack4);
-    ASSERT_EQ(vbmp3_setOutput(("file:" + (workDir() / "cue-out.wav").string()).c_str()), 1);
-    ASSERT_EQ(vbmp3_openRange(copy.c_str(), &track2, nullptr), 1);
-    std::filesystem::copy_file(other, copy + ".new");
-    std::filesystem::rename(copy + ".new", copy);
-    ASSERT_EQ(vbmp3_queueNextRange(copy.c_str(), &track3), 1);
-    const int ends = reports().ends;
-    ASSERT_EQ(vbmp3_play(), 1);
-    ASSERT_TRUE(waitForEnds(ends + 1, std::chrono::seconds(30)));
-    EXPECT_TRUE(readWav((workDir() / "cue-out.wav").string()).samples == part(kTrack2, kTrack4));
+    const Pcm out = play(cdRange(kTrack2, kTrack3), cdRange(kTrack3, kTrack4), {}, copy, [&] {
+        std::filesystem::copy_file(other, copy + ".new");
+        std::filesystem::rename(copy + ".new", copy);
+    });
+    EXPECT_TRUE(out.samples == part(kTrack2, kTrack4));
 
     // The facts are the track's own.
     OpenInfo info;
+    const TrackRange track3 = cdRange(kTrack3, kTrack4);
     ASSERT_EQ(vbmp3_openRange(image().c_str(), &track3, &info), 1);
     StreamInfo stream;
     EXPECT_EQ(vbmp3_getStreamInfo(&stream), 2);
@@ -227,21 +160,6 @@ TEST_F(CueRange, RangesOutsideTheFileAreRefused)
     }
     EXPECT_EQ(vbmp3_openRange(image().c_str(), nullptr, nullptr), 0);
     EXPECT_EQ(vbmp3_queueNextRange(image().c_str(), nullptr), 0);
-}
-
-// The sheet's track gain replaces the file's: -6.02 dB plays the track at half its level.
-TEST_F(CueRange, SheetGainSetsTheTrackLevel)
-{
-    const ReplayGainOption track { VBMP3_REPLAYGAIN_TRACK, 0, 0, 1 };
-    ASSERT_EQ(vbmp3_setReplayGain(&track), 1);
-    TrackRange range = cdRange(kTrack2, kTrack3);
-    range.gains = VBMP3_RANGE_TRACK_GAIN;
-    range.trackGain = -6.02;
-    const Pcm out = play(range);
-    const std::vector<int16_t> in = part(kTrack2, kTrack3);
-    ASSERT_EQ(out.samples.size(), in.size());
-    for (size_t i = 0; i < in.size(); ++i)
-        ASSERT_NEAR(out.samples[i], in[i] * std::pow(10.0, -6.02 / 20.0), 1.0) << i;
 }
 
 // The sheet inside a file: FLAC's CUESHEET block written out, else its CUESHEET comment;
