@@ -1,6 +1,6 @@
 // Tags of arbitrary bytes: ID3v2 and ID3v1, the tags of the formats that carry their own
-// (Vorbis comments, MP4 atoms, APEv2), the lyrics embedded in any of them, and their
-// ReplayGain values (with the LAME header's).
+// (Vorbis comments, MP4 atoms, APEv2), the lyrics embedded in any of them, their
+// ReplayGain values (with the LAME header's) and the cue sheets embedded in them.
 #include "dsp/replaygain.h"
 #include "tags/fileparse.h"
 
@@ -13,5 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     vbmp3::readTagInfo(reader, &tag);
     vbmp3::readEmbeddedLyrics(reader);
     vbmp3::readGainTags(reader, vbmp3::probe(reader));
+    vbmp3::readCueSheet(reader, "image.flac");
     return 0;
 }

@@ -132,6 +132,15 @@ def main():
           + picture)
     write("picture", "empty-padding.flac", b"fLaC" + streaminfo + b"\x01\x00\x00\x00" + bytes([0x86])
           + struct.pack(">I", len(picture))[1:] + picture)
+    def cue_track(offset, number, indexes):
+        return struct.pack(">QB", offset, number) + b"JPXX09800001" + b"\0" * 14 + bytes([len(indexes)]) \
+            + b"".join(struct.pack(">QB", o, n) + b"\0" * 3 for o, n in indexes)
+    cue = b"4988000000000".ljust(128, b"\0") + struct.pack(">Q", 88200) + b"\x80" + b"\0" * 258 + bytes([3]) \
+        + cue_track(0, 1, [(0, 1)]) + cue_track(44100, 2, [(0, 0), (588, 1)]) + cue_track(88200, 170, [])
+    sheet = b"CUESHEET=FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+    comment = struct.pack("<I", 1) + b"v" + struct.pack("<I", 1) + struct.pack("<I", len(sheet)) + sheet
+    write("tags", "cuesheet.flac", b"fLaC" + streaminfo + bytes([0x04]) + struct.pack(">I", len(comment))[1:]
+          + comment + bytes([0x85]) + struct.pack(">I", len(cue))[1:] + cue)
     ape_item = struct.pack("<II", len(b"c.jpg\0" + jpeg), 2) + b"Cover Art (Front)\0" + b"c.jpg\0" + jpeg
     ape_size = len(ape_item) + 32
     ape_footer = b"APETAGEX" + struct.pack("<IIII", 2000, ape_size, 1, 0) + b"\0" * 8

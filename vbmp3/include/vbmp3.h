@@ -330,6 +330,44 @@ VBMP3_API int32_t vbmp3_close(void);
  * queue is then empty), 2 when the file queued before has already begun to be heard
  * (its message 6 is on its way or came; nothing changed: queue again after it). */
 VBMP3_API int32_t vbmp3_queueNext(const char *path);
+/* A track that is a part of a file: a CD image's track named by its cue sheet.
+ *  start: the track's first sample, in CD frames (1/75 s) from the file's start; the
+ *         sample is start * rate / 75 (rounded down), so that one track's end and the
+ *         next track's start name the same sample.
+ *  end:   the first sample past the track, in CD frames; -1 = the file's end.
+ *  gains: 0 = the file's own ReplayGain tags; bit 0 (VBMP3_RANGE_TRACK_GAIN) = trackGain
+ *         and trackPeak hold; bit 1 (VBMP3_RANGE_ALBUM_GAIN) = albumGain and albumPeak hold
+ *         (the sheet's REM REPLAYGAIN_*); these replace the file's tags for this track: when
+ *         gains is not 0, the file's own values are not used for it at all.
+ *  trackGain, albumGain in dB; trackPeak, albumPeak linear (1.0 = full scale; 0 = none). */
+enum { VBMP3_RANGE_TRACK_GAIN = 1, VBMP3_RANGE_ALBUM_GAIN = 2 };
+typedef struct {
+    int64_t start;
+    int64_t end;
+    int32_t gains;
+    double trackGain, trackPeak, albumGain, albumPeak;
+} TrackRange;
+/* As vbmp3_open, for the part of the file that range names: the length, position, seek,
+ * spectrum, the end of the track and the callback's reports are the track's own (position
+ * 0 = its first sample).  Returns 0 when range is NULL, start < 0, end >= 0 and end <= start,
+ * or start lies past the file's end; an end past the file's end is the file's end.  A seek
+ * lands on the very sample wherever the format's seek does (WAV, FLAC, WavPack, Monkey's
+ * Audio), and as closely as vbmp3_seek does elsewhere. */
+VBMP3_API int32_t vbmp3_openRange(const char *path, const TrackRange *range, OpenInfo *info);
+/* As vbmp3_queueNext, for a part of a file (NULL or "" path clears the queue; a NULL range
+ * with a path is refused as a file that cannot be opened).  When path is the file playing
+ * now and range->start is where the playing track ends, the same decoding goes on across
+ * the join: nothing is reopened, and no sample is lost, repeated or inserted.  The join is
+ * reported (message 6) as any join, and the length and position become the new track's at
+ * its first sample. */
+VBMP3_API int32_t vbmp3_queueNextRange(const char *path, const TrackRange *range);
+/* The cue sheet stored inside the file at path: a FLAC CUESHEET block (written out as a
+ * sheet's text, UTF-8, with FILE naming the file itself), else a CUESHEET comment (FLAC,
+ * Ogg FLAC) or an APEv2 "Cuesheet" item (WavPack, Monkey's Audio) as stored.  Returns the
+ * sheet's size in bytes, 0 when there is none (or over 1 MiB); when buffer is not NULL and
+ * size is at least that, the bytes are copied there (no NUL added).  Keeps no state: may
+ * run on any thread, like vbmp3_getFileInfo2. */
+VBMP3_API int32_t vbmp3_getFileCueSheet(const char *path, char *buffer, int32_t size);
 /* Plays the open file from its start (also while it plays, after a stop and after the end
  * of the track).  The output set by vbmp3_setOutput is opened on the library's thread; a
  * "file:" target that cannot be created makes this return 0.  Returns 0 when no file is
@@ -502,38 +540,6 @@ enum { VBMP3_PICTURE_MAX = 16 * 1024 * 1024, VBMP3_MIME_TYPE_SIZE = 64 };
  * tags, at most 24 MiB of it, and keeps no state: may run on any thread, like
  * vbmp3_getFileInfo2. */
 VBMP3_API int32_t vbmp3_getFilePicture(const char *path, void *buffer, int32_t size, char *mimeType);
-
-/* A track that is a part of a file: a CD image's track named by its cue sheet.
- *  start: the track's first sample, in CD frames (1/75 s) from the file's start; the
- *         sample is start * rate / 75 (rounded down), so that one track's end and the
- *         next track's start name the same sample.
- *  end:   the first sample past the track, in CD frames; -1 = the file's end.
- *  gains: 0 = the file's own ReplayGain tags; bit 0 (VBMP3_RANGE_TRACK_GAIN) = trackGain
- *         and trackPeak hold; bit 1 (VBMP3_RANGE_ALBUM_GAIN) = albumGain and albumPeak hold
- *         (the sheet's REM REPLAYGAIN_*); these replace the file's tags for this track.
- *  trackGain, albumGain in dB; trackPeak, albumPeak linear (1.0 = full scale; 0 = none). */
-enum { VBMP3_RANGE_TRACK_GAIN = 1, VBMP3_RANGE_ALBUM_GAIN = 2 };
-typedef struct {
-    int64_t start;
-    int64_t end;
-    int32_t gains;
-    double trackGain, trackPeak, albumGain, albumPeak;
-} TrackRange;
-/* As vbmp3_open, for the part of the file that range names: the length, position, seek,
- * spectrum, the end of the track and the callback's reports are the track's own (position
- * 0 = its first sample).  Returns 0 when range is NULL, start < 0, end >= 0 and end <= start,
- * or start lies past the file's end; an end past the file's end is the file's end. */
-VBMP3_API int32_t vbmp3_openRange(const char *path, const TrackRange *range, OpenInfo *info);
-/* As vbmp3_queueNext, for a part of a file.  When path is the file playing now and
- * range->start is where the playing track ends, the same decoding goes on across the join:
- * nothing is reopened, and no sample is lost, repeated or inserted. */
-VBMP3_API int32_t vbmp3_queueNextRange(const char *path, const TrackRange *range);
-/* The cue sheet stored inside the file at path: a FLAC CUESHEET block (written out as a
- * sheet's text, UTF-8, with FILE naming the file itself), else a CUESHEET comment (FLAC,
- * Ogg FLAC) or an APEv2 "Cuesheet" item (WavPack, Monkey's Audio) as stored.  Returns the
- * sheet's size in bytes, 0 when there is none (or over 1 MiB); when buffer is not NULL and
- * size is at least that, the bytes are copied there (no NUL added). */
-VBMP3_API int32_t vbmp3_getFileCueSheet(const char *path, char *buffer, int32_t size);
 
 #ifdef __cplusplus
 }

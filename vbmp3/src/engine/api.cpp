@@ -37,6 +37,8 @@ static_assert(sizeof(Vbmp3Option) == 16 && sizeof(DecodeOption) == 12);
 static_assert(sizeof(StreamInfo) == 72);
 static_assert(sizeof(ReplayGainOption) == 16 && offsetof(ReplayGainOption, preamp) == 4
     && offsetof(ReplayGainOption, defaultGain) == 8 && offsetof(ReplayGainOption, preventClipping) == 12);
+static_assert(sizeof(TrackRange) == 56 && offsetof(TrackRange, end) == 8 && offsetof(TrackRange, gains) == 16
+    && offsetof(TrackRange, trackGain) == 24 && offsetof(TrackRange, albumPeak) == 48);
 static_assert(offsetof(StreamInfo, channels) == 4 && offsetof(StreamInfo, bitsPerSample) == 8
     && offsetof(StreamInfo, lossless) == 12 && offsetof(StreamInfo, channelMask) == 16
     && offsetof(StreamInfo, sampleRate) == 20 && offsetof(StreamInfo, totalFrames) == 24
@@ -204,6 +206,35 @@ int32_t vbmp3_queueNext(const char *path)
             return cleared == 2 ? cleared : 0;
         }
         return e.queueNext(pathOf(path));
+    });
+}
+
+int32_t vbmp3_openRange(const char *path, const TrackRange *range, OpenInfo *info)
+{
+    if (info)
+        std::memset(info, 0, sizeof *info);
+    if (!path || !*path || !range)
+        return 0;
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        if (notRegularFile(path)) {
+            e.close();
+            return 0;
+        }
+        return e.open(path, info, range) ? 1 : 0;
+    });
+}
+
+int32_t vbmp3_queueNextRange(const char *path, const TrackRange *range)
+{
+    if (!path || !*path)
+        return vbmp3_queueNext(nullptr);
+    return withEngine(0, [&](vbmp3::Engine &e) {
+        if (!range || notRegularFile(path)) {
+            // As a file that cannot be opened: the queue is cleared, and the track refused.
+            const int32_t cleared = e.queueNext(std::string());
+            return cleared == 2 ? cleared : 0;
+        }
+        return e.queueNext(path, range);
     });
 }
 
@@ -464,22 +495,19 @@ int32_t vbmp3_getFilePicture(const char *path, void *buffer, int32_t size, char 
     });
 }
 
-// placeholder: replaced by the range open
-int32_t vbmp3_openRange(const char *, const TrackRange *, OpenInfo *)
+int32_t vbmp3_getFileCueSheet(const char *path, char *buffer, int32_t size)
 {
-    return 0;
-}
-
-// placeholder: replaced by the range open
-int32_t vbmp3_queueNextRange(const char *, const TrackRange *)
-{
-    return 0;
-}
-
-// placeholder: replaced by the range open
-int32_t vbmp3_getFileCueSheet(const char *, char *, int32_t)
-{
-    return 0;
+    if (!path || !*path)
+        return 0;
+    return guarded(0, [&] {
+        const std::optional<std::string> sheet = vbmp3::readCueSheet(std::string(path));
+        if (!sheet)
+            return 0;
+        const auto needed = static_cast<int32_t>(sheet->size()); // at most kMaxCueSheet
+        if (buffer && size >= needed)
+            std::memcpy(buffer, sheet->data(), sheet->size());
+        return needed;
+    });
 }
 
 } // extern "C"

@@ -70,7 +70,7 @@ Engine::~Engine()
 // ---------------------------------------------------------------------------------
 // Controlling thread
 
-bool Engine::open(const std::string &path, OpenInfo *info)
+bool Engine::open(const std::string &path, OpenInfo *info, const TrackRange *range)
 {
     if (info)
         std::memset(info, 0, sizeof *info);
@@ -80,7 +80,9 @@ bool Engine::open(const std::string &path, OpenInfo *info)
         return false;
     SourceOptions options;
     options.estimateLongLength = true;
-    std::shared_ptr<Source> source = openSource(path, layout, options);
+    std::unique_ptr<Source> whole = openSource(path, layout, options);
+    const int rate = whole ? whole->info().rate : 0;
+    std::shared_ptr<Source> source = range ? openRangeSource(std::move(whole), *range) : std::move(whole);
     if (!source)
         return false;
     source->setGainOrigin(path, layout);
@@ -89,6 +91,7 @@ bool Engine::open(const std::string &path, OpenInfo *info)
     m_open.mpegInfo.reset();
     m_open.layout = layout;
     m_open.info = source->info();
+    m_open.range = range ? samplesOf(*range, rate) : std::nullopt;
     if (m_open.info.lengthEstimated)
         m_open.count = std::make_unique<LengthCount>(path, layout, SourceOptions {});
     {

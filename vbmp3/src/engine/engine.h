@@ -27,6 +27,7 @@
 #include "framering.h"
 #include "outputloop.h"
 #include "outputs/output.h"
+#include "sources/rangesource.h"
 #include "sources/source.h"
 #include "tags/fileinfo.h"
 #include "tags/lyrics.h"
@@ -59,11 +60,13 @@ public:
     Engine &operator=(const Engine &) = delete;
 
     // Controlling thread.  Results as the C functions of vbmp3.h document them.
-    bool open(const std::string &path, OpenInfo *info);
+    // range, when given, names the part of the file that is the track (vbmp3_openRange).
+    bool open(const std::string &path, OpenInfo *info, const TrackRange *range = nullptr);
     // vbmp3_queueNext: 1 queued (or cleared, for an empty path), 0 when nothing is open or
     // the file cannot be opened (the queue is then empty), 2 when the file queued before
-    // is already being heard (nothing changed).
-    int32_t queueNext(const std::string &path);
+    // is already being heard (nothing changed).  With a range, vbmp3_queueNextRange: the
+    // track that begins where the open one ends in the same file shares its decoder.
+    int32_t queueNext(const std::string &path, const TrackRange *range = nullptr);
     bool close();
     bool play();
     bool stop();
@@ -263,6 +266,7 @@ private:
         std::optional<MpegInfo> mpegInfo; // read on first request
         FileLayout layout;
         SourceInfo info;
+        std::optional<SampleRange> range; // the part of the file that is the track
         std::unique_ptr<LengthCount> count; // while info.lengthEstimated
     };
 

@@ -8,7 +8,7 @@
 namespace vbmp3
 {
 
-int32_t Engine::queueNext(const std::string &path)
+int32_t Engine::queueNext(const std::string &path, const TrackRange *range)
 {
     const bool hadQueue = !m_next.path.empty();
     syncJoins();
@@ -20,13 +20,33 @@ int32_t Engine::queueNext(const std::string &path)
     std::shared_ptr<Source> source;
     std::string name;
     if (!path.empty()) {
-        next.layout = probeFile(path);
-        if (formatOf(next.layout.kind).open) {
-            SourceOptions options;
-            options.estimateLongLength = true;
-            source = openSource(path, next.layout, options);
+        int rate = 0;
+        if (range && m_open.range && path == m_open.path) {
+            // The open track's own decoder goes on into the next track of its file.  The
+            // open source changes only at a join, and a join heard from now on makes this
+            // queue come too late (2) below.
+            std::shared_ptr<Source> playing;
+            {
+                std::lock_guard lock(m_mutex);
+                playing = m_source;
+            }
+            if (playing && (source = followRangeSource(*playing, *range))) {
+                next.layout = m_open.layout;
+                rate = playing->info().rate;
+            }
+        }
+        if (!source) {
+            next.layout = probeFile(path);
+            if (formatOf(next.layout.kind).open) {
+                SourceOptions options;
+                options.estimateLongLength = true;
+                std::unique_ptr<Source> whole = openSource(path, next.layout, options);
+                rate = whole ? whole->info().rate : 0;
+                source = range ? openRangeSource(std::move(whole), *range) : std::move(whole);
+            }
         }
         if (source) {
+            next.range = range ? samplesOf(*range, rate) : std::nullopt;
             source->setGainOrigin(path, next.layout);
             name = mixerNameOf(path);
             next.path = path;

@@ -87,7 +87,8 @@ void Engine::takeCount()
         // A count that failed (the stream broke off after its first frames) leaves the estimate.
         if (!*result)
             continue;
-        track->info.totalFrames = (*result)->totalFrames;
+        track->info.totalFrames
+            = track->range ? rangeLength(*track->range, (*result)->totalFrames) : (*result)->totalFrames;
         track->info.bitrate = (*result)->bitrate;
         std::lock_guard lock(m_mutex);
         (track == &m_open ? m_sourceTotal : m_join.queuedTotal) = track->info.totalFrames;

@@ -70,6 +70,9 @@ public:
     }
 
 protected:
+    // Values that stand for the ones the origin's tags state (nothing is read then).
+    void setOwnGainTags(const GainTags &tags) { m_gainTags = tags; }
+
     SourceInfo m_info;
 
 private:

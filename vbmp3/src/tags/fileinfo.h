@@ -5,6 +5,7 @@
 
 #include "vbmp3.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -59,6 +60,12 @@ struct Picture {
 // The file's front cover (or, without one, its first picture) as vbmp3_getFilePicture
 // describes it; nothing when it has none.  Reads at most some 24 MiB of the file.
 std::optional<Picture> readPicture(const std::string &path);
+
+// The cue sheet embedded in the file (vbmp3_getFileCueSheet tells where it is looked for);
+// a CUESHEET block is written out as a sheet whose FILE names the file itself.  Nothing
+// when it has none, or one of more than kMaxCueSheet bytes.
+constexpr size_t kMaxCueSheet = 1024 * 1024;
+std::optional<std::string> readCueSheet(const std::string &path);
 
 // Copies text (UTF-8) into a fixed field of `size` bytes: NUL-padded, cut at a character
 // boundary, no NUL when it fills the field.

@@ -49,6 +49,10 @@ std::string id3v2TagBytes(ByteReader &reader, uint64_t offset, Id3v2Frames which
 // APEv2 tag's Lyrics.  Nothing when the file has none.
 std::optional<std::string> readEmbeddedLyrics(ByteReader &reader);
 
+// The cue sheet embedded in the file, as readCueSheet(path) gives it; fileName is what the
+// FILE line of a sheet made from a CUESHEET block names.
+std::optional<std::string> readCueSheet(ByteReader &reader, const std::string &fileName);
+
 // Where the leading ID3v2 tags (none, one or several in a row) end.
 uint64_t leadingTagsEnd(ByteReader &reader);
 
