@@ -88,6 +88,14 @@ read -r null_secs null_cpu _ null_wakes < <("$BIN/vbmp3bench" "$tmp/five.mp3" nu
 printf 'null output, %d s in real time: %.2f ms CPU and %.0f wake-ups per second of audio\n' "$null_secs" \
   "$(echo "1000 * $null_cpu / $null_secs" | bc -l)" "$(echo "$null_wakes / $null_secs" | bc -l)"
 
+# Timed lyrics against the null output: every line within a poll of 5 ms plus 150 ms of its
+# stamp, all within 50 ms of each other, and 10 s of sound played in 10 s.
+printf '[00:00.40]one\n[00:02.00]two\n[00:04.50]three\n[00:07.25]four\n' >"$tmp/ten.txt"
+sox -n -r 44100 -c 2 -b 16 "$tmp/ten.wav" synth 10 sine 1000 gain -6
+read -r lrc_wall lrc_secs lrc_worst lrc_spread < <("$BIN/lyricsstep_bench" "$tmp/ten.wav" "$tmp/ten.txt" | tail -1)
+echo "lyrics: latest line ${lrc_worst} ms after its stamp, lags ${lrc_spread} ms apart;" \
+  "${lrc_secs} s played in ${lrc_wall} s (goals: < 150 ms, < 50 ms, within 0.2 s)"
+
 # Each format decoded by a library loaded at run time, beside its reference decoder.
 bench/formats-bench.sh
 

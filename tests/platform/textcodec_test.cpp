@@ -2,10 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
+#include <iconv.h>
 #include <vector>
 
 using namespace kes;
@@ -43,26 +42,13 @@ std::vector<std::string> corpus(const char *name)
 // A Western text as Western Windows stores it: Latin-1 with Windows-1252's 0x80-0x9F.
 std::string westernBytes(const std::string &utf8)
 {
-    static const std::pair<char32_t, unsigned char> kCp1252[] = { { U'€', 0x80 }, { U'…', 0x85 }, { U'Š', 0x8A },
-        { U'Œ', 0x8C }, { U'Ž', 0x8E }, { U'‘', 0x91 }, { U'’', 0x92 }, { U'“', 0x93 }, { U'”', 0x94 }, { U'–', 0x96 },
-        { U'—', 0x97 }, { U'™', 0x99 }, { U'š', 0x9A }, { U'œ', 0x9C }, { U'ž', 0x9E }, { U'Ÿ', 0x9F } };
-    std::string out;
-    for (size_t i = 0; i < utf8.size();) {
-        const auto c = static_cast<unsigned char>(utf8[i]);
-        const size_t n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        char32_t cp = n == 1 ? c : c & (0x3F >> (n - 1));
-        for (size_t k = 1; k < n; ++k)
-            cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        i += n;
-        if (cp < 0x100) {
-            out += static_cast<char>(cp);
-            continue;
-        }
-        const auto *found
-            = std::find_if(std::begin(kCp1252), std::end(kCp1252), [&](const auto &p) { return p.first == cp; });
-        EXPECT_NE(found, std::end(kCp1252)) << utf8;
-        out += static_cast<char>(found != std::end(kCp1252) ? found->second : '?');
-    }
+    std::string in = utf8, out(utf8.size(), '\0');
+    char *from = in.data(), *to = out.data();
+    size_t left = in.size(), room = out.size();
+    const iconv_t cd = iconv_open("WINDOWS-1252", "UTF-8");
+    EXPECT_NE(iconv(cd, &from, &left, &to, &room), size_t(-1)) << utf8;
+    iconv_close(cd);
+    out.resize(out.size() - room);
     return out;
 }
 

@@ -43,11 +43,6 @@ Reports &g_reports = reports();
 std::atomic<int> &g_endCount = g_reports.ends, &g_failedCount = g_reports.failed, &g_joinCount = g_reports.joins,
                  &g_otherCount = g_reports.other;
 
-// Seconds from `start` to the last end report.
-const auto endAfter = [](Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::time_point(Clock::duration(g_reports.endAt.load())) - start).count();
-};
-
 const auto cbrMp3 = [] { return mp3("cbr.mp3", "-r 44100 -c 2", "synth 3 sine 440 gain -6"); };
 const auto longMp3 = [] { return mp3("long.mp3", "-r 44100 -c 2", "synth 20 pinknoise gain -6"); };
 const auto quietTone
@@ -242,7 +237,6 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
 
     ASSERT_EQ(vbmp3_setOutput("auto"), 1);
-    // Real-time priority, so that a loaded machine does not shift what is heard against the clock.
     const Vbmp3Option realtime { { 128, 10, 10, 1 } };
     ASSERT_EQ(vbmp3_setVbmp3Option(&realtime), 1);
     ASSERT_EQ(vbmp3_setLyricsFile(lrc.c_str()), 1);
@@ -250,67 +244,48 @@ TEST_F(Vbmp3Api, NullOutputKeepsPositionLyricsAndSpectrumInStepAcrossPauseAndSee
     EXPECT_EQ(lines.current, -1);
     EXPECT_STREQ(lines.line3, "one");
 
+    // As a line comes, the tone heard then (1 kHz to 0.7 s, 5 kHz to 1.4 s) peaks in its band.
+    // How far the lines lag their stamps is bench/lyricsstep_bench's figure.
     int32_t left[256], right[256];
-    // When (0.7 s of pause included) and which tone is heard.
-    const std::pair<double, double> probes[] = { { 0.4, 1000 }, { 1.1, 5000 }, { 2.4, 0 } };
-    size_t probe = 0;
-    // When each line came: between the last poll still showing the one before and the first showing it.
-    std::pair<double, double> changedIn[4] = { { -1, -1 }, { -1, -1 }, { -1, -1 }, { -1, -1 } };
-    double pausedFor = 0, lastPoll = 0;
+    const auto heard = [&](double tone) {
+        SCOPED_TRACE(tone);
+        ASSERT_EQ(vbmp3_getSpectrum(left, right), 1);
+        const int peak = static_cast<int>(std::max_element(left, left + 256) - left);
+        EXPECT_EQ(right[peak], left[peak]);
+        EXPECT_EQ(left[peak] == 0, tone == 0);
+        if (tone > 0) {
+            EXPECT_NEAR(40.0 * std::pow(16000.0 / 40.0, peak / 255.0) / tone, 1.0, 0.03) << "band " << peak;
+            EXPECT_TRUE(left[peak] >= 110 && left[peak] <= 120 && left[0] < 40) << left[peak] << " " << left[0];
+        }
+    };
     EXPECT_EQ(vbmp3_restart(), 0); // not paused
-    const auto start = Clock::now();
     ASSERT_EQ(vbmp3_play(), 1);
-    const auto since = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
-    while (g_endCount == 0 && Clock::now() - start < 4s) {
-        double now = since();
-        vbmp3_getLyrics(&lines);
-        if (lines.current >= 0 && lines.current < 4 && changedIn[lines.current].second < 0) {
-            changedIn[lines.current] = { lastPoll, since() };
-            if (lines.current == 1) {
-                EXPECT_EQ(std::vector<std::string>({ lines.line0, lines.line1, lines.line2, lines.line3, lines.line4 }),
-                    std::vector<std::string>({ "", "one", "two", "three", "four" }));
-            } else if (lines.current == 2) { // 1.2 s heard
-                EXPECT_EQ(state(), State(VBMP3_PLAYING, 1));
-                const auto pausedAt = Clock::now();
-                ASSERT_EQ(vbmp3_pause(), 1);
-                EXPECT_EQ(vbmp3_pause(), 0);
-                std::this_thread::sleep_for(700ms);
-                EXPECT_EQ(std::tuple(state(), g_endCount.load()), std::tuple(State(VBMP3_PAUSED, 1), 0));
-                // The same position in milliseconds: past the line's stamp, within a poll of it.
-                const int32_t ms = vbmp3_getPositionMs();
-                EXPECT_TRUE(ms >= 1200 && ms < 1300) << ms;
-                ASSERT_EQ(vbmp3_restart(), 1);
-                pausedFor = std::chrono::duration<double>(Clock::now() - pausedAt).count();
-                now = since();
-            }
+    for (int seen = -1; g_endCount == 0 && state().first != VBMP3_STOPPED; std::this_thread::sleep_for(5ms)) {
+        ASSERT_EQ(vbmp3_getLyrics(&lines), 1);
+        if (lines.current == seen)
+            continue;
+        seen = lines.current;
+        if (seen == 0) {
+            heard(1000);
+        } else if (seen == 1) {
+            EXPECT_EQ(std::vector<std::string>({ lines.line0, lines.line1, lines.line2, lines.line3, lines.line4 }),
+                std::vector<std::string>({ "", "one", "two", "three", "four" }));
+        } else if (seen == 2) { // 1.2 s heard
+            heard(5000);
+            EXPECT_EQ(state(), State(VBMP3_PLAYING, 1));
+            ASSERT_EQ(vbmp3_pause(), 1);
+            EXPECT_EQ(vbmp3_pause(), 0);
+            std::this_thread::sleep_for(700ms);
+            EXPECT_EQ(std::tuple(state(), g_endCount.load()), std::tuple(State(VBMP3_PAUSED, 1), 0));
+            // The same position in milliseconds: past the line's stamp, within a poll of it.
+            const int32_t ms = vbmp3_getPositionMs();
+            EXPECT_TRUE(ms >= 1200 && ms < 1300) << ms;
+            ASSERT_EQ(vbmp3_restart(), 1);
         }
-        if (probe < std::size(probes) && now >= probes[probe].first) {
-            const double tone = probes[probe++].second;
-            SCOPED_TRACE(tone);
-            ASSERT_EQ(vbmp3_getSpectrum(left, right), 1);
-            const int peak = static_cast<int>(std::max_element(left, left + 256) - left);
-            EXPECT_EQ(right[peak], left[peak]);
-            EXPECT_EQ(left[peak] == 0, tone == 0);
-            if (tone > 0) {
-                EXPECT_NEAR(40.0 * std::pow(16000.0 / 40.0, peak / 255.0) / tone, 1.0, 0.03) << "band " << peak;
-                EXPECT_TRUE(left[peak] >= 110 && left[peak] <= 120 && left[0] < 40) << left[peak] << " " << left[0];
-            }
-        }
-        lastPoll = now;
-        std::this_thread::sleep_for(5ms);
     }
     ASSERT_TRUE(waitForEnds(1, 1s));
-    EXPECT_NEAR(endAfter(start) - pausedFor, 2.0, 0.2) << "nothing lost or repeated";
     EXPECT_EQ(state(), State(VBMP3_STOPPED, 2));
-    // The device starts a little after play(); from then on the lines keep in step.
-    double latest = -1, earliest = 1; // of the lines' delays behind their stamps
-    for (int i = 0; i < 4; ++i) {
-        const double stamp = 0.4 * (i + 1) + (i == 3 ? pausedFor : 0);
-        latest = std::max(latest, changedIn[i].first - stamp);
-        earliest = std::min(earliest, changedIn[i].second - stamp);
-    }
-    EXPECT_TRUE(earliest >= -0.02 && latest < 0.15) << earliest << " " << latest;
-    EXPECT_LT(latest - earliest, 0.05) << "every line as far behind its stamp";
+    EXPECT_EQ(vbmp3_getPositionMs(), 2000) << "nothing lost or repeated";
 
     EXPECT_EQ(vbmp3_setLyricsFile(""), 1);
     EXPECT_EQ(vbmp3_getLyrics(&lines), 0);
@@ -404,9 +379,7 @@ TEST_F(Vbmp3Api, AutoOutputPlaysOnWhenTheSoundServerDies)
         std::this_thread::sleep_for(5ms);
     ASSERT_EQ(state(), State(VBMP3_PLAYING, 1));
     server.stop();
-    const auto killed = Clock::now();
     EXPECT_TRUE(waitForEnds(1, 5s));
-    EXPECT_TRUE(endAfter(killed) > 0.7 && endAfter(killed) < 2.5) << endAfter(killed); // 1 to 2 s were left
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(std::pair(state(), g_endCount.load()), std::pair(State(VBMP3_STOPPED, 3), 1));
 }
@@ -519,12 +492,10 @@ TEST_F(Vbmp3Api, QueueReplacedClearedOrStoppedBeforeTheJoin)
     ASSERT_EQ(vbmp3_open(first.c_str(), &g_info), 1);
     ASSERT_EQ(vbmp3_queueNext(second.c_str()), 1);
     const int ends = g_endCount;
-    const auto start = Clock::now();
     ASSERT_EQ(vbmp3_play(), 1);
     std::this_thread::sleep_for(150ms);
     ASSERT_EQ(vbmp3_queueNext(other.c_str()), 1);
     ASSERT_TRUE(waitForEnds(ends + 1, 10s));
-    EXPECT_NEAR(endAfter(start), double(a.frames() + d.frames()) / 44100, 0.25);
     StreamInfo info {};
     ASSERT_EQ(vbmp3_getStreamInfo(&info), 2);
     EXPECT_EQ(info.totalFrames, int64_t(d.frames()));

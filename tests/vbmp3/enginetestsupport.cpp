@@ -123,8 +123,6 @@ void countReport(int32_t message, int32_t param)
     Reports &r = reports();
     if (message == VBMP3_MSG_VOLUME_CHANGED)
         r.volumeWord = static_cast<uint32_t>(param);
-    if (message == VBMP3_MSG_END_OF_TRACK)
-        r.endAt = std::chrono::steady_clock::now().time_since_epoch().count();
     ++(message == VBMP3_MSG_END_OF_TRACK         ? r.ends
             : message == VBMP3_MSG_OUTPUT_FAILED ? r.failed
             : message == VBMP3_MSG_TRACK_JOINED  ? r.joins

@@ -120,7 +120,6 @@ template <typename T> std::vector<T> samplesOf(const std::string &bytes)
 struct Reports {
     std::atomic<int> ends { 0 }, failed { 0 }, joins { 0 }, other { 0 };
     std::atomic<uint32_t> volumeWord { 0 }; // what the last VBMP3_MSG_VOLUME_CHANGED brought
-    std::atomic<std::chrono::steady_clock::rep> endAt { 0 }; // steady clock ticks of the last end report
 };
 Reports &reports();
 void countReport(int32_t message, int32_t param);

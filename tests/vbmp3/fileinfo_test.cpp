@@ -242,52 +242,6 @@ TEST_F(Fixtures, TagTextsAndEncodings)
     EXPECT_EQ(std::memcmp(&tag, &zero, sizeof tag), 0);
 }
 
-// The tags each format's own tool writes come back whole: Japanese texts, joined values, the year, the genre number.
-TEST_F(Fixtures, FormatTagsWrittenByEachFormatsOwnTool)
-{
-    const std::string title = "夜に駆ける", album = "THE BOOK 「アルバム」", comment = "コメント ♪ – ok";
-    const auto options = [&](const std::string &option, bool several) {
-        std::string out;
-        const auto add = [&](const std::string &key, const std::string &value) {
-            out += " " + option + " '" + key + "=" + value + "'";
-        };
-        add("TITLE", title);
-        add("ARTIST", "YOASOBI");
-        if (several)
-            add("ARTIST", "幾田りら");
-        add("ALBUM", album);
-        add("DATE", "2019-12-15");
-        add("COMMENT", comment);
-        add("GENRE", "Rock");
-        if (several)
-            add("GENRE", "アニソン");
-        return out;
-    };
-    const struct {
-        const char *file;
-        std::string command;
-        bool several;
-    } cases[] = {
-        { "t.flac", "flac -s -f -o t.flac" + options("-T", true) + " t.wav", true },
-        { "t.oga", "flac --ogg -s -f -o t.oga" + options("-T", true) + " t.wav", true },
-        { "t.ogg", "oggenc -Q -o t.ogg" + options("-c", true) + " t.wav", true },
-        { "t.opus", "opusenc --quiet" + options("--comment", true) + " t.wav t.opus", true },
-        { "t.m4a", "ffmpeg -v error -y -i t.wav -c:a aac -b:a 96k" + options("-metadata", false) + " t.m4a", false },
-        { "t.wv", "wavpack -q -y" + options("-w", false) + " t.wav -o t.wv", false },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.file);
-        ASSERT_TRUE(run(c.command)) << c.command;
-        TagInfo tag;
-        ASSERT_TRUE(vbmp3::readTagInfo(file(c.file), &tag));
-        EXPECT_TRUE(vbmp3::isTagLibKind(vbmp3::probeFile(file(c.file)).kind));
-        EXPECT_EQ(std::tuple(field(tag.title), field(tag.artist), field(tag.album), field(tag.year, 5),
-                      field(tag.comment), field(tag.genreName), tag.genre),
-            std::tuple(title, c.several ? "YOASOBI / 幾田りら" : "YOASOBI", album, "2019", comment,
-                c.several ? "Rock / アニソン" : "Rock", 17));
-    }
-}
-
 // Lyrics in every kind of tag come back as UTF-8, synchronised ones as LRC lines; a file without any gives nothing.
 TEST_F(Fixtures, EmbeddedLyricsOfEveryTagKind)
 {
