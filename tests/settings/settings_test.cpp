@@ -96,8 +96,8 @@ TEST_F(SettingsFile, AddedTypesAreOnOnlyWhereNoSearchTypesWereSaved)
 
 // The player's own keys of その他設定 load within their ranges (else as their defaults); a
 // save of the record writes ReplayGain and the device only where they differ from the
-// file's (a value that loads as the default is kept as it stands), WideDrops (set by hand)
-// and VOLUME (VolumeMemory's) never.
+// file's (a value that loads as the default is kept as it stands), and VOLUME
+// (VolumeMemory's) never.
 TEST_F(SettingsFile, PlayerKeysLoadWithinRangeAndSaveOnlyWhatChanged)
 {
     const auto numbers = [](const Settings &s) {
@@ -124,7 +124,6 @@ TEST_F(SettingsFile, PlayerKeysLoadWithinRangeAndSaveOnlyWhatChanged)
         LoadSettings(s, path());
         EXPECT_EQ(numbers(s), loaded);
         EXPECT_EQ(s.OutputDevice, device);
-        s.WideDrops = int16_t(1 - s.WideDrops);
         s.VOLUME = 7;
         ASSERT_TRUE(SaveSettings(s, path()));
         EXPECT_TRUE(readBytes(path()).startsWith(file));
