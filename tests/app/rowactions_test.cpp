@@ -23,6 +23,6 @@ TEST_F(RowActionsTest, KeysAndMenuMoveQueueAndMarkRows)
     EXPECT_EQ(fullPaths(list), (QStringList { u"/m/1.mp3"_s, u"/m/3.mp3"_s, u"/m/2.mp3"_s, u"/m/4.mp3"_s }));
     EXPECT_EQ(std::tuple(list.queuedRows(), list.stopAfterRow()), std::tuple(QList<int> { 2 }, 2));
     QStyleOptionViewItem option;
-    PlayingRowDelegate(view).initStyleOption(&option, list.index(1, 0));
-    EXPECT_EQ(option.text, u"0003 [1] ■停止"_s);
+    PlayingRowDelegate(view).initStyleOption(&option, list.index(1, PlaylistModel::TitleColumn));
+    EXPECT_EQ(option.text, u"[1] ■停止"_s); // before the title, which is empty here
 }
