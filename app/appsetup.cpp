@@ -114,6 +114,8 @@ void describeCommandLine(QCommandLineParser &parser)
     parser.setApplicationDescription(QStringLiteral("kestrine: music player with lyrics and a spectrum display"));
     parser.addHelpOption();
     parser.addVersionOption();
+    parser.addOption(QCommandLineOption(QString::fromLatin1(ExternalFiles::kEnqueueWord).mid(2),
+        QStringLiteral("Add the files to the play queue (they play next) instead of playing the first.")));
     parser.addPositionalArgument(QStringLiteral("files"),
         QStringLiteral("Files or an M3U playlist to add and play; a running player takes them over."),
         QStringLiteral("[FILE...]"));
@@ -158,7 +160,9 @@ int runKestrine(QApplication &app, int argc, char **argv)
     // without files goes on to the duplicate-start message of the start-up sequence.
     SingleInstance instance;
     InstanceChannel channel;
-    if (!files.isEmpty() && !instance.tryAcquire() && channel.send(files))
+    const bool enqueue = parser.isSet(QString::fromLatin1(ExternalFiles::kEnqueueWord).mid(2));
+    if (!files.isEmpty() && !instance.tryAcquire()
+        && channel.send(enqueue ? QStringList { QString::fromLatin1(ExternalFiles::kEnqueueWord) } + files : files))
         return 0;
 
     installFontSubstitutions();
@@ -198,7 +202,10 @@ int runKestrine(QApplication &app, int argc, char **argv)
     QObject::connect(&channel, &InstanceChannel::filesReceived, &external, [&external](const QStringList &paths) {
         runWhenNoBox(&external, [&external, paths] {
             external.raiseWindow();
-            external.open(paths);
+            if (paths.value(0) == QLatin1String(ExternalFiles::kEnqueueWord))
+                external.enqueue(paths.mid(1));
+            else
+                external.open(paths);
         });
     });
     // Media keys and the desktop's player controls; without a session bus, none.
@@ -208,7 +215,10 @@ int runKestrine(QApplication &app, int argc, char **argv)
     if (mprisService.registerOn(QDBusConnection::sessionBus()))
         mpris.watch(mprisService);
     window.show();
-    external.open(files);
+    if (enqueue)
+        external.enqueue(files);
+    else
+        external.open(files);
     const int status = app.exec();
     // Settings saves still on their way reach the file before the process ends, however
     // slow the disk, within a limit of their own (the watchdog ends what is stuck past it).

@@ -8,6 +8,7 @@
 #include "playlistmodel.h"
 #include "trackadder.h"
 
+#include <QHash>
 #include <QLoggingCategory>
 
 namespace kes
@@ -25,10 +26,15 @@ ExternalFiles::ExternalFiles(MainWindow &window, QObject *parent)
         else
             startNext();
     });
-    connect(m_window.playlist(), &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first) {
-        if (m_waiting && m_firstAdded.isEmpty())
-            m_firstAdded = m_window.playlist()->fullPath(first + 1);
-    });
+    connect(
+        m_window.playlist(), &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first, int last) {
+            if (!m_waiting)
+                return;
+            if (m_firstAdded.isEmpty())
+                m_firstAdded = m_window.playlist()->fullPath(first + 1);
+            for (int i = first; i <= last && m_current.enqueue; ++i)
+                m_added.append(m_window.playlist()->fullPath(i + 1));
+        });
 }
 
 QStringList ExternalFiles::absolutePaths(const QStringList &words, const QString &workingDir)
@@ -65,10 +71,20 @@ QStringList ExternalFiles::commandLineWords(int argc, char **argv)
 
 void ExternalFiles::open(const QStringList &paths)
 {
+    request(paths, false);
+}
+
+void ExternalFiles::enqueue(const QStringList &paths)
+{
+    request(paths, true);
+}
+
+void ExternalFiles::request(const QStringList &paths, bool enqueue)
+{
     if (paths.isEmpty())
         return;
-    qCInfo(lcExternal) << "received" << paths;
-    m_queue.enqueue(paths);
+    qCInfo(lcExternal) << (enqueue ? "to queue" : "received") << paths;
+    m_queue.enqueue({ paths, enqueue });
     if (!m_waiting && m_window.adder()->rowsDone())
         startNext();
     // Otherwise the adder's rowsIdle() starts it once the jobs before it are over.
@@ -80,8 +96,9 @@ void ExternalFiles::startNext()
         return;
     m_current = m_queue.dequeue();
     m_firstAdded.clear();
+    m_added.clear();
     m_waiting = true;
-    m_window.adder()->openFiles(m_current);
+    m_window.adder()->openFiles(m_current.paths);
     if (m_waiting && m_window.adder()->rowsDone())
         finish(); // nothing the adder would take: no rowsIdle() follows
 }
@@ -90,7 +107,21 @@ void ExternalFiles::finish()
 {
     m_waiting = false;
     PlaylistModel &model = *m_window.playlist();
-    const QString wanted = m_firstAdded.isEmpty() ? m_current.value(0) : m_firstAdded;
+    if (m_current.enqueue) {
+        // The rows of the files named, in the request's order, then those the folders and
+        // playlists named brought, in the order they were added.
+        QHash<QString, int> rowOf;
+        for (int i = 1; i <= model.count(); ++i)
+            rowOf.insert(model.fullPath(i), i);
+        QList<int> rows;
+        for (const QString &path : m_current.paths + m_added)
+            if (const int row = rowOf.value(path); row > 0 && !rows.contains(row))
+                rows.append(row);
+        m_window.controller()->changeSequence([&] { model.enqueue(rows); });
+        emit done(0);
+        return startNext();
+    }
+    const QString wanted = m_firstAdded.isEmpty() ? m_current.paths.value(0) : m_firstAdded;
     int row = 0;
     if (model.contains(wanted)) {
         for (int i = 1; i <= model.count() && row == 0; ++i)

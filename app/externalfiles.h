@@ -32,6 +32,11 @@ public:
     // Adds paths and plays the first row they added (or, when every file was listed
     // already, the row of the first path).  Returns at once.
     void open(const QStringList &paths);
+    // Adds paths as open() does, then puts their rows (those added, and those listed
+    // already) at the end of the play queue instead of playing one.
+    void enqueue(const QStringList &paths);
+    // The word that starts a hand-over asking for enqueue() (no path starts with it).
+    static constexpr const char *kEnqueueWord = "--enqueue";
     // Brings the window to the front, out of its minimised state.
     void raiseWindow();
 
@@ -43,10 +48,17 @@ private:
     void startNext();
     void finish();
 
+    struct Request {
+        QStringList paths;
+        bool enqueue = false;
+    };
+    void request(const QStringList &paths, bool enqueue);
+
     MainWindow &m_window;
-    QQueue<QStringList> m_queue;
-    QStringList m_current;
+    QQueue<Request> m_queue;
+    Request m_current;
     QString m_firstAdded; // full path of the first row the running request added
+    QStringList m_added; // the full paths of the rows the running request added
     bool m_waiting = false; // a request is being added
 };
 

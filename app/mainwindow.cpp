@@ -12,6 +12,7 @@
 #include "playlistmodel.h"
 #include "popupmenu.h"
 #include "printwindow.h"
+#include "rowactions.h"
 #include "seekbar.h"
 #include "tabcontrol.h"
 #include "toolbaricons.h"
@@ -117,6 +118,9 @@ void MainWindow::bindPlaylist()
     m_listView->setAcceptDrops(true);
     m_listView->viewport()->setAcceptDrops(true);
     m_listView->setDropIndicatorShown(false);
+    m_listView->setDragEnabled(true); // rows moved by hand; dropped on the list alone
+    m_rowActions = new RowActions(*m_session, *m_listView, this);
+    m_rowActions->bindMenu(*m_pop);
     m_listView->header()->setSectionsClickable(true);
     m_listView->header()->setSortIndicatorShown(false);
     connect(m_listView->header(), &QHeaderView::sectionClicked, this,
@@ -593,6 +597,7 @@ void MainWindow::openOptions()
     m_frmOpt1->formLoad();
     m_frmOpt1->exec();
     delete m_frmOpt1; // null when the main window went first
+    m_session->applyDropRules(); // the option may have changed
 }
 
 void MainWindow::showPopup(const QPoint &globalPos)
@@ -618,6 +623,22 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
         case QEvent::DragEnter:
         case QEvent::DragMove:
         case QEvent::Drop: {
+            auto *drag = static_cast<QDropEvent *>(event);
+            if (const QList<quint64> ids = PlaylistModel::draggedIds(drag->mimeData());
+                !ids.isEmpty() && drag->source() == m_listView) {
+                // Rows moved within the list: before the row under the drop's upper half.
+                drag->setDropAction(Qt::CopyAction); // nothing for the view to remove
+                drag->accept();
+                if (event->type() == QEvent::Drop) {
+                    const QModelIndex at = m_listView->indexAt(drag->position().toPoint());
+                    const QRect box = m_listView->visualRect(at);
+                    const int before = !at.isValid()              ? playlist()->count() + 1
+                        : drag->position().y() < box.center().y() ? at.row() + 1
+                                                                  : at.row() + 2;
+                    m_rowActions->moveDragged(ids, before);
+                }
+                return true;
+            }
             // Files are taken as a copy (or a link), never moved: after a move some file
             // managers delete their own file.
             auto *de = static_cast<QDropEvent *>(event);
@@ -880,6 +901,18 @@ void MainWindow::runKey(KeyCommand command)
         return showShortcutTable(this);
     case C::Quit:
         return press("終了");
+    case C::Enqueue:
+        return m_rowActions->enqueueSelected();
+    case C::StopAfterTrack:
+        return m_rowActions->stopAfterTrack();
+    case C::MoveRowsUp:
+        return m_rowActions->moveSelected(-1);
+    case C::MoveRowsDown:
+        return m_rowActions->moveSelected(1);
+    case C::AddFiles:
+        return m_rowActions->addFiles();
+    case C::AddFolder:
+        return m_rowActions->addFolder();
     }
 }
 

@@ -43,6 +43,7 @@ class FolderSearchWindow;
 class VideoWindowPresenter;
 class CoverArt;
 class SessionKeeper;
+class RowActions;
 
 class MainWindow : public QWidget, private PlaybackView
 {
@@ -236,6 +237,7 @@ private:
     QPointer<PrintWindow> m_print1; // the CD jacket window, made on first use
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
+    RowActions *m_rowActions = nullptr; // the queue, stop-after, moves and the file dialog
     QPointer<OptionsWindow> m_frmOpt1; // while open
     QPointer<AboutWindow> m_frmAbout; // while open
 };

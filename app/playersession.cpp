@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
+#include <QMap>
 
 #include <optional>
 #include <utility>
@@ -85,8 +86,6 @@ void PlayerSession::loadSettingsForToolbar()
         return;
     LoadSettings(m_settings, m_ctx.iniPath);
     m_settingsLoaded = true;
-    // Not one of the options: set by hand in the file, never written by the player.
-    m_wideDrops = m_settings.WideDrops == 1;
 }
 
 void PlayerSession::loadSettingsAndEqualizer()
@@ -118,7 +117,7 @@ void PlayerSession::setSearchPattern(const QString &pattern)
 
 void PlayerSession::applyDropRules()
 {
-    m_adder->setDropRules({ m_wideDrops, m_searchPattern });
+    m_adder->setDropRules({ m_settings.WideDrops == 1, m_searchPattern });
 }
 
 void PlayerSession::storeStartupPlaylist(const QString &path, std::function<void(bool ok)> reply)
@@ -184,6 +183,7 @@ void PlayerSession::restoreLastSession()
             rowOf.reserve(m_playlist->count());
             for (int i = 1; i <= m_playlist->count(); ++i)
                 rowOf.insert(m_playlist->fullPath(i), i);
+            QMap<int, int> queue; // place in the queue: row
             for (const SessionRow &r : session.rows) {
                 const int row = rowOf.value(r.path);
                 if (row == 0)
@@ -191,7 +191,10 @@ void PlayerSession::restoreLastSession()
                 m_playlist->setChecked(row, r.checked);
                 if (r.ended)
                     m_playlist->setTag(row, QStringLiteral("END"));
+                if (r.queued > 0)
+                    queue.insert(r.queued, row);
             }
+            m_playlist->enqueue(queue.values());
             // Files handed over at the start may be playing already: they keep their row.
             const int current = rowOf.value(session.current);
             if (current > 0 && m_state.CurrentFile.isEmpty()) {

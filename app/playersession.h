@@ -108,6 +108,11 @@ public:
     // The folder search pattern; the adder's rules for drops follow it.
     const QString &searchPattern() const { return m_searchPattern; }
     void setSearchPattern(const QString &pattern);
+    // The adder's rules for drops on the list: WideDrops=1 (an option) takes
+    // TrackAdder::DropRules::wide (playlists of any spelling, folders, a message for the
+    // files not added), else the classic rules; and the search pattern.  Files from
+    // outside the window always take the wide rules.
+    void applyDropRules();
 
     // Pop-up menu "Def_Playlist_Set"'s store: path becomes the start-up playlist (Op_14)
     // and the settings are saved; reply as PlaylistCommands::Def_Playlist_Set says.
@@ -148,8 +153,6 @@ private:
     void recheckMissingRows();
     // A write of the last run's playlist ended: a failure is told once, with why.
     void sessionWritten(bool ok, const QString &error);
-    // The adder's rules for drops and handed-over files: WideDrops, the search pattern.
-    void applyDropRules();
     // VolumeHex for a value of the slider.
     void showVolume(int value);
 
@@ -157,10 +160,6 @@ private:
     PlaybackState m_state;
     Settings m_settings;
     bool m_settingsLoaded = false;
-    // [その他設定] WideDrops=1: drops on the list take TrackAdder::DropRules::wide
-    // (playlists of any spelling, folders, a message for the files not added); else the
-    // classic rules.  Files from outside the window always take the wide rules.
-    bool m_wideDrops = false;
     bool m_unloaded = false;
     QString m_searchPattern;
     uint32_t m_volumeWord = 0;

@@ -29,6 +29,18 @@ QMenu *makePopupMenu(QWidget *parent)
     add(menu1, "Lst_Cancel", QStringLiteral("List All Cancel"));
     add(menu1, "List_Clear", QStringLiteral("List Clear"));
     add(menu1, "listRemove", QStringLiteral("選択行を削除\tDel"));
+    add(menu1, "rowsUp", QStringLiteral("選択行を上へ\tAlt+Up"));
+    add(menu1, "rowsDown", QStringLiteral("選択行を下へ\tAlt+Down"));
+    add(menu1, "addFiles", QStringLiteral("ファイルを追加…\tCtrl+O"));
+    add(menu1, "addFolder", QStringLiteral("フォルダを追加…\tCtrl+Shift+O"));
+    QMenu *queue = sub("queueMenu", QStringLiteral("再生キュー＆停止"));
+    add(queue, "enqueue", QStringLiteral("次に再生（キューに追加）\tCtrl+E"));
+    add(queue, "dequeue", QStringLiteral("キューから外す"));
+    add(queue, "queueUp", QStringLiteral("キュー内で上へ"));
+    add(queue, "queueDown", QStringLiteral("キュー内で下へ"));
+    add(queue, "queueClear", QStringLiteral("キューをクリア"));
+    add(queue, "stopAfterTrack", QStringLiteral("この曲で停止\tCtrl+T"))->setCheckable(true);
+    add(queue, "stopAfterRow", QStringLiteral("選択した曲で停止"))->setCheckable(true);
     QMenu *menu2 = sub("menu2", QStringLiteral("プレイリスト＆CSV　作成"));
     add(menu2, "Save_m3u", QStringLiteral("Make PlayLsit(m3u)"));
     add(menu2, "Def_Playlist_Set", QStringLiteral("PlayList Set(起動時用)"));

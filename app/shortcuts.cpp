@@ -40,6 +40,12 @@ constexpr KeyBinding kBindings[] = {
     { C::Options, S::Window, "Ctrl+P", "オプション（設定）" },
     { C::Repeat, S::Window, "Ctrl+R", "リピートの切り替え（Repeat-on/off）" },
     { C::PlayMode, S::Window, "Ctrl+S", "再生モードの切り替え（Normal/Random）" },
+    { C::Enqueue, S::List, "Ctrl+E", "選択した曲を次に再生（再生キューに追加）" },
+    { C::StopAfterTrack, S::Window, "Ctrl+T", "この曲で停止（もう一度で取り消し）" },
+    { C::MoveRowsUp, S::List, "Alt+Up", "選択した曲を１行上へ" },
+    { C::MoveRowsDown, S::List, "Alt+Down", "選択した曲を１行下へ" },
+    { C::AddFiles, S::Window, "Ctrl+O", "ファイルを追加…" },
+    { C::AddFolder, S::Window, "Ctrl+Shift+O", "フォルダを追加…" },
     { C::Shortcuts, S::Window, "F1", "キー操作一覧" },
     { C::Quit, S::Window, "Ctrl+Q", "終了" },
 };
@@ -95,6 +101,7 @@ void showShortcutTable(QWidget *parent)
     QObject::connect(buttons, &QDialogButtonBox::rejected, &window, &QDialog::reject);
     // The command line, as the manual and the README give it.
     auto *commandLine = new QLabel(QStringLiteral("コマンドライン: kestrine [ファイル…]\n"
+                                                  "  --enqueue　ファイルを再生キューに追加（次に再生）\n"
                                                   "  -h, --help　使い方を表示\n"
                                                   "  -v, --version　バージョンを表示"),
         &window);

@@ -39,6 +39,12 @@ enum class KeyCommand {
     PlayMode, // a click on `Label5`
     Shortcuts, // this table in a window of its own
     Quit, // "終了"
+    Enqueue, // the pop-up item "次に再生": the selected rows join the play queue
+    StopAfterTrack, // "この曲で停止": playback stops at the end of the playing track
+    MoveRowsUp, // the selected rows one place up
+    MoveRowsDown,
+    AddFiles, // "ファイルを追加…": the desktop's file dialog
+    AddFolder, // "フォルダを追加…"
 };
 
 struct KeyBinding {

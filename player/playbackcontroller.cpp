@@ -99,6 +99,8 @@ PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter
     // The mixer may move the volume while nothing plays (the time bar's tick looks too).
     m_mixerTimer.setInterval(500);
     connect(&m_mixerTimer, &QTimer::timeout, this, &PlaybackController::takeMixerVolume);
+    // The stop-after mark is met by the track that plays, wherever its row stands.
+    m_sequencer.setPlayingFile([this] { return m_state.CurrentFile; });
     m_queueTimer.setSingleShot(true);
     m_queueTimer.setInterval(0);
     connect(&m_queueTimer, &QTimer::timeout, this, [this] {
@@ -128,7 +130,8 @@ void PlaybackController::watchRows(const PlaylistModel &rows)
     connect(&rows, &PlaylistModel::aboutToChange, this, &PlaybackController::takePendingJoin);
     connect(&rows, &QAbstractItemModel::dataChanged, this,
         [this](const QModelIndex &, const QModelIndex &, const QList<int> &roles) {
-            if (roles.isEmpty() || roles.contains(Qt::CheckStateRole) || roles.contains(PlaylistModel::TagRole))
+            if (roles.isEmpty() || roles.contains(Qt::CheckStateRole) || roles.contains(PlaylistModel::TagRole)
+                || roles.contains(PlaylistModel::QueueRole) || roles.contains(PlaylistModel::StopAfterRole))
                 sequenceChanged();
         });
     connect(&rows, &QAbstractItemModel::rowsInserted, this, &PlaybackController::sequenceChanged);
@@ -467,6 +470,10 @@ bool PlaybackController::PrevTrack()
 void PlaybackController::playPressed()
 {
     takeJoin(JoinCheck::AskAndClear);
+    if (const std::optional<QString> queued = m_sequencer.takeQueued()) {
+        m_state.CurrentFile = *queued;
+        return PlayTrack();
+    }
     if (m_sequencer.CanChoose()) {
         m_state.CurrentFile = m_sequencer.ChooseTrack();
         if (!m_state.CurrentFile.isEmpty())
@@ -510,7 +517,12 @@ void PlaybackController::timebarTick()
     if (callbackFlags().TrackEnded.exchange(false)) {
         setTicking(false);
         setLyricsOn(false);
-        NextTrack();
+        if (m_sequencer.stopsHere()) { // the stop-after mark is met: nothing follows
+            m_sequencer.clearStopAfter();
+            StopTrack();
+        } else {
+            NextTrack();
+        }
     }
     if (m_totalsPending) {
         OpenInfo info {};

@@ -103,7 +103,10 @@ public:
     // Stops and moves CurrentFile to the previous checked row; plays nothing.  false when
     // no row is checked: CurrentFile stays.
     bool PrevTrack();
-    // The toolbar's "再生" and "前曲": choose a row (when one can be chosen) and play it.
+    // The toolbar's "再生" and "前曲": choose a row (when one can be chosen) and play it;
+    // "再生" plays the first queued row, when there is one.  The end of a track plays what
+    // sequencing gives next, unless the track is the stop-after row's: then playback
+    // stops there, and the mark is cleared.
     void playPressed();
     void previousPressed();
     // A double click: plays the given row and path, checked or not.

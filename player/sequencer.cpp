@@ -55,6 +55,8 @@ public:
     }
     QString fullPath(int row) const override { return m_rows.fullPath(row); }
     bool isMissing(int row) const override { return m_rows.isMissing(row); }
+    quint64 rowId(int row) const override { return m_rows.rowId(row); }
+    int rowOfId(quint64 id) const override { return m_rows.rowOfId(id); }
     bool anyChecked() const override
     {
         if (m_checkedDelta > 0 || (m_checkedDelta == 0 && m_rows.anyChecked()))
@@ -191,6 +193,57 @@ QString Sequencer::choose()
     }
 }
 
+int Sequencer::queuedHead() const
+{
+    for (int row : m_rows.queuedRows())
+        if (row >= 1 && row <= m_rows.count() && !m_rows.isMissing(row))
+            return row;
+    return 0;
+}
+
+int Sequencer::continueFrom() const
+{
+    if (!m_resume || m_rows.rowId(m_current) != m_resume->lastQueued)
+        return m_current;
+    const int row = m_rows.rowOfId(m_resume->id);
+    return row > 0 ? row : std::min(m_resume->trackNo, m_rows.count());
+}
+
+void Sequencer::enterQueued(quint64 id)
+{
+    if (!m_resume || m_rows.rowId(m_current) != m_resume->lastQueued)
+        m_resume = Resume { m_rows.rowId(m_current), m_current, 0 };
+    m_resume->lastQueued = id;
+}
+
+std::optional<QString> Sequencer::takeQueued()
+{
+    const int row = queuedHead();
+    if (row == 0)
+        return std::nullopt;
+    const quint64 id = m_rows.rowId(row);
+    m_rows.dequeue(row); // a watcher of the rows may act first
+    const int at = m_rows.rowOfId(id);
+    if (at == 0)
+        return std::nullopt;
+    enterQueued(id);
+    m_kept.clear();
+    if (m_mode() == QStringLiteral("Random") && m_rows.isChecked(at)) {
+        m_rows.setChecked(at, false);
+        m_rows.setTag(at, kEnd);
+    }
+    m_current = m_rows.rowOfId(id);
+    return m_rows.fullPath(m_current);
+}
+
+bool Sequencer::stopsHere() const
+{
+    const int row = m_rows.stopAfterRow();
+    if (row == 0)
+        return false;
+    return m_rows.fullPath(row) == (m_playing ? m_playing() : m_rows.fullPath(m_current));
+}
+
 std::optional<QString> Sequencer::nextRow()
 {
     // The kept draws are this choice's, whatever it turns out to be.
@@ -202,6 +255,10 @@ std::optional<QString> Sequencer::nextRow()
             s.m_kept.clear();
         }
     } useUp { *this };
+    if (std::optional<QString> queued = takeQueued())
+        return queued;
+    m_current = continueFrom();
+    m_resume.reset();
     if (m_current == m_rows.count()) {
         m_current = 1;
         if (!m_repeat())
@@ -234,13 +291,28 @@ QString Sequencer::previousRow()
 Sequencer::Ahead Sequencer::lookAhead()
 {
     RowsAhead rows(m_rows);
-    int current = m_current;
-    Sequencer ahead(rows, current, m_mode, m_repeat);
-    ahead.setRandomSource([this, at = size_t { 0 }]() mutable { return keptDraw(at++); });
     Ahead result;
     result.fromTrackNo = m_current;
     result.random = m_mode() == QStringLiteral("Random");
     result.repeat = m_repeat();
+    if (stopsHere()) {
+        result.trackNo = m_current;
+        return result;
+    }
+    if (const int row = queuedHead()) {
+        if (result.random && rows.isChecked(row)) {
+            rows.setChecked(row, false);
+            rows.setTag(row, kEnd);
+        }
+        result.path = m_rows.fullPath(row);
+        result.trackNo = row;
+        result.queuedId = m_rows.rowId(row);
+        result.changes = rows.changes();
+        return result;
+    }
+    int current = continueFrom();
+    Sequencer ahead(rows, current, m_mode, m_repeat);
+    ahead.setRandomSource([this, at = size_t { 0 }]() mutable { return keptDraw(at++); });
     result.path = ahead.nextRow();
     result.trackNo = current;
     result.changes = rows.changes();
@@ -255,7 +327,14 @@ void Sequencer::commit(const Ahead &ahead)
         else
             m_rows.setTag(change.row, change.tag);
     }
-    m_current = ahead.trackNo;
+    if (ahead.queuedId != 0) {
+        enterQueued(ahead.queuedId);
+        m_rows.dequeue(m_rows.rowOfId(ahead.queuedId));
+    } else {
+        m_resume.reset();
+    }
+    m_current
+        = ahead.queuedId != 0 && m_rows.rowOfId(ahead.queuedId) > 0 ? m_rows.rowOfId(ahead.queuedId) : ahead.trackNo;
     m_kept.clear();
 }
 
@@ -265,9 +344,13 @@ bool Sequencer::stillPossible(const Ahead &ahead) const
     // A choice of its own: the row unchecked and marked, nothing else (no new round).
     const bool plainChoice = ahead.changes.size() == 2 && ahead.changes[0].row == row && ahead.changes[1].row == row
         && ahead.changes[0].checked == std::optional<bool>(false) && !ahead.changes[1].checked;
+    const int head = queuedHead();
+    if (ahead.queuedId != (head > 0 ? m_rows.rowId(head) : 0) || stopsHere())
+        return false;
     return ahead.random && ahead.path && plainChoice && m_mode() == QStringLiteral("Random")
-        && m_repeat() == ahead.repeat && m_current == ahead.fromTrackNo && (m_current != m_rows.count() || m_repeat())
-        && row >= 1 && row <= m_rows.count() && m_rows.isChecked(row) && m_rows.fullPath(row) == *ahead.path;
+        && m_repeat() == ahead.repeat && m_current == ahead.fromTrackNo
+        && (continueFrom() != m_rows.count() || m_repeat()) && row >= 1 && row <= m_rows.count()
+        && m_rows.isChecked(row) && m_rows.fullPath(row) == *ahead.path;
 }
 
 } // namespace kes

@@ -1,6 +1,8 @@
 // Which playlist row plays next: "Normal" (list order) or "Random" (each checked row
 // once per round, marked "END" and unchecked when chosen), with or without repeat.
-// Works on the playlist rows and the shared CurrentTrackNo; GUI thread only.
+// Rows in the play queue come first, in queue order, whatever the mode, repeat and
+// check boxes; then the order goes on from where the queue was entered.  Works on the
+// playlist rows and the shared CurrentTrackNo; GUI thread only.
 #pragma once
 
 #include "tracklist.h"
@@ -22,6 +24,9 @@ public:
     // A uniform number in [0, 1) for the random start row.  The default draws from a
     // generator seeded from the clock at each choice; tests replace it.
     void setRandomSource(std::function<float()> source) { m_random = std::move(source); }
+    // The path of the track that plays (CurrentFile), for the stop-after mark; without
+    // it, the current row's.
+    void setPlayingFile(std::function<QString()> playing) { m_playing = std::move(playing); }
     // The draws of the next nextRow() are made once: lookAhead() makes them and keeps
     // them, a later lookAhead() and the nextRow() that follows use the same ones (drawing
     // more only when it needs more), and nextRow(), commit() or a ChooseTrack() of the
@@ -40,6 +45,15 @@ public:
     // on) and chooses.  nullopt when playback ends here (the current file stays);
     // otherwise what ChooseTrack gave, which may be empty.
     std::optional<QString> nextRow();
+    // The first queued row whose file is not missing: it leaves the queue and becomes
+    // current, and in "Random", when checked, counts as played in the round (unchecked,
+    // "END").  The row current before it is kept: once the queue is empty, nextRow()
+    // goes on from there (unless CurrentTrackNo was set elsewhere meanwhile).  Its path;
+    // nullopt when no row is queued.
+    std::optional<QString> takeQueued();
+    // Whether the track that plays is that of the stop-after row: playback ends with it.
+    bool stopsHere() const;
+    void clearStopAfter() { m_rows.setStopAfterRow(0); }
     // The previous checked row by position, wrapping from the first to the last row.
     // Returns its path and moves CurrentTrackNo there; with no checked row returns the
     // empty text and changes nothing.
@@ -63,12 +77,14 @@ public:
         int fromTrackNo = 0;
         bool random = false;
         bool repeat = false;
+        quint64 queuedId = 0; // the choice is this queued row (its id), 0: none
     };
     Ahead lookAhead();
     void commit(const Ahead &ahead);
     // "Random": whether ahead's choice is still one nextRow() could make now (the same
     // mode, repeat and CurrentTrackNo, the chosen row still there and checked, no new
-    // round needed), so that a change elsewhere in the list does not choose again.
+    // round needed, the same head of the queue, no stop), so that a change elsewhere in
+    // the list does not choose again.
     bool stillPossible(const Ahead &ahead) const;
 
 private:
@@ -77,6 +93,13 @@ private:
     bool playable(int row) const;
     bool anyPlayable() const;
     int startRow(int rowCount);
+    // The first queued row that can play, 0 for none.
+    int queuedHead() const;
+    // Where the order goes on after the queue: the row current when the queue was entered,
+    // while the current row is still the queued row played last; else CurrentTrackNo.
+    int continueFrom() const;
+    // A queued row becomes current: the row the queue was entered from is kept.
+    void enterQueued(quint64 id);
     QString choose();
     // The kept draw at index, drawn now when there is none yet.
     float keptDraw(size_t index);
@@ -88,6 +111,13 @@ private:
     std::function<float()> m_random;
     std::vector<float> m_kept; // the next nextRow()'s draws, in the order it uses them
     std::optional<size_t> m_replayAt; // while nextRow() runs: its next draw's index
+    std::function<QString()> m_playing;
+    struct Resume {
+        quint64 id = 0; // the row current when the queue was entered
+        int trackNo = 0; // and its index then, should it be gone
+        quint64 lastQueued = 0; // the queued row played last
+    };
+    std::optional<Resume> m_resume;
 };
 
 } // namespace kes

@@ -174,6 +174,25 @@ int PlaylistCommands::removeRows(PlaylistModel &model, const QList<int> &rows, i
     return std::min(gone.first(), model.count());
 }
 
+int PlaylistCommands::moveRows(PlaylistModel &model, const QList<int> &rows, int before, int &currentTrackNo)
+{
+    const quint64 current = model.rowId(currentTrackNo);
+    const int first = model.moveRows(rows, before);
+    if (current != 0)
+        currentTrackNo = model.indexOfId(current);
+    return first;
+}
+
+int PlaylistCommands::moveRowsBy(PlaylistModel &model, QList<int> rows, int step, int &currentTrackNo)
+{
+    rows.removeIf([&model](int i) { return i < 1 || i > model.count(); });
+    if (rows.isEmpty())
+        return 0;
+    std::sort(rows.begin(), rows.end());
+    const int before = step < 0 ? std::max(1, rows.first() - 1) : std::min(model.count() + 1, rows.last() + 2);
+    return moveRows(model, rows, before, currentTrackNo);
+}
+
 void PlaylistCommands::ColumnClick(int column)
 {
     m_model.sortByColumn(column);

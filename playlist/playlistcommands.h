@@ -66,6 +66,12 @@ public:
     // followed it.  Returns the row that took the first removed row's place (0 when none
     // did), for the selection to go on from.
     static int removeRows(PlaylistModel &model, const QList<int> &rows, int &currentTrackNo);
+    // Moves model's given rows (1-based) together before row `before`
+    // (PlaylistModel::moveRows), currentTrackNo following the current track's row.  Returns
+    // the new index of the first moved row (0 when none moved).
+    static int moveRows(PlaylistModel &model, const QList<int> &rows, int before, int &currentTrackNo);
+    // The rows one place up (step -1, before the row above the first) or down (+1).
+    static int moveRowsBy(PlaylistModel &model, QList<int> rows, int step, int &currentTrackNo);
     void ColumnClick(int column);
 
     // A click on a row (1-based) remembers it; a double click plays the remembered row.

@@ -2,8 +2,11 @@
 
 #include "pathbytes.h"
 
+#include <QMimeData>
+
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace kes
 {
@@ -126,6 +129,8 @@ void PlaylistModel::clear()
     m_checkedCount = 0;
     m_idIndex.clear();
     m_idIndexValid = true;
+    m_queue.clear();
+    m_stopAfterId = 0;
     endResetModel();
 }
 
@@ -152,7 +157,167 @@ int PlaylistModel::removeRowsAt(QList<int> rows)
         endRemoveRows();
         end = begin;
     }
+    const QList<quint64> queued = m_queue;
+    m_queue.removeIf([this](quint64 id) { return indexOfId(id) == 0; });
+    if (m_queue != queued)
+        queueChanged(queued);
+    if (m_stopAfterId != 0 && indexOfId(m_stopAfterId) == 0)
+        m_stopAfterId = 0;
     return static_cast<int>(rows.size());
+}
+
+QList<int> PlaylistModel::queuedRows() const
+{
+    QList<int> rows;
+    rows.reserve(m_queue.size());
+    for (quint64 id : m_queue)
+        rows.append(indexOfId(id));
+    return rows;
+}
+
+int PlaylistModel::queuePosition(int i) const
+{
+    const quint64 id = row(i).id;
+    return id == 0 ? 0 : static_cast<int>(m_queue.indexOf(id) + 1);
+}
+
+void PlaylistModel::enqueue(const QList<int> &rows)
+{
+    QList<quint64> added;
+    for (int i : rows) {
+        const quint64 id = row(i).id;
+        if (id != 0 && !m_queue.contains(id) && !added.contains(id))
+            added.append(id);
+    }
+    if (added.isEmpty())
+        return;
+    emit aboutToChange();
+    const QList<quint64> before = m_queue;
+    m_queue += added;
+    queueChanged(before);
+}
+
+void PlaylistModel::dequeue(int i)
+{
+    const qsizetype at = m_queue.indexOf(row(i).id);
+    if (row(i).id == 0 || at < 0)
+        return;
+    emit aboutToChange();
+    const QList<quint64> before = m_queue;
+    m_queue.remove(at);
+    queueChanged(before);
+}
+
+void PlaylistModel::clearQueue()
+{
+    if (m_queue.isEmpty())
+        return;
+    emit aboutToChange();
+    const QList<quint64> before = m_queue;
+    m_queue.clear();
+    queueChanged(before);
+}
+
+void PlaylistModel::moveInQueue(int i, int step)
+{
+    const qsizetype at = row(i).id == 0 ? -1 : m_queue.indexOf(row(i).id);
+    const qsizetype to = at + step;
+    if (at < 0 || to < 0 || to >= m_queue.size() || to == at)
+        return;
+    emit aboutToChange();
+    const QList<quint64> before = m_queue;
+    m_queue.move(at, to);
+    queueChanged(before);
+}
+
+void PlaylistModel::queueChanged(const QList<quint64> &before)
+{
+    for (const QList<quint64> *ids : { &before, &std::as_const(m_queue) })
+        for (quint64 id : *ids)
+            if (const int i = indexOfId(id); i > 0)
+                rowChanged(i, QueueRole);
+}
+
+void PlaylistModel::rowChanged(int i, int role)
+{
+    emit dataChanged(index(i - 1, NoColumn), index(i - 1, ColumnCount - 1), { role });
+}
+
+void PlaylistModel::setStopAfterRow(int i)
+{
+    const quint64 id = row(i).id;
+    if (id == m_stopAfterId)
+        return;
+    emit aboutToChange();
+    const int old = stopAfterRow();
+    m_stopAfterId = id;
+    for (int changed : { old, i })
+        if (changed > 0 && changed <= count())
+            rowChanged(changed, StopAfterRole);
+}
+
+int PlaylistModel::moveRows(QList<int> rows, int before)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    rows.removeIf([this](int i) { return i < 1 || i > count(); });
+    if (rows.isEmpty())
+        return 0;
+    before = std::clamp(before, 1, count() + 1);
+    std::vector<char> moving(m_rows.size(), 0);
+    for (int i : rows)
+        moving[i - 1] = 1;
+    std::vector<int> order;
+    order.reserve(m_rows.size());
+    for (int i = 0; i < before - 1; ++i)
+        if (!moving[i])
+            order.push_back(i);
+    const int first = static_cast<int>(order.size()) + 1;
+    for (int i : rows)
+        order.push_back(i - 1);
+    for (int i = before - 1; i < count(); ++i)
+        if (!moving[i])
+            order.push_back(i);
+    bool same = true;
+    for (int k = 0; k < static_cast<int>(order.size()) && same; ++k)
+        same = order[k] == k;
+    if (same)
+        return first;
+    emit aboutToChange();
+    m_sortColumn = -1;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    applyOrder(order);
+    return first;
+}
+
+QList<quint64> PlaylistModel::draggedIds(const QMimeData *data)
+{
+    QList<quint64> ids;
+    if (!data || !data->hasFormat(QString::fromLatin1(kRowsMimeType)))
+        return ids;
+    for (const QByteArray &word : data->data(QString::fromLatin1(kRowsMimeType)).split(' '))
+        if (const quint64 id = word.toULongLong(); id != 0)
+            ids.append(id);
+    return ids;
+}
+
+QStringList PlaylistModel::mimeTypes() const
+{
+    return { QString::fromLatin1(kRowsMimeType) };
+}
+
+QMimeData *PlaylistModel::mimeData(const QModelIndexList &indexes) const
+{
+    QList<quint64> ids;
+    for (const QModelIndex &at : indexes)
+        if (at.isValid() && !ids.contains(row(at.row() + 1).id))
+            ids.append(row(at.row() + 1).id);
+    QByteArray text;
+    for (quint64 id : ids)
+        text += QByteArray::number(id) + ' ';
+    auto *data = new QMimeData;
+    data->setData(QString::fromLatin1(kRowsMimeType), text.trimmed());
+    return data;
 }
 
 void PlaylistModel::setPlayingRow(int i)
@@ -424,6 +589,10 @@ QVariant PlaylistModel::data(const QModelIndex &index, int role) const
         return m_playingId != 0 && r.id == m_playingId;
     case MissingRole:
         return r.missing;
+    case QueueRole:
+        return r.id == 0 ? 0 : static_cast<int>(m_queue.indexOf(r.id) + 1);
+    case StopAfterRole:
+        return m_stopAfterId != 0 && r.id == m_stopAfterId;
     case Qt::ToolTipRole:
         if (r.missing)
             return QStringLiteral("ファイルが見つかりません: %1").arg(displayPath(fileOfPath(r.fullPath)));
@@ -454,7 +623,7 @@ Qt::ItemFlags PlaylistModel::flags(const QModelIndex &index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren | Qt::ItemIsDragEnabled;
     if (index.column() == NoColumn)
         f |= Qt::ItemIsUserCheckable;
     return f;

@@ -15,6 +15,8 @@
 
 #include <vector>
 
+class QMimeData;
+
 namespace kes
 {
 
@@ -65,7 +67,11 @@ public:
     enum Column { NoColumn = 0, TitleColumn, ArtistColumn, AlbumColumn, FullPathColumn, ColumnCount };
     // PlayingRole: true on the row of the track that plays (see setPlayingRow).
     // MissingRole: true on a row whose file was missing (see setMissing).
-    enum Role { TagRole = Qt::UserRole + 1, FullPathRole, PlayingRole, MissingRole };
+    // QueueRole: the row's place in the play queue (1 plays first), 0 when not queued.
+    // StopAfterRole: true on the row after whose track playback stops.
+    enum Role { TagRole = Qt::UserRole + 1, FullPathRole, PlayingRole, MissingRole, QueueRole, StopAfterRole };
+    // The drag of rows within the list: their ids, as text.
+    static constexpr const char *kRowsMimeType = "application/x-kestrine-rows";
 
     // The five columns in view order, with keys, captions and widths (15 twips to a pixel).
     static QList<PlaylistColumn> SetupColumns();
@@ -111,6 +117,31 @@ public:
     void setPlayingRow(int i);
     int playingRow() const;
 
+    // The play queue (TrackList): rows by id, so that it follows them through sorting
+    // and moves; a row removed leaves it.  enqueue() appends the rows not queued yet, in
+    // the order given; moveInQueue() moves a queued row one place earlier (step -1) or
+    // later (+1).  Each change tells the view of the rows whose place changed (QueueRole).
+    QList<int> queuedRows() const override;
+    int queuePosition(int i) const;
+    void enqueue(const QList<int> &rows);
+    void dequeue(int i) override;
+    void clearQueue();
+    void moveInQueue(int i, int step);
+    // The stop-after mark (TrackList), following its row by id; 0 clears it.
+    int stopAfterRow() const override { return m_stopAfterId == 0 ? 0 : indexOfId(m_stopAfterId); }
+    void setStopAfterRow(int i) override;
+    quint64 rowId(int i) const override { return row(i).id; }
+    int rowOfId(quint64 id) const override { return id == 0 ? 0 : indexOfId(id); }
+
+    // Moves the given rows (1-based; out-of-range and repeated ones passed over) to stand
+    // together, in list order, before row `before` (count() + 1: at the end).  They keep
+    // their numbers, checks, marks and ids.  An order made by hand: the list is no longer
+    // kept sorted (a column click sorts it again).  Returns the new index of the first
+    // moved row, 0 when none moved.
+    int moveRows(QList<int> rows, int before);
+    // The ids of a drag's rows (kRowsMimeType), empty for other data.
+    static QList<quint64> draggedIds(const QMimeData *data);
+
     // Sorts by a 0-based column (ascending, case-insensitive, stable) and keeps the rows
     // sorted by it from now on: rows added later take their sorted place.
     void sortByColumn(int column);
@@ -147,6 +178,8 @@ public:
     bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
     // Delegates to sortByColumn; the order argument is ignored (always ascending).
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
@@ -166,6 +199,9 @@ private:
     // Puts the rows in the given order (old indexes, new order), moves persistent
     // indexes with them and ends the layout change begun by the caller.
     void applyOrder(const std::vector<int> &order);
+    // Tells the view of the rows of before and of the queue now (QueueRole).
+    void queueChanged(const QList<quint64> &before);
+    void rowChanged(int i, int role);
 
     QList<TrackRow> m_rows;
     QSet<QString> m_paths; // the full paths of m_rows, kept equal to them at every change
@@ -173,6 +209,8 @@ private:
     int m_sortColumn = -1;
     quint64 m_lastId = 0;
     quint64 m_playingId = 0; // 0: no row plays
+    QList<quint64> m_queue; // the play queue's rows by id, first to play first
+    quint64 m_stopAfterId = 0; // 0: no stop-after mark
     // Row index (0-based) by id; rebuilt after a change of order (m_idIndexValid false).
     mutable QHash<quint64, int> m_idIndex;
     mutable bool m_idIndexValid = true;

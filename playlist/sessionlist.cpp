@@ -6,6 +6,9 @@
 #include "playlistmodel.h"
 
 #include <QFile>
+#include <QHash>
+
+#include <algorithm>
 
 #include <utility>
 
@@ -40,6 +43,7 @@ QString pathOfLines(const QByteArray &line, const QString &fields)
     const std::optional<CueTrackRef> track = parseCueTrackFields(fields, path);
     return track ? cueTrackKey(*track) : path;
 }
+const QByteArray kQueued = QByteArrayLiteral("#KESTRINE-QUEUED:");
 
 bool writable(const QString &path)
 {
@@ -63,6 +67,8 @@ QByteArray writeSession(const Session &session)
             out += kEnded + '\n';
         else if (!r.checked)
             out += kUnchecked + '\n';
+        if (r.queued > 0)
+            out += kQueued + QByteArray::number(r.queued) + '\n';
         out += pathLines(r.path, kTrack) + '\n';
         ++written;
     }
@@ -96,6 +102,8 @@ Session readSession(const QByteArray &bytes)
             s.current = pathFromBytes(line.mid(kCurrent.size()));
         } else if (line == kUnchecked) {
             next.checked = false;
+        } else if (line.startsWith(kQueued)) {
+            next.queued = std::max(0, line.mid(kQueued.size()).toInt());
         } else if (line == kEnded) {
             next.checked = false;
             next.ended = true;
@@ -112,10 +120,14 @@ Session sessionOf(const PlaylistModel &model, int currentRow)
 {
     Session s;
     s.rows.reserve(model.count());
+    QHash<int, int> queued; // row: its place in the queue
+    const QList<int> queue = model.queuedRows();
+    for (qsizetype k = 0; k < queue.size(); ++k)
+        queued.insert(queue[k], static_cast<int>(k + 1));
     for (int i = 1; i <= model.count(); ++i) {
         const TrackRow &r = model.row(i);
         const bool ended = r.tag == QStringLiteral("END");
-        s.rows.append({ r.fullPath, r.checked, ended && !r.checked });
+        s.rows.append({ r.fullPath, r.checked, ended && !r.checked, queued.value(i) });
     }
     s.current = model.fullPath(currentRow);
     s.complete = true;
@@ -141,7 +153,8 @@ SessionKeeper::SessionKeeper(PlaylistModel &model, const QString &path, std::fun
     connect(&m_model, &QAbstractItemModel::layoutChanged, this, changed);
     connect(&m_model, &QAbstractItemModel::dataChanged, this,
         [this](const QModelIndex &, const QModelIndex &, const QList<int> &roles) {
-            if (roles.contains(Qt::CheckStateRole) || roles.contains(PlaylistModel::TagRole))
+            if (roles.contains(Qt::CheckStateRole) || roles.contains(PlaylistModel::TagRole)
+                || roles.contains(PlaylistModel::QueueRole))
                 noteChange();
         });
 }

@@ -10,6 +10,7 @@
 //   #KESTRINE-UNCHECKED                 the next row is unchecked
 //   /music/b.mp3
 //   #KESTRINE-ENDED                     the next row is unchecked and marked "END"
+//   #KESTRINE-QUEUED:1                  the next row is the first of the play queue
 //   /music/c.mp3
 //   #KESTRINE-TRACK:03,1234,5678,,,,,/music/cd.cue   the next path is this track of it
 //   /music/cd.flac                       (cuetrack.h; the current row's is
@@ -38,6 +39,7 @@ struct SessionRow {
     QString path;
     bool checked = true;
     bool ended = false; // unchecked and marked "END" in the random round
+    int queued = 0; // its place in the play queue (1 first), 0: not queued
     bool operator==(const SessionRow &) const = default;
 };
 

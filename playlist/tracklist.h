@@ -2,6 +2,7 @@
 // their check boxes, tag texts and full paths.  The playlist model implements it.
 #pragma once
 
+#include <QList>
 #include <QString>
 
 namespace kes
@@ -26,6 +27,18 @@ public:
         (void)row;
         return false;
     }
+
+    // The play queue: rows that play next, before any other, in queue order (1-based
+    // indexes); a list without one has none.  dequeue() takes a row out of it.
+    virtual QList<int> queuedRows() const { return {}; }
+    virtual void dequeue(int row) { (void)row; }
+    // The row whose track is the last to play before playback stops; 0 for none.
+    virtual int stopAfterRow() const { return 0; }
+    virtual void setStopAfterRow(int row) { (void)row; }
+    // A name of the row that stays with it while rows move or go (never 0 for a row);
+    // rowOfId gives the row's index again, 0 once it is gone.  By default the index.
+    virtual quint64 rowId(int row) const { return row < 1 || row > count() ? 0 : static_cast<quint64>(row); }
+    virtual int rowOfId(quint64 id) const { return id <= static_cast<quint64>(count()) ? static_cast<int>(id) : 0; }
 };
 
 } // namespace kes

@@ -147,6 +147,9 @@ void OptionsWindow::buildPlayerTab(QWidget *page)
     label(group, "lblDefaultGain", QStringLiteral("値のない曲"), 120, 1110, 1200, 285);
     decibels("spnDefaultGain", 1080)->setToolTip(QStringLiteral("ReplayGain の値を持たない曲の音量"));
     place(new QCheckBox(QStringLiteral("クリップを防ぐ"), group), "chkPreventClip", 3000, 720, 1650, 285);
+    place(new QCheckBox(QStringLiteral("ドロップしたフォルダやプレイリスト（m3u8・pls も）を追加する"), page),
+        "chkWideDrops", 225, 3000, 4650, 285)
+        ->setToolTip(QStringLiteral("追加しなかったファイルがあれば知らせます"));
 }
 
 void OptionsWindow::buildEqTab(QWidget *page)

@@ -195,7 +195,7 @@ template <std::size_t... Added> constexpr auto makeKeys(std::index_sequence<Adde
             .textDefault = "",
             .control = "cmbOutputDevice",
             .saved = Saved::WhenChanged },
-        flag(Other, "WideDrops", &S::WideDrops, 0, nullptr, Saved::Never),
+        flag(Other, "WideDrops", &S::WideDrops, 0, "chkWideDrops", Saved::WhenChanged),
         // Kept by VolumeMemory as the slider settles, which a save of the record must not undo.
         SettingKey { .section = Other,
             .key = "VOLUME",

@@ -57,7 +57,7 @@ struct Settings {
     // gain of a file that states none in tenths of a dB, -150..150; clipping prevention.
     int16_t ReplayGainMode, ReplayGainPreamp, ReplayGainDefault, ReplayGainPreventClip;
     QString OutputDevice; // an id of the decoder library's device list; empty: the default
-    int16_t WideDrops; // drops on the list take any playlist and walk folders (set by hand)
+    int16_t WideDrops; // drops on the list take any playlist and walk folders
     int32_t VOLUME; // the volume slider's value 0..65535 as the last run left it; -1: none
 
     // The seven print boxes as typed: the save writes these texts unchanged ("07" stays

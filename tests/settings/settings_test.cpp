@@ -89,8 +89,8 @@ TEST_F(SettingsFile, AddedTypesAreOnOnlyWhereNoSearchTypesWereSaved)
     EXPECT_EQ(BuildSearchPattern(Settings()), all);
 }
 
-// The player's keys load within range; a save writes ReplayGain and the device only when changed, WideDrops and VOLUME
-// never.
+// The player's keys load within range; a save writes ReplayGain, the device and WideDrops only when changed,
+// VOLUME never.
 TEST_F(SettingsFile, PlayerKeysLoadWithinRangeAndSaveOnlyWhatChanged)
 {
     const auto numbers = [](const Settings &s) {
@@ -117,7 +117,6 @@ TEST_F(SettingsFile, PlayerKeysLoadWithinRangeAndSaveOnlyWhatChanged)
         LoadSettings(s, path());
         EXPECT_EQ(numbers(s), loaded);
         EXPECT_EQ(s.OutputDevice, device);
-        s.WideDrops = int16_t(1 - s.WideDrops);
         s.VOLUME = 7;
         ASSERT_TRUE(SaveSettings(s, path()));
         EXPECT_TRUE(readBytes(path()).startsWith(file));
