@@ -22,6 +22,24 @@ namespace
 constexpr qint64 kMaxLyricsBytes = 1 << 20;
 constexpr qint64 kNudgeMs = 100;
 
+bool isEditorKey(const QKeyEvent &key)
+{
+    const Qt::KeyboardModifiers mods = key.modifiers() & (Qt::ControlModifier | Qt::ShiftModifier);
+    switch (key.key()) {
+    case Qt::Key_Space:
+        return mods == Qt::NoModifier;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        return mods.testFlag(Qt::ControlModifier);
+    case Qt::Key_S:
+        return mods == Qt::ControlModifier;
+    case Qt::Key_Escape:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 LyricsEditor::LyricsEditor(Position position, QWidget *parent)
@@ -32,12 +50,16 @@ LyricsEditor::LyricsEditor(Position position, QWidget *parent)
 {
     setObjectName(QStringLiteral("lyricsEditor"));
     setAutoFillBackground(true);
+    // The view is small (about 370 x 165 pixels): a small font keeps every control whole.
+    QFont small = font();
+    small.setPixelSize(11);
+    setFont(small);
     m_table->setObjectName(QStringLiteral("lyricsEditorLines"));
     m_table->setHorizontalHeaderLabels({ QStringLiteral("時刻"), QStringLiteral("歌詞") });
     m_table->verticalHeader()->hide();
-    m_table->verticalHeader()->setDefaultSectionSize(18);
+    m_table->verticalHeader()->setDefaultSectionSize(16);
     m_table->horizontalHeader()->setStretchLastSection(true);
-    m_table->setColumnWidth(0, 64);
+    m_table->setColumnWidth(0, 66);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
@@ -54,7 +76,8 @@ LyricsEditor::LyricsEditor(Position position, QWidget *parent)
         b->setObjectName(QLatin1String(name));
         b->setToolTip(tip);
         b->setFocusPolicy(Qt::NoFocus);
-        b->setStyleSheet(QStringLiteral("padding: 1px 3px;"));
+        b->setStyleSheet(QStringLiteral("padding: 1px 2px;"));
+        b->setMinimumWidth(0);
         connect(b, &QPushButton::clicked, this, handler);
         buttons->addWidget(b);
     };
@@ -174,7 +197,14 @@ bool LyricsEditor::save(QString *note)
 
 bool LyricsEditor::eventFilter(QObject *watched, QEvent *event)
 {
-    // Keys typed into a line being edited go to its editor, not here.
+    // Keys typed into a line being edited go to its editor, not here.  The editor's keys
+    // win over the window's shortcuts while the lines have the focus (Ctrl+S is also the
+    // window's play mode).
+    if (watched == m_table && event->type() == QEvent::ShortcutOverride
+        && isEditorKey(*static_cast<QKeyEvent *>(event))) {
+        event->accept();
+        return true;
+    }
     if (watched == m_table && event->type() == QEvent::KeyPress) {
         const auto *key = static_cast<QKeyEvent *>(event);
         const Qt::KeyboardModifiers mods = key->modifiers() & (Qt::ControlModifier | Qt::ShiftModifier);

@@ -143,6 +143,10 @@ TEST_F(LyricsWindowTest, TimingByHandThroughTheWindow)
     const QString mine = dir.filePath(u"曲.txt"_s);
     writeBytes(mine, "one\ntwo\n");
     play(*w, song);
+    // Shown and active, so that the window's shortcuts (Ctrl+S is its play mode) are live.
+    w->show();
+    w->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
     w->lyricsView()->editTiming();
     LyricsEditor *editor = w->lyricsView()->editor();
     ASSERT_TRUE(editor);
