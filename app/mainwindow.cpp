@@ -6,6 +6,7 @@
 #include "coverart.h"
 #include "findwindow.h"
 #include "foldersearchwindow.h"
+#include "lyricsview.h"
 #include "optionswindow.h"
 #include "playingrowdelegate.h"
 #include "playlistcommands.h"
@@ -106,6 +107,8 @@ void MainWindow::bindPlaylist()
     connect(m_seekbar, &QScrollBar::sliderMoved, playback, &PlaybackController::seekbarScroll);
     connect(m_seekbar, &QScrollBar::sliderMoved, this, &MainWindow::seeked);
     connect(m_session->coverArt(), &CoverArt::found, this, &MainWindow::showCover);
+    m_lyricsView
+        = std::make_unique<LyricsView>(m_lyricsBox, m_pop, *playback, m_session->settings(), ctx.lyricsCacheDir);
     connect(m_session.get(), &PlayerSession::trackShown, this, &MainWindow::trackShown);
     connect(m_session.get(), &PlayerSession::currentRowRestored, this, [this](int row) {
         selectRow(row);
@@ -209,6 +212,7 @@ void MainWindow::buildControls()
         m_lblTitle, m_wavebox };
     for (QWidget *w : popupSources)
         w->installEventFilter(this);
+    m_lyricsBox->installEventFilter(this); // the lyrics view's own menu
 }
 
 void MainWindow::buildToolbar()
@@ -459,6 +463,8 @@ void MainWindow::Form_Resize()
     for (QLabel *l : m_kasi)
         setWidth(l, W - 495);
     m_coverLabel->setGeometry(m_lyricsBox->rect());
+    if (m_lyricsView)
+        m_lyricsView->boxResized();
     if (m_coverLabel->isVisible())
         showCover();
     if (H > kFullHeight) {
@@ -668,6 +674,14 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
     }
     if (event->type() == QEvent::MouseButtonPress) {
         auto *me = static_cast<QMouseEvent *>(event);
+        if (me->button() == Qt::RightButton && m_lyricsView
+            && (watched == m_lyricsBox
+                || std::find(std::begin(m_kasi), std::end(m_kasi), watched) != std::end(m_kasi))) {
+            // The lyrics view's menu: the pop-up menu's items and the view's own.
+            emit popupShown();
+            m_lyricsView->popup(me->globalPosition().toPoint());
+            return true;
+        }
         if (me->button() == Qt::RightButton) {
             showPopup(me->globalPosition().toPoint());
             return watched != m_listView->viewport(); // the list still selects under the mouse

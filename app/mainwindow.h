@@ -44,6 +44,7 @@ class VideoWindowPresenter;
 class CoverArt;
 class SessionKeeper;
 class RowActions;
+class LyricsView;
 
 class MainWindow : public QWidget, private PlaybackView
 {
@@ -115,6 +116,7 @@ public:
     // The cover of the track started last (shown in the lyrics view of a track without
     // lyrics, handed to the media controls).
     CoverArt *coverArt() const { return m_session->coverArt(); }
+    LyricsView *lyricsView() const { return m_lyricsView.get(); }
     SessionKeeper *sessionKeeper() const { return m_session->sessionKeeper(); }
 
     Settings &settings() { return m_session->settings(); }
@@ -233,6 +235,8 @@ private:
     // The video window `Frm_Mpeg`, made on first use; installed in the controller (it
     // holds the session's parts: declared after it, destroyed before it).
     std::unique_ptr<VideoWindowPresenter> m_videoWindow;
+    // The lyrics view's note, menu and editor (holds the controller: destroyed before it).
+    std::unique_ptr<LyricsView> m_lyricsView;
 
     QPointer<PrintWindow> m_print1; // the CD jacket window, made on first use
     QMenu *m_pop = nullptr;

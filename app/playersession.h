@@ -59,6 +59,7 @@ public:
         VolumeMemory *volume = nullptr; // nullptr: the volume is not kept between runs
         QString cacheDir; // embedded covers are written here; empty: CoverArt::defaultCacheDir()
         QString sessionPath; // the last run's playlist; empty: kestrine_last.m3u8 beside the settings
+        QString lyricsCacheDir; // lyrics found on a server; empty: defaultLyricsCacheRoot()
     };
     // What the session asks of the window that shows it: the controller's read-outs, and
     // the play mode ("Normal", "Random") and repeat that its controls hold.

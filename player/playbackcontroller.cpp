@@ -346,17 +346,22 @@ void PlaybackController::showTrack(const OpenInfo &info)
         }
     }
     m_view.selectTab(tab);
+    const bool missing = m_settings.Op_Kasi == 1 && tab == 1;
     // 7-9. Total time, bit rate and frequency; a long track's may be estimates at first,
     // made exact by the tick once the library has counted its frames.  The codec stands
     // beside them.
     StreamInfo stream {};
     m_api.getStreamInfo(&stream);
-    m_now = { m_state.CurrentFile, m_state.CurrentTrackNo, 0, 0, info.frequency, TrimNull(stream.codecName) };
+    m_now = { m_state.CurrentFile, m_state.CurrentTrackNo, 0, 0, info.frequency, TrimNull(stream.codecName),
+        m_tagTexts[0], m_tagTexts[1], m_tagTexts[2],
+        stream.sampleRate > 0 ? stream.totalFrames * 1000 / stream.sampleRate : qint64(info.totalSeconds) * 1000 };
     showTotals(info);
     OpenInfo now {};
     m_totalsPending = m_api.getOpenInfo(&now) == 1;
     showReadOut(R::Frequency, frequencyText(info.frequency));
     showReadOut(R::Codec, m_now.codec);
+    if (missing)
+        emit lyricsMissing();
 }
 
 void PlaybackController::takeJoin(JoinCheck check)
@@ -598,6 +603,12 @@ void PlaybackController::ShowNowPlaying(const QString &path)
     auto either = [](const QString &a, const QString &b, const QString &none) {
         return !a.isEmpty() ? a : !b.isEmpty() ? b : none;
     };
+    m_tagTexts = { TrimNull(tag.title), TrimNull(tag.artist), TrimNull(tag.album) };
+    if (row == MediaType::Row::Listed)
+        m_tagTexts = { TrimNull(list.text[0]), TrimNull(list.text[1]), TrimNull(list.text[2]) };
+    for (int i = 0; i < 3; ++i)
+        if (m_tagTexts[i].isEmpty())
+            m_tagTexts[i] = i == 0 ? TrimNull(tag.title) : i == 1 ? TrimNull(tag.artist) : TrimNull(tag.album);
     if (row == MediaType::Row::Tagged) {
         showReadOut(R::Artist, either(TrimNull(tag.artist), QString(), QStringLiteral("Nothing Artist Data")));
         showReadOut(R::Title, either(TrimNull(tag.title), QString(), QStringLiteral("Nothing Title Data")));
@@ -625,6 +636,22 @@ void PlaybackController::ShowLyrics()
         m_highlighted = true;
         m_view.highlightCurrentLine();
     }
+}
+
+void PlaybackController::showLyricsFile(const QString &path)
+{
+    m_lyricsFile = path;
+    m_api.setLyricsFile(pathToBytes(path).constData());
+    setLyricsOn(true);
+    m_view.selectTab(0);
+    stepLyrics();
+}
+
+void PlaybackController::dropLyrics()
+{
+    m_api.setLyricsFile("");
+    setLyricsOn(false);
+    ShowLyrics();
 }
 
 void PlaybackController::setLyricsOn(bool on)

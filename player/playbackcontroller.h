@@ -46,6 +46,8 @@ public:
         int bitrate = 0; // kb/s, 0 = variable
         int frequency = 0; // Hz
         QString codec; // the library's short name ("Layer III", "FLAC"); empty when it gives none
+        QString title, artist, album; // the tags' (or RIFF list's) texts, empty when none
+        qint64 lengthMs = 0; // from the stream's frames, else totalSeconds
     };
 
     // state is the program's playback variables, which sequencer moves too; settings is
@@ -136,6 +138,13 @@ public:
     // The `lyrics_timer` switch: on while a track's lyrics are followed.  The lines are
     // fetched when they change (the library says when), not on a fixed beat.
     bool lyricsOn() const { return m_lyricsOn; }
+    // Lyrics that came after the track started (found on a server, kept in the cache,
+    // timed by hand): the lines follow the file at path from now on, in the lyrics tab.
+    void showLyricsFile(const QString &path);
+    // The lyrics of the playing track are no more: the lines go blank.
+    void dropLyrics();
+    // The position heard now, in ms.
+    qint64 positionMs() const { return m_api.getPositionMs(); }
     bool timebarOn() const { return m_timebar.isActive(); }
 
     // "03:07", "100:00"; "44.1 KHz", "48 KHz".
@@ -154,6 +163,9 @@ signals:
     // The playing track's length or bit rate changed from the estimate shown at its start
     // to the counted values (nowPlaying()).
     void totalsCounted();
+    // The track just opened (nowPlaying()) has no lyrics of its own: no Lyrics3 data, no
+    // file beside it, none in its tags.  Only when lyrics files are used (Op_Kasi).
+    void lyricsMissing();
     // The decoder's state (VBMP3_STOPPED, _PLAYING, _PAUSED) after a command or the end
     // of the sequence.
     void stateChanged(int state);
@@ -214,6 +226,7 @@ private:
     bool m_totalsPending = false;
     QString m_lyricsFile;
     NowPlaying m_now;
+    std::array<QString, 3> m_tagTexts; // title, artist, album read by ShowNowPlaying
 
     // What the view shows now, so that only changes reach it.
     std::array<std::optional<QString>, PlaybackView::kReadOuts> m_readOuts;

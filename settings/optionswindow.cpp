@@ -150,6 +150,22 @@ void OptionsWindow::buildPlayerTab(QWidget *page)
     place(new QCheckBox(QStringLiteral("ドロップしたフォルダやプレイリスト（m3u8・pls も）を追加する"), page),
         "chkWideDrops", 225, 3000, 4650, 285)
         ->setToolTip(QStringLiteral("追加しなかったファイルがあれば知らせます"));
+
+    // Lyrics looked up on a server: what is sent, and to whom, stands beside the switch.
+    auto *lyrics = place(new QGroupBox(QStringLiteral("歌詞の検索"), page), "fraLyricsLookup", 120, 3360, 4740, 1440);
+    place(new QCheckBox(QStringLiteral("歌詞のない曲を再生したとき、インターネットで歌詞を探す"), lyrics),
+        "chkLyricsLookup", 120, 240, 4500, 285);
+    label(lyrics, "lblLyricsServer", QStringLiteral("サーバー"), 120, 600, 900, 285);
+    place(new QLineEdit(lyrics), "txtLyricsServer", 1020, 570, 3600, 315);
+    QLabel *sent = label(lyrics, "lblLyricsSent",
+        QStringLiteral(
+            "再生した曲の曲名・アーティスト名・アルバム名・長さ (秒) を、このサーバー (LRCLIB) "
+            "に送ります。見つかった歌詞は曲と同じフォルダ (書けないときはキャッシュ) に .lrc として保存します。"),
+        120, 900, 4500, 480);
+    sent->setWordWrap(true);
+    QFont small = sent->font();
+    small.setPixelSize(10);
+    sent->setFont(small);
 }
 
 void OptionsWindow::buildEqTab(QWidget *page)

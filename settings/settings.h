@@ -57,6 +57,10 @@ struct Settings {
     // gain of a file that states none in tenths of a dB, -150..150; clipping prevention.
     int16_t ReplayGainMode, ReplayGainPreamp, ReplayGainDefault, ReplayGainPreventClip;
     QString OutputDevice; // an id of the decoder library's device list; empty: the default
+    // Lyrics looked up on a server (an LRCLIB one, LyricsServer) for a track played without
+    // any: off (0) until the user turns it on.
+    int16_t LyricsLookup;
+    QString LyricsServer;
     int16_t WideDrops; // drops on the list take any playlist and walk folders
     int32_t VOLUME; // the volume slider's value 0..65535 as the last run left it; -1: none
 

@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-folders=(app print video player playlist settings display decoder platform)
+folders=(app print video player playlist settings display net decoder platform)
 classes='QFile|QFileInfo|QDir|QDirIterator|QSaveFile|QLockFile|QTemporaryFile|QTemporaryDir|QFileSystemWatcher|QStorageInfo'
 status=0
 while IFS= read -r f; do
