@@ -48,7 +48,9 @@ public:
     std::string stop()
     {
         if (m_pid > 0) {
-            std::this_thread::sleep_for(200ms); // what the server still held is heard
+            // What the server still held is heard; the monitor hands it on a sink's block (up
+            // to half a second) later.
+            std::this_thread::sleep_for(1000ms);
             ::kill(m_pid, SIGTERM);
             std::this_thread::sleep_for(100ms);
             m_pid = -1;

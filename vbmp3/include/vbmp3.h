@@ -427,7 +427,9 @@ VBMP3_API int32_t vbmp3_getVersion(void);
  * bypasses the equalizer exactly.  Every channel is filtered alike.  Bands at or above
  * 0.45 x the track's rate are left
  * out.  Changes glide in over 20 ms, without clicks, and reach the device within 50 ms
- * (they are heard after the device's own buffer, Vbmp3Option value[1] x value[2] ms). */
+ * (they are heard after the device's own buffer, Vbmp3Option value[1] x value[2] ms;
+ * through the sound server, whose stream holds two seconds, what it has not played yet
+ * is filtered again and rewritten, so that they are heard within about 100 ms). */
 VBMP3_API int32_t vbmp3_setEqualizer(const int32_t *bands);
 
 /* Extensions. */

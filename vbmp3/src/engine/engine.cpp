@@ -460,6 +460,9 @@ void Engine::setEqualizer(const int32_t *bands)
         m_eqUnits[static_cast<size_t>(i)]
             = bands ? std::clamp(bands[i], -Equalizer::kMaxUnits, Equalizer::kMaxUnits) : 0;
     ++m_eqVersion;
+    // The output thread rewrites what the device queues: it may sleep on the device.
+    m_outputLoop.interrupt();
+    m_outputWake.notify_all();
 }
 
 bool Engine::setReplayGain(const ReplayGainOption &option)

@@ -26,6 +26,8 @@ constexpr size_t kOutputBlock = 1024; // the history's slack for a block on its 
 constexpr size_t kFileBatchBlocks = 4;
 // Longest sleep on the device: outputs wake at their own deadlines or on interrupt().
 constexpr auto kDeviceWait = 500ms;
+// How often the equalizer's state is kept for a rewrite (a rewrite starts at one of them).
+constexpr size_t kMarkFrames = 1024;
 
 // The volume word's gains: left half, right half, and their mean for the centre.
 std::array<float, 3> volumeGains(uint32_t word)
@@ -92,7 +94,8 @@ size_t OutputLoop::historyFrames(const OutputFormat &format, bool toFile)
     const size_t window = BandAnalyzer::windowFor(format.rate);
     if (toFile)
         return window;
-    return static_cast<size_t>(format.bufferMs + 500) * static_cast<size_t>(format.rate) / 1000 + window + kOutputBlock;
+    const auto heldMs = static_cast<size_t>(std::max(format.bufferMs, kServerBufferMs) + 500);
+    return heldMs * static_cast<size_t>(format.rate) / 1000 + window + kOutputBlock;
 }
 
 void OutputLoop::interrupt()
@@ -189,11 +192,13 @@ void OutputLoop::run()
             st.draining = false;
             m_output->flush();
             st.equalizer.reset();
+            st.dry.clear();
+            st.marks.clear();
             continue;
         }
         if (st.eqVersion != m_engine.m_eqVersion) {
-            st.equalizer.setTargets(m_engine.m_eqUnits);
-            st.eqVersion = m_engine.m_eqVersion;
+            changeEqualizer(lk, st);
+            continue;
         }
         if (m_engine.m_state == Engine::State::Paused) {
             m_engine.m_outputWake.wait_for(lk, 1s);
@@ -370,6 +375,102 @@ void OutputLoop::configureStage(OutputStage &st, const Output &out, const Output
     st.eqVersion = m_engine.m_eqVersion;
     st.volumeGains.fill(-1.0f); // first block starts at its own gain
     st.volumeSides = volumeSides(format.channels, format.channelMask);
+    st.marks.clear();
+    st.made = 0;
+    st.keepsDry = out.rewrites() && st.realTime;
+    if (st.keepsDry) {
+        try {
+            st.dry.reset(historyFrames(format, false), format.channels);
+        } catch (...) {
+            st.keepsDry = false; // equalizer changes then wait for the queue
+        }
+    }
+    if (!st.keepsDry)
+        st.dry = FrameRing();
+}
+
+void OutputLoop::filter(OutputStage &st, float *data, size_t frames)
+{
+    if (!st.keepsDry) {
+        st.equalizer.process(data, frames);
+        return;
+    }
+    const auto ch = static_cast<size_t>(st.channels);
+    while (frames > 0) {
+        if (st.made % kMarkFrames == 0) {
+            if (!st.marks.empty() && st.made - st.marks.front().at > st.dry.capacity()) {
+                // The oldest mark's frames are gone from the dry copy: its storage is reused.
+                OutputStage::Mark mark = std::move(st.marks.front());
+                st.marks.pop_front();
+                mark.at = st.made;
+                mark.equalizer = st.equalizer;
+                st.marks.push_back(std::move(mark));
+            } else {
+                st.marks.push_back({ st.made, st.equalizer });
+            }
+        }
+        const size_t n = std::min(frames, kMarkFrames - st.made % kMarkFrames);
+        if (st.dry.space() < n)
+            st.dry.drop(n - st.dry.space());
+        st.dry.push(data, n);
+        st.equalizer.process(data, n);
+        data += n * ch;
+        frames -= n;
+        st.made += n;
+    }
+}
+
+void OutputLoop::changeEqualizer(std::unique_lock<std::mutex> &lk, OutputStage &st)
+{
+    const Equalizer::Units units = m_engine.m_eqUnits;
+    st.eqVersion = m_engine.m_eqVersion;
+    Output *out = m_output.get();
+    // A block filtered but not all sent yet (its frames are only in the dry copy), a
+    // device that applies no volume of its own or a track playing out: no rewrite.
+    const size_t queued = st.keepsDry && st.pendingFrames == 0 && !st.draining && out && out->handlesVolume()
+        ? std::min(out->rewritable(), st.dry.size())
+        : 0;
+    const uint64_t from = st.made - std::min<uint64_t>(queued, st.made);
+    const auto mark = std::find_if(st.marks.begin(), st.marks.end(), [from](const auto &m) { return m.at >= from; });
+    if (queued == 0 || mark == st.marks.end() || mark->at >= st.made) {
+        st.equalizer.setTargets(units);
+        return;
+    }
+    // The frames from the mark on, filtered again from the state there towards the new
+    // gains; the marks after it are made again with them.
+    const auto count = static_cast<size_t>(st.made - mark->at);
+    const auto ch = static_cast<size_t>(st.channels);
+    EqualizerBank equalizer = mark->equalizer;
+    equalizer.setTargets(units);
+    std::deque<OutputStage::Mark> marks(st.marks.begin(), std::next(mark));
+    st.redone.resize(count * ch);
+    st.dry.copyFrom(st.dry.size() - count, st.redone.data(), count);
+    const uint64_t session = st.session;
+    const uint64_t serial = st.serial;
+    lk.unlock();
+    for (size_t done = 0; done < count;) {
+        const size_t n = std::min(count - done, kMarkFrames);
+        if (done > 0)
+            marks.push_back({ mark->at + done, equalizer });
+        equalizer.process(st.redone.data() + done * ch, n);
+        done += n;
+    }
+    lk.lock();
+    if (session != m_engine.m_session || serial != m_engine.m_serial || out != m_output.get()
+        || !out->rewrite(st.redone.data(), count)) {
+        st.equalizer.setTargets(units);
+        return;
+    }
+    st.equalizer = std::move(equalizer);
+    st.marks = std::move(marks);
+    // The spectrum's history ends at the same frame: its tail becomes what is heard now.
+    const size_t kept = std::min(count, m_history.size());
+    for (size_t at = m_history.size() - kept, done = count - kept; done < count;) {
+        const FrameRing::Span piece = m_history.peek(at, count - done);
+        std::copy_n(st.redone.data() + done * ch, piece.frames * ch, piece.data);
+        at += piece.frames;
+        done += piece.frames;
+    }
 }
 
 bool OutputLoop::reformat(std::unique_lock<std::mutex> &lk, OutputStage &st, const OutputFormat &format, bool playOut,
@@ -554,7 +655,7 @@ bool OutputLoop::takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st)
     const bool deviceVolume = m_output->handlesVolume();
     lk.unlock();
     for (const FrameRing::Span &part : st.parts)
-        st.equalizer.process(part.data, part.frames);
+        filter(st, part.data, part.frames);
     st.scaledUsed = st.usesSamples && !deviceVolume
         && (volume != 0xFFFFFFFFu
             || std::any_of(st.volumeGains.begin(), st.volumeGains.end(), [](float g) { return g != 1.0f; }));

@@ -16,6 +16,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -100,6 +101,18 @@ private:
         size_t leastFrames = 1; // a real-time device is woken for no less (a period)
         bool realTime = true;
         bool usesSamples = true; // the device plays what it is given (not the null output)
+        // For a device that rewrites what it queues (an equalizer change then reaches it):
+        // the frames filtered, as they were before the equalizer, ending at the last one
+        // filtered (made), and the equalizer's state before every kMarkFrames-th of them.
+        struct Mark {
+            uint64_t at = 0;
+            EqualizerBank equalizer;
+        };
+        bool keepsDry = false;
+        FrameRing dry;
+        std::deque<Mark> marks; // oldest first, none older than dry's first frame
+        uint64_t made = 0;
+        std::vector<float> redone; // a rewrite's frames
     };
 
     // Every step takes lk holding the engine's mutex and returns with it held.
@@ -126,6 +139,12 @@ private:
     void takeMixerVolume(std::unique_lock<std::mutex> &lk);
     static void outputNews(void *loop);
     bool takeBlock(std::unique_lock<std::mutex> &lk, OutputStage &st);
+    // Runs the equalizer over frames of the block, keeping what a rewrite needs.
+    static void filter(OutputStage &st, float *data, size_t frames);
+    // New equalizer gains: what the device queues and has not played yet is filtered again
+    // from its dry copy and rewritten, so that the change is heard at once; else the
+    // gains apply from the next block on.
+    void changeEqualizer(std::unique_lock<std::mutex> &lk, OutputStage &st);
     // Gives the claimed block's slots back to the decoder (and wakes it when that makes
     // room for a refill); nothing pending afterwards.
     void releaseBlock(OutputStage &st);

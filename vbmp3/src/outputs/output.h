@@ -42,6 +42,11 @@ struct OutputFormat {
     bool native = false;
 };
 
+// What the sound server's stream holds ahead of what is heard, whatever the buffer options
+// say: the server wakes about once a quarter of it, and pause, stop, seek and volume reach
+// what it holds at once (it rewinds), an equalizer change through Output::rewrite.
+constexpr int kServerBufferMs = 2000;
+
 // The samples a sound device is given.
 enum class DeviceSamples {
     S16, // 16-bit signed
@@ -164,6 +169,15 @@ public:
     }
     // What plays, for the desktop's mixer (UTF-8).
     virtual void setMediaName(const std::string &) { }
+    // Whether rewrite may replace frames already written (the engine then keeps what it
+    // needs to make them again).
+    virtual bool rewrites() const { return false; }
+    // Frames at the end of what was written that may still be written again before they
+    // are heard; 0 when none may.
+    virtual size_t rewritable() { return 0; }
+    // Writes the last `frames` frames written (frames <= rewritable()) again as data, in
+    // their place.  False when it could not: what was written then stays.
+    virtual bool rewrite(const float *, size_t) { return false; }
 
 protected:
     void tellNews() const
@@ -193,8 +207,10 @@ public:
         return m_output;
     }
     bool active() const { return m_active.load(); }
-    // Opens the stand-in for format (once until clear(); later calls keep the first).
-    void take(const OutputFormat &format);
+    // Opens the stand-in for format (once until clear(); later calls keep the first),
+    // holding `held` frames: what the device had not played yet plays on in silence, so
+    // that the clock and the end of the track keep their time.
+    void take(const OutputFormat &format, int64_t held = 0);
     // Drops the stand-in (the pause state stays).
     void clear();
     // Records the owner's pause; true when the stand-in took it (the device is gone).

@@ -490,13 +490,15 @@ void floatToS32(const float *in, int32_t *out, size_t count)
     }
 }
 
-void NullFallback::take(const OutputFormat &format)
+void NullFallback::take(const OutputFormat &format, int64_t held)
 {
     std::lock_guard lock(m_mutex);
     if (m_output)
         return;
     m_output = makeNullOutput();
     m_output->open(format);
+    if (held > 0)
+        m_output->write(nullptr, static_cast<size_t>(held));
     if (m_paused)
         m_output->setPaused(true);
     m_active.store(true);

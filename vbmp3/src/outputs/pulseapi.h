@@ -40,6 +40,7 @@ namespace vbmp3
     X(stream_get_index)                                                                                                \
     X(stream_get_latency)                                                                                              \
     X(stream_get_state)                                                                                                \
+    X(stream_get_timing_info)                                                                                          \
     X(stream_new_with_proplist)                                                                                        \
     X(stream_set_name)                                                                                                 \
     X(stream_set_state_callback)                                                                                       \

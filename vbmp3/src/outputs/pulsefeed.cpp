@@ -47,6 +47,13 @@ void PulseFeed::sendAll(const PulseApi *pa, pa_stream *stream)
     m_owed = 0;
 }
 
+void PulseFeed::replaceTail(const uint8_t *from, size_t size)
+{
+    std::lock_guard lock(m_mutex);
+    size = std::min(size, m_bytes.size());
+    std::copy(from, from + size, m_bytes.end() - static_cast<ptrdiff_t>(size));
+}
+
 void PulseFeed::drop()
 {
     std::lock_guard lock(m_mutex);

@@ -36,6 +36,8 @@ public:
     size_t roomBytes();
     // The loop's lock held: all that is held goes to the stream now (before a drain).
     void sendAll(const PulseApi *pa, pa_stream *stream);
+    // Replaces the last `size` bytes held (size <= size()) with those at from.
+    void replaceTail(const uint8_t *from, size_t size);
     // Forgets what is held and owed.
     void drop();
     // Output thread: keeps bytes for the server's next request, unless it waits for more

@@ -30,6 +30,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -45,7 +46,10 @@ using namespace std::chrono_literals;
 constexpr auto kConnectTimeout = 1000ms;
 // The longest waitForRoom sleeps without news from the server (its requests and the
 // stream's state changes wake it before that).
-constexpr auto kRoomCheck = 250ms;
+constexpr auto kRoomCheck = 1000ms;
+// How far ahead of what is heard a rewrite starts: the time its bytes take to reach the
+// server, and the least a sink can rewind.
+constexpr auto kRewriteLead = 40ms;
 
 class PulseOutput final : public Output
 {
@@ -139,7 +143,7 @@ public:
         if (m_roomStale.exchange(false)) {
             PulseLock lock(m_pa, m_loop);
             if (!lookAtRoom()) {
-                m_fallback.take(m_format);
+                m_fallback.take(m_format, lostFrames());
                 return fallback()->room();
             }
         }
@@ -215,7 +219,12 @@ public:
         frames += static_cast<double>(ahead / m_pa->frame_size(&m_spec)) / m_ratio;
         if (m_resampler)
             frames += soxr_delay(m_resampler) / m_ratio;
-        return static_cast<int64_t>(std::llround(frames));
+        const auto delay = static_cast<int64_t>(std::llround(frames));
+        if (rc == 0) {
+            m_lastDelay = delay;
+            m_lastDelayAt = std::chrono::steady_clock::now().time_since_epoch().count();
+        }
+        return delay;
     }
 
     void setPaused(bool paused) override
@@ -227,6 +236,7 @@ public:
         if (!m_loop)
             return;
         PulseLock lock(m_pa, m_loop);
+        m_corked = paused;
         if (!m_stream)
             return;
         if (pa_operation *op = m_pa->stream_cork(m_stream, paused ? 1 : 0, nullptr, nullptr))
@@ -274,24 +284,41 @@ public:
             return true;
         PulseLock lock(m_pa, m_loop);
         // A stream that died (the server went away after the last write) plays nothing
-        // more: what it held is gone, and no drain will ever complete.
-        if (m_pa->stream_get_state(m_stream) != PA_STREAM_READY)
-            return true;
+        // more and no drain will ever complete: what it held plays on in silence.
+        if (m_pa->stream_get_state(m_stream) != PA_STREAM_READY) {
+            m_fallback.take(m_format, lostFrames());
+            return fallback()->drained();
+        }
         if (!m_drain) {
             m_feed.sendAll(m_pa, m_stream);
             m_drain = m_pa->stream_drain(m_stream, onDrained, this);
         }
-        return !m_drain || m_pa->operation_get_state(m_drain) != PA_OPERATION_RUNNING;
+        if (m_drain && m_pa->operation_get_state(m_drain) == PA_OPERATION_RUNNING)
+            return false;
+        // The server has mixed the last frame; the sink still plays what it mixed ahead
+        // (the delay when the drain completed: the clock stands still afterwards).
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_drainEnd) {
+            pa_usec_t usec = 0;
+            int negative = 0;
+            if (m_pa->stream_get_latency(m_stream, &usec, &negative) != 0 || negative)
+                usec = 0;
+            m_drainEnd = now + std::chrono::microseconds(usec);
+        }
+        return now >= *m_drainEnd;
     }
 
-    // Sleeps until the drain under way completes (the server tells at once), an interrupt,
-    // or the timeout.
+    // Sleeps until the drain under way completes (the server tells at once) and the sink has
+    // played what it mixed ahead, an interrupt, or the timeout.
     void waitDrained(std::chrono::milliseconds timeout) override
     {
         if (const auto f = fallback())
             return f->waitDrained(timeout);
+        auto until = std::chrono::steady_clock::now() + timeout;
+        if (m_drainEnd)
+            until = std::min(until, *m_drainEnd);
         std::unique_lock lock(m_wakeMutex);
-        m_wake.wait_for(lock, timeout, [this] { return m_woken; });
+        m_wake.wait_until(lock, until, [this] { return m_woken; });
         m_woken = false;
     }
 
@@ -333,6 +360,70 @@ public:
             soxr_delete(m_resampler);
             m_resampler = nullptr;
         }
+    }
+
+    bool rewrites() const override { return true; }
+
+    // What is queued beyond the lead, while the client knows where the server's queue
+    // ends (not after a flush until the next timing update) and no resampler holds state.
+    size_t rewritable() override
+    {
+        if (fallback() || !m_stream)
+            return 0;
+        {
+            std::lock_guard lock(m_resamplerMutex);
+            if (m_resampler)
+                return 0;
+        }
+        pa_usec_t usec = 0;
+        int negative = 0;
+        size_t ahead = 0;
+        {
+            PulseLock lock(m_pa, m_loop);
+            const pa_timing_info *timing = m_pa->stream_get_timing_info(m_stream);
+            if (!timing || timing->write_index_corrupt || m_pa->stream_get_latency(m_stream, &usec, &negative) != 0
+                || negative)
+                return 0;
+            ahead = m_feed.size();
+        }
+        const auto lead = static_cast<pa_usec_t>(std::chrono::microseconds(kRewriteLead).count());
+        const double queued = usec > lead ? static_cast<double>(usec - lead) * m_spec.rate / 1e6 : 0.0;
+        return static_cast<size_t>(queued) + ahead / m_pa->frame_size(&m_spec);
+    }
+
+    // The new bytes replace the tail of what is made ahead and, before it, what the server
+    // queues, written at their place in its queue (an absolute write keeps the client's
+    // count of the queue's end true; the server rewinds the sink where it had mixed them).
+    bool rewrite(const float *data, size_t frames) override
+    {
+        if (fallback() || !m_stream || frames == 0)
+            return false;
+        const float *samples = data;
+        if (m_deviceChannels != m_format.channels) {
+            m_channelBuffer.resize(frames * static_cast<size_t>(m_deviceChannels));
+            m_mixer.mix(data, frames, m_channelBuffer.data());
+            samples = m_channelBuffer.data();
+        }
+        {
+            std::lock_guard lock(m_resamplerMutex);
+            if (m_resampler)
+                return false;
+        }
+        const uint8_t *bytes = nullptr;
+        const size_t size = deviceBytes(samples, frames, bytes);
+        PulseLock lock(m_pa, m_loop);
+        const pa_timing_info *timing = m_pa->stream_get_timing_info(m_stream);
+        if (!timing || timing->write_index_corrupt)
+            return false;
+        const size_t ahead = std::min(m_feed.size(), size);
+        const size_t queued = size - ahead;
+        if (queued > 0) {
+            const int64_t at = timing->write_index - static_cast<int64_t>(queued);
+            if (at < 0 || m_pa->stream_write(m_stream, bytes, queued, nullptr, at, PA_SEEK_ABSOLUTE) != 0)
+                return false;
+        }
+        m_feed.replaceTail(bytes + queued, ahead);
+        return true;
     }
 
     const char *name() const override { return m_fallback.active() ? "null" : "pulse"; }
@@ -425,16 +516,23 @@ private:
                 return false;
             m_pa->stream_set_write_callback(m_stream, onWritable, this);
             m_pa->stream_set_state_callback(m_stream, onState, this);
+            // The server's work follows how often it has to mix: the stream asks for a
+            // long buffer (kServerBufferMs, or more when the options ask) and for data only
+            // once a quarter of it is free, so that the sink runs with a long latency and
+            // the server, the main loop's thread and the output thread wake a few times a
+            // second.  What the user does still reaches what is queued at once: the
+            // server rewinds on cork, flush and volume, and an equalizer change rewrites
+            // the queue (rewrite).  Playback starts (and resumes after a flush) once the
+            // options' buffer is there, not the whole of it.
+            const auto bytesOf = [this](int ms) {
+                return static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(ms) * 1000, &m_spec));
+            };
+            const int bufferMs = std::max(m_format.bufferMs, kServerBufferMs);
             pa_buffer_attr attr;
             attr.maxlength = static_cast<uint32_t>(-1);
-            attr.tlength
-                = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(m_format.bufferMs) * 1000, &m_spec));
-            attr.prebuf = static_cast<uint32_t>(-1);
-            // The server asks for data (onWritable) once a quarter of the buffer (at least a
-            // period) is free, not at every period: each request wakes the main loop's
-            // thread and the output thread.  Three quarters stay queued when it asks.
-            const int minreqMs = std::max(m_format.periodMs, m_format.bufferMs / 4);
-            attr.minreq = static_cast<uint32_t>(m_pa->usec_to_bytes(static_cast<pa_usec_t>(minreqMs) * 1000, &m_spec));
+            attr.tlength = bytesOf(bufferMs);
+            attr.prebuf = bytesOf(std::clamp(m_format.bufferMs, 1, bufferMs));
+            attr.minreq = bytesOf(bufferMs / 4);
             m_feed.setLimit(attr.minreq);
             attr.fragsize = static_cast<uint32_t>(-1);
             const auto flags = static_cast<pa_stream_flags_t>(
@@ -589,25 +687,43 @@ private:
     // The null output once the server went away (or the stream failed) while playing.
     std::shared_ptr<Output> fallback() { return m_fallback.get(); }
 
+    // What the stream held when it was lost, by the last delay known and the time since.
+    int64_t lostFrames() const
+    {
+        const auto since = std::chrono::steady_clock::now().time_since_epoch()
+            - std::chrono::steady_clock::duration(m_lastDelayAt.load());
+        const double played
+            = m_corked ? 0.0 : std::chrono::duration<double>(since).count() * static_cast<double>(m_rate);
+        return std::max<int64_t>(0, m_lastDelay.load() - static_cast<int64_t>(played));
+    }
+
+    // Frames of the device's channels and rate as the stream's bytes (valid until the
+    // next call); their size in bytes.
+    size_t deviceBytes(const float *samples, size_t deviceFrames, const uint8_t *&bytes)
+    {
+        const size_t count = deviceFrames * static_cast<size_t>(m_deviceChannels);
+        bytes = reinterpret_cast<const uint8_t *>(samples);
+        if (m_samples == DeviceSamples::S16) {
+            m_s16.resize(count);
+            floatToS16(samples, m_s16.data(), count);
+            bytes = reinterpret_cast<const uint8_t *>(m_s16.data());
+            return count * sizeof(int16_t);
+        }
+        if (m_samples == DeviceSamples::S32) {
+            m_s32.resize(count);
+            floatToS32(samples, m_s32.data(), count);
+            bytes = reinterpret_cast<const uint8_t *>(m_s32.data());
+            return count * sizeof(int32_t);
+        }
+        return count * sizeof(float);
+    }
+
     void writeDevice(const float *samples, size_t deviceFrames)
     {
         if (deviceFrames == 0)
             return;
-        const size_t count = deviceFrames * static_cast<size_t>(m_deviceChannels);
-        const void *bytes = samples;
-        size_t size = count * sizeof(float);
-        if (m_samples == DeviceSamples::S16) {
-            m_s16.resize(count);
-            floatToS16(samples, m_s16.data(), count);
-            bytes = m_s16.data();
-            size = count * sizeof(int16_t);
-        } else if (m_samples == DeviceSamples::S32) {
-            m_s32.resize(count);
-            floatToS32(samples, m_s32.data(), count);
-            bytes = m_s32.data();
-            size = count * sizeof(int32_t);
-        }
-        const auto *from = static_cast<const uint8_t *>(bytes);
+        const uint8_t *from = nullptr;
+        const size_t size = deviceBytes(samples, deviceFrames, from);
         // The server is fed on its request from what is made ahead.
         if (m_feed.keep(from, size))
             return;
@@ -618,6 +734,7 @@ private:
     // Called with the loop locked.
     void dropDrain()
     {
+        m_drainEnd.reset();
         if (m_drain) {
             m_pa->operation_cancel(m_drain);
             m_pa->operation_unref(m_drain);
@@ -648,6 +765,14 @@ private:
     std::atomic<bool> m_mixerNews { false }; // m_mixerWord not taken yet
 
     NullFallback m_fallback;
+    // The last delay the server's clock gave, and when (steady_clock ticks): what a lost
+    // stream's stand-in starts with.  The output thread and the caller's.
+    std::atomic<int64_t> m_lastDelay { 0 };
+    std::atomic<std::chrono::steady_clock::rep> m_lastDelayAt { 0 };
+    std::atomic<bool> m_corked { false };
+    // When the sink has played what it mixed ahead of a completed drain; the output
+    // thread's, cleared with the drain.
+    std::optional<std::chrono::steady_clock::time_point> m_drainEnd;
 
     std::mutex m_wakeMutex; // protects m_woken and m_asked
     std::condition_variable m_wake;
