@@ -186,13 +186,16 @@ int32_t vbmp3_open(const char *path, OpenInfo *info)
         std::memset(info, 0, sizeof *info);
     if (!path || !*path)
         return 0;
-    return withEngine(0, [&](vbmp3::Engine &e) {
-        if (notRegularFile(path)) {
-            e.close(); // as a failed open of a missing file does
-            return 0;
-        }
-        return e.open(path, info) ? 1 : 0;
-    });
+    // The file is read without the lock, so that the other calls answer meanwhile (about
+    // the file open until now); what was read is installed under it.  A file refused, or
+    // a preparation that throws, closes what was open as a missing file does.
+    const std::optional<bool> withName
+        = withEngine(std::optional<bool>(), [](vbmp3::Engine &e) { return std::optional(e.wantsMixerName()); });
+    if (!withName)
+        return 0;
+    std::unique_ptr<vbmp3::Engine::PreparedOpen> prepared = guarded(std::unique_ptr<vbmp3::Engine::PreparedOpen>(),
+        [&] { return notRegularFile(path) ? nullptr : vbmp3::Engine::prepareOpen(path, *withName); });
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.installOpen(std::move(prepared), info) ? 1 : 0; });
 }
 
 int32_t vbmp3_queueNext(const char *path)

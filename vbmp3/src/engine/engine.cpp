@@ -72,29 +72,47 @@ Engine::~Engine()
 
 bool Engine::open(const std::string &path, OpenInfo *info)
 {
+    return installOpen(prepareOpen(path, wantsMixerName()), info);
+}
+
+std::unique_ptr<Engine::PreparedOpen> Engine::prepareOpen(const std::string &path, bool withMixerName)
+{
+    if (preparingHook)
+        preparingHook(path);
+    auto prepared = std::make_unique<PreparedOpen>();
+    prepared->layout = probeFile(path);
+    if (!formatOf(prepared->layout.kind).open)
+        return nullptr;
+    SourceOptions options;
+    options.estimateLongLength = true;
+    prepared->source = openSource(path, prepared->layout, options);
+    if (!prepared->source)
+        return nullptr;
+    prepared->source->setGainOrigin(path, prepared->layout);
+    prepared->path = path;
+    if (withMixerName)
+        prepared->mixerName = mediaNameOf(path);
+    if (prepared->source->info().lengthEstimated)
+        prepared->count = std::make_unique<LengthCount>(path, prepared->layout, SourceOptions {});
+    return prepared;
+}
+
+bool Engine::installOpen(std::unique_ptr<PreparedOpen> prepared, OpenInfo *info)
+{
     if (info)
         std::memset(info, 0, sizeof *info);
     close();
-    const FileLayout layout = probeFile(path);
-    if (!formatOf(layout.kind).open)
+    if (!prepared)
         return false;
-    SourceOptions options;
-    options.estimateLongLength = true;
-    std::shared_ptr<Source> source = openSource(path, layout, options);
-    if (!source)
-        return false;
-    source->setGainOrigin(path, layout);
-    std::string name = mixerNameOf(path);
-    m_open.path = path;
+    m_open.path = std::move(prepared->path);
     m_open.mpegInfo.reset();
-    m_open.layout = layout;
-    m_open.info = source->info();
-    if (m_open.info.lengthEstimated)
-        m_open.count = std::make_unique<LengthCount>(path, layout, SourceOptions {});
+    m_open.layout = prepared->layout;
+    m_open.info = prepared->source->info();
+    m_open.count = std::move(prepared->count);
     {
         std::lock_guard lock(m_mutex);
-        m_source = std::move(source);
-        m_sourceName = std::move(name);
+        m_source = std::move(prepared->source);
+        m_sourceName = std::move(prepared->mixerName);
         m_sourceTotal = m_open.info.totalFrames;
         m_stoppedFrame = 0;
         m_writtenRate = m_open.info.rate;
