@@ -29,6 +29,18 @@ template <typename Map, typename Record> bool lookup(const Map &map, const char 
 
 } // namespace
 
+struct FakeGate {
+    // Waits while the gate is held (for a while at most).
+    static void pass()
+    {
+        std::unique_lock lock(F.m_gateMutex);
+        ++F.m_held;
+        F.m_gateChanged.notify_all();
+        F.m_gateChanged.wait_for(lock, std::chrono::milliseconds(F.m_longestMs), [] { return !F.m_holding; });
+        --F.m_held;
+    }
+};
+
 FakeDecoder &FakeDecoder::instance()
 {
     static FakeDecoder f;
@@ -50,6 +62,7 @@ DecoderApi FakeDecoder::api()
     a.setVbmp3Option = [](const Vbmp3Option *) { return ok("setVbmp3Option"), F.setVbmp3OptionResult; };
     a.setDecodeOption = [](const DecodeOption *) { return ok("setDecodeOption"), F.setDecodeOptionResult; };
     a.open = [](const char *path, OpenInfo *info) {
+        FakeGate::pass();
         F.openedPath = ok("open") && path ? path : "";
         F.joinUnreported = false;
         if (F.openResult && info)
@@ -189,8 +202,29 @@ bool FakeDecoder::joinQueued(bool report)
     return true;
 }
 
+void FakeDecoder::holdOpens(bool hold, int longestMs)
+{
+    std::lock_guard lock(m_gateMutex);
+    m_holding = hold;
+    m_longestMs = longestMs;
+    m_gateChanged.notify_all();
+}
+
+bool FakeDecoder::waitForHeldOpen()
+{
+    std::unique_lock lock(m_gateMutex);
+    return m_gateChanged.wait_for(lock, std::chrono::seconds(2), [this] { return m_held > 0; });
+}
+
+int FakeDecoder::heldOpens()
+{
+    std::lock_guard lock(m_gateMutex);
+    return m_held;
+}
+
 void FakeDecoder::reset()
 {
+    holdOpens(false);
     std::lock_guard lock(mutex);
     static_cast<FakeScript &>(*this) = FakeScript {};
 }

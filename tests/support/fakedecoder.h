@@ -3,6 +3,10 @@
 
 #include "decoderapi.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -51,7 +55,9 @@ struct FakeScript {
     void (*callback)(int32_t, int32_t) = nullptr;
     // CallbackActive as it stood when the callback was unregistered.
     bool callbackActiveAtStopCallback = false;
-    // The commands made so far by name, oldest first (GUI thread only: no lock).
+    // The commands made so far by name, oldest first.  No lock: the player's open (and the
+    // close of an open given up) runs on a thread of its own, but the GUI thread makes no
+    // command meanwhile.
     std::vector<std::string> calls;
 };
 
@@ -68,6 +74,34 @@ public:
     // The queued file begins to be heard and becomes the open one (report false: still on its way); false if none.
     bool joinQueued(bool report = true);
 
+    // The gate that keeps an open in flight: while held, every open waits at its start
+    // (opens may run on a thread of the player's); one held longer than longestMs goes on
+    // by itself, so that a player that opens (or waits for the open) on the thread which
+    // would release it still ends.
+    void holdOpens(bool hold, int longestMs = 2000);
+    // Waits up to 2 s until an open waits at the gate; true when one does.
+    bool waitForHeldOpen();
+    // Opens waiting at the gate now.
+    int heldOpens();
+
     // Guards the script for the thread-safe file functions (the adder's worker).
     std::mutex mutex;
+
+private:
+    friend struct FakeGate;
+    std::mutex m_gateMutex;
+    std::condition_variable m_gateChanged;
+    bool m_holding = false;
+    int m_longestMs = 0;
+    int m_held = 0;
 };
+
+// Waits (5 s at most) until the player's open in flight, if any, is done and its report
+// taken: the playback controller opens tracks off the GUI thread.  True when it is.
+template <typename Controller> bool waitForOpen(const Controller &controller)
+{
+    const QDeadlineTimer deadline(5000);
+    while (controller.opening() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return !controller.opening();
+}
