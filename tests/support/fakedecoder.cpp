@@ -29,18 +29,6 @@ template <typename Map, typename Record> bool lookup(const Map &map, const char 
 
 } // namespace
 
-struct FakeGate {
-    // Waits while the gate is held (for a while at most).
-    static void pass()
-    {
-        std::unique_lock lock(F.m_gateMutex);
-        ++F.m_held;
-        F.m_gateChanged.notify_all();
-        F.m_gateChanged.wait_for(lock, std::chrono::milliseconds(F.m_longestMs), [] { return !F.m_holding; });
-        --F.m_held;
-    }
-};
-
 FakeDecoder &FakeDecoder::instance()
 {
     static FakeDecoder f;
@@ -62,7 +50,7 @@ DecoderApi FakeDecoder::api()
     a.setVbmp3Option = [](const Vbmp3Option *) { return ok("setVbmp3Option"), F.setVbmp3OptionResult; };
     a.setDecodeOption = [](const DecodeOption *) { return ok("setDecodeOption"), F.setDecodeOptionResult; };
     a.open = [](const char *path, OpenInfo *info) {
-        FakeGate::pass();
+        F.passGate();
         F.openedPath = ok("open") && path ? path : "";
         F.joinUnreported = false;
         if (F.openResult && info)
@@ -216,10 +204,13 @@ bool FakeDecoder::waitForHeldOpen()
     return m_gateChanged.wait_for(lock, std::chrono::seconds(2), [this] { return m_held > 0; });
 }
 
-int FakeDecoder::heldOpens()
+void FakeDecoder::passGate()
 {
-    std::lock_guard lock(m_gateMutex);
-    return m_held;
+    std::unique_lock lock(m_gateMutex);
+    ++m_held;
+    m_gateChanged.notify_all();
+    m_gateChanged.wait_for(lock, std::chrono::milliseconds(m_longestMs), [this] { return !m_holding; });
+    --m_held;
 }
 
 void FakeDecoder::reset()

@@ -74,21 +74,17 @@ public:
     // The queued file begins to be heard and becomes the open one (report false: still on its way); false if none.
     bool joinQueued(bool report = true);
 
-    // The gate that keeps an open in flight: while held, every open waits at its start
-    // (opens may run on a thread of the player's); one held longer than longestMs goes on
-    // by itself, so that a player that opens (or waits for the open) on the thread which
-    // would release it still ends.
+    // While hold is set every open waits at its start (opens run on the player's worker);
+    // one held longer than longestMs goes on by itself, so that a quit waiting for it ends.
     void holdOpens(bool hold, int longestMs = 2000);
-    // Waits up to 2 s until an open waits at the gate; true when one does.
+    // Waits up to 2 s until an open is held; true when one is.
     bool waitForHeldOpen();
-    // Opens waiting at the gate now.
-    int heldOpens();
 
     // Guards the script for the thread-safe file functions (the adder's worker).
     std::mutex mutex;
 
 private:
-    friend struct FakeGate;
+    void passGate();
     std::mutex m_gateMutex;
     std::condition_variable m_gateChanged;
     bool m_holding = false;
