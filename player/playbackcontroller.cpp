@@ -86,6 +86,8 @@ PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter
     , m_timebar(this)
     , m_lyricsTimer(this)
     , m_queue(m_api, sequencer)
+    , m_opener(
+          m_api, [this](uint64_t ticket, bool ok, const OpenInfo &info) { opened(ticket, ok, info); }, this)
     , m_queueTimer(this)
     , m_mixerTimer(this)
 {
@@ -104,7 +106,7 @@ PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter
     m_queueTimer.setSingleShot(true);
     m_queueTimer.setInterval(0);
     connect(&m_queueTimer, &QTimer::timeout, this, [this] {
-        if (m_shutDown)
+        if (m_shutDown || opening()) // the open's report queues what follows
             return;
         takeJoin(JoinCheck::Report); // the choice it made is one the refresh must see
         m_queue.refresh();
@@ -184,6 +186,7 @@ void PlaybackController::setDecoderOptions()
 void PlaybackController::stopTimers()
 {
     m_shutDown = true;
+    giveUpOpen(); // a track asked for before the quit does not start in it
     m_timebar.stop();
     m_queueTimer.stop();
     m_mixerTimer.stop();
@@ -196,6 +199,7 @@ void PlaybackController::shutdown()
     if (m_sessionEnded)
         return;
     m_sessionEnded = true;
+    m_opener.finish(); // the library is not freed under an open
     callbackFlags().CallbackActive = false;
     m_api.stopCallback();
     m_api.stop();
@@ -242,6 +246,66 @@ void PlaybackController::showReadOut(PlaybackView::ReadOut which, const QString 
 void PlaybackController::PlayTrack()
 {
     using R = PlaybackView::ReadOut;
+    for (;;) {
+        // 1. Clear the names, close what the decoder had open, drop lyrics.  With an open
+        // in flight nothing is open but what it opens, which is closed or opened over.
+        showReadOut(R::Artist, QString());
+        showReadOut(R::Title, QString());
+        if (!opening()) {
+            m_api.close();
+            m_api.setLyricsFile("");
+        }
+        // The closed file's end, not yet seen by the tick, is no news for what follows.
+        callbackFlags().TrackEnded = false;
+        // The library dropped its queue with the file, and no join of that play is heard.
+        m_queue.forget();
+        callbackFlags().TrackJoined = false;
+        // 2. Video and other media go to the video window.
+        if (!isVideoName(m_state.CurrentFile))
+            break;
+        giveUpOpen();
+        m_state.VideoFile = m_state.CurrentFile;
+        m_state.VideoHandBack = false;
+        m_view.minimizeForVideo();
+        if (m_video)
+            m_video->showVideo();
+        if (!m_state.VideoHandBack) {
+            if (m_lyricsOn)
+                stepLyrics();
+            emitState();
+            return;
+        }
+        m_state.CurrentFile = m_state.VideoFile;
+    }
+    // 3. Open, on the opener's thread; the lines wait for what it opens.
+    m_lyricsTimer.stop();
+    const std::optional<CueTrackRef> track = cueTrackOf(m_state.CurrentFile);
+    m_openTicket = m_opener.open(
+        pathToBytes(fileOfPath(m_state.CurrentFile)), track ? std::optional(trackRangeOf(*track)) : std::nullopt);
+}
+
+void PlaybackController::giveUpOpen()
+{
+    if (m_openTicket == 0)
+        return;
+    m_openTicket = 0;
+    m_opener.giveUp();
+}
+
+void PlaybackController::opened(uint64_t ticket, bool ok, const OpenInfo &info)
+{
+    if (m_volumeLater && !opening()) {
+        m_volumeLater = false;
+        waveOutSetVolume(m_api, m_volumeWord);
+    }
+    if (ticket == 0 || ticket != m_openTicket) {
+        // Stale: given up after it opened, or replaced.  Closed here unless a newer open
+        // or close on its way deals with it.
+        if (ok && !opening() && !m_sessionEnded)
+            m_api.close();
+        return;
+    }
+    m_openTicket = 0;
     // Whatever happens below, lines that are followed show the new track's (or none).
     struct LyricsAfter {
         PlaybackController *c;
@@ -252,39 +316,12 @@ void PlaybackController::PlayTrack()
             c->emitState();
         }
     } after { this };
-    for (;;) {
-        // 1. Clear the names, close what the decoder had open, drop lyrics.
-        showReadOut(R::Artist, QString());
-        showReadOut(R::Title, QString());
-        m_api.close();
-        // The closed file's end, not yet seen by the tick, is no news for what follows.
-        callbackFlags().TrackEnded = false;
-        m_api.setLyricsFile("");
-        // The library dropped its queue with the file, and no join of that play is heard.
-        m_queue.forget();
-        callbackFlags().TrackJoined = false;
-        // 2. Video and other media go to the video window.
-        if (!isVideoName(m_state.CurrentFile))
-            break;
-        m_state.VideoFile = m_state.CurrentFile;
-        m_state.VideoHandBack = false;
-        m_view.minimizeForVideo();
-        if (m_video)
-            m_video->showVideo();
-        if (!m_state.VideoHandBack)
-            return;
-        m_state.CurrentFile = m_state.VideoFile;
-    }
-    // 3. Open.
-    OpenInfo info {};
-    const QByteArray path = pathToBytes(fileOfPath(m_state.CurrentFile));
-    const std::optional<CueTrackRef> track = cueTrackOf(m_state.CurrentFile);
-    const TrackRange range = track ? trackRangeOf(*track) : TrackRange {};
-    if ((track ? m_api.openRange(path.constData(), &range, &info) : m_api.open(path.constData(), &info)) == 0) {
-        // The player may have quit while the box was up: the library is freed then.
+    if (!ok) {
+        // The player may have quit while the box was up: the library is freed then; or a
+        // track asked for meanwhile may be opening.
         if (m_prompter.message(QStringLiteral("Open Error!!  Next File"), Prompter::Buttons::OkCancel)
                 == Prompter::Answer::Cancel
-            && !m_shutDown)
+            && !m_shutDown && !opening())
             m_api.init();
         return;
     }
@@ -297,7 +334,7 @@ void PlaybackController::PlayTrack()
     callbackFlags().OutputFailed = false;
     if (m_api.play() == 0) {
         m_prompter.message(QStringLiteral("Play start Error!! Next File"));
-        if (!m_shutDown)
+        if (!m_shutDown && !opening())
             m_api.init();
         m_queue.forget();
         return;
@@ -395,7 +432,10 @@ void PlaybackController::takeJoin(JoinCheck check)
 void PlaybackController::stopHeard()
 {
     takeJoin(JoinCheck::AskAndClear);
-    m_api.stop();
+    if (opening())
+        giveUpOpen(); // nothing plays yet; what the open opens is closed
+    else
+        m_api.stop();
     // Nothing was queued any more, or the join is taken: a report that came meanwhile is
     // of that one.
     callbackFlags().TrackJoined = false;
@@ -428,6 +468,8 @@ void PlaybackController::StopTrack()
 void PlaybackController::PauseResume()
 {
     takeJoin(JoinCheck::Report);
+    if (opening())
+        return; // no file yet to pause, or to play again
     switch (m_api.getState(nullptr)) {
     case VBMP3_STOPPED:
         m_api.play();
@@ -484,7 +526,8 @@ void PlaybackController::playPressed()
         if (!m_state.CurrentFile.isEmpty())
             return PlayTrack();
     }
-    m_queue.refresh(); // what plays goes on: its follower is queued again
+    if (!opening())
+        m_queue.refresh(); // what plays goes on: its follower is queued again
 }
 
 void PlaybackController::previousPressed()
@@ -494,7 +537,7 @@ void PlaybackController::previousPressed()
     takeJoin(JoinCheck::AskAndClear);
     if (m_sequencer.CanChoose() && PrevTrack())
         PlayTrack();
-    else
+    else if (!opening())
         m_queue.refresh();
 }
 
@@ -508,6 +551,10 @@ void PlaybackController::playRow(int trackNo, const QString &path)
 
 void PlaybackController::timebarTick()
 {
+    if (opening()) { // no file is open: nothing ends, moves or sounds
+        takeMixerVolume();
+        return;
+    }
     // The output failed (a full disk under the file output): the library has stopped;
     // this play is over without an end of track, and nothing moves on to the next row.
     if (callbackFlags().OutputFailed.exchange(false)) {
@@ -555,6 +602,8 @@ void PlaybackController::timebarTick()
 void PlaybackController::seekbarScroll(int seconds)
 {
     takeJoin(JoinCheck::Report);
+    if (opening())
+        return;
     m_api.seek(seconds);
     if (m_lyricsOn)
         stepLyrics();
@@ -562,9 +611,10 @@ void PlaybackController::seekbarScroll(int seconds)
 
 void PlaybackController::DrawSpectrum()
 {
-    int32_t first[256];
-    int32_t second[256];
-    m_api.getSpectrum(first, second);
+    int32_t first[256] {};
+    int32_t second[256] {};
+    if (!opening())
+        m_api.getSpectrum(first, second);
     m_view.drawSpectrum(first, second);
 }
 
@@ -621,7 +671,8 @@ void PlaybackController::ShowNowPlaying(const QString &path)
 void PlaybackController::ShowLyrics()
 {
     LyricsLines lines {};
-    m_api.getLyrics(&lines);
+    if (!opening())
+        m_api.getLyrics(&lines);
     const char *fields[5] = { lines.line0, lines.line1, lines.line2, lines.line3, lines.line4 };
     for (size_t i = 0; i < 5; ++i) {
         const QString text = TrimNull(fields[i], 128);
@@ -667,7 +718,7 @@ void PlaybackController::stepLyrics()
     m_lyricsTimer.stop();
     // The heard position moves only while playing: pause, resume, seek and track changes
     // step again by themselves.
-    if (m_api.getState(nullptr) != VBMP3_PLAYING)
+    if (libraryState() != VBMP3_PLAYING)
         return;
     const int32_t wait = m_api.getLyricsWait();
     if (wait >= 0)
@@ -692,19 +743,27 @@ void PlaybackController::videoClosed()
 
 uint32_t PlaybackController::volume() const
 {
-    uint32_t word = 0;
-    waveOutGetVolume(m_api, &word);
-    return word;
+    if (!opening())
+        waveOutGetVolume(m_api, &m_volumeWord);
+    return m_volumeWord;
 }
 
 void PlaybackController::setVolume(uint32_t word)
 {
-    waveOutSetVolume(m_api, word);
+    m_volumeWord = word;
+    m_volumeLater = opening();
+    if (!m_volumeLater)
+        waveOutSetVolume(m_api, word);
+}
+
+int PlaybackController::libraryState() const
+{
+    return opening() ? VBMP3_STOPPED : m_api.getState(nullptr);
 }
 
 void PlaybackController::emitState()
 {
-    const int state = m_api.getState(nullptr);
+    const int state = libraryState();
     if (state == m_lastState)
         return;
     m_lastState = state;

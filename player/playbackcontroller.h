@@ -4,15 +4,17 @@
 // start() to shutdown()) and drives the library through DecoderApi; shows what plays
 // through a PlaybackView.  The main window forwards its toolbar, list and seek bar
 // events here, and the video window and other watchers attach to this object (signals,
-// nowPlaying(), volume).  GUI thread only: every decoder call returns at once, and the
-// library's threads reach it only through the atomic flags of callbackFlags(), polled by
-// the next `Timebar` tick.
+// nowPlaying(), volume).  GUI thread only: every decoder call returns at once but the open,
+// which runs on the TrackOpener's thread (while it runs nothing asked for is open, and the
+// controller makes no call of the library's session), and the library's threads reach it
+// only through the atomic flags of callbackFlags(), polled by the next `Timebar` tick.
 #pragma once
 
 #include "decoderapi.h"
 #include "playbackstate.h"
 #include "playbackview.h"
 #include "settings.h"
+#include "trackopener.h"
 #include "trackqueue.h"
 
 #include <QAbstractItemModel>
@@ -62,12 +64,12 @@ public:
     // The results of the other calls are ignored.
     void start();
     void setDecoderOptions();
-    // The first step of the shutdown: both timers off, and from now on a closing video
-    // window starts nothing.
+    // The first step of the shutdown: both timers off, an open in flight given up, and
+    // from now on a closing video window starts nothing.
     void stopTimers();
-    // The last step of the shutdown, once the other windows are closed: the callback's
-    // reports off, then vbmp3_stopCallback, vbmp3_stop and vbmp3_free.  Stops the timers
-    // first when nobody did; runs once.
+    // The last step of the shutdown, once the other windows are closed: waits for an open
+    // in flight (given up), the callback's reports off, then vbmp3_stopCallback, vbmp3_stop
+    // and vbmp3_free.  Stops the timers first when nobody did; runs once.
     void shutdown();
 
     void setVideoPresenter(VideoPresenter *video) { m_video = video; }
@@ -95,8 +97,15 @@ public:
 
     // Plays CurrentFile: video names go to the video window, everything else to the
     // decoder; failures are reported through the prompter, and a failed play (or open,
-    // answered with Cancel) re-initialises the library.
+    // answered with Cancel) re-initialises the library.  The open runs off the GUI thread:
+    // PlayTrack returns once it is asked for, and the rest (the read-outs, the play, the
+    // open error) follows when it is done.  The newest request wins: a PlayTrack, a stop,
+    // the video window or the quit meanwhile gives the open up, and what it opened is
+    // closed; until it is done there is no file to pause, seek or show.
     void PlayTrack();
+    // An open asked for by PlayTrack (or one given up that the opener is still closing)
+    // is in flight: the library's state is that of no file open.
+    bool opening() const { return m_opener.busy(); }
     void StopTrack();
     // Pauses when playing, resumes when paused, plays the open file again when stopped.
     void PauseResume();
@@ -127,7 +136,8 @@ public:
     // shutdown has begun.
     void videoClosed();
 
-    // Output volume word: low 16 bits left, high 16 bits right.
+    // Output volume word: low 16 bits left, high 16 bits right.  While an open is in flight
+    // the word set last is given, and handed to the library once the open is done.
     uint32_t volume() const;
     void setVolume(uint32_t word);
 
@@ -190,6 +200,13 @@ private:
     void takeMixerVolume();
     // The time bar's tick on or off (the mixer's own look off or on).
     void setTicking(bool on);
+    // PlayTrack's steps from the open's report on (the GUI thread): the newest request's
+    // continues, a stale one is closed and dropped.
+    void opened(uint64_t ticket, bool ok, const OpenInfo &info);
+    // The open in flight (if any) is no longer wanted: a stop, the video window, the quit.
+    void giveUpOpen();
+    // The library's state; stopped while an open is in flight (nothing is open).
+    int libraryState() const;
     // PlayTrack's steps 4 to 9 for the opened file: names, number, lyrics, totals.
     void showTrack(const OpenInfo &info);
     void showReadOut(PlaybackView::ReadOut which, const QString &text);
@@ -216,6 +233,10 @@ private:
     QTimer m_timebar; // `Timebar`, 100 ms
     QTimer m_lyricsTimer; // `lyrics_timer`, single shot at the next line's time
     TrackQueue m_queue;
+    TrackOpener m_opener;
+    uint64_t m_openTicket = 0; // the request whose open is wanted, 0: none
+    mutable uint32_t m_volumeWord = 0xFFFFFFFFu; // the word last read or set
+    bool m_volumeLater = false; // m_volumeWord was set while an open was in flight
     QTimer m_queueTimer; // zero-time single shot: sequenceChanged's refresh
     QTimer m_mixerTimer; // 500 ms from start() while the tick is off: takeMixerVolume
     bool m_lyricsOn = false;

@@ -86,11 +86,13 @@ TEST_F(KeyboardTest, EachShortcutDoesWhatItsControlDoes)
         addRows(*w, { u"/m/1.mp3"_s, u"/m/2.mp3"_s, u"/m/3.mp3"_s });
         fake.openInfo.totalSeconds = 100;
         w->controller()->playRow(2, u"/m/2.mp3"_s);
+        EXPECT_TRUE(waitForOpen(*w->controller()));
         w->findChild<TabControl *>(u"SSTab1"_s)->setCurrentIndex(1);
         fake.elapsed = 30;
         fake.calls.clear();
         ModalCloser closer;
         act(*w);
+        EXPECT_TRUE(waitForOpen(*w->controller()));
         QTest::qWait(30); // the slider applies its value once it is set
         Outcome o { fake.calls, fake.seeks, fake.state, w->playbackState().CurrentTrackNo,
             w->playbackState().CurrentFile, child<QLabel>(*w, u"Lbl_Vol"_s)->text(),
@@ -179,6 +181,7 @@ TEST_F(KeyboardTest, ListKeysAndArrowsWhereTheyBelong)
     };
     select({ 3 });
     QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_TRUE(waitForOpen(*w->controller()));
     EXPECT_EQ(fake.openedPath, "/m/3.mp3");
     EXPECT_EQ(w->commands()->SelectedRow(), 3);
 
@@ -266,6 +269,7 @@ TEST_F(KeyboardTest, TabReachesEveryControlAndEachHasAName)
     addRows(*w, { u"/m/1.mp3"_s });
     fake.openInfo.totalSeconds = 187;
     w->Toolbar_ButtonClick(u"再生"_s);
+    EXPECT_TRUE(waitForOpen(*w->controller()));
     const auto said = [&](const char *name, QAccessible::Text what) {
         return QAccessible::queryAccessibleInterface(child(*w, QString::fromLatin1(name)))->text(what);
     };
@@ -303,6 +307,7 @@ TEST_F(PlayingRowTest, MarkedAndScrolledToWithoutMovingTheSelection)
     };
     EXPECT_FALSE(inView(1234));
     w->controller()->playRow(1234, paths[1233]);
+    EXPECT_TRUE(waitForOpen(*w->controller()));
     EXPECT_TRUE(bold(1234) && !bold(5));
     EXPECT_TRUE(inView(1234));
     EXPECT_EQ(list->currentIndex(), chosen);
@@ -312,6 +317,7 @@ TEST_F(PlayingRowTest, MarkedAndScrolledToWithoutMovingTheSelection)
     EXPECT_LE(number->fontMetrics().horizontalAdvance(number->text()), number->width());
 
     w->Toolbar_ButtonClick(u"次曲"_s);
+    EXPECT_TRUE(waitForOpen(*w->controller()));
     EXPECT_TRUE(bold(1235) && !bold(1234));
     EXPECT_TRUE(inView(1235));
 }
@@ -337,6 +343,7 @@ TEST_F(CoverTest, EmbeddedOrBesideShownWithoutLyricsAndCachedOnce)
     const auto play = [&](int row) {
         QSignalSpy found(w->coverArt(), &CoverArt::found);
         w->controller()->playRow(row, w->playlist()->fullPath(row));
+        EXPECT_TRUE(waitForOpen(*w->controller()));
         EXPECT_TRUE(found.wait(5000));
         return w->coverArt()->current();
     };
@@ -393,6 +400,7 @@ TEST_F(LastSessionTest, ComesBackAcrossRunsAndSurvivesBrokenSaves)
         w->playlist()->setChecked(3, false);
         w->playlist()->setTag(3, u"END"_s);
         w->controller()->playRow(4, paths[3]);
+        EXPECT_TRUE(waitForOpen(*w->controller()));
         // Written once the list has stood still, off the GUI thread.
         QSignalSpy written(w->sessionKeeper(), &SessionKeeper::written);
         ASSERT_TRUE(written.wait(SessionKeeper::kSettleMs + 3000));

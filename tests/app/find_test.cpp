@@ -58,6 +58,7 @@ TEST_F(FindTest, TypingNarrowsReturnPlaysEscapeLeavesTheListAsItWas)
     text->setText(u"ゔぁいおりん"_s);
     QTest::keyClick(text, Qt::Key_Down);
     QTest::keyClick(text, Qt::Key_Return);
+    EXPECT_TRUE(waitForOpen(*w->controller()));
     EXPECT_FALSE(find->isVisible());
     EXPECT_EQ(fake.openedPath, "/m/c.mp3");
     EXPECT_EQ(w->playbackState().CurrentTrackNo, 4);

@@ -224,6 +224,7 @@ TEST_F(MainWindowTest, StartupPlaylistCommandThenListClearWhilePlayingAndBusyCom
     // Playing, List Clear leaves playback alone.
     prompter.messages.clear();
     w->controller()->PlayTrack();
+    EXPECT_TRUE(waitForOpen(*w->controller()));
     fake.calls.clear();
     child<QAction>(*w, u"List_Clear"_s)->trigger();
     EXPECT_EQ(w->playlist()->count(), 0);
@@ -245,6 +246,7 @@ TEST_F(MainWindowTest, SeekBarAndDoubleClick)
     addRows(*w, { u"/m/1.mp3"_s, u"/m/2.mp3"_s });
     fake.openInfo.totalSeconds = 187;
     w->Toolbar_ButtonClick(u"再生"_s);
+    EXPECT_TRUE(waitForOpen(*w->controller()));
     // Only dragging the thumb seeks; an arrow click just moves it, and the tick puts it back.
     auto *bar = child<QScrollBar>(*w, u"seekbar"_s);
     EXPECT_EQ(bar->maximum(), 187);
@@ -263,6 +265,7 @@ TEST_F(MainWindowTest, SeekBarAndDoubleClick)
     // The double click plays the row clicked last.
     w->commands()->ItemClick(2);
     QTest::mouseDClick(child<QTreeView>(*w, u"ListView"_s)->viewport(), Qt::LeftButton);
+    EXPECT_TRUE(waitForOpen(*w->controller()));
     EXPECT_EQ(fake.openedPath, "/m/2.mp3");
 }
 
@@ -333,6 +336,7 @@ TEST_F(DesktopTest, FilesComeAfterTheStartupPlaylistAndTheFirstAddedPlays)
         const qsizetype before = done.count();
         external.open(files);
         EXPECT_TRUE(QTest::qWaitFor([&] { return done.count() > before; }, 5000));
+        EXPECT_TRUE(waitForOpen(*w->controller()));
         return QString::fromStdString(fake.openedPath);
     };
     // What was not added is told in a note, which holds up neither the play nor the next request.

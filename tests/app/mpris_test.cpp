@@ -118,6 +118,7 @@ TEST_F(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
             { "Stop", 0, 1, "Stopped", "春の小川" } }) {
         log.changes.clear();
         ASSERT_EQ(call(client, kPlayer, QString::fromLatin1(method)).type(), QDBusMessage::ReplyMessage) << method;
+        EXPECT_TRUE(waitForOpen(*window->controller())) << method;
         EXPECT_EQ(fake.state, state) << method;
         EXPECT_EQ(window->playbackState().CurrentTrackNo, trackNo) << method;
         EXPECT_EQ(property(client, "PlaybackStatus").toString(), QString::fromLatin1(status)) << method;
@@ -128,6 +129,7 @@ TEST_F(Mpris, ClientDrivesTheWindowAndHearsOfChanges)
     // The window's own button is heard of too, and the volume goes through the slider.
     log.changes.clear();
     window->Toolbar_ButtonClick(u"再生"_s);
+    EXPECT_TRUE(waitForOpen(*window->controller()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !log.changes.isEmpty(); }, 2000));
     EXPECT_EQ(log.changes.last().value(u"PlaybackStatus"_s).toString(), u"Playing"_s);
     call(client, kProperties, u"Set"_s, { kPlayer, u"Volume"_s, QVariant::fromValue(QDBusVariant(0.25)) });
@@ -153,6 +155,7 @@ TEST_F(Mpris, OpenUriTakesWhatADropTakes)
         const qsizetype before = done.count();
         call(client, kPlayer, u"OpenUri"_s, { QUrl::fromLocalFile(path).toString() });
         EXPECT_TRUE(QTest::qWaitFor([&] { return done.count() > before; }, 5000)) << path.toStdString();
+        EXPECT_TRUE(waitForOpen(*window->controller()));
         return QString::fromStdString(fake.openedPath);
     };
     const QString flac = touch(u"曲.flac"_s), opus = touch(u"b.OPUS"_s), mixed = touch(u"c.Flac"_s);
@@ -200,6 +203,7 @@ TEST_F(Mpris, PlayerctlSeeksReadsPositionArtLoopAndShuffle)
     fake.openInfo.totalSeconds = 200;
     QSignalSpy covers(window->coverArt(), &CoverArt::found);
     window->Toolbar_ButtonClick(u"再生"_s);
+    EXPECT_TRUE(waitForOpen(*window->controller()));
     ASSERT_TRUE(covers.wait(5000));
     fake.elapsed = 10;
     fake.elapsedMs = 10250;
@@ -267,6 +271,7 @@ TEST_F(Mpris, CommandsWaitForAnOpenMessageBox)
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->playlist()->count() == 4; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->playbackState().CurrentFile == dropped; }, 5000));
+    EXPECT_TRUE(waitForOpen(*window->controller()));
     EXPECT_EQ(fake.state, 1);
     QDialog own;
     own.setObjectName(u"frmOpt1"_s);
@@ -314,7 +319,8 @@ TEST_F(Mpris, CallsAnswerWhileABoxIsUp)
         });
         box.exec();
     };
-    ASSERT_TRUE(QTest::qWaitFor([&] { return play.isFinished(); }, 10000));
+    // The box comes up once the open, off the GUI thread, has failed.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown && play.isFinished(); }, 10000));
     EXPECT_EQ(answered.join(u' ').toStdString(), "Play PlaybackStatus Position Metadata Next");
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->playbackState().CurrentTrackNo == 2; }, 5000));
 }
@@ -334,6 +340,7 @@ TEST_F(Mpris, TrackTextsAndEdgeValues)
     const MprisService &service = controls.service;
     for (auto [row, title, artist] : { std::tuple { 1, "untagged.mp3", "" }, { 2, "T", "A" }, { 3, "café.wav", "" } }) {
         window->controller()->playRow(row, list.fullPath(row));
+        EXPECT_TRUE(waitForOpen(*window->controller()));
         const MediaControl::Track t = bridge.track();
         EXPECT_EQ(t.title, QString::fromUtf8(title)) << row;
         EXPECT_EQ(t.artist, QString::fromUtf8(artist)) << row;
@@ -343,6 +350,7 @@ TEST_F(Mpris, TrackTextsAndEdgeValues)
     fake.openInfo.totalSeconds = 100;
     fake.elapsed = 50;
     window->controller()->playRow(1, list.fullPath(1));
+    EXPECT_TRUE(waitForOpen(*window->controller()));
     const int volume = child<QSlider>(*window, u"Slider1"_s)->value();
     bridge.setVolume(std::nan(""));
     EXPECT_EQ(child<QSlider>(*window, u"Slider1"_s)->value(), volume);

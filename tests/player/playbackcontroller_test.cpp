@@ -67,6 +67,15 @@ protected:
     // Writes dir/name and returns its path.
     QString file(const QString &name) { return writeBytes(dir.filePath(name), "x"), dir.filePath(name); }
     QTimer *lyricsTimer() { return c.findChild<QTimer *>(u"lyrics_timer"_s); }
+    // The controller, for a command after which the test waits until the open it asked
+    // for (if any) is done and its report taken.
+    struct Settled {
+        PlaybackController &c;
+        ~Settled() { EXPECT_TRUE(waitForOpen(c)); }
+        PlaybackController *operator->() { return &c; }
+    };
+    Settled settled(PlaybackController &other) { return { other }; }
+    Settled settled() { return { c }; }
 
     FakeDecoder &f = FakeDecoder::instance();
     QTemporaryDir dir;
@@ -96,7 +105,7 @@ TEST_F(PlaybackControllerTest, ReadOutsOfAStartedTrack)
         f.openInfo = { .bitrate = bitrate, .frequency = frequency, .totalSeconds = seconds };
         qstrncpy(f.streamInfo.codecName, codec, sizeof f.streamInfo.codecName);
         f.calls.clear();
-        c.playRow(7, u"/music/a.mp3"_s);
+        settled()->playRow(7, u"/music/a.mp3"_s);
         EXPECT_EQ(QStringList({ view.readOuts[R::TotalTime], view.readOuts[R::Bitrate], view.readOuts[R::Frequency],
                                   view.readOuts[R::Codec] })
                       .join(u' '),
@@ -118,13 +127,13 @@ TEST_F(PlaybackControllerTest, OpenAndPlayErrors)
     const QString open = u"Open Error!!  Next File"_s, play = u"Play start Error!! Next File"_s;
     f.openResult = 0;
     prompter.answers << Prompter::Answer::Ok << Prompter::Answer::Cancel;
-    c.playRow(1, QString()); // an empty name is no media file: the decoder refuses it
-    c.playRow(1, u"/music/a.mp3"_s);
+    settled()->playRow(1, QString()); // an empty name is no media file: the decoder refuses it
+    settled()->playRow(1, u"/music/a.mp3"_s);
     EXPECT_EQ(std::ranges::count(f.calls, "init"), 1); // only Cancel re-initialises
     EXPECT_FALSE(c.timebarOn());
     f.openResult = 1;
     f.playResult = 0;
-    c.playRow(1, u"/music/a.mp3"_s);
+    settled()->playRow(1, u"/music/a.mp3"_s);
     EXPECT_EQ(f.calls.back(), "init");
     EXPECT_FALSE(c.timebarOn());
     EXPECT_EQ(prompter.texts(), QStringList({ open, open, play }));
@@ -137,10 +146,68 @@ TEST_F(PlaybackControllerTest, OpenAndPlayErrors)
         PlaybackController quitting { FakeDecoder::api(), prompter, view, state, sequencer, settings };
         quitting.start();
         prompter.whileShown = [&] { quitting.shutdown(); };
-        quitting.playRow(1, u"/music/a.mp3"_s);
+        settled(quitting)->playRow(1, u"/music/a.mp3"_s);
         EXPECT_EQ(f.calls.back(), "free") << openResult;
     }
     prompter.whileShown = nullptr;
+}
+
+// The open runs off the GUI thread: a command returns while the library still opens the
+// file, and meanwhile nothing else reaches the library (nothing asked for is open yet).
+// The newest request wins: an older open is closed again and one that never started is
+// not made; a stop or the quit gives the open up, and the quit frees the library after it.
+TEST_F(PlaybackControllerTest, OpenRunsOffTheGuiThreadAndTheNewestRequestWins)
+{
+    using P = PlaybackController;
+    const struct {
+        const char *name;
+        std::function<void(P &)> meanwhile; // while the open is held
+        int holdMs; // how long the gate holds it at most
+        std::vector<std::string> calls; // from then on
+        const char *number; // what the panel shows at the end
+        bool ticking;
+    } cases[] = {
+        { "two more rows asked",
+            [](P &p) {
+                p.playRow(3, u"/music/3.mp3"_s);
+                p.playRow(4, u"/music/4.mp3"_s);
+            },
+            2000, { "open", "close", "open", "setOutputVolume", "readEmbeddedLyrics", "play" }, "No.4", true },
+        { "stopped", [](P &p) { p.StopTrack(); }, 2000, { "open", "close", "setOutputVolume" }, "", false },
+        // The quit waits for the open the gate holds, and frees the library after it.
+        { "the quit",
+            [](P &p) {
+                p.stopTimers();
+                p.shutdown();
+            },
+            200, { "open", "close", "stopCallback", "stop", "free" }, "", false },
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        P pc { FakeDecoder::api(), prompter, view, state, sequencer, settings };
+        view.readOuts.clear();
+        f.calls.clear();
+        f.holdOpens(true, k.holdMs);
+        pc.playRow(1, u"/music/1.mp3"_s);
+        ASSERT_TRUE(f.waitForHeldOpen());
+        EXPECT_TRUE(pc.opening());
+        pc.timebarTick();
+        pc.seekbarScroll(5);
+        pc.PauseResume();
+        pc.DrawSpectrum();
+        pc.setVolume(0x80008000u);
+        EXPECT_EQ(pc.volume(), 0x80008000u);
+        EXPECT_EQ(f.calls, (std::vector<std::string> { "close", "setLyricsFile" }));
+        f.calls.clear();
+        k.meanwhile(pc);
+        f.holdOpens(false);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !pc.opening(); }, 5000));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(f.calls, k.calls);
+        EXPECT_EQ(view.readOuts[R::Number], QString::fromLatin1(k.number));
+        EXPECT_EQ(pc.timebarOn(), k.ticking);
+        EXPECT_TRUE(prompter.messages.isEmpty());
+    }
 }
 
 TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
@@ -163,7 +230,7 @@ TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
         f.embeddedLyricsResult = embedded;
         f.calls.clear();
         c.stopTimers(); // lyrics off, as after a track that ended by itself
-        c.playRow(1, path);
+        settled()->playRow(1, path);
         SCOPED_TRACE(path.toStdString() + " " + std::to_string(type) + " " + std::to_string(embedded));
         EXPECT_EQ(view.tab, tab);
         EXPECT_EQ(c.lyricsOn(), tab == 0);
@@ -172,7 +239,7 @@ TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
         EXPECT_EQ(std::ranges::count(f.calls, "readEmbeddedLyrics"), embeddedRead ? 1 : 0);
     }
     settings.Op_Kasi = 1;
-    c.playRow(1, u"a.b"_s); // shorter than four characters before the ending
+    settled()->playRow(1, u"a.b"_s); // shorter than four characters before the ending
     EXPECT_EQ(c.LyricsFile(), u".txt"_s);
     // Endings of other lengths than three drop with their dot; the classic rule stays
     // for the rest ("a.ogg" as "a.mp3"; a name without a dot before the ending).
@@ -191,7 +258,7 @@ TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
         c.stopTimers();
         f.fileTypes.clear();
         f.lyricsFile.clear();
-        c.playRow(1, dir.filePath(QString::fromLatin1(track)));
+        settled()->playRow(1, dir.filePath(QString::fromLatin1(track)));
         EXPECT_EQ(f.lyricsFile, *found ? dir.filePath(QString::fromLatin1(found)).toStdString() : "") << track;
         EXPECT_EQ(view.tab, *found ? 0 : 1) << track;
     }
@@ -200,11 +267,11 @@ TEST_F(PlaybackControllerTest, LyricsSourceChoosesTheTab)
 TEST_F(PlaybackControllerTest, TickPauseResumeAndStop)
 {
     f.openInfo.totalSeconds = 7000;
-    c.playRow(1, u"/music/a.mp3"_s);
+    settled()->playRow(1, u"/music/a.mp3"_s);
     for (auto [seconds, text] : { std::pair { 0, "00:00" }, { 59, "00:59" }, { 60, "01:00" }, { 6001, "100:01" } }) {
         f.elapsed = seconds;
-        c.timebarTick();
-        c.timebarTick(); // the same second again
+        settled()->timebarTick();
+        settled()->timebarTick(); // the same second again
         EXPECT_EQ(view.readOuts[R::Time], QString::fromLatin1(text));
         EXPECT_EQ(view.seekValue, seconds);
     }
@@ -219,13 +286,13 @@ TEST_F(PlaybackControllerTest, TickPauseResumeAndStop)
     EXPECT_EQ(f.calls.back(), "play");
     EXPECT_EQ(view.clears, 1); // the stop blanked the spectrum
     settings.Op_01 = 0;
-    c.timebarTick();
-    c.timebarTick();
+    settled()->timebarTick();
+    settled()->timebarTick();
     EXPECT_EQ(view.frames, 4);
     settings.Op_01 = 1; // on, but the window minimised
     view.shown = false;
-    c.timebarTick();
-    c.timebarTick();
+    settled()->timebarTick();
+    settled()->timebarTick();
     EXPECT_EQ(view.frames, 4);
     f.state = 7;
     c.PauseResume();
@@ -237,12 +304,12 @@ TEST_F(PlaybackControllerTest, TickPauseResumeAndStop)
 TEST_F(PlaybackControllerTest, EndOfTrackClickedRowAndNothingChecked)
 {
     model.setChecked(3, false);
-    c.playRow(3, u"/music/3.mp3"_s); // plays although unchecked, and sequencing goes on from it
+    settled()->playRow(3, u"/music/3.mp3"_s); // plays although unchecked, and sequencing goes on from it
     c.PauseResume(); // paused: the timer is off, the end is kept for it
     f.endTrack();
     EXPECT_TRUE(callbackFlags().TrackEnded);
     c.PauseResume(); // resumes; the first tick acts on the flag
-    c.timebarTick();
+    settled()->timebarTick();
     EXPECT_EQ(state.CurrentTrackNo, 4);
     EXPECT_EQ(f.openedPath, "/music/4.mp3");
     EXPECT_EQ(view.readOuts[R::Number], u"No.4"_s);
@@ -250,17 +317,17 @@ TEST_F(PlaybackControllerTest, EndOfTrackClickedRowAndNothingChecked)
     // The last row without repeat: both timers off.
     repeat = false;
     file(u"5.txt"_s);
-    c.playRow(5, dir.filePath(u"5.mp3"_s));
+    settled()->playRow(5, dir.filePath(u"5.mp3"_s));
     ASSERT_TRUE(c.lyricsOn());
     f.endTrack();
     f.state = VBMP3_STOPPED;
-    c.timebarTick();
+    settled()->timebarTick();
     EXPECT_FALSE(c.timebarOn() || c.lyricsOn() || lyricsTimer()->isActive() || callbackFlags().TrackEnded);
     EXPECT_EQ(state.CurrentTrackNo, 1);
     model.uncheckAll();
     f.openedPath.clear();
-    c.playPressed();
-    c.previousPressed();
+    settled()->playPressed();
+    settled()->previousPressed();
     EXPECT_TRUE(f.openedPath.empty() && prompter.messages.isEmpty());
 }
 
@@ -269,20 +336,20 @@ TEST_F(PlaybackControllerTest, EndOfTrackClickedRowAndNothingChecked)
 // (Random with repeat, where a choice is possible with none checked) plays nothing.
 TEST_F(PlaybackControllerTest, NoStaleEndAndNoReplayWithoutAPreviousRow)
 {
-    c.playRow(1, u"/music/1.mp3"_s);
+    settled()->playRow(1, u"/music/1.mp3"_s);
     f.endTrack();
-    c.playRow(3, u"/music/3.mp3"_s);
-    c.timebarTick();
+    settled()->playRow(3, u"/music/3.mp3"_s);
+    settled()->timebarTick();
     EXPECT_EQ(f.openedPath, "/music/3.mp3");
     EXPECT_EQ(state.CurrentTrackNo, 3);
     // Also when the asked row fails to open: the timer runs on, but nothing follows.
     f.endTrack();
     f.openResult = 0;
-    c.playRow(2, u"/music/2.mp3"_s);
+    settled()->playRow(2, u"/music/2.mp3"_s);
     f.openResult = 1;
     ASSERT_TRUE(c.timebarOn());
     f.calls.clear();
-    c.timebarTick();
+    settled()->timebarTick();
     EXPECT_EQ(std::ranges::count(f.calls, "open"), 0);
     EXPECT_FALSE(callbackFlags().TrackEnded);
 
@@ -292,7 +359,7 @@ TEST_F(PlaybackControllerTest, NoStaleEndAndNoReplayWithoutAPreviousRow)
     for (const QString &current : { u"/music/3.mp3"_s, QString() }) { // QString(): right after start-up
         state.CurrentFile = current;
         f.calls.clear();
-        c.previousPressed();
+        settled()->previousPressed();
         EXPECT_EQ(std::ranges::count(f.calls, "open"), 0) << current.toStdString();
     }
     EXPECT_TRUE(prompter.messages.isEmpty());
@@ -308,7 +375,7 @@ TEST_F(PlaybackControllerTest, DecoderSessionStartsReportingAndEndsOnce)
     c.start();
     f.endTrack();
     EXPECT_TRUE(callbackFlags().TrackEnded);
-    c.playRow(1, u"/music/1.mp3"_s);
+    settled()->playRow(1, u"/music/1.mp3"_s);
     f.calls.clear();
     c.shutdown();
     c.shutdown();
@@ -367,7 +434,7 @@ TEST_F(PlaybackControllerTest, LyricsWakeAtTheNextLineOnly)
 {
     file(u"s.txt"_s);
     f.lyricsWait = 300;
-    c.playRow(1, dir.filePath(u"s.mp3"_s));
+    settled()->playRow(1, dir.filePath(u"s.mp3"_s));
     EXPECT_EQ(lyricsTimer()->isActive() ? lyricsTimer()->interval() : -1, 301);
     const int queries = f.lyricsQueries;
     c.PauseResume(); // paused or stopped, the lines cannot change: one look and no wake-up
@@ -395,10 +462,10 @@ TEST_F(PlaybackControllerTest, LyricsWakeAtTheNextLineOnly)
 
 TEST_F(PlaybackControllerTest, OutputFailureStopsWithOneMessageAndStaysOnTheRow)
 {
-    c.playRow(1, u"/music/1.mp3"_s);
+    settled()->playRow(1, u"/music/1.mp3"_s);
     f.callback(VBMP3_MSG_OUTPUT_FAILED, 0);
-    c.timebarTick();
-    c.timebarTick();
+    settled()->timebarTick();
+    settled()->timebarTick();
     EXPECT_FALSE(c.timebarOn());
     EXPECT_EQ(f.state, VBMP3_STOPPED);
     EXPECT_EQ(f.openedPath, "/music/1.mp3");
@@ -419,7 +486,7 @@ TEST_F(PlaybackControllerTest, QueuedRowJoinsAndFollowsTheList)
     model.addRow(TrackRow { .fullPath = withLyrics });
     const auto settle = [] { QCoreApplication::processEvents(); }; // the zero-time refresh
 
-    c.playRow(1, u"/music/1.mp3"_s);
+    settled()->playRow(1, u"/music/1.mp3"_s);
     EXPECT_EQ(f.queued, "/music/2.mp3");
     EXPECT_EQ(state.CurrentTrackNo, 1); // chosen ahead, made only at the join
     model.setChecked(2, false);
@@ -431,18 +498,18 @@ TEST_F(PlaybackControllerTest, QueuedRowJoinsAndFollowsTheList)
 
     // The join: as the start of row 2, and row 3 queued next.
     ASSERT_TRUE(f.joinQueued());
-    c.timebarTick();
+    settled()->timebarTick();
     EXPECT_EQ(std::tuple(state.CurrentTrackNo, view.readOuts[R::Number], f.queued, started),
         std::tuple(2, u"No.2"_s, std::string("/music/3.mp3"), 2));
     EXPECT_EQ(c.nowPlaying().path, u"/music/2.mp3"_s);
     EXPECT_TRUE(c.timebarOn());
 
     // Into a track with a lyrics file beside it: the lines follow it.
-    c.playRow(5, u"/music/5.mp3"_s);
+    settled()->playRow(5, u"/music/5.mp3"_s);
     EXPECT_EQ(f.queued, withLyrics.toStdString());
     EXPECT_FALSE(c.lyricsOn());
     ASSERT_TRUE(f.joinQueued());
-    c.timebarTick();
+    settled()->timebarTick();
     EXPECT_EQ(std::tuple(state.CurrentTrackNo, view.tab, c.lyricsOn()), std::tuple(6, 0, true));
     EXPECT_EQ(f.lyricsFile, dir.filePath(u"6.txt"_s).toStdString());
     EXPECT_EQ(f.queued, "/music/1.mp3"); // repeat: round again
@@ -455,11 +522,11 @@ TEST_F(PlaybackControllerTest, QueuedRowJoinsAndFollowsTheList)
     repeat = true;
 
     // Stop in the last second: the queue goes with it, and nothing is taken for heard.
-    c.playRow(1, u"/music/1.mp3"_s);
+    settled()->playRow(1, u"/music/1.mp3"_s);
     EXPECT_EQ(f.queued, "/music/2.mp3");
     c.StopTrack();
     EXPECT_FALSE(f.joinQueued());
-    c.timebarTick();
+    settled()->timebarTick();
     EXPECT_EQ(std::pair(state.CurrentTrackNo, f.openedPath), std::pair(1, std::string("/music/1.mp3")));
     c.PauseResume(); // plays the row again, and queues its follower again
     EXPECT_EQ(f.queued, "/music/2.mp3");
@@ -469,7 +536,7 @@ TEST_F(PlaybackControllerTest, QueuedRowJoinsAndFollowsTheList)
     EXPECT_EQ(std::pair(state.CurrentTrackNo, view.readOuts[R::Number]), std::pair(2, u"No.2"_s));
 
     // The list cleared while a track plays: nothing to queue.
-    c.playRow(1, u"/music/1.mp3"_s);
+    settled()->playRow(1, u"/music/1.mp3"_s);
     model.clear();
     settle();
     EXPECT_EQ(f.queued, "");
@@ -482,7 +549,7 @@ TEST_F(PlaybackControllerTest, QueuedRowJoinsAndFollowsTheList)
 TEST_F(PlaybackControllerTest, RandomVideoAndRefusedFilesAtTheJoin)
 {
     c.watchRows(model);
-    c.playRow(1, u"/music/1.mp3"_s);
+    settled()->playRow(1, u"/music/1.mp3"_s);
     ASSERT_EQ(f.queued, "/music/2.mp3");
     mode = u"Random"_s;
     sequencer.setRandomSource([] { return 0.7f; });
@@ -497,7 +564,7 @@ TEST_F(PlaybackControllerTest, RandomVideoAndRefusedFilesAtTheJoin)
     ASSERT_GT(row, 0);
     EXPECT_TRUE(model.isChecked(row)); // not marked before it is heard
     ASSERT_TRUE(f.joinQueued());
-    c.timebarTick();
+    settled()->timebarTick();
     EXPECT_EQ(std::pair(state.CurrentTrackNo, model.isChecked(row)), std::pair(row, false));
     // A check elsewhere keeps the choice made for the next join (no new draw).
     const std::string next = f.queued;
@@ -516,19 +583,19 @@ TEST_F(PlaybackControllerTest, RandomVideoAndRefusedFilesAtTheJoin)
     model.addRow(TrackRow { .fullPath = u"/music/a.mp3"_s });
     model.addRow(TrackRow { .fullPath = u"/music/b.mpg"_s });
     model.addRow(TrackRow { .fullPath = u"/music/c.mp3"_s });
-    c.playRow(1, u"/music/a.mp3"_s);
+    settled()->playRow(1, u"/music/a.mp3"_s);
     EXPECT_EQ(f.queued, "");
-    c.playRow(3, u"/music/c.mp3"_s);
+    settled()->playRow(3, u"/music/c.mp3"_s);
     EXPECT_EQ(f.queued, "/music/a.mp3");
 
     // Refused by the library: nothing queued, and at the end the open error of the next row.
     f.queueResult = 0;
-    c.playRow(3, u"/music/c.mp3"_s);
+    settled()->playRow(3, u"/music/c.mp3"_s);
     EXPECT_EQ(std::pair(f.queueCalls.back(), f.queued), std::pair(std::string("/music/a.mp3"), std::string()));
     f.openResult = 0;
     prompter.answers << Prompter::Answer::Ok;
     f.endTrack();
-    c.timebarTick();
+    settled()->timebarTick();
     EXPECT_EQ(prompter.texts(), QStringList { u"Open Error!!  Next File"_s });
 }
 
@@ -564,15 +631,15 @@ TEST_F(PlaybackControllerTest, CommandsTakeAPendingJoinFirst)
             1, "No.2", "11111" },
         { "all checked", "Random", true, [&] { model.checkAll(); }, 2, "No.2", "1e111" },
         { "a row removed before", "Random", true, [&] { model.removeRowsAt({ 1 }); }, 2, "No.2", "E111" },
-        { "next", "Normal", false, [&] { c.NextTrack(); }, 3, "No.3", "11111" },
-        { "previous", "Normal", false, [&] { c.previousPressed(); }, 1, "No.1", "11111" },
+        { "next", "Normal", false, [&] { settled()->NextTrack(); }, 3, "No.3", "11111" },
+        { "previous", "Normal", false, [&] { settled()->previousPressed(); }, 1, "No.1", "11111" },
         { "stop, then play again", "Random", false,
             [&] {
                 c.StopTrack();
                 c.PauseResume();
             },
             2, "No.2", "1E111" },
-        { "double click", "Random", false, [&] { c.playRow(4, u"/music/4.mp3"_s); }, 4, "No.4", "1E111" },
+        { "double click", "Random", false, [&] { settled()->playRow(4, u"/music/4.mp3"_s); }, 4, "No.4", "1E111" },
     };
     c.watchRows(model);
     sequencer.setRandomSource([] { return 0.3f; }); // start row 2 of 5
@@ -582,11 +649,11 @@ TEST_F(PlaybackControllerTest, CommandsTakeAPendingJoinFirst)
         model.clear();
         for (int i = 1; i <= 5; ++i)
             model.addRow(TrackRow { .fullPath = u"/music/%1.mp3"_s.arg(i) });
-        c.playRow(1, u"/music/1.mp3"_s);
+        settled()->playRow(1, u"/music/1.mp3"_s);
         ASSERT_EQ(f.queued, "/music/2.mp3");
         ASSERT_TRUE(f.joinQueued(k.reported));
         k.command();
-        c.timebarTick();
+        settled()->timebarTick();
         QCoreApplication::processEvents();
         EXPECT_EQ(std::tuple(state.CurrentTrackNo, view.readOuts[R::Number], marks()),
             std::tuple(k.trackNo, QString::fromLatin1(k.number), QString::fromLatin1(k.marks)));
@@ -610,10 +677,10 @@ TEST_F(PlaybackControllerTest, RandomEndsEarlyAsOftenAsOneDrawSays)
             model.setChecked(i, i <= 2);
             model.setTag(i, QString());
         }
-        c.playRow(3, u"/music/3.mp3"_s);
+        settled()->playRow(3, u"/music/3.mp3"_s);
         if (!f.joinQueued())
             f.endTrack();
-        c.timebarTick();
+        settled()->timebarTick();
         ended += f.openedPath == "/music/3.mp3" && f.state == VBMP3_STOPPED;
     }
     EXPECT_NEAR(ended, kRounds * 3 / 5, kRounds / 20);
@@ -653,7 +720,7 @@ TEST_F(PlaybackControllerTest, TheQueueOpensAFileOnlyWhenTheFollowerChanges)
         SCOPED_TRACE(k.name);
         mode = QString::fromLatin1(k.mode);
         f.queueResult = k.refused ? 0 : 1;
-        c.playRow(2, model.fullPath(2));
+        settled()->playRow(2, model.fullPath(2));
         settle();
         const size_t calls = f.queueCalls.size();
         k.change();

@@ -51,6 +51,7 @@ DecoderApi FakeDecoder::api()
     a.setVbmp3Option = [](const Vbmp3Option *) { return ok("setVbmp3Option"), F.setVbmp3OptionResult; };
     a.setDecodeOption = [](const DecodeOption *) { return ok("setDecodeOption"), F.setDecodeOptionResult; };
     a.open = [](const char *path, OpenInfo *info) {
+        F.passGate();
         F.openedPath = ok("open") && path ? path : "";
         F.openedRange.reset();
         F.joinUnreported = false;
@@ -222,8 +223,32 @@ bool FakeDecoder::joinQueued(bool report)
     return true;
 }
 
+void FakeDecoder::holdOpens(bool hold, int longestMs)
+{
+    std::lock_guard lock(m_gateMutex);
+    m_holding = hold;
+    m_longestMs = longestMs;
+    m_gateChanged.notify_all();
+}
+
+bool FakeDecoder::waitForHeldOpen()
+{
+    std::unique_lock lock(m_gateMutex);
+    return m_gateChanged.wait_for(lock, std::chrono::seconds(2), [this] { return m_held > 0; });
+}
+
+void FakeDecoder::passGate()
+{
+    std::unique_lock lock(m_gateMutex);
+    ++m_held;
+    m_gateChanged.notify_all();
+    m_gateChanged.wait_for(lock, std::chrono::milliseconds(m_longestMs), [this] { return !m_holding; });
+    --m_held;
+}
+
 void FakeDecoder::reset()
 {
+    holdOpens(false);
     std::lock_guard lock(mutex);
     static_cast<FakeScript &>(*this) = FakeScript {};
 }

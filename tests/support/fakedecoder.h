@@ -3,6 +3,10 @@
 
 #include "decoderapi.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -56,7 +60,9 @@ struct FakeScript {
     void (*callback)(int32_t, int32_t) = nullptr;
     // CallbackActive as it stood when the callback was unregistered.
     bool callbackActiveAtStopCallback = false;
-    // The commands made so far by name, oldest first (GUI thread only: no lock).
+    // The commands made so far by name, oldest first.  No lock: the player's open (and the
+    // close of an open given up) runs on a thread of its own, but the GUI thread makes no
+    // command meanwhile.
     std::vector<std::string> calls;
 };
 
@@ -73,6 +79,30 @@ public:
     // The queued file begins to be heard and becomes the open one (report false: still on its way); false if none.
     bool joinQueued(bool report = true);
 
+    // While hold is set every open waits at its start (opens run on the player's worker);
+    // one held longer than longestMs goes on by itself, so that a quit waiting for it ends.
+    void holdOpens(bool hold, int longestMs = 2000);
+    // Waits up to 2 s until an open is held; true when one is.
+    bool waitForHeldOpen();
+
     // Guards the script for the thread-safe file functions (the adder's worker).
     std::mutex mutex;
+
+private:
+    void passGate();
+    std::mutex m_gateMutex;
+    std::condition_variable m_gateChanged;
+    bool m_holding = false;
+    int m_longestMs = 0;
+    int m_held = 0;
 };
+
+// Waits (5 s at most) until the player's open in flight, if any, is done and its report
+// taken: the playback controller opens tracks off the GUI thread.  True when it is.
+template <typename Controller> bool waitForOpen(const Controller &controller)
+{
+    const QDeadlineTimer deadline(5000);
+    while (controller.opening() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return !controller.opening();
+}

@@ -81,6 +81,7 @@ protected:
             w->Label15_Click();
         w->playbackState().CurrentFile = paths[0];
         w->controller()->PlayTrack();
+        EXPECT_TRUE(waitForOpen(*w->controller()));
     }
     static VideoWindow *frm()
     {
@@ -183,6 +184,7 @@ TEST_F(VideoWindowTest, BackThenClosingByHandOrAtShutdownStartsNothing)
     // Shutdown closes the open video window before the decoder is released.
     w->playbackState().CurrentFile = clip("a.avi");
     w->controller()->PlayTrack();
+    EXPECT_TRUE(waitForOpen(*w->controller()));
     ASSERT_TRUE(videoOpen());
     w->close();
     QTest::qWait(50);
@@ -227,6 +229,7 @@ TEST_F(VideoWindowTest, MediaControlsFollowTheVideoWindow)
     w->playbackState().CurrentTrackNo = w->playlist()->addRow({ .fullPath = odd });
     w->playbackState().CurrentFile = odd;
     w->controller()->PlayTrack();
+    EXPECT_TRUE(waitForOpen(*w->controller()));
     ASSERT_TRUE(videoOpen());
     EXPECT_EQ(bridge.track().path, odd);
     EXPECT_EQ(bridge.track().title, u"café.avi"_s);

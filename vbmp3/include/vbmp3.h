@@ -22,7 +22,9 @@
  *    calls them all from its GUI thread); calls are serialised inside the library.  The
  *    file-information functions (vbmp3_getFileType, vbmp3_getFileTagInfo,
  *    vbmp3_getFileInfo2) keep no state and may also be called from other threads at
- *    the same time.  No function blocks on decoding or on the sound device.
+ *    the same time.  vbmp3_open may run on a thread of its own: it reads the file without
+ *    holding up the other calls, which answer about the file open until then.  No
+ *    function blocks on decoding or on the sound device.
  *  - The callback runs on a library thread; it must return quickly and must not call
  *    back into the library.
  */
@@ -291,8 +293,9 @@ VBMP3_API int32_t vbmp3_setDecodeOption(const DecodeOption *option);
 VBMP3_API int32_t vbmp3_setNativeOutputFormat(int32_t native);
 /* 1 = read Lyrics3 data of a file at vbmp3_open, 0 = only on vbmp3_readLyrics3Data. */
 VBMP3_API int32_t vbmp3_setLyrics3Use(int32_t use);
-/* Opens path (closing what was open, which stops playback and drops the lyrics).  The
- * format is found from the content, not the name.  Returns 0 (info cleared) when the file
+/* Opens path: reads it, then closes what was open (which stops playback and drops the
+ * lyrics) and puts it in its place; of two opens at once, the one that ends last leaves
+ * its file open.  The format is found from the content, not the name.  Returns 0 (info cleared) when the file
  * cannot be opened or is not MPEG audio with at least two frames, RMP or WAV with one or
  * two channels, or a FLAC, Ogg Vorbis, Ogg Opus, MP4 (AAC, ALAC), WavPack or Monkey's
  * Audio file with at least one sample of one to eight channels at 1 to 768 kHz that its

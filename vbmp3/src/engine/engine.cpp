@@ -72,32 +72,52 @@ Engine::~Engine()
 
 bool Engine::open(const std::string &path, OpenInfo *info, const TrackRange *range)
 {
+    return installOpen(prepareOpen(path, wantsMixerName(), range), info);
+}
+
+std::unique_ptr<Engine::PreparedOpen> Engine::prepareOpen(
+    const std::string &path, bool withMixerName, const TrackRange *range)
+{
+    if (preparingHook)
+        preparingHook(path);
+    auto prepared = std::make_unique<PreparedOpen>();
+    prepared->layout = probeFile(path);
+    if (!formatOf(prepared->layout.kind).open)
+        return nullptr;
+    SourceOptions options;
+    options.estimateLongLength = true;
+    std::unique_ptr<Source> whole = openSource(path, prepared->layout, options);
+    const int rate = whole ? whole->info().rate : 0;
+    prepared->source = range ? openRangeSource(std::move(whole), *range) : std::move(whole);
+    if (!prepared->source)
+        return nullptr;
+    prepared->range = range ? samplesOf(*range, rate) : std::nullopt;
+    prepared->source->setGainOrigin(path, prepared->layout);
+    prepared->path = path;
+    if (withMixerName)
+        prepared->mixerName = mediaNameOf(path);
+    if (prepared->source->info().lengthEstimated)
+        prepared->count = std::make_unique<LengthCount>(path, prepared->layout, SourceOptions {});
+    return prepared;
+}
+
+bool Engine::installOpen(std::unique_ptr<PreparedOpen> prepared, OpenInfo *info)
+{
     if (info)
         std::memset(info, 0, sizeof *info);
     close();
-    const FileLayout layout = probeFile(path);
-    if (!formatOf(layout.kind).open)
+    if (!prepared)
         return false;
-    SourceOptions options;
-    options.estimateLongLength = true;
-    std::unique_ptr<Source> whole = openSource(path, layout, options);
-    const int rate = whole ? whole->info().rate : 0;
-    std::shared_ptr<Source> source = range ? openRangeSource(std::move(whole), *range) : std::move(whole);
-    if (!source)
-        return false;
-    source->setGainOrigin(path, layout);
-    std::string name = mixerNameOf(path);
-    m_open.path = path;
+    m_open.path = std::move(prepared->path);
     m_open.mpegInfo.reset();
-    m_open.layout = layout;
-    m_open.info = source->info();
-    m_open.range = range ? samplesOf(*range, rate) : std::nullopt;
-    if (m_open.info.lengthEstimated)
-        m_open.count = std::make_unique<LengthCount>(path, layout, SourceOptions {});
+    m_open.layout = prepared->layout;
+    m_open.info = prepared->source->info();
+    m_open.count = std::move(prepared->count);
+    m_open.range = prepared->range;
     {
         std::lock_guard lock(m_mutex);
-        m_source = std::move(source);
-        m_sourceName = std::move(name);
+        m_source = std::move(prepared->source);
+        m_sourceName = std::move(prepared->mixerName);
         m_sourceTotal = m_open.info.totalFrames;
         m_stoppedFrame = 0;
         m_writtenRate = m_open.info.rate;

@@ -62,6 +62,21 @@ public:
     // Controlling thread.  Results as the C functions of vbmp3.h document them.
     // range, when given, names the part of the file that is the track (vbmp3_openRange).
     bool open(const std::string &path, OpenInfo *info, const TrackRange *range = nullptr);
+    // vbmp3_open in its two steps.  prepareOpen reads the file (probe, source, the start of
+    // a length count) and touches no engine: any thread runs it, holding no lock, while the
+    // controlling thread goes on; nullptr when the file does not open.  withMixerName:
+    // read the name the desktop's mixer shows (wantsMixerName(), asked before).
+    // installOpen, on the controlling thread, closes the open track and makes the prepared
+    // one the open track; given nullptr it closes all the same and fails.  Two opens
+    // prepared at once: the one installed last is the open track.
+    struct PreparedOpen;
+    static std::unique_ptr<PreparedOpen> prepareOpen(
+        const std::string &path, bool withMixerName, const TrackRange *range = nullptr);
+    bool installOpen(std::unique_ptr<PreparedOpen> prepared, OpenInfo *info);
+    bool wantsMixerName();
+    // Tests hold an open inside its preparation with this: called first by prepareOpen,
+    // on its thread.  Set only while no open runs.
+    static inline std::function<void(const std::string &path)> preparingHook;
     // vbmp3_queueNext: 1 queued (or cleared, for an empty path), 0 when nothing is open or
     // the file cannot be opened (the queue is then empty), 2 when the file queued before
     // is already being heard (nothing changed).  With a range, vbmp3_queueNextRange: the
@@ -160,6 +175,7 @@ private:
     std::shared_ptr<Source> takeJoinHeardLocked(bool awaitCaller);
     // The state of a session that ended by itself; m_mutex held.
     void endSessionLocked();
+    static std::string mediaNameOf(const std::string &path);
     // Calls the callback with message and param; lk holds m_mutex and is released
     // meanwhile (lock order: m_callbackMutex before m_mutex).  A report of a session
     // (session not 0) is dropped when a newer session began, and an end report also when
@@ -211,6 +227,18 @@ private:
         std::thread m_thread; // last: starts after the fields above exist
     };
 
+public:
+    // What prepareOpen read, for installOpen.
+    struct PreparedOpen {
+        std::string path;
+        FileLayout layout;
+        std::shared_ptr<Source> source;
+        std::string mixerName;
+        std::unique_ptr<LengthCount> count; // while the source's length is an estimate
+        std::optional<SampleRange> range; // the part of the file that is the track
+    };
+
+private:
     // The gapless join: the queued track, and how far it has come on its way from the
     // queue through the decoder and the ring to the device and the listener.  All of it
     // is protected by m_mutex.

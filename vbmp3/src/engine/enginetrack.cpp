@@ -9,12 +9,9 @@
 
 namespace vbmp3
 {
-namespace
-{
-
 // What the desktop's mixer calls a track: "artist - title" from its tags, the title
 // alone, or the file's name.
-std::string mediaNameOf(const std::string &path)
+std::string Engine::mediaNameOf(const std::string &path)
 {
     TagInfo tag {};
     std::string title;
@@ -29,18 +26,17 @@ std::string mediaNameOf(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-} // namespace
-
-std::string Engine::mixerNameOf(const std::string &path)
+bool Engine::wantsMixerName()
 {
     // Only the sound server shows a name; the others are spared reading the tags (which
     // may hold pictures of megabytes).
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_target != "auto")
-            return {};
-    }
-    return mediaNameOf(path);
+    std::lock_guard lock(m_mutex);
+    return m_target == "auto";
+}
+
+std::string Engine::mixerNameOf(const std::string &path)
+{
+    return wantsMixerName() ? mediaNameOf(path) : std::string();
 }
 
 Engine::LengthCount::LengthCount(const std::string &path, const FileLayout &layout, const SourceOptions &options)
