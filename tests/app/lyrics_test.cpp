@@ -48,7 +48,11 @@ protected:
         fake.tags[pathToBytes(path).toStdString()] = tag;
         return path;
     }
-    void play(MainWindow &w, const QString &path) { w.controller()->playRow(1, path); }
+    void play(MainWindow &w, const QString &path)
+    {
+        w.controller()->playRow(1, path);
+        EXPECT_TRUE(waitForOpen(*w.controller()));
+    }
 
     FakeLrclib server;
     QString cache = dir.filePath(u"cache"_s);

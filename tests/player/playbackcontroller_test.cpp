@@ -749,7 +749,10 @@ TEST_F(PlaybackControllerTest, CueTracksOpenAndQueueAsRanges)
                        .toStdString()
                  : std::string("-");
     };
-    c.playRow(1, model.fullPath(1));
+    Settled
+    {
+        c
+        } -> playRow(1, model.fullPath(1));
     EXPECT_EQ(std::tuple(f.openedPath, range(f.openedRange), view.readOuts[R::Title]),
         std::tuple(std::string("/rips/CD.flac"), std::string("0-4500 3 -7.25/0.95 -6.5/0.99"), u"One"_s));
     const struct {

@@ -68,7 +68,11 @@ protected:
             out += model.tag(i) == u"END"_s ? 'E' : model.isChecked(i) ? '1' : '0';
         return out;
     }
-    static void settle() { QCoreApplication::processEvents(); }
+    void settle()
+    {
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(waitForOpen(c));
+    }
 
     FakeDecoder &f = FakeDecoder::instance();
     ScriptedPrompter prompter;
@@ -147,6 +151,7 @@ TEST_F(QueueTest, WhatPlaysNext)
             c.timebarTick(); // shows the join
         if (when == "stopped") {
             c.NextTrack();
+            settle();
             plays += number(f.openedPath) + ' ', ++tracks;
         }
         for (; tracks < 4; ++tracks) {
@@ -175,6 +180,7 @@ TEST_F(QueueTest, WhatPlaysNext)
 TEST_F(QueueTest, GaplessIntoAndOutOfTheQueueAndAStopWithoutAJoin)
 {
     c.playRow(2, u"/music/2.mp3"_s);
+    settle();
     EXPECT_EQ(f.queueCalls, (std::vector<std::string> { "/music/3.mp3" }));
     model.enqueue({ 5 });
     settle();

@@ -124,7 +124,9 @@ TEST_F(SoundServerStream, TakesEachTracksOwnRateAndSamples)
                                 << " frames recorded)";
     const size_t from = at >= mark ? 0 : mark - at;
     const size_t compared = std::min(source.size(), words.size() + mark - at) - from;
-    EXPECT_GE(compared, source.size() - 2 * 4800) << "at most 50 ms of the file may be missed by the recording";
+    // The sink renders the first block of a stream with a long buffer at once, so parec,
+    // which connects late, may miss up to 150 ms of the start.
+    EXPECT_GE(compared, source.size() - 2 * 14400) << "at most 150 ms of the file may be missed by the recording";
     size_t differ = 0;
     for (size_t i = from; i < from + compared; ++i)
         differ += words[i + at - mark] != word(i);
