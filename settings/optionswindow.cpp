@@ -147,21 +147,20 @@ void OptionsWindow::buildPlayerTab(QWidget *page)
     label(group, "lblDefaultGain", QStringLiteral("値のない曲"), 120, 1110, 1200, 285);
     decibels("spnDefaultGain", 1080)->setToolTip(QStringLiteral("ReplayGain の値を持たない曲の音量"));
     place(new QCheckBox(QStringLiteral("クリップを防ぐ"), group), "chkPreventClip", 3000, 720, 1650, 285);
-    place(new QCheckBox(QStringLiteral("ドロップしたフォルダやプレイリスト（m3u8・pls も）を追加する"), page),
-        "chkWideDrops", 225, 3000, 4650, 285)
+    place(new QCheckBox(QStringLiteral("ドロップしたフォルダと m3u8・pls も追加する"), page), "chkWideDrops", 225, 2910,
+        4650, 285)
         ->setToolTip(QStringLiteral("追加しなかったファイルがあれば知らせます"));
 
     // Lyrics looked up on a server: what is sent, and to whom, stands beside the switch.
-    auto *lyrics = place(new QGroupBox(QStringLiteral("歌詞の検索"), page), "fraLyricsLookup", 120, 3360, 4740, 1440);
-    place(new QCheckBox(QStringLiteral("歌詞のない曲を再生したとき、インターネットで歌詞を探す"), lyrics),
-        "chkLyricsLookup", 120, 240, 4500, 285);
-    label(lyrics, "lblLyricsServer", QStringLiteral("サーバー"), 120, 600, 900, 285);
-    place(new QLineEdit(lyrics), "txtLyricsServer", 1020, 570, 3600, 315);
+    auto *lyrics = place(new QGroupBox(QStringLiteral("歌詞の検索"), page), "fraLyricsLookup", 120, 3195, 4740, 1200);
+    place(new QCheckBox(QStringLiteral("歌詞のない曲の歌詞をインターネットで探す"), lyrics), "chkLyricsLookup", 120,
+        225, 4500, 285);
+    label(lyrics, "lblLyricsServer", QStringLiteral("サーバー"), 120, 510, 900, 285);
+    place(new QLineEdit(lyrics), "txtLyricsServer", 1020, 480, 3600, 315);
     QLabel *sent = label(lyrics, "lblLyricsSent",
         QStringLiteral(
-            "再生した曲の曲名・アーティスト名・アルバム名・長さ (秒) を、このサーバー (LRCLIB) "
-            "に送ります。見つかった歌詞は曲と同じフォルダ (書けないときはキャッシュ) に .lrc として保存します。"),
-        120, 900, 4500, 480);
+            "曲名・アーティスト名・アルバム名・長さを上のサーバーへ送り、見つかった歌詞を .lrc で保存します。"),
+        120, 810, 4500, 390);
     sent->setWordWrap(true);
     QFont small = sent->font();
     small.setPixelSize(10);

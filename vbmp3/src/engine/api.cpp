@@ -102,6 +102,21 @@ std::string pathOf(const char *path)
     return path ? std::string(path) : std::string();
 }
 
+// vbmp3_open and vbmp3_openRange: the file is read without the lock, so that the other
+// calls answer meanwhile (about the file open until now); what was read is installed
+// under it.  A file refused, or a preparation that throws, closes what was open as a
+// missing file does.
+int32_t openFile(const char *path, const TrackRange *range, OpenInfo *info)
+{
+    const std::optional<bool> withName
+        = withEngine(std::optional<bool>(), [](vbmp3::Engine &e) { return std::optional(e.wantsMixerName()); });
+    if (!withName)
+        return 0;
+    std::unique_ptr<vbmp3::Engine::PreparedOpen> prepared = guarded(std::unique_ptr<vbmp3::Engine::PreparedOpen>(),
+        [&] { return notRegularFile(path) ? nullptr : vbmp3::Engine::prepareOpen(path, *withName, range); });
+    return withEngine(0, [&](vbmp3::Engine &e) { return e.installOpen(std::move(prepared), info) ? 1 : 0; });
+}
+
 } // namespace
 
 extern "C" {
@@ -188,16 +203,7 @@ int32_t vbmp3_open(const char *path, OpenInfo *info)
         std::memset(info, 0, sizeof *info);
     if (!path || !*path)
         return 0;
-    // The file is read without the lock, so that the other calls answer meanwhile (about
-    // the file open until now); what was read is installed under it.  A file refused, or
-    // a preparation that throws, closes what was open as a missing file does.
-    const std::optional<bool> withName
-        = withEngine(std::optional<bool>(), [](vbmp3::Engine &e) { return std::optional(e.wantsMixerName()); });
-    if (!withName)
-        return 0;
-    std::unique_ptr<vbmp3::Engine::PreparedOpen> prepared = guarded(std::unique_ptr<vbmp3::Engine::PreparedOpen>(),
-        [&] { return notRegularFile(path) ? nullptr : vbmp3::Engine::prepareOpen(path, *withName); });
-    return withEngine(0, [&](vbmp3::Engine &e) { return e.installOpen(std::move(prepared), info) ? 1 : 0; });
+    return openFile(path, nullptr, info);
 }
 
 int32_t vbmp3_queueNext(const char *path)
@@ -218,14 +224,7 @@ int32_t vbmp3_openRange(const char *path, const TrackRange *range, OpenInfo *inf
         std::memset(info, 0, sizeof *info);
     if (!path || !*path || !range)
         return 0;
-    // As vbmp3_open: the file is read without the lock.
-    const std::optional<bool> withName
-        = withEngine(std::optional<bool>(), [](vbmp3::Engine &e) { return std::optional(e.wantsMixerName()); });
-    if (!withName)
-        return 0;
-    std::unique_ptr<vbmp3::Engine::PreparedOpen> prepared = guarded(std::unique_ptr<vbmp3::Engine::PreparedOpen>(),
-        [&] { return notRegularFile(path) ? nullptr : vbmp3::Engine::prepareOpen(path, *withName, range); });
-    return withEngine(0, [&](vbmp3::Engine &e) { return e.installOpen(std::move(prepared), info) ? 1 : 0; });
+    return openFile(path, range, info);
 }
 
 int32_t vbmp3_queueNextRange(const char *path, const TrackRange *range)
