@@ -139,6 +139,7 @@ public:
     // kept sorted (a column click sorts it again).  Returns the new index of the first
     // moved row, 0 when none moved.
     int moveRows(QList<int> rows, int before);
+    using QAbstractTableModel::moveRows; // Qt's own, left as Qt has it
     // The ids of a drag's rows (kRowsMimeType), empty for other data.
     static QList<quint64> draggedIds(const QMimeData *data);
 
