@@ -1,16 +1,8 @@
-// The playback controller without any widget: the scripted decoder below, a recording
-// view above, the real playlist model and sequencing beside it.
+// The playback controller's commands, read-outs, lyrics and joins over the scripted decoder.
+#include "controllerfixture.h"
 #include "cuerows.h"
-#include "decodercallback.h"
-#include "fakedecoder.h"
-#include "playbackcontroller.h"
-#include "playbackstate.h"
-#include "playlistmodel.h"
-#include "scriptedprompter.h"
-#include "sequencer.h"
 #include "testfiles.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,40 +19,12 @@ using R = PlaybackView::ReadOut;
 namespace
 {
 
-struct RecordingView : PlaybackView {
-    std::map<R, QString> readOuts;
-    int seekMax = -1, seekValue = -1, tab = -1, highlights = 0, frames = 0, clears = 0;
-    QString lines[5];
-    void showReadOut(R which, const QString &text) override { readOuts[which] = text; }
-    void setSeekRange(int maximum) override { seekMax = maximum; }
-    void setSeekValue(int seconds) override { seekValue = seconds; }
-    void selectTab(int index) override { tab = index; }
-    void showLyricsLine(int index, const QString &text) override { lines[index] = text; }
-    void highlightCurrentLine() override { ++highlights; }
-    void drawSpectrum(const int32_t *, const int32_t *) override { ++frames; }
-    void clearSpectrum() override { ++clears; }
-    bool shown = true;
-    bool spectrumShown() const override { return shown; }
-    void minimizeForVideo() override { }
-    void restoreFromVideo() override { }
-};
-
-class PlaybackControllerTest : public ::testing::Test
+class PlaybackControllerTest : public ControllerFixture
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "test_player", *argv[] = { name, nullptr };
-        static QCoreApplication app(argc, argv);
-    }
     void SetUp() override
     {
-        f.reset();
-        CallbackFlags &flags = callbackFlags();
-        flags.TrackEnded = flags.OutputFailed = flags.TrackJoined = false;
-        flags.CallbackActive = true;
-        FakeDecoder::api().callback(DecoderCallback);
+        ControllerFixture::SetUp();
         for (int i = 1; i <= 5; ++i)
             model.addRow(TrackRow { .fullPath = u"/music/%1.mp3"_s.arg(i) });
     }
@@ -77,17 +41,7 @@ protected:
     Settled settled(PlaybackController &other) { return { other }; }
     Settled settled() { return { c }; }
 
-    FakeDecoder &f = FakeDecoder::instance();
     QTemporaryDir dir;
-    ScriptedPrompter prompter;
-    RecordingView view;
-    PlaylistModel model;
-    bool repeat = true;
-    QString mode = u"Normal"_s;
-    PlaybackState state;
-    Sequencer sequencer { model, state.CurrentTrackNo, [this] { return mode; }, [this] { return repeat; } };
-    Settings settings;
-    PlaybackController c { FakeDecoder::api(), prompter, view, state, sequencer, settings };
 };
 
 } // namespace

@@ -1,17 +1,8 @@
 // The play queue, the stop-after mark and rows moved by hand, end to end: the real
 // playlist, sequencing and controller over the scripted decoder.
-#include "decodercallback.h"
-#include "fakedecoder.h"
-#include "playbackcontroller.h"
+#include "controllerfixture.h"
 #include "playlistcommands.h"
-#include "playlistmodel.h"
-#include "scriptedprompter.h"
-#include "sequencer.h"
 #include "sessionlist.h"
-
-#include <QCoreApplication>
-
-#include <gtest/gtest.h>
 
 using namespace kes;
 using namespace Qt::StringLiterals;
@@ -19,35 +10,12 @@ using namespace Qt::StringLiterals;
 namespace
 {
 
-struct QuietView : PlaybackView {
-    void showReadOut(ReadOut, const QString &) override { }
-    void setSeekRange(int) override { }
-    void setSeekValue(int) override { }
-    void selectTab(int) override { }
-    void showLyricsLine(int, const QString &) override { }
-    void highlightCurrentLine() override { }
-    void drawSpectrum(const int32_t *, const int32_t *) override { }
-    void clearSpectrum() override { }
-    bool spectrumShown() const override { return false; }
-    void minimizeForVideo() override { }
-    void restoreFromVideo() override { }
-};
-
-class QueueTest : public ::testing::Test
+class QueueTest : public ControllerFixture
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "test_player", *argv[] = { name, nullptr };
-        static QCoreApplication app(argc, argv);
-    }
     void SetUp() override
     {
-        f.reset();
-        callbackFlags().TrackEnded = callbackFlags().OutputFailed = callbackFlags().TrackJoined = false;
-        callbackFlags().CallbackActive = true;
-        FakeDecoder::api().callback(DecoderCallback);
+        ControllerFixture::SetUp();
         c.watchRows(model);
         sequencer.setRandomSource([] { return 0.3f; }); // start row 2 of 5
         fill();
@@ -68,22 +36,6 @@ protected:
             out += model.tag(i) == u"END"_s ? 'E' : model.isChecked(i) ? '1' : '0';
         return out;
     }
-    void settle()
-    {
-        QCoreApplication::processEvents();
-        EXPECT_TRUE(waitForOpen(c));
-    }
-
-    FakeDecoder &f = FakeDecoder::instance();
-    ScriptedPrompter prompter;
-    QuietView view;
-    PlaylistModel model;
-    bool repeat = true;
-    QString mode = u"Normal"_s;
-    PlaybackState state;
-    Sequencer sequencer { model, state.CurrentTrackNo, [this] { return mode; }, [this] { return repeat; } };
-    Settings settings;
-    PlaybackController c { FakeDecoder::api(), prompter, view, state, sequencer, settings };
 };
 
 } // namespace
