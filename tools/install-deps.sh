@@ -26,6 +26,10 @@ packages=(
   # icons drawn from the SVG at build time; checks of the installed desktop files; a private
   # session bus for the media-control tests, and a real client of them
   librsvg2-bin desktop-file-utils gtk-update-icon-cache libglib2.0-bin appstream dbus-daemon playerctl
+  # internet radio: HTTP(S) through libcurl, and a real Icecast server in the tests
+  libcurl4-openssl-dev icecast2
+  # the ReplayGain scanner's loudness measure
+  libebur128-dev
   # Wayland: Qt's platform plugin, and a headless compositor for the tests
   qt6-wayland weston
 )
