@@ -546,6 +546,99 @@ enum { VBMP3_PICTURE_MAX = 16 * 1024 * 1024, VBMP3_MIME_TYPE_SIZE = 64 };
  * vbmp3_getFileInfo2. */
 VBMP3_API int32_t vbmp3_getFilePicture(const char *path, void *buffer, int32_t size, char *mimeType);
 
+/* ---- Interface version 9 ---------------------------------------------------------- */
+
+/* Internet radio and HTTP streams.
+ * vbmp3_openUrl opens an http:// or https:// URL (proxies from the usual environment
+ * variables) as the open file, in place of what was open, as vbmp3_open does; it returns
+ * at once, before anything is read (1; 0, info cleared, for a URL that is not http(s) or
+ * too long), and the library connects, reads the answer and fills its buffer on a thread
+ * of its own.  vbmp3_play may follow at once: sound starts once a few seconds are
+ * buffered.  MP3 and AAC (ADTS) streams, Ogg Vorbis and Ogg Opus streams (chained).
+ * A live stream has no length: OpenInfo's totalSeconds and StreamInfo's totalFrames are 0,
+ * vbmp3_seek returns 0, vbmp3_getState's seconds and vbmp3_getPositionMs count the time
+ * heard since vbmp3_play.  A stream that drops (the connection closes, the server stalls)
+ * is connected again with growing waits (1, 2, 4, 8, then every 15 s), keeping the open
+ * file, until vbmp3_stop, vbmp3_close or another open; a stream that cannot be opened at
+ * all (host not found, refused, an HTTP error, a TLS error, too many redirects, not
+ * audio) fails without retrying.  vbmp3_stop, vbmp3_close and vbmp3_free return at once
+ * also while connecting.  Memory stays bounded whatever the server sends (headers and
+ * metadata blocks are capped).  The end of a stream is never reported (message 4) while
+ * it reconnects; a failure stops it and is said by vbmp3_getStreamState. */
+VBMP3_API int32_t vbmp3_openUrl(const char *url, OpenInfo *info);
+
+/* States of StreamState.state. */
+enum {
+    VBMP3_STREAM_NONE = 0, /* the open file is not a stream (or nothing is open) */
+    VBMP3_STREAM_CONNECTING = 1, /* connecting, or waiting for the answer */
+    VBMP3_STREAM_BUFFERING = 2, /* connected; bufferPercent says how far */
+    VBMP3_STREAM_PLAYING = 3, /* sound flows (or would, when not playing) */
+    VBMP3_STREAM_RECONNECTING = 4, /* dropped; attempt says which try, retryInMs when */
+    VBMP3_STREAM_FAILED = 5 /* cannot be played; error says why */
+};
+/* Causes of VBMP3_STREAM_FAILED (and of the last drop while reconnecting). */
+enum {
+    VBMP3_STREAM_OK = 0,
+    VBMP3_STREAM_ERR_HOST = 1, /* the host's name was not found */
+    VBMP3_STREAM_ERR_CONNECT = 2, /* refused or unreachable */
+    VBMP3_STREAM_ERR_HTTP = 3, /* an HTTP error status: httpStatus holds it */
+    VBMP3_STREAM_ERR_TLS = 4, /* the secure connection could not be made */
+    VBMP3_STREAM_ERR_REDIRECTS = 5, /* too many redirects */
+    VBMP3_STREAM_ERR_TIMEOUT = 6, /* no answer, or the server stalled */
+    VBMP3_STREAM_ERR_FORMAT = 7, /* the answer is not audio the library plays */
+    VBMP3_STREAM_ERR_ENDED = 8, /* the server closed the stream */
+    VBMP3_STREAM_ERR_PROTOCOL = 9 /* a malformed answer (headers or metadata over the caps) */
+};
+/* What a stream is doing; texts UTF-8 (ICY bytes decoded by the library's rule: UTF-8
+ * when valid, else CP932 where it scores so, else Latin-1).
+ *  title: the stream title now heard (ICY StreamTitle, or "ARTIST - TITLE" of a chained
+ *         Ogg link's comments); titleSerial is raised each time it changes.
+ *  name, genre: icy-name / icy-genre (or the Ogg link's ORGANIZATION); "" when unknown.
+ *  bitrate: kb/s (icy-br, else the codec's), 0 when unknown. */
+typedef struct {
+    int32_t state;
+    int32_t error;
+    int32_t httpStatus;
+    int32_t bufferPercent;
+    int32_t attempt;
+    int32_t retryInMs;
+    int32_t bitrate;
+    uint32_t titleSerial;
+    char name[256];
+    char genre[128];
+    char title[512];
+} StreamState;
+/* Fills state for the open file; returns 0 (state cleared, state->state NONE) when nothing
+ * is open or the open file is not a stream, else 1.  Returns at once. */
+VBMP3_API int32_t vbmp3_getStreamState(StreamState *state);
+
+/* Decoding for measurement (the ReplayGain scanner): a reader decodes a file (or a part of
+ * it, as vbmp3_openRange names it) to interleaved 32-bit float frames on the caller's
+ * thread, without the output, the equalizer, the volume or ReplayGain.  Readers keep no
+ * state of the library's: any number may be open on any threads at once, also while the
+ * library plays, and vbmp3_init is not needed.
+ * vbmp3_readerOpen returns a handle (NULL when the file cannot be opened as vbmp3_open
+ * would refuse it) and fills *sampleRate and *channels. */
+typedef struct Vbmp3Reader Vbmp3Reader;
+VBMP3_API Vbmp3Reader *vbmp3_readerOpen(
+    const char *path, const TrackRange *range, int32_t *sampleRate, int32_t *channels);
+/* Decodes up to frames frames into buffer (frames x channels floats); returns how many,
+ * 0 at the end, -1 on a decoding error. */
+VBMP3_API int32_t vbmp3_readerRead(Vbmp3Reader *reader, float *buffer, int32_t frames);
+VBMP3_API void vbmp3_readerClose(Vbmp3Reader *reader);
+
+/* Sort tags: the reading of a name that column sorts use (ID3v2 TSOP/TSOT/TSOA/TSO2,
+ * Vorbis ARTISTSORT/TITLESORT/ALBUMSORT/ALBUMARTISTSORT, MP4 soar/sonm/soal/soaa, APEv2
+ * the same keys as Vorbis).  UTF-8, "" when absent.  Returns 1 when the file has at least
+ * one, else 0.  Keeps no state: may run on any thread, like vbmp3_getFileInfo2. */
+typedef struct {
+    char title[128];
+    char artist[128];
+    char album[128];
+    char albumArtist[128];
+} SortTags;
+VBMP3_API int32_t vbmp3_getFileSortTags(const char *path, SortTags *tags);
+
 #ifdef __cplusplus
 }
 #endif
