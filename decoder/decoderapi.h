@@ -57,6 +57,12 @@ struct DecoderApi {
     decltype(&vbmp3_openRange) openRange = nullptr;
     decltype(&vbmp3_queueNextRange) queueNextRange = nullptr;
     decltype(&vbmp3_getFileCueSheet) getFileCueSheet = nullptr;
+    decltype(&vbmp3_openUrl) openUrl = nullptr;
+    decltype(&vbmp3_getStreamState) getStreamState = nullptr;
+    decltype(&vbmp3_readerOpen) readerOpen = nullptr;
+    decltype(&vbmp3_readerRead) readerRead = nullptr;
+    decltype(&vbmp3_readerClose) readerClose = nullptr;
+    decltype(&vbmp3_getFileSortTags) getFileSortTags = nullptr;
 };
 
 // Loads libvbmp3.so.N (N: its SONAME version) from the installed player's private folder

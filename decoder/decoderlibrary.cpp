@@ -96,6 +96,12 @@ bool loadDecoderLibrary(const QString &programDir, DecoderApi &api, QString &err
     KES_RESOLVE(openRange, vbmp3_openRange);
     KES_RESOLVE(queueNextRange, vbmp3_queueNextRange);
     KES_RESOLVE(getFileCueSheet, vbmp3_getFileCueSheet);
+    KES_RESOLVE(openUrl, vbmp3_openUrl);
+    KES_RESOLVE(getStreamState, vbmp3_getStreamState);
+    KES_RESOLVE(readerOpen, vbmp3_readerOpen);
+    KES_RESOLVE(readerRead, vbmp3_readerRead);
+    KES_RESOLVE(readerClose, vbmp3_readerClose);
+    KES_RESOLVE(getFileSortTags, vbmp3_getFileSortTags);
 #undef KES_RESOLVE
     if (!missing.isEmpty()) {
         error = QStringLiteral("%1 に関数 %2 がありません。").arg(QString::fromLatin1(kLibraryName), missing);

@@ -513,4 +513,40 @@ int32_t vbmp3_getFileCueSheet(const char *path, char *buffer, int32_t size)
     });
 }
 
+// Interface version 9: refusals until each group is built (streams, readers, sort tags).
+int32_t vbmp3_openUrl(const char *, OpenInfo *info)
+{
+    if (info)
+        *info = OpenInfo {};
+    return 0;
+}
+
+int32_t vbmp3_getStreamState(StreamState *state)
+{
+    if (state)
+        *state = StreamState {};
+    return 0;
+}
+
+Vbmp3Reader *vbmp3_readerOpen(const char *, const TrackRange *, int32_t *, int32_t *)
+{
+    return nullptr;
+}
+
+int32_t vbmp3_readerRead(Vbmp3Reader *, float *, int32_t)
+{
+    return -1;
+}
+
+void vbmp3_readerClose(Vbmp3Reader *)
+{
+}
+
+int32_t vbmp3_getFileSortTags(const char *, SortTags *tags)
+{
+    if (tags)
+        *tags = SortTags {};
+    return 0;
+}
+
 } // extern "C"
