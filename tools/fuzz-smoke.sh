@@ -22,16 +22,35 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
   -DKESTRINE_TESTS=OFF -DKESTRINE_BENCH=OFF -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache \
   >/dev/null
 cmake --build build-fuzz -j "$(nproc)" --target fuzzers
-status=0
-for target in build-fuzz/bin/fuzz_*; do
-  [ -x "$target" ] || continue
+# The targets are single-threaded: as many run at once as there are cores (FUZZ_JOBS sets
+# another number); their reports follow in the targets' order once all have ended.
+parallel=${FUZZ_JOBS:-$(nproc)}
+smoke() {
+  local target=$1 name corpus seeds
   name=$(basename "$target")
   corpus=build-fuzz/corpus/$name
   mkdir -p "$corpus"
   seeds=fuzz/seeds/${name#fuzz_}
+  local status=0
+  "$target" -max_total_time="$SECONDS_EACH" -max_len=4194304 -rss_limit_mb=256 -timeout=5 \
+    "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) >build-fuzz/$name.log 2>&1 || status=$?
+  echo "$status" >build-fuzz/$name.status
+}
+targets=()
+for target in build-fuzz/bin/fuzz_*; do
+  [ -x "$target" ] && targets+=("$target")
+done
+for target in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n || true; done
+  rm -f "build-fuzz/$(basename "$target").status"
+  smoke "$target" &
+done
+wait
+status=0
+for target in "${targets[@]}"; do
+  name=$(basename "$target")
   echo "== $name for ${SECONDS_EACH}s"
-  if ! "$target" -max_total_time="$SECONDS_EACH" -max_len=4194304 -rss_limit_mb=256 -timeout=5 \
-       "$corpus" $( [ -d "$seeds" ] && echo "$seeds" ) >build-fuzz/$name.log 2>&1; then
+  if [ "$(cat "build-fuzz/$name.status" 2>/dev/null)" != 0 ]; then
     tail -n 40 build-fuzz/$name.log
     status=1
   else
