@@ -4,9 +4,11 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS := -G Ninja -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache
 # CI builds treat every warning as an error.
 WERROR := $(if $(CI),ON,OFF)
-# CI builds the optimised tree without debug information (a quarter of its compile time);
-# the sanitizer and fuzz builds keep theirs for their reports.
+# CI builds the optimised tree without debug information (a quarter of its compile time)
+# and without the benchmarks, which are run by hand; the sanitizer and fuzz builds keep
+# their debug information for their reports.
 OPT_FLAGS := -O2 $(if $(CI),,-g) -DNDEBUG
+BENCH := $(if $(CI),OFF,ON)
 TESTDATA_NOTE := $(if $(wildcard ../shared/testdata),,(../shared/testdata is absent: tests that need it skip))
 
 .PHONY: format-check check-includes check-paths check-docs uninstall deps build compile build-asan build-tsan run test test-plain test-asan test-tsan fuzz bench install clean
@@ -21,7 +23,7 @@ build: deps
 # The build alone, without looking at the installed packages.
 compile:
 	@cmake -S . -B build $(CMAKE_FLAGS) -DCMAKE_INSTALL_PREFIX="$(PREFIX)" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$(OPT_FLAGS)" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$(OPT_FLAGS)" -DKESTRINE_WERROR=$(WERROR) >/dev/null
+	  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="$(OPT_FLAGS)" -DCMAKE_C_FLAGS_RELWITHDEBINFO="$(OPT_FLAGS)" -DKESTRINE_BENCH=$(BENCH) -DKESTRINE_WERROR=$(WERROR) >/dev/null
 	@cmake --build build -j $(JOBS)
 
 build-asan: deps
