@@ -30,11 +30,11 @@ build-asan: deps
 	@cmake -S . -B build-asan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Debug -DKESTRINE_SANITIZE=ON -DKESTRINE_BENCH=OFF -DKESTRINE_WERROR=$(WERROR) >/dev/null
 	@cmake --build build-asan -j $(JOBS)
 
-# ThreadSanitizer: the decoder library's engine and ALSA output tests only (no Qt), so
+# ThreadSanitizer: the decoder library's engine, ALSA output and reader tests only (no Qt), so
 # that the stage costs a few minutes.
 build-tsan: deps
 	@cmake -S . -B build-tsan $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRINE_TSAN=ON -DKESTRINE_APP=OFF -DKESTRINE_BENCH=OFF -DKESTRINE_WERROR=$(WERROR) >/dev/null
-	@cmake --build build-tsan -j $(JOBS) --target test_vbmp3_engine test_vbmp3_alsa
+	@cmake --build build-tsan -j $(JOBS) --target test_vbmp3_engine test_vbmp3_alsa test_vbmp3_reader
 
 # Starts the player; FILE=path plays that file through the decoder library's
 # command-line front end instead.
@@ -52,9 +52,9 @@ test-asan: build-asan
 	  ctest --output-on-failure -j $(JOBS) --timeout 900
 
 test-tsan: build-tsan
-	@echo "== the decoder library's engine and ALSA output tests under ThreadSanitizer"
+	@echo "== the decoder library's engine, ALSA output and reader tests under ThreadSanitizer"
 	@cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/vbmp3/tsan.supp" \
-	  ctest -R '^test_vbmp3_(engine|alsa)$$' --output-on-failure --timeout 900
+	  ctest -R '^test_vbmp3_(engine|alsa|reader)$$' --output-on-failure --timeout 900
 
 # The smoke run of make test gives each target 8 s; FUZZ_SECONDS=N sets another time.
 fuzz: deps

@@ -50,8 +50,9 @@
  *  6  2026-12-07  vbmp3_readEmbeddedLyrics.
  *  7  2026-12-08  vbmp3_setReplayGain, vbmp3_setNativeOutputFormat.
  *  8  2026-12-08  vbmp3_openRange, vbmp3_queueNextRange, vbmp3_getFileCueSheet (cue-sheet tracks).
+ *  9  2026-12-09  vbmp3_readerOpen, vbmp3_readerRead, vbmp3_readerClose (decoding for measurement).
  */
-#define VBMP3_INTERFACE_VERSION 8
+#define VBMP3_INTERFACE_VERSION 9
 
 #ifdef __cplusplus
 extern "C" {
@@ -622,8 +623,11 @@ VBMP3_API int32_t vbmp3_getStreamState(StreamState *state);
 typedef struct Vbmp3Reader Vbmp3Reader;
 VBMP3_API Vbmp3Reader *vbmp3_readerOpen(
     const char *path, const TrackRange *range, int32_t *sampleRate, int32_t *channels);
-/* Decodes up to frames frames into buffer (frames x channels floats); returns how many,
- * 0 at the end, -1 on a decoding error. */
+/* Decodes up to frames frames into buffer (frames x channels floats, full scale +-1.0);
+ * returns how many (fewer than asked is not the end), 0 at the end, -1 when reader or
+ * buffer is NULL or frames < 0.  A decoding error ends the frames as it ends playback: what
+ * was decoded before it counts, then 0.  One thread at a time per reader.
+ * vbmp3_readerClose takes NULL. */
 VBMP3_API int32_t vbmp3_readerRead(Vbmp3Reader *reader, float *buffer, int32_t frames);
 VBMP3_API void vbmp3_readerClose(Vbmp3Reader *reader);
 

@@ -4,6 +4,8 @@
 // it into the function's failure result: nothing may unwind into a C caller.
 #include "engine.h"
 #include "outputs/outputdevices.h"
+#include "sources/rangesource.h"
+#include "sources/source.h"
 #include "tags/fileinfo.h"
 #include "vbmp3.h"
 
@@ -118,6 +120,11 @@ int32_t openFile(const char *path, const TrackRange *range, OpenInfo *info)
 }
 
 } // namespace
+
+// A reader owns its source alone: nothing of it is shared with the engine or another reader.
+struct Vbmp3Reader {
+    std::unique_ptr<vbmp3::Source> source;
+};
 
 extern "C" {
 
@@ -513,7 +520,7 @@ int32_t vbmp3_getFileCueSheet(const char *path, char *buffer, int32_t size)
     });
 }
 
-// Interface version 9: refusals until each group is built (streams, readers, sort tags).
+// Interface version 9: refusals until each group is built (streams, sort tags).
 int32_t vbmp3_openUrl(const char *, OpenInfo *info)
 {
     if (info)
@@ -528,18 +535,42 @@ int32_t vbmp3_getStreamState(StreamState *state)
     return 0;
 }
 
-Vbmp3Reader *vbmp3_readerOpen(const char *, const TrackRange *, int32_t *, int32_t *)
+Vbmp3Reader *vbmp3_readerOpen(const char *path, const TrackRange *range, int32_t *sampleRate, int32_t *channels)
 {
-    return nullptr;
+    if (sampleRate)
+        *sampleRate = 0;
+    if (channels)
+        *channels = 0;
+    if (!path || !*path || notRegularFile(path))
+        return nullptr;
+    return guarded(static_cast<Vbmp3Reader *>(nullptr), [&]() -> Vbmp3Reader * {
+        const vbmp3::FileLayout layout = vbmp3::probeFile(path);
+        vbmp3::SourceOptions options;
+        options.estimateLongLength = true; // read to the end anyway: no count through first
+        std::unique_ptr<vbmp3::Source> source = vbmp3::openSource(path, layout, options);
+        if (range)
+            source = vbmp3::openRangeSource(std::move(source), *range);
+        if (!source)
+            return nullptr;
+        if (sampleRate)
+            *sampleRate = source->info().rate;
+        if (channels)
+            *channels = source->info().channels;
+        return new Vbmp3Reader { std::move(source) };
+    });
 }
 
-int32_t vbmp3_readerRead(Vbmp3Reader *, float *, int32_t)
+int32_t vbmp3_readerRead(Vbmp3Reader *reader, float *buffer, int32_t frames)
 {
-    return -1;
+    if (!reader || !buffer || frames < 0)
+        return -1;
+    return guarded(int32_t { -1 },
+        [&] { return static_cast<int32_t>(reader->source->read(buffer, static_cast<size_t>(frames))); });
 }
 
-void vbmp3_readerClose(Vbmp3Reader *)
+void vbmp3_readerClose(Vbmp3Reader *reader)
 {
+    delete reader;
 }
 
 int32_t vbmp3_getFileSortTags(const char *, SortTags *tags)
