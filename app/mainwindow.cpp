@@ -13,6 +13,7 @@
 #include "playlistmodel.h"
 #include "popupmenu.h"
 #include "printwindow.h"
+#include "replaygainentry.h"
 #include "rowactions.h"
 #include "seekbar.h"
 #include "tabcontrol.h"
@@ -144,6 +145,17 @@ void MainWindow::bindPlaylist()
     connectMenu("shortcutList", [this] { showShortcutTable(this); });
     connectMenu("Save_m3u", [this] { commands()->Save_m3u(); });
     connectMenu("Csv_Save", [this] { commands()->Csv_Save(); });
+    // ReplayGain of the selected rows, else of the checked ones, in a window of its own.
+    QAction *measure = m_pop->addAction(QStringLiteral("ReplayGain を計測"));
+    measure->setObjectName(QStringLiteral("replayGainScan"));
+    connect(measure, &QAction::triggered, this, [this] {
+        QList<int> rows = selectedRows(*m_listView);
+        if (rows.isEmpty())
+            for (int row = 1; row <= playlist()->rowCount(); ++row)
+                if (playlist()->isChecked(row))
+                    rows.append(row);
+        openReplayGainWindow(this, *playlist(), rows, m_session->context().api);
+    });
     connectMenu("Option_Call", [this] { openOptions(); });
     connectMenu("Print_CD", [this] { Toolbar_ButtonClick(QStringLiteral("印刷")); });
     connectMenu("HomePage", [this] { HomePage_Click(*m_session->context().prompter); });
