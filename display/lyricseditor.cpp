@@ -7,10 +7,12 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <chrono>
 
 namespace kes
@@ -33,6 +35,10 @@ bool isEditorKey(const QKeyEvent &key)
         return mods.testFlag(Qt::ControlModifier);
     case Qt::Key_S:
         return mods == Qt::ControlModifier;
+    case Qt::Key_Insert:
+        return mods == Qt::NoModifier || mods == Qt::ControlModifier;
+    case Qt::Key_Delete:
+        return mods == Qt::NoModifier;
     case Qt::Key_Escape:
         return true;
     default:
@@ -64,6 +70,8 @@ LyricsEditor::LyricsEditor(Position position, QWidget *parent)
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
     m_table->installEventFilter(this);
+    m_table->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_table, &QWidget::customContextMenuRequested, this, &LyricsEditor::showMenu);
     connect(m_table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
         if (!m_filling && item->column() == 1)
             setLineText(item->row(), item->text());
@@ -117,7 +125,7 @@ bool LyricsEditor::open(const QString &path, QString *error)
     m_doc = LrcDocument::fromBytes(bytes);
     fill();
     setCurrentLine(0);
-    showNote(QStringLiteral("Space: 打刻　ダブルクリック: 文字の修正"));
+    showNote(QStringLiteral("Space: 打刻　ダブルクリック: 修正　Ins/Del: 行の追加/削除"));
     return true;
 }
 
@@ -156,6 +164,44 @@ void LyricsEditor::nudgeAll(qint64 deltaMs)
     m_doc.nudgeAll(deltaMs);
     fill();
     showNote(QStringLiteral("[offset:%1]").arg(m_doc.offset));
+}
+
+void LyricsEditor::insertLine(bool atPosition, bool edit)
+{
+    const int current = currentLine();
+    LrcLine line;
+    if (atPosition) {
+        m_doc.lines.insert(current + 1, line);
+        m_doc.stamp(current + 1, m_position());
+    } else {
+        if (current >= 0)
+            line.ms = m_doc.lines[current].ms;
+        m_doc.lines.insert(current + 1, line);
+    }
+    fill();
+    setCurrentLine(current + 1);
+    if (edit)
+        m_table->editItem(m_table->item(current + 1, 1));
+}
+
+void LyricsEditor::deleteCurrent()
+{
+    const int current = currentLine();
+    if (current < 0)
+        return;
+    m_doc.lines.removeAt(current);
+    fill();
+    setCurrentLine(std::min(current, static_cast<int>(m_doc.lines.size()) - 1));
+}
+
+void LyricsEditor::showMenu(const QPoint &at)
+{
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("行を追加 (Insert)"), this, [this] { insertLine(false, true); });
+    menu.addAction(QStringLiteral("今の再生位置で行を追加 (Ctrl+Insert)"), this, [this] { insertLine(true, true); });
+    QAction *remove = menu.addAction(QStringLiteral("行を削除 (Delete)"), this, [this] { deleteCurrent(); });
+    remove->setEnabled(currentLine() >= 0);
+    menu.exec(m_table->viewport()->mapToGlobal(at));
 }
 
 void LyricsEditor::setLineText(int line, const QString &text)
@@ -218,6 +264,10 @@ bool LyricsEditor::eventFilter(QObject *watched, QEvent *event)
             nudgeAll(sign * kNudgeMs);
         } else if (key->key() == Qt::Key_S && mods == Qt::ControlModifier) {
             save();
+        } else if (key->key() == Qt::Key_Insert && (mods == Qt::NoModifier || mods == Qt::ControlModifier)) {
+            insertLine(mods == Qt::ControlModifier, true);
+        } else if (key->key() == Qt::Key_Delete && mods == Qt::NoModifier) {
+            deleteCurrent();
         } else if (key->key() == Qt::Key_Escape) {
             emit closeRequested();
         } else {

@@ -1,7 +1,9 @@
 // The lyrics view's editing mode: timing a lyrics file by hand while the song plays.
 // Space stamps the current line with the position heard and moves to the next; the
 // buttons (and Ctrl+Left/Right, Ctrl+Shift+Left/Right) move a line, or every line through
-// the file's [offset:], 0.1 s earlier or later; a double click edits a line's text; Ctrl+S
+// the file's [offset:], 0.1 s earlier or later; a double click edits a line's text;
+// Insert adds a line after the current one at that line's time (Ctrl+Insert at the
+// position heard) and Delete removes the current line, as the lines' menu does; Ctrl+S
 // saves (LrcDocument's rules: the file's encoding kept when the text fits it; written
 // atomically, the old file staying until the new one is written and checked); Escape
 // leaves.  GUI thread only; the position comes from the caller (the decoder's heard
@@ -39,6 +41,12 @@ public:
     void nudgeCurrent(qint64 deltaMs);
     void nudgeAll(qint64 deltaMs);
     void setLineText(int line, const QString &text);
+    // Adds an empty line after the current one (first when there is none) and makes it
+    // current: shown at the current line's time, or at the position heard when
+    // atPosition.  Its text is then edited in place when edit is set.
+    void insertLine(bool atPosition, bool edit = false);
+    // Removes the current line; the one after it (else the one before) becomes current.
+    void deleteCurrent();
     // Writes the file; the note shown (and returned through note) says how it went.
     bool save(QString *note = nullptr);
 
@@ -53,6 +61,7 @@ private:
     void fill();
     void showRow(int row);
     void showNote(const QString &text);
+    void showMenu(const QPoint &at);
 
     Position m_position;
     QString m_path;

@@ -85,7 +85,7 @@ PlaybackController::PlaybackController(const DecoderApi &api, Prompter &prompter
     , m_settings(settings)
     , m_timebar(this)
     , m_lyricsTimer(this)
-    , m_queue(m_api, sequencer)
+    , m_queue(m_api, sequencer, this)
     , m_opener(
           m_api, [this](uint64_t ticket, bool ok, const OpenInfo &info) { opened(ticket, ok, info); }, this)
     , m_queueTimer(this)
@@ -199,7 +199,8 @@ void PlaybackController::shutdown()
     if (m_sessionEnded)
         return;
     m_sessionEnded = true;
-    m_opener.finish(); // the library is not freed under an open
+    m_opener.finish(); // the library is not freed under an open or a queue
+    m_queue.finish();
     callbackFlags().CallbackActive = false;
     m_api.stopCallback();
     m_api.stop();

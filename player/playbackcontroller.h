@@ -6,8 +6,9 @@
 // events here, and the video window and other watchers attach to this object (signals,
 // nowPlaying(), volume).  GUI thread only: every decoder call returns at once but the open,
 // which runs on the TrackOpener's thread (while it runs nothing asked for is open, and the
-// controller makes no call of the library's session), and the library's threads reach it
-// only through the atomic flags of callbackFlags(), polled by the next `Timebar` tick.
+// controller makes no call of the library's session), and the queue of the follower, which
+// runs on the TrackQueue's; the library's threads reach it only through the atomic flags
+// of callbackFlags(), polled by the next `Timebar` tick.
 #pragma once
 
 #include "decoderapi.h"
@@ -106,6 +107,9 @@ public:
     // An open asked for by PlayTrack (or one given up that the opener is still closing)
     // is in flight: the library's state is that of no file open.
     bool opening() const { return m_opener.busy(); }
+    // The follower of the playing track is being handed to the library (or its answer
+    // has not been taken yet).
+    bool queueing() const { return m_queue.busy(); }
     void StopTrack();
     // Pauses when playing, resumes when paused, plays the open file again when stopped.
     void PauseResume();

@@ -343,8 +343,8 @@ TEST_F(CoverTest, EmbeddedOrBesideShownWithoutLyricsAndCachedOnce)
     const auto play = [&](int row) {
         QSignalSpy found(w->coverArt(), &CoverArt::found);
         w->controller()->playRow(row, w->playlist()->fullPath(row));
-        EXPECT_TRUE(waitForOpen(*w->controller()));
-        EXPECT_TRUE(found.wait(5000));
+        EXPECT_TRUE(waitForOpen(*w->controller())); // the cover may come meanwhile
+        EXPECT_TRUE(!found.isEmpty() || found.wait(5000));
         return w->coverArt()->current();
     };
     w->findChild<TabControl *>(u"SSTab1"_s)->setCurrentIndex(0);

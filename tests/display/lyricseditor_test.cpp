@@ -75,3 +75,45 @@ TEST(LyricsEditor, ACp932FileStaysCp932UnlessItsTextNoLongerFits)
     EXPECT_EQ(readBytes(path), u"[ti:春]\n[00:01.00]さくら 🌸\n[01:02.00]①②\n"_s.toUtf8());
     EXPECT_TRUE(note.contains(u"UTF-8"_s)) << note.toStdString();
 }
+
+// Insert adds a line after the current one at its time (Ctrl+Insert at the position heard),
+// Delete removes the current line; a save keeps what the keys made.
+TEST(LyricsEditor, LinesAddedAndDeletedByKey)
+{
+    const struct {
+        int line;
+        Qt::Key key;
+        Qt::KeyboardModifiers mods;
+        const char *lines; // shown times in hundredths ("-" none) and texts, then the current line
+    } cases[] = {
+        { 0, Qt::Key_Insert, Qt::NoModifier, "100 one|100 |500 two|- three @1" },
+        { 0, Qt::Key_Insert, Qt::ControlModifier, "100 one|321 |500 two|- three @1" },
+        { 2, Qt::Key_Insert, Qt::NoModifier, "100 one|500 two|- three|-  @3" },
+        { 1, Qt::Key_Delete, Qt::NoModifier, "100 one|- three @1" },
+        { 2, Qt::Key_Delete, Qt::NoModifier, "100 one|500 two @1" },
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"song.lrc"_s);
+    for (const auto &k : cases) {
+        writeBytes(path, "[offset:+500]\n[00:01.50]one\n[00:05.50]two\nthree\n");
+        LyricsEditor editor([] { return 3210; });
+        ASSERT_TRUE(editor.open(path));
+        editor.show();
+        editor.setCurrentLine(k.line);
+        QTest::keyClick(editor.findChild<QWidget *>(u"lyricsEditorLines"_s), k.key, k.mods);
+        const auto shown = [](const LrcDocument &doc, int current) {
+            QStringList lines;
+            for (int i = 0; i < doc.lines.size(); ++i) {
+                const std::optional<qint64> at = doc.shownAt(i);
+                lines << (at ? QString::number(*at / 10) : u"-"_s) + u' ' + doc.lines[i].text;
+            }
+            return (lines.join(u'|') + u" @"_s + QString::number(current)).toStdString();
+        };
+        EXPECT_EQ(shown(editor.document(), editor.currentLine()), k.lines) << k.line << ' ' << k.key;
+        editor.setLineText(editor.currentLine(), u"x"_s); // an empty last line is not kept
+        ASSERT_TRUE(editor.save());
+        LyricsEditor again([] { return 0; });
+        ASSERT_TRUE(again.open(path));
+        EXPECT_EQ(again.document().lines, editor.document().lines);
+    }
+}

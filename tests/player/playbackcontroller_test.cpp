@@ -438,7 +438,6 @@ TEST_F(PlaybackControllerTest, QueuedRowJoinsAndFollowsTheList)
     const QString withLyrics = dir.filePath(u"6.mp3"_s);
     file(u"6.txt"_s);
     model.addRow(TrackRow { .fullPath = withLyrics });
-    const auto settle = [] { QCoreApplication::processEvents(); }; // the zero-time refresh
 
     settled()->playRow(1, u"/music/1.mp3"_s);
     EXPECT_EQ(f.queued, "/music/2.mp3");
@@ -482,7 +481,7 @@ TEST_F(PlaybackControllerTest, QueuedRowJoinsAndFollowsTheList)
     EXPECT_FALSE(f.joinQueued());
     settled()->timebarTick();
     EXPECT_EQ(std::pair(state.CurrentTrackNo, f.openedPath), std::pair(1, std::string("/music/1.mp3")));
-    c.PauseResume(); // plays the row again, and queues its follower again
+    settled()->PauseResume(); // plays the row again, and queues its follower again
     EXPECT_EQ(f.queued, "/music/2.mp3");
     // A join heard just before the stop: the stopped track is the joined one.
     ASSERT_TRUE(f.joinQueued());
@@ -508,7 +507,7 @@ TEST_F(PlaybackControllerTest, RandomVideoAndRefusedFilesAtTheJoin)
     mode = u"Random"_s;
     sequencer.setRandomSource([] { return 0.7f; });
     c.sequenceChanged();
-    QCoreApplication::processEvents();
+    settle();
     ASSERT_FALSE(f.queued.empty());
     const std::string chosen = f.queued;
     int row = 0;
@@ -528,7 +527,7 @@ TEST_F(PlaybackControllerTest, RandomVideoAndRefusedFilesAtTheJoin)
     while (other == row || model.fullPath(other).toStdString() == next || !model.isChecked(other))
         ++other;
     model.setChecked(other, false);
-    QCoreApplication::processEvents();
+    settle();
     EXPECT_EQ(std::pair(f.queued, f.queueCalls.size()), std::pair(next, calls));
 
     // A video row next: nothing queued; it comes at the end of the track as before.
@@ -646,7 +645,6 @@ TEST_F(PlaybackControllerTest, RandomEndsEarlyAsOftenAsOneDrawSays)
 TEST_F(PlaybackControllerTest, TheQueueOpensAFileOnlyWhenTheFollowerChanges)
 {
     c.watchRows(model);
-    const auto settle = [] { QCoreApplication::processEvents(); };
     float draw = 0.0f;
     sequencer.setRandomSource([&] { return draw = std::fmod(draw + 0.37f, 1.0f); });
     const struct {
@@ -725,7 +723,7 @@ TEST_F(PlaybackControllerTest, CueTracksOpenAndQueueAsRanges)
             EXPECT_EQ(std::tuple(state.CurrentTrackNo, range(f.openedRange), view.readOuts[R::Title]),
                 std::tuple(i + 1, steps[i].heard, steps[i].title));
         }
-        QCoreApplication::processEvents();
+        settle();
         EXPECT_EQ(std::pair(f.queued, range(f.queuedRange)), std::pair(steps[i].queued, steps[i].queuedRange)) << i;
     }
 }

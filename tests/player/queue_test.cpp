@@ -99,8 +99,10 @@ TEST_F(QueueTest, WhatPlaysNext)
         PlaylistCommands::removeRows(model, { k.remove }, state.CurrentTrackNo);
         model.setStopAfterRow(k.stopAfter);
         settle();
-        if (when == "pending")
+        if (when == "pending") {
             c.timebarTick(); // shows the join
+            settle();
+        }
         if (when == "stopped") {
             c.NextTrack();
             settle();
@@ -114,6 +116,7 @@ TEST_F(QueueTest, WhatPlaysNext)
                 break;
             }
             c.timebarTick();
+            settle(); // the follower is queued anew
             plays += number(f.openedPath) + ' ';
         }
         while (!plays.empty() && plays.back() == ' ')

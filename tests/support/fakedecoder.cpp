@@ -41,7 +41,10 @@ DecoderApi FakeDecoder::api()
     DecoderApi a;
     a.init = [] { return ok("init"); };
     a.free = [] { return ok("free"); };
-    a.close = [] { return F.queued.clear(), F.joinUnreported = false, ok("close"); };
+    a.close = [] {
+        std::lock_guard lock(F.mutex);
+        return F.queued.clear(), F.joinUnreported = false, ok("close");
+    };
     a.setLyrics3Use = [](int32_t) { return ok("setLyrics3Use"); };
     a.callback = [](void (*proc)(int32_t, int32_t)) { return F.callback = proc, ok("callback"); };
     a.stopCallback = [] {
@@ -68,7 +71,12 @@ DecoderApi FakeDecoder::api()
         return range ? F.openResult : 0;
     };
     a.queueNext = [](const char *path) {
+        if (path && *path && F.queueHook)
+            F.queueHook(path);
+        std::lock_guard lock(F.mutex);
         F.queueCalls.emplace_back(path ? path : "");
+        if (path && *path)
+            F.queueThreads.push_back(std::this_thread::get_id());
         if (F.joinUnreported)
             return int32_t(2);
         F.queuedRange.reset();
@@ -79,7 +87,12 @@ DecoderApi FakeDecoder::api()
         return F.queueResult;
     };
     a.queueNextRange = [](const char *path, const TrackRange *range) {
+        if (path && *path && F.queueHook)
+            F.queueHook(path);
+        std::lock_guard lock(F.mutex);
         F.queueCalls.emplace_back(path ? path : "");
+        if (path && *path)
+            F.queueThreads.push_back(std::this_thread::get_id());
         if (F.joinUnreported)
             return int32_t(2);
         F.queuedRange = range ? std::optional(*range) : std::nullopt;
@@ -124,7 +137,10 @@ DecoderApi FakeDecoder::api()
             F.state = VBMP3_PLAYING, F.elapsed = 0;
         return F.playResult;
     };
-    a.stop = [] { return F.state = VBMP3_STOPPED, F.queued.clear(), F.joinUnreported = false, ok("stop"); };
+    a.stop = [] {
+        std::lock_guard lock(F.mutex);
+        return F.state = VBMP3_STOPPED, F.queued.clear(), F.joinUnreported = false, ok("stop");
+    };
     a.pause = [] { return F.state = F.state == VBMP3_PLAYING ? VBMP3_PAUSED : F.state, ok("pause"); };
     a.restart = [] { return F.state = F.state == VBMP3_PAUSED ? VBMP3_PLAYING : F.state, ok("restart"); };
     a.seek = [](int32_t s) { return F.seeks.push_back(F.elapsed = s), ok("seek"); };
@@ -227,13 +243,16 @@ DecoderApi FakeDecoder::api()
 
 bool FakeDecoder::joinQueued(bool report)
 {
-    if (queued.empty())
-        return false;
-    openedPath = queued;
-    openedRange = std::exchange(queuedRange, std::nullopt);
-    queued.clear();
-    elapsed = 0;
-    joinUnreported = !report;
+    {
+        std::lock_guard lock(mutex);
+        if (queued.empty())
+            return false;
+        openedPath = queued;
+        openedRange = std::exchange(queuedRange, std::nullopt);
+        queued.clear();
+        elapsed = 0;
+        joinUnreported = !report;
+    }
     if (report && callback)
         callback(VBMP3_MSG_TRACK_JOINED, 0);
     return true;

@@ -7,10 +7,12 @@
 #include <QDeadlineTimer>
 
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace kes;
@@ -34,9 +36,12 @@ struct FakeScript {
     std::map<std::string, ListInfo> lists;
     std::map<std::string, MpegInfo> mpegs; // what getFileInfo2 gives as the stream facts (else zeros)
     // vbmp3_queueNext: its answer, what is queued ("" for none), every path given ("" for a clear); not in `calls`.
+    // Under `mutex` while the player runs: its queue calls come from a worker of its own.
     int32_t queueResult = 1;
     std::string queued;
     std::vector<std::string> queueCalls;
+    std::vector<std::thread::id> queueThreads; // the calling thread of each file queued (not of a clear)
+    std::function<void(const std::string &path)> queueHook; // called first for each file queued, without the lock
     // A join whose report is pending: queueNext answers 2; play, stop, open and close drop the report.
     bool joinUnreported = false;
     LyricsLines lyrics {};
@@ -97,12 +102,13 @@ private:
     int m_held = 0;
 };
 
-// Waits (5 s at most) until the player's open in flight, if any, is done and its report
-// taken: the playback controller opens tracks off the GUI thread.  True when it is.
+// Waits (5 s at most) until the player's open and queue in flight, if any, are done and
+// their reports taken: the playback controller opens and queues tracks off the GUI
+// thread.  True when they are.
 template <typename Controller> bool waitForOpen(const Controller &controller)
 {
     const QDeadlineTimer deadline(5000);
-    while (controller.opening() && !deadline.hasExpired())
+    while ((controller.opening() || controller.queueing()) && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    return !controller.opening();
+    return !controller.opening() && !controller.queueing();
 }

@@ -22,9 +22,10 @@
  *    calls them all from its GUI thread); calls are serialised inside the library.  The
  *    file-information functions (vbmp3_getFileType, vbmp3_getFileTagInfo,
  *    vbmp3_getFileInfo2) keep no state and may also be called from other threads at
- *    the same time.  vbmp3_open may run on a thread of its own: it reads the file without
- *    holding up the other calls, which answer about the file open until then.  No
- *    function blocks on decoding or on the sound device.
+ *    the same time.  vbmp3_open, vbmp3_openRange, vbmp3_queueNext and
+ *    vbmp3_queueNextRange may run on a thread of their own: they read the file without
+ *    holding up the other calls, which answer about the files open and queued until
+ *    then.  No function blocks on decoding or on the sound device.
  *  - The callback runs on a library thread; it must return quickly and must not call
  *    back into the library.
  */

@@ -119,6 +119,38 @@ int32_t openFile(const char *path, const TrackRange *range, OpenInfo *info)
     return withEngine(0, [&](vbmp3::Engine &e) { return e.installOpen(std::move(prepared), info) ? 1 : 0; });
 }
 
+// vbmp3_queueNext and vbmp3_queueNextRange: as openFile, the file is read without the lock
+// and what was read is queued under it (read again should a track be opened or closed
+// meanwhile).  A path that names no regular file, or that is refused, clears the queue
+// and is refused as a missing file is.
+int32_t queueFile(const char *path, const TrackRange *range, bool refused = false)
+{
+    const std::string file = pathOf(path);
+    refused = refused || (!file.empty() && notRegularFile(path));
+    for (;;) {
+        const std::optional<vbmp3::Engine::QueuePlan> plan
+            = withEngine(std::optional<vbmp3::Engine::QueuePlan>(), [&](vbmp3::Engine &e) {
+                  if (!refused)
+                      return std::optional(e.planQueue(file, range));
+                  vbmp3::Engine::QueuePlan answered;
+                  answered.answer = e.queueNext(std::string()) == 2 ? 2 : 0;
+                  return std::optional(answered);
+              });
+        if (!plan)
+            return 0;
+        if (plan->answer)
+            return *plan->answer;
+        std::unique_ptr<vbmp3::Engine::PreparedOpen> prepared;
+        if (!plan->clear)
+            prepared = guarded(std::unique_ptr<vbmp3::Engine::PreparedOpen>(),
+                [&] { return vbmp3::Engine::prepareQueue(file, range, *plan); });
+        const std::optional<int32_t> answer = withEngine(
+            std::optional<int32_t>(0), [&](vbmp3::Engine &e) { return e.installQueue(std::move(prepared), *plan); });
+        if (answer)
+            return *answer;
+    }
+}
+
 } // namespace
 
 // A reader owns its source alone: nothing of it is shared with the engine or another reader.
@@ -215,14 +247,7 @@ int32_t vbmp3_open(const char *path, OpenInfo *info)
 
 int32_t vbmp3_queueNext(const char *path)
 {
-    return withEngine(0, [&](vbmp3::Engine &e) {
-        if (path && *path && notRegularFile(path)) {
-            // As a missing file: the queue is cleared, and the file refused.
-            const int32_t cleared = e.queueNext(std::string());
-            return cleared == 2 ? cleared : 0;
-        }
-        return e.queueNext(pathOf(path));
-    });
+    return queueFile(path, nullptr);
 }
 
 int32_t vbmp3_openRange(const char *path, const TrackRange *range, OpenInfo *info)
@@ -237,15 +262,10 @@ int32_t vbmp3_openRange(const char *path, const TrackRange *range, OpenInfo *inf
 int32_t vbmp3_queueNextRange(const char *path, const TrackRange *range)
 {
     if (!path || !*path)
-        return vbmp3_queueNext(nullptr);
-    return withEngine(0, [&](vbmp3::Engine &e) {
-        if (!range || notRegularFile(path)) {
-            // As a file that cannot be opened: the queue is cleared, and the track refused.
-            const int32_t cleared = e.queueNext(std::string());
-            return cleared == 2 ? cleared : 0;
-        }
-        return e.queueNext(path, range);
-    });
+        return queueFile(nullptr, nullptr);
+    if (!range)
+        return queueFile(path, nullptr, true);
+    return queueFile(path, range);
 }
 
 int32_t vbmp3_getOpenInfo(OpenInfo *info)

@@ -80,15 +80,27 @@ std::unique_ptr<Engine::PreparedOpen> Engine::prepareOpen(
 {
     if (preparingHook)
         preparingHook(path);
+    return readTrack(path, withMixerName, range);
+}
+
+std::unique_ptr<Engine::PreparedOpen> Engine::readTrack(const std::string &path, bool withMixerName,
+    const TrackRange *range, const Source *follow, const FileLayout &followLayout)
+{
     auto prepared = std::make_unique<PreparedOpen>();
-    prepared->layout = probeFile(path);
-    if (!formatOf(prepared->layout.kind).open)
-        return nullptr;
-    SourceOptions options;
-    options.estimateLongLength = true;
-    std::unique_ptr<Source> whole = openSource(path, prepared->layout, options);
-    const int rate = whole ? whole->info().rate : 0;
-    prepared->source = range ? openRangeSource(std::move(whole), *range) : std::move(whole);
+    int rate = 0;
+    if (range && follow && (prepared->source = followRangeSource(*follow, *range))) {
+        prepared->layout = followLayout;
+        rate = follow->info().rate;
+    } else {
+        prepared->layout = probeFile(path);
+        if (!formatOf(prepared->layout.kind).open)
+            return nullptr;
+        SourceOptions options;
+        options.estimateLongLength = true;
+        std::unique_ptr<Source> whole = openSource(path, prepared->layout, options);
+        rate = whole ? whole->info().rate : 0;
+        prepared->source = range ? openRangeSource(std::move(whole), *range) : std::move(whole);
+    }
     if (!prepared->source)
         return nullptr;
     prepared->range = range ? samplesOf(*range, rate) : std::nullopt;
@@ -132,6 +144,7 @@ bool Engine::close()
 {
     m_lyrics = {};
     const bool wasOpen = !m_open.path.empty();
+    ++m_opens;
     m_open = {};
     m_next = {};
     std::lock_guard callbackLock(m_callbackMutex);

@@ -82,6 +82,26 @@ public:
     // is already being heard (nothing changed).  With a range, vbmp3_queueNextRange: the
     // track that begins where the open one ends in the same file shares its decoder.
     int32_t queueNext(const std::string &path, const TrackRange *range = nullptr);
+    // queueNext in three steps, as vbmp3_open in two.  planQueue, on the controlling thread,
+    // answers at once when there is nothing to read (nothing open, the queued file heard
+    // already, a clear) and else says how to read the file.  prepareQueue reads it as
+    // prepareOpen does (preparingHook included), any thread, no lock, no engine touched;
+    // a range that follows the open track takes a share of its decoder and reads no more
+    // than the tags.  installQueue, on the controlling thread, makes what was read the
+    // queue and answers as queueNext; nullopt when a track was opened or closed since the
+    // plan: then plan again.
+    struct QueuePlan {
+        std::optional<int32_t> answer; // queueNext's result, when there is nothing to read
+        bool clear = false; // no file: the queue is to be emptied
+        bool withMixerName = false;
+        std::shared_ptr<Source> follow; // the open track, when the range may go on from it
+        FileLayout followLayout;
+        uint64_t opens = 0; // m_opens at the plan
+    };
+    QueuePlan planQueue(const std::string &path, const TrackRange *range);
+    static std::unique_ptr<PreparedOpen> prepareQueue(
+        const std::string &path, const TrackRange *range, const QueuePlan &plan);
+    std::optional<int32_t> installQueue(std::unique_ptr<PreparedOpen> prepared, const QueuePlan &plan);
     bool close();
     bool play();
     bool stop();
@@ -206,6 +226,10 @@ private:
     int64_t durationMs() const;
     // Takes the result of a finished frame count into the track's facts and the session.
     void takeCount();
+    // prepareOpen's and prepareQueue's reading, after the hook: follow, when given and
+    // range goes on from it, lends its decoder (and followLayout is the file's layout).
+    static std::unique_ptr<PreparedOpen> readTrack(const std::string &path, bool withMixerName, const TrackRange *range,
+        const Source *follow = nullptr, const FileLayout &followLayout = {});
 
     // Counts the frames of a stream whose open only estimated its length, on a thread of
     // its own: opens the file again without the estimate.  Destroying it (at the next
@@ -301,6 +325,7 @@ private:
     // --- Controlling thread only.
     Track m_open; // the open file (the heard one, once syncJoins has run)
     Track m_next; // the queued file
+    uint64_t m_opens = 0; // bumped by every close, and so by every open
     uint64_t m_joinsTaken = 0; // m_join.heard as last taken over
     bool m_lyrics3Use = false;
     LyricsTimeline m_lyrics;

@@ -10,50 +10,70 @@ namespace vbmp3
 
 int32_t Engine::queueNext(const std::string &path, const TrackRange *range)
 {
+    for (;;) {
+        const QueuePlan plan = planQueue(path, range);
+        if (plan.answer)
+            return *plan.answer;
+        if (const std::optional<int32_t> answer
+            = installQueue(path.empty() ? nullptr : prepareQueue(path, range, plan), plan))
+            return *answer;
+    }
+}
+
+Engine::QueuePlan Engine::planQueue(const std::string &path, const TrackRange *range)
+{
+    QueuePlan plan;
+    plan.opens = m_opens;
     const bool hadQueue = !m_next.path.empty();
     syncJoins();
     if (hadQueue && m_next.path.empty())
-        return 2; // heard already: it is the open file now
+        plan.answer = 2; // heard already: it is the open file now
+    else if (m_open.path.empty())
+        plan.answer = 0;
+    plan.clear = path.empty();
+    if (plan.answer || plan.clear)
+        return plan;
+    plan.withMixerName = wantsMixerName();
+    if (range && m_open.range && path == m_open.path) {
+        // The open track's own decoder may go on into the next track of its file.  The
+        // open source changes only at a join, and a join heard from now on makes this
+        // queue come too late (2) at its install.
+        std::lock_guard lock(m_mutex);
+        plan.follow = m_source;
+        plan.followLayout = m_open.layout;
+    }
+    return plan;
+}
+
+std::unique_ptr<Engine::PreparedOpen> Engine::prepareQueue(
+    const std::string &path, const TrackRange *range, const QueuePlan &plan)
+{
+    if (preparingHook)
+        preparingHook(path);
+    return readTrack(path, plan.withMixerName, range, plan.follow.get(), plan.followLayout);
+}
+
+std::optional<int32_t> Engine::installQueue(std::unique_ptr<PreparedOpen> prepared, const QueuePlan &plan)
+{
+    if (m_opens != plan.opens)
+        return std::nullopt;
+    const bool hadQueue = !m_next.path.empty();
+    syncJoins();
+    if (hadQueue && m_next.path.empty())
+        return 2;
     if (m_open.path.empty())
         return 0;
     Track next;
     std::shared_ptr<Source> source;
     std::string name;
-    if (!path.empty()) {
-        int rate = 0;
-        if (range && m_open.range && path == m_open.path) {
-            // The open track's own decoder goes on into the next track of its file.  The
-            // open source changes only at a join, and a join heard from now on makes this
-            // queue come too late (2) below.
-            std::shared_ptr<Source> playing;
-            {
-                std::lock_guard lock(m_mutex);
-                playing = m_source;
-            }
-            if (playing && (source = followRangeSource(*playing, *range))) {
-                next.layout = m_open.layout;
-                rate = playing->info().rate;
-            }
-        }
-        if (!source) {
-            next.layout = probeFile(path);
-            if (formatOf(next.layout.kind).open) {
-                SourceOptions options;
-                options.estimateLongLength = true;
-                std::unique_ptr<Source> whole = openSource(path, next.layout, options);
-                rate = whole ? whole->info().rate : 0;
-                source = range ? openRangeSource(std::move(whole), *range) : std::move(whole);
-            }
-        }
-        if (source) {
-            next.range = range ? samplesOf(*range, rate) : std::nullopt;
-            source->setGainOrigin(path, next.layout);
-            name = mixerNameOf(path);
-            next.path = path;
-            next.info = source->info();
-            if (next.info.lengthEstimated)
-                next.count = std::make_unique<LengthCount>(path, next.layout, SourceOptions {});
-        }
+    if (prepared) {
+        next.path = std::move(prepared->path);
+        next.layout = prepared->layout;
+        next.range = prepared->range;
+        next.info = prepared->source->info();
+        next.count = std::move(prepared->count);
+        source = std::move(prepared->source);
+        name = std::move(prepared->mixerName);
     }
     {
         std::unique_lock lk(m_mutex);
@@ -82,7 +102,7 @@ int32_t Engine::queueNext(const std::string &path, const TrackRange *range)
         }
     }
     m_next = std::move(next);
-    return path.empty() || source ? 1 : 0;
+    return source || plan.clear ? 1 : 0;
 }
 
 void Engine::syncJoins()
