@@ -513,7 +513,7 @@ int32_t vbmp3_getFileCueSheet(const char *path, char *buffer, int32_t size)
     });
 }
 
-// Interface version 9: refusals until each group is built (streams, readers, sort tags).
+// Interface version 9: refusals until each group is built (streams, readers).
 int32_t vbmp3_openUrl(const char *, OpenInfo *info)
 {
     if (info)
@@ -542,11 +542,13 @@ void vbmp3_readerClose(Vbmp3Reader *)
 {
 }
 
-int32_t vbmp3_getFileSortTags(const char *, SortTags *tags)
+int32_t vbmp3_getFileSortTags(const char *path, SortTags *tags)
 {
     if (tags)
         *tags = SortTags {};
-    return 0;
+    if (!path || !*path)
+        return 0;
+    return guarded(0, [&] { return vbmp3::readSortTags(std::string(path), tags) ? 1 : 0; });
 }
 
 } // extern "C"
