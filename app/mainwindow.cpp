@@ -644,17 +644,11 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             auto *drag = static_cast<QDropEvent *>(event);
             if (const QList<quint64> ids = PlaylistModel::draggedIds(drag->mimeData());
                 !ids.isEmpty() && drag->source() == m_listView) {
-                // Rows moved within the list: before the row under the drop's upper half.
+                // Rows moved within the list, or queued on the number column.
                 drag->setDropAction(Qt::CopyAction); // nothing for the view to remove
                 drag->accept();
-                if (event->type() == QEvent::Drop) {
-                    const QModelIndex at = m_listView->indexAt(drag->position().toPoint());
-                    const QRect box = m_listView->visualRect(at);
-                    const int before = !at.isValid()              ? playlist()->count() + 1
-                        : drag->position().y() < box.center().y() ? at.row() + 1
-                                                                  : at.row() + 2;
-                    m_rowActions->moveDragged(ids, before);
-                }
+                if (event->type() == QEvent::Drop)
+                    m_rowActions->dropDragged(ids, drag->position().toPoint());
                 return true;
             }
             // Files are taken as a copy (or a link), never moved: after a move some file

@@ -121,6 +121,7 @@ public:
 
     Settings &settings() { return m_session->settings(); }
     QMenu *popupMenu() const { return m_pop; }
+    RowActions *rowActions() const { return m_rowActions; }
     bool repeatOn() const;
     QString playMode() const;
     const QString &searchPattern() const { return m_session->searchPattern(); }

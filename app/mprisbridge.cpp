@@ -147,6 +147,11 @@ void MprisBridge::openFile(const QString &path)
     runWhenNoBox(this, [this, path] { m_external.open({ path }); });
 }
 
+void MprisBridge::enqueueFiles(const QStringList &paths)
+{
+    runWhenNoBox(this, [this, paths] { m_external.enqueue(paths); });
+}
+
 MediaControl::Status MprisBridge::status() const
 {
     if (const VideoWindow *video = openVideo()) {

@@ -43,6 +43,7 @@ public:
     void raise() override;
     void quit() override;
     void openFile(const QString &path) override;
+    void enqueueFiles(const QStringList &paths) override;
 
     Status status() const override;
     Track track() const override;

@@ -173,7 +173,7 @@ void RowActions::moveSelected(int step)
     select(first, static_cast<int>(rows.size()));
 }
 
-void RowActions::moveDragged(const QList<quint64> &ids, int before)
+void RowActions::dropDragged(const QList<quint64> &ids, const QPoint &pos)
 {
     PlaylistModel &list = *m_session.playlist();
     QList<int> rows;
@@ -182,6 +182,15 @@ void RowActions::moveDragged(const QList<quint64> &ids, int before)
             rows.append(row);
     if (rows.isEmpty())
         return;
+    const QModelIndex at = m_view.indexAt(pos);
+    if (at.isValid() && at.column() == PlaylistModel::NoColumn) {
+        std::sort(rows.begin(), rows.end());
+        m_session.controller()->changeSequence([&] { list.enqueue(rows); });
+        return;
+    }
+    const int before = !at.isValid()                   ? list.count() + 1
+        : pos.y() < m_view.visualRect(at).center().y() ? at.row() + 1
+                                                       : at.row() + 2;
     int first = 0;
     m_session.controller()->changeSequence(
         [&] { first = PlaylistCommands::moveRows(list, rows, before, m_session.playbackState().CurrentTrackNo); });

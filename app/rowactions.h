@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QPoint>
 
 class QMenu;
 class QTreeView;
@@ -40,8 +41,11 @@ public:
     void stopAfterRow();
     // The selected rows one place up (-1) or down (+1), staying selected.
     void moveSelected(int step);
-    // A drag within the list dropped rows (by id) before row `before`.
-    void moveDragged(const QList<quint64> &ids, int before);
+    // A drag within the list dropped rows (by id) at pos of the list's viewport: on the
+    // number column ("No") they join the end of the queue, in list order, and stay where
+    // they are; elsewhere they move before the row under the drop's upper half (after it
+    // in its lower half, to the end below the last row).
+    void dropDragged(const QList<quint64> &ids, const QPoint &pos);
     // The desktop's file dialog: files, or a folder walked as the folder search walks it;
     // added by the rules of files handed over from outside (TrackAdder::openFiles).
     void addFiles();

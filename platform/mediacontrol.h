@@ -37,6 +37,9 @@ public:
     virtual void quit() = 0;
     // A local file to add and play, as if given on the command line.
     virtual void openFile(const QString &path) = 0;
+    // Local files to add, as if given on the command line with --enqueue: their rows go to
+    // the end of the play queue, and nothing starts playing.
+    virtual void enqueueFiles(const QStringList &paths) = 0;
 
     virtual Status status() const = 0;
     virtual Track track() const = 0;

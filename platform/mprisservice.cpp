@@ -167,6 +167,36 @@ private:
     MprisService *m_service;
 };
 
+// The player's own interface beside MPRIS (the header names its method).
+class KestrineQueue : public QDBusAbstractAdaptor
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "io.github.kestrine.Queue")
+public:
+    KestrineQueue(MprisService *service)
+        : QDBusAbstractAdaptor(service)
+        , m_service(service)
+    {
+    }
+
+public slots:
+    void Enqueue(const QStringList &files, const QDBusMessage &call)
+    {
+        answerFirst(*m_service, call);
+        QStringList paths;
+        for (const QString &file : files) {
+            const QString path = file.startsWith(u'/') ? file : pathFromFileUrl(QByteArrayView(file.toUtf8()));
+            if (!path.isEmpty())
+                paths << path;
+        }
+        if (!paths.isEmpty())
+            m_service->control().enqueueFiles(paths);
+    }
+
+private:
+    MprisService *m_service;
+};
+
 } // namespace
 
 MprisService::MprisService(MediaControl &control, QObject *parent)
@@ -176,6 +206,7 @@ MprisService::MprisService(MediaControl &control, QObject *parent)
 {
     new MprisRoot(this);
     m_player = new MprisPlayer(this);
+    new KestrineQueue(this);
 }
 
 MprisService::~MprisService()

@@ -1,5 +1,10 @@
 // The player on the session bus as org.mpris.MediaPlayer2.kestrine (MPRIS 2.2): the
 // root and Player interfaces at /org/mpris/MediaPlayer2, driven through a MediaControl.
+// Beside them, on the same object, kQueueInterface, the player's own:
+//   Enqueue(as files)  each a file: URI or an absolute path (others are passed over): the
+//                      files are added by the rules of a drop and their rows put at the
+//                      end of the play queue, as `kestrine --enqueue` does; nothing starts.
+// (MPRIS's TrackList interface, whose AddTrack would do the same, is not offered.)
 // Without a session bus the player simply runs without it.  GUI thread only; the control
 // must outlive the service.
 #pragma once
@@ -19,6 +24,7 @@ class MprisService : public QObject
 public:
     static constexpr const char *kServiceName = "org.mpris.MediaPlayer2.kestrine";
     static constexpr const char *kObjectPath = "/org/mpris/MediaPlayer2";
+    static constexpr const char *kQueueInterface = "io.github.kestrine.Queue";
 
     explicit MprisService(MediaControl &control, QObject *parent = nullptr);
     ~MprisService() override;

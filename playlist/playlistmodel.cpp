@@ -34,6 +34,18 @@ const QString &columnText(const TrackRow &r, int column)
     }
 }
 
+// What a column sorts by: the row's sort key for it, else its text.
+const QString &sortText(const TrackRow &r, int column)
+{
+    const SortNames *names = r.sortNames.get();
+    const QString *key = !names                 ? nullptr
+        : column == PlaylistModel::TitleColumn  ? &names->title
+        : column == PlaylistModel::ArtistColumn ? &names->artist
+        : column == PlaylistModel::AlbumColumn  ? &names->album
+                                                : nullptr;
+    return key && !key->isEmpty() ? *key : columnText(r, column);
+}
+
 } // namespace
 
 QList<PlaylistColumn> PlaylistModel::SetupColumns()
@@ -340,7 +352,7 @@ int PlaylistModel::playingRow() const
 
 bool PlaylistModel::lessThan(const TrackRow &a, const TrackRow &b, int column)
 {
-    return QString::compare(columnText(a, column), columnText(b, column), Qt::CaseInsensitive) < 0;
+    return QString::compare(sortText(a, column), sortText(b, column), Qt::CaseInsensitive) < 0;
 }
 
 void PlaylistModel::sortByColumn(int column)
@@ -492,6 +504,7 @@ void PlaylistModel::fillRows(const QList<TrackRow> &filled)
         r.artist = f.artist;
         r.album = f.album;
         r.cue = f.cue;
+        r.sortNames = f.sortNames;
         r.tagsPending = false;
         touched.push_back(i);
     }

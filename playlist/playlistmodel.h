@@ -20,6 +20,15 @@ class QMimeData;
 namespace kes
 {
 
+// How a row's title, artist and album sort when its file names their reading (sort tags:
+// "やまだ" for 山田): the keys as compared, katakana folded to hiragana; an empty key sorts
+// by the column's text.
+struct SortNames {
+    QString title;
+    QString artist;
+    QString album;
+};
+
 // One row of the playlist.
 struct TrackRow {
     QString number; // column "No": the sequence number given when the row was added
@@ -41,6 +50,8 @@ struct TrackRow {
     // A cue-sheet track (fullPath is its key): what the sheet and the image tell of it.
     // Null for a row of a whole file, and while a restored track waits for its sheet.
     QSharedPointer<const CueTrackInfo> cue;
+    // The file's sort tags, read with its tags; null when it has none.
+    QSharedPointer<const SortNames> sortNames;
 };
 
 } // namespace kes
@@ -167,9 +178,9 @@ public:
     // change of order, which costs one O(n) pass on the next call.
     int indexOfId(quint64 id) const;
     // Puts read tags into rows whose tags were pending: each entry names its row by id
-    // and brings title, artist, album and a cue track's facts; entries whose row is gone or already filled are
-    // passed over.  One notification for the batch; in a list kept sorted by title,
-    // artist or album the filled rows move to their sorted places.
+    // and brings title, artist, album, sort names and a cue track's facts; entries whose row is gone or already filled
+    // are passed over.  One notification for the batch; in a list kept sorted by title, artist or album the filled rows
+    // move to their sorted places.
     void fillRows(const QList<TrackRow> &filled);
 
     // QAbstractTableModel
@@ -184,7 +195,8 @@ public:
     // Delegates to sortByColumn; the order argument is ignored (always ascending).
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
-    // The order of the list view: a case-insensitive text comparison of one column.
+    // The order of the list view: a case-insensitive text comparison of one column (for
+    // title, artist and album, of the row's sort key where it has one).
     static bool lessThan(const TrackRow &a, const TrackRow &b, int column);
 
 signals:

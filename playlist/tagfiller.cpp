@@ -25,6 +25,7 @@ void fillFromFile(const DecoderApi &api, TrackRow &row)
         row.artist = std::move(read->artist);
         row.album = std::move(read->album);
         row.cue = std::move(read->cue);
+        row.sortNames = std::move(read->sortNames);
     }
     row.tagsPending = false;
 }

@@ -29,6 +29,28 @@ const QString &noDataField()
     return field;
 }
 
+// A sort tag as it is compared: katakana folded to hiragana, so that names tagged in
+// either script sort together in the order of the syllabary.
+QString sortKey(const QString &text)
+{
+    QString key = text;
+    for (QChar &c : key)
+        if (c.unicode() >= 0x30A1 && c.unicode() <= 0x30F6)
+            c = QChar(c.unicode() - 0x60);
+    return key;
+}
+
+// The file's sort tags as the row keeps them; null when it has none.
+QSharedPointer<const SortNames> readSortNames(const DecoderApi &api, const QByteArray &path)
+{
+    SortTags tags;
+    std::memset(&tags, 0, sizeof tags);
+    if (api.getFileSortTags(path.constData(), &tags) != 1)
+        return {};
+    return QSharedPointer<const SortNames>::create(
+        SortNames { sortKey(TrimNull(tags.title)), sortKey(TrimNull(tags.artist)), sortKey(TrimNull(tags.album)) });
+}
+
 } // namespace
 
 QString FileKindOf(const DecoderApi &api, const QString &path)
@@ -105,6 +127,7 @@ std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path)
         row->artist = pick(TrimNull(list.text[1]), TrimNull(tag.artist));
         row->album = pick(TrimNull(list.text[2]), TrimNull(tag.album));
     }
+    row->sortNames = readSortNames(api, encoded);
     return row;
 }
 

@@ -34,7 +34,7 @@ std::optional<TrackRow> provisionalTrackRow(const QString &path);
 
 // The row a file would get (number, checked and tag left for the model to set), or
 // nothing when the path's ending is not accepted.  Files with tags are read through the
-// decoder library; a file it cannot read still gives a row.  A cue track's key gives
+// decoder library, their sort tags too; a file it cannot read still gives a row.  A cue track's key gives
 // readCueRow's (its sheet read again).
 std::optional<TrackRow> readTrackRow(const DecoderApi &api, const QString &path);
 

@@ -165,6 +165,30 @@ TEST_F(Mpris, OpenUriTakesWhatADropTakes)
     EXPECT_EQ(window->playlist()->count(), 2);
 }
 
+// Enqueue, the player's own method, queues files by URI or path, in the order named, and plays nothing.
+TEST_F(Mpris, EnqueueQueuesFilesWithoutPlaying)
+{
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus: run under dbus-run-session";
+    auto window = start();
+    const QString listed = touch(u"listed.flac"_s), a = touch(u"曲 a.flac"_s), b = touch(u"b.opus"_s);
+    window->playlist()->addRow({ .title = u"L"_s, .fullPath = listed });
+    Controls controls { *window, u"client"_s };
+    ASSERT_TRUE(controls.onBus() && controls.client.isConnected());
+    QSignalSpy done(&controls.external, &ExternalFiles::done);
+    const QStringList files { QUrl::fromLocalFile(b).toString(), a, u"http://127.0.0.1/x.mp3"_s, u"relative.flac"_s,
+        listed };
+    ASSERT_EQ(call(controls.client, QString::fromLatin1(MprisService::kQueueInterface), u"Enqueue"_s, { files }).type(),
+        QDBusMessage::ReplyMessage);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done.count() == 1; }, 5000));
+    PlaylistModel &model = *window->playlist();
+    QStringList queued;
+    for (int row : model.queuedRows())
+        queued << model.fullPath(row);
+    EXPECT_EQ(queued, (QStringList { b, a, listed }));
+    EXPECT_EQ(std::tuple(fake.state, fake.openedPath), std::tuple(0, std::string()));
+}
+
 namespace
 {
 

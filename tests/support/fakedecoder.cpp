@@ -110,7 +110,7 @@ DecoderApi FakeDecoder::api()
             std::copy(sheet.begin(), sheet.end(), buffer);
         return needed;
     };
-    // Version 9's groups answer as a library without streams, readers or sort tags.
+    // Version 9's groups answer as a library without streams or readers.
     a.openUrl = [](const char *, OpenInfo *info) {
         *info = OpenInfo {};
         return 0;
@@ -122,9 +122,9 @@ DecoderApi FakeDecoder::api()
     a.readerOpen = [](const char *, const TrackRange *, int32_t *, int32_t *) -> Vbmp3Reader * { return nullptr; };
     a.readerRead = [](Vbmp3Reader *, float *, int32_t) { return -1; };
     a.readerClose = [](Vbmp3Reader *) {};
-    a.getFileSortTags = [](const char *, SortTags *tags) {
+    a.getFileSortTags = [](const char *path, SortTags *tags) {
         *tags = SortTags {};
-        return 0;
+        return lookup(F.sortTags, path, tags) ? 1 : 0;
     };
     a.getOpenInfo = [](OpenInfo *info) {
         if (info)

@@ -35,6 +35,7 @@ struct FakeScript {
     std::map<std::string, TagInfo> tags;
     std::map<std::string, ListInfo> lists;
     std::map<std::string, MpegInfo> mpegs; // what getFileInfo2 gives as the stream facts (else zeros)
+    std::map<std::string, SortTags> sortTags; // what getFileSortTags gives (else none)
     // vbmp3_queueNext: its answer, what is queued ("" for none), every path given ("" for a clear); not in `calls`.
     // Under `mutex` while the player runs: its queue calls come from a worker of its own.
     int32_t queueResult = 1;

@@ -376,6 +376,12 @@ TEST_F(Formats, GeneratedSignalsComeBackWhole)
         EXPECT_EQ(std::tuple(std::string(info.text1), std::string(info.text2), info.frequency, info.totalSeconds),
             std::tuple(row.text1, row.text2, 48000, 2));
         EXPECT_GT(info.bitrate, 0);
+        // The file's facts without opening it: rate, bit rate and length from its headers (AAC's counting its priming).
+        MpegInfo facts;
+        ASSERT_EQ(vbmp3_getFileInfo2(row.path.c_str(), nullptr, &facts, nullptr), 1);
+        EXPECT_EQ(facts.value[3], 48000);
+        EXPECT_NEAR(facts.value[2], info.bitrate, info.bitrate / 5 + 8);
+        EXPECT_NEAR(facts.value[11], kFrames * 1000 / 48000, 50);
         StreamInfo stream;
         ASSERT_EQ(vbmp3_getStreamInfo(&stream), 2);
         EXPECT_EQ(std::tuple(stream.codec, stream.lossless, stream.bitsPerSample, stream.totalFrames),

@@ -52,6 +52,9 @@
  *  7  2026-12-08  vbmp3_setReplayGain, vbmp3_setNativeOutputFormat.
  *  8  2026-12-08  vbmp3_openRange, vbmp3_queueNextRange, vbmp3_getFileCueSheet (cue-sheet tracks).
  *  9  2026-12-09  vbmp3_readerOpen, vbmp3_readerRead, vbmp3_readerClose (decoding for measurement).
+ *                 vbmp3_getFileSortTags (sort tags); vbmp3_getFileInfo2's stream facts
+ *                 (rate, bit rate, length) for the formats after WAV.  vbmp3_openUrl and
+ *                 vbmp3_getStreamState are declared and refuse every URL for now.
  */
 #define VBMP3_INTERFACE_VERSION 9
 
@@ -125,7 +128,9 @@ typedef struct {
     char text[14][128];
 } ListInfo;
 
-/* Stream facts, fourteen 32-bit integers (0 where they do not apply, as for WAV):
+/* Stream facts, fourteen 32-bit integers (0 where they do not apply, as for WAV; for
+ * FLAC, Ogg Vorbis, Ogg Opus, MP4, WavPack and Monkey's Audio files only 2, the average
+ * bit rate over the file, 3 and 11, from the container's headers without decoding):
  *   0 MPEG version: 1, 2, or 25 for MPEG-2.5     1 layer: 1, 2 or 3
  *   2 bit rate of the first audio frame, kb/s (0 = free format)
  *   3 sample rate, Hz                           4 channel mode: 0 stereo, 1 joint stereo,
@@ -634,8 +639,10 @@ VBMP3_API void vbmp3_readerClose(Vbmp3Reader *reader);
 
 /* Sort tags: the reading of a name that column sorts use (ID3v2 TSOP/TSOT/TSOA/TSO2,
  * Vorbis ARTISTSORT/TITLESORT/ALBUMSORT/ALBUMARTISTSORT, MP4 soar/sonm/soal/soaa, APEv2
- * the same keys as Vorbis).  UTF-8, "" when absent.  Returns 1 when the file has at least
- * one, else 0.  Keeps no state: may run on any thread, like vbmp3_getFileInfo2. */
+ * the same keys as Vorbis).  UTF-8, "" when absent; several values of one field are
+ * joined by " / ".  Returns 1 when the file has at least one, else 0 (also when it cannot
+ * be read).  Reads the file's own tag only (a leading ID3v2 tag of MPEG and RMP files) and
+ * keeps no state: may run on any thread, like vbmp3_getFileInfo2. */
 typedef struct {
     char title[128];
     char artist[128];

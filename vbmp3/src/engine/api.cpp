@@ -540,7 +540,7 @@ int32_t vbmp3_getFileCueSheet(const char *path, char *buffer, int32_t size)
     });
 }
 
-// Interface version 9: refusals until each group is built (streams, sort tags).
+// Streams are not built yet: every URL is refused, and no open file is a stream.
 int32_t vbmp3_openUrl(const char *, OpenInfo *info)
 {
     if (info)
@@ -593,11 +593,13 @@ void vbmp3_readerClose(Vbmp3Reader *reader)
     delete reader;
 }
 
-int32_t vbmp3_getFileSortTags(const char *, SortTags *tags)
+int32_t vbmp3_getFileSortTags(const char *path, SortTags *tags)
 {
     if (tags)
         *tags = SortTags {};
-    return 0;
+    if (!path || !*path)
+        return 0;
+    return guarded(0, [&] { return vbmp3::readSortTags(std::string(path), tags) ? 1 : 0; });
 }
 
 } // extern "C"

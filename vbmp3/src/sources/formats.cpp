@@ -20,14 +20,15 @@ namespace vbmp3
 namespace
 {
 
-template <typename File> std::unique_ptr<TagLib::File> tagFile(TagLib::IOStream *stream)
+template <typename File> std::unique_ptr<TagLib::File> tagFile(TagLib::IOStream *stream, bool audioFacts)
 {
-    return std::make_unique<File>(stream, false);
+    return std::make_unique<File>(stream, audioFacts, TagLib::AudioProperties::Fast);
 }
 
-template <> std::unique_ptr<TagLib::File> tagFile<TagLib::FLAC::File>(TagLib::IOStream *stream)
+template <> std::unique_ptr<TagLib::File> tagFile<TagLib::FLAC::File>(TagLib::IOStream *stream, bool audioFacts)
 {
-    return std::make_unique<TagLib::FLAC::File>(stream, TagLib::ID3v2::FrameFactory::instance(), false);
+    return std::make_unique<TagLib::FLAC::File>(
+        stream, TagLib::ID3v2::FrameFactory::instance(), audioFacts, TagLib::AudioProperties::Fast);
 }
 
 // An MP4 box header: a big-endian size of at least the header's 8 bytes, then "ftyp".

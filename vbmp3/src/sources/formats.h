@@ -58,9 +58,10 @@ struct Format {
     MpegStream mpeg;
     // Opens a file the probe found to be of this format; null for formats not played.
     std::unique_ptr<Source> (*open)(const std::string &path, const FileLayout &layout, const SourceOptions &options);
-    // The file over stream with its own tags read (no audio facts), as readFormatTags
-    // reads them; null for formats whose tags are ID3 tags or none.
-    std::unique_ptr<TagLib::File> (*tagFile)(TagLib::IOStream *stream);
+    // The file over stream with its own tags read, as readFormatTags reads them, and its
+    // audio facts (length, rate, bit rate: from headers, never decoding) when asked; null
+    // for formats whose tags are ID3 tags or none.
+    std::unique_ptr<TagLib::File> (*tagFile)(TagLib::IOStream *stream, bool audioFacts);
 };
 
 // Every format, in the order of FileKind.

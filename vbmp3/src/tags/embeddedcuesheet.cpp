@@ -214,7 +214,7 @@ std::optional<std::string> apeCueSheet(ByteReader &reader)
 std::optional<std::string> oggFlacCueSheet(ByteReader &reader)
 {
     TagLibStream stream(reader, kMaxOggRead, 4 * kMaxOggRead);
-    const std::unique_ptr<TagLib::File> file = formatOf(FileKind::OggFlac).tagFile(&stream);
+    const std::unique_ptr<TagLib::File> file = formatOf(FileKind::OggFlac).tagFile(&stream, false);
     if (!file || !file->isValid())
         return std::nullopt;
     const TagLib::PropertyMap map = file->properties();

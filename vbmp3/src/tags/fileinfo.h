@@ -43,6 +43,9 @@ int32_t fileTypeCode(const FileLayout &layout);
 bool readTagInfo(const std::string &path, TagInfo *tag);
 bool readListInfo(const std::string &path, ListInfo *list);
 bool readMpegInfo(const std::string &path, MpegInfo *mpeg);
+// The sort tags vbmp3_getFileSortTags describes; true when the file has at least one.
+// The record is cleared first.
+bool readSortTags(const std::string &path, SortTags *tags);
 
 // The Lyrics3 v1 or v2.00 lyrics text (the LYR field for v2) of the file, converted to
 // UTF-8 with lines separated by '\n'; nothing when the file has none.

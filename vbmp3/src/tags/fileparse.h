@@ -18,6 +18,7 @@ bool readTagInfo(ByteReader &reader, TagInfo *tag);
 bool readListInfo(ByteReader &reader, ListInfo *list);
 bool readMpegInfo(ByteReader &reader, MpegInfo *mpeg);
 std::optional<std::string> readLyrics3(ByteReader &reader);
+bool readSortTags(ByteReader &reader, SortTags *tags);
 std::optional<Picture> readPicture(ByteReader &reader);
 
 // What the Xing/Info/VBRI header of the MPEG stream in [begin, end) (after an ID3v2 tag
@@ -39,8 +40,8 @@ bool turnsStereo(ByteReader &reader, uint64_t begin, uint64_t end, int64_t frame
 // tags.cpp; empty when there is no tag (or it is too large to be read).
 // which: the frames of the tag record's fields (of at most 64 KiB each), the lyrics
 // frames USLT and SYLT (up to the 1 MiB of the whole), or the loudness frames TXXX and
-// RVA2 (of at most 64 KiB each).
-enum class Id3v2Frames { Fields, Lyrics, Gain };
+// RVA2 (of at most 64 KiB each), or the sort frames TSOT, TSOP, TSOA and TSO2 (likewise).
+enum class Id3v2Frames { Fields, Lyrics, Gain, Sort };
 std::string id3v2TagBytes(ByteReader &reader, uint64_t offset, Id3v2Frames which = Id3v2Frames::Fields);
 
 // The lyrics embedded in the file, as UTF-8 lines separated by '\n': an ID3v2 tag's

@@ -14,6 +14,7 @@
 
 #include <taglib/id3v1genres.h>
 #include <taglib/mp4file.h>
+#include <taglib/mp4properties.h>
 #include <taglib/mp4tag.h>
 #include <taglib/opusfile.h>
 #include <taglib/tpropertymap.h>
@@ -33,12 +34,12 @@ namespace
 // length of gigabytes does not.
 constexpr unsigned long kMaxTagRead = 32ul * 1024 * 1024;
 
-// The file of `kind` over stream, its tags read and no audio facts; null for kinds
-// without tags of their own.
-std::unique_ptr<TagLib::File> openTagFile(FileKind kind, TagLib::IOStream *stream)
+// The file of `kind` over stream, its tags read (and its audio facts when asked); null for
+// kinds without tags of their own.
+std::unique_ptr<TagLib::File> openTagFile(FileKind kind, TagLib::IOStream *stream, bool audioFacts = false)
 {
     const auto open = formatOf(kind).tagFile;
-    return open ? open(stream) : nullptr;
+    return open ? open(stream, audioFacts) : nullptr;
 }
 
 // Several values of one field, joined by " / " (lyrics: by line breaks).
@@ -95,12 +96,33 @@ std::optional<FormatTags> readFormatTags(ByteReader &reader, FileKind kind)
         const int index = TagLib::ID3v1::genreIndex(genres.front());
         tags.genre = index >= 0 && index < 255 ? index : -1;
     }
+    tags.titleSort = joined(values("TITLESORT"));
+    tags.artistSort = joined(values("ARTISTSORT"));
+    tags.albumSort = joined(values("ALBUMSORT"));
+    tags.albumArtistSort = joined(values("ALBUMARTISTSORT"));
     for (const char *key : { "LYRICS", "UNSYNCEDLYRICS" }) {
         tags.lyrics = joined(values(key), "\n");
         if (!tags.lyrics.empty())
             break;
     }
     return tags;
+}
+
+std::optional<AudioFacts> readAudioFacts(ByteReader &reader, FileKind kind)
+{
+    TagLibStream stream(reader, kMaxTagRead);
+    const std::unique_ptr<TagLib::File> file = openTagFile(kind, &stream, true);
+    const TagLib::AudioProperties *properties = file && file->isValid() ? file->audioProperties() : nullptr;
+    if (!properties || properties->sampleRate() <= 0)
+        return std::nullopt;
+    AudioFacts facts { std::max(0, properties->bitrate()), properties->sampleRate(), properties->channels(),
+        std::max(0, properties->lengthInMilliseconds()) };
+    // An ALAC track's header states the rate of the samples before compression: the file
+    // tells the rate it is stored at.
+    const auto *mp4 = dynamic_cast<const TagLib::MP4::Properties *>(properties);
+    if (mp4 && mp4->codec() == TagLib::MP4::Properties::ALAC && facts.lengthMs > 0)
+        facts.kbps = static_cast<int>(reader.size() * 8 / uint64_t(facts.lengthMs));
+    return facts;
 }
 
 GainTags readFormatGainTags(ByteReader &reader, FileKind kind)

@@ -18,6 +18,8 @@ struct FormatTags {
     std::string year; // four digits, or empty
     int genre = -1; // the ID3v1 number of the first genre, -1 when it has none
     std::string lyrics; // LYRICS, else UNSYNCEDLYRICS (MP4: ©lyr), values joined by lines
+    // TITLESORT, ARTISTSORT, ALBUMSORT, ALBUMARTISTSORT (MP4: sonm, soar, soal, soaa).
+    std::string titleSort, artistSort, albumSort, albumArtistSort;
 };
 
 // True for the kinds with tags of their own, which readFormatTags reads.
@@ -28,6 +30,18 @@ bool isTagLibKind(FileKind kind);
 // Audio); nothing when the file is not of that kind or too damaged to be read.  Reads no
 // block larger than 32 MiB.
 std::optional<FormatTags> readFormatTags(ByteReader &reader, FileKind kind);
+
+// What the headers of a file of a kind with tags of its own say of its stream (FLAC's
+// STREAMINFO, the Ogg stream's first and last pages, MP4's track header, WavPack's and
+// Monkey's Audio's headers), without decoding; nothing when they say no rate.  kbps is
+// the average over the file.
+struct AudioFacts {
+    int kbps = 0;
+    int rate = 0;
+    int channels = 0;
+    int lengthMs = 0;
+};
+std::optional<AudioFacts> readAudioFacts(ByteReader &reader, FileKind kind);
 
 // The loudness values of the file's own tag: REPLAYGAIN_TRACK_GAIN, _TRACK_PEAK,
 // _ALBUM_GAIN, _ALBUM_PEAK (Vorbis comments, APEv2, MP4 freeform atoms

@@ -1,6 +1,7 @@
 // MpegInfo: the first frame's header, the Xing/Info/VBRI header, frame count and length.
 #include "dsp/replaygain.h"
 #include "fileparse.h"
+#include "formattags.h"
 #include "mpegheader.h"
 #include "sources/formats.h"
 
@@ -213,8 +214,15 @@ bool readMpegInfo(ByteReader &reader, MpegInfo *mpeg)
         return true;
     const FileLayout layout = probe(reader);
     const MpegStream stream = formatOf(layout.kind).mpeg;
-    if (stream == MpegStream::None)
+    if (stream == MpegStream::None) {
+        if (isTagLibKind(layout.kind))
+            if (const std::optional<AudioFacts> facts = readAudioFacts(reader, layout.kind)) {
+                mpeg->value[2] = facts->kbps;
+                mpeg->value[3] = facts->rate;
+                mpeg->value[11] = facts->lengthMs;
+            }
         return true;
+    }
     uint64_t begin = layout.audioOffset;
     const uint64_t end = layout.audioOffset + layout.audioSize;
     if (stream == MpegStream::Wrapped) {

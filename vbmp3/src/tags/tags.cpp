@@ -22,6 +22,7 @@
 #include <taglib/unsynchronizedlyricsframe.h>
 
 #include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -195,12 +196,14 @@ std::string reducedTag(ByteReader &reader, uint64_t offset, const std::string &h
             = { "TIT2", "TPE1", "TALB", "TCON", "TYER", "TDRC", "COMM", "TT2", "TP1", "TAL", "TCO", "TYE", "COM" };
         static const std::string_view kLyrics[] = { "USLT", "SYLT", "ULT", "SLT" };
         static const std::string_view kGain[] = { "TXXX", "RVA2", "TXX" };
+        static const std::string_view kSort[] = { "TSOT", "TSOP", "TSOA", "TSO2", "TST", "TSP", "TSA", "TS2" };
         const std::string_view id = std::string_view(fh).substr(0, idLength);
         const auto among
             = [id](const auto &ids) { return std::find(std::begin(ids), std::end(ids), id) != std::end(ids); };
         const bool wanted = which == Id3v2Frames::Fields ? among(kFields)
             : which == Id3v2Frames::Lyrics               ? among(kLyrics)
-                                                         : among(kGain);
+            : which == Id3v2Frames::Gain                 ? among(kGain)
+                                                         : among(kSort);
         const uint64_t maxFrame = which == Id3v2Frames::Lyrics ? kReducedTagLimit - 20 : kMaxFrame;
         if (wanted && size > 0 && size <= maxFrame && out.size() + headerLength + size <= kReducedTagLimit) {
             out += fh;
@@ -297,11 +300,11 @@ std::string joinedText(const TagLib::ID3v2::Tag &tag, const char *id)
 
 // Reads a tag with read(); when two or more of its Latin-1 fields needed judging, reads it
 // again with their evidence added up.
-template <class Read> Fields judgedTogether(Read read)
+template <class Read> auto judgedTogether(Read read) -> decltype(read())
 {
     TagJudgement judgement;
     const JudgementScope scope(judgement);
-    Fields f = read();
+    auto f = read();
     if (judgement.judgedFields < 2)
         return f;
     judgement.collecting = false;
@@ -527,6 +530,64 @@ GainTags id3v2GainTags(ByteReader &reader, uint64_t offset)
                 *field = value;
     }
     return tags;
+}
+
+namespace
+{
+
+// A sort tag's texts, in the record's order: title, artist, album, album artist.
+using SortTexts = std::array<std::string, 4>;
+
+SortTexts id3v2SortTexts(std::string bytes)
+{
+    if (bytes.empty())
+        return {};
+    MemoryFile file(bytes);
+    std::string().swap(bytes);
+    return judgedTogether([&file] {
+        const TagLib::ID3v2::Tag tag(&file, 0);
+        // TagLib gives the frames of a 2.2 tag their 2.4 names (TST as TSOT, ...).
+        return SortTexts { joinedText(tag, "TSOT"), joinedText(tag, "TSOP"), joinedText(tag, "TSOA"),
+            joinedText(tag, "TSO2") };
+    });
+}
+
+} // namespace
+
+bool readSortTags(ByteReader &reader, SortTags *tags)
+{
+    if (tags)
+        std::memset(tags, 0, sizeof *tags);
+    installStringHandlers();
+    SortTexts texts;
+    if (const std::optional<FileKind> kind = containerKind(reader); kind && isTagLibKind(*kind)) {
+        if (const std::optional<FormatTags> own = readFormatTags(reader, *kind))
+            texts = { own->titleSort, own->artistSort, own->albumSort, own->albumArtistSort };
+    } else {
+        uint64_t offset = 0;
+        const std::string form = riffFormType(reader);
+        if (form == "RMP3") {
+            const std::optional<RiffChunk> data = findRiffChunk(reader, "data");
+            if (!data)
+                return false;
+            offset = data->offset;
+        } else if (!form.empty()) {
+            return false;
+        }
+        texts = id3v2SortTexts(id3v2TagBytes(reader, offset, Id3v2Frames::Sort));
+    }
+    if (tags) {
+        fillField(tags->title, sizeof tags->title, texts[0]);
+        fillField(tags->artist, sizeof tags->artist, texts[1]);
+        fillField(tags->album, sizeof tags->album, texts[2]);
+        fillField(tags->albumArtist, sizeof tags->albumArtist, texts[3]);
+    }
+    return std::any_of(texts.begin(), texts.end(), [](const std::string &t) { return !t.empty(); });
+}
+
+bool readSortTags(const std::string &path, SortTags *tags)
+{
+    return parseFileInto(path, tags, [](ByteReader &reader, SortTags *r) { return readSortTags(reader, r); });
 }
 
 std::optional<std::string> readEmbeddedLyrics(ByteReader &reader)
