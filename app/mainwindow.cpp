@@ -17,6 +17,7 @@
 #include "rowactions.h"
 #include "seekbar.h"
 #include "tabcontrol.h"
+#include "tagwindows.h"
 #include "toolbaricons.h"
 #include "trimnull.h"
 #include "twips.h"
@@ -125,6 +126,8 @@ void MainWindow::bindPlaylist()
     m_listView->setDragEnabled(true); // rows moved by hand; dropped on the list alone
     m_rowActions = new RowActions(*m_session, *m_listView, this);
     m_rowActions->bindMenu(*m_pop);
+    m_tagWindows = new TagWindows(*m_session, *m_listView, this);
+    m_tagWindows->bindMenu(*m_pop);
     m_listView->header()->setSectionsClickable(true);
     m_listView->header()->setSortIndicatorShown(false);
     connect(m_listView->header(), &QHeaderView::sectionClicked, this,
@@ -933,6 +936,8 @@ void MainWindow::runKey(KeyCommand command)
         return m_rowActions->addFiles();
     case C::AddFolder:
         return m_rowActions->addFolder();
+    case C::EditTags:
+        return m_tagWindows->editSelected();
     }
 }
 

@@ -45,6 +45,7 @@ class CoverArt;
 class SessionKeeper;
 class RowActions;
 class LyricsView;
+class TagWindows;
 
 class MainWindow : public QWidget, private PlaybackView
 {
@@ -117,6 +118,8 @@ public:
     // lyrics, handed to the media controls).
     CoverArt *coverArt() const { return m_session->coverArt(); }
     LyricsView *lyricsView() const { return m_lyricsView.get(); }
+    // The tag editor and the text-encoding fix on the selected rows.
+    TagWindows *tagWindows() const { return m_tagWindows; }
     SessionKeeper *sessionKeeper() const { return m_session->sessionKeeper(); }
 
     Settings &settings() { return m_session->settings(); }
@@ -243,6 +246,7 @@ private:
     QMenu *m_pop = nullptr;
     QAction *m_repeatSet = nullptr;
     RowActions *m_rowActions = nullptr; // the queue, stop-after, moves and the file dialog
+    TagWindows *m_tagWindows = nullptr;
     QPointer<OptionsWindow> m_frmOpt1; // while open
     QPointer<AboutWindow> m_frmAbout; // while open
 };

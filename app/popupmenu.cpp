@@ -45,6 +45,8 @@ QMenu *makePopupMenu(QWidget *parent)
     add(menu2, "Save_m3u", QStringLiteral("Make PlayLsit(m3u)"));
     add(menu2, "Def_Playlist_Set", QStringLiteral("PlayList Set(起動時用)"));
     add(menu2, "Csv_Save", QStringLiteral("ＣＳＶ形式で保存(ID3Tag)"));
+    add(pop, "editTags", QStringLiteral("タグを編集…\tF2"));
+    add(pop, "fixEncoding", QStringLiteral("文字化けを直す…"));
     QAction *dummy = add(pop, "dummy2", QStringLiteral("------------------------"));
     dummy->setEnabled(false);
     add(pop, "Option_Call", QStringLiteral("Option"));

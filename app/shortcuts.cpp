@@ -46,6 +46,7 @@ constexpr KeyBinding kBindings[] = {
     { C::MoveRowsDown, S::List, "Alt+Down", "選択した曲を１行下へ" },
     { C::AddFiles, S::Window, "Ctrl+O", "ファイルを追加…" },
     { C::AddFolder, S::Window, "Ctrl+Shift+O", "フォルダを追加…" },
+    { C::EditTags, S::Window, "F2", "選択した曲のタグを編集…" },
     { C::Shortcuts, S::Window, "F1", "キー操作一覧" },
     { C::Quit, S::Window, "Ctrl+Q", "終了" },
 };

@@ -45,6 +45,7 @@ enum class KeyCommand {
     MoveRowsDown,
     AddFiles, // "ファイルを追加…": the desktop's file dialog
     AddFolder, // "フォルダを追加…"
+    EditTags, // the pop-up item "タグを編集…" on the selected rows
 };
 
 struct KeyBinding {

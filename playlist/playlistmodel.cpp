@@ -110,6 +110,12 @@ void PlaylistModel::setMissing(int i, bool missing)
     emit dataChanged(index(i - 1, NoColumn), index(i - 1, ColumnCount - 1), { MissingRole, Qt::ToolTipRole });
 }
 
+void PlaylistModel::markTagsPending(int i)
+{
+    if (i >= 1 && i <= count())
+        m_rows[i - 1].tagsPending = true;
+}
+
 void PlaylistModel::checkAll()
 {
     if (m_rows.isEmpty())

@@ -109,6 +109,9 @@ public:
     // Whether any row is checked.  O(1).
     bool anyChecked() const override { return m_checkedCount > 0; }
     bool tagsPending(int i) const { return row(i).tagsPending; }
+    // The row's tags are to be read again (its file's tags were rewritten): it keeps its
+    // texts meanwhile, and the next fillRows for it takes the new ones.
+    void markTagsPending(int i);
     bool isMissing(int i) const override { return row(i).missing; }
     // Marks a row's file as missing or found again; the view shows missing rows apart.
     void setMissing(int i, bool missing);

@@ -80,6 +80,19 @@ void TrackAdder::recheckMissing()
     });
 }
 
+void TrackAdder::rereadTags(const QList<quint64> &ids)
+{
+    QList<TagFiller::Work> work;
+    for (quint64 id : ids) {
+        if (const int row = m_model->indexOfId(id)) {
+            m_model->markTagsPending(row);
+            work.append({ id, m_model->fullPath(row) });
+        }
+    }
+    m_tags.read(std::move(work), m_tags.generation());
+    requested();
+}
+
 void TrackAdder::dropFiles(const QStringList &paths)
 {
     m_rows.dropFiles(paths);

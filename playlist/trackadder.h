@@ -80,6 +80,12 @@ public:
     // it stay).
     void loadM3u(const QString &path);
 
+    // Reads the tags of the rows (by id) again, after their files' tags were rewritten,
+    // and fills them in as the first reading does (rows sorted by a tag column move to
+    // their new places); a row that is gone by then is passed over.  A cue track's row is
+    // read from its sheet again.
+    void rereadTags(const QList<quint64> &ids);
+
     // Drops every queued and running job; rows already added stay and still get their tags.
     void cancel();
     // cancel(), and stops reading tags; returns once the workers have let go of the
