@@ -217,9 +217,8 @@ void TagEditor::buildForm(const QList<TrackRow> &all)
     }
     m_synced->setVisible(anyMp3);
     layout->addWidget(m_synced);
-    if (anyMp3)
-        layout->addLayout(lrcRow);
-    else
+    layout->addLayout(lrcRow); // hidden widgets take no room
+    if (!anyMp3)
         for (QWidget *w : { static_cast<QWidget *>(m_besideTrack), static_cast<QWidget *>(chosen),
                  static_cast<QWidget *>(m_lrcPath), static_cast<QWidget *>(browse) })
             w->hide();

@@ -1,8 +1,9 @@
 // How long the GUI thread stalls while the whole player (offscreen main window, the real
 // libvbmp3.so on its null output) starts an hour-long constant-bit-rate MP3 without a
 // Xing/Info/VBRI header (first evicted from the page cache, as a file not read lately,
-// then again from the cache), adds 10,000 files and loads a 10,000-line M3U, then meets
-// what should never stall it: a huge M3U (the 10,000 files, 300,000 lines naming missing
+// then again from the cache), adds 10,000 files and loads a 10,000-line M3U, types ten
+// keys into the find window (left open, so that every later step runs with a find over
+// the list), then meets what should never stall it: a huge M3U (the 10,000 files, 300,000 lines naming missing
 // files, then 2 GiB of NUL bytes: its reading stops at the playlist limit), and a 50 MB
 // kestrine.ini loaded and saved (as the options' OK does) and saved by a volume change.  A 5 ms
 // timer on the GUI thread records how late each of its ticks comes; each step prints
@@ -15,6 +16,7 @@
 //   guilatency_bench [--trace] [folder-for-files]
 #include "appsetup.h"
 #include "benchwindow.h"
+#include "findwindow.h"
 #include "mainwindow.h"
 #include "playlistcommands.h"
 #include "playlistmodel.h"
@@ -28,6 +30,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -286,6 +289,8 @@ int main(int argc, char **argv)
     int shownAtStart = 0;
     bool settingsSaved = false;
     bool volumeSaved = false;
+    qsizetype typed = 0; // keys typed into the find window
+    static const QString kFindTyped = QStringLiteral("title 42-7"); // one row: "Title 42-7"
     VolumeMemory volume(bench.ctx.iniPath);
     // The library has the track's length final (counted, when no header gave it).
     const auto counted = [&] {
@@ -317,6 +322,21 @@ int main(int argc, char **argv)
                 w.commands()->LoadM3u(m3uPath);
             },
             [&] { return w.adder()->isIdle() && model->count() == kFiles; }, 500 },
+        { "find as you type (10 keys)",
+            [&] {
+                FindWindow *find = w.findWindow();
+                find->showFind();
+                auto *text = find->findChild<QLineEdit *>(QStringLiteral("findText"));
+                auto *keys = new QTimer(&app);
+                keys->setInterval(100);
+                QObject::connect(keys, &QTimer::timeout, [keys, text, &typed] {
+                    text->setText(kFindTyped.left(++typed)); // one keystroke
+                    if (typed >= kFindTyped.size())
+                        keys->deleteLater();
+                });
+                keys->start();
+            },
+            [&] { return typed >= kFindTyped.size() && w.findWindow()->matches().size() == 1; }, 500 },
         { "load a 2 GiB M3U",
             [&] {
                 w.commands()->List_Clear();
